@@ -1,0 +1,50 @@
+# Everything a fresh machine needs is behind these targets; each bootstraps first.
+JOBS ?= $(shell nproc)
+GEN := -G Ninja
+
+.PHONY: all bootstrap build test test-asan test-tsan run bench format clean
+
+all: build
+
+bootstrap:
+	@./scripts/bootstrap
+
+build/build.ninja:
+	cmake -S . -B build $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: bootstrap build/build.ninja
+	cmake --build build -j $(JOBS)
+
+test: build
+	cd build && ctest --output-on-failure -j $(JOBS) --timeout 300
+
+build-asan/build.ninja:
+	cmake -S . -B build-asan $(GEN) -DCMAKE_BUILD_TYPE=Debug -DCHENGHENG_SANITIZE=address
+
+test-asan: bootstrap build-asan/build.ninja
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS) --timeout 600
+
+build-tsan/build.ninja:
+	cmake -S . -B build-tsan $(GEN) -DCMAKE_BUILD_TYPE=Debug -DCHENGHENG_SANITIZE=thread
+
+# ThreadSanitizer runs over the tests labelled "tsan": the platform and concurrency tests.
+test-tsan: bootstrap build-tsan/build.ninja
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	  ctest --output-on-failure -j $(JOBS) --timeout 600 -L tsan
+
+run: build
+	./build/src/app/chengheng
+
+bench: bootstrap
+	cmake -S . -B build-bench $(GEN) -DCMAKE_BUILD_TYPE=Release -DCHENGHENG_BENCH=ON
+	cmake --build build-bench -j $(JOBS)
+	@for b in build-bench/bench/*_bench; do echo "== $$b"; $$b; done
+
+format:
+	find src tests tools bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build build-asan build-tsan build-bench

@@ -1,0 +1,17 @@
+#pragma once
+// Base64 (the standard alphabet with "=" padding), on OpenSSL.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/foundation/Value.h"
+
+namespace platform {
+
+std::string base64Encode(const Bytes& bytes);
+std::string base64Encode(std::string_view bytes);
+// Absent for text that is not Base64; white space (line breaks of wrapped text) is skipped.
+std::optional<Bytes> base64Decode(std::string_view text);
+
+}  // namespace platform

@@ -1,0 +1,48 @@
+#pragma once
+// Reading loosely typed JSON answers the way the platform's number and text conversions do.
+// A member of the wrong type reads as absent, never as a crash: `intValue` of a text takes its
+// leading integer, `stringValue` of a number prints it (integral doubles without ".0"), and
+// arrays, objects and null read as absent where a scalar is expected.
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/Value.h"
+
+namespace platform {
+
+class Json {
+ public:
+  using json = nlohmann::json;
+
+  // The member `key` of an object, or null when `j` is not an object or has no such member.
+  static const json* member(const json& j, const std::string& key);
+
+  static std::optional<std::int64_t> intValue(const json& j);
+  static std::optional<double> doubleValue(const json& j);
+  static std::optional<bool> boolValue(const json& j);
+  static std::optional<std::string> stringValue(const json& j);
+  // Arrays and objects only for exactly that type.
+  static const json* arrayValue(const json& j);
+  static const json* objectValue(const json& j);
+
+  // Same, reading the member `key` of an object.
+  static std::optional<std::int64_t> intValue(const json& j, const std::string& key);
+  static std::optional<double> doubleValue(const json& j, const std::string& key);
+  static std::optional<bool> boolValue(const json& j, const std::string& key);
+  static std::optional<std::string> stringValue(const json& j, const std::string& key);
+  static const json* arrayValue(const json& j, const std::string& key);
+  static const json* objectValue(const json& j, const std::string& key);
+
+  // Parses `text`; absent for text that is not JSON (never throws).
+  static std::optional<json> parse(std::string_view text);
+
+  // Conversions between JSON and Value (null, bool, numbers, texts, arrays, objects). Bytes are
+  // written as Base64 text, dates as seconds since 1970, objects as null.
+  static Value toValue(const json& j);
+  static json fromValue(const Value& v);
+};
+
+}  // namespace platform

@@ -1,0 +1,59 @@
+#include "platform/foundation/Paths.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+
+namespace platform {
+
+namespace {
+
+std::mutex& homeMutex() {
+  static std::mutex m;
+  return m;
+}
+
+std::string& homeOverride() {
+  static std::string* h = new std::string;
+  return *h;
+}
+
+std::string ensure(const std::string& path) {
+  std::error_code ignored;
+  std::filesystem::create_directories(path, ignored);
+  return path;
+}
+
+}  // namespace
+
+std::string Paths::home() {
+  {
+    std::lock_guard<std::mutex> g(homeMutex());
+    if (!homeOverride().empty()) return ensure(homeOverride());
+  }
+  if (const char* env = std::getenv("CHENGHENG_HOME"); env && *env) return ensure(env);
+  const char* user = std::getenv("HOME");
+  return ensure(join(user && *user ? user : "/tmp", ".chengheng"));
+}
+
+void Paths::setHome(const std::string& path) {
+  std::lock_guard<std::mutex> g(homeMutex());
+  homeOverride() = path;
+}
+
+std::string Paths::documents() { return ensure(join(home(), "Documents")); }
+std::string Paths::library() { return ensure(join(home(), "Library")); }
+std::string Paths::caches() { return ensure(join(library(), "Caches")); }
+std::string Paths::preferences() { return ensure(join(library(), "Preferences")); }
+std::string Paths::temporary() { return ensure(join(home(), "tmp")); }
+
+std::string Paths::join(const std::string& a, const std::string& b) {
+  if (a.empty()) return b;
+  if (b.empty()) return a;
+  bool aSlash = a.back() == '/', bSlash = b.front() == '/';
+  if (aSlash && bSlash) return a + b.substr(1);
+  if (aSlash || bSlash) return a + b;
+  return a + "/" + b;
+}
+
+}  // namespace platform

@@ -1,0 +1,127 @@
+#pragma once
+// RunLoop: the event loop of one thread. Every thread that asks for its run loop gets one; the
+// main thread's is reachable from everywhere through `RunLoop::main()`. A run loop runs posted
+// work in FIFO order and fires its timers when the shared Clock reaches their fire dates, so a
+// manual clock makes timers deterministic.
+//
+// Posting (`perform`, `performAfter`, `cancelPerforms`, `addTimer`, `stop`) is thread-safe;
+// running (`run`, `runOnce`, `runUntil`, `runFor`) happens only on the loop's own thread.
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "platform/foundation/Clock.h"
+
+namespace platform {
+
+class Timer;
+
+class RunLoop : public std::enable_shared_from_this<RunLoop> {
+ public:
+  // The calling thread's run loop, made on first use.
+  static std::shared_ptr<RunLoop> current();
+  // The main thread's run loop (the process's first thread), made on first use from any thread.
+  static std::shared_ptr<RunLoop> main();
+  static bool isMainThread();
+
+  ~RunLoop();
+
+  // True when called on this loop's own thread.
+  bool isCurrent() const;
+
+  // Queues `work` to run on this loop, after the work already queued.
+  void perform(std::function<void()> work);
+  // Runs `work` on this loop and returns when it has run; inline when called on the loop's
+  // own thread.
+  void performAndWait(const std::function<void()>& work);
+  // Runs `work` once `delay` of clock time has passed. `owner` (any pointer, may be null)
+  // names the request for `cancelPerforms`.
+  void performAfter(Duration delay, std::function<void()> work, const void* owner = nullptr);
+  // Cancels every delayed request made with `owner` that has not run yet.
+  void cancelPerforms(const void* owner);
+
+  // The loop keeps the timer until it is invalidated.
+  void addTimer(const std::shared_ptr<Timer>& timer);
+
+  // Runs until `stop()`.
+  void run();
+  // Ends the innermost `run`, `runOnce` or `runFor` of this loop; thread-safe.
+  void stop();
+  // Handles what is ready, waiting for work until `deadline` (clock time; absent = no limit).
+  // True when something was handled, false when the deadline passed or the loop was stopped.
+  bool runOnce(std::optional<MonoTime> deadline);
+  // Runs until `predicate()` holds (checked after each piece of work) or `timeout` of real
+  // time has passed; true when the predicate held. Under a manual clock, due timers fire but
+  // the clock is not moved.
+  bool runUntil(const std::function<bool()>& predicate, Duration timeout = seconds(10));
+  // Runs for `d` of clock time. Under a manual clock the loop moves the clock itself, from one
+  // due timer to the next, once it has nothing ready to run; so a repeating one-second timer
+  // fires ten times in `runFor(seconds(10))`.
+  void runFor(Duration d);
+
+  // Work queued and timers pending (for tests and diagnostics).
+  std::size_t pendingCount() const;
+
+ private:
+  friend class Timer;
+  explicit RunLoop(std::thread::id owner);
+  struct Delayed;
+  bool handleReady();
+  std::optional<MonoTime> nextFireDate();
+  void wake();
+
+  std::thread::id owner_;
+  mutable std::mutex mutex_;
+  std::condition_variable cv_;
+  std::deque<std::function<void()>> queue_;
+  std::vector<std::shared_ptr<Timer>> timers_;
+  std::uint64_t stopRequests_ = 0;
+  bool woken_ = false;
+  std::unique_ptr<Clock::WakeToken> clockToken_;
+};
+
+// A timer fires its action on the run loop it was added to, once or repeatedly. A repeating
+// timer that falls behind (the clock jumped several intervals) fires once and is rescheduled
+// to the next multiple of its interval after now, as the platform's timers do.
+class Timer : public std::enable_shared_from_this<Timer> {
+ public:
+  using Action = std::function<void(Timer&)>;
+
+  // A timer not yet on any run loop, first firing `interval` from now.
+  static std::shared_ptr<Timer> create(Duration interval, bool repeats, Action action);
+  // Same, added to the calling thread's run loop.
+  static std::shared_ptr<Timer> scheduled(Duration interval, bool repeats, Action action);
+
+  // Stops the timer for good and releases its action; safe from any thread, also from inside
+  // the action.
+  void invalidate();
+  bool isValid() const;
+  // Fires the action now; a non-repeating timer is then invalid, a repeating one keeps its
+  // schedule.
+  void fire();
+
+  Duration interval() const { return interval_; }
+  bool repeats() const { return repeats_; }
+  MonoTime fireDate() const;
+  void setFireDate(MonoTime date);
+
+ private:
+  Timer(Duration interval, bool repeats, Action action);
+  friend class RunLoop;
+
+  const Duration interval_;
+  const bool repeats_;
+  mutable std::mutex mutex_;
+  Action action_;
+  MonoTime fireDate_;
+  bool valid_ = true;
+  std::weak_ptr<RunLoop> loop_;
+};
+
+}  // namespace platform

@@ -1,0 +1,49 @@
+#pragma once
+// Thread: a named thread of our own. Either it runs a body and ends, or it runs its own run loop
+// until stopped, so other threads can hand it work (`runLoop()->perform(...)`) and schedule
+// timers on it.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "platform/foundation/RunLoop.h"
+
+namespace platform {
+
+class Thread {
+ public:
+  // Starts a thread named `name` that runs `body` and ends.
+  static std::shared_ptr<Thread> start(std::string name, std::function<void()> body);
+  // Starts a thread named `name` that runs its own run loop until `stop()`; returns once the
+  // run loop exists.
+  static std::shared_ptr<Thread> startWithRunLoop(std::string name);
+
+  // Stops the run loop (if any) and waits for the thread, unless detached.
+  ~Thread();
+
+  const std::string& name() const { return name_; }
+  // The thread's run loop; null for a body thread.
+  std::shared_ptr<RunLoop> runLoop() const { return runLoop_; }
+  // Stops the thread's run loop; the thread then ends.
+  void stop();
+  void join();
+  // Lets the thread run on after this object goes (a thread that lives until the process ends).
+  void detach();
+
+  // The calling thread's name ("main" for the main thread unless renamed), and renaming it.
+  static std::string currentName();
+  static void setCurrentName(const std::string& name);
+  static bool isMainThread();
+  // The kernel's id of the calling thread.
+  static long currentId();
+
+ private:
+  explicit Thread(std::string name) : name_(std::move(name)) {}
+  std::string name_;
+  std::thread thread_;
+  std::shared_ptr<RunLoop> runLoop_;
+};
+
+}  // namespace platform

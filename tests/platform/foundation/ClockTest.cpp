@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/foundation/Clock.h"
+
+using namespace platform;
+
+TEST(ClockTest, ManualClockMovesBothReadings) {
+  ManualClock c;
+  auto m0 = c.monotonicNow();
+  auto d0 = c.now();
+  c.advanceSeconds(2.5);
+  EXPECT_EQ(c.monotonicNow() - m0, seconds(2.5));
+  EXPECT_DOUBLE_EQ(toSeconds(c.now()) - toSeconds(d0), 2.5);
+  EXPECT_EQ(c.sleepDuration(c.monotonicNow()), Duration::zero());
+  EXPECT_EQ(c.sleepDuration(c.monotonicNow() + seconds(1)), std::nullopt);
+}
+
+TEST(ClockTest, ScopedManualClockInstallsAndRestores) {
+  auto before = Clock::shared();
+  {
+    ScopedManualClock manual;
+    EXPECT_TRUE(Clock::shared()->isManual());
+  }
+  EXPECT_EQ(Clock::shared(), before);
+}
+
+TEST(ClockTest, WaitUntilEndsWhenManualClockPassesDeadline) {
+  ScopedManualClock manual;
+  std::mutex m;
+  std::condition_variable cv;
+  bool result = true;
+  std::atomic<bool> started{false};
+  std::thread waiter([&] {
+    std::unique_lock<std::mutex> lock(m);
+    started = true;
+    result =
+        waitUntil(cv, lock, Clock::shared()->monotonicNow() + seconds(5), [] { return false; });
+  });
+  while (!started) std::this_thread::yield();
+  manual->advanceSeconds(4);  // not yet
+  manual->advanceSeconds(1);  // deadline reached: the waiter must wake without any real delay
+  waiter.join();
+  EXPECT_FALSE(result);
+}
+
+TEST(ClockTest, WaitUntilReturnsTrueWhenReady) {
+  ScopedManualClock manual;
+  std::mutex m;
+  std::condition_variable cv;
+  bool ready = false;
+  std::thread setter([&] {
+    std::lock_guard<std::mutex> g(m);
+    ready = true;
+    cv.notify_all();
+  });
+  std::unique_lock<std::mutex> lock(m);
+  EXPECT_TRUE(
+      waitUntil(cv, lock, Clock::shared()->monotonicNow() + seconds(1), [&] { return ready; }));
+  lock.unlock();
+  setter.join();
+}
+
+TEST(ClockTest, WaitUntilOnSystemClockTimesOut) {
+  std::mutex m;
+  std::condition_variable cv;
+  std::unique_lock<std::mutex> lock(m);
+  EXPECT_FALSE(waitUntil(cv, lock, Clock::shared()->monotonicNow() + std::chrono::milliseconds(5),
+                         [] { return false; }));
+}

@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include "platform/foundation/Base64.h"
+#include "platform/foundation/Digest.h"
+#include "platform/foundation/Json.h"
+
+using namespace platform;
+using nlohmann::json;
+
+TEST(JsonTest, WrongTypesReadAsAbsentNeverThrow) {
+  json j = json::parse(R"({"i": 5, "s": "12px", "f": 2.0, "g": 2.5, "b": true, "n": null,
+                           "a": [1], "o": {"k": 1}, "e": ""})");
+  struct Case {
+    const char* key;
+    std::optional<std::int64_t> integer;
+    std::optional<std::string> text;
+  };
+  const Case cases[] = {
+      {"i", 5, "5"},
+      {"s", 12, "12px"},
+      {"f", 2, "2"},
+      {"g", 2, "2.5"},
+      {"b", 1, "1"},
+      {"n", std::nullopt, std::nullopt},
+      {"a", std::nullopt, std::nullopt},
+      {"o", std::nullopt, std::nullopt},
+      {"e", 0, ""},
+      {"missing", std::nullopt, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.key);
+    EXPECT_EQ(Json::intValue(j, c.key), c.integer);
+    EXPECT_EQ(Json::stringValue(j, c.key), c.text);
+  }
+  EXPECT_NE(Json::arrayValue(j, "a"), nullptr);
+  EXPECT_EQ(Json::arrayValue(j, "o"), nullptr);
+  EXPECT_NE(Json::objectValue(j, "o"), nullptr);
+  // Reading a member of something that is not an object is absent too.
+  EXPECT_EQ(Json::intValue(json::array({1, 2}), "i"), std::nullopt);
+  EXPECT_EQ(Json::intValue(json("x"), "i"), std::nullopt);
+}
+
+TEST(JsonTest, ParseRejectsBadTextWithoutThrowing) {
+  EXPECT_FALSE(Json::parse("{").has_value());
+  EXPECT_FALSE(Json::parse("").has_value());
+  EXPECT_FALSE(Json::parse("nope").has_value());
+  ASSERT_TRUE(Json::parse("[1,2]").has_value());
+}
+
+TEST(JsonTest, ValueRoundTrip) {
+  json j = json::parse(R"({"a": [1, 2.5, "x", true, null], "b": {"c": -3}})");
+  Value v = Json::toValue(j);
+  EXPECT_EQ(v["b"]["c"].intValue(), -3);
+  EXPECT_EQ(Json::fromValue(v), j);
+  EXPECT_EQ(Json::fromValue(Value(Bytes{'h', 'i'})), "aGk=");
+}
+
+TEST(Base64Test, EncodeDecodeTable) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ""},        {"f", "Zg=="},        {"fo", "Zm8="},
+      {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"user:pass", "dXNlcjpwYXNz"}};
+  for (const auto& [plain, encoded] : cases) {
+    EXPECT_EQ(base64Encode(plain), encoded);
+    auto back = base64Decode(encoded);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(std::string(back->begin(), back->end()), plain);
+  }
+  EXPECT_FALSE(base64Decode("abc").has_value());
+  EXPECT_FALSE(base64Decode("ab!d").has_value());
+  auto wrapped = base64Decode("Zm9v\nYg==");
+  ASSERT_TRUE(wrapped);
+  EXPECT_EQ(wrapped->size(), 4u);
+}
+
+TEST(DigestTest, KnownDigestsAndUuid) {
+  EXPECT_EQ(md5Hex(""), "d41d8cd98f00b204e9800998ecf8427e");
+  EXPECT_EQ(md5Hex("123456"), "e10adc3949ba59abbe56e057f20f883e");
+  EXPECT_EQ(sha1Hex("abc"), "a9993e364706816aba3e25717850c26c9cd0d89d");
+  EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  std::string id = makeUuid();
+  EXPECT_EQ(id.size(), 36u);
+  EXPECT_EQ(id[8], '-');
+  for (char c : id) EXPECT_FALSE(std::islower(static_cast<unsigned char>(c)));
+  EXPECT_NE(makeUuid(), id);
+}
