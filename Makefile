@@ -16,7 +16,7 @@ build: bootstrap build/build.ninja
 	cmake --build build -j $(JOBS)
 
 test: build
-	cd build && ctest --output-on-failure -j $(JOBS) --timeout 300
+	cd build && ctest --output-on-failure -j $(JOBS) --timeout 120
 
 build-asan/build.ninja:
 	cmake -S . -B build-asan $(GEN) -DCMAKE_BUILD_TYPE=Debug -DCHENGHENG_SANITIZE=address
@@ -24,7 +24,7 @@ build-asan/build.ninja:
 test-asan: bootstrap build-asan/build.ninja
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	  ctest --output-on-failure -j $(JOBS) --timeout 600
+	  ctest --output-on-failure -j $(JOBS) --timeout 240
 
 build-tsan/build.ninja:
 	cmake -S . -B build-tsan $(GEN) -DCMAKE_BUILD_TYPE=Debug -DCHENGHENG_SANITIZE=thread
@@ -33,7 +33,7 @@ build-tsan/build.ninja:
 test-tsan: bootstrap build-tsan/build.ninja
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-	  ctest --output-on-failure -j $(JOBS) --timeout 600 -L tsan
+	  ctest --output-on-failure -j $(JOBS) --timeout 240 -L tsan
 
 run: build
 	./build/src/app/chengheng
