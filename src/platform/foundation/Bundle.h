@@ -23,10 +23,13 @@ class Bundle {
   std::string version() const;       // "CFBundleVersion"
   std::string shortVersion() const;  // "CFBundleShortVersionString"
 
-  // The resources folder: CHENGHENG_RESOURCES when set, else the compiled-in one.
+  // The resources folder: the one set with `setResourcePath`, else CHENGHENG_RESOURCES when
+  // set, else the compiled-in one.
   std::string resourcePath() const;
+  // An empty path returns to the environment's or the compiled-in folder.
   void setResourcePath(const std::string& path);
-  // "<resources>/<name>.<extension>" when that file exists.
+  // "<resources>/<name>.<extension>" (or "<resources>/<name>" for an empty extension) when that
+  // file exists.
   std::optional<std::string> pathForResource(const std::string& name,
                                              const std::string& extension) const;
 

@@ -7,7 +7,8 @@
 // Registering returns a token; the observer stays registered while the token lives. Observers
 // may be added or removed during a post: one added is first called by the next post, one
 // removed is not called again. Once a token's destruction has returned, its callback is not
-// running on any other thread and is never called again.
+// running on any other thread and is never called again; a callback may destroy its own token.
+// An exception thrown by an observer leaves `post`, and the later observers are not called.
 
 #include <functional>
 #include <memory>

@@ -6,8 +6,14 @@
 //
 // Posting (`perform`, `performAfter`, `cancelPerforms`, `addTimer`, `stop`) is thread-safe;
 // running (`run`, `runOnce`, `runUntil`, `runFor`) happens only on the loop's own thread.
+//
+// An exception thrown by work or by a timer's action leaves the run call that ran it; what was
+// still queued stays queued for the next run. `performAndWait` from another thread rethrows it
+// in the waiting caller instead.
 
+#include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -51,13 +57,15 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
 
   // Runs until `stop()`.
   void run();
-  // Ends the innermost `run`, `runOnce` or `runFor` of this loop; thread-safe.
+  // Ends the innermost `run`, `runOnce` or `runFor` of this loop; thread-safe. A stop that
+  // arrives while none of them runs ends the next one as soon as it starts.
   void stop();
   // Handles what is ready, waiting for work until `deadline` (clock time; absent = no limit).
   // True when something was handled, false when the deadline passed or the loop was stopped.
   bool runOnce(std::optional<MonoTime> deadline);
-  // Runs until `predicate()` holds (checked after each piece of work) or `timeout` of real
-  // time has passed; true when the predicate held. Under a manual clock, due timers fire but
+  // Runs until `predicate()` holds (checked after each item of work, and every few
+  // milliseconds while idle, so it may watch other threads' state) or `timeout` of real time
+  // has passed; true when the predicate held. Under a manual clock, due timers fire but
   // the clock is not moved.
   bool runUntil(const std::function<bool()>& predicate, Duration timeout = seconds(10));
   // Runs for `d` of clock time. Under a manual clock the loop moves the clock itself, from one
@@ -70,19 +78,33 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
 
  private:
   friend class Timer;
-  explicit RunLoop(std::thread::id owner);
-  struct Delayed;
-  bool handleReady();
+  enum class WaitResult { Ready, TimedOut, Stopped };
+  using RealTime = std::chrono::steady_clock::time_point;
+
+  explicit RunLoop(long ownerThreadId);
+  static std::shared_ptr<RunLoop> make(long ownerThreadId);
+  void requireOwnThread(const char* operation) const;
+
+  // Fires the due timers, then runs the work queued by then, one item at a time. Returns early
+  // once `done` holds, or on a stop when `honorStop`. Counts what it handled.
+  std::size_t handleReady(const std::function<bool()>* done, bool honorStop);
+  // Sleeps until something may be ready, `deadline` (clock time) or `realDeadline` passes, or
+  // (when `honorStop`) a stop is requested.
+  WaitResult waitForWork(std::optional<MonoTime> deadline, std::optional<RealTime> realDeadline,
+                         bool honorStop);
+  bool consumeStop();
+  bool readyNow();
   std::optional<MonoTime> nextFireDate();
+  std::optional<MonoTime> nextFireDateLocked();
   void wake();
 
-  std::thread::id owner_;
+  const long owner_;
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   std::deque<std::function<void()>> queue_;
   std::vector<std::shared_ptr<Timer>> timers_;
-  std::uint64_t stopRequests_ = 0;
-  bool woken_ = false;
+  bool stopPending_ = false;
+  std::uint64_t wakeCount_ = 0;
   std::unique_ptr<Clock::WakeToken> clockToken_;
 };
 
@@ -114,13 +136,20 @@ class Timer : public std::enable_shared_from_this<Timer> {
  private:
   Timer(Duration interval, bool repeats, Action action);
   friend class RunLoop;
+  // Takes the action for one firing and moves the schedule on; null when the timer is not due
+  // at `now` (or no longer valid).
+  std::shared_ptr<Action> takeDueAction(MonoTime now);
+  bool isPerformFor(const void* owner) const;
 
   const Duration interval_;
   const bool repeats_;
   mutable std::mutex mutex_;
-  Action action_;
+  std::shared_ptr<Action> action_;
   MonoTime fireDate_;
   bool valid_ = true;
+  // Set for the timers behind `performAfter`, naming their owner for `cancelPerforms`.
+  bool isPerform_ = false;
+  const void* performOwner_ = nullptr;
   std::weak_ptr<RunLoop> loop_;
 };
 

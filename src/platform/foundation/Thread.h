@@ -3,6 +3,7 @@
 // until stopped, so other threads can hand it work (`runLoop()->perform(...)`) and schedule
 // timers on it.
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -14,13 +15,15 @@ namespace platform {
 
 class Thread {
  public:
-  // Starts a thread named `name` that runs `body` and ends.
+  // Starts a thread named `name` that runs `body` and ends. An exception leaving `body` ends the
+  // process, as an uncaught exception on any thread does.
   static std::shared_ptr<Thread> start(std::string name, std::function<void()> body);
   // Starts a thread named `name` that runs its own run loop until `stop()`; returns once the
-  // run loop exists.
+  // run loop exists. Work that throws there ends the process, as in a body thread.
   static std::shared_ptr<Thread> startWithRunLoop(std::string name);
 
-  // Stops the run loop (if any) and waits for the thread, unless detached.
+  // Stops the run loop (if any) and waits for the thread, unless detached. Run on the thread
+  // itself (its last owner let go there), it lets the thread finish on its own instead.
   ~Thread();
 
   const std::string& name() const { return name_; }
@@ -44,6 +47,9 @@ class Thread {
   std::string name_;
   std::thread thread_;
   std::shared_ptr<RunLoop> runLoop_;
+  bool detached_ = false;
+  // Shared with the thread's body: a stop must end the loop even when it lands in a nested run.
+  std::shared_ptr<std::atomic<bool>> stopping_ = std::make_shared<std::atomic<bool>>(false);
 };
 
 }  // namespace platform

@@ -3,6 +3,9 @@
 // accounts, last sync times), a dictionary of Values kept in a file under the home folder's
 // Library/Preferences. Reads and writes go to memory; `synchronize` writes the file (atomically,
 // by rename), and a new instance reads it back. Thread-safe.
+//
+// Every kind of Value survives the file except shared objects, which stay in memory only. A file
+// that cannot be read as defaults is set aside as "<file>.corrupt" rather than overwritten.
 
 #include <mutex>
 #include <optional>
@@ -39,6 +42,8 @@ class UserDefaults {
   std::string path_;
   mutable std::mutex mutex_;
   Dictionary values_;
+  // Orders whole file writes, so a slower earlier write cannot replace a later one.
+  std::mutex writeMutex_;
 };
 
 }  // namespace platform

@@ -32,11 +32,12 @@ TEST(ClockTest, WaitUntilEndsWhenManualClockPassesDeadline) {
   std::condition_variable cv;
   bool result = true;
   std::atomic<bool> started{false};
+  // Fixed before the waiter starts: read inside it, a deadline could land after the moves below.
+  const MonoTime deadline = Clock::shared()->monotonicNow() + seconds(5);
   std::thread waiter([&] {
     std::unique_lock<std::mutex> lock(m);
     started = true;
-    result =
-        waitUntil(cv, lock, Clock::shared()->monotonicNow() + seconds(5), [] { return false; });
+    result = waitUntil(cv, lock, deadline, [] { return false; });
   });
   while (!started) std::this_thread::yield();
   manual->advanceSeconds(4);  // not yet
