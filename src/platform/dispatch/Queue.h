@@ -8,7 +8,9 @@
 // the work queued before has run, then takes the queue over for the duration of the call. While
 // it runs, `Queue::current()` is that queue and its specifics are visible. A `sync` onto a queue
 // the calling thread already holds (directly or further down its stack of `sync`s) fails an
-// assertion instead of hanging.
+// assertion instead of hanging. Work for the main queue always runs on the main thread: a `sync`
+// onto it from another thread waits for the main run loop to run it, and one from the main
+// thread fails the assertion.
 
 #include <functional>
 #include <memory>

@@ -1,0 +1,77 @@
+#include "platform/dispatch/MainQueue.h"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <exception>
+
+#include "platform/dispatch/QueueStack.h"
+#include "platform/dispatch/WorkerPool.h"
+#include "platform/foundation/Assert.h"
+#include "platform/foundation/RunLoop.h"
+
+namespace platform::dispatch {
+
+MainQueue::MainQueue() : Queue(Kind::Main, "main") {}
+
+bool MainQueue::isMainThread() { return syscall(SYS_gettid) == getpid(); }
+
+// Posting happens under the lock so that work released by `resume` keeps its place ahead of
+// work queued after it.
+void MainQueue::async(Work work) {
+  std::lock_guard<std::mutex> g(mutex_);
+  if (suspendCount_ > 0) {
+    held_.push_back(std::move(work));
+    return;
+  }
+  post(std::move(work));
+}
+
+void MainQueue::post(Work work) {
+  auto self = shared_from_this();
+  RunLoop::main()->perform([self, work = std::move(work)] {
+    QueueStack::Frame frame(self.get());
+    work();
+  });
+}
+
+void MainQueue::sync(const Work& work) {
+  assertThat(!isMainThread() && !QueueStack::contains(this),
+             "dispatch: sync onto the main queue from the main thread would deadlock");
+  std::mutex m;
+  std::condition_variable cv;
+  bool done = false;
+  std::exception_ptr failure;
+  async([&] {
+    try {
+      work();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    std::lock_guard<std::mutex> g(m);
+    done = true;
+    cv.notify_one();
+  });
+  {
+    WorkerPool::BlockingScope blocking;
+    std::unique_lock<std::mutex> lock(m);
+    cv.wait(lock, [&] { return done; });
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+void MainQueue::suspend() {
+  std::lock_guard<std::mutex> g(mutex_);
+  ++suspendCount_;
+}
+
+void MainQueue::resume() {
+  std::lock_guard<std::mutex> g(mutex_);
+  assertThat(suspendCount_ > 0, "dispatch: resume of the main queue without a matching suspend");
+  if (--suspendCount_ > 0) return;
+  for (auto& work : held_) post(std::move(work));
+  held_.clear();
+}
+
+}  // namespace platform::dispatch

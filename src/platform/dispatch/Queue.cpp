@@ -1,0 +1,103 @@
+#include "platform/dispatch/Queue.h"
+
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/dispatch/ConcurrentQueue.h"
+#include "platform/dispatch/Group.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/dispatch/QueueStack.h"
+#include "platform/dispatch/Reactor.h"
+#include "platform/dispatch/SerialQueue.h"
+
+namespace platform::dispatch {
+
+struct Queue::Specifics {
+  mutable std::mutex mutex;
+  std::unordered_map<const void*, void*> values;
+};
+
+Queue::Queue(Kind kind, std::string label)
+    : kind_(kind), label_(std::move(label)), specifics_(std::make_unique<Specifics>()) {}
+
+Queue::~Queue() = default;
+
+std::shared_ptr<Queue> Queue::serial(std::string label) {
+  return std::make_shared<SerialQueue>(std::move(label));
+}
+
+std::shared_ptr<Queue> Queue::concurrent(std::string label) {
+  return std::make_shared<ConcurrentQueue>(std::move(label), Priority::Default, false);
+}
+
+// The shared queues are made once and never destroyed: work may still run on them while the
+// process's statics are torn down.
+std::shared_ptr<Queue> Queue::main() {
+  static auto* queue = new std::shared_ptr<Queue>(std::make_shared<MainQueue>());
+  return *queue;
+}
+
+std::shared_ptr<Queue> Queue::global(Priority priority) {
+  static auto* queues = new std::shared_ptr<Queue>[4] {
+    std::make_shared<ConcurrentQueue>("global.high", Priority::High, true),
+        std::make_shared<ConcurrentQueue>("global.default", Priority::Default, true),
+        std::make_shared<ConcurrentQueue>("global.low", Priority::Low, true),
+        std::make_shared<ConcurrentQueue>("global.background", Priority::Background, true),
+  };
+  return queues[static_cast<int>(priority)];
+}
+
+std::shared_ptr<Queue> Queue::current() {
+  if (Queue* q = QueueStack::top()) return q->shared_from_this();
+  if (MainQueue::isMainThread()) return main();
+  return nullptr;
+}
+
+std::string Queue::currentLabel() {
+  auto q = current();
+  return q ? q->label() : std::string();
+}
+
+void* Queue::getCurrentSpecific(const void* key) {
+  auto q = current();
+  return q ? q->getSpecific(key) : nullptr;
+}
+
+void Queue::async(const std::shared_ptr<Group>& group, Work work) {
+  group->enter();
+  async([group, work = std::move(work)] {
+    struct Leaver {
+      Group* group;
+      ~Leaver() { group->leave(); }
+    } leaver{group.get()};
+    work();
+  });
+}
+
+void Queue::after(Duration delay, Work work) {
+  auto deadline = Clock::shared()->monotonicNow() + delay;
+  Reactor::shared().schedule(deadline,
+                             [self = shared_from_this(), work = std::move(work)]() mutable {
+                               self->async(std::move(work));
+                             });
+}
+
+// Queues without a notion of suspension (none today) accept the calls and ignore them.
+void Queue::suspend() {}
+void Queue::resume() {}
+
+void Queue::setSpecific(const void* key, void* context) {
+  std::lock_guard<std::mutex> g(specifics_->mutex);
+  if (context)
+    specifics_->values[key] = context;
+  else
+    specifics_->values.erase(key);
+}
+
+void* Queue::getSpecific(const void* key) const {
+  std::lock_guard<std::mutex> g(specifics_->mutex);
+  auto it = specifics_->values.find(key);
+  return it == specifics_->values.end() ? nullptr : it->second;
+}
+
+}  // namespace platform::dispatch

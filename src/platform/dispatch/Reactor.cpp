@@ -1,0 +1,249 @@
+#include "platform/dispatch/Reactor.h"
+
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <thread>
+
+#include "platform/dispatch/SourceState.h"
+
+namespace platform::dispatch {
+
+namespace {
+constexpr std::uint64_t kWakeId = 0;
+constexpr int kMaxEvents = 64;
+}  // namespace
+
+struct Reactor::Registration {
+  std::uint64_t id = 0;
+  int fd = -1;
+  dev_t device = 0;  // which file the descriptor named when the registration was made
+  ino_t inode = 0;
+  std::vector<std::shared_ptr<Source::State>> sources;
+  bool added = false;       // in the epoll set
+  std::uint32_t armed = 0;  // events the kernel will report once (0: disarmed)
+  bool pollable = true;     // false for regular files, which epoll refuses: always ready
+  bool orphan = false;      // its descriptor now names another file: never touched again
+};
+
+struct Reactor::TimerEntry {
+  MonoTime deadline;
+  std::uint64_t sequence;
+  std::function<void()> fire;
+  // std::push_heap keeps the largest first; the earliest deadline must be first.
+  bool operator<(const TimerEntry& other) const {
+    if (deadline != other.deadline) return deadline > other.deadline;
+    return sequence > other.sequence;
+  }
+};
+
+Reactor& Reactor::shared() {
+  static Reactor* reactor = new Reactor;  // never destroyed: its thread runs to the end
+  return *reactor;
+}
+
+Reactor::Reactor() {
+  epoll_ = epoll_create1(EPOLL_CLOEXEC);
+  wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (epoll_ < 0 || wakeFd_ < 0) throw std::runtime_error("dispatch: cannot set up epoll");
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.u64 = kWakeId;
+  epoll_ctl(epoll_, EPOLL_CTL_ADD, wakeFd_, &ev);
+  clockToken_ = Clock::addWakeListener([this] { wake(); });
+  std::thread([this] { run(); }).detach();
+}
+
+void Reactor::wake() {
+  std::uint64_t one = 1;
+  [[maybe_unused]] auto n = ::write(wakeFd_, &one, sizeof one);
+}
+
+void Reactor::schedule(MonoTime deadline, std::function<void()> fire) {
+  bool earliest = false;
+  {
+    std::lock_guard<std::mutex> g(mutex_);
+    timers_.push_back(TimerEntry{deadline, timerSequence_++, std::move(fire)});
+    std::push_heap(timers_.begin(), timers_.end());
+    earliest = timers_.front().sequence == timerSequence_ - 1;
+  }
+  if (earliest) wake();
+}
+
+void Reactor::run() {
+  epoll_event events[kMaxEvents];
+  while (true) {
+    std::optional<MonoTime> next;
+    runDueTimers(next);
+    int timeoutMs = -1;
+    if (next) {
+      if (auto sleep = Clock::shared()->sleepDuration(*next)) {
+        auto ms = std::chrono::ceil<std::chrono::milliseconds>(*sleep).count();
+        timeoutMs = static_cast<int>(std::min<long long>(ms, INT_MAX));
+      }
+    }
+    int n = epoll_wait(epoll_, events, kMaxEvents, timeoutMs);
+    for (int i = 0; i < n; ++i) {
+      if (events[i].data.u64 == kWakeId) {
+        std::uint64_t count;
+        [[maybe_unused]] auto r = ::read(wakeFd_, &count, sizeof count);
+        continue;
+      }
+      handleEvent(events[i].data.u64, events[i].events);
+    }
+  }
+}
+
+// Runs every timer that is due, outside the lock; `next` becomes the earliest deadline left.
+void Reactor::runDueTimers(std::optional<MonoTime>& next) {
+  while (true) {
+    std::vector<std::function<void()>> due;
+    {
+      std::lock_guard<std::mutex> g(mutex_);
+      auto now = Clock::shared()->monotonicNow();
+      while (!timers_.empty() && timers_.front().deadline <= now) {
+        std::pop_heap(timers_.begin(), timers_.end());
+        due.push_back(std::move(timers_.back().fire));
+        timers_.pop_back();
+      }
+      next = timers_.empty() ? std::nullopt : std::optional<MonoTime>(timers_.front().deadline);
+    }
+    if (due.empty()) return;
+    for (auto& fire : due) fire();
+  }
+}
+
+void Reactor::handleEvent(std::uint64_t id, std::uint32_t events) {
+  std::vector<std::shared_ptr<Source::State>> ready;
+  {
+    std::lock_guard<std::mutex> g(mutex_);
+    auto it = registrations_.find(id);
+    if (it == registrations_.end()) return;  // a registration that is gone: a stale event
+    Registration& reg = *it->second;
+    reg.armed = 0;  // one-shot: the kernel disarmed the descriptor when it reported this
+    for (auto& source : reg.sources) {
+      std::uint32_t wanted = source->type == Source::Type::Read
+                                 ? EPOLLIN | EPOLLPRI | EPOLLHUP | EPOLLERR
+                                 : EPOLLOUT | EPOLLHUP | EPOLLERR;
+      if ((events & wanted) && source->claimEvent()) ready.push_back(source);
+    }
+    auto more = updateLocked(reg);
+    ready.insert(ready.end(), more.begin(), more.end());
+  }
+  for (auto& source : ready) source->post();
+}
+
+// Arms the descriptor for what its sources want now. Answers the sources to deliver at once:
+// those of a descriptor epoll cannot watch, which is always ready.
+std::vector<std::shared_ptr<Source::State>> Reactor::updateLocked(Registration& reg) {
+  std::vector<std::shared_ptr<Source::State>> ready;
+  if (reg.orphan) return ready;
+  std::uint32_t mask = 0;
+  for (auto& source : reg.sources) {
+    if (!source->wantsEvents()) continue;
+    mask |= source->type == Source::Type::Read ? EPOLLIN : EPOLLOUT;
+  }
+  if (!reg.pollable) {
+    for (auto& source : reg.sources)
+      if (source->claimEvent()) ready.push_back(source);
+    return ready;
+  }
+  // Nothing wanted: leave it as it is. Armed, it reports at most one more event, which finds no
+  // taker and leaves the descriptor disarmed.
+  if (mask == 0 || mask == reg.armed) return ready;
+  epoll_event ev{};
+  ev.events = mask | EPOLLONESHOT;
+  ev.data.u64 = reg.id;
+  if (reg.added) {
+    if (epoll_ctl(epoll_, EPOLL_CTL_MOD, reg.fd, &ev) == 0) {
+      reg.armed = mask;
+    } else {
+      reg.orphan = true;  // the descriptor was closed under its sources
+    }
+    return ready;
+  }
+  struct stat st {};
+  if (fstat(reg.fd, &st) != 0 || st.st_dev != reg.device || st.st_ino != reg.inode) {
+    reg.orphan = true;
+    return ready;
+  }
+  if (epoll_ctl(epoll_, EPOLL_CTL_ADD, reg.fd, &ev) == 0) {
+    reg.added = true;
+    reg.armed = mask;
+  } else if (errno == EPERM) {
+    reg.pollable = false;
+    for (auto& source : reg.sources)
+      if (source->claimEvent()) ready.push_back(source);
+  }
+  return ready;
+}
+
+void Reactor::attach(const std::shared_ptr<Source::State>& source) {
+  struct stat st {};
+  bool open = fstat(source->fd, &st) == 0;
+  std::lock_guard<std::mutex> g(mutex_);
+  Registration* reg = nullptr;
+  if (auto it = byFd_.find(source->fd); it != byFd_.end()) {
+    reg = it->second;
+    if (!open || reg->device != st.st_dev || reg->inode != st.st_ino) {
+      // The descriptor was closed and its number reused: the old registration keeps its
+      // sources but never hears of this descriptor again.
+      reg->orphan = true;
+      byFd_.erase(it);
+      reg = nullptr;
+    }
+  }
+  if (!reg) {
+    auto made = std::make_unique<Registration>();
+    made->id = nextId_++;
+    made->fd = source->fd;
+    made->device = st.st_dev;
+    made->inode = st.st_ino;
+    made->orphan = !open;
+    reg = made.get();
+    registrations_.emplace(reg->id, std::move(made));
+    if (open) byFd_[reg->fd] = reg;
+  }
+  reg->sources.push_back(source);
+  bySource_[source.get()] = reg;
+}
+
+void Reactor::detach(const Source::State* source) {
+  std::lock_guard<std::mutex> g(mutex_);
+  auto it = bySource_.find(source);
+  if (it == bySource_.end()) return;
+  Registration& reg = *it->second;
+  bySource_.erase(it);
+  std::erase_if(reg.sources, [source](auto& s) { return s.get() == source; });
+  if (reg.sources.empty()) removeLocked(reg);
+}
+
+void Reactor::removeLocked(Registration& reg) {
+  if (reg.added && !reg.orphan) epoll_ctl(epoll_, EPOLL_CTL_DEL, reg.fd, nullptr);
+  if (auto it = byFd_.find(reg.fd); it != byFd_.end() && it->second == &reg) byFd_.erase(it);
+  registrations_.erase(reg.id);  // destroys `reg`
+}
+
+void Reactor::refresh(const Source::State* source) {
+  std::vector<std::shared_ptr<Source::State>> ready;
+  {
+    std::lock_guard<std::mutex> g(mutex_);
+    Registration* reg = registrationOfLocked(source);
+    if (!reg) return;
+    ready = updateLocked(*reg);
+  }
+  for (auto& s : ready) s->post();
+}
+
+Reactor::Registration* Reactor::registrationOfLocked(const Source::State* source) {
+  auto it = bySource_.find(source);
+  return it == bySource_.end() ? nullptr : it->second;
+}
+
+}  // namespace platform::dispatch

@@ -1,0 +1,71 @@
+#pragma once
+// Reactor: the one thread that watches descriptors (epoll) and keeps the timer heap for the
+// whole process. Read and write sources on one descriptor share one registration; every epoll
+// event carries the registration's id, so an event harvested for a registration that has since
+// gone (its descriptor closed and the number reused) finds nothing and is dropped.
+//
+// Descriptors are level-triggered in effect but armed one event at a time (EPOLLONESHOT): an
+// event disarms the descriptor, and it is armed again only for the sources that still want
+// events (resumed, not cancelled, no handler queued or running). So a hung-up descriptor cannot
+// spin the loop while its handler runs, and a source still ready fires again once re-armed.
+//
+// Timers are kept in clock time: the loop sleeps as long as the shared Clock says and is woken
+// when a manual clock moves. Timer callbacks run on the reactor thread and must be short.
+//
+// Lock order: the reactor's mutex is taken before a source's, never after.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/dispatch/Source.h"
+#include "platform/foundation/Clock.h"
+
+namespace platform::dispatch {
+
+class Reactor {
+ public:
+  // The process's reactor; its thread starts on first use and runs for the life of the process.
+  static Reactor& shared();
+
+  // Runs `fire` on the reactor thread once the shared clock reaches `deadline`.
+  void schedule(MonoTime deadline, std::function<void()> fire);
+
+  // Read and write sources: join the registration of the source's descriptor (made when the
+  // descriptor has none, or when the one it has belongs to a file since closed), leave it, and
+  // look again at whether the source wants events.
+  void attach(const std::shared_ptr<Source::State>& source);
+  void detach(const Source::State* source);
+  void refresh(const Source::State* source);
+
+ private:
+  struct Registration;
+  struct TimerEntry;
+
+  Reactor();
+  void run();
+  void runDueTimers(std::optional<MonoTime>& next);
+  void handleEvent(std::uint64_t id, std::uint32_t events);
+  std::vector<std::shared_ptr<Source::State>> updateLocked(Registration& reg);
+  Registration* registrationOfLocked(const Source::State* source);
+  void removeLocked(Registration& reg);
+  void wake();
+
+  int epoll_ = -1;
+  int wakeFd_ = -1;
+  std::mutex mutex_;
+  std::uint64_t nextId_ = 1;  // 0 is the wake descriptor
+  std::unordered_map<std::uint64_t, std::unique_ptr<Registration>> registrations_;
+  std::unordered_map<int, Registration*> byFd_;
+  std::unordered_map<const Source::State*, Registration*> bySource_;
+  std::vector<TimerEntry> timers_;  // a min-heap on (deadline, sequence)
+  std::uint64_t timerSequence_ = 0;
+  std::unique_ptr<Clock::WakeToken> clockToken_;
+};
+
+}  // namespace platform::dispatch

@@ -1,0 +1,118 @@
+#include "platform/dispatch/SerialQueue.h"
+
+#include "platform/dispatch/QueueStack.h"
+#include "platform/dispatch/WorkerPool.h"
+#include "platform/foundation/Assert.h"
+
+namespace platform::dispatch {
+
+namespace {
+// Items one drain job runs before it yields its worker, so busy queues share the pool fairly.
+constexpr int kDrainBatch = 64;
+}  // namespace
+
+struct SerialQueue::Ticket {
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool granted = false;
+
+  void grant() {
+    std::lock_guard<std::mutex> g(mutex);
+    granted = true;
+    cv.notify_one();
+  }
+  void wait() {
+    WorkerPool::BlockingScope blocking;
+    std::unique_lock<std::mutex> lock(mutex);
+    cv.wait(lock, [this] { return granted; });
+  }
+};
+
+SerialQueue::SerialQueue(std::string label) : Queue(Kind::Serial, std::move(label)) {}
+
+void SerialQueue::async(Work work) {
+  std::lock_guard<std::mutex> g(mutex_);
+  items_.push_back(Item{std::move(work), nullptr});
+  if (!owned_ && suspendCount_ == 0) scheduleLocked();
+}
+
+void SerialQueue::scheduleLocked() {
+  owned_ = true;
+  auto self = std::static_pointer_cast<SerialQueue>(shared_from_this());
+  WorkerPool::shared().submit(Priority::Default, [self] { self->drain(); });
+}
+
+void SerialQueue::drain() {
+  QueueStack::Frame frame(this);
+  for (int i = 0; i < kDrainBatch; ++i) {
+    Item item;
+    {
+      std::lock_guard<std::mutex> g(mutex_);
+      if (suspendCount_ > 0 || items_.empty()) {
+        owned_ = false;
+        return;
+      }
+      item = std::move(items_.front());
+      items_.pop_front();
+    }
+    if (item.ticket) {
+      item.ticket->grant();  // the queue now belongs to the waiting `sync` caller
+      return;
+    }
+    item.work();
+  }
+  release();
+}
+
+// Gives up ownership, scheduling a new drain when work is waiting.
+void SerialQueue::release() {
+  std::lock_guard<std::mutex> g(mutex_);
+  if (suspendCount_ == 0 && !items_.empty()) {
+    scheduleLocked();
+    return;
+  }
+  owned_ = false;
+}
+
+void SerialQueue::sync(const Work& work) {
+  assertThat(!QueueStack::contains(this), "dispatch: sync onto the serial queue \"" + label() +
+                                              "\" from work already running on it would deadlock");
+  Ticket ticket;
+  bool mustWait = false;
+  {
+    std::lock_guard<std::mutex> g(mutex_);
+    if (!owned_ && suspendCount_ == 0 && items_.empty()) {
+      owned_ = true;
+    } else {
+      items_.push_back(Item{nullptr, &ticket});
+      if (!owned_ && suspendCount_ == 0) scheduleLocked();
+      mustWait = true;
+    }
+  }
+  if (mustWait) ticket.wait();
+  runHeld(work);
+}
+
+void SerialQueue::runHeld(const Work& work) {
+  struct Releaser {
+    SerialQueue* queue;
+    ~Releaser() { queue->release(); }
+  } releaser{this};
+  QueueStack::Frame frame(this);
+  work();
+}
+
+void SerialQueue::suspend() {
+  std::lock_guard<std::mutex> g(mutex_);
+  ++suspendCount_;
+}
+
+void SerialQueue::resume() {
+  std::lock_guard<std::mutex> g(mutex_);
+  assertThat(suspendCount_ > 0,
+             "dispatch: resume of the queue \"" + label() + "\" without a matching suspend");
+  if (--suspendCount_ > 0) return;
+  if (!owned_ && !items_.empty()) scheduleLocked();
+}
+
+}  // namespace platform::dispatch

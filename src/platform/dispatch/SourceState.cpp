@@ -1,0 +1,297 @@
+#include "platform/dispatch/SourceState.h"
+
+#include <fcntl.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+
+#include "platform/dispatch/Reactor.h"
+#include "platform/foundation/Assert.h"
+
+namespace platform::dispatch {
+
+namespace {
+
+std::size_t readableBytes(int fd) {
+  int accepting = 0;
+  socklen_t len = sizeof accepting;
+  if (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &len) == 0 && accepting) {
+    return 1;  // a listening socket is readable when a connection waits
+  }
+  int n = 0;
+  if (ioctl(fd, FIONREAD, &n) != 0 || n < 0) return 0;
+  return static_cast<std::size_t>(n);
+}
+
+// Free room in the send buffer of a socket, or in a pipe; at least 1, since the descriptor was
+// reported writable.
+std::size_t writableRoom(int fd) {
+  long room = 0;
+  int queued = 0;
+  int capacity = 0;
+  socklen_t len = sizeof capacity;
+  if (ioctl(fd, SIOCOUTQ, &queued) == 0 &&
+      getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &capacity, &len) == 0) {
+    room = static_cast<long>(capacity) - queued;
+  } else if (int size = fcntl(fd, F_GETPIPE_SZ); size > 0 && ioctl(fd, FIONREAD, &queued) == 0) {
+    room = static_cast<long>(size) - queued;
+  }
+  return static_cast<std::size_t>(std::max(1L, room));
+}
+
+}  // namespace
+
+Source::State::State(Type type, int fd, std::shared_ptr<Queue> queue)
+    : type(type), fd(fd), queue(std::move(queue)) {}
+
+void Source::State::setEventHandler(Handler handler) {
+  auto shared = handler ? std::make_shared<const Handler>(std::move(handler)) : nullptr;
+  std::lock_guard<std::mutex> g(mutex_);
+  if (cancelled_) return;  // cancelled handlers are released for good
+  event_.swap(shared);     // the old handler goes after the lock is released
+}
+
+void Source::State::setCancelHandler(Handler handler) {
+  std::lock_guard<std::mutex> g(mutex_);
+  if (cancelled_ && cancelQueued_) return;
+  cancel_.swap(handler);
+}
+
+bool Source::State::isCancelled() const {
+  std::lock_guard<std::mutex> g(mutex_);
+  return cancelled_;
+}
+
+std::size_t Source::State::data() const {
+  std::lock_guard<std::mutex> g(mutex_);
+  return data_;
+}
+
+bool Source::State::wantsEventsLocked() const {
+  return !cancelled_ && suspendCount_ == 0 && !inFlight_;
+}
+
+bool Source::State::wantsEvents() const {
+  std::lock_guard<std::mutex> g(mutex_);
+  return wantsEventsLocked();
+}
+
+bool Source::State::claimEvent() {
+  std::lock_guard<std::mutex> g(mutex_);
+  if (!wantsEventsLocked()) return false;
+  inFlight_ = true;
+  return true;
+}
+
+void Source::State::post() {
+  queue->async([self = shared_from_this()] { self->deliver(); });
+}
+
+// True, once, when the cancel handler is due: cancelled, resumed, nothing in flight.
+bool Source::State::takeCancelLocked() {
+  if (!cancelled_ || !detached_ || suspendCount_ > 0 || inFlight_ || cancelQueued_) return false;
+  cancelQueued_ = true;
+  return true;
+}
+
+void Source::State::postCancel() {
+  queue->async([self = shared_from_this()] { self->runCancel(); });
+}
+
+void Source::State::runCancel() {
+  Handler cancel;
+  std::shared_ptr<const Handler> event;
+  std::shared_ptr<Source> self;
+  {
+    std::lock_guard<std::mutex> g(mutex_);
+    cancel.swap(cancel_);
+    event.swap(event_);
+    self.swap(self_);
+  }
+  if (cancel) cancel();
+  // `event`, `cancel` and `self` go here, outside the lock: they may hold the last reference to
+  // whatever they capture, the source itself included.
+}
+
+void Source::State::resume(std::shared_ptr<Source> self) {
+  bool runCancel = false;
+  bool postTimer = false;
+  {
+    std::lock_guard<std::mutex> g(mutex_);
+    assertThat(suspendCount_ > 0, "dispatch: source resumed more often than suspended");
+    if (--suspendCount_ > 0) return;
+    if (cancelled_) {
+      runCancel = takeCancelLocked();
+    } else {
+      self_.swap(self);
+      if (!watchesDescriptor() && pendingFires_ > 0 && !inFlight_) {
+        inFlight_ = true;
+        postTimer = true;
+      }
+    }
+  }
+  if (runCancel) postCancel();
+  if (postTimer) post();
+  if (!runCancel && watchesDescriptor()) Reactor::shared().refresh(this);
+}
+
+void Source::State::suspend() {
+  std::shared_ptr<Source> self;
+  {
+    std::lock_guard<std::mutex> g(mutex_);
+    if (++suspendCount_ == 1) self.swap(self_);
+  }
+  // A source nobody else holds goes away here, as a suspended, unreferenced source should.
+}
+
+// The registration goes before the cancel handler may run: that handler typically closes the
+// descriptor, and a number closed and reused must not still be in the epoll set for us.
+void Source::State::cancel() {
+  {
+    std::lock_guard<std::mutex> g(mutex_);
+    if (cancelled_) return;
+    cancelled_ = true;
+    ++timerGeneration_;
+  }
+  if (watchesDescriptor()) Reactor::shared().detach(this);
+  bool runCancel = false;
+  {
+    std::lock_guard<std::mutex> g(mutex_);
+    detached_ = true;
+    runCancel = takeCancelLocked();
+  }
+  if (runCancel) postCancel();
+}
+
+void Source::State::abandon() {
+  Handler cancel;
+  std::shared_ptr<const Handler> event;
+  {
+    std::lock_guard<std::mutex> g(mutex_);
+    if (cancelled_) return;
+    cancelled_ = true;
+    cancelQueued_ = true;
+    ++timerGeneration_;
+    cancel.swap(cancel_);
+    event.swap(event_);
+  }
+  if (watchesDescriptor()) Reactor::shared().detach(this);
+}
+
+std::size_t Source::State::measure() const {
+  switch (type) {
+    case Type::Read:
+      return readableBytes(fd);
+    case Type::Write:
+      return writableRoom(fd);
+    case Type::Timer:
+      break;
+  }
+  return 0;
+}
+
+void Source::State::deliver() {
+  std::size_t measured = measure();
+  std::shared_ptr<const Handler> handler;
+  bool cancelNow = false;
+  {
+    std::lock_guard<std::mutex> g(mutex_);
+    if (cancelled_ || suspendCount_ > 0) {
+      // Suspended: resuming arms the source again. Cancelled: the cancel handler may be due.
+      inFlight_ = false;
+      cancelNow = takeCancelLocked();
+      if (!cancelNow) return;
+    } else {
+      if (type == Type::Timer) {
+        measured = static_cast<std::size_t>(pendingFires_);
+        pendingFires_ = 0;
+      }
+      data_ = measured;
+      if (type != Type::Timer || measured > 0) handler = event_;
+    }
+  }
+  if (cancelNow) {
+    runCancel();
+    return;
+  }
+  if (handler) (*handler)();
+  handler.reset();
+  finishDelivery();
+}
+
+// After a handler: run the cancel handler if a cancel came meanwhile, deliver timer fires that
+// came meanwhile, or arm the descriptor again.
+void Source::State::finishDelivery() {
+  bool cancelNow = false;
+  bool again = false;
+  bool rearm = false;
+  {
+    std::lock_guard<std::mutex> g(mutex_);
+    inFlight_ = false;
+    if (cancelled_) {
+      cancelNow = takeCancelLocked();
+    } else if (suspendCount_ == 0) {
+      if (watchesDescriptor()) {
+        rearm = true;
+      } else if (pendingFires_ > 0) {
+        inFlight_ = true;
+        again = true;
+      }
+    }
+  }
+  if (cancelNow) runCancel();
+  if (again) post();
+  if (rearm) Reactor::shared().refresh(this);
+}
+
+void Source::State::setTimer(Duration start, std::optional<Duration> interval) {
+  MonoTime deadline;
+  std::uint64_t generation = 0;
+  {
+    std::lock_guard<std::mutex> g(mutex_);
+    if (cancelled_ || watchesDescriptor()) return;
+    generation = ++timerGeneration_;
+    // A repeating timer needs a positive interval; anything else fires once.
+    interval_ = interval && *interval > Duration::zero() ? interval : std::nullopt;
+    deadline_ = Clock::shared()->monotonicNow() + std::max(start, Duration::zero());
+    deadline = deadline_;
+    pendingFires_ = 0;
+  }
+  scheduleTimer(deadline, generation);
+}
+
+void Source::State::scheduleTimer(MonoTime deadline, std::uint64_t generation) {
+  std::weak_ptr<State> weak = weak_from_this();
+  Reactor::shared().schedule(deadline, [weak, generation] {
+    if (auto state = weak.lock()) state->timerFired(generation);
+  });
+}
+
+// On the reactor thread. Fires missed while the clock jumped are merged into one delivery, and
+// the next deadline stays on the timer's original grid.
+void Source::State::timerFired(std::uint64_t generation) {
+  std::optional<MonoTime> next;
+  bool postNow = false;
+  {
+    std::lock_guard<std::mutex> g(mutex_);
+    if (generation != timerGeneration_ || cancelled_) return;
+    auto now = Clock::shared()->monotonicNow();
+    std::uint64_t fires = 1;
+    if (interval_) {
+      if (now > deadline_) fires += static_cast<std::uint64_t>((now - deadline_) / *interval_);
+      deadline_ += *interval_ * static_cast<std::int64_t>(fires);
+      next = deadline_;
+    }
+    pendingFires_ += fires;
+    if (suspendCount_ == 0 && !inFlight_) {
+      inFlight_ = true;
+      postNow = true;
+    }
+  }
+  if (next) scheduleTimer(*next, generation);
+  if (postNow) post();
+}
+
+}  // namespace platform::dispatch

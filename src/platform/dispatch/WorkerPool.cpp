@@ -1,0 +1,122 @@
+#include "platform/dispatch/WorkerPool.h"
+
+#include <algorithm>
+#include <chrono>
+#include <system_error>
+#include <thread>
+
+namespace platform::dispatch {
+
+namespace {
+
+// Real time, not clock time: these govern threads, not behaviour a test observes.
+constexpr auto kIdleRetirement = std::chrono::seconds(10);
+constexpr auto kWatchdogPeriod = std::chrono::milliseconds(20);
+constexpr std::size_t kMaxThreads = 512;
+
+thread_local bool tIsWorker = false;
+
+std::size_t lane(Priority p) { return static_cast<std::size_t>(p); }
+
+}  // namespace
+
+WorkerPool& WorkerPool::shared() {
+  static WorkerPool* pool = new WorkerPool;
+  return *pool;
+}
+
+WorkerPool::WorkerPool()
+    : base_(std::max<std::size_t>(4, std::thread::hardware_concurrency())), max_(kMaxThreads) {
+  std::thread([this] { watchdogMain(); }).detach();
+}
+
+bool WorkerPool::isWorkerThread() { return tIsWorker; }
+
+std::size_t WorkerPool::threadCount() const {
+  std::lock_guard<std::mutex> g(mutex_);
+  return threads_;
+}
+
+void WorkerPool::submit(Priority priority, Job job) {
+  std::lock_guard<std::mutex> g(mutex_);
+  lanes_[lane(priority)].push_back(std::move(job));
+  ++pending_;
+  if (needsThreadLocked()) spawnLocked();
+  workCv_.notify_one();
+  if (pending_ == 1) watchdogCv_.notify_one();
+}
+
+// More jobs than idle workers to take them, and fewer than `base_` workers able to run.
+bool WorkerPool::needsThreadLocked() const {
+  return pending_ > idle_ && threads_ - blocked_ < base_ && threads_ < max_;
+}
+
+void WorkerPool::spawnLocked() {
+  ++threads_;
+  try {
+    std::thread([this] { workerMain(); }).detach();
+  } catch (const std::system_error&) {
+    --threads_;  // out of threads: the work waits for a busy worker instead
+  }
+}
+
+void WorkerPool::workerMain() {
+  tIsWorker = true;
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (true) {
+    if (pending_ > 0) {
+      auto& lane = *std::find_if(lanes_.begin(), lanes_.end(), [](auto& l) { return !l.empty(); });
+      Job job = std::move(lane.front());
+      lane.pop_front();
+      --pending_;
+      ++taken_;
+      lock.unlock();
+      job();
+      job = nullptr;  // captured state goes before the lock is taken again
+      lock.lock();
+      continue;
+    }
+    ++idle_;
+    bool woken = workCv_.wait_for(lock, kIdleRetirement, [this] { return pending_ > 0; });
+    --idle_;
+    if (!woken && threads_ > base_) {
+      --threads_;
+      return;
+    }
+  }
+}
+
+void WorkerPool::watchdogMain() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  std::uint64_t lastTaken = taken_;
+  while (true) {
+    watchdogCv_.wait(lock, [this] { return pending_ > 0; });
+    lastTaken = taken_;
+    // A full period whatever wakes us: a stall is judged over the whole of it.
+    watchdogCv_.wait_until(lock, std::chrono::steady_clock::now() + kWatchdogPeriod,
+                           [] { return false; });
+    bool stalled = pending_ > 0 && idle_ == 0 && taken_ == lastTaken;
+    if (stalled && threads_ < max_) spawnLocked();
+  }
+}
+
+void WorkerPool::enterBlocking() {
+  std::lock_guard<std::mutex> g(mutex_);
+  ++blocked_;
+  if (needsThreadLocked()) spawnLocked();
+}
+
+void WorkerPool::leaveBlocking() {
+  std::lock_guard<std::mutex> g(mutex_);
+  --blocked_;
+}
+
+WorkerPool::BlockingScope::BlockingScope() : counted_(tIsWorker) {
+  if (counted_) shared().enterBlocking();
+}
+
+WorkerPool::BlockingScope::~BlockingScope() {
+  if (counted_) shared().leaveBlocking();
+}
+
+}  // namespace platform::dispatch

@@ -1,0 +1,72 @@
+#pragma once
+// WorkerPool: the one elastic pool of threads under every queue but the main queue. Jobs wait in
+// four FIFO lanes, one per priority; a free worker takes the oldest job of the highest lane.
+//
+// The pool keeps a base number of threads busy and grows past it when work would otherwise
+// starve: at once when a worker announces that it blocks (BlockingScope, used by semaphores,
+// groups and `sync`), and through a watchdog that adds a thread when queued work has made no
+// progress for a short while (a worker blocked somewhere we cannot see). Threads above the base
+// count retire after staying idle for a while.
+
+#include <array>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+
+#include "platform/dispatch/Queue.h"
+
+namespace platform::dispatch {
+
+class WorkerPool {
+ public:
+  using Job = std::function<void()>;
+
+  // The process's pool; made on first use and never destroyed (workers may outlive statics).
+  static WorkerPool& shared();
+
+  void submit(Priority priority, Job job);
+
+  // Marks the calling thread, when it is a worker, as blocked for the scope's life, so queued
+  // work gets another thread instead of waiting behind it.
+  class BlockingScope {
+   public:
+    BlockingScope();
+    ~BlockingScope();
+    BlockingScope(const BlockingScope&) = delete;
+    BlockingScope& operator=(const BlockingScope&) = delete;
+
+   private:
+    bool counted_;
+  };
+
+  // Live worker threads (diagnostics and tests).
+  std::size_t threadCount() const;
+  // True on one of the pool's worker threads.
+  static bool isWorkerThread();
+
+ private:
+  WorkerPool();
+  void workerMain();
+  void watchdogMain();
+  bool needsThreadLocked() const;
+  void spawnLocked();
+  void enterBlocking();
+  void leaveBlocking();
+
+  const std::size_t base_;
+  const std::size_t max_;
+  mutable std::mutex mutex_;
+  std::condition_variable workCv_;
+  std::condition_variable watchdogCv_;
+  std::array<std::deque<Job>, 4> lanes_;
+  std::size_t pending_ = 0;
+  std::size_t threads_ = 0;
+  std::size_t idle_ = 0;
+  std::size_t blocked_ = 0;
+  std::uint64_t taken_ = 0;  // jobs started so far: the watchdog's measure of progress
+};
+
+}  // namespace platform::dispatch
