@@ -1,0 +1,491 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/foundation/Assert.h"
+#include "sqlite/SQLDatabase.h"
+#include "support/TempHome.h"
+
+using platform::Value;
+
+namespace {
+
+class SQLDatabaseTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = home_.path() + "/test.db";
+    db_ = SQLDatabase::databaseWithPath(path_);
+    ASSERT_TRUE(db_->open());
+  }
+
+  std::string typeOf(const std::string& sql) { return db_->stringForQuery(sql).value_or("?"); }
+
+  testsupport::TempHome home_;
+  std::string path_;
+  std::shared_ptr<SQLDatabase> db_;
+};
+
+TEST_F(SQLDatabaseTest, OpenCloseAndReopen) {
+  auto fresh = SQLDatabase::databaseWithPath(home_.path() + "/other.db");
+  EXPECT_TRUE(fresh->close());  // never opened
+  EXPECT_FALSE(fresh->goodConnection());
+  EXPECT_TRUE(fresh->open());
+  EXPECT_TRUE(fresh->open());  // already open
+  EXPECT_TRUE(fresh->goodConnection());
+  EXPECT_TRUE(fresh->close());
+  EXPECT_EQ(fresh->sqliteHandle(), nullptr);
+  EXPECT_TRUE(fresh->open());
+  EXPECT_TRUE(fresh->executeUpdate("create table t(a)"));
+}
+
+TEST_F(SQLDatabaseTest, FailedOpenLeavesNoHandle) {
+  auto bad = SQLDatabase::databaseWithPath(home_.path() + "/missing/folder/x.db");
+  EXPECT_FALSE(bad->open());
+  EXPECT_EQ(bad->sqliteHandle(), nullptr);
+  // A second attempt tries again instead of answering yes for a leftover handle.
+  EXPECT_FALSE(bad->open());
+  EXPECT_FALSE(bad->databaseExists());
+  EXPECT_EQ(bad->executeQuery("select 1"), nullptr);
+  EXPECT_EQ(bad->lastErrorCode(), SQLITE_MISUSE);
+}
+
+TEST_F(SQLDatabaseTest, InMemoryDatabaseForAbsentPath) {
+  auto memory = SQLDatabase::databaseWithPath(std::nullopt);
+  ASSERT_TRUE(memory->open());
+  EXPECT_TRUE(memory->executeUpdate("create table t(a)"));
+  EXPECT_EQ(memory->intForQuery("select count(*) from t"), 0);
+}
+
+TEST_F(SQLDatabaseTest, CrashOnErrorsRaisesOnMisuse) {
+  auto closed = SQLDatabase::databaseWithPath(path_);
+  closed->setCrashOnErrors(true);
+  EXPECT_THROW(closed->executeQuery("select 1"), platform::AssertionFailure);
+  EXPECT_THROW(closed->databaseExists(), platform::AssertionFailure);
+}
+
+struct BindCase {
+  const char* name;
+  Value value;
+  const char* type;
+  const char* stored;  // quote() of the stored value
+};
+
+TEST_F(SQLDatabaseTest, BindsEachValueKindAsItsSQLType) {
+  const BindCase cases[] = {
+      {"null", Value(), "null", "NULL"},
+      {"true", Value(true), "integer", "1"},
+      {"false", Value(false), "integer", "0"},
+      {"integer", Value(42), "integer", "42"},
+      {"big integer", Value(9007199254740993LL), "integer", "9007199254740993"},
+      {"negative", Value(-7L), "integer", "-7"},
+      {"double", Value(2.5), "real", "2.5"},
+      {"text", Value("héllo"), "text", "'héllo'"},
+      {"empty text", Value(""), "text", "''"},
+      {"bytes", Value(platform::Bytes{1, 2, 255}), "blob", "X'0102FF'"},
+      {"empty bytes", Value(platform::Bytes{}), "blob", "X''"},
+      {"date", Value(platform::dateFromSeconds(86400.5)), "real", "86400.5"},
+      {"array", Value(platform::Array{Value(1)}), "text", nullptr},
+  };
+  ASSERT_TRUE(db_->executeUpdate("create table t(name, v)"));
+  for (const auto& c : cases) {
+    ASSERT_TRUE(db_->executeUpdateWithArgumentsInArray("insert into t values (?, ?)",
+                                                       {Value(c.name), c.value}))
+        << c.name;
+    EXPECT_EQ(db_->stringForQuery("select typeof(v) from t where name = ?", c.name), c.type)
+        << c.name;
+    if (c.stored) {
+      EXPECT_EQ(db_->stringForQuery("select quote(v) from t where name = ?", c.name), c.stored)
+          << c.name;
+    }
+  }
+}
+
+TEST_F(SQLDatabaseTest, VariadicArgumentsConvertByCppType) {
+  ASSERT_TRUE(db_->executeUpdate("create table t(name, v)"));
+  struct Case {
+    const char* name;
+    std::function<bool()> insert;
+    const char* type;
+    const char* stored;
+  };
+  auto ins = [this](const char* name, auto v) {
+    return [this, name, v] { return db_->executeUpdate("insert into t values (?, ?)", name, v); };
+  };
+  std::optional<int> none;
+  const char* nullText = nullptr;
+  const Case cases[] = {
+      {"bool", ins("bool", true), "integer", "1"},
+      {"char", ins("char", 'a'), "integer", "1"},
+      {"int", ins("int", -3), "integer", "-3"},
+      {"long long", ins("long long", 1LL << 40), "integer", "1099511627776"},
+      {"unsigned", ins("unsigned", 7u), "text", "'7'"},
+      {"unsigned long max", ins("unsigned long max", ~0UL), "text", "'18446744073709551615'"},
+      {"short", ins("short", short{5}), "text", "'5'"},
+      {"float", ins("float", 0.5f), "real", "0.5"},
+      {"double", ins("double", 1.25), "real", "1.25"},
+      {"literal", ins("literal", "x"), "text", "'x'"},
+      {"string", ins("string", std::string("yz")), "text", "'yz'"},
+      {"null text", ins("null text", nullText), "null", "NULL"},
+      {"nullptr", ins("nullptr", nullptr), "null", "NULL"},
+      {"empty optional", ins("empty optional", none), "null", "NULL"},
+      {"optional", ins("optional", std::optional<int>(9)), "integer", "9"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(c.insert()) << c.name;
+    EXPECT_EQ(db_->stringForQuery("select typeof(v) from t where name = ?", c.name), c.type)
+        << c.name;
+    EXPECT_EQ(db_->stringForQuery("select quote(v) from t where name = ?", c.name), c.stored)
+        << c.name;
+  }
+}
+
+TEST_F(SQLDatabaseTest, ExtraArgumentsAreIgnoredAndMissingOnesFail) {
+  ASSERT_TRUE(db_->executeUpdate("create table t(a, b)"));
+  EXPECT_TRUE(db_->executeUpdate("insert into t values (?, ?)", 1, 2, 3, 4));
+  EXPECT_EQ(db_->intForQuery("select count(*) from t where a = 1 and b = 2"), 1);
+  EXPECT_TRUE(db_->executeUpdate("insert into t values (5, 6)", "ignored"));
+
+  EXPECT_FALSE(db_->executeUpdate("insert into t values (?, ?)", 1));
+  EXPECT_EQ(db_->lastErrorCode(), SQLITE_RANGE);
+  EXPECT_TRUE(db_->hadError());
+  EXPECT_EQ(db_->executeQueryWithArgumentsInArray("select * from t where a = ?", {}), nullptr);
+  EXPECT_EQ(db_->intForQuery("select count(*) from t"), 2);
+}
+
+TEST_F(SQLDatabaseTest, DictionaryArgumentsMustMatchParameterCount) {
+  ASSERT_TRUE(db_->executeUpdate("create table t(a, b)"));
+  struct Case {
+    const char* name;
+    platform::Dictionary arguments;
+    bool ok;
+  };
+  const Case cases[] = {
+      {"exact", {{"a", Value(1)}, {"b", Value("x")}}, true},
+      {"one key too many", {{"a", Value(1)}, {"b", Value("x")}, {"c", Value(3)}}, false},
+      {"one key missing", {{"a", Value(1)}}, false},
+      {"wrong names", {{"x", Value(1)}, {"y", Value(2)}}, true},
+  };
+  db_->setShouldCacheStatements(true);
+  for (const auto& c : cases) {
+    EXPECT_EQ(
+        db_->executeUpdateWithParameterDictionary("insert into t values (:a, :b)", c.arguments),
+        c.ok)
+        << c.name;
+  }
+  // The extra-key failure happened even though every parameter had been bound; unnamed
+  // parameters read NULL, not what the cached statement was bound to before.
+  EXPECT_EQ(db_->intForQuery("select count(*) from t"), 2);
+  EXPECT_EQ(db_->intForQuery("select count(*) from t where a is null and b is null"), 1);
+  auto rs =
+      db_->executeQueryWithParameterDictionary("select b from t where a = :a", {{"a", Value(1)}});
+  ASSERT_TRUE(rs);
+  ASSERT_TRUE(rs->next());
+  EXPECT_EQ(rs->stringForColumnIndex(0), "x");
+  EXPECT_EQ(db_->executeQueryWithParameterDictionary("select b from t where a = :a",
+                                                     {{"a", Value(1)}, {"z", Value(2)}}),
+            nullptr);
+}
+
+TEST_F(SQLDatabaseTest, UpdateResultsAndErrors) {
+  EXPECT_TRUE(db_->executeUpdate("create table t(a unique)"));
+  EXPECT_FALSE(db_->hadError());
+  EXPECT_TRUE(db_->executeUpdate("insert into t values (1)"));
+  EXPECT_EQ(db_->lastInsertRowId(), 1);
+  EXPECT_EQ(db_->changes(), 1);
+  EXPECT_FALSE(db_->executeUpdate("insert into t values (1)"));
+  EXPECT_TRUE(db_->hadError());
+  EXPECT_EQ(db_->lastErrorCode(), SQLITE_CONSTRAINT);
+  platform::Error error = db_->lastError();
+  EXPECT_EQ(error.domain(), "SQLDatabase");
+  EXPECT_EQ(error.code(), SQLITE_CONSTRAINT);
+  EXPECT_NE(error.localizedDescription().find("UNIQUE"), std::string::npos);
+
+  platform::Error prepareError;
+  EXPECT_FALSE(db_->update("insert into nowhere values (?)", &prepareError, 1));
+  EXPECT_EQ(prepareError.code(), SQLITE_ERROR);
+  EXPECT_NE(prepareError.domain().find("no such table"), std::string::npos);
+  EXPECT_TRUE(prepareError.userInfo().empty());
+  EXPECT_TRUE(db_->update("insert into t values (?)", &prepareError, 2));
+}
+
+TEST_F(SQLDatabaseTest, UpdateGivenAQueryRaisesAndLeavesConnectionUsable) {
+  for (bool caching : {false, true}) {
+    db_->setShouldCacheStatements(caching);
+    try {
+      db_->executeUpdate("select 1");
+      ADD_FAILURE() << "no assertion raised";
+    } catch (const platform::AssertionFailure& e) {
+      EXPECT_STREQ(e.what(), "A executeUpdate is being called with a query string 'select 1'");
+    }
+    // The in-use guard was cleared and the statement reset: the connection works on.
+    EXPECT_TRUE(db_->executeUpdate("create table if not exists t(a)"));
+    EXPECT_EQ(db_->intForQuery("select 1"), 1);
+    EXPECT_NE(db_->lastInsertRowId(), -1);
+  }
+  // The cached statement was reset, so it does not hold a read lock open.
+  EXPECT_EQ(sqlite3_txn_state(db_->sqliteHandle(), nullptr), SQLITE_TXN_NONE);
+}
+
+TEST_F(SQLDatabaseTest, StatementCacheReusesOneStatementPerSQLText) {
+  db_->setShouldCacheStatements(true);
+  ASSERT_TRUE(db_->executeUpdate("create table t(a)"));
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(db_->executeUpdate("insert into t values (?)", i));
+  auto insert = db_->cachedStatementForQuery("insert into t values (?)");
+  ASSERT_TRUE(insert);
+  EXPECT_EQ(insert->useCount(), 3);
+  EXPECT_EQ(insert->query(), "insert into t values (?)");
+  EXPECT_NE(insert->description().find("3 hit(s) for query insert into t values (?)"),
+            std::string::npos);
+
+  for (int i = 0; i < 2; ++i) {
+    auto rs = db_->executeQuery("select a from t where a >= ?", 1);
+    ASSERT_TRUE(rs);
+    int rows = 0;
+    while (rs->next()) ++rows;
+    EXPECT_EQ(rows, 2);
+  }
+  auto select = db_->cachedStatementForQuery("select a from t where a >= ?");
+  ASSERT_TRUE(select);
+  EXPECT_EQ(select->useCount(), 2);
+  // Keyed by the exact text: one more space is another statement.
+  EXPECT_EQ(db_->cachedStatementForQuery("select a from t where a >=  ?"), nullptr);
+
+  db_->setShouldCacheStatements(false);
+  EXPECT_EQ(db_->cachedStatements(), nullptr);
+  EXPECT_TRUE(db_->executeUpdate("insert into t values (?)", 9));
+  db_->setShouldCacheStatements(true);
+  EXPECT_TRUE(db_->cachedStatements()->empty());
+}
+
+TEST_F(SQLDatabaseTest, RunningCachedStatementIsNotReboundUnderItsReader) {
+  db_->setShouldCacheStatements(true);
+  ASSERT_TRUE(db_->executeUpdate("create table t(a)"));
+  for (int i = 1; i <= 4; ++i) ASSERT_TRUE(db_->executeUpdate("insert into t values (?)", i));
+  const std::string sql = "select a from t where a > ? order by a";
+  auto outer = db_->executeQuery(sql, 1);
+  ASSERT_TRUE(outer && outer->next());
+  EXPECT_EQ(outer->intForColumnIndex(0), 2);
+  {
+    auto inner = db_->executeQuery(sql, 3);
+    ASSERT_TRUE(inner && inner->next());
+    EXPECT_EQ(inner->intForColumnIndex(0), 4);
+    EXPECT_NE(inner->statement(), outer->statement());
+  }
+  // The outer reader goes on where it was, with its own binding.
+  ASSERT_TRUE(outer->next());
+  EXPECT_EQ(outer->intForColumnIndex(0), 3);
+  outer->close();
+  auto again = db_->executeQuery(sql, 0);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->statement(), db_->cachedStatementForQuery(sql));
+}
+
+TEST_F(SQLDatabaseTest, CloseFinalizesStatementsHeldElsewhereOnlyOnce) {
+  db_->setShouldCacheStatements(true);
+  ASSERT_TRUE(db_->executeUpdate("create table t(a)"));
+  ASSERT_TRUE(db_->executeUpdate("insert into t values (1)"));
+  std::shared_ptr<SQLStatement> held = db_->cachedStatementForQuery("insert into t values (1)");
+  ASSERT_TRUE(held);
+  auto rs = db_->executeQuery("select a from t");
+  ASSERT_TRUE(rs && rs->next());
+  std::shared_ptr<SQLStatement> running = rs->statement();
+
+  EXPECT_TRUE(db_->close());
+  // Every statement object gave up its handle; none is finalized again later.
+  EXPECT_EQ(held->statement(), nullptr);
+  EXPECT_EQ(running->statement(), nullptr);
+  EXPECT_EQ(rs->parentDB(), nullptr);
+  EXPECT_FALSE(rs->next());
+  EXPECT_FALSE(db_->hasOpenResultSets());
+  held.reset();
+  running.reset();
+  rs.reset();
+  EXPECT_TRUE(db_->open());
+  EXPECT_EQ(db_->intForQuery("select count(*) from t"), 1);
+}
+
+TEST_F(SQLDatabaseTest, CloseFinalizesUncachedStatementOfOpenResultSet) {
+  ASSERT_TRUE(db_->executeUpdate("create table t(a)"));
+  auto rs = db_->executeQuery("select a from t");
+  auto statement = rs->statement();
+  EXPECT_TRUE(db_->hasOpenResultSets());
+  EXPECT_TRUE(db_->close());
+  EXPECT_EQ(statement->statement(), nullptr);
+}
+
+TEST_F(SQLDatabaseTest, TransactionsCommitAndRollBack) {
+  ASSERT_TRUE(db_->executeUpdate("create table t(a)"));
+  EXPECT_FALSE(db_->inTransaction());
+  ASSERT_TRUE(db_->beginTransaction());
+  EXPECT_TRUE(db_->inTransaction());
+  ASSERT_TRUE(db_->executeUpdate("insert into t values (1)"));
+  ASSERT_TRUE(db_->rollback());
+  EXPECT_FALSE(db_->inTransaction());
+  EXPECT_EQ(db_->intForQuery("select count(*) from t"), 0);
+
+  ASSERT_TRUE(db_->beginDeferredTransaction());
+  ASSERT_TRUE(db_->executeUpdate("insert into t values (2)"));
+  ASSERT_TRUE(db_->commit());
+  EXPECT_FALSE(db_->inTransaction());
+  EXPECT_EQ(db_->intForQuery("select count(*) from t"), 1);
+  EXPECT_FALSE(db_->commit());  // nothing to commit
+}
+
+TEST_F(SQLDatabaseTest, SavePointsNestAndRollBack) {
+  ASSERT_TRUE(db_->executeUpdate("create table t(a)"));
+  ASSERT_TRUE(db_->beginTransaction());
+  ASSERT_TRUE(db_->startSavePointWithName("outer"));
+  ASSERT_TRUE(db_->executeUpdate("insert into t values (1)"));
+  ASSERT_TRUE(db_->startSavePointWithName("in'ner"));  // quoted safely
+  ASSERT_TRUE(db_->executeUpdate("insert into t values (2)"));
+  ASSERT_TRUE(db_->rollbackToSavePointWithName("in'ner"));
+  ASSERT_TRUE(db_->releaseSavePointWithName("in'ner"));
+  ASSERT_TRUE(db_->releaseSavePointWithName("outer"));
+  ASSERT_TRUE(db_->commit());
+  EXPECT_EQ(db_->intForQuery("select count(*) from t"), 1);
+
+  platform::Error error;
+  EXPECT_FALSE(db_->releaseSavePointWithName("never", &error));
+  EXPECT_EQ(error.domain(), "SQLDatabase");
+  EXPECT_EQ(error.code(), SQLITE_ERROR);
+  EXPECT_THROW(db_->startSavePointWithName(""), platform::AssertionFailure);
+}
+
+TEST_F(SQLDatabaseTest, SavePointNameCannotInjectSQL) {
+  ASSERT_TRUE(db_->executeUpdate("create table t(a)"));
+  // Without quoting, this name would close the quote and drop the table.
+  EXPECT_TRUE(db_->startSavePointWithName("x'; drop table t; --"));
+  EXPECT_TRUE(db_->releaseSavePointWithName("x'; drop table t; --"));
+  EXPECT_TRUE(db_->tableExists("t"));
+}
+
+TEST_F(SQLDatabaseTest, InSavePointCommitsOrRollsBackAndLeavesNoTransaction) {
+  ASSERT_TRUE(db_->executeUpdate("create table t(a)"));
+  EXPECT_EQ(db_->inSavePoint([&](bool*) { db_->executeUpdate("insert into t values (1)"); }),
+            std::nullopt);
+  EXPECT_EQ(db_->inSavePoint([&](bool* rollback) {
+    db_->executeUpdate("insert into t values (2)");
+    *rollback = true;
+  }),
+            std::nullopt);
+  EXPECT_EQ(db_->intForQuery("select count(*) from t"), 1);
+  // A rolled-back savepoint is released too: no transaction stays open to lock the file.
+  EXPECT_TRUE(sqlite3_get_autocommit(db_->sqliteHandle()));
+  auto other = SQLDatabase::databaseWithPath(path_);
+  ASSERT_TRUE(other->open());
+  EXPECT_TRUE(other->executeUpdate("insert into t values (3)"));
+}
+
+TEST_F(SQLDatabaseTest, UserFunctionsAreCalledWithTheirArguments) {
+  db_->makeFunctionNamed("twice", 1, [](sqlite3_context* context, int argc, sqlite3_value** argv) {
+    ASSERT_EQ(argc, 1);
+    sqlite3_result_int64(context, 2 * sqlite3_value_int64(argv[0]));
+  });
+  db_->makeFunctionNamed("fail", 0, [](sqlite3_context*, int, sqlite3_value**) {
+    throw std::runtime_error("refused");
+  });
+  EXPECT_EQ(db_->intForQuery("select twice(?)", 21), 42);
+  EXPECT_EQ(db_->executeQuery("select twice(1, 2)"), nullptr);
+  auto rs = db_->executeQuery("select fail()");
+  ASSERT_TRUE(rs);
+  EXPECT_FALSE(rs->next());
+  EXPECT_EQ(db_->lastErrorMessage(), "refused");
+}
+
+TEST_F(SQLDatabaseTest, NestedUseFromAUserFunctionIsTurnedAway) {
+  ASSERT_TRUE(db_->executeUpdate("create table t(a)"));
+  bool nestedRefused = false;
+  db_->makeFunctionNamed("nested", 0, [&](sqlite3_context* context, int, sqlite3_value**) {
+    nestedRefused = !db_->executeUpdate("insert into t values (1)");
+    EXPECT_EQ(db_->lastInsertRowId(), 0);
+    sqlite3_result_int(context, 1);
+  });
+  EXPECT_TRUE(db_->executeUpdate("insert into t values (nested())"));
+  EXPECT_TRUE(nestedRefused);
+}
+
+struct FormatCase {
+  const char* name;
+  std::function<std::unique_ptr<SQLResultSet>(SQLDatabase&)> run;
+  const char* type;
+  const char* stored;
+};
+
+TEST_F(SQLDatabaseTest, PrintfLikeFormsBindBySpecifier) {
+  using D = SQLDatabase;
+  const FormatCase cases[] = {
+      {"%@ text", [](D& d) { return d.executeQueryWithFormat("select %@", "a"); }, "text", "'a'"},
+      {"%@ value", [](D& d) { return d.executeQueryWithFormat("select %@", Value(3)); }, "integer",
+       "3"},
+      {"%@ null", [](D& d) { return d.executeQueryWithFormat("select %@", nullptr); }, "null",
+       "NULL"},
+      {"%d", [](D& d) { return d.executeQueryWithFormat("select %d", 5); }, "integer", "5"},
+      {"%i narrows", [](D& d) { return d.executeQueryWithFormat("select %i", 1LL << 32); },
+       "integer", "0"},
+      {"%u", [](D& d) { return d.executeQueryWithFormat("select %u", 5u); }, "text", "'5'"},
+      {"%c", [](D& d) { return d.executeQueryWithFormat("select %c", 'z'); }, "text", "'z'"},
+      {"%s", [](D& d) { return d.executeQueryWithFormat("select %s", "str"); }, "text", "'str'"},
+      {"%f", [](D& d) { return d.executeQueryWithFormat("select %f", 0.1); }, "real", "0.1"},
+      {"%g", [](D& d) { return d.executeQueryWithFormat("select %g", 0.1); }, "real",
+       "1.00000001490116119384e-01"},
+      {"%hi", [](D& d) { return d.executeQueryWithFormat("select %hi", 7); }, "text", "'7'"},
+      {"%ld", [](D& d) { return d.executeQueryWithFormat("select %ld", 7L); }, "integer", "7"},
+      {"%lld", [](D& d) { return d.executeQueryWithFormat("select %lld", 1LL << 40); }, "integer",
+       "1099511627776"},
+      {"%qi", [](D& d) { return d.executeQueryWithFormat("select %qi", -2LL); }, "integer", "-2"},
+      {"%llu", [](D& d) { return d.executeQueryWithFormat("select %llu", 3ULL); }, "text", "'3'"},
+  };
+  for (const auto& c : cases) {
+    auto rs = c.run(*db_);
+    ASSERT_TRUE(rs) << c.name;
+    ASSERT_TRUE(rs->next()) << c.name;
+    EXPECT_EQ(rs->query(), "select ?") << c.name;
+    Value v = rs->objectForColumnIndex(0);
+    rs->close();
+    EXPECT_EQ(db_->stringForQuery("select typeof(?)", v), c.type) << c.name;
+    EXPECT_EQ(db_->stringForQuery("select quote(?)", v), c.stored) << c.name;
+  }
+}
+
+TEST_F(SQLDatabaseTest, PrintfLikeFormsCopyOtherCharactersAndCheckArguments) {
+  platform::Array values;
+  EXPECT_EQ(SQLDatabase::sqlForFormat("a %% b %x %lx %d", {SQLArgument::from(1)}, values),
+            "a % b x lx ?");
+  ASSERT_EQ(values.size(), 1u);
+  EXPECT_THROW(SQLDatabase::sqlForFormat("%d %d", {SQLArgument::from(1)}, values),
+               platform::AssertionFailure);
+  EXPECT_THROW(
+      SQLDatabase::sqlForFormat("%d", {SQLArgument::from(1), SQLArgument::from(2)}, values),
+      platform::AssertionFailure);
+  EXPECT_THROW(SQLDatabase::sqlForFormat("%d", {SQLArgument::from("text")}, values),
+               platform::AssertionFailure);
+  EXPECT_THROW(SQLDatabase::sqlForFormat("%s", {SQLArgument::from(1.5)}, values),
+               platform::AssertionFailure);
+
+  ASSERT_TRUE(db_->executeUpdate("create table t(a, b)"));
+  EXPECT_TRUE(db_->executeUpdateWithFormat("insert into t values (%d, %@)", 1, "one"));
+  EXPECT_EQ(db_->stringForQuery("select b from t where a = 1"), "one");
+}
+
+TEST_F(SQLDatabaseTest, SettingsAndLibraryFacts) {
+  EXPECT_FALSE(db_->logsErrors());
+  EXPECT_FALSE(db_->crashOnErrors());
+  EXPECT_EQ(db_->busyRetryTimeout(), 0);
+  db_->setBusyRetryTimeout(3);
+  EXPECT_EQ(db_->busyRetryTimeout(), 3);
+  EXPECT_TRUE(SQLDatabase::isSQLiteThreadSafe());
+  EXPECT_EQ(SQLDatabase::sqliteLibVersion(), sqlite3_libversion());
+  EXPECT_FALSE(db_->setKey("k"));
+  EXPECT_FALSE(db_->rekey("k"));
+  EXPECT_EQ(db_->databasePath(), path_);
+}
+
+TEST_F(SQLDatabaseTest, LogsAndCrashOnErrorsRaiseOnFailedPrepare) {
+  db_->setLogsErrors(true);
+  EXPECT_EQ(db_->executeQuery("select nonsense from"), nullptr);
+  db_->setCrashOnErrors(true);
+  EXPECT_THROW(db_->executeQuery("select nonsense from"), platform::AssertionFailure);
+  EXPECT_EQ(db_->intForQuery("select 3"), 3);
+}
+
+}  // namespace
