@@ -1,0 +1,109 @@
+#pragma once
+// Application: the one application object. It holds the application delegate (for the whole
+// run), the windows on screen and the key window, and moves through the platform's life cycle,
+// telling its delegate and posting the platform's notifications on the default notification
+// centre (no object, no payload):
+//   launch:           didFinishLaunchingWithOptions, then became active
+//   enterBackground:  "UIApplicationWillResignActiveNotification", then
+//                     "UIApplicationDidEnterBackgroundNotification"
+//   enterForeground:  "UIApplicationWillEnterForegroundNotification", then
+//                     "UIApplicationDidBecomeActiveNotification"
+//   terminate:        "UIApplicationWillTerminateNotification"
+// It also keeps the idle-timer flag, the status bar settings and a record of opened URLs.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Value.h"
+
+namespace platform {
+
+class Application;
+class Window;
+
+extern const char* const kApplicationDidFinishLaunchingNotification;
+extern const char* const kApplicationDidBecomeActiveNotification;
+extern const char* const kApplicationWillResignActiveNotification;
+extern const char* const kApplicationDidEnterBackgroundNotification;
+extern const char* const kApplicationWillEnterForegroundNotification;
+extern const char* const kApplicationWillTerminateNotification;
+
+class ApplicationDelegate {
+ public:
+  virtual ~ApplicationDelegate() = default;
+  virtual bool didFinishLaunchingWithOptions(Application&, const Dictionary&) { return true; }
+  virtual void applicationDidBecomeActive(Application&) {}
+  virtual void applicationWillResignActive(Application&) {}
+  virtual void applicationDidEnterBackground(Application&) {}
+  virtual void applicationWillEnterForeground(Application&) {}
+  virtual void applicationWillTerminate(Application&) {}
+};
+
+class Application {
+ public:
+  enum class State { Active, Inactive, Background };
+  using BackgroundTaskIdentifier = unsigned;
+  static constexpr BackgroundTaskIdentifier kBackgroundTaskInvalid = 0;
+
+  static Application& sharedApplication();
+  // Forgets windows, delegate, flags and records (between tests).
+  static void reset();
+
+  std::shared_ptr<ApplicationDelegate> delegate() const { return delegate_; }
+  void setDelegate(std::shared_ptr<ApplicationDelegate> delegate) {
+    delegate_ = std::move(delegate);
+  }
+  State applicationState() const { return state_; }
+
+  // Sets the delegate, launches and becomes active; the delegate's launch answer.
+  bool launch(std::shared_ptr<ApplicationDelegate> delegate, const Dictionary& options = {});
+  void enterBackground();
+  void enterForeground();
+  void terminate();
+
+  std::shared_ptr<Window> keyWindow() const;
+  std::vector<std::shared_ptr<Window>> windows() const;
+  void setKeyWindow(const std::shared_ptr<Window>& window);
+  void registerWindow(const std::shared_ptr<Window>& window);
+
+  bool isIdleTimerDisabled() const { return idleTimerDisabled_; }
+  void setIdleTimerDisabled(bool disabled) { idleTimerDisabled_ = disabled; }
+  bool isStatusBarHidden() const;
+  void setStatusBarHidden(bool hidden);
+  int statusBarStyle() const { return statusBarStyle_; }
+  void setStatusBarStyle(int style) { statusBarStyle_ = style; }
+  bool isNetworkActivityIndicatorVisible() const { return networkActivity_; }
+  void setNetworkActivityIndicatorVisible(bool v) { networkActivity_ = v; }
+
+  // Records the URL as opened; true for a well-formed URL with a scheme.
+  bool openURL(const std::string& url);
+  const std::vector<std::string>& openedURLs() const { return openedURLs_; }
+
+  BackgroundTaskIdentifier beginBackgroundTask(std::function<void()> expirationHandler = {});
+  void endBackgroundTask(BackgroundTaskIdentifier identifier);
+  std::size_t runningBackgroundTaskCount() const { return backgroundTasks_.size(); }
+
+ private:
+  Application() = default;
+  void post(const char* name);
+
+  std::shared_ptr<ApplicationDelegate> delegate_;
+  State state_ = State::Inactive;
+  std::vector<std::weak_ptr<Window>> windows_;
+  std::weak_ptr<Window> keyWindow_;
+  bool idleTimerDisabled_ = false;
+  int statusBarStyle_ = 0;
+  bool networkActivity_ = false;
+  std::vector<std::string> openedURLs_;
+  std::vector<BackgroundTaskIdentifier> backgroundTasks_;
+  BackgroundTaskIdentifier nextTask_ = 1;
+};
+
+// Runs the application as the process's main: launches with the delegate `makeDelegate`
+// returns and runs the main run loop until it is stopped. Returns 0.
+int ApplicationMain(int argc, char** argv,
+                    const std::function<std::shared_ptr<ApplicationDelegate>()>& makeDelegate);
+
+}  // namespace platform

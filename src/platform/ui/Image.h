@@ -1,0 +1,52 @@
+#pragma once
+// Image: a picture of the application's resources, found by name under
+// "<resources>/images/<name>.png". On this scale-2 screen the "@2x" variant is preferred; a name
+// may carry the ".png" extension or the "@2x" marker itself. An image whose file is missing is
+// still an Image: it has no size and draws as a labelled placeholder of the rectangle it is
+// drawn into, so a screen with missing pictures stays readable in a snapshot.
+
+#include <memory>
+#include <string>
+
+#include "platform/ui/Geometry.h"
+
+typedef struct _cairo_surface cairo_surface_t;
+
+namespace platform {
+
+class Image {
+ public:
+  // Null only for an empty name; a missing file gives a placeholder image.
+  static std::shared_ptr<Image> named(const std::string& name);
+  // A picture read from a PNG file; null when it cannot be read.
+  static std::shared_ptr<Image> withContentsOfFile(const std::string& path, double scale = 1);
+  // Forgets cached images (tests that change the resource folder).
+  static void clearCache();
+
+  ~Image();
+
+  const std::string& name() const { return name_; }
+  bool isMissing() const { return surface_ == nullptr; }
+  // Size in points (pixels divided by the scale); zero when missing.
+  Size size() const { return size_; }
+  double scale() const { return scale_; }
+  cairo_surface_t* surface() const { return surface_; }
+
+  // The same picture marked as stretchable with caps (kept for drawing; the caps stay as they
+  // are while the middle stretches).
+  std::shared_ptr<Image> stretchableImage(double leftCapWidth, double topCapHeight) const;
+  double leftCapWidth() const { return leftCap_; }
+  double topCapHeight() const { return topCap_; }
+
+  Image(std::string name, cairo_surface_t* surface, double scale);
+
+ private:
+  std::string name_;
+  cairo_surface_t* surface_ = nullptr;
+  double scale_ = 1;
+  Size size_;
+  double leftCap_ = 0;
+  double topCap_ = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,52 @@
+#pragma once
+// Window: the root of a view tree on the screen. It shows its root view controller's view
+// below the status bar, delivers the test drivers' touches (hit-test, gesture recognizers,
+// then the touched view's responder chain) and draws itself, with any alerts on screen over
+// it, to a PNG file at the screen's scale (`snapshot`).
+//
+// Windows start hidden; `makeKeyAndVisible` shows the window, makes it the application's key
+// window and gives the root view controller its appearance calls.
+
+#include <memory>
+#include <string>
+
+#include "platform/ui/View.h"
+
+typedef struct _cairo_surface cairo_surface_t;
+
+namespace platform {
+
+class ViewController;
+
+class Window : public View {
+ public:
+  explicit Window(const Rect& frame);
+  Window();
+  ~Window() override;
+
+  std::shared_ptr<ViewController> rootViewController() const { return root_; }
+  void setRootViewController(std::shared_ptr<ViewController> controller);
+
+  void makeKeyAndVisible();
+  void makeKeyWindow();
+  bool isKeyWindow() const;
+  void setHidden(bool hidden) override;
+
+  // Delivers a tap at `point` (window coordinates) and returns the view that received it (null
+  // when nothing takes touches there).
+  std::shared_ptr<View> sendTap(Point point, int tapCount = 1);
+  // The same for any root view (alerts are roots of their own).
+  static std::shared_ptr<View> deliverTap(const std::shared_ptr<View>& root, Point point,
+                                          int tapCount = 1);
+
+  // Lays the tree out and draws it, with the alerts on screen, into a new image surface of
+  // the window's size in pixels. The caller destroys the surface.
+  cairo_surface_t* renderToSurface();
+  // Writes the drawing as a PNG file; false (with `error` set) when it cannot be written.
+  bool snapshot(const std::string& path, std::string* error = nullptr);
+
+ private:
+  std::shared_ptr<ViewController> root_;
+};
+
+}  // namespace platform

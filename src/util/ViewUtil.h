@@ -1,0 +1,20 @@
+#pragma once
+// ViewUtil: the height of a wrapped text, for table rows whose height follows their text.
+// Measures through the installed TextMeasurer (SimpleTextMeasurer until the drawing layer puts
+// real font metrics in place). Safe from any thread.
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "util/TextMeasurer.h"
+
+class ViewUtil {
+ public:
+  // Height of `text` in the system font of `fontSize`, wrapped at word boundaries to `width`,
+  // with no height limit. An absent text is 0 high.
+  static float heightForString(const std::optional<std::string>& text, float fontSize, float width);
+
+  // Installs the measurer to use; null puts the simple default back.
+  static void setTextMeasurer(std::shared_ptr<TextMeasurer> measurer);
+};

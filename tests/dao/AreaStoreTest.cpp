@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include "dao/AreaDao.h"
+#include "dao/DBService.h"
+#include "dao/RawDb.h"
+#include "support/TempHome.h"
+
+namespace {
+
+using daotest::RawDb;
+using Rows = std::vector<std::vector<std::string>>;
+
+const char* kThreeLevels = R"({"areas":[
+  {"areaName":"北京","areaCode":"110000","isLeaf":0,"loginType":2,"description":"京",
+   "children":[
+     {"areaName":"海淀","areaCode":"110108","isLeaf":0,"loginType":3,
+      "children":[{"areaName":"中关村","areaCode":"11010801","isLeaf":1,"loginType":3}]},
+     {"areaName":"朝阳","areaCode":"110105","isLeaf":1,"loginType":4}]},
+  {"areaName":"上海","areaCode":"310000","isLeaf":1,"loginType":1}]})";
+
+const char* kTwoLevels = R"({"areas":[
+  {"areaName":"天津","areaCode":"120000","isLeaf":0,"loginType":5,
+   "children":[{"areaName":"和平","areaCode":"120101","isLeaf":1,"loginType":5}]}]})";
+
+class AreaStoreTest : public ::testing::Test {
+ protected:
+  Rows storedRows() {
+    return raw_.rows(
+        "select areaname,areacode,parentcode,logintype,isLeaf from area order by rowid");
+  }
+
+  testsupport::TempHome home_;
+  RawDb raw_;
+};
+
+TEST_F(AreaStoreTest, RegionAnswerStoresEveryLevelAndReadsBackTwo) {
+  DBService service;
+  service.refreshArea(nlohmann::json::parse(kThreeLevels));
+  EXPECT_EQ(storedRows(), (Rows{{"北京", "110000", "0", "2", "0"},
+                                {"海淀", "110108", "110000", "3", "0"},
+                                {"中关村", "11010801", "110108", "3", "1"},
+                                {"朝阳", "110105", "110000", "4", "1"},
+                                {"上海", "310000", "0", "1", "1"}}));
+  // Codes are stored as texts.
+  EXPECT_EQ(raw_.value("select typeof(areacode) from area where areaname='北京'"), "text");
+
+  auto tree = service.getAreaFromLocalDB();
+  ASSERT_EQ(tree.size(), 2u);
+  const Area& beijing = *tree[0];
+  EXPECT_EQ(beijing.name(), "北京");
+  EXPECT_EQ(beijing.code(), "110000");
+  EXPECT_EQ(beijing.parent(), "0");
+  EXPECT_EQ(beijing.loginType(), 2);
+  EXPECT_EQ(beijing.description(), "京");
+  EXPECT_FALSE(beijing.isLeaf());
+  ASSERT_TRUE(beijing.childArray());
+  ASSERT_EQ(beijing.childArray()->size(), 2u);
+  const Area& haidian = *(*beijing.childArray())[0];
+  EXPECT_EQ(haidian.code(), "110108");
+  EXPECT_EQ(haidian.parent(), "110000");
+  EXPECT_FALSE(haidian.childArray());  // the third level is not read back
+  // A top-level region without child rows is a leaf without a child list.
+  EXPECT_TRUE(tree[1]->isLeaf());
+  EXPECT_FALSE(tree[1]->childArray());
+
+  // A later answer replaces the rows.
+  service.refreshArea(nlohmann::json::parse(kTwoLevels));
+  EXPECT_EQ(storedRows(),
+            (Rows{{"天津", "120000", "0", "5", "0"}, {"和平", "120101", "120000", "5", "1"}}));
+  EXPECT_FALSE(service.areaDao()->db()->hasOpenResultSets());
+}
+
+TEST_F(AreaStoreTest, AnswerThatDidNotDecodeKeepsTheStoredRegions) {
+  DBService service;
+  service.refreshArea(nlohmann::json::parse(kTwoLevels));
+  Rows before = storedRows();
+  const std::optional<nlohmann::json> answers[] = {
+      std::nullopt,
+      nlohmann::json(),
+      nlohmann::json::parse(R"({"areas":[]})"),
+      nlohmann::json::parse(R"({"areas":"x"})"),
+      nlohmann::json::parse(R"({"error":"busy"})"),
+      nlohmann::json::parse("[1,2]"),
+  };
+  for (const auto& answer : answers) {
+    service.refreshArea(answer);
+    EXPECT_EQ(storedRows(), before) << (answer ? answer->dump() : "absent");
+  }
+  AreaDao dao;
+  dao.updateAreas(Area::jsonToObject("not json"));
+  dao.updateAreas({});
+  EXPECT_EQ(storedRows(), before);
+  EXPECT_EQ(dao.queryAll().size(), 1u);
+}
+
+TEST_F(AreaStoreTest, UpdateAreasStoresTheListAndMarksLeavesOnTheObjects) {
+  AreaDao dao;
+  auto areas = Area::jsonToObject(kThreeLevels);
+  // The factory gave 北京 two children and 上海 none (it is a leaf with no child list).
+  dao.updateAreas(areas);
+  EXPECT_EQ(storedRows(), (Rows{{"北京", "110000", "0", "2", "0"},
+                                {"海淀", "110108", "110000", "3", "0"},
+                                {"朝阳", "110105", "110000", "4", "1"},
+                                {"上海", "310000", "0", "1", "1"}}));
+  const Area& haidian = *(*areas[0]->childArray())[0];
+  EXPECT_EQ(haidian.parent(), "110000");
+  // A node without children is a leaf in memory, whatever its row says.
+  EXPECT_TRUE(haidian.isLeaf());
+  EXPECT_FALSE(areas[0]->isLeaf());
+  EXPECT_EQ(areas[1]->parent(), "0");
+
+  // A non-leaf region whose answer listed no children.
+  auto childless = Area::jsonToObject(R"({"areas":[{"areaName":"x","areaCode":"1","isLeaf":0}]})");
+  dao.updateAreas(childless);
+  EXPECT_TRUE(childless[0]->isLeaf());
+  EXPECT_EQ(storedRows(), (Rows{{"x", "1", "0", "NULL", "0"}}));
+}
+
+}  // namespace

@@ -1,0 +1,192 @@
+// Screens coming and going: lazy views, window roots, modal presentation, navigation stacks
+// built off screen, and the application's life cycle with its notifications.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/TextMeasurer.h"
+#include "platform/ui/UIRecorder.h"
+#include "platform/ui/UITestDriver.h"
+#include "platform/ui/Window.h"
+
+namespace platform {
+namespace {
+
+using Log = std::vector<std::string>;
+
+class Screen : public ViewController {
+ public:
+  Screen(std::string name, Log* log) : name_(std::move(name)), log_(log) {}
+  void viewDidLoad() override { log_->push_back(name_ + ".load"); }
+  void viewWillAppear(bool) override { log_->push_back(name_ + ".willAppear"); }
+  void viewDidAppear(bool) override { log_->push_back(name_ + ".didAppear"); }
+  void viewWillDisappear(bool) override { log_->push_back(name_ + ".willDisappear"); }
+  void viewDidDisappear(bool) override { log_->push_back(name_ + ".didDisappear"); }
+  std::string name_;
+  Log* log_;
+};
+
+class ControllerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { UITestDriver::reset(); }
+  void TearDown() override { UITestDriver::reset(); }
+  Log log;
+};
+
+TEST_F(ControllerTest, ViewLoadsOnFirstUseAndRootAppearsWhenTheWindowShows) {
+  auto a = std::make_shared<Screen>("A", &log);
+  EXPECT_FALSE(a->isViewLoaded());
+  auto window = std::make_shared<Window>();
+  window->setRootViewController(a);
+  EXPECT_EQ(log, (Log{"A.load"})) << "no appearance while the window is hidden";
+  window->makeKeyAndVisible();
+  EXPECT_EQ(log, (Log{"A.load", "A.willAppear", "A.didAppear"}));
+  EXPECT_EQ(a->view()->frame(), Rect(0, 20, 320, 460)) << "below the status bar";
+  EXPECT_EQ(Application::sharedApplication().keyWindow(), window);
+
+  log.clear();
+  auto b = std::make_shared<Screen>("B", &log);
+  window->setRootViewController(b);
+  EXPECT_EQ(log,
+            (Log{"B.load", "A.willDisappear", "B.willAppear", "A.didDisappear", "B.didAppear"}));
+}
+
+TEST_F(ControllerTest, ModalPresentationCoversTheScreenAndDismissRestoresIt) {
+  auto a = std::make_shared<Screen>("A", &log);
+  auto nav = std::make_shared<NavigationController>(a);
+  auto window = std::make_shared<Window>();
+  window->setRootViewController(nav);
+  window->makeKeyAndVisible();
+  log.clear();
+  UIRecorder recorder;
+  auto player = std::make_shared<Screen>("P", &log);
+  bool completed = false;
+  a->presentViewController(player, true, [&] { completed = true; });
+  EXPECT_TRUE(completed);
+  EXPECT_EQ(log,
+            (Log{"P.load", "A.willDisappear", "P.willAppear", "A.didDisappear", "P.didAppear"}));
+  EXPECT_EQ(nav->presentedViewController(), player) << "the container presents";
+  EXPECT_EQ(player->presentingViewController(), nav);
+  EXPECT_EQ(nav->visibleViewController(), player);
+  EXPECT_EQ(window->hitTest({100, 300}), player->view());
+
+  auto other = std::make_shared<Screen>("Q", &log);
+  a->presentViewController(other, false);
+  EXPECT_EQ(nav->presentedViewController(), player) << "a second presentation is ignored";
+
+  log.clear();
+  player->dismissViewControllerAnimated(true);
+  EXPECT_EQ(log, (Log{"P.willDisappear", "A.willAppear", "P.didDisappear", "A.didAppear"}));
+  EXPECT_EQ(nav->presentedViewController(), nullptr);
+  EXPECT_EQ(player->view()->window(), nullptr);
+  EXPECT_EQ(recorder.lines(), (std::vector<std::string>{"present Screen", "present ignored Screen",
+                                                        "dismiss Screen"}));
+}
+
+TEST_F(ControllerTest, StackBuiltOffScreenShowsItsTopWhenItAppears) {
+  auto a = std::make_shared<Screen>("A", &log);
+  auto b = std::make_shared<Screen>("B", &log);
+  auto nav = std::make_shared<NavigationController>(a);
+  nav->pushViewController(b, false);
+  EXPECT_TRUE(log.empty()) << "nothing loads or appears off screen";
+  auto window = std::make_shared<Window>();
+  window->setRootViewController(nav);
+  window->makeKeyAndVisible();
+  EXPECT_EQ(log, (Log{"B.load", "B.willAppear", "B.didAppear"}));
+  EXPECT_EQ(b->view()->frame(), Rect(0, 44, 320, 416)) << "under the 44-point bar";
+
+  log.clear();
+  auto popped = nav->popToRootViewControllerAnimated(true);
+  EXPECT_EQ(popped, (std::vector<std::shared_ptr<ViewController>>{b}));
+  EXPECT_EQ(log,
+            (Log{"A.load", "B.willDisappear", "A.willAppear", "B.didDisappear", "A.didAppear"}));
+  nav->setNavigationBarHidden(true);
+  EXPECT_EQ(a->view()->frame(), Rect(0, 0, 320, 460));
+}
+
+TEST_F(ControllerTest, NavigationBarShowsTheTopItem) {
+  auto a = std::make_shared<Screen>("A", &log);
+  auto nav = std::make_shared<NavigationController>(a);
+  auto window = std::make_shared<Window>();
+  window->setRootViewController(nav);
+  window->makeKeyAndVisible();
+  auto title = std::make_shared<View>(Rect{550, 0, 100, 44});
+  auto back = std::make_shared<View>(Rect{0, 0, 44, 44});
+  auto b = std::make_shared<Screen>("B", &log);
+  b->navigationItem().setTitleView(title);
+  b->navigationItem().setLeftBarButtonItem(std::make_shared<BarButtonItem>(back));
+  nav->pushViewController(b, true);
+  EXPECT_EQ(title->superviewPointer(), nav->navigationBar().get());
+  EXPECT_EQ(title->frame(), Rect(110, 0, 100, 44)) << "the bar centres its title view";
+  EXPECT_EQ(back->frame().x(), 5);
+  EXPECT_EQ(nav->navigationBar()->backButton(), nullptr) << "a left item replaces the back button";
+}
+
+class LifeCycle : public ApplicationDelegate {
+ public:
+  explicit LifeCycle(Log* log) : log_(log) {}
+  bool didFinishLaunchingWithOptions(Application&, const Dictionary&) override {
+    log_->push_back("launch");
+    return true;
+  }
+  void applicationDidBecomeActive(Application&) override { log_->push_back("active"); }
+  void applicationWillResignActive(Application&) override { log_->push_back("resign"); }
+  void applicationDidEnterBackground(Application&) override { log_->push_back("background"); }
+  void applicationWillEnterForeground(Application&) override { log_->push_back("foreground"); }
+  void applicationWillTerminate(Application&) override { log_->push_back("terminate"); }
+  Log* log_;
+};
+
+TEST_F(ControllerTest, ApplicationLifeCycleTellsTheDelegateAndPostsNotifications) {
+  auto token = NotificationCenter::defaultCenter().addObserver("", [this](const Notification& n) {
+    if (n.name.rfind("UIApplication", 0) == 0) log.push_back(n.name);
+  });
+  auto& app = Application::sharedApplication();
+  EXPECT_TRUE(app.launch(std::make_shared<LifeCycle>(&log)));
+  app.enterBackground();
+  EXPECT_EQ(app.applicationState(), Application::State::Background);
+  app.enterForeground();
+  app.terminate();
+  EXPECT_EQ(log, (Log{"launch", "UIApplicationDidFinishLaunchingNotification", "active",
+                      "UIApplicationDidBecomeActiveNotification", "resign",
+                      "UIApplicationWillResignActiveNotification", "background",
+                      "UIApplicationDidEnterBackgroundNotification", "foreground",
+                      "UIApplicationWillEnterForegroundNotification", "active",
+                      "UIApplicationDidBecomeActiveNotification", "terminate",
+                      "UIApplicationWillTerminateNotification"}));
+}
+
+TEST_F(ControllerTest, ApplicationKeepsFlagsAndOpenedUrls) {
+  auto& app = Application::sharedApplication();
+  app.setIdleTimerDisabled(true);
+  EXPECT_TRUE(app.isIdleTimerDisabled());
+  EXPECT_TRUE(app.openURL("itms-apps://itunes.example/app/id1"));
+  EXPECT_FALSE(app.openURL("no scheme"));
+  EXPECT_EQ(app.openedURLs(), (std::vector<std::string>{"itms-apps://itunes.example/app/id1"}));
+  UITestDriver::reset();
+  EXPECT_FALSE(Application::sharedApplication().isIdleTimerDisabled());
+}
+
+TEST_F(ControllerTest, TextHeightGrowsWithWrappingAndIsZeroForNoText) {
+  EXPECT_EQ(TextMeasurer::heightForString(std::nullopt, 13, 300), 0);
+  double one = TextMeasurer::heightForString("学习记录", 13, 300);
+  EXPECT_GT(one, 13);
+  EXPECT_LT(one, 26);
+  std::string longer;
+  for (int i = 0; i < 60; ++i) longer += "学";
+  double many = TextMeasurer::heightForString(longer, 13, 300);
+  EXPECT_GE(many, 3 * one - 1) << "sixty 13-point characters need at least three lines of 300";
+  EXPECT_LT(TextMeasurer::fittingFontSize(longer, Font::boldSystemFont(26), 11, 96), 26);
+  EXPECT_EQ(TextMeasurer::fittingFontSize(longer, Font::boldSystemFont(26), 11, 96), 11)
+      << "too wide even at the minimum keeps the minimum";
+  EXPECT_EQ(TextMeasurer::fittingFontSize("!", Font::boldSystemFont(26), 11, 96), 26);
+}
+
+}  // namespace
+}  // namespace platform

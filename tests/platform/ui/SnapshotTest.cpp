@@ -1,0 +1,202 @@
+// Drawing a window to PNG: Chinese text must come out as real glyphs of the CJK face, not as
+// blank space and not as the boxes drawn for characters no font has; missing pictures draw as
+// labelled placeholders.
+
+#include <cairo.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/ui/Application.h"
+#include "platform/ui/GraphicsContext.h"
+#include "platform/ui/Image.h"
+#include "platform/ui/ImageView.h"
+#include "platform/ui/Label.h"
+#include "platform/ui/Screen.h"
+#include "platform/ui/TextMeasurer.h"
+#include "platform/ui/UITestDriver.h"
+#include "platform/ui/ViewController.h"
+#include "platform/ui/Window.h"
+#include "support/TempHome.h"
+
+namespace platform {
+namespace {
+
+// Counts the pixels of `surface` inside `rect` (points, at scale 2) that are darker than mid grey.
+int darkPixels(cairo_surface_t* surface, const Rect& rect) {
+  cairo_surface_flush(surface);
+  const unsigned char* data = cairo_image_surface_get_data(surface);
+  int stride = cairo_image_surface_get_stride(surface);
+  int count = 0;
+  for (int y = static_cast<int>(rect.minY() * 2); y < static_cast<int>(rect.maxY() * 2); ++y) {
+    const auto* row = reinterpret_cast<const uint32_t*>(data + y * stride);
+    for (int x = static_cast<int>(rect.minX() * 2); x < static_cast<int>(rect.maxX() * 2); ++x) {
+      uint32_t p = row[x];
+      int luminance = (((p >> 16) & 0xff) + ((p >> 8) & 0xff) + (p & 0xff)) / 3;
+      if (luminance < 128) ++count;
+    }
+  }
+  return count;
+}
+
+// Pixels that differ between two surfaces of the same size inside `rect`.
+int differingPixels(cairo_surface_t* a, cairo_surface_t* b, const Rect& rect) {
+  cairo_surface_flush(a);
+  cairo_surface_flush(b);
+  int stride = cairo_image_surface_get_stride(a);
+  int count = 0;
+  for (int y = static_cast<int>(rect.minY() * 2); y < static_cast<int>(rect.maxY() * 2); ++y) {
+    auto* ra = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(a) + y * stride);
+    auto* rb = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(b) + y * stride);
+    for (int x = static_cast<int>(rect.minX() * 2); x < static_cast<int>(rect.maxX() * 2); ++x) {
+      if (ra[x] != rb[x]) ++count;
+    }
+  }
+  return count;
+}
+
+class SnapshotTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    UITestDriver::reset();
+    screen = std::make_shared<ViewController>();
+    screen->view()->setBackgroundColor(Color::whiteColor());
+    label = std::make_shared<Label>(Rect{10, 40, 300, 40});
+    label->setFont(Font::boldSystemFont(20));
+    screen->view()->addSubview(label);
+    window = std::make_shared<Window>();
+    window->setRootViewController(screen);
+    window->makeKeyAndVisible();
+    folder = testsupport::makeTempFolder("ui-snapshot");
+  }
+  void TearDown() override {
+    UITestDriver::reset();
+    std::filesystem::remove_all(folder);
+  }
+
+  // The label's rectangle in the window.
+  Rect labelRect() const { return label->convertRectToView(label->bounds(), nullptr); }
+
+  std::shared_ptr<ViewController> screen;
+  std::shared_ptr<Label> label;
+  std::shared_ptr<Window> window;
+  std::string folder;
+};
+
+TEST_F(SnapshotTest, ChineseTextIsDrawnWithRealGlyphs) {
+  const std::string text = "澄衡会计继续教育";
+  ASSERT_TRUE(TextMeasurer::fontCovers(text, label->font())) << "the CJK face is not installed";
+  label->setText(text);
+  std::string path = folder + "/window.png";
+  std::string error;
+  ASSERT_TRUE(window->snapshot(path, &error)) << error;
+
+  cairo_surface_t* drawn = cairo_image_surface_create_from_png(path.c_str());
+  ASSERT_EQ(cairo_surface_status(drawn), CAIRO_STATUS_SUCCESS);
+  EXPECT_EQ(cairo_image_surface_get_width(drawn), 640);
+  EXPECT_EQ(cairo_image_surface_get_height(drawn), 960);
+  int ink = darkPixels(drawn, labelRect());
+  EXPECT_GT(ink, 400) << "the text is blank";
+
+  // The same number of characters that no font has: pango draws its missing-glyph boxes.
+  const std::string missing = "\uE000\uE001\uE002\uE003\uE004\uE005\uE006\uE007";
+  EXPECT_FALSE(TextMeasurer::fontCovers(missing, label->font()));
+  label->setText(missing);
+  cairo_surface_t* boxes = window->renderToSurface();
+  EXPECT_GT(differingPixels(drawn, boxes, labelRect()), ink / 2)
+      << "the text looks like missing-glyph boxes";
+  cairo_surface_destroy(boxes);
+  cairo_surface_destroy(drawn);
+}
+
+TEST_F(SnapshotTest, LabelWithAnyNumberOfLinesWrapsItsText) {
+  std::string text;
+  for (int i = 0; i < 30; ++i) text += "澄衡";
+  label->setFrame({10, 40, 300, 100});
+  label->setFont(Font::systemFont(14));
+  label->setNumberOfLines(0);
+  label->setText(text);
+  Size needed = label->sizeThatFits({300, 0});
+  EXPECT_GT(needed.height, 3 * 14) << "sixty characters of 14 points need several lines of 300";
+  cairo_surface_t* surface = window->renderToSurface();
+  Rect rect = labelRect();
+  int firstLine = darkPixels(surface, {rect.x(), rect.y(), rect.width(), rect.height() / 3});
+  int lastLine = darkPixels(
+      surface, {rect.x(), rect.y() + rect.height() * 2 / 3, rect.width(), rect.height() / 3});
+  EXPECT_GT(firstLine, 100);
+  EXPECT_GT(lastLine, 100) << "the text runs on to the lower lines";
+  cairo_surface_destroy(surface);
+}
+
+// A view that fills a 10-point square at its own (10, 10) in red.
+class RedSquare : public View {
+ public:
+  using View::View;
+  void drawRect(GraphicsContext& context, const Rect&) override {
+    context.setFillColor(Color::redColor());
+    context.fillRect({10, 10, 10, 10});
+  }
+};
+
+uint32_t pixelAt(cairo_surface_t* surface, Point p) {
+  cairo_surface_flush(surface);
+  int stride = cairo_image_surface_get_stride(surface);
+  auto* row = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(surface) +
+                                                static_cast<int>(p.y * 2) * stride);
+  return row[static_cast<int>(p.x * 2)] & 0xffffff;
+}
+
+TEST_F(SnapshotTest, ViewsDrawBackgroundCornersBordersAndTheirOwnDrawing) {
+  auto square = std::make_shared<RedSquare>(Rect{100, 300, 40, 40});
+  screen->view()->addSubview(square);
+  auto rounded = std::make_shared<View>(Rect{200, 300, 60, 60});
+  rounded->setBackgroundColor(Color::rgb255(0, 0, 255));
+  rounded->layer().setCornerRadius(20);
+  rounded->layer().setBorderWidth(4);
+  rounded->layer().setBorderColor(Color::rgb255(0, 255, 0));
+  screen->view()->addSubview(rounded);
+  cairo_surface_t* surface = window->renderToSurface();
+  Point origin = square->convertPointToView({0, 0}, nullptr);
+  EXPECT_EQ(pixelAt(surface, {origin.x + 15, origin.y + 15}), 0xff0000u) << "drawRect's square";
+  EXPECT_EQ(pixelAt(surface, {origin.x + 5, origin.y + 5}), 0xffffffu) << "outside it";
+  Point r = rounded->convertPointToView({0, 0}, nullptr);
+  EXPECT_EQ(pixelAt(surface, {r.x + 30, r.y + 30}), 0x0000ffu) << "background";
+  EXPECT_EQ(pixelAt(surface, {r.x + 30, r.y + 1}), 0x00ff00u) << "border";
+  EXPECT_EQ(pixelAt(surface, {r.x + 1, r.y + 1}), 0xffffffu) << "the rounded corner is cut";
+  cairo_surface_destroy(surface);
+}
+
+TEST_F(SnapshotTest, TallScreenModeGivesATallerPicture) {
+  Screen::mainScreen().setTall(true);
+  auto tall = std::make_shared<Window>();
+  tall->makeKeyAndVisible();
+  cairo_surface_t* surface = tall->renderToSurface();
+  EXPECT_EQ(cairo_image_surface_get_height(surface), 1136);
+  cairo_surface_destroy(surface);
+  EXPECT_TRUE(Screen::mainScreen().isTallMode());
+}
+
+TEST_F(SnapshotTest, MissingImageDrawsAsAPlaceholderOfItsSize) {
+  auto image = Image::named("no_such_picture_here");
+  ASSERT_TRUE(image);
+  EXPECT_TRUE(image->isMissing());
+  EXPECT_EQ(image->size(), Size{});
+  auto view = std::make_shared<ImageView>(Rect{100, 200, 80, 60});
+  view->setImage(image);
+  screen->view()->addSubview(view);
+  cairo_surface_t* surface = window->renderToSurface();
+  Rect rect = view->convertRectToView(view->bounds(), nullptr);
+  EXPECT_GT(darkPixels(surface, rect), 50) << "the placeholder has its outline, cross and name";
+  EXPECT_EQ(darkPixels(surface, rect.offsetBy(0, 70)), 0) << "and nothing outside its frame";
+  cairo_surface_destroy(surface);
+}
+
+TEST_F(SnapshotTest, UnwritablePathIsReported) {
+  std::string error;
+  EXPECT_FALSE(window->snapshot(folder + "/missing/dir/x.png", &error));
+  EXPECT_FALSE(error.empty());
+}
+
+}  // namespace
+}  // namespace platform
