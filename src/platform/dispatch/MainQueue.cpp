@@ -1,8 +1,5 @@
 #include "platform/dispatch/MainQueue.h"
 
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <condition_variable>
 #include <exception>
 
@@ -10,12 +7,13 @@
 #include "platform/dispatch/WorkerPool.h"
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Thread.h"
 
 namespace platform::dispatch {
 
 MainQueue::MainQueue() : Queue(Kind::Main, "main") {}
 
-bool MainQueue::isMainThread() { return syscall(SYS_gettid) == getpid(); }
+bool MainQueue::isMainThread() { return Thread::isMainThread(); }
 
 // Posting happens under the lock so that work released by `resume` keeps its place ahead of
 // work queued after it.

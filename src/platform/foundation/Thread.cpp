@@ -88,7 +88,11 @@ void Thread::setCurrentName(const std::string& name) {
   pthread_setname_np(pthread_self(), kernelName(name).c_str());
 }
 
-bool Thread::isMainThread() { return currentId() == static_cast<long>(getpid()); }
+bool Thread::isMainThread() {
+  // Asked on every queue and logging call: worked out once per thread.
+  thread_local bool isMain = currentId() == static_cast<long>(getpid());
+  return isMain;
+}
 
 long Thread::currentId() {
   thread_local long id = static_cast<long>(syscall(SYS_gettid));

@@ -1,0 +1,155 @@
+// One million 100-byte messages, from one thread and from four, into the file logger and into
+// spdlog set up alike: asynchronous, a queue of 1000 that blocks when full, the same line layout
+// ("yyyy/MM/dd HH:mm:ss:SSS  text"), files rolled at 1 MiB and none deleted. Prints messages per
+// second for both and their ratio, and checks that every line reached the files across the rolls.
+
+#include <spdlog/async.h>
+#include <spdlog/async_logger.h>
+#include <spdlog/sinks/rotating_file_sink.h>
+#include <spdlog/spdlog.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "logging/LGFileLogger.h"
+#include "logging/LGLog.h"
+#include "logging/LGLogFileManagerDefault.h"
+
+namespace {
+
+constexpr int kMessages = 1000000;
+constexpr int kMessageBytes = 100;
+constexpr std::size_t kRollBytes = 1024 * 1024;
+
+namespace fs = std::filesystem;
+
+// "t<thread> n<number> " padded with 'x' to 100 bytes.
+std::string messageText(int thread, int number) {
+  char head[32];
+  int length = std::snprintf(head, sizeof head, "t%d n%d ", thread, number);
+  std::string text(head, static_cast<std::size_t>(length));
+  text.resize(kMessageBytes, 'x');
+  return text;
+}
+
+// Runs `send(thread, number)` for every message, split over `threads` threads; seconds taken
+// including `finish`, which returns once everything is written.
+double timeRun(int threads, const std::function<void(int, int)>& send,
+               const std::function<void()>& finish) {
+  auto start = std::chrono::steady_clock::now();
+  std::vector<std::thread> workers;
+  for (int t = 0; t < threads; ++t) {
+    workers.emplace_back([t, threads, &send] {
+      for (int n = 0; n < kMessages / threads; ++n) send(t, n);
+    });
+  }
+  for (auto& w : workers) w.join();
+  finish();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Every message must appear once, whole, in one of the folder's files.
+bool checkLines(const fs::path& folder, int threads, std::size_t* files) {
+  std::vector<std::vector<bool>> seen(threads, std::vector<bool>(kMessages / threads, false));
+  std::size_t lines = 0;
+  *files = 0;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    ++*files;
+    std::ifstream in(entry.path());
+    std::string line;
+    while (std::getline(in, line)) {
+      ++lines;
+      auto at = line.find("  t");
+      if (at == std::string::npos || line.size() != at + 2 + kMessageBytes) return false;
+      int thread = 0, number = 0;
+      if (std::sscanf(line.c_str() + at + 2, "t%d n%d", &thread, &number) != 2) return false;
+      if (thread >= threads || number >= kMessages / threads || seen[thread][number]) return false;
+      seen[thread][number] = true;
+    }
+  }
+  return lines == static_cast<std::size_t>(kMessages);
+}
+
+struct Result {
+  double seconds;
+  bool complete;
+  std::size_t files;
+};
+
+Result runFileLogger(const fs::path& folder, int threads) {
+  auto manager = std::make_shared<LGLogFileManagerDefault>(folder.string());
+  manager->setMaximumNumberOfLogFiles(0);  // keep every file, so every line can be counted
+  auto logger = std::make_shared<LGFileLogger>(manager);
+  logger->setMaximumFileSize(kRollBytes);
+  logger->setRollingFrequency(0);
+  LGLog::addLogger(logger);
+  double seconds = timeRun(
+      threads,
+      [](int t, int n) {
+        std::string text = messageText(t, n);
+        LGLog::log(true, LG_LOG_LEVEL_INFO, LG_LOG_FLAG_INFO, 0, __FILE__, __func__, __LINE__,
+                   nullptr, "%s", text.c_str());
+      },
+      [] { LGLog::loggingQueue()->sync([] {}); });
+  LGLog::removeLogger(logger);
+  LGLog::loggingQueue()->sync([] {});
+  logger->loggerQueue()->sync([] {});
+  Result result{seconds, false, 0};
+  result.complete = checkLines(folder, threads, &result.files);
+  return result;
+}
+
+Result runSpdlog(const fs::path& folder, int threads) {
+  auto sink = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(
+      (folder / "spdlog.txt").string(), kRollBytes, 1000);
+  auto pool = std::make_shared<spdlog::details::thread_pool>(1000, 1);
+  auto logger = std::make_shared<spdlog::async_logger>("bench", sink, pool,
+                                                       spdlog::async_overflow_policy::block);
+  logger->set_pattern("%Y/%m/%d %H:%M:%S:%e  %v");
+  double seconds = timeRun(
+      threads, [&logger](int t, int n) { logger->info(messageText(t, n)); },
+      [&] {
+        // The pool's thread drains the queue before it ends.
+        logger.reset();
+        pool.reset();
+      });
+  sink.reset();
+  Result result{seconds, false, 0};
+  result.complete = checkLines(folder, threads, &result.files);
+  return result;
+}
+
+fs::path freshFolder(const fs::path& base, const std::string& name) {
+  fs::path folder = base / name;
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  return folder;
+}
+
+}  // namespace
+
+int main() {
+  fs::path base = fs::temp_directory_path() / ("logging-bench-" + std::to_string(getpid()));
+  bool allComplete = true;
+  std::printf("%d messages of %d bytes, files rolled at %zu bytes\n", kMessages, kMessageBytes,
+              kRollBytes);
+  for (int threads : {1, 4}) {
+    Result ours = runFileLogger(freshFolder(base, "ours"), threads);
+    Result peer = runSpdlog(freshFolder(base, "spdlog"), threads);
+    double oursRate = kMessages / ours.seconds, peerRate = kMessages / peer.seconds;
+    std::printf(
+        "%d thread(s): LGFileLogger %.0f msg/s (%zu files, %s), spdlog %.0f msg/s (%zu files, "
+        "%s), ratio %.2f\n",
+        threads, oursRate, ours.files, ours.complete ? "no line lost" : "LINES LOST", peerRate,
+        peer.files, peer.complete ? "no line lost" : "LINES LOST", oursRate / peerRate);
+    allComplete = allComplete && ours.complete && peer.complete;
+  }
+  fs::remove_all(base);
+  return allComplete ? 0 : 1;
+}

@@ -1,0 +1,91 @@
+#include "logging/LGAbstractLogger.h"
+
+#include <cxxabi.h>
+
+#include <cstdlib>
+#include <typeinfo>
+
+#include "logging/LGLog.h"
+#include "platform/foundation/Assert.h"
+
+using platform::dispatch::Queue;
+
+namespace {
+
+constexpr const char* kArchitectureFailure = "Core architecture requirement failure";
+constexpr const char* kDirectAccess = "MUST access ivar directly, NOT via self.* syntax.";
+
+std::string demangle(const char* name) {
+  int status = 0;
+  char* readable = abi::__cxa_demangle(name, nullptr, nullptr, &status);
+  std::string result = (status == 0 && readable) ? readable : name;
+  std::free(readable);
+  return result;
+}
+
+}  // namespace
+
+LGAbstractLogger::~LGAbstractLogger() {
+  if (loggerQueue_) loggerQueue_->setSpecific(this, nullptr);
+}
+
+void LGAbstractLogger::logMessage(const LGLogMessage&) {}
+
+std::shared_ptr<Queue> LGAbstractLogger::loggingQueue() { return LGLog::loggingQueue(); }
+
+std::shared_ptr<Queue> LGAbstractLogger::loggerQueue() {
+  std::call_once(queueOnce_, [this] {
+    loggerQueue_ = Queue::serial(loggerName().value_or(std::string()));
+    loggerQueue_->setSpecific(this, this);
+  });
+  return loggerQueue_;
+}
+
+std::optional<std::string> LGAbstractLogger::loggerName() const {
+  return demangle(typeid(*this).name());
+}
+
+bool LGAbstractLogger::isOnGlobalLoggingQueue() const { return LGLog::isOnLoggingQueue(); }
+
+bool LGAbstractLogger::isOnInternalLoggerQueue() const {
+  return Queue::getCurrentSpecific(this) == this;
+}
+
+void LGAbstractLogger::checkSynchronousAccess() const {
+  platform::assertThat(!isOnGlobalLoggingQueue(), kArchitectureFailure);
+  platform::assertThat(!isOnInternalLoggerQueue(), kDirectAccess);
+}
+
+void LGAbstractLogger::checkNotOnLoggingQueue() const {
+  platform::assertThat(!isOnGlobalLoggingQueue(), kArchitectureFailure);
+}
+
+void LGAbstractLogger::changeSetting(std::function<void()> change) {
+  if (isOnInternalLoggerQueue()) {
+    change();
+    return;
+  }
+  checkNotOnLoggingQueue();
+  auto self = shared_from_this();
+  auto queue = loggerQueue();
+  loggingQueue()->async(
+      [self, queue, change = std::move(change)] { queue->async([self, change] { change(); }); });
+}
+
+std::shared_ptr<LGLogFormatter> LGAbstractLogger::logFormatter() {
+  return readSetting([this] { return formatter_; });
+}
+
+void LGAbstractLogger::setLogFormatter(std::shared_ptr<LGLogFormatter> formatter) {
+  checkSynchronousAccess();
+  auto self = shared_from_this();
+  auto queue = loggerQueue();
+  loggingQueue()->async([self, queue, formatter] {
+    queue->async([self, formatter] {
+      if (formatter == self->formatter_) return;
+      if (self->formatter_) self->formatter_->willRemoveFromLogger(self);
+      self->formatter_ = formatter;
+      if (formatter) formatter->didAddToLogger(self);
+    });
+  });
+}

@@ -1,0 +1,214 @@
+#include "logging/LGFileLogger.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "logging/LGLogFileFormatterDefault.h"
+#include "logging/LGLogFileManagerDefault.h"
+#include "logging/LGLogMessage.h"
+#include "platform/foundation/Clock.h"
+
+using platform::dispatch::Source;
+
+namespace {
+
+// Returns the bytes written.
+std::uint64_t writeAll(int fd, const char* data, std::size_t size) {
+  std::uint64_t total = 0;
+  while (size > 0) {
+    ssize_t written = write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+    total += static_cast<std::uint64_t>(written);
+  }
+  return total;
+}
+
+}  // namespace
+
+LGFileLogger::LGFileLogger(std::shared_ptr<LGLogFileManager> logFileManager)
+    : logFileManager_(logFileManager ? std::move(logFileManager)
+                                     : std::make_shared<LGLogFileManagerDefault>()) {
+  formatter_ = std::make_shared<LGLogFileFormatterDefault>();
+}
+
+LGFileLogger::~LGFileLogger() {
+  if (currentLogFileHandle_ >= 0) {
+    fsync(currentLogFileHandle_);
+    close(currentLogFileHandle_);
+  }
+  if (rollingTimer_) rollingTimer_->cancel();
+}
+
+std::shared_ptr<LGFileLogger> LGFileLogger::self() {
+  return std::static_pointer_cast<LGFileLogger>(shared_from_this());
+}
+
+std::uint64_t LGFileLogger::maximumFileSize() {
+  return readSetting([this] { return maximumFileSize_; });
+}
+
+void LGFileLogger::setMaximumFileSize(std::uint64_t maximumFileSize) {
+  checkSynchronousAccess();
+  auto logger = self();
+  auto queue = loggerQueue();
+  loggingQueue()->async([logger, queue, maximumFileSize] {
+    queue->async([logger, maximumFileSize] {
+      logger->maximumFileSize_ = maximumFileSize;
+      logger->maybeRollLogFileDueToSize();
+    });
+  });
+}
+
+double LGFileLogger::rollingFrequency() {
+  return readSetting([this] { return rollingFrequency_; });
+}
+
+void LGFileLogger::setRollingFrequency(double rollingFrequency) {
+  checkSynchronousAccess();
+  auto logger = self();
+  auto queue = loggerQueue();
+  loggingQueue()->async([logger, queue, rollingFrequency] {
+    queue->async([logger, rollingFrequency] {
+      logger->rollingFrequency_ = rollingFrequency;
+      logger->maybeRollLogFileDueToAge();
+    });
+  });
+}
+
+void LGFileLogger::rollLogFile() {
+  if (isOnInternalLoggerQueue()) {
+    rollLogFileNow();
+    return;
+  }
+  checkNotOnLoggingQueue();
+  auto logger = self();
+  auto queue = loggerQueue();
+  loggingQueue()->async([logger, queue] { queue->async([logger] { logger->rollLogFileNow(); }); });
+}
+
+bool LGFileLogger::implements(Optional operation) const {
+  return operation == Optional::WillRemoveLogger;
+}
+
+void LGFileLogger::willRemoveLogger() { rollLogFileNow(); }
+
+void LGFileLogger::logMessage(const LGLogMessage& message) {
+  LGLogText text = formatter_ ? formatter_->formatLogMessage(message) : message.logMsgText();
+  if (!text) return;
+  int fd = currentLogFileHandle();
+  if (fd < 0) return;
+  if (text->empty() || text->back() != '\n') {
+    std::string line;
+    line.reserve(text->size() + 1);
+    line.append(*text).push_back('\n');
+    currentOffset_ += writeAll(fd, line.data(), line.size());
+  } else {
+    currentOffset_ += writeAll(fd, text->data(), text->size());
+  }
+  maybeRollLogFileDueToSize();
+}
+
+bool LGFileLogger::isOverLimit(LGLogFileInfo& info) const {
+  if (maximumFileSize_ > 0 && info.fileSize() >= maximumFileSize_) return true;
+  return rollingFrequency_ > 0 && info.age() >= rollingFrequency_;
+}
+
+void LGFileLogger::archive(LGLogFileInfo& info, bool rolled) {
+  info.setIsArchived(true);
+  if (!logFileManager_->answersArchiveNotifications()) return;
+  if (rolled) {
+    logFileManager_->didRollAndArchiveLogFile(info.filePath());
+  } else {
+    logFileManager_->didArchiveLogFile(info.filePath());
+  }
+}
+
+std::shared_ptr<LGLogFileInfo> LGFileLogger::currentLogFileInfo() {
+  if (currentLogFileInfo_) return currentLogFileInfo_;
+  auto infos = logFileManager_->sortedLogFileInfos();
+  if (!infos.empty() && !infos.front()->isArchived()) {
+    auto newest = infos.front();
+    if (isOverLimit(*newest)) {
+      archive(*newest, false);
+    } else {
+      currentLogFileInfo_ = newest;
+    }
+  }
+  if (!currentLogFileInfo_) {
+    currentLogFileInfo_ = LGLogFileInfo::logFileWithPath(logFileManager_->createNewLogFile());
+  }
+  return currentLogFileInfo_;
+}
+
+int LGFileLogger::currentLogFileHandle() {
+  if (currentLogFileHandle_ >= 0) return currentLogFileHandle_;
+  // A file that vanished under us is replaced by a new one rather than losing every line.
+  for (int attempt = 0; attempt < 2 && currentLogFileHandle_ < 0; ++attempt) {
+    auto info = currentLogFileInfo();
+    currentLogFileHandle_ = open(info->filePath().c_str(), O_WRONLY | O_CLOEXEC);
+    if (currentLogFileHandle_ < 0) currentLogFileInfo_.reset();
+  }
+  if (currentLogFileHandle_ < 0) return -1;
+  off_t end = lseek(currentLogFileHandle_, 0, SEEK_END);
+  currentOffset_ = end > 0 ? static_cast<std::uint64_t>(end) : 0;
+  scheduleTimerToRollLogFileDueToAge();
+  return currentLogFileHandle_;
+}
+
+void LGFileLogger::cancelRollingTimer() {
+  if (!rollingTimer_) return;
+  rollingTimer_->cancel();
+  rollingTimer_.reset();
+}
+
+void LGFileLogger::scheduleTimerToRollLogFileDueToAge() {
+  cancelRollingTimer();
+  if (!currentLogFileInfo_ || rollingFrequency_ <= 0) return;
+  // Without a creation date the age cannot be known: a roll time computed from nothing would
+  // lie in the past and fire without end, so no timer is set.
+  auto created = currentLogFileInfo_->creationDate();
+  if (!created) return;
+  auto rollTime = *created + std::chrono::duration_cast<platform::Date::duration>(
+                                 platform::seconds(rollingFrequency_));
+  auto delay =
+      std::chrono::duration_cast<platform::Duration>(rollTime - platform::Clock::shared()->now());
+  if (delay < platform::Duration::zero()) delay = platform::Duration::zero();
+  rollingTimer_ = Source::makeTimer(loggerQueue());
+  std::weak_ptr<LGFileLogger> weak = self();
+  rollingTimer_->setEventHandler([weak] {
+    if (auto logger = weak.lock()) logger->maybeRollLogFileDueToAge();
+  });
+  rollingTimer_->setTimer(delay, std::nullopt, std::chrono::nanoseconds(1));
+  rollingTimer_->resume();
+}
+
+void LGFileLogger::maybeRollLogFileDueToAge() {
+  if (rollingFrequency_ > 0 && currentLogFileInfo_ &&
+      currentLogFileInfo_->age() >= rollingFrequency_) {
+    rollLogFileNow();
+    return;
+  }
+  scheduleTimerToRollLogFileDueToAge();
+}
+
+void LGFileLogger::maybeRollLogFileDueToSize() {
+  if (maximumFileSize_ == 0 || currentLogFileHandle_ < 0) return;
+  if (currentOffset_ >= maximumFileSize_) rollLogFileNow();
+}
+
+void LGFileLogger::rollLogFileNow() {
+  if (currentLogFileHandle_ < 0) return;
+  fsync(currentLogFileHandle_);
+  close(currentLogFileHandle_);
+  currentLogFileHandle_ = -1;
+  if (currentLogFileInfo_) archive(*currentLogFileInfo_, true);
+  currentLogFileInfo_.reset();
+  cancelRollingTimer();
+}

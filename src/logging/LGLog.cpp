@@ -1,0 +1,297 @@
+#include "logging/LGLog.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+#include <unordered_set>
+
+#include "logging/LGLoggerNode.h"
+#include "platform/dispatch/Group.h"
+#include "platform/dispatch/Semaphore.h"
+#include "platform/foundation/Assert.h"
+
+using platform::dispatch::Group;
+using platform::dispatch::Queue;
+using platform::dispatch::Semaphore;
+
+namespace {
+
+constexpr long kBacklog = 1000;
+constexpr const char* kArchitectureFailure = "Core architecture requirement failure";
+
+// The logging queue carries this key's own address as its specific value.
+const char kLoggingQueueKey = 0;
+
+struct State {
+  // Read and changed only on the logging queue.
+  std::vector<std::shared_ptr<LGLoggerNode>> loggers;
+  std::shared_ptr<Queue> queue;
+  std::shared_ptr<Group> group;
+  Semaphore semaphore{kBacklog};
+  unsigned processorCount = 1;
+  platform::ObserverToken terminateObserver;
+
+  // The queues of attached loggers, mirrored from `loggers` so any thread can tell whether it
+  // runs on one of them.
+  std::mutex deliveryMutex;
+  std::unordered_multiset<const Queue*> deliveryQueues;
+
+  std::mutex classesMutex;
+  std::vector<std::shared_ptr<const LGLogClass>> classes;
+};
+
+State* gState = nullptr;
+std::once_flag gOnce;
+
+unsigned hostProcessorCount() {
+  long count = sysconf(_SC_NPROCESSORS_CONF);
+  return count > 0 ? static_cast<unsigned>(count) : 1;
+}
+
+State& state() {
+  LGLog::initialize();
+  return *gState;
+}
+
+std::string formatText(const char* format, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  int length = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  if (length <= 0) return {};
+  std::string text(static_cast<std::size_t>(length), '\0');
+  std::vsnprintf(text.data(), text.size() + 1, format, args);
+  return text;
+}
+
+std::shared_ptr<Queue> queueForLogger(LGLogger& logger) {
+  if (auto queue = logger.loggerQueue()) return queue;
+  return Queue::serial(logger.loggerName().value_or(std::string()));
+}
+
+}  // namespace
+
+void LGLog::initialize() {
+  std::call_once(gOnce, [] {
+    // Never destroyed: messages may be logged during static teardown.
+    auto* s = new State;
+    s->loggers.reserve(4);
+    s->queue = Queue::serial("logging.core");
+    s->group = Group::make();
+    s->queue->setSpecific(&kLoggingQueueKey, const_cast<char*>(&kLoggingQueueKey));
+    s->processorCount = hostProcessorCount();
+    gState = s;
+    s->terminateObserver = platform::NotificationCenter::defaultCenter().addObserver(
+        "UIApplicationWillTerminateNotification",
+        [](const platform::Notification& n) { LGLog::applicationWillTerminate(n); });
+  });
+}
+
+std::shared_ptr<Queue> LGLog::loggingQueue() { return state().queue; }
+
+void LGLog::applicationWillTerminate(const platform::Notification&) { flushLog(); }
+
+void LGLog::addLogger(std::shared_ptr<LGLogger> logger) {
+  if (!logger) return;
+  state().queue->async([logger] { lt_addLogger(logger); });
+}
+
+void LGLog::removeLogger(const std::shared_ptr<LGLogger>& logger) {
+  if (!logger) return;
+  state().queue->async([logger] { lt_removeLogger(logger); });
+}
+
+void LGLog::removeAllLoggers() {
+  state().queue->async([] { lt_removeAllLoggers(); });
+}
+
+bool LGLog::isOnLoggingQueue() {
+  state();
+  return Queue::getCurrentSpecific(&kLoggingQueueKey) != nullptr;
+}
+
+bool LGLog::isOnDeliveryQueue() {
+  if (isOnLoggingQueue()) return true;
+  auto current = Queue::current();
+  if (!current) return false;
+  State& s = state();
+  std::lock_guard<std::mutex> lock(s.deliveryMutex);
+  return s.deliveryQueues.count(current.get()) > 0;
+}
+
+void LGLog::queueLogMessage(std::shared_ptr<LGLogMessage> message, bool asynchronously) {
+  State& s = state();
+  if (!asynchronously) {
+    // Waiting here for the logging queue (or for a logger whose queue we hold) never ends.
+    platform::assertThat(!isOnDeliveryQueue(), kArchitectureFailure);
+  }
+  // Most calls find room at once; only a full backlog needs to know where the caller runs.
+  bool holdsSlot = s.semaphore.wait(platform::Duration::zero());
+  if (!holdsSlot && !(asynchronously && isOnDeliveryQueue())) {
+    s.semaphore.wait();
+    holdsSlot = true;
+  }
+  // Otherwise the full backlog drains only through the queue this caller holds: the message
+  // goes past the bound rather than wait for ever.
+  auto work = [message = std::move(message), holdsSlot] { lt_log(message, holdsSlot); };
+  if (asynchronously) {
+    s.queue->async(std::move(work));
+  } else {
+    s.queue->sync(work);
+  }
+}
+
+void LGLog::log(bool asynchronous, int level, int flag, int context, const char* file,
+                const char* function, int line, const platform::Value& tag, const char* format,
+                ...) {
+  if (!format) return;
+  va_list args;
+  va_start(args, format);
+  logArgs(asynchronous, level, flag, context, file, function, line, tag, format, args);
+  va_end(args);
+}
+
+void LGLog::logArgs(bool asynchronous, int level, int flag, int context, const char* file,
+                    const char* function, int line, const platform::Value& tag, const char* format,
+                    va_list args) {
+  if (!format) return;
+  auto message = std::make_shared<LGLogMessage>(formatText(format, args), level, flag, context,
+                                                file, function, line, tag, 0);
+  queueLogMessage(std::move(message), asynchronous);
+}
+
+void LGLog::flushLog() {
+  platform::assertThat(!isOnDeliveryQueue(), kArchitectureFailure);
+  state().queue->sync([] { lt_flush(); });
+}
+
+void LGLog::lt_addLogger(const std::shared_ptr<LGLogger>& logger) {
+  State& s = *gState;
+  auto queue = queueForLogger(*logger);
+  s.loggers.push_back(LGLoggerNode::nodeWithLogger(logger, queue));
+  {
+    std::lock_guard<std::mutex> lock(s.deliveryMutex);
+    s.deliveryQueues.insert(queue.get());
+  }
+  if (logger->implements(LGLogger::Optional::DidAddLogger)) {
+    queue->async([logger] { logger->didAddLogger(); });
+  }
+}
+
+void LGLog::lt_removeLogger(const std::shared_ptr<LGLogger>& logger) {
+  State& s = *gState;
+  auto it = std::find_if(s.loggers.begin(), s.loggers.end(),
+                         [&](const auto& node) { return node->logger() == logger; });
+  if (it == s.loggers.end()) return;
+  auto node = *it;
+  if (logger->implements(LGLogger::Optional::WillRemoveLogger)) {
+    node->loggerQueue()->async([logger] { logger->willRemoveLogger(); });
+  }
+  s.loggers.erase(it);
+  std::lock_guard<std::mutex> lock(s.deliveryMutex);
+  s.deliveryQueues.erase(s.deliveryQueues.find(node->loggerQueue().get()));
+}
+
+void LGLog::lt_removeAllLoggers() {
+  State& s = *gState;
+  for (const auto& node : s.loggers) {
+    auto logger = node->logger();
+    if (logger->implements(LGLogger::Optional::WillRemoveLogger)) {
+      node->loggerQueue()->async([logger] { logger->willRemoveLogger(); });
+    }
+  }
+  s.loggers.clear();
+  std::lock_guard<std::mutex> lock(s.deliveryMutex);
+  s.deliveryQueues.clear();
+}
+
+void LGLog::lt_log(const std::shared_ptr<LGLogMessage>& message, bool holdsBacklogSlot) {
+  State& s = *gState;
+  // One processor, or one logger: calling each logger in turn on its queue (run inline on this
+  // thread) keeps the same order and waits for the same work, without a thread hop.
+  if (s.processorCount == 1 || s.loggers.size() == 1) {
+    for (const auto& node : s.loggers) {
+      node->loggerQueue()->sync([&] { node->logger()->logMessage(*message); });
+    }
+  } else if (!s.loggers.empty()) {
+    for (const auto& node : s.loggers) {
+      auto logger = node->logger();
+      node->loggerQueue()->async(s.group, [logger, message] { logger->logMessage(*message); });
+    }
+    s.group->wait();
+  }
+  if (holdsBacklogSlot) s.semaphore.signal();
+}
+
+void LGLog::lt_flush() {
+  State& s = *gState;
+  for (const auto& node : s.loggers) {
+    auto logger = node->logger();
+    if (!logger->implements(LGLogger::Optional::Flush)) continue;
+    node->loggerQueue()->async(s.group, [logger] { logger->flush(); });
+  }
+  s.group->wait();
+}
+
+void LGLog::declareClass(std::shared_ptr<const LGLogClass> aClass) {
+  if (!aClass) return;
+  State& s = state();
+  std::lock_guard<std::mutex> lock(s.classesMutex);
+  s.classes.push_back(std::move(aClass));
+}
+
+bool LGLog::isRegisteredClass(const LGLogClass& aClass) {
+  return aClass.lgLogLevel && aClass.lgSetLogLevel;
+}
+
+std::vector<std::shared_ptr<const LGLogClass>> LGLog::registeredClasses() {
+  State& s = state();
+  std::vector<std::shared_ptr<const LGLogClass>> all;
+  {
+    std::lock_guard<std::mutex> lock(s.classesMutex);
+    all = s.classes;
+  }
+  std::vector<std::shared_ptr<const LGLogClass>> registered;
+  for (auto& c : all) {
+    if (isRegisteredClass(*c)) registered.push_back(c);
+  }
+  return registered;
+}
+
+std::vector<std::string> LGLog::registeredClassNames() {
+  std::vector<std::string> names;
+  for (const auto& c : registeredClasses()) names.push_back(c->name);
+  return names;
+}
+
+int LGLog::logLevelForClass(const LGLogClass& aClass) {
+  return isRegisteredClass(aClass) ? aClass.lgLogLevel() : -1;
+}
+
+namespace {
+
+std::shared_ptr<const LGLogClass> classNamed(const std::string& name) {
+  State& s = state();
+  std::lock_guard<std::mutex> lock(s.classesMutex);
+  for (const auto& c : s.classes) {
+    if (c->name == name) return c;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int LGLog::logLevelForClassWithName(const std::string& name) {
+  auto c = classNamed(name);
+  return c ? logLevelForClass(*c) : -1;
+}
+
+void LGLog::setLogLevel(int level, const LGLogClass& aClass) {
+  if (isRegisteredClass(aClass)) aClass.lgSetLogLevel(level);
+}
+
+void LGLog::setLogLevelForClassWithName(int level, const std::string& name) {
+  if (auto c = classNamed(name)) setLogLevel(level, *c);
+}

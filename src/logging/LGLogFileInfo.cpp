@@ -1,0 +1,152 @@
+#include "logging/LGLogFileInfo.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
+#include <cstdio>
+
+#include "platform/foundation/Clock.h"
+
+namespace {
+
+platform::Date dateFrom(std::int64_t seconds, std::uint32_t nanoseconds) {
+  return platform::Date(std::chrono::seconds(seconds)) +
+         std::chrono::duration_cast<platform::Date::duration>(
+             std::chrono::nanoseconds(nanoseconds));
+}
+
+int compareReversed(const std::optional<platform::Date>& mine,
+                    const std::optional<platform::Date>& theirs) {
+  if (mine == theirs) return 0;
+  if (!theirs) return -1;
+  if (!mine) return 1;
+  return *mine > *theirs ? -1 : 1;
+}
+
+}  // namespace
+
+std::shared_ptr<LGLogFileInfo> LGLogFileInfo::logFileWithPath(const std::string& filePath) {
+  return std::make_shared<LGLogFileInfo>(filePath);
+}
+
+LGLogFileInfo::LGLogFileInfo(std::string filePath) : filePath_(std::move(filePath)) {}
+
+const std::string& LGLogFileInfo::fileName() {
+  if (!fileName_) {
+    auto slash = filePath_.rfind('/');
+    fileName_ = slash == std::string::npos ? filePath_ : filePath_.substr(slash + 1);
+  }
+  return *fileName_;
+}
+
+const platform::Dictionary& LGLogFileInfo::fileAttributes() {
+  if (fileAttributes_) return *fileAttributes_;
+  fileAttributes_.emplace();
+  struct stat st;
+  if (stat(filePath_.c_str(), &st) != 0) return *fileAttributes_;
+  (*fileAttributes_)["fileSize"] = static_cast<long long>(st.st_size);
+  (*fileAttributes_)["fileModificationDate"] =
+      dateFrom(st.st_mtim.tv_sec, static_cast<std::uint32_t>(st.st_mtim.tv_nsec));
+  return *fileAttributes_;
+}
+
+std::optional<platform::Date> LGLogFileInfo::creationDate() {
+  if (creationDate_) return creationDate_;
+  struct statx sx;
+  if (statx(AT_FDCWD, filePath_.c_str(), 0, STATX_BTIME | STATX_MTIME, &sx) != 0) {
+    return std::nullopt;
+  }
+  if (sx.stx_mask & STATX_BTIME) {
+    creationDate_ = dateFrom(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
+  } else if (sx.stx_mask & STATX_MTIME) {
+    creationDate_ = dateFrom(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
+  }
+  return creationDate_;
+}
+
+std::optional<platform::Date> LGLogFileInfo::modificationDate() {
+  if (!modificationDate_) {
+    if (const auto* date = platform::find(fileAttributes(), "fileModificationDate")) {
+      modificationDate_ = date->asDate();
+    }
+  }
+  return modificationDate_;
+}
+
+std::uint64_t LGLogFileInfo::fileSize() {
+  if (fileSize_ == 0) {
+    if (const auto* size = platform::find(fileAttributes(), "fileSize")) {
+      fileSize_ = static_cast<std::uint64_t>(size->integerValue());
+    }
+  }
+  return fileSize_;
+}
+
+double LGLogFileInfo::age() {
+  auto created = creationDate();
+  if (!created) return 0;
+  return platform::toSeconds(platform::Clock::shared()->now()) - platform::toSeconds(*created);
+}
+
+std::string LGLogFileInfo::description() {
+  platform::Dictionary d;
+  d["filePath"] = filePath_;
+  d["fileName"] = fileName();
+  d["fileAttributes"] = fileAttributes();
+  if (auto c = creationDate()) d["creationDate"] = *c;
+  if (auto m = modificationDate()) d["modificationDate"] = *m;
+  d["fileSize"] = static_cast<unsigned long long>(fileSize());
+  d["age"] = age();
+  d["isArchived"] = isArchived();
+  return platform::Value(d).description();
+}
+
+bool LGLogFileInfo::isArchived() const {
+  return hasExtendedAttributeWithName(kLGLogFileArchivedAttribute);
+}
+
+void LGLogFileInfo::setIsArchived(bool archived) {
+  if (archived) {
+    addExtendedAttributeWithName(kLGLogFileArchivedAttribute);
+  } else {
+    removeExtendedAttributeWithName(kLGLogFileArchivedAttribute);
+  }
+}
+
+void LGLogFileInfo::reset() {
+  fileName_.reset();
+  fileAttributes_.reset();
+  creationDate_.reset();
+  modificationDate_.reset();
+}
+
+void LGLogFileInfo::renameFile(const std::string& newFileName) {
+  if (newFileName == fileName()) return;
+  auto slash = filePath_.rfind('/');
+  std::string folder = slash == std::string::npos ? std::string() : filePath_.substr(0, slash + 1);
+  std::string newPath = folder + newFileName;
+  std::rename(filePath_.c_str(), newPath.c_str());
+  filePath_ = newPath;
+  reset();
+}
+
+bool LGLogFileInfo::hasExtendedAttributeWithName(const std::string& name) const {
+  return getxattr(filePath_.c_str(), name.c_str(), nullptr, 0) >= 0;
+}
+
+void LGLogFileInfo::addExtendedAttributeWithName(const std::string& name) {
+  setxattr(filePath_.c_str(), name.c_str(), "", 0, 0);
+}
+
+void LGLogFileInfo::removeExtendedAttributeWithName(const std::string& name) {
+  removexattr(filePath_.c_str(), name.c_str());
+}
+
+int LGLogFileInfo::reverseCompareByCreationDate(LGLogFileInfo& other) {
+  return compareReversed(creationDate(), other.creationDate());
+}
+
+int LGLogFileInfo::reverseCompareByModificationDate(LGLogFileInfo& other) {
+  return compareReversed(modificationDate(), other.modificationDate());
+}

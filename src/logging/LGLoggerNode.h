@@ -1,0 +1,23 @@
+#pragma once
+// One attached logger and the serial queue it is called on.
+
+#include <memory>
+
+#include "logging/LGLogger.h"
+#include "platform/dispatch/Queue.h"
+
+class LGLoggerNode {
+ public:
+  static std::shared_ptr<LGLoggerNode> nodeWithLogger(
+      std::shared_ptr<LGLogger> logger, std::shared_ptr<platform::dispatch::Queue> loggerQueue);
+
+  LGLoggerNode(std::shared_ptr<LGLogger> logger,
+               std::shared_ptr<platform::dispatch::Queue> loggerQueue);
+
+  const std::shared_ptr<LGLogger>& logger() const { return logger_; }
+  const std::shared_ptr<platform::dispatch::Queue>& loggerQueue() const { return loggerQueue_; }
+
+ private:
+  std::shared_ptr<LGLogger> logger_;
+  std::shared_ptr<platform::dispatch::Queue> loggerQueue_;
+};

@@ -1,0 +1,40 @@
+#pragma once
+// One colour choice of the console logger, for a flag mask and context (or a tag), with its
+// escape sequences built once, for the terminal the process runs on: table codes on a 16- or
+// 256-colour terminal, RGB escapes on a colour console, nothing otherwise.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "logging/LGColor.h"
+
+class LGTTYLoggerColorProfile {
+ public:
+  LGTTYLoggerColorProfile(std::optional<LGColor> foregroundColor,
+                          std::optional<LGColor> backgroundColor, int flag, int context);
+
+  int mask() const { return mask_; }
+  int context() const { return context_; }
+  const std::string& fgCode() const { return fgCode_; }
+  const std::string& bgCode() const { return bgCode_; }
+  const std::string& resetCode() const { return resetCode_; }
+  std::uint32_t fgCodeIndex() const { return fgCodeIndex_; }
+  std::uint32_t bgCodeIndex() const { return bgCodeIndex_; }
+
+  std::string description() const;
+
+ private:
+  int mask_;
+  int context_;
+  std::uint8_t fg_r = 0, fg_g = 0, fg_b = 0;
+  std::uint8_t bg_r = 0, bg_g = 0, bg_b = 0;
+  std::uint32_t fgCodeIndex_ = 0;
+  std::optional<std::string> fgCodeRaw_;
+  std::uint32_t bgCodeIndex_ = 0;
+  std::optional<std::string> bgCodeRaw_;
+  // Escape sequences written before (colours) and after (reset) a line.
+  std::string fgCode_;
+  std::string bgCode_;
+  std::string resetCode_;
+};

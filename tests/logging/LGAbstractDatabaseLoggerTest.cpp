@@ -1,0 +1,174 @@
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+
+#include "logging/LGAbstractDatabaseLogger.h"
+#include "logging/LoggingTestSupport.h"
+#include "platform/foundation/Clock.h"
+
+namespace {
+
+// Counts the calls the base makes of its storage operations.
+class CountingDatabaseLogger : public LGAbstractDatabaseLogger {
+ public:
+  struct Counts {
+    int logged = 0, saves = 0, deletes = 0, saveAndDeletes = 0;
+    bool operator==(const Counts&) const = default;
+  };
+
+  Counts counts() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return counts_;
+  }
+  // Waits (with a generous real-time limit) until `ready` holds for the counts.
+  bool waitFor(const std::function<bool(const Counts&)>& ready) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return cv_.wait_for(lock, std::chrono::seconds(30), [&] { return ready(counts_); });
+  }
+  bool refuse = false;
+
+ protected:
+  bool db_log(const LGLogMessage&) override {
+    if (refuse) return false;
+    return change([](Counts& c) { ++c.logged; });
+  }
+  void db_save() override {
+    change([](Counts& c) { ++c.saves; });
+  }
+  void db_delete() override {
+    change([](Counts& c) { ++c.deletes; });
+  }
+  void db_saveAndDelete() override {
+    change([](Counts& c) { ++c.saveAndDeletes; });
+  }
+
+ private:
+  bool change(const std::function<void(Counts&)>& f) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    f(counts_);
+    cv_.notify_all();
+    return true;
+  }
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  Counts counts_;
+};
+
+class LGAbstractDatabaseLoggerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    logger_ = std::make_shared<CountingDatabaseLogger>();
+    LGLog::addLogger(logger_);
+    settle();  // the timers exist once didAddLogger has run
+  }
+  void TearDown() override { logtest::detachAll(); }
+
+  void logMessages(int count) {
+    for (int i = 0; i < count; ++i) logtest::logText(i + 1 < count, LG_LOG_FLAG_INFO, "entry");
+  }
+  void settle() { logtest::drain(logger_->loggerQueue()); }
+
+  platform::ScopedManualClock clock_;
+  std::shared_ptr<CountingDatabaseLogger> logger_;
+};
+
+TEST_F(LGAbstractDatabaseLoggerTest, DefaultsAreTheDocumentedOnes) {
+  EXPECT_EQ(logger_->saveThreshold(), 500u);
+  EXPECT_EQ(logger_->saveInterval(), 60);
+  EXPECT_EQ(logger_->maxAge(), 604800);
+  EXPECT_EQ(logger_->deleteInterval(), 300);
+  EXPECT_FALSE(logger_->deleteOnEverySave());
+}
+
+TEST_F(LGAbstractDatabaseLoggerTest, TheFiveHundredthMessageSavesAtOnce) {
+  logMessages(499);
+  EXPECT_EQ(logger_->counts().saves, 0);
+  logMessages(1);
+  EXPECT_EQ(logger_->counts().saves, 1);
+}
+
+TEST_F(LGAbstractDatabaseLoggerTest, ASingleMessageIsSavedOneIntervalAfterItWasLogged) {
+  logMessages(1);
+  clock_->advanceSeconds(30);
+  settle();
+  EXPECT_EQ(logger_->counts().saves, 0);
+  clock_->advanceSeconds(30);
+  EXPECT_TRUE(logger_->waitFor([](const auto& c) { return c.saves == 1; }));
+}
+
+TEST_F(LGAbstractDatabaseLoggerTest, WithoutAThresholdOnlyTheTimerSaves) {
+  logger_->setSaveThreshold(0);
+  logMessages(600);
+  EXPECT_EQ(logger_->counts().saves, 0);
+  clock_->advanceSeconds(60);
+  EXPECT_TRUE(logger_->waitFor([](const auto& c) { return c.saves == 1; }));
+}
+
+TEST_F(LGAbstractDatabaseLoggerTest, WithoutAnIntervalOnlyTheCountSaves) {
+  logger_->setSaveInterval(0);
+  logger_->setSaveThreshold(3);
+  logMessages(2);
+  clock_->advanceSeconds(600);
+  settle();
+  EXPECT_EQ(logger_->counts().saves, 0);
+  logMessages(1);
+  EXPECT_EQ(logger_->counts().saves, 1);
+}
+
+TEST_F(LGAbstractDatabaseLoggerTest, LoweringTheMaximumAgeDeletesAtOnceAndRaisingItDoesNot) {
+  logger_->setMaxAge(86400);
+  settle();
+  EXPECT_EQ(logger_->counts().deletes, 1);
+  logger_->setMaxAge(86400 * 8);
+  settle();
+  EXPECT_EQ(logger_->counts().deletes, 1);
+}
+
+TEST_F(LGAbstractDatabaseLoggerTest, DeletePassesRunEveryIntervalUntilTheAgeIsZero) {
+  clock_->advanceSeconds(300);
+  EXPECT_TRUE(logger_->waitFor([](const auto& c) { return c.deletes == 1; }));
+  clock_->advanceSeconds(300);
+  EXPECT_TRUE(logger_->waitFor([](const auto& c) { return c.deletes == 2; }));
+  logger_->setMaxAge(0);
+  // The setting travels through the logging queue; the delete request goes straight to the
+  // logger's queue, so it must not overtake the setting.
+  settle();
+  logger_->deleteOldLogEntries();
+  settle();
+  EXPECT_EQ(logger_->counts().deletes, 2);
+}
+
+TEST_F(LGAbstractDatabaseLoggerTest, AFlushWithNothingUnsavedSavesNothing) {
+  LGLog::flushLog();
+  EXPECT_EQ(logger_->counts(), CountingDatabaseLogger::Counts{});
+  logMessages(2);
+  LGLog::flushLog();
+  EXPECT_EQ(logger_->counts().saves, 1);
+}
+
+TEST_F(LGAbstractDatabaseLoggerTest, DeletingOnEverySaveSavesAndDeletesTogether) {
+  logger_->setDeleteOnEverySave(true);
+  logMessages(1);
+  logger_->savePendingLogEntries();
+  settle();
+  auto counts = logger_->counts();
+  EXPECT_EQ(counts.saveAndDeletes, 1);
+  EXPECT_EQ(counts.saves, 0);
+}
+
+TEST_F(LGAbstractDatabaseLoggerTest, RefusedMessagesAreNeitherCountedNorTimed) {
+  logger_->refuse = true;
+  logger_->setSaveThreshold(2);
+  logMessages(5);
+  LGLog::flushLog();
+  EXPECT_EQ(logger_->counts(), CountingDatabaseLogger::Counts{});
+}
+
+TEST_F(LGAbstractDatabaseLoggerTest, DetachingSavesWhatIsPending) {
+  logMessages(3);
+  logtest::detachAll();
+  settle();
+  EXPECT_EQ(logger_->counts().saves, 1);
+}
+
+}  // namespace
