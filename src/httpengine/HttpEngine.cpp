@@ -1,0 +1,470 @@
+#include "httpengine/HttpEngine.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "httpengine/RFC1123.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Json.h"
+#include "platform/foundation/Paths.h"
+
+namespace fs = std::filesystem;
+namespace dispatch = platform::dispatch;
+using platform::Bytes;
+using platform::Dictionary;
+using platform::Value;
+
+namespace {
+
+std::atomic<bool> indicatorVisible{false};
+
+// The application notifications that make the engine write its memory cache to disk.
+const char* const kCacheSavingNotifications[] = {
+    "UIApplicationDidReceiveMemoryWarningNotification",
+    "UIApplicationDidEnterBackgroundNotification",
+    "UIApplicationWillTerminateNotification",
+};
+
+std::optional<Bytes> readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool writeFileAtomically(const std::string& path, const std::string& contents) {
+  std::string temporary = path + ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    out << contents;
+    if (!out) return false;
+  }
+  std::error_code ignored;
+  fs::rename(temporary, path, ignored);
+  return !ignored;
+}
+
+bool hasHeader(const HeaderDictionary& headers, const std::string& name) {
+  for (const auto& [key, value] : headers) {
+    if (platform::equalsIgnoringCase(key, name)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// Shared between an engine and the task that starts its watcher, so a watcher is never started
+// after its engine has stopped it.
+struct HttpEngine::WatcherStart {
+  std::mutex mutex;
+  bool engineGone = false;
+};
+
+std::shared_ptr<platform::OperationQueue> HttpEngine::sharedOperationQueue() {
+  static auto* queue = [] {
+    auto* q = new std::shared_ptr<platform::OperationQueue>(
+        platform::OperationQueue::make("httpengine.shared"));
+    (*q)->setMaxConcurrentOperationCount(kWiFiWidth);
+    (*q)->setOperationCountObserver([](std::size_t count) {
+      platform::NotificationCenter::defaultCenter().post(kHttpEngineOperationCountChanged,
+                                                         Value(count));
+      indicatorVisible = count > 0;
+    });
+    return q;
+  }();
+  return *queue;
+}
+
+bool HttpEngine::networkActivityIndicatorVisible() { return indicatorVisible; }
+
+HttpEngine::HttpEngine() : HttpEngine(std::nullopt, std::nullopt, std::nullopt) {}
+
+HttpEngine::HttpEngine(const std::string& hostName)
+    : HttpEngine(hostName, std::nullopt, std::nullopt) {}
+
+HttpEngine::HttpEngine(const std::string& hostName, const HeaderDictionary& headers)
+    : HttpEngine(hostName, std::nullopt, headers) {}
+
+HttpEngine::HttpEngine(const std::optional<std::string>& hostName,
+                       const std::optional<std::string>& apiPath,
+                       const std::optional<HeaderDictionary>& headers) {
+  sharedOperationQueue();
+  apiPath_ = apiPath;
+  backgroundCacheQueue_ = dispatch::Queue::serial("httpengine.cachequeue");
+  if (hostName) {
+    // The token is dropped first thing in the destructor, so `this` outlives every call.
+    reachabilityObserver_ = platform::NotificationCenter::defaultCenter().addObserver(
+        kReachabilityChangedNotification,
+        [this](const platform::Notification& n) { reachabilityChanged(n); });
+    hostName_ = hostName;
+    reachability_ = Reachability::reachabilityWithHostname(*hostName);
+    watcherStart_ = std::make_shared<WatcherStart>();
+    if (reachability_) {
+      dispatch::Queue::global()->async([start = watcherStart_, watcher = reachability_] {
+        std::lock_guard lock(start->mutex);
+        if (!start->engineGone) watcher->startNotifier();
+      });
+    }
+  }
+  customHeaders_ = headers.value_or(HeaderDictionary());
+  if (!hasHeader(customHeaders_, "User-Agent")) {
+    auto& bundle = platform::Bundle::main();
+    customHeaders_["User-Agent"] = bundle.name() + "/" + bundle.version();
+  }
+  registerOperationSubclass<HttpOperation>();
+}
+
+HttpEngine::~HttpEngine() {
+  reachabilityObserver_.reset();
+  cacheObservers_.clear();
+  if (!watcherStart_) return;
+  std::lock_guard lock(watcherStart_->mutex);
+  watcherStart_->engineGone = true;
+  if (reachability_) reachability_->stopNotifier();
+}
+
+// ---- Requests ----
+
+HttpOperation::Ptr HttpEngine::operationWithPath(const std::string& path) {
+  return operationWithPath(path, std::nullopt);
+}
+
+HttpOperation::Ptr HttpEngine::operationWithPath(const std::string& path,
+                                                 const std::optional<Dictionary>& params) {
+  return operationWithPath(path, params, "GET");
+}
+
+HttpOperation::Ptr HttpEngine::operationWithPath(const std::string& path,
+                                                 const std::optional<Dictionary>& params,
+                                                 const std::string& method) {
+  return operationWithPath(path, params, method, false);
+}
+
+HttpOperation::Ptr HttpEngine::operationWithPath(const std::string& path,
+                                                 const std::optional<Dictionary>& params,
+                                                 const std::string& method, bool ssl) {
+  if (!hostName_) return nullptr;
+  std::string url = ssl ? "https://" : "http://";
+  url.append(*hostName_);
+  if (portNumber_ != 0) url.append(":").append(std::to_string(portNumber_));
+  if (apiPath_) url.append("/").append(*apiPath_);
+  if (path != "/") {
+    if (path.empty() || path.front() != '/') url.append("/");
+    url.append(path);
+  }
+  return operationWithURLString(url, params, method);
+}
+
+HttpOperation::Ptr HttpEngine::operationWithURLString(const std::string& urlString) {
+  return operationWithURLString(urlString, std::nullopt, "GET");
+}
+
+HttpOperation::Ptr HttpEngine::operationWithURLString(const std::string& urlString,
+                                                      const std::optional<Dictionary>& params) {
+  return operationWithURLString(urlString, params, "GET");
+}
+
+HttpOperation::Ptr HttpEngine::operationWithURLString(const std::string& urlString,
+                                                      const std::optional<Dictionary>& params,
+                                                      const std::optional<std::string>& method) {
+  auto operation = customOperationSubclass_(urlString, params, method);
+  if (!operation) return nullptr;
+  prepareHeaders(*operation);
+  return operation;
+}
+
+void HttpEngine::prepareHeaders(HttpOperation& operation) { operation.addHeaders(customHeaders_); }
+
+void HttpEngine::registerOperationSubclass(OperationFactory factory) {
+  customOperationSubclass_ = std::move(factory);
+}
+
+void HttpEngine::enqueueOperation(const HttpOperation::Ptr& operation) {
+  enqueueOperation(operation, false);
+}
+
+void HttpEngine::enqueueOperation(const HttpOperation::Ptr& operation, bool forceReload) {
+  if (!operation) {
+    // A caller may pass null when its URL could not be formed: report it and go on.
+    std::fprintf(stderr,
+                 "*** Assertion failure in enqueueOperation, httpengine/HttpEngine:409\n"
+                 "Invalid parameter not satisfying: %s\n",
+                 "operation != nil");
+    return;
+  }
+  auto self = shared_from_this();
+  dispatch::Queue::global()->async(
+      [self, operation, forceReload] { self->enqueueNow(operation, forceReload); });
+}
+
+void HttpEngine::enqueueNow(const HttpOperation::Ptr& operation, bool forceReload) {
+  std::weak_ptr<HttpEngine> weak = weak_from_this();
+  operation->setCacheHandler([weak](const HttpOperation::Ptr& completed) {
+    auto engine = weak.lock();
+    auto data = completed->responseData();
+    if (!engine || !data) return;
+    std::string key = completed->uniqueIdentifier();
+    engine->saveCacheData(*data, key);
+    std::lock_guard lock(engine->cacheMutex_);
+    if (engine->cacheInvalidationParams_)
+      (*engine->cacheInvalidationParams_)[key] = Value(completed->cacheHeaders());
+  });
+  double expiry = 0;
+  if (operation->isCacheable()) {
+    if (auto cached = cachedDataForOperation(*operation)) {
+      dispatch::Queue::main()->async(
+          [operation, data = std::move(*cached)] { operation->setCachedData(data); });
+      std::optional<Dictionary> saved;
+      if (!forceReload) {
+        std::lock_guard lock(cacheMutex_);
+        if (cacheInvalidationParams_) {
+          if (auto* headers =
+                  platform::find(*cacheInvalidationParams_, operation->uniqueIdentifier()))
+            if (auto* d = headers->asDictionary()) saved = *d;
+        }
+      }
+      if (saved) {
+        std::lock_guard check(enqueueCheckMutex_);
+        auto* text = platform::find(*saved, "Expires");
+        auto date =
+            text && text->asText() ? RFC1123::dateFromRFC1123(*text->asText()) : std::nullopt;
+        if (date) expiry = platform::toSeconds(*date - platform::Clock::shared()->now());
+        // Applied before the operation can start, so the conditional GET always carries them.
+        operation->updateOperationBasedOnPreviousHeaders(*saved);
+      }
+    }
+    addOrMerge(operation, expiry, forceReload);
+  } else {
+    sharedOperationQueue()->addOperation(operation);
+  }
+  auto watcher = reachability();
+  if (!watcher || watcher->currentReachabilityStatus() == NotReachable) freezeOperations();
+}
+
+void HttpEngine::addOrMerge(const HttpOperation::Ptr& operation, double expiry, bool forceReload) {
+  HttpOperation::Ptr equal;
+  {
+    // One engine's duplicate checks never interleave.
+    std::lock_guard check(enqueueCheckMutex_);
+    for (const auto& queued : sharedOperationQueue()->operations()) {
+      auto candidate = std::dynamic_pointer_cast<HttpOperation>(queued);
+      if (!candidate || candidate == operation || candidate->isFinished() ||
+          candidate->isCancelled() || !candidate->isCacheable())
+        continue;
+      if (operation->isEqual(*candidate)) {
+        equal = candidate;
+        break;
+      }
+    }
+  }
+  bool shouldQueue = expiry <= 0 || forceReload;
+  if (!equal) {
+    if (shouldQueue) sharedOperationQueue()->addOperation(operation);
+    return;
+  }
+  // One request serves both callers: the newcomer's handlers move to the queued operation and
+  // the newcomer is not run. The merge happens on the main thread, where operations finish, so
+  // the equal one cannot finish between the check and the merge unnoticed.
+  dispatch::Queue::main()->async([equal, operation, shouldQueue] {
+    if (!equal->isFinished() && !equal->isCancelled()) {
+      equal->updateHandlersFromOperation(*operation);
+      return;
+    }
+    if (shouldQueue) sharedOperationQueue()->addOperation(operation);
+  });
+}
+
+// ---- Reachability ----
+
+void HttpEngine::reachabilityChanged(const platform::Notification&) {
+  auto watcher = reachability();
+  NetworkStatus status = watcher ? watcher->currentReachabilityStatus() : NotReachable;
+  auto queue = sharedOperationQueue();
+  if (status == ReachableViaWiFi) {
+    queue->setMaxConcurrentOperationCount(kWiFiWidth);
+    checkAndRestoreFrozenOperations();
+  } else if (status == ReachableViaWWAN) {
+    if (wifiOnlyMode_) {
+      queue->setMaxConcurrentOperationCount(0);
+    } else {
+      queue->setMaxConcurrentOperationCount(kWWANWidth);
+      checkAndRestoreFrozenOperations();
+    }
+  } else {
+    freezeOperations();
+  }
+  ReachabilityChangedHandler handler;
+  {
+    std::lock_guard lock(cacheMutex_);
+    handler = reachabilityChangedHandler_;
+  }
+  if (handler) handler(status);
+}
+
+bool HttpEngine::isReachable() const {
+  auto watcher = reachability();
+  return watcher && watcher->currentReachabilityStatus() != NotReachable;
+}
+
+void HttpEngine::setReachabilityChangedHandler(ReachabilityChangedHandler handler) {
+  std::lock_guard lock(cacheMutex_);
+  reachabilityChangedHandler_ = std::move(handler);
+}
+
+// ---- Cancellation ----
+
+void HttpEngine::cancelOperationsContainingURLString(const std::string& text) {
+  for (const auto& queued : sharedOperationQueue()->operations()) {
+    auto operation = std::dynamic_pointer_cast<HttpOperation>(queued);
+    if (operation && operation->url().find(text) != std::string::npos) operation->cancel();
+  }
+}
+
+void HttpEngine::cancelAllOperations() {
+  if (hostName_) cancelOperationsContainingURLString(*hostName_);
+}
+
+// ---- Cache ----
+
+std::string HttpEngine::cacheDirectoryName() const {
+  // Read afresh each time: tests give every test a home folder of its own.
+  return platform::Paths::join(platform::Paths::caches(), "HttpEngineCache");
+}
+
+std::string HttpEngine::headerStorePath() const { return cacheDirectoryName() + ".plist"; }
+
+bool HttpEngine::isCacheEnabled() const {
+  std::error_code ignored;
+  return fs::is_directory(cacheDirectoryName(), ignored);
+}
+
+void HttpEngine::useCache() {
+  std::string folder = cacheDirectoryName();
+  {
+    std::lock_guard lock(cacheMutex_);
+    memoryCache_.emplace();
+    memoryCacheKeys_.emplace();
+    memoryCacheKeys_->reserve(cacheMemoryCost());
+    cacheInvalidationParams_.emplace();
+    std::error_code ignored;
+    if (!fs::is_directory(folder, ignored)) fs::create_directories(folder, ignored);
+    if (auto stored = readFile(headerStorePath())) {
+      auto json = platform::Json::parse(
+          std::string_view(reinterpret_cast<const char*>(stored->data()), stored->size()));
+      if (json) {
+        Value value = platform::Json::toValue(*json);
+        if (auto* d = value.asDictionary()) cacheInvalidationParams_ = *d;
+      }
+    }
+  }
+  std::weak_ptr<HttpEngine> weak = weak_from_this();
+  cacheObservers_.clear();
+  for (const char* name : kCacheSavingNotifications) {
+    cacheObservers_.push_back(platform::NotificationCenter::defaultCenter().addObserver(
+        name, [weak](const platform::Notification&) {
+          if (auto engine = weak.lock()) engine->saveCache();
+        }));
+  }
+}
+
+void HttpEngine::writeToDisk(const std::string& key, const Bytes& data) const {
+  std::string path = platform::Paths::join(cacheDirectoryName(), key);
+  std::error_code ignored;
+  fs::remove(path, ignored);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+void HttpEngine::saveCacheData(const Bytes& data, const std::string& key) {
+  std::weak_ptr<HttpEngine> weak = weak_from_this();
+  backgroundCacheQueue_->async([weak, data, key] {
+    auto engine = weak.lock();
+    if (!engine) return;
+    std::lock_guard lock(engine->cacheMutex_);
+    if (!engine->memoryCache_ || !engine->memoryCacheKeys_) return;
+    (*engine->memoryCache_)[key] = data;
+    auto& keys = *engine->memoryCacheKeys_;
+    std::erase(keys, key);
+    keys.insert(keys.begin(), key);
+    if (keys.size() < engine->cacheMemoryCost()) return;
+    std::string oldest = keys.back();
+    engine->writeToDisk(oldest, engine->memoryCache_->at(oldest));
+    engine->memoryCache_->erase(oldest);
+    keys.pop_back();
+  });
+}
+
+std::optional<Bytes> HttpEngine::cachedDataForOperation(const HttpOperation& operation) {
+  std::string key = operation.uniqueIdentifier();
+  {
+    std::lock_guard lock(cacheMutex_);
+    if (memoryCache_) {
+      auto it = memoryCache_->find(key);
+      if (it != memoryCache_->end()) return it->second;
+    }
+  }
+  auto stored = readFile(platform::Paths::join(cacheDirectoryName(), key));
+  if (!stored) return std::nullopt;
+  saveCacheData(*stored, key);
+  return stored;
+}
+
+std::vector<std::string> HttpEngine::memoryCacheKeys() const {
+  std::lock_guard lock(cacheMutex_);
+  return memoryCacheKeys_.value_or(std::vector<std::string>());
+}
+
+void HttpEngine::saveCache() {
+  std::lock_guard lock(cacheMutex_);
+  if (memoryCache_) {
+    for (const auto& [key, data] : *memoryCache_) writeToDisk(key, data);
+    memoryCache_->clear();
+  }
+  if (memoryCacheKeys_) memoryCacheKeys_->clear();
+  if (cacheInvalidationParams_) {
+    writeFileAtomically(headerStorePath(),
+                        platform::Json::fromValue(Value(*cacheInvalidationParams_)).dump());
+  }
+}
+
+void HttpEngine::emptyCache() {
+  saveCache();
+  std::error_code ignored;
+  for (const auto& entry : fs::directory_iterator(cacheDirectoryName(), ignored))
+    fs::remove_all(entry.path(), ignored);
+  fs::remove(headerStorePath(), ignored);
+}
+
+// ---- Freezing ----
+
+void HttpEngine::freezeOperations() {
+  if (!isCacheEnabled() || !hostName_) return;
+  for (const auto& queued : sharedOperationQueue()->operations()) {
+    auto operation = std::dynamic_pointer_cast<HttpOperation>(queued);
+    if (!operation || !operation->freezable()) continue;
+    if (operation->url().find(*hostName_) == std::string::npos) continue;
+    std::string path = platform::Paths::join(
+        cacheDirectoryName(), operation->uniqueIdentifier() + "." + kFrozenOperationExtension);
+    writeFileAtomically(path, operation->encodeWithCoder().dump());
+    operation->cancel();
+  }
+}
+
+void HttpEngine::checkAndRestoreFrozenOperations() {
+  if (!isCacheEnabled()) return;
+  std::error_code ignored;
+  for (const auto& entry : fs::directory_iterator(cacheDirectoryName(), ignored)) {
+    std::string name = entry.path().filename().string();
+    if (name.find(kFrozenOperationExtension) == std::string::npos) continue;
+    auto stored = readFile(entry.path().string());
+    fs::remove(entry.path(), ignored);
+    if (!stored) continue;
+    auto json = platform::Json::parse(
+        std::string_view(reinterpret_cast<const char*>(stored->data()), stored->size()));
+    if (!json) continue;
+    if (auto operation = HttpOperation::initWithCoder(*json)) enqueueOperation(operation);
+  }
+}

@@ -1,0 +1,79 @@
+#pragma once
+// URLConnection: one asynchronous HTTP transfer on libcurl. All transfers of the process share
+// one multi handle driven by one worker thread (so connections are reused across requests);
+// everything the delegate hears (response, data, upload progress, finish, failure) is delivered
+// on the run loop the connection was scheduled on, by default that of the thread that started
+// it.
+//
+// Promises:
+// - `cancel()` may come from any thread; once it has returned, the delegate hears nothing more
+//   (a delivery already running on the run loop's thread completes first).
+// - The response is delivered once, before any data, for the final answer after redirects.
+// - Exactly one of finish or failure ends a transfer that is not cancelled.
+// - Received data waiting for the run loop is bounded (`kMaxBufferedBytes`): beyond it the
+//   transfer pauses until the delegate has caught up.
+// - The time-out is an idle limit: connecting, and then no byte moving, for
+//   `timeoutInterval()` seconds fails with kURLErrorTimedOut. A slow transfer that keeps moving
+//   never times out.
+// - Only the request's own header fields are sent beside those HTTP itself needs (Host,
+//   Content-Length, Transfer-Encoding): no default Accept, Content-Type or Expect.
+// - Server certificates and host names are verified unless the request allows invalid ones.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "platform/foundation/Error.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/net/URLRequest.h"
+#include "platform/net/URLResponse.h"
+
+namespace platform {
+
+class URLConnection;
+
+class URLConnectionDelegate {
+ public:
+  virtual ~URLConnectionDelegate() = default;
+  virtual void connectionDidReceiveResponse(URLConnection&, const URLResponse&) {}
+  virtual void connectionDidReceiveData(URLConnection&, const Bytes&) {}
+  virtual void connectionDidSendBodyData(URLConnection&, std::int64_t /*bytesWritten*/,
+                                         std::int64_t /*totalBytesWritten*/,
+                                         std::int64_t /*totalBytesExpectedToWrite*/) {}
+  virtual void connectionDidFinishLoading(URLConnection&) {}
+  virtual void connectionDidFailWithError(URLConnection&, const Error&) {}
+};
+
+class URLConnection : public std::enable_shared_from_this<URLConnection> {
+ public:
+  static constexpr std::size_t kMaxBufferedBytes = 1 << 20;
+
+  // A connection for `request`, not started. The delegate is not owned.
+  static std::shared_ptr<URLConnection> make(URLRequest request,
+                                             std::weak_ptr<URLConnectionDelegate> delegate);
+  // Cancels a transfer still running.
+  ~URLConnection();
+
+  // The run loop deliveries go to; call before `start`.
+  void scheduleInRunLoop(std::shared_ptr<RunLoop> runLoop);
+  // Starts the transfer; a second call does nothing.
+  void start();
+  void cancel();
+
+  const URLRequest& originalRequest() const { return request_; }
+
+  struct Transfer;
+
+ private:
+  URLConnection(URLRequest request, std::weak_ptr<URLConnectionDelegate> delegate);
+
+  URLRequest request_;
+  std::weak_ptr<URLConnectionDelegate> delegate_;
+  std::shared_ptr<RunLoop> runLoop_;
+  std::mutex mutex_;
+  std::shared_ptr<Transfer> transfer_;
+  bool started_ = false;
+};
+
+}  // namespace platform

@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+#include "platform/foundation/OperationQueue.h"
+
+namespace platform {
+namespace {
+
+// A gate that blocked operations wait behind, counting how many wait at once.
+struct Gate {
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool open = false;
+  int inside = 0;
+  int maxInside = 0;
+  int entered = 0;
+
+  void pass() {
+    std::unique_lock lock(mutex);
+    ++inside;
+    ++entered;
+    maxInside = std::max(maxInside, inside);
+    cv.notify_all();
+    cv.wait(lock, [&] { return open; });
+    --inside;
+  }
+  void waitForInside(int n) {
+    std::unique_lock lock(mutex);
+    cv.wait(lock, [&] { return inside == n; });
+  }
+  void release() {
+    std::lock_guard lock(mutex);
+    open = true;
+    cv.notify_all();
+  }
+};
+
+TEST(OperationQueueTest, WidthLimitsRunningOperationsAndMayGrowWhileRunning) {
+  auto queue = OperationQueue::make("width");
+  queue->setMaxConcurrentOperationCount(2);
+  Gate gate;
+  for (int i = 0; i < 6; ++i) queue->addOperation([&] { gate.pass(); });
+  gate.waitForInside(2);
+  EXPECT_EQ(queue->operationCount(), 6u);
+
+  queue->setMaxConcurrentOperationCount(5);
+  gate.waitForInside(5);
+  gate.release();
+  queue->waitUntilAllOperationsAreFinished();
+  EXPECT_EQ(gate.maxInside, 5);
+  EXPECT_EQ(gate.entered, 6);
+  EXPECT_EQ(queue->operationCount(), 0u);
+}
+
+TEST(OperationQueueTest, WidthZeroStartsNothingUntilWidened) {
+  auto queue = OperationQueue::make();
+  queue->setMaxConcurrentOperationCount(0);
+  std::atomic<int> ran{0};
+  queue->addOperation([&] { ++ran; });
+  queue->addOperation([&] { ++ran; });
+  EXPECT_EQ(queue->operationCount(), 2u);
+  EXPECT_EQ(ran, 0);
+  queue->setMaxConcurrentOperationCount(1);
+  queue->waitUntilAllOperationsAreFinished();
+  EXPECT_EQ(ran, 2);
+}
+
+TEST(OperationQueueTest, CancelledOperationFinishesWithoutRunningEvenAtWidthZero) {
+  auto queue = OperationQueue::make();
+  queue->setMaxConcurrentOperationCount(0);
+  std::atomic<bool> ran{false};
+  struct Body : Operation {
+    std::atomic<bool>* ran;
+    void main() override { *ran = true; }
+  };
+  auto body = std::make_shared<Body>();
+  body->ran = &ran;
+  queue->addOperation(body);
+  body->cancel();
+  queue->waitUntilAllOperationsAreFinished();
+  EXPECT_FALSE(ran);
+  EXPECT_TRUE(body->isFinished());
+}
+
+// An asynchronous operation that finishes only when told, from another thread.
+class AsyncOperation : public Operation {
+ public:
+  bool isConcurrent() const override { return true; }
+  bool isExecuting() const override { return state_ == 1; }
+  bool isFinished() const override { return state_ == 2; }
+  void start() override {
+    state_ = 1;
+    stateDidChange();
+  }
+  void finish() {
+    state_ = 2;
+    stateDidChange();
+  }
+
+ private:
+  std::atomic<int> state_{0};
+};
+
+TEST(OperationQueueTest, AsynchronousOperationHoldsItsSlotUntilItFinishes) {
+  auto queue = OperationQueue::make();
+  queue->setMaxConcurrentOperationCount(1);
+  auto first = std::make_shared<AsyncOperation>();
+  auto second = std::make_shared<AsyncOperation>();
+  std::mutex mutex;
+  std::condition_variable cv;
+  std::vector<std::size_t> counts;
+  queue->setOperationCountObserver([&](std::size_t count) {
+    std::lock_guard lock(mutex);
+    counts.push_back(count);
+    cv.notify_all();
+  });
+  queue->addOperation(first);
+  queue->addOperation(second);
+  {
+    std::unique_lock lock(mutex);
+    cv.wait(lock, [&] { return counts.size() == 2; });
+  }
+  // The first has started (its start returns at once) but holds the only slot.
+  while (!first->isExecuting()) std::this_thread::yield();
+  EXPECT_FALSE(second->isExecuting());
+  first->finish();
+  while (!second->isExecuting()) std::this_thread::yield();
+  second->finish();
+  queue->waitUntilAllOperationsAreFinished();
+  std::unique_lock lock(mutex);
+  cv.wait(lock, [&] { return counts.size() == 4; });
+  EXPECT_EQ(counts.back(), 0u);
+}
+
+TEST(OperationQueueTest, CompletionBlockRunsOnceAfterFinish) {
+  auto queue = OperationQueue::make();
+  auto operation = std::make_shared<Operation>();
+  std::atomic<int> completions{0};
+  operation->setCompletionBlock([&] { ++completions; });
+  queue->addOperation(operation);
+  queue->waitUntilAllOperationsAreFinished();
+  EXPECT_TRUE(operation->isFinished());
+  // The block may run just after the queue drops the operation; wait for it.
+  while (completions == 0) std::this_thread::yield();
+  EXPECT_EQ(completions, 1);
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,282 @@
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "LoopbackServer.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/media/MoviePlayerController.h"
+#include "platform/net/URLError.h"
+#include "platform/ui/View.h"
+
+namespace platform {
+namespace {
+
+using mediatest::LoopbackServer;
+
+const char* const kPlaylist =
+    "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:10\n"
+    "#EXTINF:10.0,\nseg0.ts\n#EXTINF:10.0,\nseg1.ts\n#EXTINF:5.5,\nseg2.ts\n#EXT-X-ENDLIST\n";
+constexpr double kDuration = 25.5;
+
+// Serves a lecture under /lecture/ (playlist and segments) and a second one under /other/.
+void lectureRoutes(httplib::Server& server) {
+  auto playlist = [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(kPlaylist, "application/x-mpegURL");
+  };
+  auto segment = [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(std::string(1880, '\x47'), "video/mp2t");
+  };
+  server.Get("/lecture/index.m3u8", playlist);
+  server.Get("/other/index.m3u8", playlist);
+  server.Get(R"(/(lecture|other)/seg\d\.ts)", segment);
+}
+
+// Everything the player tells the notification centre, as "state:1", "load:1", "finish:0" or
+// "finish:1:error".
+class Events {
+ public:
+  explicit Events(const std::shared_ptr<MoviePlayerController>& player) : player_(player) {
+    auto& center = NotificationCenter::defaultCenter();
+    tokens_.push_back(center.addObserver(
+        kMoviePlayerPlaybackStateDidChangeNotification, player.get(),
+        [this](const Notification&) { add("state:" + number(player_->playbackState())); }));
+    tokens_.push_back(center.addObserver(
+        kMoviePlayerLoadStateDidChangeNotification, player.get(),
+        [this](const Notification&) { add("load:" + std::to_string(player_->loadState())); }));
+    tokens_.push_back(center.addObserver(kMoviePlayerPlaybackDidFinishNotification, player.get(),
+                                         [this](const Notification& n) { finished(n); }));
+  }
+
+  const std::vector<std::string>& list() const { return events_; }
+  bool has(const std::string& event) const {
+    return std::find(events_.begin(), events_.end(), event) != events_.end();
+  }
+  int count(const std::string& event) const {
+    return static_cast<int>(std::count(events_.begin(), events_.end(), event));
+  }
+  const std::shared_ptr<Error>& error() const { return error_; }
+
+ private:
+  static std::string number(MoviePlaybackState s) { return std::to_string(static_cast<int>(s)); }
+  void add(std::string event) { events_.push_back(std::move(event)); }
+  void finished(const Notification& n) {
+    std::string event =
+        "finish:" + n.userInfo.at(kMoviePlayerPlaybackDidFinishReasonUserInfoKey).stringValue();
+    if (auto e = find(n.userInfo, kMoviePlayerPlaybackDidFinishErrorUserInfoKey)) {
+      error_ = e->object<Error>();
+      event += ":error";
+    }
+    EXPECT_EQ(n.object.identity(), player_.get());
+    add(event);
+  }
+
+  std::shared_ptr<MoviePlayerController> player_;
+  std::vector<ObserverToken> tokens_;
+  std::vector<std::string> events_;
+  std::shared_ptr<Error> error_;
+};
+
+class MoviePlayerControllerTest : public ::testing::Test {
+ protected:
+  // Plays `path` of the lecture server and runs the main loop until the player plays.
+  void startPlaying(const std::string& path = "/lecture/index.m3u8") {
+    player->setContentURL(server.url(path));
+    playUntilPlaying();
+  }
+  void playUntilPlaying() {
+    player->play();
+    ASSERT_TRUE(loop->runUntil([&] { return events.has("state:1"); }));
+  }
+  bool runUntilFinished() {
+    return loop->runUntil(
+        [&] { return events.count("finish:0") + events.count("finish:1:error"); });
+  }
+
+  ScopedManualClock clock;
+  std::shared_ptr<RunLoop> loop = RunLoop::main();
+  LoopbackServer server{lectureRoutes};
+  std::shared_ptr<MoviePlayerController> player = MoviePlayerController::make();
+  Events events{player};
+};
+
+TEST_F(MoviePlayerControllerTest, LoadsPlaylistAndFirstSegmentThenPlays) {
+  player->setMovieSourceType(MovieSourceType::Streaming);
+  player->setControlStyle(MovieControlStyle::None);
+  EXPECT_TRUE(std::isnan(player->currentPlaybackTime()));
+  EXPECT_EQ(player->duration(), 0);
+
+  startPlaying();
+
+  EXPECT_EQ(events.list(), (std::vector<std::string>{"load:1", "state:1"}));
+  EXPECT_EQ(player->loadState(), MovieLoadState::Playable);
+  EXPECT_DOUBLE_EQ(player->duration(), kDuration);
+  EXPECT_DOUBLE_EQ(player->currentPlaybackTime(), 0);
+  EXPECT_EQ(server.paths(), (std::vector<std::string>{"/lecture/index.m3u8", "/lecture/seg0.ts"}));
+  EXPECT_EQ(player->loadedSegmentURL(), server.url("/lecture/seg0.ts"));
+}
+
+TEST_F(MoviePlayerControllerTest, PositionAdvancesWithTheClockWhilePlaying) {
+  startPlaying();
+  loop->runFor(seconds(3));
+  EXPECT_DOUBLE_EQ(player->currentPlaybackTime(), 3);
+  clock->advanceSeconds(1.25);
+  EXPECT_DOUBLE_EQ(player->currentPlaybackTime(), 4.25);
+  EXPECT_EQ(player->playbackState(), MoviePlaybackState::Playing);
+}
+
+TEST_F(MoviePlayerControllerTest, PauseHoldsThePositionSeekMovesItStopRewinds) {
+  startPlaying();
+  loop->runFor(seconds(2));
+
+  player->pause();
+  // Notifications come from the run loop, never from inside the call.
+  EXPECT_FALSE(events.has("state:2"));
+  loop->runFor(seconds(5));
+  EXPECT_TRUE(events.has("state:2"));
+  EXPECT_EQ(player->playbackState(), MoviePlaybackState::Paused);
+  EXPECT_DOUBLE_EQ(player->currentPlaybackTime(), 2);
+
+  player->setCurrentPlaybackTime(20);
+  EXPECT_DOUBLE_EQ(player->currentPlaybackTime(), 20);
+  player->play();
+  loop->runFor(seconds(1));
+  EXPECT_DOUBLE_EQ(player->currentPlaybackTime(), 21);
+
+  player->setCurrentPlaybackTime(-4);
+  EXPECT_DOUBLE_EQ(player->currentPlaybackTime(), 0);
+
+  player->stop();
+  loop->runFor(seconds(60));
+  EXPECT_EQ(player->playbackState(), MoviePlaybackState::Stopped);
+  EXPECT_DOUBLE_EQ(player->currentPlaybackTime(), 0);
+  EXPECT_EQ(events.count("finish:0"), 0) << "stopping is not finishing";
+  EXPECT_EQ(events.list().back(), "state:0");
+}
+
+TEST_F(MoviePlayerControllerTest, SeekingStatesHoldThePositionUntilSeekingEnds) {
+  startPlaying();
+  loop->runFor(seconds(4));
+  player->beginSeekingForward();
+  loop->runFor(seconds(3));
+  EXPECT_EQ(player->playbackState(), MoviePlaybackState::SeekingForward);
+  EXPECT_DOUBLE_EQ(player->currentPlaybackTime(), 4);
+  player->endSeeking();
+  loop->runFor(seconds(1));
+  EXPECT_EQ(player->playbackState(), MoviePlaybackState::Playing);
+  EXPECT_DOUBLE_EQ(player->currentPlaybackTime(), 5);
+  EXPECT_EQ(events.list(), (std::vector<std::string>{"load:1", "state:1", "state:4", "state:1"}));
+}
+
+TEST_F(MoviePlayerControllerTest, FinishesOnceAtTheEnd) {
+  startPlaying();
+  loop->runFor(seconds(40));
+  EXPECT_EQ(events.count("finish:0"), 1);
+  EXPECT_EQ(events.list().back(), "finish:0");
+  EXPECT_EQ(events.error(), nullptr);
+  EXPECT_EQ(player->playbackState(), MoviePlaybackState::Stopped);
+  EXPECT_DOUBLE_EQ(player->currentPlaybackTime(), kDuration);
+
+  // Playing again starts over without fetching again.
+  player->play();
+  EXPECT_DOUBLE_EQ(player->currentPlaybackTime(), 0);
+  EXPECT_EQ(player->playbackState(), MoviePlaybackState::Playing);
+  EXPECT_EQ(server.paths().size(), 2u);
+}
+
+TEST_F(MoviePlayerControllerTest, ASeekPastTheEndWhilePlayingFinishes) {
+  startPlaying();
+  player->setCurrentPlaybackTime(1000);
+  EXPECT_DOUBLE_EQ(player->currentPlaybackTime(), kDuration);
+  ASSERT_TRUE(runUntilFinished());
+  EXPECT_EQ(events.count("finish:0"), 1);
+}
+
+TEST_F(MoviePlayerControllerTest, ASeekBeforeLoadingIsWherePlaybackStarts) {
+  player->setContentURL(server.url("/lecture/index.m3u8"));
+  player->setCurrentPlaybackTime(12);
+  playUntilPlaying();
+  EXPECT_DOUBLE_EQ(player->currentPlaybackTime(), 12);
+  loop->runFor(seconds(2));
+  EXPECT_DOUBLE_EQ(player->currentPlaybackTime(), 14);
+}
+
+TEST_F(MoviePlayerControllerTest, ANewContentURLEndsTheOldMovieAndPlaysTheNewOne) {
+  startPlaying();
+  loop->runFor(seconds(3));
+  player->setContentURL(server.url("/other/index.m3u8"));
+  EXPECT_EQ(player->playbackState(), MoviePlaybackState::Stopped);
+  EXPECT_TRUE(std::isnan(player->currentPlaybackTime()));
+  player->play();
+  ASSERT_TRUE(loop->runUntil([&] { return events.count("state:1") == 2; }));
+  EXPECT_EQ(events.list(), (std::vector<std::string>{"load:1", "state:1", "state:0", "load:0",
+                                                     "finish:0", "load:1", "state:1"}));
+  EXPECT_EQ(server.paths().back(), "/other/seg0.ts");
+  EXPECT_DOUBLE_EQ(player->currentPlaybackTime(), 0);
+}
+
+TEST_F(MoviePlayerControllerTest, ContentThatCannotBeFetchedOrReadFinishesWithAnError) {
+  LoopbackServer broken([](httplib::Server& s) {
+    auto reply = [](int status, std::string body) {
+      return [status, body](const httplib::Request&, httplib::Response& res) {
+        res.status = status;
+        res.set_content(body, "text/plain");
+      };
+    };
+    s.Get("/missing-segment/index.m3u8", reply(200, kPlaylist));
+    s.Get("/not-a-playlist/index.m3u8", reply(200, "<html>Welcome</html>"));
+    s.Get("/empty-segment/index.m3u8", reply(200, kPlaylist));
+    s.Get("/empty-segment/seg0.ts", reply(200, ""));
+  });
+  mediatest::RefusingPort refusing;
+  struct Case {
+    std::string url;
+    std::string domain;
+    int code;
+  } cases[] = {
+      {broken.url("/no-such/index.m3u8"), kMoviePlayerErrorDomain, kMoviePlayerErrorBadStatus},
+      {broken.url("/missing-segment/index.m3u8"), kMoviePlayerErrorDomain,
+       kMoviePlayerErrorBadStatus},
+      {broken.url("/not-a-playlist/index.m3u8"), kMoviePlayerErrorDomain,
+       kMoviePlayerErrorBadPlaylist},
+      {broken.url("/empty-segment/index.m3u8"), kMoviePlayerErrorDomain,
+       kMoviePlayerErrorEmptySegment},
+      {"http://127.0.0.1:" + std::to_string(refusing.port()) + "/index.m3u8", kURLErrorDomain,
+       kURLErrorCannotConnectToHost},
+      {"", kURLErrorDomain, kURLErrorUnsupportedURL},
+  };
+  for (const auto& c : cases) {
+    auto failing = MoviePlayerController::make(c.url);
+    Events seen(failing);
+    failing->play();
+    ASSERT_TRUE(loop->runUntil([&] { return seen.has("finish:1:error"); })) << c.url;
+    ASSERT_NE(seen.error(), nullptr);
+    EXPECT_EQ(seen.error()->domain(), c.domain) << c.url;
+    EXPECT_EQ(seen.error()->code(), c.code) << c.url;
+    EXPECT_EQ(seen.list(), std::vector<std::string>{"finish:1:error"}) << c.url;
+    EXPECT_EQ(failing->playbackState(), MoviePlaybackState::Stopped);
+    EXPECT_EQ(failing->loadState(), MovieLoadState::Unknown);
+    EXPECT_TRUE(std::isnan(failing->currentPlaybackTime()));
+    failing->stop();  // as a screen does on the error: harmless, no second finish
+    loop->runFor(seconds(1));
+    EXPECT_EQ(seen.list().size(), 1u) << c.url;
+  }
+}
+
+TEST_F(MoviePlayerControllerTest, ItsViewJoinsAScreensViewTree) {
+  auto screen = std::make_shared<View>(Rect{0, 0, 480, 320});
+  auto view = player->view();
+  ASSERT_NE(view, nullptr);
+  view->setFrame(Rect{0, -20, 480, 320});
+  screen->addSubview(view);
+  EXPECT_EQ(view->superview(), screen);
+  EXPECT_EQ(player->view(), view);
+}
+
+}  // namespace
+}  // namespace platform

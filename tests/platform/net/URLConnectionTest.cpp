@@ -1,0 +1,238 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <sstream>
+
+#include "platform/net/ScriptedServer.h"
+#include "platform/net/URLConnection.h"
+#include "platform/net/URLError.h"
+
+namespace platform {
+namespace {
+
+using testsupport::ScriptedReply;
+using testsupport::ScriptedRequest;
+using testsupport::ScriptedServer;
+
+// Records what a connection delivers, and on which thread.
+class Recorder : public URLConnectionDelegate {
+ public:
+  void connectionDidReceiveResponse(URLConnection&, const URLResponse& r) override {
+    events.push_back("response");
+    response = r;
+    checkThread();
+  }
+  void connectionDidReceiveData(URLConnection&, const Bytes& data) override {
+    if (events.empty() || events.back() != "data") events.push_back("data");
+    body.append(data.begin(), data.end());
+    bytes += data.size();
+    checkThread();
+    if (onData) onData();
+  }
+  void connectionDidSendBodyData(URLConnection&, std::int64_t, std::int64_t total,
+                                 std::int64_t expected) override {
+    uploaded = total;
+    uploadExpected = expected;
+  }
+  void connectionDidFinishLoading(URLConnection&) override {
+    events.push_back("finish");
+    checkThread();
+  }
+  void connectionDidFailWithError(URLConnection&, const Error& e) override {
+    events.push_back("fail");
+    error = e;
+    checkThread();
+  }
+  bool done() const {
+    return !events.empty() && (events.back() == "finish" || events.back() == "fail");
+  }
+  void checkThread() { onMainThread = onMainThread && RunLoop::isMainThread(); }
+
+  std::vector<std::string> events;
+  URLResponse response;
+  std::string body;
+  std::size_t bytes = 0;
+  std::optional<Error> error;
+  std::int64_t uploaded = 0, uploadExpected = 0;
+  bool onMainThread = true;
+  std::function<void()> onData;
+};
+
+struct Fixture {
+  std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
+  std::shared_ptr<URLConnection> connection;
+
+  void start(URLRequest request) {
+    connection = URLConnection::make(std::move(request), recorder);
+    connection->start();
+  }
+  bool runToEnd(double seconds = 10) {
+    return RunLoop::main()->runUntil([&] { return recorder->done(); }, platform::seconds(seconds));
+  }
+};
+
+TEST(URLConnectionTest, DeliversResponseDataAndFinishOnTheCallersRunLoop) {
+  ScriptedServer server([](const ScriptedRequest&) {
+    auto reply = ScriptedReply::text(200, "hello", "text/plain; charset=UTF-8");
+    reply.headers.emplace_back("X-Thing", "one");
+    reply.headers.emplace_back("X-Thing", "two");
+    return reply;
+  });
+  Fixture f;
+  f.start(URLRequest(server.url("/a?b=c")));
+  ASSERT_TRUE(f.runToEnd());
+  EXPECT_EQ(f.recorder->events, (std::vector<std::string>{"response", "data", "finish"}));
+  EXPECT_TRUE(f.recorder->onMainThread);
+  EXPECT_EQ(f.recorder->body, "hello");
+  EXPECT_EQ(f.recorder->response.statusCode(), 200);
+  EXPECT_EQ(f.recorder->response.expectedContentLength(), 5);
+  EXPECT_EQ(f.recorder->response.mimeType(), "text/plain");
+  EXPECT_EQ(f.recorder->response.textEncodingName(), "utf-8");
+  EXPECT_EQ(f.recorder->response.valueForHTTPHeaderField("x-thing"), "one, two");
+  EXPECT_EQ(server.requests().at(0).target, "/a?b=c");
+}
+
+TEST(URLConnectionTest, SendsOnlyTheRequestsOwnHeaders) {
+  ScriptedServer server([](const ScriptedRequest&) { return ScriptedReply::text(200, ""); });
+  URLRequest request(server.url("/post"));
+  request.setHTTPMethod("POST");
+  request.setHTTPBody(Bytes(2000, 'x'));
+  request.setValue("tester", "User-Agent");
+  Fixture f;
+  f.start(request);
+  ASSERT_TRUE(f.runToEnd());
+  auto seen = server.requests().at(0);
+  EXPECT_EQ(seen.method, "POST");
+  EXPECT_EQ(seen.body, std::string(2000, 'x'));
+  EXPECT_EQ(seen.header("User-Agent"), "tester");
+  EXPECT_EQ(seen.header("Content-Length"), "2000");
+  EXPECT_FALSE(seen.header("Accept"));
+  EXPECT_FALSE(seen.header("Expect"));
+  EXPECT_FALSE(seen.header("Content-Type"));
+}
+
+TEST(URLConnectionTest, EmptyPostSendsZeroLengthAndBodyStreamIsSent) {
+  ScriptedServer server([](const ScriptedRequest&) { return ScriptedReply::text(200, ""); });
+  URLRequest empty(server.url("/empty"));
+  empty.setHTTPMethod("POST");
+  Fixture a;
+  a.start(empty);
+  ASSERT_TRUE(a.runToEnd());
+  EXPECT_EQ(server.requests().at(0).header("Content-Length"), "0");
+
+  URLRequest streamed(server.url("/stream"));
+  streamed.setHTTPMethod("PUT");
+  streamed.setHTTPBodyStream(std::make_shared<std::istringstream>(std::string(70000, 's')));
+  Fixture b;
+  b.start(streamed);
+  ASSERT_TRUE(b.runToEnd());
+  EXPECT_EQ(server.requests().at(1).method, "PUT");
+  EXPECT_EQ(server.requests().at(1).body, std::string(70000, 's'));
+  EXPECT_EQ(b.recorder->uploaded, 70000);
+}
+
+TEST(URLConnectionTest, FollowsRedirectsKeepingTheMethodWhenAsked) {
+  ScriptedServer server([](const ScriptedRequest& r) {
+    if (r.path() == "/final") return ScriptedReply::text(200, r.method + ":" + r.body);
+    ScriptedReply reply = ScriptedReply::text(302, "moved");
+    reply.headers.emplace_back("Location", "/final");
+    return reply;
+  });
+  for (bool keep : {false, true}) {
+    URLRequest request(server.url("/start"));
+    request.setHTTPMethod("POST");
+    request.setHTTPBody(Bytes{'a', '=', '1'});
+    request.setKeepsMethodOnRedirect(keep);
+    Fixture f;
+    f.start(request);
+    ASSERT_TRUE(f.runToEnd());
+    EXPECT_EQ(f.recorder->response.statusCode(), 200);
+    EXPECT_EQ(f.recorder->response.url(), server.url("/final"));
+    EXPECT_EQ(f.recorder->body, keep ? "POST:a=1" : "GET:");
+  }
+}
+
+TEST(URLConnectionTest, TransportFailuresCarryTheirUrlErrorCodes) {
+  struct Case {
+    ScriptedReply::Behaviour behaviour;
+    int code;
+  };
+  for (auto c : {Case{ScriptedReply::Behaviour::CloseMidBody, kURLErrorNetworkConnectionLost},
+                 Case{ScriptedReply::Behaviour::StallAfterHead, kURLErrorTimedOut},
+                 Case{ScriptedReply::Behaviour::StallBeforeHead, kURLErrorTimedOut}}) {
+    ScriptedServer server([&](const ScriptedRequest&) {
+      auto reply = ScriptedReply::text(200, std::string(1000, 'b'));
+      reply.behaviour = c.behaviour;
+      return reply;
+    });
+    URLRequest request(server.url("/x"));
+    request.setTimeoutInterval(1);  // the idle limit; curl's own timer runs on real time
+    Fixture f;
+    f.start(request);
+    ASSERT_TRUE(f.runToEnd(20));
+    ASSERT_TRUE(f.recorder->error);
+    EXPECT_EQ(f.recorder->error->domain(), "NSURLErrorDomain");
+    EXPECT_EQ(f.recorder->error->code(), c.code);
+    EXPECT_EQ(f.recorder->error->userInfo().at(kURLErrorStringKey), Value(server.url("/x")));
+  }
+}
+
+TEST(URLConnectionTest, RefusedConnectionIsCannotConnect) {
+  int port;
+  {
+    ScriptedServer server([](const ScriptedRequest&) { return ScriptedReply::text(200, ""); });
+    port = server.port();
+  }
+  Fixture f;
+  f.start(URLRequest("http://127.0.0.1:" + std::to_string(port) + "/"));
+  ASSERT_TRUE(f.runToEnd());
+  ASSERT_TRUE(f.recorder->error);
+  EXPECT_EQ(f.recorder->error->code(), kURLErrorCannotConnectToHost);
+}
+
+TEST(URLConnectionTest, NothingIsDeliveredAfterCancel) {
+  ScriptedServer server([](const ScriptedRequest& r) {
+    auto reply = ScriptedReply::text(200, "late");
+    reply.gated = r.path() == "/held";
+    return reply;
+  });
+  Fixture cancelled;
+  cancelled.start(URLRequest(server.url("/held")));
+  ASSERT_TRUE(server.waitForRequests(1));
+  cancelled.connection->cancel();
+  server.releaseReplies();
+  ASSERT_TRUE(server.waitForReplies(1));
+  // A later transfer on the same run loop finishing shows the loop has run past anything the
+  // cancelled one could have queued.
+  Fixture later;
+  later.start(URLRequest(server.url("/other")));
+  ASSERT_TRUE(later.runToEnd());
+  RunLoop::main()->runUntil([] { return RunLoop::main()->pendingCount() == 0; });
+  EXPECT_TRUE(cancelled.recorder->events.empty());
+}
+
+TEST(URLConnectionTest, PausesWhileTheRunLoopIsBehindAndLosesNothing) {
+  const std::size_t total = 48u << 20;
+  std::string body(total, 'z');
+  ScriptedServer server([&](const ScriptedRequest&) {
+    return ScriptedReply::text(200, body, "application/octet-stream");
+  });
+  Fixture f;
+  bool blocked = false;
+  std::size_t sentWhileBlocked = 0;
+  f.recorder->onData = [&] {
+    if (blocked) return;
+    blocked = true;
+    // The run loop is busy here: the server can only fill our bounded buffer and the sockets.
+    server.waitForBodyBytes(32u << 20, 1.0);
+    sentWhileBlocked = server.bodyBytesSent();
+  };
+  f.start(URLRequest(server.url("/big")));
+  ASSERT_TRUE(f.runToEnd(60));
+  EXPECT_LT(sentWhileBlocked, 32u << 20);
+  EXPECT_EQ(f.recorder->bytes, total);
+  EXPECT_EQ(f.recorder->events.back(), "finish");
+}
+
+}  // namespace
+}  // namespace platform
