@@ -64,14 +64,25 @@ void SerialQueue::drain() {
   release();
 }
 
-// Gives up ownership, scheduling a new drain when work is waiting.
+// Gives up ownership, or passes it on: a waiting `sync` caller at the head of the queue takes the
+// queue over directly, since a drain job for it could wait behind the very pool workers that are
+// blocked in such calls; other waiting work gets a new drain job.
 void SerialQueue::release() {
-  std::lock_guard<std::mutex> g(mutex_);
-  if (suspendCount_ == 0 && !items_.empty()) {
-    scheduleLocked();
-    return;
+  Ticket* next = nullptr;
+  {
+    std::lock_guard<std::mutex> g(mutex_);
+    if (suspendCount_ > 0 || items_.empty()) {
+      owned_ = false;
+      return;
+    }
+    if (!items_.front().ticket) {
+      scheduleLocked();
+      return;
+    }
+    next = items_.front().ticket;
+    items_.pop_front();
   }
-  owned_ = false;
+  next->grant();
 }
 
 void SerialQueue::sync(const Work& work) {

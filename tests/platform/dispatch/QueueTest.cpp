@@ -73,6 +73,23 @@ TEST(QueueTest, SyncFromManyThreadsIsMutuallyExclusive) {
   EXPECT_EQ(q->syncValue([&] { return counter; }), 8 * 500 * 2);
 }
 
+// Every pool worker may be blocked in a `sync` on one serial queue while more such calls wait
+// behind them on the global queue: the queue must pass itself from one caller to the next
+// without needing a free worker.
+TEST(QueueTest, ManyGlobalTasksSyncingOnOneSerialQueueAllFinish) {
+  auto serial = Queue::serial("contended");
+  constexpr int kTasks = 2000;
+  std::atomic<int> done{0};
+  Semaphore finished(0);
+  for (int i = 0; i < kTasks; ++i) {
+    Queue::global()->async([&] {
+      serial->sync([] {});
+      if (++done == kTasks) finished.signal();
+    });
+  }
+  ASSERT_TRUE(finished.wait(kPatience)) << done.load() << " of " << kTasks << " finished";
+}
+
 struct IdentityCase {
   const char* name;
   std::function<std::shared_ptr<Queue>()> make;
