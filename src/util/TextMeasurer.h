@@ -1,7 +1,6 @@
 #pragma once
 // TextMeasurer: measures how high a text stands when wrapped at word boundaries to a width, in
-// the system font of a size. The drawing layer installs one backed by real font metrics;
-// SimpleTextMeasurer is the stand-in until then.
+// the system font of a size. PangoTextMeasurer is the default; tests may install their own.
 
 #include <string_view>
 

@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "util/SimpleTextMeasurer.h"
+#include "util/PangoTextMeasurer.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ std::shared_ptr<TextMeasurer>& installedMeasurer() {
 
 std::shared_ptr<TextMeasurer> currentMeasurer() {
   std::lock_guard<std::mutex> lock(measurerMutex());
-  if (!installedMeasurer()) installedMeasurer() = std::make_shared<SimpleTextMeasurer>();
+  if (!installedMeasurer()) installedMeasurer() = std::make_shared<PangoTextMeasurer>();
   return installedMeasurer();
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // ViewUtil: the height of a wrapped text, for table rows whose height follows their text.
-// Measures through the installed TextMeasurer (SimpleTextMeasurer until the drawing layer puts
-// real font metrics in place). Safe from any thread.
+// Measures through the installed TextMeasurer (pango's font metrics unless another is
+// installed). Safe from any thread.
 
 #include <memory>
 #include <optional>
@@ -15,6 +15,6 @@ class ViewUtil {
   // with no height limit. An absent text is 0 high.
   static float heightForString(const std::optional<std::string>& text, float fontSize, float width);
 
-  // Installs the measurer to use; null puts the simple default back.
+  // Installs the measurer to use; null puts the default back.
   static void setTextMeasurer(std::shared_ptr<TextMeasurer> measurer);
 };
