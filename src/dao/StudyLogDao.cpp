@@ -187,3 +187,10 @@ std::vector<Dictionary> StudyLogDao::getAllStudyLogByUserId(const Value& userId)
   }
   return summaries;
 }
+
+bool StudyLogDao::deductSent(const platform::Value& rowId, const platform::Value& seconds) {
+  bool updated =
+      runUpdate(tableSql("update %@ set listenedPos=listenedPos-? where id=?"), seconds, rowId);
+  bool cleared = runUpdate(tableSql("delete from %@ where id=? and listenedPos<=0"), rowId);
+  return updated && cleared;
+}

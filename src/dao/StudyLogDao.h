@@ -53,6 +53,10 @@ class StudyLogDao : public BaseDao {
   std::map<std::int64_t, platform::Dictionary> getYearStudyMins();
   // [{"year", "listenedpos"}] as texts, in row order.
   std::vector<platform::Dictionary> getByYear(const platform::Value& userId);
+  // Takes back exactly the `seconds` an upload sent from the row `rowId` and deletes the row
+  // once nothing is left, so steps added while the upload was in flight survive it. True when
+  // both statements ran (also when the row is gone meanwhile).
+  bool deductSent(const platform::Value& rowId, const platform::Value& seconds);
 
  private:
   platform::Dictionary positionOfLastRow(std::unique_ptr<SQLResultSet> rs);

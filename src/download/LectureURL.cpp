@@ -1,0 +1,77 @@
+#include "download/LectureURL.h"
+
+#include <cctype>
+
+namespace {
+
+// The length of "<scheme>:" at the start of `text`, or 0 when it has no scheme.
+std::size_t schemeLength(const std::string& text) {
+  if (text.empty() || !std::isalpha(static_cast<unsigned char>(text[0]))) return 0;
+  for (std::size_t i = 1; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == ':') return i + 1;
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') return 0;
+  }
+  return 0;
+}
+
+std::string lowered(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool isWebScheme(const std::string& url) {
+  std::size_t length = schemeLength(url);
+  std::string scheme = lowered(url.substr(0, length));
+  return scheme == "http:" || scheme == "https:";
+}
+
+// "scheme://authority" of an absolute URL, or absent.
+std::optional<std::string> origin(const std::string& url) {
+  std::size_t length = schemeLength(url);
+  if (length == 0 || url.compare(length, 2, "//") != 0) return std::nullopt;
+  std::size_t end = url.find_first_of("/?#", length + 2);
+  return url.substr(0, end == std::string::npos ? url.size() : end);
+}
+
+}  // namespace
+
+std::string LectureURL::folderOf(const std::string& url) {
+  auto slash = url.rfind('/');
+  return slash == std::string::npos ? url : url.substr(0, slash);
+}
+
+std::string LectureURL::fileName(const std::string& url) {
+  auto slash = url.rfind('/');
+  return slash == std::string::npos ? url : url.substr(slash + 1);
+}
+
+bool LectureURL::isStorableFileName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('\0') == std::string::npos;
+}
+
+bool LectureURL::isFetchable(const std::string& url) {
+  if (!isWebScheme(url)) return false;
+  auto base = origin(url);
+  return base && base->size() > schemeLength(url) + 2;
+}
+
+std::optional<std::string> LectureURL::resolve(const std::string& base,
+                                               const std::string& reference) {
+  if (reference.empty()) return std::nullopt;
+  if (schemeLength(reference) > 0) {
+    if (!isWebScheme(reference)) return std::nullopt;
+    return reference;
+  }
+  if (reference.rfind("//", 0) == 0) {
+    std::size_t length = schemeLength(base);
+    if (length == 0) return std::nullopt;
+    return base.substr(0, length) + reference;
+  }
+  if (reference.front() == '/') {
+    auto start = origin(base);
+    if (!start) return std::nullopt;
+    return *start + reference;
+  }
+  return folderOf(base) + "/" + reference;
+}

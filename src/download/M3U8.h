@@ -1,0 +1,36 @@
+#pragma once
+// M3U8: the entries of an HLS playlist, in playlist order. Every line that is not empty and does
+// not begin with "#" (tags and comments) is one entry, taken whole; line ends may be "\n" or
+// "\r\n", and a byte-order mark before the first line is ignored. Tag values are not read.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "download/M3U8File.h"
+
+class M3U8 {
+ public:
+  // Absent text gives a playlist without entries.
+  static std::shared_ptr<M3U8> create(const std::optional<std::string>& text);
+
+  const std::vector<std::shared_ptr<M3U8File>>& m3u8Files() const { return _m3u8Files; }
+
+  std::int64_t targetDuration() const { return _targetDuration; }
+  std::int64_t allowCache() const { return _allowCache; }
+  double version() const { return _version; }
+  std::int64_t mediaSequece() const { return _mediaSequece; }
+  const std::string& fileName() const { return _fileName; }
+  const std::string& rootUrl() const { return _rootUrl; }
+
+ private:
+  std::vector<std::shared_ptr<M3U8File>> _m3u8Files;
+  std::int64_t _targetDuration = 0;
+  std::int64_t _allowCache = 0;
+  double _version = 0;
+  std::int64_t _mediaSequece = 0;
+  std::string _fileName;
+  std::string _rootUrl;
+};

@@ -1,0 +1,181 @@
+#include "download/SIDownloadManager.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+
+#include "download/LectureURL.h"
+#include "net/ServerConfig.h"
+#include "platform/foundation/Digest.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/net/URLError.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+platform::Dictionary urlInfo(const std::string& url) { return {{"URL", url}}; }
+
+void post(const std::string& name, platform::Dictionary info, platform::Value object = {}) {
+  platform::NotificationCenter::defaultCenter().post(name, std::move(object), std::move(info));
+}
+
+void postError(const std::string& url, const platform::Error& error) {
+  post(
+      "downloadError",
+      {{"URL", url}, {"error", platform::Value::object(std::make_shared<platform::Error>(error))}});
+}
+
+std::string format2(double fraction) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", fraction);
+  return text;
+}
+
+// A file error of the POSIX domain for a failed file-system step.
+platform::Error fileError(const std::error_code& code, const std::string& what) {
+  return platform::Error::posix(code.value() ? code.value() : EIO, what);
+}
+
+}  // namespace
+
+std::shared_ptr<SIDownloadManager> SIDownloadManager::sharedSIDownloadManager() {
+  static std::once_flag once;
+  static std::shared_ptr<SIDownloadManager> shared;
+  std::call_once(once, [] { shared = std::make_shared<SIDownloadManager>(); });
+  return shared;
+}
+
+SIDownloadManager::SIDownloadManager()
+    : HttpEngine(ServerConfig::webHost(), HeaderDictionary{{"x-client-identifier", "iOS"}}) {}
+
+std::string SIDownloadManager::tempFilePathFor(const std::string& targetPath) {
+  std::string prefix = platform::md5Hex(targetPath).substr(0, 16) + "_";
+  return platform::Paths::temporary() + "/" + prefix + LectureURL::fileName(targetPath) + ".temp";
+}
+
+void SIDownloadManager::addDownloadFileTaskInQueue(const std::string& url,
+                                                   const std::string& toFilePath,
+                                                   bool /*breakpointResume*/, bool rewriteFile) {
+  std::string partial = tempFilePathFor(toFilePath);
+  auto operation = SIBreakpointsDownload::operationWithURLString(url, std::nullopt, "GET", partial,
+                                                                 toFilePath, rewriteFile);
+  _dic = urlInfo(url);
+  if (!operation) {
+    std::error_code ignored;
+    if (fs::is_regular_file(toFilePath, ignored)) {
+      post("downloadDone", urlInfo(url));
+    } else {
+      // Not present and no transfer could be made: the URL is unusable.
+      postError(url, platform::urlError(platform::kURLErrorBadURL, url));
+    }
+    return;
+  }
+  for (const auto& running : _downloadArray) {
+    if (running->url() == operation->url()) {
+      post("downloadExist", urlInfo(url));
+      return;
+    }
+  }
+  start(operation, url, true);
+}
+
+void SIDownloadManager::start(const std::shared_ptr<SIBreakpointsDownload>& operation,
+                              const std::string& url, bool restartAllowed) {
+  std::weak_ptr<SIDownloadManager> weakSelf =
+      std::static_pointer_cast<SIDownloadManager>(shared_from_this());
+  std::weak_ptr<SIBreakpointsDownload> weakOperation = operation;
+  operation->onFileProgressChanged([url](double fraction) {
+    post("downloadChangeProgress", {{"URL", url}, {"progress", format2(fraction)}});
+  });
+  operation->addCompletionHandler(
+      [weakSelf, weakOperation, url](const HttpOperation::Ptr&) {
+        auto self = weakSelf.lock();
+        auto transfer = weakOperation.lock();
+        if (!self || !transfer) return;
+        // Finished on the next turn of the main loop, once the connection that delivered the
+        // completion is released, so the next file's request can reuse it at once. The file is
+        // complete: it is moved into place even if a cancel comes in between.
+        platform::RunLoop::main()->perform([self, transfer, url] { self->finish(transfer, url); });
+      },
+      [weakSelf, weakOperation, url, restartAllowed](const HttpOperation::Ptr&,
+                                                     const platform::Error& error) {
+        auto self = weakSelf.lock();
+        auto transfer = weakOperation.lock();
+        if (self && transfer) self->failed(transfer, url, error, restartAllowed);
+      });
+  _downloadArray.push_back(operation);
+  enqueueOperation(operation);
+}
+
+void SIDownloadManager::finish(const std::shared_ptr<SIBreakpointsDownload>& operation,
+                               const std::string& url) {
+  remove(operation);
+  const std::string& target = operation->downloadFilePath();
+  std::error_code error;
+  if (fs::exists(target, error)) fs::remove(target, error);
+  if (!error) fs::rename(operation->tempFilePath(), target, error);
+  if (error) {
+    // The partial file stays; the lecture can be fetched again once its folder is usable.
+    postError(url, fileError(error, "cannot move the downloaded file to " + target));
+    return;
+  }
+  post("downloadDidComplete", urlInfo(url),
+       platform::Value::object(std::static_pointer_cast<SIDownloadManager>(shared_from_this())));
+}
+
+void SIDownloadManager::failed(const std::shared_ptr<SIBreakpointsDownload>& operation,
+                               const std::string& url, const platform::Error& error,
+                               bool restartAllowed) {
+  remove(operation);
+  if (restartAllowed && operation->needsRestart()) {
+    // The server's range did not continue the partial file, which is gone now: fetch the file
+    // once more from its first byte.
+    auto again = SIBreakpointsDownload::operationWithURLString(
+        url, std::nullopt, "GET", operation->tempFilePath(), operation->downloadFilePath(), false);
+    if (again) {
+      start(again, url, false);
+      return;
+    }
+  }
+  postError(url, error);
+}
+
+void SIDownloadManager::remove(const std::shared_ptr<SIBreakpointsDownload>& operation) {
+  std::erase(_downloadArray, operation);
+}
+
+void SIDownloadManager::cancelDownloadFileTaskInQueue(const std::string& url) {
+  std::shared_ptr<SIBreakpointsDownload> match;
+  for (auto it = _downloadArray.rbegin(); it != _downloadArray.rend(); ++it) {
+    if ((*it)->url() == url) {
+      match = *it;
+      break;
+    }
+  }
+  post("downloadPause", urlInfo(url));
+  if (!match) return;
+  match->cancel();
+  remove(match);
+}
+
+void SIDownloadManager::cancelAllDonloads() {
+  auto transfers = std::move(_downloadArray);
+  _downloadArray.clear();
+  for (const auto& transfer : transfers) transfer->cancel();
+}
+
+void SIDownloadManager::reachabilityChanged(const platform::Notification&) {
+  auto watcher = reachability();
+  NetworkStatus status = watcher ? watcher->currentReachabilityStatus() : NotReachable;
+  const char* type = "3";
+  if (status == NotReachable) {
+    cancelAllDonloads();
+    type = "1";
+  } else if (status == ReachableViaWiFi) {
+    type = "2";
+  }
+  post("downloadChangeNetwork", {{"type", platform::Value(type)}});
+}

@@ -1,0 +1,66 @@
+#pragma once
+// SIDownloadManager: the process-wide downloader of single files. Given a URL and a target path
+// it fetches the file into a partial file in the temporary folder, continues an earlier partial
+// file with a range request, moves the finished file into place and reports every step as a
+// notification (object absent unless said):
+//   "downloadChangeProgress"  {"URL", "progress": "%.2f" of the fraction present}
+//   "downloadDidComplete"     {"URL"}, object the downloader: the file is in place
+//   "downloadDone"            {"URL"}: the target was already present
+//   "downloadExist"           {"URL"}: the URL is already in flight
+//   "downloadError"           {"URL", "error"}: the transfer failed (the error is a shared
+//                              platform::Error object in the payload)
+//   "downloadPause"           {"URL"}: a cancel was asked for
+//   "downloadChangeNetwork"   {"type": "1" offline, "2" WiFi, "3" mobile network}
+//
+// Partial files are named "<temporary folder>/<prefix><file name>.temp", the prefix being a
+// digest of the target path, so two lectures' files of the same name never share bytes. A
+// partial file stays until its transfer completes or a rewrite deletes it; a transfer that fails
+// keeps what was written for the next add of the same target.
+//
+// Called on the main thread only; every notification is posted on the main thread.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "download/SIBreakpointsDownload.h"
+#include "httpengine/HttpEngine.h"
+#include "platform/foundation/Value.h"
+
+class SIDownloadManager : public HttpEngine {
+ public:
+  static std::shared_ptr<SIDownloadManager> sharedSIDownloadManager();
+
+  // Use `sharedSIDownloadManager`; public for std::make_shared.
+  SIDownloadManager();
+
+  // Starts or reports one file. The resume flag is not consulted: a partial file is always
+  // continued. With `rewriteFile`, an existing partial file (or else target) is deleted first.
+  void addDownloadFileTaskInQueue(const std::string& url, const std::string& toFilePath,
+                                  bool breakpointResume, bool rewriteFile);
+  // Posts "downloadPause" and cancels the last transfer of `url`, if any.
+  void cancelDownloadFileTaskInQueue(const std::string& url);
+  // Cancels every transfer; nothing is posted.
+  void cancelAllDonloads();
+  const std::vector<std::shared_ptr<SIBreakpointsDownload>>& allDownloads() const {
+    return _downloadArray;
+  }
+  // {"URL": the URL of the most recent add}.
+  const platform::Dictionary& dic() const { return _dic; }
+
+  void reachabilityChanged(const platform::Notification& notification) override;
+
+  // The partial file for a target path.
+  static std::string tempFilePathFor(const std::string& targetPath);
+
+ private:
+  void start(const std::shared_ptr<SIBreakpointsDownload>& operation, const std::string& url,
+             bool restartAllowed);
+  void finish(const std::shared_ptr<SIBreakpointsDownload>& operation, const std::string& url);
+  void failed(const std::shared_ptr<SIBreakpointsDownload>& operation, const std::string& url,
+              const platform::Error& error, bool restartAllowed);
+  void remove(const std::shared_ptr<SIBreakpointsDownload>& operation);
+
+  std::vector<std::shared_ptr<SIBreakpointsDownload>> _downloadArray;
+  platform::Dictionary _dic;
+};

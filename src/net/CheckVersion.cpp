@@ -1,0 +1,139 @@
+#include "net/CheckVersion.h"
+
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "net/VersionCompare.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Json.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/net/URLConnection.h"
+
+namespace {
+
+struct Settings {
+  std::mutex mutex;
+  std::string lookupHost = "lookup.appstore.example";
+  std::string storeHost = "apps.appstore.example";
+  std::string storeId = "1000000000";
+  std::shared_ptr<CheckVersionUI> ui;
+};
+
+Settings& settings() {
+  static Settings shared;
+  return shared;
+}
+
+std::shared_ptr<CheckVersionUI> currentUI() {
+  std::lock_guard lock(settings().mutex);
+  return settings().ui;
+}
+
+// The "version" texts of the answer's "results", in order.
+std::vector<std::string> storeVersions(const std::optional<nlohmann::json>& answer) {
+  std::vector<std::string> versions;
+  if (!answer) return versions;
+  const nlohmann::json* results = platform::Json::arrayValue(*answer, "results");
+  if (!results) return versions;
+  for (const auto& match : *results) {
+    const nlohmann::json* version = platform::Json::member(match, "version");
+    if (version && version->is_string()) versions.push_back(version->get<std::string>());
+  }
+  return versions;
+}
+
+void showResult(const std::optional<nlohmann::json>& answer) {
+  auto versions = storeVersions(answer);
+  if (versions.empty()) return;
+  std::string local = platform::Bundle::main().version();
+  if (VersionCompare::compare(local, versions.front()) < 0) {
+    CheckVersion::showAlertWithAppStoreVersion(versions.front());
+    return;
+  }
+  if (auto ui = currentUI())
+    ui->showAlert({"当前版本为最新版本", std::nullopt, "确定", {}}, nullptr);
+}
+
+// One lookup: keeps itself alive until its connection ends.
+class Lookup : public platform::URLConnectionDelegate, public std::enable_shared_from_this<Lookup> {
+ public:
+  explicit Lookup(std::function<void()> finished) : finished_(std::move(finished)) {}
+
+  void start(const std::string& url) {
+    self_ = shared_from_this();
+    platform::URLRequest request(url);
+    request.setHTTPMethod("GET");
+    connection_ = platform::URLConnection::make(request, weak_from_this());
+    connection_->scheduleInRunLoop(platform::RunLoop::main());
+    connection_->start();
+  }
+
+  void connectionDidReceiveData(platform::URLConnection&, const platform::Bytes& data) override {
+    body_.append(data.begin(), data.end());
+  }
+
+  void connectionDidFinishLoading(platform::URLConnection&) override {
+    // No status is judged: an error page simply holds no match.
+    if (!body_.empty()) showResult(platform::Json::parse(body_));
+    end();
+  }
+
+  void connectionDidFailWithError(platform::URLConnection&, const platform::Error&) override {
+    end();
+  }
+
+ private:
+  void end() {
+    if (finished_) finished_();
+    connection_.reset();
+    self_.reset();
+  }
+
+  std::function<void()> finished_;
+  std::string body_;
+  std::shared_ptr<platform::URLConnection> connection_;
+  std::shared_ptr<Lookup> self_;
+};
+
+}  // namespace
+
+void CheckVersion::checkVersion(std::function<void()> finished) {
+  std::make_shared<Lookup>(std::move(finished))->start(lookupURL());
+}
+
+void CheckVersion::showAlertWithAppStoreVersion(const std::string& version) {
+  auto ui = currentUI();
+  if (!ui) return;
+  ui->showAlert(
+      {"有新的版本", "发现新版本(" + version + "),是否进行更新？", "以后再说", {"下载更新"}},
+      [](int buttonIndex) { CheckVersion::alertView(buttonIndex); });
+}
+
+void CheckVersion::alertView(int buttonIndex) {
+  if (buttonIndex != 1) return;
+  if (auto ui = currentUI()) ui->openURL(storePageURL());
+}
+
+void CheckVersion::setUI(std::shared_ptr<CheckVersionUI> ui) {
+  std::lock_guard lock(settings().mutex);
+  settings().ui = std::move(ui);
+}
+
+void CheckVersion::setEndpoints(std::string lookupHost, std::string storeHost,
+                                std::string storeId) {
+  std::lock_guard lock(settings().mutex);
+  settings().lookupHost = std::move(lookupHost);
+  settings().storeHost = std::move(storeHost);
+  settings().storeId = std::move(storeId);
+}
+
+std::string CheckVersion::lookupURL() {
+  std::lock_guard lock(settings().mutex);
+  return "http://" + settings().lookupHost + "/lookup?id=" + settings().storeId;
+}
+
+std::string CheckVersion::storePageURL() {
+  std::lock_guard lock(settings().mutex);
+  return "https://" + settings().storeHost + "/app/id" + settings().storeId;
+}

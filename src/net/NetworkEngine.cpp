@@ -1,0 +1,258 @@
+#include "net/NetworkEngine.h"
+
+#include <atomic>
+
+#include "dao/ReClassDao.h"
+#include "dao/StudyLogDao.h"
+#include "net/ServerConfig.h"
+#include "platform/foundation/Json.h"
+#include "platform/net/URLError.h"
+
+namespace {
+
+// One upload at a time in the whole process: two uploads would both take the same seconds back.
+std::atomic<bool> uploadInFlight{false};
+
+std::string plainText(const std::optional<nlohmann::json>& answer, const char* key) {
+  if (!answer) return "(null)";
+  const nlohmann::json* value = platform::Json::member(*answer, key);
+  if (!value) return "(null)";
+  auto text = platform::Json::stringValue(*value);
+  return text ? *text : "(null)";
+}
+
+std::string loginText(const std::optional<nlohmann::json>& answer) {
+  return plainText(answer, "userId") + "," + plainText(answer, "mCodeFlag");
+}
+
+const std::string& textOf(const platform::Dictionary& row, const std::string& key) {
+  static const std::string empty;
+  const platform::Value* value = platform::find(row, key);
+  return value && value->asText() ? *value->asText() : empty;
+}
+
+}  // namespace
+
+std::shared_ptr<NetworkEngine> NetworkEngine::initWithDefaultSettings() {
+  return std::make_shared<NetworkEngine>(ServerConfig::apiHost() + "/api");
+}
+
+NetworkEngine::NetworkEngine(const std::string& hostName)
+    : HttpEngine(hostName), _dbService(std::make_shared<DBService>()) {}
+
+HttpOperation::Ptr NetworkEngine::enqueueOrFail(const HttpOperation::Ptr& operation,
+                                                const std::string& url,
+                                                const ErrorHandler& errorHandler) {
+  if (!operation) {
+    if (errorHandler) errorHandler(platform::urlError(platform::kURLErrorBadURL, url));
+    return nullptr;
+  }
+  enqueueOperation(operation);
+  return operation;
+}
+
+HttpOperation::Ptr NetworkEngine::login(const platform::Dictionary& params,
+                                        TextHandler completionHandler, ErrorHandler errorHandler) {
+  auto operation = operationWithPath("getRetrainUserId.html", params, "POST");
+  if (operation) {
+    operation->addCompletionHandler(
+        [completionHandler](const HttpOperation::Ptr& done) {
+          done->responseJSONWithCompletionHandler(
+              [completionHandler](const std::optional<nlohmann::json>& answer) {
+                if (completionHandler) completionHandler(loginText(answer));
+              });
+        },
+        [errorHandler](const HttpOperation::Ptr&, const platform::Error& error) {
+          if (errorHandler) errorHandler(error);
+        });
+  }
+  return enqueueOrFail(operation, "getRetrainUserId.html", errorHandler);
+}
+
+HttpOperation::Ptr NetworkEngine::getAllAreas(AreasHandler completionHandler,
+                                              ErrorHandler errorHandler) {
+  auto operation = operationWithPath("getRetrainAreas.html");
+  if (operation) {
+    std::weak_ptr<DBService> store = _dbService;
+    operation->addCompletionHandler(
+        [completionHandler, store](const HttpOperation::Ptr& done) {
+          // The decoding delivers later, so the caller has its list before the store changes.
+          done->responseJSONWithCompletionHandler(
+              [store](const std::optional<nlohmann::json>& answer) {
+                auto service = store.lock();
+                if (service && answer) service->refreshArea(answer);
+              });
+          if (completionHandler)
+            completionHandler(Area::jsonToObject(done->responseString().value_or("")));
+        },
+        [errorHandler](const HttpOperation::Ptr&, const platform::Error& error) {
+          if (errorHandler) errorHandler(error);
+        });
+  }
+  return enqueueOrFail(operation, "getRetrainAreas.html", errorHandler);
+}
+
+HttpOperation::Ptr NetworkEngine::getRetrainCourseDatas(const std::string& userId,
+                                                        CoursesHandler completionHandler,
+                                                        ErrorHandler errorHandler) {
+  auto operation =
+      operationWithPath("getRetrainCourseDatas.html", platform::Dictionary{{"userId", userId}});
+  if (operation) {
+    operation->addCompletionHandler(
+        [completionHandler](const HttpOperation::Ptr& done) {
+          done->responseJSONWithCompletionHandler(
+              [completionHandler](const std::optional<nlohmann::json>& answer) {
+                const nlohmann::json* courses =
+                    answer ? platform::Json::member(*answer, "courses") : nullptr;
+                if (completionHandler) completionHandler(Course::jsonToObject(courses));
+              });
+        },
+        [errorHandler](const HttpOperation::Ptr&, const platform::Error& error) {
+          if (errorHandler) errorHandler(error);
+        });
+  }
+  return enqueueOrFail(operation, "getRetrainCourseDatas.html", errorHandler);
+}
+
+int NetworkEngine::listenedMinutes(const std::string& listenedPos) {
+  double seconds = platform::leadingDouble(listenedPos);
+  auto whole = static_cast<std::int64_t>(seconds);
+  if (whole >= 21 && whole <= 59) return 1;
+  return static_cast<int>(static_cast<float>(seconds) / 60.0f);
+}
+
+nlohmann::json NetworkEngine::uploadDocument(
+    const std::string& userId, const std::map<std::string, std::vector<platform::Dictionary>>& rows,
+    const std::map<std::int64_t, std::string>& types) {
+  nlohmann::json logs = nlohmann::json::array();
+  for (const auto& [year, yearRows] : rows) {
+    nlohmann::json cws = nlohmann::json::array();
+    for (const auto& row : yearRows) {
+      std::int64_t cwId = platform::leadingInteger(textOf(row, "cwid"));
+      auto type = types.find(cwId);
+      cws.push_back({{"id", cwId},
+                     {"createdTime", textOf(row, "createdTime")},
+                     {"lastUpdateTime", textOf(row, "lastUpdateTime")},
+                     {"listenedMinutes", listenedMinutes(textOf(row, "listenedPos"))},
+                     {"type", type == types.end() ? 0 : platform::leadingInteger(type->second)}});
+    }
+    logs.push_back({{"year", platform::leadingInteger(year)}, {"cws", std::move(cws)}});
+  }
+  return {{"userId", platform::leadingInteger(userId)}, {"logs", std::move(logs)}};
+}
+
+HttpOperation::Ptr NetworkEngine::syncStudyLog(const std::string& userId,
+                                               OptionalTextHandler completionHandler,
+                                               ErrorHandler errorHandler) {
+  auto dao = std::make_shared<StudyLogDao>();
+  auto rows = dao->getByUserId(platform::Value(platform::leadingInteger(userId)));
+  if (rows.empty()) {
+    if (completionHandler) completionHandler(std::nullopt);
+    return nullptr;
+  }
+  if (uploadInFlight.exchange(true)) {
+    if (errorHandler)
+      errorHandler(platform::Error::withDescription(kErrorDomain, kUploadInProgress,
+                                                    "A study-log upload is already running"));
+    return nullptr;
+  }
+  _types = ReClassDao().getAllCwType();
+  std::string document = uploadDocument(userId, rows, _types).dump(2);
+  // What each row sent, so exactly that is taken back when the server accepts it.
+  std::vector<std::pair<platform::Value, platform::Value>> sent;
+  for (const auto& [year, yearRows] : rows) {
+    for (const auto& row : yearRows)
+      sent.emplace_back(textOf(row, "id"), textOf(row, "listenedPos"));
+  }
+  auto operation = operationWithPath("acceptRetrainStudyLog.html",
+                                     platform::Dictionary{{"studyLogs", document}});
+  if (!operation) {
+    uploadInFlight = false;
+    return enqueueOrFail(operation, "acceptRetrainStudyLog.html", errorHandler);
+  }
+  operation->addCompletionHandler(
+      [dao, sent, completionHandler](const HttpOperation::Ptr& done) {
+        for (const auto& [rowId, seconds] : sent) dao->deductSent(rowId, seconds);
+        uploadInFlight = false;
+        if (completionHandler) completionHandler(done->responseString());
+      },
+      [errorHandler](const HttpOperation::Ptr&, const platform::Error& error) {
+        uploadInFlight = false;
+        if (errorHandler) errorHandler(error);
+      });
+  enqueueOperation(operation);
+  return operation;
+}
+
+HttpOperation::Ptr NetworkEngine::getM3u8(const std::string& url,
+                                          OptionalTextHandler completionHandler,
+                                          ErrorHandler errorHandler) {
+  auto operation = operationWithURLString(url);
+  if (operation) {
+    operation->addCompletionHandler(
+        [completionHandler](const HttpOperation::Ptr& done) {
+          if (completionHandler) completionHandler(done->responseString());
+        },
+        [errorHandler](const HttpOperation::Ptr&, const platform::Error& error) {
+          if (errorHandler) errorHandler(error);
+        });
+  }
+  return enqueueOrFail(operation, url, errorHandler);
+}
+
+HttpOperation::Ptr NetworkEngine::getMessage(const std::string& userId, const std::string& message,
+                                             DictionaryHandler completionHandler,
+                                             ErrorHandler errorHandler) {
+  nlohmann::json document = {{"userId", userId}, {"suggestion", message}};
+  auto operation = operationWithPath(
+      "saveRetrainServiceFeedback.html",
+      platform::Dictionary{{"message", document.dump(2)}, {"moduletype", 30}}, "POST");
+  if (operation) {
+    operation->addCompletionHandler(
+        [completionHandler](const HttpOperation::Ptr& done) {
+          done->responseJSONWithCompletionHandler(
+              [completionHandler](const std::optional<nlohmann::json>& answer) {
+                platform::Dictionary result;
+                const nlohmann::json* code =
+                    answer ? platform::Json::member(*answer, "resultCode") : nullptr;
+                if (code && !code->is_null()) result["resultCode"] = platform::Json::toValue(*code);
+                if (completionHandler) completionHandler(result);
+              });
+        },
+        [errorHandler](const HttpOperation::Ptr&, const platform::Error& error) {
+          if (errorHandler) errorHandler(error);
+        });
+  }
+  return enqueueOrFail(operation, "saveRetrainServiceFeedback.html", errorHandler);
+}
+
+std::string NetworkEngine::stringFormDict(const platform::Dictionary& dictionary) {
+  std::string text;
+  for (const auto& [key, value] : dictionary) {
+    if (const platform::Dictionary* inner = value.asDictionary()) {
+      text += "\n+++++" + key + ": " + stringFormDict(*inner);
+    } else if (const platform::Array* list = value.asArray()) {
+      text += "\n-----" + key + ":";
+      for (const auto& element : *list) {
+        const platform::Dictionary* entry = element.asDictionary();
+        text += "\n" + (entry ? stringFormDict(*entry) : element.description());
+      }
+    } else {
+      text += "\n******" + key + ": " + value.description();
+    }
+  }
+  return text;
+}
+
+void NetworkEngine::compeleteHandler(const std::string& path, const HttpOperation::Ptr& operation,
+                                     TextHandler completionHandler) {
+  if (path == "getRetrainUserId.html" || !operation) return;
+  operation->addCompletionHandler(
+      [completionHandler](const HttpOperation::Ptr& done) {
+        done->responseJSONWithCompletionHandler(
+            [completionHandler](const std::optional<nlohmann::json>& answer) {
+              if (completionHandler) completionHandler(loginText(answer));
+            });
+      },
+      [](const HttpOperation::Ptr&, const platform::Error&) {});
+}

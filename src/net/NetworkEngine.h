@@ -1,0 +1,94 @@
+#pragma once
+// NetworkEngine: the client of the course API ("http://<API host>/api/<request>"). It logs a
+// learner in, fetches the region tree and a learner's courses, uploads the locally recorded
+// study time, sends feedback and fetches a lecture's playlist text. Every request is one engine
+// operation; its completion and error callbacks run on the main thread, and the error callback
+// gets the failed operation's error unchanged (the HTTP status as code for 4xx/5xx answers).
+//
+// Promises beyond the plain requests:
+// - The region list reaches the caller before the stored region table is rewritten, and an
+//   answer that does not decode leaves the stored regions alone.
+// - A study-log upload takes back from each row exactly the seconds it sent, so time added
+//   while it was in flight stays for the next upload; only one upload runs at a time.
+// - A request whose URL cannot be formed fails through its error callback (kURLErrorBadURL).
+//
+// Called on the main thread only.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "dao/DBService.h"
+#include "httpengine/HttpEngine.h"
+#include "model/Area.h"
+#include "model/Course.h"
+#include "platform/foundation/Error.h"
+#include "platform/foundation/Value.h"
+
+class NetworkEngine : public HttpEngine {
+ public:
+  using ErrorHandler = std::function<void(const platform::Error&)>;
+  using TextHandler = std::function<void(const std::string&)>;
+  using OptionalTextHandler = std::function<void(const std::optional<std::string>&)>;
+  using AreasHandler = std::function<void(const model::List<Area>&)>;
+  using CoursesHandler = std::function<void(const model::List<Course>&)>;
+  using DictionaryHandler = std::function<void(const platform::Dictionary&)>;
+
+  // The error domain and code of a refused second upload.
+  static constexpr const char* kErrorDomain = "NetworkEngineErrorDomain";
+  static constexpr int kUploadInProgress = 1;
+
+  // The engine on the configured course API host (ServerConfig), with a new store service.
+  static std::shared_ptr<NetworkEngine> initWithDefaultSettings();
+  // An engine whose host name is `hostName` (a host followed by "/api").
+  explicit NetworkEngine(const std::string& hostName);
+
+  // POST "getRetrainUserId.html" with the form fields; the completion gets "<userId>,<mCodeFlag>"
+  // (an absent value is written "(null)").
+  HttpOperation::Ptr login(const platform::Dictionary& params, TextHandler completionHandler,
+                           ErrorHandler errorHandler);
+  // GET "getRetrainAreas.html": the top-level regions of the answer.
+  HttpOperation::Ptr getAllAreas(AreasHandler completionHandler, ErrorHandler errorHandler);
+  // GET "getRetrainCourseDatas.html" with "userId": the courses of the answer's "courses".
+  HttpOperation::Ptr getRetrainCourseDatas(const std::string& userId,
+                                           CoursesHandler completionHandler,
+                                           ErrorHandler errorHandler);
+  // GET "acceptRetrainStudyLog.html" with "studyLogs" = the upload document. Without rows the
+  // completion runs at once with nothing and no request is sent (null is returned).
+  HttpOperation::Ptr syncStudyLog(const std::string& userId, OptionalTextHandler completionHandler,
+                                  ErrorHandler errorHandler);
+  // GET of a full URL: the playlist text (nothing when it is not text).
+  HttpOperation::Ptr getM3u8(const std::string& url, OptionalTextHandler completionHandler,
+                             ErrorHandler errorHandler);
+  // POST "saveRetrainServiceFeedback.html": {"resultCode": the answer's "resultCode"}, or an
+  // empty dictionary when the answer has none.
+  HttpOperation::Ptr getMessage(const std::string& userId, const std::string& message,
+                                DictionaryHandler completionHandler, ErrorHandler errorHandler);
+
+  // A debugging text of a dictionary.
+  static std::string stringFormDict(const platform::Dictionary& dictionary);
+  // Unless `path` is the login request, gives `operation` a completion that hands the callback
+  // the login-style text of its answer, and an error handler that does nothing.
+  void compeleteHandler(const std::string& path, const HttpOperation::Ptr& operation,
+                        TextHandler completionHandler);
+
+  // The study-log upload document and its minutes rule.
+  static int listenedMinutes(const std::string& listenedPos);
+  static nlohmann::json uploadDocument(
+      const std::string& userId,
+      const std::map<std::string, std::vector<platform::Dictionary>>& rows,
+      const std::map<std::int64_t, std::string>& types);
+
+  const std::shared_ptr<DBService>& dbService() const { return _dbService; }
+  const std::map<std::int64_t, std::string>& types() const { return _types; }
+
+ private:
+  HttpOperation::Ptr enqueueOrFail(const HttpOperation::Ptr& operation, const std::string& url,
+                                   const ErrorHandler& errorHandler);
+
+  std::shared_ptr<DBService> _dbService;
+  std::map<std::int64_t, std::string> _types;
+};

@@ -1,0 +1,374 @@
+// The lecture pipeline end to end: DownloadManager, DownloadList and SIDownloadManager against
+// the fake course server on loopback, with real files in a test home.
+
+#include <gtest/gtest.h>
+
+#include "DownloadTestSupport.h"
+#include "download/DownloadManager.h"
+#include "download/DownloadUtil.h"
+#include "download/SIDownloadManager.h"
+#include "fakeserver/FakeCourseServer.h"
+#include "platform/foundation/Paths.h"
+#include "platform/net/Reachability.h"
+#include "support/TempHome.h"
+
+namespace {
+
+using downloadtest::exists;
+using downloadtest::readFile;
+using downloadtest::runUntil;
+using Strings = std::vector<std::string>;
+
+const Strings kSegments = {"0.ts", "1.ts", "2.ts", "3.ts"};
+
+class DownloadPipelineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server.start());
+    root = platform::Paths::documents() + "/7";
+    manager = std::make_unique<DownloadManager>();
+    manager->setDownloadToPath(root);
+  }
+  void TearDown() override {
+    if (HasFailure()) std::cerr << downloadtest::describe(recorder, server);
+    manager->pauseAllDownload();
+    SIDownloadManager::sharedSIDownloadManager()->cancelAllDonloads();
+    downloadtest::reachability().setFlags(platform::kReachabilityFlagsReachable);
+  }
+
+  std::shared_ptr<CourseWare> lecture(const std::string& fixture) {
+    auto cw = std::make_shared<CourseWare>();
+    cw->setVideoUrl(server.mediaUrl(fixture + "/index.m3u8"));
+    cw->setUrl(server.mediaUrl(fixture + "/notes.html"));
+    return cw;
+  }
+  static std::string key(int cwId) {
+    return DownloadUtil::getAbsoluteString("110000", "2014", std::to_string(cwId));
+  }
+  std::string folder(const std::string& key) const { return root + "/" + key; }
+  std::string fixture(const std::string& relative) const {
+    return readFile(server.fixturePath("lectures/" + relative));
+  }
+  bool finished(const std::string& key) const {
+    auto keys = recorder.keys("cell_finish");
+    return std::find(keys.begin(), keys.end(), key) != keys.end();
+  }
+  bool failed(const std::string& key) const {
+    auto keys = recorder.keys("cell_network_error");
+    return std::find(keys.begin(), keys.end(), key) != keys.end();
+  }
+  std::string partialOf(const std::string& key, const std::string& file) const {
+    return SIDownloadManager::tempFilePathFor(folder(key) + "/" + file);
+  }
+  // The segments and playlist in `key`'s folder are those of the fixture lecture.
+  void expectPlaylistAndSegments(const std::string& key, const std::string& source) {
+    for (const auto& file : {"index.m3u8", "0.ts", "1.ts", "2.ts", "3.ts"})
+      EXPECT_TRUE(readFile(folder(key) + "/" + file) == fixture(source + "/" + file))
+          << key << "/" << file << " differs from " << source << "/" << file;
+  }
+  Strings rangesAskedFor(const std::string& path) const {
+    Strings ranges;
+    for (const auto& request : server.requestsTo(path)) ranges.push_back(request.header("Range"));
+    return ranges;
+  }
+
+  testsupport::TempHome home;
+  fakeserver::FakeCourseServer server;
+  downloadtest::Recorder recorder;
+
+ protected:
+  std::string root;
+  std::unique_ptr<DownloadManager> manager;
+};
+
+TEST_F(DownloadPipelineTest, ALectureDownloadsCompletely) {
+  const std::string k = key(9001);
+  manager->addDownlodTask(lecture("lecture1"), k);
+  EXPECT_EQ(recorder.count("STARTDOWN"), 1u);  // at once
+  EXPECT_EQ(manager->currentCwId(), k);
+  ASSERT_TRUE(runUntil([&] { return finished(k); }));
+
+  EXPECT_EQ(downloadtest::filesIn(folder(k)),
+            (Strings{"0.ts", "1.ts", "2.ts", "3.ts", "figure.png", "index.m3u8", "leture.htm",
+                     "logo.jpg", "notes.css", "notes.js"}));
+  expectPlaylistAndSegments(k, "lecture1");
+  EXPECT_EQ(readFile(folder(k) + "/notes.js"), fixture("lecture1/js/notes.js"));
+  EXPECT_EQ(readFile(folder(k) + "/notes.css"), fixture("lecture1/css/notes.css"));
+  EXPECT_EQ(readFile(folder(k) + "/figure.png"), fixture("lecture1/images/figure.png"));
+  EXPECT_EQ(readFile(folder(k) + "/logo.jpg"), fixture("lecture1/images/logo.jpg"));
+
+  std::string page = readFile(folder(k) + "/leture.htm");
+  EXPECT_NE(page.find("src=\"notes.js\""), std::string::npos);
+  EXPECT_NE(page.find("href=\"notes.css\""), std::string::npos);
+  EXPECT_NE(page.find("<img src=\"figure.png\" alt=\"图一\">\n<p>再看一遍：</p>\n"
+                      "<img src=\"figure.png\""),
+            std::string::npos);
+  EXPECT_EQ(page.find("images/"), std::string::npos);
+
+  // The playlist and page are read, then the files fetched one at a time in list order (the
+  // playlist file first); the figure used twice is fetched once.
+  Strings paths;
+  for (const auto& request : server.requests()) {
+    paths.push_back(request.path);
+    if (request.path != "/media/lecture1/notes.html") {
+      EXPECT_FALSE(request.header("User-Agent").empty()) << request.path;
+    }
+  }
+  EXPECT_EQ(paths,
+            (Strings{"/media/lecture1/index.m3u8", "/media/lecture1/notes.html",
+                     "/media/lecture1/index.m3u8", "/media/lecture1/0.ts", "/media/lecture1/1.ts",
+                     "/media/lecture1/2.ts", "/media/lecture1/3.ts", "/media/lecture1/js/notes.js",
+                     "/media/lecture1/css/notes.css", "/media/lecture1/images/figure.png",
+                     "/media/lecture1/images/logo.jpg"}));
+  EXPECT_EQ(recorder.count("cell_network_error"), 0u);
+  auto progress = recorder.named("changP");
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.back().text("progress"), "1.000");
+  EXPECT_EQ(progress.back().text("cwId"), k);
+  EXPECT_TRUE(manager->isDownload());
+  EXPECT_FALSE(manager->currentCwId());
+  EXPECT_EQ(manager->downingCount(), 0u);
+  EXPECT_TRUE(downloadtest::filesIn(platform::Paths::temporary()).empty());
+}
+
+TEST_F(DownloadPipelineTest, AnInterruptedSegmentResumesWhereItStopped) {
+  const std::string k = key(9001);
+  server.cutAfter("/media/lecture1/2.ts", 1000);
+  manager->addDownlodTask(lecture("lecture1"), k);
+  ASSERT_TRUE(runUntil([&] { return failed(k); }));
+  EXPECT_FALSE(finished(k));
+  EXPECT_TRUE(manager->isDownload());
+  EXPECT_EQ(readFile(partialOf(k, "2.ts")), fixture("lecture1/2.ts").substr(0, 1000));
+  EXPECT_FALSE(exists(folder(k) + "/2.ts"));
+
+  manager->addDownlodTask(lecture("lecture1"), k);
+  ASSERT_TRUE(runUntil([&] { return finished(k); }));
+  EXPECT_EQ(rangesAskedFor("/media/lecture1/2.ts"), (Strings{"", "bytes=1000-"}));
+  // Files already in place are not fetched again.
+  EXPECT_EQ(server.requestsTo("/media/lecture1/0.ts").size(), 1u);
+  expectPlaylistAndSegments(k, "lecture1");
+  EXPECT_FALSE(exists(partialOf(k, "2.ts")));
+}
+
+TEST_F(DownloadPipelineTest, AServerThatIgnoresRangeStartsTheFileAgain) {
+  const std::string k = key(9001);
+  server.cutAfter("/media/lecture1/1.ts", 700);
+  manager->addDownlodTask(lecture("lecture1"), k);
+  ASSERT_TRUE(runUntil([&] { return failed(k); }));
+  ASSERT_TRUE(exists(partialOf(k, "1.ts")));
+
+  server.setIgnoreRange(true);
+  manager->addDownlodTask(lecture("lecture1"), k);
+  ASSERT_TRUE(runUntil([&] { return finished(k); }));
+  EXPECT_EQ(rangesAskedFor("/media/lecture1/1.ts"), (Strings{"", "bytes=700-"}));
+  expectPlaylistAndSegments(k, "lecture1");
+}
+
+TEST_F(DownloadPipelineTest, AnyFailedFileFailsTheLectureAndTheNextOneStarts) {
+  Strings failedKeys;
+  for (int status : {404, 500}) {
+    server.failPath("/media/lecture1/2.ts", status);
+    const std::string first = key(9001 + status), second = key(9002 + status);
+    failedKeys.push_back(first);
+    manager->addDownlodTask(lecture("lecture1"), first);
+    manager->addDownlodTask(lecture("lecture2"), second);
+    ASSERT_TRUE(runUntil([&] { return finished(second); })) << status;
+    EXPECT_EQ(recorder.keys("cell_network_error"), failedKeys) << status;
+    // What came before the failure stays in the folder.
+    EXPECT_TRUE(exists(folder(first) + "/1.ts")) << status;
+    EXPECT_FALSE(exists(folder(first) + "/2.ts")) << status;
+    expectPlaylistAndSegments(second, "lecture2");
+    EXPECT_EQ(manager->allDownloaded().count(first), 1u) << status;
+  }
+  EXPECT_EQ(recorder.count("STARTDOWN"), 4u);
+}
+
+TEST_F(DownloadPipelineTest, PlaylistsThatListNothingFailTheLecture) {
+  const std::pair<int, std::string> answers[] = {
+      {200, "#EXTM3U\n#EXT-X-ENDLIST\n"}, {200, ""}, {404, "gone"}, {500, "oops"}};
+  int id = 100;
+  for (const auto& [status, body] : answers) {
+    server.setAnswer("/media/lecture1/index.m3u8", status, body);
+    const std::string k = key(++id);
+    manager->addDownlodTask(lecture("lecture1"), k);
+    ASSERT_TRUE(runUntil([&] { return failed(k); })) << body;
+    EXPECT_FALSE(finished(k)) << body;
+    EXPECT_TRUE(manager->isDownload());
+  }
+}
+
+TEST_F(DownloadPipelineTest, PlaylistsWithCrlfAndCommentsGiveCleanNames) {
+  server.setAnswer("/media/lecture1/index.m3u8", 200,
+                   "#EXTM3U\r\n#EXT-X-TARGETDURATION:1\r\n# produced by hand\r\n#EXTINF:0.5,\r\n"
+                   "0.ts\r\n#EXTINF:0.5,\r\n1.ts\r\n#EXT-X-ENDLIST\r\n");
+  const std::string k = key(9001);
+  manager->addDownlodTask(lecture("lecture1"), k);
+  ASSERT_TRUE(runUntil([&] { return finished(k); }));
+  EXPECT_EQ(readFile(folder(k) + "/0.ts"), fixture("lecture1/0.ts"));
+  EXPECT_EQ(readFile(folder(k) + "/1.ts"), fixture("lecture1/1.ts"));
+  EXPECT_FALSE(exists(folder(k) + "/2.ts"));
+}
+
+TEST_F(DownloadPipelineTest, PauseResumeAndRemove) {
+  const std::string a = key(1), b = key(2), c = key(3);
+  server.holdAfter("/media/lecture1/1.ts", 500);
+  manager->addDownlodTask(lecture("lecture1"), a);
+  manager->addDownlodTask(lecture("lecture2"), b);
+  manager->addDownlodTask(lecture("lecture2"), c);
+  EXPECT_EQ(manager->downingCount(), 3u);
+  ASSERT_TRUE(runUntil([&] {
+    for (const auto& entry : recorder.named("downloadChangeProgress"))
+      if (entry.text("URL") == server.mediaUrl("lecture1/1.ts")) return true;
+    return false;
+  }));
+  manager->removeDownloadTask(c);  // queued, not current: simply dropped
+  manager->pauseDownload(a);       // current: its file is cancelled, b starts
+  EXPECT_EQ(recorder.count("downloadPause"), 1u);
+  EXPECT_EQ(manager->pauseDic().count(a), 1u);
+  EXPECT_EQ(manager->currentCwId(), b);
+  server.releaseHolds();
+  ASSERT_TRUE(runUntil([&] { return finished(b); }));
+  EXPECT_FALSE(finished(a));
+  EXPECT_FALSE(exists(folder(c)));
+  EXPECT_TRUE(manager->isDownload());
+
+  manager->resumeDownload(a);
+  EXPECT_EQ(manager->currentCwId(), a);
+  ASSERT_TRUE(runUntil([&] { return finished(a); }));
+  EXPECT_EQ(rangesAskedFor("/media/lecture1/1.ts"), (Strings{"", "bytes=500-"}));
+  expectPlaylistAndSegments(a, "lecture1");
+  EXPECT_TRUE(manager->pauseDic().empty());
+  EXPECT_EQ(recorder.keys("cell_finish"), (Strings{b, a}));
+}
+
+TEST_F(DownloadPipelineTest, ResumingWhileAnotherLectureRunsQueuesBehindIt) {
+  const std::string a = key(1), b = key(2);
+  manager->addDownlodTask(lecture("lecture1"), a);
+  manager->pauseDownload(a);  // before its list arrives
+  EXPECT_TRUE(manager->isDownload());
+  manager->addDownlodTask(lecture("lecture2"), b);
+  manager->resumeDownload(a);
+  EXPECT_EQ(manager->currentCwId(), b);
+  ASSERT_TRUE(runUntil([&] { return finished(a); }));
+  EXPECT_EQ(recorder.keys("cell_finish"), (Strings{b, a}));
+  // Lecture 1's first list was dropped with its pause and never reached lecture 2's folder.
+  expectPlaylistAndSegments(b, "lecture2");
+  expectPlaylistAndSegments(a, "lecture1");
+}
+
+TEST_F(DownloadPipelineTest, ListsOfOtherLecturesAreIgnored) {
+  const std::string k = key(9001);
+  manager->addDownlodTask(lecture("lecture1"), k);
+  platform::NotificationCenter::defaultCenter().post(
+      "parseDownlistOK", {},
+      {{"arryList", platform::Array{server.mediaUrl("lecture2/0.ts")}}, {"cwId", key(5)}});
+  platform::NotificationCenter::defaultCenter().post(
+      "parseDownlistOK", {}, {{"arryList", platform::Array{server.mediaUrl("lecture2/1.ts")}}});
+  ASSERT_TRUE(runUntil([&] { return finished(k); }));
+  EXPECT_TRUE(server.requestsTo("/media/lecture2/0.ts").empty());
+  EXPECT_TRUE(server.requestsTo("/media/lecture2/1.ts").empty());
+  expectPlaylistAndSegments(k, "lecture1");
+}
+
+TEST_F(DownloadPipelineTest, PauseAllLeavesTheManagerIdleAndLaterDownloadsStart) {
+  const std::string a = key(1), b = key(2);
+  server.holdAfter("/media/lecture1/0.ts", 0);
+  manager->addDownlodTask(lecture("lecture1"), a);
+  manager->addDownlodTask(lecture("lecture1"), b);
+  ASSERT_TRUE(runUntil([&] { return server.isHolding("/media/lecture1/0.ts"); }));
+  manager->pauseAllDownload();
+  EXPECT_TRUE(manager->isDownload());
+  EXPECT_FALSE(manager->currentCwId());
+  EXPECT_EQ(manager->downingCount(), 0u);
+  EXPECT_EQ(manager->pauseDic().size(), 2u);
+  EXPECT_TRUE(SIDownloadManager::sharedSIDownloadManager()->allDownloads().empty());
+  server.releaseHolds();
+
+  manager->addDownlodTask(lecture("lecture2"), key(3));
+  ASSERT_TRUE(runUntil([&] { return finished(key(3)); }));
+  EXPECT_FALSE(finished(a));
+  EXPECT_FALSE(finished(b));
+}
+
+TEST_F(DownloadPipelineTest, LosingTheNetworkEndsEveryQueuedLecture) {
+  const std::string a = key(1), b = key(2);
+  server.holdAfter("/media/lecture1/0.ts", 0);
+  manager->addDownlodTask(lecture("lecture1"), a);
+  manager->addDownlodTask(lecture("lecture2"), b);
+  ASSERT_TRUE(runUntil([&] { return server.isHolding("/media/lecture1/0.ts"); }));
+
+  downloadtest::reachability().setFlags(0);
+  platform::NotificationCenter::defaultCenter().post(kReachabilityChangedNotification);
+  auto network = recorder.named("downloadChangeNetwork");
+  ASSERT_FALSE(network.empty());
+  EXPECT_EQ(network.front().text("type"), "1");
+  auto errors = recorder.keys("cell_network_error");
+  std::sort(errors.begin(), errors.end());
+  EXPECT_EQ(errors, (Strings{a, b}));
+  EXPECT_TRUE(manager->isDownload());
+  EXPECT_EQ(manager->downingCount(), 0u);
+  EXPECT_TRUE(manager->isError());
+  EXPECT_TRUE(SIDownloadManager::sharedSIDownloadManager()->allDownloads().empty());
+  server.releaseHolds();
+
+  // While idle, an offline notice changes nothing.
+  recorder.clear();
+  platform::NotificationCenter::defaultCenter().post(kReachabilityChangedNotification);
+  EXPECT_EQ(recorder.count("cell_network_error"), 0u);
+
+  downloadtest::reachability().setFlags(platform::kReachabilityFlagsReachable);
+  platform::NotificationCenter::defaultCenter().post(kReachabilityChangedNotification);
+  EXPECT_EQ(recorder.named("downloadChangeNetwork").back().text("type"), "2");
+}
+
+TEST_F(DownloadPipelineTest, TwoLecturesWithSameNamedFilesKeepTheirBytesApart) {
+  const std::string a = key(1), b = key(2);
+  server.cutAfter("/media/lecture1/0.ts", 1200);
+  manager->addDownlodTask(lecture("lecture1"), a);
+  manager->addDownlodTask(lecture("lecture2"), b);
+  ASSERT_TRUE(runUntil([&] { return finished(b); }));
+  EXPECT_TRUE(failed(a));
+  // Lecture 2's "0.ts" was fetched whole from its own server path, not continued from
+  // lecture 1's partial bytes.
+  EXPECT_EQ(rangesAskedFor("/media/lecture2/0.ts"), Strings{""});
+  expectPlaylistAndSegments(b, "lecture2");
+
+  manager->addDownlodTask(lecture("lecture1"), a);
+  ASSERT_TRUE(runUntil([&] { return finished(a); }));
+  EXPECT_EQ(rangesAskedFor("/media/lecture1/0.ts"), (Strings{"", "bytes=1200-"}));
+  expectPlaylistAndSegments(a, "lecture1");
+}
+
+TEST_F(DownloadPipelineTest, AFailedMoveReportsAFileErrorAndKeepsThePartialFile) {
+  const std::string k = key(9001);
+  server.holdAfter("/media/lecture1/1.ts", 300);
+  manager->addDownlodTask(lecture("lecture1"), k);
+  ASSERT_TRUE(runUntil([&] { return server.isHolding("/media/lecture1/1.ts"); }));
+  std::filesystem::remove_all(folder(k));
+  server.releaseHolds();
+  ASSERT_TRUE(runUntil([&] { return failed(k); }));
+  auto errors = recorder.named("downloadError");
+  ASSERT_EQ(errors.size(), 1u);
+  auto error = platform::find(errors[0].info, "error")->object<platform::Error>();
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->domain(), platform::kPOSIXErrorDomain);
+  EXPECT_EQ(readFile(partialOf(k, "1.ts")), fixture("lecture1/1.ts"));
+  EXPECT_TRUE(manager->isDownload());
+}
+
+TEST(DownloadManagerProgressTest, LectureProgressTable) {
+  struct Case {
+    double fraction;
+    std::uint32_t index, count;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {0.5, 0, 11, "0.150"}, {0.5, 9, 11, "0.990"}, {1.0, 9, 11, "1.000"},
+      {0.3, 0, 1, "0.990"},  {1.0, 0, 1, "0.990"},  {0.0, 0, 3, "0.500"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(DownloadManager::lectureProgress(c.fraction, c.index, c.count), c.expected)
+        << c.fraction << " " << c.index << "/" << c.count;
+}
+
+}  // namespace

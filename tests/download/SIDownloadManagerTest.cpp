@@ -1,0 +1,232 @@
+// The file downloader against the fake course server: partial files, ranges, rewrites and the
+// notices it posts.
+
+#include <gtest/gtest.h>
+
+#include "DownloadTestSupport.h"
+#include "download/SIDownloadManager.h"
+#include "fakeserver/FakeCourseServer.h"
+#include "platform/foundation/Paths.h"
+#include "support/TempHome.h"
+
+namespace {
+
+using downloadtest::exists;
+using downloadtest::readFile;
+using downloadtest::runUntil;
+using downloadtest::writeFile;
+
+class SIDownloadManagerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server.start());
+    folder = platform::Paths::documents() + "/lecture";
+    std::filesystem::create_directories(folder);
+  }
+  void TearDown() override {
+    if (HasFailure()) std::cerr << downloadtest::describe(recorder, server);
+    downloader->cancelAllDonloads();
+  }
+
+  std::string target(const std::string& name) const { return folder + "/" + name; }
+  std::string partial(const std::string& name) const {
+    return SIDownloadManager::tempFilePathFor(target(name));
+  }
+  // Adds one file and runs until the downloader has said how it ended.
+  std::string fetch(const std::string& media, const std::string& name, bool rewrite = false) {
+    recorder.clear();
+    downloader->addDownloadFileTaskInQueue(server.mediaUrl(media), target(name), true, rewrite);
+    std::string outcome;
+    runUntil([&] {
+      for (const auto& entry : recorder.all()) {
+        if (entry.name == "downloadDidComplete" || entry.name == "downloadDone" ||
+            entry.name == "downloadError" || entry.name == "downloadExist") {
+          outcome = entry.name;
+          return true;
+        }
+      }
+      return false;
+    });
+    return outcome;
+  }
+  std::shared_ptr<platform::Error> lastError() const {
+    auto errors = recorder.named("downloadError");
+    if (errors.empty()) return nullptr;
+    return platform::find(errors.back().info, "error")->object<platform::Error>();
+  }
+  std::vector<std::string> ranges(const std::string& media) const {
+    std::vector<std::string> asked;
+    for (const auto& request : server.requestsTo("/media/" + media))
+      asked.push_back(request.header("Range"));
+    return asked;
+  }
+
+  testsupport::TempHome home;
+  fakeserver::FakeCourseServer server;
+  downloadtest::Recorder recorder;
+  std::shared_ptr<SIDownloadManager> downloader = SIDownloadManager::sharedSIDownloadManager();
+  std::string folder;
+};
+
+TEST_F(SIDownloadManagerTest, AFirstTransferAsksForTheWholeFileAndMovesItIntoPlace) {
+  EXPECT_EQ(fetch("lecture1/0.ts", "0.ts"), "downloadDidComplete");
+  EXPECT_EQ(ranges("lecture1/0.ts"), std::vector<std::string>{""});
+  EXPECT_EQ(readFile(target("0.ts")), readFile(server.fixturePath("lectures/lecture1/0.ts")));
+  EXPECT_FALSE(exists(partial("0.ts")));
+  auto requests = server.requestsTo("/media/lecture1/0.ts");
+  ASSERT_EQ(requests.size(), 1u);
+  auto request = requests.front();
+  EXPECT_FALSE(request.header("User-Agent").empty());
+  EXPECT_FALSE(request.hasHeader("x-client-identifier"));
+  auto progress = recorder.named("downloadChangeProgress");
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.back().text("progress"), "1.00");
+  EXPECT_TRUE(downloader->allDownloads().empty());
+}
+
+TEST_F(SIDownloadManagerTest, APartialFileIsContinuedAndCountsInTheProgress) {
+  std::string whole = readFile(server.fixturePath("lectures/lecture1/1.ts"));
+  writeFile(partial("1.ts"), whole.substr(0, 1000));
+  EXPECT_EQ(fetch("lecture1/1.ts", "1.ts"), "downloadDidComplete");
+  EXPECT_EQ(ranges("lecture1/1.ts"), std::vector<std::string>{"bytes=1000-"});
+  EXPECT_EQ(readFile(target("1.ts")), whole);
+  auto progress = recorder.named("downloadChangeProgress");
+  ASSERT_FALSE(progress.empty());
+  EXPECT_GE(platform::leadingDouble(progress.front().text("progress")),
+            1000.0 / whole.size() - 0.01);
+}
+
+TEST_F(SIDownloadManagerTest, TargetsAndRewritesTable) {
+  struct Case {
+    const char* name;
+    bool partialPresent, targetPresent, rewrite;
+    const char* outcome;
+    bool requested;
+  };
+  const Case cases[] = {
+      {"present, no rewrite", false, true, false, "downloadDone", false},
+      {"rewrite with both", true, true, true, "downloadDone", false},
+      {"rewrite with target only", false, true, true, "downloadDidComplete", true},
+      {"rewrite with partial only", true, false, true, "downloadDidComplete", true},
+  };
+  const std::string fixture = readFile(server.fixturePath("lectures/lecture1/images/figure.png"));
+  for (const auto& c : cases) {
+    server.clearRequests();
+    std::filesystem::remove(target("figure.png"));
+    std::filesystem::remove(partial("figure.png"));
+    if (c.partialPresent) writeFile(partial("figure.png"), "stale");
+    if (c.targetPresent) writeFile(target("figure.png"), "old");
+    EXPECT_EQ(fetch("lecture1/images/figure.png", "figure.png", c.rewrite), c.outcome) << c.name;
+    EXPECT_EQ(server.requests().size(), c.requested ? 1u : 0u) << c.name;
+    if (c.requested) {
+      EXPECT_EQ(ranges("lecture1/images/figure.png"), std::vector<std::string>{""}) << c.name;
+      EXPECT_EQ(readFile(target("figure.png")), fixture) << c.name;
+    }
+    // A rewrite deletes the partial file, or else the target, never both.
+    if (c.partialPresent && c.targetPresent) {
+      EXPECT_EQ(readFile(target("figure.png")), "old") << c.name;
+    }
+  }
+}
+
+TEST_F(SIDownloadManagerTest, ErrorAnswersNeverReachThePartialFile) {
+  writeFile(partial("2.ts"), "0123456789");
+  server.failPath("/media/lecture1/2.ts", 500);
+  EXPECT_EQ(fetch("lecture1/2.ts", "2.ts"), "downloadError");
+  ASSERT_TRUE(lastError());
+  EXPECT_EQ(lastError()->code(), 500);
+  EXPECT_EQ(readFile(partial("2.ts")), "0123456789");
+  EXPECT_FALSE(exists(target("2.ts")));
+  EXPECT_TRUE(downloader->allDownloads().empty());
+}
+
+TEST_F(SIDownloadManagerTest, ARangeBeyondTheFileDeletesThePartialFile) {
+  std::string whole = readFile(server.fixturePath("lectures/lecture1/3.ts"));
+  writeFile(partial("3.ts"), whole + "extra bytes");
+  EXPECT_EQ(fetch("lecture1/3.ts", "3.ts"), "downloadError");
+  EXPECT_EQ(lastError()->code(), 416);
+  EXPECT_FALSE(exists(partial("3.ts")));
+  // The next try starts afresh and succeeds.
+  EXPECT_EQ(fetch("lecture1/3.ts", "3.ts"), "downloadDidComplete");
+  EXPECT_EQ(readFile(target("3.ts")), whole);
+}
+
+TEST_F(SIDownloadManagerTest, AWholeAnswerToARangeStartsTheFileAgain) {
+  writeFile(partial("0.ts"), std::string(700, 'x'));
+  server.setIgnoreRange(true);
+  EXPECT_EQ(fetch("lecture1/0.ts", "0.ts"), "downloadDidComplete");
+  EXPECT_EQ(ranges("lecture1/0.ts"), std::vector<std::string>{"bytes=700-"});
+  EXPECT_EQ(readFile(target("0.ts")), readFile(server.fixturePath("lectures/lecture1/0.ts")));
+}
+
+TEST_F(SIDownloadManagerTest, ARangeThatDoesNotContinueThePartialFileIsFetchedAfresh) {
+  // An answer of 206 for another range than the one asked for.
+  writeFile(partial("1.ts"), std::string(300, 'x'));
+  server.setAnswer("/media/lecture1/1.ts", 206, "wrong part");
+  recorder.clear();
+  downloader->addDownloadFileTaskInQueue(server.mediaUrl("lecture1/1.ts"), target("1.ts"), true,
+                                         false);
+  ASSERT_TRUE(runUntil([&] { return recorder.count("downloadError") > 0; }));
+  // The partial bytes were dropped and the file asked for once more from its start; the
+  // overridden answer carries no Content-Range, so that second answer fails as well.
+  EXPECT_EQ(ranges("lecture1/1.ts"), (std::vector<std::string>{"bytes=300-", ""}));
+  EXPECT_FALSE(exists(target("1.ts")));
+  EXPECT_FALSE(exists(partial("1.ts")));
+}
+
+TEST_F(SIDownloadManagerTest, DuplicatesPausesAndBadUrls) {
+  server.holdAfter("/media/lecture1/0.ts", 0);
+  const std::string url = server.mediaUrl("lecture1/0.ts");
+  downloader->addDownloadFileTaskInQueue(url, target("0.ts"), true, false);
+  downloader->addDownloadFileTaskInQueue(url, target("0.ts"), true, false);
+  EXPECT_EQ(recorder.count("downloadExist"), 1u);
+  EXPECT_EQ(downloader->allDownloads().size(), 1u);
+  EXPECT_EQ(downloader->dic(), (platform::Dictionary{{"URL", url}}));
+
+  downloader->cancelDownloadFileTaskInQueue(server.mediaUrl("lecture1/9.ts"));
+  EXPECT_EQ(recorder.count("downloadPause"), 1u);  // posted also without a match
+  EXPECT_EQ(downloader->allDownloads().size(), 1u);
+  downloader->cancelDownloadFileTaskInQueue(url);
+  EXPECT_EQ(recorder.count("downloadPause"), 2u);
+  EXPECT_TRUE(downloader->allDownloads().empty());
+  server.releaseHolds();
+
+  // A URL that forms no request is an error, never a file already in place.
+  recorder.clear();
+  downloader->addDownloadFileTaskInQueue("http://exa mple/\n0.ts", target("x.ts"), true, false);
+  EXPECT_EQ(recorder.count("downloadDone"), 0u);
+  EXPECT_EQ(recorder.count("downloadError"), 1u);
+}
+
+TEST_F(SIDownloadManagerTest, PartialFilesAreNamedPerTarget) {
+  std::string a = SIDownloadManager::tempFilePathFor("/docs/7/110000_2014_1/0.ts");
+  std::string b = SIDownloadManager::tempFilePathFor("/docs/7/110000_2014_2/0.ts");
+  EXPECT_NE(a, b);
+  for (const auto& path : {a, b}) {
+    EXPECT_EQ(path.rfind(platform::Paths::temporary() + "/", 0), 0u);
+    EXPECT_EQ(path.substr(path.size() - 10), "_0.ts.temp");
+  }
+}
+
+TEST_F(SIDownloadManagerTest, NetworkNoticesCarryTheDownloadersOwnStatus) {
+  struct Case {
+    std::uint32_t flags;
+    const char* type;
+  };
+  const Case cases[] = {
+      {platform::kReachabilityFlagsReachable, "2"},
+      {platform::kReachabilityFlagsReachable | platform::kReachabilityFlagsIsWWAN, "3"},
+      {0, "1"},
+  };
+  for (const auto& c : cases) {
+    recorder.clear();
+    downloadtest::reachability().setFlags(c.flags);
+    platform::NotificationCenter::defaultCenter().post(kReachabilityChangedNotification);
+    auto notices = recorder.named("downloadChangeNetwork");
+    ASSERT_FALSE(notices.empty());
+    EXPECT_EQ(notices.front().text("type"), c.type);
+  }
+  downloadtest::reachability().setFlags(platform::kReachabilityFlagsReachable);
+}
+
+}  // namespace

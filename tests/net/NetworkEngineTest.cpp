@@ -1,0 +1,290 @@
+#include <gtest/gtest.h>
+
+#include "dao/StudyLogDao.h"
+#include "fakeserver/FakeCourseServer.h"
+#include "model/GlobalModel.h"
+#include "net/NetworkEngine.h"
+#include "platform/foundation/Json.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/net/FakeReachabilitySource.h"
+#include "support/TempHome.h"
+
+namespace {
+
+using platform::Dictionary;
+using platform::Value;
+
+class NetworkEngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server.start());
+    engine = std::make_shared<NetworkEngine>(server.apiHost() + "/api");
+    GlobalModel::sharedModel()->setCourses(std::nullopt);
+  }
+  void TearDown() override { GlobalModel::sharedModel()->setCourses(std::nullopt); }
+
+  bool runUntil(const std::function<bool()>& condition) {
+    return platform::RunLoop::main()->runUntil(condition);
+  }
+
+  // Adds a study-log row of `seconds` for a lecture of user 7.
+  void addRow(int year, int cwId, int seconds) {
+    StudyLogDao().insert({{"userid", 7},
+                          {"year", year},
+                          {"reclassid", 301},
+                          {"cwid", cwId},
+                          {"createdTime", "2014-03-01 10:00:00"},
+                          {"lastUpdateTime", "2014-03-01 10:05:00"},
+                          {"listenedPos", seconds}});
+  }
+
+  std::map<std::string, std::string> secondsByLecture() {
+    std::map<std::string, std::string> seconds;
+    for (const auto& [year, rows] : StudyLogDao().getByUserId(Value(7))) {
+      for (const auto& row : rows)
+        seconds[*platform::find(row, "cwid")->asText()] =
+            *platform::find(row, "listenedPos")->asText();
+    }
+    return seconds;
+  }
+
+  testsupport::TempHome home;
+  platform::ScopedFakeReachability reachability;
+  fakeserver::FakeCourseServer server;
+  std::shared_ptr<NetworkEngine> engine;
+};
+
+TEST_F(NetworkEngineTest, LoginPostsTheFormAndAnswersUserIdAndCodeFlag) {
+  std::optional<std::string> text;
+  engine->login(
+      {{"username", "zhang"},
+       {"password", "5f4dcc3b"},
+       {"mCode", "402719"},
+       {"areaCode", "110000"}},
+      [&](const std::string& t) { text = t; }, [](const platform::Error&) {});
+  ASSERT_TRUE(runUntil([&] { return text.has_value(); }));
+  EXPECT_EQ(*text, "1234,1");
+  auto logins = server.requestsTo("/api/getRetrainUserId.html");
+  ASSERT_EQ(logins.size(), 1u);
+  EXPECT_EQ(logins[0].method, "POST");
+  EXPECT_EQ(logins[0].formParams, (std::map<std::string, std::string>{{"areaCode", "110000"},
+                                                                      {"mCode", "402719"},
+                                                                      {"password", "5f4dcc3b"},
+                                                                      {"username", "zhang"}}));
+}
+
+TEST_F(NetworkEngineTest, LoginAnswersTable) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"{\"userId\": 98765, \"mCodeFlag\": 0}", "98765,0"},
+      {"{\"userId\": \"42\", \"mCodeFlag\": \"1\"}", "42,1"},
+      {"{\"mCodeFlag\": 1}", "(null),1"},
+      {"{\"userId\": 0}", "0,(null)"},
+      {"not json", "(null),(null)"},
+  };
+  for (const auto& [body, expected] : cases) {
+    server.setAnswer("/api/getRetrainUserId.html", 200, body);
+    std::optional<std::string> text;
+    engine->login(
+        {}, [&](const std::string& t) { text = t; }, [](const platform::Error&) {});
+    ASSERT_TRUE(runUntil([&] { return text.has_value(); })) << body;
+    EXPECT_EQ(*text, expected) << body;
+  }
+}
+
+TEST_F(NetworkEngineTest, FailuresReachTheErrorCallbackWithTheStatus) {
+  server.failPath("/api/getRetrainCourseDatas.html", 500);
+  std::optional<platform::Error> error;
+  bool completed = false;
+  engine->getRetrainCourseDatas(
+      "7", [&](const model::List<Course>&) { completed = true; },
+      [&](const platform::Error& e) { error = e; });
+  ASSERT_TRUE(runUntil([&] { return error.has_value(); }));
+  EXPECT_FALSE(completed);
+  EXPECT_EQ(error->domain(), platform::kURLErrorDomain);
+  EXPECT_EQ(error->code(), 500);
+}
+
+TEST_F(NetworkEngineTest, CoursesComeFromTheAnswer) {
+  std::optional<model::List<Course>> courses;
+  engine->getRetrainCourseDatas(
+      "7", [&](const model::List<Course>& c) { courses = c; }, [](const platform::Error&) {});
+  ASSERT_TRUE(runUntil([&] { return courses.has_value(); }));
+  ASSERT_EQ(courses->size(), 2u);
+  EXPECT_EQ((*courses)[0]->year(), 2014);
+  auto requests = server.requestsTo("/api/getRetrainCourseDatas.html");
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].method, "GET");
+  EXPECT_EQ(requests[0].query, "userId=7");
+
+  server.setAnswer("/api/getRetrainCourseDatas.html", 200, "{\"nothing\": 1}");
+  courses.reset();
+  engine->getRetrainCourseDatas(
+      "7", [&](const model::List<Course>& c) { courses = c; }, [](const platform::Error&) {});
+  ASSERT_TRUE(runUntil([&] { return courses.has_value(); }));
+  EXPECT_TRUE(courses->empty());
+}
+
+TEST_F(NetworkEngineTest, RegionsReachTheCallerBeforeTheStoreIsRewritten) {
+  std::optional<std::size_t> storedAtDelivery;
+  std::optional<model::List<Area>> areas;
+  engine->getAllAreas(
+      [&](const model::List<Area>& list) {
+        areas = list;
+        storedAtDelivery = engine->dbService()->getAreaFromLocalDB().size();
+      },
+      [](const platform::Error&) {});
+  ASSERT_TRUE(runUntil([&] { return areas.has_value(); }));
+  EXPECT_EQ(areas->size(), 3u);
+  EXPECT_EQ(*storedAtDelivery, 0u);
+  ASSERT_TRUE(runUntil([&] { return engine->dbService()->getAreaFromLocalDB().size() == 3; }));
+
+  // An answer that does not decode gives no regions and leaves the stored ones.
+  server.setAnswer("/api/getRetrainAreas.html", 200, "<html>maintenance</html>");
+  areas.reset();
+  auto operation = engine->getAllAreas([&](const model::List<Area>& list) { areas = list; },
+                                       [](const platform::Error&) {});
+  ASSERT_TRUE(runUntil([&] { return areas.has_value(); }));
+  EXPECT_TRUE(areas->empty());
+  bool decoded = false;
+  operation->responseJSONWithCompletionHandler(
+      [&](const std::optional<nlohmann::json>&) { decoded = true; });
+  ASSERT_TRUE(runUntil([&] { return decoded; }));
+  EXPECT_EQ(engine->dbService()->getAreaFromLocalDB().size(), 3u);
+}
+
+TEST_F(NetworkEngineTest, MinutesRuleTable) {
+  const std::pair<const char*, int> cases[] = {{"10", 0}, {"20", 0},   {"21", 1},  {"59", 1},
+                                               {"60", 1}, {"119", 1},  {"120", 2}, {"3599", 59},
+                                               {"0", 0},  {"21.5", 1}, {"180", 3}, {"", 0}};
+  for (const auto& [seconds, minutes] : cases)
+    EXPECT_EQ(NetworkEngine::listenedMinutes(seconds), minutes) << seconds;
+}
+
+TEST_F(NetworkEngineTest, UploadSendsTheDocumentAndTakesBackWhatItSent) {
+  auto tree = platform::Json::parse(
+      R"([{"year": 2014, "reclasses": [{"reclassId": 301, "type": "3", "cws": [{"cwId": 9001}]}]}])");
+  auto courses = Course::jsonToObject(&*tree);
+  GlobalModel::sharedModel()->setCourses(courses);
+  addRow(2014, 9001, 130);
+  addRow(2014, 9002, 20);
+  addRow(2013, 8001, 60);
+
+  std::optional<std::optional<std::string>> reply;
+  auto operation = engine->syncStudyLog(
+      "7", [&](const std::optional<std::string>& r) { reply = r; }, [](const platform::Error&) {});
+  ASSERT_TRUE(operation);
+  // Study time the player adds while the upload is in flight.
+  StudyLogDao().update({{"userid", 7},
+                        {"year", 2014},
+                        {"reclassid", 301},
+                        {"cwid", 9001},
+                        {"logTime", 10},
+                        {"lastUpdateTime", "2014-03-01 10:06:00"}});
+  addRow(2014, 9003, 10);
+  ASSERT_TRUE(runUntil([&] { return reply.has_value(); }));
+  ASSERT_TRUE(reply->has_value());
+  EXPECT_NE(reply->value().find("resultCode"), std::string::npos);
+
+  auto uploads = server.requestsTo("/api/acceptRetrainStudyLog.html");
+  ASSERT_EQ(uploads.size(), 1u);
+  EXPECT_EQ(uploads[0].method, "GET");
+  auto document = platform::Json::parse(uploads[0].param("studyLogs"));
+  ASSERT_TRUE(document);
+  auto expected = platform::Json::parse(R"({"userId": 7, "logs": [
+      {"year": 2013, "cws": [{"id": 8001, "createdTime": "2014-03-01 10:00:00",
+        "lastUpdateTime": "2014-03-01 10:05:00", "listenedMinutes": 1, "type": 0}]},
+      {"year": 2014, "cws": [
+        {"id": 9001, "createdTime": "2014-03-01 10:00:00",
+         "lastUpdateTime": "2014-03-01 10:05:00", "listenedMinutes": 2, "type": 3},
+        {"id": 9002, "createdTime": "2014-03-01 10:00:00",
+         "lastUpdateTime": "2014-03-01 10:05:00", "listenedMinutes": 0, "type": 0}]}]})");
+  EXPECT_EQ(*document, *expected);
+  EXPECT_EQ(engine->types().at(9001), "3");
+
+  // The sent seconds are gone; the 10 seconds added meanwhile and the new row stay.
+  EXPECT_EQ(secondsByLecture(),
+            (std::map<std::string, std::string>{{"9001", "10"}, {"9003", "10"}}));
+}
+
+TEST_F(NetworkEngineTest, UploadWithoutRowsSendsNothing) {
+  bool called = false;
+  std::optional<std::string> reply = "unset";
+  auto operation = engine->syncStudyLog(
+      "7",
+      [&](const std::optional<std::string>& r) {
+        called = true;
+        reply = r;
+      },
+      [](const platform::Error&) {});
+  EXPECT_TRUE(called);  // synchronously
+  EXPECT_FALSE(reply.has_value());
+  EXPECT_FALSE(operation);
+  EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(NetworkEngineTest, ASecondUploadWhileOneIsInFlightIsRefused) {
+  addRow(2014, 9001, 30);
+  bool firstDone = false;
+  engine->syncStudyLog(
+      "7", [&](const std::optional<std::string>&) { firstDone = true; },
+      [](const platform::Error&) {});
+  std::optional<platform::Error> refused;
+  auto second = engine->syncStudyLog(
+      "7", [](const std::optional<std::string>&) {},
+      [&](const platform::Error& e) { refused = e; });
+  EXPECT_FALSE(second);
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->domain(), NetworkEngine::kErrorDomain);
+  EXPECT_EQ(refused->code(), NetworkEngine::kUploadInProgress);
+  ASSERT_TRUE(runUntil([&] { return firstDone; }));
+  EXPECT_EQ(server.requestsTo("/api/acceptRetrainStudyLog.html").size(), 1u);
+  EXPECT_TRUE(secondsByLecture().empty());
+}
+
+TEST_F(NetworkEngineTest, AFailedUploadKeepsEveryRow) {
+  addRow(2014, 9001, 30);
+  server.failPath("/api/acceptRetrainStudyLog.html", 503);
+  std::optional<platform::Error> error;
+  engine->syncStudyLog(
+      "7", [](const std::optional<std::string>&) {}, [&](const platform::Error& e) { error = e; });
+  ASSERT_TRUE(runUntil([&] { return error.has_value(); }));
+  EXPECT_EQ(error->code(), 503);
+  EXPECT_EQ(secondsByLecture(), (std::map<std::string, std::string>{{"9001", "30"}}));
+}
+
+TEST_F(NetworkEngineTest, FeedbackPostsTheMessageDocumentAndModuleType) {
+  std::optional<Dictionary> result;
+  engine->getMessage(
+      "7", "视频无法播放", [&](const Dictionary& r) { result = r; }, [](const platform::Error&) {});
+  ASSERT_TRUE(runUntil([&] { return result.has_value(); }));
+  EXPECT_EQ(*result, (Dictionary{{"resultCode", 1}}));
+  auto posts = server.requestsTo("/api/saveRetrainServiceFeedback.html");
+  ASSERT_EQ(posts.size(), 1u);
+  EXPECT_EQ(posts[0].method, "POST");
+  EXPECT_EQ(posts[0].formParams.at("moduletype"), "30");
+  auto message = platform::Json::parse(posts[0].formParams.at("message"));
+  ASSERT_TRUE(message);
+  EXPECT_EQ(*message, (nlohmann::json{{"userId", "7"}, {"suggestion", "视频无法播放"}}));
+
+  server.setAnswer("/api/saveRetrainServiceFeedback.html", 200, "{}");
+  result.reset();
+  engine->getMessage(
+      "7", "x", [&](const Dictionary& r) { result = r; }, [](const platform::Error&) {});
+  ASSERT_TRUE(runUntil([&] { return result.has_value(); }));
+  EXPECT_TRUE(result->empty());
+}
+
+TEST_F(NetworkEngineTest, PlaylistTextComesBackWhole) {
+  std::optional<std::optional<std::string>> text;
+  engine->getM3u8(
+      server.mediaUrl("lecture1/index.m3u8"),
+      [&](const std::optional<std::string>& t) { text = t; }, [](const platform::Error&) {});
+  ASSERT_TRUE(runUntil([&] { return text.has_value(); }));
+  ASSERT_TRUE(text->has_value());
+  EXPECT_EQ(text->value().rfind("#EXTM3U", 0), 0u);
+  auto requests = server.requestsTo("/media/lecture1/index.m3u8");
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_FALSE(requests[0].header("User-Agent").empty());
+}
+
+}  // namespace
