@@ -36,19 +36,8 @@ class TextFieldDelegate {
 
 enum class TextBorderStyle { None = 0, Line, Bezel, RoundedRect };
 enum class TextFieldViewMode { Never = 0, WhileEditing, UnlessEditing, Always };
-enum class ReturnKeyType {
-  Default = 0,
-  Go,
-  Google,
-  Join,
-  Next,
-  Route,
-  Search,
-  Send,
-  Yahoo,
-  Done,
-  EmergencyCall
-};
+// The label of the keyboard's return key; the screens use these three.
+enum class ReturnKeyType { Default = 0, Go, Next };
 enum class ContentVerticalAlignment { Center = 0, Top, Bottom, Fill };
 
 class TextField : public Control {

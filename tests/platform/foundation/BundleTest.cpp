@@ -50,13 +50,13 @@ TEST(BundleTest, PathForResourceFindsExistingFilesOnly) {
   Bundle& bundle = Bundle::main();
   bundle.setResourcePath(home.path());
   std::ofstream(Paths::join(home.path(), "help1.png")) << "png";
-  std::ofstream(Paths::join(home.path(), "GTM-XXXX")) << "container";
+  std::ofstream(Paths::join(home.path(), "container-id")) << "container";
   std::filesystem::create_directories(Paths::join(home.path(), "folder.png"));
 
   EXPECT_EQ(bundle.pathForResource("help1", "png"), Paths::join(home.path(), "help1.png"));
-  EXPECT_EQ(bundle.pathForResource("GTM-XXXX", ""), Paths::join(home.path(), "GTM-XXXX"));
+  EXPECT_EQ(bundle.pathForResource("container-id", ""), Paths::join(home.path(), "container-id"));
   EXPECT_EQ(bundle.pathForResource("help2", "png"), std::nullopt);
-  EXPECT_EQ(bundle.pathForResource("GTM-XXXX", "json"), std::nullopt);
+  EXPECT_EQ(bundle.pathForResource("container-id", "json"), std::nullopt);
   EXPECT_EQ(bundle.pathForResource("folder", "png"), std::nullopt);
   EXPECT_EQ(bundle.pathForResource("", "png"), std::nullopt);
   bundle.setResourcePath("");
