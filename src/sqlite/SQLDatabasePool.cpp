@@ -8,16 +8,6 @@
 
 namespace {
 
-// The pools whose lock queue runs work on this thread: a call back into one of them from that
-// work (a delegate, an `executeLocked` block) is refused before it can wait on itself.
-thread_local std::vector<const SQLDatabasePool*> tLocked;
-
-class LockedMark {
- public:
-  explicit LockedMark(const SQLDatabasePool* pool) { tLocked.push_back(pool); }
-  ~LockedMark() { tLocked.pop_back(); }
-};
-
 template <class List>
 void removeFrom(List& list, const std::shared_ptr<SQLDatabase>& db) {
   list.erase(std::remove(list.begin(), list.end(), db), list.end());
@@ -47,20 +37,10 @@ std::string SQLDatabasePool::description() const {
 }
 
 void SQLDatabasePool::executeLocked(const std::function<void()>& block) {
-  if (std::find(tLocked.begin(), tLocked.end(), this) != tLocked.end()) {
-    throw platform::AssertionFailure(
-        "SQLDatabasePool used from inside its own locked work; this would wait for ever");
-  }
-  std::exception_ptr failure;
-  _lockQueue->sync([&] {
-    LockedMark mark(this);
-    try {
-      block();
-    } catch (...) {
-      failure = std::current_exception();
-    }
-  });
-  if (failure) std::rethrow_exception(failure);
+  // Runs on the caller's thread once the queue is free; a call from inside the queue's own work
+  // fails the dispatch layer's nested-sync assertion instead of waiting for ever, and an
+  // exception from the work reaches the caller.
+  _lockQueue->sync(block);
 }
 
 std::shared_ptr<SQLDatabase> SQLDatabasePool::db() {

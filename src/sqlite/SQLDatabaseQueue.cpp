@@ -10,16 +10,6 @@
 
 namespace {
 
-// The queues whose work runs on this thread, innermost last: a call into one of them from its
-// own work is refused before it can wait on itself.
-thread_local std::vector<const SQLDatabaseQueue*> tRunning;
-
-class RunningMark {
- public:
-  explicit RunningMark(const SQLDatabaseQueue* queue) { tRunning.push_back(queue); }
-  ~RunningMark() { tRunning.pop_back(); }
-};
-
 platform::Error cannotOpen(const std::string& path) {
   return platform::Error::withDescription("SQLDatabase", SQLITE_CANTOPEN,
                                           "unable to open database file " + path);
@@ -47,20 +37,10 @@ std::string SQLDatabaseQueue::description() const {
 }
 
 void SQLDatabaseQueue::run(const std::function<void()>& work) {
-  if (std::find(tRunning.begin(), tRunning.end(), this) != tRunning.end()) {
-    throw platform::AssertionFailure(
-        "SQLDatabaseQueue used from inside one of its own blocks; this would wait for ever");
-  }
-  std::exception_ptr failure;
-  _queue->sync([&] {
-    RunningMark mark(this);
-    try {
-      work();
-    } catch (...) {
-      failure = std::current_exception();
-    }
-  });
-  if (failure) std::rethrow_exception(failure);
+  // Runs on the caller's thread once the queue is free; a call from inside the queue's own work
+  // fails the dispatch layer's nested-sync assertion instead of waiting for ever, and an
+  // exception from the work reaches the caller.
+  _queue->sync(work);
 }
 
 std::shared_ptr<SQLDatabase> SQLDatabaseQueue::database() {
