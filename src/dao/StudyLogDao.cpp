@@ -151,6 +151,7 @@ std::map<std::int64_t, Dictionary> StudyLogDao::getYearStudyMins() {
     std::int64_t total = 0, listened = 0;
     if (const auto& classes = course->reClasses()) {
       for (const auto& rc : *classes) {
+        if (!rc) continue;
         total += rc->totalMins().value_or(0);
         listened += rc->listenedMins().value_or(0);
       }

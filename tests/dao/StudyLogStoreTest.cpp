@@ -190,4 +190,20 @@ TEST_F(StudyLogStoreTest, NoCoursesInMemoryGiveNoSummaries) {
   EXPECT_TRUE(dao.getYearStudyMins().empty());
 }
 
+TEST_F(StudyLogStoreTest, EmptySlotsInTheCourseTreeAreSkipped) {
+  StudyLogDao dao;
+  auto rc = std::make_shared<ReClass>();
+  rc->setTotalMins(100);
+  rc->setListenedMins(40);
+  auto course = std::make_shared<Course>();
+  course->setYear(2014);
+  course->setReClasses(model::List<ReClass>{nullptr, rc, nullptr});
+  GlobalModel::sharedModel()->setCourses(model::List<Course>{course});
+
+  auto summaries = dao.getAllStudyLogByUserId(7);
+  ASSERT_EQ(summaries.size(), 1u);
+  EXPECT_EQ(summaries[0]["totalMins"].integerValue(), 40);
+  EXPECT_EQ(summaries[0]["unStudyMins"].integerValue(), 60);
+}
+
 }  // namespace

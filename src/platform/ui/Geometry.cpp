@@ -4,21 +4,23 @@
 
 namespace platform {
 
-namespace {
-std::string number(double v) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%g", v);
+// Formatted in one go: GCC 12 warns falsely (-Wrestrict) on chains of string concatenation here.
+std::string toString(Point p) {
+  char buffer[80];
+  std::snprintf(buffer, sizeof buffer, "(%g, %g)", p.x, p.y);
   return buffer;
 }
-}  // namespace
 
-std::string toString(Point p) { return "(" + number(p.x) + ", " + number(p.y) + ")"; }
-
-std::string toString(Size s) { return "(" + number(s.width) + " x " + number(s.height) + ")"; }
+std::string toString(Size s) {
+  char buffer[80];
+  std::snprintf(buffer, sizeof buffer, "(%g x %g)", s.width, s.height);
+  return buffer;
+}
 
 std::string toString(const Rect& r) {
-  return "(" + number(r.x()) + ", " + number(r.y()) + ", " + number(r.width()) + ", " +
-         number(r.height()) + ")";
+  char buffer[160];
+  std::snprintf(buffer, sizeof buffer, "(%g, %g, %g, %g)", r.x(), r.y(), r.width(), r.height());
+  return buffer;
 }
 
 }  // namespace platform
