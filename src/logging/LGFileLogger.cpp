@@ -168,17 +168,22 @@ void LGFileLogger::cancelRollingTimer() {
   rollingTimer_.reset();
 }
 
+std::optional<platform::Date> LGFileLogger::rollTime() {
+  if (!currentLogFileInfo_ || rollingFrequency_ <= 0) return std::nullopt;
+  // Without a creation date the age cannot be known: a roll time computed from nothing would
+  // lie in the past and fire without end, so there is none.
+  auto created = currentLogFileInfo_->creationDate();
+  if (!created) return std::nullopt;
+  return *created +
+         std::chrono::duration_cast<platform::Date::duration>(platform::seconds(rollingFrequency_));
+}
+
 void LGFileLogger::scheduleTimerToRollLogFileDueToAge() {
   cancelRollingTimer();
-  if (!currentLogFileInfo_ || rollingFrequency_ <= 0) return;
-  // Without a creation date the age cannot be known: a roll time computed from nothing would
-  // lie in the past and fire without end, so no timer is set.
-  auto created = currentLogFileInfo_->creationDate();
-  if (!created) return;
-  auto rollTime = *created + std::chrono::duration_cast<platform::Date::duration>(
-                                 platform::seconds(rollingFrequency_));
+  auto when = rollTime();
+  if (!when) return;
   auto delay =
-      std::chrono::duration_cast<platform::Duration>(rollTime - platform::Clock::shared()->now());
+      std::chrono::duration_cast<platform::Duration>(*when - platform::Clock::shared()->now());
   if (delay < platform::Duration::zero()) delay = platform::Duration::zero();
   rollingTimer_ = Source::makeTimer(loggerQueue());
   std::weak_ptr<LGFileLogger> weak = self();
@@ -190,8 +195,11 @@ void LGFileLogger::scheduleTimerToRollLogFileDueToAge() {
 }
 
 void LGFileLogger::maybeRollLogFileDueToAge() {
-  if (rollingFrequency_ > 0 && currentLogFileInfo_ &&
-      currentLogFileInfo_->age() >= rollingFrequency_) {
+  // Judged against the very time the timer was set for: an age computed in floating seconds
+  // can fall short of the frequency at that instant, and the timer would then fire again at
+  // once, without end.
+  auto when = rollTime();
+  if (when && platform::Clock::shared()->now() >= *when) {
     rollLogFileNow();
     return;
   }

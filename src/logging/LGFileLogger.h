@@ -55,6 +55,8 @@ class LGFileLogger : public LGAbstractLogger {
   bool isOverLimit(LGLogFileInfo& info) const;
   void archive(LGLogFileInfo& info, bool rolled);
   void cancelRollingTimer();
+  // When the current file is due to roll by age; none without a file, a limit or a date.
+  std::optional<platform::Date> rollTime();
 
   std::shared_ptr<LGLogFileManager> logFileManager_;
   std::shared_ptr<LGLogFileInfo> currentLogFileInfo_;

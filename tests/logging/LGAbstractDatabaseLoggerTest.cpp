@@ -4,6 +4,7 @@
 
 #include "logging/LGAbstractDatabaseLogger.h"
 #include "logging/LoggingTestSupport.h"
+#include "platform/foundation/Assert.h"
 #include "platform/foundation/Clock.h"
 
 namespace {
@@ -169,6 +170,96 @@ TEST_F(LGAbstractDatabaseLoggerTest, DetachingSavesWhatIsPending) {
   logtest::detachAll();
   settle();
   EXPECT_EQ(logger_->counts().saves, 1);
+}
+
+TEST_F(LGAbstractDatabaseLoggerTest, LoweringTheThresholdToTheUnsavedCountSavesAtOnce) {
+  logMessages(3);
+  logger_->setSaveThreshold(4);
+  settle();
+  EXPECT_EQ(logger_->counts().saves, 0);
+  logger_->setSaveThreshold(3);
+  settle();
+  EXPECT_EQ(logger_->counts().saves, 1);
+}
+
+TEST_F(LGAbstractDatabaseLoggerTest, AChangedSaveIntervalCountsFromThePendingMessage) {
+  logMessages(1);
+  clock_->advanceSeconds(5);
+  logger_->setSaveInterval(10);
+  settle();
+  clock_->advanceSeconds(4);
+  settle();
+  EXPECT_EQ(logger_->counts().saves, 0);
+  clock_->advanceSeconds(1);
+  EXPECT_TRUE(logger_->waitFor([](const auto& c) { return c.saves == 1; }));
+  // Without an interval the timer goes: a pending message waits for the count.
+  logger_->setSaveInterval(0);
+  settle();
+  logMessages(1);
+  clock_->advanceSeconds(600);
+  settle();
+  EXPECT_EQ(logger_->counts().saves, 1);
+}
+
+TEST_F(LGAbstractDatabaseLoggerTest, TheDeleteIntervalStopsAndRestartsTheDeletePasses) {
+  logger_->setDeleteInterval(0);
+  settle();
+  clock_->advanceSeconds(900);
+  settle();
+  EXPECT_EQ(logger_->counts().deletes, 0);
+  logger_->setDeleteInterval(100);
+  settle();
+  clock_->advanceSeconds(99);
+  settle();
+  EXPECT_EQ(logger_->counts().deletes, 0);
+  clock_->advanceSeconds(1);
+  EXPECT_TRUE(logger_->waitFor([](const auto& c) { return c.deletes == 1; }));
+}
+
+TEST_F(LGAbstractDatabaseLoggerTest, AnAgeSetAgainAfterZeroDeletesAtOnceAndRestartsTheTimer) {
+  logger_->setMaxAge(0);
+  settle();
+  clock_->advanceSeconds(600);
+  settle();
+  EXPECT_EQ(logger_->counts().deletes, 0);
+  logger_->setMaxAge(3600);
+  settle();
+  EXPECT_EQ(logger_->counts().deletes, 1);
+  clock_->advanceSeconds(300);
+  EXPECT_TRUE(logger_->waitFor([](const auto& c) { return c.deletes == 2; }));
+}
+
+TEST_F(LGAbstractDatabaseLoggerTest, SettingsFollowTheQueueRules) {
+  std::string onLogging, onOwn, setOnLogging;
+  LGLog::loggingQueue()->sync([&] {
+    try {
+      logger_->saveInterval();
+    } catch (const platform::AssertionFailure& f) {
+      onLogging = f.what();
+    }
+    try {
+      logger_->setMaxAge(1);
+    } catch (const platform::AssertionFailure& f) {
+      setOnLogging = f.what();
+    }
+  });
+  logMessages(3);
+  CountingDatabaseLogger::Counts atOnce;
+  logger_->loggerQueue()->sync([&] {
+    try {
+      logger_->maxAge();
+    } catch (const platform::AssertionFailure& f) {
+      onOwn = f.what();
+    }
+    // On the logger's own queue a change runs before the setter returns.
+    logger_->setSaveThreshold(3);
+    atOnce = logger_->counts();
+  });
+  EXPECT_EQ(onLogging, "Core architecture requirement failure");
+  EXPECT_EQ(setOnLogging, "Core architecture requirement failure");
+  EXPECT_EQ(onOwn, "MUST access ivar directly, NOT via self.* syntax.");
+  EXPECT_EQ(atOnce.saves, 1);
+  EXPECT_EQ(logger_->maxAge(), 604800);
 }
 
 }  // namespace

@@ -256,6 +256,26 @@ TEST_F(LGFileLoggerTest, AFileRollsWhenItsAgeIsReachedOnTheClock) {
   EXPECT_NE(readFile(all[0]->filePath()).find("after the roll"), std::string::npos);
 }
 
+TEST_F(LGFileLoggerTest, AFileRollsWhenTheClockStandsExactlyAtItsRollTime) {
+  // 1.001 seconds is 1000999999 nanoseconds once made a duration: judged by its age in floating
+  // seconds, the file would still be young when its timer fires, and the timer would fire again
+  // at once, without end.
+  const double frequency = 1.001;
+  platform::ScopedManualClock clock;
+  clock->setDate(std::chrono::system_clock::now());
+  auto logger = std::make_shared<LGFileLogger>(manager_);
+  logger->setRollingFrequency(frequency);
+  LGLog::addLogger(logger);
+  logtest::logText(false, LG_LOG_FLAG_INFO, "young");
+  auto created = activeFile()->creationDate();
+  ASSERT_TRUE(created);
+  auto rollTime =
+      *created + std::chrono::duration_cast<platform::Date::duration>(platform::seconds(frequency));
+  // Timers run on the clock's steady reading, which `advance` moves along with the date.
+  clock->advance(std::chrono::duration_cast<platform::Duration>(rollTime - clock->now()));
+  ASSERT_TRUE(manager_->waitForRolls(1));
+}
+
 TEST_F(LGFileLoggerTest, AFileWithoutACreationDateGetsNoAgeTimer) {
   auto logger = std::make_shared<LGFileLogger>(manager_);
   logger->setRollingFrequency(0);
