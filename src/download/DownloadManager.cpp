@@ -57,6 +57,9 @@ void DownloadManager::addDownlodTask(const std::shared_ptr<CourseWare>& cw,
     resumeDownload(cwId);
     return;
   }
+  // A lecture queued again is no longer paused; left in both sets, the screens would show it
+  // paused while it waits in the queue.
+  _pauseDic.erase(cwId);
   _isDownloading[cwId] = cw;
   _queueOrder.push_back(cwId);
   if (!_isDownload) return;
@@ -98,11 +101,24 @@ void DownloadManager::start(const platform::Notification& notification) {
 }
 
 void DownloadManager::downIndex() {
-  _currentURL = _arryList[_currentId];
-  std::string target =
-      _downLoadList->downloadToPath() + "/" + DownloadList::getFileName(*_currentURL);
-  // Images are always fetched anew; other files resume and count as done when present.
-  _siDownloadManager->addDownloadFileTaskInQueue(*_currentURL, target, true, isImage(*_currentURL));
+  // A file that is already present is reported done from inside the add, which asks for the
+  // next file at once; those steps are taken here in a loop instead of nesting, so a lecture of
+  // thousands of present files cannot exhaust the stack.
+  if (_inFileStep) {
+    _fileStepAgain = true;
+    return;
+  }
+  _inFileStep = true;
+  do {
+    _fileStepAgain = false;
+    _currentURL = _arryList[_currentId];
+    std::string target =
+        _downLoadList->downloadToPath() + "/" + DownloadList::getFileName(*_currentURL);
+    // Images are always fetched anew; other files resume and count as done when present.
+    _siDownloadManager->addDownloadFileTaskInQueue(*_currentURL, target, true,
+                                                   isImage(*_currentURL));
+  } while (_fileStepAgain);
+  _inFileStep = false;
 }
 
 bool DownloadManager::isCurrentFile(const platform::Notification& notification) const {
@@ -172,7 +188,11 @@ void DownloadManager::SIChangeNetwork(const platform::Notification& notification
   _isDownloading.clear();
   _queueOrder.clear();
   for (const auto& [key, lecture] : queued) post("cell_network_error", {{"cwId", key}});
+  // Idle means no current lecture: a key left behind would keep showing the failed lecture as
+  // the one downloading, and a tap on it would pause nothing instead of queueing it again.
   _isDownload = true;
+  _currentCwId.reset();
+  _currentURL.reset();
   _downLoadList.reset();
 }
 

@@ -104,6 +104,9 @@ class DownloadManager {
   bool _isDownload = true;
   bool _isError = false;
   bool _autoStart = false;
+  // Set while a file step runs, and when it asked for another one meanwhile.
+  bool _inFileStep = false;
+  bool _fileStepAgain = false;
 
   // Last, so the observers go before anything they touch.
   std::vector<platform::ObserverToken> _observers;

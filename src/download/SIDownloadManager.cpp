@@ -1,5 +1,6 @@
 #include "download/SIDownloadManager.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -60,8 +61,13 @@ void SIDownloadManager::addDownloadFileTaskInQueue(const std::string& url,
                                                    const std::string& toFilePath,
                                                    bool /*breakpointResume*/, bool rewriteFile) {
   std::string partial = tempFilePathFor(toFilePath);
-  auto operation = SIBreakpointsDownload::operationWithURLString(url, std::nullopt, "GET", partial,
-                                                                 toFilePath, rewriteFile);
+  // A rewrite must not delete the partial file a running transfer is still writing: that
+  // transfer could then never move its file into place.
+  bool partialInUse =
+      std::any_of(_downloadArray.begin(), _downloadArray.end(),
+                  [&](const auto& running) { return running->tempFilePath() == partial; });
+  auto operation = SIBreakpointsDownload::operationWithURLString(
+      url, std::nullopt, "GET", partial, toFilePath, rewriteFile && !partialInUse);
   _dic = urlInfo(url);
   if (!operation) {
     std::error_code ignored;

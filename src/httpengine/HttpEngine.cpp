@@ -42,9 +42,11 @@ bool writeFileAtomically(const std::string& path, const std::string& contents) {
     out << contents;
     if (!out) return false;
   }
-  std::error_code ignored;
-  fs::rename(temporary, path, ignored);
-  return !ignored;
+  std::error_code failed;
+  fs::rename(temporary, path, failed);
+  if (!failed) return true;
+  fs::remove(temporary, failed);
+  return false;
 }
 
 bool hasHeader(const HeaderDictionary& headers, const std::string& name) {
@@ -444,11 +446,16 @@ void HttpEngine::freezeOperations() {
   if (!isCacheEnabled() || !hostName_) return;
   for (const auto& queued : sharedOperationQueue()->operations()) {
     auto operation = std::dynamic_pointer_cast<HttpOperation>(queued);
-    if (!operation || !operation->freezable()) continue;
+    // An operation frozen earlier stays queued, cancelled, until the queue retires it;
+    // archiving it again would overwrite its good archive with a cancelled one.
+    if (!operation || !operation->freezable() || operation->isCancelled() ||
+        operation->isFinished())
+      continue;
     if (operation->url().find(*hostName_) == std::string::npos) continue;
     std::string path = platform::Paths::join(
         cacheDirectoryName(), operation->uniqueIdentifier() + "." + kFrozenOperationExtension);
-    writeFileAtomically(path, operation->encodeWithCoder().dump());
+    // Only an operation safely on disk may be cancelled; otherwise it would be lost.
+    if (!writeFileAtomically(path, operation->encodeWithCoder().dump())) continue;
     operation->cancel();
   }
 }

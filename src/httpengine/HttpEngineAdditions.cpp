@@ -2,6 +2,28 @@
 
 #include "platform/foundation/Digest.h"
 
+namespace {
+
+bool isValidUtf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    auto c = static_cast<unsigned char>(text[i]);
+    std::size_t extra = c < 0x80           ? 0
+                        : (c >> 5) == 0x6  ? 1
+                        : (c >> 4) == 0xE  ? 2
+                        : (c >> 3) == 0x1E ? 3
+                                           : 4;
+    if (extra == 4 || i + extra >= text.size() + (extra == 0 ? 1 : 0)) return false;
+    for (std::size_t k = 1; k <= extra; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += extra + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string HttpEngineAdditions::md5(std::string_view text) { return platform::md5Hex(text); }
 
 std::string HttpEngineAdditions::uniqueString() { return platform::makeUuid(); }
@@ -44,6 +66,8 @@ std::string HttpEngineAdditions::urlDecodedString(std::string_view text) {
     out += static_cast<char>(high * 16 + low);
     i += 2;
   }
+  // The unescaped bytes must read as UTF-8 text.
+  if (!isValidUtf8(out)) return "";
   for (auto& c : out) {
     if (c == '+') c = ' ';
   }

@@ -290,6 +290,23 @@ TEST_F(DownloadPipelineTest, PauseAllLeavesTheManagerIdleAndLaterDownloadsStart)
   EXPECT_FALSE(finished(b));
 }
 
+TEST_F(DownloadPipelineTest, QueueingAPausedLectureAgainTakesItOutOfThePausedSet) {
+  const std::string a = key(1), b = key(2);
+  server.holdAfter("/media/lecture1/0.ts", 0);
+  manager->addDownlodTask(lecture("lecture1"), a);
+  manager->addDownlodTask(lecture("lecture2"), b);
+  ASSERT_TRUE(runUntil([&] { return server.isHolding("/media/lecture1/0.ts"); }));
+  manager->pauseAllDownload();  // logout
+  server.releaseHolds();
+
+  manager->addDownlodTask(lecture("lecture2"), b);
+  EXPECT_EQ(manager->isDownloading().count(b), 1u);
+  EXPECT_EQ(manager->pauseDic().count(b), 0u);
+  EXPECT_EQ(manager->pauseDic().count(a), 1u);
+  ASSERT_TRUE(runUntil([&] { return finished(b); }));
+  EXPECT_EQ(manager->pauseDic().count(b), 0u);
+}
+
 TEST_F(DownloadPipelineTest, LosingTheNetworkEndsEveryQueuedLecture) {
   const std::string a = key(1), b = key(2);
   server.holdAfter("/media/lecture1/0.ts", 0);
@@ -308,6 +325,7 @@ TEST_F(DownloadPipelineTest, LosingTheNetworkEndsEveryQueuedLecture) {
   EXPECT_TRUE(manager->isDownload());
   EXPECT_EQ(manager->downingCount(), 0u);
   EXPECT_TRUE(manager->isError());
+  EXPECT_FALSE(manager->currentCwId());  // idle: the failed lecture is not shown as running
   EXPECT_TRUE(SIDownloadManager::sharedSIDownloadManager()->allDownloads().empty());
   server.releaseHolds();
 
@@ -372,3 +390,22 @@ TEST(DownloadManagerProgressTest, LectureProgressTable) {
 }
 
 }  // namespace
+
+TEST_F(DownloadPipelineTest, ALongLectureWhoseFilesArePresentFinishesWithoutNesting) {
+  // Each present file is reported done at once; taking those steps by nesting once overflowed
+  // the main thread's stack for lectures of some thousands of segments.
+  const std::string k = key(9100);
+  const int count = 12000;
+  std::string playlist = "#EXTM3U\n";
+  std::filesystem::create_directories(folder(k));
+  for (int i = 0; i < count; ++i) {
+    playlist += "#EXTINF:2,\n" + std::to_string(i) + ".ts\n";
+    downloadtest::writeFile(folder(k) + "/" + std::to_string(i) + ".ts", "x");
+  }
+  server.setAnswer("/media/long/index.m3u8", 200, playlist);
+  manager->addDownlodTask(lecture("long"), k);
+  ASSERT_TRUE(runUntil([&] { return finished(k) || failed(k); }));
+  EXPECT_TRUE(finished(k));
+  EXPECT_EQ(server.requestsTo("/media/long/0.ts").size(), 0u);
+  EXPECT_TRUE(manager->isDownload());
+}

@@ -198,6 +198,26 @@ TEST_F(SIDownloadManagerTest, DuplicatesPausesAndBadUrls) {
   EXPECT_EQ(recorder.count("downloadError"), 1u);
 }
 
+TEST_F(SIDownloadManagerTest, ARewriteOfAFileInFlightLeavesItsPartialFileAlone) {
+  // An image is always asked for with a rewrite; asking again while it is still arriving (a
+  // lecture started over) must not take the running transfer's partial file away.
+  server.holdAfter("/media/lecture1/images/figure.png", 100);
+  const std::string url = server.mediaUrl("lecture1/images/figure.png");
+  downloader->addDownloadFileTaskInQueue(url, target("figure.png"), true, true);
+  ASSERT_TRUE(runUntil([&] { return server.isHolding("/media/lecture1/images/figure.png"); }));
+  ASSERT_TRUE(runUntil([&] { return exists(partial("figure.png")); }));
+  downloader->addDownloadFileTaskInQueue(url, target("figure.png"), true, true);
+  EXPECT_EQ(recorder.count("downloadExist"), 1u);
+  EXPECT_TRUE(exists(partial("figure.png")));
+
+  server.releaseHolds();
+  ASSERT_TRUE(runUntil(
+      [&] { return recorder.count("downloadDidComplete") + recorder.count("downloadError") > 0; }));
+  EXPECT_EQ(recorder.count("downloadError"), 0u);
+  EXPECT_EQ(readFile(target("figure.png")),
+            readFile(server.fixturePath("lectures/lecture1/images/figure.png")));
+}
+
 TEST_F(SIDownloadManagerTest, PartialFilesAreNamedPerTarget) {
   std::string a = SIDownloadManager::tempFilePathFor("/docs/7/110000_2014_1/0.ts");
   std::string b = SIDownloadManager::tempFilePathFor("/docs/7/110000_2014_2/0.ts");

@@ -110,6 +110,9 @@ TEST(HttpEngineAdditionsTest, UrlDecodingTurnsPlusIntoSpace) {
   EXPECT_EQ(HttpEngineAdditions::urlDecodedString("%E4%B8%AD"), "\xE4\xB8\xAD");
   EXPECT_EQ(HttpEngineAdditions::urlDecodedString("bad%2"), "");
   EXPECT_EQ(HttpEngineAdditions::urlDecodedString("bad%zz"), "");
+  // Escapes whose bytes are not UTF-8 text cannot be decoded either.
+  EXPECT_EQ(HttpEngineAdditions::urlDecodedString("a%FFb"), "");
+  EXPECT_EQ(HttpEngineAdditions::urlDecodedString("%E4%B8"), "");
 }
 
 TEST(HttpEngineAdditionsTest, DigestAndUniqueString) {

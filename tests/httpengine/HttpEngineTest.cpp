@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "httpengine/HttpEngine.h"
 #include "httpengine/HttpEngineAdditions.h"
@@ -572,6 +573,85 @@ TEST(HttpEngineTest, FrozenOperationsAreRestoredWhenTheHostComesBack) {
   ASSERT_TRUE(
       runUntil([&] { return !std::filesystem::exists(frozen) && queue->operationCount() == 0; }));
   EXPECT_FALSE(silent.done());
+  platform::Paths::setHome("");
+}
+
+}  // namespace
+
+namespace {
+
+// Holds the queue's thread in `start` until released, so a cancelled operation stays in the
+// shared queue for as long as the test needs.
+class GatedOperation : public HttpOperation {
+ public:
+  void start() override {
+    gate.get_future().wait();
+    HttpOperation::start();
+  }
+  std::promise<void> gate;
+};
+
+TEST(HttpEngineTest, FreezingAgainLeavesAnAlreadyFrozenOperationsArchiveAlone) {
+  testsupport::TempHome home;
+  platform::Paths::setHome(home.path());
+  platform::ScopedFakeReachability fake(0);
+  ScriptedServer server(echo);
+  auto engine = engineFor(server);
+  engine->useCache();
+  ASSERT_TRUE(runUntil([&] { return fake->watcherCount() == 1; }));
+  auto queue = HttpEngine::sharedOperationQueue();
+  queue->setMaxConcurrentOperationCount(0);
+
+  std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/log.html";
+  auto op = HttpOperation::make<GatedOperation>(url, Dictionary{{"log", "2"}}, "POST");
+  op->setFreezable(true);
+  std::string frozen = platform::Paths::join(engine->cacheDirectoryName(),
+                                             op->uniqueIdentifier() + ".httpenginefrozenoperation");
+  engine->enqueueOperation(op);
+  ASSERT_TRUE(runUntil([&] { return std::filesystem::exists(frozen) && op->isCancelled(); }));
+
+  // The cancelled operation is still queued: freezing once more must not archive it again.
+  engine->freezeOperations();
+  op->gate.set_value();
+  std::ifstream in(frozen);
+  auto archive = nlohmann::json::parse(in, nullptr, false);
+  ASSERT_TRUE(archive.is_object());
+  EXPECT_EQ(archive.value("isCancelled", true), false);
+
+  fake->setFlags(platform::kReachabilityFlagsReachable);
+  ASSERT_TRUE(runUntil([&] { return server.requestCount() == 1; }));
+  EXPECT_EQ(server.requests().at(0).body, "log=2");
+  ASSERT_TRUE(
+      runUntil([&] { return !std::filesystem::exists(frozen) && queue->operationCount() == 0; }));
+  platform::Paths::setHome("");
+}
+
+TEST(HttpEngineTest, OperationThatCannotBeArchivedIsNotCancelled) {
+  testsupport::TempHome home;
+  platform::Paths::setHome(home.path());
+  platform::ScopedFakeReachability fake(0);
+  auto engine = std::make_shared<HttpEngine>("127.0.0.1");
+  engine->useCache();
+  auto queue = HttpEngine::sharedOperationQueue();
+  queue->setMaxConcurrentOperationCount(0);
+  // The shared queue outlives the test: give later tests their width back however this ends.
+  struct RestoreWidth {
+    std::shared_ptr<platform::OperationQueue> queue;
+    ~RestoreWidth() { queue->setMaxConcurrentOperationCount(6); }
+  } restoreWidth{queue};
+
+  auto op = HttpOperation::make("http://127.0.0.1:9/log.html", Dictionary{{"log", "3"}}, "POST");
+  op->setFreezable(true);
+  // A folder where the archive should go makes writing it fail.
+  std::string frozen = platform::Paths::join(engine->cacheDirectoryName(),
+                                             op->uniqueIdentifier() + ".httpenginefrozenoperation");
+  std::filesystem::create_directories(frozen);
+  queue->addOperation(op);
+  engine->freezeOperations();
+  EXPECT_FALSE(op->isCancelled());
+
+  op->cancel();
+  ASSERT_TRUE(runUntil([&] { return queue->operationCount() == 0; }));
   platform::Paths::setHome("");
 }
 
