@@ -20,8 +20,6 @@ class PageReader : public platform::URLConnectionDelegate,
   static std::shared_ptr<PageReader> read(const std::string& url, Handler handler);
   ~PageReader() override;
 
-  static bool isValidUTF8(const std::string& text);
-
   void connectionDidReceiveResponse(platform::URLConnection&,
                                     const platform::URLResponse& response) override;
   void connectionDidReceiveData(platform::URLConnection&, const platform::Bytes& data) override;

@@ -1,28 +1,7 @@
 #include "httpengine/HttpEngineAdditions.h"
 
 #include "platform/foundation/Digest.h"
-
-namespace {
-
-bool isValidUtf8(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    auto c = static_cast<unsigned char>(text[i]);
-    std::size_t extra = c < 0x80           ? 0
-                        : (c >> 5) == 0x6  ? 1
-                        : (c >> 4) == 0xE  ? 2
-                        : (c >> 3) == 0x1E ? 3
-                                           : 4;
-    if (extra == 4 || i + extra >= text.size() + (extra == 0 ? 1 : 0)) return false;
-    for (std::size_t k = 1; k <= extra; ++k) {
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
-    }
-    i += extra + 1;
-  }
-  return true;
-}
-
-}  // namespace
+#include "platform/foundation/Utf8.h"
 
 std::string HttpEngineAdditions::md5(std::string_view text) { return platform::md5Hex(text); }
 
@@ -67,7 +46,7 @@ std::string HttpEngineAdditions::urlDecodedString(std::string_view text) {
     i += 2;
   }
   // The unescaped bytes must read as UTF-8 text.
-  if (!isValidUtf8(out)) return "";
+  if (!platform::isValidUtf8(out)) return "";
   for (auto& c : out) {
     if (c == '+') c = ' ';
   }

@@ -18,6 +18,7 @@
 #include "platform/foundation/DateFormat.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Utf8.h"
 
 using platform::Bytes;
 using platform::Dictionary;
@@ -85,25 +86,6 @@ Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end());
 std::string lastPathComponent(const std::string& path) {
   auto slash = path.find_last_of('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool isValidUtf8(const Bytes& bytes) {
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    unsigned char c = bytes[i];
-    int extra = c < 0x80           ? 0
-                : (c >> 5) == 0x6  ? 1
-                : (c >> 4) == 0xE  ? 2
-                : (c >> 3) == 0x1E ? 3
-                                   : -1;
-    if (extra < 0 || i + static_cast<std::size_t>(extra) >= bytes.size() + (extra == 0))
-      return false;
-    for (int k = 1; k <= extra; ++k) {
-      if ((bytes[i + static_cast<std::size_t>(k)] & 0xC0) != 0x80) return false;
-    }
-    i += static_cast<std::size_t>(extra) + 1;
-  }
-  return true;
 }
 
 nlohmann::json requestToJson(const platform::URLRequest& request) {
@@ -355,7 +337,7 @@ std::optional<std::string> HttpOperation::responseStringWithEncoding(unsigned en
   if (encoding == kASCIIStringEncoding &&
       std::any_of(data->begin(), data->end(), [](std::uint8_t b) { return b > 0x7F; }))
     return std::nullopt;
-  if (!isValidUtf8(*data)) return std::nullopt;
+  if (!platform::isValidUtf8(*data)) return std::nullopt;
   return std::string(data->begin(), data->end());
 }
 

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "platform/foundation/Base64.h"
+#include "platform/foundation/Json.h"
 #include "platform/foundation/Paths.h"
 
 namespace platform {
@@ -92,16 +93,6 @@ Dictionary decodeMembers(const json& object) {
 
 Value decode(const json& j) {
   switch (j.type()) {
-    case json::value_t::boolean:
-      return Value(j.get<bool>());
-    case json::value_t::number_integer:
-      return Value(j.get<std::int64_t>());
-    case json::value_t::number_unsigned:
-      return Value(static_cast<std::int64_t>(j.get<std::uint64_t>()));
-    case json::value_t::number_float:
-      return Value(j.get<double>());
-    case json::value_t::string:
-      return Value(j.get<std::string>());
     case json::value_t::array: {
       Array a;
       for (const auto& element : j) a.push_back(decode(element));
@@ -124,7 +115,7 @@ Value decode(const json& j) {
       return Value(decodeMembers(j));
     }
     default:
-      return Value();
+      return Json::toValue(j);  // scalars carry no tags
   }
 }
 

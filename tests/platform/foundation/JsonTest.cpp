@@ -3,6 +3,7 @@
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/Digest.h"
 #include "platform/foundation/Json.h"
+#include "platform/foundation/Utf8.h"
 
 using namespace platform;
 using nlohmann::json;
@@ -82,4 +83,23 @@ TEST(DigestTest, KnownDigestsAndUuid) {
   EXPECT_EQ(id[8], '-');
   for (char c : id) EXPECT_FALSE(std::islower(static_cast<unsigned char>(c)));
   EXPECT_NE(makeUuid(), id);
+}
+
+TEST(Utf8Test, ValidationTable) {
+  const std::pair<std::string, bool> cases[] = {
+      {"", true},
+      {"plain", true},
+      {"学习记录", true},
+      {"\xF0\x9F\x98\x80", true},   // four-byte form
+      {"\xFF", false},              // never a UTF-8 byte
+      {"\xE5\xAD", false},          // cut short
+      {"\xC0\xAF", false},          // overlong '/'
+      {"\xED\xA0\x80", false},      // surrogate
+      {"\xF4\x90\x80\x80", false},  // beyond U+10FFFF
+      {"a\x80", false},             // stray continuation byte
+  };
+  for (const auto& [text, valid] : cases) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(isValidUtf8(text), valid);
+  }
 }
