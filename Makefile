@@ -32,7 +32,7 @@ build-tsan/build.ninja:
 # ThreadSanitizer runs over the tests labelled "tsan": the platform and concurrency tests.
 test-tsan: bootstrap build-tsan/build.ninja
 	cmake --build build-tsan -j $(JOBS)
-	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp" \
 	  ctest --output-on-failure -j $(JOBS) --timeout 240 -L tsan
 
 run: build
