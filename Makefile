@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 GEN := -G Ninja
 
-.PHONY: all bootstrap build test test-asan test-tsan run bench format clean
+.PHONY: all bootstrap build test test-asan test-tsan check-threads fuzz run bench format clean
 
 all: build
 
@@ -35,6 +35,32 @@ test-tsan: bootstrap build-tsan/build.ninja
 	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp" \
 	  ctest --output-on-failure -j $(JOBS) --timeout 240 -L tsan
 
+# clang's thread-safety analysis over the whole tree; a finding fails the build.
+build-clang/build.ninja:
+	CC=clang CXX=clang++ cmake -S . -B build-clang $(GEN) -DCMAKE_BUILD_TYPE=Debug \
+	  -DCHENGHENG_THREAD_SAFETY=ON
+
+check-threads: bootstrap build-clang/build.ninja
+	cmake --build build-clang -j $(JOBS)
+
+# Runs every fuzz target for FUZZ_SECONDS each, starting from its seed corpus in the tree; new
+# inputs it finds go to build-fuzz/corpus/<name>, crashes to build-fuzz/crashes/.
+FUZZ_SECONDS ?= 60
+build-fuzz/build.ninja:
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCHENGHENG_FUZZ=ON
+
+fuzz: bootstrap build-fuzz/build.ninja
+	cmake --build build-fuzz -j $(JOBS) --target fuzzers
+	@mkdir -p build-fuzz/crashes
+	@set -e; for f in build-fuzz/fuzz/*_fuzz; do \
+	  name=$$(basename $$f _fuzz); mkdir -p build-fuzz/corpus/$$name; \
+	  echo "== $$name ($(FUZZ_SECONDS) s)"; \
+	  $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=0 \
+	    -artifact_prefix=build-fuzz/crashes/$$name- \
+	    build-fuzz/corpus/$$name fuzz/corpus/$$name; \
+	done
+
 run: build
 	./build/src/app/chengheng
 
@@ -47,4 +73,4 @@ format:
 	find src tests tools bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf build build-asan build-tsan build-bench
+	rm -rf build build-asan build-tsan build-bench build-clang build-fuzz

@@ -1,6 +1,8 @@
 #pragma once
 // Gives a test a home folder of its own under the system's temporary folder, removed afterwards,
-// so tests run in parallel without sharing files.
+// so tests run in parallel without sharing files. Constructing one sets the process's home
+// (`platform::Paths::setHome`) to that folder; destroying it resets the home to the default and
+// removes the folder. A test never sets the home by hand.
 
 #include <string>
 

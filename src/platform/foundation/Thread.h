@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/foundation/Assert.h"
 #include "platform/foundation/RunLoop.h"
 
 namespace platform {
@@ -51,5 +52,15 @@ class Thread {
   // Shared with the thread's body: a stop must end the loop even when it lands in a nested run.
   std::shared_ptr<std::atomic<bool>> stopping_ = std::make_shared<std::atomic<bool>>(false);
 };
+
+// Entry points of classes that are main-thread only call this; debug builds fail an assertion
+// naming `where` when it is called on another thread, release builds check nothing.
+inline void assertMainThread([[maybe_unused]] const char* where) {
+#ifndef NDEBUG
+  if (!Thread::isMainThread()) {
+    throw AssertionFailure(std::string(where) + " used off the main thread");
+  }
+#endif
+}
 
 }  // namespace platform

@@ -10,18 +10,6 @@
 
 namespace platform {
 
-const char* const kApplicationDidFinishLaunchingNotification =
-    "UIApplicationDidFinishLaunchingNotification";
-const char* const kApplicationDidBecomeActiveNotification =
-    "UIApplicationDidBecomeActiveNotification";
-const char* const kApplicationWillResignActiveNotification =
-    "UIApplicationWillResignActiveNotification";
-const char* const kApplicationDidEnterBackgroundNotification =
-    "UIApplicationDidEnterBackgroundNotification";
-const char* const kApplicationWillEnterForegroundNotification =
-    "UIApplicationWillEnterForegroundNotification";
-const char* const kApplicationWillTerminateNotification = "UIApplicationWillTerminateNotification";
-
 namespace {
 Application*& instance() {
   static Application* app = nullptr;

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/ApplicationNotifications.h"
 #include "platform/foundation/Value.h"
 
 namespace platform {
@@ -23,12 +24,6 @@ namespace platform {
 class Application;
 class Window;
 
-extern const char* const kApplicationDidFinishLaunchingNotification;
-extern const char* const kApplicationDidBecomeActiveNotification;
-extern const char* const kApplicationWillResignActiveNotification;
-extern const char* const kApplicationDidEnterBackgroundNotification;
-extern const char* const kApplicationWillEnterForegroundNotification;
-extern const char* const kApplicationWillTerminateNotification;
 
 class ApplicationDelegate {
  public:

@@ -1,0 +1,42 @@
+// Replays a fuzz target's corpus once: every file under the folders (or the files) named on the
+// command line goes through LLVMFuzzerTestOneInput. A crash or a sanitizer report fails the run.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
+
+namespace {
+
+void replay(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int count = 0;
+  for (int i = 1; i < argc; ++i) {
+    std::filesystem::path path(argv[i]);
+    if (std::filesystem::is_directory(path)) {
+      for (const auto& entry : std::filesystem::recursive_directory_iterator(path)) {
+        if (!entry.is_regular_file()) continue;
+        replay(entry.path());
+        ++count;
+      }
+    } else {
+      replay(path);
+      ++count;
+    }
+  }
+  std::printf("replayed %d inputs\n", count);
+  return count > 0 ? 0 : 1;
+}
