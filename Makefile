@@ -62,6 +62,10 @@ fuzz: bootstrap build-fuzz/build.ninja
 	done
 
 run: build
+	@if [ ! -x build/src/app/chengheng ]; then \
+	  echo "make run: the chengheng application is not built yet; 'make test' runs what exists." >&2; \
+	  exit 2; \
+	fi
 	./build/src/app/chengheng
 
 bench: bootstrap

@@ -25,7 +25,7 @@ double secondsSince(Clock::time_point start) {
 }
 
 double runEngine(int port) {
-  auto engine = std::make_shared<HttpEngine>("127.0.0.1");
+  auto engine = HttpEngine::create("127.0.0.1");
   engine->setPortNumber(port);
   int done = 0, failed = 0;
   auto start = Clock::now();

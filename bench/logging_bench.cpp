@@ -83,9 +83,9 @@ struct Result {
 };
 
 Result runFileLogger(const fs::path& folder, int threads) {
-  auto manager = std::make_shared<LGLogFileManagerDefault>(folder.string());
+  auto manager = LGLogFileManagerDefault::create(folder.string());
   manager->setMaximumNumberOfLogFiles(0);  // keep every file, so every line can be counted
-  auto logger = std::make_shared<LGFileLogger>(manager);
+  auto logger = LGFileLogger::create(manager);
   logger->setMaximumFileSize(kRollBytes);
   logger->setRollingFrequency(0);
   LGLog::addLogger(logger);

@@ -1,13 +1,19 @@
 #include "dao/AreaDao.h"
 
+#include "sqlite/SQLTransaction.h"
+
 std::optional<std::string> AreaDao::setTable(const std::string& sql) const {
   return withTable(sql, "area");
 }
 
 void AreaDao::updateAreas(const model::List<Area>& areas) {
-  if (areas.empty()) return;
-  if (!delteAll()) return;
+  if (areas.empty() || !db()) return;
+  // One transaction for the whole list, as for a region answer; a transaction that cannot begin
+  // is a delete that cannot run: nothing is written.
+  SQLTransaction transaction(*db());
+  if (!transaction.begun() || !delteAll()) return;
   for (const auto& area : areas) insertParent(area, std::string("0"));
+  transaction.commit();
 }
 
 void AreaDao::insertParent(const std::shared_ptr<Area>& area, const model::Text& parent) {

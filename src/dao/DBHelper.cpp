@@ -3,6 +3,7 @@
 #include <array>
 
 #include "sqlite/SQLDatabase.h"
+#include "sqlite/SQLTransaction.h"
 
 namespace {
 
@@ -132,6 +133,8 @@ void DBHelper::initDB(const std::shared_ptr<SQLDatabase>& db) {
   // Another connection may be setting the file up at this moment; the exclusive lock makes the
   // checks inside the transaction see its finished work. If the lock cannot be had, the next
   // connection tries again.
-  if (!db->beginTransaction()) return;
-  if (!runSchemaStep(*db) || !db->commit()) db->rollback();
+  SQLTransaction transaction(*db);
+  if (!transaction.begun()) return;
+  // A failed step, or a failed commit, is rolled back as the transaction goes out of scope.
+  if (runSchemaStep(*db)) transaction.commit();
 }

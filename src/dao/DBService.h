@@ -18,11 +18,13 @@ class DBService {
  public:
   DBService();
 
-  // Rewrites the stored region tree from a decoded region answer, following "children" to any
-  // depth. An answer that did not decode (absent) or carries no regions leaves the stored tree
-  // as it is: it is what an offline start shows.
+  // Rewrites the stored region tree from a decoded region answer, following "children" of
+  // regions that are not leaves, in one transaction. An answer that did not decode (absent),
+  // carries no regions or nests them more than 32 levels deep leaves the stored tree as it is:
+  // it is what an offline start shows.
   void refreshArea(const std::optional<nlohmann::json>& answer);
-  // Stores each decoded region object of `list` under `parentCode`, then its children.
+  // Stores each decoded region object of `list` under `parentCode`, then its children; nothing
+  // when they nest more than 32 levels deep.
   void addArea(const nlohmann::json* list, const model::Text& parentCode);
   model::List<Area> getAreaFromLocalDB();
 
@@ -41,6 +43,9 @@ class DBService {
   const std::shared_ptr<ModelDao>& modelDaol() const { return _modelDaol; }
 
  private:
+  // addArea's walk, once the depth of `list` is known to be bounded.
+  void insertAreas(const nlohmann::json& list, const model::Text& parentCode);
+
   std::shared_ptr<AreaDao> _areaDao;
   std::shared_ptr<CourseWareDao> _cwDao;
   std::shared_ptr<ReClassDao> _classDao;

@@ -1,6 +1,7 @@
 #include "dao/ModelDao.h"
 
 #include "model/GlobalModel.h"
+#include "sqlite/SQLTransaction.h"
 
 using platform::Value;
 
@@ -92,7 +93,8 @@ bool ModelDao::delCourseWare(const Value& userId) {
 
 void ModelDao::insertReClass(const Course& course, const Value& areaCode) {
   if (!db()) return;
-  db()->beginTransaction();
+  // When the transaction cannot begin, the rows are still written, one statement at a time.
+  SQLTransaction transaction(*db());
   // The rows carry the logged-in user, whoever the caller named.
   int userId = GlobalModel::sharedModel()->userId();
   model::Text yearText;
@@ -119,7 +121,8 @@ void ModelDao::insertReClass(const Course& course, const Value& areaCode) {
       }
     }
   }
-  db()->commit();
+  // Whatever single rows failed, the rest is kept; a failed commit is rolled back.
+  transaction.commit();
 }
 
 void ModelDao::insertYear(const Value& userId, const Value& year) {

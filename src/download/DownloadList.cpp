@@ -1,28 +1,54 @@
 #include "download/DownloadList.h"
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
+#include "download/DownloadNotifications.h"
 #include "download/LectureURL.h"
 #include "download/M3U8.h"
+#include "download/TextReplacer.h"
 #include "download/XPathDocument.h"
 #include "net/NetworkEngine.h"
+#include "platform/foundation/Digest.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/net/URLError.h"
 
 namespace {
 
-std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
-  if (from.empty()) return text;
-  for (auto pos = text.find(from); pos != std::string::npos; pos = text.find(from, pos + to.size()))
-    text.replace(pos, from.size(), to);
-  return text;
+// The suffix of a file being written beside its final name.
+constexpr const char* kWritingSuffix = ".part";
+
+// Writes `text` beside `path` and renames it into place, so a reader never finds half a file.
+std::error_code writeAtomically(const std::string& path, const std::string& text) {
+  std::string temporary = path + kWritingSuffix;
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << text;
+    if (!out.flush()) {
+      std::error_code ignored;
+      std::filesystem::remove(temporary, ignored);
+      return std::make_error_code(std::errc::io_error);
+    }
+  }
+  std::error_code error;
+  std::filesystem::rename(temporary, path, error);
+  if (error) {
+    std::error_code ignored;
+    std::filesystem::remove(temporary, ignored);
+  }
+  return error;
+}
+
+bool fitsAsFileName(const std::string& name) {
+  return LectureURL::isStorableFileName(name) && name.size() <= LectureURL::kMaxFileNameBytes;
 }
 
 }  // namespace
 
-DownloadList::DownloadList() = default;
+DownloadList::DownloadList() {
+  // The files the list writes itself keep their names.
+  reserveName(kPageFileName);
+}
 
 DownloadList::~DownloadList() = default;
 
@@ -58,6 +84,11 @@ void DownloadList::getTSFiles(const std::optional<std::string>& playlistURL) {
           self->playlistFailed(platform::urlError(platform::kURLErrorBadServerResponse, url));
           return;
         }
+        if (auto error = self->savePlaylist()) {
+          self->playlistFailed(platform::Error::posix(
+              error.value(), "cannot store the playlist in " + self->_downloadToPath));
+          return;
+        }
         self->getHTMLFiles(self->_cw ? self->_cw->url() : std::nullopt);
       },
       [weakSelf](const platform::Error& error) {
@@ -72,7 +103,7 @@ void DownloadList::getHTMLFiles(const std::optional<std::string>& pageURL) {
   }
   std::weak_ptr<DownloadList> weakSelf = weak_from_this();
   std::string url = *pageURL;
-  _pageReader = PageReader::read(url, [weakSelf, url](const std::optional<std::string>& text) {
+  pageReader_ = PageReader::read(url, [weakSelf, url](const std::optional<std::string>& text) {
     auto self = weakSelf.lock();
     if (!self) return;
     if (text) self->savePage(self->rewritePage(url, *text));
@@ -80,49 +111,55 @@ void DownloadList::getHTMLFiles(const std::optional<std::string>& pageURL) {
   });
 }
 
+std::error_code DownloadList::savePlaylist() {
+  return writeAtomically(_downloadToPath + "/" + playlistName_, storedPlaylist_);
+}
+
 void DownloadList::savePage(const std::string& text) {
-  // Written beside and renamed, so a reader never finds half a page.
-  std::string path = _downloadToPath + "/" + kPageFileName;
-  std::string temporary = path + ".part";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out.flush()) return;
-  }
-  std::error_code ignored;
-  std::filesystem::rename(temporary, path, ignored);
-  if (ignored) std::filesystem::remove(temporary, ignored);
+  // A page that cannot be saved only leaves the notes out of the offline copy.
+  writeAtomically(_downloadToPath + "/" + kPageFileName, text);
 }
 
 void DownloadList::deliver() {
-  _pageReader.reset();
-  platform::Array urls(_arryList.begin(), _arryList.end());
+  pageReader_.reset();
   _parseOk = true;
   platform::NotificationCenter::defaultCenter().post(
-      "parseDownlistOK", {}, {{"arryList", std::move(urls)}, {"cwId", _cwId}});
+      kParseDownlistOK, {},
+      {{kArryListKey, platform::Array(_arryList.begin(), _arryList.end())},
+       {kFileNamesKey, platform::Array(fileNames_.begin(), fileNames_.end())},
+       {kCwIdKey, _cwId}});
 }
 
 void DownloadList::playlistFailed(const platform::Error& error) {
   platform::NotificationCenter::defaultCenter().post(
-      "downloadError", {},
-      {{"URL", _cwId},
-       {"error", platform::Value::object(std::make_shared<platform::Error>(error))}});
+      kDownloadError, {},
+      {{kURLKey, _cwId},
+       {kErrorKey, platform::Value::object(std::make_shared<platform::Error>(error))}});
 }
 
 bool DownloadList::addPlaylistFiles(const std::string& playlistURL,
                                     const std::optional<std::string>& text) {
+  if (!text || !M3U8::hasPlaylistHeader(*text)) return false;
   auto playlist = M3U8::create(text);
   if (playlist->m3u8Files().empty()) return false;
+  std::string playlistName = getFileName(playlistURL);
+  // The player asks for the playlist by this very name, so it cannot be given another.
+  if (!fitsAsFileName(playlistName)) return false;
   std::vector<std::string> entries;
   for (const auto& file : playlist->m3u8Files()) {
     auto url = LectureURL::resolve(playlistURL, file->fileName());
     if (!url || !LectureURL::isFetchable(*url) ||
-        !LectureURL::isStorableFileName(getFileName(*url)))
+        !LectureURL::isStorableFileName(LectureURL::pathFileName(*url)))
       return false;
     entries.push_back(*url);
   }
-  _arryList.push_back(playlistURL);
-  _arryList.insert(_arryList.end(), entries.begin(), entries.end());
+  playlistName_ = playlistName;
+  reserveName(playlistName);
+  storedNames_[playlistURL] = playlistName;
+  list(playlistURL);
+  for (const auto& url : entries) list(url);
+  storedPlaylist_ = M3U8::rewriteEntries(
+      *text, [&](std::size_t index, const std::string&) { return fileNames_[1 + index]; });
   return true;
 }
 
@@ -135,24 +172,53 @@ std::string DownloadList::rewritePage(const std::string& pageURL, const std::str
   return page;
 }
 
-std::string DownloadList::parseHtmlArray(const XPathElement::List& elements, std::string returnStr,
-                                         const std::string& pageURL, const std::string& attrName) {
+std::string DownloadList::parseHtmlArray(const XPathElement::List& elements,
+                                         const std::string& returnStr, const std::string& pageURL,
+                                         const std::string& attrName) {
+  // All references of the pass are replaced in one sweep over the page: one search of the whole
+  // page per element made a page of many images take minutes.
+  TextReplacer replacer;
   for (const auto& element : elements) {
     auto value = element->objectForKey(attrName);
     if (!value || value->empty()) continue;
     auto url = LectureURL::resolve(pageURL, *value);
     if (!url || !LectureURL::isFetchable(*url)) continue;
-    std::string name = getFileName(*url);
-    if (!LectureURL::isStorableFileName(name)) continue;
-    appendOnce(*url);
-    returnStr = replaceAll(std::move(returnStr), *value, name);
+    if (!LectureURL::isStorableFileName(LectureURL::pathFileName(*url))) continue;
+    replacer.add(*value, listOnce(*url));
   }
-  return returnStr;
+  return replacer.apply(returnStr);
 }
 
 std::string DownloadList::getFileName(const std::string& url) { return LectureURL::fileName(url); }
 
-void DownloadList::appendOnce(const std::string& url) {
-  if (std::find(_arryList.begin(), _arryList.end(), url) == _arryList.end())
-    _arryList.push_back(url);
+const std::string& DownloadList::listOnce(const std::string& url) {
+  if (!listed_.count(url)) list(url);
+  return storedNameFor(url);
+}
+
+void DownloadList::list(const std::string& url) {
+  fileNames_.push_back(storedNameFor(url));
+  _arryList.push_back(url);
+  listed_.insert(url);
+}
+
+void DownloadList::reserveName(const std::string& name) {
+  takenNames_.insert(name);
+  takenNames_.insert(name + kWritingSuffix);
+}
+
+const std::string& DownloadList::storedNameFor(const std::string& url) {
+  auto known = storedNames_.find(url);
+  if (known != storedNames_.end()) return known->second;
+  // Two files of one lecture may end in the same name ("a/0.ts", "b/0.ts"); the later one is
+  // told apart by a digest of its URL, so both are fetched and the stored playlist names each.
+  std::string base = LectureURL::pathFileName(url);
+  std::string name = LectureURL::fitFileName(base, LectureURL::kMaxFileNameBytes);
+  for (int attempt = 0; takenNames_.count(name); ++attempt) {
+    std::string salted = attempt == 0 ? url : url + "\n" + std::to_string(attempt);
+    name = LectureURL::fitFileName(platform::md5Hex(salted).substr(0, 8) + "_" + base,
+                                   LectureURL::kMaxFileNameBytes);
+  }
+  takenNames_.insert(name);
+  return storedNames_.emplace(url, std::move(name)).first->second;
 }

@@ -4,17 +4,24 @@
 #include <cstdio>
 #include <limits>
 
+#include "download/DownloadNotifications.h"
 #include "download/LectureURL.h"
+#include "platform/foundation/Thread.h"
 
 namespace {
 
-void post(const std::string& name, platform::Dictionary info = {}) {
+void post(const char* name, platform::Dictionary info = {}) {
   platform::NotificationCenter::defaultCenter().post(name, {}, std::move(info));
 }
 
-std::string textOf(const platform::Notification& notification, const std::string& key) {
+std::string textOf(const platform::Notification& notification, const char* key) {
   const platform::Value* value = platform::find(notification.userInfo, key);
   return value && value->asText() ? *value->asText() : std::string();
+}
+
+const platform::Array* arrayOf(const platform::Notification& notification, const char* key) {
+  const platform::Value* value = platform::find(notification.userInfo, key);
+  return value ? value->asArray() : nullptr;
 }
 
 bool isImage(const std::string& url) {
@@ -24,35 +31,43 @@ bool isImage(const std::string& url) {
   return extension == "png" || extension == "jpg";
 }
 
-// A key names a folder inside the download root: it must be one plain path component.
-bool isUsableKey(const std::string& key) {
-  return LectureURL::isStorableFileName(key) && key.find('/') == std::string::npos;
+// A key names a folder inside the download root, and a stored name a file inside the lecture
+// folder: each must be one plain path component.
+bool isPlainName(const std::string& name) {
+  return LectureURL::isStorableFileName(name) && name.find('/') == std::string::npos;
 }
 
 }  // namespace
 
 DownloadManager::DownloadManager()
     : _siDownloadManager(SIDownloadManager::sharedSIDownloadManager()) {
+  platform::assertMainThread("DownloadManager::DownloadManager");
   auto& center = platform::NotificationCenter::defaultCenter();
   auto observe = [&](const char* name,
                      void (DownloadManager::*handler)(const platform::Notification&)) {
-    _observers.push_back(center.addObserver(
+    observers_.push_back(center.addObserver(
         name, [this, handler](const platform::Notification& n) { (this->*handler)(n); }));
   };
-  observe("downloadChangeProgress", &DownloadManager::SIProgress);
-  observe("downloadDidComplete", &DownloadManager::SIComplete);
-  observe("downloadDone", &DownloadManager::SIDone);
-  observe("downloadError", &DownloadManager::SIError);
-  observe("downloadChangeNetwork", &DownloadManager::SIChangeNetwork);
-  observe("parseDownlistOK", &DownloadManager::start);
+  observe(kDownloadChangeProgress, &DownloadManager::SIProgress);
+  observe(kDownloadDidComplete, &DownloadManager::SIComplete);
+  observe(kDownloadDone, &DownloadManager::SIDone);
+  observe(kDownloadError, &DownloadManager::SIError);
+  observe(kDownloadChangeNetwork, &DownloadManager::SIChangeNetwork);
+  observe(kParseDownlistOK, &DownloadManager::start);
   // "downloadExist" and "downloadPause" need no reaction: an existing transfer reports its own
   // completion, and a pause was asked for here.
 }
 
-DownloadManager::~DownloadManager() { _observers.clear(); }
+DownloadManager::~DownloadManager() { observers_.clear(); }
+
+void DownloadManager::setDownloadToPath(std::string path) {
+  platform::assertMainThread("DownloadManager::setDownloadToPath");
+  _downloadToPath = std::move(path);
+}
 
 void DownloadManager::addDownlodTask(const std::shared_ptr<CourseWare>& cw,
                                      const std::string& cwId) {
+  platform::assertMainThread("DownloadManager::addDownlodTask");
   if (_isDownloading.count(cwId)) {
     resumeDownload(cwId);
     return;
@@ -61,24 +76,25 @@ void DownloadManager::addDownlodTask(const std::shared_ptr<CourseWare>& cw,
   // paused while it waits in the queue.
   _pauseDic.erase(cwId);
   _isDownloading[cwId] = cw;
-  _queueOrder.push_back(cwId);
+  queueOrder_.push_back(cwId);
   if (!_isDownload) return;
   _isDownload = false;
   startDownload(cwId);
 }
 
 void DownloadManager::startDownload(const std::string& cwId) {
-  post("STARTDOWN");
+  post(kStartDown);
   _currentCwId = cwId;
   _currentId = 0;
   _currentURL.reset();
   _arryList.clear();
+  fileNames_.clear();
   _downLoadList.reset();
-  if (!isUsableKey(cwId)) {
-    endCurrent("cell_network_error");
+  if (!isPlainName(cwId)) {
+    endCurrent(kCellNetworkError);
     return;
   }
-  auto list = std::make_shared<DownloadList>();
+  auto list = DownloadList::create();
   auto found = _isDownloading.find(cwId);
   list->setCw(found == _isDownloading.end() ? nullptr : found->second);
   list->setCwId(cwId);
@@ -91,11 +107,17 @@ void DownloadManager::start(const platform::Notification& notification) {
   // Only the current lecture's list counts: a list built for a lecture paused or removed
   // meanwhile must not fill this lecture's folder.
   if (_isDownload || !_currentCwId || !_downLoadList || !_arryList.empty()) return;
-  if (textOf(notification, "cwId") != *_currentCwId) return;
-  const platform::Value* list = platform::find(notification.userInfo, "arryList");
-  const platform::Array* urls = list ? list->asArray() : nullptr;
+  if (textOf(notification, kCwIdKey) != *_currentCwId) return;
+  const platform::Array* urls = arrayOf(notification, kArryListKey);
   if (!urls || urls->empty()) return;
-  for (const auto& url : *urls) _arryList.push_back(url.stringValue());
+  const platform::Array* names = arrayOf(notification, kFileNamesKey);
+  for (std::size_t i = 0; i < urls->size(); ++i) {
+    std::string url = (*urls)[i].stringValue();
+    // A list that names no stored files is stored the plain way: under the URL's last component.
+    std::string name = names && names->size() == urls->size() ? (*names)[i].stringValue() : "";
+    fileNames_.push_back(isPlainName(name) ? name : DownloadList::getFileName(url));
+    _arryList.push_back(std::move(url));
+  }
   _currentId = 0;
   downIndex();
 }
@@ -104,25 +126,24 @@ void DownloadManager::downIndex() {
   // A file that is already present is reported done from inside the add, which asks for the
   // next file at once; those steps are taken here in a loop instead of nesting, so a lecture of
   // thousands of present files cannot exhaust the stack.
-  if (_inFileStep) {
-    _fileStepAgain = true;
+  if (inFileStep_) {
+    fileStepAgain_ = true;
     return;
   }
-  _inFileStep = true;
+  inFileStep_ = true;
   do {
-    _fileStepAgain = false;
+    fileStepAgain_ = false;
     _currentURL = _arryList[_currentId];
-    std::string target =
-        _downLoadList->downloadToPath() + "/" + DownloadList::getFileName(*_currentURL);
+    std::string target = _downLoadList->downloadToPath() + "/" + fileNames_[_currentId];
     // Images are always fetched anew; other files resume and count as done when present.
     _siDownloadManager->addDownloadFileTaskInQueue(*_currentURL, target, true,
                                                    isImage(*_currentURL));
-  } while (_fileStepAgain);
-  _inFileStep = false;
+  } while (fileStepAgain_);
+  inFileStep_ = false;
 }
 
 bool DownloadManager::isCurrentFile(const platform::Notification& notification) const {
-  return !_isDownload && _currentURL && textOf(notification, "URL") == *_currentURL;
+  return !_isDownload && _currentURL && textOf(notification, kURLKey) == *_currentURL;
 }
 
 std::string DownloadManager::lectureProgress(double fraction, std::uint32_t index,
@@ -141,16 +162,16 @@ std::string DownloadManager::lectureProgress(double fraction, std::uint32_t inde
 
 void DownloadManager::SIProgress(const platform::Notification& notification) {
   if (!isCurrentFile(notification)) return;
-  double fraction = platform::leadingDouble(textOf(notification, "progress"));
-  post("changP", {{"progress", lectureProgress(fraction, _currentId,
-                                               static_cast<std::uint32_t>(_arryList.size()))},
-                  {"cwId", *_currentCwId}});
+  double fraction = platform::leadingDouble(textOf(notification, kProgressKey));
+  post(kChangP, {{kProgressKey, lectureProgress(fraction, _currentId,
+                                                static_cast<std::uint32_t>(_arryList.size()))},
+                 {kCwIdKey, *_currentCwId}});
 }
 
 void DownloadManager::SIComplete(const platform::Notification& notification) {
   if (!isCurrentFile(notification)) return;
   if (_currentId + 1 >= _arryList.size()) {
-    endCurrent("cell_finish");
+    endCurrent(kCellFinish);
     return;
   }
   ++_currentId;
@@ -163,16 +184,16 @@ void DownloadManager::SIDone(const platform::Notification& notification) {
 
 void DownloadManager::SIError(const platform::Notification& notification) {
   if (_isDownload || !_currentCwId) return;
-  std::string url = textOf(notification, "URL");
+  std::string url = textOf(notification, kURLKey);
   bool playlistError = _arryList.empty() && url == *_currentCwId;
   if (!playlistError && !isCurrentFile(notification)) return;
   // Whatever the error, this lecture cannot go on; what is already in its folder stays.
-  endCurrent("cell_network_error");
+  endCurrent(kCellNetworkError);
 }
 
 void DownloadManager::endCurrent(const char* notification) {
   std::string key = *_currentCwId;
-  post(notification, {{"cwId", key}});
+  post(notification, {{kCwIdKey, key}});
   auto found = _isDownloading.find(key);
   if (found != _isDownloading.end()) {
     _finishedDownlad[key] = found->second;
@@ -182,12 +203,12 @@ void DownloadManager::endCurrent(const char* notification) {
 }
 
 void DownloadManager::SIChangeNetwork(const platform::Notification& notification) {
-  if (platform::leadingInteger(textOf(notification, "type")) != 1 || _isDownload) return;
+  if (platform::leadingInteger(textOf(notification, kTypeKey)) != 1 || _isDownload) return;
   _isError = true;
   auto queued = std::move(_isDownloading);
   _isDownloading.clear();
-  _queueOrder.clear();
-  for (const auto& [key, lecture] : queued) post("cell_network_error", {{"cwId", key}});
+  queueOrder_.clear();
+  for (const auto& [key, lecture] : queued) post(kCellNetworkError, {{kCwIdKey, key}});
   // Idle means no current lecture: a key left behind would keep showing the failed lecture as
   // the one downloading, and a tap on it would pause nothing instead of queueing it again.
   _isDownload = true;
@@ -197,8 +218,8 @@ void DownloadManager::SIChangeNetwork(const platform::Notification& notification
 }
 
 void DownloadManager::continueNextDownlad() {
-  if (!_queueOrder.empty()) {
-    startDownload(_queueOrder.front());
+  if (!queueOrder_.empty()) {
+    startDownload(queueOrder_.front());
     return;
   }
   _isDownload = true;
@@ -209,10 +230,11 @@ void DownloadManager::continueNextDownlad() {
 
 void DownloadManager::dequeue(const std::string& cwId) {
   _isDownloading.erase(cwId);
-  std::erase(_queueOrder, cwId);
+  std::erase(queueOrder_, cwId);
 }
 
 void DownloadManager::pauseDownload(const std::string& cwId) {
+  platform::assertMainThread("DownloadManager::pauseDownload");
   auto found = _isDownloading.find(cwId);
   if (found != _isDownloading.end()) _pauseDic[cwId] = found->second;
   dequeue(cwId);
@@ -228,6 +250,7 @@ void DownloadManager::pauseCurrentDownload() {
 }
 
 void DownloadManager::resumeDownload(const std::string& cwId) {
+  platform::assertMainThread("DownloadManager::resumeDownload");
   auto paused = _pauseDic.find(cwId);
   auto queued = _isDownloading.find(cwId);
   if (paused == _pauseDic.end() && queued == _isDownloading.end()) return;
@@ -235,7 +258,7 @@ void DownloadManager::resumeDownload(const std::string& cwId) {
   if (paused != _pauseDic.end()) _pauseDic.erase(paused);
   if (queued == _isDownloading.end()) {
     _isDownloading[cwId] = lecture;
-    _queueOrder.push_back(cwId);
+    queueOrder_.push_back(cwId);
   }
   if (_isDownloading.size() != 1) return;
   _isDownload = false;
@@ -243,19 +266,22 @@ void DownloadManager::resumeDownload(const std::string& cwId) {
 }
 
 void DownloadManager::removeDownloadTask(const std::string& cwId) {
+  platform::assertMainThread("DownloadManager::removeDownloadTask");
   dequeue(cwId);
   _pauseDic.erase(cwId);
 }
 
 void DownloadManager::cancleAllDownload() {
+  platform::assertMainThread("DownloadManager::cancleAllDownload");
   if (_currentURL) _siDownloadManager->cancelDownloadFileTaskInQueue(*_currentURL);
   _siDownloadManager->cancelAllDonloads();
 }
 
 void DownloadManager::pauseAllDownload() {
-  for (const auto& key : _queueOrder) _pauseDic[key] = _isDownloading[key];
+  platform::assertMainThread("DownloadManager::pauseAllDownload");
+  for (const auto& key : queueOrder_) _pauseDic[key] = _isDownloading[key];
   _isDownloading.clear();
-  _queueOrder.clear();
+  queueOrder_.clear();
   cancleAllDownload();
   _isDownload = true;
   _currentCwId.reset();
@@ -264,6 +290,7 @@ void DownloadManager::pauseAllDownload() {
 }
 
 void DownloadManager::reachableViaWWANDown() {
+  platform::assertMainThread("DownloadManager::reachableViaWWANDown");
   if (!_currentCwId) return;
   auto found = _isDownloading.find(*_currentCwId);
   if (found == _isDownloading.end()) return;

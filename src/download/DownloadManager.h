@@ -14,7 +14,13 @@
 // lecture's, and progress, completion and error notices only when they name the current file
 // (or, for a playlist error, the current lecture). Nothing of the queue is stored.
 //
-// Lecture folders are "<downloadToPath>/<download key>". Called on the main thread only.
+// Lecture folders are "<downloadToPath>/<download key>"; each file goes to the name its list
+// gave it. Main thread only (checked in debug builds).
+//
+// The screens are the callers: the course detail screen queues lectures, the download list
+// screen pauses, resumes, retries, removes and reads the sets, the settings screen calls
+// `pauseAllDownload` at logout and the application delegate reads `downingCount`. Kept from the
+// design with no caller yet: `allDownloaded`, `reachableViaWWANDown`, `isError`, `autoStart`.
 
 #include <cstdint>
 #include <map>
@@ -55,7 +61,7 @@ class DownloadManager {
   void reachableViaWWANDown();
 
   const std::string& downloadToPath() const { return _downloadToPath; }
-  void setDownloadToPath(std::string path) { _downloadToPath = std::move(path); }
+  void setDownloadToPath(std::string path);
   std::size_t downingCount() const { return _isDownloading.size(); }
   const std::optional<std::string>& currentCwId() const { return _currentCwId; }
   const std::optional<std::string>& currentURL() const { return _currentURL; }
@@ -68,6 +74,8 @@ class DownloadManager {
   bool autoStart() const { return _autoStart; }
   void setAutoStart(bool value) { _autoStart = value; }
   const std::vector<std::string>& arryList() const { return _arryList; }
+  // The stored name of each file of `arryList`, in the same order.
+  const std::vector<std::string>& fileNames() const { return fileNames_; }
   std::uint32_t currentId() const { return _currentId; }
 
   // The lecture progress text for file `index` of `count` at file fraction `fraction`.
@@ -90,10 +98,10 @@ class DownloadManager {
   void SIError(const platform::Notification& notification);
   void SIChangeNetwork(const platform::Notification& notification);
 
+  // Named by the design.
   std::shared_ptr<SIDownloadManager> _siDownloadManager;
   std::string _downloadToPath;
   Lectures _isDownloading;
-  std::vector<std::string> _queueOrder;
   Lectures _pauseDic;
   Lectures _finishedDownlad;
   std::optional<std::string> _currentCwId;
@@ -104,10 +112,14 @@ class DownloadManager {
   bool _isDownload = true;
   bool _isError = false;
   bool _autoStart = false;
-  // Set while a file step runs, and when it asked for another one meanwhile.
-  bool _inFileStep = false;
-  bool _fileStepAgain = false;
 
+  // Our own.
+  // The keys of `_isDownloading` in queue order.
+  std::vector<std::string> queueOrder_;
+  std::vector<std::string> fileNames_;
+  // Set while a file step runs, and when it asked for another one meanwhile.
+  bool inFileStep_ = false;
+  bool fileStepAgain_ = false;
   // Last, so the observers go before anything they touch.
-  std::vector<platform::ObserverToken> _observers;
+  std::vector<platform::ObserverToken> observers_;
 };

@@ -46,8 +46,25 @@ std::string LectureURL::fileName(const std::string& url) {
   return slash == std::string::npos ? url : url.substr(slash + 1);
 }
 
+std::string LectureURL::pathFileName(const std::string& url) {
+  return fileName(url.substr(0, url.find_first_of("?#")));
+}
+
 bool LectureURL::isStorableFileName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name.find('\0') == std::string::npos;
+}
+
+std::string LectureURL::fitFileName(const std::string& name, std::size_t limit) {
+  if (name.size() <= limit) return name;
+  constexpr std::size_t kLongestKeptExtension = 16;
+  auto dot = name.rfind('.');
+  std::string extension;
+  if (dot != std::string::npos && dot > 0 && name.size() - dot <= kLongestKeptExtension)
+    extension = name.substr(dot);
+  std::size_t keep = limit - extension.size();
+  // Never cut inside a UTF-8 sequence: back up to the start of the character at the cut.
+  while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+  return name.substr(0, keep) + extension;
 }
 
 bool LectureURL::isFetchable(const std::string& url) {

@@ -2,8 +2,12 @@
 // M3U8: the entries of an HLS playlist, in playlist order. Every line that is not empty and does
 // not begin with "#" (tags and comments) is one entry, taken whole; line ends may be "\n" or
 // "\r\n", and a byte-order mark before the first line is ignored. Tag values are not read.
+//
+// The tag fields (`targetDuration`, `allowCache`, `version`, `mediaSequece`) and `fileName`,
+// `rootUrl` are kept from the design for the player screens; nothing sets them yet.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +19,15 @@ class M3U8 {
  public:
   // Absent text gives a playlist without entries.
   static std::shared_ptr<M3U8> create(const std::optional<std::string>& text);
+  // Whether the text is a playlist at all: its first line is "#EXTM3U". Anything else (an error
+  // page, a login page put in the way by a captive portal) is not.
+  static bool hasPlaylistHeader(const std::string& text);
+  // The text with each entry line replaced by `replace(index, entry)`, the index counting entries
+  // from 0 in the order `create` lists them. Tags, comments, blank lines and line ends stay as
+  // they are; a byte-order mark is dropped.
+  static std::string rewriteEntries(
+      const std::string& text,
+      const std::function<std::string(std::size_t index, const std::string& entry)>& replace);
 
   const std::vector<std::shared_ptr<M3U8File>>& m3u8Files() const { return _m3u8Files; }
 

@@ -3,37 +3,38 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Utf8.h"
 
+PageReader::PageReader(Handler handler) : handler_(std::move(handler)) {}
+
 std::shared_ptr<PageReader> PageReader::read(const std::string& url, Handler handler) {
-  auto reader = std::make_shared<PageReader>();
-  reader->_handler = std::move(handler);
+  std::shared_ptr<PageReader> reader(new PageReader(std::move(handler)));
   platform::URLRequest request(url);
   request.setHTTPMethod("GET");
-  reader->_connection = platform::URLConnection::make(request, reader->weak_from_this());
-  reader->_connection->scheduleInRunLoop(platform::RunLoop::main());
-  reader->_connection->start();
+  reader->connection_ = platform::URLConnection::make(request, reader->weak_from_this());
+  reader->connection_->scheduleInRunLoop(platform::RunLoop::main());
+  reader->connection_->start();
   return reader;
 }
 
 PageReader::~PageReader() {
-  if (_connection) _connection->cancel();
+  if (connection_) connection_->cancel();
 }
 
 void PageReader::connectionDidReceiveResponse(platform::URLConnection&,
                                               const platform::URLResponse& response) {
-  _status = response.statusCode();
+  status_ = response.statusCode();
 }
 
 void PageReader::connectionDidReceiveData(platform::URLConnection&, const platform::Bytes& data) {
-  _body.append(data.begin(), data.end());
+  body_.append(data.begin(), data.end());
 }
 
 void PageReader::connectionDidFinishLoading(platform::URLConnection&) {
   // An error page is not the lecture's notes.
-  if (_status < 200 || _status >= 300 || !platform::isValidUtf8(_body)) {
+  if (status_ < 200 || status_ >= 300 || !platform::isValidUtf8(body_)) {
     deliver(std::nullopt);
     return;
   }
-  deliver(_body);
+  deliver(body_);
 }
 
 void PageReader::connectionDidFailWithError(platform::URLConnection&, const platform::Error&) {
@@ -41,7 +42,7 @@ void PageReader::connectionDidFailWithError(platform::URLConnection&, const plat
 }
 
 void PageReader::deliver(const std::optional<std::string>& text) {
-  auto handler = std::move(_handler);
-  _handler = nullptr;
+  auto handler = std::move(handler_);
+  handler_ = nullptr;
   if (handler) handler(text);
 }

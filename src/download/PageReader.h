@@ -27,10 +27,12 @@ class PageReader : public platform::URLConnectionDelegate,
   void connectionDidFailWithError(platform::URLConnection&, const platform::Error&) override;
 
  private:
+  explicit PageReader(Handler handler);
   void deliver(const std::optional<std::string>& text);
 
-  Handler _handler;
-  std::shared_ptr<platform::URLConnection> _connection;
-  int _status = 0;
-  std::string _body;
+  // Main thread only (the connection delivers on the main run loop).
+  Handler handler_;
+  std::shared_ptr<platform::URLConnection> connection_;
+  int status_ = 0;
+  std::string body_;
 };

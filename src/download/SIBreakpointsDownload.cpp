@@ -1,6 +1,5 @@
 #include "download/SIBreakpointsDownload.h"
 
-#include <cerrno>
 #include <filesystem>
 
 #include "platform/foundation/Bundle.h"
@@ -20,23 +19,9 @@ void removeFile(const std::string& path) {
   fs::remove(path, ignored);
 }
 
-// The first byte position and the total of "bytes <first>-<last>/<total>"; absent otherwise.
-// A total of "*" reads as -1.
-std::optional<std::pair<std::uint64_t, std::int64_t>> parseContentRange(const std::string& text) {
-  const std::string prefix = "bytes ";
-  if (text.rfind(prefix, 0) != 0) return std::nullopt;
-  std::string rangeText = text.substr(prefix.size());
-  auto dash = rangeText.find('-');
-  auto slash = rangeText.find('/');
-  if (dash == std::string::npos || slash == std::string::npos || dash == 0 || slash < dash)
-    return std::nullopt;
-  try {
-    std::uint64_t first = std::stoull(rangeText.substr(0, dash));
-    std::string total = rangeText.substr(slash + 1);
-    return std::make_pair(first, total == "*" ? std::int64_t{-1} : std::stoll(total));
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
+std::optional<ContentRange> contentRangeOf(const platform::URLResponse& response) {
+  auto header = response.valueForHTTPHeaderField("Content-Range");
+  return header ? ContentRange::parse(*header) : std::nullopt;
 }
 
 }  // namespace
@@ -53,10 +38,10 @@ std::shared_ptr<SIBreakpointsDownload> SIBreakpointsDownload::operationWithURLSt
     }
   }
   if (fileExists(downloadFilePath)) return nullptr;
-  auto operation = HttpOperation::make<SIBreakpointsDownload>(urlString, params, httpMethod);
+  auto operation = make<SIBreakpointsDownload>(urlString, params, httpMethod);
   if (!operation) return nullptr;
-  operation->_tempFilePath = tempFilePath;
-  operation->_downloadFilePath = downloadFilePath;
+  operation->tempFilePath_ = tempFilePath;
+  operation->downloadFilePath_ = downloadFilePath;
   HeaderDictionary headers;
   auto& bundle = platform::Bundle::main();
   headers["User-Agent"] = bundle.name() + "/" + bundle.version();
@@ -64,7 +49,7 @@ std::shared_ptr<SIBreakpointsDownload> SIBreakpointsDownload::operationWithURLSt
   if (fileExists(tempFilePath)) {
     auto size = fs::file_size(tempFilePath, error);
     if (!error && size > 0) {
-      operation->_requestedStart = size;
+      operation->requestedStart_ = size;
       headers["Range"] = "bytes=" + std::to_string(size) + "-";
     }
   }
@@ -77,54 +62,67 @@ std::shared_ptr<SIBreakpointsDownload> SIBreakpointsDownload::operationWithURLSt
 SIBreakpointsDownload::~SIBreakpointsDownload() { closeFile(); }
 
 void SIBreakpointsDownload::onFileProgressChanged(FileProgressHandler handler) {
-  std::lock_guard lock(_fileMutex);
-  _progress = std::move(handler);
+  platform::MutexLock lock(fileMutex_);
+  progress_ = std::move(handler);
 }
 
-bool SIBreakpointsDownload::needsRestart() const {
-  std::lock_guard lock(_fileMutex);
-  return _needsRestart;
+SIBreakpointsDownload::Recovery SIBreakpointsDownload::recovery() const {
+  platform::MutexLock lock(fileMutex_);
+  return recovery_;
 }
 
-SIBreakpointsDownload::Mode SIBreakpointsDownload::modeFor(const platform::URLResponse& response) {
-  int status = response.statusCode();
-  if (status < 200 || status >= 300) return Mode::Discard;
-  if (status != 206) return Mode::Restart;
-  auto range = response.valueForHTTPHeaderField("Content-Range");
-  auto parsed = range ? parseContentRange(*range) : std::nullopt;
-  if (!parsed || parsed->first != _requestedStart) return Mode::Discard;
-  return Mode::Append;
+void SIBreakpointsDownload::setRecovery(Recovery recovery) {
+  platform::MutexLock lock(fileMutex_);
+  recovery_ = recovery;
+}
+
+bool SIBreakpointsDownload::isFailed() const {
+  platform::MutexLock lock(fileMutex_);
+  return failed_;
 }
 
 void SIBreakpointsDownload::connectionDidReceiveResponse(platform::URLConnection& connection,
                                                          const platform::URLResponse& response) {
-  Mode mode = modeFor(response);
   int status = response.statusCode();
   HttpOperation::connectionDidReceiveResponse(connection, response);
   if (status == 416) {
-    removeFile(_tempFilePath);
-    return;
-  }
-  if (status == 206 && mode == Mode::Discard) {
-    removeFile(_tempFilePath);
-    {
-      std::lock_guard lock(_fileMutex);
-      _needsRestart = true;
+    auto range = contentRangeOf(response);
+    if (requestedStart_ > 0 && range && !range->first && range->total == requestedStart_) {
+      setRecovery(Recovery::Complete);
+    } else {
+      removeFile(tempFilePath_);
     }
-    fail(connection, platform::urlError(platform::kURLErrorBadServerResponse, url()));
     return;
   }
-  if (mode == Mode::Discard) return;
-  std::FILE* file = std::fopen(_tempFilePath.c_str(), mode == Mode::Append ? "ab" : "wb");
+  openFileFor(response, connection);
+}
+
+void SIBreakpointsDownload::openFileFor(const platform::URLResponse& response,
+                                        platform::URLConnection& connection) {
+  int status = response.statusCode();
+  if (status < 200 || status >= 300) return;
+  std::optional<ContentRange> range;
+  if (status == 206) {
+    range = contentRangeOf(response);
+    if (!range || range->first != requestedStart_) {
+      removeFile(tempFilePath_);
+      setRecovery(Recovery::Restart);
+      fail(connection, platform::urlError(platform::kURLErrorBadServerResponse, url()));
+      return;
+    }
+  }
+  // Any other success is the whole file: it starts the partial file again.
+  std::FILE* file = std::fopen(tempFilePath_.c_str(), range ? "ab" : "wb");
   if (!file) {
     fail(connection, platform::urlError(platform::kURLErrorCannotWriteToFile, url()));
     return;
   }
-  std::lock_guard lock(_fileMutex);
-  _file = file;
-  _offset = mode == Mode::Append ? _requestedStart : 0;
-  _written = 0;
-  _expected = response.expectedContentLength();
+  platform::MutexLock lock(fileMutex_);
+  file_ = file;
+  offset_ = range ? requestedStart_ : 0;
+  written_ = 0;
+  expected_ = response.expectedContentLength();
+  range_ = range;
 }
 
 void SIBreakpointsDownload::connectionDidReceiveData(platform::URLConnection& connection,
@@ -133,14 +131,16 @@ void SIBreakpointsDownload::connectionDidReceiveData(platform::URLConnection& co
   double fraction = 0;
   bool writeFailed = false;
   {
-    std::lock_guard lock(_fileMutex);
-    if (_failed || !_file) return;
-    writeFailed = std::fwrite(data.data(), 1, data.size(), _file) != data.size();
-    _written += data.size();
-    if (_expected > 0) {
-      progress = _progress;
-      fraction = static_cast<double>(_offset + _written) /
-                 static_cast<double>(_offset + static_cast<std::uint64_t>(_expected));
+    platform::MutexLock lock(fileMutex_);
+    if (failed_ || !file_) return;
+    writeFailed = std::fwrite(data.data(), 1, data.size(), file_) != data.size();
+    written_ += data.size();
+    // The whole file's size when the range tells it, else what this answer adds to the partial.
+    std::optional<std::uint64_t> size = range_ ? range_->total : std::nullopt;
+    if (!size && expected_ > 0) size = offset_ + static_cast<std::uint64_t>(expected_);
+    if (size && *size > 0) {
+      progress = progress_;
+      fraction = static_cast<double>(offset_ + written_) / static_cast<double>(*size);
     }
   }
   if (writeFailed) {
@@ -150,12 +150,41 @@ void SIBreakpointsDownload::connectionDidReceiveData(platform::URLConnection& co
   if (progress) progress(fraction);
 }
 
-void SIBreakpointsDownload::connectionDidFinishLoading(platform::URLConnection& connection) {
-  {
-    std::lock_guard lock(_fileMutex);
-    if (_failed) return;
+bool SIBreakpointsDownload::rangeIsComplete(Recovery& recovery) {
+  if (!range_) return true;
+  std::uint64_t promised = *range_->last - *range_->first + 1;
+  if (written_ > promised) {
+    // More than the range: the bytes beyond it cannot be trusted to belong where they landed.
+    recovery = Recovery::Restart;
+    return false;
   }
-  if (!closeFile()) {
+  bool reachesTheEnd = !range_->total || *range_->last + 1 == *range_->total;
+  if (written_ == promised && reachesTheEnd) return true;
+  recovery = written_ > 0 ? Recovery::Continue : Recovery::None;
+  return false;
+}
+
+void SIBreakpointsDownload::connectionDidFinishLoading(platform::URLConnection& connection) {
+  if (isFailed()) return;
+  bool complete;
+  Recovery recovery = Recovery::None;
+  {
+    platform::MutexLock lock(fileMutex_);
+    complete = rangeIsComplete(recovery);
+  }
+  bool closed = closeFile();
+  if (!complete) {
+    setRecovery(recovery);
+    if (recovery == Recovery::Restart) {
+      removeFile(tempFilePath_);
+      fail(connection, platform::urlError(platform::kURLErrorBadServerResponse, url()));
+    } else {
+      // What arrived stays in the partial file for the rest to be asked for.
+      fail(connection, platform::urlError(platform::kURLErrorNetworkConnectionLost, url()));
+    }
+    return;
+  }
+  if (!closed) {
     fail(connection, platform::urlError(platform::kURLErrorCannotWriteToFile, url()));
     return;
   }
@@ -164,10 +193,7 @@ void SIBreakpointsDownload::connectionDidFinishLoading(platform::URLConnection& 
 
 void SIBreakpointsDownload::connectionDidFailWithError(platform::URLConnection& connection,
                                                        const platform::Error& error) {
-  {
-    std::lock_guard lock(_fileMutex);
-    if (_failed) return;
-  }
+  if (isFailed()) return;
   closeFile();
   HttpOperation::connectionDidFailWithError(connection, error);
 }
@@ -180,21 +206,20 @@ void SIBreakpointsDownload::cancel() {
 void SIBreakpointsDownload::fail(platform::URLConnection& connection,
                                  const platform::Error& error) {
   {
-    std::lock_guard lock(_fileMutex);
-    _failed = true;
+    platform::MutexLock lock(fileMutex_);
+    failed_ = true;
   }
   closeFile();
   connection.cancel();
-  if (isCancelled()) return;
-  setState(kStateFinished);
+  if (!finishUnlessCancelled()) return;
   operationFailedWithError(error);
 }
 
 bool SIBreakpointsDownload::closeFile() {
-  std::lock_guard lock(_fileMutex);
-  if (!_file) return true;
-  bool flushed = std::fflush(_file) == 0;
-  bool closed = std::fclose(_file) == 0;
-  _file = nullptr;
+  platform::MutexLock lock(fileMutex_);
+  if (!file_) return true;
+  bool flushed = std::fflush(file_) == 0;
+  bool closed = std::fclose(file_) == 0;
+  file_ = nullptr;
   return flushed && closed;
 }

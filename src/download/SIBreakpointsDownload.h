@@ -7,25 +7,40 @@
 //
 // Promises, beyond those of HttpOperation:
 // - Only the bodies of 2xx answers are written; an error answer never reaches the partial file.
-// - A 206 whose range does not continue the partial file discards the partial file and fails
-//   with kURLErrorBadServerResponse (`needsRestart()` then tells the caller to try afresh).
-// - 416 (the range lies beyond the file) deletes the partial file; the transfer fails with 416.
+// - A 206 completes only when its Content-Range reaches the end of the file and every byte of the
+//   range arrived. One that stops short fails with kURLErrorNetworkConnectionLost and keeps the
+//   partial file; `recovery()` is then `Continue` when the file grew, so the caller can ask for
+//   the rest.
+// - A 206 whose range does not continue the partial file, or that sends more than its range,
+//   discards the partial file and fails with kURLErrorBadServerResponse (`recovery()` is then
+//   `Restart`: try afresh).
+// - 416 (the range lies beyond the file) fails with 416. When its Content-Range gives the partial
+//   file's very size, the partial file is the whole file (a transfer stopped between its last
+//   byte and the move): it is kept and `recovery()` is `Complete`. Otherwise it is deleted.
 // - A write that fails fails the transfer with kURLErrorCannotWriteToFile.
-// - The file is closed before completion handlers run.
+// - The file is closed before completion and error handlers run.
 
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "download/ContentRange.h"
 #include "httpengine/HttpOperation.h"
+#include "platform/foundation/Mutex.h"
 
 class SIBreakpointsDownload : public HttpOperation {
  public:
   using FileProgressHandler = std::function<void(double fraction)>;
+  // What a failed transfer leaves for the next one of the same file.
+  enum class Recovery {
+    None,      // nothing special: the partial file (if any) is continued by a later add
+    Restart,   // the partial file was discarded: fetch the file from its first byte
+    Continue,  // the answer stopped short but the partial file grew: ask for the rest
+    Complete,  // the partial file holds the whole file: move it into place
+  };
 
   // A transfer of `urlString` into the partial file `tempFilePath`, for the target
   // `downloadFilePath`. With `rewriteFile`, an existing partial file is deleted, or else an
@@ -36,46 +51,60 @@ class SIBreakpointsDownload : public HttpOperation {
       const std::string& httpMethod, const std::string& tempFilePath,
       const std::string& downloadFilePath, bool rewriteFile);
 
+  // Made only through `operationWithURLString` (the pass key is the engine's).
+  using HttpOperation::HttpOperation;
   ~SIBreakpointsDownload() override;
 
-  const std::string& tempFilePath() const { return _tempFilePath; }
-  const std::string& downloadFilePath() const { return _downloadFilePath; }
+  const std::string& tempFilePath() const { return tempFilePath_; }
+  const std::string& downloadFilePath() const { return downloadFilePath_; }
   // The fraction of the file present after each chunk, counting the resumed bytes; called on the
-  // main thread while the answer's length is known.
-  void onFileProgressChanged(FileProgressHandler handler);
-  // True after a failure that discarded the partial file because the server's range did not
-  // continue it.
-  bool needsRestart() const;
+  // main thread while the file's size is known.
+  void onFileProgressChanged(FileProgressHandler handler) EXCLUDES(fileMutex_);
+  // After a failure: how the next transfer of the file may take it up.
+  Recovery recovery() const EXCLUDES(fileMutex_);
 
   void connectionDidReceiveResponse(platform::URLConnection& connection,
-                                    const platform::URLResponse& response) override;
+                                    const platform::URLResponse& response) override
+      EXCLUDES(fileMutex_);
   void connectionDidReceiveData(platform::URLConnection& connection,
-                                const platform::Bytes& data) override;
-  void connectionDidFinishLoading(platform::URLConnection& connection) override;
+                                const platform::Bytes& data) override EXCLUDES(fileMutex_);
+  void connectionDidFinishLoading(platform::URLConnection& connection) override
+      EXCLUDES(fileMutex_);
   void connectionDidFailWithError(platform::URLConnection& connection,
-                                  const platform::Error& error) override;
-  void cancel() override;
+                                  const platform::Error& error) override EXCLUDES(fileMutex_);
+  void cancel() override EXCLUDES(fileMutex_);
 
  protected:
-  Ptr newInstance() const override { return std::make_shared<SIBreakpointsDownload>(); }
+  Ptr newInstance() const override { return makeEmpty<SIBreakpointsDownload>(); }
 
  private:
-  enum class Mode { Discard, Append, Restart };
+  // Opens the partial file for the answer to come: continued for a 206 that continues it,
+  // written from its start for any other success; error answers are not written at all.
+  void openFileFor(const platform::URLResponse& response, platform::URLConnection& connection)
+      EXCLUDES(fileMutex_);
+  // Whether a finished 206 delivered its whole range up to the end of the file; when it did
+  // not, says how the file can be taken up again.
+  bool rangeIsComplete(Recovery& recovery) REQUIRES(fileMutex_);
+  void fail(platform::URLConnection& connection, const platform::Error& error)
+      EXCLUDES(fileMutex_);
+  bool isFailed() const EXCLUDES(fileMutex_);
+  void setRecovery(Recovery recovery) EXCLUDES(fileMutex_);
+  bool closeFile() EXCLUDES(fileMutex_);
 
-  Mode modeFor(const platform::URLResponse& response);
-  void fail(platform::URLConnection& connection, const platform::Error& error);
-  bool closeFile();
+  // Set before start, read-only after.
+  std::string tempFilePath_;
+  std::string downloadFilePath_;
+  std::uint64_t requestedStart_ = 0;  // the partial size asked for with "Range", 0 for none
 
-  std::string _tempFilePath;
-  std::string _downloadFilePath;
-  std::uint64_t _requestedStart = 0;  // the partial size asked for with "Range", 0 for none
-
-  mutable std::mutex _fileMutex;
-  std::FILE* _file = nullptr;
-  std::uint64_t _offset = 0;    // bytes of the file before this answer's body
-  std::uint64_t _written = 0;   // bytes of this answer's body written
-  std::int64_t _expected = -1;  // the answer's length, -1 when unknown
-  bool _failed = false;
-  bool _needsRestart = false;
-  FileProgressHandler _progress;
+  // Guarded by fileMutex_ (the connection delivers on the main thread; a cancel may come from
+  // any thread).
+  mutable platform::Mutex fileMutex_;
+  std::FILE* file_ GUARDED_BY(fileMutex_) = nullptr;
+  std::uint64_t offset_ GUARDED_BY(fileMutex_) = 0;    // bytes of the file before this answer
+  std::uint64_t written_ GUARDED_BY(fileMutex_) = 0;   // bytes of this answer written
+  std::int64_t expected_ GUARDED_BY(fileMutex_) = -1;  // this answer's length, -1 when unknown
+  std::optional<ContentRange> range_ GUARDED_BY(fileMutex_);  // the part a 206 promised
+  bool failed_ GUARDED_BY(fileMutex_) = false;
+  Recovery recovery_ GUARDED_BY(fileMutex_) = Recovery::None;
+  FileProgressHandler progress_ GUARDED_BY(fileMutex_);
 };

@@ -2,7 +2,7 @@
 // SIDownloadManager: the process-wide downloader of single files. Given a URL and a target path
 // it fetches the file into a partial file in the temporary folder, continues an earlier partial
 // file with a range request, moves the finished file into place and reports every step as a
-// notification (object absent unless said):
+// notification (DownloadNotifications.h; object absent unless said):
 //   "downloadChangeProgress"  {"URL", "progress": "%.2f" of the fraction present}
 //   "downloadDidComplete"     {"URL"}, object the downloader: the file is in place
 //   "downloadDone"            {"URL"}: the target was already present
@@ -13,11 +13,15 @@
 //   "downloadChangeNetwork"   {"type": "1" offline, "2" WiFi, "3" mobile network}
 //
 // Partial files are named "<temporary folder>/<prefix><file name>.temp", the prefix being a
-// digest of the target path, so two lectures' files of the same name never share bytes. A
-// partial file stays until its transfer completes or a rewrite deletes it; a transfer that fails
-// keeps what was written for the next add of the same target.
+// digest of the target path, so two lectures' files of the same name never share bytes; a file
+// name too long for that is shortened (the digest still tells targets apart). A partial file
+// stays until its transfer completes or a rewrite deletes it; a transfer that fails keeps what
+// was written for the next add of the same target. A server that answers with less than the
+// rest of the file (a short 206) is asked for the rest for as long as each answer adds bytes; a
+// partial file that a 416 shows to be the whole file is moved into place.
 //
-// Called on the main thread only; every notification is posted on the main thread.
+// Main thread only (checked in debug builds), except `sharedSIDownloadManager`; every
+// notification is posted on the main thread.
 
 #include <memory>
 #include <string>
@@ -29,10 +33,8 @@
 
 class SIDownloadManager : public HttpEngine {
  public:
+  // The one downloader; made on first use, safely from any thread.
   static std::shared_ptr<SIDownloadManager> sharedSIDownloadManager();
-
-  // Use `sharedSIDownloadManager`; public for std::make_shared.
-  SIDownloadManager();
 
   // Starts or reports one file. The resume flag is not consulted: a partial file is always
   // continued. With `rewriteFile`, an existing partial file (or else target) is deleted first.
@@ -42,6 +44,7 @@ class SIDownloadManager : public HttpEngine {
   void cancelDownloadFileTaskInQueue(const std::string& url);
   // Cancels every transfer; nothing is posted.
   void cancelAllDonloads();
+  // The transfers in flight, in the order they were added.
   const std::vector<std::shared_ptr<SIBreakpointsDownload>>& allDownloads() const {
     return _downloadArray;
   }
@@ -54,13 +57,18 @@ class SIDownloadManager : public HttpEngine {
   static std::string tempFilePathFor(const std::string& targetPath);
 
  private:
+  SIDownloadManager();
+
   void start(const std::shared_ptr<SIBreakpointsDownload>& operation, const std::string& url,
              bool restartAllowed);
+  // Runs `finish` on the next turn of the main loop.
+  void finishSoon(const std::shared_ptr<SIBreakpointsDownload>& operation, const std::string& url);
   void finish(const std::shared_ptr<SIBreakpointsDownload>& operation, const std::string& url);
   void failed(const std::shared_ptr<SIBreakpointsDownload>& operation, const std::string& url,
               const platform::Error& error, bool restartAllowed);
   void remove(const std::shared_ptr<SIBreakpointsDownload>& operation);
 
+  // Named by the design. Main thread only.
   std::vector<std::shared_ptr<SIBreakpointsDownload>> _downloadArray;
   platform::Dictionary _dic;
 };

@@ -66,24 +66,31 @@ bool isContainer(xmlElementType type) {
          type == XML_HTML_DOCUMENT_NODE || type == XML_DOCUMENT_FRAG_NODE;
 }
 
-std::optional<platform::Dictionary> snapshot(xmlNodePtr node, platform::Dictionary* owner,
-                                             bool isAttributeValue);
+// Snapshots go this many levels below the matched node and no further. The parser already
+// refuses deeper documents (256 levels); the bound keeps the recursion safe whatever it lets
+// through.
+constexpr int kMaxSnapshotDepth = 512;
 
-void addChildren(xmlNodePtr first, platform::Dictionary& into) {
+std::optional<platform::Dictionary> snapshot(xmlNodePtr node, platform::Dictionary* owner,
+                                             bool isAttributeValue, int depth);
+
+void addChildren(xmlNodePtr first, platform::Dictionary& into, int depth) {
+  if (depth >= kMaxSnapshotDepth) return;
   platform::Array children;
   for (xmlNodePtr child = first; child; child = child->next) {
-    if (auto shot = snapshot(child, &into, false)) children.emplace_back(std::move(*shot));
+    if (auto shot = snapshot(child, &into, false, depth + 1))
+      children.emplace_back(std::move(*shot));
   }
   if (!children.empty()) into["nodeChildArray"] = std::move(children);
 }
 
-void addAttributes(xmlAttrPtr first, platform::Dictionary& into) {
+void addAttributes(xmlAttrPtr first, platform::Dictionary& into, int depth) {
   platform::Array entries;
   for (xmlAttrPtr attribute = first; attribute; attribute = attribute->next) {
     platform::Dictionary entry;
     if (attribute->name) entry["attributeName"] = utf8(attribute->name);
     if (attribute->children) {
-      if (auto shot = snapshot(attribute->children, &entry, true))
+      if (auto shot = snapshot(attribute->children, &entry, true, depth + 1))
         entry["attributeContent"] = std::move(*shot);
     }
     if (!entry.empty()) entries.emplace_back(std::move(entry));
@@ -92,12 +99,12 @@ void addAttributes(xmlAttrPtr first, platform::Dictionary& into) {
 }
 
 std::optional<platform::Dictionary> snapshot(xmlNodePtr node, platform::Dictionary* owner,
-                                             bool isAttributeValue) {
+                                             bool isAttributeValue, int depth) {
   platform::Dictionary shot;
   if (node->type == XML_NAMESPACE_DECL) return shot;
   if (node->name) shot["nodeName"] = utf8(node->name);
   if (!hasNodeLayout(node->type)) {
-    if (isContainer(node->type)) addChildren(node->children, shot);
+    if (isContainer(node->type)) addChildren(node->children, shot, depth);
     return shot;
   }
   if (node->content) {
@@ -113,8 +120,8 @@ std::optional<platform::Dictionary> snapshot(xmlNodePtr node, platform::Dictiona
     }
     shot["nodeContent"] = std::move(content);
   }
-  if (node->type == XML_ELEMENT_NODE) addAttributes(node->properties, shot);
-  addChildren(node->children, shot);
+  if (node->type == XML_ELEMENT_NODE) addAttributes(node->properties, shot, depth);
+  addChildren(node->children, shot, depth);
   return shot;
 }
 
@@ -157,7 +164,7 @@ XPathElement::List XPathDocument::searchWithXPathQuery(const std::string& query)
   if (result && result->nodesetval) {
     xmlNodeSetPtr nodes = result->nodesetval;
     for (int i = 0; i < nodes->nodeNr; ++i) {
-      if (auto shot = snapshot(nodes->nodeTab[i], nullptr, false))
+      if (auto shot = snapshot(nodes->nodeTab[i], nullptr, false, 0))
         elements.push_back(XPathElement::elementWithNode(std::move(*shot)));
     }
   }

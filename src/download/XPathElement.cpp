@@ -18,7 +18,7 @@ const platform::Array* arrayOf(const platform::Dictionary& node, const std::stri
 XPathElement::XPathElement(platform::Dictionary node) : _node(std::move(node)) {}
 
 std::shared_ptr<XPathElement> XPathElement::elementWithNode(platform::Dictionary node) {
-  return std::make_shared<XPathElement>(std::move(node));
+  return std::shared_ptr<XPathElement>(new XPathElement(std::move(node)));
 }
 
 std::optional<std::string> XPathElement::tagName() const { return textOf(_node, "nodeName"); }

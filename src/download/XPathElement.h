@@ -7,6 +7,9 @@
 // The snapshot is a dictionary with the keys "nodeName", "nodeContent", "nodeAttributeArray"
 // (entries with "attributeName" and "nodeContent") and "nodeChildArray"; a key is missing when
 // the node has no such part.
+//
+// The lecture file list reads only `objectForKey`; the navigation and text accessors are kept
+// from the design for the screens and are covered by tests.
 
 #include <map>
 #include <memory>
@@ -20,7 +23,6 @@ class XPathElement : public std::enable_shared_from_this<XPathElement> {
  public:
   using List = std::vector<std::shared_ptr<XPathElement>>;
 
-  explicit XPathElement(platform::Dictionary node);
   static std::shared_ptr<XPathElement> elementWithNode(platform::Dictionary node);
 
   const platform::Dictionary& node() const { return _node; }
@@ -50,6 +52,8 @@ class XPathElement : public std::enable_shared_from_this<XPathElement> {
   void setParent(const std::shared_ptr<XPathElement>& parent) { _parent = parent; }
 
  private:
+  explicit XPathElement(platform::Dictionary node);
+
   platform::Dictionary _node;
   std::weak_ptr<XPathElement> _parent;
 };

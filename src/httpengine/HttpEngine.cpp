@@ -6,10 +6,13 @@
 #include <iterator>
 
 #include "httpengine/RFC1123.h"
+#include "httpengine/SaturatingDate.h"
+#include "platform/foundation/ApplicationNotifications.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/Paths.h"
+#include "platform/foundation/Utf8.h"
 
 namespace fs = std::filesystem;
 namespace dispatch = platform::dispatch;
@@ -23,10 +26,18 @@ std::atomic<bool> indicatorVisible{false};
 
 // The application notifications that make the engine write its memory cache to disk.
 const char* const kCacheSavingNotifications[] = {
-    "UIApplicationDidReceiveMemoryWarningNotification",
-    "UIApplicationDidEnterBackgroundNotification",
-    "UIApplicationWillTerminateNotification",
+    platform::kApplicationDidReceiveMemoryWarningNotification,
+    platform::kApplicationDidEnterBackgroundNotification,
+    platform::kApplicationWillTerminateNotification,
 };
+
+// Frozen archives live in the one cache folder of the process, whichever engine wrote them:
+// freezing (archive, cancel, and removal when the cancel did not take) and restoring (read and
+// remove) never interleave, so an archive is never restored while its freezing is undecided.
+platform::Mutex& frozenArchivesMutex() {
+  static auto* mutex = new platform::Mutex();
+  return *mutex;
+}
 
 std::optional<Bytes> readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -49,6 +60,16 @@ bool writeFileAtomically(const std::string& path, const std::string& contents) {
   return false;
 }
 
+// The JSON text of `value`; absent when it holds text that is not UTF-8, which JSON cannot carry
+// (the library reports that by throwing, here turned into an answer).
+std::optional<std::string> jsonText(const nlohmann::json& value) {
+  try {
+    return value.dump();
+  } catch (const nlohmann::json::type_error&) {
+    return std::nullopt;
+  }
+}
+
 bool hasHeader(const HeaderDictionary& headers, const std::string& name) {
   for (const auto& [key, value] : headers) {
     if (platform::equalsIgnoringCase(key, name)) return true;
@@ -61,14 +82,14 @@ bool hasHeader(const HeaderDictionary& headers, const std::string& name) {
 // Shared between an engine and the task that starts its watcher, so a watcher is never started
 // after its engine has stopped it.
 struct HttpEngine::WatcherStart {
-  std::mutex mutex;
-  bool engineGone = false;
+  platform::Mutex mutex;
+  bool engineGone GUARDED_BY(mutex) = false;
 };
 
 std::shared_ptr<platform::OperationQueue> HttpEngine::sharedOperationQueue() {
   static auto* queue = [] {
     auto* q = new std::shared_ptr<platform::OperationQueue>(
-        platform::OperationQueue::make("httpengine.shared"));
+        platform::OperationQueue::create("httpengine.shared"));
     (*q)->setMaxConcurrentOperationCount(kWiFiWidth);
     (*q)->setOperationCountObserver([](std::size_t count) {
       platform::NotificationCenter::defaultCenter().post(kHttpEngineOperationCountChanged,
@@ -92,21 +113,20 @@ HttpEngine::HttpEngine(const std::string& hostName, const HeaderDictionary& head
 
 HttpEngine::HttpEngine(const std::optional<std::string>& hostName,
                        const std::optional<std::string>& apiPath,
-                       const std::optional<HeaderDictionary>& headers) {
+                       const std::optional<HeaderDictionary>& headers)
+    : hostName_(hostName), apiPath_(apiPath) {
   sharedOperationQueue();
-  apiPath_ = apiPath;
   backgroundCacheQueue_ = dispatch::Queue::serial("httpengine.cachequeue");
-  if (hostName) {
+  if (hostName_) {
     // The token is dropped first thing in the destructor, so `this` outlives every call.
     reachabilityObserver_ = platform::NotificationCenter::defaultCenter().addObserver(
         kReachabilityChangedNotification,
         [this](const platform::Notification& n) { reachabilityChanged(n); });
-    hostName_ = hostName;
-    reachability_ = Reachability::reachabilityWithHostname(*hostName);
+    reachability_ = Reachability::reachabilityWithHostname(*hostName_);
     watcherStart_ = std::make_shared<WatcherStart>();
     if (reachability_) {
       dispatch::Queue::global()->async([start = watcherStart_, watcher = reachability_] {
-        std::lock_guard lock(start->mutex);
+        platform::MutexLock lock(start->mutex);
         if (!start->engineGone) watcher->startNotifier();
       });
     }
@@ -123,7 +143,7 @@ HttpEngine::~HttpEngine() {
   reachabilityObserver_.reset();
   cacheObservers_.clear();
   if (!watcherStart_) return;
-  std::lock_guard lock(watcherStart_->mutex);
+  platform::MutexLock lock(watcherStart_->mutex);
   watcherStart_->engineGone = true;
   if (reachability_) reachability_->stopNotifier();
 }
@@ -151,8 +171,8 @@ HttpOperation::Ptr HttpEngine::operationWithPath(const std::string& path,
   if (!hostName_) return nullptr;
   std::string url = ssl ? "https://" : "http://";
   url.append(*hostName_);
-  if (portNumber_ != 0) url.append(":").append(std::to_string(portNumber_));
-  if (apiPath_) url.append("/").append(*apiPath_);
+  if (int port = portNumber(); port != 0) url.append(":").append(std::to_string(port));
+  if (auto api = apiPath()) url.append("/").append(*api);
   if (path != "/") {
     if (path.empty() || path.front() != '/') url.append("/");
     url.append(path);
@@ -172,7 +192,12 @@ HttpOperation::Ptr HttpEngine::operationWithURLString(const std::string& urlStri
 HttpOperation::Ptr HttpEngine::operationWithURLString(const std::string& urlString,
                                                       const std::optional<Dictionary>& params,
                                                       const std::optional<std::string>& method) {
-  auto operation = customOperationSubclass_(urlString, params, method);
+  OperationFactory factory;
+  {
+    platform::MutexLock lock(mutex_);
+    factory = customOperationSubclass_;
+  }
+  auto operation = factory(urlString, params, method);
   if (!operation) return nullptr;
   prepareHeaders(*operation);
   return operation;
@@ -181,7 +206,28 @@ HttpOperation::Ptr HttpEngine::operationWithURLString(const std::string& urlStri
 void HttpEngine::prepareHeaders(HttpOperation& operation) { operation.addHeaders(customHeaders_); }
 
 void HttpEngine::registerOperationSubclass(OperationFactory factory) {
+  platform::MutexLock lock(mutex_);
   customOperationSubclass_ = std::move(factory);
+}
+
+int HttpEngine::portNumber() const {
+  platform::MutexLock lock(mutex_);
+  return portNumber_;
+}
+
+void HttpEngine::setPortNumber(int port) {
+  platform::MutexLock lock(mutex_);
+  portNumber_ = port;
+}
+
+std::optional<std::string> HttpEngine::apiPath() const {
+  platform::MutexLock lock(mutex_);
+  return apiPath_;
+}
+
+void HttpEngine::setApiPath(std::optional<std::string> path) {
+  platform::MutexLock lock(mutex_);
+  apiPath_ = std::move(path);
 }
 
 void HttpEngine::enqueueOperation(const HttpOperation::Ptr& operation) {
@@ -210,10 +256,25 @@ void HttpEngine::enqueueNow(const HttpOperation::Ptr& operation, bool forceReloa
     if (!engine || !data) return;
     std::string key = completed->uniqueIdentifier();
     engine->saveCacheData(*data, key);
-    std::lock_guard lock(engine->cacheMutex_);
+    platform::MutexLock lock(engine->cacheMutex_);
     if (engine->cacheInvalidationParams_)
       (*engine->cacheInvalidationParams_)[key] = Value(completed->cacheHeaders());
   });
+  auto watcher = reachability();
+  bool unreachable = !watcher || watcher->currentReachabilityStatus() == NotReachable;
+  // Frozen instead of queued: once queued an operation may start at once, and a request that
+  // is sent while its archive waits on disk would be sent again when the host comes back.
+  if (unreachable && isFreezable(*operation)) {
+    platform::MutexLock lock(frozenArchivesMutex());
+    auto archive = jsonText(operation->encodeWithCoder());
+    if (archive && writeFileAtomically(frozenPath(*operation), *archive)) {
+      // Cancelled, it calls no handler; the queue retires it at once whatever its width.
+      operation->cancel();
+      sharedOperationQueue()->addOperation(operation);
+      return;
+    }
+    // Not on disk: the operation runs (or fails) as usual rather than being lost.
+  }
   double expiry = 0;
   if (operation->isCacheable()) {
     if (auto cached = cachedDataForOperation(*operation)) {
@@ -221,7 +282,7 @@ void HttpEngine::enqueueNow(const HttpOperation::Ptr& operation, bool forceReloa
           [operation, data = std::move(*cached)] { operation->setCachedData(data); });
       std::optional<Dictionary> saved;
       if (!forceReload) {
-        std::lock_guard lock(cacheMutex_);
+        platform::MutexLock lock(cacheMutex_);
         if (cacheInvalidationParams_) {
           if (auto* headers =
                   platform::find(*cacheInvalidationParams_, operation->uniqueIdentifier()))
@@ -229,11 +290,8 @@ void HttpEngine::enqueueNow(const HttpOperation::Ptr& operation, bool forceReloa
         }
       }
       if (saved) {
-        std::lock_guard check(enqueueCheckMutex_);
-        auto* text = platform::find(*saved, "Expires");
-        auto date =
-            text && text->asText() ? RFC1123::dateFromRFC1123(*text->asText()) : std::nullopt;
-        if (date) expiry = platform::toSeconds(*date - platform::Clock::shared()->now());
+        platform::MutexLock check(enqueueCheckMutex_);
+        expiry = expiryInterval(*saved, platform::Clock::shared()->now());
         // Applied before the operation can start, so the conditional GET always carries them.
         operation->updateOperationBasedOnPreviousHeaders(*saved);
       }
@@ -242,15 +300,20 @@ void HttpEngine::enqueueNow(const HttpOperation::Ptr& operation, bool forceReloa
   } else {
     sharedOperationQueue()->addOperation(operation);
   }
-  auto watcher = reachability();
-  if (!watcher || watcher->currentReachabilityStatus() == NotReachable) freezeOperations();
+  if (unreachable) freezeOperations();
+}
+
+double HttpEngine::expiryInterval(const Dictionary& cacheHeaders, platform::Date now) {
+  auto* text = platform::find(cacheHeaders, "Expires");
+  auto date = text && text->asText() ? RFC1123::dateFromRFC1123(*text->asText()) : std::nullopt;
+  return date ? SaturatingDate::secondsBetween(now, *date) : 0;
 }
 
 void HttpEngine::addOrMerge(const HttpOperation::Ptr& operation, double expiry, bool forceReload) {
   HttpOperation::Ptr equal;
   {
     // One engine's duplicate checks never interleave.
-    std::lock_guard check(enqueueCheckMutex_);
+    platform::MutexLock check(enqueueCheckMutex_);
     for (const auto& queued : sharedOperationQueue()->operations()) {
       auto candidate = std::dynamic_pointer_cast<HttpOperation>(queued);
       if (!candidate || candidate == operation || candidate->isFinished() ||
@@ -300,7 +363,7 @@ void HttpEngine::reachabilityChanged(const platform::Notification&) {
   }
   ReachabilityChangedHandler handler;
   {
-    std::lock_guard lock(cacheMutex_);
+    platform::MutexLock lock(mutex_);
     handler = reachabilityChangedHandler_;
   }
   if (handler) handler(status);
@@ -312,7 +375,7 @@ bool HttpEngine::isReachable() const {
 }
 
 void HttpEngine::setReachabilityChangedHandler(ReachabilityChangedHandler handler) {
-  std::lock_guard lock(cacheMutex_);
+  platform::MutexLock lock(mutex_);
   reachabilityChangedHandler_ = std::move(handler);
 }
 
@@ -346,7 +409,7 @@ bool HttpEngine::isCacheEnabled() const {
 void HttpEngine::useCache() {
   std::string folder = cacheDirectoryName();
   {
-    std::lock_guard lock(cacheMutex_);
+    platform::MutexLock lock(cacheMutex_);
     memoryCache_.emplace();
     memoryCacheKeys_.emplace();
     memoryCacheKeys_->reserve(cacheMemoryCost());
@@ -385,7 +448,7 @@ void HttpEngine::saveCacheData(const Bytes& data, const std::string& key) {
   backgroundCacheQueue_->async([weak, data, key] {
     auto engine = weak.lock();
     if (!engine) return;
-    std::lock_guard lock(engine->cacheMutex_);
+    platform::MutexLock lock(engine->cacheMutex_);
     if (!engine->memoryCache_ || !engine->memoryCacheKeys_) return;
     (*engine->memoryCache_)[key] = data;
     auto& keys = *engine->memoryCacheKeys_;
@@ -402,7 +465,7 @@ void HttpEngine::saveCacheData(const Bytes& data, const std::string& key) {
 std::optional<Bytes> HttpEngine::cachedDataForOperation(const HttpOperation& operation) {
   std::string key = operation.uniqueIdentifier();
   {
-    std::lock_guard lock(cacheMutex_);
+    platform::MutexLock lock(cacheMutex_);
     if (memoryCache_) {
       auto it = memoryCache_->find(key);
       if (it != memoryCache_->end()) return it->second;
@@ -415,21 +478,31 @@ std::optional<Bytes> HttpEngine::cachedDataForOperation(const HttpOperation& ope
 }
 
 std::vector<std::string> HttpEngine::memoryCacheKeys() const {
-  std::lock_guard lock(cacheMutex_);
+  platform::MutexLock lock(cacheMutex_);
   return memoryCacheKeys_.value_or(std::vector<std::string>());
 }
 
 void HttpEngine::saveCache() {
-  std::lock_guard lock(cacheMutex_);
+  platform::MutexLock lock(cacheMutex_);
   if (memoryCache_) {
     for (const auto& [key, data] : *memoryCache_) writeToDisk(key, data);
     memoryCache_->clear();
   }
   if (memoryCacheKeys_) memoryCacheKeys_->clear();
-  if (cacheInvalidationParams_) {
-    writeFileAtomically(headerStorePath(),
-                        platform::Json::fromValue(Value(*cacheInvalidationParams_)).dump());
+  if (!cacheInvalidationParams_) return;
+  // The store is JSON text, which holds UTF-8 only: headers a server sent in raw bytes (an ETag)
+  // cannot be stored. Their entry is left out, so that response is simply asked for again.
+  nlohmann::json store = nlohmann::json::object();
+  for (const auto& [key, headers] : *cacheInvalidationParams_) {
+    nlohmann::json entry = platform::Json::fromValue(headers);
+    if (!platform::isValidUtf8(key) || !jsonText(entry)) {
+      std::fprintf(stderr, "HttpEngine: cache headers of %s are not UTF-8 text; not stored\n",
+                   platform::isValidUtf8(key) ? key.c_str() : "an entry");
+      continue;
+    }
+    store[key] = std::move(entry);
   }
+  if (auto text = jsonText(store)) writeFileAtomically(headerStorePath(), *text);
 }
 
 void HttpEngine::emptyCache() {
@@ -442,36 +515,64 @@ void HttpEngine::emptyCache() {
 
 // ---- Freezing ----
 
+bool HttpEngine::isFreezable(const HttpOperation& operation) const {
+  return hostName_ && isCacheEnabled() && operation.freezable() &&
+         operation.url().find(*hostName_) != std::string::npos;
+}
+
+std::string HttpEngine::frozenPath(const HttpOperation& operation) const {
+  return platform::Paths::join(cacheDirectoryName(),
+                               operation.uniqueIdentifier() + "." + kFrozenOperationExtension);
+}
+
 void HttpEngine::freezeOperations() {
   if (!isCacheEnabled() || !hostName_) return;
+  platform::MutexLock lock(frozenArchivesMutex());
   for (const auto& queued : sharedOperationQueue()->operations()) {
     auto operation = std::dynamic_pointer_cast<HttpOperation>(queued);
     // An operation frozen earlier stays queued, cancelled, until the queue retires it;
     // archiving it again would overwrite its good archive with a cancelled one.
-    if (!operation || !operation->freezable() || operation->isCancelled() ||
-        operation->isFinished())
+    if (!operation || operation->isCancelled() || operation->isFinished() ||
+        !isFreezable(*operation))
       continue;
-    if (operation->url().find(*hostName_) == std::string::npos) continue;
-    std::string path = platform::Paths::join(
-        cacheDirectoryName(), operation->uniqueIdentifier() + "." + kFrozenOperationExtension);
+    std::string path = frozenPath(*operation);
     // Only an operation safely on disk may be cancelled; otherwise it would be lost.
-    if (!writeFileAtomically(path, operation->encodeWithCoder().dump())) continue;
+    auto archive = jsonText(operation->encodeWithCoder());
+    if (!archive || !writeFileAtomically(path, *archive)) continue;
     operation->cancel();
+    // A cancel does not take on an operation that finished in the meantime: its caller has had
+    // the outcome, so the archive must not send the request a second time.
+    if (!operation->isCancelled()) {
+      std::error_code ignored;
+      fs::remove(path, ignored);
+    }
   }
 }
 
 void HttpEngine::checkAndRestoreFrozenOperations() {
   if (!isCacheEnabled()) return;
-  std::error_code ignored;
-  for (const auto& entry : fs::directory_iterator(cacheDirectoryName(), ignored)) {
-    std::string name = entry.path().filename().string();
-    if (name.find(kFrozenOperationExtension) == std::string::npos) continue;
-    auto stored = readFile(entry.path().string());
-    fs::remove(entry.path(), ignored);
-    if (!stored) continue;
-    auto json = platform::Json::parse(
-        std::string_view(reinterpret_cast<const char*>(stored->data()), stored->size()));
-    if (!json) continue;
-    if (auto operation = HttpOperation::initWithCoder(*json)) enqueueOperation(operation);
+  std::vector<HttpOperation::Ptr> restored;
+  {
+    platform::MutexLock lock(frozenArchivesMutex());
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(cacheDirectoryName(), ignored)) {
+      std::string name = entry.path().filename().string();
+      if (name.find(kFrozenOperationExtension) == std::string::npos) continue;
+      auto stored = readFile(entry.path().string());
+      fs::remove(entry.path(), ignored);
+      if (!stored) continue;
+      auto json = platform::Json::parse(
+          std::string_view(reinterpret_cast<const char*>(stored->data()), stored->size()));
+      std::string failure = "it is not JSON";
+      auto operation = json ? HttpOperation::initWithCoder(*json, &failure) : nullptr;
+      if (!operation) {
+        // A damaged archive cannot be sent as it stands; say so instead of failing later.
+        std::fprintf(stderr, "HttpEngine: dropped the frozen request %s: %s\n", name.c_str(),
+                     failure.c_str());
+        continue;
+      }
+      restored.push_back(std::move(operation));
+    }
   }
+  for (const auto& operation : restored) enqueueOperation(operation);
 }

@@ -6,32 +6,37 @@
 // of the process shares. The width of that queue follows reachability: six requests at once on
 // WiFi, two on a mobile network.
 //
-// Engines are shared objects (std::make_shared): enqueueing keeps the engine alive until its
-// checks have run. An engine with a host keeps a started watcher of that host, stopped when the
-// engine goes away. Equal GETs (same method and URL) enqueued while one is still queued or
-// running make a single request; every caller's handlers run once.
+// Engines are shared objects, made by `create` (or a subclass's own factory): enqueueing keeps
+// the engine alive until its checks have run. An engine with a host keeps a started watcher of
+// that host, stopped when the engine goes away. Equal GETs (same method and URL) enqueued while
+// one is still queued or running make a single request; every caller's handlers run once.
 //
 // The optional response cache (memory and disk, under the caches folder) and the freezing of
-// non-GET operations while the host is unreachable are off until `useCache()`.
+// non-GET operations while the host is unreachable are off until `useCache()`. Freezing is
+// decided before an operation is queued, so a frozen request is never also sent; an operation
+// that finishes while it is being frozen keeps no archive, so it is never sent twice. Archives
+// that cannot be read back whole are dropped with a line on the console.
 
 #include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "httpengine/HttpEngineNotifications.h"
 #include "httpengine/HttpOperation.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/OperationQueue.h"
+#include "platform/foundation/SharedObject.h"
 #include "platform/net/Reachability.h"
 
-inline constexpr const char* kHttpEngineOperationCountChanged = "kHttpEngineOperationCountChanged";
-
 class HttpEngine : public std::enable_shared_from_this<HttpEngine> {
+  CH_SHARED_OBJECT(HttpEngine)
+
  public:
   using OperationFactory = std::function<HttpOperation::Ptr(
       const std::string& urlString, const std::optional<platform::Dictionary>& params,
@@ -43,12 +48,6 @@ class HttpEngine : public std::enable_shared_from_this<HttpEngine> {
   static constexpr std::size_t kCacheMemoryCost = 10;
   static constexpr const char* kFrozenOperationExtension = "httpenginefrozenoperation";
 
-  // An engine without host (no URL forming from paths, no reachability watcher).
-  HttpEngine();
-  explicit HttpEngine(const std::string& hostName);
-  HttpEngine(const std::string& hostName, const HeaderDictionary& headers);
-  HttpEngine(const std::optional<std::string>& hostName, const std::optional<std::string>& apiPath,
-             const std::optional<HeaderDictionary>& headers);
   virtual ~HttpEngine();
   HttpEngine(const HttpEngine&) = delete;
   HttpEngine& operator=(const HttpEngine&) = delete;
@@ -76,7 +75,7 @@ class HttpEngine : public std::enable_shared_from_this<HttpEngine> {
   void enqueueOperation(const HttpOperation::Ptr& operation);
   void enqueueOperation(const HttpOperation::Ptr& operation, bool forceReload);
   // Replaces the class of the operations the engine makes.
-  void registerOperationSubclass(OperationFactory factory);
+  void registerOperationSubclass(OperationFactory factory) EXCLUDES(mutex_);
   template <class T>
   void registerOperationSubclass() {
     registerOperationSubclass([](const std::string& url,
@@ -87,68 +86,96 @@ class HttpEngine : public std::enable_shared_from_this<HttpEngine> {
   }
 
   // Reachability.
-  virtual void reachabilityChanged(const platform::Notification& notification);
+  virtual void reachabilityChanged(const platform::Notification& notification) EXCLUDES(mutex_);
   bool isReachable() const;
   std::string readonlyHostName() const { return hostName_.value_or(""); }
   virtual std::shared_ptr<Reachability> reachability() const { return reachability_; }
-  void setReachabilityChangedHandler(ReachabilityChangedHandler handler);
+  void setReachabilityChangedHandler(ReachabilityChangedHandler handler) EXCLUDES(mutex_);
+  // The screens never set it; kept as the design has it.
   bool wifiOnlyMode() const { return wifiOnlyMode_; }
   void setWifiOnlyMode(bool value) { wifiOnlyMode_ = value; }
 
   // URL parts.
-  int portNumber() const { return portNumber_; }
-  void setPortNumber(int port) { portNumber_ = port; }
-  const std::optional<std::string>& apiPath() const { return apiPath_; }
-  void setApiPath(std::optional<std::string> path) { apiPath_ = std::move(path); }
+  int portNumber() const EXCLUDES(mutex_);
+  void setPortNumber(int port) EXCLUDES(mutex_);
+  std::optional<std::string> apiPath() const EXCLUDES(mutex_);
+  void setApiPath(std::optional<std::string> path) EXCLUDES(mutex_);
   const HeaderDictionary& customHeaders() const { return customHeaders_; }
 
   // Cancellation.
   static void cancelOperationsContainingURLString(const std::string& text);
   void cancelAllOperations();
 
-  // Cache and freezing.
-  void useCache();
+  // Cache and freezing. Nothing in the application switches the cache on; the screens never
+  // call these, and they are kept, tested, as the design has them.
+  void useCache() EXCLUDES(cacheMutex_);
   bool isCacheEnabled() const;
   virtual std::string cacheDirectoryName() const;
   virtual std::size_t cacheMemoryCost() const { return kCacheMemoryCost; }
-  void saveCache();
+  // Writes the memory cache and the header store to disk. Never fails loudly: an entry whose
+  // headers are not UTF-8 text (an ETag of raw bytes) is left out of the store.
+  void saveCache() EXCLUDES(cacheMutex_);
   void saveCacheData(const platform::Bytes& data, const std::string& key);
-  std::optional<platform::Bytes> cachedDataForOperation(const HttpOperation& operation);
+  std::optional<platform::Bytes> cachedDataForOperation(const HttpOperation& operation)
+      EXCLUDES(cacheMutex_);
   void emptyCache();
   void freezeOperations();
   void checkAndRestoreFrozenOperations();
   // Keys of the memory cache, most recently stored first (for diagnostics and tests).
-  std::vector<std::string> memoryCacheKeys() const;
+  std::vector<std::string> memoryCacheKeys() const EXCLUDES(cacheMutex_);
+  // Seconds from `now` to the "Expires" date of saved cache headers; 0 when there is none or it
+  // does not parse. Dates beyond what a Date holds count as its first or last one.
+  static double expiryInterval(const platform::Dictionary& cacheHeaders, platform::Date now);
 
   // Whether the platform's network activity indicator is shown (some operation is queued).
   static bool networkActivityIndicatorVisible();
 
+ protected:
+  // An engine without host (no URL forming from paths, no reachability watcher).
+  HttpEngine();
+  explicit HttpEngine(const std::string& hostName);
+  HttpEngine(const std::string& hostName, const HeaderDictionary& headers);
+  HttpEngine(const std::optional<std::string>& hostName, const std::optional<std::string>& apiPath,
+             const std::optional<HeaderDictionary>& headers);
+
  private:
   struct WatcherStart;
-  void enqueueNow(const HttpOperation::Ptr& operation, bool forceReload);
+  void enqueueNow(const HttpOperation::Ptr& operation, bool forceReload) EXCLUDES(cacheMutex_);
   void addOrMerge(const HttpOperation::Ptr& operation, double expiry, bool forceReload);
+  // Whether `operation` is one this engine freezes: the cache is on and it is a freezable
+  // operation for this engine's host.
+  bool isFreezable(const HttpOperation& operation) const;
+  std::string frozenPath(const HttpOperation& operation) const;
   std::string headerStorePath() const;
   void writeToDisk(const std::string& key, const platform::Bytes& data) const;
 
-  std::optional<std::string> hostName_;
+  // Set at construction, read-only after.
+  const std::optional<std::string> hostName_;
   std::shared_ptr<platform::dispatch::Queue> backgroundCacheQueue_;
-  // Serialises the duplicate check and expiry computation of enqueueing (kept as a lock rather
-  // than a serial queue, so a burst of enqueues never parks worker threads in a wait).
-  std::mutex enqueueCheckMutex_;
-  std::atomic<bool> wifiOnlyMode_{false};
-  std::optional<std::string> apiPath_;
-  ReachabilityChangedHandler reachabilityChangedHandler_;
   std::shared_ptr<Reachability> reachability_;
-  int portNumber_ = 0;
-  HeaderDictionary customHeaders_;
-  OperationFactory customOperationSubclass_;
-
-  mutable std::mutex cacheMutex_;
-  std::optional<platform::Dictionary> cacheInvalidationParams_;
-  std::optional<std::map<std::string, platform::Bytes>> memoryCache_;
-  std::optional<std::vector<std::string>> memoryCacheKeys_;
-
   std::shared_ptr<WatcherStart> watcherStart_;
   platform::ObserverToken reachabilityObserver_;
+  HeaderDictionary customHeaders_;
+  std::atomic<bool> wifiOnlyMode_{false};
+
+  // Guarded by mutex_: what the owner may change at any time.
+  mutable platform::Mutex mutex_;
+  std::optional<std::string> apiPath_ GUARDED_BY(mutex_);
+  int portNumber_ GUARDED_BY(mutex_) = 0;
+  ReachabilityChangedHandler reachabilityChangedHandler_ GUARDED_BY(mutex_);
+  OperationFactory customOperationSubclass_ GUARDED_BY(mutex_);
+
+  // Serialises one engine's duplicate checks and expiry computations (a lock rather than a
+  // serial queue, so a burst of enqueues never parks worker threads in a wait).
+  platform::Mutex enqueueCheckMutex_;
+
+  // Guarded by cacheMutex_: the response cache, absent until `useCache()`.
+  mutable platform::Mutex cacheMutex_;
+  std::optional<platform::Dictionary> cacheInvalidationParams_ GUARDED_BY(cacheMutex_);
+  std::optional<std::map<std::string, platform::Bytes>> memoryCache_ GUARDED_BY(cacheMutex_);
+  std::optional<std::vector<std::string>> memoryCacheKeys_ GUARDED_BY(cacheMutex_);
+
+  // The owner's thread: set by `useCache()`, dropped at destruction (never under cacheMutex_,
+  // which the observers take).
   std::vector<platform::ObserverToken> cacheObservers_;
 };

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -12,6 +13,7 @@
 #include "httpengine/HttpEngineAdditions.h"
 #include "httpengine/RFC1123.h"
 #include "httpengine/RequestEncoding.h"
+#include "httpengine/SaturatingDate.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/Clock.h"
@@ -19,12 +21,14 @@
 #include "platform/foundation/Json.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Utf8.h"
+#include "platform/net/URLError.h"
 
 using platform::Bytes;
 using platform::Dictionary;
 using platform::Error;
 using platform::Value;
 namespace dispatch = platform::dispatch;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -100,6 +104,74 @@ nlohmann::json requestToJson(const platform::URLRequest& request) {
   return j;
 }
 
+// The text under `key` of a part's dictionary ("" when absent: parts made here always have it).
+std::string textOf(const Dictionary& part, const std::string& key) {
+  const Value* value = platform::find(part, key);
+  return value ? value->stringValue() : std::string();
+}
+
+std::string encodePostData(const HttpOperation::EncodingBlock& handler, const Dictionary& fields,
+                           int encoding) {
+  if (handler) return handler(fields);
+  switch (encoding) {
+    case HttpOperation::kPostDataEncodingTypeURL:
+      return RequestEncoding::urlEncodedKeyValueString(fields);
+    case HttpOperation::kPostDataEncodingTypeJSON:
+      return RequestEncoding::jsonEncodedKeyValueString(fields);
+    case HttpOperation::kPostDataEncodingTypePlist:
+      return RequestEncoding::plistEncodedKeyValueString(fields);
+    default:
+      return "";
+  }
+}
+
+// The whole content of a multipart file part; absent, with `error` set for the request `url`,
+// when the path names nothing, a folder, or something that is not a plain readable file (a
+// device could be read for ever).
+std::optional<std::string> readFilePart(const std::string& path, const std::string& url,
+                                        Error* error) {
+  auto fail = [&](int code, const std::string& why) -> std::optional<std::string> {
+    if (error) {
+      *error = platform::urlError(code, url);
+      error->userInfo()[platform::kLocalizedFailureReasonKey] = why + ": " + path;
+    }
+    return std::nullopt;
+  };
+  std::error_code code;
+  auto status = fs::status(path, code);
+  if (code || !fs::exists(status)) return fail(platform::kURLErrorFileDoesNotExist, "no such file");
+  if (fs::is_directory(status)) return fail(platform::kURLErrorFileIsDirectory, "a folder");
+  if (!fs::is_regular_file(status))
+    return fail(platform::kURLErrorNoPermissionsToReadFile, "not a plain file");
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return fail(platform::kURLErrorNoPermissionsToReadFile, "cannot be opened");
+  std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (in.bad()) return fail(platform::kURLErrorNoPermissionsToReadFile, "cannot be read");
+  return content;
+}
+
+// The entries of an archived list of part dictionaries, each required to hold every key of
+// `keys` as text; absent when the list is not an array or an entry falls short.
+std::optional<std::vector<Dictionary>> archivedParts(const nlohmann::json& archive,
+                                                     const char* listKey,
+                                                     std::initializer_list<const char*> keys) {
+  std::vector<Dictionary> parts;
+  const nlohmann::json* list = platform::Json::member(archive, listKey);
+  if (!list || list->is_null()) return parts;
+  if (!list->is_array()) return std::nullopt;
+  for (const auto& entry : *list) {
+    if (!entry.is_object()) return std::nullopt;
+    Dictionary part;
+    for (const char* key : keys) {
+      auto text = platform::Json::member(entry, key);
+      if (!text || !text->is_string()) return std::nullopt;
+      part[key] = text->get<std::string>();
+    }
+    parts.push_back(std::move(part));
+  }
+  return parts;
+}
+
 platform::URLRequest requestFromJson(const nlohmann::json& j) {
   platform::URLRequest request(platform::Json::stringValue(j, "url").value_or(""));
   request.setHTTPMethod(platform::Json::stringValue(j, "method").value_or("GET"));
@@ -117,10 +189,15 @@ platform::URLRequest requestFromJson(const nlohmann::json& j) {
 
 }  // namespace
 
-HttpOperation::HttpOperation() = default;
+HttpOperation::HttpOperation(Tag) {}
 
 HttpOperation::~HttpOperation() {
-  if (connection_) connection_->cancel();
+  std::shared_ptr<platform::URLConnection> connection;
+  {
+    platform::MutexLock lock(mutex_);
+    connection = std::move(connection_);
+  }
+  if (connection) connection->cancel();
 }
 
 HttpOperation::Ptr HttpOperation::self() const {
@@ -131,7 +208,7 @@ HttpOperation::Ptr HttpOperation::self() const {
 bool HttpOperation::initWithURLString(const std::string& urlString,
                                       const std::optional<Dictionary>& params,
                                       const std::optional<std::string>& method) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   if (params) fieldsToBePosted_ = *params;
   stringEncoding_ = kUTF8StringEncoding;
   std::string httpMethod = method.value_or("GET");
@@ -147,7 +224,7 @@ bool HttpOperation::initWithURLString(const std::string& urlString,
   request_.setHTTPMethod(httpMethod);
   request_.setValue(joined(preferredLanguages(), ", ") + ", en-us", "Accept-Language");
   if ((httpMethod == "POST" || httpMethod == "PUT") && !fieldsToBePosted_.empty())
-    setPostDataEncoding(kPostDataEncodingTypeURL);
+    setPostDataEncodingLocked(kPostDataEncodingTypeURL);
   state_ = kStateReady;
   return true;
 }
@@ -155,12 +232,12 @@ bool HttpOperation::initWithURLString(const std::string& urlString,
 // ---- Request shaping ----
 
 void HttpOperation::addParams(const Dictionary& params) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   for (const auto& [key, value] : params) fieldsToBePosted_[key] = value;
 }
 
 void HttpOperation::addHeaders(const HeaderDictionary& headers) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   for (const auto& [name, value] : headers) request_.addValue(value, name);
 }
 
@@ -176,7 +253,11 @@ std::string HttpOperation::charsetName() const {
 }
 
 void HttpOperation::setPostDataEncoding(int encoding) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
+  setPostDataEncodingLocked(encoding);
+}
+
+void HttpOperation::setPostDataEncodingLocked(int encoding) {
   postDataEncoding_ = encoding;
   const char* type = encoding == kPostDataEncodingTypeURL     ? "application/x-www-form-urlencoded"
                      : encoding == kPostDataEncodingTypeJSON  ? "application/json"
@@ -186,18 +267,18 @@ void HttpOperation::setPostDataEncoding(int encoding) {
 }
 
 int HttpOperation::postDataEncoding() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return postDataEncoding_;
 }
 
 void HttpOperation::setAuthorizationHeaderValue(const std::string& value,
                                                 const std::string& authType) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   request_.setValue(authType + " " + value, "Authorization");
 }
 
 void HttpOperation::setUsername(const std::string& username, const std::string& password) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   username_ = username;
   password_ = password;
 }
@@ -211,14 +292,14 @@ void HttpOperation::setUsername(const std::string& username, const std::string& 
 
 void HttpOperation::setCustomPostDataEncodingHandler(EncodingBlock handler,
                                                      const std::string& contentType) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   postDataEncoding_ = kPostDataEncodingTypeCustom;
   postDataEncodingHandler_ = std::move(handler);
   request_.setValue(contentType + "; charset=" + charsetName(), "Content-Type");
 }
 
 void HttpOperation::setUploadStream(std::shared_ptr<std::istream> stream) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   request_.setHTTPBodyStream(std::move(stream));
 }
 
@@ -228,7 +309,7 @@ void HttpOperation::addData(const Bytes& data, const std::string& key) {
 
 void HttpOperation::addData(const Bytes& data, const std::string& key, const std::string& mimeType,
                             const std::string& fileName) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   if (request_.httpMethod() == "GET") request_.setHTTPMethod("POST");
   dataToBePosted_.push_back(
       {{"data", Value(data)}, {"name", key}, {"mimetype", mimeType}, {"filename", fileName}});
@@ -240,20 +321,20 @@ void HttpOperation::addFile(const std::string& filePath, const std::string& key)
 
 void HttpOperation::addFile(const std::string& filePath, const std::string& key,
                             const std::string& mimeType) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   if (request_.httpMethod() == "GET") request_.setHTTPMethod("POST");
   filesToBePosted_.push_back({{"filepath", filePath}, {"name", key}, {"mimetype", mimeType}});
 }
 
 void HttpOperation::setFreezable(bool freezable) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   if (freezable && request_.httpMethod() == "GET") return;
   freezable_ = freezable;
   if (freezable && uniqueId_.empty()) uniqueId_ = HttpEngineAdditions::uniqueString();
 }
 
 bool HttpOperation::freezable() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return freezable_;
 }
 
@@ -261,56 +342,56 @@ bool HttpOperation::freezable() const {
 
 void HttpOperation::addCompletionHandler(ResponseBlock completion,
                                          ResponseErrorBlock errorHandler) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   if (completion) responseBlocks_.push_back(std::move(completion));
   if (errorHandler) errorBlocksType2_.push_back(std::move(errorHandler));
 }
 
 void HttpOperation::onCompletion(ResponseBlock completion, ErrorBlock errorHandler) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   responseBlocks_.push_back(std::move(completion));
   errorBlocks_.push_back(std::move(errorHandler));
 }
 
 void HttpOperation::onNotModified(VoidBlock handler) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   notModifiedHandlers_.push_back(std::move(handler));
 }
 
 void HttpOperation::onUploadProgressChanged(ProgressBlock handler) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   uploadProgressChangedHandlers_.push_back(std::move(handler));
 }
 
 void HttpOperation::onDownloadProgressChanged(ProgressBlock handler) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   downloadProgressChangedHandlers_.push_back(std::move(handler));
 }
 
 void HttpOperation::addDownloadStream(std::shared_ptr<platform::OutputStream> stream) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   if (stream) downloadStreams_.push_back(std::move(stream));
 }
 
 void HttpOperation::setCacheHandler(ResponseBlock handler) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   cacheHandlingBlock_ = std::move(handler);
 }
 
 void HttpOperation::setOperationStateChangedHandler(StateBlock handler) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   operationStateChangedHandler_ = std::move(handler);
 }
 
 void HttpOperation::setAuthHandler(AuthBlock handler) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   authHandler_ = std::move(handler);
 }
 
 // ---- Results ----
 
 std::optional<Bytes> HttpOperation::responseData() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   if (state_ == kStateFinished) return mutableData_;
   return cachedResponse_;
 }
@@ -368,114 +449,119 @@ void HttpOperation::responseJSONWithOptions(unsigned /*options*/, JSONBlock hand
 }
 
 bool HttpOperation::isCachedResponse() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return cachedResponse_.has_value();
 }
 
 std::optional<Error> HttpOperation::error() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return error_;
 }
 
 std::string HttpOperation::url() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return request_.url();
 }
 
 platform::URLRequest HttpOperation::readonlyRequest() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return request_;
 }
 
 std::optional<platform::URLResponse> HttpOperation::readonlyResponse() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return response_;
 }
 
 Dictionary HttpOperation::readonlyPostDictionary() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return fieldsToBePosted_;
 }
 
 std::string HttpOperation::HTTPMethod() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return request_.httpMethod();
 }
 
 int HttpOperation::HTTPStatusCode() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return response_ ? response_->statusCode() : 0;
 }
 
 std::uint64_t HttpOperation::downloadedDataSize() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return downloadedDataSize_;
 }
 
 std::int64_t HttpOperation::startPosition() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return startPosition_;
 }
 
+std::string HttpOperation::uniqueId() const {
+  platform::MutexLock lock(mutex_);
+  return uniqueId_;
+}
+
 std::size_t HttpOperation::completionHandlerCount() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return responseBlocks_.size();
 }
 
 int HttpOperation::state() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return state_;
 }
 
 // ---- Settings ----
 
 void HttpOperation::setStringEncoding(unsigned encoding) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   stringEncoding_ = encoding;
 }
 
 unsigned HttpOperation::stringEncoding() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return stringEncoding_;
 }
 
 bool HttpOperation::shouldContinueWithInvalidCertificate() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return shouldContinueWithInvalidCertificate_;
 }
 
 void HttpOperation::setShouldContinueWithInvalidCertificate(bool value) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   shouldContinueWithInvalidCertificate_ = value;
 }
 
 void HttpOperation::setClientCertificate(const std::string& pkcs12Path) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   clientCertificate_ = pkcs12Path;
 }
 
 void HttpOperation::setClientCertificatePassword(const std::string& password) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   clientCertificatePassword_ = password;
 }
 
 void HttpOperation::setShouldNotCacheResponse(bool value) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   shouldNotCacheResponse_ = value;
 }
 
 void HttpOperation::setShouldCacheResponseEvenIfProtocolIsHTTPS(bool value) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   shouldCacheResponseEvenIfProtocolIsHTTPS_ = value;
 }
 
 void HttpOperation::setCredentialPersistence(unsigned persistence) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   credentialPersistence_ = persistence;
 }
 
 void HttpOperation::setTimeoutInterval(double seconds) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   request_.setTimeoutInterval(seconds);
 }
 
@@ -485,14 +571,14 @@ bool HttpOperation::isReady() const { return state() == kStateReady; }
 bool HttpOperation::isExecuting() const { return state() == kStateExecuting; }
 bool HttpOperation::isFinished() const { return state() == kStateFinished; }
 bool HttpOperation::isCancelled() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return isCancelled_;
 }
 
 void HttpOperation::setState(int state) {
   StateBlock handler;
   {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     state_ = state;
     handler = operationStateChangedHandler_;
   }
@@ -500,11 +586,34 @@ void HttpOperation::setState(int state) {
   if (handler) handler(state);
 }
 
-void HttpOperation::start() {
+bool HttpOperation::finishUnlessCancelled() {
+  StateBlock handler;
   {
-    std::lock_guard lock(mutex_);
-    if (!isCancelled_ && isBodyMethod(request_.httpMethod()) && !request_.httpBodyStream())
-      request_.setHTTPBody(bodyData());
+    platform::MutexLock lock(mutex_);
+    if (isCancelled_ || state_ == kStateFinished) return false;
+    state_ = kStateFinished;
+    handler = operationStateChangedHandler_;
+  }
+  stateDidChange();
+  if (handler) handler(kStateFinished);
+  return true;
+}
+
+void HttpOperation::start() {
+  bool wantsBody;
+  {
+    platform::MutexLock lock(mutex_);
+    wantsBody = !isCancelled_ && isBodyMethod(request_.httpMethod()) && !request_.httpBodyStream();
+  }
+  std::optional<Error> failure;
+  if (wantsBody) {
+    Error error;
+    if (auto body = bodyData(&error)) {
+      platform::MutexLock lock(mutex_);
+      request_.setHTTPBody(std::move(*body));
+    } else {
+      failure = std::move(error);
+    }
   }
   if (isCancelled()) {
     setState(kStateFinished);
@@ -514,11 +623,15 @@ void HttpOperation::start() {
   // overwritten by this state.
   setState(kStateExecuting);
   auto me = self();
+  if (failure) {
+    dispatch::Queue::main()->async([me, error = *failure] { me->failBeforeSending(error); });
+    return;
+  }
   dispatch::Queue::main()->async([me] { me->startConnection(); });
 }
 
 void HttpOperation::startConnection() {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   if (isCancelled_ || state_ != kStateExecuting) return;
   platform::URLRequest request = request_;
   // Redirects keep the method, headers and body of the operation's own request.
@@ -534,10 +647,16 @@ void HttpOperation::startConnection() {
   connection_->start();
 }
 
+void HttpOperation::failBeforeSending(const Error& error) {
+  if (!finishUnlessCancelled()) return;
+  closeStreams();
+  operationFailedWithError(error);
+}
+
 void HttpOperation::closeStreams() {
   std::vector<std::shared_ptr<platform::OutputStream>> streams;
   {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     streams = downloadStreams_;
   }
   for (const auto& stream : streams) stream->close();
@@ -548,7 +667,8 @@ void HttpOperation::cancel() {
   std::vector<std::shared_ptr<platform::OutputStream>> streams;
   bool wasExecuting;
   {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
+    // A finished operation has reported its outcome: the cancel does not take.
     if (state_ == kStateFinished) return;
     isCancelled_ = true;
     connection = std::move(connection_);
@@ -576,7 +696,7 @@ void HttpOperation::cancel() {
 // ---- Engine hooks ----
 
 bool HttpOperation::isCacheable() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   if (shouldNotCacheResponse_ || username_ || password_ || clientCertificate_ ||
       clientCertificatePassword_)
     return false;
@@ -590,7 +710,7 @@ bool HttpOperation::isCacheable() const {
 void HttpOperation::notifyCache() {
   ResponseBlock block;
   {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     block = cacheHandlingBlock_;
   }
   if (!isCacheable() || isCancelled() || !block) return;
@@ -599,14 +719,14 @@ void HttpOperation::notifyCache() {
 
 void HttpOperation::setCachedData(const Bytes& data) {
   {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     cachedResponse_ = data;
   }
   operationSucceeded();
 }
 
 void HttpOperation::updateOperationBasedOnPreviousHeaders(const Dictionary& headers) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   if (auto* modified = platform::find(headers, "Last-Modified"); modified && modified->asText())
     request_.setValue(*modified->asText(), "IF-MODIFIED-SINCE");
   if (auto* tag = platform::find(headers, "ETag"); tag && tag->asText())
@@ -615,19 +735,37 @@ void HttpOperation::updateOperationBasedOnPreviousHeaders(const Dictionary& head
 
 void HttpOperation::updateHandlersFromOperation(const HttpOperation& other) {
   if (&other == this) return;
-  std::scoped_lock lock(mutex_, other.mutex_);
+  // Read the other's lists first, then append under this one's lock: never both locks at once,
+  // so two operations merged into each other cannot deadlock.
+  std::vector<ResponseBlock> responses;
+  std::vector<ErrorBlock> errors;
+  std::vector<ResponseErrorBlock> operationErrors;
+  std::vector<VoidBlock> notModified;
+  std::vector<ProgressBlock> uploads, downloads;
+  std::vector<std::shared_ptr<platform::OutputStream>> streams;
+  {
+    platform::MutexLock lock(other.mutex_);
+    responses = other.responseBlocks_;
+    errors = other.errorBlocks_;
+    operationErrors = other.errorBlocksType2_;
+    notModified = other.notModifiedHandlers_;
+    uploads = other.uploadProgressChangedHandlers_;
+    downloads = other.downloadProgressChangedHandlers_;
+    streams = other.downloadStreams_;
+  }
   auto append = [](auto& to, const auto& from) { to.insert(to.end(), from.begin(), from.end()); };
-  append(responseBlocks_, other.responseBlocks_);
-  append(errorBlocks_, other.errorBlocks_);
-  append(errorBlocksType2_, other.errorBlocksType2_);
-  append(notModifiedHandlers_, other.notModifiedHandlers_);
-  append(uploadProgressChangedHandlers_, other.uploadProgressChangedHandlers_);
-  append(downloadProgressChangedHandlers_, other.downloadProgressChangedHandlers_);
-  append(downloadStreams_, other.downloadStreams_);
+  platform::MutexLock lock(mutex_);
+  append(responseBlocks_, responses);
+  append(errorBlocks_, errors);
+  append(errorBlocksType2_, operationErrors);
+  append(notModifiedHandlers_, notModified);
+  append(uploadProgressChangedHandlers_, uploads);
+  append(downloadProgressChangedHandlers_, downloads);
+  append(downloadStreams_, streams);
 }
 
 std::string HttpOperation::uniqueIdentifier() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   std::string text = request_.httpMethod() + " " + request_.url();
   if (username_ || password_)
     text += " [" + username_.value_or("") + ":" + password_.value_or("") + "]";
@@ -646,7 +784,7 @@ bool HttpOperation::isEqual(const HttpOperation& other) const {
 std::size_t HttpOperation::hash() const { return std::hash<std::string>()(uniqueIdentifier()); }
 
 Dictionary HttpOperation::cacheHeaders() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return cacheHeaders_.value_or(Dictionary());
 }
 
@@ -657,7 +795,7 @@ HttpOperation::ChallengeAnswer HttpOperation::answerChallenge(
   using Trust = AuthenticationChallenge::TrustResult;
   AuthBlock handler;
   {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     if (challenge.previousFailureCount != 0) return ChallengeAnswer::ContinueWithoutCredential;
     const std::string& method = challenge.authenticationMethod;
     bool passwordMethod =
@@ -686,31 +824,43 @@ HttpOperation::ChallengeAnswer HttpOperation::answerChallenge(
 // ---- Bodies ----
 
 std::string HttpOperation::encodedPostDataString() const {
-  std::lock_guard lock(mutex_);
-  if (postDataEncodingHandler_) return postDataEncodingHandler_(fieldsToBePosted_);
-  switch (postDataEncoding_) {
-    case kPostDataEncodingTypeURL:
-      return RequestEncoding::urlEncodedKeyValueString(fieldsToBePosted_);
-    case kPostDataEncodingTypeJSON:
-      return RequestEncoding::jsonEncodedKeyValueString(fieldsToBePosted_);
-    case kPostDataEncodingTypePlist:
-      return RequestEncoding::plistEncodedKeyValueString(fieldsToBePosted_);
-    default:
-      return "";
+  EncodingBlock handler;
+  Dictionary fields;
+  int encoding;
+  {
+    platform::MutexLock lock(mutex_);
+    handler = postDataEncodingHandler_;
+    fields = fieldsToBePosted_;
+    encoding = postDataEncoding_;
   }
+  // The caller's encoder runs unlocked: it may ask the operation about itself.
+  return encodePostData(handler, fields, encoding);
 }
 
-Bytes HttpOperation::bodyData() {
-  std::lock_guard lock(mutex_);
-  if (filesToBePosted_.empty() && dataToBePosted_.empty()) return bytesOf(encodedPostDataString());
-  return multipartBody();
+std::optional<Bytes> HttpOperation::bodyData(Error* error) {
+  bool multipart;
+  {
+    platform::MutexLock lock(mutex_);
+    multipart = !filesToBePosted_.empty() || !dataToBePosted_.empty();
+  }
+  if (!multipart) return bytesOf(encodedPostDataString());
+  return multipartBody(error);
 }
 
-Bytes HttpOperation::multipartBody() {
+std::optional<Bytes> HttpOperation::multipartBody(Error* error) {
+  Dictionary fields;
+  std::vector<Dictionary> files, data;
+  std::string url;
+  {
+    platform::MutexLock lock(mutex_);
+    fields = fieldsToBePosted_;
+    files = filesToBePosted_;
+    data = dataToBePosted_;
+    url = request_.url();
+  }
   const std::string boundary = kBoundary;
   std::string body;
-  auto text = [](const Value& v) { return v.stringValue(); };
-  for (const auto& [key, value] : fieldsToBePosted_) {
+  for (const auto& [key, value] : fields) {
     body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + key + "\"\r\n\r\n" +
             value.stringValue() + "\r\n";
   }
@@ -720,19 +870,23 @@ Bytes HttpOperation::multipartBody() {
            "\"; filename=\"" + fileName + "\"\r\nContent-Type: " + mimeType +
            "\r\nContent-Transfer-Encoding: binary\r\n\r\n";
   };
-  for (const auto& file : filesToBePosted_) {
-    std::string path = text(file.at("filepath"));
-    body += partHead(text(file.at("name")), lastPathComponent(path), text(file.at("mimetype")));
-    std::ifstream in(path, std::ios::binary);
-    body.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  // Files are read unlocked: a large one must not hold up a cancel from another thread.
+  for (const auto& file : files) {
+    std::string path = textOf(file, "filepath");
+    auto content = readFilePart(path, url, error);
+    if (!content) return std::nullopt;
+    body += partHead(textOf(file, "name"), lastPathComponent(path), textOf(file, "mimetype"));
+    body += *content;
     body += "\r\n";
   }
-  for (const auto& data : dataToBePosted_) {
-    body += partHead(text(data.at("name")), text(data.at("filename")), text(data.at("mimetype")));
-    if (const Bytes* bytes = data.at("data").asBytes()) body.append(bytes->begin(), bytes->end());
+  for (const auto& entry : data) {
+    body += partHead(textOf(entry, "name"), textOf(entry, "filename"), textOf(entry, "mimetype"));
+    const Value* bytes = platform::find(entry, "data");
+    if (bytes && bytes->asBytes()) body.append(bytes->asBytes()->begin(), bytes->asBytes()->end());
     body += "\r\n";
   }
   body += "--" + boundary + "--\r\n";
+  platform::MutexLock lock(mutex_);
   request_.setValue("multipart/form-data; charset=" + charsetName() + "; boundary=" + boundary,
                     "Content-Type");
   request_.setValue(std::to_string(body.size()), "Content-Length");
@@ -749,7 +903,7 @@ Dictionary HttpOperation::cacheHeadersForResponse(const platform::URLResponse& r
   auto lastModified = response.valueForHTTPHeaderField("Last-Modified");
   auto eTag = response.valueForHTTPHeaderField("ETag");
   if (!contentType || containsText(*contentType, "image")) {
-    expires = now + std::chrono::seconds(lastModified || eTag ? 86400 : 604800);
+    expires = SaturatingDate::adding(now, lastModified || eTag ? 86400 : 604800);
   }
   if (auto cacheControl = response.valueForHTTPHeaderField("Cache-Control")) {
     std::size_t at = 0;
@@ -761,9 +915,10 @@ Dictionary HttpOperation::cacheHeadersForResponse(const platform::URLResponse& r
         auto equals = part.find('=');
         std::int64_t age =
             equals == std::string::npos ? 0 : platform::leadingInteger(part.substr(equals + 1));
-        expires = now + std::chrono::seconds(age);
+        // A huge age stops at the latest date instead of wrapping into the past.
+        expires = SaturatingDate::adding(now, age);
       }
-      if (containsText(part, "no-cache")) expires = now + std::chrono::seconds(60);
+      if (containsText(part, "no-cache")) expires = SaturatingDate::adding(now, 60);
       at = end + 1;
     }
   }
@@ -783,7 +938,7 @@ void HttpOperation::connectionDidReceiveResponse(platform::URLConnection&,
                                                  const platform::URLResponse& response) {
   std::vector<std::shared_ptr<platform::OutputStream>> streams;
   {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     response_ = response;
     streams = downloadStreams_;
     if (streams.empty()) {
@@ -802,7 +957,7 @@ void HttpOperation::connectionDidReceiveData(platform::URLConnection&, const Byt
   std::vector<ProgressBlock> progress;
   double fraction = 0;
   {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     if (downloadedDataSize_ == 0) {
       auto range = request_.valueForHTTPHeaderField("Range");
       if (range && range->rfind("bytes=", 0) == 0 && !range->empty() && range->back() == '-') {
@@ -817,8 +972,8 @@ void HttpOperation::connectionDidReceiveData(platform::URLConnection&, const Byt
     std::int64_t expected = response_ ? response_->expectedContentLength() : -1;
     if (expected > 0) {
       progress = downloadProgressChangedHandlers_;
-      fraction =
-          static_cast<double>(downloadedDataSize_) / static_cast<double>(startPosition_ + expected);
+      fraction = static_cast<double>(downloadedDataSize_) /
+                 (static_cast<double>(startPosition_) + static_cast<double>(expected));
     }
   }
   for (const auto& stream : streams) {
@@ -833,7 +988,7 @@ void HttpOperation::connectionDidSendBodyData(platform::URLConnection&, std::int
   if (totalBytesExpectedToWrite <= 0) return;
   std::vector<ProgressBlock> handlers;
   {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     handlers = uploadProgressChangedHandlers_;
   }
   double fraction =
@@ -842,13 +997,12 @@ void HttpOperation::connectionDidSendBodyData(platform::URLConnection&, std::int
 }
 
 void HttpOperation::connectionDidFinishLoading(platform::URLConnection&) {
-  if (isCancelled()) return;
-  setState(kStateFinished);
+  if (!finishUnlessCancelled()) return;
   closeStreams();
   int status = HTTPStatusCode();
   if (status >= 200 && status < 300) {
     {
-      std::lock_guard lock(mutex_);
+      platform::MutexLock lock(mutex_);
       cachedResponse_.reset();
     }
     notifyCache();
@@ -858,7 +1012,7 @@ void HttpOperation::connectionDidFinishLoading(platform::URLConnection&) {
   if (status == 304) {
     std::vector<VoidBlock> handlers;
     {
-      std::lock_guard lock(mutex_);
+      platform::MutexLock lock(mutex_);
       handlers = notModifiedHandlers_;
     }
     for (const auto& handler : handlers) handler();
@@ -868,17 +1022,16 @@ void HttpOperation::connectionDidFinishLoading(platform::URLConnection&) {
   // and out-of-range codes included; the status is the error's code.
   Dictionary info;
   {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     for (const auto& [name, value] : response_->allHeaderFields().fields()) info[name] = value;
   }
   operationFailedWithError(Error(platform::kURLErrorDomain, status, std::move(info)));
 }
 
 void HttpOperation::connectionDidFailWithError(platform::URLConnection&, const Error& error) {
-  if (isCancelled()) return;
-  setState(kStateFinished);
+  if (!finishUnlessCancelled()) return;
   {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     mutableData_.reset();
     downloadedDataSize_ = 0;
   }
@@ -889,7 +1042,7 @@ void HttpOperation::connectionDidFailWithError(platform::URLConnection&, const E
 void HttpOperation::operationSucceeded() {
   std::vector<ResponseBlock> handlers;
   {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     handlers = responseBlocks_;
   }
   auto me = self();
@@ -900,7 +1053,7 @@ void HttpOperation::operationFailedWithError(const Error& error) {
   std::vector<ErrorBlock> errorHandlers;
   std::vector<ResponseErrorBlock> operationErrorHandlers;
   {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     error_ = error;
     errorHandlers = errorBlocks_;
     operationErrorHandlers = errorBlocksType2_;
@@ -913,7 +1066,15 @@ void HttpOperation::operationFailedWithError(const Error& error) {
 // ---- Diagnostics ----
 
 std::string HttpOperation::curlCommandLineString() const {
-  std::lock_guard lock(mutex_);
+  bool encodedBody;
+  {
+    platform::MutexLock lock(mutex_);
+    encodedBody =
+        isBodyMethod(request_.httpMethod()) && postDataEncoding_ != kPostDataEncodingTypeURL;
+  }
+  // Unlocked: a custom encoder may ask the operation about itself.
+  std::string encoded = encodedBody ? encodedPostDataString() : std::string();
+  platform::MutexLock lock(mutex_);
   std::string text = "curl -X " + request_.httpMethod();
   if (filesToBePosted_.empty() && dataToBePosted_.empty()) {
     for (const auto& [name, value] : request_.allHTTPHeaderFields().fields())
@@ -922,15 +1083,15 @@ std::string HttpOperation::curlCommandLineString() const {
   text += " '" + request_.url() + "'";
   if (!isBodyMethod(request_.httpMethod())) return text;
   if (postDataEncoding_ != kPostDataEncodingTypeURL) {
-    text += " -d '" + encodedPostDataString() + "'";
+    text += " -d '" + encoded + "'";
   } else {
     const char* option = filesToBePosted_.empty() ? "-d" : "-F";
     for (const auto& [key, value] : fieldsToBePosted_)
       text += std::string(" ") + option + " '" + key + "=" + value.stringValue() + "'";
   }
   for (const auto& file : filesToBePosted_) {
-    text += " -F '" + file.at("name").stringValue() + "=@" + file.at("filepath").stringValue() +
-            ";type=" + file.at("mimetype").stringValue() + "'";
+    text += " -F '" + textOf(file, "name") + "=@" + textOf(file, "filepath") +
+            ";type=" + textOf(file, "mimetype") + "'";
   }
   return text;
 }
@@ -949,7 +1110,7 @@ std::string HttpOperation::description() const {
 nlohmann::json HttpOperation::encodeWithCoder() {
   // The archive always says ready; the live operation keeps its state, so a running one that
   // is frozen and cancelled still finishes and leaves its queue.
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   auto toJson = [](const Dictionary& d) { return platform::Json::fromValue(Value(d)); };
   auto list = [&](const std::vector<Dictionary>& items) {
     nlohmann::json array = nlohmann::json::array();
@@ -995,50 +1156,57 @@ nlohmann::json HttpOperation::encodeWithCoder() {
   return archive;
 }
 
-HttpOperation::Ptr HttpOperation::initWithCoder(const nlohmann::json& archive) {
+HttpOperation::Ptr HttpOperation::initWithCoder(const nlohmann::json& archive,
+                                                std::string* failure) {
   using platform::Json;
-  if (!archive.is_object()) return nullptr;
-  auto operation = std::make_shared<HttpOperation>();
-  std::lock_guard lock(operation->mutex_);
-  auto optionalText = [&](const char* key) { return Json::stringValue(archive, key); };
-  auto dictionaries = [&](const char* key) {
-    std::vector<Dictionary> items;
-    if (auto* array = Json::arrayValue(archive, key)) {
-      for (const auto& item : *array) {
-        Value v = Json::toValue(item);
-        if (auto* d = v.asDictionary()) items.push_back(*d);
-      }
-    }
-    return items;
+  auto refuse = [&](const char* why) -> Ptr {
+    if (failure) *failure = why;
+    return nullptr;
   };
+  if (!archive.is_object()) return refuse("the archive is not a dictionary");
+  const nlohmann::json* request = Json::objectValue(archive, "request");
+  if (!request) return refuse("the archive holds no request");
+  auto url = Json::stringValue(*request, "url");
+  if (!url || !isValidURL(*url)) return refuse("the archived request has no usable URL");
+  // Every part of a multipart body needs its texts; a part short of one cannot be sent.
+  auto files = archivedParts(archive, "filesToBePosted", {"filepath", "name", "mimetype"});
+  if (!files) return refuse("a file entry of the archive is incomplete");
+  auto data = archivedParts(archive, "dataToBePosted", {"data", "name", "mimetype", "filename"});
+  if (!data) return refuse("a data entry of the archive is incomplete");
+  for (auto& entry : *data) {
+    // Data entries were archived as Base64 text.
+    auto bytes = platform::base64Decode(*entry["data"].asText());
+    if (!bytes) return refuse("a data entry of the archive is not Base64");
+    entry["data"] = std::move(*bytes);
+  }
+
+  auto operation = makeEmpty<HttpOperation>();
+  platform::MutexLock lock(operation->mutex_);
+  auto optionalText = [&](const char* key) { return Json::stringValue(archive, key); };
   operation->stringEncoding_ = static_cast<unsigned>(
       Json::intValue(archive, "stringEncoding").value_or(kUTF8StringEncoding));
   operation->postDataEncoding_ =
       static_cast<int>(Json::intValue(archive, "postDataEncoding").value_or(0));
   operation->uniqueId_ = optionalText("uniqueId").value_or("");
-  if (auto* request = Json::objectValue(archive, "request"))
-    operation->request_ = requestFromJson(*request);
+  operation->request_ = requestFromJson(*request);
   if (auto* fields = Json::objectValue(archive, "fieldsToBePosted")) {
     Value value = Json::toValue(*fields);
     if (auto* d = value.asDictionary()) operation->fieldsToBePosted_ = *d;
   }
-  operation->filesToBePosted_ = dictionaries("filesToBePosted");
-  operation->dataToBePosted_ = dictionaries("dataToBePosted");
-  // Data entries were archived as Base64 text.
-  for (auto& entry : operation->dataToBePosted_) {
-    if (auto* text = entry["data"].asText())
-      entry["data"] = platform::base64Decode(*text).value_or(Bytes());
-  }
+  operation->filesToBePosted_ = std::move(*files);
+  operation->dataToBePosted_ = std::move(*data);
   operation->username_ = optionalText("username");
   operation->password_ = optionalText("password");
   operation->clientCertificate_ = optionalText("clientCertificate");
   operation->clientCertificatePassword_ = optionalText("clientCertificatePassword");
   operation->shouldContinueWithInvalidCertificate_ =
       Json::boolValue(archive, "shouldContinueWithInvalidCertificate").value_or(false);
-  operation->state_ = static_cast<int>(Json::intValue(archive, "state").value_or(kStateReady));
+  // Archives always say ready; one that claims to be running or finished would sit in the
+  // queue for ever, never started.
+  operation->state_ = kStateReady;
   operation->isCancelled_ = Json::boolValue(archive, "isCancelled").value_or(false);
-  if (auto data = optionalText("mutableData"))
-    operation->mutableData_ = platform::base64Decode(*data);
+  if (auto text = optionalText("mutableData"))
+    operation->mutableData_ = platform::base64Decode(*text);
   operation->downloadedDataSize_ =
       static_cast<std::uint64_t>(Json::intValue(archive, "downloadedDataSize").value_or(0));
   operation->startPosition_ = Json::intValue(archive, "startPosition").value_or(0);
@@ -1063,7 +1231,9 @@ HttpOperation::Ptr HttpOperation::initWithCoder(const nlohmann::json& archive) {
 
 HttpOperation::Ptr HttpOperation::copy() const {
   auto other = newInstance();
-  std::scoped_lock lock(mutex_, other->mutex_);
+  // The copy is new and not shared yet; each lock is held on its own.
+  platform::MutexLock lock(mutex_);
+  platform::MutexLock otherLock(other->mutex_);
   other->postDataEncoding_ = postDataEncoding_;
   other->stringEncoding_ = stringEncoding_;
   other->uniqueId_ = uniqueId_;

@@ -9,21 +9,33 @@
 // - Exactly one outcome per run: completion handlers (2xx), not-modified handlers (304), or
 //   error handlers (transport failure, or any other status, carried as the error's code).
 // - A cancelled operation calls no handler; once `cancel()` has returned, none runs.
+// - Cancel and finish exclude each other: a cancel that takes (the operation is then
+//   `isCancelled()`) means no handler runs; a cancel that comes after the finish does nothing.
+// - A request body that cannot be built (a multipart file part that is a folder or cannot be
+//   read) fails the operation through its error handlers; nothing is sent.
 // - JSON is decoded on the high-priority global queue and handed back on the main queue.
 // - Server certificates and host names are verified unless
 //   `setShouldContinueWithInvalidCertificate(true)` was asked for.
+//
+// The course API client uses the handlers, `responseJSONWithCompletionHandler` and
+// `responseString`; the lecture downloader subclasses it. Credentials, custom, multipart and
+// streamed bodies, challenges, archiving, copying and diagnostics have no caller in the
+// application; they are kept, tested, as the design has them.
+//
+// Operations live in a shared_ptr from birth (the queue and the connection hold them): they are
+// made by `make` (a subclass's own factory calls `make<Subclass>`), never constructed directly.
 
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/foundation/Error.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/Operation.h"
 #include "platform/foundation/Value.h"
 #include "platform/net/OutputStream.h"
@@ -35,6 +47,14 @@
 using HeaderDictionary = std::map<std::string, std::string>;
 
 class HttpOperation : public platform::Operation, public platform::URLConnectionDelegate {
+ protected:
+  // The pass key of the constructor: only `make` and `makeEmpty` can make one, so an operation
+  // always lives in a shared_ptr (one allocation, on the hot path of every request).
+  class Tag {
+    Tag() = default;
+    friend class HttpOperation;
+  };
+
  public:
   enum State { kStateReady = 1, kStateExecuting = 2, kStateFinished = 3 };
   enum PostDataEncoding {
@@ -101,120 +121,127 @@ class HttpOperation : public platform::Operation, public platform::URLConnection
   static std::shared_ptr<T> make(const std::string& urlString,
                                  const std::optional<platform::Dictionary>& params = std::nullopt,
                                  const std::optional<std::string>& method = std::nullopt) {
-    auto operation = std::make_shared<T>();
+    auto operation = makeEmpty<T>();
     if (!operation->initWithURLString(urlString, params, method)) return nullptr;
     return operation;
   }
 
-  // A plain operation without request (for archiving and copying); use `make`.
-  HttpOperation();
+  // A plain operation without request; only `make` and `makeEmpty` can call it. Subclasses
+  // inherit it (`using HttpOperation::HttpOperation;`).
+  explicit HttpOperation(Tag);
   ~HttpOperation() override;
-
-  // Builds the request; false when no URL can be formed from the text.
-  bool initWithURLString(const std::string& urlString,
-                         const std::optional<platform::Dictionary>& params,
-                         const std::optional<std::string>& method);
+  HttpOperation(const HttpOperation&) = delete;
+  HttpOperation& operator=(const HttpOperation&) = delete;
 
   // Request shaping.
-  void addParams(const platform::Dictionary& params);
-  void addHeaders(const HeaderDictionary& headers);
-  void setPostDataEncoding(int encoding);
-  int postDataEncoding() const;
-  void setAuthorizationHeaderValue(const std::string& value, const std::string& authType);
-  void setUsername(const std::string& username, const std::string& password);
-  void setUsername(const std::string& username, const std::string& password, bool basicAuth);
-  void setCustomPostDataEncodingHandler(EncodingBlock handler, const std::string& contentType);
-  void setUploadStream(std::shared_ptr<std::istream> stream);
+  void addParams(const platform::Dictionary& params) EXCLUDES(mutex_);
+  void addHeaders(const HeaderDictionary& headers) EXCLUDES(mutex_);
+  void setPostDataEncoding(int encoding) EXCLUDES(mutex_);
+  int postDataEncoding() const EXCLUDES(mutex_);
+  void setAuthorizationHeaderValue(const std::string& value, const std::string& authType)
+      EXCLUDES(mutex_);
+  void setUsername(const std::string& username, const std::string& password) EXCLUDES(mutex_);
+  void setUsername(const std::string& username, const std::string& password, bool basicAuth)
+      EXCLUDES(mutex_);
+  void setCustomPostDataEncodingHandler(EncodingBlock handler, const std::string& contentType)
+      EXCLUDES(mutex_);
+  void setUploadStream(std::shared_ptr<std::istream> stream) EXCLUDES(mutex_);
   void addData(const platform::Bytes& data, const std::string& key);
   void addData(const platform::Bytes& data, const std::string& key, const std::string& mimeType,
-               const std::string& fileName);
+               const std::string& fileName) EXCLUDES(mutex_);
   void addFile(const std::string& filePath, const std::string& key);
-  void addFile(const std::string& filePath, const std::string& key, const std::string& mimeType);
-  void setFreezable(bool freezable);
-  bool freezable() const;
+  void addFile(const std::string& filePath, const std::string& key, const std::string& mimeType)
+      EXCLUDES(mutex_);
+  void setFreezable(bool freezable) EXCLUDES(mutex_);
+  bool freezable() const EXCLUDES(mutex_);
 
   // Handlers; each adds to its list.
-  void addCompletionHandler(ResponseBlock completion, ResponseErrorBlock errorHandler);
-  void onCompletion(ResponseBlock completion, ErrorBlock errorHandler);
-  void onNotModified(VoidBlock handler);
-  void onUploadProgressChanged(ProgressBlock handler);
-  void onDownloadProgressChanged(ProgressBlock handler);
-  void addDownloadStream(std::shared_ptr<platform::OutputStream> stream);
-  void setCacheHandler(ResponseBlock handler);
-  void setOperationStateChangedHandler(StateBlock handler);
-  void setAuthHandler(AuthBlock handler);
+  void addCompletionHandler(ResponseBlock completion, ResponseErrorBlock errorHandler)
+      EXCLUDES(mutex_);
+  void onCompletion(ResponseBlock completion, ErrorBlock errorHandler) EXCLUDES(mutex_);
+  void onNotModified(VoidBlock handler) EXCLUDES(mutex_);
+  void onUploadProgressChanged(ProgressBlock handler) EXCLUDES(mutex_);
+  void onDownloadProgressChanged(ProgressBlock handler) EXCLUDES(mutex_);
+  void addDownloadStream(std::shared_ptr<platform::OutputStream> stream) EXCLUDES(mutex_);
+  void setCacheHandler(ResponseBlock handler) EXCLUDES(mutex_);
+  void setOperationStateChangedHandler(StateBlock handler) EXCLUDES(mutex_);
+  void setAuthHandler(AuthBlock handler) EXCLUDES(mutex_);
 
   // Results.
-  std::optional<platform::Bytes> responseData() const;
+  std::optional<platform::Bytes> responseData() const EXCLUDES(mutex_);
   std::optional<std::string> responseString() const;
   std::optional<std::string> responseStringWithEncoding(unsigned encoding) const;
   std::optional<nlohmann::json> responseJSON() const;
   void responseJSONWithCompletionHandler(JSONBlock handler) const;
   void responseJSONWithOptions(unsigned options, JSONBlock handler) const;
-  bool isCachedResponse() const;
-  std::optional<platform::Error> error() const;
+  bool isCachedResponse() const EXCLUDES(mutex_);
+  std::optional<platform::Error> error() const EXCLUDES(mutex_);
 
   // Derived values.
-  std::string url() const;
-  platform::URLRequest readonlyRequest() const;
-  std::optional<platform::URLResponse> readonlyResponse() const;
-  platform::Dictionary readonlyPostDictionary() const;
-  std::string HTTPMethod() const;
-  int HTTPStatusCode() const;
-  std::uint64_t downloadedDataSize() const;
-  std::int64_t startPosition() const;
-  int state() const;
-  const std::string& uniqueId() const { return uniqueId_; }
+  std::string url() const EXCLUDES(mutex_);
+  platform::URLRequest readonlyRequest() const EXCLUDES(mutex_);
+  std::optional<platform::URLResponse> readonlyResponse() const EXCLUDES(mutex_);
+  platform::Dictionary readonlyPostDictionary() const EXCLUDES(mutex_);
+  std::string HTTPMethod() const EXCLUDES(mutex_);
+  int HTTPStatusCode() const EXCLUDES(mutex_);
+  std::uint64_t downloadedDataSize() const EXCLUDES(mutex_);
+  std::int64_t startPosition() const EXCLUDES(mutex_);
+  int state() const EXCLUDES(mutex_);
+  std::string uniqueId() const EXCLUDES(mutex_);
   // How many completion handlers wait for the outcome (diagnostics).
-  std::size_t completionHandlerCount() const;
+  std::size_t completionHandlerCount() const EXCLUDES(mutex_);
 
   // Settings.
-  void setStringEncoding(unsigned encoding);
-  unsigned stringEncoding() const;
-  bool shouldContinueWithInvalidCertificate() const;
-  void setShouldContinueWithInvalidCertificate(bool value);
-  void setClientCertificate(const std::string& pkcs12Path);
-  void setClientCertificatePassword(const std::string& password);
-  void setShouldNotCacheResponse(bool value);
-  void setShouldCacheResponseEvenIfProtocolIsHTTPS(bool value);
-  void setCredentialPersistence(unsigned persistence);
-  void setTimeoutInterval(double seconds);
+  void setStringEncoding(unsigned encoding) EXCLUDES(mutex_);
+  unsigned stringEncoding() const EXCLUDES(mutex_);
+  bool shouldContinueWithInvalidCertificate() const EXCLUDES(mutex_);
+  void setShouldContinueWithInvalidCertificate(bool value) EXCLUDES(mutex_);
+  void setClientCertificate(const std::string& pkcs12Path) EXCLUDES(mutex_);
+  void setClientCertificatePassword(const std::string& password) EXCLUDES(mutex_);
+  void setShouldNotCacheResponse(bool value) EXCLUDES(mutex_);
+  void setShouldCacheResponseEvenIfProtocolIsHTTPS(bool value) EXCLUDES(mutex_);
+  void setCredentialPersistence(unsigned persistence) EXCLUDES(mutex_);
+  void setTimeoutInterval(double seconds) EXCLUDES(mutex_);
 
   // Operation life.
-  void start() override;
+  void start() override EXCLUDES(mutex_);
   void main() override { start(); }
-  void cancel() override;
+  void cancel() override EXCLUDES(mutex_);
   bool isConcurrent() const override { return true; }
   bool isReady() const override;
   bool isExecuting() const override;
   bool isFinished() const override;
-  bool isCancelled() const override;
+  bool isCancelled() const override EXCLUDES(mutex_);
 
   // Engine hooks.
-  bool isCacheable() const;
-  void notifyCache();
-  void setCachedData(const platform::Bytes& data);
-  void updateOperationBasedOnPreviousHeaders(const platform::Dictionary& headers);
-  void updateHandlersFromOperation(const HttpOperation& other);
-  std::string uniqueIdentifier() const;
+  bool isCacheable() const EXCLUDES(mutex_);
+  void notifyCache() EXCLUDES(mutex_);
+  void setCachedData(const platform::Bytes& data) EXCLUDES(mutex_);
+  void updateOperationBasedOnPreviousHeaders(const platform::Dictionary& headers) EXCLUDES(mutex_);
+  void updateHandlersFromOperation(const HttpOperation& other) EXCLUDES(mutex_);
+  std::string uniqueIdentifier() const EXCLUDES(mutex_);
   bool isEqual(const HttpOperation& other) const;
   std::size_t hash() const;
-  platform::Dictionary cacheHeaders() const;
+  platform::Dictionary cacheHeaders() const EXCLUDES(mutex_);
 
   // Authentication: how a challenge is answered (first matching rule wins).
-  ChallengeAnswer answerChallenge(const AuthenticationChallenge& challenge) const;
+  ChallengeAnswer answerChallenge(const AuthenticationChallenge& challenge) const EXCLUDES(mutex_);
 
   // Diagnostics and archiving.
   std::string description() const;
-  std::string curlCommandLineString() const;
-  nlohmann::json encodeWithCoder();
-  static Ptr initWithCoder(const nlohmann::json& archive);
-  Ptr copy() const;
+  std::string curlCommandLineString() const EXCLUDES(mutex_);
+  nlohmann::json encodeWithCoder() EXCLUDES(mutex_);
+  // The operation an archive describes, or null when the archive cannot be sent as it stands:
+  // no request with a usable URL, or a data or file entry without its texts (`failure`, when
+  // given, then says why). A restored operation has no handlers.
+  static Ptr initWithCoder(const nlohmann::json& archive, std::string* failure = nullptr);
+  Ptr copy() const EXCLUDES(mutex_);
 
   // The request body: form, JSON, property list or custom text, or the multipart body when
-  // files or data are added (which also sets its "Content-Type" and "Content-Length").
-  platform::Bytes bodyData();
-  std::string encodedPostDataString() const;
+  // files or data are added (which also sets its "Content-Type" and "Content-Length"). Absent,
+  // with `error` set when given, when a file part is missing, a folder or unreadable.
+  std::optional<platform::Bytes> bodyData(platform::Error* error = nullptr) EXCLUDES(mutex_);
+  std::string encodedPostDataString() const EXCLUDES(mutex_);
 
   // Cache headers of a response received at `now` (for the engine's optional cache).
   static platform::Dictionary cacheHeadersForResponse(const platform::URLResponse& response,
@@ -222,64 +249,93 @@ class HttpOperation : public platform::Operation, public platform::URLConnection
 
   // Connection delegate (main thread).
   void connectionDidReceiveResponse(platform::URLConnection&,
-                                    const platform::URLResponse& response) override;
-  void connectionDidReceiveData(platform::URLConnection&, const platform::Bytes& data) override;
+                                    const platform::URLResponse& response) override
+      EXCLUDES(mutex_);
+  void connectionDidReceiveData(platform::URLConnection&, const platform::Bytes& data) override
+      EXCLUDES(mutex_);
   void connectionDidSendBodyData(platform::URLConnection&, std::int64_t bytesWritten,
                                  std::int64_t totalBytesWritten,
-                                 std::int64_t totalBytesExpectedToWrite) override;
-  void connectionDidFinishLoading(platform::URLConnection&) override;
-  void connectionDidFailWithError(platform::URLConnection&, const platform::Error& error) override;
+                                 std::int64_t totalBytesExpectedToWrite) override EXCLUDES(mutex_);
+  void connectionDidFinishLoading(platform::URLConnection&) override EXCLUDES(mutex_);
+  void connectionDidFailWithError(platform::URLConnection&, const platform::Error& error) override
+      EXCLUDES(mutex_);
 
  protected:
+  // A new plain operation of class T, for a subclass's `newInstance`.
+  template <class T>
+  static std::shared_ptr<T> makeEmpty() {
+    return std::make_shared<T>(Tag());
+  }
+  // Builds the request; false when no URL can be formed from the text.
+  bool initWithURLString(const std::string& urlString,
+                         const std::optional<platform::Dictionary>& params,
+                         const std::optional<std::string>& method) EXCLUDES(mutex_);
   // A new empty operation of the receiver's class (for `copy` and restoring).
-  virtual Ptr newInstance() const { return std::make_shared<HttpOperation>(); }
-  void operationSucceeded();
-  void operationFailedWithError(const platform::Error& error);
-  void setState(int state);
+  virtual Ptr newInstance() const { return makeEmpty<HttpOperation>(); }
+  void operationSucceeded() EXCLUDES(mutex_);
+  void operationFailedWithError(const platform::Error& error) EXCLUDES(mutex_);
+  void setState(int state) EXCLUDES(mutex_);
+  // Marks the operation finished unless a cancel took first (or it is finished already); true
+  // when it did, and the outcome's handlers may run.
+  bool finishUnlessCancelled() EXCLUDES(mutex_);
 
  private:
   Ptr self() const;
-  std::string charsetName() const;
-  void startConnection();
-  void closeStreams();
-  platform::Bytes multipartBody();
+  std::string charsetName() const REQUIRES(mutex_);
+  void setPostDataEncodingLocked(int encoding) REQUIRES(mutex_);
+  void startConnection() EXCLUDES(mutex_);
+  // Ends an operation whose request body could not be built (main thread).
+  void failBeforeSending(const platform::Error& error) EXCLUDES(mutex_);
+  void closeStreams() EXCLUDES(mutex_);
+  std::optional<platform::Bytes> multipartBody(platform::Error* error) EXCLUDES(mutex_);
 
-  mutable std::recursive_mutex mutex_;
-  int state_ = 0;
-  bool freezable_ = false;
-  int postDataEncoding_ = kPostDataEncodingTypeURL;
-  std::string uniqueId_;
-  std::shared_ptr<platform::URLConnection> connection_;
-  std::vector<VoidBlock> notModifiedHandlers_;
-  std::optional<platform::URLResponse> response_;
-  std::optional<std::string> username_;
-  ResponseBlock cacheHandlingBlock_;
-  EncodingBlock postDataEncodingHandler_;
-  std::optional<platform::Bytes> mutableData_;
-  std::int64_t startPosition_ = 0;
-  std::vector<ErrorBlock> errorBlocks_;
-  std::optional<platform::Bytes> cachedResponse_;
-  unsigned stringEncoding_ = kUTF8StringEncoding;
-  bool shouldContinueWithInvalidCertificate_ = false;
-  platform::URLRequest request_;
-  std::vector<ResponseErrorBlock> errorBlocksType2_;
-  unsigned credentialPersistence_ = kPersistenceForSession;
-  std::vector<std::shared_ptr<platform::OutputStream>> downloadStreams_;
-  std::optional<platform::Dictionary> cacheHeaders_;
-  bool isCancelled_ = false;
-  std::vector<platform::Dictionary> dataToBePosted_;
-  AuthBlock authHandler_;
-  std::optional<platform::Error> error_;
-  std::vector<ProgressBlock> uploadProgressChangedHandlers_;
-  std::vector<ResponseBlock> responseBlocks_;
-  StateBlock operationStateChangedHandler_;
-  std::vector<ProgressBlock> downloadProgressChangedHandlers_;
-  std::optional<std::string> password_;
-  platform::Dictionary fieldsToBePosted_;
-  std::optional<std::string> clientCertificate_;
-  bool shouldNotCacheResponse_ = false;
-  std::vector<platform::Dictionary> filesToBePosted_;
-  std::uint64_t downloadedDataSize_ = 0;
-  std::optional<std::string> clientCertificatePassword_;
-  bool shouldCacheResponseEvenIfProtocolIsHTTPS_ = false;
+  // One lock for the whole operation: the creator shapes it on its thread, the queue starts it
+  // on one of its own, the connection reports on the main thread, and a cancel can come from
+  // any of them. It is never held while a handler, a stream or the connection is called.
+  mutable platform::Mutex mutex_;
+
+  // The request, as its creator shapes it before queueing (guarded by mutex_).
+  platform::URLRequest request_ GUARDED_BY(mutex_);
+  int postDataEncoding_ GUARDED_BY(mutex_) = kPostDataEncodingTypeURL;
+  EncodingBlock postDataEncodingHandler_ GUARDED_BY(mutex_);
+  unsigned stringEncoding_ GUARDED_BY(mutex_) = kUTF8StringEncoding;
+  platform::Dictionary fieldsToBePosted_ GUARDED_BY(mutex_);
+  std::vector<platform::Dictionary> filesToBePosted_ GUARDED_BY(mutex_);
+  std::vector<platform::Dictionary> dataToBePosted_ GUARDED_BY(mutex_);
+  bool freezable_ GUARDED_BY(mutex_) = false;
+  std::string uniqueId_ GUARDED_BY(mutex_);
+  std::optional<std::string> username_ GUARDED_BY(mutex_);
+  std::optional<std::string> password_ GUARDED_BY(mutex_);
+  std::optional<std::string> clientCertificate_ GUARDED_BY(mutex_);
+  std::optional<std::string> clientCertificatePassword_ GUARDED_BY(mutex_);
+  unsigned credentialPersistence_ GUARDED_BY(mutex_) = kPersistenceForSession;
+  bool shouldContinueWithInvalidCertificate_ GUARDED_BY(mutex_) = false;
+  bool shouldNotCacheResponse_ GUARDED_BY(mutex_) = false;
+  bool shouldCacheResponseEvenIfProtocolIsHTTPS_ GUARDED_BY(mutex_) = false;
+
+  // The callbacks: added from any thread, called on the main thread, dropped by a cancel
+  // (guarded by mutex_).
+  std::vector<ResponseBlock> responseBlocks_ GUARDED_BY(mutex_);
+  std::vector<ErrorBlock> errorBlocks_ GUARDED_BY(mutex_);
+  std::vector<ResponseErrorBlock> errorBlocksType2_ GUARDED_BY(mutex_);
+  std::vector<VoidBlock> notModifiedHandlers_ GUARDED_BY(mutex_);
+  std::vector<ProgressBlock> uploadProgressChangedHandlers_ GUARDED_BY(mutex_);
+  std::vector<ProgressBlock> downloadProgressChangedHandlers_ GUARDED_BY(mutex_);
+  std::vector<std::shared_ptr<platform::OutputStream>> downloadStreams_ GUARDED_BY(mutex_);
+  ResponseBlock cacheHandlingBlock_ GUARDED_BY(mutex_);
+  AuthBlock authHandler_ GUARDED_BY(mutex_);
+  StateBlock operationStateChangedHandler_ GUARDED_BY(mutex_);
+
+  // The run and its outcome: written as the connection reports on the main thread, read from
+  // any thread (guarded by mutex_).
+  int state_ GUARDED_BY(mutex_) = 0;
+  bool isCancelled_ GUARDED_BY(mutex_) = false;
+  std::shared_ptr<platform::URLConnection> connection_ GUARDED_BY(mutex_);
+  std::optional<platform::URLResponse> response_ GUARDED_BY(mutex_);
+  std::optional<platform::Bytes> mutableData_ GUARDED_BY(mutex_);
+  std::int64_t startPosition_ GUARDED_BY(mutex_) = 0;
+  std::uint64_t downloadedDataSize_ GUARDED_BY(mutex_) = 0;
+  std::optional<platform::Dictionary> cacheHeaders_ GUARDED_BY(mutex_);
+  std::optional<platform::Bytes> cachedResponse_ GUARDED_BY(mutex_);
+  std::optional<platform::Error> error_ GUARDED_BY(mutex_);
 };

@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "httpengine/SaturatingDate.h"
+
 namespace {
 
 locale_t posixLocale() {
@@ -17,7 +19,8 @@ bool parse(const std::string& text, const char* format, tm& fields) {
   std::memset(&fields, 0, sizeof fields);
   fields.tm_isdst = -1;
   const char* end = strptime_l(text.c_str(), format, &fields, posixLocale());
-  return end && *end == '\0';
+  // Whole: a zero byte inside the text must not end it early.
+  return end && end == text.c_str() + text.size();
 }
 
 }  // namespace
@@ -28,17 +31,16 @@ std::optional<platform::Date> RFC1123::dateFromRFC1123(const std::string& text) 
   if (parse(text, "%a, %d %b %Y %H:%M:%S %Z", fields) ||
       parse(text, "%A, %d-%b-%y %H:%M:%S %Z", fields)) {
     fields.tm_isdst = 0;
-    return std::chrono::system_clock::from_time_t(timegm(&fields));
+    return SaturatingDate::fromSeconds(timegm(&fields));
   }
   if (parse(text, "%a %b %e %H:%M:%S %Y", fields)) {
-    return std::chrono::system_clock::from_time_t(mktime(&fields));
+    return SaturatingDate::fromSeconds(mktime(&fields));
   }
   return std::nullopt;
 }
 
 std::optional<std::string> RFC1123::rfc1123String(platform::Date date) {
-  time_t seconds =
-      std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(date));
+  time_t seconds = SaturatingDate::toSeconds(date);
   tm fields;
   if (!gmtime_r(&seconds, &fields)) return std::nullopt;
   char buffer[32];

@@ -92,7 +92,13 @@ std::string RequestEncoding::urlEncodedKeyValueString(const platform::Dictionary
 }
 
 std::string RequestEncoding::jsonEncodedKeyValueString(const platform::Dictionary& dictionary) {
-  return platform::Json::fromValue(platform::Value(dictionary)).dump();
+  // JSON carries UTF-8 text only; the library reports other bytes by throwing, which must not
+  // end a request's start on a queue thread. Such a dictionary has no JSON form.
+  try {
+    return platform::Json::fromValue(platform::Value(dictionary)).dump();
+  } catch (const nlohmann::json::type_error&) {
+    return "";
+  }
 }
 
 std::string RequestEncoding::plistEncodedKeyValueString(const platform::Dictionary& dictionary) {

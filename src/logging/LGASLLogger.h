@@ -3,6 +3,8 @@
 // match of the whole flag: error 2, warning 3, information 4, anything else 5). One process-wide
 // instance on syslog, on its queue "logging.aslLogger"; `withClient` makes one over another
 // system-log connection.
+//
+// Nothing in the system attaches it yet; it is kept whole for a host that wants the system log.
 
 #include <memory>
 
@@ -22,6 +24,6 @@ class LGASLLogger : public LGAbstractLogger {
  private:
   explicit LGASLLogger(std::shared_ptr<LGSystemLogClient> client);
 
-  // Opened once and never closed.
-  std::shared_ptr<LGSystemLogClient> client_;
+  // Set before start, read-only after: opened once and never closed.
+  const std::shared_ptr<LGSystemLogClient> client_;
 };

@@ -155,6 +155,7 @@ void LGAbstractDatabaseLogger::logMessage(const LGLogMessage& message) {
 }
 
 void LGAbstractDatabaseLogger::performSaveAndSuspendSaveTimer() {
+  assertOnLoggerQueue("LGAbstractDatabaseLogger::performSaveAndSuspendSaveTimer");
   if (unsavedCount_ > 0) {
     if (deleteOnEverySave_) {
       db_saveAndDelete();
@@ -171,12 +172,14 @@ void LGAbstractDatabaseLogger::performSaveAndSuspendSaveTimer() {
 }
 
 void LGAbstractDatabaseLogger::performDelete() {
+  assertOnLoggerQueue("LGAbstractDatabaseLogger::performDelete");
   if (maxAge_ <= 0) return;
   db_delete();
   lastDeleteTime_ = now();
 }
 
 void LGAbstractDatabaseLogger::createSuspendedSaveTimer() {
+  assertOnLoggerQueue("LGAbstractDatabaseLogger::createSuspendedSaveTimer");
   if (saveTimer_ || saveInterval_ <= 0) return;
   saveTimer_ = Source::makeTimer(loggerQueue());
   auto weak = weakSelf();
@@ -187,6 +190,7 @@ void LGAbstractDatabaseLogger::createSuspendedSaveTimer() {
 }
 
 void LGAbstractDatabaseLogger::updateAndResumeSaveTimer() {
+  assertOnLoggerQueue("LGAbstractDatabaseLogger::updateAndResumeSaveTimer");
   if (!saveTimer_ || saveInterval_ <= 0 || !unsavedTime_) return;
   Duration interval = platform::seconds(saveInterval_);
   saveTimer_->setTimer(fromNow(*unsavedTime_ + interval), interval, kLeeway);
@@ -206,6 +210,7 @@ void LGAbstractDatabaseLogger::destroySaveTimer() {
 }
 
 void LGAbstractDatabaseLogger::createAndStartDeleteTimer() {
+  assertOnLoggerQueue("LGAbstractDatabaseLogger::createAndStartDeleteTimer");
   if (deleteTimer_ || deleteInterval_ <= 0 || maxAge_ <= 0) return;
   deleteTimer_ = Source::makeTimer(loggerQueue());
   auto weak = weakSelf();
@@ -217,6 +222,7 @@ void LGAbstractDatabaseLogger::createAndStartDeleteTimer() {
 }
 
 void LGAbstractDatabaseLogger::updateDeleteTimer() {
+  assertOnLoggerQueue("LGAbstractDatabaseLogger::updateDeleteTimer");
   if (!deleteTimer_ || deleteInterval_ <= 0 || maxAge_ <= 0) return;
   Duration interval = platform::seconds(deleteInterval_);
   Duration start = lastDeleteTime_ ? fromNow(*lastDeleteTime_ + interval) : interval;

@@ -5,6 +5,8 @@
 // `maxAge` deleted (`db_delete`) every `deleteInterval` seconds. The four storage operations are
 // the subclass's and are only ever called on the logger's queue, one at a time; both timers fire
 // there, on the shared clock.
+//
+// The system has no subclass yet; this is the contract one builds on.
 
 #include <cstdint>
 #include <memory>
@@ -52,7 +54,8 @@ class LGAbstractDatabaseLogger : public LGAbstractLogger {
   virtual void db_delete() {}
   virtual void db_saveAndDelete() {}
 
-  // Queue only.
+  // Queue only (debug builds check it, but for the two destroy operations, which the destructor
+  // also runs wherever the last owner lets go).
   void performSaveAndSuspendSaveTimer();
   void performDelete();
   void destroySaveTimer();
@@ -69,6 +72,7 @@ class LGAbstractDatabaseLogger : public LGAbstractLogger {
   void changeMaxAge(double value);
   void changeDeleteInterval(double value);
 
+  // Owned by the logger's queue.
   std::uint32_t saveThreshold_ = 500;
   double saveInterval_ = 60;
   double maxAge_ = 60 * 60 * 24 * 7;

@@ -60,12 +60,23 @@ void LGAbstractLogger::checkNotOnLoggingQueue() const {
   platform::assertThat(!isOnGlobalLoggingQueue(), kArchitectureFailure);
 }
 
+void LGAbstractLogger::assertOnLoggerQueue([[maybe_unused]] const char* where) const {
+#ifndef NDEBUG
+  platform::assertThat(isOnInternalLoggerQueue(),
+                       std::string(where) + " used off the logger's queue");
+#endif
+}
+
 void LGAbstractLogger::changeSetting(std::function<void()> change) {
   if (isOnInternalLoggerQueue()) {
     change();
     return;
   }
   checkNotOnLoggingQueue();
+  queueThroughLoggingQueue(std::move(change));
+}
+
+void LGAbstractLogger::queueThroughLoggingQueue(std::function<void()> change) {
   auto self = shared_from_this();
   auto queue = loggerQueue();
   loggingQueue()->async(
@@ -78,14 +89,11 @@ std::shared_ptr<LGLogFormatter> LGAbstractLogger::logFormatter() {
 
 void LGAbstractLogger::setLogFormatter(std::shared_ptr<LGLogFormatter> formatter) {
   checkSynchronousAccess();
-  auto self = shared_from_this();
-  auto queue = loggerQueue();
-  loggingQueue()->async([self, queue, formatter] {
-    queue->async([self, formatter] {
-      if (formatter == self->formatter_) return;
-      if (self->formatter_) self->formatter_->willRemoveFromLogger(self);
-      self->formatter_ = formatter;
-      if (formatter) formatter->didAddToLogger(self);
-    });
+  queueThroughLoggingQueue([this, formatter] {
+    if (formatter == formatter_) return;
+    auto self = shared_from_this();
+    if (formatter_) formatter_->willRemoveFromLogger(self);
+    formatter_ = formatter;
+    if (formatter) formatter->didAddToLogger(self);
   });
 }

@@ -36,6 +36,8 @@ class LGAbstractLogger : public LGLogger, public std::enable_shared_from_this<LG
   bool isOnInternalLoggerQueue() const;
 
  protected:
+  // Loggers hand themselves to queued work, so they live in a shared_ptr from birth: each
+  // concrete logger has a static factory.
   LGAbstractLogger() = default;
 
   // Fails an assertion unless the caller may hop synchronously onto the logger's queue.
@@ -43,6 +45,9 @@ class LGAbstractLogger : public LGLogger, public std::enable_shared_from_this<LG
   // Fails an assertion on the logging queue (where an asynchronous change would be misordered
   // against the messages being delivered).
   void checkNotOnLoggingQueue() const;
+  // Debug builds: fails an assertion naming `where` unless the caller runs on the logger's own
+  // queue, where every operation that touches the logger's state belongs.
+  void assertOnLoggerQueue(const char* where) const;
   // Runs `read` on the logger's queue, behind every change already queued.
   template <class F>
   auto readSetting(F&& read) -> decltype(read()) {
@@ -56,13 +61,17 @@ class LGAbstractLogger : public LGLogger, public std::enable_shared_from_this<LG
   // Runs `change` on the logger's queue: at once when already there, otherwise queued through
   // the logging queue. The logger stays alive until it has run.
   void changeSetting(std::function<void()> change);
+  // Queues `change` through the logging queue onto the logger's queue, keeping the logger alive
+  // until it has run; the caller has made its queue checks.
+  void queueThroughLoggingQueue(std::function<void()> change);
 
   static std::shared_ptr<platform::dispatch::Queue> loggingQueue();
 
-  // Read and written only on the logger's queue.
+  // Owned by the logger's queue.
   std::shared_ptr<LGLogFormatter> formatter_;
 
  private:
+  // Made once, on first use (queueOnce_), read-only after.
   std::once_flag queueOnce_;
   std::shared_ptr<platform::dispatch::Queue> loggerQueue_;
 };

@@ -34,7 +34,7 @@ std::uint64_t writeAll(int fd, const char* data, std::size_t size) {
 
 LGFileLogger::LGFileLogger(std::shared_ptr<LGLogFileManager> logFileManager)
     : logFileManager_(logFileManager ? std::move(logFileManager)
-                                     : std::make_shared<LGLogFileManagerDefault>()) {
+                                     : LGLogFileManagerDefault::create()) {
   formatter_ = std::make_shared<LGLogFileFormatterDefault>();
 }
 
@@ -56,13 +56,9 @@ std::uint64_t LGFileLogger::maximumFileSize() {
 
 void LGFileLogger::setMaximumFileSize(std::uint64_t maximumFileSize) {
   checkSynchronousAccess();
-  auto logger = self();
-  auto queue = loggerQueue();
-  loggingQueue()->async([logger, queue, maximumFileSize] {
-    queue->async([logger, maximumFileSize] {
-      logger->maximumFileSize_ = maximumFileSize;
-      logger->maybeRollLogFileDueToSize();
-    });
+  queueThroughLoggingQueue([this, maximumFileSize] {
+    maximumFileSize_ = maximumFileSize;
+    maybeRollLogFileDueToSize();
   });
 }
 
@@ -72,25 +68,14 @@ double LGFileLogger::rollingFrequency() {
 
 void LGFileLogger::setRollingFrequency(double rollingFrequency) {
   checkSynchronousAccess();
-  auto logger = self();
-  auto queue = loggerQueue();
-  loggingQueue()->async([logger, queue, rollingFrequency] {
-    queue->async([logger, rollingFrequency] {
-      logger->rollingFrequency_ = rollingFrequency;
-      logger->maybeRollLogFileDueToAge();
-    });
+  queueThroughLoggingQueue([this, rollingFrequency] {
+    rollingFrequency_ = rollingFrequency;
+    maybeRollLogFileDueToAge();
   });
 }
 
 void LGFileLogger::rollLogFile() {
-  if (isOnInternalLoggerQueue()) {
-    rollLogFileNow();
-    return;
-  }
-  checkNotOnLoggingQueue();
-  auto logger = self();
-  auto queue = loggerQueue();
-  loggingQueue()->async([logger, queue] { queue->async([logger] { logger->rollLogFileNow(); }); });
+  changeSetting([this] { rollLogFileNow(); });
 }
 
 bool LGFileLogger::implements(Optional operation) const {
@@ -131,6 +116,7 @@ void LGFileLogger::archive(LGLogFileInfo& info, bool rolled) {
 }
 
 std::shared_ptr<LGLogFileInfo> LGFileLogger::currentLogFileInfo() {
+  assertOnLoggerQueue("LGFileLogger::currentLogFileInfo");
   if (currentLogFileInfo_) return currentLogFileInfo_;
   auto infos = logFileManager_->sortedLogFileInfos();
   if (!infos.empty() && !infos.front()->isArchived()) {
@@ -148,6 +134,7 @@ std::shared_ptr<LGLogFileInfo> LGFileLogger::currentLogFileInfo() {
 }
 
 int LGFileLogger::currentLogFileHandle() {
+  assertOnLoggerQueue("LGFileLogger::currentLogFileHandle");
   if (currentLogFileHandle_ >= 0) return currentLogFileHandle_;
   // A file that vanished under us is replaced by a new one rather than losing every line.
   for (int attempt = 0; attempt < 2 && currentLogFileHandle_ < 0; ++attempt) {
@@ -178,7 +165,13 @@ std::optional<platform::Date> LGFileLogger::rollTime() {
          std::chrono::duration_cast<platform::Date::duration>(platform::seconds(rollingFrequency_));
 }
 
+bool LGFileLogger::hasRollingTimer() const {
+  assertOnLoggerQueue("LGFileLogger::hasRollingTimer");
+  return rollingTimer_ != nullptr;
+}
+
 void LGFileLogger::scheduleTimerToRollLogFileDueToAge() {
+  assertOnLoggerQueue("LGFileLogger::scheduleTimerToRollLogFileDueToAge");
   cancelRollingTimer();
   auto when = rollTime();
   if (!when) return;
@@ -195,6 +188,7 @@ void LGFileLogger::scheduleTimerToRollLogFileDueToAge() {
 }
 
 void LGFileLogger::maybeRollLogFileDueToAge() {
+  assertOnLoggerQueue("LGFileLogger::maybeRollLogFileDueToAge");
   // Judged against the very time the timer was set for: an age computed in floating seconds
   // can fall short of the frequency at that instant, and the timer would then fire again at
   // once, without end.
@@ -207,11 +201,13 @@ void LGFileLogger::maybeRollLogFileDueToAge() {
 }
 
 void LGFileLogger::maybeRollLogFileDueToSize() {
+  assertOnLoggerQueue("LGFileLogger::maybeRollLogFileDueToSize");
   if (maximumFileSize_ == 0 || currentLogFileHandle_ < 0) return;
   if (currentOffset_ >= maximumFileSize_) rollLogFileNow();
 }
 
 void LGFileLogger::rollLogFileNow() {
+  assertOnLoggerQueue("LGFileLogger::rollLogFileNow");
   if (currentLogFileHandle_ < 0) return;
   fsync(currentLogFileHandle_);
   close(currentLogFileHandle_);

@@ -4,8 +4,10 @@
 // seconds of age. Rolling marks the file archived; the file manager names, lists and deletes the
 // files. On start it resumes the newest file when it is still active and under both limits.
 //
-// Every file operation runs on the logger's queue "logging.fileLogger", as does the roll timer.
-// Operations documented "queue only" must be called there.
+// Every file operation runs on the logger's queue "logging.fileLogger", as does the roll timer,
+// so the logger needs no lock. Operations documented "queue only" must be called there (debug
+// builds check it). Nothing in the system attaches a file logger; a host that wants log files
+// makes one with `create` and attaches it with `LGLog::addLogger`.
 
 #include <cstdint>
 #include <memory>
@@ -14,11 +16,11 @@
 #include "logging/LGLogFileInfo.h"
 #include "logging/LGLogFileManager.h"
 #include "platform/dispatch/Source.h"
+#include "platform/foundation/SharedObject.h"
 
 class LGFileLogger : public LGAbstractLogger {
+  CH_SHARED_OBJECT(LGFileLogger)
  public:
-  // Without a manager, a default one on the default folder.
-  explicit LGFileLogger(std::shared_ptr<LGLogFileManager> logFileManager = nullptr);
   // Writes out and closes the current file, without archiving it.
   ~LGFileLogger() override;
 
@@ -48,9 +50,12 @@ class LGFileLogger : public LGAbstractLogger {
   // The descriptor of the current file, opened for appending; -1 when it cannot be opened.
   int currentLogFileHandle();
   // Whether a roll by age is scheduled.
-  bool hasRollingTimer() const { return rollingTimer_ != nullptr; }
+  bool hasRollingTimer() const;
 
  private:
+  // Without a manager, a default one on the default folder.
+  explicit LGFileLogger(std::shared_ptr<LGLogFileManager> logFileManager = nullptr);
+
   std::shared_ptr<LGFileLogger> self();
   bool isOverLimit(LGLogFileInfo& info) const;
   void archive(LGLogFileInfo& info, bool rolled);
@@ -58,7 +63,10 @@ class LGFileLogger : public LGAbstractLogger {
   // When the current file is due to roll by age; none without a file, a limit or a date.
   std::optional<platform::Date> rollTime();
 
-  std::shared_ptr<LGLogFileManager> logFileManager_;
+  // Set before start, read-only after.
+  const std::shared_ptr<LGLogFileManager> logFileManager_;
+
+  // Owned by the logger's queue.
   std::shared_ptr<LGLogFileInfo> currentLogFileInfo_;
   int currentLogFileHandle_ = -1;
   // The handle's offset in the file, kept as lines are written rather than asked of the kernel.

@@ -10,7 +10,9 @@
 #include "logging/LGLoggerNode.h"
 #include "platform/dispatch/Group.h"
 #include "platform/dispatch/Semaphore.h"
+#include "platform/foundation/ApplicationNotifications.h"
 #include "platform/foundation/Assert.h"
+#include "platform/foundation/Mutex.h"
 
 using platform::dispatch::Group;
 using platform::dispatch::Queue;
@@ -25,21 +27,24 @@ constexpr const char* kArchitectureFailure = "Core architecture requirement fail
 const char kLoggingQueueKey = 0;
 
 struct State {
-  // Read and changed only on the logging queue.
-  std::vector<std::shared_ptr<LGLoggerNode>> loggers;
+  // Set before start, read-only after.
   std::shared_ptr<Queue> queue;
   std::shared_ptr<Group> group;
   Semaphore semaphore{kBacklog};
   unsigned processorCount = 1;
   platform::ObserverToken terminateObserver;
 
-  // The queues of attached loggers, mirrored from `loggers` so any thread can tell whether it
-  // runs on one of them.
-  std::mutex deliveryMutex;
-  std::unordered_multiset<const Queue*> deliveryQueues;
+  // Owned by the logging queue.
+  std::vector<std::shared_ptr<LGLoggerNode>> loggers;
 
-  std::mutex classesMutex;
-  std::vector<std::shared_ptr<const LGLogClass>> classes;
+  // Guarded by deliveryMutex: the queues of attached loggers, mirrored from `loggers` so any
+  // thread can tell whether it runs on one of them.
+  platform::Mutex deliveryMutex;
+  std::unordered_multiset<const Queue*> deliveryQueues GUARDED_BY(deliveryMutex);
+
+  // Guarded by classesMutex.
+  platform::Mutex classesMutex;
+  std::vector<std::shared_ptr<const LGLogClass>> classes GUARDED_BY(classesMutex);
 };
 
 State* gState = nullptr;
@@ -66,6 +71,16 @@ std::string formatText(const char* format, va_list args) {
   return text;
 }
 
+// The workers own the logger list without a lock because they run only on the logging queue;
+// debug builds check that they do.
+State& stateOnLoggingQueue([[maybe_unused]] const char* where) {
+#ifndef NDEBUG
+  platform::assertThat(LGLog::isOnLoggingQueue(),
+                       std::string(where) + " used off the logging queue");
+#endif
+  return *gState;
+}
+
 std::shared_ptr<Queue> queueForLogger(LGLogger& logger) {
   if (auto queue = logger.loggerQueue()) return queue;
   return Queue::serial(logger.loggerName().value_or(std::string()));
@@ -84,7 +99,7 @@ void LGLog::initialize() {
     s->processorCount = hostProcessorCount();
     gState = s;
     s->terminateObserver = platform::NotificationCenter::defaultCenter().addObserver(
-        "UIApplicationWillTerminateNotification",
+        platform::kApplicationWillTerminateNotification,
         [](const platform::Notification& n) { LGLog::applicationWillTerminate(n); });
   });
 }
@@ -117,7 +132,7 @@ bool LGLog::isOnDeliveryQueue() {
   auto current = Queue::current();
   if (!current) return false;
   State& s = state();
-  std::lock_guard<std::mutex> lock(s.deliveryMutex);
+  platform::MutexLock lock(s.deliveryMutex);
   return s.deliveryQueues.count(current.get()) > 0;
 }
 
@@ -168,11 +183,11 @@ void LGLog::flushLog() {
 }
 
 void LGLog::lt_addLogger(const std::shared_ptr<LGLogger>& logger) {
-  State& s = *gState;
+  State& s = stateOnLoggingQueue("LGLog::lt_addLogger");
   auto queue = queueForLogger(*logger);
   s.loggers.push_back(LGLoggerNode::nodeWithLogger(logger, queue));
   {
-    std::lock_guard<std::mutex> lock(s.deliveryMutex);
+    platform::MutexLock lock(s.deliveryMutex);
     s.deliveryQueues.insert(queue.get());
   }
   if (logger->implements(LGLogger::Optional::DidAddLogger)) {
@@ -181,7 +196,7 @@ void LGLog::lt_addLogger(const std::shared_ptr<LGLogger>& logger) {
 }
 
 void LGLog::lt_removeLogger(const std::shared_ptr<LGLogger>& logger) {
-  State& s = *gState;
+  State& s = stateOnLoggingQueue("LGLog::lt_removeLogger");
   auto it = std::find_if(s.loggers.begin(), s.loggers.end(),
                          [&](const auto& node) { return node->logger() == logger; });
   if (it == s.loggers.end()) return;
@@ -190,12 +205,12 @@ void LGLog::lt_removeLogger(const std::shared_ptr<LGLogger>& logger) {
     node->loggerQueue()->async([logger] { logger->willRemoveLogger(); });
   }
   s.loggers.erase(it);
-  std::lock_guard<std::mutex> lock(s.deliveryMutex);
+  platform::MutexLock lock(s.deliveryMutex);
   s.deliveryQueues.erase(s.deliveryQueues.find(node->loggerQueue().get()));
 }
 
 void LGLog::lt_removeAllLoggers() {
-  State& s = *gState;
+  State& s = stateOnLoggingQueue("LGLog::lt_removeAllLoggers");
   for (const auto& node : s.loggers) {
     auto logger = node->logger();
     if (logger->implements(LGLogger::Optional::WillRemoveLogger)) {
@@ -203,12 +218,12 @@ void LGLog::lt_removeAllLoggers() {
     }
   }
   s.loggers.clear();
-  std::lock_guard<std::mutex> lock(s.deliveryMutex);
+  platform::MutexLock lock(s.deliveryMutex);
   s.deliveryQueues.clear();
 }
 
 void LGLog::lt_log(const std::shared_ptr<LGLogMessage>& message, bool holdsBacklogSlot) {
-  State& s = *gState;
+  State& s = stateOnLoggingQueue("LGLog::lt_log");
   // One processor, or one logger: calling each logger in turn on its queue (run inline on this
   // thread) keeps the same order and waits for the same work, without a thread hop.
   if (s.processorCount == 1 || s.loggers.size() == 1) {
@@ -226,7 +241,7 @@ void LGLog::lt_log(const std::shared_ptr<LGLogMessage>& message, bool holdsBackl
 }
 
 void LGLog::lt_flush() {
-  State& s = *gState;
+  State& s = stateOnLoggingQueue("LGLog::lt_flush");
   for (const auto& node : s.loggers) {
     auto logger = node->logger();
     if (!logger->implements(LGLogger::Optional::Flush)) continue;
@@ -238,7 +253,7 @@ void LGLog::lt_flush() {
 void LGLog::declareClass(std::shared_ptr<const LGLogClass> aClass) {
   if (!aClass) return;
   State& s = state();
-  std::lock_guard<std::mutex> lock(s.classesMutex);
+  platform::MutexLock lock(s.classesMutex);
   s.classes.push_back(std::move(aClass));
 }
 
@@ -250,7 +265,7 @@ std::vector<std::shared_ptr<const LGLogClass>> LGLog::registeredClasses() {
   State& s = state();
   std::vector<std::shared_ptr<const LGLogClass>> all;
   {
-    std::lock_guard<std::mutex> lock(s.classesMutex);
+    platform::MutexLock lock(s.classesMutex);
     all = s.classes;
   }
   std::vector<std::shared_ptr<const LGLogClass>> registered;
@@ -274,7 +289,7 @@ namespace {
 
 std::shared_ptr<const LGLogClass> classNamed(const std::string& name) {
   State& s = state();
-  std::lock_guard<std::mutex> lock(s.classesMutex);
+  platform::MutexLock lock(s.classesMutex);
   for (const auto& c : s.classes) {
     if (c->name == name) return c;
   }

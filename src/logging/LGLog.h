@@ -10,6 +10,8 @@
 //
 // Nothing may log synchronously or flush from the logging queue or from a logger's queue (each
 // waits for that very queue): such a call fails an assertion instead of hanging.
+//
+// The local media server will log through `log`; the application attaches no logger.
 
 #include <cstdarg>
 #include <functional>
@@ -41,7 +43,7 @@ class LGLog {
 
   static std::shared_ptr<platform::dispatch::Queue> loggingQueue();
 
-  // Flushes every logger; observed for "UIApplicationWillTerminateNotification".
+  // Flushes every logger; observed for platform::kApplicationWillTerminateNotification.
   static void applicationWillTerminate(const platform::Notification& notification);
 
   // Queued on the logging queue; they return at once. Null loggers are ignored.
@@ -66,7 +68,8 @@ class LGLog {
   // Returns once every logger that has a flush has flushed.
   static void flushLog();
 
-  // Per-class levels. The process's classes are those declared with `declareClass`.
+  // Per-class levels. The process's classes are those declared with `declareClass`; none is
+  // declared in the system yet, so these serve a component that keeps a level of its own.
   static void declareClass(std::shared_ptr<const LGLogClass> aClass);
   static bool isRegisteredClass(const LGLogClass& aClass);
   static std::vector<std::shared_ptr<const LGLogClass>> registeredClasses();
@@ -81,7 +84,7 @@ class LGLog {
   static bool isOnLoggingQueue();
 
  private:
-  // Workers, run only on the logging queue.
+  // Workers, run only on the logging queue (debug builds check it).
   static void lt_addLogger(const std::shared_ptr<LGLogger>& logger);
   static void lt_removeLogger(const std::shared_ptr<LGLogger>& logger);
   static void lt_removeAllLoggers();

@@ -4,11 +4,47 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <string_view>
 
 #include "platform/foundation/Clock.h"
 
 namespace {
+
+constexpr std::string_view kArchivedNameMark = ".archived";
+
+// Scopes that stand in for a file system without user attributes.
+std::atomic<int> gNoExtendedAttributes{0};
+
+bool extendedAttributesRefused() {
+  if (gNoExtendedAttributes.load(std::memory_order_relaxed) == 0) return false;
+  errno = ENOTSUP;
+  return true;
+}
+
+std::string_view lastComponent(std::string_view path) {
+  auto slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// Where the mark sits in `name`: before the extension, or at the end of a name without one
+// (".archived" is then the extension itself). npos when the name carries no mark.
+std::size_t archivedMarkPosition(std::string_view name) {
+  auto dot = name.rfind('.');
+  if (dot != std::string_view::npos && name.substr(0, dot).ends_with(kArchivedNameMark)) {
+    return dot - kArchivedNameMark.size();
+  }
+  if (name.ends_with(kArchivedNameMark)) return name.size() - kArchivedNameMark.size();
+  return std::string_view::npos;
+}
+
+std::string archivedName(const std::string& name) {
+  auto dot = name.rfind('.');
+  if (dot == std::string::npos) return name + std::string(kArchivedNameMark);
+  return name.substr(0, dot) + std::string(kArchivedNameMark) + name.substr(dot);
+}
 
 platform::Date dateFrom(std::int64_t seconds, std::uint32_t nanoseconds) {
   return platform::Date(std::chrono::seconds(seconds)) +
@@ -103,15 +139,23 @@ std::string LGLogFileInfo::description() {
 }
 
 bool LGLogFileInfo::isArchived() const {
-  return hasExtendedAttributeWithName(kLGLogFileArchivedAttribute);
+  return hasExtendedAttributeWithName(kLGLogFileArchivedAttribute) ||
+         archivedMarkPosition(lastComponent(filePath_)) != std::string_view::npos;
 }
 
 void LGLogFileInfo::setIsArchived(bool archived) {
   if (archived) {
-    addExtendedAttributeWithName(kLGLogFileArchivedAttribute);
-  } else {
-    removeExtendedAttributeWithName(kLGLogFileArchivedAttribute);
+    if (isArchived()) return;
+    // Without the attribute the file would stay active for ever and never be deleted as old.
+    if (!addExtendedAttributeWithName(kLGLogFileArchivedAttribute) && errno != ENOENT) {
+      renameFile(archivedName(fileName()));
+    }
+    return;
   }
+  removeExtendedAttributeWithName(kLGLogFileArchivedAttribute);
+  std::string name = fileName();
+  auto mark = archivedMarkPosition(name);
+  if (mark != std::string::npos) renameFile(name.erase(mark, kArchivedNameMark.size()));
 }
 
 void LGLogFileInfo::reset() {
@@ -126,20 +170,29 @@ void LGLogFileInfo::renameFile(const std::string& newFileName) {
   auto slash = filePath_.rfind('/');
   std::string folder = slash == std::string::npos ? std::string() : filePath_.substr(0, slash + 1);
   std::string newPath = folder + newFileName;
-  std::rename(filePath_.c_str(), newPath.c_str());
+  // Moving never replaces another file (it would be lost with its lines). A file system that
+  // cannot refuse in the move itself gets a look first.
+  if (renameat2(AT_FDCWD, filePath_.c_str(), AT_FDCWD, newPath.c_str(), RENAME_NOREPLACE) != 0 &&
+      errno == EINVAL) {
+    struct stat st;
+    if (lstat(newPath.c_str(), &st) != 0) std::rename(filePath_.c_str(), newPath.c_str());
+  }
   filePath_ = newPath;
   reset();
 }
 
 bool LGLogFileInfo::hasExtendedAttributeWithName(const std::string& name) const {
+  if (extendedAttributesRefused()) return false;
   return getxattr(filePath_.c_str(), name.c_str(), nullptr, 0) >= 0;
 }
 
-void LGLogFileInfo::addExtendedAttributeWithName(const std::string& name) {
-  setxattr(filePath_.c_str(), name.c_str(), "", 0, 0);
+bool LGLogFileInfo::addExtendedAttributeWithName(const std::string& name) {
+  if (extendedAttributesRefused()) return false;
+  return setxattr(filePath_.c_str(), name.c_str(), "", 0, 0) == 0;
 }
 
 void LGLogFileInfo::removeExtendedAttributeWithName(const std::string& name) {
+  if (extendedAttributesRefused()) return;
   removexattr(filePath_.c_str(), name.c_str());
 }
 
@@ -149,4 +202,12 @@ int LGLogFileInfo::reverseCompareByCreationDate(LGLogFileInfo& other) {
 
 int LGLogFileInfo::reverseCompareByModificationDate(LGLogFileInfo& other) {
   return compareReversed(modificationDate(), other.modificationDate());
+}
+
+LGLogFileInfo::ScopedNoExtendedAttributes::ScopedNoExtendedAttributes() {
+  gNoExtendedAttributes.fetch_add(1);
+}
+
+LGLogFileInfo::ScopedNoExtendedAttributes::~ScopedNoExtendedAttributes() {
+  gNoExtendedAttributes.fetch_sub(1);
 }

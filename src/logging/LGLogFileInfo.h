@@ -3,9 +3,10 @@
 // then kept (`reset` forgets them). Not thread-safe: a file logger uses it on its own queue.
 //
 // The archived mark is the extended attribute "user.logging.log.archived" with an empty value
-// (Linux admits only "user." attributes from ordinary processes). On a file system without user
-// attributes a file cannot be marked; it then stays active, is never deleted as an old file, and
-// a logger rolls away from it again when it is found over a limit.
+// (Linux admits only "user." attributes from ordinary processes). A file that cannot carry the
+// attribute (a file system without user attributes) is marked by name instead: it is renamed
+// with ".archived" before its extension ("log-1A2B3C.txt" becomes "log-1A2B3C.archived.txt"),
+// which still counts as a log file name. Either mark makes a file archived.
 //
 // The creation date is the file system's birth time, or the modification time where the file
 // system keeps no birth time; absent only when neither can be read.
@@ -35,14 +36,20 @@ class LGLogFileInfo {
 
   std::string description();
 
+  // Whether the file carries either mark.
   bool isArchived() const;
+  // Marking sets the attribute, or renames the file when the attribute cannot be set (the path
+  // then follows the new name); unmarking removes both marks.
   void setIsArchived(bool archived);
 
   void reset();
+  // Moves the file to `newFileName` in the same folder; an existing file of that name is never
+  // replaced. The path takes the new name even when the move fails.
   void renameFile(const std::string& newFileName);
 
   bool hasExtendedAttributeWithName(const std::string& name) const;
-  void addExtendedAttributeWithName(const std::string& name);
+  // Whether the attribute was set.
+  bool addExtendedAttributeWithName(const std::string& name);
   void removeExtendedAttributeWithName(const std::string& name);
 
   bool operator==(const LGLogFileInfo& other) const { return filePath_ == other.filePath_; }
@@ -51,6 +58,16 @@ class LGLogFileInfo {
   // A missing date counts as the earliest.
   int reverseCompareByCreationDate(LGLogFileInfo& other);
   int reverseCompareByModificationDate(LGLogFileInfo& other);
+
+  // While one is alive, every extended-attribute call of this class fails with ENOTSUP, as on a
+  // file system without user attributes, so tests reach the by-name mark on any file system.
+  class ScopedNoExtendedAttributes {
+   public:
+    ScopedNoExtendedAttributes();
+    ~ScopedNoExtendedAttributes();
+    ScopedNoExtendedAttributes(const ScopedNoExtendedAttributes&) = delete;
+    ScopedNoExtendedAttributes& operator=(const ScopedNoExtendedAttributes&) = delete;
+  };
 
  private:
   std::string filePath_;

@@ -115,8 +115,7 @@ std::string LGLogFileManagerDefault::createNewLogFile() {
 void LGLogFileManagerDefault::setMaximumNumberOfLogFiles(std::uint32_t maximum) {
   std::uint32_t old = maximumNumberOfLogFiles_.exchange(maximum);
   if (old == maximum) return;
-  auto self = weak_from_this().lock();
-  if (!self) return;
+  auto self = shared_from_this();
   LGLog::loggingQueue()->async([self] { self->deleteOldLogFiles(); });
 }
 

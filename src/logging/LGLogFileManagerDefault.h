@@ -7,18 +7,21 @@
 //
 // Files sort newest first by creation date, then by modification date, then by name, so the
 // order is the same on every listing.
+//
+// Any thread may use it: the folder is fixed at creation and the maximum is atomic; the file
+// system is the only other state, and listing, making and deleting files there tolerate each
+// other (a vanished file is skipped, deletes ignore errors).
 
 #include <atomic>
 #include <optional>
 
 #include "logging/LGLogFileManager.h"
+#include "platform/foundation/SharedObject.h"
 
 class LGLogFileManagerDefault : public LGLogFileManager,
                                 public std::enable_shared_from_this<LGLogFileManagerDefault> {
+  CH_SHARED_OBJECT(LGLogFileManagerDefault)
  public:
-  // Without a folder, `defaultLogsDirectory()`.
-  explicit LGLogFileManagerDefault(std::optional<std::string> logsDirectory = std::nullopt);
-
   static std::string defaultLogsDirectory();
   static bool isLogFile(const std::string& fileName);
   static std::string generateShortUUID();
@@ -40,7 +43,15 @@ class LGLogFileManagerDefault : public LGLogFileManager,
 
   void deleteOldLogFiles();
 
+ protected:
+  // Without a folder, `defaultLogsDirectory()`. A change of the maximum queues work that holds
+  // the manager, so it lives in a shared_ptr from birth.
+  explicit LGLogFileManagerDefault(std::optional<std::string> logsDirectory = std::nullopt);
+
  private:
-  std::atomic<std::uint32_t> maximumNumberOfLogFiles_{5};
+  // Set before start, read-only after.
   const std::string _logsDirectory;
+
+  // Any thread.
+  std::atomic<std::uint32_t> maximumNumberOfLogFiles_{5};
 };

@@ -1,5 +1,5 @@
 #pragma once
-// One attached logger and the serial queue it is called on.
+// One attached logger and the serial queue it is called on; never changed after it is made.
 
 #include <memory>
 
@@ -18,6 +18,6 @@ class LGLoggerNode {
   const std::shared_ptr<platform::dispatch::Queue>& loggerQueue() const { return loggerQueue_; }
 
  private:
-  std::shared_ptr<LGLogger> logger_;
-  std::shared_ptr<platform::dispatch::Queue> loggerQueue_;
+  const std::shared_ptr<LGLogger> logger_;
+  const std::shared_ptr<platform::dispatch::Queue> loggerQueue_;
 };

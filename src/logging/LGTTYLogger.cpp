@@ -14,15 +14,21 @@
 #include "logging/LGLogMessage.h"
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/DateFormat.h"
+#include "platform/foundation/Mutex.h"
 
 namespace {
 
+// Written by the class set-up (and by tests trying other terminals), read by profiles being
+// made on the logger's queue and by any caller of the table accessors.
 struct ClassState {
-  bool colorTerminal = false;
-  bool colorConsole = false;
-  std::vector<std::string> codesFg;
-  std::vector<std::string> codesBg;
-  std::vector<LGColor> colors;
+  platform::Mutex mutex;
+  bool colorTerminal GUARDED_BY(mutex) = false;
+  bool colorConsole GUARDED_BY(mutex) = false;
+  std::vector<std::string> codesFg GUARDED_BY(mutex);
+  std::vector<std::string> codesBg GUARDED_BY(mutex);
+  std::vector<LGColor> colors GUARDED_BY(mutex);
+
+  // Set once by `initialize`, read-only after.
   std::shared_ptr<LGTTYLogger> sharedInstance;
 };
 
@@ -81,10 +87,35 @@ Rgb color256(int n) {
   return {kLevels[i / 36], kLevels[(i / 6) % 6], kLevels[i % 6]};
 }
 
-void checkTables() {
-  auto& s = classState();
+void checkTables(ClassState& s) REQUIRES(s.mutex) {
   platform::assertThat(s.codesFg.size() == s.codesBg.size() && s.codesBg.size() == s.colors.size(),
                        "Invalid colors/codes array(s)");
+}
+
+bool hasTables(ClassState& s) REQUIRES(s.mutex) {
+  return !s.codesFg.empty() || !s.codesBg.empty() || !s.colors.empty();
+}
+
+void fillColors16(ClassState& s) REQUIRES(s.mutex) {
+  if (hasTables(s)) return;
+  for (int i = 0; i < 16; ++i) {
+    std::string prefix = i < 8 ? "" : "1;";
+    s.codesFg.push_back(prefix + std::to_string(30 + i % 8) + "m");
+    s.codesBg.push_back(prefix + std::to_string(40 + i % 8) + "m");
+    s.colors.push_back(LGColor::fromBytes(k16Colors[i].r, k16Colors[i].g, k16Colors[i].b));
+  }
+  checkTables(s);
+}
+
+void fillColors256(ClassState& s) REQUIRES(s.mutex) {
+  if (hasTables(s)) return;
+  for (int n = 16; n <= 255; ++n) {
+    s.codesFg.push_back("38;5;" + std::to_string(n) + "m");
+    s.codesBg.push_back("48;5;" + std::to_string(n) + "m");
+    Rgb c = color256(n);
+    s.colors.push_back(LGColor::fromBytes(c.r, c.g, c.b));
+  }
+  checkTables(s);
 }
 
 bool isCopyableTag(const platform::Value& tag) {
@@ -103,6 +134,7 @@ void LGTTYLogger::initialize() {
 void LGTTYLogger::initializeWithEnvironment(const std::optional<std::string>& term,
                                             const std::optional<std::string>& consoleColors) {
   auto& s = classState();
+  platform::MutexLock lock(s.mutex);
   s.colorTerminal = false;
   s.colorConsole = false;
   s.codesFg.clear();
@@ -112,9 +144,9 @@ void LGTTYLogger::initializeWithEnvironment(const std::optional<std::string>& te
     if (containsIgnoringCase(*term, "color")) {
       s.colorTerminal = true;
       if (containsIgnoringCase(*term, "256")) {
-        initialize_colors_256();
+        fillColors256(s);
       } else {
-        initialize_colors_16();
+        fillColors16(s);
       }
     }
   } else {
@@ -124,26 +156,14 @@ void LGTTYLogger::initializeWithEnvironment(const std::optional<std::string>& te
 
 void LGTTYLogger::initialize_colors_16() {
   auto& s = classState();
-  if (!s.codesFg.empty() || !s.codesBg.empty() || !s.colors.empty()) return;
-  for (int i = 0; i < 16; ++i) {
-    std::string prefix = i < 8 ? "" : "1;";
-    s.codesFg.push_back(prefix + std::to_string(30 + i % 8) + "m");
-    s.codesBg.push_back(prefix + std::to_string(40 + i % 8) + "m");
-    s.colors.push_back(LGColor::fromBytes(k16Colors[i].r, k16Colors[i].g, k16Colors[i].b));
-  }
-  checkTables();
+  platform::MutexLock lock(s.mutex);
+  fillColors16(s);
 }
 
 void LGTTYLogger::initialize_colors_256() {
   auto& s = classState();
-  if (!s.codesFg.empty() || !s.codesBg.empty() || !s.colors.empty()) return;
-  for (int n = 16; n <= 255; ++n) {
-    s.codesFg.push_back("38;5;" + std::to_string(n) + "m");
-    s.codesBg.push_back("48;5;" + std::to_string(n) + "m");
-    Rgb c = color256(n);
-    s.colors.push_back(LGColor::fromBytes(c.r, c.g, c.b));
-  }
-  checkTables();
+  platform::MutexLock lock(s.mutex);
+  fillColors256(s);
 }
 
 std::shared_ptr<LGTTYLogger> LGTTYLogger::sharedInstance() {
@@ -151,25 +171,45 @@ std::shared_ptr<LGTTYLogger> LGTTYLogger::sharedInstance() {
   return classState().sharedInstance;
 }
 
-bool LGTTYLogger::isColorTerminal() { return classState().colorTerminal; }
-bool LGTTYLogger::isColorConsole() { return classState().colorConsole; }
-std::size_t LGTTYLogger::colorTableSize() { return classState().colors.size(); }
+bool LGTTYLogger::isColorTerminal() {
+  auto& s = classState();
+  platform::MutexLock lock(s.mutex);
+  return s.colorTerminal;
+}
+
+bool LGTTYLogger::isColorConsole() {
+  auto& s = classState();
+  platform::MutexLock lock(s.mutex);
+  return s.colorConsole;
+}
+
+std::size_t LGTTYLogger::colorTableSize() {
+  auto& s = classState();
+  platform::MutexLock lock(s.mutex);
+  return s.colors.size();
+}
+
 std::string LGTTYLogger::foregroundCode(std::size_t index) {
-  return classState().codesFg.at(index);
+  auto& s = classState();
+  platform::MutexLock lock(s.mutex);
+  return s.codesFg.at(index);
 }
+
 std::string LGTTYLogger::backgroundCode(std::size_t index) {
-  return classState().codesBg.at(index);
+  auto& s = classState();
+  platform::MutexLock lock(s.mutex);
+  return s.codesBg.at(index);
 }
-LGColor LGTTYLogger::tableColor(std::size_t index) { return classState().colors.at(index); }
 
 std::uint32_t LGTTYLogger::codeIndexForColor(const LGColor& color) {
-  const auto& colors = classState().colors;
+  auto& s = classState();
+  platform::MutexLock lock(s.mutex);
   double best = 100;
   std::uint32_t bestIndex = 0;
-  for (std::size_t i = 0; i < colors.size(); ++i) {
-    double distance = std::sqrt(std::pow(colors[i].red - color.red, 2) +
-                                std::pow(colors[i].green - color.green, 2) +
-                                std::pow(colors[i].blue - color.blue, 2));
+  for (std::size_t i = 0; i < s.colors.size(); ++i) {
+    double distance = std::sqrt(std::pow(s.colors[i].red - color.red, 2) +
+                                std::pow(s.colors[i].green - color.green, 2) +
+                                std::pow(s.colors[i].blue - color.blue, 2));
     if (distance < best) {
       best = distance;
       bestIndex = static_cast<std::uint32_t>(i);

@@ -7,6 +7,8 @@
 //
 // One process-wide instance. Writing and colour changes run on its queue "logging.ttyLogger";
 // colour changes from elsewhere travel through the logging queue.
+//
+// Nothing in the system attaches it yet; it is kept whole for a host that wants the console.
 
 #include <memory>
 #include <optional>
@@ -38,7 +40,6 @@ class LGTTYLogger : public LGAbstractLogger {
   static std::size_t colorTableSize();
   static std::string foregroundCode(std::size_t index);
   static std::string backgroundCode(std::size_t index);
-  static LGColor tableColor(std::size_t index);
   // The index of the nearest table colour; the first of equally near ones; 0 for no table.
   static std::uint32_t codeIndexForColor(const LGColor& color);
 
@@ -66,8 +67,11 @@ class LGTTYLogger : public LGAbstractLogger {
   std::shared_ptr<LGTTYLoggerColorProfile> profileFor(const LGLogMessage& message) const;
   std::string timestampText(platform::Date date) const;
 
-  std::string appName_;
-  std::string processID_;
+  // Set before start, read-only after.
+  const std::string appName_;
+  const std::string processID_;
+
+  // Owned by the logger's queue.
   bool colorsEnabled_ = false;
   std::vector<std::shared_ptr<LGTTYLoggerColorProfile>> colorProfilesArray_;
   std::vector<std::pair<platform::Value, std::shared_ptr<LGTTYLoggerColorProfile>>>

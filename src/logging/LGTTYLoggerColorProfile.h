@@ -19,8 +19,6 @@ class LGTTYLoggerColorProfile {
   const std::string& fgCode() const { return fgCode_; }
   const std::string& bgCode() const { return bgCode_; }
   const std::string& resetCode() const { return resetCode_; }
-  std::uint32_t fgCodeIndex() const { return fgCodeIndex_; }
-  std::uint32_t bgCodeIndex() const { return bgCodeIndex_; }
 
   std::string description() const;
 

@@ -1,6 +1,8 @@
 #pragma once
-// CourseWareLog: one lecture entry of a study-log document (the upload format read back). Kept
-// for completeness of the model layer; the application builds its uploads elsewhere.
+// CourseWareLog: one lecture entry of a study-log document (the upload format read back). Nothing
+// in the application builds or reads these documents (it builds its uploads elsewhere); the
+// classes and factories are kept because the model layer of the design has them, and the
+// tests and the models fuzz target exercise them.
 
 #include <memory>
 #include <nlohmann/json.hpp>

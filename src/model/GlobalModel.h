@@ -3,7 +3,9 @@
 // region and how, the user's course tree, the years chosen on two screens, two reload flags, the
 // last network status and the main tab bar controller. It holds no logic: every operation is a
 // field read or write. Only its creation is guarded; the fields are read and written on the
-// main thread without locks.
+// main thread without locks, and every setter checks that in debug builds (a write from another
+// thread would race with every reader). The screens are its writers and most of its readers;
+// until they are part of the tree, the stores and the tests are the only callers.
 
 #include <memory>
 #include <optional>
@@ -11,6 +13,7 @@
 
 #include "model/Course.h"
 #include "model/ModelTypes.h"
+#include "platform/foundation/Thread.h"
 
 class MirelTabBarController;
 
@@ -26,31 +29,62 @@ class GlobalModel {
   static std::shared_ptr<GlobalModel> sharedModel();
 
   int userId() const { return _userId; }
-  void setUserId(int v) { _userId = v; }
+  void setUserId(int v) {
+    platform::assertMainThread("GlobalModel::setUserId");
+    _userId = v;
+  }
   const model::Text& areaCode() const { return _areaCode; }
-  void setAreaCode(model::Text v) { _areaCode = std::move(v); }
+  void setAreaCode(model::Text v) {
+    platform::assertMainThread("GlobalModel::setAreaCode");
+    _areaCode = std::move(v);
+  }
   const model::Text& areaName() const { return _areaName; }
-  void setAreaName(model::Text v) { _areaName = std::move(v); }
+  void setAreaName(model::Text v) {
+    platform::assertMainThread("GlobalModel::setAreaName");
+    _areaName = std::move(v);
+  }
   int loginState() const { return _loginState; }
-  void setLoginState(int v) { _loginState = v; }
+  void setLoginState(int v) {
+    platform::assertMainThread("GlobalModel::setLoginState");
+    _loginState = v;
+  }
   const model::OptionalList<Course>& courses() const { return _courses; }
-  void setCourses(model::OptionalList<Course> v) { _courses = std::move(v); }
+  void setCourses(model::OptionalList<Course> v) {
+    platform::assertMainThread("GlobalModel::setCourses");
+    _courses = std::move(v);
+  }
   int currentYearIndex() const { return _currentYearIndex; }
-  void setCurrentYearIndex(int v) { _currentYearIndex = v; }
+  void setCurrentYearIndex(int v) {
+    platform::assertMainThread("GlobalModel::setCurrentYearIndex");
+    _currentYearIndex = v;
+  }
   int downYearIndex() const { return _downYearIndex; }
-  void setDownYearIndex(int v) { _downYearIndex = v; }
+  void setDownYearIndex(int v) {
+    platform::assertMainThread("GlobalModel::setDownYearIndex");
+    _downYearIndex = v;
+  }
   bool isRefresh() const { return _isRefresh; }
-  void setIsRefresh(bool v) { _isRefresh = v; }
+  void setIsRefresh(bool v) {
+    platform::assertMainThread("GlobalModel::setIsRefresh");
+    _isRefresh = v;
+  }
   bool downloadRefresh() const { return _downloadRefresh; }
-  void setDownloadRefresh(bool v) { _downloadRefresh = v; }
+  void setDownloadRefresh(bool v) {
+    platform::assertMainThread("GlobalModel::setDownloadRefresh");
+    _downloadRefresh = v;
+  }
   // "ReachableViaWiFi", "ReachableViaWWAN" or "NotReachable"; absent until the first change.
   const model::Text& GlobalNetWorkStatus() const { return _GlobalNetWorkStatus; }
-  void setGlobalNetWorkStatus(model::Text v) { _GlobalNetWorkStatus = std::move(v); }
+  void setGlobalNetWorkStatus(model::Text v) {
+    platform::assertMainThread("GlobalModel::setGlobalNetWorkStatus");
+    _GlobalNetWorkStatus = std::move(v);
+  }
   // Not owned: the navigation stack owns the controller, so this answers null once it is gone.
   std::shared_ptr<MirelTabBarController> tabBarViewController() const {
     return _tabBarViewController.lock();
   }
   void setTabBarViewController(const std::shared_ptr<MirelTabBarController>& v) {
+    platform::assertMainThread("GlobalModel::setTabBarViewController");
     _tabBarViewController = v;
   }
 

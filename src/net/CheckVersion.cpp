@@ -1,23 +1,24 @@
 #include "net/CheckVersion.h"
 
-#include <mutex>
 #include <optional>
 #include <vector>
 
 #include "net/VersionCompare.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Json.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/SharedObject.h"
 #include "platform/net/URLConnection.h"
 
 namespace {
 
 struct Settings {
-  std::mutex mutex;
-  std::string lookupHost = "lookup.appstore.example";
-  std::string storeHost = "apps.appstore.example";
-  std::string storeId = "1000000000";
-  std::shared_ptr<CheckVersionUI> ui;
+  platform::Mutex mutex;
+  std::string lookupHost GUARDED_BY(mutex) = "lookup.appstore.example";
+  std::string storeHost GUARDED_BY(mutex) = "apps.appstore.example";
+  std::string storeId GUARDED_BY(mutex) = "1000000000";
+  std::shared_ptr<CheckVersionUI> ui GUARDED_BY(mutex);
 };
 
 Settings& settings() {
@@ -26,7 +27,7 @@ Settings& settings() {
 }
 
 std::shared_ptr<CheckVersionUI> currentUI() {
-  std::lock_guard lock(settings().mutex);
+  platform::MutexLock lock(settings().mutex);
   return settings().ui;
 }
 
@@ -55,11 +56,11 @@ void showResult(const std::optional<nlohmann::json>& answer) {
     ui->showAlert({"当前版本为最新版本", std::nullopt, "确定", {}}, nullptr);
 }
 
-// One lookup: keeps itself alive until its connection ends.
+// One lookup: keeps itself alive until its connection ends (main thread).
 class Lookup : public platform::URLConnectionDelegate, public std::enable_shared_from_this<Lookup> {
- public:
-  explicit Lookup(std::function<void()> finished) : finished_(std::move(finished)) {}
+  CH_SHARED_OBJECT(Lookup)
 
+ public:
   void start(const std::string& url) {
     self_ = shared_from_this();
     platform::URLRequest request(url);
@@ -84,6 +85,8 @@ class Lookup : public platform::URLConnectionDelegate, public std::enable_shared
   }
 
  private:
+  explicit Lookup(std::function<void()> finished) : finished_(std::move(finished)) {}
+
   void end() {
     if (finished_) finished_();
     connection_.reset();
@@ -99,7 +102,7 @@ class Lookup : public platform::URLConnectionDelegate, public std::enable_shared
 }  // namespace
 
 void CheckVersion::checkVersion(std::function<void()> finished) {
-  std::make_shared<Lookup>(std::move(finished))->start(lookupURL());
+  Lookup::create(std::move(finished))->start(lookupURL());
 }
 
 void CheckVersion::showAlertWithAppStoreVersion(const std::string& version) {
@@ -116,24 +119,24 @@ void CheckVersion::alertView(int buttonIndex) {
 }
 
 void CheckVersion::setUI(std::shared_ptr<CheckVersionUI> ui) {
-  std::lock_guard lock(settings().mutex);
+  platform::MutexLock lock(settings().mutex);
   settings().ui = std::move(ui);
 }
 
 void CheckVersion::setEndpoints(std::string lookupHost, std::string storeHost,
                                 std::string storeId) {
-  std::lock_guard lock(settings().mutex);
+  platform::MutexLock lock(settings().mutex);
   settings().lookupHost = std::move(lookupHost);
   settings().storeHost = std::move(storeHost);
   settings().storeId = std::move(storeId);
 }
 
 std::string CheckVersion::lookupURL() {
-  std::lock_guard lock(settings().mutex);
+  platform::MutexLock lock(settings().mutex);
   return "http://" + settings().lookupHost + "/lookup?id=" + settings().storeId;
 }
 
 std::string CheckVersion::storePageURL() {
-  std::lock_guard lock(settings().mutex);
+  platform::MutexLock lock(settings().mutex);
   return "https://" + settings().storeHost + "/app/id" + settings().storeId;
 }

@@ -3,11 +3,11 @@
 // of this application, compares it with the running bundle's "CFBundleVersion" and tells the
 // learner in an alert; when the store is ahead, the learner may jump to the store page.
 //
-// Every operation is a class operation, called on the main thread. The lookup runs off the main
-// thread; its result, every alert and the store page are handled on the main thread. Failures
-// are silent: a transport error, an empty body, an answer that is not JSON or that has no match
-// shows nothing. The alerts go through the CheckVersionUI the screen layer installs; without
-// one, nothing is shown.
+// The settings screen's version check button calls `checkVersion`. Every operation is a class
+// operation, called on the main thread. The lookup runs off the main thread; its result, every
+// alert and the store page are handled on the main thread. Failures are silent: a transport
+// error, an empty body, an answer that is not JSON or that has no match shows nothing. The
+// alerts go through the CheckVersionUI the screen layer installs; without one, nothing is shown.
 
 #include <functional>
 #include <memory>

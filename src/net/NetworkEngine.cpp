@@ -6,6 +6,7 @@
 #include "dao/StudyLogDao.h"
 #include "net/ServerConfig.h"
 #include "platform/foundation/Json.h"
+#include "platform/foundation/Thread.h"
 #include "platform/net/URLError.h"
 
 namespace {
@@ -21,10 +22,6 @@ std::string plainText(const std::optional<nlohmann::json>& answer, const char* k
   return text ? *text : "(null)";
 }
 
-std::string loginText(const std::optional<nlohmann::json>& answer) {
-  return plainText(answer, "userId") + "," + plainText(answer, "mCodeFlag");
-}
-
 const std::string& textOf(const platform::Dictionary& row, const std::string& key) {
   static const std::string empty;
   const platform::Value* value = platform::find(row, key);
@@ -34,7 +31,7 @@ const std::string& textOf(const platform::Dictionary& row, const std::string& ke
 }  // namespace
 
 std::shared_ptr<NetworkEngine> NetworkEngine::initWithDefaultSettings() {
-  return std::make_shared<NetworkEngine>(ServerConfig::apiHost() + "/api");
+  return create(ServerConfig::apiHost() + "/api");
 }
 
 NetworkEngine::NetworkEngine(const std::string& hostName)
@@ -51,8 +48,23 @@ HttpOperation::Ptr NetworkEngine::enqueueOrFail(const HttpOperation::Ptr& operat
   return operation;
 }
 
+std::string NetworkEngine::loginText(const std::optional<nlohmann::json>& answer) {
+  return plainText(answer, "userId") + "," + plainText(answer, "mCodeFlag");
+}
+
+platform::Dictionary NetworkEngine::feedbackResult(const std::optional<nlohmann::json>& answer) {
+  platform::Dictionary result;
+  const nlohmann::json* code = answer ? platform::Json::member(*answer, "resultCode") : nullptr;
+  if (!code || code->is_null()) return result;
+  // A value the JSON reader refuses to take over (nested too deep) reads as null: no result.
+  platform::Value value = platform::Json::toValue(*code);
+  if (!value.isNull()) result["resultCode"] = std::move(value);
+  return result;
+}
+
 HttpOperation::Ptr NetworkEngine::login(const platform::Dictionary& params,
                                         TextHandler completionHandler, ErrorHandler errorHandler) {
+  platform::assertMainThread("NetworkEngine::login");
   auto operation = operationWithPath("getRetrainUserId.html", params, "POST");
   if (operation) {
     operation->addCompletionHandler(
@@ -71,6 +83,7 @@ HttpOperation::Ptr NetworkEngine::login(const platform::Dictionary& params,
 
 HttpOperation::Ptr NetworkEngine::getAllAreas(AreasHandler completionHandler,
                                               ErrorHandler errorHandler) {
+  platform::assertMainThread("NetworkEngine::getAllAreas");
   auto operation = operationWithPath("getRetrainAreas.html");
   if (operation) {
     std::weak_ptr<DBService> store = _dbService;
@@ -95,6 +108,7 @@ HttpOperation::Ptr NetworkEngine::getAllAreas(AreasHandler completionHandler,
 HttpOperation::Ptr NetworkEngine::getRetrainCourseDatas(const std::string& userId,
                                                         CoursesHandler completionHandler,
                                                         ErrorHandler errorHandler) {
+  platform::assertMainThread("NetworkEngine::getRetrainCourseDatas");
   auto operation =
       operationWithPath("getRetrainCourseDatas.html", platform::Dictionary{{"userId", userId}});
   if (operation) {
@@ -144,6 +158,7 @@ nlohmann::json NetworkEngine::uploadDocument(
 HttpOperation::Ptr NetworkEngine::syncStudyLog(const std::string& userId,
                                                OptionalTextHandler completionHandler,
                                                ErrorHandler errorHandler) {
+  platform::assertMainThread("NetworkEngine::syncStudyLog");
   auto dao = std::make_shared<StudyLogDao>();
   auto rows = dao->getByUserId(platform::Value(platform::leadingInteger(userId)));
   if (rows.empty()) {
@@ -187,6 +202,7 @@ HttpOperation::Ptr NetworkEngine::syncStudyLog(const std::string& userId,
 HttpOperation::Ptr NetworkEngine::getM3u8(const std::string& url,
                                           OptionalTextHandler completionHandler,
                                           ErrorHandler errorHandler) {
+  platform::assertMainThread("NetworkEngine::getM3u8");
   auto operation = operationWithURLString(url);
   if (operation) {
     operation->addCompletionHandler(
@@ -203,6 +219,7 @@ HttpOperation::Ptr NetworkEngine::getM3u8(const std::string& url,
 HttpOperation::Ptr NetworkEngine::getMessage(const std::string& userId, const std::string& message,
                                              DictionaryHandler completionHandler,
                                              ErrorHandler errorHandler) {
+  platform::assertMainThread("NetworkEngine::getMessage");
   nlohmann::json document = {{"userId", userId}, {"suggestion", message}};
   auto operation = operationWithPath(
       "saveRetrainServiceFeedback.html",
@@ -212,11 +229,7 @@ HttpOperation::Ptr NetworkEngine::getMessage(const std::string& userId, const st
         [completionHandler](const HttpOperation::Ptr& done) {
           done->responseJSONWithCompletionHandler(
               [completionHandler](const std::optional<nlohmann::json>& answer) {
-                platform::Dictionary result;
-                const nlohmann::json* code =
-                    answer ? platform::Json::member(*answer, "resultCode") : nullptr;
-                if (code && !code->is_null()) result["resultCode"] = platform::Json::toValue(*code);
-                if (completionHandler) completionHandler(result);
+                if (completionHandler) completionHandler(feedbackResult(answer));
               });
         },
         [errorHandler](const HttpOperation::Ptr&, const platform::Error& error) {
@@ -246,6 +259,7 @@ std::string NetworkEngine::stringFormDict(const platform::Dictionary& dictionary
 
 void NetworkEngine::compeleteHandler(const std::string& path, const HttpOperation::Ptr& operation,
                                      TextHandler completionHandler) {
+  platform::assertMainThread("NetworkEngine::compeleteHandler");
   if (path == "getRetrainUserId.html" || !operation) return;
   operation->addCompletionHandler(
       [completionHandler](const HttpOperation::Ptr& done) {

@@ -5,14 +5,20 @@
 // operation; its completion and error callbacks run on the main thread, and the error callback
 // gets the failed operation's error unchanged (the HTTP status as code for 4xx/5xx answers).
 //
+// The screens call the requests: login (login screen), the region tree (area screen), the
+// courses (my courses and study records), the upload (study records), feedback (feedback screen);
+// the lecture file list fetches playlists.
+//
 // Promises beyond the plain requests:
 // - The region list reaches the caller before the stored region table is rewritten, and an
 //   answer that does not decode leaves the stored regions alone.
 // - A study-log upload takes back from each row exactly the seconds it sent, so time added
 //   while it was in flight stays for the next upload; only one upload runs at a time.
 // - A request whose URL cannot be formed fails through its error callback (kURLErrorBadURL).
+// - Answers are read defensively: a feedback answer whose "resultCode" cannot be taken over (nested
+//   beyond what is read) gives an empty dictionary, as an answer without one does.
 //
-// Called on the main thread only.
+// Called on the main thread only (checked in debug builds).
 
 #include <cstdint>
 #include <functional>
@@ -29,6 +35,8 @@
 #include "platform/foundation/Value.h"
 
 class NetworkEngine : public HttpEngine {
+  CH_SHARED_OBJECT(NetworkEngine)
+
  public:
   using ErrorHandler = std::function<void(const platform::Error&)>;
   using TextHandler = std::function<void(const std::string&)>;
@@ -43,8 +51,6 @@ class NetworkEngine : public HttpEngine {
 
   // The engine on the configured course API host (ServerConfig), with a new store service.
   static std::shared_ptr<NetworkEngine> initWithDefaultSettings();
-  // An engine whose host name is `hostName` (a host followed by "/api").
-  explicit NetworkEngine(const std::string& hostName);
 
   // POST "getRetrainUserId.html" with the form fields; the completion gets "<userId>,<mCodeFlag>"
   // (an absent value is written "(null)").
@@ -68,12 +74,19 @@ class NetworkEngine : public HttpEngine {
   HttpOperation::Ptr getMessage(const std::string& userId, const std::string& message,
                                 DictionaryHandler completionHandler, ErrorHandler errorHandler);
 
-  // A debugging text of a dictionary.
+  // A debugging text of a dictionary. No screen calls it; kept, tested, as the design has it.
   static std::string stringFormDict(const platform::Dictionary& dictionary);
   // Unless `path` is the login request, gives `operation` a completion that hands the callback
-  // the login-style text of its answer, and an error handler that does nothing.
+  // the login-style text of its answer, and an error handler that does nothing. No screen calls
+  // it; kept, tested, as the design has it.
   void compeleteHandler(const std::string& path, const HttpOperation::Ptr& operation,
                         TextHandler completionHandler);
+
+  // How the answers are read (shared by the requests above; outside input, never trusted):
+  // the login text "<userId>,<mCodeFlag>" ("(null)" for an absent value), and the feedback
+  // result {"resultCode": ...} (empty when the answer has none or it cannot be taken over).
+  static std::string loginText(const std::optional<nlohmann::json>& answer);
+  static platform::Dictionary feedbackResult(const std::optional<nlohmann::json>& answer);
 
   // The study-log upload document and its minutes rule.
   static int listenedMinutes(const std::string& listenedPos);
@@ -84,6 +97,10 @@ class NetworkEngine : public HttpEngine {
 
   const std::shared_ptr<DBService>& dbService() const { return _dbService; }
   const std::map<std::int64_t, std::string>& types() const { return _types; }
+
+ protected:
+  // An engine whose host name is `hostName` (a host followed by "/api").
+  explicit NetworkEngine(const std::string& hostName);
 
  private:
   HttpOperation::Ptr enqueueOrFail(const HttpOperation::Ptr& operation, const std::string& url,

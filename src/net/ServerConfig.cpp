@@ -1,7 +1,8 @@
 #include "net/ServerConfig.h"
 
 #include <cstdlib>
-#include <mutex>
+
+#include "platform/foundation/Mutex.h"
 
 namespace {
 
@@ -10,8 +11,10 @@ constexpr const char* kDefaultWebHost = "www.chengheng.example";
 constexpr const char* kDefaultMediaBaseURL = "http://media.chengheng.example/";
 
 struct Overrides {
-  std::mutex mutex;
-  std::string apiHost, webHost, mediaBaseURL;
+  platform::Mutex mutex;
+  std::string apiHost GUARDED_BY(mutex);
+  std::string webHost GUARDED_BY(mutex);
+  std::string mediaBaseURL GUARDED_BY(mutex);
 };
 
 Overrides& overrides() {
@@ -31,31 +34,31 @@ std::string pick(const std::string& set, const char* variable, const char* fallb
 }  // namespace
 
 std::string ServerConfig::apiHost() {
-  std::lock_guard lock(overrides().mutex);
+  platform::MutexLock lock(overrides().mutex);
   return pick(overrides().apiHost, "CHENGHENG_API_HOST", kDefaultApiHost);
 }
 
 std::string ServerConfig::webHost() {
-  std::lock_guard lock(overrides().mutex);
+  platform::MutexLock lock(overrides().mutex);
   return pick(overrides().webHost, "CHENGHENG_WEB_HOST", kDefaultWebHost);
 }
 
 std::string ServerConfig::mediaBaseURL() {
-  std::lock_guard lock(overrides().mutex);
+  platform::MutexLock lock(overrides().mutex);
   return pick(overrides().mediaBaseURL, nullptr, kDefaultMediaBaseURL);
 }
 
 void ServerConfig::setApiHost(const std::string& host) {
-  std::lock_guard lock(overrides().mutex);
+  platform::MutexLock lock(overrides().mutex);
   overrides().apiHost = host;
 }
 
 void ServerConfig::setWebHost(const std::string& host) {
-  std::lock_guard lock(overrides().mutex);
+  platform::MutexLock lock(overrides().mutex);
   overrides().webHost = host;
 }
 
 void ServerConfig::setMediaBaseURL(const std::string& url) {
-  std::lock_guard lock(overrides().mutex);
+  platform::MutexLock lock(overrides().mutex);
   overrides().mediaBaseURL = url;
 }

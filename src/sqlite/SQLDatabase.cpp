@@ -3,22 +3,25 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <mutex>
 
 #include "platform/foundation/Assert.h"
+#include "platform/foundation/Mutex.h"
+#include "sqlite/SQLSavePoint.h"
 
 namespace {
 
 // Every open connection of the process, so a busy wait can tell whether the lock it waits for
 // is held by a connection of its own thread. A connection enters when it opens and leaves before
 // its handle is closed, both under the mutex, so a handle read under the mutex is alive.
-std::mutex& registryMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-std::unordered_set<SQLDatabase*>& registry() {
-  static std::unordered_set<SQLDatabase*> connections;
-  return connections;
+struct Registry {
+  platform::Mutex mutex;
+  std::unordered_set<SQLDatabase*> connections GUARDED_BY(mutex);
+};
+
+Registry& registry() {
+  // Never destroyed: connections may still close during the process's static destruction.
+  static auto* instance = new Registry;
+  return *instance;
 }
 
 constexpr auto kBusyPause = std::chrono::microseconds(20);
@@ -72,8 +75,9 @@ SQLDatabase::SQLDatabase(Tag, std::optional<std::string> path) : _databasePath(s
 SQLDatabase::~SQLDatabase() {
   if (close() || !_db) return;
   // Only a statement SQLite will not give up can keep the handle; let SQLite close it later.
-  std::lock_guard lock(registryMutex());
-  registry().erase(this);
+  Registry& connections = registry();
+  platform::MutexLock lock(connections.mutex);
+  connections.connections.erase(this);
   sqlite3_close_v2(_db);
   _db = nullptr;
 }
@@ -96,10 +100,11 @@ bool SQLDatabase::openWithFlags(int flags) {
     sqlite3_close(handle);
     return false;
   }
-  _layerError.reset();
-  std::lock_guard lock(registryMutex());
+  layerError_.reset();
+  Registry& connections = registry();
+  platform::MutexLock lock(connections.mutex);
   _db = handle;
-  registry().insert(this);
+  connections.connections.insert(this);
   return true;
 }
 
@@ -115,10 +120,11 @@ bool SQLDatabase::close() {
   bool swept = false;
   for (;;) {
     {
-      std::lock_guard lock(registryMutex());
+      Registry& connections = registry();
+      platform::MutexLock lock(connections.mutex);
       int rc = sqlite3_close(_db);
       if (!isBusy(rc)) {
-        registry().erase(this);
+        connections.connections.erase(this);
         _db = nullptr;
         _inTransaction = false;
         return true;
@@ -164,17 +170,17 @@ bool SQLDatabase::misuse(const char* what) {
 }
 
 void SQLDatabase::setBindingError(int code, std::string message) {
-  _layerError.emplace(code, std::move(message));
+  layerError_.emplace(code, std::move(message));
 }
 
 std::string SQLDatabase::lastErrorMessage() const {
-  if (_layerError) return _layerError->second;
+  if (layerError_) return layerError_->second;
   if (!_db) return "The SQLDatabase is not open";
   return sqlite3_errmsg(_db);
 }
 
 int SQLDatabase::lastErrorCode() const {
-  if (_layerError) return _layerError->first;
+  if (layerError_) return layerError_->first;
   return sqlite3_errcode(_db);
 }
 
@@ -211,14 +217,39 @@ bool SQLDatabase::shouldRetryBusy(int& retries) const {
   return true;
 }
 
+bool SQLDatabase::shouldRetryLock(int rc, int& retries) const {
+  if (rc == SQLITE_BUSY && waitWouldDeadlock()) return false;
+  return shouldRetryBusy(retries);
+}
+
+bool SQLDatabase::waitWouldDeadlock() const {
+  // Inside an explicit transaction that has read, a busy answer means another connection holds
+  // the write lock (or waits to commit) and will wait for our read lock to go before it can
+  // commit: SQLite's documented deadlock. Only our caller can end it, by rolling back. A commit
+  // holds the write lock itself, and a statement outside a transaction lets go of its read lock
+  // when it gets a busy answer, so both keep retrying.
+  return !sqlite3_get_autocommit(_db) && sqlite3_txn_state(_db, nullptr) == SQLITE_TXN_READ;
+}
+
+int SQLDatabase::stepUnderBusyRule(sqlite3_stmt* statement) {
+  int retries = 0;
+  for (;;) {
+    int rc = sqlite3_step(statement);
+    if (!isBusy(rc)) return rc;
+    if (rc == SQLITE_LOCKED) rc = sqlite3_reset(statement);
+    if (!shouldRetryLock(rc, retries)) return rc;
+  }
+}
+
 bool SQLDatabase::sameThreadHolderExists() const {
   if (!_db) return false;
   const char* mine = sqlite3_db_filename(_db, "main");
   if (!mine || !*mine) return false;
   auto self = std::this_thread::get_id();
-  std::lock_guard lock(registryMutex());
-  for (SQLDatabase* other : registry()) {
-    if (other == this || !other->_db || other->_lastUseThread.load() != self) continue;
+  Registry& connections = registry();
+  platform::MutexLock lock(connections.mutex);
+  for (SQLDatabase* other : connections.connections) {
+    if (other == this || !other->_db || other->lastUseThread_.load() != self) continue;
     const char* theirs = sqlite3_db_filename(other->_db, "main");
     if (!theirs || std::strcmp(mine, theirs) != 0) continue;
     if (sqlite3_txn_state(other->_db, nullptr) != SQLITE_TXN_NONE) return true;
@@ -229,17 +260,17 @@ bool SQLDatabase::sameThreadHolderExists() const {
 // --- Statements ---
 
 void SQLDatabase::trackStatement(const std::shared_ptr<SQLStatement>& statement) {
-  if (_trackedStatements.size() >= 64) {
-    std::erase_if(_trackedStatements, [](const auto& weak) { return weak.expired(); });
+  if (trackedStatements_.size() >= 64) {
+    std::erase_if(trackedStatements_, [](const auto& weak) { return weak.expired(); });
   }
-  _trackedStatements.push_back(statement);
+  trackedStatements_.push_back(statement);
 }
 
 void SQLDatabase::closeTrackedStatements() {
-  for (auto& weak : _trackedStatements) {
+  for (auto& weak : trackedStatements_) {
     if (auto statement = weak.lock()) statement->close();
   }
-  _trackedStatements.clear();
+  trackedStatements_.clear();
 }
 
 std::shared_ptr<SQLStatement> SQLDatabase::statementFor(const std::string& sql,
@@ -261,7 +292,7 @@ std::shared_ptr<SQLStatement> SQLDatabase::statementFor(const std::string& sql,
     if (isBusy(rc)) {
       sqlite3_finalize(handle);
       handle = nullptr;
-      if (shouldRetryBusy(retries)) continue;
+      if (shouldRetryLock(rc, retries)) continue;
       return nullptr;
     }
     break;
@@ -396,16 +427,7 @@ bool SQLDatabase::executeUpdateCore(const std::string& sql, platform::Error* err
     }
     return false;
   }
-  int rc;
-  int retries = 0;
-  for (;;) {
-    rc = sqlite3_step(handle);
-    if (isBusy(rc)) {
-      if (rc == SQLITE_LOCKED) rc = sqlite3_reset(handle);
-      if (shouldRetryBusy(retries)) continue;
-    }
-    break;
-  }
+  int rc = stepUnderBusyRule(handle);
   if (!cached && _cachedStatements && !_cachedStatements->contains(sql)) {
     _cachedStatements->emplace(sql, statement);
     cached = true;
@@ -653,22 +675,7 @@ bool SQLDatabase::rollbackToSavePointWithName(const std::string& name, platform:
 
 std::optional<platform::Error> SQLDatabase::inSavePoint(const SavePointBlock& block) {
   static std::atomic<long> savePointIndex{0};
-  std::string name = "dbSavePoint" + std::to_string(savePointIndex++);
-  platform::Error error;
-  if (!startSavePointWithName(name, &error)) return error;
-  bool shouldRollback = false;
-  try {
-    block(&shouldRollback);
-  } catch (...) {
-    rollbackToSavePointWithName(name);
-    releaseSavePointWithName(name);
-    throw;
-  }
-  // A savepoint rolled back to is still open (and, outermost, still holds its transaction):
-  // release it as well, so the connection does not keep the file locked.
-  if (shouldRollback && !rollbackToSavePointWithName(name, &error)) return error;
-  if (!releaseSavePointWithName(name, &error)) return error;
-  return std::nullopt;
+  return SQLSavePoint::run(*this, "dbSavePoint" + std::to_string(savePointIndex++), block);
 }
 
 // --- Statement cache ---

@@ -25,9 +25,14 @@
 // Busy rule: preparing, stepping and closing retry on SQLITE_BUSY and SQLITE_LOCKED, pausing
 // 20 microseconds between attempts. `busyRetryTimeout()` 0 retries without a count limit; a
 // limit L gives up at the (L+2)-th busy answer in a row. Either way the wait ends at once, with
-// SQLITE_BUSY, when the lock is held by another connection to the same file that was last used
-// on the calling thread (an unclosed read, an open transaction): that holder cannot let go while
-// this thread waits, so waiting would never end.
+// SQLITE_BUSY, where waiting could never end:
+//   - the lock is held by another connection to the same file that was last used on the calling
+//     thread (an unclosed read, an open transaction): that holder cannot let go while this
+//     thread waits;
+//   - a statement inside an explicit transaction that has read (holds a read lock) is refused
+//     the write lock: its holder waits for that read lock to go before it can commit. The caller
+//     ends the transaction (rolls back) and may try again. A commit, and statements outside a
+//     transaction, keep retrying.
 //
 // A connection is used by one thread at a time; SQLDatabaseQueue and SQLDatabasePool serialise
 // use from several threads. Always owned by a std::shared_ptr (result sets keep their
@@ -261,13 +266,21 @@ class SQLDatabase : public std::enable_shared_from_this<SQLDatabase> {
   void bindObject(const platform::Value& value, int index, sqlite3_stmt* statement);
   // Whether a busy answer should be retried once more; `retries` counts this operation's tries.
   bool shouldRetryBusy(int& retries) const;
+  // The same for a statement that waits for a lock (prepare, step): a wait that would deadlock
+  // is not retried either.
+  bool shouldRetryLock(int rc, int& retries) const;
+  // Whether this connection holds a read lock inside an explicit transaction, so that waiting
+  // for the write lock could wait for ever.
+  bool waitWouldDeadlock() const;
   // Whether another connection to this file, last used on this thread, holds a lock.
   bool sameThreadHolderExists() const;
+  // Steps `statement` under the busy rule; SQLite's last answer.
+  int stepUnderBusyRule(sqlite3_stmt* statement);
   // Called as a statement starts or steps: the thread now using the connection, and a fresh
   // last code from SQLite rather than an earlier refusal of the layer.
   void markUsedOnThisThread() {
-    _lastUseThread.store(std::this_thread::get_id(), std::memory_order_relaxed);
-    _layerError.reset();
+    lastUseThread_.store(std::this_thread::get_id(), std::memory_order_relaxed);
+    layerError_.reset();
   }
   bool misuse(const char* what);
   void setBindingError(int code, std::string message);
@@ -278,27 +291,35 @@ class SQLDatabase : public std::enable_shared_from_this<SQLDatabase> {
   auto firstValue(std::unique_ptr<SQLResultSet> resultSet, Read read)
       -> decltype(read(std::declval<SQLResultSet&>()));
 
-  sqlite3* _db = nullptr;
-  std::optional<std::string> _databasePath;
+  // Set at creation, read-only after.
+  const std::optional<std::string> _databasePath;
+
+  // Read and written from any thread.
   std::atomic<bool> _logsErrors{false};
   std::atomic<bool> _crashOnErrors{false};
   std::atomic<bool> _traceExecution{false};
   std::atomic<bool> _checkedOut{false};
+  std::atomic<std::int32_t> _busyRetryTimeout{0};
+
+  // Written by the thread using the connection under the registry's mutex (open, close); read by
+  // that thread without it, and by other connections' busy checks under it.
+  sqlite3* _db = nullptr;
+  // The thread that last ran or stepped a statement here; read by other connections' busy
+  // checks.
+  std::atomic<std::thread::id> lastUseThread_{};
+
+  // Used by one thread at a time: the one using the connection.
   bool _shouldCacheStatements = false;
   bool _isExecutingStatement = false;
   bool _inTransaction = false;
-  std::atomic<std::int32_t> _busyRetryTimeout{0};
   std::optional<std::unordered_map<std::string, std::shared_ptr<SQLStatement>>> _cachedStatements;
   std::unordered_set<SQLResultSet*> _openResultSets;
   std::list<FunctionBlock> _openFunctions;
-
   // Every statement object this connection made or cached, so `close` can finalize each once.
-  std::vector<std::weak_ptr<SQLStatement>> _trackedStatements;
-  // The thread that last ran or stepped a statement here (for the busy rule).
-  std::atomic<std::thread::id> _lastUseThread{};
+  std::vector<std::weak_ptr<SQLStatement>> trackedStatements_;
   // A failure found by the layer itself (argument count, misuse) rather than by SQLite; it
   // answers `lastErrorCode` until the next statement runs.
-  std::optional<std::pair<int, std::string>> _layerError;
+  std::optional<std::pair<int, std::string>> layerError_;
 };
 
 template <class Read>

@@ -51,7 +51,7 @@ bool SQLDatabase::columnExists(const std::string& tableName, const std::string& 
 }
 
 bool SQLDatabase::validateSQL(const std::string& sql, platform::Error* error) {
-  _layerError.reset();
+  layerError_.reset();
   sqlite3_stmt* statement = nullptr;
   int rc = SQLITE_MISUSE;
   while (_db) {

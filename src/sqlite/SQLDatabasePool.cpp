@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <exception>
 
 #include "platform/foundation/Assert.h"
+#include "sqlite/SQLPoolCheckout.h"
+#include "sqlite/SQLSavePoint.h"
+#include "sqlite/SQLTransaction.h"
 
 namespace {
 
@@ -18,15 +20,19 @@ bool contains(const List& list, const std::shared_ptr<SQLDatabase>& db) {
   return std::find(list.begin(), list.end(), db) != list.end();
 }
 
+platform::Error noConnection() {
+  return platform::Error::withDescription("SQLDatabase", SQLITE_CANTOPEN,
+                                          "no connection could be had from the pool");
+}
+
 }  // namespace
 
 std::shared_ptr<SQLDatabasePool> SQLDatabasePool::databasePoolWithPath(const std::string& path) {
   return std::make_shared<SQLDatabasePool>(Tag(), path);
 }
 
-SQLDatabasePool::SQLDatabasePool(Tag, std::string path) : _path(std::move(path)) {
-  _lockQueue = platform::dispatch::Queue::serial("sqldb." + description());
-}
+SQLDatabasePool::SQLDatabasePool(Tag, std::string path)
+    : _path(std::move(path)), _lockQueue("sqldb." + description()) {}
 
 SQLDatabasePool::~SQLDatabasePool() { _delegate.reset(); }
 
@@ -36,16 +42,28 @@ std::string SQLDatabasePool::description() const {
   return text;
 }
 
-void SQLDatabasePool::executeLocked(const std::function<void()>& block) {
-  // Runs on the caller's thread once the queue is free; a call from inside the queue's own work
-  // fails the dispatch layer's nested-sync assertion instead of waiting for ever, and an
-  // exception from the work reaches the caller.
-  _lockQueue->sync(block);
+std::weak_ptr<SQLDatabasePoolDelegate> SQLDatabasePool::delegate() const {
+  std::weak_ptr<SQLDatabasePoolDelegate> delegate;
+  _lockQueue.sync([&] {
+    _lockQueue.assertOnQueue();
+    delegate = _delegate;
+  });
+  return delegate;
 }
+
+void SQLDatabasePool::setDelegate(std::weak_ptr<SQLDatabasePoolDelegate> delegate) {
+  _lockQueue.sync([&] {
+    _lockQueue.assertOnQueue();
+    _delegate = std::move(delegate);
+  });
+}
+
+void SQLDatabasePool::executeLocked(const std::function<void()>& block) { _lockQueue.sync(block); }
 
 std::shared_ptr<SQLDatabase> SQLDatabasePool::db() {
   std::shared_ptr<SQLDatabase> handedOut;
-  executeLocked([&] {
+  _lockQueue.sync([&] {
+    _lockQueue.assertOnQueue();
     std::shared_ptr<SQLDatabase> db;
     if (!_databaseInPool.empty()) {
       db = _databaseInPool.back();
@@ -77,7 +95,8 @@ std::shared_ptr<SQLDatabase> SQLDatabasePool::db() {
 
 void SQLDatabasePool::pushDatabaseBackInPool(const std::shared_ptr<SQLDatabase>& db) {
   if (!db) return;
-  executeLocked([&] {
+  _lockQueue.sync([&] {
+    _lockQueue.assertOnQueue();
     if (contains(_databaseInPool, db)) {
       throw platform::Exception(
           "Database already in pool",
@@ -89,92 +108,73 @@ void SQLDatabasePool::pushDatabaseBackInPool(const std::shared_ptr<SQLDatabase>&
 }
 
 void SQLDatabasePool::inDatabase(const DatabaseBlock& block) {
-  auto db = this->db();
-  try {
-    block(db);
-  } catch (...) {
-    pushDatabaseBackInPool(db);
-    throw;
-  }
-  pushDatabaseBackInPool(db);
+  SQLPoolCheckout checkout(*this);
+  block(checkout.db());
+  checkout.pushBack();
 }
 
-void SQLDatabasePool::inTransaction(const TransactionBlock& block) {
-  beginTransaction(false, block);
+std::optional<platform::Error> SQLDatabasePool::inTransaction(const TransactionBlock& block) {
+  return beginTransaction(false, block);
 }
 
-void SQLDatabasePool::inDeferredTransaction(const TransactionBlock& block) {
-  beginTransaction(true, block);
+std::optional<platform::Error> SQLDatabasePool::inDeferredTransaction(
+    const TransactionBlock& block) {
+  return beginTransaction(true, block);
 }
 
-void SQLDatabasePool::beginTransaction(bool useDeferred, const TransactionBlock& block) {
-  auto db = this->db();
-  if (db) useDeferred ? db->beginDeferredTransaction() : db->beginTransaction();
-  bool shouldRollback = false;
-  try {
-    block(db, &shouldRollback);
-  } catch (...) {
-    if (db) db->rollback();
-    pushDatabaseBackInPool(db);
-    throw;
-  }
-  if (db) shouldRollback ? db->rollback() : db->commit();
-  pushDatabaseBackInPool(db);
+std::optional<platform::Error> SQLDatabasePool::beginTransaction(bool useDeferred,
+                                                                 const TransactionBlock& block) {
+  SQLPoolCheckout checkout(*this);
+  const auto& db = checkout.db();
+  if (!db) return noConnection();
+  auto kind = useDeferred ? SQLTransaction::Kind::Deferred : SQLTransaction::Kind::Exclusive;
+  auto result = SQLTransaction::run(*db, kind, [&](bool* rollback) { block(db, rollback); });
+  checkout.pushBack();
+  return result;
 }
 
 std::optional<platform::Error> SQLDatabasePool::inSavePoint(const TransactionBlock& block) {
   static std::atomic<long> savePointIndex{0};
   std::string name = "savePoint" + std::to_string(savePointIndex++);
-  auto db = this->db();
-  if (!db) {
-    return platform::Error::withDescription("SQLDatabase", SQLITE_CANTOPEN,
-                                            "no connection could be had from the pool");
-  }
-  std::optional<platform::Error> result;
-  platform::Error error;
-  if (!db->startSavePointWithName(name, &error)) {
-    pushDatabaseBackInPool(db);
-    return error;
-  }
-  bool shouldRollback = false;
-  try {
-    block(db, &shouldRollback);
-  } catch (...) {
-    db->rollbackToSavePointWithName(name);
-    db->releaseSavePointWithName(name);
-    pushDatabaseBackInPool(db);
-    throw;
-  }
-  // Rolling back to a savepoint leaves it open; it is released either way.
-  if (shouldRollback && !db->rollbackToSavePointWithName(name, &error)) {
-    result = error;
-  } else if (!db->releaseSavePointWithName(name, &error)) {
-    result = error;
-  }
-  pushDatabaseBackInPool(db);
+  SQLPoolCheckout checkout(*this);
+  const auto& db = checkout.db();
+  if (!db) return noConnection();
+  auto result =
+      SQLSavePoint::run(*db, std::move(name), [&](bool* rollback) { block(db, rollback); });
+  checkout.pushBack();
   return result;
 }
 
 std::size_t SQLDatabasePool::countOfCheckedInDatabases() {
   std::size_t count = 0;
-  executeLocked([&] { count = _databaseInPool.size(); });
+  _lockQueue.sync([&] {
+    _lockQueue.assertOnQueue();
+    count = _databaseInPool.size();
+  });
   return count;
 }
 
 std::size_t SQLDatabasePool::countOfCheckedOutDatabases() {
   std::size_t count = 0;
-  executeLocked([&] { count = _databaseOutPool.size(); });
+  _lockQueue.sync([&] {
+    _lockQueue.assertOnQueue();
+    count = _databaseOutPool.size();
+  });
   return count;
 }
 
 std::size_t SQLDatabasePool::countOfOpenDatabases() {
   std::size_t count = 0;
-  executeLocked([&] { count = _databaseInPool.size() + _databaseOutPool.size(); });
+  _lockQueue.sync([&] {
+    _lockQueue.assertOnQueue();
+    count = _databaseInPool.size() + _databaseOutPool.size();
+  });
   return count;
 }
 
 void SQLDatabasePool::releaseAllDatabases() {
-  executeLocked([&] {
+  _lockQueue.sync([&] {
+    _lockQueue.assertOnQueue();
     _databaseInPool.clear();
     _databaseOutPool.clear();
   });

@@ -18,9 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/dispatch/Queue.h"
 #include "platform/foundation/Error.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "sqlite/SQLDatabase.h"
+#include "sqlite/SQLSerialQueue.h"
 
 class SQLDatabasePool;
 
@@ -53,10 +54,8 @@ class SQLDatabasePool : public std::enable_shared_from_this<SQLDatabasePool> {
   ~SQLDatabasePool();
 
   const std::string& path() const { return _path; }
-  std::weak_ptr<SQLDatabasePoolDelegate> delegate() const { return _delegate; }
-  void setDelegate(std::weak_ptr<SQLDatabasePoolDelegate> delegate) {
-    _delegate = std::move(delegate);
-  }
+  std::weak_ptr<SQLDatabasePoolDelegate> delegate() const EXCLUDES(_lockQueue);
+  void setDelegate(std::weak_ptr<SQLDatabasePoolDelegate> delegate) EXCLUDES(_lockQueue);
   std::uint32_t maximumNumberOfDatabasesToCreate() const {
     return _maximumNumberOfDatabasesToCreate;
   }
@@ -66,33 +65,43 @@ class SQLDatabasePool : public std::enable_shared_from_this<SQLDatabasePool> {
 
   // Checks a connection out: the last one pushed back, else a new one (unless at the limit);
   // null when none can be had or opened, or the delegate refuses it.
-  std::shared_ptr<SQLDatabase> db();
+  std::shared_ptr<SQLDatabase> db() EXCLUDES(_lockQueue);
   // Returns a connection to the waiting list; null does nothing.
-  void pushDatabaseBackInPool(const std::shared_ptr<SQLDatabase>& db);
+  void pushDatabaseBackInPool(const std::shared_ptr<SQLDatabase>& db) EXCLUDES(_lockQueue);
 
   // Checks a connection out, runs `block` with it (null when none could be had), pushes it back.
   void inDatabase(const DatabaseBlock& block);
-  void inTransaction(const TransactionBlock& block);
-  void inDeferredTransaction(const TransactionBlock& block);
+  // Exclusive (or deferred) transaction around `block` on a connection of the pool: rolled back
+  // when it sets the flag, committed otherwise. When no connection can be had or the transaction
+  // cannot begin, `block` is not run. The error of the step that failed, or none.
+  std::optional<platform::Error> inTransaction(const TransactionBlock& block);
+  std::optional<platform::Error> inDeferredTransaction(const TransactionBlock& block);
+  // Savepoint "savePointN" around `block`; the error of the failing savepoint step, if any.
   std::optional<platform::Error> inSavePoint(const TransactionBlock& block);
 
-  std::size_t countOfCheckedInDatabases();
-  std::size_t countOfCheckedOutDatabases();
-  std::size_t countOfOpenDatabases();
+  std::size_t countOfCheckedInDatabases() EXCLUDES(_lockQueue);
+  std::size_t countOfCheckedOutDatabases() EXCLUDES(_lockQueue);
+  std::size_t countOfOpenDatabases() EXCLUDES(_lockQueue);
   // Lets go of every connection, waiting or handed out.
-  void releaseAllDatabases();
+  void releaseAllDatabases() EXCLUDES(_lockQueue);
   // Runs `block` on the lock queue.
-  void executeLocked(const std::function<void()>& block);
+  void executeLocked(const std::function<void()>& block) EXCLUDES(_lockQueue);
 
   std::string description() const;
 
  private:
-  void beginTransaction(bool useDeferred, const TransactionBlock& block);
+  std::optional<platform::Error> beginTransaction(bool useDeferred, const TransactionBlock& block);
 
-  std::string _path;
-  std::shared_ptr<platform::dispatch::Queue> _lockQueue;
-  std::vector<std::shared_ptr<SQLDatabase>> _databaseInPool;
-  std::vector<std::shared_ptr<SQLDatabase>> _databaseOutPool;
-  std::weak_ptr<SQLDatabasePoolDelegate> _delegate;
+  // Set at creation, read-only after.
+  const std::string _path;
+  // Keeps the books below.
+  mutable SQLSerialQueue _lockQueue;
+
+  // Owned by _lockQueue.
+  std::vector<std::shared_ptr<SQLDatabase>> _databaseInPool GUARDED_BY(_lockQueue);
+  std::vector<std::shared_ptr<SQLDatabase>> _databaseOutPool GUARDED_BY(_lockQueue);
+  std::weak_ptr<SQLDatabasePoolDelegate> _delegate GUARDED_BY(_lockQueue);
+
+  // Read and written from any thread.
   std::atomic<std::uint32_t> _maximumNumberOfDatabasesToCreate{0};
 };

@@ -1,12 +1,10 @@
 #include "sqlite/SQLDatabaseQueue.h"
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <exception>
-#include <vector>
 
-#include "platform/foundation/Assert.h"
+#include "sqlite/SQLSavePoint.h"
+#include "sqlite/SQLTransaction.h"
 
 namespace {
 
@@ -24,9 +22,7 @@ std::shared_ptr<SQLDatabaseQueue> SQLDatabaseQueue::databaseQueueWithPath(const 
 }
 
 SQLDatabaseQueue::SQLDatabaseQueue(Tag, std::string path, std::shared_ptr<SQLDatabase> db)
-    : _path(std::move(path)), _db(std::move(db)) {
-  _queue = platform::dispatch::Queue::serial("sqldb." + description());
-}
+    : _path(std::move(path)), _queue("sqldb." + description()), _db(std::move(db)) {}
 
 SQLDatabaseQueue::~SQLDatabaseQueue() = default;
 
@@ -34,13 +30,6 @@ std::string SQLDatabaseQueue::description() const {
   char text[64];
   std::snprintf(text, sizeof text, "<SQLDatabaseQueue: %p>", static_cast<const void*>(this));
   return text;
-}
-
-void SQLDatabaseQueue::run(const std::function<void()>& work) {
-  // Runs on the caller's thread once the queue is free; a call from inside the queue's own work
-  // fails the dispatch layer's nested-sync assertion instead of waiting for ever, and an
-  // exception from the work reaches the caller.
-  _queue->sync(work);
 }
 
 std::shared_ptr<SQLDatabase> SQLDatabaseQueue::database() {
@@ -52,68 +41,56 @@ std::shared_ptr<SQLDatabase> SQLDatabaseQueue::database() {
 }
 
 void SQLDatabaseQueue::inDatabase(const DatabaseBlock& block) {
-  run([&] { block(database()); });
-}
-
-void SQLDatabaseQueue::inTransaction(const TransactionBlock& block) {
-  beginTransaction(false, block);
-}
-
-void SQLDatabaseQueue::inDeferredTransaction(const TransactionBlock& block) {
-  beginTransaction(true, block);
-}
-
-void SQLDatabaseQueue::beginTransaction(bool useDeferred, const TransactionBlock& block) {
-  run([&] {
-    auto db = database();
-    if (db) useDeferred ? db->beginDeferredTransaction() : db->beginTransaction();
-    bool shouldRollback = false;
-    try {
-      block(db, &shouldRollback);
-    } catch (...) {
-      if (db) db->rollback();
-      throw;
-    }
-    if (!db) return;
-    shouldRollback ? db->rollback() : db->commit();
+  _queue.sync([&] {
+    _queue.assertOnQueue();
+    block(database());
   });
+}
+
+std::optional<platform::Error> SQLDatabaseQueue::inTransaction(const TransactionBlock& block) {
+  return beginTransaction(false, block);
+}
+
+std::optional<platform::Error> SQLDatabaseQueue::inDeferredTransaction(
+    const TransactionBlock& block) {
+  return beginTransaction(true, block);
+}
+
+std::optional<platform::Error> SQLDatabaseQueue::beginTransaction(bool useDeferred,
+                                                                  const TransactionBlock& block) {
+  std::optional<platform::Error> result;
+  _queue.sync([&] {
+    _queue.assertOnQueue();
+    auto db = database();
+    if (!db) {
+      result = cannotOpen(_path);
+      return;
+    }
+    auto kind = useDeferred ? SQLTransaction::Kind::Deferred : SQLTransaction::Kind::Exclusive;
+    result = SQLTransaction::run(*db, kind, [&](bool* rollback) { block(db, rollback); });
+  });
+  return result;
 }
 
 std::optional<platform::Error> SQLDatabaseQueue::inSavePoint(const TransactionBlock& block) {
   static std::atomic<long> savePointIndex{0};
   std::optional<platform::Error> result;
-  run([&] {
+  _queue.sync([&] {
+    _queue.assertOnQueue();
     std::string name = "savePoint" + std::to_string(savePointIndex++);
     auto db = database();
     if (!db) {
       result = cannotOpen(_path);
       return;
     }
-    platform::Error error;
-    if (!db->startSavePointWithName(name, &error)) {
-      result = error;
-      return;
-    }
-    bool shouldRollback = false;
-    try {
-      block(db, &shouldRollback);
-    } catch (...) {
-      db->rollbackToSavePointWithName(name);
-      db->releaseSavePointWithName(name);
-      throw;
-    }
-    // Rolling back to a savepoint leaves it open; it is released either way.
-    if (shouldRollback && !db->rollbackToSavePointWithName(name, &error)) {
-      result = error;
-      return;
-    }
-    if (!db->releaseSavePointWithName(name, &error)) result = error;
+    result = SQLSavePoint::run(*db, std::move(name), [&](bool* rollback) { block(db, rollback); });
   });
   return result;
 }
 
 void SQLDatabaseQueue::close() {
-  run([&] {
+  _queue.sync([&] {
+    _queue.assertOnQueue();
     if (_db) _db->close();
     _db.reset();
   });

@@ -5,16 +5,17 @@
 //
 // Calling the queue again from inside one of its own callables would wait on itself for ever;
 // it raises platform::AssertionFailure instead. An exception thrown by a callable is passed on
-// to the caller (an open transaction is rolled back first).
+// to the caller (an open transaction or savepoint is undone first).
 
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
-#include "platform/dispatch/Queue.h"
 #include "platform/foundation/Error.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "sqlite/SQLDatabase.h"
+#include "sqlite/SQLSerialQueue.h"
 
 class SQLDatabaseQueue : public std::enable_shared_from_this<SQLDatabaseQueue> {
   class Tag {
@@ -34,27 +35,33 @@ class SQLDatabaseQueue : public std::enable_shared_from_this<SQLDatabaseQueue> {
 
   const std::string& path() const { return _path; }
 
-  void inDatabase(const DatabaseBlock& block);
+  void inDatabase(const DatabaseBlock& block) EXCLUDES(_queue);
   // Exclusive (or deferred) transaction around `block`: rolled back when it sets the flag,
-  // committed otherwise.
-  void inTransaction(const TransactionBlock& block);
-  void inDeferredTransaction(const TransactionBlock& block);
+  // committed otherwise. When no connection can be opened or the transaction cannot begin (the
+  // file is locked, a transaction is already open), `block` is not run. The error of the step
+  // that failed (open, begin, commit or rollback), or none.
+  std::optional<platform::Error> inTransaction(const TransactionBlock& block) EXCLUDES(_queue);
+  std::optional<platform::Error> inDeferredTransaction(const TransactionBlock& block)
+      EXCLUDES(_queue);
   // Savepoint "savePointN" around `block`; the error of the failing savepoint step, if any.
-  std::optional<platform::Error> inSavePoint(const TransactionBlock& block);
+  std::optional<platform::Error> inSavePoint(const TransactionBlock& block) EXCLUDES(_queue);
   // Closes and drops the connection.
-  void close();
+  void close() EXCLUDES(_queue);
 
   // "<SQLDatabaseQueue: 0x...>"; the queue's label is "sqldb." followed by it.
   std::string description() const;
 
  private:
-  void beginTransaction(bool useDeferred, const TransactionBlock& block);
-  // Runs `work` on the serial queue, refusing a nested call and passing exceptions back.
-  void run(const std::function<void()>& work);
+  std::optional<platform::Error> beginTransaction(bool useDeferred, const TransactionBlock& block)
+      EXCLUDES(_queue);
   // The connection, opened anew after `close()`; null when that open fails.
-  std::shared_ptr<SQLDatabase> database();
+  std::shared_ptr<SQLDatabase> database() REQUIRES(_queue);
 
-  std::string _path;
-  std::shared_ptr<platform::dispatch::Queue> _queue;
-  std::shared_ptr<SQLDatabase> _db;
+  // Set at creation, read-only after.
+  const std::string _path;
+  // Runs every use of the connection.
+  SQLSerialQueue _queue;
+
+  // Owned by _queue.
+  std::shared_ptr<SQLDatabase> _db GUARDED_BY(_queue);
 };

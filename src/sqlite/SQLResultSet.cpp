@@ -57,16 +57,7 @@ bool SQLResultSet::next() {
     return false;
   }
   _parentDB->markUsedOnThisThread();
-  int rc;
-  int retries = 0;
-  for (;;) {
-    rc = sqlite3_step(h);
-    if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
-      if (rc == SQLITE_LOCKED) rc = sqlite3_reset(h);
-      if (_parentDB->shouldRetryBusy(retries)) continue;
-    }
-    break;
-  }
+  int rc = _parentDB->stepUnderBusyRule(h);
   if (rc != SQLITE_ROW) close();
   return rc == SQLITE_ROW;
 }
@@ -102,8 +93,8 @@ void SQLResultSet::setupColumnNames() {
     const char* name = sqlite3_column_name(h, i);
     _columnNameToIndexMap.insert_or_assign(std::string(name ? name : ""), i);
   }
-  for (const auto& [key, index] : _columnNameToIndexMap) _columnOrder.emplace_back(key, index);
-  std::sort(_columnOrder.begin(), _columnOrder.end(),
+  for (const auto& [key, index] : _columnNameToIndexMap) columnOrder_.emplace_back(key, index);
+  std::sort(columnOrder_.begin(), columnOrder_.end(),
             [](const auto& a, const auto& b) { return a.second < b.second; });
   _columnNamesSetup = true;
 }
@@ -116,13 +107,13 @@ const SQLResultSet::ColumnMap& SQLResultSet::columnNameToIndexMap() {
 int SQLResultSet::columnIndexForName(std::string_view columnName) {
   if (!_columnNamesSetup) setupColumnNames();
   CaseInsensitiveEqual equal;
-  size_t count = _columnOrder.size();
-  size_t at = _lookupHint < count ? _lookupHint : 0;
+  size_t count = columnOrder_.size();
+  size_t at = lookupHint_ < count ? lookupHint_ : 0;
   for (size_t step = 0; step < count; ++step, ++at) {
     if (at == count) at = 0;
-    if (equal(_columnOrder[at].first, columnName)) {
-      _lookupHint = at + 1;
-      return _columnOrder[at].second;
+    if (equal(columnOrder_[at].first, columnName)) {
+      lookupHint_ = at + 1;
+      return columnOrder_[at].second;
     }
   }
   return -1;

@@ -118,6 +118,6 @@ class SQLResultSet {
   // The map's entries in column order, for the common loop that reads columns by name in the
   // same order on every row: the search starts after the last hit, so it usually takes one
   // comparison and no hashing.
-  std::vector<std::pair<std::string_view, int>> _columnOrder;
-  size_t _lookupHint = 0;
+  std::vector<std::pair<std::string_view, int>> columnOrder_;
+  size_t lookupHint_ = 0;
 };

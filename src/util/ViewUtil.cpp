@@ -1,25 +1,26 @@
 #include "util/ViewUtil.h"
 
-#include <mutex>
-
+#include "platform/foundation/Mutex.h"
 #include "util/PangoTextMeasurer.h"
 
 namespace {
 
-std::mutex& measurerMutex() {
-  static std::mutex m;
-  return m;
-}
+// The installed measurer, read by any thread.
+struct InstalledMeasurer {
+  platform::Mutex mutex;
+  std::shared_ptr<TextMeasurer> measurer GUARDED_BY(mutex);
+};
 
-std::shared_ptr<TextMeasurer>& installedMeasurer() {
-  static auto* measurer = new std::shared_ptr<TextMeasurer>();
-  return *measurer;
+InstalledMeasurer& installed() {
+  static auto* shared = new InstalledMeasurer();
+  return *shared;
 }
 
 std::shared_ptr<TextMeasurer> currentMeasurer() {
-  std::lock_guard<std::mutex> lock(measurerMutex());
-  if (!installedMeasurer()) installedMeasurer() = std::make_shared<PangoTextMeasurer>();
-  return installedMeasurer();
+  auto& shared = installed();
+  platform::MutexLock lock(shared.mutex);
+  if (!shared.measurer) shared.measurer = std::make_shared<PangoTextMeasurer>();
+  return shared.measurer;
 }
 
 }  // namespace
@@ -31,6 +32,7 @@ float ViewUtil::heightForString(const std::optional<std::string>& text, float fo
 }
 
 void ViewUtil::setTextMeasurer(std::shared_ptr<TextMeasurer> measurer) {
-  std::lock_guard<std::mutex> lock(measurerMutex());
-  installedMeasurer() = std::move(measurer);
+  auto& shared = installed();
+  platform::MutexLock lock(shared.mutex);
+  shared.measurer = std::move(measurer);
 }

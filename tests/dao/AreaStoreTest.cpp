@@ -22,6 +22,37 @@ const char* kTwoLevels = R"({"areas":[
   {"areaName":"天津","areaCode":"120000","isLeaf":0,"loginType":5,
    "children":[{"areaName":"和平","areaCode":"120101","isLeaf":1,"loginType":5}]}]})";
 
+// A region answer whose regions nest `depth` levels deep, one region per level; the deepest is
+// a leaf.
+std::string nestedAnswer(int depth) {
+  std::string text = R"({"areas":)";
+  for (int level = 1; level <= depth; ++level) {
+    text += R"([{"areaName":"r)" + std::to_string(level) + R"(","areaCode":")" +
+            std::to_string(level) + R"(","isLeaf":)" + (level == depth ? "1" : "0");
+    if (level < depth) text += R"(,"children":)";
+  }
+  for (int level = 1; level <= depth; ++level) text += "}]";
+  return text + "}";
+}
+
+// Counts the commits of a connection.
+class CommitCounter {
+ public:
+  explicit CommitCounter(SQLDatabase& db) : db_(db) {
+    sqlite3_commit_hook(db_.sqliteHandle(), &CommitCounter::counted, this);
+  }
+  ~CommitCounter() { sqlite3_commit_hook(db_.sqliteHandle(), nullptr, nullptr); }
+  int commits() const { return commits_; }
+
+ private:
+  static int counted(void* self) {
+    ++static_cast<CommitCounter*>(self)->commits_;
+    return 0;
+  }
+  SQLDatabase& db_;
+  int commits_ = 0;
+};
+
 class AreaStoreTest : public ::testing::Test {
  protected:
   Rows storedRows() {
@@ -81,11 +112,18 @@ TEST_F(AreaStoreTest, AnswerThatDidNotDecodeKeepsTheStoredRegions) {
       nlohmann::json::parse(R"({"areas":"x"})"),
       nlohmann::json::parse(R"({"error":"busy"})"),
       nlohmann::json::parse("[1,2]"),
+      // Nested past the bound: refused whole, however deep (30,000 levels once overflowed the
+      // stack while being stored).
+      nlohmann::json::parse(nestedAnswer(33)),
+      nlohmann::json::parse(nestedAnswer(30000)),
   };
-  for (const auto& answer : answers) {
-    service.refreshArea(answer);
-    EXPECT_EQ(storedRows(), before) << (answer ? answer->dump() : "absent");
+  for (size_t i = 0; i < std::size(answers); ++i) {
+    service.refreshArea(answers[i]);
+    EXPECT_EQ(storedRows(), before) << "answer " << i;
   }
+  auto deep = nlohmann::json::parse(nestedAnswer(30000));
+  service.addArea(&deep["areas"], std::string("0"));
+  EXPECT_EQ(storedRows(), before);
   AreaDao dao;
   dao.updateAreas(Area::jsonToObject("not json"));
   dao.updateAreas({});
@@ -114,6 +152,71 @@ TEST_F(AreaStoreTest, UpdateAreasStoresTheListAndMarksLeavesOnTheObjects) {
   dao.updateAreas(childless);
   EXPECT_TRUE(childless[0]->isLeaf());
   EXPECT_EQ(storedRows(), (Rows{{"x", "1", "0", "NULL", "0"}}));
+}
+
+TEST_F(AreaStoreTest, RegionsNestedUpToTheBoundAreStored) {
+  DBService service;
+  service.refreshArea(nlohmann::json::parse(nestedAnswer(32)));
+  auto rows = storedRows();
+  ASSERT_EQ(rows.size(), 32u);
+  EXPECT_EQ(rows[31], (std::vector<std::string>{"r32", "32", "31", "NULL", "1"}));
+  // Children under a leaf are never stored, so their depth does not count.
+  auto leafWithDeepChildren = nlohmann::json::parse(nestedAnswer(30000));
+  leafWithDeepChildren["areas"][0]["isLeaf"] = 1;
+  service.refreshArea(std::move(leafWithDeepChildren));  // a copy would recurse as deep
+  EXPECT_EQ(storedRows(), (Rows{{"r1", "1", "0", "NULL", "1"}}));
+}
+
+// Thousands of regions, each committed on its own, took more than a minute: a region answer,
+// and a region list, are stored in one transaction.
+TEST_F(AreaStoreTest, ARegionAnswerIsStoredInOneTransaction) {
+  nlohmann::json areas = nlohmann::json::array();
+  for (int province = 0; province < 30; ++province) {
+    nlohmann::json cities = nlohmann::json::array();
+    for (int city = 0; city < 100; ++city) {
+      cities.push_back({{"areaName", "c"}, {"areaCode", std::to_string(province * 1000 + city)},
+                        {"isLeaf", 1}});
+    }
+    areas.push_back({{"areaName", "p"},
+                     {"areaCode", std::to_string(province)},
+                     {"isLeaf", 0},
+                     {"children", cities}});
+  }
+  nlohmann::json answer = {{"areas", areas}};
+
+  DBService service;
+  {
+    CommitCounter counter(*service.areaDao()->db());
+    service.refreshArea(answer);
+    EXPECT_EQ(counter.commits(), 1);
+  }
+  EXPECT_EQ(raw_.value("select count(*) from area"), "3030");
+
+  AreaDao dao;
+  auto list = Area::jsonToObject(answer.dump());
+  ASSERT_EQ(list.size(), 30u);
+  {
+    CommitCounter counter(*dao.db());
+    dao.updateAreas(list);
+    EXPECT_EQ(counter.commits(), 1);
+  }
+  EXPECT_EQ(raw_.value("select count(*) from area"), "3030");
+}
+
+// While another connection of this thread reads the table, the rewrite cannot take the file: the
+// stored tree stays whole instead of being half replaced.
+TEST_F(AreaStoreTest, AnswerThatCannotTakeTheFileKeepsTheStoredRegions) {
+  DBService service;
+  service.refreshArea(nlohmann::json::parse(kTwoLevels));
+  Rows before = storedRows();
+  AreaDao reader;
+  auto rs = reader.db()->executeQuery("select * from area");
+  ASSERT_TRUE(rs && rs->next());
+  service.refreshArea(nlohmann::json::parse(kThreeLevels));
+  AreaDao writer;
+  writer.updateAreas(Area::jsonToObject(kThreeLevels));
+  rs->close();
+  EXPECT_EQ(storedRows(), before);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -182,6 +183,34 @@ TEST(SchemaTest, FailedSetUpLeavesNoVersionRowAndIsRetried) {
   EXPECT_TRUE(has(raw.columnNames("courseware"), "areacode"));
   EXPECT_TRUE(has(raw.columnNames("courseware"), "year"));
   EXPECT_EQ(raw.value("select username from user"), "zhang");
+}
+
+// The file holds password digests, identity card numbers and real names.
+TEST(SchemaTest, DatabaseFileIsOpenToItsOwnerOnly) {
+  testsupport::TempHome home;
+  // The usual mask, which leaves files SQLite creates readable by everyone.
+  mode_t mask = ::umask(022);
+  auto modeOf = [](const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 0777;
+  };
+  {
+    UserDao dao;
+    ASSERT_TRUE(dao.db());
+    EXPECT_EQ(modeOf(RawDb::path()), 0600u);
+    // The journal of a transaction takes the file's mode.
+    ASSERT_TRUE(dao.db()->beginTransaction());
+    dao.insert(User(7, "110101", "zhang", "张三", "digest", std::nullopt));
+    EXPECT_EQ(modeOf(RawDb::path() + "-journal"), 0600u);
+    ASSERT_TRUE(dao.db()->commit());
+  }
+  // A file an earlier build left open to others is narrowed, its rows kept.
+  ASSERT_EQ(::chmod(RawDb::path().c_str(), 0644), 0);
+  UserDao dao;
+  EXPECT_EQ(modeOf(RawDb::path()), 0600u);
+  EXPECT_EQ(dao.queryAll().size(), 1u);
+  ::umask(mask);
 }
 
 TEST(SchemaTest, UnopenableFileGivesObjectsThatFindNothing) {

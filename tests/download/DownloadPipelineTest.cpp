@@ -3,23 +3,32 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <set>
+
 #include "DownloadTestSupport.h"
 #include "download/DownloadManager.h"
+#include "download/DownloadNotifications.h"
 #include "download/DownloadUtil.h"
 #include "download/SIDownloadManager.h"
 #include "fakeserver/FakeCourseServer.h"
 #include "platform/foundation/Paths.h"
 #include "platform/net/Reachability.h"
+#include "support/Files.h"
+#include "support/MainLoop.h"
 #include "support/TempHome.h"
 
 namespace {
 
-using downloadtest::exists;
-using downloadtest::readFile;
-using downloadtest::runUntil;
+using testsupport::exists;
+using testsupport::filesIn;
+using testsupport::readFile;
+using testsupport::runUntil;
+using testsupport::writeFile;
 using Strings = std::vector<std::string>;
 
-const Strings kSegments = {"0.ts", "1.ts", "2.ts", "3.ts"};
+// What ffprobe reads from the fixture lectures' four segments.
+constexpr int kLecturePackets = 20;
 
 class DownloadPipelineTest : public ::testing::Test {
  protected:
@@ -50,11 +59,11 @@ class DownloadPipelineTest : public ::testing::Test {
     return readFile(server.fixturePath("lectures/" + relative));
   }
   bool finished(const std::string& key) const {
-    auto keys = recorder.keys("cell_finish");
+    auto keys = recorder.keys(kCellFinish);
     return std::find(keys.begin(), keys.end(), key) != keys.end();
   }
   bool failed(const std::string& key) const {
-    auto keys = recorder.keys("cell_network_error");
+    auto keys = recorder.keys(kCellNetworkError);
     return std::find(keys.begin(), keys.end(), key) != keys.end();
   }
   std::string partialOf(const std::string& key, const std::string& file) const {
@@ -84,11 +93,11 @@ class DownloadPipelineTest : public ::testing::Test {
 TEST_F(DownloadPipelineTest, ALectureDownloadsCompletely) {
   const std::string k = key(9001);
   manager->addDownlodTask(lecture("lecture1"), k);
-  EXPECT_EQ(recorder.count("STARTDOWN"), 1u);  // at once
+  EXPECT_EQ(recorder.count(kStartDown), 1u);  // at once
   EXPECT_EQ(manager->currentCwId(), k);
   ASSERT_TRUE(runUntil([&] { return finished(k); }));
 
-  EXPECT_EQ(downloadtest::filesIn(folder(k)),
+  EXPECT_EQ(filesIn(folder(k)),
             (Strings{"0.ts", "1.ts", "2.ts", "3.ts", "figure.png", "index.m3u8", "leture.htm",
                      "logo.jpg", "notes.css", "notes.js"}));
   expectPlaylistAndSegments(k, "lecture1");
@@ -105,8 +114,9 @@ TEST_F(DownloadPipelineTest, ALectureDownloadsCompletely) {
             std::string::npos);
   EXPECT_EQ(page.find("images/"), std::string::npos);
 
-  // The playlist and page are read, then the files fetched one at a time in list order (the
-  // playlist file first); the figure used twice is fetched once.
+  // The playlist and page are read once each, then the files fetched one at a time in list
+  // order (the playlist, stored already, is not asked for again); the figure used twice is
+  // fetched once.
   Strings paths;
   for (const auto& request : server.requests()) {
     paths.push_back(request.path);
@@ -116,19 +126,20 @@ TEST_F(DownloadPipelineTest, ALectureDownloadsCompletely) {
   }
   EXPECT_EQ(paths,
             (Strings{"/media/lecture1/index.m3u8", "/media/lecture1/notes.html",
-                     "/media/lecture1/index.m3u8", "/media/lecture1/0.ts", "/media/lecture1/1.ts",
+                     "/media/lecture1/0.ts", "/media/lecture1/1.ts",
                      "/media/lecture1/2.ts", "/media/lecture1/3.ts", "/media/lecture1/js/notes.js",
                      "/media/lecture1/css/notes.css", "/media/lecture1/images/figure.png",
                      "/media/lecture1/images/logo.jpg"}));
-  EXPECT_EQ(recorder.count("cell_network_error"), 0u);
-  auto progress = recorder.named("changP");
+  EXPECT_EQ(recorder.count(kCellNetworkError), 0u);
+  auto progress = recorder.named(kChangP);
   ASSERT_FALSE(progress.empty());
-  EXPECT_EQ(progress.back().text("progress"), "1.000");
-  EXPECT_EQ(progress.back().text("cwId"), k);
+  EXPECT_EQ(progress.back().text(kProgressKey), "1.000");
+  EXPECT_EQ(progress.back().text(kCwIdKey), k);
   EXPECT_TRUE(manager->isDownload());
   EXPECT_FALSE(manager->currentCwId());
   EXPECT_EQ(manager->downingCount(), 0u);
-  EXPECT_TRUE(downloadtest::filesIn(platform::Paths::temporary()).empty());
+  EXPECT_TRUE(filesIn(platform::Paths::temporary()).empty());
+  EXPECT_EQ(downloadtest::packetsPlayableFromFiles(folder(k) + "/index.m3u8"), kLecturePackets);
 }
 
 TEST_F(DownloadPipelineTest, AnInterruptedSegmentResumesWhereItStopped) {
@@ -173,14 +184,14 @@ TEST_F(DownloadPipelineTest, AnyFailedFileFailsTheLectureAndTheNextOneStarts) {
     manager->addDownlodTask(lecture("lecture1"), first);
     manager->addDownlodTask(lecture("lecture2"), second);
     ASSERT_TRUE(runUntil([&] { return finished(second); })) << status;
-    EXPECT_EQ(recorder.keys("cell_network_error"), failedKeys) << status;
+    EXPECT_EQ(recorder.keys(kCellNetworkError), failedKeys) << status;
     // What came before the failure stays in the folder.
     EXPECT_TRUE(exists(folder(first) + "/1.ts")) << status;
     EXPECT_FALSE(exists(folder(first) + "/2.ts")) << status;
     expectPlaylistAndSegments(second, "lecture2");
     EXPECT_EQ(manager->allDownloaded().count(first), 1u) << status;
   }
-  EXPECT_EQ(recorder.count("STARTDOWN"), 4u);
+  EXPECT_EQ(recorder.count(kStartDown), 4u);
 }
 
 TEST_F(DownloadPipelineTest, PlaylistsThatListNothingFailTheLecture) {
@@ -217,13 +228,13 @@ TEST_F(DownloadPipelineTest, PauseResumeAndRemove) {
   manager->addDownlodTask(lecture("lecture2"), c);
   EXPECT_EQ(manager->downingCount(), 3u);
   ASSERT_TRUE(runUntil([&] {
-    for (const auto& entry : recorder.named("downloadChangeProgress"))
-      if (entry.text("URL") == server.mediaUrl("lecture1/1.ts")) return true;
+    for (const auto& entry : recorder.named(kDownloadChangeProgress))
+      if (entry.text(kURLKey) == server.mediaUrl("lecture1/1.ts")) return true;
     return false;
   }));
   manager->removeDownloadTask(c);  // queued, not current: simply dropped
   manager->pauseDownload(a);       // current: its file is cancelled, b starts
-  EXPECT_EQ(recorder.count("downloadPause"), 1u);
+  EXPECT_EQ(recorder.count(kDownloadPause), 1u);
   EXPECT_EQ(manager->pauseDic().count(a), 1u);
   EXPECT_EQ(manager->currentCwId(), b);
   server.releaseHolds();
@@ -238,7 +249,7 @@ TEST_F(DownloadPipelineTest, PauseResumeAndRemove) {
   EXPECT_EQ(rangesAskedFor("/media/lecture1/1.ts"), (Strings{"", "bytes=500-"}));
   expectPlaylistAndSegments(a, "lecture1");
   EXPECT_TRUE(manager->pauseDic().empty());
-  EXPECT_EQ(recorder.keys("cell_finish"), (Strings{b, a}));
+  EXPECT_EQ(recorder.keys(kCellFinish), (Strings{b, a}));
 }
 
 TEST_F(DownloadPipelineTest, ResumingWhileAnotherLectureRunsQueuesBehindIt) {
@@ -250,7 +261,7 @@ TEST_F(DownloadPipelineTest, ResumingWhileAnotherLectureRunsQueuesBehindIt) {
   manager->resumeDownload(a);
   EXPECT_EQ(manager->currentCwId(), b);
   ASSERT_TRUE(runUntil([&] { return finished(a); }));
-  EXPECT_EQ(recorder.keys("cell_finish"), (Strings{b, a}));
+  EXPECT_EQ(recorder.keys(kCellFinish), (Strings{b, a}));
   // Lecture 1's first list was dropped with its pause and never reached lecture 2's folder.
   expectPlaylistAndSegments(b, "lecture2");
   expectPlaylistAndSegments(a, "lecture1");
@@ -260,10 +271,10 @@ TEST_F(DownloadPipelineTest, ListsOfOtherLecturesAreIgnored) {
   const std::string k = key(9001);
   manager->addDownlodTask(lecture("lecture1"), k);
   platform::NotificationCenter::defaultCenter().post(
-      "parseDownlistOK", {},
-      {{"arryList", platform::Array{server.mediaUrl("lecture2/0.ts")}}, {"cwId", key(5)}});
+      kParseDownlistOK, {},
+      {{kArryListKey, platform::Array{server.mediaUrl("lecture2/0.ts")}}, {kCwIdKey, key(5)}});
   platform::NotificationCenter::defaultCenter().post(
-      "parseDownlistOK", {}, {{"arryList", platform::Array{server.mediaUrl("lecture2/1.ts")}}});
+      kParseDownlistOK, {}, {{kArryListKey, platform::Array{server.mediaUrl("lecture2/1.ts")}}});
   ASSERT_TRUE(runUntil([&] { return finished(k); }));
   EXPECT_TRUE(server.requestsTo("/media/lecture2/0.ts").empty());
   EXPECT_TRUE(server.requestsTo("/media/lecture2/1.ts").empty());
@@ -316,10 +327,10 @@ TEST_F(DownloadPipelineTest, LosingTheNetworkEndsEveryQueuedLecture) {
 
   downloadtest::reachability().setFlags(0);
   platform::NotificationCenter::defaultCenter().post(kReachabilityChangedNotification);
-  auto network = recorder.named("downloadChangeNetwork");
+  auto network = recorder.named(kDownloadChangeNetwork);
   ASSERT_FALSE(network.empty());
-  EXPECT_EQ(network.front().text("type"), "1");
-  auto errors = recorder.keys("cell_network_error");
+  EXPECT_EQ(network.front().text(kTypeKey), kNetworkTypeOffline);
+  auto errors = recorder.keys(kCellNetworkError);
   std::sort(errors.begin(), errors.end());
   EXPECT_EQ(errors, (Strings{a, b}));
   EXPECT_TRUE(manager->isDownload());
@@ -332,11 +343,11 @@ TEST_F(DownloadPipelineTest, LosingTheNetworkEndsEveryQueuedLecture) {
   // While idle, an offline notice changes nothing.
   recorder.clear();
   platform::NotificationCenter::defaultCenter().post(kReachabilityChangedNotification);
-  EXPECT_EQ(recorder.count("cell_network_error"), 0u);
+  EXPECT_EQ(recorder.count(kCellNetworkError), 0u);
 
   downloadtest::reachability().setFlags(platform::kReachabilityFlagsReachable);
   platform::NotificationCenter::defaultCenter().post(kReachabilityChangedNotification);
-  EXPECT_EQ(recorder.named("downloadChangeNetwork").back().text("type"), "2");
+  EXPECT_EQ(recorder.named(kDownloadChangeNetwork).back().text(kTypeKey), kNetworkTypeWiFi);
 }
 
 TEST_F(DownloadPipelineTest, TwoLecturesWithSameNamedFilesKeepTheirBytesApart) {
@@ -365,13 +376,88 @@ TEST_F(DownloadPipelineTest, AFailedMoveReportsAFileErrorAndKeepsThePartialFile)
   std::filesystem::remove_all(folder(k));
   server.releaseHolds();
   ASSERT_TRUE(runUntil([&] { return failed(k); }));
-  auto errors = recorder.named("downloadError");
+  auto errors = recorder.named(kDownloadError);
   ASSERT_EQ(errors.size(), 1u);
-  auto error = platform::find(errors[0].info, "error")->object<platform::Error>();
+  auto error = platform::find(errors[0].info, kErrorKey)->object<platform::Error>();
   ASSERT_TRUE(error);
   EXPECT_EQ(error->domain(), platform::kPOSIXErrorDomain);
   EXPECT_EQ(readFile(partialOf(k, "1.ts")), fixture("lecture1/1.ts"));
   EXPECT_TRUE(manager->isDownload());
+}
+
+TEST_F(DownloadPipelineTest, TheOfflineCopyPlaysFromItsFolderAlone) {
+  // A playlist may name its segments in every way a URL can be written, and several segments
+  // may end in the same name. Every one must be fetched, and the stored playlist must name the
+  // stored files, so that the lecture plays with the server gone.
+  const std::string media = home.path() + "/media";
+  for (int i = 0; i < 4; ++i) {
+    std::string part = std::string(1, static_cast<char>('a' + i));
+    std::filesystem::create_directories(media + "/mix/" + part);
+    writeFile(media + "/mix/" + part + "/seg.ts", fixture("lecture1/" + std::to_string(i) + ".ts"));
+  }
+  server.setMediaRoot(media);
+  const std::string authority = server.host() + ":" + std::to_string(server.port());
+  server.setAnswer("/media/mix/index.m3u8", 200,
+                   "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:1\n#EXT-X-MEDIA-SEQUENCE:0\n"
+                   "#EXTINF:0.5,\na/seg.ts\n"
+                   "#EXTINF:0.5,\n${BASE}/media/mix/b/seg.ts\n"
+                   "#EXTINF:0.5,\n//" + authority + "/media/mix/c/seg.ts?token=3\n"
+                   "#EXTINF:0.5,\n/media/mix/d/seg.ts\n"
+                   "#EXT-X-ENDLIST\n");
+  auto cw = std::make_shared<CourseWare>();
+  cw->setVideoUrl(server.mediaUrl("mix/index.m3u8"));
+  const std::string k = key(9300);
+  manager->addDownlodTask(cw, k);
+  ASSERT_TRUE(runUntil([&] { return finished(k) || failed(k); }));
+  ASSERT_TRUE(finished(k));
+
+  for (const char* part : {"a", "b", "c", "d"})
+    EXPECT_EQ(server.requestsTo("/media/mix/" + std::string(part) + "/seg.ts").size(), 1u)
+        << part;
+  // Four distinct files beside the playlist, each holding its own segment.
+  Strings stored = filesIn(folder(k));
+  ASSERT_EQ(stored.size(), 5u);
+  std::set<std::string> contents;
+  for (const auto& name : stored)
+    if (name != "index.m3u8") contents.insert(readFile(folder(k) + "/" + name));
+  EXPECT_EQ(contents.size(), 4u);
+  std::string playlist = readFile(folder(k) + "/index.m3u8");
+  EXPECT_EQ(playlist.find("/"), std::string::npos) << playlist;
+  EXPECT_EQ(playlist.rfind("#EXTM3U\n#EXT-X-VERSION:3\n", 0), 0u) << playlist;
+  EXPECT_EQ(downloadtest::packetsPlayableFromFiles(folder(k) + "/index.m3u8"), kLecturePackets);
+}
+
+TEST_F(DownloadPipelineTest, APageInPlaceOfThePlaylistFailsTheLectureAndIsNeverStored) {
+  // A captive portal answers every address with its sign-in page.
+  server.setAnswer("/media/portal/index.m3u8", 200,
+                   "<html>\n<head><title>Sign in</title></head>\n<body>\n"
+                   "<form action=\"login\">\n</form>\n</body>\n</html>\n");
+  const std::string k = key(9400);
+  manager->addDownlodTask(lecture("portal"), k);
+  ASSERT_TRUE(runUntil([&] { return failed(k) || finished(k); }));
+  EXPECT_TRUE(failed(k));
+  EXPECT_TRUE(filesIn(folder(k)).empty());
+  Strings paths;
+  for (const auto& request : server.requests()) paths.push_back(request.path);
+  EXPECT_EQ(paths, Strings{"/media/portal/index.m3u8"});
+}
+
+TEST_F(DownloadPipelineTest, AStoredPlaylistIsAlwaysTheCheckedOne) {
+  // A folder left with something unchecked under the playlist's name (a portal's page kept by
+  // an earlier download) and every segment present.
+  const std::string k = key(9500);
+  std::filesystem::create_directories(folder(k));
+  writeFile(folder(k) + "/index.m3u8", "<html><body>Sign in</body></html>\n");
+  for (int i = 0; i < 4; ++i) {
+    std::string name = std::to_string(i) + ".ts";
+    writeFile(folder(k) + "/" + name, fixture("lecture1/" + name));
+  }
+  manager->addDownlodTask(lecture("lecture1"), k);
+  ASSERT_TRUE(runUntil([&] { return finished(k) || failed(k); }));
+  EXPECT_TRUE(finished(k));
+  EXPECT_EQ(readFile(folder(k) + "/index.m3u8"), fixture("lecture1/index.m3u8"));
+  EXPECT_EQ(server.requestsTo("/media/lecture1/index.m3u8").size(), 1u);
+  EXPECT_EQ(downloadtest::packetsPlayableFromFiles(folder(k) + "/index.m3u8"), kLecturePackets);
 }
 
 TEST(DownloadManagerProgressTest, LectureProgressTable) {
@@ -389,8 +475,6 @@ TEST(DownloadManagerProgressTest, LectureProgressTable) {
         << c.fraction << " " << c.index << "/" << c.count;
 }
 
-}  // namespace
-
 TEST_F(DownloadPipelineTest, ALongLectureWhoseFilesArePresentFinishesWithoutNesting) {
   // Each present file is reported done at once; taking those steps by nesting once overflowed
   // the main thread's stack for lectures of some thousands of segments.
@@ -400,7 +484,7 @@ TEST_F(DownloadPipelineTest, ALongLectureWhoseFilesArePresentFinishesWithoutNest
   std::filesystem::create_directories(folder(k));
   for (int i = 0; i < count; ++i) {
     playlist += "#EXTINF:2,\n" + std::to_string(i) + ".ts\n";
-    downloadtest::writeFile(folder(k) + "/" + std::to_string(i) + ".ts", "x");
+    writeFile(folder(k) + "/" + std::to_string(i) + ".ts", "x");
   }
   server.setAnswer("/media/long/index.m3u8", 200, playlist);
   manager->addDownlodTask(lecture("long"), k);
@@ -409,3 +493,5 @@ TEST_F(DownloadPipelineTest, ALongLectureWhoseFilesArePresentFinishesWithoutNest
   EXPECT_EQ(server.requestsTo("/media/long/0.ts").size(), 0u);
   EXPECT_TRUE(manager->isDownload());
 }
+
+}  // namespace

@@ -1,18 +1,14 @@
 #pragma once
 // Shared pieces of the download tests: a process-wide fake reachability source (the downloader
 // is a process singleton that keeps the source it was made with), a recorder of the pipeline's
-// notifications, and file helpers.
+// notifications, and ffprobe's reading of a stored lecture.
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/RunLoop.h"
 #include "platform/net/FakeReachabilitySource.h"
 
 namespace fakeserver {
@@ -50,33 +46,9 @@ class Recorder {
 // What the pipeline said and what the server heard, to explain a failed test.
 std::string describe(const Recorder& recorder, const fakeserver::FakeCourseServer& server);
 
-inline bool runUntil(const std::function<bool()>& condition) {
-  return platform::RunLoop::main()->runUntil(condition, platform::seconds(20));
-}
-
-inline std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-inline void writeFile(const std::string& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-}
-
-inline bool exists(const std::string& path) {
-  std::error_code ignored;
-  return std::filesystem::exists(path, ignored);
-}
-
-inline std::vector<std::string> filesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  std::error_code ignored;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
+// The number of media packets ffprobe reads through the playlist at `path` when it may open
+// local files only (no network), as a player of the offline copy would; -1 when ffprobe cannot
+// be run.
+int packetsPlayableFromFiles(const std::string& path);
 
 }  // namespace downloadtest

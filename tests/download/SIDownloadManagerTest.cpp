@@ -3,18 +3,28 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
+#include <thread>
+
 #include "DownloadTestSupport.h"
+#include "download/DownloadNotifications.h"
+#include "download/LectureURL.h"
 #include "download/SIDownloadManager.h"
 #include "fakeserver/FakeCourseServer.h"
+#include "platform/foundation/Assert.h"
 #include "platform/foundation/Paths.h"
+#include "platform/net/URLError.h"
+#include "support/Files.h"
+#include "support/MainLoop.h"
 #include "support/TempHome.h"
 
 namespace {
 
-using downloadtest::exists;
-using downloadtest::readFile;
-using downloadtest::runUntil;
-using downloadtest::writeFile;
+using testsupport::exists;
+using testsupport::readFile;
+using testsupport::runUntil;
+using testsupport::writeFile;
 
 class SIDownloadManagerTest : public ::testing::Test {
  protected:
@@ -39,8 +49,8 @@ class SIDownloadManagerTest : public ::testing::Test {
     std::string outcome;
     runUntil([&] {
       for (const auto& entry : recorder.all()) {
-        if (entry.name == "downloadDidComplete" || entry.name == "downloadDone" ||
-            entry.name == "downloadError" || entry.name == "downloadExist") {
+        if (entry.name == kDownloadDidComplete || entry.name == kDownloadDone ||
+            entry.name == kDownloadError || entry.name == kDownloadExist) {
           outcome = entry.name;
           return true;
         }
@@ -50,9 +60,9 @@ class SIDownloadManagerTest : public ::testing::Test {
     return outcome;
   }
   std::shared_ptr<platform::Error> lastError() const {
-    auto errors = recorder.named("downloadError");
+    auto errors = recorder.named(kDownloadError);
     if (errors.empty()) return nullptr;
-    return platform::find(errors.back().info, "error")->object<platform::Error>();
+    return platform::find(errors.back().info, kErrorKey)->object<platform::Error>();
   }
   std::vector<std::string> ranges(const std::string& media) const {
     std::vector<std::string> asked;
@@ -69,7 +79,7 @@ class SIDownloadManagerTest : public ::testing::Test {
 };
 
 TEST_F(SIDownloadManagerTest, AFirstTransferAsksForTheWholeFileAndMovesItIntoPlace) {
-  EXPECT_EQ(fetch("lecture1/0.ts", "0.ts"), "downloadDidComplete");
+  EXPECT_EQ(fetch("lecture1/0.ts", "0.ts"), kDownloadDidComplete);
   EXPECT_EQ(ranges("lecture1/0.ts"), std::vector<std::string>{""});
   EXPECT_EQ(readFile(target("0.ts")), readFile(server.fixturePath("lectures/lecture1/0.ts")));
   EXPECT_FALSE(exists(partial("0.ts")));
@@ -78,21 +88,21 @@ TEST_F(SIDownloadManagerTest, AFirstTransferAsksForTheWholeFileAndMovesItIntoPla
   auto request = requests.front();
   EXPECT_FALSE(request.header("User-Agent").empty());
   EXPECT_FALSE(request.hasHeader("x-client-identifier"));
-  auto progress = recorder.named("downloadChangeProgress");
+  auto progress = recorder.named(kDownloadChangeProgress);
   ASSERT_FALSE(progress.empty());
-  EXPECT_EQ(progress.back().text("progress"), "1.00");
+  EXPECT_EQ(progress.back().text(kProgressKey), "1.00");
   EXPECT_TRUE(downloader->allDownloads().empty());
 }
 
 TEST_F(SIDownloadManagerTest, APartialFileIsContinuedAndCountsInTheProgress) {
   std::string whole = readFile(server.fixturePath("lectures/lecture1/1.ts"));
   writeFile(partial("1.ts"), whole.substr(0, 1000));
-  EXPECT_EQ(fetch("lecture1/1.ts", "1.ts"), "downloadDidComplete");
+  EXPECT_EQ(fetch("lecture1/1.ts", "1.ts"), kDownloadDidComplete);
   EXPECT_EQ(ranges("lecture1/1.ts"), std::vector<std::string>{"bytes=1000-"});
   EXPECT_EQ(readFile(target("1.ts")), whole);
-  auto progress = recorder.named("downloadChangeProgress");
+  auto progress = recorder.named(kDownloadChangeProgress);
   ASSERT_FALSE(progress.empty());
-  EXPECT_GE(platform::leadingDouble(progress.front().text("progress")),
+  EXPECT_GE(platform::leadingDouble(progress.front().text(kProgressKey)),
             1000.0 / whole.size() - 0.01);
 }
 
@@ -104,10 +114,10 @@ TEST_F(SIDownloadManagerTest, TargetsAndRewritesTable) {
     bool requested;
   };
   const Case cases[] = {
-      {"present, no rewrite", false, true, false, "downloadDone", false},
-      {"rewrite with both", true, true, true, "downloadDone", false},
-      {"rewrite with target only", false, true, true, "downloadDidComplete", true},
-      {"rewrite with partial only", true, false, true, "downloadDidComplete", true},
+      {"present, no rewrite", false, true, false, kDownloadDone, false},
+      {"rewrite with both", true, true, true, kDownloadDone, false},
+      {"rewrite with target only", false, true, true, kDownloadDidComplete, true},
+      {"rewrite with partial only", true, false, true, kDownloadDidComplete, true},
   };
   const std::string fixture = readFile(server.fixturePath("lectures/lecture1/images/figure.png"));
   for (const auto& c : cases) {
@@ -132,7 +142,7 @@ TEST_F(SIDownloadManagerTest, TargetsAndRewritesTable) {
 TEST_F(SIDownloadManagerTest, ErrorAnswersNeverReachThePartialFile) {
   writeFile(partial("2.ts"), "0123456789");
   server.failPath("/media/lecture1/2.ts", 500);
-  EXPECT_EQ(fetch("lecture1/2.ts", "2.ts"), "downloadError");
+  EXPECT_EQ(fetch("lecture1/2.ts", "2.ts"), kDownloadError);
   ASSERT_TRUE(lastError());
   EXPECT_EQ(lastError()->code(), 500);
   EXPECT_EQ(readFile(partial("2.ts")), "0123456789");
@@ -143,18 +153,18 @@ TEST_F(SIDownloadManagerTest, ErrorAnswersNeverReachThePartialFile) {
 TEST_F(SIDownloadManagerTest, ARangeBeyondTheFileDeletesThePartialFile) {
   std::string whole = readFile(server.fixturePath("lectures/lecture1/3.ts"));
   writeFile(partial("3.ts"), whole + "extra bytes");
-  EXPECT_EQ(fetch("lecture1/3.ts", "3.ts"), "downloadError");
+  EXPECT_EQ(fetch("lecture1/3.ts", "3.ts"), kDownloadError);
   EXPECT_EQ(lastError()->code(), 416);
   EXPECT_FALSE(exists(partial("3.ts")));
   // The next try starts afresh and succeeds.
-  EXPECT_EQ(fetch("lecture1/3.ts", "3.ts"), "downloadDidComplete");
+  EXPECT_EQ(fetch("lecture1/3.ts", "3.ts"), kDownloadDidComplete);
   EXPECT_EQ(readFile(target("3.ts")), whole);
 }
 
 TEST_F(SIDownloadManagerTest, AWholeAnswerToARangeStartsTheFileAgain) {
   writeFile(partial("0.ts"), std::string(700, 'x'));
   server.setIgnoreRange(true);
-  EXPECT_EQ(fetch("lecture1/0.ts", "0.ts"), "downloadDidComplete");
+  EXPECT_EQ(fetch("lecture1/0.ts", "0.ts"), kDownloadDidComplete);
   EXPECT_EQ(ranges("lecture1/0.ts"), std::vector<std::string>{"bytes=700-"});
   EXPECT_EQ(readFile(target("0.ts")), readFile(server.fixturePath("lectures/lecture1/0.ts")));
 }
@@ -166,7 +176,7 @@ TEST_F(SIDownloadManagerTest, ARangeThatDoesNotContinueThePartialFileIsFetchedAf
   recorder.clear();
   downloader->addDownloadFileTaskInQueue(server.mediaUrl("lecture1/1.ts"), target("1.ts"), true,
                                          false);
-  ASSERT_TRUE(runUntil([&] { return recorder.count("downloadError") > 0; }));
+  ASSERT_TRUE(runUntil([&] { return recorder.count(kDownloadError) > 0; }));
   // The partial bytes were dropped and the file asked for once more from its start; the
   // overridden answer carries no Content-Range, so that second answer fails as well.
   EXPECT_EQ(ranges("lecture1/1.ts"), (std::vector<std::string>{"bytes=300-", ""}));
@@ -179,23 +189,23 @@ TEST_F(SIDownloadManagerTest, DuplicatesPausesAndBadUrls) {
   const std::string url = server.mediaUrl("lecture1/0.ts");
   downloader->addDownloadFileTaskInQueue(url, target("0.ts"), true, false);
   downloader->addDownloadFileTaskInQueue(url, target("0.ts"), true, false);
-  EXPECT_EQ(recorder.count("downloadExist"), 1u);
+  EXPECT_EQ(recorder.count(kDownloadExist), 1u);
   EXPECT_EQ(downloader->allDownloads().size(), 1u);
-  EXPECT_EQ(downloader->dic(), (platform::Dictionary{{"URL", url}}));
+  EXPECT_EQ(downloader->dic(), (platform::Dictionary{{kURLKey, url}}));
 
   downloader->cancelDownloadFileTaskInQueue(server.mediaUrl("lecture1/9.ts"));
-  EXPECT_EQ(recorder.count("downloadPause"), 1u);  // posted also without a match
+  EXPECT_EQ(recorder.count(kDownloadPause), 1u);  // posted also without a match
   EXPECT_EQ(downloader->allDownloads().size(), 1u);
   downloader->cancelDownloadFileTaskInQueue(url);
-  EXPECT_EQ(recorder.count("downloadPause"), 2u);
+  EXPECT_EQ(recorder.count(kDownloadPause), 2u);
   EXPECT_TRUE(downloader->allDownloads().empty());
   server.releaseHolds();
 
   // A URL that forms no request is an error, never a file already in place.
   recorder.clear();
   downloader->addDownloadFileTaskInQueue("http://exa mple/\n0.ts", target("x.ts"), true, false);
-  EXPECT_EQ(recorder.count("downloadDone"), 0u);
-  EXPECT_EQ(recorder.count("downloadError"), 1u);
+  EXPECT_EQ(recorder.count(kDownloadDone), 0u);
+  EXPECT_EQ(recorder.count(kDownloadError), 1u);
 }
 
 TEST_F(SIDownloadManagerTest, ARewriteOfAFileInFlightLeavesItsPartialFileAlone) {
@@ -207,15 +217,89 @@ TEST_F(SIDownloadManagerTest, ARewriteOfAFileInFlightLeavesItsPartialFileAlone) 
   ASSERT_TRUE(runUntil([&] { return server.isHolding("/media/lecture1/images/figure.png"); }));
   ASSERT_TRUE(runUntil([&] { return exists(partial("figure.png")); }));
   downloader->addDownloadFileTaskInQueue(url, target("figure.png"), true, true);
-  EXPECT_EQ(recorder.count("downloadExist"), 1u);
+  EXPECT_EQ(recorder.count(kDownloadExist), 1u);
   EXPECT_TRUE(exists(partial("figure.png")));
 
   server.releaseHolds();
   ASSERT_TRUE(runUntil(
-      [&] { return recorder.count("downloadDidComplete") + recorder.count("downloadError") > 0; }));
-  EXPECT_EQ(recorder.count("downloadError"), 0u);
+      [&] { return recorder.count(kDownloadDidComplete) + recorder.count(kDownloadError) > 0; }));
+  EXPECT_EQ(recorder.count(kDownloadError), 0u);
   EXPECT_EQ(readFile(target("figure.png")),
             readFile(server.fixturePath("lectures/lecture1/images/figure.png")));
+}
+
+TEST_F(SIDownloadManagerTest, AnAnswerInPartsIsFollowedUntilTheFileIsWhole) {
+  // A server that hands out at most 1,000 bytes per answer, each a 206 telling its part of the
+  // 2,820 bytes: a part is not the file.
+  const std::string whole = readFile(server.fixturePath("lectures/lecture1/0.ts"));
+  ASSERT_EQ(whole.size(), 2820u);
+  server.answerInParts("/media/lecture1/0.ts", 1000);
+  EXPECT_EQ(fetch("lecture1/0.ts", "0.ts"), kDownloadDidComplete);
+  EXPECT_EQ(ranges("lecture1/0.ts"),
+            (std::vector<std::string>{"", "bytes=1000-", "bytes=2000-"}));
+  EXPECT_EQ(readFile(target("0.ts")), whole);
+  EXPECT_FALSE(exists(partial("0.ts")));
+  EXPECT_EQ(recorder.count(kDownloadError), 0u);
+  // Progress counts against the whole file, not the part.
+  auto progress = recorder.named(kDownloadChangeProgress);
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.front().text(kProgressKey), "0.35");
+  EXPECT_EQ(progress.back().text(kProgressKey), "1.00");
+}
+
+TEST_F(SIDownloadManagerTest, APartialFileThatIsAlreadyWholeIsMovedIntoPlace) {
+  // The transfer stopped between its last byte and the move: the server refuses the range
+  // (416) and tells the very size the partial file has.
+  const std::string whole = readFile(server.fixturePath("lectures/lecture1/2.ts"));
+  writeFile(partial("2.ts"), whole);
+  EXPECT_EQ(fetch("lecture1/2.ts", "2.ts"), kDownloadDidComplete);
+  EXPECT_EQ(ranges("lecture1/2.ts"),
+            std::vector<std::string>{"bytes=" + std::to_string(whole.size()) + "-"});
+  EXPECT_EQ(readFile(target("2.ts")), whole);
+  EXPECT_FALSE(exists(partial("2.ts")));
+}
+
+TEST_F(SIDownloadManagerTest, NamesUpToTheFileSystemLimitAreDownloaded) {
+  std::string chinese;
+  for (int i = 0; i < 84; ++i) chinese += "讲";  // 252 bytes
+  const std::string names[] = {std::string(230, 'a') + ".ts", std::string(231, 'b') + ".ts",
+                               std::string(252, 'c') + ".ts", chinese + ".ts"};
+  const std::string whole = readFile(server.fixturePath("lectures/lecture1/1.ts"));
+  for (const auto& name : names) {
+    EXPECT_LE(LectureURL::fileName(partial(name)).size(), LectureURL::kMaxFileNameBytes);
+    // Cut short first, so the partial file is written, kept and continued.
+    server.cutAfter("/media/lecture1/1.ts", 700);
+    EXPECT_EQ(fetch("lecture1/1.ts", name), kDownloadError) << name.size();
+    EXPECT_EQ(readFile(partial(name)).size(), 700u) << name.size();
+    EXPECT_EQ(fetch("lecture1/1.ts", name), kDownloadDidComplete) << name.size();
+    EXPECT_EQ(readFile(target(name)), whole) << name.size();
+  }
+}
+
+TEST_F(SIDownloadManagerTest, EntryPointsRefuseOtherThreadsInDebugBuilds) {
+#ifdef NDEBUG
+  GTEST_SKIP() << "the main-thread check is made in debug builds only";
+#else
+  int refused = 0;
+  std::thread([&] {
+    auto attempt = [&](const std::function<void()>& call) {
+      try {
+        call();
+      } catch (const platform::AssertionFailure&) {
+        ++refused;
+      }
+    };
+    attempt([&] { downloader->cancelAllDonloads(); });
+    attempt([&] { downloader->cancelDownloadFileTaskInQueue(server.mediaUrl("lecture1/0.ts")); });
+    attempt([&] {
+      downloader->addDownloadFileTaskInQueue(server.mediaUrl("lecture1/0.ts"), target("0.ts"),
+                                             true, false);
+    });
+  }).join();
+  EXPECT_EQ(refused, 3);
+  EXPECT_TRUE(server.requests().empty());
+  EXPECT_TRUE(recorder.all().empty());
+#endif
 }
 
 TEST_F(SIDownloadManagerTest, PartialFilesAreNamedPerTarget) {
@@ -226,6 +310,10 @@ TEST_F(SIDownloadManagerTest, PartialFilesAreNamedPerTarget) {
     EXPECT_EQ(path.rfind(platform::Paths::temporary() + "/", 0), 0u);
     EXPECT_EQ(path.substr(path.size() - 10), "_0.ts.temp");
   }
+  // Long names that differ only where they are cut still get partial files of their own.
+  std::string c = SIDownloadManager::tempFilePathFor("/docs/7/k/" + std::string(300, 'x') + "1.ts");
+  std::string d = SIDownloadManager::tempFilePathFor("/docs/7/k/" + std::string(300, 'x') + "2.ts");
+  EXPECT_NE(c, d);
 }
 
 TEST_F(SIDownloadManagerTest, NetworkNoticesCarryTheDownloadersOwnStatus) {
@@ -242,9 +330,9 @@ TEST_F(SIDownloadManagerTest, NetworkNoticesCarryTheDownloadersOwnStatus) {
     recorder.clear();
     downloadtest::reachability().setFlags(c.flags);
     platform::NotificationCenter::defaultCenter().post(kReachabilityChangedNotification);
-    auto notices = recorder.named("downloadChangeNetwork");
+    auto notices = recorder.named(kDownloadChangeNetwork);
     ASSERT_FALSE(notices.empty());
-    EXPECT_EQ(notices.front().text("type"), c.type);
+    EXPECT_EQ(notices.front().text(kTypeKey), c.type);
   }
   downloadtest::reachability().setFlags(platform::kReachabilityFlagsReachable);
 }

@@ -4,6 +4,7 @@
 #include <regex>
 
 #include "httpengine/HttpBase64.h"
+#include "httpengine/HttpEngine.h"
 #include "httpengine/HttpEngineAdditions.h"
 #include "httpengine/RFC1123.h"
 #include "httpengine/RequestEncoding.h"
@@ -66,6 +67,55 @@ TEST(RFC1123Test, ThreeDateFormsReadTheSameInstant) {
   EXPECT_EQ(RFC1123::rfc1123String(expected), "Sun, 06 Nov 1994 08:49:37 GMT");
 }
 
+// A date holds the years 1678 to 2262; dates beyond them stop at its ends instead of wrapping
+// around to some other year.
+TEST(RFC1123Test, DatesBeyondTheRangeSaturate) {
+  setenv("TZ", "UTC", 1);
+  tzset();
+  struct Case {
+    const char* text;
+    platform::Date date;
+  };
+  const Case cases[] = {
+      {"Thu, 01 Jan 0985 00:00:00 GMT", platform::Date::min()},
+      {"Mon, 01 Jan 1600 00:00:00 GMT", platform::Date::min()},
+      {"Fri, 31 Dec 9999 23:59:59 GMT", platform::Date::max()},
+      {"Sat, 01 Jan 2300 00:00:00 GMT", platform::Date::max()},
+      {"Mon Jan  1 00:00:00 3000", platform::Date::max()},
+      {"Fri, 11 Apr 2262 23:47:16 GMT", std::chrono::system_clock::from_time_t(9223372036)},
+  };
+  for (const auto& c : cases) {
+    auto date = RFC1123::dateFromRFC1123(c.text);
+    ASSERT_TRUE(date) << c.text;
+    EXPECT_EQ(*date, c.date) << c.text;
+  }
+  EXPECT_EQ(RFC1123::rfc1123String(platform::Date::max()), "Fri, 11 Apr 2262 23:47:16 GMT");
+  EXPECT_EQ(RFC1123::rfc1123String(platform::Date::min()), "Tue, 21 Sep 1677 00:12:43 GMT");
+  // A zero byte does not end the text early.
+  EXPECT_FALSE(RFC1123::dateFromRFC1123(std::string("Sun, 06 Nov 1994 08:49:37 GMT\0x", 31)));
+}
+
+TEST(HttpEngineTest, ExpiryOfSavedHeadersSaturates) {
+  auto now = std::chrono::system_clock::from_time_t(784111777);  // Sun, 06 Nov 1994 08:49:37
+  auto seconds = [](platform::Date date) {
+    return std::chrono::duration<double>(date.time_since_epoch()).count();
+  };
+  const std::pair<std::optional<std::string>, double> cases[] = {
+      {"Sun, 06 Nov 1994 08:54:37 GMT", 300},
+      {"Thu, 01 Jan 0985 00:00:00 GMT", seconds(platform::Date::min()) - 784111777},
+      {"Fri, 31 Dec 9999 23:59:59 GMT", seconds(platform::Date::max()) - 784111777},
+      {"not a date", 0},
+      {std::nullopt, 0},
+  };
+  for (const auto& [expires, expected] : cases) {
+    platform::Dictionary headers;
+    if (expires) headers["Expires"] = *expires;
+    EXPECT_DOUBLE_EQ(HttpEngine::expiryInterval(headers, now), expected)
+        << expires.value_or("none");
+  }
+  EXPECT_LT(seconds(platform::Date::min()) - 784111777, -9e9);
+}
+
 TEST(RequestEncodingTest, FormEncodingEscapesKeysAndTextValues) {
   struct Case {
     Dictionary dictionary;
@@ -91,6 +141,9 @@ TEST(RequestEncodingTest, JsonAndPropertyListBodies) {
   EXPECT_NE(plist.find("<key>a</key>\n\t<integer>1</integer>"), std::string::npos) << plist;
   EXPECT_NE(plist.find("<string>x&lt;y</string>"), std::string::npos);
   EXPECT_NE(plist.find("<true/>"), std::string::npos);
+  // Bytes that are not UTF-8 have no JSON form; encoding them must not throw out of a request.
+  EXPECT_EQ(RequestEncoding::jsonEncodedKeyValueString({{"a", "\xFF"}}), "");
+  EXPECT_EQ(RequestEncoding::jsonEncodedKeyValueString({{"\xC3", 1}}), "");
 }
 
 TEST(HttpEngineAdditionsTest, UrlEscapingCoversEveryReservedCharacter) {

@@ -3,29 +3,31 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <sstream>
 
 #include "httpengine/HttpEngine.h"
 #include "httpengine/HttpEngineAdditions.h"
+#include "platform/foundation/ApplicationNotifications.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Json.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/FakeReachabilitySource.h"
 #include "platform/net/ScriptedServer.h"
 #include "platform/net/URLError.h"
+#include "support/Files.h"
+#include "support/MainLoop.h"
 #include "support/TempHome.h"
 
 using platform::Dictionary;
 using platform::Error;
 using platform::RunLoop;
+using testsupport::runUntil;
 using testsupport::ScriptedReply;
 using testsupport::ScriptedRequest;
 using testsupport::ScriptedServer;
 
 namespace {
-
-bool runUntil(const std::function<bool()>& predicate, double seconds = 10) {
-  return RunLoop::main()->runUntil(predicate, platform::seconds(seconds));
-}
 
 // What one operation reported, and whether every report came on the main thread.
 struct Outcome {
@@ -55,7 +57,7 @@ struct Outcome {
 };
 
 std::shared_ptr<HttpEngine> engineFor(const ScriptedServer& server) {
-  auto engine = std::make_shared<HttpEngine>("127.0.0.1");
+  auto engine = HttpEngine::create("127.0.0.1");
   engine->setPortNumber(server.port());
   return engine;
 }
@@ -84,14 +86,14 @@ TEST(HttpEngineTest, UrlForming) {
        "http://h/api/getRetrainAreas.html"},
   };
   for (const auto& c : cases) {
-    auto engine = std::make_shared<HttpEngine>(c.host);
+    auto engine = HttpEngine::create(c.host);
     engine->setPortNumber(c.port);
     engine->setApiPath(c.apiPath);
     auto op = engine->operationWithPath(c.path, std::nullopt, "GET", c.ssl);
     ASSERT_TRUE(op) << c.url;
     EXPECT_EQ(op->url(), c.url);
   }
-  auto hostless = std::make_shared<HttpEngine>();
+  auto hostless = HttpEngine::create();
   EXPECT_EQ(hostless->operationWithPath("a"), nullptr);
   EXPECT_TRUE(hostless->operationWithURLString("http://h/x"));
   // Null is reported and ignored, never fatal.
@@ -100,12 +102,11 @@ TEST(HttpEngineTest, UrlForming) {
 
 TEST(HttpEngineTest, DefaultUserAgentAndCallersOwnWins) {
   auto& bundle = platform::Bundle::main();
-  auto plain = std::make_shared<HttpEngine>("h");
+  auto plain = HttpEngine::create("h");
   auto op = plain->operationWithPath("x");
   EXPECT_EQ(op->readonlyRequest().valueForHTTPHeaderField("User-Agent"),
             bundle.name() + "/" + bundle.version());
-  auto custom =
-      std::make_shared<HttpEngine>("h", HeaderDictionary{{"User-Agent", "Mine/1"}, {"X-Key", "k"}});
+  auto custom = HttpEngine::create("h", HeaderDictionary{{"User-Agent", "Mine/1"}, {"X-Key", "k"}});
   op = custom->operationWithPath("x");
   EXPECT_EQ(op->readonlyRequest().valueForHTTPHeaderField("User-Agent"), "Mine/1");
   EXPECT_EQ(op->readonlyRequest().valueForHTTPHeaderField("X-Key"), "k");
@@ -232,7 +233,7 @@ TEST(HttpEngineTest, WidthFollowsReachabilityCountedByTheServer) {
 
 TEST(HttpEngineTest, WifiOnlyModeStopsStartingOnMobile) {
   platform::ScopedFakeReachability fake(platform::kReachabilityFlagsReachable);
-  auto engine = std::make_shared<HttpEngine>("api.example.test");
+  auto engine = HttpEngine::create("api.example.test");
   engine->setWifiOnlyMode(true);
   ASSERT_TRUE(runUntil([&] { return fake->watcherCount() == 1; }));
   fake->setFlags(platform::kReachabilityFlagsReachable | platform::kReachabilityFlagsIsWWAN);
@@ -343,7 +344,7 @@ TEST(HttpEngineTest, StalledServerFailsWithTheIdleTimeout) {
   });
   auto engine = engineFor(server);
   auto op = engine->operationWithPath("stall");
-  op->setTimeoutInterval(1);  // curl's own timer, on real time
+  op->setTimeoutInterval(1);  // the connection's idle limit, on the system clock
   Outcome outcome;
   outcome.attach(op);
   engine->enqueueOperation(op);
@@ -451,11 +452,53 @@ TEST(HttpEngineTest, OperationCountIsPosted) {
   EXPECT_FALSE(HttpEngine::networkActivityIndicatorVisible());
 }
 
+TEST(HttpEngineTest, ReachableFollowsTheHostsWatcher) {
+  platform::ScopedFakeReachability fake(0);
+  auto engine = HttpEngine::create("api.example.test/api");
+  EXPECT_EQ(engine->readonlyHostName(), "api.example.test/api");
+  EXPECT_FALSE(engine->isReachable());
+  fake->setFlags("api.example.test", platform::kReachabilityFlagsReachable);
+  EXPECT_TRUE(engine->isReachable());
+  // An engine without host has no watcher and never counts as reachable.
+  auto hostless = HttpEngine::create();
+  EXPECT_EQ(hostless->readonlyHostName(), "");
+  EXPECT_FALSE(hostless->isReachable());
+}
+
+TEST(HttpEngineTest, StreamedBodyReportsUploadProgress) {
+  ScriptedServer server(echo);
+  auto engine = engineFor(server);
+  auto op = engine->operationWithPath("upload.html", std::nullopt, "PUT");
+  op->setUploadStream(std::make_shared<std::istringstream>(std::string(100000, 'u')));
+  std::vector<double> progress;
+  op->onUploadProgressChanged([&](double p) { progress.push_back(p); });
+  Outcome outcome;
+  outcome.attach(op);
+  engine->enqueueOperation(op);
+  ASSERT_TRUE(runUntil([&] { return outcome.done(); }));
+  EXPECT_EQ(outcome.completions, 1);
+  EXPECT_EQ(server.requests().at(0).body, std::string(100000, 'u'));
+  // A stream's length is unknown up front: no fraction can be given.
+  EXPECT_TRUE(progress.empty());
+
+  auto sized =
+      engine->operationWithPath("upload.html", Dictionary{{"a", std::string(70000, 'x')}}, "POST");
+  progress.clear();
+  sized->onUploadProgressChanged([&](double p) { progress.push_back(p); });
+  Outcome posted;
+  posted.attach(sized);
+  engine->enqueueOperation(sized);
+  ASSERT_TRUE(runUntil([&] { return posted.done(); }));
+  ASSERT_FALSE(progress.empty());
+  EXPECT_DOUBLE_EQ(progress.back(), 1.0);
+  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+}
+
 TEST(HttpEngineTest, EngineGoingAwayStopsItsWatcher) {
   platform::ScopedFakeReachability fake(platform::kReachabilityFlagsReachable);
   std::weak_ptr<Reachability> watcher;
   {
-    auto engine = std::make_shared<HttpEngine>("api.example.test");
+    auto engine = HttpEngine::create("api.example.test");
     watcher = engine->reachability();
     ASSERT_TRUE(runUntil([&] { return fake->watcherCount() == 1; }));
   }
@@ -468,7 +511,6 @@ TEST(HttpEngineTest, EngineGoingAwayStopsItsWatcher) {
 
 TEST(HttpEngineTest, CacheServesRepeatedGetsAndAsksAgainConditionally) {
   testsupport::TempHome home;
-  platform::Paths::setHome(home.path());
   ScriptedServer server([](const ScriptedRequest& r) {
     if (r.header("IF-NONE-MATCH") == "\"v1\"") return ScriptedReply::text(304, "");
     auto reply = ScriptedReply::text(200, "body of " + r.path(), "text/html");
@@ -520,13 +562,11 @@ TEST(HttpEngineTest, CacheServesRepeatedGetsAndAsksAgainConditionally) {
   EXPECT_EQ(server.requestCount(), 4u);
   engine->emptyCache();
   EXPECT_FALSE(std::filesystem::exists(engine->cacheDirectoryName() + ".plist"));
-  platform::Paths::setHome("");
 }
 
 TEST(HttpEngineTest, MemoryCacheKeepsAtMostNineEntries) {
   testsupport::TempHome home;
-  platform::Paths::setHome(home.path());
-  auto engine = std::make_shared<HttpEngine>();
+  auto engine = HttpEngine::create();
   engine->useCache();
   for (int i = 0; i < 10; ++i)
     engine->saveCacheData({static_cast<std::uint8_t>(i)}, "k" + std::to_string(i));
@@ -536,34 +576,117 @@ TEST(HttpEngineTest, MemoryCacheKeepsAtMostNineEntries) {
   EXPECT_EQ(keys.size(), 9u);
   EXPECT_EQ(keys.front(), "k9");
   EXPECT_EQ(std::find(keys.begin(), keys.end(), "k0"), keys.end());
-  // Data evicted to disk is still found, and comes back into memory.
+  EXPECT_EQ(testsupport::readFile(evicted), std::string(1, '\0'));
+
+  // Data on disk is still found, and comes back into memory.
   auto op = HttpOperation::make("http://h/x");
+  testsupport::writeFile(
+      platform::Paths::join(engine->cacheDirectoryName(), op->uniqueIdentifier()), "kept");
+  EXPECT_EQ(engine->cachedDataForOperation(*op), (platform::Bytes{'k', 'e', 'p', 't'}));
+  ASSERT_TRUE(
+      runUntil([&] { return engine->memoryCacheKeys().front() == op->uniqueIdentifier(); }));
   engine->saveCache();
   EXPECT_TRUE(engine->memoryCacheKeys().empty());
   EXPECT_TRUE(std::filesystem::exists(engine->cacheDirectoryName() + ".plist"));
-  platform::Paths::setHome("");
+}
+
+// A server may send header bytes that are not UTF-8; the JSON header store cannot hold them.
+// Saving (on a notification) must neither throw nor lose the other entries.
+TEST(HttpEngineTest, CacheHeadersThatAreNotTextStayOutOfTheStore) {
+  testsupport::TempHome home;
+  ScriptedServer server([](const ScriptedRequest& r) {
+    auto reply = ScriptedReply::text(200, "body", "text/html");
+    reply.headers.emplace_back("ETag", r.path() == "/raw" ? "\"\xFF\xFE\"" : "\"v2\"");
+    return reply;
+  });
+  auto engine = engineFor(server);
+  engine->useCache();
+  std::vector<std::string> keys;
+  for (const char* path : {"raw", "plain"}) {
+    auto op = engine->operationWithPath(path);
+    Outcome outcome;
+    outcome.attach(op);
+    engine->enqueueOperation(op);
+    ASSERT_TRUE(runUntil([&] { return outcome.completions == 1; })) << path;
+    keys.push_back(op->uniqueIdentifier());
+    ASSERT_TRUE(runUntil([&] {
+      auto cached = engine->memoryCacheKeys();
+      return std::find(cached.begin(), cached.end(), keys.back()) != cached.end();
+    }));
+  }
+  platform::NotificationCenter::defaultCenter().post(
+      platform::kApplicationDidEnterBackgroundNotification);
+  auto store =
+      platform::Json::parse(testsupport::readFile(engine->cacheDirectoryName() + ".plist"));
+  ASSERT_TRUE(store);
+  EXPECT_FALSE(store->contains(keys[0]));
+  ASSERT_TRUE(store->contains(keys[1]));
+  EXPECT_EQ((*store)[keys[1]]["ETag"], "\"v2\"");
+}
+
+// Stands for a queued request whose outcome arrives just as it is frozen: it finishes before the
+// cancel can take.
+class FinishesBeforeTheCancel : public HttpOperation {
+ public:
+  using HttpOperation::HttpOperation;
+  void cancel() override {
+    setState(kStateFinished);
+    HttpOperation::cancel();
+  }
+};
+
+// Holds the shared queue at a width for one test, and gives later tests the WiFi width back
+// however the test ends (the queue outlives it).
+class ScopedQueueWidth {
+ public:
+  explicit ScopedQueueWidth(long width) {
+    HttpEngine::sharedOperationQueue()->setMaxConcurrentOperationCount(width);
+  }
+  ~ScopedQueueWidth() {
+    HttpEngine::sharedOperationQueue()->setMaxConcurrentOperationCount(HttpEngine::kWiFiWidth);
+  }
+};
+
+std::string frozenPathOf(const HttpEngine& engine, const HttpOperation& op) {
+  return platform::Paths::join(engine.cacheDirectoryName(),
+                               op.uniqueIdentifier() + ".httpenginefrozenoperation");
 }
 
 TEST(HttpEngineTest, FrozenOperationsAreRestoredWhenTheHostComesBack) {
   testsupport::TempHome home;
-  platform::Paths::setHome(home.path());
   platform::ScopedFakeReachability fake(0);
   ScriptedServer server(echo);
   auto engine = engineFor(server);
   engine->useCache();
   ASSERT_TRUE(runUntil([&] { return fake->watcherCount() == 1; }));
   auto queue = HttpEngine::sharedOperationQueue();
-  queue->setMaxConcurrentOperationCount(0);  // nothing may start before it is frozen
+  ASSERT_EQ(queue->maxConcurrentOperationCount(), HttpEngine::kWiFiWidth);
 
   auto op =
       engine->operationWithPath("acceptRetrainStudyLog.html", Dictionary{{"log", "1"}}, "POST");
   op->setFreezable(true);
   Outcome silent;
   silent.attach(op);
+  // The queue would start it at once: freezing is decided before it gets there, so it arrives
+  // already cancelled and is never sent while its archive waits.
+  std::mutex mutex;
+  std::optional<bool> cancelledWhenQueued;
+  auto token = platform::NotificationCenter::defaultCenter().addObserver(
+      kHttpEngineOperationCountChanged, [&](const platform::Notification&) {
+        std::lock_guard lock(mutex);
+        for (const auto& queued : queue->operations()) {
+          if (queued == op && !cancelledWhenQueued) cancelledWhenQueued = op->isCancelled();
+        }
+      });
   engine->enqueueOperation(op);
-  std::string frozen = platform::Paths::join(engine->cacheDirectoryName(),
-                                             op->uniqueIdentifier() + ".httpenginefrozenoperation");
+  std::string frozen = frozenPathOf(*engine, *op);
   ASSERT_TRUE(runUntil([&] { return std::filesystem::exists(frozen) && op->isFinished(); }));
+  {
+    std::lock_guard lock(mutex);
+    ASSERT_TRUE(cancelledWhenQueued);
+    EXPECT_TRUE(*cancelledWhenQueued);
+  }
+  token.reset();
   EXPECT_EQ(server.requestCount(), 0u);
 
   fake->setFlags(platform::kReachabilityFlagsReachable);
@@ -573,7 +696,122 @@ TEST(HttpEngineTest, FrozenOperationsAreRestoredWhenTheHostComesBack) {
   ASSERT_TRUE(
       runUntil([&] { return !std::filesystem::exists(frozen) && queue->operationCount() == 0; }));
   EXPECT_FALSE(silent.done());
-  platform::Paths::setHome("");
+}
+
+TEST(HttpEngineTest, AnArchiveIsRemovedWhenTheCancelDidNotTake) {
+  testsupport::TempHome home;
+  platform::ScopedFakeReachability fake(0);
+  auto engine = HttpEngine::create("127.0.0.1");
+  engine->useCache();
+  ScopedQueueWidth stopped(0);
+  auto op = HttpOperation::make<FinishesBeforeTheCancel>("http://127.0.0.1:9/log.html",
+                                                         Dictionary{{"log", "4"}}, "POST");
+  op->setFreezable(true);
+  auto queue = HttpEngine::sharedOperationQueue();
+  queue->addOperation(op);
+  engine->freezeOperations();
+  // Its caller had the outcome: an archive left behind would send the request once more.
+  EXPECT_FALSE(op->isCancelled());
+  EXPECT_FALSE(std::filesystem::exists(frozenPathOf(*engine, *op)));
+  EXPECT_TRUE(runUntil([&] { return queue->operationCount() == 0; }));
+}
+
+TEST(HttpEngineTest, DamagedFrozenArchivesAreDroppedNotRun) {
+  testsupport::TempHome home;
+  platform::ScopedFakeReachability fake(platform::kReachabilityFlagsReachable);
+  ScriptedServer server(echo);
+  auto engine = engineFor(server);
+  engine->useCache();
+  std::string url = server.url("/log.html");
+  const std::string damaged[] = {
+      R"({"dataToBePosted":[{}]})",
+      R"({"request":{"method":"POST"},"filesToBePosted":[{}]})",
+      R"({"request":{"url":")" + url + R"(","method":"POST"},"dataToBePosted":[{"name":"d"}]})",
+      R"({"request":{"url":")" + url + R"(","method":"POST"},"filesToBePosted":[{"name":"f"}]})",
+      "not json",
+  };
+  int n = 0;
+  for (const auto& text : damaged) {
+    testsupport::writeFile(
+        platform::Paths::join(engine->cacheDirectoryName(),
+                              "d" + std::to_string(n++) + ".httpenginefrozenoperation"),
+        text);
+  }
+  // One sound archive beside them still goes out.
+  auto sound = HttpOperation::make(url, Dictionary{{"log", "5"}}, "POST");
+  testsupport::writeFile(
+      platform::Paths::join(engine->cacheDirectoryName(), "sound.httpenginefrozenoperation"),
+      sound->encodeWithCoder().dump());
+  engine->checkAndRestoreFrozenOperations();
+  ASSERT_TRUE(runUntil([&] { return server.requestCount() == 1; }));
+  EXPECT_EQ(server.requests().at(0).body, "log=5");
+  ASSERT_TRUE(runUntil([] { return HttpEngine::sharedOperationQueue()->operationCount() == 0; }));
+  EXPECT_EQ(testsupport::filesIn(engine->cacheDirectoryName()), std::vector<std::string>{});
+  EXPECT_EQ(server.requestCount(), 1u);
+}
+
+TEST(HttpEngineTest, AFilePartThatCannotBeReadFailsTheRequest) {
+  testsupport::TempHome home;
+  ScriptedServer server(echo);
+  auto engine = engineFor(server);
+  struct Case {
+    std::string path;
+    int code;
+  };
+  const Case cases[] = {{home.path(), platform::kURLErrorFileIsDirectory},
+                        {home.path() + "/missing.txt", platform::kURLErrorFileDoesNotExist}};
+  for (const auto& c : cases) {
+    auto op = engine->operationWithPath("upload.html", Dictionary{{"k", "v"}}, "POST");
+    op->addFile(c.path, "doc");
+    Outcome outcome;
+    outcome.attach(op);
+    engine->enqueueOperation(op);
+    ASSERT_TRUE(runUntil([&] { return outcome.done(); })) << c.path;
+    EXPECT_TRUE(outcome.onMain);
+    ASSERT_EQ(outcome.errors, 1);
+    EXPECT_EQ(outcome.error->domain(), platform::kURLErrorDomain);
+    EXPECT_EQ(outcome.error->code(), c.code) << c.path;
+    EXPECT_TRUE(op->isFinished());
+  }
+  EXPECT_EQ(server.requestCount(), 0u);
+}
+
+TEST(HttpEngineTest, GzipJsonAnswerDecodes) {
+  ScriptedServer server([](const ScriptedRequest&) {
+    auto reply = ScriptedReply::text(
+        200, ScriptedReply::encoded(R"({"userId": 1234, "mCodeFlag": 1})", "gzip"),
+        "application/json");
+    reply.headers.emplace_back("Content-Encoding", "gzip");
+    return reply;
+  });
+  auto engine = engineFor(server);
+  auto op = engine->operationWithPath("getRetrainUserId.html", Dictionary{{"a", "1"}}, "POST");
+  std::optional<std::optional<nlohmann::json>> decoded;
+  op->addCompletionHandler(
+      [&](const HttpOperation::Ptr& done) {
+        done->responseJSONWithCompletionHandler(
+            [&](const std::optional<nlohmann::json>& j) { decoded = j; });
+      },
+      nullptr);
+  engine->enqueueOperation(op);
+  ASSERT_TRUE(runUntil([&] { return decoded.has_value(); }));
+  ASSERT_TRUE(decoded->has_value());
+  EXPECT_EQ((**decoded)["userId"], 1234);
+}
+
+TEST(HttpEngineTest, CancellingAllTakesOnlyThisHostsOperations) {
+  ScopedQueueWidth stopped(0);
+  auto engine = HttpEngine::create("127.0.0.1");
+  auto mine = engine->operationWithPath("a");
+  auto other = HttpOperation::make("http://localhost/b");
+  auto queue = HttpEngine::sharedOperationQueue();
+  queue->addOperation(mine);
+  queue->addOperation(other);
+  engine->cancelAllOperations();
+  EXPECT_TRUE(mine->isCancelled());
+  EXPECT_FALSE(other->isCancelled());
+  other->cancel();
+  EXPECT_TRUE(runUntil([&] { return queue->operationCount() == 0; }));
 }
 
 }  // namespace
@@ -584,6 +822,7 @@ namespace {
 // shared queue for as long as the test needs.
 class GatedOperation : public HttpOperation {
  public:
+  using HttpOperation::HttpOperation;
   void start() override {
     gate.get_future().wait();
     HttpOperation::start();
@@ -593,66 +832,52 @@ class GatedOperation : public HttpOperation {
 
 TEST(HttpEngineTest, FreezingAgainLeavesAnAlreadyFrozenOperationsArchiveAlone) {
   testsupport::TempHome home;
-  platform::Paths::setHome(home.path());
   platform::ScopedFakeReachability fake(0);
   ScriptedServer server(echo);
   auto engine = engineFor(server);
   engine->useCache();
   ASSERT_TRUE(runUntil([&] { return fake->watcherCount() == 1; }));
   auto queue = HttpEngine::sharedOperationQueue();
-  queue->setMaxConcurrentOperationCount(0);
 
   std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/log.html";
   auto op = HttpOperation::make<GatedOperation>(url, Dictionary{{"log", "2"}}, "POST");
   op->setFreezable(true);
-  std::string frozen = platform::Paths::join(engine->cacheDirectoryName(),
-                                             op->uniqueIdentifier() + ".httpenginefrozenoperation");
+  std::string frozen = frozenPathOf(*engine, *op);
   engine->enqueueOperation(op);
   ASSERT_TRUE(runUntil([&] { return std::filesystem::exists(frozen) && op->isCancelled(); }));
 
   // The cancelled operation is still queued: freezing once more must not archive it again.
   engine->freezeOperations();
   op->gate.set_value();
-  std::ifstream in(frozen);
-  auto archive = nlohmann::json::parse(in, nullptr, false);
-  ASSERT_TRUE(archive.is_object());
-  EXPECT_EQ(archive.value("isCancelled", true), false);
+  auto archive = platform::Json::parse(testsupport::readFile(frozen));
+  ASSERT_TRUE(archive && archive->is_object());
+  EXPECT_EQ(archive->value("isCancelled", true), false);
 
   fake->setFlags(platform::kReachabilityFlagsReachable);
   ASSERT_TRUE(runUntil([&] { return server.requestCount() == 1; }));
   EXPECT_EQ(server.requests().at(0).body, "log=2");
   ASSERT_TRUE(
       runUntil([&] { return !std::filesystem::exists(frozen) && queue->operationCount() == 0; }));
-  platform::Paths::setHome("");
 }
 
 TEST(HttpEngineTest, OperationThatCannotBeArchivedIsNotCancelled) {
   testsupport::TempHome home;
-  platform::Paths::setHome(home.path());
   platform::ScopedFakeReachability fake(0);
-  auto engine = std::make_shared<HttpEngine>("127.0.0.1");
+  auto engine = HttpEngine::create("127.0.0.1");
   engine->useCache();
+  ScopedQueueWidth stopped(0);
   auto queue = HttpEngine::sharedOperationQueue();
-  queue->setMaxConcurrentOperationCount(0);
-  // The shared queue outlives the test: give later tests their width back however this ends.
-  struct RestoreWidth {
-    std::shared_ptr<platform::OperationQueue> queue;
-    ~RestoreWidth() { queue->setMaxConcurrentOperationCount(6); }
-  } restoreWidth{queue};
 
   auto op = HttpOperation::make("http://127.0.0.1:9/log.html", Dictionary{{"log", "3"}}, "POST");
   op->setFreezable(true);
   // A folder where the archive should go makes writing it fail.
-  std::string frozen = platform::Paths::join(engine->cacheDirectoryName(),
-                                             op->uniqueIdentifier() + ".httpenginefrozenoperation");
-  std::filesystem::create_directories(frozen);
+  std::filesystem::create_directories(frozenPathOf(*engine, *op));
   queue->addOperation(op);
   engine->freezeOperations();
   EXPECT_FALSE(op->isCancelled());
 
   op->cancel();
   ASSERT_TRUE(runUntil([&] { return queue->operationCount() == 0; }));
-  platform::Paths::setHome("");
 }
 
 }  // namespace

@@ -6,6 +6,9 @@
 #include "httpengine/HttpEngineAdditions.h"
 #include "httpengine/HttpOperation.h"
 #include "httpengine/RFC1123.h"
+#include "platform/foundation/Clock.h"
+#include "platform/net/URLError.h"
+#include "support/Files.h"
 #include "support/TempHome.h"
 
 using platform::Bytes;
@@ -13,7 +16,9 @@ using platform::Dictionary;
 
 namespace {
 
-std::string text(const Bytes& b) { return std::string(b.begin(), b.end()); }
+std::string text(const std::optional<Bytes>& b) {
+  return b ? std::string(b->begin(), b->end()) : std::string("(no body)");
+}
 
 TEST(HttpOperationTest, RequestBuilding) {
   struct Case {
@@ -77,7 +82,7 @@ TEST(HttpOperationTest, BodiesByEncoding) {
 TEST(HttpOperationTest, MultipartBodyBytes) {
   testsupport::TempHome home;
   std::string path = home.path() + "/notes.txt";
-  std::ofstream(path) << "FILE";
+  testsupport::writeFile(path, "FILE");
   auto op = HttpOperation::make("http://h/up", Dictionary{{"k", "v"}});
   op->addFile(path, "doc", "text/plain");
   op->addData(Bytes{'D', 'A', 'T', 'A'}, "blob");
@@ -99,6 +104,27 @@ TEST(HttpOperationTest, MultipartBodyBytes) {
   EXPECT_EQ(request.valueForHTTPHeaderField("Content-Length"), std::to_string(body.size()));
 }
 
+TEST(HttpOperationTest, FilePartsThatCannotBeReadGiveNoBody) {
+  testsupport::TempHome home;
+  struct Case {
+    std::string path;
+    int code;
+  };
+  const Case cases[] = {{home.path(), platform::kURLErrorFileIsDirectory},
+                        {"/", platform::kURLErrorFileIsDirectory},
+                        {home.path() + "/missing", platform::kURLErrorFileDoesNotExist},
+                        {"/dev/zero", platform::kURLErrorNoPermissionsToReadFile}};
+  for (const auto& c : cases) {
+    auto op = HttpOperation::make("http://h/up");
+    op->addFile(c.path, "doc");
+    platform::Error error;
+    EXPECT_FALSE(op->bodyData(&error)) << c.path;
+    EXPECT_EQ(error.code(), c.code) << c.path;
+    EXPECT_EQ(error.domain(), platform::kURLErrorDomain);
+    EXPECT_FALSE(op->readonlyRequest().valueForHTTPHeaderField("Content-Length"));
+  }
+}
+
 TEST(HttpOperationTest, CurlCommandLine) {
   auto get = HttpOperation::make("http://h/g");
   get->addHeaders({{"X-A", "1"}});
@@ -116,6 +142,30 @@ TEST(HttpOperationTest, CurlCommandLine) {
   post->setPostDataEncoding(HttpOperation::kPostDataEncodingTypeJSON);
   line = post->curlCommandLineString();
   EXPECT_NE(line.find(R"( -d '{"a":"1"}')"), std::string::npos) << line;
+}
+
+TEST(HttpOperationTest, DescriptionShowsTheRequestAndTheAnswer) {
+  platform::ScopedManualClock clock;
+  auto op = HttpOperation::make("http://h/p", Dictionary{{"a", "1"}}, "POST");
+  std::string text = op->description();
+  EXPECT_NE(text.find("\nRequest\n-------\ncurl -X POST"), std::string::npos) << text;
+  EXPECT_NE(text.find(" -d 'a=1'"), std::string::npos) << text;
+  // No answer yet: no response part.
+  EXPECT_EQ(text.find("Response"), std::string::npos) << text;
+}
+
+TEST(HttpOperationTest, CachedBytesReadInTheAskedEncoding) {
+  auto op = HttpOperation::make("http://h/x");
+  EXPECT_FALSE(op->responseString());
+  op->setCachedData(Bytes{'c', 0xE9});
+  EXPECT_TRUE(op->isCachedResponse());
+  // Not UTF-8: no text; read as Latin-1 it is; ASCII refuses the high byte.
+  EXPECT_FALSE(op->responseString());
+  EXPECT_EQ(op->responseStringWithEncoding(HttpOperation::kISOLatin1StringEncoding), "c\xC3\xA9");
+  EXPECT_FALSE(op->responseStringWithEncoding(HttpOperation::kASCIIStringEncoding));
+  op->setStringEncoding(HttpOperation::kISOLatin1StringEncoding);
+  EXPECT_EQ(op->responseString(), "c\xC3\xA9");
+  EXPECT_FALSE(op->error());
 }
 
 TEST(HttpOperationTest, CacheHeaderExpiry) {
@@ -138,6 +188,11 @@ TEST(HttpOperationTest, CacheHeaderExpiry) {
       {{{"Content-Type", "text/html"}, {"Expires", "Thu, 01 Dec 1994 16:00:00 GMT"}},
        "Thu, 01 Dec 1994 16:00:00 GMT"},
       {{{"Content-Type", "text/html"}}, std::nullopt},
+      // An age beyond what a date holds stops at the latest date, never wraps into the past.
+      {{{"Content-Type", "text/html"}, {"Cache-Control", "max-age=99999999999999999"}},
+       "Fri, 11 Apr 2262 23:47:16 GMT"},
+      {{{"Content-Type", "text/html"}, {"Cache-Control", "max-age=-99999999999999999"}},
+       "Tue, 21 Sep 1677 00:12:43 GMT"},
   };
   for (const auto& c : cases) {
     platform::HeaderFields fields;
@@ -287,12 +342,46 @@ TEST(HttpOperationTest, ArchiveRestoresTheRequestWithoutHandlers) {
   EXPECT_EQ(restored->HTTPMethod(), "POST");
   EXPECT_EQ(restored->readonlyPostDictionary(), op->readonlyPostDictionary());
   EXPECT_EQ(restored->readonlyRequest().valueForHTTPHeaderField("Authorization"), "Basic dTpw");
-  EXPECT_EQ(restored->bodyData(), op->bodyData());
+  EXPECT_EQ(text(restored->bodyData()), text(op->bodyData()));
   EXPECT_EQ(restored->state(), HttpOperation::kStateReady);
 
   auto copy = op->copy();
   EXPECT_EQ(copy->uniqueIdentifier(), op->uniqueIdentifier());
-  EXPECT_EQ(copy->bodyData(), op->bodyData());
+  EXPECT_EQ(text(copy->bodyData()), text(op->bodyData()));
+}
+
+// An archive comes from disk; one that cannot be sent as it stands is refused whole, with the
+// reason, instead of failing (or ending the process) when the queue runs it.
+TEST(HttpOperationTest, ArchivesThatCannotBeSentAreRefused) {
+  const std::string request = R"("request":{"url":"http://h/p","method":"POST"})";
+  const std::pair<std::string, const char*> refused[] = {
+      {"[]", "not a dictionary"},
+      {R"({"dataToBePosted":[{}]})", "no request"},
+      {R"({"request":{"method":"POST"},"filesToBePosted":[{}]})", "no usable URL"},
+      {R"({"request":{"url":"not a url"}})", "no usable URL"},
+      {"{" + request + R"(,"filesToBePosted":[{}]})", "file entry"},
+      {"{" + request + R"(,"filesToBePosted":[{"name":"f","mimetype":"t","filepath":7}]})",
+       "file entry"},
+      {"{" + request + R"(,"filesToBePosted":{"name":"f"}})", "file entry"},
+      {"{" + request + R"(,"dataToBePosted":[{"name":"d","mimetype":"t","filename":"f"}]})",
+       "data entry"},
+      {"{" + request +
+           R"(,"dataToBePosted":[{"data":"!!","name":"d","mimetype":"t","filename":"f"}]})",
+       "Base64"},
+  };
+  for (const auto& [archive, reason] : refused) {
+    std::string failure;
+    EXPECT_FALSE(HttpOperation::initWithCoder(nlohmann::json::parse(archive), &failure)) << archive;
+    EXPECT_NE(failure.find(reason), std::string::npos) << archive << ": " << failure;
+  }
+  // Complete entries restore, and give the body they describe.
+  auto restored = HttpOperation::initWithCoder(nlohmann::json::parse(
+      "{" + request +
+      R"(,"state":2,"dataToBePosted":[{"data":"REFUQQ==","name":"d","mimetype":"t","filename":"f"}]})"));
+  ASSERT_TRUE(restored);
+  EXPECT_EQ(restored->state(), HttpOperation::kStateReady);
+  EXPECT_NE(text(restored->bodyData()).find("filename=\"f\"\r\nContent-Type: t"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "httpengine/HttpEngine.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/URLError.h"
+#include "support/MainLoop.h"
 #include "support/TempHome.h"
 
 namespace {
@@ -84,13 +85,13 @@ struct Result {
 };
 
 Result fetch(const HttpOperation::Ptr& op) {
-  auto engine = std::make_shared<HttpEngine>();
+  auto engine = HttpEngine::create();
   Result result;
   op->addCompletionHandler(
       [&](const HttpOperation::Ptr& done) { result.body = done->responseString(); },
       [&](const HttpOperation::Ptr&, const platform::Error& e) { result.error = e; });
   engine->enqueueOperation(op);
-  platform::RunLoop::main()->runUntil([&] { return result.done(); }, platform::seconds(20));
+  testsupport::runUntil([&] { return result.done(); });
   return result;
 }
 

@@ -2,17 +2,24 @@
 
 #include "logging/LGASLLogger.h"
 #include "logging/LoggingTestSupport.h"
+#include "platform/foundation/Mutex.h"
 
 namespace {
 
 class FakeSystemLog : public LGSystemLogClient {
  public:
   void log(int level, const std::string& text) override {
-    std::lock_guard<std::mutex> lock(mutex);
-    entries.emplace_back(level, text);
+    platform::MutexLock lock(mutex_);
+    entries_.emplace_back(level, text);
   }
-  std::mutex mutex;
-  std::vector<std::pair<int, std::string>> entries;
+  std::vector<std::pair<int, std::string>> entries() {
+    platform::MutexLock lock(mutex_);
+    return entries_;
+  }
+
+ private:
+  platform::Mutex mutex_;
+  std::vector<std::pair<int, std::string>> entries_ GUARDED_BY(mutex_);
 };
 
 TEST(LGASLLoggerTest, EachFlagGoesOutAtItsSystemLogLevel) {
@@ -27,12 +34,13 @@ TEST(LGASLLoggerTest, EachFlagGoesOutAtItsSystemLogLevel) {
   logtest::logText(false, LG_LOG_FLAG_INFO, "100% done %s %d");
   logtest::detachAll();
 
-  ASSERT_EQ(fake->entries.size(), std::size(cases) + 1);
+  auto entries = fake->entries();
+  ASSERT_EQ(entries.size(), std::size(cases) + 1);
   for (std::size_t i = 0; i < std::size(cases); ++i) {
-    EXPECT_EQ(fake->entries[i].first, cases[i].level) << "flag " << cases[i].flag;
-    EXPECT_EQ(fake->entries[i].second, "flag " + std::to_string(cases[i].flag));
+    EXPECT_EQ(entries[i].first, cases[i].level) << "flag " << cases[i].flag;
+    EXPECT_EQ(entries[i].second, "flag " + std::to_string(cases[i].flag));
   }
-  EXPECT_EQ(fake->entries.back().second, "100% done %s %d");
+  EXPECT_EQ(entries.back().second, "100% done %s %d");
   EXPECT_EQ(logger->loggerName(), "logging.aslLogger");
 }
 

@@ -1,28 +1,26 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 
 #include "logging/LGFileLogger.h"
 #include "logging/LGLogFileManagerDefault.h"
 #include "logging/LoggingTestSupport.h"
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/Paths.h"
+#include "platform/foundation/SharedObject.h"
+#include "support/Files.h"
 #include "support/TempHome.h"
 
-namespace {
+using testsupport::exists;
+using testsupport::readFile;
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+namespace {
 
 int lineCount(const std::string& text) {
   return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
@@ -30,31 +28,34 @@ int lineCount(const std::string& text) {
 
 // A file manager that tells when a file has been rolled.
 class WatchedManager : public LGLogFileManagerDefault {
+  CH_SHARED_OBJECT(WatchedManager)
  public:
-  using LGLogFileManagerDefault::LGLogFileManagerDefault;
   bool answersArchiveNotifications() const override { return true; }
   void didRollAndArchiveLogFile(const std::string& path) override {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     rolled_.push_back(path);
     cv_.notify_all();
   }
   void didArchiveLogFile(const std::string& path) override {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     archived_.push_back(path);
   }
   bool waitForRolls(std::size_t count) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return cv_.wait_for(lock, std::chrono::seconds(30), [&] { return rolled_.size() >= count; });
+    platform::MutexLock lock(mutex_);
+    return cv_.wait_for(lock.native(), std::chrono::seconds(30),
+                        [&]() REQUIRES(mutex_) { return rolled_.size() >= count; });
   }
   std::vector<std::string> archived() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     return archived_;
   }
 
  private:
-  std::mutex mutex_;
+  using LGLogFileManagerDefault::LGLogFileManagerDefault;
+  platform::Mutex mutex_;
   std::condition_variable cv_;
-  std::vector<std::string> rolled_, archived_;
+  std::vector<std::string> rolled_ GUARDED_BY(mutex_);
+  std::vector<std::string> archived_ GUARDED_BY(mutex_);
 };
 
 class LGFileLoggerTest : public ::testing::Test {
@@ -63,12 +64,12 @@ class LGFileLoggerTest : public ::testing::Test {
     setenv("TZ", "CST-8", 1);
     tzset();
     folder_ = platform::Paths::join(home_.path(), "Logs");
-    manager_ = std::make_shared<WatchedManager>(folder_);
+    manager_ = WatchedManager::create(folder_);
   }
   void TearDown() override { logtest::detachAll(); }
 
   std::shared_ptr<LGFileLogger> attachNewLogger() {
-    auto logger = std::make_shared<LGFileLogger>(manager_);
+    auto logger = LGFileLogger::create(manager_);
     LGLog::addLogger(logger);
     return logger;
   }
@@ -76,7 +77,7 @@ class LGFileLoggerTest : public ::testing::Test {
   std::string makeFile(const std::string& name, bool archived, const std::string& text = "") {
     std::filesystem::create_directories(folder_);
     std::string path = platform::Paths::join(folder_, name);
-    std::ofstream(path) << text;
+    testsupport::writeFile(path, text);
     LGLogFileInfo(path).setIsArchived(archived);
     return path;
   }
@@ -110,10 +111,17 @@ TEST_F(LGFileLoggerTest, TenMessagesMakeOneFileOfTenDefaultLines) {
   EXPECT_EQ(readFile(platform::Paths::join(folder_, names[0])), expected);
 }
 
-TEST_F(LGFileLoggerTest, DefaultFolderIsLogsUnderTheCaches) {
-  EXPECT_EQ(LGLogFileManagerDefault::defaultLogsDirectory(),
-            platform::Paths::join(platform::Paths::caches(), "Logs"));
-  EXPECT_EQ(LGFileLogger().loggerName(), "logging.fileLogger");
+TEST_F(LGFileLoggerTest, WithoutAManagerFilesGoToLogsUnderTheCaches) {
+  auto logger = LGFileLogger::create();
+  LGLog::addLogger(logger);
+  logtest::logText(false, LG_LOG_FLAG_INFO, "default place");
+  std::string folder = platform::Paths::join(platform::Paths::caches(), "Logs");
+  EXPECT_EQ(logger->logFileManager()->logsDirectory(), folder);
+  auto names = testsupport::filesIn(folder);
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_NE(readFile(platform::Paths::join(folder, names[0])).find("  default place\n"),
+            std::string::npos);
+  EXPECT_EQ(logger->loggerQueue()->label(), "logging.fileLogger");
 }
 
 TEST_F(LGFileLoggerTest, TheWriteThatReachesTheMaximumSizeRollsTheFile) {
@@ -137,7 +145,6 @@ TEST_F(LGFileLoggerTest, TheWriteThatReachesTheMaximumSizeRollsTheFile) {
       EXPECT_EQ(text.size(), 108u);
     }
   }
-  EXPECT_EQ(logger->maximumFileSize(), 100u);
 }
 
 TEST_F(LGFileLoggerTest, SixArchivedFilesAndANewOneLeaveFiveArchivedAndTheNewOne) {
@@ -145,8 +152,8 @@ TEST_F(LGFileLoggerTest, SixArchivedFilesAndANewOneLeaveFiveArchivedAndTheNewOne
   std::string created = manager_->createNewLogFile();
   auto names = manager_->unsortedLogFileNames();
   EXPECT_EQ(names.size(), 6u);
-  EXPECT_FALSE(std::filesystem::exists(platform::Paths::join(folder_, "log-000001.txt")));
-  EXPECT_TRUE(std::filesystem::exists(created));
+  EXPECT_FALSE(exists(platform::Paths::join(folder_, "log-000001.txt")));
+  EXPECT_TRUE(exists(created));
   EXPECT_FALSE(LGLogFileInfo(created).isArchived());
 }
 
@@ -160,8 +167,8 @@ TEST_F(LGFileLoggerTest, AFileBeingWrittenIsNeverDeletedWhateverItsDate) {
   EXPECT_EQ(readFile(active), "kept\n");
   auto names = manager_->sortedLogFileNames();
   EXPECT_EQ(names.size(), 3u);
-  EXPECT_TRUE(std::filesystem::exists(platform::Paths::join(folder_, "log-000004.txt")));
-  EXPECT_TRUE(std::filesystem::exists(platform::Paths::join(folder_, "log-000003.txt")));
+  EXPECT_TRUE(exists(platform::Paths::join(folder_, "log-000004.txt")));
+  EXPECT_TRUE(exists(platform::Paths::join(folder_, "log-000003.txt")));
 }
 
 TEST_F(LGFileLoggerTest, SortingIsNewestFirstAndTheSameOnEveryListing) {
@@ -170,6 +177,9 @@ TEST_F(LGFileLoggerTest, SortingIsNewestFirstAndTheSameOnEveryListing) {
   EXPECT_EQ(names, (std::vector<std::string>{"log-000005.txt", "log-000004.txt", "log-000003.txt",
                                              "log-000002.txt", "log-000001.txt"}));
   EXPECT_EQ(manager_->sortedLogFileNames(), names);
+  std::vector<std::string> paths;
+  for (const auto& name : names) paths.push_back(platform::Paths::join(folder_, name));
+  EXPECT_EQ(manager_->sortedLogFilePaths(), paths);
 }
 
 TEST_F(LGFileLoggerTest, AMaximumOfZeroNeverDeletesAndAnUnchangedMaximumRunsNoPass) {
@@ -189,7 +199,7 @@ TEST_F(LGFileLoggerTest, AMaximumOfZeroNeverDeletesAndAnUnchangedMaximumRunsNoPa
 TEST_F(LGFileLoggerTest, ARestartedLoggerAppendsToTheNewestActiveFile) {
   {
     // A first run that ends without detaching: its file stays active.
-    auto first = std::make_shared<LGFileLogger>(manager_);
+    auto first = LGFileLogger::create(manager_);
     first->loggerQueue()->sync([&] {
       for (const char* text : {"one", "two"}) {
         first->logMessage(LGLogMessage(text, 7, 4, 0, nullptr, nullptr, 0, nullptr, 0));
@@ -207,7 +217,7 @@ TEST_F(LGFileLoggerTest, ARestartedLoggerAppendsToTheNewestActiveFile) {
 
 TEST_F(LGFileLoggerTest, ARestartedLoggerArchivesANewestFileOverItsLimit) {
   std::string old = makeFile("log-0000AA.txt", false, std::string(200, 'x') + "\n");
-  auto logger = std::make_shared<LGFileLogger>(manager_);
+  auto logger = LGFileLogger::create(manager_);
   logger->setMaximumFileSize(100);
   LGLog::addLogger(logger);
   logtest::logText(false, LG_LOG_FLAG_INFO, "fresh");
@@ -241,13 +251,16 @@ TEST_F(LGFileLoggerTest, RecognisesLogFileNames) {
 TEST_F(LGFileLoggerTest, AFileRollsWhenItsAgeIsReachedOnTheClock) {
   platform::ScopedManualClock clock;
   clock->setDate(std::chrono::system_clock::now());
-  auto logger = std::make_shared<LGFileLogger>(manager_);
+  auto logger = LGFileLogger::create(manager_);
   logger->setRollingFrequency(60);
   LGLog::addLogger(logger);
   logtest::logText(false, LG_LOG_FLAG_INFO, "young");
   EXPECT_EQ(files().size(), 1u);
   clock->advanceSeconds(61);
   ASSERT_TRUE(manager_->waitForRolls(1));
+  // A new file is born at the file system's time, 61 s behind the moved clock, so it would be
+  // over this age at once and its timer could roll it before the test looks: give it longer.
+  logger->setRollingFrequency(3600);
   logtest::logText(false, LG_LOG_FLAG_INFO, "after the roll");
   auto all = files();
   ASSERT_EQ(all.size(), 2u);
@@ -267,7 +280,7 @@ TEST_F(LGFileLoggerTest, AFileRollsWhenTheClockStandsExactlyAtItsRollTime) {
   const double frequency = 1.001;
   platform::ScopedManualClock clock;
   clock->setDate(std::chrono::system_clock::now());
-  auto logger = std::make_shared<LGFileLogger>(manager_);
+  auto logger = LGFileLogger::create(manager_);
   logger->setRollingFrequency(frequency);
   LGLog::addLogger(logger);
   logtest::logText(false, LG_LOG_FLAG_INFO, "young");
@@ -281,7 +294,7 @@ TEST_F(LGFileLoggerTest, AFileRollsWhenTheClockStandsExactlyAtItsRollTime) {
 }
 
 TEST_F(LGFileLoggerTest, AFileWithoutACreationDateGetsNoAgeTimer) {
-  auto logger = std::make_shared<LGFileLogger>(manager_);
+  auto logger = LGFileLogger::create(manager_);
   logger->setRollingFrequency(0);
   LGLog::addLogger(logger);
   logtest::logText(false, LG_LOG_FLAG_INFO, "written");
@@ -311,25 +324,57 @@ TEST_F(LGFileLoggerTest, RollingWithNoFileOpenDoesNothing) {
 }
 
 TEST_F(LGFileLoggerTest, SettingsFromTheLoggingQueueOrTheLoggersQueueFail) {
-  auto logger = std::make_shared<LGFileLogger>(manager_);
+  auto logger = LGFileLogger::create(manager_);
   std::string onLogging, onOwn;
-  LGLog::loggingQueue()->sync([&] {
-    try {
-      logger->maximumFileSize();
-    } catch (const platform::AssertionFailure& f) {
-      onLogging = f.what();
-    }
-  });
-  logger->loggerQueue()->sync([&] {
-    try {
-      logger->setRollingFrequency(5);
-    } catch (const platform::AssertionFailure& f) {
-      onOwn = f.what();
-    }
-  });
+  LGLog::loggingQueue()->sync(
+      [&] { onLogging = logtest::failureText([&] { logger->maximumFileSize(); }); });
+  logger->loggerQueue()->sync(
+      [&] { onOwn = logtest::failureText([&] { logger->setRollingFrequency(5); }); });
   EXPECT_EQ(onLogging, "Core architecture requirement failure");
   EXPECT_EQ(onOwn, "MUST access ivar directly, NOT via self.* syntax.");
   EXPECT_EQ(logger->rollingFrequency(), 86400);
+}
+
+TEST_F(LGFileLoggerTest, WithoutUserAttributesArchivedFilesAreMarkedByNameAndKeptToTheLimit) {
+  LGLogFileInfo::ScopedNoExtendedAttributes noAttributes;
+  // A newest file left active and over the size limit by an earlier run.
+  std::string old = makeFile("log-0000AA.txt", false, std::string(200, 'x') + "\n");
+  manager_->setMaximumNumberOfLogFiles(3);
+  auto logger = LGFileLogger::create(manager_);
+  logger->setMaximumFileSize(100);
+  LGLog::addLogger(logger);
+  // Three 36-byte lines fill a file: 40 messages roll 13 times.
+  for (int i = 0; i < 40; ++i) {
+    logtest::logText(false, LG_LOG_FLAG_INFO, "message-" + std::to_string(10 + i));
+  }
+  EXPECT_EQ(manager_->archived(),
+            std::vector<std::string>{platform::Paths::join(folder_, "log-0000AA.archived.txt")});
+  ASSERT_TRUE(manager_->waitForRolls(13));
+  auto all = files();
+  EXPECT_EQ(all.size(), 4u);  // three archived and the active one
+  int active = 0;
+  for (auto& info : all) {
+    if (!info->isArchived()) {
+      ++active;
+      EXPECT_NE(readFile(info->filePath()).find("message-49"), std::string::npos);
+    } else {
+      EXPECT_TRUE(
+          std::regex_match(info->fileName(), std::regex("log-[0-9A-F]{6}\\.archived\\.txt")))
+          << info->fileName();
+    }
+  }
+  EXPECT_EQ(active, 1);
+}
+
+TEST_F(LGFileLoggerTest, QueueOnlyOperationsOffTheQueueFailInDebugBuilds) {
+#ifdef NDEBUG
+  GTEST_SKIP() << "checked in debug builds only";
+#endif
+  auto logger = LGFileLogger::create(manager_);
+  EXPECT_THROW(logger->currentLogFileInfo(), platform::AssertionFailure);
+  EXPECT_THROW(logger->rollLogFileNow(), platform::AssertionFailure);
+  EXPECT_TRUE(manager_->unsortedLogFileNames().empty());
+  logger->loggerQueue()->sync([&] { EXPECT_NO_THROW(logger->rollLogFileNow()); });
 }
 
 class DroppingFormatter : public LGLogFormatter {

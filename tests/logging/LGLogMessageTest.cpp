@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <thread>
 
 #include "logging/LGLogMessage.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Thread.h"
 
 namespace {
 
@@ -52,7 +54,23 @@ TEST(LGLogMessageTest, IsStampedWithClockTimeQueueLabelAndItsFields) {
   EXPECT_EQ(message->fileName(), "HTTPConnection");
   EXPECT_EQ(message->methodName(), "readRequest");
   EXPECT_EQ(message->tag(), platform::Value("tag"));
-  EXPECT_NE(message->machThreadID(), 0u);
+}
+
+TEST(LGLogMessageTest, IsStampedWithTheBuildingThread) {
+  std::unique_ptr<LGLogMessage> named, unnamed;
+  long namedId = 0;
+  std::thread([&] {
+    platform::Thread::setCurrentName("stamper");
+    namedId = platform::Thread::currentId();
+    named = std::make_unique<LGLogMessage>("t", 0, 0, 0, nullptr, nullptr, 0, nullptr, 0);
+  }).join();
+  std::thread([&] {
+    unnamed = std::make_unique<LGLogMessage>("t", 0, 0, 0, nullptr, nullptr, 0, nullptr, 0);
+  }).join();
+  EXPECT_EQ(named->threadName(), "stamper");
+  EXPECT_EQ(named->machThreadID(), static_cast<std::uint32_t>(namedId));
+  EXPECT_FALSE(unnamed->threadName());
+  EXPECT_FALSE(unnamed->queueLabel());
 }
 
 TEST(LGLogMessageTest, PointsAtTheCallersTextUnlessAskedToCopy) {

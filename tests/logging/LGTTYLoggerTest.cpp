@@ -76,7 +76,6 @@ TEST_F(LGTTYLoggerTest, AColourConsoleGetsRgbEscapesForTheDefaultProfiles) {
   // Another context, or a kind without a profile, gets no codes.
   EXPECT_EQ(lineFor(LG_LOG_FLAG_ERROR, "server", 80).find(kEsc), std::string::npos);
   EXPECT_EQ(lineFor(LG_LOG_FLAG_INFO, "plain").find(kEsc), std::string::npos);
-  EXPECT_TRUE(tty_->colorsEnabled());
 }
 
 TEST_F(LGTTYLoggerTest, ColoursStayOffUntilEnabledAndOffWithoutAColourTerminal) {
@@ -149,6 +148,18 @@ TEST_F(LGTTYLoggerTest, ATagProfileComesFirstAndTagsMustBeCopyable) {
   tty_->clearColorsForTag(platform::Value("net"));
   EXPECT_EQ(lineFor(LG_LOG_FLAG_INFO, "tagged", 0, platform::Value("net")).find(kEsc),
             std::string::npos);
+}
+
+TEST_F(LGTTYLoggerTest, TheColourSwitchIsReadAndChangedOnlyFromOtherQueues) {
+  std::string onLogging, onOwn;
+  LGLog::loggingQueue()->sync(
+      [&] { onLogging = logtest::failureText([&] { tty_->colorsEnabled(); }); });
+  tty_->loggerQueue()->sync(
+      [&] { onOwn = logtest::failureText([&] { tty_->setColorsEnabled(true); }); });
+  EXPECT_EQ(onLogging, "Core architecture requirement failure");
+  EXPECT_EQ(onOwn, "MUST access ivar directly, NOT via self.* syntax.");
+  // The refused change changed nothing.
+  EXPECT_FALSE(tty_->colorsEnabled());
 }
 
 class FixedFormatter : public LGLogFormatter {

@@ -14,11 +14,15 @@
 #include "logging/LGAbstractLogger.h"
 #include "logging/LGLog.h"
 #include "logging/LGLogMessage.h"
+#include "platform/foundation/Assert.h"
+#include "platform/foundation/Mutex.h"
+#include "platform/foundation/SharedObject.h"
 
 namespace logtest {
 
 // Records every call on its queue; `onMessage` runs inside logMessage when set.
 class RecordingLogger : public LGAbstractLogger {
+  CH_SHARED_OBJECT(RecordingLogger)
  public:
   struct Record {
     std::string text;
@@ -27,7 +31,7 @@ class RecordingLogger : public LGAbstractLogger {
 
   void logMessage(const LGLogMessage& message) override {
     if (onMessage) onMessage(message);
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     events_.push_back("log:" + message.logMsg());
     records_.push_back({message.logMsg(), platform::dispatch::Queue::currentLabel()});
     cv_.notify_all();
@@ -41,11 +45,11 @@ class RecordingLogger : public LGAbstractLogger {
   std::optional<std::string> loggerName() const override { return name; }
 
   std::vector<std::string> events() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     return events_;
   }
   std::vector<Record> records() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     return records_;
   }
   std::vector<std::string> texts() {
@@ -55,8 +59,9 @@ class RecordingLogger : public LGAbstractLogger {
   }
   // Waits (up to a generous real-time limit) until `count` messages have arrived.
   bool waitForMessages(std::size_t count) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return cv_.wait_for(lock, std::chrono::seconds(30), [&] { return records_.size() >= count; });
+    platform::MutexLock lock(mutex_);
+    return cv_.wait_for(lock.native(), std::chrono::seconds(30),
+                        [&]() REQUIRES(mutex_) { return records_.size() >= count; });
   }
 
   std::function<void(const LGLogMessage&)> onMessage;
@@ -64,14 +69,15 @@ class RecordingLogger : public LGAbstractLogger {
   std::optional<std::string> name = "test.recorder";
 
  private:
+  RecordingLogger() = default;
   void event(const std::string& e) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     events_.push_back(e);
   }
-  std::mutex mutex_;
+  platform::Mutex mutex_;
   std::condition_variable cv_;
-  std::vector<std::string> events_;
-  std::vector<Record> records_;
+  std::vector<std::string> events_ GUARDED_BY(mutex_);
+  std::vector<Record> records_ GUARDED_BY(mutex_);
 };
 
 // Returns once everything queued so far on the logging queue, and then on `queue`, has run.
@@ -84,6 +90,16 @@ inline void drain(const std::shared_ptr<platform::dispatch::Queue>& queue) {
 inline void detachAll() {
   LGLog::removeAllLoggers();
   LGLog::loggingQueue()->sync([] {});
+}
+
+// The text of the assertion `call` fails, or "no failure".
+inline std::string failureText(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const platform::AssertionFailure& failure) {
+    return failure.what();
+  }
+  return "no failure";
 }
 
 inline void logText(bool asynchronous, int flag, const std::string& text, int context = 0) {

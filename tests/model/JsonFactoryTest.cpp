@@ -85,6 +85,48 @@ TEST(AreaJsonTest, WrongTypedMembersReadAsAbsent) {
   EXPECT_FALSE((*areas[2]->childArray())[0]->code());
 }
 
+// A region answer is walked as a document: one nested beyond the bound of outside JSON is
+// undecodable as a whole, like text that is not JSON.
+TEST(AreaJsonTest, AnswersNestedBeyondTheBoundGiveAnEmptyList) {
+  std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  EXPECT_TRUE(Area::jsonToObject(R"({"areas":[{"areaName":"x","areaCode":"1","isLeaf":0,
+                                               "children":)" +
+                                 deep + "}]}")
+                  .empty());
+  EXPECT_TRUE(Area::jsonToObject(R"({"areas":)" + deep + "}").empty());
+}
+
+// Numbers outside the signed 64-bit range read as absent, as any member of the wrong type does:
+// wrapped, the largest unsigned id would name user -1, a saturated one some other record.
+TEST(ModelJsonTest, NumbersOutOfRangeReadAsAbsent) {
+  auto log = StudyLog::jsonToObject(
+      R"({"userId":18446744073709551615,"logs":[{"year":1e19,"cws":[{"Id":-1e300,"type":2}]}]})");
+  EXPECT_FALSE(log->userId());
+  ASSERT_TRUE(log->logs());
+  const ListenLog& year = *(*log->logs())[0];
+  EXPECT_FALSE(year.year());
+  EXPECT_FALSE((*year.cwsLog())[0]->Id());
+  EXPECT_EQ((*year.cwsLog())[0]->type(), 2);
+
+  auto areas = Area::jsonToObject(
+      R"({"areas":[{"areaCode":18446744073709551615,"loginType":9223372036854775808,"isLeaf":1}]})");
+  ASSERT_EQ(areas.size(), 1u);
+  EXPECT_FALSE(areas[0]->loginType());
+  // As a text the code is still the number the server sent.
+  EXPECT_EQ(areas[0]->code(), "18446744073709551615");
+
+  auto answer = nlohmann::json::parse(R"([{"year":2014,"reclasses":[
+    {"reclassId":9223372036854775807,"cwNum":1e30,
+     "cws":[{"cwId":18446744073709551615,"totalMinutes":-9223372036854775808}]}]}])");
+  auto courses = Course::jsonToObject(&answer);
+  const ReClass& reClass = *(*courses[0]->reClasses())[0];
+  EXPECT_EQ(reClass.reClassId(), INT64_MAX);
+  EXPECT_FALSE(reClass.cwNum());
+  const CourseWare& lecture = *(*reClass.cws())[0];
+  EXPECT_FALSE(lecture.cwId());
+  EXPECT_EQ(lecture.totalMins(), INT64_MIN);
+}
+
 TEST(CourseJsonTest, BuildsTheTreeWithTheCourseYearOnEveryClass) {
   auto answer = nlohmann::json::parse(R"({"courses":[
     {"year":2014,"reclasses":[

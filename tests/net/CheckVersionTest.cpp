@@ -4,6 +4,7 @@
 #include "net/CheckVersion.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/RunLoop.h"
+#include "support/MainLoop.h"
 #include "support/TempHome.h"
 
 namespace {
@@ -39,7 +40,7 @@ class CheckVersionTest : public ::testing::Test {
     platform::Bundle::main().setInfo("CFBundleVersion", local);
     bool done = false;
     CheckVersion::checkVersion([&] { done = true; });
-    ASSERT_TRUE(platform::RunLoop::main()->runUntil([&] { return done; }));
+    ASSERT_TRUE(testsupport::runUntil([&] { return done; }));
   }
 
   testsupport::TempHome home;

@@ -1,31 +1,32 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "dao/StudyLogDao.h"
 #include "fakeserver/FakeCourseServer.h"
 #include "model/GlobalModel.h"
 #include "net/NetworkEngine.h"
+#include "platform/foundation/Assert.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/FakeReachabilitySource.h"
+#include "support/MainLoop.h"
 #include "support/TempHome.h"
 
 namespace {
 
 using platform::Dictionary;
 using platform::Value;
+using testsupport::runUntil;
 
 class NetworkEngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(server.start());
-    engine = std::make_shared<NetworkEngine>(server.apiHost() + "/api");
+    engine = NetworkEngine::create(server.apiHost() + "/api");
     GlobalModel::sharedModel()->setCourses(std::nullopt);
   }
   void TearDown() override { GlobalModel::sharedModel()->setCourses(std::nullopt); }
-
-  bool runUntil(const std::function<bool()>& condition) {
-    return platform::RunLoop::main()->runUntil(condition);
-  }
 
   // Adds a study-log row of `seconds` for a lecture of user 7.
   void addRow(int year, int cwId, int seconds) {
@@ -272,6 +273,71 @@ TEST_F(NetworkEngineTest, FeedbackPostsTheMessageDocumentAndModuleType) {
       "7", "x", [&](const Dictionary& r) { result = r; }, [](const platform::Error&) {});
   ASSERT_TRUE(runUntil([&] { return result.has_value(); }));
   EXPECT_TRUE(result->empty());
+}
+
+// The feedback answer is outside input: whatever it holds, the completion gets a dictionary, and
+// a "resultCode" nested beyond what the JSON reader takes reads as no result.
+TEST_F(NetworkEngineTest, FeedbackAnswersTable) {
+  std::string deep = "{\"resultCode\":" + std::string(30000, '[') + std::string(30000, ']') + "}";
+  nlohmann::json nested = 1;
+  for (int i = 0; i < platform::Json::kMaxDepth + 1; ++i) nested = nlohmann::json::array({nested});
+  const std::pair<std::optional<nlohmann::json>, Dictionary> cases[] = {
+      {nlohmann::json{{"resultCode", 1}}, {{"resultCode", 1}}},
+      {nlohmann::json{{"resultCode", "ok"}}, {{"resultCode", "ok"}}},
+      {nlohmann::json{{"resultCode", nullptr}}, {}},
+      {nlohmann::json::object(), {}},
+      {nlohmann::json::array({1}), {}},
+      {std::nullopt, {}},
+      {platform::Json::parse(deep), {}},
+      {nlohmann::json{{"resultCode", nested}}, {}},
+  };
+  for (const auto& [answer, expected] : cases)
+    EXPECT_EQ(NetworkEngine::feedbackResult(answer), expected) << (answer ? "answer" : "none");
+
+  server.setAnswer("/api/saveRetrainServiceFeedback.html", 200, deep);
+  std::optional<Dictionary> result;
+  engine->getMessage(
+      "7", "x", [&](const Dictionary& r) { result = r; }, [](const platform::Error&) {});
+  ASSERT_TRUE(runUntil([&] { return result.has_value(); }));
+  EXPECT_TRUE(result->empty());
+}
+
+TEST_F(NetworkEngineTest, StringFormDictWritesNestedEntries) {
+  Dictionary inner{{"b", 2}};
+  Dictionary d{{"a", 1}, {"d", inner}, {"l", platform::Array{Value(inner), Value("x")}}};
+  EXPECT_EQ(NetworkEngine::stringFormDict(d),
+            "\n******a: 1\n+++++d: \n******b: 2\n-----l:\n\n******b: 2\nx");
+}
+
+TEST_F(NetworkEngineTest, CompeleteHandlerGivesTheLoginTextExceptForTheLogin) {
+  auto login = engine->operationWithPath("getRetrainUserId.html", Dictionary{{"a", 1}}, "POST");
+  engine->compeleteHandler("getRetrainUserId.html", login, [](const std::string&) {});
+  EXPECT_EQ(login->completionHandlerCount(), 0u);
+
+  auto other = engine->operationWithPath("getRetrainUserId.html", Dictionary{{"a", 1}}, "POST");
+  std::optional<std::string> text;
+  engine->compeleteHandler("saveRetrainServiceFeedback.html", other,
+                           [&](const std::string& t) { text = t; });
+  engine->enqueueOperation(other);
+  ASSERT_TRUE(runUntil([&] { return text.has_value(); }));
+  EXPECT_EQ(*text, "1234,1");
+}
+
+TEST_F(NetworkEngineTest, RequestsOffTheMainThreadAreRefusedInDebugBuilds) {
+#ifdef NDEBUG
+  GTEST_SKIP() << "the main-thread check runs in debug builds only";
+#else
+  bool refused = false;
+  std::thread([&] {
+    try {
+      engine->getAllAreas([](const model::List<Area>&) {}, [](const platform::Error&) {});
+    } catch (const platform::AssertionFailure&) {
+      refused = true;
+    }
+  }).join();
+  EXPECT_TRUE(refused);
+  EXPECT_TRUE(server.requests().empty());
+#endif
 }
 
 TEST_F(NetworkEngineTest, PlaylistTextComesBackWhole) {

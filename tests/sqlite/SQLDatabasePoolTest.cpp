@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "platform/foundation/Assert.h"
 #include "sqlite/SQLDatabasePool.h"
+#include "sqlite/SQLPoolCheckout.h"
 #include "support/TempHome.h"
 
 namespace {
@@ -121,12 +123,14 @@ TEST_F(SQLDatabasePoolTest, CallingThePoolFromItsLockedWorkRaisesInsteadOfDeadlo
 }
 
 TEST_F(SQLDatabasePoolTest, TransactionsAndSavePointsReturnTheConnection) {
-  pool_->inTransaction(
-      [](const auto& db, bool*) { db->executeUpdate("insert into t values (1)"); });
-  pool_->inDeferredTransaction([](const auto& db, bool* rollback) {
+  EXPECT_EQ(pool_->inTransaction(
+                [](const auto& db, bool*) { db->executeUpdate("insert into t values (1)"); }),
+            std::nullopt);
+  EXPECT_EQ(pool_->inDeferredTransaction([](const auto& db, bool* rollback) {
     db->executeUpdate("insert into t values (2)");
     *rollback = true;
-  });
+  }),
+            std::nullopt);
   EXPECT_EQ(pool_->inSavePoint([](const auto& db, bool* rollback) {
     db->executeUpdate("insert into t values (3)");
     *rollback = true;
@@ -137,6 +141,75 @@ TEST_F(SQLDatabasePoolTest, TransactionsAndSavePointsReturnTheConnection) {
     EXPECT_EQ(db->intForQuery("select count(*) from t"), 1);
     EXPECT_TRUE(sqlite3_get_autocommit(db->sqliteHandle()));
   });
+}
+
+TEST_F(SQLDatabasePoolTest, TransactionThatCannotBeginDoesNotRunItsBlock) {
+  // Another connection of this thread holds the file: the exclusive begin is refused at once.
+  auto holder = SQLDatabase::databaseWithPath(path_);
+  ASSERT_TRUE(holder->open() && holder->beginTransaction());
+  bool ran = false;
+  auto error = pool_->inTransaction([&](const auto& db, bool* rollback) {
+    ran = true;
+    db->executeUpdate("insert into t values (1)");
+    *rollback = true;
+  });
+  EXPECT_FALSE(ran);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), SQLITE_BUSY);
+  expectCounts(1, 0);
+  ASSERT_TRUE(holder->rollback());
+
+  // No connection to be had: nothing runs either.
+  pool_->setMaximumNumberOfDatabasesToCreate(1);
+  auto taken = pool_->db();
+  error = pool_->inDeferredTransaction([&](const auto&, bool*) { ran = true; });
+  EXPECT_FALSE(ran);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), SQLITE_CANTOPEN);
+  pool_->pushDatabaseBackInPool(taken);
+}
+
+TEST_F(SQLDatabasePoolTest, ConnectionGoesBackWhenABlockThrows) {
+  EXPECT_THROW(pool_->inDatabase([](const auto&) { throw std::runtime_error("stop"); }),
+               std::runtime_error);
+  expectCounts(1, 0);
+  EXPECT_THROW(pool_->inTransaction([](const auto& db, bool*) {
+    db->executeUpdate("insert into t values (1)");
+    throw std::runtime_error("stop");
+  }),
+               std::runtime_error);
+  expectCounts(1, 0);
+  pool_->inDatabase([](const auto& db) {
+    EXPECT_EQ(db->intForQuery("select count(*) from t"), 0);
+    EXPECT_FALSE(db->inTransaction());
+  });
+}
+
+TEST_F(SQLDatabasePoolTest, CheckoutPushesBackOnce) {
+  {
+    SQLPoolCheckout checkout(*pool_);
+    ASSERT_TRUE(checkout.db());
+    expectCounts(0, 1);
+  }
+  expectCounts(1, 0);
+  {
+    SQLPoolCheckout checkout(*pool_);
+    checkout.pushBack();
+    checkout.pushBack();  // once only
+    expectCounts(1, 0);
+  }
+  expectCounts(1, 0);
+  {
+    // Pushed back by hand meanwhile: the explicit push-back raises, the scope's end does not.
+    SQLPoolCheckout checkout(*pool_);
+    pool_->pushDatabaseBackInPool(checkout.db());
+    EXPECT_THROW(checkout.pushBack(), platform::Exception);
+  }
+  {
+    SQLPoolCheckout checkout(*pool_);
+    pool_->pushDatabaseBackInPool(checkout.db());
+  }
+  expectCounts(1, 0);
 }
 
 TEST_F(SQLDatabasePoolTest, UnopenableFileHandsOutNothing) {

@@ -48,15 +48,62 @@ TEST_F(SQLDatabaseQueueTest, CloseThenReopenOnNextUse) {
     EXPECT_EQ(db->intForQuery("select count(*) from t"), 1);
   });
   EXPECT_EQ(queue_->path(), path_);
+  queue_->inDatabase([&](const auto&) {
+    EXPECT_EQ(platform::dispatch::Queue::currentLabel(), "sqldb." + queue_->description());
+  });
 }
 
 TEST_F(SQLDatabaseQueueTest, TransactionsCommitOrRollBack) {
-  queue_->inTransaction(
-      [](const auto& db, bool*) { db->executeUpdate("insert into t values (1)"); });
-  queue_->inDeferredTransaction([](const auto& db, bool* rollback) {
+  EXPECT_EQ(queue_->inTransaction(
+                [](const auto& db, bool*) { db->executeUpdate("insert into t values (1)"); }),
+            std::nullopt);
+  EXPECT_EQ(queue_->inDeferredTransaction([](const auto& db, bool* rollback) {
     EXPECT_TRUE(db->inTransaction());
     db->executeUpdate("insert into t values (2)");
     *rollback = true;
+  }),
+            std::nullopt);
+  EXPECT_EQ(count(), 1);
+}
+
+// A block that runs outside the transaction it asked for cannot undo its work: a rollback it
+// asks for would be lost, and the commit after it would end a transaction someone else began.
+TEST_F(SQLDatabaseQueueTest, TransactionThatCannotBeginDoesNotRunItsBlock) {
+  auto insertAndRollBack = [](bool* ran) {
+    return [ran](const std::shared_ptr<SQLDatabase>& db, bool* rollback) {
+      *ran = true;
+      db->executeUpdate("insert into t values (1)");
+      *rollback = true;
+    };
+  };
+  // Another connection of this thread holds the file: the exclusive begin is refused at once.
+  {
+    auto holder = SQLDatabase::databaseWithPath(path_);
+    ASSERT_TRUE(holder->open() && holder->beginTransaction());
+    bool ran = false;
+    auto error = queue_->inTransaction(insertAndRollBack(&ran));
+    EXPECT_FALSE(ran);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), SQLITE_BUSY);
+    EXPECT_EQ(error->domain(), "SQLDatabase");
+  }
+  // A transaction left open on the queue's connection: neither kind can begin inside it.
+  queue_->inDatabase([](const auto& db) {
+    ASSERT_TRUE(db->beginTransaction());
+    ASSERT_TRUE(db->executeUpdate("insert into t values (2)"));
+  });
+  for (bool deferred : {false, true}) {
+    bool ran = false;
+    auto error = deferred ? queue_->inDeferredTransaction(insertAndRollBack(&ran))
+                          : queue_->inTransaction(insertAndRollBack(&ran));
+    EXPECT_FALSE(ran) << deferred;
+    ASSERT_TRUE(error) << deferred;
+    EXPECT_EQ(error->code(), SQLITE_ERROR) << deferred;
+  }
+  // The open transaction was neither committed nor rolled back by them.
+  queue_->inDatabase([](const auto& db) {
+    EXPECT_TRUE(db->inTransaction());
+    EXPECT_TRUE(db->commit());
   });
   EXPECT_EQ(count(), 1);
 }

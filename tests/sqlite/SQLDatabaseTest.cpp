@@ -280,37 +280,75 @@ TEST_F(SQLDatabaseTest, RunningCachedStatementIsNotReboundUnderItsReader) {
   EXPECT_EQ(again->statement(), db_->cachedStatementForQuery(sql));
 }
 
-TEST_F(SQLDatabaseTest, CloseFinalizesStatementsHeldElsewhereOnlyOnce) {
-  db_->setShouldCacheStatements(true);
+// Statement objects can outlive the connection's hold on them: held by a caller, by an open
+// result set, or dropped from the cache while still referenced. Closing the connection must
+// finalize each handle exactly once, through its object, so none is finalized again when the
+// object goes.
+TEST_F(SQLDatabaseTest, CloseFinalizesEveryStatementOnceWhoeverHoldsIt) {
   ASSERT_TRUE(db_->executeUpdate("create table t(a)"));
   ASSERT_TRUE(db_->executeUpdate("insert into t values (1)"));
-  std::shared_ptr<SQLStatement> held = db_->cachedStatementForQuery("insert into t values (1)");
-  ASSERT_TRUE(held);
-  auto rs = db_->executeQuery("select a from t");
-  ASSERT_TRUE(rs && rs->next());
-  std::shared_ptr<SQLStatement> running = rs->statement();
+  // Uncached: a result set read to its end and closed lets its statement go, but the caller
+  // still holds it, so SQLite still counts it as unfinalized.
+  std::shared_ptr<SQLStatement> uncached;
+  {
+    auto rs = db_->executeQuery("select a from t");
+    ASSERT_TRUE(rs && rs->next());
+    uncached = rs->statement();
+  }
+  // Uncached and still stepped by an open result set.
+  auto openSet = db_->executeQuery("select a + 1 from t");
+  ASSERT_TRUE(openSet && openSet->next());
+  std::shared_ptr<SQLStatement> running = openSet->statement();
+  // Cached, and held as well.
+  db_->setShouldCacheStatements(true);
+  ASSERT_TRUE(db_->executeUpdate("insert into t values (2)"));
+  std::shared_ptr<SQLStatement> cached = db_->cachedStatementForQuery("insert into t values (2)");
+  ASSERT_TRUE(uncached && running && cached);
+  ASSERT_NE(uncached->statement(), nullptr);
 
   EXPECT_TRUE(db_->close());
-  // Every statement object gave up its handle; none is finalized again later.
-  EXPECT_EQ(held->statement(), nullptr);
+  EXPECT_EQ(uncached->statement(), nullptr);
   EXPECT_EQ(running->statement(), nullptr);
-  EXPECT_EQ(rs->parentDB(), nullptr);
-  EXPECT_FALSE(rs->next());
+  EXPECT_EQ(cached->statement(), nullptr);
+  EXPECT_EQ(openSet->parentDB(), nullptr);
+  EXPECT_FALSE(openSet->next());
   EXPECT_FALSE(db_->hasOpenResultSets());
-  held.reset();
+  // Dropping them now finalizes nothing twice (the sanitizer builds would report it).
+  uncached.reset();
   running.reset();
-  rs.reset();
+  cached.reset();
+  openSet.reset();
   EXPECT_TRUE(db_->open());
-  EXPECT_EQ(db_->intForQuery("select count(*) from t"), 1);
+  EXPECT_EQ(db_->intForQuery("select count(*) from t"), 2);
 }
 
-TEST_F(SQLDatabaseTest, CloseFinalizesUncachedStatementOfOpenResultSet) {
+TEST_F(SQLDatabaseTest, ClearingTheCacheFinalizesItsStatements) {
+  db_->setShouldCacheStatements(true);
   ASSERT_TRUE(db_->executeUpdate("create table t(a)"));
-  auto rs = db_->executeQuery("select a from t");
-  auto statement = rs->statement();
-  EXPECT_TRUE(db_->hasOpenResultSets());
-  EXPECT_TRUE(db_->close());
+  auto statement = db_->cachedStatementForQuery("create table t(a)");
+  ASSERT_TRUE(statement && statement->statement());
+  // A statement stored by hand is found under (a copy of) its text, which it learns.
+  db_->setCachedStatement(statement, "create table t2(a)");
+  EXPECT_EQ(db_->cachedStatementForQuery("create table t2(a)"), statement);
+  EXPECT_EQ(statement->query(), "create table t2(a)");
+
+  db_->clearCachedStatements();
   EXPECT_EQ(statement->statement(), nullptr);
+  EXPECT_TRUE(db_->cachedStatements()->empty());
+  EXPECT_TRUE(db_->executeUpdate("insert into t values (1)"));
+}
+
+TEST_F(SQLDatabaseTest, ReadOnlyOpenRefusesWrites) {
+  ASSERT_TRUE(db_->executeUpdate("create table t(a)"));
+  auto reader = SQLDatabase::databaseWithPath(path_);
+  ASSERT_TRUE(reader->openWithFlags(SQLITE_OPEN_READONLY));
+  EXPECT_EQ(reader->intForQuery("select count(*) from t"), 0);
+  EXPECT_FALSE(reader->executeUpdate("insert into t values (1)"));
+  EXPECT_EQ(reader->lastErrorCode(), SQLITE_READONLY);
+  // A file that is not there is not created by a read-only open.
+  auto missing = SQLDatabase::databaseWithPath(home_.path() + "/missing.db");
+  EXPECT_FALSE(missing->openWithFlags(SQLITE_OPEN_READONLY));
+  EXPECT_FALSE(std::filesystem::exists(home_.path() + "/missing.db"));
 }
 
 TEST_F(SQLDatabaseTest, TransactionsCommitAndRollBack) {
@@ -351,12 +389,23 @@ TEST_F(SQLDatabaseTest, SavePointsNestAndRollBack) {
   EXPECT_THROW(db_->startSavePointWithName(""), platform::AssertionFailure);
 }
 
-TEST_F(SQLDatabaseTest, SavePointNameCannotInjectSQL) {
+TEST_F(SQLDatabaseTest, SavePointNamesAreQuoted) {
   ASSERT_TRUE(db_->executeUpdate("create table t(a)"));
-  // Without quoting, this name would close the quote and drop the table.
-  EXPECT_TRUE(db_->startSavePointWithName("x'; drop table t; --"));
-  EXPECT_TRUE(db_->releaseSavePointWithName("x'; drop table t; --"));
+  // Put in unquoted, each of these names breaks the statement's syntax.
+  for (const char* name : {"it's", "'", "a''b", "x' || 'y", "x'; drop table t; --"}) {
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(db_->startSavePointWithName(name));
+    EXPECT_TRUE(db_->executeUpdate("insert into t values (1)"));
+    EXPECT_TRUE(db_->rollbackToSavePointWithName(name));
+    EXPECT_TRUE(db_->releaseSavePointWithName(name));
+    EXPECT_TRUE(sqlite3_get_autocommit(db_->sqliteHandle()));
+  }
+  // The savepoint is the very name given: another name does not release it.
+  ASSERT_TRUE(db_->startSavePointWithName("it's"));
+  EXPECT_FALSE(db_->releaseSavePointWithName("its"));
+  EXPECT_TRUE(db_->releaseSavePointWithName("it's"));
   EXPECT_TRUE(db_->tableExists("t"));
+  EXPECT_EQ(db_->intForQuery("select count(*) from t"), 0);
 }
 
 TEST_F(SQLDatabaseTest, InSavePointCommitsOrRollsBackAndLeavesNoTransaction) {
@@ -467,12 +516,7 @@ TEST_F(SQLDatabaseTest, PrintfLikeFormsCopyOtherCharactersAndCheckArguments) {
   EXPECT_EQ(db_->stringForQuery("select b from t where a = 1"), "one");
 }
 
-TEST_F(SQLDatabaseTest, SettingsAndLibraryFacts) {
-  EXPECT_FALSE(db_->logsErrors());
-  EXPECT_FALSE(db_->crashOnErrors());
-  EXPECT_EQ(db_->busyRetryTimeout(), 0);
-  db_->setBusyRetryTimeout(3);
-  EXPECT_EQ(db_->busyRetryTimeout(), 3);
+TEST_F(SQLDatabaseTest, LibraryFactsAndNoEncryption) {
   EXPECT_TRUE(SQLDatabase::isSQLiteThreadSafe());
   EXPECT_EQ(SQLDatabase::sqliteLibVersion(), sqlite3_libversion());
   EXPECT_FALSE(db_->setKey("k"));

@@ -242,6 +242,11 @@ void FakeCourseServer::setIgnoreRange(bool ignore) {
   ignoreRange_ = ignore;
 }
 
+void FakeCourseServer::answerInParts(const std::string& path, std::size_t bytes) {
+  std::lock_guard lock(mutex_);
+  parts_[path] = bytes;
+}
+
 void FakeCourseServer::cutAfter(const std::string& path, std::size_t bytes) {
   std::lock_guard lock(mutex_);
   cuts_[path] = bytes;
@@ -388,10 +393,12 @@ void FakeCourseServer::serveMedia(const httplib::Request& req, httplib::Response
   std::string relative = req.path.substr(std::string("/media/").size());
   std::string root;
   bool ignoreRange;
+  std::size_t part = 0;
   {
     std::lock_guard lock(mutex_);
     root = mediaRoot_;
     ignoreRange = ignoreRange_;
+    if (auto found = parts_.find(req.path); found != parts_.end()) part = found->second;
   }
   auto file = std::make_shared<std::ifstream>(root + "/" + relative, std::ios::binary);
   if (!isSafeRelativePath(relative) || !*file) {
@@ -412,11 +419,17 @@ void FakeCourseServer::serveMedia(const httplib::Request& req, httplib::Response
       return;
     }
     start = range->first;
-    std::size_t last = std::min(range->second.value_or(size - 1), size - 1);
-    length = last - start + 1;
+    length = std::min(range->second.value_or(size - 1), size - 1) - start + 1;
     res.status = 206;
-    res.set_header("Content-Range", "bytes " + std::to_string(start) + "-" + std::to_string(last) +
-                                        "/" + std::to_string(size));
+  }
+  if (part > 0 && length > part) {
+    length = part;
+    res.status = 206;
+  }
+  if (res.status == 206) {
+    res.set_header("Content-Range", "bytes " + std::to_string(start) + "-" +
+                                        std::to_string(start + length - 1) + "/" +
+                                        std::to_string(size));
   }
   res.set_header("Accept-Ranges", "bytes");
   Limits limits = takeLimits(req.path);

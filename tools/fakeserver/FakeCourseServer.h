@@ -93,6 +93,10 @@ class FakeCourseServer {
   void failPath(const std::string& path, int status);
   // Media requests are answered whole (200) whatever their "Range".
   void setIgnoreRange(bool ignore);
+  // Media responses of `path` carry at most `bytes` body bytes each, as a 206 whose
+  // Content-Range tells which part it is (a server that hands out a large file in parts), also
+  // when no range was asked for.
+  void answerInParts(const std::string& path, std::size_t bytes);
   // The next media response of `path` closes the connection after `bytes` body bytes.
   void cutAfter(const std::string& path, std::size_t bytes);
   // Media responses of `path` stop after `bytes` body bytes until `releaseHolds()`.
@@ -139,6 +143,7 @@ class FakeCourseServer {
   std::map<std::string, int> failures_;
   std::map<std::string, std::size_t> cuts_;
   std::map<std::string, std::size_t> holds_;
+  std::map<std::string, std::size_t> parts_;
   std::multiset<std::string> holding_;
   bool ignoreRange_ = false;
   bool stopping_ = false;

@@ -6,12 +6,12 @@
 
 namespace platform::dispatch {
 
-ConcurrentQueue::ConcurrentQueue(std::string label, Priority priority, bool global)
+ConcurrentQueue::ConcurrentQueue(Tag, std::string label, Priority priority, bool global)
     : Queue(Kind::Concurrent, std::move(label)), priority_(priority), global_(global) {}
 
 void ConcurrentQueue::async(Work work) {
   if (!global_) {
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     if (suspendCount_ > 0) {
       held_.push_back(std::move(work));
       return;
@@ -30,10 +30,10 @@ void ConcurrentQueue::submit(Work work) {
 
 void ConcurrentQueue::sync(const Work& work) {
   if (!global_) {
-    std::unique_lock<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (suspendCount_ > 0) {
       WorkerPool::BlockingScope blocking;
-      resumed_.wait(lock, [this] { return suspendCount_ == 0; });
+      resumed_.wait(lock.native(), [this]() REQUIRES(mutex_) { return suspendCount_ == 0; });
     }
   }
   QueueStack::Frame frame(this);
@@ -42,7 +42,7 @@ void ConcurrentQueue::sync(const Work& work) {
 
 void ConcurrentQueue::suspend() {
   if (global_) return;
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   ++suspendCount_;
 }
 
@@ -50,7 +50,7 @@ void ConcurrentQueue::resume() {
   if (global_) return;
   std::deque<Work> released;
   {
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     assertThat(suspendCount_ > 0,
                "dispatch: resume of the queue \"" + label() + "\" without a matching suspend");
     if (--suspendCount_ > 0) return;

@@ -8,30 +8,33 @@
 
 #include <condition_variable>
 #include <deque>
-#include <mutex>
 
 #include "platform/dispatch/Queue.h"
+#include "platform/foundation/Mutex.h"
 
 namespace platform::dispatch {
 
 class ConcurrentQueue : public Queue {
  public:
-  ConcurrentQueue(std::string label, Priority priority, bool global);
+  ConcurrentQueue(Tag, std::string label, Priority priority, bool global);
 
-  void async(Work work) override;
-  void sync(const Work& work) override;
-  void suspend() override;
-  void resume() override;
+  void async(Work work) override EXCLUDES(mutex_);
+  void sync(const Work& work) override EXCLUDES(mutex_);
+  void suspend() override EXCLUDES(mutex_);
+  void resume() override EXCLUDES(mutex_);
 
  private:
   void submit(Work work);
 
+  // Set before start, read-only after.
   const Priority priority_;
   const bool global_;
-  std::mutex mutex_;
+
+  // Guarded by mutex_.
+  Mutex mutex_;
   std::condition_variable resumed_;
-  std::deque<Work> held_;
-  long suspendCount_ = 0;
+  std::deque<Work> held_ GUARDED_BY(mutex_);
+  long suspendCount_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace platform::dispatch

@@ -6,14 +6,14 @@
 namespace platform::dispatch {
 
 void Group::enter() {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   ++count_;
 }
 
 void Group::leave() {
   std::vector<std::pair<std::shared_ptr<Queue>, Queue::Work>> ready;
   {
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     assertThat(count_ > 0, "dispatch: group left more often than entered");
     if (--count_ > 0) return;
     ready.swap(notifications_);
@@ -23,17 +23,17 @@ void Group::leave() {
 }
 
 bool Group::wait(std::optional<Duration> timeout) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (count_ == 0) return true;
   std::optional<MonoTime> deadline;
   if (timeout) deadline = Clock::shared()->monotonicNow() + *timeout;
   WorkerPool::BlockingScope blocking;
-  return waitUntil(cv_, lock, deadline, [this] { return count_ == 0; });
+  return waitUntil(cv_, lock.native(), deadline, [this]() REQUIRES(mutex_) { return count_ == 0; });
 }
 
 void Group::notify(const std::shared_ptr<Queue>& queue, Queue::Work work) {
   {
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     if (count_ > 0) {
       notifications_.emplace_back(queue, std::move(work));
       return;

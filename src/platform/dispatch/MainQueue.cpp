@@ -11,14 +11,14 @@
 
 namespace platform::dispatch {
 
-MainQueue::MainQueue() : Queue(Kind::Main, "main") {}
+MainQueue::MainQueue(Tag) : Queue(Kind::Main, "main") {}
 
 bool MainQueue::isMainThread() { return Thread::isMainThread(); }
 
 // Posting happens under the lock so that work released by `resume` keeps its place ahead of
 // work queued after it.
 void MainQueue::async(Work work) {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   if (suspendCount_ > 0) {
     held_.push_back(std::move(work));
     return;
@@ -37,9 +37,12 @@ void MainQueue::post(Work work) {
 void MainQueue::sync(const Work& work) {
   assertThat(!isMainThread() && !QueueStack::contains(this),
              "dispatch: sync onto the main queue from the main thread would deadlock");
-  std::mutex m;
-  std::condition_variable cv;
-  bool done = false;
+  struct Waiter {
+    Mutex mutex;
+    std::condition_variable cv;
+    bool done GUARDED_BY(mutex) = false;
+  } waiter;
+  // Written by the main thread before `done` is set, read here after it is seen.
   std::exception_ptr failure;
   async([&] {
     try {
@@ -47,25 +50,25 @@ void MainQueue::sync(const Work& work) {
     } catch (...) {
       failure = std::current_exception();
     }
-    std::lock_guard<std::mutex> g(m);
-    done = true;
-    cv.notify_one();
+    MutexLock lock(waiter.mutex);
+    waiter.done = true;
+    waiter.cv.notify_one();
   });
   {
     WorkerPool::BlockingScope blocking;
-    std::unique_lock<std::mutex> lock(m);
-    cv.wait(lock, [&] { return done; });
+    MutexLock lock(waiter.mutex);
+    waiter.cv.wait(lock.native(), [&]() REQUIRES(waiter.mutex) { return waiter.done; });
   }
   if (failure) std::rethrow_exception(failure);
 }
 
 void MainQueue::suspend() {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   ++suspendCount_;
 }
 
 void MainQueue::resume() {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   assertThat(suspendCount_ > 0, "dispatch: resume of the main queue without a matching suspend");
   if (--suspendCount_ > 0) return;
   for (auto& work : held_) post(std::move(work));

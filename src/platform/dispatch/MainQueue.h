@@ -5,30 +5,32 @@
 // from the main thread fails an assertion, since the main thread already holds this queue.
 
 #include <deque>
-#include <mutex>
 
 #include "platform/dispatch/Queue.h"
+#include "platform/foundation/Mutex.h"
 
 namespace platform::dispatch {
 
 class MainQueue : public Queue {
  public:
-  MainQueue();
+  explicit MainQueue(Tag);
 
-  void async(Work work) override;
-  void sync(const Work& work) override;
-  void suspend() override;
-  void resume() override;
+  void async(Work work) override EXCLUDES(mutex_);
+  void sync(const Work& work) override EXCLUDES(mutex_);
+  void suspend() override EXCLUDES(mutex_);
+  void resume() override EXCLUDES(mutex_);
 
   // True on the process's first thread, the one the main run loop belongs to.
   static bool isMainThread();
 
  private:
-  void post(Work work);
+  // Under the lock, so that work released by `resume` keeps its place.
+  void post(Work work) REQUIRES(mutex_);
 
-  std::mutex mutex_;
-  std::deque<Work> held_;
-  long suspendCount_ = 0;
+  // Guarded by mutex_.
+  Mutex mutex_;
+  std::deque<Work> held_ GUARDED_BY(mutex_);
+  long suspendCount_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace platform::dispatch

@@ -1,6 +1,5 @@
 #include "platform/dispatch/Queue.h"
 
-#include <mutex>
 #include <unordered_map>
 
 #include "platform/dispatch/ConcurrentQueue.h"
@@ -9,12 +8,14 @@
 #include "platform/dispatch/QueueStack.h"
 #include "platform/dispatch/Reactor.h"
 #include "platform/dispatch/SerialQueue.h"
+#include "platform/foundation/Mutex.h"
 
 namespace platform::dispatch {
 
 struct Queue::Specifics {
-  mutable std::mutex mutex;
-  std::unordered_map<const void*, void*> values;
+  // Guarded by mutex.
+  mutable Mutex mutex;
+  std::unordered_map<const void*, void*> values GUARDED_BY(mutex);
 };
 
 Queue::Queue(Kind kind, std::string label)
@@ -23,26 +24,26 @@ Queue::Queue(Kind kind, std::string label)
 Queue::~Queue() = default;
 
 std::shared_ptr<Queue> Queue::serial(std::string label) {
-  return std::make_shared<SerialQueue>(std::move(label));
+  return std::make_shared<SerialQueue>(Tag{}, std::move(label));
 }
 
 std::shared_ptr<Queue> Queue::concurrent(std::string label) {
-  return std::make_shared<ConcurrentQueue>(std::move(label), Priority::Default, false);
+  return std::make_shared<ConcurrentQueue>(Tag{}, std::move(label), Priority::Default, false);
 }
 
 // The shared queues are made once and never destroyed: work may still run on them while the
 // process's statics are torn down.
 std::shared_ptr<Queue> Queue::main() {
-  static auto* queue = new std::shared_ptr<Queue>(std::make_shared<MainQueue>());
+  static auto* queue = new std::shared_ptr<Queue>(std::make_shared<MainQueue>(Tag{}));
   return *queue;
 }
 
 std::shared_ptr<Queue> Queue::global(Priority priority) {
   static auto* queues = new std::shared_ptr<Queue>[4] {
-    std::make_shared<ConcurrentQueue>("global.high", Priority::High, true),
-        std::make_shared<ConcurrentQueue>("global.default", Priority::Default, true),
-        std::make_shared<ConcurrentQueue>("global.low", Priority::Low, true),
-        std::make_shared<ConcurrentQueue>("global.background", Priority::Background, true),
+    std::make_shared<ConcurrentQueue>(Tag{}, "global.high", Priority::High, true),
+        std::make_shared<ConcurrentQueue>(Tag{}, "global.default", Priority::Default, true),
+        std::make_shared<ConcurrentQueue>(Tag{}, "global.low", Priority::Low, true),
+        std::make_shared<ConcurrentQueue>(Tag{}, "global.background", Priority::Background, true),
   };
   return queues[static_cast<int>(priority)];
 }
@@ -87,7 +88,7 @@ void Queue::suspend() {}
 void Queue::resume() {}
 
 void Queue::setSpecific(const void* key, void* context) {
-  std::lock_guard<std::mutex> g(specifics_->mutex);
+  MutexLock lock(specifics_->mutex);
   if (context)
     specifics_->values[key] = context;
   else
@@ -95,7 +96,7 @@ void Queue::setSpecific(const void* key, void* context) {
 }
 
 void* Queue::getSpecific(const void* key) const {
-  std::lock_guard<std::mutex> g(specifics_->mutex);
+  MutexLock lock(specifics_->mutex);
   auto it = specifics_->values.find(key);
   return it == specifics_->values.end() ? nullptr : it->second;
 }

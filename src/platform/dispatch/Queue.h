@@ -74,6 +74,14 @@ class Queue : public std::enable_shared_from_this<Queue> {
   void* getSpecific(const void* key) const;
 
  protected:
+  // The pass-key of the factories above. Queues hand out `shared_from_this` to the work they
+  // queue, so they are made only through the factories; a key rather than private constructors
+  // keeps `make_shared`'s single allocation on this hot path.
+  class Tag {
+    Tag() = default;
+    friend class Queue;
+  };
+
   Queue(Kind kind, std::string label);
 
  private:

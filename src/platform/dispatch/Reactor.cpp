@@ -68,7 +68,7 @@ void Reactor::wake() {
 void Reactor::schedule(MonoTime deadline, std::function<void()> fire) {
   bool earliest = false;
   {
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     timers_.push_back(TimerEntry{deadline, timerSequence_++, std::move(fire)});
     std::push_heap(timers_.begin(), timers_.end());
     earliest = timers_.front().sequence == timerSequence_ - 1;
@@ -105,7 +105,7 @@ void Reactor::runDueTimers(std::optional<MonoTime>& next) {
   while (true) {
     std::vector<std::function<void()>> due;
     {
-      std::lock_guard<std::mutex> g(mutex_);
+      MutexLock lock(mutex_);
       auto now = Clock::shared()->monotonicNow();
       while (!timers_.empty() && timers_.front().deadline <= now) {
         std::pop_heap(timers_.begin(), timers_.end());
@@ -122,7 +122,7 @@ void Reactor::runDueTimers(std::optional<MonoTime>& next) {
 void Reactor::handleEvent(std::uint64_t id, std::uint32_t events) {
   std::vector<std::shared_ptr<Source::State>> ready;
   {
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     auto it = registrations_.find(id);
     if (it == registrations_.end()) return;  // a registration that is gone: a stale event
     Registration& reg = *it->second;
@@ -187,7 +187,7 @@ std::vector<std::shared_ptr<Source::State>> Reactor::updateLocked(Registration& 
 void Reactor::attach(const std::shared_ptr<Source::State>& source) {
   struct stat st {};
   bool open = fstat(source->fd, &st) == 0;
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   Registration* reg = nullptr;
   if (auto it = byFd_.find(source->fd); it != byFd_.end()) {
     reg = it->second;
@@ -215,7 +215,7 @@ void Reactor::attach(const std::shared_ptr<Source::State>& source) {
 }
 
 void Reactor::detach(const Source::State* source) {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   auto it = bySource_.find(source);
   if (it == bySource_.end()) return;
   Registration& reg = *it->second;
@@ -233,7 +233,7 @@ void Reactor::removeLocked(Registration& reg) {
 void Reactor::refresh(const Source::State* source) {
   std::vector<std::shared_ptr<Source::State>> ready;
   {
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     Registration* reg = registrationOfLocked(source);
     if (!reg) return;
     ready = updateLocked(*reg);

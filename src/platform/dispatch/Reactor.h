@@ -19,12 +19,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <unordered_map>
 #include <vector>
 
 #include "platform/dispatch/Source.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Mutex.h"
 
 namespace platform::dispatch {
 
@@ -34,38 +34,42 @@ class Reactor {
   static Reactor& shared();
 
   // Runs `fire` on the reactor thread once the shared clock reaches `deadline`.
-  void schedule(MonoTime deadline, std::function<void()> fire);
+  void schedule(MonoTime deadline, std::function<void()> fire) EXCLUDES(mutex_);
 
   // Read and write sources: join the registration of the source's descriptor (made when the
   // descriptor has none, or when the one it has belongs to a file since closed), leave it, and
   // look again at whether the source wants events.
-  void attach(const std::shared_ptr<Source::State>& source);
-  void detach(const Source::State* source);
-  void refresh(const Source::State* source);
+  void attach(const std::shared_ptr<Source::State>& source) EXCLUDES(mutex_);
+  void detach(const Source::State* source) EXCLUDES(mutex_);
+  void refresh(const Source::State* source) EXCLUDES(mutex_);
 
  private:
   struct Registration;
   struct TimerEntry;
 
   Reactor();
-  void run();
-  void runDueTimers(std::optional<MonoTime>& next);
-  void handleEvent(std::uint64_t id, std::uint32_t events);
-  std::vector<std::shared_ptr<Source::State>> updateLocked(Registration& reg);
-  Registration* registrationOfLocked(const Source::State* source);
-  void removeLocked(Registration& reg);
+  void run() EXCLUDES(mutex_);
+  void runDueTimers(std::optional<MonoTime>& next) EXCLUDES(mutex_);
+  void handleEvent(std::uint64_t id, std::uint32_t events) EXCLUDES(mutex_);
+  std::vector<std::shared_ptr<Source::State>> updateLocked(Registration& reg) REQUIRES(mutex_);
+  Registration* registrationOfLocked(const Source::State* source) REQUIRES(mutex_);
+  void removeLocked(Registration& reg) REQUIRES(mutex_);
   void wake();
 
+  // Set before start, read-only after.
   int epoll_ = -1;
   int wakeFd_ = -1;
-  std::mutex mutex_;
-  std::uint64_t nextId_ = 1;  // 0 is the wake descriptor
-  std::unordered_map<std::uint64_t, std::unique_ptr<Registration>> registrations_;
-  std::unordered_map<int, Registration*> byFd_;
-  std::unordered_map<const Source::State*, Registration*> bySource_;
-  std::vector<TimerEntry> timers_;  // a min-heap on (deadline, sequence)
-  std::uint64_t timerSequence_ = 0;
   std::unique_ptr<Clock::WakeToken> clockToken_;
+
+  // Guarded by mutex_ (the registrations' own fields too).
+  Mutex mutex_;
+  std::uint64_t nextId_ GUARDED_BY(mutex_) = 1;  // 0 is the wake descriptor
+  std::unordered_map<std::uint64_t, std::unique_ptr<Registration>> registrations_
+      GUARDED_BY(mutex_);
+  std::unordered_map<int, Registration*> byFd_ GUARDED_BY(mutex_);
+  std::unordered_map<const Source::State*, Registration*> bySource_ GUARDED_BY(mutex_);
+  std::vector<TimerEntry> timers_ GUARDED_BY(mutex_);  // a min-heap on (deadline, sequence)
+  std::uint64_t timerSequence_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace platform::dispatch

@@ -2,10 +2,10 @@
 // Semaphore: a counting semaphore. `wait` takes one unit, blocking while there is none.
 
 #include <condition_variable>
-#include <mutex>
 #include <optional>
 
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Mutex.h"
 
 namespace platform::dispatch {
 
@@ -15,14 +15,15 @@ class Semaphore {
 
   // True when a unit was taken; false when `timeout` of clock time passed first (absent: no
   // limit).
-  bool wait(std::optional<Duration> timeout = std::nullopt);
+  bool wait(std::optional<Duration> timeout = std::nullopt) EXCLUDES(mutex_);
   // Returns one unit, waking one waiter.
-  void signal();
+  void signal() EXCLUDES(mutex_);
 
  private:
-  std::mutex mutex_;
+  // Guarded by mutex_.
+  Mutex mutex_;
   std::condition_variable cv_;
-  long value_;
+  long value_ GUARDED_BY(mutex_);
 };
 
 }  // namespace platform::dispatch

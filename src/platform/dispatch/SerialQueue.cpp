@@ -1,5 +1,7 @@
 #include "platform/dispatch/SerialQueue.h"
 
+#include <condition_variable>
+
 #include "platform/dispatch/QueueStack.h"
 #include "platform/dispatch/WorkerPool.h"
 #include "platform/foundation/Assert.h"
@@ -12,26 +14,27 @@ constexpr int kDrainBatch = 64;
 }  // namespace
 
 struct SerialQueue::Ticket {
-  std::mutex mutex;
-  std::condition_variable cv;
-  bool granted = false;
-
-  void grant() {
-    std::lock_guard<std::mutex> g(mutex);
+  void grant() EXCLUDES(mutex) {
+    MutexLock lock(mutex);
     granted = true;
     cv.notify_one();
   }
-  void wait() {
+  void wait() EXCLUDES(mutex) {
     WorkerPool::BlockingScope blocking;
-    std::unique_lock<std::mutex> lock(mutex);
-    cv.wait(lock, [this] { return granted; });
+    MutexLock lock(mutex);
+    cv.wait(lock.native(), [this]() REQUIRES(mutex) { return granted; });
   }
+
+  // Guarded by mutex.
+  Mutex mutex;
+  std::condition_variable cv;
+  bool granted GUARDED_BY(mutex) = false;
 };
 
-SerialQueue::SerialQueue(std::string label) : Queue(Kind::Serial, std::move(label)) {}
+SerialQueue::SerialQueue(Tag, std::string label) : Queue(Kind::Serial, std::move(label)) {}
 
 void SerialQueue::async(Work work) {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   items_.push_back(Item{std::move(work), nullptr});
   if (!owned_ && suspendCount_ == 0) scheduleLocked();
 }
@@ -47,7 +50,7 @@ void SerialQueue::drain() {
   for (int i = 0; i < kDrainBatch; ++i) {
     Item item;
     {
-      std::lock_guard<std::mutex> g(mutex_);
+      MutexLock lock(mutex_);
       if (suspendCount_ > 0 || items_.empty()) {
         owned_ = false;
         return;
@@ -70,7 +73,7 @@ void SerialQueue::drain() {
 void SerialQueue::release() {
   Ticket* next = nullptr;
   {
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     if (suspendCount_ > 0 || items_.empty()) {
       owned_ = false;
       return;
@@ -91,7 +94,7 @@ void SerialQueue::sync(const Work& work) {
   Ticket ticket;
   bool mustWait = false;
   {
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     if (!owned_ && suspendCount_ == 0 && items_.empty()) {
       owned_ = true;
     } else {
@@ -114,12 +117,12 @@ void SerialQueue::runHeld(const Work& work) {
 }
 
 void SerialQueue::suspend() {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   ++suspendCount_;
 }
 
 void SerialQueue::resume() {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   assertThat(suspendCount_ > 0,
              "dispatch: resume of the queue \"" + label() + "\" without a matching suspend");
   if (--suspendCount_ > 0) return;

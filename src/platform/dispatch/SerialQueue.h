@@ -7,22 +7,21 @@
 // caller leaves a ticket in the FIFO; when the drainer reaches it, ownership passes to the
 // caller, which runs its work inline and then hands the queue back to the pool.
 
-#include <condition_variable>
 #include <deque>
-#include <mutex>
 
 #include "platform/dispatch/Queue.h"
+#include "platform/foundation/Mutex.h"
 
 namespace platform::dispatch {
 
 class SerialQueue : public Queue {
  public:
-  explicit SerialQueue(std::string label);
+  SerialQueue(Tag, std::string label);
 
-  void async(Work work) override;
-  void sync(const Work& work) override;
-  void suspend() override;
-  void resume() override;
+  void async(Work work) override EXCLUDES(mutex_);
+  void sync(const Work& work) override EXCLUDES(mutex_);
+  void suspend() override EXCLUDES(mutex_);
+  void resume() override EXCLUDES(mutex_);
 
  private:
   struct Ticket;
@@ -31,15 +30,16 @@ class SerialQueue : public Queue {
     Ticket* ticket = nullptr;  // a waiting `sync` caller; owned by that caller's stack
   };
 
-  void scheduleLocked();
-  void drain();
-  void runHeld(const Work& work);
-  void release();
+  void scheduleLocked() REQUIRES(mutex_);
+  void drain() EXCLUDES(mutex_);
+  void runHeld(const Work& work) EXCLUDES(mutex_);
+  void release() EXCLUDES(mutex_);
 
-  std::mutex mutex_;
-  std::deque<Item> items_;
-  bool owned_ = false;
-  long suspendCount_ = 0;
+  // Guarded by mutex_.
+  Mutex mutex_;
+  std::deque<Item> items_ GUARDED_BY(mutex_);
+  bool owned_ GUARDED_BY(mutex_) = false;
+  long suspendCount_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace platform::dispatch

@@ -6,23 +6,13 @@
 
 namespace platform::dispatch {
 
-namespace {
-
-// Source's constructor is protected; this gives make_shared a way in.
-struct MadeSource : Source {
-  MadeSource(Type type, int fd, std::shared_ptr<Queue> queue)
-      : Source(type, fd, std::move(queue)) {}
-};
-
-std::shared_ptr<Source> make(Source::Type type, int fd, std::shared_ptr<Queue> queue) {
+std::shared_ptr<Source> Source::make(Type type, int fd, std::shared_ptr<Queue> queue) {
   assertThat(queue != nullptr, "dispatch: a source needs a target queue");
-  return std::make_shared<MadeSource>(type, fd, std::move(queue));
+  return std::make_shared<Source>(Tag{}, type, fd, std::move(queue));
 }
 
-}  // namespace
-
-Source::Source(Type type, int fd, std::shared_ptr<Queue> queue)
-    : type_(type), fd_(fd), state_(std::make_shared<State>(type, fd, std::move(queue))) {
+Source::Source(Tag, Type type, int fd, std::shared_ptr<Queue> queue)
+    : type_(type), fd_(fd), state_(std::make_shared<State>(Tag{}, type, fd, std::move(queue))) {
   if (type != Type::Timer) Reactor::shared().attach(state_);
 }
 

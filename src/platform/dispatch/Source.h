@@ -25,6 +25,13 @@
 namespace platform::dispatch {
 
 class Source : public std::enable_shared_from_this<Source> {
+  // Sources hold themselves while they can deliver, so they are made only through the
+  // factories below (a pass-key keeps `make_shared`'s single allocation).
+  class Tag {
+    Tag() = default;
+    friend class Source;
+  };
+
  public:
   enum class Type { Read, Write, Timer };
   using Handler = std::function<void()>;
@@ -33,7 +40,8 @@ class Source : public std::enable_shared_from_this<Source> {
   static std::shared_ptr<Source> makeWrite(int fd, std::shared_ptr<Queue> queue);
   static std::shared_ptr<Source> makeTimer(std::shared_ptr<Queue> queue);
 
-  virtual ~Source();
+  Source(Tag, Type type, int fd, std::shared_ptr<Queue> queue);
+  ~Source();
 
   Type type() const { return type_; }
   int fd() const { return fd_; }
@@ -56,10 +64,10 @@ class Source : public std::enable_shared_from_this<Source> {
 
   struct State;
 
- protected:
-  Source(Type type, int fd, std::shared_ptr<Queue> queue);
-
  private:
+  static std::shared_ptr<Source> make(Type type, int fd, std::shared_ptr<Queue> queue);
+
+  // Set before start, read-only after.
   const Type type_;
   const int fd_;
   std::shared_ptr<State> state_;

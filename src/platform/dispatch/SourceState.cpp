@@ -43,29 +43,29 @@ std::size_t writableRoom(int fd) {
 
 }  // namespace
 
-Source::State::State(Type type, int fd, std::shared_ptr<Queue> queue)
+Source::State::State(Source::Tag, Type type, int fd, std::shared_ptr<Queue> queue)
     : type(type), fd(fd), queue(std::move(queue)) {}
 
 void Source::State::setEventHandler(Handler handler) {
   auto shared = handler ? std::make_shared<const Handler>(std::move(handler)) : nullptr;
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   if (cancelled_) return;  // cancelled handlers are released for good
   event_.swap(shared);     // the old handler goes after the lock is released
 }
 
 void Source::State::setCancelHandler(Handler handler) {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   if (cancelled_ && cancelQueued_) return;
   cancel_.swap(handler);
 }
 
 bool Source::State::isCancelled() const {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   return cancelled_;
 }
 
 std::size_t Source::State::data() const {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   return data_;
 }
 
@@ -74,12 +74,12 @@ bool Source::State::wantsEventsLocked() const {
 }
 
 bool Source::State::wantsEvents() const {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   return wantsEventsLocked();
 }
 
 bool Source::State::claimEvent() {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   if (!wantsEventsLocked()) return false;
   inFlight_ = true;
   return true;
@@ -105,7 +105,7 @@ void Source::State::runCancel() {
   std::shared_ptr<const Handler> event;
   std::shared_ptr<Source> self;
   {
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     cancel.swap(cancel_);
     event.swap(event_);
     self.swap(self_);
@@ -119,7 +119,7 @@ void Source::State::resume(std::shared_ptr<Source> self) {
   bool runCancel = false;
   bool postTimer = false;
   {
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     assertThat(suspendCount_ > 0, "dispatch: source resumed more often than suspended");
     if (--suspendCount_ > 0) return;
     if (cancelled_) {
@@ -140,7 +140,7 @@ void Source::State::resume(std::shared_ptr<Source> self) {
 void Source::State::suspend() {
   std::shared_ptr<Source> self;
   {
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     if (++suspendCount_ == 1) self.swap(self_);
   }
   // A source nobody else holds goes away here, as a suspended, unreferenced source should.
@@ -150,7 +150,7 @@ void Source::State::suspend() {
 // descriptor, and a number closed and reused must not still be in the epoll set for us.
 void Source::State::cancel() {
   {
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     if (cancelled_) return;
     cancelled_ = true;
     ++timerGeneration_;
@@ -158,7 +158,7 @@ void Source::State::cancel() {
   if (watchesDescriptor()) Reactor::shared().detach(this);
   bool runCancel = false;
   {
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     detached_ = true;
     runCancel = takeCancelLocked();
   }
@@ -169,7 +169,7 @@ void Source::State::abandon() {
   Handler cancel;
   std::shared_ptr<const Handler> event;
   {
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     if (cancelled_) return;
     cancelled_ = true;
     cancelQueued_ = true;
@@ -197,7 +197,7 @@ void Source::State::deliver() {
   std::shared_ptr<const Handler> handler;
   bool cancelNow = false;
   {
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     if (cancelled_ || suspendCount_ > 0) {
       // Suspended: resuming arms the source again. Cancelled: the cancel handler may be due.
       inFlight_ = false;
@@ -228,7 +228,7 @@ void Source::State::finishDelivery() {
   bool again = false;
   bool rearm = false;
   {
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     inFlight_ = false;
     if (cancelled_) {
       cancelNow = takeCancelLocked();
@@ -250,7 +250,7 @@ void Source::State::setTimer(Duration start, std::optional<Duration> interval) {
   MonoTime deadline;
   std::uint64_t generation = 0;
   {
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     if (cancelled_ || watchesDescriptor()) return;
     generation = ++timerGeneration_;
     // A repeating timer needs a positive interval; anything else fires once.
@@ -275,7 +275,7 @@ void Source::State::timerFired(std::uint64_t generation) {
   std::optional<MonoTime> next;
   bool postNow = false;
   {
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     if (generation != timerGeneration_ || cancelled_) return;
     auto now = Clock::shared()->monotonicNow();
     std::uint64_t fires = 1;

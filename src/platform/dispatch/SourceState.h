@@ -9,64 +9,68 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 #include "platform/dispatch/Source.h"
+#include "platform/foundation/Mutex.h"
 
 namespace platform::dispatch {
 
 struct Source::State : std::enable_shared_from_this<Source::State> {
-  State(Type type, int fd, std::shared_ptr<Queue> queue);
+  // Made by its Source only (the key is Source's).
+  State(Source::Tag, Type type, int fd, std::shared_ptr<Queue> queue);
 
+  // Set before start, read-only after.
   const Type type;
   const int fd;
   const std::shared_ptr<Queue> queue;
 
-  void setEventHandler(Handler handler);
-  void setCancelHandler(Handler handler);
-  void setTimer(Duration start, std::optional<Duration> interval);
-  void resume(std::shared_ptr<Source> self);
-  void suspend();
-  void cancel();
-  bool isCancelled() const;
+  void setEventHandler(Handler handler) EXCLUDES(mutex_);
+  void setCancelHandler(Handler handler) EXCLUDES(mutex_);
+  void setTimer(Duration start, std::optional<Duration> interval) EXCLUDES(mutex_);
+  void resume(std::shared_ptr<Source> self) EXCLUDES(mutex_);
+  void suspend() EXCLUDES(mutex_);
+  void cancel() EXCLUDES(mutex_);
+  bool isCancelled() const EXCLUDES(mutex_);
   // The Source object is going away without having been cancelled: stop quietly.
-  void abandon();
-  std::size_t data() const;
+  void abandon() EXCLUDES(mutex_);
+  std::size_t data() const EXCLUDES(mutex_);
 
   // For the reactor, which calls these under its own mutex.
-  bool wantsEvents() const;
+  bool wantsEvents() const EXCLUDES(mutex_);
   // Marks the handler in flight when the source wants events; true when it did.
-  bool claimEvent();
+  bool claimEvent() EXCLUDES(mutex_);
   // Queues the delivery of a claimed event on the target queue.
   void post();
 
  private:
   bool watchesDescriptor() const { return type != Type::Timer; }
-  bool wantsEventsLocked() const;
-  bool takeCancelLocked();
-  void deliver();
-  void finishDelivery();
-  void timerFired(std::uint64_t generation);
+  bool wantsEventsLocked() const REQUIRES(mutex_);
+  bool takeCancelLocked() REQUIRES(mutex_);
+  void deliver() EXCLUDES(mutex_);
+  void finishDelivery() EXCLUDES(mutex_);
+  void timerFired(std::uint64_t generation) EXCLUDES(mutex_);
   void scheduleTimer(MonoTime deadline, std::uint64_t generation);
   void postCancel();
-  void runCancel();
+  void runCancel() EXCLUDES(mutex_);
   std::size_t measure() const;
 
-  mutable std::mutex mutex_;
-  std::shared_ptr<const Handler> event_;
-  Handler cancel_;
-  long suspendCount_ = 1;  // made suspended
-  bool cancelled_ = false;
-  bool detached_ = false;  // cancelled and out of the reactor: the cancel handler may run
-  bool cancelQueued_ = false;
-  bool inFlight_ = false;
-  std::size_t data_ = 0;
-  std::uint64_t pendingFires_ = 0;
-  std::optional<Duration> interval_;
-  MonoTime deadline_{};
-  std::uint64_t timerGeneration_ = 0;
-  std::shared_ptr<Source> self_;
+  // Guarded by mutex_.
+  mutable Mutex mutex_;
+  std::shared_ptr<const Handler> event_ GUARDED_BY(mutex_);
+  Handler cancel_ GUARDED_BY(mutex_);
+  long suspendCount_ GUARDED_BY(mutex_) = 1;  // made suspended
+  bool cancelled_ GUARDED_BY(mutex_) = false;
+  // Cancelled and out of the reactor: the cancel handler may run.
+  bool detached_ GUARDED_BY(mutex_) = false;
+  bool cancelQueued_ GUARDED_BY(mutex_) = false;
+  bool inFlight_ GUARDED_BY(mutex_) = false;
+  std::size_t data_ GUARDED_BY(mutex_) = 0;
+  std::uint64_t pendingFires_ GUARDED_BY(mutex_) = 0;
+  std::optional<Duration> interval_ GUARDED_BY(mutex_);
+  MonoTime deadline_ GUARDED_BY(mutex_){};
+  std::uint64_t timerGeneration_ GUARDED_BY(mutex_) = 0;
+  std::shared_ptr<Source> self_ GUARDED_BY(mutex_);
 };
 
 }  // namespace platform::dispatch

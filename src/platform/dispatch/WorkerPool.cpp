@@ -33,12 +33,12 @@ WorkerPool::WorkerPool()
 bool WorkerPool::isWorkerThread() { return tIsWorker; }
 
 std::size_t WorkerPool::threadCount() const {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   return threads_;
 }
 
 void WorkerPool::submit(Priority priority, Job job) {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   lanes_[lane(priority)].push_back(std::move(job));
   ++pending_;
   if (needsThreadLocked()) spawnLocked();
@@ -62,7 +62,7 @@ void WorkerPool::spawnLocked() {
 
 void WorkerPool::workerMain() {
   tIsWorker = true;
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   while (true) {
     if (pending_ > 0) {
       auto& lane = *std::find_if(lanes_.begin(), lanes_.end(), [](auto& l) { return !l.empty(); });
@@ -77,7 +77,8 @@ void WorkerPool::workerMain() {
       continue;
     }
     ++idle_;
-    bool woken = workCv_.wait_for(lock, kIdleRetirement, [this] { return pending_ > 0; });
+    bool woken = workCv_.wait_for(lock.native(), kIdleRetirement,
+                                  [this]() REQUIRES(mutex_) { return pending_ > 0; });
     --idle_;
     if (!woken && threads_ > base_) {
       --threads_;
@@ -87,13 +88,13 @@ void WorkerPool::workerMain() {
 }
 
 void WorkerPool::watchdogMain() {
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   std::uint64_t lastTaken = taken_;
   while (true) {
-    watchdogCv_.wait(lock, [this] { return pending_ > 0; });
+    watchdogCv_.wait(lock.native(), [this]() REQUIRES(mutex_) { return pending_ > 0; });
     lastTaken = taken_;
     // A full period whatever wakes us: a stall is judged over the whole of it.
-    watchdogCv_.wait_until(lock, std::chrono::steady_clock::now() + kWatchdogPeriod,
+    watchdogCv_.wait_until(lock.native(), std::chrono::steady_clock::now() + kWatchdogPeriod,
                            [] { return false; });
     bool stalled = pending_ > 0 && idle_ == 0 && taken_ == lastTaken;
     if (stalled && threads_ < max_) spawnLocked();
@@ -101,13 +102,13 @@ void WorkerPool::watchdogMain() {
 }
 
 void WorkerPool::enterBlocking() {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   ++blocked_;
   if (needsThreadLocked()) spawnLocked();
 }
 
 void WorkerPool::leaveBlocking() {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   --blocked_;
 }
 

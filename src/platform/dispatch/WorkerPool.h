@@ -14,9 +14,9 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <mutex>
 
 #include "platform/dispatch/Queue.h"
+#include "platform/foundation/Mutex.h"
 
 namespace platform::dispatch {
 
@@ -27,7 +27,7 @@ class WorkerPool {
   // The process's pool; made on first use and never destroyed (workers may outlive statics).
   static WorkerPool& shared();
 
-  void submit(Priority priority, Job job);
+  void submit(Priority priority, Job job) EXCLUDES(mutex_);
 
   // Marks the calling thread, when it is a worker, as blocked for the scope's life, so queued
   // work gets another thread instead of waiting behind it.
@@ -43,30 +43,34 @@ class WorkerPool {
   };
 
   // Live worker threads (diagnostics and tests).
-  std::size_t threadCount() const;
+  std::size_t threadCount() const EXCLUDES(mutex_);
   // True on one of the pool's worker threads.
   static bool isWorkerThread();
 
  private:
   WorkerPool();
-  void workerMain();
-  void watchdogMain();
-  bool needsThreadLocked() const;
-  void spawnLocked();
-  void enterBlocking();
-  void leaveBlocking();
+  void workerMain() EXCLUDES(mutex_);
+  void watchdogMain() EXCLUDES(mutex_);
+  bool needsThreadLocked() const REQUIRES(mutex_);
+  void spawnLocked() REQUIRES(mutex_);
+  void enterBlocking() EXCLUDES(mutex_);
+  void leaveBlocking() EXCLUDES(mutex_);
 
+  // Set before start, read-only after.
   const std::size_t base_;
   const std::size_t max_;
-  mutable std::mutex mutex_;
+
+  // Guarded by mutex_.
+  mutable Mutex mutex_;
   std::condition_variable workCv_;
   std::condition_variable watchdogCv_;
-  std::array<std::deque<Job>, 4> lanes_;
-  std::size_t pending_ = 0;
-  std::size_t threads_ = 0;
-  std::size_t idle_ = 0;
-  std::size_t blocked_ = 0;
-  std::uint64_t taken_ = 0;  // jobs started so far: the watchdog's measure of progress
+  std::array<std::deque<Job>, 4> lanes_ GUARDED_BY(mutex_);
+  std::size_t pending_ GUARDED_BY(mutex_) = 0;
+  std::size_t threads_ GUARDED_BY(mutex_) = 0;
+  std::size_t idle_ GUARDED_BY(mutex_) = 0;
+  std::size_t blocked_ GUARDED_BY(mutex_) = 0;
+  // Jobs started so far: the watchdog's measure of progress.
+  std::uint64_t taken_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace platform::dispatch

@@ -24,14 +24,14 @@ Bundle::Bundle()
             {"CFBundleShortVersionString", "1.0"}} {}
 
 std::optional<Value> Bundle::objectForInfoDictionaryKey(const std::string& key) const {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   auto it = info_.find(key);
   if (it == info_.end()) return std::nullopt;
   return it->second;
 }
 
 void Bundle::setInfo(const std::string& key, Value value) {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   info_[key] = std::move(value);
 }
 
@@ -50,7 +50,7 @@ std::string Bundle::shortVersion() const {
 
 std::string Bundle::resourcePath() const {
   {
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     if (!resourcePath_.empty()) return resourcePath_;
   }
   if (const char* env = std::getenv("CHENGHENG_RESOURCES"); env && *env) return env;
@@ -58,7 +58,7 @@ std::string Bundle::resourcePath() const {
 }
 
 void Bundle::setResourcePath(const std::string& path) {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   resourcePath_ = path;
 }
 

@@ -3,10 +3,10 @@
 // resources (images, default containers) lie. The values are compiled in; the application and
 // tests may replace them.
 
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/Value.h"
 
 namespace platform {
@@ -15,8 +15,8 @@ class Bundle {
  public:
   static Bundle& main();
 
-  std::optional<Value> objectForInfoDictionaryKey(const std::string& key) const;
-  void setInfo(const std::string& key, Value value);
+  std::optional<Value> objectForInfoDictionaryKey(const std::string& key) const EXCLUDES(mutex_);
+  void setInfo(const std::string& key, Value value) EXCLUDES(mutex_);
 
   std::string name() const;          // "CFBundleName"
   std::string identifier() const;    // "CFBundleIdentifier"
@@ -25,9 +25,9 @@ class Bundle {
 
   // The resources folder: the one set with `setResourcePath`, else CHENGHENG_RESOURCES when
   // set, else the compiled-in one.
-  std::string resourcePath() const;
+  std::string resourcePath() const EXCLUDES(mutex_);
   // An empty path returns to the environment's or the compiled-in folder.
-  void setResourcePath(const std::string& path);
+  void setResourcePath(const std::string& path) EXCLUDES(mutex_);
   // "<resources>/<name>.<extension>" (or "<resources>/<name>" for an empty extension) when that
   // file exists.
   std::optional<std::string> pathForResource(const std::string& name,
@@ -35,9 +35,11 @@ class Bundle {
 
  private:
   Bundle();
-  mutable std::mutex mutex_;
-  Dictionary info_;
-  std::string resourcePath_;
+
+  // Guarded by mutex_.
+  mutable Mutex mutex_;
+  Dictionary info_ GUARDED_BY(mutex_);
+  std::string resourcePath_ GUARDED_BY(mutex_);
 };
 
 }  // namespace platform

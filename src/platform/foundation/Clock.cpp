@@ -1,11 +1,19 @@
 #include "platform/foundation/Clock.h"
 
-#include <atomic>
+#include <algorithm>
+#include <cmath>
 #include <map>
+#include <vector>
 
 namespace platform {
 
 Duration seconds(double s) {
+  // Whole seconds that 64-bit nanoseconds still hold; past them the cast would be undefined.
+  constexpr double kLimit = static_cast<double>(
+      std::chrono::duration_cast<std::chrono::seconds>(Duration::max()).count());
+  if (std::isnan(s)) return Duration::zero();
+  if (s >= kLimit) return Duration::max();
+  if (s <= -kLimit) return Duration::min();
   return std::chrono::duration_cast<Duration>(std::chrono::duration<double>(s));
 }
 
@@ -25,16 +33,32 @@ class SystemClock : public Clock {
 
 // One registered sleeper. Its own mutex makes "unregistered" final: once the token is gone, the
 // wake function is neither running nor called again.
-struct Listener {
-  std::mutex mutex;
-  bool alive = true;
-  std::function<void()> wake;
+class Listener {
+ public:
+  explicit Listener(std::function<void()> wake) : wake_(std::move(wake)) {}
+
+  void wake() EXCLUDES(mutex_) {
+    MutexLock lock(mutex_);
+    if (alive_) wake_();
+  }
+  // Waits for a wake in progress; none starts afterwards.
+  void retire() EXCLUDES(mutex_) {
+    MutexLock lock(mutex_);
+    alive_ = false;
+  }
+
+ private:
+  // Set before start, read-only after.
+  const std::function<void()> wake_;
+  // Guarded by mutex_.
+  Mutex mutex_;
+  bool alive_ GUARDED_BY(mutex_) = true;
 };
 
 struct Registry {
-  std::mutex mutex;
-  std::map<std::uint64_t, std::shared_ptr<Listener>> listeners;
-  std::uint64_t nextId = 1;
+  Mutex mutex_;
+  std::map<std::uint64_t, std::shared_ptr<Listener>> listeners_ GUARDED_BY(mutex_);
+  std::uint64_t nextId_ GUARDED_BY(mutex_) = 1;
 };
 
 Registry& registry() {
@@ -42,13 +66,13 @@ Registry& registry() {
   return *r;
 }
 
-std::mutex& sharedMutex() {
-  static std::mutex m;
-  return m;
-}
+struct SharedClock {
+  Mutex mutex_;
+  std::shared_ptr<Clock> clock_ GUARDED_BY(mutex_) = Clock::system();
+};
 
-std::shared_ptr<Clock>& sharedSlot() {
-  static std::shared_ptr<Clock>* slot = new std::shared_ptr<Clock>(Clock::system());
+SharedClock& sharedClock() {
+  static SharedClock* slot = new SharedClock;  // never destroyed, as the registry
   return *slot;
 }
 
@@ -60,51 +84,51 @@ std::shared_ptr<Clock> Clock::system() {
 }
 
 std::shared_ptr<Clock> Clock::shared() {
-  std::lock_guard<std::mutex> g(sharedMutex());
-  return sharedSlot();
+  SharedClock& shared = sharedClock();
+  MutexLock lock(shared.mutex_);
+  return shared.clock_;
 }
 
 void Clock::setShared(std::shared_ptr<Clock> clock) {
   {
-    std::lock_guard<std::mutex> g(sharedMutex());
-    sharedSlot() = clock ? std::move(clock) : system();
+    SharedClock& shared = sharedClock();
+    MutexLock lock(shared.mutex_);
+    shared.clock_ = clock ? std::move(clock) : system();
   }
   wakeSleepers();
 }
 
 Clock::WakeToken::~WakeToken() {
-  std::shared_ptr<Listener> l;
+  std::shared_ptr<Listener> listener;
   {
-    std::lock_guard<std::mutex> g(registry().mutex);
-    auto it = registry().listeners.find(id_);
-    if (it == registry().listeners.end()) return;
-    l = it->second;
-    registry().listeners.erase(it);
+    Registry& r = registry();
+    MutexLock lock(r.mutex_);
+    auto it = r.listeners_.find(id_);
+    if (it == r.listeners_.end()) return;
+    listener = it->second;
+    r.listeners_.erase(it);
   }
-  std::lock_guard<std::mutex> g(l->mutex);
-  l->alive = false;
+  listener->retire();
 }
 
 std::unique_ptr<Clock::WakeToken> Clock::addWakeListener(std::function<void()> wake) {
-  auto l = std::make_shared<Listener>();
-  l->wake = std::move(wake);
-  std::lock_guard<std::mutex> g(registry().mutex);
-  std::uint64_t id = registry().nextId++;
-  registry().listeners.emplace(id, std::move(l));
+  auto listener = std::make_shared<Listener>(std::move(wake));
+  Registry& r = registry();
+  MutexLock lock(r.mutex_);
+  std::uint64_t id = r.nextId_++;
+  r.listeners_.emplace(id, std::move(listener));
   return std::make_unique<WakeToken>(id);
 }
 
 void Clock::wakeSleepers() {
   std::vector<std::shared_ptr<Listener>> copy;
   {
-    std::lock_guard<std::mutex> g(registry().mutex);
-    copy.reserve(registry().listeners.size());
-    for (auto& [id, l] : registry().listeners) copy.push_back(l);
+    Registry& r = registry();
+    MutexLock lock(r.mutex_);
+    copy.reserve(r.listeners_.size());
+    for (auto& [id, listener] : r.listeners_) copy.push_back(listener);
   }
-  for (auto& l : copy) {
-    std::lock_guard<std::mutex> g(l->mutex);
-    if (l->alive) l->wake();
-  }
+  for (auto& listener : copy) listener->wake();
 }
 
 static Date defaultManualStart() {
@@ -116,17 +140,17 @@ ManualClock::ManualClock() : ManualClock(defaultManualStart()) {}
 ManualClock::ManualClock(Date start) : mono_(std::chrono::hours(24)), date_(start) {}
 
 MonoTime ManualClock::monotonicNow() const {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   return mono_;
 }
 
 Date ManualClock::now() const {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   return date_;
 }
 
 std::optional<Duration> ManualClock::sleepDuration(MonoTime deadline) const {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   if (deadline <= mono_) return Duration::zero();
   return std::nullopt;
 }
@@ -134,16 +158,16 @@ std::optional<Duration> ManualClock::sleepDuration(MonoTime deadline) const {
 void ManualClock::advance(Duration d) {
   if (d < Duration::zero()) d = Duration::zero();
   {
-    std::lock_guard<std::mutex> g(mutex_);
-    mono_ += d;
-    date_ += std::chrono::duration_cast<Date::duration>(d);
+    MutexLock lock(mutex_);
+    mono_ = saturatingAdd(mono_, d);
+    date_ = saturatingAdd(date_, std::chrono::duration_cast<Date::duration>(d));
   }
   wakeSleepers();
 }
 
 void ManualClock::setDate(Date date) {
   {
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     date_ = date;
   }
   wakeSleepers();
@@ -179,7 +203,7 @@ bool waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
     auto sleep = Clock::shared()->sleepDuration(*deadline);
     if (sleep && *sleep == Duration::zero()) break;
     if (sleep)
-      cv.wait_for(lock, *sleep);
+      cv.wait_for(lock, std::min(*sleep, kLongestSleep));
     else
       cv.wait(lock);
   }

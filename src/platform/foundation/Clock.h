@@ -10,11 +10,13 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/Value.h"
 
 namespace platform {
@@ -22,9 +24,27 @@ namespace platform {
 using Duration = std::chrono::nanoseconds;
 using MonoTime = std::chrono::steady_clock::time_point;
 
-// Seconds as a double (the platform's interval type) to a Duration, and back.
+// Seconds as a double (the platform's interval type) to a Duration, and back. Seconds beyond
+// what 64-bit nanoseconds hold (about 292 years either way) give the longest Duration of that
+// sign instead of wrapping; NaN gives zero.
 Duration seconds(double s);
 double toSeconds(Duration d);
+
+// `t + d`, held at the clock's first or last time point instead of wrapping: a timer a century
+// away, or a deadline computed from an absurd interval, must stay in the future.
+template <class TimePoint>
+TimePoint saturatingAdd(TimePoint t, typename TimePoint::duration d) {
+  typename TimePoint::rep sum;
+  if (__builtin_add_overflow(t.time_since_epoch().count(), d.count(), &sum)) {
+    return d.count() > 0 ? TimePoint::max() : TimePoint::min();
+  }
+  return TimePoint(typename TimePoint::duration(sum));
+}
+
+// The longest a sleeper waits in one go before it looks at the time again. The standard
+// library's timed waits add the sleep to the current time, which overflows for a deadline at
+// the end of time and would turn the wait into a busy loop.
+inline constexpr Duration kLongestSleep = std::chrono::hours(1);
 
 class Clock {
  public:
@@ -34,7 +54,6 @@ class Clock {
   virtual Date now() const = 0;
   // How long a sleeper should really wait to reach `deadline`; absent means "until woken".
   virtual std::optional<Duration> sleepDuration(MonoTime deadline) const = 0;
-  virtual bool isManual() const { return false; }
 
   // The clock the whole process reads; the system clock unless a test installed another.
   static std::shared_ptr<Clock> shared();
@@ -51,7 +70,7 @@ class Clock {
     WakeToken& operator=(const WakeToken&) = delete;
 
    private:
-    std::uint64_t id_;
+    const std::uint64_t id_;
   };
   static std::unique_ptr<WakeToken> addWakeListener(std::function<void()> wake);
   // Wakes every registered sleeper; manual clocks call it after each move.
@@ -65,20 +84,21 @@ class ManualClock : public Clock {
   ManualClock();
   explicit ManualClock(Date start);
 
-  MonoTime monotonicNow() const override;
-  Date now() const override;
-  std::optional<Duration> sleepDuration(MonoTime deadline) const override;
-  bool isManual() const override { return true; }
+  MonoTime monotonicNow() const override EXCLUDES(mutex_);
+  Date now() const override EXCLUDES(mutex_);
+  std::optional<Duration> sleepDuration(MonoTime deadline) const override EXCLUDES(mutex_);
 
-  void advance(Duration d);
+  // Moves both readings; they stop at the end of time rather than wrap.
+  void advance(Duration d) EXCLUDES(mutex_);
   void advanceSeconds(double s) { advance(seconds(s)); }
   // Moves the date only (the monotonic reading keeps running), as a user changing the time.
-  void setDate(Date date);
+  void setDate(Date date) EXCLUDES(mutex_);
 
  private:
-  mutable std::mutex mutex_;
-  MonoTime mono_;
-  Date date_;
+  // Guarded by mutex_.
+  mutable Mutex mutex_;
+  MonoTime mono_ GUARDED_BY(mutex_);
+  Date date_ GUARDED_BY(mutex_);
 };
 
 // Installs a manual clock for the life of a test and restores the previous clock after it.
@@ -97,7 +117,9 @@ class ScopedManualClock {
 
 // Waits on `cv` until `ready()` holds or the shared clock reaches `deadline`; true when ready.
 // Works under both clocks: under a manual clock the wait ends when the clock is moved past the
-// deadline. A deadline of nullopt waits without limit.
+// deadline. A deadline of nullopt waits without limit. A caller holding a `platform::Mutex`
+// passes `lock.native()`, and a `ready` that reads guarded fields is written
+// `[&]() REQUIRES(mutex_) { ... }`.
 bool waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
                std::optional<MonoTime> deadline, const std::function<bool()>& ready);
 

@@ -1,9 +1,13 @@
 #include "platform/foundation/DateFormat.h"
 
 #include <cctype>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <vector>
+
+#include "platform/foundation/Clock.h"
 
 namespace platform {
 
@@ -65,6 +69,15 @@ std::string pad(long value, int width) {
   return buf;
 }
 
+// A time_t as a Date. Dates count nanoseconds in 64 bits (about the years 1678 to 2262); a
+// time outside that range is held at the first or last representable date, never wrapped.
+Date dateFromTimeT(std::time_t t) {
+  constexpr auto kLimit = std::chrono::duration_cast<std::chrono::seconds>(Date::duration::max());
+  if (t > kLimit.count()) return Date::max();
+  if (t < -kLimit.count()) return Date::min();
+  return std::chrono::system_clock::from_time_t(t);
+}
+
 std::string offsetText(int offset, bool colon) {
   char sign = offset < 0 ? '-' : '+';
   int a = offset < 0 ? -offset : offset;
@@ -86,10 +99,18 @@ int TimeZone::offsetAt(Date date) const {
 }
 
 CalendarFields calendarFields(Date date, TimeZone zone) {
-  auto secs = std::chrono::floor<std::chrono::seconds>(date);
-  int ms =
-      static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(date - secs).count());
-  std::time_t t = std::chrono::system_clock::to_time_t(secs) + zone.offsetAt(date);
+  // Whole seconds and the fraction by integer division of the clock's count: going through
+  // whole seconds as a time point would overflow at the earliest representable dates.
+  constexpr std::int64_t kTicksPerSecond = Date::period::den / Date::period::num;
+  std::int64_t ticks = date.time_since_epoch().count();
+  std::int64_t whole = ticks / kTicksPerSecond;
+  std::int64_t fraction = ticks % kTicksPerSecond;
+  if (fraction < 0) {
+    fraction += kTicksPerSecond;
+    --whole;
+  }
+  int ms = static_cast<int>(fraction * 1000 / kTicksPerSecond);
+  std::time_t t = static_cast<std::time_t>(whole) + zone.offsetAt(date);
   std::tm tm{};
   gmtime_r(&t, &tm);
   return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
@@ -149,13 +170,19 @@ std::optional<Date> parseDate(std::string_view text, std::string_view pattern, T
   int year = 1970, month = 1, day = 1, hour = 0, minute = 0, second = 0, ms = 0;
   bool pm = false, hasAmPm = false;
   size_t pos = 0;
+  // A field of ten or more letters reads as many digits; a number too large for any field
+  // means the text is no date.
   auto readNumber = [&](int minDigits, int maxDigits, int& value) {
     size_t start = pos;
+    std::int64_t number = 0;
     while (pos < text.size() && pos - start < static_cast<size_t>(maxDigits) &&
-           std::isdigit(static_cast<unsigned char>(text[pos])))
+           std::isdigit(static_cast<unsigned char>(text[pos]))) {
+      number = number * 10 + (text[pos] - '0');
+      if (number > INT_MAX) return false;
       ++pos;
+    }
     if (pos - start < static_cast<size_t>(minDigits)) return false;
-    value = std::stoi(std::string(text.substr(start, pos - start)));
+    value = static_cast<int>(number);
     return true;
   };
   for (const Token& t : tokenize(pattern)) {
@@ -225,11 +252,11 @@ std::optional<Date> parseDate(std::string_view text, std::string_view pattern, T
   tm.tm_min = minute;
   tm.tm_sec = second;
   std::time_t asUtc = timegm(&tm);
-  Date guess = std::chrono::system_clock::from_time_t(asUtc);
+  Date guess = dateFromTimeT(asUtc);
   // The zone's offset at the wall time; local zones are asked twice around a change of offset.
   std::time_t t = asUtc - zone.offsetAt(guess);
-  t = asUtc - zone.offsetAt(std::chrono::system_clock::from_time_t(t));
-  return std::chrono::system_clock::from_time_t(t) + std::chrono::milliseconds(ms);
+  t = asUtc - zone.offsetAt(dateFromTimeT(t));
+  return saturatingAdd(dateFromTimeT(t), std::chrono::milliseconds(ms));
 }
 
 }  // namespace platform

@@ -23,14 +23,4 @@ std::string Error::localizedDescription() const {
          std::to_string(code_) + ".)";
 }
 
-std::string Error::localizedFailureReason() const {
-  auto* v = find(userInfo_, kLocalizedFailureReasonKey);
-  return v ? v->stringValue() : std::string();
-}
-
-std::string Error::localizedRecoverySuggestion() const {
-  auto* v = find(userInfo_, kLocalizedRecoverySuggestionKey);
-  return v ? v->stringValue() : std::string();
-}
-
 }  // namespace platform

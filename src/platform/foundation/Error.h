@@ -13,7 +13,6 @@ namespace platform {
 // Well-known user-info keys and domains, as the platform spells them.
 inline constexpr const char* kLocalizedDescriptionKey = "NSLocalizedDescription";
 inline constexpr const char* kLocalizedFailureReasonKey = "NSLocalizedFailureReason";
-inline constexpr const char* kLocalizedRecoverySuggestionKey = "NSLocalizedRecoverySuggestion";
 inline constexpr const char* kUnderlyingErrorKey = "NSUnderlyingError";
 inline constexpr const char* kURLErrorKey = "NSErrorFailingURLKey";
 inline constexpr const char* kURLErrorStringKey = "NSErrorFailingURLStringKey";
@@ -39,9 +38,6 @@ class Error {
 
   // The user-info description, or the platform's generic sentence naming domain and code.
   std::string localizedDescription() const;
-  // The failure reason and recovery suggestion, empty when absent.
-  std::string localizedFailureReason() const;
-  std::string localizedRecoverySuggestion() const;
 
   bool operator==(const Error& other) const {
     return domain_ == other.domain_ && code_ == other.code_ && userInfo_ == other.userInfo_;

@@ -1,7 +1,5 @@
 #include "platform/foundation/Json.h"
 
-#include <cmath>
-
 #include "platform/foundation/Base64.h"
 
 namespace platform {
@@ -14,10 +12,33 @@ const json* Json::member(const json& j, const std::string& key) {
   return it == j.end() ? nullptr : &*it;
 }
 
-std::optional<std::int64_t> Json::intValue(const json& j) {
+namespace {
+
+// 2^63, the first double past the signed 64-bit range (exactly representable).
+constexpr double kInt64Limit = 9223372036854775808.0;
+
+// The integer a JSON number stands for (a float truncated), absent when it lies outside the
+// signed 64-bit range: a wrapped or saturated id would name some other record.
+// (nlohmann counts unsigned numbers as integers too, so they are asked for first.)
+std::optional<std::int64_t> integerOfNumber(const json& j) {
+  if (j.is_number_unsigned()) {
+    auto u = j.get<std::uint64_t>();
+    if (u > static_cast<std::uint64_t>(INT64_MAX)) return std::nullopt;
+    return static_cast<std::int64_t>(u);
+  }
   if (j.is_number_integer()) return j.get<std::int64_t>();
-  if (j.is_number_unsigned()) return static_cast<std::int64_t>(j.get<std::uint64_t>());
-  if (j.is_number_float()) return Value(j.get<double>()).integerValue();
+  if (j.is_number_float()) {
+    double d = j.get<double>();
+    if (!(d >= -kInt64Limit && d < kInt64Limit)) return std::nullopt;  // NaN fails too
+    return static_cast<std::int64_t>(d);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> Json::intValue(const json& j) {
+  if (j.is_number()) return integerOfNumber(j);
   if (j.is_boolean()) return j.get<bool>() ? 1 : 0;
   if (j.is_string()) return leadingInteger(j.get_ref<const std::string&>());
   return std::nullopt;
@@ -33,14 +54,16 @@ std::optional<double> Json::doubleValue(const json& j) {
 std::optional<bool> Json::boolValue(const json& j) {
   if (j.is_boolean()) return j.get<bool>();
   if (j.is_number_float()) return j.get<double>() != 0.0;
-  if (j.is_number() || j.is_string()) return toValue(j).boolValue();
+  if (j.is_number_unsigned()) return j.get<std::uint64_t>() != 0;
+  if (j.is_number_integer()) return j.get<std::int64_t>() != 0;
+  if (j.is_string()) return Value(j.get<std::string>()).boolValue();
   return std::nullopt;
 }
 
 std::optional<std::string> Json::stringValue(const json& j) {
   if (j.is_string()) return j.get<std::string>();
-  if (j.is_number_integer()) return std::to_string(j.get<std::int64_t>());
   if (j.is_number_unsigned()) return std::to_string(j.get<std::uint64_t>());
+  if (j.is_number_integer()) return std::to_string(j.get<std::int64_t>());
   if (j.is_number_float()) return formatNumber(j.get<double>());
   if (j.is_boolean()) return j.get<bool>() ? "1" : "0";
   return std::nullopt;
@@ -76,38 +99,66 @@ const json* Json::objectValue(const json& j, const std::string& key) {
 }
 
 std::optional<json> Json::parse(std::string_view text) {
-  json j = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
-  if (j.is_discarded()) return std::nullopt;
+  // The parser builds documents without recursing, but what walks them afterwards does: a
+  // container that opens below the bound is discarded as it is read (nothing of it is built)
+  // and the whole text is refused.
+  bool tooDeep = false;
+  json::parser_callback_t refuseDeep = [&tooDeep](int depth, json::parse_event_t event, json&) {
+    bool opens =
+        event == json::parse_event_t::object_start || event == json::parse_event_t::array_start;
+    if (!opens || depth < kMaxDepth) return true;
+    tooDeep = true;
+    return false;
+  };
+  json j = json::parse(text.begin(), text.end(), refuseDeep, /*allow_exceptions=*/false);
+  if (tooDeep || j.is_discarded()) return std::nullopt;
   return j;
 }
 
-Value Json::toValue(const json& j) {
+namespace {
+
+// `j` as a Value, absent when it nests deeper than `Json::kMaxDepth` counting from `depth`.
+std::optional<Value> boundedValue(const json& j, int depth) {
   switch (j.type()) {
     case json::value_t::boolean:
       return Value(j.get<bool>());
     case json::value_t::number_integer:
-      return Value(j.get<std::int64_t>());
     case json::value_t::number_unsigned:
-      return Value(static_cast<std::int64_t>(j.get<std::uint64_t>()));
+      if (auto i = integerOfNumber(j)) return Value(*i);
+      return Value();
     case json::value_t::number_float:
       return Value(j.get<double>());
     case json::value_t::string:
       return Value(j.get<std::string>());
     case json::value_t::array: {
+      if (depth >= Json::kMaxDepth) return std::nullopt;
       Array a;
       a.reserve(j.size());
-      for (const auto& e : j) a.push_back(toValue(e));
+      for (const auto& e : j) {
+        auto v = boundedValue(e, depth + 1);
+        if (!v) return std::nullopt;
+        a.push_back(std::move(*v));
+      }
       return Value(std::move(a));
     }
     case json::value_t::object: {
+      if (depth >= Json::kMaxDepth) return std::nullopt;
       Dictionary d;
-      for (auto it = j.begin(); it != j.end(); ++it) d.emplace(it.key(), toValue(it.value()));
+      for (auto it = j.begin(); it != j.end(); ++it) {
+        auto v = boundedValue(it.value(), depth + 1);
+        if (!v) return std::nullopt;
+        d.emplace(it.key(), std::move(*v));
+      }
       return Value(std::move(d));
     }
     default:
       return Value();
   }
 }
+
+}  // namespace
+
+Value Json::toValue(const json& j) { return boundedValue(j, 0).value_or(Value()); }
 
 json Json::fromValue(const Value& v) {
   switch (v.kind()) {

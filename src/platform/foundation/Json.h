@@ -2,7 +2,12 @@
 // Reading loosely typed JSON answers the way the platform's number and text conversions do.
 // A member of the wrong type reads as absent, never as a crash: `intValue` of a text takes its
 // leading integer, `stringValue` of a number prints it (integral doubles without ".0"), and
-// arrays, objects and null read as absent where a scalar is expected.
+// arrays, objects and null read as absent where a scalar is expected. A number outside the
+// 64-bit signed range reads as absent where an integer is expected, never as a wrapped value.
+//
+// JSON from outside is nested at most `kMaxDepth` arrays and objects deep: `parse` refuses a
+// deeper text as it reads it, before anything deep is built, and `toValue` refuses a deeper
+// document, so nothing that walks a decoded answer recursively can run out of stack.
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
@@ -16,6 +21,10 @@ namespace platform {
 class Json {
  public:
   using json = nlohmann::json;
+
+  // Arrays and objects nested deeper than this are undecodable. Real answers nest fewer than
+  // ten levels; the bound keeps recursive walks well inside a worker thread's stack.
+  static constexpr int kMaxDepth = 256;
 
   // The member `key` of an object, or null when `j` is not an object or has no such member.
   static const json* member(const json& j, const std::string& key);
@@ -36,11 +45,13 @@ class Json {
   static const json* arrayValue(const json& j, const std::string& key);
   static const json* objectValue(const json& j, const std::string& key);
 
-  // Parses `text`; absent for text that is not JSON (never throws).
+  // Parses `text`; absent for text that is not JSON or nests deeper than `kMaxDepth` (never
+  // throws).
   static std::optional<json> parse(std::string_view text);
 
   // Conversions between JSON and Value (null, bool, numbers, texts, arrays, objects). Bytes are
-  // written as Base64 text, dates as seconds since 1970, objects as null.
+  // written as Base64 text, dates as seconds since 1970, objects as null. A document nested
+  // deeper than `kMaxDepth` reads as null whole, and so does an integer above the signed range.
   static Value toValue(const json& j);
   static json fromValue(const Value& v);
 };

@@ -7,24 +7,76 @@
 
 namespace platform {
 
-// One registration. Its own mutex makes removal final: the token clears `observer` and then waits
-// until no other thread is inside the callback; a thread entering later finds it cleared.
-struct NotificationCenter::Entry {
-  Entry(std::string n, const void* s, Observer o)
-      : name(std::move(n)), sender(s), observer(std::make_shared<const Observer>(std::move(o))) {}
+// One registration. Its own mutex makes removal final: the token clears the observer and then
+// waits until no other thread is inside the callback; a thread entering later finds it cleared.
+class NotificationCenter::Entry {
+ public:
+  Entry(std::string name, const void* sender, Observer observer)
+      : name_(std::move(name)),
+        sender_(sender),
+        observer_(std::make_shared<const Observer>(std::move(observer))) {}
 
   bool accepts(const Notification& notification) const {
-    if (!name.empty() && name != notification.name) return false;
-    return sender == nullptr || sender == notification.object.identity();
+    if (!name_.empty() && name_ != notification.name) return false;
+    return sender_ == nullptr || sender_ == notification.object.identity();
+  }
+  bool isRemoved() const { return removed_.load(); }
+
+  // Calls the observer on this thread unless it has been removed.
+  void deliver(const Notification& notification) EXCLUDES(mutex_) {
+    const auto self = std::this_thread::get_id();
+    std::shared_ptr<const Observer> observer;
+    {
+      MutexLock lock(mutex_);
+      if (!observer_) return;  // removed by an earlier callback or another thread
+      observer = observer_;
+      callers_.push_back(self);
+    }
+    struct Leave {
+      Entry& entry;
+      std::thread::id self;
+      ~Leave() { entry.leave(self); }
+    } leave{*this, self};
+    (*observer)(notification);
   }
 
-  const std::string name;
-  const void* const sender;
-  std::mutex mutex;
-  std::condition_variable idle;
-  std::shared_ptr<const Observer> observer;  // null once removed
-  std::vector<std::thread::id> callers;      // threads inside the callback right now
-  std::atomic<bool> removed{false};          // lets the center drop the entry without locking it
+  // Clears the observer and waits for callbacks running on other threads; one running on this
+  // thread is our caller (a callback removing itself) and must not be waited for.
+  void remove() EXCLUDES(mutex_) {
+    std::shared_ptr<const Observer> released;
+    {
+      MutexLock lock(mutex_);
+      removed_ = true;
+      released = std::move(observer_);
+      const auto self = std::this_thread::get_id();
+      idle_.wait(lock.native(), [&]() REQUIRES(mutex_) {
+        return std::all_of(callers_.begin(), callers_.end(),
+                           [&](std::thread::id id) { return id == self; });
+      });
+    }
+    // `released` goes here, outside the lock; a callback still running on this thread holds
+    // its own reference.
+  }
+
+ private:
+  void leave(std::thread::id self) EXCLUDES(mutex_) {
+    MutexLock lock(mutex_);
+    callers_.erase(std::find(callers_.begin(), callers_.end(), self));
+    idle_.notify_all();
+  }
+
+  // Set before start, read-only after.
+  const std::string name_;
+  const void* const sender_;
+
+  // Lets the center drop the entry without taking its mutex.
+  std::atomic<bool> removed_{false};
+
+  // Guarded by mutex_.
+  Mutex mutex_;
+  std::condition_variable idle_;
+  std::shared_ptr<const Observer> observer_ GUARDED_BY(mutex_);  // null once removed
+  std::vector<std::thread::id> callers_ GUARDED_BY(mutex_);      // inside the callback now
 };
 
 NotificationCenter& NotificationCenter::defaultCenter() {
@@ -42,8 +94,8 @@ std::unique_ptr<NotificationCenter::Token> NotificationCenter::addObserver(const
                                                                            const void* sender,
                                                                            Observer observer) {
   auto entry = std::make_shared<Entry>(name, sender, std::move(observer));
-  std::lock_guard<std::mutex> g(mutex_);
-  std::erase_if(entries_, [](const std::shared_ptr<Entry>& e) { return e->removed.load(); });
+  MutexLock lock(mutex_);
+  std::erase_if(entries_, [](const std::shared_ptr<Entry>& e) { return e->isRemoved(); });
   entries_.push_back(entry);
   return std::make_unique<Token>(std::move(entry));
 }
@@ -56,51 +108,17 @@ void NotificationCenter::post(const Notification& notification) {
   // The observers as they are now: one added by a callback of this post waits for the next post.
   std::vector<std::shared_ptr<Entry>> targets;
   {
-    std::lock_guard<std::mutex> g(mutex_);
-    std::erase_if(entries_, [](const std::shared_ptr<Entry>& e) { return e->removed.load(); });
+    MutexLock lock(mutex_);
+    std::erase_if(entries_, [](const std::shared_ptr<Entry>& e) { return e->isRemoved(); });
     for (auto& entry : entries_) {
       if (entry->accepts(notification)) targets.push_back(entry);
     }
   }
-  const auto self = std::this_thread::get_id();
-  for (auto& entry : targets) {
-    std::shared_ptr<const Observer> observer;
-    {
-      std::lock_guard<std::mutex> g(entry->mutex);
-      if (!entry->observer) continue;  // removed by an earlier callback or another thread
-      observer = entry->observer;
-      entry->callers.push_back(self);
-    }
-    struct Leave {
-      Entry& entry;
-      std::thread::id self;
-      ~Leave() {
-        std::lock_guard<std::mutex> g(entry.mutex);
-        entry.callers.erase(std::find(entry.callers.begin(), entry.callers.end(), self));
-        entry.idle.notify_all();
-      }
-    } leave{*entry, self};
-    (*observer)(notification);
-  }
+  for (auto& entry : targets) entry->deliver(notification);
 }
 
 NotificationCenter::Token::~Token() {
-  if (!entry_) return;
-  std::shared_ptr<const Observer> released;
-  {
-    std::unique_lock<std::mutex> lock(entry_->mutex);
-    entry_->removed = true;
-    released = std::move(entry_->observer);
-    // Wait for callbacks running on other threads; one running on this thread is our caller
-    // (a callback removing itself) and must not be waited for.
-    const auto self = std::this_thread::get_id();
-    entry_->idle.wait(lock, [&] {
-      return std::all_of(entry_->callers.begin(), entry_->callers.end(),
-                         [&](std::thread::id id) { return id == self; });
-    });
-  }
-  // `released` goes here, outside the lock; a callback still running on this thread holds its
-  // own reference.
+  if (entry_) entry_->remove();
 }
 
 }  // namespace platform

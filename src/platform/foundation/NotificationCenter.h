@@ -12,10 +12,10 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/Value.h"
 
 namespace platform {
@@ -38,19 +38,20 @@ class NotificationCenter {
 
   // `name` empty observes every notification; `sender` null accepts any object.
   [[nodiscard]] std::unique_ptr<Token> addObserver(const std::string& name, const void* sender,
-                                                   Observer observer);
+                                                   Observer observer) EXCLUDES(mutex_);
   [[nodiscard]] std::unique_ptr<Token> addObserver(const std::string& name, Observer observer) {
     return addObserver(name, nullptr, std::move(observer));
   }
 
-  void post(const Notification& notification);
+  void post(const Notification& notification) EXCLUDES(mutex_);
   void post(const std::string& name, Value object = {}, Dictionary userInfo = {});
 
-  struct Entry;
+  class Entry;
 
  private:
-  std::mutex mutex_;
-  std::vector<std::shared_ptr<Entry>> entries_;
+  // Guarded by mutex_.
+  Mutex mutex_;
+  std::vector<std::shared_ptr<Entry>> entries_ GUARDED_BY(mutex_);
 };
 
 class NotificationCenter::Token {
@@ -61,7 +62,7 @@ class NotificationCenter::Token {
   Token& operator=(const Token&) = delete;
 
  private:
-  std::shared_ptr<Entry> entry_;
+  const std::shared_ptr<Entry> entry_;
 };
 
 using ObserverToken = std::unique_ptr<NotificationCenter::Token>;

@@ -19,19 +19,19 @@ void Operation::cancel() {
 }
 
 void Operation::setCompletionBlock(std::function<void()> block) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   completion_ = std::move(block);
 }
 
 void Operation::setObserver(std::function<void()> observer) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   observer_ = std::move(observer);
 }
 
 void Operation::stateDidChange() {
   std::function<void()> observer;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     observer = observer_;
   }
   if (isFinished()) runCompletionOnce();
@@ -41,7 +41,7 @@ void Operation::stateDidChange() {
 void Operation::runCompletionOnce() {
   std::function<void()> completion;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (completionRan_) return;
     completionRan_ = true;
     completion = std::move(completion_);

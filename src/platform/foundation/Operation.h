@@ -11,15 +11,20 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
+
+#include "platform/foundation/Mutex.h"
+#include "platform/foundation/SharedObject.h"
 
 namespace platform {
 
 class OperationQueue;
 
+// Operations live in shared_ptrs (queues and their subclasses' callbacks hold them), so each
+// class of the hierarchy has a protected constructor and its own `create`.
 class Operation : public std::enable_shared_from_this<Operation> {
+  CH_SHARED_OBJECT(Operation)
+
  public:
-  Operation() = default;
   virtual ~Operation() = default;
   Operation(const Operation&) = delete;
   Operation& operator=(const Operation&) = delete;
@@ -36,25 +41,30 @@ class Operation : public std::enable_shared_from_this<Operation> {
   virtual bool isCancelled() const { return cancelled_; }
 
   // Called once, on the thread that finishes the operation, after it is finished.
-  void setCompletionBlock(std::function<void()> block);
+  void setCompletionBlock(std::function<void()> block) EXCLUDES(mutex_);
 
  protected:
+  Operation() = default;
+
   // Subclasses that keep their own state call this after each change of readiness, execution
   // or completion (outside their own locks).
-  void stateDidChange();
+  void stateDidChange() EXCLUDES(mutex_);
 
  private:
   friend class OperationQueue;
-  void setObserver(std::function<void()> observer);
-  void runCompletionOnce();
+  void setObserver(std::function<void()> observer) EXCLUDES(mutex_);
+  void runCompletionOnce() EXCLUDES(mutex_);
 
+  // Read and written from any thread without a lock.
   std::atomic<bool> executing_{false};
   std::atomic<bool> finished_{false};
   std::atomic<bool> cancelled_{false};
-  std::mutex mutex_;
-  std::function<void()> observer_;
-  std::function<void()> completion_;
-  bool completionRan_ = false;
+
+  // Guarded by mutex_.
+  Mutex mutex_;
+  std::function<void()> observer_ GUARDED_BY(mutex_);
+  std::function<void()> completion_ GUARDED_BY(mutex_);
+  bool completionRan_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <deque>
 #include <thread>
 
 namespace platform {
@@ -10,14 +11,18 @@ namespace {
 
 // A plain operation around a block.
 class BlockOperation : public Operation {
+  CH_SHARED_OBJECT(BlockOperation)
+
  public:
-  explicit BlockOperation(std::function<void()> block) : block_(std::move(block)) {}
   void main() override {
     if (block_) block_();
   }
 
  private:
-  std::function<void()> block_;
+  explicit BlockOperation(std::function<void()> block) : block_(std::move(block)) {}
+
+  // Set before start, read-only after.
+  const std::function<void()> block_;
 };
 
 // Idle workers leave after this much real time; the next burst starts new ones.
@@ -25,55 +30,63 @@ constexpr auto kIdleExit = std::chrono::seconds(5);
 
 }  // namespace
 
-// The worker threads of one queue. Threads are detached and share this state, so a queue may
+// The worker threads of one queue. Threads are detached and share this object, so a queue may
 // be destroyed from one of its own workers.
-struct OperationQueue::Pool {
-  std::mutex mutex;
-  std::condition_variable cv;
-  std::deque<std::shared_ptr<Operation>> toStart;
-  std::size_t idle = 0;
-  bool shutdown = false;
-
-  void submit(std::shared_ptr<Operation> operation, const std::shared_ptr<Pool>& self) {
-    std::lock_guard lock(mutex);
-    toStart.push_back(std::move(operation));
-    if (idle >= toStart.size()) {
-      cv.notify_one();
+class OperationQueue::Pool {
+ public:
+  void submit(std::shared_ptr<Operation> operation, const std::shared_ptr<Pool>& self)
+      EXCLUDES(mutex_) {
+    MutexLock lock(mutex_);
+    toStart_.push_back(std::move(operation));
+    if (idle_ >= toStart_.size()) {
+      cv_.notify_one();
       return;
     }
     std::thread([self] { self->work(); }).detach();
   }
 
-  void work() {
-    std::unique_lock lock(mutex);
+  // Drops the operations not yet started and lets every worker leave.
+  void shutDown() EXCLUDES(mutex_) {
+    MutexLock lock(mutex_);
+    shutdown_ = true;
+    toStart_.clear();
+    cv_.notify_all();
+  }
+
+ private:
+  void work() EXCLUDES(mutex_) {
+    MutexLock lock(mutex_);
     for (;;) {
-      ++idle;
-      bool woken = cv.wait_for(lock, kIdleExit, [&] { return shutdown || !toStart.empty(); });
-      --idle;
-      if (shutdown || !woken) return;
-      auto operation = std::move(toStart.front());
-      toStart.pop_front();
+      ++idle_;
+      bool woken = cv_.wait_for(lock.native(), kIdleExit,
+                                [&]() REQUIRES(mutex_) { return shutdown_ || !toStart_.empty(); });
+      --idle_;
+      if (shutdown_ || !woken) return;
+      auto operation = std::move(toStart_.front());
+      toStart_.pop_front();
       lock.unlock();
       operation->start();
       operation.reset();
       lock.lock();
     }
   }
+
+  // Guarded by mutex_.
+  Mutex mutex_;
+  std::condition_variable cv_;
+  std::deque<std::shared_ptr<Operation>> toStart_ GUARDED_BY(mutex_);
+  std::size_t idle_ GUARDED_BY(mutex_) = 0;
+  bool shutdown_ GUARDED_BY(mutex_) = false;
 };
 
-std::shared_ptr<OperationQueue> OperationQueue::make(std::string name) {
+std::shared_ptr<OperationQueue> OperationQueue::create(std::string name) {
   return std::shared_ptr<OperationQueue>(new OperationQueue(std::move(name)));
 }
 
 OperationQueue::OperationQueue(std::string name)
     : name_(std::move(name)), pool_(std::make_shared<Pool>()) {}
 
-OperationQueue::~OperationQueue() {
-  std::lock_guard lock(pool_->mutex);
-  pool_->shutdown = true;
-  pool_->toStart.clear();
-  pool_->cv.notify_all();
-}
+OperationQueue::~OperationQueue() { pool_->shutDown(); }
 
 void OperationQueue::addOperation(const std::shared_ptr<Operation>& operation) {
   if (!operation) return;
@@ -84,7 +97,7 @@ void OperationQueue::addOperation(const std::shared_ptr<Operation>& operation) {
   });
   std::size_t count;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     entries_.push_back({operation, false});
     count = entries_.size();
     pumpLocked();
@@ -93,11 +106,11 @@ void OperationQueue::addOperation(const std::shared_ptr<Operation>& operation) {
 }
 
 void OperationQueue::addOperation(std::function<void()> block) {
-  addOperation(std::make_shared<BlockOperation>(std::move(block)));
+  addOperation(BlockOperation::create(std::move(block)));
 }
 
 std::vector<std::shared_ptr<Operation>> OperationQueue::operations() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   std::vector<std::shared_ptr<Operation>> result;
   result.reserve(entries_.size());
   for (const auto& entry : entries_) result.push_back(entry.operation);
@@ -105,17 +118,17 @@ std::vector<std::shared_ptr<Operation>> OperationQueue::operations() const {
 }
 
 std::size_t OperationQueue::operationCount() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return entries_.size();
 }
 
 long OperationQueue::maxConcurrentOperationCount() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return width_;
 }
 
 void OperationQueue::setMaxConcurrentOperationCount(long width) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   width_ = width < 0 ? kDefaultMaxConcurrentOperationCount : width;
   pumpLocked();
 }
@@ -125,12 +138,12 @@ void OperationQueue::cancelAllOperations() {
 }
 
 void OperationQueue::waitUntilAllOperationsAreFinished() {
-  std::unique_lock lock(mutex_);
-  drained_.wait(lock, [&] { return entries_.empty(); });
+  MutexLock lock(mutex_);
+  drained_.wait(lock.native(), [&]() REQUIRES(mutex_) { return entries_.empty(); });
 }
 
 void OperationQueue::setOperationCountObserver(CountObserver observer) {
-  std::lock_guard lock(observerMutex_);
+  MutexLock lock(observerMutex_);
   countObserver_ = std::move(observer);
 }
 
@@ -138,7 +151,7 @@ void OperationQueue::operationChanged(const Operation* operation) {
   std::size_t count = 0;
   bool removed = false;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = std::find_if(entries_.begin(), entries_.end(),
                            [&](const Entry& e) { return e.operation.get() == operation; });
     if (it == entries_.end()) return;
@@ -169,7 +182,7 @@ void OperationQueue::pumpLocked() {
 void OperationQueue::notifyCount(std::size_t count) {
   CountObserver observer;
   {
-    std::lock_guard lock(observerMutex_);
+    MutexLock lock(observerMutex_);
     observer = countObserver_;
   }
   if (observer) observer(count);

@@ -11,13 +11,12 @@
 
 #include <condition_variable>
 #include <cstddef>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/Operation.h"
 
 namespace platform {
@@ -27,52 +26,60 @@ class OperationQueue : public std::enable_shared_from_this<OperationQueue> {
   static constexpr long kDefaultMaxConcurrentOperationCount = -1;
   using CountObserver = std::function<void(std::size_t count)>;
 
-  static std::shared_ptr<OperationQueue> make(std::string name = {});
+  // Queues live in shared_ptrs: their operations call back through a weak reference.
+  static std::shared_ptr<OperationQueue> create(std::string name = {});
   // Operations that have not started are dropped; running ones run on.
   ~OperationQueue();
+  OperationQueue(const OperationQueue&) = delete;
+  OperationQueue& operator=(const OperationQueue&) = delete;
 
   const std::string& name() const { return name_; }
 
-  void addOperation(const std::shared_ptr<Operation>& operation);
+  void addOperation(const std::shared_ptr<Operation>& operation) EXCLUDES(mutex_);
   // Wraps `block` in a plain operation.
   void addOperation(std::function<void()> block);
 
   // The operations not yet finished, in the order they were added.
-  std::vector<std::shared_ptr<Operation>> operations() const;
-  std::size_t operationCount() const;
+  std::vector<std::shared_ptr<Operation>> operations() const EXCLUDES(mutex_);
+  std::size_t operationCount() const EXCLUDES(mutex_);
 
-  long maxConcurrentOperationCount() const;
-  void setMaxConcurrentOperationCount(long width);
+  long maxConcurrentOperationCount() const EXCLUDES(mutex_);
+  void setMaxConcurrentOperationCount(long width) EXCLUDES(mutex_);
 
   void cancelAllOperations();
   // Blocks until every operation added so far is finished.
-  void waitUntilAllOperationsAreFinished();
+  void waitUntilAllOperationsAreFinished() EXCLUDES(mutex_);
 
-  void setOperationCountObserver(CountObserver observer);
-
-  struct Pool;
+  void setOperationCountObserver(CountObserver observer) EXCLUDES(observerMutex_);
 
  private:
-  explicit OperationQueue(std::string name);
-  void operationChanged(const Operation* operation);
-  // Hands every operation that may start now to the worker threads; the caller holds `mutex_`.
-  void pumpLocked();
-  void notifyCount(std::size_t count);
-
+  class Pool;
   struct Entry {
     std::shared_ptr<Operation> operation;
     bool started = false;
   };
 
+  explicit OperationQueue(std::string name);
+  void operationChanged(const Operation* operation) EXCLUDES(mutex_);
+  // Hands every operation that may start now to the worker threads.
+  void pumpLocked() REQUIRES(mutex_);
+  void notifyCount(std::size_t count) EXCLUDES(observerMutex_);
+
+  // Set before start, read-only after.
   const std::string name_;
-  mutable std::mutex mutex_;
+  // The worker threads; shared with them, so the queue may go while they run.
+  const std::shared_ptr<Pool> pool_;
+
+  // Guarded by mutex_.
+  mutable Mutex mutex_;
   std::condition_variable drained_;
-  std::vector<Entry> entries_;
-  std::size_t running_ = 0;
-  long width_ = kDefaultMaxConcurrentOperationCount;
-  std::mutex observerMutex_;
-  CountObserver countObserver_;
-  std::shared_ptr<Pool> pool_;
+  std::vector<Entry> entries_ GUARDED_BY(mutex_);
+  std::size_t running_ GUARDED_BY(mutex_) = 0;
+  long width_ GUARDED_BY(mutex_) = kDefaultMaxConcurrentOperationCount;
+
+  // Guarded by observerMutex_.
+  Mutex observerMutex_;
+  CountObserver countObserver_ GUARDED_BY(observerMutex_);
 };
 
 }  // namespace platform

@@ -2,20 +2,22 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
+
+#include "platform/foundation/Mutex.h"
 
 namespace platform {
 
 namespace {
 
-std::mutex& homeMutex() {
-  static std::mutex m;
-  return m;
-}
+// The home folder a test set for the process; empty: the default.
+struct HomeOverride {
+  Mutex mutex_;
+  std::string path_ GUARDED_BY(mutex_);
+};
 
-std::string& homeOverride() {
-  static std::string* h = new std::string;
-  return *h;
+HomeOverride& homeOverride() {
+  static auto* home = new HomeOverride;  // never destroyed: read until the process ends
+  return *home;
 }
 
 std::string ensure(const std::string& path) {
@@ -28,8 +30,9 @@ std::string ensure(const std::string& path) {
 
 std::string Paths::home() {
   {
-    std::lock_guard<std::mutex> g(homeMutex());
-    if (!homeOverride().empty()) return ensure(homeOverride());
+    HomeOverride& set = homeOverride();
+    MutexLock lock(set.mutex_);
+    if (!set.path_.empty()) return ensure(set.path_);
   }
   if (const char* env = std::getenv("CHENGHENG_HOME"); env && *env) return ensure(env);
   const char* user = std::getenv("HOME");
@@ -37,8 +40,9 @@ std::string Paths::home() {
 }
 
 void Paths::setHome(const std::string& path) {
-  std::lock_guard<std::mutex> g(homeMutex());
-  homeOverride() = path;
+  HomeOverride& set = homeOverride();
+  MutexLock lock(set.mutex_);
+  set.path_ = path;
 }
 
 std::string Paths::documents() { return ensure(join(home(), "Documents")); }

@@ -15,7 +15,7 @@ class Paths {
 
   // Each folder is made (with its parents) when asked for.
   static std::string documents();    // <home>/Documents
-  static std::string library();      // <home>/Library
+  static std::string library();      // <home>/Library (the analytics hit store's folder)
   static std::string caches();       // <home>/Library/Caches
   static std::string preferences();  // <home>/Library/Preferences
   static std::string temporary();    // <home>/tmp, ending without a slash

@@ -59,14 +59,14 @@ void RunLoop::requireOwnThread(const char* operation) const {
 }
 
 void RunLoop::wake() {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   ++wakeCount_;
   cv_.notify_all();
 }
 
 void RunLoop::perform(std::function<void()> work) {
   if (!work) return;
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   queue_.push_back(std::move(work));
   cv_.notify_all();
 }
@@ -77,43 +77,48 @@ void RunLoop::performAndWait(const std::function<void()>& work) {
     work();
     return;
   }
-  struct Done {
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool done = false;
-    std::exception_ptr error;
+  // Shared with the work, which may still be letting go of it after the waiter has returned.
+  struct Completion {
+    Mutex mutex_;
+    std::condition_variable cv_;
+    bool done_ GUARDED_BY(mutex_) = false;
+    std::exception_ptr error_ GUARDED_BY(mutex_);
   };
-  auto done = std::make_shared<Done>();
-  perform([done, &work] {
+  auto completion = std::make_shared<Completion>();
+  perform([completion, &work] {
     std::exception_ptr error;
     try {
       work();
     } catch (...) {
       error = std::current_exception();
     }
-    std::lock_guard<std::mutex> g(done->mutex);
-    done->done = true;
-    done->error = error;
-    done->cv.notify_all();
+    MutexLock lock(completion->mutex_);
+    completion->done_ = true;
+    completion->error_ = error;
+    completion->cv_.notify_all();
   });
-  std::unique_lock<std::mutex> lock(done->mutex);
-  done->cv.wait(lock, [&] { return done->done; });
-  if (done->error) std::rethrow_exception(done->error);
+  std::exception_ptr error;
+  {
+    MutexLock lock(completion->mutex_);
+    completion->cv_.wait(lock.native(),
+                         [&]() REQUIRES(completion->mutex_) { return completion->done_; });
+    error = completion->error_;
+  }
+  if (error) std::rethrow_exception(error);
 }
 
 void RunLoop::performAfter(Duration delay, std::function<void()> work, const void* owner) {
   if (!work) return;
   if (delay < Duration::zero()) delay = Duration::zero();
-  auto timer = Timer::create(delay, false, [work = std::move(work)](Timer&) { work(); });
-  timer->isPerform_ = true;
-  timer->performOwner_ = owner;
+  std::shared_ptr<Timer> timer(new Timer(
+      delay, false, [work = std::move(work)](Timer&) { work(); }, owner));
   addTimer(timer);
 }
 
 void RunLoop::cancelPerforms(const void* owner) {
   std::vector<std::shared_ptr<Timer>> cancelled;
   {
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     for (auto& timer : timers_) {
       if (timer->isPerformFor(owner)) cancelled.push_back(timer);
     }
@@ -125,25 +130,25 @@ void RunLoop::cancelPerforms(const void* owner) {
 void RunLoop::addTimer(const std::shared_ptr<Timer>& timer) {
   if (!timer) return;
   {
-    std::lock_guard<std::mutex> g(timer->mutex_);
+    MutexLock lock(timer->mutex_);
     if (!timer->valid_) return;
     timer->loop_ = weak_from_this();
   }
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   if (std::find(timers_.begin(), timers_.end(), timer) == timers_.end()) timers_.push_back(timer);
   ++wakeCount_;
   cv_.notify_all();
 }
 
 void RunLoop::stop() {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   stopPending_ = true;
   ++wakeCount_;
   cv_.notify_all();
 }
 
 bool RunLoop::consumeStop() {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   return std::exchange(stopPending_, false);
 }
 
@@ -156,12 +161,12 @@ std::optional<MonoTime> RunLoop::nextFireDateLocked() {
 }
 
 std::optional<MonoTime> RunLoop::nextFireDate() {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   return nextFireDateLocked();
 }
 
 bool RunLoop::readyNow() {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   if (!queue_.empty()) return true;
   auto next = nextFireDateLocked();
   return next && *next <= Clock::shared()->monotonicNow();
@@ -172,7 +177,7 @@ std::size_t RunLoop::handleReady(const std::function<bool()>* done, bool honorSt
   auto finished = [&] {
     if (done && (*done)()) return true;
     if (!honorStop) return false;
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     return stopPending_;
   };
 
@@ -180,7 +185,7 @@ std::size_t RunLoop::handleReady(const std::function<bool()>* done, bool honorSt
   MonoTime now = Clock::shared()->monotonicNow();
   std::vector<std::shared_ptr<Timer>> due;
   {
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     for (auto& timer : timers_) {
       if (timer->isValid() && timer->fireDate() <= now) due.push_back(timer);
     }
@@ -205,13 +210,13 @@ std::size_t RunLoop::handleReady(const std::function<bool()>* done, bool honorSt
   // Then the work queued so far; work it posts runs in the next pass, after the timers due then.
   std::size_t count;
   {
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     count = queue_.size();
   }
   for (std::size_t i = 0; i < count; ++i) {
     std::function<void()> work;
     {
-      std::lock_guard<std::mutex> g(mutex_);
+      MutexLock lock(mutex_);
       if (queue_.empty()) break;
       work = std::move(queue_.front());
       queue_.pop_front();
@@ -225,7 +230,7 @@ std::size_t RunLoop::handleReady(const std::function<bool()>* done, bool honorSt
 
 RunLoop::WaitResult RunLoop::waitForWork(std::optional<MonoTime> deadline,
                                          std::optional<RealTime> realDeadline, bool honorStop) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   while (true) {
     if (!queue_.empty()) return WaitResult::Ready;
     if (honorStop && stopPending_) return WaitResult::Stopped;
@@ -242,18 +247,19 @@ RunLoop::WaitResult RunLoop::waitForWork(std::optional<MonoTime> deadline,
     auto target = earliest(next, deadline);
     std::optional<Duration> sleep;
     if (target) sleep = clock->sleepDuration(*target);
+    if (sleep) sleep = std::min(*sleep, kLongestSleep);
     if (realDeadline) {
       Duration left = *realDeadline - realNow;
       sleep = sleep ? std::min(*sleep, left) : left;
     }
     std::uint64_t seen = wakeCount_;
-    auto woken = [&] {
+    auto woken = [&]() REQUIRES(mutex_) {
       return wakeCount_ != seen || !queue_.empty() || (honorStop && stopPending_);
     };
     if (sleep) {
-      cv_.wait_for(lock, *sleep, woken);
+      cv_.wait_for(lock.native(), *sleep, woken);
     } else {
-      cv_.wait(lock, woken);
+      cv_.wait(lock.native(), woken);
     }
   }
 }
@@ -307,7 +313,7 @@ bool RunLoop::runUntil(const std::function<bool()>& predicate, Duration timeout)
 
 void RunLoop::runFor(Duration d) {
   requireOwnThread("runFor");
-  const MonoTime end = Clock::shared()->monotonicNow() + d;
+  const MonoTime end = saturatingAdd(Clock::shared()->monotonicNow(), d);
   while (true) {
     bool past = Clock::shared()->monotonicNow() >= end;
     handleReady(nullptr, true);
@@ -330,7 +336,7 @@ void RunLoop::runFor(Duration d) {
 }
 
 std::size_t RunLoop::pendingCount() const {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   std::size_t valid = std::count_if(timers_.begin(), timers_.end(),
                                     [](const std::shared_ptr<Timer>& t) { return t->isValid(); });
   return queue_.size() + valid;

@@ -16,11 +16,13 @@ Duration sanitizedInterval(Duration interval, bool repeats) {
 
 }  // namespace
 
-Timer::Timer(Duration interval, bool repeats, Action action)
+Timer::Timer(Duration interval, bool repeats, Action action,
+             std::optional<const void*> performOwner)
     : interval_(sanitizedInterval(interval, repeats)),
       repeats_(repeats),
+      performOwner_(performOwner),
       action_(std::make_shared<Action>(std::move(action))),
-      fireDate_(Clock::shared()->monotonicNow() + interval_) {}
+      fireDate_(saturatingAdd(Clock::shared()->monotonicNow(), interval_)) {}
 
 std::shared_ptr<Timer> Timer::create(Duration interval, bool repeats, Action action) {
   return std::shared_ptr<Timer>(new Timer(interval, repeats, std::move(action)));
@@ -35,7 +37,7 @@ std::shared_ptr<Timer> Timer::scheduled(Duration interval, bool repeats, Action 
 void Timer::invalidate() {
   std::shared_ptr<Action> released;
   {
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     if (!valid_) return;
     valid_ = false;
     released = std::move(action_);
@@ -45,14 +47,14 @@ void Timer::invalidate() {
 }
 
 bool Timer::isValid() const {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   return valid_;
 }
 
 void Timer::fire() {
   std::shared_ptr<Action> action;
   {
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     if (!valid_) return;
     action = action_;
   }
@@ -66,35 +68,25 @@ void Timer::fire() {
 }
 
 MonoTime Timer::fireDate() const {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   return fireDate_;
 }
 
-void Timer::setFireDate(MonoTime date) {
-  std::shared_ptr<RunLoop> loop;
-  {
-    std::lock_guard<std::mutex> g(mutex_);
-    fireDate_ = date;
-    loop = loop_.lock();
-  }
-  // The loop may be asleep until the old date.
-  if (loop) loop->wake();
-}
-
 std::shared_ptr<Timer::Action> Timer::takeDueAction(MonoTime now) {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   if (!valid_ || fireDate_ > now) return nullptr;
   if (repeats_) {
-    // Fire once however far behind, then land on the next multiple of the interval after now.
+    // Fire once however far behind, then land on the next multiple of the interval after now
+    // (the end of the clock at the most).
     auto missed = (now - fireDate_) / interval_;
-    fireDate_ += interval_ * (missed + 1);
+    fireDate_ = saturatingAdd(fireDate_ + interval_ * missed, interval_);
   }
   return action_;
 }
 
 bool Timer::isPerformFor(const void* owner) const {
-  std::lock_guard<std::mutex> g(mutex_);
-  return valid_ && isPerform_ && performOwner_ == owner;
+  MutexLock lock(mutex_);
+  return valid_ && performOwner_ == owner;
 }
 
 }  // namespace platform

@@ -34,18 +34,27 @@ bool looksTagged(const Dictionary& d) {
   return key == kBytesTag || key == kDateTag || key == kDictionaryTag;
 }
 
-std::optional<json> encode(const Value& v);
+std::optional<json> encode(const Value& v, int level, bool& tooDeep);
 
-json encodeDictionary(const Dictionary& d) {
+// The members of `d` as an object at nesting `level`.
+json encodeMembers(const Dictionary& d, int level, bool& tooDeep) {
   json object = json::object();
   for (const auto& [key, value] : d) {
-    if (auto encoded = encode(value)) object[key] = std::move(*encoded);
+    if (auto encoded = encode(value, level + 1, tooDeep)) object[key] = std::move(*encoded);
   }
   return object;
 }
 
-// Absent for what cannot be kept in a file (shared objects).
-std::optional<json> encode(const Value& v) {
+// `v` as it stands in the file, where a container made for it would be at nesting `level` (the
+// file's own object is level 1). Absent for what cannot be kept in a file (shared objects), and
+// absent with `tooDeep` set for a value the reader would refuse as nested too deep.
+std::optional<json> encode(const Value& v, int level, bool& tooDeep) {
+  bool makesContainer = v.kind() == Value::Kind::Bytes || v.kind() == Value::Kind::Date ||
+                        v.kind() == Value::Kind::Array || v.kind() == Value::Kind::Dictionary;
+  if (makesContainer && level > Json::kMaxDepth) {
+    tooDeep = true;
+    return std::nullopt;
+  }
   switch (v.kind()) {
     case Value::Kind::Null:
       return json(nullptr);
@@ -67,20 +76,41 @@ std::optional<json> encode(const Value& v) {
     case Value::Kind::Array: {
       json array = json::array();
       for (const auto& element : *v.asArray()) {
-        if (auto encoded = encode(element)) array.push_back(std::move(*encoded));
+        if (auto encoded = encode(element, level + 1, tooDeep))
+          array.push_back(std::move(*encoded));
       }
       return array;
     }
     case Value::Kind::Dictionary: {
       const Dictionary& d = *v.asDictionary();
-      json object = encodeDictionary(d);
-      if (looksTagged(d)) return json{{kDictionaryTag, std::move(object)}};
-      return object;
+      if (!looksTagged(d)) return encodeMembers(d, level, tooDeep);
+      if (level + 1 > Json::kMaxDepth) {
+        tooDeep = true;
+        return std::nullopt;
+      }
+      return json{{kDictionaryTag, encodeMembers(d, level + 1, tooDeep)}};
     }
     case Value::Kind::Object:
       return std::nullopt;
   }
   return std::nullopt;
+}
+
+// The file's object. An entry nested too deep for the reader is left out (and stays in memory):
+// written, it would make the next launch set the whole file aside.
+json encodeFile(const Dictionary& values) {
+  json object = json::object();
+  for (const auto& [key, value] : values) {
+    bool tooDeep = false;
+    auto encoded = encode(value, 2, tooDeep);
+    if (tooDeep) {
+      std::fprintf(stderr, "UserDefaults: \"%s\" nests too deep to be kept; not written\n",
+                   key.c_str());
+      continue;
+    }
+    if (encoded) object[key] = std::move(*encoded);
+  }
+  return object;
 }
 
 Value decode(const json& j);
@@ -159,53 +189,57 @@ bool writeAtomically(const std::string& path, const std::string& text) {
   return true;
 }
 
+// The defaults kept in the file at `path`: none when there is no file yet. A file that cannot be
+// decoded is moved aside (kept for whoever wants to look at it; the next synchronize would
+// otherwise replace it) and the defaults start empty.
+Dictionary readDefaults(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  std::stringstream text;
+  text << in.rdbuf();
+  // Read with the depth bound of outside JSON: decoding walks the document recursively.
+  auto parsed = Json::parse(text.str());
+  if (parsed && parsed->is_object()) return decodeMembers(*parsed);
+  std::string aside = path + ".corrupt";
+  std::fprintf(stderr, "UserDefaults: %s is not a defaults file; moved to %s\n", path.c_str(),
+               aside.c_str());
+  std::rename(path.c_str(), aside.c_str());
+  return {};
+}
+
 }  // namespace
 
 UserDefaults& UserDefaults::standard() {
+  struct Instances {
+    Mutex mutex_;
+    std::map<std::string, std::unique_ptr<UserDefaults>> byPath_ GUARDED_BY(mutex_);
+  };
   // Never destroyed: the defaults may be written by threads that outlive static destruction.
-  static auto* mutex = new std::mutex;
-  static auto* instances = new std::map<std::string, std::unique_ptr<UserDefaults>>;
+  static auto* instances = new Instances;
   std::string path = Paths::join(Paths::preferences(), "defaults.json");
-  std::lock_guard<std::mutex> g(*mutex);
-  auto& slot = (*instances)[path];
+  MutexLock lock(instances->mutex_);
+  auto& slot = instances->byPath_[path];
   if (!slot) slot = std::make_unique<UserDefaults>(path);
   return *slot;
 }
 
-UserDefaults::UserDefaults(std::string path) : path_(std::move(path)) { load(); }
-
-void UserDefaults::load() {
-  std::ifstream in(path_, std::ios::binary);
-  if (!in) return;  // no file yet: no defaults
-  std::stringstream text;
-  text << in.rdbuf();
-  json parsed = json::parse(text.str(), nullptr, false);
-  if (parsed.is_discarded() || !parsed.is_object()) {
-    // Keep the unreadable file for whoever wants to look at it; the next synchronize would
-    // otherwise replace it.
-    std::string aside = path_ + ".corrupt";
-    std::fprintf(stderr, "UserDefaults: %s is not a defaults file; moved to %s\n", path_.c_str(),
-                 aside.c_str());
-    std::rename(path_.c_str(), aside.c_str());
-    return;
-  }
-  values_ = decodeMembers(parsed);
-}
+UserDefaults::UserDefaults(std::string path)
+    : path_(std::move(path)), values_(readDefaults(path_)) {}
 
 std::optional<Value> UserDefaults::object(const std::string& key) const {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   auto it = values_.find(key);
   if (it == values_.end()) return std::nullopt;
   return it->second;
 }
 
 void UserDefaults::set(const std::string& key, Value value) {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   values_[key] = std::move(value);
 }
 
 void UserDefaults::remove(const std::string& key) {
-  std::lock_guard<std::mutex> g(mutex_);
+  MutexLock lock(mutex_);
   values_.erase(key);
 }
 
@@ -219,24 +253,14 @@ bool UserDefaults::boolForKey(const std::string& key) const {
   return v && v->boolValue();
 }
 
-std::int64_t UserDefaults::integerForKey(const std::string& key) const {
-  auto v = object(key);
-  return v ? v->integerValue() : 0;
-}
-
-double UserDefaults::doubleForKey(const std::string& key) const {
-  auto v = object(key);
-  return v ? v->doubleValue() : 0.0;
-}
-
 bool UserDefaults::synchronize() {
-  std::lock_guard<std::mutex> writing(writeMutex_);
+  MutexLock writing(writeMutex_);
   std::string text;
   {
-    std::lock_guard<std::mutex> g(mutex_);
+    MutexLock lock(mutex_);
     // Texts that are not UTF-8 cannot go into JSON as they are; they are written with
     // replacement characters rather than failing the whole file.
-    text = encodeDictionary(values_).dump(2, ' ', false, json::error_handler_t::replace);
+    text = encodeFile(values_).dump(2, ' ', false, json::error_handler_t::replace);
   }
   text += '\n';
   return writeAtomically(path_, text);

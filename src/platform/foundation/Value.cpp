@@ -12,6 +12,13 @@ double toSeconds(Date date) {
 }
 
 Date dateFromSeconds(double secondsSince1970) {
+  // A Date counts 64-bit nanoseconds (about the years 1678 to 2262): seconds beyond that give
+  // the first or last representable date rather than a wrapped one. NaN is no time at all.
+  constexpr double kLimit = static_cast<double>(
+      std::chrono::duration_cast<std::chrono::seconds>(Date::duration::max()).count());
+  if (std::isnan(secondsSince1970)) return Date();
+  if (secondsSince1970 >= kLimit) return Date::max();
+  if (secondsSince1970 <= -kLimit) return Date::min();
   // Whole seconds and the fraction apart: nanoseconds since 1970 exceed a double's precision.
   double whole = std::floor(secondsSince1970);
   auto nanos = std::llround((secondsSince1970 - whole) * 1e9);

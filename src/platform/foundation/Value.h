@@ -25,7 +25,8 @@ using Dictionary = std::map<std::string, Value>;
 using Bytes = std::vector<std::uint8_t>;
 using Date = std::chrono::system_clock::time_point;
 
-// Seconds since 1970 as a double, and back: the platform's date arithmetic is in seconds.
+// Seconds since 1970 as a double, and back: the platform's date arithmetic is in seconds. Dates
+// reach from about 1678 to 2262; seconds outside that give the nearest end, never a wrapped date.
 double toSeconds(Date date);
 Date dateFromSeconds(double secondsSince1970);
 

@@ -1,5 +1,6 @@
 #include "platform/media/HLSPlaylist.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -31,8 +32,8 @@ std::vector<std::string_view> lines(std::string_view text) {
   return out;
 }
 
-// The duration of an "#EXTINF:<seconds>[,<title>]" line; absent when it is not a finite,
-// non-negative number.
+// The duration of an "#EXTINF:<seconds>[,<title>]" line, at most kMaxDuration; absent when it
+// is not a finite, non-negative number.
 std::optional<double> extinfDuration(std::string_view line) {
   auto value = trim(line.substr(line.find(':') + 1));
   value = trim(value.substr(0, value.find(',')));
@@ -40,7 +41,7 @@ std::optional<double> extinfDuration(std::string_view line) {
   auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
   if (ec != std::errc() || end != value.data() + value.size() || value.empty()) return {};
   if (!std::isfinite(seconds) || seconds < 0) return {};
-  return seconds;
+  return std::min(seconds, HLSPlaylist::kMaxDuration);
 }
 
 std::optional<HLSPlaylist> fail(std::string* error, const char* reason) {
@@ -86,7 +87,7 @@ std::optional<HLSPlaylist> HLSPlaylist::parse(std::string_view text, std::string
     if (line.front() == '#') continue;  // other tags and comments
     if (!hasPending) return fail(error, "a segment without #EXTINF");
     playlist.segments_.push_back({std::string(line), pending});
-    playlist.duration_ += pending;
+    playlist.duration_ = std::min(playlist.duration_ + pending, kMaxDuration);
     hasPending = false;
   }
   if (playlist.segments_.empty()) return fail(error, "a playlist without segments");

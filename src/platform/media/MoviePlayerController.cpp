@@ -1,26 +1,18 @@
 #include "platform/media/MoviePlayerController.h"
 
 #include <algorithm>
+#include <cctype>
+#include <chrono>
 
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Thread.h"
 #include "platform/media/HLSPlaylist.h"
 #include "platform/media/ResourceFetcher.h"
 #include "platform/net/URLError.h"
 #include "platform/ui/View.h"
 
 namespace platform {
-
-const char* const kMoviePlayerPlaybackStateDidChangeNotification =
-    "MPMoviePlayerPlaybackStateDidChangeNotification";
-const char* const kMoviePlayerLoadStateDidChangeNotification =
-    "MPMoviePlayerLoadStateDidChangeNotification";
-const char* const kMoviePlayerPlaybackDidFinishNotification =
-    "MPMoviePlayerPlaybackDidFinishNotification";
-const char* const kMoviePlayerPlaybackDidFinishReasonUserInfoKey =
-    "MPMoviePlayerPlaybackDidFinishReasonUserInfoKey";
-const char* const kMoviePlayerPlaybackDidFinishErrorUserInfoKey = "error";
-const char* const kMoviePlayerErrorDomain = "MPMoviePlayerErrorDomain";
 
 namespace {
 
@@ -35,14 +27,24 @@ bool isSeeking(MoviePlaybackState state) {
 
 std::string text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-}  // namespace
-
-std::shared_ptr<MoviePlayerController> MoviePlayerController::make(std::string contentURL) {
-  return std::make_shared<MoviePlayerController>(Passkey{}, std::move(contentURL));
+bool isRemote(const std::string& url) {
+  auto scheme = url.substr(0, url.find(':'));
+  std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return scheme == "http" || scheme == "https";
 }
 
-MoviePlayerController::MoviePlayerController(Passkey, std::string contentURL)
-    : contentURL_(std::move(contentURL)), view_(std::make_shared<View>()) {
+// The delay until `seconds` from now, rounded up to the clock's tick: an end timer that fired a
+// fraction of a tick early would find the movie not quite over and wait again for nothing.
+Duration delayUntil(double seconds) {
+  return std::chrono::ceil<Duration>(std::chrono::duration<double>(std::max(0.0, seconds)));
+}
+
+}  // namespace
+
+MoviePlayerController::MoviePlayerController(std::string contentURL)
+    : contentURL_(std::move(contentURL)), view_(View::create()) {
+  assertMainThread("MoviePlayerController::create");
   view_->setBackgroundColor(Color::blackColor());
 }
 
@@ -52,6 +54,7 @@ MoviePlayerController::~MoviePlayerController() {
 }
 
 void MoviePlayerController::setContentURL(std::string url) {
+  assertMainThread("MoviePlayerController::setContentURL");
   bool hadContent = fetch_ || isLoaded();
   dropContent();
   contentURL_ = std::move(url);
@@ -65,6 +68,7 @@ double MoviePlayerController::currentPlaybackTime() const {
 }
 
 void MoviePlayerController::setCurrentPlaybackTime(double seconds) {
+  assertMainThread("MoviePlayerController::setCurrentPlaybackTime");
   if (std::isnan(seconds)) return;
   if (!isLoaded()) {
     pendingStart_ = std::max(0.0, seconds);
@@ -76,6 +80,7 @@ void MoviePlayerController::setCurrentPlaybackTime(double seconds) {
 }
 
 void MoviePlayerController::play() {
+  assertMainThread("MoviePlayerController::play");
   if (state_ == MoviePlaybackState::Playing) return;
   if (!isLoaded()) {
     playWhenLoaded_ = true;
@@ -87,6 +92,7 @@ void MoviePlayerController::play() {
 }
 
 void MoviePlayerController::pause() {
+  assertMainThread("MoviePlayerController::pause");
   if (!isLoaded()) {
     playWhenLoaded_ = false;
     return;
@@ -97,6 +103,7 @@ void MoviePlayerController::pause() {
 }
 
 void MoviePlayerController::stop() {
+  assertMainThread("MoviePlayerController::stop");
   if (fetch_) fetch_->cancel();
   fetch_.reset();
   playWhenLoaded_ = false;
@@ -107,6 +114,7 @@ void MoviePlayerController::stop() {
 }
 
 void MoviePlayerController::beginSeekingForward() {
+  assertMainThread("MoviePlayerController::beginSeekingForward");
   if (!isLoaded()) return;
   if (!isSeeking(state_)) stateBeforeSeeking_ = state_;
   freezePosition();
@@ -114,6 +122,7 @@ void MoviePlayerController::beginSeekingForward() {
 }
 
 void MoviePlayerController::beginSeekingBackward() {
+  assertMainThread("MoviePlayerController::beginSeekingBackward");
   if (!isLoaded()) return;
   if (!isSeeking(state_)) stateBeforeSeeking_ = state_;
   freezePosition();
@@ -121,6 +130,7 @@ void MoviePlayerController::beginSeekingBackward() {
 }
 
 void MoviePlayerController::endSeeking() {
+  assertMainThread("MoviePlayerController::endSeeking");
   if (!isSeeking(state_)) return;
   if (stateBeforeSeeking_ == MoviePlaybackState::Playing) {
     startPlaying();
@@ -148,6 +158,17 @@ void MoviePlayerController::playlistArrived(const FetchResult& result) {
   if (!playlist) {
     return loadFailed(contentError(kMoviePlayerErrorBadPlaylist, contentURL_,
                                    "The playlist cannot be read: " + reason + "."));
+  }
+  // A server's playlist must not make the player read this device's files (a device file
+  // such as /dev/zero would be read whole on the main thread).
+  if (isRemote(contentURL_)) {
+    for (const auto& segment : playlist->segments()) {
+      auto url = HLSPlaylist::resolve(contentURL_, segment.uri);
+      if (isRemote(url)) continue;
+      return loadFailed(
+          contentError(kMoviePlayerErrorBadPlaylist, contentURL_,
+                       "The playlist names a resource that is not on the network: " + url + "."));
+    }
   }
   loadingDuration_ = playlist->duration();
   segmentURL_ = HLSPlaylist::resolve(contentURL_, playlist->segments().front().uri);
@@ -208,10 +229,9 @@ void MoviePlayerController::freezePosition() {
 void MoviePlayerController::scheduleEnd() {
   auto loop = RunLoop::main();
   loop->cancelPerforms(this);
-  double remaining = std::max(0.0, duration_ - currentPlaybackTime());
   std::weak_ptr<MoviePlayerController> weak = weak_from_this();
   loop->performAfter(
-      platform::seconds(remaining),
+      delayUntil(duration_ - currentPlaybackTime()),
       [weak] {
         if (auto self = weak.lock()) self->reachEnd();
       },

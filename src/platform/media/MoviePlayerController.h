@@ -7,12 +7,15 @@
 // movie finished. A playlist or segment that cannot be fetched or read finishes playback with an
 // error. `view` is a view of the headless view tree, so screens can place the player.
 //
+// A playlist fetched over the network may name only resources on the network: a segment it
+// names as a local file fails the load, as a playlist that does not read does.
+//
 // Promises:
 // - Every notification goes to the default notification centre with the player as its object,
 //   posted from the main run loop after the call or event that caused it (never from inside a
 //   call), in the order of the events.
 // - `currentPlaybackTime` is NaN until the movie is loaded, then stays within 0...duration.
-// - Main thread only.
+// - Main thread only (debug builds check it at the operations that change the player).
 
 #include <cmath>
 #include <memory>
@@ -21,7 +24,9 @@
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Error.h"
+#include "platform/foundation/SharedObject.h"
 #include "platform/foundation/Value.h"
+#include "platform/media/MediaNotifications.h"
 
 namespace platform {
 
@@ -29,16 +34,10 @@ class ResourceFetcher;
 class View;
 struct FetchResult;
 
-extern const char* const kMoviePlayerPlaybackStateDidChangeNotification;
-extern const char* const kMoviePlayerLoadStateDidChangeNotification;
-extern const char* const kMoviePlayerPlaybackDidFinishNotification;
-// User-info keys of the finish notification: the reason (a MovieFinishReason number) and, for
-// an error, the Error (as a shared object).
-extern const char* const kMoviePlayerPlaybackDidFinishReasonUserInfoKey;
-extern const char* const kMoviePlayerPlaybackDidFinishErrorUserInfoKey;
 // Domain of the errors about the content itself (bad status, unreadable playlist, empty
-// segment); failures to reach the server keep their URL-loading error.
-extern const char* const kMoviePlayerErrorDomain;
+// segment, a remote playlist naming a local file); failures to reach the server keep their
+// URL-loading error.
+inline constexpr const char* kMoviePlayerErrorDomain = "MPMoviePlayerErrorDomain";
 
 enum class MoviePlaybackState {
   Stopped = 0,
@@ -60,16 +59,15 @@ enum class MovieFinishReason { PlaybackEnded = 0, PlaybackError = 1, UserExited 
 
 enum MoviePlayerErrorCode : int {
   kMoviePlayerErrorBadStatus = 1,    // the server answered with a status other than 2xx
-  kMoviePlayerErrorBadPlaylist = 2,  // the playlist text is not a usable media playlist
+  kMoviePlayerErrorBadPlaylist = 2,  // not a usable media playlist, or one that names a local
+                                     // file though it came from the network
   kMoviePlayerErrorEmptySegment = 3,
 };
 
 class MoviePlayerController : public std::enable_shared_from_this<MoviePlayerController> {
-  struct Passkey {};
+  CH_SHARED_OBJECT(MoviePlayerController)
 
  public:
-  static std::shared_ptr<MoviePlayerController> make(std::string contentURL = {});
-  MoviePlayerController(Passkey, std::string contentURL);
   ~MoviePlayerController();
   MoviePlayerController(const MoviePlayerController&) = delete;
   MoviePlayerController& operator=(const MoviePlayerController&) = delete;
@@ -79,6 +77,8 @@ class MoviePlayerController : public std::enable_shared_from_this<MoviePlayerCon
   const std::string& contentURL() const { return contentURL_; }
   void setContentURL(std::string url);
 
+  // Kept for the screens, which set them when they configure the player; playback does not
+  // depend on them.
   MovieSourceType movieSourceType() const { return sourceType_; }
   void setMovieSourceType(MovieSourceType type) { sourceType_ = type; }
   MovieControlStyle controlStyle() const { return controlStyle_; }
@@ -116,6 +116,8 @@ class MoviePlayerController : public std::enable_shared_from_this<MoviePlayerCon
   const std::string& loadedSegmentURL() const { return segmentURL_; }
 
  private:
+  explicit MoviePlayerController(std::string contentURL = {});
+
   bool isLoaded() const { return loadState_ & MovieLoadState::Playable; }
   void startLoading();
   void playlistArrived(const FetchResult& result);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/foundation/Thread.h"
+
 namespace platform {
 
 std::shared_ptr<MusicPlayerController> MusicPlayerController::applicationMusicPlayer() {
@@ -11,6 +13,7 @@ std::shared_ptr<MusicPlayerController> MusicPlayerController::applicationMusicPl
 }
 
 void MusicPlayerController::setVolume(double volume) {
+  assertMainThread("MusicPlayerController::setVolume");
   if (std::isnan(volume)) return;
   volume_ = std::clamp(volume, 0.0, 1.0);
 }

@@ -14,11 +14,6 @@ namespace platform {
 
 namespace {
 
-// The platform's codes for files that cannot be read.
-constexpr int kURLErrorFileDoesNotExist = -1100;
-constexpr int kURLErrorFileIsDirectory = -1101;
-constexpr int kURLErrorNoPermissionsToReadFile = -1102;
-
 bool hasPrefixIgnoringCase(const std::string& s, const std::string& prefix) {
   if (s.size() < prefix.size()) return false;
   for (std::size_t i = 0; i < prefix.size(); ++i) {
@@ -61,7 +56,7 @@ Error fileError(int code, const std::string& url, const char* description) {
 
 std::shared_ptr<ResourceFetcher> ResourceFetcher::start(const URLRequest& request, bool keepBody,
                                                         Completion completion) {
-  auto fetcher = std::make_shared<ResourceFetcher>(Passkey{}, keepBody, std::move(completion));
+  std::shared_ptr<ResourceFetcher> fetcher(new ResourceFetcher(keepBody, std::move(completion)));
   if (hasPrefixIgnoringCase(request.url(), "file:")) {
     fetcher->startFile(request.url());
   } else {
@@ -70,7 +65,7 @@ std::shared_ptr<ResourceFetcher> ResourceFetcher::start(const URLRequest& reques
   return fetcher;
 }
 
-ResourceFetcher::ResourceFetcher(Passkey, bool keepBody, Completion completion)
+ResourceFetcher::ResourceFetcher(bool keepBody, Completion completion)
     : keepBody_(keepBody), completion_(std::move(completion)) {}
 
 ResourceFetcher::~ResourceFetcher() {

@@ -46,12 +46,8 @@ class ResourceFetcher : public URLConnectionDelegate,
   void connectionDidFailWithError(URLConnection&, const Error& error) override;
 
  private:
-  struct Passkey {};
-
- public:
-  ResourceFetcher(Passkey, bool keepBody, Completion completion);
-
- private:
+  // Made only by `start`: the fetcher hands itself to its connection and its queued work.
+  ResourceFetcher(bool keepBody, Completion completion);
   void startHTTP(const URLRequest& request);
   void startFile(const std::string& url);
   void readFile(const std::string& url);

@@ -1,5 +1,6 @@
 #include "platform/media/WebView.h"
 
+#include "platform/foundation/Thread.h"
 #include "platform/media/ResourceFetcher.h"
 
 namespace platform {
@@ -11,6 +12,7 @@ WebView::~WebView() {
 }
 
 void WebView::loadRequest(const URLRequest& request) {
+  assertMainThread("WebView::loadRequest");
   stopLoading();
   request_ = request;
   // The fetcher belongs to this view and reports nothing once cancelled, which the destructor
@@ -20,6 +22,7 @@ void WebView::loadRequest(const URLRequest& request) {
 }
 
 void WebView::stopLoading() {
+  assertMainThread("WebView::stopLoading");
   if (fetch_) fetch_->cancel();
   fetch_.reset();
 }

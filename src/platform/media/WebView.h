@@ -30,8 +30,9 @@ class WebViewDelegate {
 };
 
 class WebView : public View {
+  CH_SHARED_OBJECT(WebView)
+
  public:
-  explicit WebView(const Rect& frame = {});
   ~WebView() override;
 
   std::shared_ptr<WebViewDelegate> delegate() const { return delegate_.lock(); }
@@ -48,8 +49,12 @@ class WebView : public View {
   // The HTTP status of that page (200 for a file).
   int statusCode() const { return statusCode_; }
 
+  // Set by the notes screen; kept only, since the page is not drawn.
   bool scalesPageToFit() const { return scalesPageToFit_; }
   void setScalesPageToFit(bool scales) { scalesPageToFit_ = scales; }
+
+ protected:
+  explicit WebView(const Rect& frame = {});
 
  private:
   void loadEnded(const FetchResult& result);

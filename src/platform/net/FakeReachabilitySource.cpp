@@ -5,10 +5,13 @@
 namespace platform {
 
 struct FakeReachabilitySource::Watcher {
+  // Set before the watcher is shared, read-only after.
   ReachabilityTarget target;
-  std::mutex mutex;  // held while the callback runs; makes unsubscribing final
-  bool alive = true;
-  Callback callback;
+  // Held while the callback runs; makes unsubscribing final.
+  Mutex mutex;
+  bool alive GUARDED_BY(mutex) = true;
+  Callback callback GUARDED_BY(mutex);
+  // Guarded by the source's mutex_.
   std::uint32_t last = 0;
 };
 
@@ -27,7 +30,7 @@ class FakeSubscription : public ReachabilitySource::Subscription {
 }  // namespace
 
 FakeSubscription::~FakeSubscription() {
-  std::lock_guard lock(watcher_->mutex);
+  MutexLock lock(watcher_->mutex);
   watcher_->alive = false;
   watcher_->callback = nullptr;
 }
@@ -38,7 +41,7 @@ std::uint32_t FakeReachabilitySource::current(const ReachabilityTarget& target) 
 }
 
 std::optional<std::uint32_t> FakeReachabilitySource::flags(const ReachabilityTarget& target) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (unreadable_) return std::nullopt;
   return current(target);
 }
@@ -48,8 +51,11 @@ std::unique_ptr<ReachabilitySource::Subscription> FakeReachabilitySource::watch(
   if (!accepts(target)) return nullptr;
   auto watcher = std::make_shared<Watcher>();
   watcher->target = target;
-  watcher->callback = std::move(callback);
-  std::lock_guard lock(mutex_);
+  {
+    MutexLock watcherLock(watcher->mutex);
+    watcher->callback = std::move(callback);
+  }
+  MutexLock lock(mutex_);
   watcher->last = current(target);
   watchers_.push_back(watcher);
   return std::make_unique<FakeSubscription>(watcher);
@@ -57,7 +63,7 @@ std::unique_ptr<ReachabilitySource::Subscription> FakeReachabilitySource::watch(
 
 void FakeReachabilitySource::setFlags(std::uint32_t flags) {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     default_ = flags;
   }
   notifyChanges();
@@ -65,27 +71,27 @@ void FakeReachabilitySource::setFlags(std::uint32_t flags) {
 
 void FakeReachabilitySource::setFlags(const std::string& host, std::uint32_t flags) {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     perHost_[ReachabilityTarget{ReachabilityTarget::Kind::HostName, host}.host()] = flags;
   }
   notifyChanges();
 }
 
 void FakeReachabilitySource::setUnreadable(bool unreadable) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   unreadable_ = unreadable;
 }
 
 std::size_t FakeReachabilitySource::watcherCount() const {
   std::vector<std::shared_ptr<Watcher>> watchers;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     for (const auto& weak : watchers_) {
       if (auto w = weak.lock()) watchers.push_back(w);
     }
   }
   return std::count_if(watchers.begin(), watchers.end(), [](const auto& w) {
-    std::lock_guard watcherLock(w->mutex);
+    MutexLock watcherLock(w->mutex);
     return w->alive;
   });
 }
@@ -93,7 +99,7 @@ std::size_t FakeReachabilitySource::watcherCount() const {
 void FakeReachabilitySource::notifyChanges() {
   std::vector<std::pair<std::shared_ptr<Watcher>, std::uint32_t>> changed;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::erase_if(watchers_, [](const auto& weak) { return weak.expired(); });
     for (const auto& weak : watchers_) {
       auto w = weak.lock();
@@ -105,7 +111,7 @@ void FakeReachabilitySource::notifyChanges() {
     }
   }
   for (auto& [w, flags] : changed) {
-    std::lock_guard lock(w->mutex);
+    MutexLock lock(w->mutex);
     if (w->alive && w->callback) w->callback(flags);
   }
 }

@@ -3,19 +3,17 @@
 namespace platform {
 
 std::shared_ptr<OutputStream> OutputStream::toFile(std::string path, bool append) {
-  return std::shared_ptr<OutputStream>(new OutputStream(std::move(path), append));
+  return std::shared_ptr<OutputStream>(new OutputStream(std::move(path), append, false));
 }
 
 std::shared_ptr<OutputStream> OutputStream::toMemory() {
-  auto stream = std::shared_ptr<OutputStream>(new OutputStream({}, false));
-  stream->memory_ = true;
-  return stream;
+  return std::shared_ptr<OutputStream>(new OutputStream({}, false, true));
 }
 
 OutputStream::~OutputStream() { close(); }
 
 void OutputStream::open() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (open_) return;
   open_ = true;
   if (memory_) return;
@@ -24,24 +22,24 @@ void OutputStream::open() {
 }
 
 void OutputStream::close() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   open_ = false;
   if (file_) std::fclose(file_);
   file_ = nullptr;
 }
 
 bool OutputStream::isOpen() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return open_;
 }
 
 bool OutputStream::hasSpaceAvailable() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return open_ && !failed_;
 }
 
 long OutputStream::write(const std::uint8_t* data, std::size_t length) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (!open_ || failed_) return -1;
   if (memory_) {
     buffer_.insert(buffer_.end(), data, data + length);
@@ -55,7 +53,7 @@ long OutputStream::write(const std::uint8_t* data, std::size_t length) {
 }
 
 Bytes OutputStream::data() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return buffer_;
 }
 

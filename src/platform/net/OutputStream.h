@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/Value.h"
 
 namespace platform {
@@ -23,28 +23,33 @@ class OutputStream {
   OutputStream(const OutputStream&) = delete;
   OutputStream& operator=(const OutputStream&) = delete;
 
-  void open();
-  void close();
-  bool isOpen() const;
-  bool hasSpaceAvailable() const;
+  void open() EXCLUDES(mutex_);
+  void close() EXCLUDES(mutex_);
+  bool isOpen() const EXCLUDES(mutex_);
+  bool hasSpaceAvailable() const EXCLUDES(mutex_);
   // Bytes written, or -1 on failure.
-  long write(const std::uint8_t* data, std::size_t length);
+  long write(const std::uint8_t* data, std::size_t length) EXCLUDES(mutex_);
 
   // The file's path, empty for a memory stream.
   const std::string& path() const { return path_; }
   // What a memory stream holds.
-  Bytes data() const;
+  Bytes data() const EXCLUDES(mutex_);
 
  private:
-  OutputStream(std::string path, bool append) : path_(std::move(path)), append_(append) {}
-  mutable std::mutex mutex_;
-  std::string path_;
-  bool append_ = false;
-  bool memory_ = false;
-  bool open_ = false;
-  bool failed_ = false;
-  std::FILE* file_ = nullptr;
-  Bytes buffer_;
+  OutputStream(std::string path, bool append, bool memory)
+      : path_(std::move(path)), append_(append), memory_(memory) {}
+
+  // Set at construction, read-only after.
+  const std::string path_;
+  const bool append_;
+  const bool memory_;
+
+  // Guarded by mutex_: a stream is written on one thread and closed on another.
+  mutable Mutex mutex_;
+  bool open_ GUARDED_BY(mutex_) = false;
+  bool failed_ GUARDED_BY(mutex_) = false;
+  std::FILE* file_ GUARDED_BY(mutex_) = nullptr;
+  Bytes buffer_ GUARDED_BY(mutex_);
 };
 
 }  // namespace platform

@@ -66,10 +66,10 @@ Reachability::~Reachability() {
 bool Reachability::startNotifier() {
   // Start and stop are serialised by their own lock; `mutex_` is only held briefly, never while
   // calling the source, since the source's callbacks take it.
-  std::lock_guard notifierLock(notifierMutex_);
+  platform::MutexLock notifierLock(notifierMutex_);
   std::uint64_t generation;
   {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     if (subscription_) return true;
     reachabilityObject_ = shared_from_this();
     reachabilitySerialQueue_ = dispatch::Queue::serial("com.parlwick.reachability");
@@ -84,7 +84,7 @@ bool Reachability::startNotifier() {
         if (!self) return;
         std::shared_ptr<dispatch::Queue> queue;
         {
-          std::lock_guard lock(self->mutex_);
+          platform::MutexLock lock(self->mutex_);
           if (self->generation_ != generation || !self->subscription_) return;
           queue = self->reachabilitySerialQueue_;
         }
@@ -92,14 +92,14 @@ bool Reachability::startNotifier() {
           auto self = weak.lock();
           if (!self) return;
           {
-            std::lock_guard lock(self->mutex_);
+            platform::MutexLock lock(self->mutex_);
             if (self->generation_ != generation || !self->subscription_) return;
           }
           self->reachabilityChanged(flags);
         });
       });
   std::shared_ptr<Reachability> self;
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   if (!subscription) {
     reachabilitySerialQueue_.reset();
     self = std::move(reachabilityObject_);
@@ -110,11 +110,11 @@ bool Reachability::startNotifier() {
 }
 
 void Reachability::stopNotifier() {
-  std::lock_guard notifierLock(notifierMutex_);
+  platform::MutexLock notifierLock(notifierMutex_);
   std::unique_ptr<ReachabilitySource::Subscription> subscription;
   std::shared_ptr<Reachability> self;
   {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     ++generation_;
     subscription = std::move(subscription_);
     reachabilitySerialQueue_.reset();
@@ -125,7 +125,7 @@ void Reachability::stopNotifier() {
 }
 
 bool Reachability::isNotifierRunning() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return subscription_ != nullptr;
 }
 
@@ -225,21 +225,21 @@ std::string Reachability::currentReachabilityFlags() const {
 }
 
 Reachability::NetworkReachable Reachability::reachableBlock() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return reachableBlock_;
 }
 
 void Reachability::setReachableBlock(NetworkReachable block) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   reachableBlock_ = std::move(block);
 }
 
 Reachability::NetworkUnreachable Reachability::unreachableBlock() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return unreachableBlock_;
 }
 
 void Reachability::setUnreachableBlock(NetworkUnreachable block) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   unreachableBlock_ = std::move(block);
 }

@@ -5,6 +5,10 @@
 // serial queue, then "kReachabilityChangedNotification" posted on the main queue with the
 // watcher as object.
 //
+// The application watches the internet connection and the course API host; the address,
+// link-local and connection-requirement queries have no caller yet and are kept as the
+// platform has them.
+//
 // A started watcher keeps itself alive until `stopNotifier()`; owners that go away stop it.
 // After `stopNotifier()` has returned, no change is reported any more, and a change already on
 // its way is dropped.
@@ -16,13 +20,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "platform/dispatch/Queue.h"
+#include "platform/foundation/Mutex.h"
+#include "platform/net/ReachabilityNotifications.h"
 #include "platform/net/ReachabilitySource.h"
-
-inline constexpr const char* kReachabilityChangedNotification = "kReachabilityChangedNotification";
 
 enum NetworkStatus { NotReachable = 0, ReachableViaWWAN = 1, ReachableViaWiFi = 2 };
 
@@ -48,9 +51,9 @@ class Reachability : public std::enable_shared_from_this<Reachability> {
 
   ~Reachability();
 
-  bool startNotifier();
-  void stopNotifier();
-  bool isNotifierRunning() const;
+  bool startNotifier() EXCLUDES(notifierMutex_, mutex_);
+  void stopNotifier() EXCLUDES(notifierMutex_, mutex_);
+  bool isNotifierRunning() const EXCLUDES(mutex_);
 
   bool isReachable() const;
   bool isReachableViaWWAN() const;
@@ -68,10 +71,10 @@ class Reachability : public std::enable_shared_from_this<Reachability> {
   // Called by the notifier with the new flags.
   void reachabilityChanged(std::uint32_t flags);
 
-  NetworkReachable reachableBlock() const;
-  void setReachableBlock(NetworkReachable block);
-  NetworkUnreachable unreachableBlock() const;
-  void setUnreachableBlock(NetworkUnreachable block);
+  NetworkReachable reachableBlock() const EXCLUDES(mutex_);
+  void setReachableBlock(NetworkReachable block) EXCLUDES(mutex_);
+  NetworkUnreachable unreachableBlock() const EXCLUDES(mutex_);
+  void setUnreachableBlock(NetworkUnreachable block) EXCLUDES(mutex_);
   bool reachableOnWWAN() const { return reachableOnWWAN_; }
   void setReachableOnWWAN(bool value) { reachableOnWWAN_ = value; }
 
@@ -82,14 +85,21 @@ class Reachability : public std::enable_shared_from_this<Reachability> {
   bool isReachableWithFlags(std::uint32_t flags) const;
   std::optional<std::uint32_t> readFlags() const;
 
-  ReachabilityRef reachabilityRef_;
-  std::mutex notifierMutex_;  // serialises start and stop
-  mutable std::mutex mutex_;
-  std::shared_ptr<platform::dispatch::Queue> reachabilitySerialQueue_;
-  std::shared_ptr<Reachability> reachabilityObject_;
-  std::unique_ptr<platform::ReachabilitySource::Subscription> subscription_;
-  std::uint64_t generation_ = 0;
-  NetworkReachable reachableBlock_;
-  NetworkUnreachable unreachableBlock_;
+  // Set before start, read-only after.
+  const ReachabilityRef reachabilityRef_;
+
+  // Serialises start and stop; taken before mutex_, never held by the source's callbacks.
+  platform::Mutex notifierMutex_ ACQUIRED_BEFORE(mutex_);
+
+  // Guarded by mutex_ (held only briefly, never while calling the source).
+  mutable platform::Mutex mutex_;
+  std::shared_ptr<platform::dispatch::Queue> reachabilitySerialQueue_ GUARDED_BY(mutex_);
+  // The watcher itself while its notifier runs, so it stays alive until stopped.
+  std::shared_ptr<Reachability> reachabilityObject_ GUARDED_BY(mutex_);
+  std::unique_ptr<platform::ReachabilitySource::Subscription> subscription_ GUARDED_BY(mutex_);
+  std::uint64_t generation_ GUARDED_BY(mutex_) = 0;
+  NetworkReachable reachableBlock_ GUARDED_BY(mutex_);
+  NetworkUnreachable unreachableBlock_ GUARDED_BY(mutex_);
+
   std::atomic<bool> reachableOnWWAN_{true};
 };

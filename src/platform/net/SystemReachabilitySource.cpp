@@ -30,8 +30,16 @@ std::string ReachabilityTarget::host() const {
 
 namespace {
 
-std::mutex sharedMutex;
-std::shared_ptr<ReachabilitySource> installed;
+// The source a test installed in place of the system's.
+struct InstalledSource {
+  Mutex mutex;
+  std::shared_ptr<ReachabilitySource> source GUARDED_BY(mutex);
+};
+
+InstalledSource& installed() {
+  static auto* shared = new InstalledSource();
+  return *shared;
+}
 
 bool isMobileInterface(const std::string& name) {
   for (const char* prefix : {"wwan", "ppp", "rmnet", "wwp", "ccmni"}) {
@@ -134,15 +142,17 @@ class SystemSubscription : public ReachabilitySource::Subscription {
 }  // namespace
 
 struct SystemReachabilitySource::Watcher {
+  // Set before the watcher is shared, read-only after.
   ReachabilityTarget target;
-  std::mutex mutex;
-  bool alive = true;
-  Callback callback;
-  std::uint32_t last = 0;
+  // Held while the callback runs; makes unsubscribing final.
+  Mutex mutex;
+  bool alive GUARDED_BY(mutex) = true;
+  Callback callback GUARDED_BY(mutex);
+  std::uint32_t last GUARDED_BY(mutex) = 0;
 };
 
 SystemSubscription::~SystemSubscription() {
-  std::lock_guard lock(watcher_->mutex);
+  MutexLock lock(watcher_->mutex);
   watcher_->alive = false;
   watcher_->callback = nullptr;
 }
@@ -157,10 +167,13 @@ std::unique_ptr<ReachabilitySource::Subscription> SystemReachabilitySource::watc
   if (!accepts(target)) return nullptr;
   auto watcher = std::make_shared<Watcher>();
   watcher->target = target;
-  watcher->callback = std::move(callback);
-  watcher->last = flagsFor(target);
   {
-    std::lock_guard lock(mutex_);
+    MutexLock watcherLock(watcher->mutex);
+    watcher->callback = std::move(callback);
+    watcher->last = flagsFor(target);
+  }
+  {
+    MutexLock lock(mutex_);
     std::erase_if(watchers_, [](const auto& weak) { return weak.expired(); });
     watchers_.push_back(watcher);
   }
@@ -169,7 +182,7 @@ std::unique_ptr<ReachabilitySource::Subscription> SystemReachabilitySource::watc
 }
 
 void SystemReachabilitySource::startMonitor() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (monitoring_) return;
   int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
   if (fd < 0) return;
@@ -193,21 +206,21 @@ void SystemReachabilitySource::monitor(int fd) {
     recheck();
   }
   close(fd);
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   monitoring_ = false;
 }
 
 void SystemReachabilitySource::recheck() {
   std::vector<std::shared_ptr<Watcher>> watchers;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     for (const auto& weak : watchers_) {
       if (auto w = weak.lock()) watchers.push_back(w);
     }
   }
   for (const auto& w : watchers) {
     std::uint32_t now = flagsFor(w->target);
-    std::lock_guard lock(w->mutex);
+    MutexLock lock(w->mutex);
     if (!w->alive || now == w->last) continue;
     w->last = now;
     if (w->callback) w->callback(now);
@@ -221,13 +234,15 @@ std::shared_ptr<ReachabilitySource> ReachabilitySource::system() {
 }
 
 std::shared_ptr<ReachabilitySource> ReachabilitySource::shared() {
-  std::lock_guard lock(sharedMutex);
-  return installed ? installed : system();
+  auto& shared = installed();
+  MutexLock lock(shared.mutex);
+  return shared.source ? shared.source : system();
 }
 
 void ReachabilitySource::setShared(std::shared_ptr<ReachabilitySource> source) {
-  std::lock_guard lock(sharedMutex);
-  installed = std::move(source);
+  auto& shared = installed();
+  MutexLock lock(shared.mutex);
+  shared.source = std::move(source);
 }
 
 }  // namespace platform

@@ -5,9 +5,9 @@
 // hosts are reachable, local and direct. Changes are learnt from the kernel's routing socket
 // (links, addresses and routes), on one monitor thread for the process.
 
-#include <mutex>
 #include <vector>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/net/ReachabilitySource.h"
 
 namespace platform {
@@ -15,18 +15,20 @@ namespace platform {
 class SystemReachabilitySource : public ReachabilitySource {
  public:
   std::optional<std::uint32_t> flags(const ReachabilityTarget& target) override;
-  std::unique_ptr<Subscription> watch(const ReachabilityTarget& target, Callback callback) override;
+  std::unique_ptr<Subscription> watch(const ReachabilityTarget& target, Callback callback) override
+      EXCLUDES(mutex_);
 
   struct Watcher;
 
  private:
-  void startMonitor();
-  void monitor(int socket);
-  void recheck();
+  void startMonitor() EXCLUDES(mutex_);
+  // The monitor thread's loop.
+  void monitor(int socket) EXCLUDES(mutex_);
+  void recheck() EXCLUDES(mutex_);
 
-  std::mutex mutex_;
-  bool monitoring_ = false;
-  std::vector<std::weak_ptr<Watcher>> watchers_;
+  Mutex mutex_;
+  bool monitoring_ GUARDED_BY(mutex_) = false;
+  std::vector<std::weak_ptr<Watcher>> watchers_ GUARDED_BY(mutex_);
 };
 
 }  // namespace platform

@@ -7,14 +7,13 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <thread>
 #include <vector>
 
+#include "platform/foundation/Clock.h"
 #include "platform/net/URLError.h"
 
 namespace platform {
@@ -130,7 +129,8 @@ struct URLConnection::Transfer : std::enable_shared_from_this<Transfer> {
   void post(Delivery delivery) {
     auto self = shared_from_this();
     loop->perform([self, delivery = std::move(delivery)] {
-      std::lock_guard lock(self->deliveryMutex);
+      // Recursive: a delegate may cancel its own connection from inside a delivery.
+      RecursiveMutexLock lock(self->deliveryMutex);
       if (self->cancelled) return;
       auto connection = self->connection.lock();
       auto delegate = self->delegate.lock();
@@ -141,27 +141,50 @@ struct URLConnection::Transfer : std::enable_shared_from_this<Transfer> {
 
   void postResponseOnce();
   void fail(int code, const std::string& reason);
+  // Something moved (head, body or upload bytes): the idle limit starts afresh.
+  void touch() {
+    activityClock = Clock::shared();
+    lastActivity = activityClock->monotonicNow();
+  }
+  // Whether the idle limit has run out. A transfer that lived through a change of the shared
+  // clock (a test installing or removing a manual one) starts its limit again on the new one.
+  bool isIdleFor(const std::shared_ptr<Clock>& clock, MonoTime now) {
+    if (clock != activityClock) touch();
+    return now - lastActivity >= idleLimit;
+  }
+  bool isPaused() EXCLUDES(bufferMutex) {
+    MutexLock lock(bufferMutex);
+    return paused;
+  }
 
+  // Set before the worker takes the transfer, read-only after.
   CURL* easy = nullptr;
   curl_slist* headerList = nullptr;
   URLRequest request;
   std::shared_ptr<RunLoop> loop;
   std::weak_ptr<URLConnection> connection;
   std::weak_ptr<URLConnectionDelegate> delegate;
-  std::recursive_mutex deliveryMutex;
-  std::atomic<bool> cancelled{false};
+  Duration idleLimit{};
   char errorText[CURL_ERROR_SIZE] = {};
 
-  // Worker thread only.
+  // Held while a delivery runs, and by `cancel`, so a cancel waits for a delivery in progress.
+  RecursiveMutex deliveryMutex;
+  std::atomic<bool> cancelled{false};
+
+  // Owned by the curl worker thread (curl calls the callbacks there).
   HeaderFields headers;
   bool responsePosted = false;
   curl_off_t uploaded = 0;
+  curl_off_t downloaded = 0;
+  bool codedBody = false;
   curl_off_t streamed = 0;  // body bytes read from a body stream (chunk framing not counted)
+  MonoTime lastActivity{};
+  std::shared_ptr<Clock> activityClock;
 
-  // Shared between the worker and the run loop.
-  std::mutex bufferMutex;
-  std::size_t pending = 0;
-  bool paused = false;
+  // Shared between the worker and the run loop; guarded by bufferMutex.
+  Mutex bufferMutex;
+  std::size_t pending GUARDED_BY(bufferMutex) = 0;
+  bool paused GUARDED_BY(bufferMutex) = false;
 };
 
 namespace {
@@ -183,16 +206,21 @@ class CurlWorker {
 
  private:
   enum class Command { Add, Remove, Unpause };
+  // The longest the worker sleeps in one poll; curl's own timers and the idle limits are looked
+  // at again at least this often.
+  static constexpr long kMaxPollMs = 1000;
 
   CurlWorker() {
     curl_global_init(CURL_GLOBAL_DEFAULT);
     multi_ = curl_multi_init();
+    // A manual clock that moves may push a transfer past its idle limit: look at once.
+    clockWake_ = Clock::addWakeListener([multi = multi_] { curl_multi_wakeup(multi); });
     std::thread([this] { run(); }).detach();
   }
 
-  void command(Command c, std::shared_ptr<Transfer> t) {
+  void command(Command c, std::shared_ptr<Transfer> t) EXCLUDES(mutex_) {
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       commands_.emplace_back(c, std::move(t));
     }
     curl_multi_wakeup(multi_);
@@ -204,14 +232,15 @@ class CurlWorker {
       int running = 0;
       curl_multi_perform(multi_, &running);
       readFinished();
-      curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+      expireIdleTransfers();
+      curl_multi_poll(multi_, nullptr, 0, pollTimeoutMs(), nullptr);
     }
   }
 
-  void runCommands() {
+  void runCommands() EXCLUDES(mutex_) {
     std::vector<std::pair<Command, std::shared_ptr<Transfer>>> commands;
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       commands.swap(commands_);
     }
     for (auto& [c, t] : commands) {
@@ -219,6 +248,7 @@ class CurlWorker {
       switch (c) {
         case Command::Add:
           if (t->cancelled || it != active_.end()) break;
+          t->touch();
           curl_multi_add_handle(multi_, t->easy);
           active_[t->easy] = t;
           break;
@@ -228,7 +258,10 @@ class CurlWorker {
           active_.erase(it);
           break;
         case Command::Unpause:
-          if (it != active_.end()) curl_easy_pause(t->easy, CURLPAUSE_CONT);
+          if (it == active_.end()) break;
+          // Waiting for the run loop to catch up is not idleness.
+          t->touch();
+          curl_easy_pause(t->easy, CURLPAUSE_CONT);
           break;
       }
     }
@@ -248,6 +281,40 @@ class CurlWorker {
     }
   }
 
+  // Fails every transfer that has moved nothing for its idle limit.
+  void expireIdleTransfers() {
+    auto clock = Clock::shared();
+    MonoTime now = clock->monotonicNow();
+    for (auto it = active_.begin(); it != active_.end();) {
+      auto t = it->second;
+      if (t->isPaused()) t->touch();
+      if (!t->isIdleFor(clock, now)) {
+        ++it;
+        continue;
+      }
+      curl_multi_remove_handle(multi_, t->easy);
+      it = active_.erase(it);
+      if (!t->cancelled) {
+        t->fail(kURLErrorTimedOut, "nothing was received or sent for " +
+                                       std::to_string(toSeconds(t->idleLimit)) + " seconds");
+      }
+    }
+  }
+
+  // Until the nearest idle limit runs out, at most kMaxPollMs. A manual clock answers "until
+  // woken", and wakes the worker itself when it moves.
+  int pollTimeoutMs() const {
+    long timeout = kMaxPollMs;
+    auto clock = Clock::shared();
+    for (const auto& [easy, t] : active_) {
+      auto wait = clock->sleepDuration(t->lastActivity + t->idleLimit);
+      if (!wait) continue;
+      auto ms = std::chrono::ceil<std::chrono::milliseconds>(*wait).count();
+      timeout = std::clamp<long>(static_cast<long>(ms), 0, timeout);
+    }
+    return static_cast<int>(timeout);
+  }
+
   static void finish(Transfer& t, CURLcode result) {
     if (t.cancelled) return;
     if (result != CURLE_OK) {
@@ -258,9 +325,14 @@ class CurlWorker {
     t.post([](URLConnection& c, URLConnectionDelegate& d) { d.connectionDidFinishLoading(c); });
   }
 
-  std::mutex mutex_;
-  std::vector<std::pair<Command, std::shared_ptr<Transfer>>> commands_;
+  Mutex mutex_;
+  std::vector<std::pair<Command, std::shared_ptr<Transfer>>> commands_ GUARDED_BY(mutex_);
+
+  // Set before the worker thread starts, read-only after.
   CURLM* multi_ = nullptr;
+  std::unique_ptr<Clock::WakeToken> clockWake_;
+
+  // Owned by the worker thread.
   std::map<CURL*, std::shared_ptr<Transfer>> active_;
 };
 
@@ -294,14 +366,19 @@ using Transfer = URLConnection::Transfer;
 std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user) {
   auto& t = *static_cast<Transfer*>(user);
   std::size_t length = size * count;
+  t.touch();
   std::string line(data, length);
   if (line.rfind("HTTP/", 0) == 0) {
     t.headers = HeaderFields();
+    t.codedBody = false;
     return length;
   }
   auto colon = line.find(':');
   if (colon == std::string::npos || line[0] == ' ' || line[0] == '\t') return length;
-  t.headers.add(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
+  std::string name = trim(line.substr(0, colon)), value = trim(line.substr(colon + 1));
+  if (equalsIgnoringCase(name, "Content-Encoding") && !equalsIgnoringCase(value, "identity"))
+    t.codedBody = true;
+  t.headers.add(name, value);
   return length;
 }
 
@@ -310,13 +387,14 @@ std::size_t onWrite(char* data, std::size_t size, std::size_t count, void* user)
   std::size_t length = size * count;
   if (t.cancelled) return 0;
   {
-    std::lock_guard lock(t.bufferMutex);
+    MutexLock lock(t.bufferMutex);
     if (t.pending >= URLConnection::kMaxBufferedBytes) {
       t.paused = true;
       return CURL_WRITEFUNC_PAUSE;
     }
     t.pending += length;
   }
+  t.touch();
   t.postResponseOnce();
   Bytes chunk(data, data + length);
   std::weak_ptr<Transfer> weak = t.weak_from_this();
@@ -325,7 +403,7 @@ std::size_t onWrite(char* data, std::size_t size, std::size_t count, void* user)
     if (!self) return;
     bool resume = false;
     {
-      std::lock_guard lock(self->bufferMutex);
+      MutexLock lock(self->bufferMutex);
       self->pending -= chunk.size();
       if (self->paused && self->pending <= URLConnection::kMaxBufferedBytes / 2) {
         self->paused = false;
@@ -338,11 +416,18 @@ std::size_t onWrite(char* data, std::size_t size, std::size_t count, void* user)
   return length;
 }
 
-int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t upTotal, curl_off_t upNow) {
+int onProgress(void* user, curl_off_t, curl_off_t downNow, curl_off_t upTotal, curl_off_t upNow) {
   auto& t = *static_cast<Transfer*>(user);
   if (t.cancelled) return 1;
+  // Received bytes count when they reach the write callback; only a coded body, whose decoder
+  // may hold bytes back, counts them here as well (this report can come late, after the data).
+  if (downNow > t.downloaded) {
+    t.downloaded = downNow;
+    if (t.codedBody) t.touch();
+  }
   if (t.request.httpBodyStream()) upNow = std::min(upNow, t.streamed);
   if (upNow <= t.uploaded) return 0;
+  t.touch();
   std::int64_t sent = upNow - t.uploaded;
   t.uploaded = upNow;
   std::int64_t total = upNow, expected = upTotal > 0 ? upTotal : -1;
@@ -422,7 +507,7 @@ void URLConnection::scheduleInRunLoop(std::shared_ptr<RunLoop> runLoop) {
 }
 
 void URLConnection::start() {
-  std::lock_guard guard(mutex_);
+  MutexLock guard(mutex_);
   if (started_) return;
   started_ = true;
   auto t = std::make_shared<Transfer>();
@@ -443,10 +528,15 @@ void URLConnection::start() {
   curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 16L);
   curl_easy_setopt(easy, CURLOPT_POSTREDIR,
                    request.keepsMethodOnRedirect() ? static_cast<long>(CURL_REDIR_POST_ALL) : 0L);
-  double timeout = request.timeoutInterval() > 0 ? request.timeoutInterval() : 60.0;
-  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeout * 1000));
-  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, std::max(1L, std::lround(std::ceil(timeout))));
+  // The idle limit is the worker's own timer on the shared clock (curl's low-speed limit would
+  // fail a slow trickle that keeps moving).
+  double timeout =
+      request.timeoutInterval() > 0 ? request.timeoutInterval() : URLRequest::kDefaultTimeout;
+  // A longer limit could not be counted in nanoseconds; thirty years means "never" anyway.
+  constexpr double kLongestLimit = 1e9;
+  t->idleLimit = seconds(std::min(timeout, kLongestLimit));
+  // Asked for and decoded, as the platform's loader does; a body the delegate sees is plain.
+  curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeader);
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, t.get());
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onWrite);
@@ -487,12 +577,12 @@ void URLConnection::start() {
 void URLConnection::cancel() {
   std::shared_ptr<Transfer> t;
   {
-    std::lock_guard guard(mutex_);
+    MutexLock guard(mutex_);
     t = transfer_;
   }
   if (!t) return;
   {
-    std::lock_guard lock(t->deliveryMutex);
+    RecursiveMutexLock lock(t->deliveryMutex);
     t->cancelled = true;
   }
   CurlWorker::shared().remove(t);

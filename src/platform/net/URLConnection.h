@@ -12,9 +12,11 @@
 // - Exactly one of finish or failure ends a transfer that is not cancelled.
 // - Received data waiting for the run loop is bounded (`kMaxBufferedBytes`): beyond it the
 //   transfer pauses until the delegate has caught up.
-// - The time-out is an idle limit: connecting, and then no byte moving, for
-//   `timeoutInterval()` seconds fails with kURLErrorTimedOut. A slow transfer that keeps moving
-//   never times out.
+// - The time-out is an idle limit on the shared clock: connecting, and then no byte moving, for
+//   `timeoutInterval()` seconds fails with kURLErrorTimedOut. Every byte that moves starts the
+//   limit afresh, so a slow transfer that keeps moving never times out.
+// - Answers are asked for and decoded in gzip and deflate ("Accept-Encoding"); the delegate
+//   gets the decoded bytes.
 // - Only the request's own header fields are sent beside those HTTP itself needs (Host,
 //   Content-Length, Transfer-Encoding): no default Accept, Content-Type or Expect.
 // - Server certificates and host names are verified unless the request allows invalid ones.
@@ -22,9 +24,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
 #include "platform/foundation/Error.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/URLRequest.h"
 #include "platform/net/URLResponse.h"
@@ -58,8 +60,8 @@ class URLConnection : public std::enable_shared_from_this<URLConnection> {
   // The run loop deliveries go to; call before `start`.
   void scheduleInRunLoop(std::shared_ptr<RunLoop> runLoop);
   // Starts the transfer; a second call does nothing.
-  void start();
-  void cancel();
+  void start() EXCLUDES(mutex_);
+  void cancel() EXCLUDES(mutex_);
 
   const URLRequest& originalRequest() const { return request_; }
 
@@ -68,12 +70,15 @@ class URLConnection : public std::enable_shared_from_this<URLConnection> {
  private:
   URLConnection(URLRequest request, std::weak_ptr<URLConnectionDelegate> delegate);
 
-  URLRequest request_;
-  std::weak_ptr<URLConnectionDelegate> delegate_;
+  // Set before start, read-only after.
+  const URLRequest request_;
+  const std::weak_ptr<URLConnectionDelegate> delegate_;
   std::shared_ptr<RunLoop> runLoop_;
-  std::mutex mutex_;
-  std::shared_ptr<Transfer> transfer_;
-  bool started_ = false;
+
+  // Guarded by mutex_.
+  Mutex mutex_;
+  std::shared_ptr<Transfer> transfer_ GUARDED_BY(mutex_);
+  bool started_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace platform

@@ -30,6 +30,12 @@ const char* describe(int code) {
       return "The user cancelled authentication.";
     case kURLErrorRequestBodyStreamExhausted:
       return "The request body stream was exhausted.";
+    case kURLErrorFileDoesNotExist:
+      return "The file does not exist.";
+    case kURLErrorFileIsDirectory:
+      return "The file is a directory.";
+    case kURLErrorNoPermissionsToReadFile:
+      return "The file could not be read.";
     case kURLErrorCannotWriteToFile:
       return "The file could not be written.";
     case kURLErrorSecureConnectionFailed:

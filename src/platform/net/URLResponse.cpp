@@ -22,6 +22,10 @@ std::string lower(std::string s) {
 }  // namespace
 
 std::int64_t URLResponse::expectedContentLength() const {
+  // A coded body (gzip, deflate) reaches the delegate decoded: the announced length counts the
+  // coded bytes, not those delivered, so the length is unknown.
+  auto coding = headers_.value("Content-Encoding");
+  if (coding && !trim(*coding).empty() && lower(trim(*coding)) != "identity") return -1;
   auto text = headers_.value("Content-Length");
   if (!text) return -1;
   auto t = trim(*text);

@@ -22,7 +22,8 @@ class URLResponse {
   std::optional<std::string> valueForHTTPHeaderField(const std::string& name) const {
     return headers_.value(name);
   }
-  // The "Content-Length" announced, -1 when unknown.
+  // The "Content-Length" announced, -1 when unknown or when the body is coded (gzip, deflate:
+  // the connection delivers it decoded, so the announced length does not count those bytes).
   std::int64_t expectedContentLength() const;
   // The media type of "Content-Type" without parameters, lower case; empty when none.
   std::string mimeType() const;

@@ -9,9 +9,9 @@ namespace platform {
 enum class ActivityIndicatorStyle { WhiteLarge = 0, White = 1, Gray = 2 };
 
 class ActivityIndicatorView : public View {
- public:
-  explicit ActivityIndicatorView(ActivityIndicatorStyle style = ActivityIndicatorStyle::White);
+  CH_SHARED_OBJECT(ActivityIndicatorView)
 
+ public:
   ActivityIndicatorStyle style() const { return style_; }
   void setStyle(ActivityIndicatorStyle style);
   void startAnimating();
@@ -24,6 +24,9 @@ class ActivityIndicatorView : public View {
 
   Size sizeThatFits(Size size) const override;
   void drawRect(GraphicsContext& context, const Rect& rect) override;
+
+ protected:
+  explicit ActivityIndicatorView(ActivityIndicatorStyle style = ActivityIndicatorStyle::White);
 
  private:
   ActivityIndicatorStyle style_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/foundation/Assert.h"
+#include "platform/foundation/Thread.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/GraphicsContext.h"
 #include "platform/ui/Screen.h"
@@ -67,6 +68,7 @@ int AlertView::firstOtherButtonIndex() const {
 }
 
 void AlertView::show() {
+  assertMainThread("AlertView::show");
   auto self = std::static_pointer_cast<AlertView>(shared_from_this());
   auto& alerts = onScreen();
   if (std::find(alerts.begin(), alerts.end(), self) != alerts.end()) return;
@@ -84,6 +86,7 @@ bool AlertView::isVisible() const {
 }
 
 void AlertView::answer(int index) {
+  assertMainThread("AlertView::answer");
   assertThat(isVisible(), "the alert is not on screen");
   assertThat(index >= 0 && index < numberOfButtons(),
              "alert \"" + title_.value_or("") + "\" has no button " + std::to_string(index) +
@@ -95,6 +98,7 @@ void AlertView::answer(int index) {
 }
 
 void AlertView::dismissWithClickedButtonIndex(int index, bool) {
+  assertMainThread("AlertView::dismissWithClickedButtonIndex");
   if (!isVisible()) return;
   auto self = std::static_pointer_cast<AlertView>(shared_from_this());
   if (auto d = delegate()) d->alertViewWillDismissWithButtonIndex(*this, index);
@@ -109,7 +113,10 @@ std::shared_ptr<AlertView> AlertView::topAlert() {
   return onScreen().empty() ? nullptr : onScreen().back();
 }
 
-void AlertView::dismissAllWithoutAnswer() { onScreen().clear(); }
+void AlertView::dismissAllWithoutAnswer() {
+  assertMainThread("AlertView::dismissAllWithoutAnswer");
+  onScreen().clear();
+}
 
 Rect AlertView::boxRect() const {
   double text = 0;
@@ -126,7 +133,7 @@ void AlertView::buildButtons() {
   for (auto& sub : std::vector<std::shared_ptr<View>>(subviews())) sub->removeFromSuperview();
   std::weak_ptr<AlertView> weak = std::static_pointer_cast<AlertView>(shared_from_this());
   for (int i = 0; i < numberOfButtons(); ++i) {
-    auto button = std::make_shared<Button>();
+    auto button = Button::create();
     button->setTitle(buttons_[i]);
     button->setTitleColor(Color::whiteColor());
     button->setBackgroundColor(i == cancelIndex_ ? Color::rgb255(60, 70, 100)

@@ -28,11 +28,9 @@ class AlertViewDelegate {
 };
 
 class AlertView : public View {
- public:
-  AlertView(std::optional<std::string> title, std::optional<std::string> message,
-            std::weak_ptr<AlertViewDelegate> delegate, std::optional<std::string> cancelButtonTitle,
-            std::vector<std::string> otherButtonTitles = {});
+  CH_SHARED_OBJECT(AlertView)
 
+ public:
   const std::optional<std::string>& title() const { return title_; }
   void setTitle(std::optional<std::string> t) { title_ = std::move(t); }
   const std::optional<std::string>& message() const { return message_; }
@@ -62,6 +60,11 @@ class AlertView : public View {
 
   void layoutSubviews() override;
   void drawRect(GraphicsContext& context, const Rect& rect) override;
+
+ protected:
+  AlertView(std::optional<std::string> title, std::optional<std::string> message,
+            std::weak_ptr<AlertViewDelegate> delegate, std::optional<std::string> cancelButtonTitle,
+            std::vector<std::string> otherButtonTitles = {});
 
  private:
   Rect boxRect() const;

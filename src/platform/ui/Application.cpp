@@ -4,6 +4,7 @@
 
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Thread.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/Window.h"
@@ -23,6 +24,7 @@ Application& Application::sharedApplication() {
 }
 
 void Application::reset() {
+  assertMainThread("Application::reset");
   AlertView::dismissAllWithoutAnswer();
   Application& app = sharedApplication();
   app = Application();
@@ -35,6 +37,7 @@ void Application::post(const char* name) {
 }
 
 bool Application::launch(std::shared_ptr<ApplicationDelegate> delegate, const Dictionary& options) {
+  assertMainThread("Application::launch");
   delegate_ = std::move(delegate);
   state_ = State::Inactive;
   bool ok = delegate_ ? delegate_->didFinishLaunchingWithOptions(*this, options) : true;
@@ -46,6 +49,7 @@ bool Application::launch(std::shared_ptr<ApplicationDelegate> delegate, const Di
 }
 
 void Application::enterBackground() {
+  assertMainThread("Application::enterBackground");
   if (state_ == State::Background) return;
   if (delegate_) delegate_->applicationWillResignActive(*this);
   post(kApplicationWillResignActiveNotification);
@@ -55,6 +59,7 @@ void Application::enterBackground() {
 }
 
 void Application::enterForeground() {
+  assertMainThread("Application::enterForeground");
   if (state_ != State::Background) return;
   state_ = State::Inactive;
   if (delegate_) delegate_->applicationWillEnterForeground(*this);
@@ -65,6 +70,7 @@ void Application::enterForeground() {
 }
 
 void Application::terminate() {
+  assertMainThread("Application::terminate");
   if (delegate_) delegate_->applicationWillTerminate(*this);
   post(kApplicationWillTerminateNotification);
 }
@@ -80,11 +86,13 @@ std::vector<std::shared_ptr<Window>> Application::windows() const {
 }
 
 void Application::setKeyWindow(const std::shared_ptr<Window>& window) {
+  assertMainThread("Application::setKeyWindow");
   registerWindow(window);
   keyWindow_ = window;
 }
 
 void Application::registerWindow(const std::shared_ptr<Window>& window) {
+  assertMainThread("Application::registerWindow");
   windows_.erase(
       std::remove_if(windows_.begin(), windows_.end(), [](const auto& w) { return w.expired(); }),
       windows_.end());

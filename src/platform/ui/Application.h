@@ -10,6 +10,9 @@
 //                     "UIApplicationDidBecomeActiveNotification"
 //   terminate:        "UIApplicationWillTerminateNotification"
 // It also keeps the idle-timer flag, the status bar settings and a record of opened URLs.
+//
+// The status bar, network-activity, background-task and URL-opening operations are the
+// application shell's (its delegate and screens call them); here they keep what they are told.
 
 #include <functional>
 #include <memory>
@@ -23,7 +26,6 @@ namespace platform {
 
 class Application;
 class Window;
-
 
 class ApplicationDelegate {
  public:

@@ -9,12 +9,12 @@ namespace platform {
 
 Button::Button(const Rect& frame, ButtonType type) : Control(frame), type_(type) {
   setOpaque(false);
-  titleLabel_ = std::make_shared<Label>();
+  titleLabel_ = Label::create();
   titleLabel_->setBackgroundColor(Color::clearColor());
   titleLabel_->setFont(Font::boldSystemFont(15));
   titleLabel_->setTextAlignment(TextAlignment::Center);
   titleLabel_->setLineBreakMode(LineBreakMode::TruncatingMiddle);
-  imageView_ = std::make_shared<ImageView>();
+  imageView_ = ImageView::create();
   addSubview(imageView_);
   addSubview(titleLabel_);
   if (type_ == ButtonType::RoundedRect) {
@@ -27,7 +27,7 @@ Button::Button(const Rect& frame, ButtonType type) : Control(frame), type_(type)
 }
 
 std::shared_ptr<Button> Button::buttonWithType(ButtonType type) {
-  return std::make_shared<Button>(Rect{}, type);
+  return Button::create(Rect{}, type);
 }
 
 template <class T>

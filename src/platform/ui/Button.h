@@ -26,8 +26,9 @@ enum class ButtonType {
 };
 
 class Button : public Control {
+  CH_SHARED_OBJECT(Button)
+
  public:
-  explicit Button(const Rect& frame = {}, ButtonType type = ButtonType::Custom);
   static std::shared_ptr<Button> buttonWithType(ButtonType type);
 
   ButtonType buttonType() const { return type_; }
@@ -79,6 +80,9 @@ class Button : public Control {
   void layoutSubviews() override;
   Size sizeThatFits(Size size) const override;
   void drawRect(GraphicsContext& context, const Rect& rect) override;
+
+ protected:
+  explicit Button(const Rect& frame = {}, ButtonType type = ButtonType::Custom);
 
  private:
   template <class T>

@@ -42,10 +42,10 @@ enum : unsigned { Normal = 0, Highlighted = 1 << 0, Disabled = 1 << 1, Selected 
 }
 
 class Control : public View {
+  CH_SHARED_OBJECT(Control)
+
  public:
   using Action = std::function<void(Control& sender)>;
-
-  explicit Control(const Rect& frame = {});
 
   void addAction(Action action, unsigned events);
   void addAction(std::function<void()> action, unsigned events);
@@ -89,6 +89,8 @@ class Control : public View {
   void touchesCancelled(const std::vector<Touch>& touches) override;
 
  protected:
+  explicit Control(const Rect& frame = {});
+
   // A completed tap inside the control (after touch-up-inside was sent).
   virtual void didTap(const Touch&) {}
 

@@ -4,16 +4,17 @@
 
 #include <filesystem>
 #include <map>
-#include <mutex>
 
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Mutex.h"
 
 namespace platform {
 
 namespace {
 
-std::mutex cacheMutex;
-std::map<std::string, std::shared_ptr<Image>>& cache() {
+// Images are loaded from any thread that asks; the cache is shared.
+Mutex cacheMutex;
+std::map<std::string, std::shared_ptr<Image>>& cache() REQUIRES(cacheMutex) {
   static std::map<std::string, std::shared_ptr<Image>> images;
   return images;
 }
@@ -64,7 +65,7 @@ Image::~Image() {
 std::shared_ptr<Image> Image::named(const std::string& name) {
   if (name.empty()) return nullptr;
   std::string key = Bundle::main().resourcePath() + "\n" + name;
-  std::lock_guard lock(cacheMutex);
+  MutexLock lock(cacheMutex);
   auto it = cache().find(key);
   if (it != cache().end()) return it->second;
   auto image = load(name);
@@ -79,7 +80,7 @@ std::shared_ptr<Image> Image::withContentsOfFile(const std::string& path, double
 }
 
 void Image::clearCache() {
-  std::lock_guard lock(cacheMutex);
+  MutexLock lock(cacheMutex);
   cache().clear();
 }
 

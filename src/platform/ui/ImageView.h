@@ -11,10 +11,9 @@
 namespace platform {
 
 class ImageView : public View {
- public:
-  explicit ImageView(const Rect& frame = {});
-  explicit ImageView(std::shared_ptr<Image> image);
+  CH_SHARED_OBJECT(ImageView)
 
+ public:
   std::shared_ptr<Image> image() const { return image_; }
   void setImage(std::shared_ptr<Image> image);
   std::shared_ptr<Image> highlightedImage() const { return highlightedImage_; }
@@ -24,6 +23,11 @@ class ImageView : public View {
 
   Size sizeThatFits(Size size) const override;
   void drawRect(GraphicsContext& context, const Rect& rect) override;
+
+ protected:
+  explicit ImageView(const Rect& frame = {});
+
+  explicit ImageView(std::shared_ptr<Image> image);
 
  private:
   std::shared_ptr<Image> image_;

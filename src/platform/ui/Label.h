@@ -14,9 +14,9 @@
 namespace platform {
 
 class Label : public View {
- public:
-  explicit Label(const Rect& frame = {});
+  CH_SHARED_OBJECT(Label)
 
+ public:
   const std::string& text() const { return text_; }
   void setText(std::string text);
   const Font& font() const { return font_; }
@@ -45,6 +45,9 @@ class Label : public View {
   // The size the text needs within `size` (its width bounds wrapping).
   Size sizeThatFits(Size size) const override;
   void drawRect(GraphicsContext& context, const Rect& rect) override;
+
+ protected:
+  explicit Label(const Rect& frame = {});
 
  private:
   std::string text_;

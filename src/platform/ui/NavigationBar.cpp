@@ -8,7 +8,7 @@
 namespace platform {
 
 NavigationBar::NavigationBar(const Rect& frame) : View(frame) {
-  titleLabel_ = std::make_shared<Label>();
+  titleLabel_ = Label::create();
   titleLabel_->setBackgroundColor(Color::clearColor());
   titleLabel_->setFont(Font::boldSystemFont(20));
   titleLabel_->setTextColor(Color::whiteColor());
@@ -48,13 +48,13 @@ void NavigationBar::showItem(NavigationItem* item, std::optional<std::string> ba
   if (auto left = item->leftBarButtonItem()) {
     shownLeft_ = left->customView();
     if (!shownLeft_) {
-      auto button = std::make_shared<Button>(Rect{0, 0, 60, 30}, ButtonType::Custom);
+      auto button = Button::create(Rect{0, 0, 60, 30}, ButtonType::Custom);
       button->setTitle(left->title());
       button->addAction([left] { left->trigger(); }, ControlEvent::TouchUpInside);
       shownLeft_ = button;
     }
   } else if (backTitle && !item->hidesBackButton()) {
-    backButton_ = std::make_shared<Button>(Rect{0, 0, 60, 30}, ButtonType::Custom);
+    backButton_ = Button::create(Rect{0, 0, 60, 30}, ButtonType::Custom);
     backButton_->setTitle(*backTitle);
     backButton_->setBackgroundColor(Color::blackColor().withAlpha(0.25));
     backButton_->layer().setCornerRadius(5);
@@ -64,7 +64,7 @@ void NavigationBar::showItem(NavigationItem* item, std::optional<std::string> ba
   if (auto right = item->rightBarButtonItem()) {
     shownRight_ = right->customView();
     if (!shownRight_) {
-      auto button = std::make_shared<Button>(Rect{0, 0, 60, 30}, ButtonType::Custom);
+      auto button = Button::create(Rect{0, 0, 60, 30}, ButtonType::Custom);
       button->setTitle(right->title());
       button->addAction([right] { right->trigger(); }, ControlEvent::TouchUpInside);
       shownRight_ = button;

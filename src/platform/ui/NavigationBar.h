@@ -18,9 +18,9 @@ class Label;
 class NavigationItem;
 
 class NavigationBar : public View {
- public:
-  explicit NavigationBar(const Rect& frame = {0, 0, 320, 44});
+  CH_SHARED_OBJECT(NavigationBar)
 
+ public:
   std::optional<Color> tintColor() const { return tintColor_; }
   void setTintColor(std::optional<Color> color);
   int barStyle() const { return barStyle_; }
@@ -35,6 +35,9 @@ class NavigationBar : public View {
 
   void layoutSubviews() override;
   void drawRect(GraphicsContext& context, const Rect& rect) override;
+
+ protected:
+  explicit NavigationBar(const Rect& frame = {0, 0, 320, 44});
 
  private:
   std::optional<Color> tintColor_;

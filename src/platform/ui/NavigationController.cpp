@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/foundation/Assert.h"
+#include "platform/foundation/Thread.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/UIRecorder.h"
 #include "platform/ui/View.h"
@@ -43,8 +44,7 @@ std::shared_ptr<ViewController> NavigationController::visibleViewController() co
 }
 
 std::shared_ptr<NavigationBar> NavigationController::navigationBar() {
-  if (!bar_)
-    bar_ = std::make_shared<NavigationBar>(Rect{0, 0, Screen::mainScreen().bounds().width(), 44});
+  if (!bar_) bar_ = NavigationBar::create(Rect{0, 0, Screen::mainScreen().bounds().width(), 44});
   return bar_;
 }
 
@@ -54,7 +54,7 @@ void NavigationController::setNavigationBarHidden(bool hidden, bool) {
 }
 
 void NavigationController::loadView() {
-  setView(std::make_shared<View>(Screen::mainScreen().applicationFrame()));
+  setView(View::create(Screen::mainScreen().applicationFrame()));
   view()->addSubview(navigationBar());
   shown_ = topViewController();
   if (shown_) view()->insertSubview(shown_->view(), 0);
@@ -134,6 +134,7 @@ void NavigationController::transition(const std::shared_ptr<ViewController>& fro
 
 void NavigationController::pushViewController(const std::shared_ptr<ViewController>& controller,
                                               bool animated) {
+  assertMainThread("NavigationController::pushViewController");
   if (!controller) return;
   if (std::find(stack_.begin(), stack_.end(), controller) != stack_.end()) {
     throw Exception("NSInvalidArgumentException",
@@ -153,6 +154,7 @@ void NavigationController::pushViewController(const std::shared_ptr<ViewControll
 }
 
 std::shared_ptr<ViewController> NavigationController::popViewControllerAnimated(bool animated) {
+  assertMainThread("NavigationController::popViewControllerAnimated");
   if (stack_.size() <= 1) return nullptr;
   auto from = stack_.back();
   stack_.pop_back();
@@ -165,6 +167,7 @@ std::shared_ptr<ViewController> NavigationController::popViewControllerAnimated(
 
 std::vector<std::shared_ptr<ViewController>> NavigationController::popToViewController(
     const ViewController* controller, bool animated) {
+  assertMainThread("NavigationController::popToViewController");
   auto it = std::find_if(stack_.begin(), stack_.end(),
                          [controller](const auto& c) { return c.get() == controller; });
   if (it == stack_.end() || it + 1 == stack_.end()) return {};
@@ -182,12 +185,14 @@ std::vector<std::shared_ptr<ViewController>> NavigationController::popToViewCont
 
 std::vector<std::shared_ptr<ViewController>> NavigationController::popToRootViewControllerAnimated(
     bool animated) {
+  assertMainThread("NavigationController::popToRootViewControllerAnimated");
   if (stack_.empty()) return {};
   return popToViewController(stack_.front().get(), animated);
 }
 
 void NavigationController::setViewControllers(
     std::vector<std::shared_ptr<ViewController>> controllers, bool animated) {
+  assertMainThread("NavigationController::setViewControllers");
   auto from = topViewController();
   auto old = stack_;
   stack_ = std::move(controllers);

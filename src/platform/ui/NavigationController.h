@@ -25,8 +25,9 @@ class NavigationControllerDelegate {
 };
 
 class NavigationController : public ViewController {
+  CH_SHARED_OBJECT(NavigationController)
+
  public:
-  explicit NavigationController(std::shared_ptr<ViewController> root = nullptr);
   ~NavigationController() override;
 
   const std::vector<std::shared_ptr<ViewController>>& viewControllers() const { return stack_; }
@@ -58,6 +59,9 @@ class NavigationController : public ViewController {
   bool shouldAutorotate() const override;
   unsigned supportedInterfaceOrientations() const override;
   std::shared_ptr<ViewController> visibleChild() override { return topViewController(); }
+
+ protected:
+  explicit NavigationController(std::shared_ptr<ViewController> root = nullptr);
 
  private:
   bool isOnScreen();

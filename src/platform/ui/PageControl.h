@@ -7,9 +7,9 @@
 namespace platform {
 
 class PageControl : public Control {
- public:
-  explicit PageControl(const Rect& frame = {});
+  CH_SHARED_OBJECT(PageControl)
 
+ public:
   int numberOfPages() const { return pages_; }
   void setNumberOfPages(int n);
   int currentPage() const { return current_; }
@@ -20,6 +20,8 @@ class PageControl : public Control {
   void drawRect(GraphicsContext& context, const Rect& rect) override;
 
  protected:
+  explicit PageControl(const Rect& frame = {});
+
   void didTap(const Touch& touch) override;
 
  private:

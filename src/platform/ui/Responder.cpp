@@ -1,5 +1,6 @@
 #include "platform/ui/Responder.h"
 
+#include "platform/foundation/Thread.h"
 #include "platform/ui/View.h"
 
 namespace platform {
@@ -19,6 +20,7 @@ Point Touch::locationInView(const View* target) const {
 Responder::~Responder() = default;
 
 bool Responder::becomeFirstResponder() {
+  assertMainThread("Responder::becomeFirstResponder");
   if (isFirstResponder()) return true;
   if (!canBecomeFirstResponder()) return false;
   if (auto current = currentFirstResponder()) {
@@ -30,6 +32,7 @@ bool Responder::becomeFirstResponder() {
 }
 
 bool Responder::resignFirstResponder() {
+  assertMainThread("Responder::resignFirstResponder");
   if (!isFirstResponder()) return true;
   if (!canResignFirstResponder()) return false;
   firstResponder().reset();

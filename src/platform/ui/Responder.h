@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/foundation/SharedObject.h"
 #include "platform/ui/Geometry.h"
 
 namespace platform {
@@ -45,6 +46,11 @@ class Responder : public std::enable_shared_from_this<Responder> {
   virtual void touchesCancelled(const std::vector<Touch>& touches);
 
  protected:
+  // Responders live in shared pointers from birth (views and controllers hand out
+  // `shared_from_this`): each class of the hierarchy declares CH_SHARED_OBJECT and is made
+  // with `Class::create(...)`.
+  Responder() = default;
+
   // Hooks for subclasses that take the keyboard (called after the change).
   virtual void didBecomeFirstResponder() {}
   virtual void didResignFirstResponder() {}

@@ -24,10 +24,10 @@ class ScrollViewDelegate {
 };
 
 class ScrollView : public View {
+  CH_SHARED_OBJECT(ScrollView)
+
  public:
   static constexpr double kScrollAnimationDuration = 0.3;
-
-  explicit ScrollView(const Rect& frame = {});
 
   Size contentSize() const { return contentSize_; }
   void setContentSize(Size size) { contentSize_ = size; }
@@ -57,6 +57,8 @@ class ScrollView : public View {
   void scrollRectToVisible(const Rect& rect, bool animated);
 
  protected:
+  explicit ScrollView(const Rect& frame = {});
+
   virtual void didChangeContentOffset() {}
 
  private:

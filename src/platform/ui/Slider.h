@@ -11,9 +11,9 @@
 namespace platform {
 
 class Slider : public Control {
- public:
-  explicit Slider(const Rect& frame = {});
+  CH_SHARED_OBJECT(Slider)
 
+ public:
   double value() const { return value_; }
   void setValue(double value, bool animated = false);
   double minimumValue() const { return min_; }
@@ -31,6 +31,9 @@ class Slider : public Control {
   void userSlide(double value);
 
   void drawRect(GraphicsContext& context, const Rect& rect) override;
+
+ protected:
+  explicit Slider(const Rect& frame = {});
 
  private:
   double value_ = 0;

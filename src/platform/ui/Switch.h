@@ -7,9 +7,9 @@
 namespace platform {
 
 class Switch : public Control {
- public:
-  explicit Switch(const Rect& frame = {});
+  CH_SHARED_OBJECT(Switch)
 
+ public:
   bool isOn() const { return on_; }
   void setOn(bool on, bool animated = false);
   std::optional<Color> onTintColor() const { return onTint_; }
@@ -18,6 +18,8 @@ class Switch : public Control {
   void drawRect(GraphicsContext& context, const Rect& rect) override;
 
  protected:
+  explicit Switch(const Rect& frame = {});
+
   void didTap(const Touch&) override;
 
  private:

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/foundation/Assert.h"
+#include "platform/foundation/Thread.h"
 
 namespace platform {
 
@@ -117,6 +118,7 @@ void TableView::computeGeometry() {
 }
 
 void TableView::reloadData() {
+  assertMainThread("TableView::reloadData");
   recycleAll();
   selected_.reset();
   countsValid_ = false;
@@ -188,7 +190,7 @@ void TableView::realiseVisible() {
         std::shared_ptr<View> header = d ? d->viewForHeaderInSection(*this, s) : nullptr;
         if (!header && source) {
           if (auto title = source->titleForHeaderInSection(*this, s)) {
-            auto label = std::make_shared<Label>();
+            auto label = Label::create();
             label->setText("  " + *title);
             label->setFont(Font::boldSystemFont(17));
             label->setBackgroundColor(Color::rgb255(160, 170, 180));
@@ -249,6 +251,7 @@ void TableView::realiseVisible() {
 }
 
 void TableView::layoutSubviews() {
+  assertMainThread("TableView::layoutSubviews");
   ensureCounts();
   computeGeometry();
   if (backgroundView_) backgroundView_->setFrame(bounds());
@@ -256,6 +259,7 @@ void TableView::layoutSubviews() {
 }
 
 void TableView::beginUpdates() {
+  assertMainThread("TableView::beginUpdates");
   if (updateDepth_++ == 0) {
     ensureCounts();
     pendingInserts_.clear();
@@ -264,6 +268,7 @@ void TableView::beginUpdates() {
 }
 
 void TableView::endUpdates() {
+  assertMainThread("TableView::endUpdates");
   if (updateDepth_ == 0) return;
   if (--updateDepth_ > 0) return;
   applyUpdates();

@@ -76,10 +76,11 @@ enum class TableViewScrollPosition { None = 0, Top, Middle, Bottom };
 enum class TableViewCellSeparatorStyle { None = 0, SingleLine, SingleLineEtched };
 
 class TableView : public ScrollView {
+  CH_SHARED_OBJECT(TableView)
+
  public:
   static constexpr double kDefaultRowHeight = 44;
 
-  explicit TableView(const Rect& frame = {}, TableViewStyle style = TableViewStyle::Plain);
   ~TableView() override;
 
   TableViewStyle style() const { return style_; }
@@ -152,6 +153,8 @@ class TableView : public ScrollView {
   void layoutSubviews() override;
 
  protected:
+  explicit TableView(const Rect& frame = {}, TableViewStyle style = TableViewStyle::Plain);
+
   void didChangeContentOffset() override { setNeedsLayout(); }
 
  private:

@@ -8,14 +8,14 @@ namespace platform {
 TableViewCell::TableViewCell(TableViewCellStyle style, std::optional<std::string> reuseIdentifier)
     : View(Rect{0, 0, 320, 44}), style_(style), reuseIdentifier_(std::move(reuseIdentifier)) {
   setBackgroundColor(Color::whiteColor());
-  contentView_ = std::make_shared<View>(bounds());
+  contentView_ = View::create(bounds());
   contentView_->setBackgroundColor(Color::clearColor());
   addSubview(contentView_);
 }
 
 std::shared_ptr<Label> TableViewCell::textLabel() {
   if (!textLabel_) {
-    textLabel_ = std::make_shared<Label>();
+    textLabel_ = Label::create();
     textLabel_->setBackgroundColor(Color::clearColor());
     textLabel_->setFont(Font::boldSystemFont(style_ == TableViewCellStyle::Default ? 20 : 17));
     contentView_->addSubview(textLabel_);
@@ -27,7 +27,7 @@ std::shared_ptr<Label> TableViewCell::textLabel() {
 std::shared_ptr<Label> TableViewCell::detailTextLabel() {
   if (style_ == TableViewCellStyle::Default) return nullptr;
   if (!detailTextLabel_) {
-    detailTextLabel_ = std::make_shared<Label>();
+    detailTextLabel_ = Label::create();
     detailTextLabel_->setBackgroundColor(Color::clearColor());
     detailTextLabel_->setFont(Font::systemFont(style_ == TableViewCellStyle::Subtitle ? 14 : 17));
     detailTextLabel_->setTextColor(style_ == TableViewCellStyle::Value1 ? Color::rgb255(56, 84, 135)
@@ -42,7 +42,7 @@ std::shared_ptr<Label> TableViewCell::detailTextLabel() {
 
 std::shared_ptr<ImageView> TableViewCell::imageView() {
   if (!imageView_) {
-    imageView_ = std::make_shared<ImageView>();
+    imageView_ = ImageView::create();
     contentView_->addSubview(imageView_);
     setNeedsLayout();
   }

@@ -27,12 +27,11 @@ enum class TableViewCellAccessory {
 enum class TableViewCellSelectionStyle { None = 0, Blue, Gray };
 
 class TableViewCell : public View {
+  CH_SHARED_OBJECT(TableViewCell)
+
  public:
   static constexpr double kEditingIndent = 38;
   static constexpr double kAccessoryWidth = 30;
-
-  explicit TableViewCell(TableViewCellStyle style = TableViewCellStyle::Default,
-                         std::optional<std::string> reuseIdentifier = std::nullopt);
 
   TableViewCellStyle style() const { return style_; }
   const std::optional<std::string>& reuseIdentifier() const { return reuseIdentifier_; }
@@ -71,6 +70,10 @@ class TableViewCell : public View {
   void layoutSubviews() override;
   void drawRect(GraphicsContext& context, const Rect& rect) override;
   void touchesEnded(const std::vector<Touch>& touches) override;
+
+ protected:
+  explicit TableViewCell(TableViewCellStyle style = TableViewCellStyle::Default,
+                         std::optional<std::string> reuseIdentifier = std::nullopt);
 
  private:
   TableViewCellStyle style_;

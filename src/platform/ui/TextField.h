@@ -41,9 +41,9 @@ enum class ReturnKeyType { Default = 0, Go, Next };
 enum class ContentVerticalAlignment { Center = 0, Top, Bottom, Fill };
 
 class TextField : public Control {
- public:
-  explicit TextField(const Rect& frame = {});
+  CH_SHARED_OBJECT(TextField)
 
+ public:
   const std::string& text() const { return text_; }
   void setText(std::string text);
   const std::optional<std::string>& placeholder() const { return placeholder_; }
@@ -96,6 +96,8 @@ class TextField : public Control {
   void drawRect(GraphicsContext& context, const Rect& rect) override;
 
  protected:
+  explicit TextField(const Rect& frame = {});
+
   void didTap(const Touch&) override;
 
  private:

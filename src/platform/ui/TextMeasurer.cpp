@@ -3,7 +3,6 @@
 #include <pango/pangocairo.h>
 
 #include <cmath>
-#include <mutex>
 
 // fontconfig keeps the font configuration it loads for pango until the process ends; the leak
 // checker of sanitizer builds is told so, instead of reporting it in every test that draws text.
@@ -12,12 +11,6 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfi
 namespace platform {
 
 namespace {
-
-// The shared pango context is not safe to use from two threads at once.
-std::recursive_mutex& measuring() {
-  static std::recursive_mutex mutex;
-  return mutex;
-}
 
 PangoWrapMode wrapMode(LineBreakMode mode) {
   switch (mode) {
@@ -84,7 +77,7 @@ PangoLayout* TextMeasurer::makeLayout(PangoContext* context, const std::string& 
 
 Size TextMeasurer::sizeOfText(const std::string& text, const Font& font, Size constraint,
                               LineBreakMode mode) {
-  std::lock_guard lock(measuring());
+  MutexLock lock(measuring_);
   if (text.empty()) return {};
   // Measuring wraps; truncation only changes how the last line is drawn.
   PangoLayout* layout =
@@ -110,7 +103,11 @@ Size TextMeasurer::sizeOfText(const std::string& text, const Font& font, Size co
 }
 
 Size TextMeasurer::sizeOfLine(const std::string& text, const Font& font, double width) {
-  std::lock_guard lock(measuring());
+  MutexLock lock(measuring_);
+  return lineSize(text, font, width);
+}
+
+Size TextMeasurer::lineSize(const std::string& text, const Font& font, double width) {
   if (text.empty()) return {};
   PangoLayout* layout = makeLayout(sharedContext(), text, font, 0, LineBreakMode::Clip, 1);
   Size size = pixelSize(layout);
@@ -127,15 +124,15 @@ double TextMeasurer::heightForString(const std::optional<std::string>& text, dou
 
 double TextMeasurer::fittingFontSize(const std::string& text, const Font& font, double minimumSize,
                                      double width) {
-  std::lock_guard lock(measuring());
+  MutexLock lock(measuring_);
   for (double size = font.pointSize(); size > minimumSize; size -= 1) {
-    if (sizeOfLine(text, font.withSize(size)).width <= width) return size;
+    if (lineSize(text, font.withSize(size), 0).width <= width) return size;
   }
   return minimumSize;
 }
 
 bool TextMeasurer::fontCovers(const std::string& text, const Font& font) {
-  std::lock_guard lock(measuring());
+  MutexLock lock(measuring_);
   PangoLayout* layout = makeLayout(sharedContext(), text, font, 0, LineBreakMode::Clip, 1);
   int unknown = pango_layout_get_unknown_glyphs_count(layout);
   g_object_unref(layout);

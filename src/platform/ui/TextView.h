@@ -29,9 +29,9 @@ class TextViewDelegate : public ScrollViewDelegate {
 };
 
 class TextView : public ScrollView {
- public:
-  explicit TextView(const Rect& frame = {});
+  CH_SHARED_OBJECT(TextView)
 
+ public:
   const std::string& text() const { return text_; }
   // Setting the text by code does not tell the delegate, as on the platform.
   void setText(std::string text);
@@ -56,6 +56,9 @@ class TextView : public ScrollView {
   bool resignFirstResponder() override;
   void touchesEnded(const std::vector<Touch>& touches) override;
   void drawRect(GraphicsContext& context, const Rect& rect) override;
+
+ protected:
+  explicit TextView(const Rect& frame = {});
 
  private:
   bool change(std::size_t location, std::size_t length, const std::string& replacement);

@@ -2,6 +2,7 @@
 
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Thread.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Slider.h"
@@ -72,6 +73,7 @@ bool UITestDriver::check(const std::shared_ptr<View>& view, Point* point, std::s
 }
 
 bool UITestDriver::tryTap(const std::shared_ptr<View>& view, std::string* why) {
+  assertMainThread("UITestDriver::tryTap");
   Point p;
   if (!check(view, &p, why)) return false;
   auto root = std::static_pointer_cast<View>(rootOf(view.get())->shared_from_this());
@@ -80,16 +82,19 @@ bool UITestDriver::tryTap(const std::shared_ptr<View>& view, std::string* why) {
 }
 
 void UITestDriver::tap(const std::shared_ptr<View>& view) {
+  assertMainThread("UITestDriver::tap");
   std::string why;
   if (!tryTap(view, &why)) throw AssertionFailure(why);
 }
 
 std::shared_ptr<View> UITestDriver::tapAt(Window& window, Point point) {
+  assertMainThread("UITestDriver::tapAt");
   if (auto alert = AlertView::topAlert()) return Window::deliverTap(alert, point);
   return window.sendTap(point);
 }
 
 void UITestDriver::typeText(const std::shared_ptr<View>& input, const std::string& text) {
+  assertMainThread("UITestDriver::typeText");
   if (auto field = std::dynamic_pointer_cast<TextField>(input)) {
     if (!field->isFirstResponder()) tap(field);
     assertThat(field->isFirstResponder(), "typeText: " + field->description() + " is not editing");
@@ -108,11 +113,13 @@ void UITestDriver::typeText(const std::shared_ptr<View>& input, const std::strin
 }
 
 void UITestDriver::pressReturn(const std::shared_ptr<TextField>& field) {
+  assertMainThread("UITestDriver::pressReturn");
   assertThat(field && field->isFirstResponder(), "pressReturn: the field is not editing");
   field->pressReturn();
 }
 
 void UITestDriver::selectRow(const std::shared_ptr<TableView>& table, const IndexPath& path) {
+  assertMainThread("UITestDriver::selectRow");
   assertThat(table != nullptr, "selectRow on a null table");
   assertThat(path.section >= 0 && path.section < table->numberOfSections() && path.row >= 0 &&
                  path.row < table->numberOfRowsInSection(path.section),
@@ -126,12 +133,14 @@ void UITestDriver::selectRow(const std::shared_ptr<TableView>& table, const Inde
 std::shared_ptr<AlertView> UITestDriver::topAlert() { return AlertView::topAlert(); }
 
 void UITestDriver::answerAlert(int buttonIndex) {
+  assertMainThread("UITestDriver::answerAlert");
   auto alert = AlertView::topAlert();
   assertThat(alert != nullptr, "answerAlert: no alert is on screen");
   alert->answer(buttonIndex);
 }
 
 void UITestDriver::slide(const std::shared_ptr<Slider>& slider, double value) {
+  assertMainThread("UITestDriver::slide");
   Point p;
   std::string why;
   if (!check(slider, &p, &why)) throw AssertionFailure("slide: " + why);
@@ -139,6 +148,7 @@ void UITestDriver::slide(const std::shared_ptr<Slider>& slider, double value) {
 }
 
 void UITestDriver::scrollTo(const std::shared_ptr<ScrollView>& scrollView, Point offset) {
+  assertMainThread("UITestDriver::scrollTo");
   Point p;
   std::string why;
   if (!check(scrollView, &p, &why)) throw AssertionFailure("scrollTo: " + why);
@@ -149,6 +159,7 @@ void UITestDriver::scrollTo(const std::shared_ptr<ScrollView>& scrollView, Point
 void UITestDriver::settle(double s) { RunLoop::main()->runFor(seconds(s)); }
 
 void UITestDriver::reset() {
+  assertMainThread("UITestDriver::reset");
   if (auto responder = Responder::currentFirstResponder()) responder->resignFirstResponder();
   Application::reset();
 }

@@ -8,16 +8,13 @@
 #include <cstdlib>
 
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Thread.h"
 #include "platform/ui/GestureRecognizer.h"
 #include "platform/ui/GraphicsContext.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 
 namespace platform {
-
-namespace {
-int pendingAnimations = 0;
-}
 
 View::View(const Rect& frame) { setFrame(frame); }
 
@@ -102,6 +99,7 @@ void View::detachFromSuperview() {
 }
 
 void View::insertSubview(const std::shared_ptr<View>& view, std::size_t index) {
+  assertMainThread("View::insertSubview");
   if (!view || view.get() == this) return;
   if (view->superview_ == this) {
     auto& subs = subviews_;
@@ -122,6 +120,7 @@ void View::insertSubview(const std::shared_ptr<View>& view, std::size_t index) {
 }
 
 void View::addSubview(const std::shared_ptr<View>& view) {
+  assertMainThread("View::addSubview");
   if (view && view->superview_ == this) {
     bringSubviewToFront(view.get());
     return;
@@ -130,6 +129,7 @@ void View::addSubview(const std::shared_ptr<View>& view) {
 }
 
 void View::insertSubviewBelow(const std::shared_ptr<View>& view, const View* sibling) {
+  assertMainThread("View::insertSubviewBelow");
   auto it = std::find_if(subviews_.begin(), subviews_.end(),
                          [sibling](const auto& v) { return v.get() == sibling; });
   if (it == subviews_.end()) return addSubview(view);
@@ -142,6 +142,7 @@ void View::insertSubviewBelow(const std::shared_ptr<View>& view, const View* sib
 }
 
 void View::insertSubviewAbove(const std::shared_ptr<View>& view, const View* sibling) {
+  assertMainThread("View::insertSubviewAbove");
   auto it = std::find_if(subviews_.begin(), subviews_.end(),
                          [sibling](const auto& v) { return v.get() == sibling; });
   if (it == subviews_.end()) return addSubview(view);
@@ -153,9 +154,13 @@ void View::insertSubviewAbove(const std::shared_ptr<View>& view, const View* sib
   insertSubview(view, index);
 }
 
-void View::removeFromSuperview() { detachFromSuperview(); }
+void View::removeFromSuperview() {
+  assertMainThread("View::removeFromSuperview");
+  detachFromSuperview();
+}
 
 void View::bringSubviewToFront(const View* view) {
+  assertMainThread("View::bringSubviewToFront");
   auto it = std::find_if(subviews_.begin(), subviews_.end(),
                          [view](const auto& v) { return v.get() == view; });
   if (it == subviews_.end()) return;
@@ -165,6 +170,7 @@ void View::bringSubviewToFront(const View* view) {
 }
 
 void View::sendSubviewToBack(const View* view) {
+  assertMainThread("View::sendSubviewToBack");
   auto it = std::find_if(subviews_.begin(), subviews_.end(),
                          [view](const auto& v) { return v.get() == view; });
   if (it == subviews_.end()) return;
@@ -200,6 +206,7 @@ void View::setWindowRecursively(Window* window) {
 }
 
 void View::layoutIfNeeded() {
+  assertMainThread("View::layoutIfNeeded");
   if (needsLayout_) {
     needsLayout_ = false;
     layoutSubviews();
@@ -259,6 +266,7 @@ void View::resizeSubviews(Size oldSize) {
 void View::drawRect(GraphicsContext&, const Rect&) {}
 
 void View::render(GraphicsContext& context) {
+  assertMainThread("View::render");
   if (hidden_ || alpha_ < 0.01) return;
   needsDisplay_ = false;
   cairo_t* cr = context.cairo();
@@ -307,6 +315,7 @@ void View::render(GraphicsContext& context) {
 }
 
 std::shared_ptr<View> View::hitTest(Point point) {
+  assertMainThread("View::hitTest");
   if (hidden_ || !userInteractionEnabled_ || alpha_ < 0.01) return nullptr;
   if (!pointInside(point)) return nullptr;
   for (auto it = subviews_.rbegin(); it != subviews_.rend(); ++it) {
@@ -374,6 +383,7 @@ bool View::isVisibleOnScreen() const {
 }
 
 void View::addGestureRecognizer(const std::shared_ptr<GestureRecognizer>& recognizer) {
+  assertMainThread("View::addGestureRecognizer");
   if (!recognizer) return;
   if (View* old = recognizer->view()) old->removeGestureRecognizer(recognizer.get());
   recognizer->view_ = this;
@@ -381,6 +391,7 @@ void View::addGestureRecognizer(const std::shared_ptr<GestureRecognizer>& recogn
 }
 
 void View::removeGestureRecognizer(const GestureRecognizer* recognizer) {
+  assertMainThread("View::removeGestureRecognizer");
   auto it = std::find_if(gestureRecognizers_.begin(), gestureRecognizers_.end(),
                          [recognizer](const auto& g) { return g.get() == recognizer; });
   if (it == gestureRecognizers_.end()) return;
@@ -402,6 +413,7 @@ std::shared_ptr<void> View::associatedObject(const void* key) const {
 }
 
 bool View::endEditing(bool force) {
+  assertMainThread("View::endEditing");
   auto current = Responder::currentFirstResponder();
   auto* view = dynamic_cast<View*>(current.get());
   if (!view || !view->isDescendantOfView(this)) return true;
@@ -437,16 +449,11 @@ std::string View::description() const {
 
 void View::animate(double duration, const std::function<void()>& animations,
                    std::function<void(bool)> completion, double delay, unsigned) {
+  assertMainThread("View::animate");
   if (animations) animations();
   if (!completion) return;
-  ++pendingAnimations;
   RunLoop::main()->performAfter(seconds(std::max(0.0, delay) + std::max(0.0, duration)),
-                                [completion = std::move(completion)] {
-                                  --pendingAnimations;
-                                  completion(true);
-                                });
+                                [completion = std::move(completion)] { completion(true); });
 }
-
-int View::pendingAnimationCount() { return pendingAnimations; }
 
 }  // namespace platform

@@ -13,6 +13,11 @@
 //
 // The superview and window back-pointers are plain pointers: a view clears the back-pointers
 // of its subviews when it lets them go or is destroyed, so they never dangle.
+//
+// Views are made with `create` (CH_SHARED_OBJECT, in every class of the hierarchy) and are
+// main-thread objects: debug builds check the thread where the tree changes, lays out, draws
+// and is touched. Much of this interface (appearance flags, tree hooks, conversions) is the
+// platform's, kept for the screens that call it; the tests cover what the tree itself does.
 
 #include <functional>
 #include <map>
@@ -60,8 +65,9 @@ enum : unsigned {
 }
 
 class View : public Responder {
+  CH_SHARED_OBJECT(View)
+
  public:
-  explicit View(const Rect& frame = {});
   ~View() override;
   View(const View&) = delete;
   View& operator=(const View&) = delete;
@@ -186,10 +192,10 @@ class View : public Responder {
   static void animate(double duration, const std::function<void()>& animations,
                       std::function<void(bool)> completion = {}, double delay = 0,
                       unsigned options = AnimationOption::None);
-  // The number of view animations whose completion is still pending.
-  static int pendingAnimationCount();
 
  protected:
+  explicit View(const Rect& frame = {});
+
   // Subviews' frames follow their masks when this view's size changes from `oldSize`.
   void resizeSubviews(Size oldSize);
 

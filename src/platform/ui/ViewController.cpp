@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iostream>
 
+#include "platform/foundation/Thread.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/UIRecorder.h"
@@ -20,23 +21,23 @@ ViewController::~ViewController() {
 }
 
 std::shared_ptr<View> ViewController::view() {
+  assertMainThread("ViewController::view");
   if (!view_) {
     loadView();
-    if (!view_) setView(std::make_shared<View>(Screen::mainScreen().applicationFrame()));
+    if (!view_) setView(View::create(Screen::mainScreen().applicationFrame()));
     viewDidLoad();
   }
   return view_;
 }
 
 void ViewController::setView(std::shared_ptr<View> view) {
+  assertMainThread("ViewController::setView");
   if (view_ && view_->viewController_ == this) view_->viewController_ = nullptr;
   view_ = std::move(view);
   if (view_) view_->viewController_ = this;
 }
 
-void ViewController::loadView() {
-  setView(std::make_shared<View>(Screen::mainScreen().applicationFrame()));
-}
+void ViewController::loadView() { setView(View::create(Screen::mainScreen().applicationFrame())); }
 
 void ViewController::setTitle(std::optional<std::string> title) {
   title_ = title;
@@ -62,6 +63,7 @@ std::shared_ptr<ViewController> ViewController::parentViewController() const {
 }
 
 void ViewController::addChildViewController(const std::shared_ptr<ViewController>& child) {
+  assertMainThread("ViewController::addChildViewController");
   if (!child || child.get() == this) return;
   child->removeFromParentViewController();
   child->parent_ = this;
@@ -69,6 +71,7 @@ void ViewController::addChildViewController(const std::shared_ptr<ViewController
 }
 
 void ViewController::removeFromParentViewController() {
+  assertMainThread("ViewController::removeFromParentViewController");
   if (!parent_) return;
   auto& siblings = parent_->children_;
   auto keep = weak_from_this().lock();
@@ -102,6 +105,7 @@ std::shared_ptr<ViewController> ViewController::visibleChild() {
 
 void ViewController::presentViewController(const std::shared_ptr<ViewController>& controller,
                                            bool animated, std::function<void()> completion) {
+  assertMainThread("ViewController::presentViewController");
   if (!controller) return;
   ViewController* root = presentationRoot();
   Window* window = root->isViewLoaded() ? root->view_->window() : nullptr;
@@ -136,6 +140,7 @@ void ViewController::presentViewController(const std::shared_ptr<ViewController>
 
 void ViewController::dismissViewControllerAnimated(bool animated,
                                                    std::function<void()> completion) {
+  assertMainThread("ViewController::dismissViewControllerAnimated");
   ViewController* root = presentationRoot();
   if (!root->presented_) {
     if (root->presenting_)

@@ -44,9 +44,9 @@ enum class InterfaceOrientation {
 };
 
 class ViewController : public Responder {
+  CH_SHARED_OBJECT(ViewController)
+
  public:
-  // `nibName` is kept for the record; every view is built in code.
-  explicit ViewController(std::optional<std::string> nibName = std::nullopt);
   ~ViewController() override;
 
   std::shared_ptr<View> view();
@@ -116,6 +116,9 @@ class ViewController : public Responder {
   virtual std::shared_ptr<ViewController> visibleChild();
 
  protected:
+  // `nibName` is kept for the record; every view is built in code.
+  explicit ViewController(std::optional<std::string> nibName = std::nullopt);
+
   // The navigation controller sets and clears itself as the screen's container.
   friend class NavigationController;
   friend class Window;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/foundation/Thread.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Control.h"
@@ -29,6 +30,7 @@ Window::~Window() {
 }
 
 void Window::setRootViewController(std::shared_ptr<ViewController> controller) {
+  assertMainThread("Window::setRootViewController");
   if (controller == root_) return;
   auto old = root_;
   if (controller) controller->view();
@@ -60,11 +62,13 @@ void Window::setHidden(bool hidden) {
 }
 
 void Window::makeKeyAndVisible() {
+  assertMainThread("Window::makeKeyAndVisible");
   makeKeyWindow();
   setHidden(false);
 }
 
 void Window::makeKeyWindow() {
+  assertMainThread("Window::makeKeyWindow");
   Application::sharedApplication().setKeyWindow(
       std::static_pointer_cast<Window>(shared_from_this()));
 }
@@ -74,11 +78,13 @@ bool Window::isKeyWindow() const {
 }
 
 std::shared_ptr<View> Window::sendTap(Point point, int tapCount) {
+  assertMainThread("Window::sendTap");
   return deliverTap(std::static_pointer_cast<View>(shared_from_this()), point, tapCount);
 }
 
 std::shared_ptr<View> Window::deliverTap(const std::shared_ptr<View>& root, Point point,
                                          int tapCount) {
+  assertMainThread("Window::deliverTap");
   root->layoutIfNeeded();
   auto hit = root->hitTest(root->convertPointFromWindow(point));
   if (!hit) return nullptr;
@@ -107,6 +113,7 @@ std::shared_ptr<View> Window::deliverTap(const std::shared_ptr<View>& root, Poin
 }
 
 cairo_surface_t* Window::renderToSurface() {
+  assertMainThread("Window::renderToSurface");
   layoutIfNeeded();
   double scale = Screen::mainScreen().scale();
   Rect f = frame();
@@ -134,6 +141,7 @@ cairo_surface_t* Window::renderToSurface() {
 }
 
 bool Window::snapshot(const std::string& path, std::string* error) {
+  assertMainThread("Window::snapshot");
   cairo_surface_t* surface = renderToSurface();
   cairo_status_t status = cairo_surface_write_to_png(surface, path.c_str());
   cairo_surface_destroy(surface);

@@ -19,9 +19,9 @@ namespace platform {
 class ViewController;
 
 class Window : public View {
+  CH_SHARED_OBJECT(Window)
+
  public:
-  explicit Window(const Rect& frame);
-  Window();
   ~Window() override;
 
   std::shared_ptr<ViewController> rootViewController() const { return root_; }
@@ -44,6 +44,11 @@ class Window : public View {
   cairo_surface_t* renderToSurface();
   // Writes the drawing as a PNG file; false (with `error` set) when it cannot be written.
   bool snapshot(const std::string& path, std::string* error = nullptr);
+
+ protected:
+  explicit Window(const Rect& frame);
+
+  Window();
 
  private:
   std::shared_ptr<ViewController> root_;

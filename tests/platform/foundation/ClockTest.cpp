@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <thread>
 
 #include "platform/foundation/Clock.h"
@@ -21,7 +22,7 @@ TEST(ClockTest, ScopedManualClockInstallsAndRestores) {
   auto before = Clock::shared();
   {
     ScopedManualClock manual;
-    EXPECT_TRUE(Clock::shared()->isManual());
+    EXPECT_EQ(Clock::shared(), manual.get());
   }
   EXPECT_EQ(Clock::shared(), before);
 }
@@ -69,4 +70,34 @@ TEST(ClockTest, WaitUntilOnSystemClockTimesOut) {
   std::unique_lock<std::mutex> lock(m);
   EXPECT_FALSE(waitUntil(cv, lock, Clock::shared()->monotonicNow() + std::chrono::milliseconds(5),
                          [] { return false; }));
+}
+
+// Intervals in seconds beyond what 64-bit nanoseconds hold (a century-long max-age, 1e300)
+// become the longest duration of their sign, never a wrapped or undefined one.
+TEST(ClockTest, SecondsSaturateBeyondTheDurationRange) {
+  const std::pair<double, Duration> cases[] = {
+      {1.5, std::chrono::milliseconds(1500)},
+      {-2.0, std::chrono::seconds(-2)},
+      {9e9, std::chrono::seconds(9000000000)},
+      {1e10, Duration::max()},
+      {1e300, Duration::max()},
+      {std::numeric_limits<double>::infinity(), Duration::max()},
+      {-1e300, Duration::min()},
+      {std::numeric_limits<double>::quiet_NaN(), Duration::zero()},
+  };
+  for (const auto& [secs, expected] : cases) {
+    SCOPED_TRACE(secs);
+    EXPECT_EQ(seconds(secs), expected);
+  }
+}
+
+TEST(ClockTest, ManualClockStopsAtTheEndOfTime) {
+  ManualClock c;
+  Date start = c.now();
+  c.advance(Duration::max());
+  EXPECT_EQ(c.monotonicNow(), MonoTime::max());
+  EXPECT_EQ(c.now(), Date::max());
+  c.advanceSeconds(1);
+  EXPECT_EQ(c.monotonicNow(), MonoTime::max());
+  EXPECT_GT(c.now(), start);
 }

@@ -53,3 +53,41 @@ TEST(DateFormatTest, LocalZoneFollowsTZ) {
   unsetenv("TZ");
   tzset();
 }
+
+// A field of ten or more letters reads as many digits; a number no field can hold is no date,
+// never an exception.
+TEST(DateFormatTest, ParseAnswersNoDateForNumbersNoFieldHolds) {
+  auto utc = TimeZone::utc();
+  const std::pair<const char*, const char*> noDate[] = {
+      {"dddddddddd", "9999999999"},
+      {"yyyy-MM-dd HH:mm:ss.SSSSSSSSSS", "2014-03-05 07:08:09.9999999999"},
+      {"HHHHHHHHHHHHHHHHHHHH", "99999999999999999999"},
+  };
+  for (const auto& [pattern, text] : noDate) {
+    SCOPED_TRACE(pattern);
+    EXPECT_FALSE(parseDate(text, pattern, utc).has_value());
+  }
+  // Leading zeros that fit still read.
+  auto padded = parseDate("2014-03-0000000005", "yyyy-MM-dddddddddd", utc);
+  ASSERT_TRUE(padded);
+  EXPECT_EQ(formatDate(*padded, kDateTimePattern, utc), "2014-03-05 00:00:00");
+}
+
+// Dates count 64-bit nanoseconds, about the years 1678 to 2262: a date text outside them reads
+// as the nearest representable date, and those ends format as themselves.
+TEST(DateFormatTest, DatesOutsideTheRepresentableYearsSaturate) {
+  auto utc = TimeZone::utc();
+  EXPECT_EQ(parseDate("1005-05-13 16:53:20", kDateTimePattern, utc), Date::min());
+  EXPECT_EQ(parseDate("0000-01-01 00:00:00", kDateTimePattern, TimeZone::fixed(8 * 3600)),
+            Date::min());
+  EXPECT_EQ(parseDate("9999-12-31 23:59:59", kDateTimePattern, utc), Date::max());
+  EXPECT_EQ(parseDate("2262-04-11 23:47:16:999", "yyyy-MM-dd HH:mm:ss:SSS", utc), Date::max());
+  auto inside = parseDate("1700-01-01 00:00:00", kDateTimePattern, utc);
+  ASSERT_TRUE(inside);
+  EXPECT_EQ(formatDate(*inside, kDateTimePattern, utc), "1700-01-01 00:00:00");
+
+  const char* pattern = "yyyy-MM-dd HH:mm:ss.SSS";
+  EXPECT_EQ(formatDate(Date::min(), pattern, utc), "1677-09-21 00:12:43.145");
+  EXPECT_EQ(formatDate(Date::max(), pattern, utc), "2262-04-11 23:47:16.854");
+  EXPECT_EQ(calendarFields(Date::min(), utc).millisecond, 145);
+}

@@ -41,6 +41,88 @@ TEST(JsonTest, WrongTypesReadAsAbsentNeverThrow) {
   EXPECT_EQ(Json::intValue(json("x"), "i"), std::nullopt);
 }
 
+// A number beyond the signed 64-bit range is absent where an integer is expected: wrapped, the
+// largest unsigned id would log in as user -1.
+TEST(JsonTest, IntegersOutOfRangeReadAsAbsent) {
+  json j = json::parse(R"({"userId": 18446744073709551615, "over": 9223372036854775808,
+                           "max": 9223372036854775807, "min": -9223372036854775808,
+                           "huge": 1e19, "tiny": -1e19, "far": 1e300, "near": -9.2e18,
+                           "half": 9.2e18})");
+  const std::pair<const char*, std::optional<std::int64_t>> cases[] = {
+      {"userId", std::nullopt},
+      {"over", std::nullopt},
+      {"max", INT64_MAX},
+      {"min", INT64_MIN},
+      {"huge", std::nullopt},
+      {"tiny", std::nullopt},
+      {"far", std::nullopt},
+      {"near", std::int64_t{-9200000000000000000}},
+      {"half", std::int64_t{9200000000000000000}},
+  };
+  for (const auto& [key, expected] : cases) {
+    SCOPED_TRACE(key);
+    EXPECT_EQ(Json::intValue(j, key), expected);
+  }
+  // As a text it is still the number the server sent, and as a flag still non-zero.
+  EXPECT_EQ(Json::stringValue(j, "userId"), "18446744073709551615");
+  EXPECT_EQ(Json::boolValue(j, "userId"), true);
+  // Converted to a Value, an integer that does not fit is null rather than a wrapped one.
+  Value v = Json::toValue(j);
+  EXPECT_TRUE(v["userId"].isNull());
+  EXPECT_TRUE(v["over"].isNull());
+  EXPECT_EQ(v["max"].asInteger(), INT64_MAX);
+}
+
+namespace {
+
+// `depth` arrays and objects, alternating, around a number: [{"k":[{"k":...1...}]}].
+std::string nested(int depth) {
+  std::string open, close;
+  for (int i = 0; i < depth; ++i) {
+    open += i % 2 ? "{\"k\":" : "[";
+    close.insert(0, i % 2 ? "}" : "]");
+  }
+  return open + "1" + close;
+}
+
+}  // namespace
+
+TEST(JsonTest, ParseRefusesTextsNestedBeyondTheBound) {
+  auto deepest = Json::parse(nested(Json::kMaxDepth));
+  ASSERT_TRUE(deepest.has_value());
+  Value v = Json::toValue(*deepest);
+  ASSERT_NE(v.asArray(), nullptr);
+  EXPECT_EQ(v.asArray()->size(), 1u);
+
+  EXPECT_FALSE(Json::parse(nested(Json::kMaxDepth + 1)).has_value());
+  // A feedback answer whose "resultCode" nests 30,000 arrays deep.
+  std::string feedback =
+      R"({"resultCode":)" + std::string(30000, '[') + std::string(30000, ']') + "}";
+  EXPECT_FALSE(Json::parse(feedback).has_value());
+  EXPECT_FALSE(Json::parse(nested(100000)).has_value());
+}
+
+// A document built by other means than `parse` (so not checked while it was read) is refused as
+// a whole by `toValue`, and destroying it does not recurse either.
+TEST(JsonTest, ToValueRefusesDocumentsNestedBeyondTheBound) {
+  auto build = [](int depth) {
+    json root = json::array();
+    json* innermost = &root;
+    for (int i = 1; i < depth; ++i) {
+      innermost->push_back(json::array());
+      innermost = &innermost->back();
+    }
+    innermost->push_back(7);
+    return root;
+  };
+  EXPECT_FALSE(Json::toValue(build(Json::kMaxDepth)).isNull());
+  EXPECT_TRUE(Json::toValue(build(Json::kMaxDepth + 1)).isNull());
+  json answer = json::object();
+  answer["resultCode"] = build(1000000);  // moved in: a copy would recurse
+  EXPECT_TRUE(Json::toValue(answer).isNull());
+  EXPECT_TRUE(Json::toValue(answer["resultCode"]).isNull());
+}
+
 TEST(JsonTest, ParseRejectsBadTextWithoutThrowing) {
   EXPECT_FALSE(Json::parse("{").has_value());
   EXPECT_FALSE(Json::parse("").has_value());

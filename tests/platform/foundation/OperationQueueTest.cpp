@@ -39,7 +39,7 @@ struct Gate {
 };
 
 TEST(OperationQueueTest, WidthLimitsRunningOperationsAndMayGrowWhileRunning) {
-  auto queue = OperationQueue::make("width");
+  auto queue = OperationQueue::create("width");
   queue->setMaxConcurrentOperationCount(2);
   Gate gate;
   for (int i = 0; i < 6; ++i) queue->addOperation([&] { gate.pass(); });
@@ -56,7 +56,7 @@ TEST(OperationQueueTest, WidthLimitsRunningOperationsAndMayGrowWhileRunning) {
 }
 
 TEST(OperationQueueTest, WidthZeroStartsNothingUntilWidened) {
-  auto queue = OperationQueue::make();
+  auto queue = OperationQueue::create();
   queue->setMaxConcurrentOperationCount(0);
   std::atomic<int> ran{0};
   queue->addOperation([&] { ++ran; });
@@ -68,16 +68,23 @@ TEST(OperationQueueTest, WidthZeroStartsNothingUntilWidened) {
   EXPECT_EQ(ran, 2);
 }
 
+// A plain operation that records that its body ran.
+class RecordingOperation : public Operation {
+  CH_SHARED_OBJECT(RecordingOperation)
+
+ public:
+  void main() override { *ran_ = true; }
+
+ private:
+  explicit RecordingOperation(std::atomic<bool>* ran) : ran_(ran) {}
+  std::atomic<bool>* const ran_;
+};
+
 TEST(OperationQueueTest, CancelledOperationFinishesWithoutRunningEvenAtWidthZero) {
-  auto queue = OperationQueue::make();
+  auto queue = OperationQueue::create();
   queue->setMaxConcurrentOperationCount(0);
   std::atomic<bool> ran{false};
-  struct Body : Operation {
-    std::atomic<bool>* ran;
-    void main() override { *ran = true; }
-  };
-  auto body = std::make_shared<Body>();
-  body->ran = &ran;
+  auto body = RecordingOperation::create(&ran);
   queue->addOperation(body);
   body->cancel();
   queue->waitUntilAllOperationsAreFinished();
@@ -87,6 +94,8 @@ TEST(OperationQueueTest, CancelledOperationFinishesWithoutRunningEvenAtWidthZero
 
 // An asynchronous operation that finishes only when told, from another thread.
 class AsyncOperation : public Operation {
+  CH_SHARED_OBJECT(AsyncOperation)
+
  public:
   bool isConcurrent() const override { return true; }
   bool isExecuting() const override { return state_ == 1; }
@@ -101,14 +110,15 @@ class AsyncOperation : public Operation {
   }
 
  private:
+  AsyncOperation() = default;
   std::atomic<int> state_{0};
 };
 
 TEST(OperationQueueTest, AsynchronousOperationHoldsItsSlotUntilItFinishes) {
-  auto queue = OperationQueue::make();
+  auto queue = OperationQueue::create();
   queue->setMaxConcurrentOperationCount(1);
-  auto first = std::make_shared<AsyncOperation>();
-  auto second = std::make_shared<AsyncOperation>();
+  auto first = AsyncOperation::create();
+  auto second = AsyncOperation::create();
   std::mutex mutex;
   std::condition_variable cv;
   std::vector<std::size_t> counts;
@@ -136,8 +146,8 @@ TEST(OperationQueueTest, AsynchronousOperationHoldsItsSlotUntilItFinishes) {
 }
 
 TEST(OperationQueueTest, CompletionBlockRunsOnceAfterFinish) {
-  auto queue = OperationQueue::make();
-  auto operation = std::make_shared<Operation>();
+  auto queue = OperationQueue::create();
+  auto operation = Operation::create();
   std::atomic<int> completions{0};
   operation->setCompletionBlock([&] { ++completions; });
   queue->addOperation(operation);

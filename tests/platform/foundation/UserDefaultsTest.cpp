@@ -2,27 +2,21 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "platform/foundation/Json.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/Thread.h"
 #include "platform/foundation/UserDefaults.h"
+#include "support/Files.h"
 #include "support/TempHome.h"
 
 using namespace platform;
+using testsupport::readFile;
+using testsupport::writeFile;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 class UserDefaultsTest : public ::testing::Test {
  protected:
@@ -73,14 +67,12 @@ TEST_F(UserDefaultsTest, TypedReads) {
     Value value;
     std::string text;
     bool flag;
-    std::int64_t integer;
-    double number;
   };
   const Case cases[] = {
-      {"absent", Value(), "", false, 0, 0.0},  {"yes", "YES", "YES", true, 0, 0.0},
-      {"no", "NO", "NO", false, 0, 0.0},       {"numericText", " 12abc", " 12abc", true, 12, 12.0},
-      {"true", true, "1", true, 1, 1.0},       {"integer", 7, "7", true, 7, 7.0},
-      {"double", 2.75, "2.75", true, 2, 2.75}, {"bytes", Bytes{1}, "", false, 0, 0.0},
+      {"absent", Value(), "", false}, {"yes", "YES", "YES", true},
+      {"no", "NO", "NO", false},      {"numericText", " 12abc", " 12abc", true},
+      {"true", true, "1", true},      {"integer", 7, "7", true},
+      {"double", 2.75, "2.75", true}, {"bytes", Bytes{1}, "", false},
   };
   for (const auto& c : cases) {
     if (std::string(c.key) != "absent") defaults.set(c.key, c.value);
@@ -88,8 +80,6 @@ TEST_F(UserDefaultsTest, TypedReads) {
   for (const auto& c : cases) {
     EXPECT_EQ(defaults.stringForKey(c.key), c.text) << c.key;
     EXPECT_EQ(defaults.boolForKey(c.key), c.flag) << c.key;
-    EXPECT_EQ(defaults.integerForKey(c.key), c.integer) << c.key;
-    EXPECT_DOUBLE_EQ(defaults.doubleForKey(c.key), c.number) << c.key;
   }
   EXPECT_FALSE(defaults.object("absent").has_value());
 }
@@ -138,11 +128,8 @@ TEST_F(UserDefaultsTest, SynchronizeReplacesTheFileByRename) {
   ASSERT_TRUE(parsed.has_value());
   EXPECT_EQ(Json::intValue(*parsed, "version"), 2);
   fs::remove(oldName);
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(fs::path(file()).parent_path())) {
-    names.push_back(entry.path().filename().string());
-  }
-  EXPECT_EQ(names, std::vector<std::string>{"defaults.json"});
+  EXPECT_EQ(testsupport::filesIn(fs::path(file()).parent_path().string()),
+            std::vector<std::string>{"defaults.json"});
   struct stat st {};
   ASSERT_EQ(stat(file().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 077, 0u);  // remembered accounts are for the owner's eyes only
@@ -150,39 +137,87 @@ TEST_F(UserDefaultsTest, SynchronizeReplacesTheFileByRename) {
 
 TEST_F(UserDefaultsTest, SynchronizeReportsAFileThatCannotBeWritten) {
   std::string blocker = Paths::join(home_.path(), "blocker");
-  std::ofstream(blocker) << "a file where a folder should be";
+  writeFile(blocker, "a file where a folder should be");
   UserDefaults defaults(Paths::join(blocker, "defaults.json"));
   defaults.set("a", 1);
   EXPECT_FALSE(defaults.synchronize());
-  EXPECT_EQ(defaults.integerForKey("a"), 1);
+  EXPECT_EQ(defaults.object("a"), Value(1));
 }
 
 TEST_F(UserDefaultsTest, UnreadableFileIsSetAsideNotOverwritten) {
   fs::create_directories(fs::path(file()).parent_path());
-  std::ofstream(file()) << "{ not json";
-  UserDefaults defaults(file());
-  EXPECT_FALSE(defaults.object("anything").has_value());
-  EXPECT_EQ(readFile(file() + ".corrupt"), "{ not json");
-  defaults.set("fresh", true);
-  ASSERT_TRUE(defaults.synchronize());
-  EXPECT_TRUE(UserDefaults(file()).boolForKey("fresh"));
+  // Not JSON, not an object, and nested so deep that decoding it would exhaust the stack at
+  // every launch.
+  const std::string unreadable[] = {
+      "{ not json",
+      "[1, 2]",
+      R"({"k":)" + std::string(100000, '[') + std::string(100000, ']') + "}",
+  };
+  for (const auto& text : unreadable) {
+    SCOPED_TRACE(text.substr(0, 20));
+    writeFile(file(), text);
+    UserDefaults defaults(file());
+    EXPECT_FALSE(defaults.object("k").has_value());
+    EXPECT_FALSE(testsupport::exists(file()));
+    EXPECT_EQ(readFile(file() + ".corrupt"), text);
+    defaults.set("fresh", true);
+    ASSERT_TRUE(defaults.synchronize());
+    EXPECT_TRUE(UserDefaults(file()).boolForKey("fresh"));
+  }
 }
 
-TEST_F(UserDefaultsTest, StandardFollowsTheHomeFolder) {
-  UserDefaults& first = UserDefaults::standard();
-  EXPECT_EQ(first.path(), Paths::join(Paths::preferences(), "defaults.json"));
-  EXPECT_EQ(&UserDefaults::standard(), &first);
-  first.set("everLaunched_1.0", true);
-  ASSERT_TRUE(first.synchronize());
-  {
-    testsupport::TempHome other;
-    UserDefaults& second = UserDefaults::standard();
-    EXPECT_NE(&second, &first);
-    EXPECT_FALSE(second.boolForKey("everLaunched_1.0"));
+// The file is read with the depth bound of outside JSON. A value that would nest deeper there
+// (a dictionary that reads like a tag takes a level more) is left out of the file, so the next
+// launch does not set aside everything else with it.
+TEST_F(UserDefaultsTest, ValuesTooDeepForTheFileAreLeftOutAlone) {
+  auto arrays = [](int depth) {
+    Value v = 1;
+    for (int i = 0; i < depth; ++i) v = Value(Array{v});
+    return v;
+  };
+  auto tagLike = [](int depth) {
+    Value v = 1;
+    for (int i = 0; i < depth; ++i) v = Value(Dictionary{{"$date", v}});
+    return v;
+  };
+  // The file's object is the first level, so a value may hold one level fewer.
+  const Dictionary kept = {{"name", "learner"},
+                           {"deepest", arrays(Json::kMaxDepth - 1)},
+                           {"deepestTagLike", tagLike((Json::kMaxDepth - 1) / 2)}};
+  const Dictionary tooDeep = {{"arrays", arrays(Json::kMaxDepth)},
+                              {"tagLike", tagLike((Json::kMaxDepth + 1) / 2)},
+                              {"deeper", arrays(Json::kMaxDepth + 40)}};
+  UserDefaults defaults(file());
+  for (const auto& [key, value] : kept) defaults.set(key, value);
+  for (const auto& [key, value] : tooDeep) defaults.set(key, value);
+  ASSERT_TRUE(defaults.synchronize());
+
+  UserDefaults reloaded(file());
+  EXPECT_FALSE(testsupport::exists(file() + ".corrupt"));
+  for (const auto& [key, value] : kept) EXPECT_EQ(reloaded.object(key), value) << key;
+  for (const auto& [key, value] : tooDeep) {
+    EXPECT_FALSE(reloaded.object(key).has_value()) << key;
+    EXPECT_TRUE(defaults.object(key).has_value()) << key;  // still there until the process ends
   }
-  Paths::setHome(home_.path());
-  EXPECT_EQ(&UserDefaults::standard(), &first);
-  EXPECT_TRUE(UserDefaults(first.path()).boolForKey("everLaunched_1.0"));
+}
+
+// The process's defaults live in the current home folder: each test home has its own.
+TEST(UserDefaultsStandardTest, FollowsTheHomeFolder) {
+  UserDefaults* first = nullptr;
+  {
+    testsupport::TempHome home;
+    first = &UserDefaults::standard();
+    EXPECT_EQ(first->path(), Paths::join(Paths::preferences(), "defaults.json"));
+    EXPECT_EQ(&UserDefaults::standard(), first);
+    first->set("everLaunched_1.0", true);
+    ASSERT_TRUE(first->synchronize());
+    EXPECT_TRUE(UserDefaults(first->path()).boolForKey("everLaunched_1.0"));
+  }
+  testsupport::TempHome other;
+  UserDefaults& second = UserDefaults::standard();
+  EXPECT_NE(&second, first);
+  EXPECT_EQ(second.path(), Paths::join(Paths::preferences(), "defaults.json"));
+  EXPECT_FALSE(second.boolForKey("everLaunched_1.0"));
 }
 
 TEST_F(UserDefaultsTest, ConcurrentWritersAndSynchronizeAreSafe) {
@@ -199,7 +234,7 @@ TEST_F(UserDefaultsTest, ConcurrentWritersAndSynchronizeAreSafe) {
   for (auto& w : writers) w->join();
   ASSERT_TRUE(defaults.synchronize());
   UserDefaults reloaded(file());
-  for (int t = 0; t < 4; ++t) EXPECT_EQ(reloaded.integerForKey("key" + std::to_string(t)), 49);
+  for (int t = 0; t < 4; ++t) EXPECT_EQ(reloaded.object("key" + std::to_string(t)), Value(49));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "platform/foundation/Value.h"
 
 using namespace platform;
@@ -81,4 +83,24 @@ TEST(ValueTest, DatesAsSeconds) {
   Date d = dateFromSeconds(1234.5);
   EXPECT_DOUBLE_EQ(toSeconds(d), 1234.5);
   EXPECT_EQ(Value(d).asDate(), d);
+}
+
+// Dates hold 64-bit nanoseconds (about 1678 to 2262); seconds past either end give that end
+// instead of a date wrapped to the other side of the calendar.
+TEST(ValueTest, DatesFromSecondsSaturateOutsideTheRepresentableYears) {
+  const std::pair<double, Date> cases[] = {
+      {1e10, Date::max()},
+      {1e300, Date::max()},
+      {std::numeric_limits<double>::infinity(), Date::max()},
+      {-1e10, Date::min()},
+      {-31556952000.0, Date::min()},  // the year 970
+      {-std::numeric_limits<double>::infinity(), Date::min()},
+      {std::numeric_limits<double>::quiet_NaN(), Date()},
+      {9e9, Date(std::chrono::seconds(9000000000))},
+      {-9e9, Date(std::chrono::seconds(-9000000000))},
+  };
+  for (const auto& [secs, expected] : cases) {
+    SCOPED_TRACE(secs);
+    EXPECT_EQ(dateFromSeconds(secs), expected);
+  }
 }

@@ -40,6 +40,8 @@ TEST(HLSPlaylistTest, RefusesWhatIsNotAUsableMediaPlaylist) {
       {"duration with junk", "#EXTM3U\n#EXTINF:10s,\nseg0.ts\n"},
       {"negative duration", "#EXTM3U\n#EXTINF:-1,\nseg0.ts\n"},
       {"infinite duration", "#EXTM3U\n#EXTINF:inf,\nseg0.ts\n"},
+      {"not a number", "#EXTM3U\n#EXTINF:nan,\nseg0.ts\n"},
+      {"beyond a double", "#EXTM3U\n#EXTINF:1e400,\nseg0.ts\n"},
       {"segment without #EXTINF", "#EXTM3U\n#EXTINF:10,\nseg0.ts\nseg1.ts\n"},
       {"master playlist", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=800000\nlow/index.m3u8\n"},
   };
@@ -47,6 +49,35 @@ TEST(HLSPlaylistTest, RefusesWhatIsNotAUsableMediaPlaylist) {
     std::string error;
     EXPECT_FALSE(HLSPlaylist::parse(c.text, &error)) << c.name;
     EXPECT_FALSE(error.empty()) << c.name;
+  }
+}
+
+TEST(HLSPlaylistTest, ClampsEachDurationAndTheTotalToAWeek) {
+  constexpr double kWeek = HLSPlaylist::kMaxDuration;
+  struct Case {
+    const char* name;
+    const char* text;
+    std::vector<double> segments;
+    double total;
+  } cases[] = {
+      {"one huge segment", "#EXTM3U\n#EXTINF:1e10,\n0.ts\n", {kWeek}, kWeek},
+      {"a sum beyond a double",
+       "#EXTM3U\n#EXTINF:1e308,\n0.ts\n#EXTINF:1e308,\n1.ts\n",
+       {kWeek, kWeek},
+       kWeek},
+      {"a sum beyond a week",
+       "#EXTM3U\n#EXTINF:400000,\n0.ts\n#EXTINF:400000,\n1.ts\n",
+       {400000, 400000},
+       kWeek},
+      {"just a week", "#EXTM3U\n#EXTINF:604800,\n0.ts\n", {kWeek}, kWeek},
+  };
+  for (const auto& c : cases) {
+    auto playlist = HLSPlaylist::parse(c.text);
+    ASSERT_TRUE(playlist) << c.name;
+    std::vector<double> durations;
+    for (const auto& segment : playlist->segments()) durations.push_back(segment.duration);
+    EXPECT_EQ(durations, c.segments) << c.name;
+    EXPECT_EQ(playlist->duration(), c.total) << c.name;
   }
 }
 

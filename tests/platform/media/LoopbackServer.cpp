@@ -19,7 +19,7 @@ LoopbackServer::LoopbackServer(const std::function<void(httplib::Server&)>& rout
   server_->set_keep_alive_max_count(1);
   // Recorded before the answer goes out: once a client has its answer, the path is listed.
   server_->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     paths_.push_back(request.path);
     return httplib::Server::HandlerResponse::Unhandled;
   });
@@ -44,7 +44,7 @@ std::string LoopbackServer::url(const std::string& path) const {
 }
 
 std::vector<std::string> LoopbackServer::paths() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return paths_;
 }
 

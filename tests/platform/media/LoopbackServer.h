@@ -5,10 +5,11 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/foundation/Mutex.h"
 
 namespace httplib {
 class Server;
@@ -25,14 +26,17 @@ class LoopbackServer {
 
   int port() const { return port_; }
   std::string url(const std::string& path) const;
-  std::vector<std::string> paths() const;
+  std::vector<std::string> paths() const EXCLUDES(mutex_);
 
  private:
+  // Set before start, read-only after.
   std::unique_ptr<httplib::Server> server_;
   int port_ = 0;
   std::thread thread_;
-  mutable std::mutex mutex_;
-  std::vector<std::string> paths_;
+
+  // Guarded by mutex_.
+  mutable platform::Mutex mutex_;
+  std::vector<std::string> paths_ GUARDED_BY(mutex_);
 };
 
 // A loopback port that refuses connections: bound, never listening, for the life of the

@@ -4,15 +4,20 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "LoopbackServer.h"
+#include "platform/foundation/Assert.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/media/HLSPlaylist.h"
 #include "platform/media/MoviePlayerController.h"
 #include "platform/net/URLError.h"
 #include "platform/ui/View.h"
+#include "support/Files.h"
+#include "support/TempHome.h"
 
 namespace platform {
 namespace {
@@ -97,11 +102,19 @@ class MoviePlayerControllerTest : public ::testing::Test {
     return loop->runUntil(
         [&] { return events.count("finish:0") + events.count("finish:1:error"); });
   }
+  // Runs what is due without moving the clock, one pass at a time, and answers how many passes
+  // found something to do (at most `limit`). An end timer that keeps coming due again at the
+  // same instant never lets the loop go idle.
+  int busyPasses(int limit = 100) {
+    int passes = 0;
+    while (passes < limit && loop->runOnce(Clock::shared()->monotonicNow())) ++passes;
+    return passes;
+  }
 
   ScopedManualClock clock;
   std::shared_ptr<RunLoop> loop = RunLoop::main();
   LoopbackServer server{lectureRoutes};
-  std::shared_ptr<MoviePlayerController> player = MoviePlayerController::make();
+  std::shared_ptr<MoviePlayerController> player = MoviePlayerController::create();
   Events events{player};
 };
 
@@ -189,6 +202,69 @@ TEST_F(MoviePlayerControllerTest, FinishesOnceAtTheEnd) {
   EXPECT_EQ(server.paths().size(), 2u);
 }
 
+// Durations a server may send that no clock can count: the player clamps them and waits.
+TEST_F(MoviePlayerControllerTest, DurationsBeyondWhatAClockCountsPlayWithoutSpinning) {
+  LoopbackServer huge([](httplib::Server& s) {
+    auto serve = [](std::string text) {
+      return [text](const httplib::Request&, httplib::Response& res) {
+        res.set_content(text, "application/x-mpegURL");
+      };
+    };
+    s.Get("/one/index.m3u8", serve("#EXTM3U\n#EXTINF:1e10,\n0.ts\n"));
+    s.Get("/sum/index.m3u8", serve("#EXTM3U\n#EXTINF:1e308,\n0.ts\n#EXTINF:1e308,\n1.ts\n"));
+    s.Get(R"(/(one|sum)/0\.ts)", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content(std::string(188, '\x47'), "video/mp2t");
+    });
+  });
+  for (const char* path : {"/one/index.m3u8", "/sum/index.m3u8"}) {
+    auto longPlayer = MoviePlayerController::create(huge.url(path));
+    Events seen(longPlayer);
+    longPlayer->play();
+    ASSERT_TRUE(loop->runUntil([&] { return seen.has("state:1"); })) << path;
+    EXPECT_DOUBLE_EQ(longPlayer->duration(), HLSPlaylist::kMaxDuration) << path;
+    ASSERT_LT(busyPasses(), 100) << path << ": the end timer fires again and again";
+    loop->runFor(seconds(3600));
+    EXPECT_DOUBLE_EQ(longPlayer->currentPlaybackTime(), 3600) << path;
+    EXPECT_EQ(seen.list(), (std::vector<std::string>{"load:1", "state:1"})) << path;
+    longPlayer->stop();
+  }
+}
+
+// 1.001 s is 1000999999.9999999 ns as a double: an end timer cut to whole nanoseconds would come
+// due a fraction of a nanosecond early and then again and again at the same instant.
+TEST_F(MoviePlayerControllerTest, AnEndBetweenTwoClockTicksFinishesOnTheLaterTick) {
+  LoopbackServer odd([](httplib::Server& s) {
+    s.Get("/odd/index.m3u8", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content("#EXTM3U\n#EXTINF:1.001,\nseg0.ts\n", "application/x-mpegURL");
+    });
+    s.Get("/odd/seg0.ts", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content(std::string(188, '\x47'), "video/mp2t");
+    });
+  });
+  player->setContentURL(odd.url("/odd/index.m3u8"));
+  playUntilPlaying();
+  clock->advance(std::chrono::nanoseconds(1000999999));
+  ASSERT_LT(busyPasses(), 100) << "the end timer fires again and again";
+  EXPECT_EQ(events.count("finish:0"), 0);
+  clock->advance(std::chrono::nanoseconds(1));
+  ASSERT_TRUE(runUntilFinished());
+  EXPECT_EQ(events.list(), (std::vector<std::string>{"load:1", "state:1", "state:0", "finish:0"}));
+  EXPECT_DOUBLE_EQ(player->currentPlaybackTime(), 1.001);
+}
+
+// The rule is about where the playlist came from: one read from this device may name files.
+TEST_F(MoviePlayerControllerTest, ALocalPlaylistMayNameLocalFiles) {
+  testsupport::TempHome home;
+  testsupport::writeFile(home.path() + "/seg0.ts", std::string(188, '\x47'));
+  testsupport::writeFile(
+      home.path() + "/index.m3u8",
+      "#EXTM3U\n#EXTINF:4,\nseg0.ts\n#EXTINF:4,\nfile://" + home.path() + "/seg0.ts\n");
+  player->setContentURL("file://" + home.path() + "/index.m3u8");
+  playUntilPlaying();
+  EXPECT_DOUBLE_EQ(player->duration(), 8);
+  EXPECT_EQ(player->loadedSegmentURL(), "file://" + home.path() + "/seg0.ts");
+}
+
 TEST_F(MoviePlayerControllerTest, ASeekPastTheEndWhilePlayingFinishes) {
   startPlaying();
   player->setCurrentPlaybackTime(1000);
@@ -221,7 +297,8 @@ TEST_F(MoviePlayerControllerTest, ANewContentURLEndsTheOldMovieAndPlaysTheNewOne
 }
 
 TEST_F(MoviePlayerControllerTest, ContentThatCannotBeFetchedOrReadFinishesWithAnError) {
-  LoopbackServer broken([](httplib::Server& s) {
+  testsupport::TempHome home;
+  LoopbackServer broken([&home](httplib::Server& s) {
     auto reply = [](int status, std::string body) {
       return [status, body](const httplib::Request&, httplib::Response& res) {
         res.status = status;
@@ -232,7 +309,14 @@ TEST_F(MoviePlayerControllerTest, ContentThatCannotBeFetchedOrReadFinishesWithAn
     s.Get("/not-a-playlist/index.m3u8", reply(200, "<html>Welcome</html>"));
     s.Get("/empty-segment/index.m3u8", reply(200, kPlaylist));
     s.Get("/empty-segment/seg0.ts", reply(200, ""));
+    // A server's playlist naming this device's files, first or later.
+    s.Get("/file-segment/index.m3u8",
+          reply(200, "#EXTM3U\n#EXTINF:10,\nfile://" + home.path() + "/seg0.ts\n"));
+    s.Get("/later-file-segment/index.m3u8",
+          reply(200, "#EXTM3U\n#EXTINF:10,\nseg0.ts\n#EXTINF:10,\nFILE:///dev/zero\n"));
+    s.Get("/later-file-segment/seg0.ts", reply(200, std::string(188, '\x47')));
   });
+  testsupport::writeFile(home.path() + "/seg0.ts", std::string(188, '\x47'));
   mediatest::RefusingPort refusing;
   struct Case {
     std::string url;
@@ -249,9 +333,13 @@ TEST_F(MoviePlayerControllerTest, ContentThatCannotBeFetchedOrReadFinishesWithAn
       {"http://127.0.0.1:" + std::to_string(refusing.port()) + "/index.m3u8", kURLErrorDomain,
        kURLErrorCannotConnectToHost},
       {"", kURLErrorDomain, kURLErrorUnsupportedURL},
+      {broken.url("/file-segment/index.m3u8"), kMoviePlayerErrorDomain,
+       kMoviePlayerErrorBadPlaylist},
+      {broken.url("/later-file-segment/index.m3u8"), kMoviePlayerErrorDomain,
+       kMoviePlayerErrorBadPlaylist},
   };
   for (const auto& c : cases) {
-    auto failing = MoviePlayerController::make(c.url);
+    auto failing = MoviePlayerController::create(c.url);
     Events seen(failing);
     failing->play();
     ASSERT_TRUE(loop->runUntil([&] { return seen.has("finish:1:error"); })) << c.url;
@@ -268,8 +356,25 @@ TEST_F(MoviePlayerControllerTest, ContentThatCannotBeFetchedOrReadFinishesWithAn
   }
 }
 
+#ifndef NDEBUG
+TEST_F(MoviePlayerControllerTest, DebugBuildsRefuseCallsFromAnotherThread) {
+  player->setContentURL(server.url("/lecture/index.m3u8"));
+  std::string failure;
+  std::thread([&] {
+    try {
+      player->play();
+    } catch (const AssertionFailure& e) {
+      failure = e.what();
+    }
+  }).join();
+  EXPECT_NE(failure.find("MoviePlayerController::play"), std::string::npos) << failure;
+  loop->runFor(seconds(1));
+  EXPECT_TRUE(server.paths().empty()) << "nothing was fetched";
+}
+#endif
+
 TEST_F(MoviePlayerControllerTest, ItsViewJoinsAScreensViewTree) {
-  auto screen = std::make_shared<View>(Rect{0, 0, 480, 320});
+  auto screen = View::create(Rect{0, 0, 480, 320});
   auto view = player->view();
   ASSERT_NE(view, nullptr);
   view->setFrame(Rect{0, -20, 480, 320});

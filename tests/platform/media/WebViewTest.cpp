@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -9,6 +8,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/media/WebView.h"
 #include "platform/net/URLError.h"
+#include "support/Files.h"
 #include "support/TempHome.h"
 
 namespace platform {
@@ -40,14 +40,15 @@ class WebViewTest : public ::testing::Test {
     web->loadRequest(URLRequest(url));
     ASSERT_TRUE(RunLoop::main()->runUntil([&] { return delegate->ended(); })) << url;
   }
-  std::string writeFile(const std::string& name, const std::string& content) {
+  // Writes a page into the test's home folder and answers its path.
+  std::string writePage(const std::string& name, const std::string& content) {
     std::string path = home.path() + "/" + name;
-    std::ofstream(path, std::ios::binary) << content;
+    testsupport::writeFile(path, content);
     return path;
   }
 
   testsupport::TempHome home;
-  std::shared_ptr<WebView> web = std::make_shared<WebView>(Rect{480, 0, 480, 212});
+  std::shared_ptr<WebView> web = WebView::create(Rect{480, 0, 480, 212});
   std::shared_ptr<Recorder> delegate = std::make_shared<Recorder>();
   void SetUp() override { web->setDelegate(delegate); }
 };
@@ -91,7 +92,7 @@ TEST_F(WebViewTest, FailsOnAPortThatRefusesConnections) {
 }
 
 TEST_F(WebViewTest, LoadsAFileFromDiskAndFailsOnAMissingOne) {
-  std::string path = writeFile("leture page.htm", kPage);
+  std::string path = writePage("leture page.htm", kPage);
   load("file://" + path.substr(0, path.rfind(' ')) + "%20page.htm");
   EXPECT_EQ(delegate->events, (std::vector<std::string>{"start", "finish"}));
   EXPECT_EQ(web->loadedHTML(), kPage);
@@ -107,8 +108,8 @@ TEST_F(WebViewTest, LoadsAFileFromDiskAndFailsOnAMissingOne) {
 }
 
 TEST_F(WebViewTest, ANewLoadReplacesTheOneUnderWaySilently) {
-  std::string first = writeFile("first.htm", "first");
-  std::string second = writeFile("second.htm", "second");
+  std::string first = writePage("first.htm", "first");
+  std::string second = writePage("second.htm", "second");
   web->loadRequest(URLRequest("file://" + first));
   load("file://" + second);
   EXPECT_EQ(delegate->events, (std::vector<std::string>{"start", "start", "finish"}));
@@ -123,10 +124,10 @@ TEST_F(WebViewTest, ANewLoadReplacesTheOneUnderWaySilently) {
 }
 
 TEST_F(WebViewTest, AViewGoneBeforeItsPageArrivesHearsNothing) {
-  std::string page = writeFile("page.htm", kPage);
+  std::string page = writePage("page.htm", kPage);
   web->loadRequest(URLRequest("file://" + page));
   web.reset();
-  auto probe = std::make_shared<WebView>();
+  auto probe = WebView::create();
   auto probeDelegate = std::make_shared<Recorder>();
   probe->setDelegate(probeDelegate);
   probe->loadRequest(URLRequest("file://" + page));

@@ -1,3 +1,4 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -6,6 +7,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/FakeReachabilitySource.h"
 #include "platform/net/Reachability.h"
+#include "support/MainLoop.h"
 
 namespace platform {
 namespace {
@@ -86,7 +88,7 @@ TEST(ReachabilityTest, NotifierPostsOncePerChangeOnTheMainThreadWithItself) {
   fake->setFlags(kReachabilityFlagsReachable | kReachabilityFlagsIsWWAN);
   fake->setFlags(0);
   fake->setFlags(0);  // no change, no notification
-  ASSERT_TRUE(RunLoop::main()->runUntil([&] { return senders.size() == 2; }));
+  ASSERT_TRUE(testsupport::runUntil([&] { return senders.size() == 2; }));
   EXPECT_EQ(senders, (std::vector<const void*>{r.get(), r.get()}));
   EXPECT_TRUE(onMain);
   EXPECT_EQ(reachable, 1);
@@ -114,9 +116,9 @@ TEST(ReachabilityTest, StoppedWatcherIsReleasedAndHearsNothingMore) {
   auto other = Reachability::reachabilityWithHostname("other.example.test");
   ASSERT_TRUE(other->startNotifier());
   fake->setFlags(kReachabilityFlagsReachable);
-  ASSERT_TRUE(RunLoop::main()->runUntil([&] { return notifications == 1; }));
+  ASSERT_TRUE(testsupport::runUntil([&] { return notifications == 1; }));
   other->stopNotifier();
-  RunLoop::main()->runUntil([] { return RunLoop::main()->pendingCount() == 0; });
+  testsupport::runUntil([] { return RunLoop::main()->pendingCount() == 0; });
   EXPECT_EQ(notifications, 1);
 }
 
@@ -126,6 +128,15 @@ TEST(ReachabilityTest, SystemSourceSeesLoopbackAsLocalAndDirect) {
   EXPECT_EQ(r->reachabilityFlags(), kReachabilityFlagsReachable | kReachabilityFlagsIsLocalAddress |
                                         kReachabilityFlagsIsDirect);
   EXPECT_EQ(r->currentReachabilityStatus(), ReachableViaWiFi);
+  sockaddr_in loopback{};
+  loopback.sin_family = AF_INET;
+  loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  auto byAddress = Reachability::reachabilityWithAddress(reinterpret_cast<sockaddr*>(&loopback));
+  ASSERT_TRUE(byAddress);
+  EXPECT_EQ(byAddress->currentReachabilityStatus(), ReachableViaWiFi);
+  EXPECT_EQ(Reachability::reachabilityWithAddress(nullptr), nullptr);
+  // The link-local network is watched by its address, whatever this machine has.
+  EXPECT_TRUE(Reachability::reachabilityForLocalWiFi());
   // Whatever this machine's routes, the internet watcher answers one of the three statuses.
   auto internet = Reachability::reachabilityForInternetConnection();
   EXPECT_LE(static_cast<int>(internet->currentReachabilityStatus()), 2);

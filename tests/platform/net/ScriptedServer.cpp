@@ -5,6 +5,7 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
@@ -80,6 +81,21 @@ ScriptedReply ScriptedReply::ranged(const ScriptedRequest& request, const std::s
   return reply;
 }
 
+std::string ScriptedReply::encoded(const std::string& text, const std::string& coding) {
+  z_stream stream{};
+  int windowBits = coding == "gzip" ? 16 + MAX_WBITS : MAX_WBITS;
+  deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&stream, text.size()), '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  stream.avail_in = static_cast<uInt>(text.size());
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = static_cast<uInt>(out.size());
+  deflate(&stream, Z_FINISH);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
+}
+
 ScriptedServer::ScriptedServer(Handler handler) : handler_(std::move(handler)) {
   listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int one = 1;
@@ -98,7 +114,7 @@ ScriptedServer::ScriptedServer(Handler handler) : handler_(std::move(handler)) {
 
 ScriptedServer::~ScriptedServer() {
   {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     stopping_ = true;
     released_ = true;
     for (int fd : clients_) shutdown(fd, SHUT_RDWR);
@@ -109,7 +125,7 @@ ScriptedServer::~ScriptedServer() {
   acceptThread_.join();
   std::vector<std::thread> threads;
   {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     threads.swap(threads_);
   }
   for (auto& t : threads) t.join();
@@ -125,7 +141,7 @@ void ScriptedServer::acceptLoop() {
     if (fd < 0) return;
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     if (stopping_) {
       close(fd);
       return;
@@ -201,7 +217,7 @@ bool ScriptedServer::writeAll(int fd, const char* data, std::size_t length, bool
     data += n;
     length -= static_cast<std::size_t>(n);
     if (countBody) {
-      std::lock_guard lock(mutex_);
+      platform::MutexLock lock(mutex_);
       bodyBytes_ += static_cast<std::size_t>(n);
       cv_.notify_all();
     }
@@ -209,9 +225,22 @@ bool ScriptedServer::writeAll(int fd, const char* data, std::size_t length, bool
   return true;
 }
 
+bool ScriptedServer::writePaced(int fd, const std::string& body) {
+  for (char byte : body) {
+    {
+      platform::MutexLock lock(mutex_);
+      cv_.wait(lock.native(), [&]() REQUIRES(mutex_) { return stopping_ || pacedAllowance_ > 0; });
+      if (stopping_) return false;
+      --pacedAllowance_;
+    }
+    if (!writeAll(fd, &byte, 1, true)) return false;
+  }
+  return true;
+}
+
 void ScriptedServer::stallUntilStopped() {
-  std::unique_lock lock(mutex_);
-  cv_.wait(lock, [&] { return stopping_; });
+  platform::MutexLock lock(mutex_);
+  cv_.wait(lock.native(), [&]() REQUIRES(mutex_) { return stopping_; });
 }
 
 void ScriptedServer::serve(int fd) {
@@ -220,7 +249,7 @@ void ScriptedServer::serve(int fd) {
     ScriptedRequest request;
     if (!readRequest(fd, buffer, request)) break;
     {
-      std::lock_guard lock(mutex_);
+      platform::MutexLock lock(mutex_);
       requests_.push_back(request);
       ++inFlight_;
       maxInFlight_ = std::max(maxInFlight_, inFlight_);
@@ -228,8 +257,8 @@ void ScriptedServer::serve(int fd) {
     cv_.notify_all();
     ScriptedReply reply = handler_(request);
     if (reply.gated) {
-      std::unique_lock lock(mutex_);
-      cv_.wait(lock, [&] { return released_; });
+      platform::MutexLock lock(mutex_);
+      cv_.wait(lock.native(), [&]() REQUIRES(mutex_) { return released_; });
     }
     bool keepOpen = true;
     using B = ScriptedReply::Behaviour;
@@ -253,19 +282,21 @@ void ScriptedServer::serve(int fd) {
         stallUntilStopped();
         ok = false;
       }
-      if (ok && request.method != "HEAD")
-        ok = writeAll(fd, reply.body.data(), reply.body.size(), true);
-      keepOpen = ok && reply.behaviour == B::Normal;
+      if (ok && request.method != "HEAD") {
+        ok = reply.behaviour == B::Paced ? writePaced(fd, reply.body)
+                                         : writeAll(fd, reply.body.data(), reply.body.size(), true);
+      }
+      keepOpen = ok && (reply.behaviour == B::Normal || reply.behaviour == B::Paced);
     }
     {
-      std::lock_guard lock(mutex_);
+      platform::MutexLock lock(mutex_);
       --inFlight_;
       ++repliesDone_;
     }
     cv_.notify_all();
     if (!keepOpen) break;
   }
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   std::erase(clients_, fd);
   shutdown(fd, SHUT_RDWR);
   close(fd);
@@ -273,59 +304,71 @@ void ScriptedServer::serve(int fd) {
 
 void ScriptedServer::releaseReplies() {
   {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     released_ = true;
   }
   cv_.notify_all();
 }
 
+void ScriptedServer::allowBodyBytes(std::size_t n) {
+  {
+    platform::MutexLock lock(mutex_);
+    pacedAllowance_ += n;
+  }
+  cv_.notify_all();
+}
+
 std::vector<ScriptedRequest> ScriptedServer::requests() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return requests_;
 }
 
 std::size_t ScriptedServer::requestCount() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return requests_.size();
 }
 
 bool ScriptedServer::waitForRequests(std::size_t n, double timeoutSeconds) {
-  std::unique_lock lock(mutex_);
-  return cv_.wait_until(lock, deadlineAfter(timeoutSeconds), [&] { return requests_.size() >= n; });
+  platform::MutexLock lock(mutex_);
+  return cv_.wait_until(lock.native(), deadlineAfter(timeoutSeconds),
+                        [&]() REQUIRES(mutex_) { return requests_.size() >= n; });
 }
 
 bool ScriptedServer::waitForInFlight(std::size_t n, double timeoutSeconds) {
-  std::unique_lock lock(mutex_);
-  return cv_.wait_until(lock, deadlineAfter(timeoutSeconds), [&] { return inFlight_ >= n; });
+  platform::MutexLock lock(mutex_);
+  return cv_.wait_until(lock.native(), deadlineAfter(timeoutSeconds),
+                        [&]() REQUIRES(mutex_) { return inFlight_ >= n; });
 }
 
 bool ScriptedServer::waitForReplies(std::size_t n, double timeoutSeconds) {
-  std::unique_lock lock(mutex_);
-  return cv_.wait_until(lock, deadlineAfter(timeoutSeconds), [&] { return repliesDone_ >= n; });
+  platform::MutexLock lock(mutex_);
+  return cv_.wait_until(lock.native(), deadlineAfter(timeoutSeconds),
+                        [&]() REQUIRES(mutex_) { return repliesDone_ >= n; });
 }
 
 bool ScriptedServer::waitForBodyBytes(std::size_t bytes, double timeoutSeconds) {
-  std::unique_lock lock(mutex_);
-  return cv_.wait_until(lock, deadlineAfter(timeoutSeconds), [&] { return bodyBytes_ >= bytes; });
+  platform::MutexLock lock(mutex_);
+  return cv_.wait_until(lock.native(), deadlineAfter(timeoutSeconds),
+                        [&]() REQUIRES(mutex_) { return bodyBytes_ >= bytes; });
 }
 
 std::size_t ScriptedServer::maxInFlight() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return maxInFlight_;
 }
 
 std::size_t ScriptedServer::inFlight() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return inFlight_;
 }
 
 std::size_t ScriptedServer::repliesDone() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return repliesDone_;
 }
 
 std::size_t ScriptedServer::bodyBytesSent() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return bodyBytes_;
 }
 

@@ -3,9 +3,11 @@
 #include <atomic>
 #include <sstream>
 
+#include "platform/foundation/Clock.h"
 #include "platform/net/ScriptedServer.h"
 #include "platform/net/URLConnection.h"
 #include "platform/net/URLError.h"
+#include "support/MainLoop.h"
 
 namespace platform {
 namespace {
@@ -66,8 +68,8 @@ struct Fixture {
     connection = URLConnection::make(std::move(request), recorder);
     connection->start();
   }
-  bool runToEnd(double seconds = 10) {
-    return RunLoop::main()->runUntil([&] { return recorder->done(); }, platform::seconds(seconds));
+  bool runToEnd(double seconds = 20) {
+    return testsupport::runUntil([&] { return recorder->done(); }, seconds);
   }
 };
 
@@ -166,7 +168,7 @@ TEST(URLConnectionTest, TransportFailuresCarryTheirUrlErrorCodes) {
       return reply;
     });
     URLRequest request(server.url("/x"));
-    request.setTimeoutInterval(1);  // the idle limit; curl's own timer runs on real time
+    request.setTimeoutInterval(1);  // the idle limit, on the system clock
     Fixture f;
     f.start(request);
     ASSERT_TRUE(f.runToEnd(20));
@@ -174,6 +176,67 @@ TEST(URLConnectionTest, TransportFailuresCarryTheirUrlErrorCodes) {
     EXPECT_EQ(f.recorder->error->domain(), "NSURLErrorDomain");
     EXPECT_EQ(f.recorder->error->code(), c.code);
     EXPECT_EQ(f.recorder->error->userInfo().at(kURLErrorStringKey), Value(server.url("/x")));
+  }
+}
+
+// The idle limit restarts with every byte: a trickle never times out, however long it lasts in
+// total, and silence does, on the shared clock.
+TEST(URLConnectionTest, IdleLimitRestartsWithEveryByteOnTheClock) {
+  ScopedManualClock clock;
+  ScriptedServer server([](const ScriptedRequest&) {
+    auto reply = ScriptedReply::text(200, "abcdef");
+    reply.behaviour = ScriptedReply::Behaviour::Paced;
+    return reply;
+  });
+  URLRequest request(server.url("/trickle"));
+  request.setTimeoutInterval(30);
+  Fixture f;
+  f.start(request);
+  // Five bytes 20 s apart: 100 s in all, never 30 s without a byte.
+  for (std::size_t sent = 1; sent <= 5; ++sent) {
+    server.allowBodyBytes(1);
+    ASSERT_TRUE(
+        testsupport::runUntil([&] { return f.recorder->bytes == sent || f.recorder->done(); }));
+    ASSERT_FALSE(f.recorder->error) << "failed after " << sent << " bytes";
+    clock->advanceSeconds(20);
+  }
+  server.allowBodyBytes(1);
+  ASSERT_TRUE(f.runToEnd());
+  EXPECT_EQ(f.recorder->events.back(), "finish");
+  EXPECT_EQ(f.recorder->body, "abcdef");
+
+  // Silence as long as the limit fails the transfer, without waiting for real time to pass.
+  Fixture silent;
+  silent.start(request);
+  server.allowBodyBytes(1);
+  ASSERT_TRUE(testsupport::runUntil([&] { return silent.recorder->bytes == 1; }));
+  clock->advanceSeconds(29);
+  clock->advanceSeconds(1);
+  ASSERT_TRUE(silent.runToEnd(20));
+  ASSERT_TRUE(silent.recorder->error);
+  EXPECT_EQ(silent.recorder->error->code(), kURLErrorTimedOut);
+  EXPECT_EQ(silent.recorder->body, "a");
+}
+
+TEST(URLConnectionTest, AsksForAndDecodesGzipAndDeflate) {
+  const std::string json = R"({"resultCode":1,"text":")" + std::string(4000, 'x') + "\"}";
+  for (const char* coding : {"gzip", "deflate"}) {
+    ScriptedServer server([&](const ScriptedRequest&) {
+      auto reply = ScriptedReply::text(200, ScriptedReply::encoded(json, coding), "text/json");
+      reply.headers.emplace_back("Content-Encoding", coding);
+      return reply;
+    });
+    Fixture f;
+    f.start(URLRequest(server.url("/answer")));
+    ASSERT_TRUE(f.runToEnd()) << coding;
+    EXPECT_EQ(f.recorder->events.back(), "finish") << coding;
+    EXPECT_TRUE(f.recorder->body == json) << coding << ": " << f.recorder->body.size() << " bytes";
+    // The announced length counts the coded bytes, not those delivered.
+    EXPECT_EQ(f.recorder->response.expectedContentLength(), -1) << coding;
+    auto asked = server.requests().at(0).header("Accept-Encoding");
+    ASSERT_TRUE(asked);
+    EXPECT_NE(asked->find("gzip"), std::string::npos);
+    EXPECT_NE(asked->find("deflate"), std::string::npos);
   }
 }
 
@@ -207,7 +270,7 @@ TEST(URLConnectionTest, NothingIsDeliveredAfterCancel) {
   Fixture later;
   later.start(URLRequest(server.url("/other")));
   ASSERT_TRUE(later.runToEnd());
-  RunLoop::main()->runUntil([] { return RunLoop::main()->pendingCount() == 0; });
+  testsupport::runUntil([] { return RunLoop::main()->pendingCount() == 0; });
   EXPECT_TRUE(cancelled.recorder->events.empty());
 }
 

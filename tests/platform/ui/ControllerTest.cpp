@@ -21,8 +21,9 @@ namespace {
 using Log = std::vector<std::string>;
 
 class Screen : public ViewController {
+  CH_SHARED_OBJECT(Screen)
+
  public:
-  Screen(std::string name, Log* log) : name_(std::move(name)), log_(log) {}
   void viewDidLoad() override { log_->push_back(name_ + ".load"); }
   void viewWillAppear(bool) override { log_->push_back(name_ + ".willAppear"); }
   void viewDidAppear(bool) override { log_->push_back(name_ + ".didAppear"); }
@@ -30,6 +31,9 @@ class Screen : public ViewController {
   void viewDidDisappear(bool) override { log_->push_back(name_ + ".didDisappear"); }
   std::string name_;
   Log* log_;
+
+ protected:
+  Screen(std::string name, Log* log) : name_(std::move(name)), log_(log) {}
 };
 
 class ControllerTest : public ::testing::Test {
@@ -40,9 +44,9 @@ class ControllerTest : public ::testing::Test {
 };
 
 TEST_F(ControllerTest, ViewLoadsOnFirstUseAndRootAppearsWhenTheWindowShows) {
-  auto a = std::make_shared<Screen>("A", &log);
+  auto a = Screen::create("A", &log);
   EXPECT_FALSE(a->isViewLoaded());
-  auto window = std::make_shared<Window>();
+  auto window = Window::create();
   window->setRootViewController(a);
   EXPECT_EQ(log, (Log{"A.load"})) << "no appearance while the window is hidden";
   window->makeKeyAndVisible();
@@ -51,21 +55,21 @@ TEST_F(ControllerTest, ViewLoadsOnFirstUseAndRootAppearsWhenTheWindowShows) {
   EXPECT_EQ(Application::sharedApplication().keyWindow(), window);
 
   log.clear();
-  auto b = std::make_shared<Screen>("B", &log);
+  auto b = Screen::create("B", &log);
   window->setRootViewController(b);
   EXPECT_EQ(log,
             (Log{"B.load", "A.willDisappear", "B.willAppear", "A.didDisappear", "B.didAppear"}));
 }
 
 TEST_F(ControllerTest, ModalPresentationCoversTheScreenAndDismissRestoresIt) {
-  auto a = std::make_shared<Screen>("A", &log);
-  auto nav = std::make_shared<NavigationController>(a);
-  auto window = std::make_shared<Window>();
+  auto a = Screen::create("A", &log);
+  auto nav = NavigationController::create(a);
+  auto window = Window::create();
   window->setRootViewController(nav);
   window->makeKeyAndVisible();
   log.clear();
   UIRecorder recorder;
-  auto player = std::make_shared<Screen>("P", &log);
+  auto player = Screen::create("P", &log);
   bool completed = false;
   a->presentViewController(player, true, [&] { completed = true; });
   EXPECT_TRUE(completed);
@@ -76,7 +80,7 @@ TEST_F(ControllerTest, ModalPresentationCoversTheScreenAndDismissRestoresIt) {
   EXPECT_EQ(nav->visibleViewController(), player);
   EXPECT_EQ(window->hitTest({100, 300}), player->view());
 
-  auto other = std::make_shared<Screen>("Q", &log);
+  auto other = Screen::create("Q", &log);
   a->presentViewController(other, false);
   EXPECT_EQ(nav->presentedViewController(), player) << "a second presentation is ignored";
 
@@ -90,12 +94,12 @@ TEST_F(ControllerTest, ModalPresentationCoversTheScreenAndDismissRestoresIt) {
 }
 
 TEST_F(ControllerTest, StackBuiltOffScreenShowsItsTopWhenItAppears) {
-  auto a = std::make_shared<Screen>("A", &log);
-  auto b = std::make_shared<Screen>("B", &log);
-  auto nav = std::make_shared<NavigationController>(a);
+  auto a = Screen::create("A", &log);
+  auto b = Screen::create("B", &log);
+  auto nav = NavigationController::create(a);
   nav->pushViewController(b, false);
   EXPECT_TRUE(log.empty()) << "nothing loads or appears off screen";
-  auto window = std::make_shared<Window>();
+  auto window = Window::create();
   window->setRootViewController(nav);
   window->makeKeyAndVisible();
   EXPECT_EQ(log, (Log{"B.load", "B.willAppear", "B.didAppear"}));
@@ -111,14 +115,14 @@ TEST_F(ControllerTest, StackBuiltOffScreenShowsItsTopWhenItAppears) {
 }
 
 TEST_F(ControllerTest, NavigationBarShowsTheTopItem) {
-  auto a = std::make_shared<Screen>("A", &log);
-  auto nav = std::make_shared<NavigationController>(a);
-  auto window = std::make_shared<Window>();
+  auto a = Screen::create("A", &log);
+  auto nav = NavigationController::create(a);
+  auto window = Window::create();
   window->setRootViewController(nav);
   window->makeKeyAndVisible();
-  auto title = std::make_shared<View>(Rect{550, 0, 100, 44});
-  auto back = std::make_shared<View>(Rect{0, 0, 44, 44});
-  auto b = std::make_shared<Screen>("B", &log);
+  auto title = View::create(Rect{550, 0, 100, 44});
+  auto back = View::create(Rect{0, 0, 44, 44});
+  auto b = Screen::create("B", &log);
   b->navigationItem().setTitleView(title);
   b->navigationItem().setLeftBarButtonItem(std::make_shared<BarButtonItem>(back));
   nav->pushViewController(b, true);
@@ -153,13 +157,13 @@ TEST_F(ControllerTest, ApplicationLifeCycleTellsTheDelegateAndPostsNotifications
   EXPECT_EQ(app.applicationState(), Application::State::Background);
   app.enterForeground();
   app.terminate();
-  EXPECT_EQ(log, (Log{"launch", "UIApplicationDidFinishLaunchingNotification", "active",
-                      "UIApplicationDidBecomeActiveNotification", "resign",
-                      "UIApplicationWillResignActiveNotification", "background",
-                      "UIApplicationDidEnterBackgroundNotification", "foreground",
-                      "UIApplicationWillEnterForegroundNotification", "active",
-                      "UIApplicationDidBecomeActiveNotification", "terminate",
-                      "UIApplicationWillTerminateNotification"}));
+  EXPECT_EQ(log, (Log{"launch", kApplicationDidFinishLaunchingNotification, "active",
+                      kApplicationDidBecomeActiveNotification, "resign",
+                      kApplicationWillResignActiveNotification, "background",
+                      kApplicationDidEnterBackgroundNotification, "foreground",
+                      kApplicationWillEnterForegroundNotification, "active",
+                      kApplicationDidBecomeActiveNotification, "terminate",
+                      kApplicationWillTerminateNotification}));
 }
 
 TEST_F(ControllerTest, ApplicationKeepsFlagsAndOpenedUrls) {

@@ -62,7 +62,7 @@ class ControlsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     UITestDriver::reset();
-    window = std::make_shared<Window>();
+    window = Window::create();
     window->makeKeyAndVisible();
     recorder = std::make_shared<Recorder>();
   }
@@ -77,8 +77,8 @@ class ControlsTest : public ::testing::Test {
 };
 
 TEST_F(ControlsTest, TypingIntoATextFieldAsksAndTellsItsDelegate) {
-  auto name = add(std::make_shared<TextField>(Rect{30, 45, 260, 35}));
-  auto password = add(std::make_shared<TextField>(Rect{30, 95, 260, 35}));
+  auto name = add(TextField::create(Rect{30, 45, 260, 35}));
+  auto password = add(TextField::create(Rect{30, 95, 260, 35}));
   name->setDelegate(recorder);
   password->setSecureTextEntry(true);
   std::vector<std::string> events;
@@ -99,7 +99,7 @@ TEST_F(ControlsTest, TypingIntoATextFieldAsksAndTellsItsDelegate) {
 }
 
 TEST_F(ControlsTest, ReturnKeyAsksTheDelegateAndEndsOnExitOnlyWhenWired) {
-  auto field = add(std::make_shared<TextField>(Rect{30, 45, 260, 35}));
+  auto field = add(TextField::create(Rect{30, 45, 260, 35}));
   field->setDelegate(recorder);
   UITestDriver::typeText(field, "1");
   UITestDriver::pressReturn(field);
@@ -111,7 +111,7 @@ TEST_F(ControlsTest, ReturnKeyAsksTheDelegateAndEndsOnExitOnlyWhenWired) {
 }
 
 TEST_F(ControlsTest, RefusedEditingKeepsTheKeyboardAway) {
-  auto field = add(std::make_shared<TextField>(Rect{30, 45, 260, 35}));
+  auto field = add(TextField::create(Rect{30, 45, 260, 35}));
   field->setDelegate(recorder);
   recorder->allowBegin = false;
   EXPECT_THROW(UITestDriver::typeText(field, "a"), AssertionFailure);
@@ -119,8 +119,8 @@ TEST_F(ControlsTest, RefusedEditingKeepsTheKeyboardAway) {
 }
 
 TEST_F(ControlsTest, EndEditingResignsTheFieldInsideAView) {
-  auto form = add(std::make_shared<View>(Rect{0, 0, 320, 300}));
-  auto field = std::make_shared<TextField>(Rect{30, 45, 260, 35});
+  auto form = add(View::create(Rect{0, 0, 320, 300}));
+  auto field = TextField::create(Rect{30, 45, 260, 35});
   form->addSubview(field);
   UITestDriver::tap(field);
   EXPECT_TRUE(field->isFirstResponder());
@@ -129,7 +129,7 @@ TEST_F(ControlsTest, EndEditingResignsTheFieldInsideAView) {
 }
 
 TEST_F(ControlsTest, TextViewTellsItsDelegateOfEachChange) {
-  auto text = add(std::make_shared<TextView>(Rect{20, 10, 280, 100}));
+  auto text = add(TextView::create(Rect{20, 10, 280, 100}));
   text->setDelegate(recorder);
   UITestDriver::typeText(text, "好的");
   EXPECT_EQ(recorder->calls,
@@ -139,7 +139,7 @@ TEST_F(ControlsTest, TextViewTellsItsDelegateOfEachChange) {
 }
 
 TEST_F(ControlsTest, SwitchFlipsOnTapAndSliderMovesWithinItsRange) {
-  auto toggle = add(std::make_shared<Switch>(Rect{215, 8, 80, 30}));
+  auto toggle = add(Switch::create(Rect{215, 8, 80, 30}));
   EXPECT_EQ(toggle->frame(), Rect(215, 8, 79, 27));
   int changes = 0;
   toggle->addAction([&] { ++changes; }, ControlEvent::ValueChanged);
@@ -149,7 +149,7 @@ TEST_F(ControlsTest, SwitchFlipsOnTapAndSliderMovesWithinItsRange) {
   EXPECT_FALSE(toggle->isOn());
   EXPECT_EQ(changes, 1);
 
-  auto slider = add(std::make_shared<Slider>(Rect{100, 200, 200, 44}));
+  auto slider = add(Slider::create(Rect{100, 200, 200, 44}));
   std::vector<double> values;
   slider->addAction([&](Control& c) { values.push_back(static_cast<Slider&>(c).value()); },
                     ControlEvent::ValueChanged);
@@ -159,7 +159,7 @@ TEST_F(ControlsTest, SwitchFlipsOnTapAndSliderMovesWithinItsRange) {
 }
 
 TEST_F(ControlsTest, DisabledButtonSendsNothing) {
-  auto button = add(std::make_shared<Button>(Rect{0, 0, 100, 40}));
+  auto button = add(Button::create(Rect{0, 0, 100, 40}));
   int taps = 0;
   button->addAction([&] { ++taps; }, ControlEvent::TouchUpInside);
   button->setEnabled(false);
@@ -171,7 +171,7 @@ TEST_F(ControlsTest, DisabledButtonSendsNothing) {
 }
 
 TEST_F(ControlsTest, ButtonStatesFallBackToNormal) {
-  auto button = add(std::make_shared<Button>(Rect{0, 0, 100, 40}));
+  auto button = add(Button::create(Rect{0, 0, 100, 40}));
   button->setTitle(std::string("下载中（0）"));
   button->setTitleColor(Color::blackColor());
   button->setTitleColor(Color::redColor(), ControlState::Disabled);
@@ -185,7 +185,7 @@ TEST_F(ControlsTest, ButtonStatesFallBackToNormal) {
 }
 
 TEST_F(ControlsTest, PageControlStepsTowardsTheTappedSide) {
-  auto dots = add(std::make_shared<PageControl>(Rect{60, 445, 200, 20}));
+  auto dots = add(PageControl::create(Rect{60, 445, 200, 20}));
   dots->setNumberOfPages(7);
   int changes = 0;
   dots->addAction([&] { ++changes; }, ControlEvent::ValueChanged);
@@ -199,7 +199,7 @@ TEST_F(ControlsTest, PageControlStepsTowardsTheTappedSide) {
 }
 
 TEST_F(ControlsTest, PagingScrollViewEndsOnAPageAndTellsItsDelegate) {
-  auto pages = add(std::make_shared<ScrollView>(Rect{0, 0, 320, 480}));
+  auto pages = add(ScrollView::create(Rect{0, 0, 320, 480}));
   pages->setContentSize({320 * 7, 480});
   pages->setPagingEnabled(true);
   pages->setDelegate(recorder);
@@ -213,7 +213,7 @@ TEST_F(ControlsTest, PagingScrollViewEndsOnAPageAndTellsItsDelegate) {
 
 TEST_F(ControlsTest, AnimatedScrollEndsOnTheClock) {
   ScopedManualClock clock;
-  auto pages = add(std::make_shared<ScrollView>(Rect{0, 0, 290, 200}));
+  auto pages = add(ScrollView::create(Rect{0, 0, 290, 200}));
   pages->setContentSize({580, 200});
   pages->setDelegate(recorder);
   pages->setContentOffset({290, 0}, true);
@@ -223,8 +223,8 @@ TEST_F(ControlsTest, AnimatedScrollEndsOnTheClock) {
 }
 
 TEST_F(ControlsTest, TapGestureOnAViewRunsAndCancelsTheTouch) {
-  auto header = add(std::make_shared<View>(Rect{0, 0, 320, 55}));
-  auto label = std::make_shared<Label>(Rect{22, 0, 300, 55});
+  auto header = add(View::create(Rect{0, 0, 320, 55}));
+  auto label = Label::create(Rect{22, 0, 300, 55});
   header->addSubview(label);
   int taps = 0;
   auto gesture = std::make_shared<TapGestureRecognizer>([&](GestureRecognizer& g) {
@@ -238,8 +238,8 @@ TEST_F(ControlsTest, TapGestureOnAViewRunsAndCancelsTheTouch) {
 }
 
 TEST_F(ControlsTest, ControlsKeepTheirTapsFromAncestorGestures) {
-  auto form = add(std::make_shared<View>(Rect{0, 0, 320, 480}));
-  auto button = std::make_shared<Button>(Rect{30, 180, 260, 45});
+  auto form = add(View::create(Rect{0, 0, 320, 480}));
+  auto button = Button::create(Rect{30, 180, 260, 45});
   form->addSubview(button);
   int background = 0, pressed = 0;
   auto gesture = std::make_shared<TapGestureRecognizer>([&](GestureRecognizer&) { ++background; });
@@ -253,7 +253,7 @@ TEST_F(ControlsTest, ControlsKeepTheirTapsFromAncestorGestures) {
 }
 
 TEST_F(ControlsTest, GestureThatLetsTouchesThroughStillLetsTheControlAct) {
-  auto slider = add(std::make_shared<Slider>(Rect{165, 0, 167, 44}));
+  auto slider = add(Slider::create(Rect{165, 0, 167, 44}));
   int taps = 0, downs = 0;
   auto gesture = std::make_shared<TapGestureRecognizer>([&](GestureRecognizer&) { ++taps; });
   gesture->setCancelsTouchesInView(false);
@@ -271,8 +271,8 @@ namespace platform {
 namespace {
 
 TEST_F(ControlsTest, BackgroundTapGestureReachesTextFieldsUnlessItCancelsTheirTouches) {
-  auto form = add(std::make_shared<View>(Rect{0, 0, 320, 480}));
-  auto field = std::make_shared<TextField>(Rect{30, 45, 260, 35});
+  auto form = add(View::create(Rect{0, 0, 320, 480}));
+  auto field = TextField::create(Rect{30, 45, 260, 35});
   form->addSubview(field);
   int background = 0;
   auto gesture = std::make_shared<TapGestureRecognizer>([&](GestureRecognizer&) {

@@ -67,10 +67,10 @@ TEST_F(ImageTest, NamesFindTheirFilesWithTheDoubleScaleVariantFirst) {
 
 TEST_F(ImageTest, ImageViewsAndButtonsSizeToTheirPictures) {
   writePng("arraw@2x.png", 8, 12);
-  auto view = std::make_shared<ImageView>(Image::named("arraw"));
+  auto view = ImageView::create(Image::named("arraw"));
   EXPECT_EQ(view->frame(), Rect(0, 0, 4, 6));
   EXPECT_FALSE(view->isUserInteractionEnabled());
-  auto button = std::make_shared<Button>();
+  auto button = Button::create();
   button->setBackgroundImage(Image::named("arraw"));
   button->sizeToFit();
   EXPECT_EQ(button->frame().size, (Size{4, 6}));

@@ -32,18 +32,18 @@ class SampleScreen : public ViewController,
                      public TableViewDelegate,
                      public AlertViewDelegate,
                      public NavigationControllerDelegate {
- public:
-  SampleScreen(std::string name, Log* log) : name_(std::move(name)), log_(log) { setTitle(name_); }
+  CH_SHARED_OBJECT(SampleScreen)
 
+ public:
   void viewDidLoad() override {
     log_->push_back(name_ + ".viewDidLoad");
     view()->setBackgroundColor(Color::whiteColor());
-    button = std::make_shared<Button>(Rect{20, 20, 120, 40});
+    button = Button::create(Rect{20, 20, 120, 40});
     button->setTitle(std::string("下一步"));
     button->addTarget(std::static_pointer_cast<SampleScreen>(shared_from_this()),
                       &SampleScreen::next, ControlEvent::TouchUpInside);
     view()->addSubview(button);
-    table = std::make_shared<TableView>(Rect{0, 80, 320, 300});
+    table = TableView::create(Rect{0, 80, 320, 300});
     table->setDataSource(std::dynamic_pointer_cast<TableViewDataSource>(shared_from_this()));
     table->setDelegate(std::dynamic_pointer_cast<TableViewDelegate>(shared_from_this()));
     view()->addSubview(table);
@@ -65,7 +65,7 @@ class SampleScreen : public ViewController,
                                                        const IndexPath& path) override {
     auto cell = t.dequeueReusableCellWithIdentifier("Row");
     if (!cell) {
-      cell = std::make_shared<TableViewCell>(TableViewCellStyle::Default, "Row");
+      cell = TableViewCell::create(TableViewCellStyle::Default, "Row");
       ++cellsMade;
     }
     cell->textLabel()->setText(sections[path.section][path.row]);
@@ -73,7 +73,7 @@ class SampleScreen : public ViewController,
   }
   std::optional<double> heightForHeaderInSection(TableView&, int) override { return 30; }
   std::shared_ptr<View> viewForHeaderInSection(TableView&, int section) override {
-    auto header = std::make_shared<Label>(Rect{0, 0, 320, 30});
+    auto header = Label::create(Rect{0, 0, 320, 30});
     header->setText("section " + std::to_string(section));
     header->setTag(100 + section);
     return header;
@@ -104,15 +104,18 @@ class SampleScreen : public ViewController,
   std::vector<std::pair<int, int>> answers;
   int taps = 0;
   int cellsMade = 0;
+
+ protected:
+  SampleScreen(std::string name, Log* log) : name_(std::move(name)), log_(log) { setTitle(name_); }
 };
 
 class SampleScreenTest : public ::testing::Test {
  protected:
   void SetUp() override {
     UITestDriver::reset();
-    home = std::make_shared<SampleScreen>("Home", &log);
-    nav = std::make_shared<NavigationController>(home);
-    window = std::make_shared<Window>();
+    home = SampleScreen::create("Home", &log);
+    nav = NavigationController::create(home);
+    window = Window::create();
     window->setRootViewController(nav);
     window->makeKeyAndVisible();
   }
@@ -129,7 +132,7 @@ TEST_F(SampleScreenTest, PushAndPopCallAppearanceInOrder) {
   nav->setDelegate(home);
   UIRecorder recorder;
   log.clear();
-  auto detail = std::make_shared<SampleScreen>("Detail", &log);
+  auto detail = SampleScreen::create("Detail", &log);
   nav->pushViewController(detail, true);
   EXPECT_EQ(log, (Log{"Detail.viewDidLoad", "willShow Detail", "Home.viewWillDisappear",
                       "Detail.viewWillAppear", "Home.viewDidDisappear", "Detail.viewDidAppear",
@@ -149,7 +152,7 @@ TEST_F(SampleScreenTest, PushAndPopCallAppearanceInOrder) {
 }
 
 TEST_F(SampleScreenTest, PushingTheSameScreenTwiceRaises) {
-  auto detail = std::make_shared<SampleScreen>("Detail", &log);
+  auto detail = SampleScreen::create("Detail", &log);
   nav->pushViewController(detail, false);
   try {
     nav->pushViewController(detail, false);
@@ -161,7 +164,7 @@ TEST_F(SampleScreenTest, PushingTheSameScreenTwiceRaises) {
 }
 
 TEST_F(SampleScreenTest, BackButtonOfTheBarPops) {
-  auto detail = std::make_shared<SampleScreen>("Detail", &log);
+  auto detail = SampleScreen::create("Detail", &log);
   nav->pushViewController(detail, false);
   auto back = nav->navigationBar()->backButton();
   ASSERT_TRUE(back);
@@ -176,7 +179,7 @@ TEST_F(SampleScreenTest, TapReachesTheButtonsAction) {
 }
 
 TEST_F(SampleScreenTest, TapIsBlockedByAnOverlay) {
-  auto overlay = std::make_shared<View>(Rect{0, 0, 320, 200});
+  auto overlay = View::create(Rect{0, 0, 320, 200});
   overlay->setBackgroundColor(Color::clearColor());
   home->view()->addSubview(overlay);
   std::string why;
@@ -205,8 +208,8 @@ TEST_F(SampleScreenTest, OverlaysThatDoNotTakeTouchesLetTheTapThrough) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::shared_ptr<View> overlay = std::string(c.name) == "label overlay"
-                                        ? std::make_shared<Label>(Rect{0, 0, 320, 200})
-                                        : std::make_shared<View>(Rect{0, 0, 320, 200});
+                                        ? Label::create(Rect{0, 0, 320, 200})
+                                        : View::create(Rect{0, 0, 320, 200});
     c.setUp(*overlay);
     home->view()->addSubview(overlay);
     int before = home->taps;
@@ -221,7 +224,7 @@ TEST_F(SampleScreenTest, HiddenOrDetachedViewsCannotBeTapped) {
   std::string why;
   EXPECT_FALSE(UITestDriver::tryTap(home->button, &why));
   EXPECT_NE(why.find("hidden"), std::string::npos) << why;
-  auto loose = std::make_shared<Button>(Rect{0, 0, 10, 10});
+  auto loose = Button::create(Rect{0, 0, 10, 10});
   EXPECT_FALSE(UITestDriver::tryTap(loose, &why));
   EXPECT_NE(why.find("not in a window"), std::string::npos) << why;
 }
@@ -306,8 +309,8 @@ TEST_F(SampleScreenTest, InconsistentUpdatesAreRejected) {
 
 TEST_F(SampleScreenTest, AlertIsAnsweredByIndexAndBlocksTheScreen) {
   UIRecorder recorder;
-  auto alert = std::make_shared<AlertView>(std::string("提示"), std::string("是否退出登录?"), home,
-                                           std::string("取消"), std::vector<std::string>{"确定"});
+  auto alert = AlertView::create(std::string("提示"), std::string("是否退出登录?"), home,
+                                 std::string("取消"), std::vector<std::string>{"确定"});
   alert->setTag(1000);
   alert->show();
   ASSERT_EQ(recorder.alerts().size(), 1u);
@@ -326,11 +329,10 @@ TEST_F(SampleScreenTest, AlertIsAnsweredByIndexAndBlocksTheScreen) {
 }
 
 TEST_F(SampleScreenTest, AlertButtonsCanBeTappedAndAlertsStack) {
-  auto first =
-      std::make_shared<AlertView>(std::string("A"), std::nullopt, home, std::string("确定"));
+  auto first = AlertView::create(std::string("A"), std::nullopt, home, std::string("确定"));
   first->setTag(1);
-  auto second = std::make_shared<AlertView>(std::string("B"), std::nullopt, home, std::nullopt,
-                                            std::vector<std::string>{"x", "y", "z"});
+  auto second = AlertView::create(std::string("B"), std::nullopt, home, std::nullopt,
+                                  std::vector<std::string>{"x", "y", "z"});
   second->setTag(2);
   first->show();
   second->show();

@@ -60,12 +60,12 @@ class SnapshotTest : public ::testing::Test {
  protected:
   void SetUp() override {
     UITestDriver::reset();
-    screen = std::make_shared<ViewController>();
+    screen = ViewController::create();
     screen->view()->setBackgroundColor(Color::whiteColor());
-    label = std::make_shared<Label>(Rect{10, 40, 300, 40});
+    label = Label::create(Rect{10, 40, 300, 40});
     label->setFont(Font::boldSystemFont(20));
     screen->view()->addSubview(label);
-    window = std::make_shared<Window>();
+    window = Window::create();
     window->setRootViewController(screen);
     window->makeKeyAndVisible();
     folder = testsupport::makeTempFolder("ui-snapshot");
@@ -131,6 +131,8 @@ TEST_F(SnapshotTest, LabelWithAnyNumberOfLinesWrapsItsText) {
 
 // A view that fills a 10-point square at its own (10, 10) in red.
 class RedSquare : public View {
+  CH_SHARED_OBJECT(RedSquare)
+
  public:
   using View::View;
   void drawRect(GraphicsContext& context, const Rect&) override {
@@ -148,9 +150,9 @@ uint32_t pixelAt(cairo_surface_t* surface, Point p) {
 }
 
 TEST_F(SnapshotTest, ViewsDrawBackgroundCornersBordersAndTheirOwnDrawing) {
-  auto square = std::make_shared<RedSquare>(Rect{100, 300, 40, 40});
+  auto square = RedSquare::create(Rect{100, 300, 40, 40});
   screen->view()->addSubview(square);
-  auto rounded = std::make_shared<View>(Rect{200, 300, 60, 60});
+  auto rounded = View::create(Rect{200, 300, 60, 60});
   rounded->setBackgroundColor(Color::rgb255(0, 0, 255));
   rounded->layer().setCornerRadius(20);
   rounded->layer().setBorderWidth(4);
@@ -169,7 +171,7 @@ TEST_F(SnapshotTest, ViewsDrawBackgroundCornersBordersAndTheirOwnDrawing) {
 
 TEST_F(SnapshotTest, TallScreenModeGivesATallerPicture) {
   Screen::mainScreen().setTall(true);
-  auto tall = std::make_shared<Window>();
+  auto tall = Window::create();
   tall->makeKeyAndVisible();
   cairo_surface_t* surface = tall->renderToSurface();
   EXPECT_EQ(cairo_image_surface_get_height(surface), 1136);
@@ -182,7 +184,7 @@ TEST_F(SnapshotTest, MissingImageDrawsAsAPlaceholderOfItsSize) {
   ASSERT_TRUE(image);
   EXPECT_TRUE(image->isMissing());
   EXPECT_EQ(image->size(), Size{});
-  auto view = std::make_shared<ImageView>(Rect{100, 200, 80, 60});
+  auto view = ImageView::create(Rect{100, 200, 80, 60});
   view->setImage(image);
   screen->view()->addSubview(view);
   cairo_surface_t* surface = window->renderToSurface();

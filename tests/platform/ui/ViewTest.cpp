@@ -2,17 +2,29 @@
 
 #include <functional>
 #include <memory>
+#include <string>
+#include <thread>
+#include <type_traits>
 #include <vector>
 
+#include "platform/foundation/Assert.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/View.h"
+#include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 
 namespace platform {
 namespace {
 
+// Views and controllers hand out `shared_from_this`, so only `create` makes them.
+static_assert(!std::is_constructible_v<View>);
+static_assert(!std::is_constructible_v<Window, Rect>);
+static_assert(!std::is_constructible_v<ViewController>);
+
 // A view whose touch area is a circle inscribed in its bounds.
 class RoundView : public View {
+  CH_SHARED_OBJECT(RoundView)
+
  public:
   using View::View;
   bool pointInside(Point p) const override {
@@ -63,9 +75,9 @@ TEST(ViewTest, HitTestFollowsThePlatformsRules) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    auto root = std::make_shared<View>(Rect{0, 0, 320, 480});
-    auto parent = std::make_shared<View>(Rect{10, 10, 100, 100});
-    auto child = std::make_shared<View>(Rect{40, 40, 40, 40});
+    auto root = View::create(Rect{0, 0, 320, 480});
+    auto parent = View::create(Rect{10, 10, 100, 100});
+    auto child = View::create(Rect{40, 40, 40, 40});
     root->addSubview(parent);
     parent->addSubview(child);
     c.setUp(*parent, *child);
@@ -76,17 +88,17 @@ TEST(ViewTest, HitTestFollowsThePlatformsRules) {
 }
 
 TEST(ViewTest, PointInsideCanBeOverridden) {
-  auto root = std::make_shared<View>(Rect{0, 0, 200, 200});
-  auto round = std::make_shared<RoundView>(Rect{0, 0, 100, 100});
+  auto root = View::create(Rect{0, 0, 200, 200});
+  auto round = RoundView::create(Rect{0, 0, 100, 100});
   root->addSubview(round);
   EXPECT_EQ(root->hitTest({50, 50}), round);
   EXPECT_EQ(root->hitTest({3, 3}), root) << "the corner is outside the circle";
 }
 
 TEST(ViewTest, LaterSubviewsAreInFront) {
-  auto root = std::make_shared<View>(Rect{0, 0, 100, 100});
-  auto back = std::make_shared<View>(Rect{0, 0, 100, 100});
-  auto front = std::make_shared<View>(Rect{0, 0, 100, 100});
+  auto root = View::create(Rect{0, 0, 100, 100});
+  auto back = View::create(Rect{0, 0, 100, 100});
+  auto front = View::create(Rect{0, 0, 100, 100});
   root->addSubview(back);
   root->addSubview(front);
   EXPECT_EQ(root->hitTest({5, 5}), front);
@@ -97,17 +109,17 @@ TEST(ViewTest, LaterSubviewsAreInFront) {
 }
 
 TEST(ViewTest, CoordinatesConvertThroughScrollingAndTransforms) {
-  auto window = std::make_shared<Window>();
-  auto scroll = std::make_shared<ScrollView>(Rect{0, 100, 320, 200});
+  auto window = Window::create();
+  auto scroll = ScrollView::create(Rect{0, 100, 320, 200});
   scroll->setContentSize({640, 200});
   window->addSubview(scroll);
-  auto page = std::make_shared<View>(Rect{320, 10, 320, 50});
+  auto page = View::create(Rect{320, 10, 320, 50});
   scroll->addSubview(page);
   scroll->setContentOffset({320, 0});
   EXPECT_EQ(page->convertPointToView({0, 0}, nullptr), (Point{0, 110}));
   EXPECT_EQ(page->convertPointFromView({5, 115}, nullptr), (Point{5, 5}));
 
-  auto turned = std::make_shared<View>(Rect{100, 100, 100, 30});
+  auto turned = View::create(Rect{100, 100, 100, 30});
   window->addSubview(turned);
   turned->setTransform(AffineTransform::rotation(-M_PI / 2));
   Rect f = turned->frame();
@@ -136,8 +148,8 @@ TEST(ViewTest, AutoresizingMasksFollowTheSuperviewsSize) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.mask);
-    auto parent = std::make_shared<View>(Rect{0, 0, 200, 200});
-    auto child = std::make_shared<View>(Rect{20, 30, 100, 100});
+    auto parent = View::create(Rect{0, 0, 200, 200});
+    auto child = View::create(Rect{20, 30, 100, 100});
     child->setAutoresizingMask(c.mask);
     parent->addSubview(child);
     parent->setFrame({0, 0, 300, 260});
@@ -150,10 +162,10 @@ TEST(ViewTest, AutoresizingMasksFollowTheSuperviewsSize) {
 }
 
 TEST(ViewTest, ViewWithTagSearchesDepthFirstIncludingItself) {
-  auto root = std::make_shared<View>();
-  auto a = std::make_shared<View>();
-  auto b = std::make_shared<View>();
-  auto deep = std::make_shared<View>();
+  auto root = View::create();
+  auto a = View::create();
+  auto b = View::create();
+  auto deep = View::create();
   a->setTag(1);
   b->setTag(2);
   deep->setTag(2);
@@ -166,10 +178,10 @@ TEST(ViewTest, ViewWithTagSearchesDepthFirstIncludingItself) {
 }
 
 TEST(ViewTest, RemovingAndDestroyingParentsClearsBackPointers) {
-  auto window = std::make_shared<Window>();
-  auto child = std::make_shared<View>();
+  auto window = Window::create();
+  auto child = View::create();
   {
-    auto parent = std::make_shared<View>();
+    auto parent = View::create();
     parent->addSubview(child);
     window->addSubview(parent);
     EXPECT_EQ(child->window(), window.get());
@@ -182,6 +194,8 @@ TEST(ViewTest, RemovingAndDestroyingParentsClearsBackPointers) {
 }
 
 class CountingLayout : public View {
+  CH_SHARED_OBJECT(CountingLayout)
+
  public:
   using View::View;
   void layoutSubviews() override { ++layouts; }
@@ -189,7 +203,7 @@ class CountingLayout : public View {
 };
 
 TEST(ViewTest, LayoutRunsOnlyWhenNeeded) {
-  auto view = std::make_shared<CountingLayout>(Rect{0, 0, 10, 10});
+  auto view = CountingLayout::create(Rect{0, 0, 10, 10});
   view->layoutIfNeeded();
   view->layoutIfNeeded();
   EXPECT_EQ(view->layouts, 1);
@@ -200,6 +214,26 @@ TEST(ViewTest, LayoutRunsOnlyWhenNeeded) {
   view->layoutIfNeeded();
   EXPECT_EQ(view->layouts, 2) << "moving does not";
 }
+
+#ifndef NDEBUG
+// Debug builds refuse a change of the tree from another thread instead of racing the main one.
+TEST(ViewTest, TreeChangesOffTheMainThreadFailInDebugBuilds) {
+  auto root = View::create(Rect{0, 0, 10, 10});
+  auto child = View::create();
+  std::string failure;
+  std::thread([&] {
+    try {
+      root->addSubview(child);
+    } catch (const AssertionFailure& e) {
+      failure = e.what();
+    }
+  }).join();
+  EXPECT_NE(failure.find("View::addSubview"), std::string::npos) << failure;
+  EXPECT_TRUE(root->subviews().empty());
+  root->addSubview(child);
+  EXPECT_EQ(child->superview(), root);
+}
+#endif
 
 }  // namespace
 }  // namespace platform
