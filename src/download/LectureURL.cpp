@@ -1,5 +1,6 @@
 #include "download/LectureURL.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace {
@@ -51,7 +52,13 @@ std::string LectureURL::pathFileName(const std::string& url) {
 }
 
 bool LectureURL::isStorableFileName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find('\0') == std::string::npos;
+  if (name.empty() || name == "." || name == "..") return false;
+  // A control character (a carriage return above all) would not survive as a line of the stored
+  // playlist: the player would read another name, or none, from it.
+  return std::none_of(name.begin(), name.end(), [](char c) {
+    auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7f;
+  });
 }
 
 std::string LectureURL::fitFileName(const std::string& name, std::size_t limit) {

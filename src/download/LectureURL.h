@@ -16,15 +16,14 @@ class LectureURL {
   // The longest file name, in bytes, the file systems we store on accept.
   static constexpr std::size_t kMaxFileNameBytes = 255;
 
-  // The base up to, not including, its last "/" (the whole text when it has none).
-  static std::string folderOf(const std::string& url);
   // The text after the last "/".
   static std::string fileName(const std::string& url);
   // The last component of the URL's path: the text after the last "/" before any query ("?")
   // or fragment ("#"). A stored file must not take those along: a player or browser reading
   // "0.ts?token=1" from a playlist or page asks for "0.ts".
   static std::string pathFileName(const std::string& url);
-  // A name under which a file may be stored in a lecture folder.
+  // A name under which a file may be stored in a lecture folder: not empty, "." or "..", and
+  // free of control characters.
   static bool isStorableFileName(const std::string& name);
   // `name` cut to at most `limit` bytes (at least 32): the end of its stem goes, its extension
   // (up to 16 bytes) and whole UTF-8 characters stay. Names that fit are returned unchanged.
@@ -34,4 +33,8 @@ class LectureURL {
   // The URL `reference` names when read from `base`; absent when it names nothing fetchable
   // (empty, or another scheme such as "data:" or "javascript:").
   static std::optional<std::string> resolve(const std::string& base, const std::string& reference);
+
+ private:
+  // The base up to, not including, its last "/" (the whole text when it has none).
+  static std::string folderOf(const std::string& url);
 };
