@@ -27,6 +27,7 @@ class BaseDao {
   BaseDao& operator=(const BaseDao&) = delete;
 
   const std::shared_ptr<SQLDatabase>& db() const { return _db; }
+  // Nothing sets it: every object keeps the connection it opened.
   void setDb(std::shared_ptr<SQLDatabase> db) { _db = std::move(db); }
 
   // `sql` with its one "%@" replaced by the object's table name; absent for an object bound to

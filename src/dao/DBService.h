@@ -37,6 +37,7 @@ class DBService {
   // The downloaded-lecture tree of the user in the global model's region.
   model::List<Course> getLoaclDownloadInfo(const platform::Value& userId, bool isOnline);
 
+  // Kept for the screens, which reach the stores through the facade; nothing calls them yet.
   const std::shared_ptr<AreaDao>& areaDao() const { return _areaDao; }
   const std::shared_ptr<CourseWareDao>& cwDao() const { return _cwDao; }
   const std::shared_ptr<ReClassDao>& classDao() const { return _classDao; }

@@ -23,7 +23,7 @@ class Single {
   // A new open connection to `folder`/`dbName`; null when opening fails.
   std::shared_ptr<SQLDatabase> loadDB(const std::string& folder, const std::string& dbName);
 
-  // Kept for callers that set it; nothing reads it.
+  // Kept from the design; nothing in the application sets or reads it.
   model::Number userId() const EXCLUDES(mutex_);
   void setUserId(model::Number userId) EXCLUDES(mutex_);
   void setUserID(model::Number userId) EXCLUDES(mutex_) { setUserId(userId); }

@@ -4,9 +4,9 @@
 // no playlist. The playlist's entries are resolved against the playlist URL and each is given
 // the name it is stored under in the folder: the last component of its URL's path (without query
 // or fragment), unless another file of the lecture already has that name (then a digest of the
-// URL goes in front) or it is too long to store (then it is shortened). The playlist is stored at once, under the last path
-// component of its URL, as the very text that was fetched with each entry line replaced by the
-// stored name, so the offline copy plays from the folder alone.
+// URL goes in front) or it is too long to store (then it is shortened). The playlist is stored at
+// once, under the last path component of its URL, as the very text that was fetched with each entry
+// line replaced by the stored name, so the offline copy plays from the folder alone.
 //
 // Then the notes page is read; its scripts, style sheets and images are resolved against the
 // page URL and listed once each, every occurrence of their references in the page is replaced by
@@ -56,13 +56,15 @@ class DownloadList : public std::enable_shared_from_this<DownloadList> {
   void setDownloadToPath(std::string path) { _downloadToPath = std::move(path); }
   // Whether the list was delivered; kept from the design, nothing reads it yet.
   bool parseOk() const { return _parseOk; }
-  // The engine of the playlist fetch, made on first use.
+  // The engine of the playlist fetch, made on first use; only the list's own playlist step
+  // uses it.
   const std::shared_ptr<NetworkEngine>& netWork();
 
   // Creates the lecture folder and starts the playlist step.
   void parse();
   // Creates the folder with its parents when missing; failures are left to the file moves.
   static void isExistPath(const std::string& path);
+  // The two steps `parse` runs in turn; the queue only ever calls `parse`.
   // The playlist step: fetch, list the entries, store the playlist, then the page step.
   void getTSFiles(const std::optional<std::string>& playlistURL);
   // The page step: read, rewrite, save, then deliver the list.
@@ -115,9 +117,9 @@ class DownloadList : public std::enable_shared_from_this<DownloadList> {
 
   // Our own.
   std::vector<std::string> fileNames_;
-  std::unordered_set<std::string> listed_;                      // the texts of _arryList
-  std::unordered_map<std::string, std::string> storedNames_;    // URL -> stored name
-  std::unordered_set<std::string> takenNames_;                  // names given in the folder
+  std::unordered_set<std::string> listed_;                    // the texts of _arryList
+  std::unordered_map<std::string, std::string> storedNames_;  // URL -> stored name
+  std::unordered_set<std::string> takenNames_;                // names given in the folder
   std::string playlistName_;
   std::string storedPlaylist_;
   std::shared_ptr<PageReader> pageReader_;

@@ -20,7 +20,8 @@
 // The screens are the callers: the course detail screen queues lectures, the download list
 // screen pauses, resumes, retries, removes and reads the sets, the settings screen calls
 // `pauseAllDownload` at logout and the application delegate reads `downingCount`. Kept from the
-// design with no caller yet: `allDownloaded`, `reachableViaWWANDown`, `isError`, `autoStart`.
+// design with no caller yet: `allDownloaded`, `reachableViaWWANDown`, `isError`, `autoStart`,
+// `currentURL`.
 
 #include <cstdint>
 #include <map>

@@ -16,13 +16,12 @@ class LGASLLogger : public LGAbstractLogger {
   static std::shared_ptr<LGASLLogger> sharedInstance();
   static std::shared_ptr<LGASLLogger> withClient(std::shared_ptr<LGSystemLogClient> client);
 
-  static int levelForFlag(int flag);
-
   void logMessage(const LGLogMessage& message) override;
   std::optional<std::string> loggerName() const override { return "logging.aslLogger"; }
 
  private:
   explicit LGASLLogger(std::shared_ptr<LGSystemLogClient> client);
+  static int levelForFlag(int flag);
 
   // Set before start, read-only after: opened once and never closed.
   const std::shared_ptr<LGSystemLogClient> client_;

@@ -20,6 +20,7 @@ class LGAbstractDatabaseLogger : public LGAbstractLogger {
  public:
   ~LGAbstractDatabaseLogger() override;
 
+  // A subclass's host sets these; nothing in the system reads them back yet.
   // Messages that force a save; 0: no count limit. Default 500.
   std::uint32_t saveThreshold();
   void setSaveThreshold(std::uint32_t saveThreshold);

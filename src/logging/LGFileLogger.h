@@ -41,7 +41,7 @@ class LGFileLogger : public LGAbstractLogger {
   void willRemoveLogger() override;
   std::optional<std::string> loggerName() const override { return "logging.fileLogger"; }
 
-  // Queue only.
+  // Queue only: the logger's own writing, roll timer and settings run these.
   void scheduleTimerToRollLogFileDueToAge();
   void rollLogFileNow();
   void maybeRollLogFileDueToAge();

@@ -60,10 +60,6 @@ class LGLog {
   static void log(bool asynchronous, int level, int flag, int context, const char* file,
                   const char* function, int line, const platform::Value& tag, const char* format,
                   ...) __attribute__((format(printf, 9, 10)));
-  // The same with an argument list the caller has started.
-  static void logArgs(bool asynchronous, int level, int flag, int context, const char* file,
-                      const char* function, int line, const platform::Value& tag,
-                      const char* format, va_list args) __attribute__((format(printf, 9, 0)));
 
   // Returns once every logger that has a flush has flushed.
   static void flushLog();
@@ -84,6 +80,11 @@ class LGLog {
   static bool isOnLoggingQueue();
 
  private:
+  // `log` with the argument list it has started.
+  static void logArgs(bool asynchronous, int level, int flag, int context, const char* file,
+                      const char* function, int line, const platform::Value& tag,
+                      const char* format, va_list args) __attribute__((format(printf, 9, 0)));
+
   // Workers, run only on the logging queue (debug builds check it).
   static void lt_addLogger(const std::shared_ptr<LGLogger>& logger);
   static void lt_removeLogger(const std::shared_ptr<LGLogger>& logger);

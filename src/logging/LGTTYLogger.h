@@ -29,6 +29,7 @@ class LGTTYLogger : public LGAbstractLogger {
   // once; tests call it to try other terminals. Profiles made before keep their codes.
   static void initializeWithEnvironment(const std::optional<std::string>& term,
                                         const std::optional<std::string>& consoleColors);
+  // Fill the colour tables; the class set-up calls the one the terminal needs.
   static void initialize_colors_16();
   static void initialize_colors_256();
 

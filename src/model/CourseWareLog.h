@@ -27,6 +27,7 @@ class CourseWareLog {
   void setListenedMins(model::Number v) { _listenedMins = v; }
   const model::Number& type() const { return _type; }
   void setType(model::Number v) { _type = v; }
+  // The documents carry neither `logId` nor `sync`; nothing sets them.
   const model::Number& logId() const { return _logId; }
   void setLogId(model::Number v) { _logId = v; }
   const model::Number& sync() const { return _sync; }

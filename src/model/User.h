@@ -20,6 +20,7 @@ class User {
   void setPassword(model::Text v) { _password = std::move(v); }
   const model::Text& idCard() const { return _idCard; }
   void setIdCard(model::Text v) { _idCard = std::move(v); }
+  // The login screen sets the fields of the user it stores after an online login.
   const model::Text& realName() const { return _realName; }
   void setRealName(model::Text v) { _realName = std::move(v); }
   const model::Text& accountantNo() const { return _accountantNo; }

@@ -20,6 +20,8 @@ class CheckVersion {
   // Starts one lookup and returns at once. `finished`, when given, runs on the main thread once
   // the check has shown what it shows (or decided to show nothing).
   static void checkVersion(std::function<void()> finished = nullptr);
+  // The two steps of an answer that is ahead of the bundle: `checkVersion` shows the alert, and
+  // the alert's button handler passes the learner's choice to `alertView`.
   // The update alert for the store's version text.
   static void showAlertWithAppStoreVersion(const std::string& version);
   // The update alert's answer: index 1 opens the store page; any other does nothing.
@@ -30,6 +32,8 @@ class CheckVersion {
   // Deployment values: the lookup host, the store's web host and the application's store
   // identifier. Compiled-in defaults; a scripted run or a test may move them.
   static void setEndpoints(std::string lookupHost, std::string storeHost, std::string storeId);
+
+ private:
   // "http://<lookup host>/lookup?id=<store id>"
   static std::string lookupURL();
   // "https://<store host>/app/id<store id>"

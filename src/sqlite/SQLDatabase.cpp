@@ -398,7 +398,7 @@ std::unique_ptr<SQLResultSet> SQLDatabase::executeQueryCore(
   if (!fromCache && _cachedStatements && handle && !_cachedStatements->contains(sql)) {
     _cachedStatements->emplace(sql, statement);
   }
-  auto resultSet = std::make_unique<SQLResultSet>(statement, shared_from_this());
+  auto resultSet = SQLResultSet::resultSetWithStatement(statement, shared_from_this());
   resultSet->setQuery(sql);
   _openResultSets.insert(resultSet.get());
   statement->setInUse(true);

@@ -111,7 +111,7 @@ class SQLDatabase : public std::enable_shared_from_this<SQLDatabase> {
   // answering null / false.
   bool crashOnErrors() const { return _crashOnErrors; }
   void setCrashOnErrors(bool v) { _crashOnErrors = v; }
-  // Kept for callers that set them; they change nothing.
+  // Kept from the design; nothing sets them, and they would change nothing.
   bool traceExecution() const { return _traceExecution; }
   void setTraceExecution(bool v) { _traceExecution = v; }
   bool checkedOut() const { return _checkedOut; }

@@ -154,6 +154,30 @@ TEST_F(AreaStoreTest, UpdateAreasStoresTheListAndMarksLeavesOnTheObjects) {
   EXPECT_EQ(storedRows(), (Rows{{"x", "1", "0", "NULL", "0"}}));
 }
 
+TEST_F(AreaStoreTest, InsertParentAddsASubtreeBesideTheStoredRegions) {
+  AreaDao dao;
+  dao.updateAreas(Area::jsonToObject(kTwoLevels));
+  // A district with one street, added under 天津 without replacing anything.
+  auto street = std::make_shared<Area>();
+  street->setName("小白楼");
+  street->setCode("12010101");
+  auto district = std::make_shared<Area>();
+  district->setName("南开");
+  district->setCode("120104");
+  district->setChildArray(model::List<Area>{street});
+  dao.insertParent(district, std::string("120000"));
+  EXPECT_EQ(storedRows(), (Rows{{"天津", "120000", "0", "5", "0"},
+                                {"和平", "120101", "120000", "5", "1"},
+                                {"南开", "120104", "120000", "NULL", "0"},
+                                {"小白楼", "12010101", "120104", "NULL", "0"}}));
+  EXPECT_EQ(street->parent(), "120104");
+  EXPECT_TRUE(street->isLeaf());
+  EXPECT_FALSE(district->isLeaf());
+  ASSERT_EQ(dao.queryAll().size(), 1u);
+  EXPECT_EQ(dao.queryAll()[0]->childArray()->size(), 2u);
+  EXPECT_FALSE(dao.db()->hasOpenResultSets());
+}
+
 TEST_F(AreaStoreTest, RegionsNestedUpToTheBoundAreStored) {
   DBService service;
   service.refreshArea(nlohmann::json::parse(nestedAnswer(32)));
@@ -174,8 +198,8 @@ TEST_F(AreaStoreTest, ARegionAnswerIsStoredInOneTransaction) {
   for (int province = 0; province < 30; ++province) {
     nlohmann::json cities = nlohmann::json::array();
     for (int city = 0; city < 100; ++city) {
-      cities.push_back({{"areaName", "c"}, {"areaCode", std::to_string(province * 1000 + city)},
-                        {"isLeaf", 1}});
+      cities.push_back(
+          {{"areaName", "c"}, {"areaCode", std::to_string(province * 1000 + city)}, {"isLeaf", 1}});
     }
     areas.push_back({{"areaName", "p"},
                      {"areaCode", std::to_string(province)},

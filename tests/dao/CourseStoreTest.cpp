@@ -152,6 +152,25 @@ TEST_F(CourseStoreTest, RowsCarryTheLoggedInUserAndStoringTwiceDoubles) {
   EXPECT_FALSE(dao.exists(9, "2014", "110000"));
 }
 
+TEST_F(CourseStoreTest, AYearRowAloneGivesACourseWithoutClasses) {
+  ModelDao dao;
+  dao.insertYear(7, "2015");
+  dao.insertYear(7, 2013);  // a number and a text land in the same column alike
+  dao.insertYear(8, "2016");
+  auto stored = dao.getAllCousre(7, "110000");
+  ASSERT_EQ(stored.size(), 2u);
+  EXPECT_EQ(stored[0]->year(), 2015);
+  EXPECT_EQ(stored[1]->year(), 2013);
+  ASSERT_TRUE(stored[0]->reClasses());
+  EXPECT_TRUE(stored[0]->reClasses()->empty());
+  EXPECT_FALSE(dao.exists(7, "2015", "110000"));  // a year is no class
+
+  dao.delYearAll(7);
+  EXPECT_TRUE(dao.getAllCousre(7, "110000").empty());
+  EXPECT_EQ(dao.getAllCousre(8, "110000").size(), 1u);
+  EXPECT_FALSE(dao.db()->hasOpenResultSets());
+}
+
 TEST_F(CourseStoreTest, LectureLookups) {
   DBService service;
   service.refreshCourse(

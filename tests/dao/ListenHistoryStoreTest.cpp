@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "dao/ModelDao.h"
 #include "support/TempHome.h"
 
@@ -56,6 +58,26 @@ TEST(ListenHistoryStoreTest, APlayReplacesTheLecturesEarlierRow) {
   EXPECT_TRUE(dao.deleteAllListenHistory(7, 2014));
   EXPECT_TRUE(dao.getAllListenHistory(7, 2014).empty());
   EXPECT_EQ(dao.getAllListenHistory(7).size(), 1u);
+  EXPECT_FALSE(dao.db()->hasOpenResultSets());
+}
+
+TEST(ListenHistoryStoreTest, DeletingAPlayRemovesOnlyTheRowOfThatExactPlace) {
+  testsupport::TempHome home;
+  ModelDao dao;
+  ASSERT_TRUE(dao.insertListenHistory(play(7, 11, 1, "2014", "2014-03-01 10:00:00", 100)));
+  ASSERT_TRUE(dao.insertListenHistory(play(7, 11, 2, "2014", "2014-03-01 11:00:00", 200)));
+  ASSERT_TRUE(dao.insertListenHistory(play(7, 11, 1, "2013", "2014-03-01 12:00:00", 300)));
+  ASSERT_TRUE(dao.insertListenHistory(play(8, 11, 1, "2014", "2014-03-01 13:00:00", 400)));
+  ListenHistory otherRegion = play(7, 11, 1, "2014", "", 0);
+  otherRegion.setAreCode("310000");
+
+  // Neither the time nor the position of the play matter, only where it happened.
+  EXPECT_TRUE(dao.deleteListenHistory(play(7, 11, 1, "2014", "2099-01-01 00:00:00", 1)));
+  EXPECT_TRUE(dao.deleteListenHistory(otherRegion));  // nothing there: still no failure
+  std::set<std::int64_t> left;
+  for (const auto& h : dao.getAllListenHistory(7)) left.insert(*h->listenedMilliseconds());
+  EXPECT_EQ(left, (std::set<std::int64_t>{200, 300}));
+  EXPECT_EQ(dao.getAllListenHistory(8).size(), 1u);
   EXPECT_FALSE(dao.db()->hasOpenResultSets());
 }
 

@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
-
 #include <time.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <set>
 
 #include "download/DownloadList.h"
 #include "download/LectureURL.h"
 #include "download/M3U8.h"
+#include "download/XPathDocument.h"
+#include "support/Files.h"
+#include "support/TempHome.h"
 
 namespace {
 
@@ -92,7 +95,8 @@ TEST(LectureURLTest, ResolveTable) {
 }
 
 TEST(LectureURLTest, StorableNamesAndFetchableUrls) {
-  for (const char* bad : {"", ".", ".."}) EXPECT_FALSE(LectureURL::isStorableFileName(bad)) << bad;
+  for (const char* bad : {"", ".", "..", "\r", "0.ts\r", "a\tb", "\x7f"})
+    EXPECT_FALSE(LectureURL::isStorableFileName(bad)) << bad;
   EXPECT_TRUE(LectureURL::isStorableFileName("0.ts"));
   EXPECT_TRUE(LectureURL::isFetchable("http://h/x"));
   EXPECT_TRUE(LectureURL::isFetchable("https://h:8080/x"));
@@ -193,8 +197,8 @@ TEST(DownloadListTest, EveryFileOfALectureGetsItsOwnStoredName) {
   EXPECT_EQ(names[6].substr(names[6].size() - 11), "_leture.htm");
   // The stored playlist names each stored file.
   EXPECT_EQ(list->storedPlaylist(), "#EXTM3U\n" + names[1] + "\n" + names[2] + "\n" + names[3] +
-                                        "\n" + names[4] + "\n" + names[5] + "\n" + names[6] +
-                                        "\n" + names[7] + "\n");
+                                        "\n" + names[4] + "\n" + names[5] + "\n" + names[6] + "\n" +
+                                        names[7] + "\n");
   // The same playlist names the same files again (a resumed lecture finds its files).
   auto again = DownloadList::create();
   ASSERT_TRUE(again->addPlaylistFiles(url, "#EXTM3U\na/0.ts\nb/0.ts\n"));
@@ -292,6 +296,39 @@ TEST(DownloadListTest, ResourcesAlreadyListedByThePlaylistAreNotRepeated) {
             (Strings{"http://m.example/v/index.m3u8", "http://m.example/v/0.ts"}));
 }
 
+TEST(DownloadListTest, AResourcePassTakesOnlyItsAttributeAndTheLongerReferenceFirst) {
+  auto list = DownloadList::create();
+  const std::string page =
+      "<a href=\"notes/b.pdf\">1</a><a href=\"b.pdf\">2</a><a href=\"javascript:void(0)\">3</a>"
+      "<a href=\"..\">4</a><a>5</a><img src=\"c.png\">";
+  auto document = XPathDocument::documentWithHTMLData(platform::Bytes(page.begin(), page.end()));
+  std::string rewritten = list->parseHtmlArray(document->searchWithXPathQuery("//a"), page,
+                                               "http://m.example/p/n.html", "href");
+  EXPECT_EQ(list->arryList(),
+            (Strings{"http://m.example/p/notes/b.pdf", "http://m.example/p/b.pdf"}));
+  const Strings& names = list->fileNames();
+  ASSERT_EQ(names.size(), 2u);
+  EXPECT_EQ(names[0], "b.pdf");
+  // "b.pdf" inside "notes/b.pdf" is not replaced a second time.
+  EXPECT_EQ(rewritten, "<a href=\"b.pdf\">1</a><a href=\"" + names[1] +
+                           "\">2</a><a href=\"javascript:void(0)\">3</a>"
+                           "<a href=\"..\">4</a><a>5</a><img src=\"c.png\">");
+}
+
+TEST(DownloadListTest, TheLectureFolderIsMadeWithItsParents) {
+  testsupport::TempHome home;
+  const std::string folder = home.path() + "/7/110000_2014_9001/sub";
+  DownloadList::isExistPath(folder);
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
+  DownloadList::isExistPath(folder);  // present already: nothing to do
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
+  // A file in the way is left alone; the failure shows later, when files are moved in.
+  testsupport::writeFile(home.path() + "/plain", "x");
+  DownloadList::isExistPath(home.path() + "/plain/lecture");
+  EXPECT_EQ(testsupport::readFile(home.path() + "/plain"), "x");
+  EXPECT_FALSE(std::filesystem::exists(home.path() + "/plain/lecture"));
+}
+
 TEST(DownloadListTest, APageWithoutResourcesStaysUnchanged) {
   auto list = DownloadList::create();
   const std::string page = "<html><body><h1>讲义</h1></body></html>";
@@ -335,8 +372,7 @@ TEST(DownloadListTest, RewritingAPageTakesTimeInProportionToItsSize) {
   // the machine does not count.
   double small = rewriteSeconds(4000, 3);
   double large = rewriteSeconds(64000, 1);
-  EXPECT_LT(large / small, 100.0) << small << " s for 4,000 images, " << large
-                                  << " s for 64,000";
+  EXPECT_LT(large / small, 100.0) << small << " s for 4,000 images, " << large << " s for 64,000";
 }
 
 }  // namespace

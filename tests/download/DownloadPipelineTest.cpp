@@ -97,9 +97,8 @@ TEST_F(DownloadPipelineTest, ALectureDownloadsCompletely) {
   EXPECT_EQ(manager->currentCwId(), k);
   ASSERT_TRUE(runUntil([&] { return finished(k); }));
 
-  EXPECT_EQ(filesIn(folder(k)),
-            (Strings{"0.ts", "1.ts", "2.ts", "3.ts", "figure.png", "index.m3u8", "leture.htm",
-                     "logo.jpg", "notes.css", "notes.js"}));
+  EXPECT_EQ(filesIn(folder(k)), (Strings{"0.ts", "1.ts", "2.ts", "3.ts", "figure.png", "index.m3u8",
+                                         "leture.htm", "logo.jpg", "notes.css", "notes.js"}));
   expectPlaylistAndSegments(k, "lecture1");
   EXPECT_EQ(readFile(folder(k) + "/notes.js"), fixture("lecture1/js/notes.js"));
   EXPECT_EQ(readFile(folder(k) + "/notes.css"), fixture("lecture1/css/notes.css"));
@@ -124,12 +123,11 @@ TEST_F(DownloadPipelineTest, ALectureDownloadsCompletely) {
       EXPECT_FALSE(request.header("User-Agent").empty()) << request.path;
     }
   }
-  EXPECT_EQ(paths,
-            (Strings{"/media/lecture1/index.m3u8", "/media/lecture1/notes.html",
-                     "/media/lecture1/0.ts", "/media/lecture1/1.ts",
-                     "/media/lecture1/2.ts", "/media/lecture1/3.ts", "/media/lecture1/js/notes.js",
-                     "/media/lecture1/css/notes.css", "/media/lecture1/images/figure.png",
-                     "/media/lecture1/images/logo.jpg"}));
+  EXPECT_EQ(paths, (Strings{"/media/lecture1/index.m3u8", "/media/lecture1/notes.html",
+                            "/media/lecture1/0.ts", "/media/lecture1/1.ts", "/media/lecture1/2.ts",
+                            "/media/lecture1/3.ts", "/media/lecture1/js/notes.js",
+                            "/media/lecture1/css/notes.css", "/media/lecture1/images/figure.png",
+                            "/media/lecture1/images/logo.jpg"}));
   EXPECT_EQ(recorder.count(kCellNetworkError), 0u);
   auto progress = recorder.named(kChangP);
   ASSERT_FALSE(progress.empty());
@@ -301,6 +299,69 @@ TEST_F(DownloadPipelineTest, PauseAllLeavesTheManagerIdleAndLaterDownloadsStart)
   EXPECT_FALSE(finished(b));
 }
 
+TEST_F(DownloadPipelineTest, CancelAllStopsTheTransfersButLeavesTheQueueAsItIs) {
+  const std::string a = key(1), b = key(2);
+  server.holdAfter("/media/lecture1/0.ts", 0);
+  manager->addDownlodTask(lecture("lecture1"), a);
+  manager->addDownlodTask(lecture("lecture2"), b);
+  ASSERT_TRUE(runUntil([&] { return server.isHolding("/media/lecture1/0.ts"); }));
+  ASSERT_EQ(manager->currentURL(), server.mediaUrl("lecture1/0.ts"));
+
+  manager->cancleAllDownload();
+  auto paused = recorder.named(kDownloadPause);
+  ASSERT_EQ(paused.size(), 1u);
+  EXPECT_EQ(paused[0].text(kURLKey), server.mediaUrl("lecture1/0.ts"));
+  EXPECT_TRUE(SIDownloadManager::sharedSIDownloadManager()->allDownloads().empty());
+  // Unlike a logout, the manager still counts the lecture as current and both as queued.
+  EXPECT_FALSE(manager->isDownload());
+  EXPECT_EQ(manager->currentCwId(), a);
+  EXPECT_EQ(manager->currentURL(), server.mediaUrl("lecture1/0.ts"));
+  EXPECT_EQ(manager->downingCount(), 2u);
+  EXPECT_TRUE(manager->pauseDic().empty());
+  EXPECT_EQ(recorder.count(kCellNetworkError), 0u);
+  server.releaseHolds();
+
+  // Idle, it only cancels what the downloader has.
+  manager->pauseAllDownload();
+  recorder.clear();
+  manager->cancleAllDownload();
+  EXPECT_EQ(recorder.count(kDownloadPause), 0u);
+  EXPECT_EQ(manager->pauseDic().size(), 2u);
+}
+
+TEST_F(DownloadPipelineTest, RequeueingTheCurrentLectureRebuildsItsListOnlyWhenItIsAlone) {
+  // Idle: there is no current lecture to queue again.
+  manager->reachableViaWWANDown();
+  EXPECT_EQ(recorder.count(kStartDown), 0u);
+
+  const std::string a = key(1), b = key(2);
+  server.holdAfter("/media/lecture1/1.ts", 300);
+  manager->addDownlodTask(lecture("lecture1"), a);
+  ASSERT_TRUE(runUntil([&] { return server.isHolding("/media/lecture1/1.ts"); }));
+  manager->reachableViaWWANDown();
+  EXPECT_EQ(recorder.count(kStartDown), 2u);  // started again: a new file list is built
+  EXPECT_EQ(manager->currentCwId(), a);
+  server.releaseHolds();
+  ASSERT_TRUE(runUntil([&] { return finished(a); }));
+  EXPECT_EQ(recorder.keys(kCellFinish), Strings{a});
+  expectPlaylistAndSegments(a, "lecture1");
+  // The running transfer was not asked for twice: the second list found it under way.
+  EXPECT_EQ(server.requestsTo("/media/lecture1/1.ts").size(), 1u);
+
+  // Behind another queued lecture, queueing the current one again changes nothing.
+  recorder.clear();
+  server.holdAfter("/media/lecture2/0.ts", 0);
+  manager->addDownlodTask(lecture("lecture2"), b);
+  manager->addDownlodTask(lecture("lecture1"), a);
+  ASSERT_TRUE(runUntil([&] { return server.isHolding("/media/lecture2/0.ts"); }));
+  manager->reachableViaWWANDown();
+  EXPECT_EQ(recorder.count(kStartDown), 1u);
+  EXPECT_EQ(manager->currentCwId(), b);
+  server.releaseHolds();
+  ASSERT_TRUE(runUntil([&] { return finished(a); }));
+  EXPECT_EQ(recorder.keys(kCellFinish), (Strings{b, a}));
+}
+
 TEST_F(DownloadPipelineTest, QueueingAPausedLectureAgainTakesItOutOfThePausedSet) {
   const std::string a = key(1), b = key(2);
   server.holdAfter("/media/lecture1/0.ts", 0);
@@ -401,9 +462,11 @@ TEST_F(DownloadPipelineTest, TheOfflineCopyPlaysFromItsFolderAlone) {
                    "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:1\n#EXT-X-MEDIA-SEQUENCE:0\n"
                    "#EXTINF:0.5,\na/seg.ts\n"
                    "#EXTINF:0.5,\n${BASE}/media/mix/b/seg.ts\n"
-                   "#EXTINF:0.5,\n//" + authority + "/media/mix/c/seg.ts?token=3\n"
-                   "#EXTINF:0.5,\n/media/mix/d/seg.ts\n"
-                   "#EXT-X-ENDLIST\n");
+                   "#EXTINF:0.5,\n//" +
+                       authority +
+                       "/media/mix/c/seg.ts?token=3\n"
+                       "#EXTINF:0.5,\n/media/mix/d/seg.ts\n"
+                       "#EXT-X-ENDLIST\n");
   auto cw = std::make_shared<CourseWare>();
   cw->setVideoUrl(server.mediaUrl("mix/index.m3u8"));
   const std::string k = key(9300);
@@ -412,8 +475,7 @@ TEST_F(DownloadPipelineTest, TheOfflineCopyPlaysFromItsFolderAlone) {
   ASSERT_TRUE(finished(k));
 
   for (const char* part : {"a", "b", "c", "d"})
-    EXPECT_EQ(server.requestsTo("/media/mix/" + std::string(part) + "/seg.ts").size(), 1u)
-        << part;
+    EXPECT_EQ(server.requestsTo("/media/mix/" + std::string(part) + "/seg.ts").size(), 1u) << part;
   // Four distinct files beside the playlist, each holding its own segment.
   Strings stored = filesIn(folder(k));
   ASSERT_EQ(stored.size(), 5u);

@@ -77,6 +77,23 @@ TEST(XPathDocumentTest, ElementsOfASearchHaveNoParentAndChildrenPointBack) {
   EXPECT_TRUE(div->childrenWithClassName("none").empty());
 }
 
+TEST(XPathDocumentTest, OnlyNodesWithContentHaveChildren) {
+  auto document = XPathDocument::documentWithHTMLData(
+      bytes("<div><p>text</p><img src=\"a.png\"><span></span></div>"));
+  auto div = document->peekAtSearchWithXPathQuery("//div");
+  ASSERT_TRUE(div);
+  EXPECT_TRUE(div->hasChildren());
+  auto children = div->children();
+  ASSERT_EQ(children.size(), 3u);
+  EXPECT_TRUE(children[0]->hasChildren());  // its text
+  EXPECT_FALSE(children[0]->firstChild()->hasChildren());
+  for (const auto& empty : {children[1], children[2]}) {
+    EXPECT_FALSE(empty->hasChildren()) << *empty->tagName();
+    EXPECT_TRUE(empty->children().empty());
+    EXPECT_FALSE(empty->firstChild());
+  }
+}
+
 TEST(XPathDocumentTest, XmlDocumentsParseInRecoveryMode) {
   auto document = XPathDocument::documentWithXMLData(
       bytes("<list><item id=\" 1 \">a</item><item id=\"2\">b</item><broken></list>"));

@@ -881,3 +881,77 @@ TEST(HttpEngineTest, OperationThatCannotBeArchivedIsNotCancelled) {
 }
 
 }  // namespace
+
+namespace {
+
+// An operation class of a caller's own, told apart only by its type.
+class TaggedOperation : public HttpOperation {
+ public:
+  using HttpOperation::HttpOperation;
+};
+
+TEST(HttpEngineTest, TheRegisteredClassMakesTheEnginesOperations) {
+  auto engine = HttpEngine::create("h", HeaderDictionary{{"X-Key", "k"}});
+  EXPECT_FALSE(std::dynamic_pointer_cast<TaggedOperation>(engine->operationWithPath("a")));
+  engine->registerOperationSubclass<TaggedOperation>();
+  for (const auto& op : {engine->operationWithPath("a", Dictionary{{"n", 1}}, "POST"),
+                         engine->operationWithURLString("http://other/b")}) {
+    ASSERT_TRUE(std::dynamic_pointer_cast<TaggedOperation>(op));
+    // Whatever its class, an operation the engine makes carries the engine's headers.
+    EXPECT_EQ(op->readonlyRequest().valueForHTTPHeaderField("X-Key"), "k");
+  }
+  EXPECT_EQ(engine->customHeaders().at("X-Key"), "k");
+
+  // A factory that refuses gives no operation, and no headers are added to nothing.
+  engine->registerOperationSubclass(
+      [](const std::string&, const std::optional<Dictionary>&,
+         const std::optional<std::string>&) -> HttpOperation::Ptr { return nullptr; });
+  EXPECT_EQ(engine->operationWithPath("a"), nullptr);
+}
+
+TEST(HttpEngineTest, CancellingByUrlTextTakesEveryQueuedOperationThatContainsIt) {
+  ScopedQueueWidth stopped(0);
+  auto lectures = HttpEngine::create("media.example.test");
+  auto api = HttpEngine::create("api.example.test");
+  auto first = lectures->operationWithURLString("http://media.example.test/lecture1/0.ts");
+  auto second = lectures->operationWithURLString("http://media.example.test/lecture1/1.ts");
+  auto other = lectures->operationWithURLString("http://media.example.test/lecture2/0.ts");
+  auto login = api->operationWithPath("lecture1.html");
+  auto queue = HttpEngine::sharedOperationQueue();
+  for (const auto& op : {first, second, other, login}) queue->addOperation(op);
+
+  // Whichever engine asks: the text is looked for in every URL of the shared queue.
+  HttpEngine::cancelOperationsContainingURLString("/lecture1/");
+  EXPECT_TRUE(first->isCancelled());
+  EXPECT_TRUE(second->isCancelled());
+  EXPECT_FALSE(other->isCancelled());
+  EXPECT_FALSE(login->isCancelled());  // "lecture1.html" has no "/lecture1/"
+  HttpEngine::cancelOperationsContainingURLString("/LECTURE2/");  // case counts
+  EXPECT_FALSE(other->isCancelled());
+
+  other->cancel();
+  login->cancel();
+  EXPECT_TRUE(runUntil([&] { return queue->operationCount() == 0; }));
+}
+
+TEST(HttpEngineTest, TheResponseIsReadableOnceTheAnswerCame) {
+  ScriptedServer server([](const ScriptedRequest&) {
+    auto reply = ScriptedReply::text(201, "made");
+    reply.headers.push_back({"X-Served-By", "scripted"});
+    return reply;
+  });
+  auto engine = engineFor(server);
+  auto op = engine->operationWithPath("things", std::nullopt, "POST");
+  EXPECT_FALSE(op->readonlyResponse());
+  Outcome outcome;
+  outcome.attach(op);
+  engine->enqueueOperation(op);
+  ASSERT_TRUE(runUntil([&] { return outcome.done(); }));
+  auto response = op->readonlyResponse();
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->statusCode(), 201);
+  EXPECT_EQ(response->url(), op->url());
+  EXPECT_EQ(response->allHeaderFields().value("x-served-by"), "scripted");
+}
+
+}  // namespace

@@ -7,8 +7,10 @@
 #include "httpengine/HttpOperation.h"
 #include "httpengine/RFC1123.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/net/URLError.h"
 #include "support/Files.h"
+#include "support/MainLoop.h"
 #include "support/TempHome.h"
 
 using platform::Bytes;
@@ -67,6 +69,7 @@ TEST(HttpOperationTest, BodiesByEncoding) {
   EXPECT_EQ(text(op->bodyData()), "a=1%202&b=3");
   op->setPostDataEncoding(HttpOperation::kPostDataEncodingTypeJSON);
   EXPECT_EQ(text(op->bodyData()), R"({"a":"1 2","b":3})");
+  EXPECT_EQ(op->encodedPostDataString(), R"({"a":"1 2","b":3})");
   EXPECT_EQ(op->readonlyRequest().valueForHTTPHeaderField("Content-Type"),
             "application/json; charset=utf-8");
   op->setCustomPostDataEncodingHandler([](const Dictionary& d) { return std::to_string(d.size()); },
@@ -382,6 +385,65 @@ TEST(HttpOperationTest, ArchivesThatCannotBeSentAreRefused) {
   EXPECT_EQ(restored->state(), HttpOperation::kStateReady);
   EXPECT_NE(text(restored->bodyData()).find("filename=\"f\"\r\nContent-Type: t"),
             std::string::npos);
+}
+
+TEST(HttpOperationTest, AddedParametersReachTheBodyButNeverAFormedUrl) {
+  auto get = HttpOperation::make("http://h/u", Dictionary{{"userId", 5}});
+  get->addParams(Dictionary{{"late", 1}});
+  EXPECT_EQ(get->url(), "http://h/u?userId=5");
+  EXPECT_EQ(get->readonlyPostDictionary(), (Dictionary{{"userId", 5}, {"late", 1}}));
+
+  auto post = HttpOperation::make("http://h/p", Dictionary{{"a", "old"}, {"b", 3}}, "POST");
+  post->addParams(Dictionary{{"a", "new"}, {"c", "x y"}});
+  EXPECT_EQ(post->encodedPostDataString(), "a=new&b=3&c=x%20y");
+  EXPECT_EQ(text(post->bodyData()), "a=new&b=3&c=x%20y");
+  // With a file added the body is multipart; the encoded fields stay the form text.
+  post->addData(Bytes{'D'}, "blob");
+  EXPECT_EQ(post->encodedPostDataString(), "a=new&b=3&c=x%20y");
+  EXPECT_NE(text(post->bodyData()).find("name=\"c\"\r\n\r\nx y\r\n"), std::string::npos);
+}
+
+TEST(HttpOperationTest, AuthorizationIsTheTypeThenTheValueAndTheLastOneWins) {
+  auto op = HttpOperation::make("http://h/p");
+  EXPECT_FALSE(op->readonlyRequest().valueForHTTPHeaderField("Authorization"));
+  op->setAuthorizationHeaderValue("abc.def", "Bearer");
+  EXPECT_EQ(op->readonlyRequest().valueForHTTPHeaderField("Authorization"), "Bearer abc.def");
+  op->setUsername("user", "pa:ss", true);
+  EXPECT_EQ(op->readonlyRequest().valueForHTTPHeaderField("Authorization"),
+            "Basic dXNlcjpwYTpzcw==");
+  op->setAuthorizationHeaderValue("t0ken", "Token");
+  EXPECT_EQ(op->readonlyRequest().valueForHTTPHeaderField("Authorization"), "Token t0ken");
+}
+
+TEST(HttpOperationTest, JsonIsDecodedOffTheMainThreadAndHandedBackOnIt) {
+  struct Case {
+    std::optional<std::string> data;
+    std::optional<nlohmann::json> expected;
+  };
+  const Case cases[] = {
+      {R"({"a":[1,2]})", nlohmann::json::parse(R"({"a":[1,2]})")},
+      {"not json", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    auto op = HttpOperation::make("http://h/j");
+    op->setCachedData(Bytes(c.data->begin(), c.data->end()));
+    bool called = false, onMain = false;
+    std::optional<nlohmann::json> decoded;
+    op->responseJSONWithOptions(0, [&](const std::optional<nlohmann::json>& j) {
+      called = true;
+      onMain = platform::RunLoop::isMainThread();
+      decoded = j;
+    });
+    ASSERT_TRUE(testsupport::runUntil([&] { return called; })) << *c.data;
+    EXPECT_TRUE(onMain);
+    EXPECT_EQ(decoded, c.expected) << *c.data;
+  }
+  // Without any data there is nothing to decode: the answer comes at once.
+  bool empty = false;
+  HttpOperation::make("http://h/j")
+      ->responseJSONWithOptions(0, [&](const std::optional<nlohmann::json>& j) { empty = !j; });
+  EXPECT_TRUE(empty);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <filesystem>
 #include <regex>
+#include <set>
 
 #include "logging/LGFileLogger.h"
 #include "logging/LGLogFileManagerDefault.h"
@@ -180,6 +181,33 @@ TEST_F(LGFileLoggerTest, SortingIsNewestFirstAndTheSameOnEveryListing) {
   std::vector<std::string> paths;
   for (const auto& name : names) paths.push_back(platform::Paths::join(folder_, name));
   EXPECT_EQ(manager_->sortedLogFilePaths(), paths);
+}
+
+TEST_F(LGFileLoggerTest, ADeletePassKeepsTheNewestArchivedFilesAndEveryOtherFile) {
+  std::string active = makeFile("log-00000A.txt", false, "kept\n");
+  std::string foreign = makeFile("notes.txt", true);
+  for (int i = 1; i <= 8; ++i) makeFile("log-00000" + std::to_string(i) + ".txt", true);
+  const std::set<std::string> expected = {"log-00000A.txt", "log-000004.txt", "log-000005.txt",
+                                          "log-000006.txt", "log-000007.txt", "log-000008.txt"};
+  manager_->deleteOldLogFiles();  // the default maximum: five archived files
+  auto names = manager_->unsortedLogFileNames();
+  EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), expected);
+  EXPECT_EQ(readFile(active), "kept\n");
+  EXPECT_TRUE(exists(foreign));   // not a log file: never the manager's to delete
+  manager_->deleteOldLogFiles();  // nothing more to do
+  EXPECT_EQ(manager_->unsortedLogFileNames().size(), expected.size());
+}
+
+TEST_F(LGFileLoggerTest, WithoutAFolderTheManagerKeepsLogsInTheCurrentHomesCaches) {
+  const std::string folder = LGLogFileManagerDefault::defaultLogsDirectory();
+  EXPECT_EQ(folder, platform::Paths::join(platform::Paths::caches(), "Logs"));
+  EXPECT_EQ(folder.rfind(home_.path() + "/", 0), 0u);
+  auto manager = LGLogFileManagerDefault::create();
+  EXPECT_EQ(manager->logsDirectory(), folder);
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
+  std::string made = manager->createNewLogFile();
+  EXPECT_EQ(made.rfind(folder + "/log-", 0), 0u) << made;
+  EXPECT_TRUE(exists(made));
 }
 
 TEST_F(LGFileLoggerTest, AMaximumOfZeroNeverDeletesAndAnUnchangedMaximumRunsNoPass) {

@@ -44,6 +44,22 @@ TEST_F(LGLogFileInfoTest, MarksWithTheAttributeWhereTheFileSystemHasOne) {
   EXPECT_FALSE(gone.isArchived());
 }
 
+TEST_F(LGLogFileInfoTest, AnAttributeOfItsOwnComesAndGoesBesideTheArchivedMark) {
+  LGLogFileInfo info(makeFile("log-1A2B3C.txt"));
+  info.setIsArchived(true);
+  ASSERT_TRUE(info.addExtendedAttributeWithName("user.test.reviewed"));
+  EXPECT_TRUE(info.hasExtendedAttributeWithName("user.test.reviewed"));
+  info.removeExtendedAttributeWithName("user.test.reviewed");
+  EXPECT_FALSE(info.hasExtendedAttributeWithName("user.test.reviewed"));
+  EXPECT_TRUE(info.isArchived());
+  info.removeExtendedAttributeWithName("user.test.reviewed");  // gone already: harmless
+  info.removeExtendedAttributeWithName(kLGLogFileArchivedAttribute);
+  EXPECT_FALSE(info.isArchived());
+  // Without user attributes there is nothing to remove, and nothing breaks.
+  LGLogFileInfo::ScopedNoExtendedAttributes noAttributes;
+  info.removeExtendedAttributeWithName("user.test.reviewed");
+}
+
 TEST_F(LGLogFileInfoTest, WithoutUserAttributesMarksByNameAndUnmarksBack) {
   LGLogFileInfo::ScopedNoExtendedAttributes noAttributes;
   struct Case {

@@ -264,8 +264,16 @@ TEST_F(LGLogTest, OnlyClassesWithBothLevelAccessorsKeepALevel) {
   LGLog::declareClass(full);
   LGLog::declareClass(half);
 
+  EXPECT_TRUE(LGLog::isRegisteredClass(*full));
+  EXPECT_FALSE(LGLog::isRegisteredClass(*half));
+  auto registered = LGLog::registeredClasses();
+  EXPECT_NE(std::find(registered.begin(), registered.end(), full), registered.end());
+  EXPECT_EQ(std::find(registered.begin(), registered.end(), half), registered.end());
   EXPECT_EQ(LGLog::logLevelForClass(*half), -1);
   EXPECT_EQ(LGLog::logLevelForClassWithName("HTTPLevelled"), 3);
+  LGLog::setLogLevel(4, *full);
+  EXPECT_EQ(*level, 4);
+  LGLog::setLogLevel(4, *half);  // no setter to call: nothing happens
   LGLog::setLogLevelForClassWithName(7, "HTTPLevelled");
   EXPECT_EQ(*level, 7);
   LGLog::setLogLevelForClassWithName(1, "NoSuchClass");
@@ -273,6 +281,34 @@ TEST_F(LGLogTest, OnlyClassesWithBothLevelAccessorsKeepALevel) {
   auto names = LGLog::registeredClassNames();
   EXPECT_NE(std::find(names.begin(), names.end(), "HTTPLevelled"), names.end());
   EXPECT_EQ(std::find(names.begin(), names.end(), "HalfLevelled"), names.end());
+}
+
+TEST_F(LGLogTest, AMessageTheCallerBuiltReachesEveryLoggerAsItIs) {
+  auto logger = RecordingLogger::create();
+  std::vector<int> contexts;
+  logger->onMessage = [&](const LGLogMessage& m) { contexts.push_back(m.logContext()); };
+  LGLog::addLogger(logger);
+  LGLog::queueLogMessage(std::make_shared<LGLogMessage>("built", 7, LG_LOG_FLAG_WARN, 42, __FILE__,
+                                                        __func__, __LINE__, nullptr, 0),
+                         false);
+  // Synchronous: the logger has it when the call returns.
+  EXPECT_EQ(logger->texts(), std::vector<std::string>{"built"});
+  LGLog::queueLogMessage(std::make_shared<LGLogMessage>("later", 7, LG_LOG_FLAG_INFO, 43, __FILE__,
+                                                        __func__, __LINE__, nullptr, 0),
+                         true);
+  ASSERT_TRUE(logger->waitForMessages(2));
+  EXPECT_EQ(logger->texts(), (std::vector<std::string>{"built", "later"}));
+  EXPECT_EQ(contexts, (std::vector<int>{42, 43}));
+}
+
+TEST_F(LGLogTest, ALoggerKnowsWhenItRunsOnTheLoggingQueue) {
+  auto logger = RecordingLogger::create();
+  bool inside = false, onOwnQueue = true;
+  EXPECT_FALSE(logger->isOnGlobalLoggingQueue());
+  LGLog::loggingQueue()->sync([&] { inside = logger->isOnGlobalLoggingQueue(); });
+  logger->loggerQueue()->sync([&] { onOwnQueue = logger->isOnGlobalLoggingQueue(); });
+  EXPECT_TRUE(inside);
+  EXPECT_FALSE(onOwnQueue);
 }
 
 }  // namespace

@@ -150,6 +150,22 @@ TEST_F(LGTTYLoggerTest, ATagProfileComesFirstAndTagsMustBeCopyable) {
             std::string::npos);
 }
 
+TEST_F(LGTTYLoggerTest, ClearingAllFlagsLeavesTheTagsAndTheOtherWayRound) {
+  useTerminal("xterm-color", std::nullopt);
+  tty_->setForegroundColorForTag(LGColor::fromBytes(51, 187, 200), std::nullopt,
+                                 platform::Value("net"));
+  tty_->clearColorsForAllFlags();  // the default profiles go too
+  EXPECT_EQ(lineFor(LG_LOG_FLAG_ERROR, "plain").find(kEsc), std::string::npos);
+  EXPECT_EQ(lineFor(LG_LOG_FLAG_ERROR, "tagged", 0, platform::Value("net")).rfind(kEsc + "[36m", 0),
+            0u);
+
+  tty_->setForegroundColor(LGColor::fromBytes(37, 188, 36), std::nullopt, LG_LOG_FLAG_INFO);
+  tty_->clearColorsForAllTags();
+  EXPECT_EQ(lineFor(LG_LOG_FLAG_ERROR, "tagged", 0, platform::Value("net")).find(kEsc),
+            std::string::npos);
+  EXPECT_EQ(lineFor(LG_LOG_FLAG_INFO, "green").rfind(kEsc + "[32m", 0), 0u);
+}
+
 TEST_F(LGTTYLoggerTest, TheColourSwitchIsReadAndChangedOnlyFromOtherQueues) {
   std::string onLogging, onOwn;
   LGLog::loggingQueue()->sync(

@@ -161,6 +161,32 @@ TEST_F(NetworkEngineTest, MinutesRuleTable) {
     EXPECT_EQ(NetworkEngine::listenedMinutes(seconds), minutes) << seconds;
 }
 
+TEST_F(NetworkEngineTest, UploadDocumentReadsTheRowsTextsAsNumbers) {
+  using Rows = std::map<std::string, std::vector<platform::Dictionary>>;
+  auto row = [](const char* cwid, const char* seconds) {
+    return platform::Dictionary{{"cwid", cwid},
+                                {"listenedPos", seconds},
+                                {"createdTime", "2014-03-01 10:00:00"},
+                                {"lastUpdateTime", "2014-03-01 10:05:00"}};
+  };
+  const std::map<std::int64_t, std::string> types = {{9001, "3"}, {9002, "x"}};
+  auto document = NetworkEngine::uploadDocument(
+      "12abc", Rows{{"2014", {row("9001", "90"), row("9002", "30"), row("9003x", "")}}}, types);
+  EXPECT_EQ(document, nlohmann::json::parse(R"({"userId": 12, "logs": [{"year": 2014, "cws": [
+      {"id": 9001, "createdTime": "2014-03-01 10:00:00", "lastUpdateTime": "2014-03-01 10:05:00",
+       "listenedMinutes": 1, "type": 3},
+      {"id": 9002, "createdTime": "2014-03-01 10:00:00", "lastUpdateTime": "2014-03-01 10:05:00",
+       "listenedMinutes": 1, "type": 0},
+      {"id": 9003, "createdTime": "2014-03-01 10:00:00", "lastUpdateTime": "2014-03-01 10:05:00",
+       "listenedMinutes": 0, "type": 0}]}]})"));
+  // A row without its texts still gives an entry; no rows give no years.
+  EXPECT_EQ(NetworkEngine::uploadDocument("7", Rows{{"2013", {platform::Dictionary{}}}}, {}),
+            nlohmann::json::parse(R"({"userId": 7, "logs": [{"year": 2013, "cws": [
+      {"id": 0, "createdTime": "", "lastUpdateTime": "", "listenedMinutes": 0, "type": 0}]}]})"));
+  EXPECT_EQ(NetworkEngine::uploadDocument("7", Rows{}, types),
+            nlohmann::json::parse(R"({"userId": 7, "logs": []})"));
+}
+
 TEST_F(NetworkEngineTest, UploadSendsTheDocumentAndTakesBackWhatItSent) {
   auto tree = platform::Json::parse(
       R"([{"year": 2014, "reclasses": [{"reclassId": 301, "type": "3", "cws": [{"cwId": 9001}]}]}])");

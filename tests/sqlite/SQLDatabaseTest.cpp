@@ -338,6 +338,33 @@ TEST_F(SQLDatabaseTest, ClearingTheCacheFinalizesItsStatements) {
   EXPECT_TRUE(db_->executeUpdate("insert into t values (1)"));
 }
 
+TEST_F(SQLDatabaseTest, ClosingTheOpenResultSetsEndsEveryReaderMidway) {
+  db_->setShouldCacheStatements(true);
+  ASSERT_TRUE(db_->executeUpdate("create table t(n integer)"));
+  for (int n = 1; n <= 3; ++n) ASSERT_TRUE(db_->executeUpdate("insert into t values (?)", n));
+  auto first = db_->executeQuery("select n from t order by n");
+  auto second = db_->executeQuery("select n from t order by n desc");
+  ASSERT_TRUE(first && first->next() && second && second->next());
+  EXPECT_EQ(first->intForColumnIndex(0), 1);
+
+  db_->closeOpenResultSets();
+  EXPECT_FALSE(db_->hasOpenResultSets());
+  for (auto* rs : {first.get(), second.get()}) {
+    EXPECT_EQ(rs->parentDB(), nullptr);
+    EXPECT_FALSE(rs->next());
+    EXPECT_EQ(rs->stringForColumnIndex(0), std::nullopt);
+  }
+  // The statements were reset: the same query reads from its first row again, and the table
+  // is no longer held by a reader.
+  auto again = db_->executeQuery("select n from t order by n");
+  ASSERT_TRUE(again && again->next());
+  EXPECT_EQ(again->intForColumnIndex(0), 1);
+  again->close();
+  EXPECT_TRUE(db_->executeUpdate("drop table t"));
+  first.reset();  // closing a closed set afterwards is harmless
+  db_->closeOpenResultSets();
+}
+
 TEST_F(SQLDatabaseTest, ReadOnlyOpenRefusesWrites) {
   ASSERT_TRUE(db_->executeUpdate("create table t(a)"));
   auto reader = SQLDatabase::databaseWithPath(path_);

@@ -56,6 +56,11 @@ TEST_F(SQLResultSetTest, GettersReadEachColumnByIndexAndByName) {
   EXPECT_EQ(rs->dateForColumn("ratio"), platform::dateFromSeconds(2.5));
   EXPECT_FALSE(rs->columnIsNull("id"));
   EXPECT_TRUE(rs->columnIsNull("empty"));
+  EXPECT_EQ(rs->longLongIntForColumnIndex(5), 1LL << 40);
+  EXPECT_EQ(rs->dataNoCopyForColumnIndex(3)->size(), 3u);
+  EXPECT_EQ(rs->dataNoCopyForColumnIndex(6), std::nullopt);
+  EXPECT_FALSE(rs->columnIndexIsNull(0));
+  EXPECT_TRUE(rs->columnIndexIsNull(6));
 
   EXPECT_EQ(rs->objectForColumnName("id"), Value(7));
   EXPECT_EQ(rs->objectForColumnName("ratio"), Value(2.5));
