@@ -68,7 +68,8 @@ run: build
 	fi
 	./build/src/app/chengheng
 
-bench: bootstrap
+bench:
+	@./scripts/bootstrap --bench
 	cmake -S . -B build-bench $(GEN) -DCMAKE_BUILD_TYPE=Release -DCHENGHENG_BENCH=ON
 	cmake --build build-bench -j $(JOBS)
 	@for b in build-bench/bench/*_bench; do echo "== $$b"; $$b; done

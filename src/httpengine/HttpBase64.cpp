@@ -2,19 +2,6 @@
 
 #include "platform/foundation/Base64.h"
 
-namespace {
-
-int alphabetValue(unsigned char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
-
-}  // namespace
-
 platform::Bytes HttpBase64::dataFromBase64String(std::string_view text) {
   platform::Bytes out;
   for (unsigned char c : text) {
@@ -23,7 +10,7 @@ platform::Bytes HttpBase64::dataFromBase64String(std::string_view text) {
   unsigned group = 0;
   int count = 0;
   for (unsigned char c : text) {
-    int v = alphabetValue(c);
+    int v = platform::base64AlphabetValue(c);
     if (v < 0) continue;
     group = (group << 6) | static_cast<unsigned>(v);
     if (++count < 4) continue;

@@ -42,6 +42,10 @@ class HttpEngine : public std::enable_shared_from_this<HttpEngine> {
       const std::string& urlString, const std::optional<platform::Dictionary>& params,
       const std::optional<std::string>& method)>;
   using ReachabilityChangedHandler = std::function<void(NetworkStatus)>;
+  // An image fetched by `imageAtURL`: the picture (null when the bytes do not decode), the URL
+  // asked for and whether the bytes came from the cache.
+  using ImageBlock = std::function<void(const std::shared_ptr<platform::Image>& image,
+                                        const std::string& url, bool isInCache)>;
 
   static constexpr long kWiFiWidth = 6;
   static constexpr long kWWANWidth = 2;
@@ -71,6 +75,7 @@ class HttpEngine : public std::enable_shared_from_this<HttpEngine> {
   HttpOperation::Ptr operationWithURLString(const std::string& urlString,
                                             const std::optional<platform::Dictionary>& params,
                                             const std::optional<std::string>& method);
+  // Gives each operation the two families above make the engine's `customHeaders`.
   virtual void prepareHeaders(HttpOperation& operation);
   void enqueueOperation(const HttpOperation::Ptr& operation);
   void enqueueOperation(const HttpOperation::Ptr& operation, bool forceReload);
@@ -85,6 +90,19 @@ class HttpEngine : public std::enable_shared_from_this<HttpEngine> {
     });
   }
 
+  // Images: a GET of `url` (cached even over HTTPS when the cache is on) whose completion hands
+  // the decoded picture to `completion` and whose failure goes to `errorHandler`; enqueued and
+  // returned. Null, and nothing asked, for an absent URL or one that forms no request. The forms
+  // with a size decode off the main thread (the size is not used). Either callback may be empty.
+  HttpOperation::Ptr imageAtURL(const std::optional<std::string>& url, ImageBlock completion,
+                                HttpOperation::ResponseErrorBlock errorHandler);
+  HttpOperation::Ptr imageAtURL(const std::optional<std::string>& url, platform::Size size,
+                                ImageBlock completion,
+                                HttpOperation::ResponseErrorBlock errorHandler);
+  HttpOperation::Ptr imageAtURL(const std::optional<std::string>& url, ImageBlock completion);
+  HttpOperation::Ptr imageAtURL(const std::optional<std::string>& url, platform::Size size,
+                                ImageBlock completion);
+
   // Reachability.
   virtual void reachabilityChanged(const platform::Notification& notification) EXCLUDES(mutex_);
   bool isReachable() const;
@@ -95,7 +113,7 @@ class HttpEngine : public std::enable_shared_from_this<HttpEngine> {
   bool wifiOnlyMode() const { return wifiOnlyMode_; }
   void setWifiOnlyMode(bool value) { wifiOnlyMode_ = value; }
 
-  // URL parts.
+  // URL parts. Set by whoever makes the engine; nothing outside it reads them back.
   int portNumber() const EXCLUDES(mutex_);
   void setPortNumber(int port) EXCLUDES(mutex_);
   std::optional<std::string> apiPath() const EXCLUDES(mutex_);
@@ -140,6 +158,10 @@ class HttpEngine : public std::enable_shared_from_this<HttpEngine> {
 
  private:
   struct WatcherStart;
+  HttpOperation::Ptr fetchImage(const std::optional<std::string>& url,
+                                std::optional<platform::Size> decompressedSize,
+                                ImageBlock completion,
+                                HttpOperation::ResponseErrorBlock errorHandler);
   void enqueueNow(const HttpOperation::Ptr& operation, bool forceReload) EXCLUDES(cacheMutex_);
   void addOrMerge(const HttpOperation::Ptr& operation, double expiry, bool forceReload);
   // Whether `operation` is one this engine freezes: the cache is on and it is a freezable

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <utility>
 
 #include "httpengine/HttpBase64.h"
 #include "httpengine/HttpEngineAdditions.h"
@@ -22,7 +23,9 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Utf8.h"
 #include "platform/net/URLError.h"
+#include "platform/ui/ImageSource.h"
 
+using platform::Application;
 using platform::Bytes;
 using platform::Dictionary;
 using platform::Error;
@@ -193,12 +196,51 @@ HttpOperation::HttpOperation(Tag) {}
 
 HttpOperation::~HttpOperation() {
   std::shared_ptr<platform::URLConnection> connection;
+  Application::BackgroundTaskIdentifier task;
   {
     platform::MutexLock lock(mutex_);
     connection = std::move(connection_);
+    task = backgroundTaskId_;
   }
   if (connection) connection->cancel();
+  // An operation dropped before it ended (its queue went away) must not leave its task running.
+  if (task != Application::kBackgroundTaskInvalid)
+    Application::sharedApplication().endBackgroundTask(task);
 }
+
+namespace {
+
+nlohmann::json notificationToJson(const std::optional<platform::LocalNotification>& notification) {
+  if (!notification) return nullptr;
+  nlohmann::json out = {{"userInfo", platform::Json::fromValue(Value(notification->userInfo))}};
+  if (notification->alertBody) out["alertBody"] = *notification->alertBody;
+  if (notification->alertAction) out["alertAction"] = *notification->alertAction;
+  if (notification->fireDate) {
+    out["fireDate"] = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                          notification->fireDate->time_since_epoch())
+                          .count();
+  }
+  return out;
+}
+
+std::optional<platform::LocalNotification> notificationFromJson(const nlohmann::json& archive) {
+  using platform::Json;
+  const nlohmann::json* stored = Json::objectValue(archive, "localNotification");
+  if (!stored) return std::nullopt;
+  platform::LocalNotification notification;
+  notification.alertBody = Json::stringValue(*stored, "alertBody");
+  notification.alertAction = Json::stringValue(*stored, "alertAction");
+  if (auto nanoseconds = Json::intValue(*stored, "fireDate"))
+    notification.fireDate = platform::Date(std::chrono::duration_cast<platform::Date::duration>(
+        std::chrono::nanoseconds(*nanoseconds)));
+  if (auto* info = Json::objectValue(*stored, "userInfo")) {
+    Value value = Json::toValue(*info);
+    if (auto* d = value.asDictionary()) notification.userInfo = *d;
+  }
+  return notification;
+}
+
+}  // namespace
 
 HttpOperation::Ptr HttpOperation::self() const {
   return std::static_pointer_cast<HttpOperation>(
@@ -448,6 +490,21 @@ void HttpOperation::responseJSONWithOptions(unsigned /*options*/, JSONBlock hand
       });
 }
 
+std::shared_ptr<platform::Image> HttpOperation::responseImage() const {
+  auto data = responseData();
+  if (!data) return nullptr;
+  return platform::Image::imageWithData(*data);
+}
+
+void HttpOperation::decompressedResponseImageOfSize(platform::Size, ImageBlock handler) const {
+  auto data = responseData();
+  dispatch::Queue::global(dispatch::Priority::High)
+      ->async([data = std::move(data), handler = std::move(handler)] {
+        auto image = data ? platform::ImageSource::imageWithData(*data) : nullptr;
+        dispatch::Queue::main()->async([image = std::move(image), handler] { handler(image); });
+      });
+}
+
 bool HttpOperation::isCachedResponse() const {
   platform::MutexLock lock(mutex_);
   return cachedResponse_.has_value();
@@ -565,6 +622,26 @@ void HttpOperation::setTimeoutInterval(double seconds) {
   request_.setTimeoutInterval(seconds);
 }
 
+void HttpOperation::setLocalNotification(std::optional<platform::LocalNotification> notification) {
+  platform::MutexLock lock(mutex_);
+  localNotification_ = std::move(notification);
+}
+
+std::optional<platform::LocalNotification> HttpOperation::localNotification() const {
+  platform::MutexLock lock(mutex_);
+  return localNotification_;
+}
+
+void HttpOperation::setShouldShowLocalNotificationOnError(bool value) {
+  platform::MutexLock lock(mutex_);
+  shouldShowLocalNotificationOnError_ = value;
+}
+
+Application::BackgroundTaskIdentifier HttpOperation::backgroundTaskId() const {
+  platform::MutexLock lock(mutex_);
+  return backgroundTaskId_;
+}
+
 // ---- Operation life ----
 
 bool HttpOperation::isReady() const { return state() == kStateReady; }
@@ -599,7 +676,54 @@ bool HttpOperation::finishUnlessCancelled() {
   return true;
 }
 
+void HttpOperation::beginBackgroundTask() {
+  std::weak_ptr<HttpOperation> weak = self();
+  auto task = Application::sharedApplication().beginBackgroundTask([weak] {
+    dispatch::Queue::main()->async([weak] {
+      if (auto me = weak.lock()) me->backgroundTaskExpired();
+    });
+  });
+  Application::BackgroundTaskIdentifier previous;
+  {
+    platform::MutexLock lock(mutex_);
+    previous = backgroundTaskId_;
+    backgroundTaskId_ = task;
+  }
+  // Started twice: the first task would otherwise never end.
+  if (previous != Application::kBackgroundTaskInvalid)
+    Application::sharedApplication().endBackgroundTask(previous);
+}
+
+void HttpOperation::backgroundTaskExpired() {
+  Application::BackgroundTaskIdentifier task;
+  {
+    platform::MutexLock lock(mutex_);
+    task = std::exchange(backgroundTaskId_, Application::kBackgroundTaskInvalid);
+  }
+  if (task != Application::kBackgroundTaskInvalid)
+    Application::sharedApplication().endBackgroundTask(task);
+  cancel();
+}
+
+void HttpOperation::endBackgroundTask() {
+  {
+    platform::MutexLock lock(mutex_);
+    if (backgroundTaskId_ == Application::kBackgroundTaskInvalid) return;
+  }
+  auto me = self();
+  dispatch::Queue::main()->async([me] {
+    Application::BackgroundTaskIdentifier task;
+    {
+      platform::MutexLock lock(me->mutex_);
+      task = std::exchange(me->backgroundTaskId_, Application::kBackgroundTaskInvalid);
+    }
+    if (task != Application::kBackgroundTaskInvalid)
+      Application::sharedApplication().endBackgroundTask(task);
+  });
+}
+
 void HttpOperation::start() {
+  beginBackgroundTask();
   bool wantsBody;
   {
     platform::MutexLock lock(mutex_);
@@ -617,6 +741,7 @@ void HttpOperation::start() {
   }
   if (isCancelled()) {
     setState(kStateFinished);
+    endBackgroundTask();
     return;
   }
   // Executing before the connection exists, so a quick finish on the main thread can never be
@@ -649,6 +774,7 @@ void HttpOperation::startConnection() {
 
 void HttpOperation::failBeforeSending(const Error& error) {
   if (!finishUnlessCancelled()) return;
+  endBackgroundTask();
   closeStreams();
   operationFailedWithError(error);
 }
@@ -690,6 +816,7 @@ void HttpOperation::cancel() {
   if (connection) connection->cancel();
   for (const auto& stream : streams) stream->close();
   if (wasExecuting) setState(kStateFinished);
+  endBackgroundTask();
   platform::Operation::cancel();
 }
 
@@ -998,6 +1125,8 @@ void HttpOperation::connectionDidSendBodyData(platform::URLConnection&, std::int
 
 void HttpOperation::connectionDidFinishLoading(platform::URLConnection&) {
   if (!finishUnlessCancelled()) return;
+  // Queued on the main queue, so the task ends after the handlers below have run.
+  endBackgroundTask();
   closeStreams();
   int status = HTTPStatusCode();
   if (status >= 200 && status < 300) {
@@ -1030,6 +1159,7 @@ void HttpOperation::connectionDidFinishLoading(platform::URLConnection&) {
 
 void HttpOperation::connectionDidFailWithError(platform::URLConnection&, const Error& error) {
   if (!finishUnlessCancelled()) return;
+  endBackgroundTask();
   {
     platform::MutexLock lock(mutex_);
     mutableData_.reset();
@@ -1061,6 +1191,19 @@ void HttpOperation::operationFailedWithError(const Error& error) {
   for (const auto& handler : errorHandlers) handler(error);
   auto me = self();
   for (const auto& handler : operationErrorHandlers) handler(me, error);
+  if (Application::sharedApplication().applicationState() == Application::State::Background)
+    showLocalNotification(error);
+}
+
+void HttpOperation::showLocalNotification(const Error& error) {
+  std::optional<platform::LocalNotification> notification;
+  {
+    platform::MutexLock lock(mutex_);
+    notification = localNotification_;
+    if (!notification && shouldShowLocalNotificationOnError_)
+      notification = platform::LocalNotification{error.localizedDescription(), "Dismiss", {}, {}};
+  }
+  if (notification) Application::sharedApplication().presentLocalNotificationNow(*notification);
 }
 
 // ---- Diagnostics ----
@@ -1133,7 +1276,7 @@ nlohmann::json HttpOperation::encodeWithCoder() {
       {"clientCertificate", optionalText(clientCertificate_)},
       {"clientCertificatePassword", optionalText(clientCertificatePassword_)},
       {"shouldContinueWithInvalidCertificate", shouldContinueWithInvalidCertificate_},
-      {"localNotification", nullptr},
+      {"localNotification", notificationToJson(localNotification_)},
       {"state", static_cast<int>(kStateReady)},
       {"isCancelled", isCancelled_},
       {"mutableData",
@@ -1224,6 +1367,7 @@ HttpOperation::Ptr HttpOperation::initWithCoder(const nlohmann::json& archive,
         Json::stringValue(*response, "url").value_or(""),
         static_cast<int>(Json::intValue(*response, "status").value_or(0)), headers);
   }
+  operation->localNotification_ = notificationFromJson(archive);
   operation->freezable_ = !operation->uniqueId_.empty();
   if (operation->request_.httpMethod() == "GET") operation->cacheHeaders_ = Dictionary();
   return operation;

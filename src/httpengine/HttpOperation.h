@@ -17,10 +17,17 @@
 // - Server certificates and host names are verified unless
 //   `setShouldContinueWithInvalidCertificate(true)` was asked for.
 //
+// - A started operation holds a background task of the application until it finishes, fails or
+//   is cancelled, so a request survives the application going to the background; when the
+//   background time runs out first, the operation is cancelled.
+// - A failure while the application is in the background shows the operation's local
+//   notification, or, when asked (`setShouldShowLocalNotificationOnError`), one of its own
+//   that carries the error's description.
+//
 // The course API client uses the handlers, `responseJSONWithCompletionHandler` and
 // `responseString`; the lecture downloader subclasses it. Credentials, custom, multipart and
-// streamed bodies, challenges, archiving, copying and diagnostics have no caller in the
-// application; they are kept, tested, as the design has them.
+// streamed bodies, challenges, archiving, copying, diagnostics, images and local notifications
+// have no caller in the application; they are kept, tested, as the design has them.
 //
 // Operations live in a shared_ptr from birth (the queue and the connection hold them): they are
 // made by `make` (a subclass's own factory calls `make<Subclass>`), never constructed directly.
@@ -42,6 +49,10 @@
 #include "platform/net/URLConnection.h"
 #include "platform/net/URLRequest.h"
 #include "platform/net/URLResponse.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Geometry.h"
+#include "platform/ui/Image.h"
+#include "platform/ui/LocalNotification.h"
 
 // Header name to value, as callers hand headers to the engine and its operations.
 using HeaderDictionary = std::map<std::string, std::string>;
@@ -84,6 +95,7 @@ class HttpOperation : public platform::Operation, public platform::URLConnection
   using StateBlock = std::function<void(int)>;
   using EncodingBlock = std::function<std::string(const platform::Dictionary&)>;
   using JSONBlock = std::function<void(const std::optional<nlohmann::json>&)>;
+  using ImageBlock = std::function<void(const std::shared_ptr<platform::Image>&)>;
 
   // An authentication challenge as the connection meets it, and the answer to it.
   struct AuthenticationChallenge {
@@ -174,6 +186,12 @@ class HttpOperation : public platform::Operation, public platform::URLConnection
   std::optional<nlohmann::json> responseJSON() const;
   void responseJSONWithCompletionHandler(JSONBlock handler) const;
   void responseJSONWithOptions(unsigned options, JSONBlock handler) const;
+  // The picture the response holds (PNG, JPEG or GIF); null when there are no bytes or they do
+  // not decode.
+  std::shared_ptr<platform::Image> responseImage() const;
+  // Decodes the response on the high-priority global queue and hands the picture (null as for
+  // `responseImage`) to `handler` on the main queue. The size is not used.
+  void decompressedResponseImageOfSize(platform::Size size, ImageBlock handler) const;
   bool isCachedResponse() const EXCLUDES(mutex_);
   std::optional<platform::Error> error() const EXCLUDES(mutex_);
 
@@ -200,8 +218,18 @@ class HttpOperation : public platform::Operation, public platform::URLConnection
   void setClientCertificatePassword(const std::string& password) EXCLUDES(mutex_);
   void setShouldNotCacheResponse(bool value) EXCLUDES(mutex_);
   void setShouldCacheResponseEvenIfProtocolIsHTTPS(bool value) EXCLUDES(mutex_);
+  // Kept as the design has it; the application never answers challenges with credentials.
   void setCredentialPersistence(unsigned persistence) EXCLUDES(mutex_);
   void setTimeoutInterval(double seconds) EXCLUDES(mutex_);
+  // Shown when the operation fails while the application is in the background.
+  void setLocalNotification(std::optional<platform::LocalNotification> notification)
+      EXCLUDES(mutex_);
+  std::optional<platform::LocalNotification> localNotification() const EXCLUDES(mutex_);
+  // Without a notification of its own, a failure in the background then shows one with the
+  // error's description.
+  void setShouldShowLocalNotificationOnError(bool value) EXCLUDES(mutex_);
+  // The application's background task the operation holds; kBackgroundTaskInvalid when none.
+  platform::Application::BackgroundTaskIdentifier backgroundTaskId() const EXCLUDES(mutex_);
 
   // Operation life.
   void start() override EXCLUDES(mutex_);
@@ -213,7 +241,7 @@ class HttpOperation : public platform::Operation, public platform::URLConnection
   bool isFinished() const override;
   bool isCancelled() const override EXCLUDES(mutex_);
 
-  // Engine hooks.
+  // Engine hooks: the engine's cache and merging call these (`notifyCache` runs on success).
   bool isCacheable() const EXCLUDES(mutex_);
   void notifyCache() EXCLUDES(mutex_);
   void setCachedData(const platform::Bytes& data) EXCLUDES(mutex_);
@@ -278,6 +306,8 @@ class HttpOperation : public platform::Operation, public platform::URLConnection
   // Marks the operation finished unless a cancel took first (or it is finished already); true
   // when it did, and the outcome's handlers may run.
   bool finishUnlessCancelled() EXCLUDES(mutex_);
+  // Ends the background task, on the main queue (after any handler already running there).
+  void endBackgroundTask() EXCLUDES(mutex_);
 
  private:
   Ptr self() const;
@@ -287,6 +317,9 @@ class HttpOperation : public platform::Operation, public platform::URLConnection
   // Ends an operation whose request body could not be built (main thread).
   void failBeforeSending(const platform::Error& error) EXCLUDES(mutex_);
   void closeStreams() EXCLUDES(mutex_);
+  void beginBackgroundTask() EXCLUDES(mutex_);
+  void backgroundTaskExpired() EXCLUDES(mutex_);
+  void showLocalNotification(const platform::Error& error) EXCLUDES(mutex_);
   std::optional<platform::Bytes> multipartBody(platform::Error* error) EXCLUDES(mutex_);
 
   // One lock for the whole operation: the creator shapes it on its thread, the queue starts it
@@ -312,6 +345,8 @@ class HttpOperation : public platform::Operation, public platform::URLConnection
   bool shouldContinueWithInvalidCertificate_ GUARDED_BY(mutex_) = false;
   bool shouldNotCacheResponse_ GUARDED_BY(mutex_) = false;
   bool shouldCacheResponseEvenIfProtocolIsHTTPS_ GUARDED_BY(mutex_) = false;
+  std::optional<platform::LocalNotification> localNotification_ GUARDED_BY(mutex_);
+  bool shouldShowLocalNotificationOnError_ GUARDED_BY(mutex_) = false;
 
   // The callbacks: added from any thread, called on the main thread, dropped by a cancel
   // (guarded by mutex_).
@@ -338,4 +373,6 @@ class HttpOperation : public platform::Operation, public platform::URLConnection
   std::optional<platform::Dictionary> cacheHeaders_ GUARDED_BY(mutex_);
   std::optional<platform::Bytes> cachedResponse_ GUARDED_BY(mutex_);
   std::optional<platform::Error> error_ GUARDED_BY(mutex_);
+  platform::Application::BackgroundTaskIdentifier backgroundTaskId_ GUARDED_BY(mutex_) =
+      platform::Application::kBackgroundTaskInvalid;
 };

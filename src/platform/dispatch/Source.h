@@ -58,8 +58,9 @@ class Source : public std::enable_shared_from_this<Source> {
   void cancel();
   bool isCancelled() const;
 
-  // Inside the event handler: bytes readable (read), an estimate of free room (write, at least
-  // 1), or the number of fires merged into this call (timer).
+  // Inside the event handler: bytes readable (read; for a listening socket the connections
+  // waiting to be accepted, at least 1), an estimate of free room (write, at least 1), or the
+  // number of fires merged into this call (timer).
   std::size_t data() const;
 
   struct State;

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 
@@ -14,12 +16,23 @@ namespace platform::dispatch {
 
 namespace {
 
-std::size_t readableBytes(int fd) {
+bool isListening(int fd) {
   int accepting = 0;
   socklen_t len = sizeof accepting;
-  if (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &len) == 0 && accepting) {
-    return 1;  // a listening socket is readable when a connection waits
+  return getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &len) == 0 && accepting;
+}
+
+// A listening socket is readable when connections wait; TCP tells how many.
+std::size_t waitingConnections(int fd) {
+  tcp_info info{};
+  socklen_t length = sizeof info;
+  if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) == 0 && info.tcpi_unacked > 0) {
+    return info.tcpi_unacked;
   }
+  return 1;
+}
+
+std::size_t readableBytes(int fd) {
   int n = 0;
   if (ioctl(fd, FIONREAD, &n) != 0 || n < 0) return 0;
   return static_cast<std::size_t>(n);
@@ -182,8 +195,16 @@ void Source::State::abandon() {
 
 std::size_t Source::State::measure() const {
   switch (type) {
-    case Type::Read:
-      return readableBytes(fd);
+    case Type::Read: {
+      // Asked once, at the first event: a descriptor does not start or stop listening while a
+      // source watches it, and the question costs a system call on every event.
+      int listening = listening_.load(std::memory_order_relaxed);
+      if (listening < 0) {
+        listening = isListening(fd) ? 1 : 0;
+        listening_.store(listening, std::memory_order_relaxed);
+      }
+      return listening ? waitingConnections(fd) : readableBytes(fd);
+    }
     case Type::Write:
       return writableRoom(fd);
     case Type::Timer:

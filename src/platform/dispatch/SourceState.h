@@ -7,6 +7,7 @@
 // once. The source holds its own Source object (`self_`) while it is resumed and not cancelled,
 // and until its cancel handler has run, so it lives on while it can still deliver.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -54,6 +55,10 @@ struct Source::State : std::enable_shared_from_this<Source::State> {
   void postCancel();
   void runCancel() EXCLUDES(mutex_);
   std::size_t measure() const;
+
+  // Read sources: whether the descriptor listens (-1 until the first event). Only the delivery
+  // in flight touches it.
+  mutable std::atomic<int> listening_{-1};
 
   // Guarded by mutex_.
   mutable Mutex mutex_;

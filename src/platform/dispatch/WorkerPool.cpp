@@ -93,9 +93,10 @@ void WorkerPool::watchdogMain() {
   while (true) {
     watchdogCv_.wait(lock.native(), [this]() REQUIRES(mutex_) { return pending_ > 0; });
     lastTaken = taken_;
-    // A full period whatever wakes us: a stall is judged over the whole of it.
-    watchdogCv_.wait_until(lock.native(), std::chrono::steady_clock::now() + kWatchdogPeriod,
-                           [] { return false; });
+    // A full period whatever happens: a stall is judged over the whole of it. The period waits
+    // on a condition nobody signals, so submitting work does not wake the watchdog each time.
+    periodCv_.wait_until(lock.native(), std::chrono::steady_clock::now() + kWatchdogPeriod,
+                         [] { return false; });
     bool stalled = pending_ > 0 && idle_ == 0 && taken_ == lastTaken;
     if (stalled && threads_ < max_) spawnLocked();
   }

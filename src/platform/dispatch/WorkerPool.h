@@ -64,6 +64,7 @@ class WorkerPool {
   mutable Mutex mutex_;
   std::condition_variable workCv_;
   std::condition_variable watchdogCv_;
+  std::condition_variable periodCv_;  // never signalled: the watchdog's timed sleep
   std::array<std::deque<Job>, 4> lanes_ GUARDED_BY(mutex_);
   std::size_t pending_ GUARDED_BY(mutex_) = 0;
   std::size_t threads_ GUARDED_BY(mutex_) = 0;

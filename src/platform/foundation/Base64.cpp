@@ -19,6 +19,15 @@ std::string base64Encode(const Bytes& bytes) {
   return base64Encode(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
+int base64AlphabetValue(unsigned char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
+
 std::optional<Bytes> base64Decode(std::string_view text) {
   std::string clean;
   clean.reserve(text.size());

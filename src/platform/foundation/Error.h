@@ -13,6 +13,7 @@ namespace platform {
 // Well-known user-info keys and domains, as the platform spells them.
 inline constexpr const char* kLocalizedDescriptionKey = "NSLocalizedDescription";
 inline constexpr const char* kLocalizedFailureReasonKey = "NSLocalizedFailureReason";
+inline constexpr const char* kLocalizedRecoverySuggestionKey = "NSLocalizedRecoverySuggestion";
 inline constexpr const char* kUnderlyingErrorKey = "NSUnderlyingError";
 inline constexpr const char* kURLErrorKey = "NSErrorFailingURLKey";
 inline constexpr const char* kURLErrorStringKey = "NSErrorFailingURLStringKey";

@@ -72,7 +72,7 @@ void AlertView::show() {
   auto self = std::static_pointer_cast<AlertView>(shared_from_this());
   auto& alerts = onScreen();
   if (std::find(alerts.begin(), alerts.end(), self) != alerts.end()) return;
-  setFrame(Screen::mainScreen().bounds());
+  layoutForOrientation();
   alerts.push_back(self);
   setNeedsLayout();
   UIRecorder::record(eventFor(*this, UIRecorder::Kind::AlertShown, -1));
@@ -116,6 +116,19 @@ std::shared_ptr<AlertView> AlertView::topAlert() {
 void AlertView::dismissAllWithoutAnswer() {
   assertMainThread("AlertView::dismissAllWithoutAnswer");
   onScreen().clear();
+}
+
+void AlertView::layoutVisibleAlerts() {
+  assertMainThread("AlertView::layoutVisibleAlerts");
+  for (const auto& alert : onScreen()) alert->layoutForOrientation();
+}
+
+void AlertView::layoutForOrientation() {
+  Screen& screen = Screen::mainScreen();
+  setTransform(screen.interfaceTransform());
+  setBounds({0, 0, screen.interfaceSize().width, screen.interfaceSize().height});
+  setCenter(screen.bounds().center());
+  setNeedsLayout();
 }
 
 Rect AlertView::boxRect() const {

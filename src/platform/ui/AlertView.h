@@ -57,6 +57,9 @@ class AlertView : public View {
   static std::shared_ptr<AlertView> topAlert();
   // Takes every alert off screen without telling delegates (between tests).
   static void dismissAllWithoutAnswer();
+  // Lays the alerts on screen out for the interface orientation (windows call it when the
+  // orientation changes).
+  static void layoutVisibleAlerts();
 
   void layoutSubviews() override;
   void drawRect(GraphicsContext& context, const Rect& rect) override;
@@ -67,6 +70,8 @@ class AlertView : public View {
             std::vector<std::string> otherButtonTitles = {});
 
  private:
+  // Covers the whole screen as the interface sees it.
+  void layoutForOrientation();
   Rect boxRect() const;
   void buildButtons();
 

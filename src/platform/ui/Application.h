@@ -9,10 +9,18 @@
 //   enterForeground:  "UIApplicationWillEnterForegroundNotification", then
 //                     "UIApplicationDidBecomeActiveNotification"
 //   terminate:        "UIApplicationWillTerminateNotification"
-// It also keeps the idle-timer flag, the status bar settings and a record of opened URLs.
+//   receiveMemoryWarning: applicationDidReceiveMemoryWarning, then
+//                     "UIApplicationDidReceiveMemoryWarningNotification", then
+//                     didReceiveMemoryWarning of every view controller in its windows
+// It also keeps the idle-timer flag, the status bar settings and a record of opened URLs and of
+// the local notifications it was asked to show.
 //
-// The status bar, network-activity, background-task and URL-opening operations are the
-// application shell's (its delegate and screens call them); here they keep what they are told.
+// The status bar, network-activity and URL-opening operations are the application shell's (its
+// delegate and screens call them); here they keep what they are told. Background tasks are a
+// registry: a task runs from `beginBackgroundTask` until `endBackgroundTask`, and when the
+// system's background time runs out (`expireBackgroundTasks`, which tests call) each running
+// task's expiration handler is called on the main thread. The background-task calls may come
+// from any thread; everything else is main-thread only.
 
 #include <functional>
 #include <memory>
@@ -21,6 +29,7 @@
 
 #include "platform/foundation/ApplicationNotifications.h"
 #include "platform/foundation/Value.h"
+#include "platform/ui/LocalNotification.h"
 
 namespace platform {
 
@@ -36,6 +45,7 @@ class ApplicationDelegate {
   virtual void applicationDidEnterBackground(Application&) {}
   virtual void applicationWillEnterForeground(Application&) {}
   virtual void applicationWillTerminate(Application&) {}
+  virtual void applicationDidReceiveMemoryWarning(Application&) {}
 };
 
 class Application {
@@ -59,6 +69,8 @@ class Application {
   void enterBackground();
   void enterForeground();
   void terminate();
+  // The system is short of memory (tests and the scripted run call it).
+  void receiveMemoryWarning();
 
   std::shared_ptr<Window> keyWindow() const;
   std::vector<std::shared_ptr<Window>> windows() const;
@@ -78,9 +90,19 @@ class Application {
   bool openURL(const std::string& url);
   const std::vector<std::string>& openedURLs() const { return openedURLs_; }
 
+  // Any thread. Ending an identifier that is not running (or kBackgroundTaskInvalid) does nothing.
   BackgroundTaskIdentifier beginBackgroundTask(std::function<void()> expirationHandler = {});
   void endBackgroundTask(BackgroundTaskIdentifier identifier);
-  std::size_t runningBackgroundTaskCount() const { return backgroundTasks_.size(); }
+  std::size_t runningBackgroundTaskCount() const;
+  // The background time is up: calls the expiration handler of every task running now, on the
+  // main thread. A task whose handler does not end it stays running.
+  void expireBackgroundTasks();
+
+  // Records the notification as shown now.
+  void presentLocalNotificationNow(const LocalNotification& notification);
+  const std::vector<LocalNotification>& presentedLocalNotifications() const {
+    return presentedLocalNotifications_;
+  }
 
  private:
   Application() = default;
@@ -94,8 +116,7 @@ class Application {
   int statusBarStyle_ = 0;
   bool networkActivity_ = false;
   std::vector<std::string> openedURLs_;
-  std::vector<BackgroundTaskIdentifier> backgroundTasks_;
-  BackgroundTaskIdentifier nextTask_ = 1;
+  std::vector<LocalNotification> presentedLocalNotifications_;
 };
 
 // Runs the application as the process's main: launches with the delegate `makeDelegate`

@@ -71,8 +71,12 @@ struct AffineTransform {
 
   static AffineTransform identity() { return {}; }
   static AffineTransform scale(double sx, double sy) { return {sx, 0, 0, sy, 0, 0}; }
+  // Quarter turns come out exact (cos(pi/2) is not 0 in doubles), so frames of turned views stay
+  // whole numbers.
   static AffineTransform rotation(double angle) {
-    return {std::cos(angle), std::sin(angle), -std::sin(angle), std::cos(angle), 0, 0};
+    auto exact = [](double v) { return std::abs(v) < 1e-12 ? 0.0 : v; };
+    double c = exact(std::cos(angle)), s = exact(std::sin(angle));
+    return {c, s, -s, c, 0, 0};
   }
   static AffineTransform translation(double x, double y) { return {1, 0, 0, 1, x, y}; }
 

@@ -42,7 +42,8 @@ class GestureRecognizer {
   }
   void removeAllActions() { actions_.clear(); }
 
-  // The view it is attached to (the view keeps the recognizer).
+  // The view it is attached to (the view keeps the recognizer); null once it is removed or
+  // the view is destroyed, since the view clears it then.
   View* view() const { return view_; }
   State state() const { return state_; }
   bool isEnabled() const { return enabled_; }

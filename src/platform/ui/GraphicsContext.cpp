@@ -53,12 +53,13 @@ void GraphicsContext::moveTo(double x, double y) { cairo_move_to(cr_, x, y); }
 void GraphicsContext::lineTo(double x, double y) { cairo_line_to(cr_, x, y); }
 
 void GraphicsContext::addArc(double cx, double cy, double radius, double start, double end,
-                             bool clockwise) {
-  // cairo's positive angles turn clockwise on a y-down surface.
+                             int clockwise) {
+  // cairo's increasing angles turn clockwise on this y-down surface, which is the platform's
+  // flag 0.
   if (clockwise) {
-    cairo_arc(cr_, cx, cy, radius, start, end);
-  } else {
     cairo_arc_negative(cr_, cx, cy, radius, start, end);
+  } else {
+    cairo_arc(cr_, cx, cy, radius, start, end);
   }
 }
 

@@ -47,8 +47,12 @@ class GraphicsContext {
   void beginPath();
   void moveTo(double x, double y);
   void lineTo(double x, double y);
-  // Angles in radians; `clockwise` in the screen's sense (y grows downwards).
-  void addArc(double cx, double cy, double radius, double start, double end, bool clockwise);
+  // Angles in radians, 0 pointing right and growing clockwise on screen. `clockwise` is the
+  // platform's own arc flag, which it defines in an upward y axis while view drawing flips y
+  // downwards: on screen, 0 turns clockwise and 1 counter-clockwise. Drawing code written for the
+  // platform passes its flag unchanged (a pie from -pi/2 to 0 with flag 0 is the top-right
+  // quarter).
+  void addArc(double cx, double cy, double radius, double start, double end, int clockwise);
   void addRect(const Rect& r);
   void addRoundedRect(const Rect& r, double radius);
   void addEllipse(const Rect& r);

@@ -1,12 +1,16 @@
 #include "platform/ui/Image.h"
 
 #include <cairo.h>
+#include <gdk-pixbuf/gdk-pixbuf.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Mutex.h"
+#include "platform/ui/ImageSource.h"
 
 namespace platform {
 
@@ -79,9 +83,55 @@ std::shared_ptr<Image> Image::withContentsOfFile(const std::string& path, double
   return std::make_shared<Image>(std::filesystem::path(path).stem().string(), surface, scale);
 }
 
+std::shared_ptr<Image> Image::imageWithData(const Bytes& data, double scale) {
+  return ImageSource::imageWithData(data, scale);
+}
+
 void Image::clearCache() {
   MutexLock lock(cacheMutex);
   cache().clear();
+}
+
+bool Image::hasAlpha() const {
+  return surface_ && cairo_image_surface_get_format(surface_) == CAIRO_FORMAT_ARGB32;
+}
+
+std::optional<Bytes> Image::JPEGRepresentation(double quality) const {
+  if (!surface_) return std::nullopt;
+  cairo_surface_flush(surface_);
+  const int width = cairo_image_surface_get_width(surface_);
+  const int height = cairo_image_surface_get_height(surface_);
+  if (width <= 0 || height <= 0) return std::nullopt;
+  GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, width, height);
+  if (!pixbuf) return std::nullopt;
+  // Cairo keeps colours premultiplied, which is the picture laid over black.
+  const unsigned char* src = cairo_image_surface_get_data(surface_);
+  const int srcStride = cairo_image_surface_get_stride(surface_);
+  guchar* dst = gdk_pixbuf_get_pixels(pixbuf);
+  const int dstStride = gdk_pixbuf_get_rowstride(pixbuf);
+  for (int y = 0; y < height; ++y) {
+    auto* in =
+        reinterpret_cast<const std::uint32_t*>(src + static_cast<std::size_t>(y) * srcStride);
+    guchar* out = dst + static_cast<std::size_t>(y) * dstStride;
+    for (int x = 0; x < width; ++x, out += 3) {
+      out[0] = (in[x] >> 16) & 0xFF;
+      out[1] = (in[x] >> 8) & 0xFF;
+      out[2] = in[x] & 0xFF;
+    }
+  }
+  std::string level = std::to_string(static_cast<int>(std::clamp(quality, 0.0, 1.0) * 100 + 0.5));
+  gchar* buffer = nullptr;
+  gsize length = 0;
+  GError* error = nullptr;
+  bool ok = gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &length, "jpeg", &error, "quality",
+                                      level.c_str(), nullptr);
+  g_object_unref(pixbuf);
+  if (error) g_error_free(error);
+  if (!ok || !buffer) return std::nullopt;
+  Bytes bytes(reinterpret_cast<std::uint8_t*>(buffer),
+              reinterpret_cast<std::uint8_t*>(buffer) + length);
+  g_free(buffer);
+  return bytes;
 }
 
 std::shared_ptr<Image> Image::stretchableImage(double leftCapWidth, double topCapHeight) const {

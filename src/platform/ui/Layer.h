@@ -22,10 +22,17 @@ class View;
 struct Animation {
   std::string keyPath;  // "transform", "opacity", "transform.rotation.z", ...
   std::string type;     // "basic", "keyframe" or "transition"
+  std::string subtype;  // a transition's direction: "fromBottom", ...
   double duration = 0.25;
   double repeatCount = 0;  // infinity: for ever
   bool removedOnCompletion = true;
   bool autoreverses = false;
+  // Each repeat goes on from where the last one ended (a rotation that keeps turning).
+  bool cumulative = false;
+  // Kept for the record (nothing is drawn in between): "easeIn", "easeOut", "easeInEaseOut",
+  // "linear"; "removed", "forwards", "backwards" or "both".
+  std::string timingFunction;
+  std::string fillMode;
   std::vector<double> values;
   std::vector<double> keyTimes;
   std::function<void(bool finished)> completion;

@@ -72,7 +72,11 @@ void NavigationController::layoutContent() {
   view()->bringSubviewToFront(bar.get());
   if (shown_) {
     double top = barHidden_ ? 0 : 44;
-    shown_->view()->setFrame({0, top, b.width(), b.height() - top});
+    auto content = shown_->view();
+    content->setFrame({0, top, b.width(), b.height() - top});
+    // The screen follows the container's size when the interface turns.
+    content->setAutoresizingMask(content->autoresizingMask() | Autoresizing::FlexibleWidth |
+                                 Autoresizing::FlexibleHeight);
   }
 }
 
@@ -91,7 +95,7 @@ void NavigationController::refreshBar() {
   }
   std::weak_ptr<NavigationController> weak =
       std::static_pointer_cast<NavigationController>(shared_from_this());
-  navigationBar()->showItem(&top->navigationItem(), back, [weak] {
+  navigationBar()->showItem(top->sharedNavigationItem(), back, [weak] {
     if (auto nav = weak.lock()) nav->popViewControllerAnimated(true);
   });
 }

@@ -5,6 +5,8 @@
 #include "platform/foundation/Thread.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Device.h"
+#include "platform/ui/Screen.h"
 #include "platform/ui/Slider.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/TextField.h"
@@ -89,8 +91,9 @@ void UITestDriver::tap(const std::shared_ptr<View>& view) {
 
 std::shared_ptr<View> UITestDriver::tapAt(Window& window, Point point) {
   assertMainThread("UITestDriver::tapAt");
-  if (auto alert = AlertView::topAlert()) return Window::deliverTap(alert, point);
-  return window.sendTap(point);
+  Point onScreen = Screen::mainScreen().screenPointFromInterface(point);
+  if (auto alert = AlertView::topAlert()) return Window::deliverTap(alert, onScreen);
+  return window.sendTap(onScreen);
 }
 
 void UITestDriver::typeText(const std::shared_ptr<View>& input, const std::string& text) {
@@ -158,10 +161,17 @@ void UITestDriver::scrollTo(const std::shared_ptr<ScrollView>& scrollView, Point
 
 void UITestDriver::settle(double s) { RunLoop::main()->runFor(seconds(s)); }
 
+void UITestDriver::rotate(DeviceOrientation orientation) {
+  assertMainThread("UITestDriver::rotate");
+  Device::currentDevice().setOrientation(orientation);
+}
+
 void UITestDriver::reset() {
   assertMainThread("UITestDriver::reset");
   if (auto responder = Responder::currentFirstResponder()) responder->resignFirstResponder();
   Application::reset();
+  Screen::mainScreen().resetOrientation();
+  Device::currentDevice().resetOrientation();
 }
 
 }  // namespace platform

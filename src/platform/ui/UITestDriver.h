@@ -13,12 +13,18 @@
 //   slide(s, v)        drags a slider to v
 //   scrollTo(s, p)     drags a scroll view to an offset (paging views end on a page)
 //   settle(seconds)    runs the main run loop for that much clock time (a manual clock moves)
+//   rotate(o)          turns the device; the key window turns its interface when the screen on
+//                      show allows it
+//
+// Points given to `tapAt` are points of the screen as a person holding the phone sees it (a
+// snapshot's pixels halved): window coordinates in portrait, the turned screen in landscape.
 
 #include <memory>
 #include <string>
 
 #include "platform/ui/Geometry.h"
 #include "platform/ui/IndexPath.h"
+#include "platform/ui/Orientation.h"
 
 namespace platform {
 
@@ -35,7 +41,8 @@ class UITestDriver {
   static void tap(const std::shared_ptr<View>& view);
   // The same check without throwing: false, with the reason in `why`, when the tap would miss.
   static bool tryTap(const std::shared_ptr<View>& view, std::string* why = nullptr);
-  // Taps a point of a window; returns the view that received the touch.
+  // Taps a point of the screen as it is held (see above) on a window; returns the view that
+  // received the touch.
   static std::shared_ptr<View> tapAt(Window& window, Point point);
 
   static void typeText(const std::shared_ptr<View>& input, const std::string& text);
@@ -46,8 +53,10 @@ class UITestDriver {
   static void slide(const std::shared_ptr<Slider>& slider, double value);
   static void scrollTo(const std::shared_ptr<ScrollView>& scrollView, Point offset);
   static void settle(double seconds);
+  static void rotate(DeviceOrientation orientation);
 
-  // Between tests: no alerts, no first responder, a fresh application, the short screen.
+  // Between tests: no alerts, no first responder, a fresh application, the short screen held
+  // upright.
   static void reset();
 
  private:

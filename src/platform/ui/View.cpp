@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <set>
+#include <utility>
 
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
@@ -16,9 +18,27 @@
 
 namespace platform {
 
+namespace {
+
+// The animation whose `animations` block is running (main thread only), so that setters know
+// whether their change is delayed.
+struct AnimationCapture {
+  double delay = 0;
+  std::set<const View*> touched;
+};
+AnimationCapture*& currentCapture() {
+  static AnimationCapture* capture = nullptr;
+  return capture;
+}
+
+}  // namespace
+
 View::View(const Rect& frame) { setFrame(frame); }
 
 View::~View() {
+  // A recognizer may outlive its view (a screen keeps it in a field); it must not keep pointing
+  // here.
+  for (auto& recognizer : gestureRecognizers_) recognizer->view_ = nullptr;
   for (auto& sub : subviews_) {
     sub->superview_ = nullptr;
     sub->setWindowRecursively(nullptr);
@@ -45,6 +65,7 @@ Rect View::frame() const {
 }
 
 void View::setFrame(const Rect& frame) {
+  willChangeAnimatable();
   Size old = bounds_.size;
   center_ = frame.center();
   if (transform_.isIdentity()) bounds_.size = frame.size;
@@ -56,21 +77,32 @@ void View::setFrame(const Rect& frame) {
 }
 
 void View::setBounds(const Rect& bounds) {
+  willChangeAnimatable();
   Size old = bounds_.size;
   bounds_ = bounds;
   if (old != bounds_.size) resizeSubviews(old);
   setNeedsLayout();
 }
 
-void View::setCenter(Point center) { center_ = center; }
+void View::setCenter(Point center) {
+  willChangeAnimatable();
+  center_ = center;
+}
 
-void View::setTransform(const AffineTransform& t) { transform_ = t; }
+void View::setTransform(const AffineTransform& t) {
+  willChangeAnimatable();
+  transform_ = t;
+}
 
-void View::setAlpha(double alpha) { alpha_ = std::clamp(alpha, 0.0, 1.0); }
+void View::setAlpha(double alpha) {
+  willChangeAnimatable();
+  alpha_ = std::clamp(alpha, 0.0, 1.0);
+}
 
 void View::setHidden(bool hidden) { hidden_ = hidden; }
 
 void View::setBackgroundColor(std::optional<Color> color) {
+  willChangeAnimatable();
   backgroundColor_ = color;
   setNeedsDisplay();
 }
@@ -265,17 +297,41 @@ void View::resizeSubviews(Size oldSize) {
 
 void View::drawRect(GraphicsContext&, const Rect&) {}
 
+View::Presentation View::presentation() const {
+  if (presented_) return *presented_;
+  return {center_, bounds_, transform_, alpha_, backgroundColor_};
+}
+
+void View::willChangeAnimatable() {
+  AnimationCapture* capture = currentCapture();
+  if (!capture) {
+    presented_.reset();
+    return;
+  }
+  if (capture->delay <= 0 || !capture->touched.insert(this).second) return;
+  std::weak_ptr<View> weak = std::static_pointer_cast<View>(weak_from_this().lock());
+  if (weak.expired()) return;  // not on screen yet: nothing shows the earlier values
+  if (!presented_) presented_ = presentation();
+  std::uint64_t serial = ++presentedSerial_;
+  RunLoop::main()->performAfter(seconds(capture->delay), [weak, serial] {
+    auto view = weak.lock();
+    if (view && view->presentedSerial_ == serial) view->presented_.reset();
+  });
+}
+
 void View::render(GraphicsContext& context) {
   assertMainThread("View::render");
-  if (hidden_ || alpha_ < 0.01) return;
+  const Presentation shown = presentation();
+  if (hidden_ || shown.alpha < 0.01) return;
   needsDisplay_ = false;
+  const Rect& bounds = shown.bounds;
   cairo_t* cr = context.cairo();
   cairo_save(cr);
-  cairo_translate(cr, center_.x, center_.y);
-  if (!transform_.isIdentity()) context.concat(transform_);
-  cairo_translate(cr, -bounds_.size.width / 2, -bounds_.size.height / 2);
-  Rect local{0, 0, bounds_.size.width, bounds_.size.height};
-  if (alpha_ < 1) cairo_push_group(cr);
+  cairo_translate(cr, shown.center.x, shown.center.y);
+  if (!shown.transform.isIdentity()) context.concat(shown.transform);
+  cairo_translate(cr, -bounds.size.width / 2, -bounds.size.height / 2);
+  Rect local{0, 0, bounds.size.width, bounds.size.height};
+  if (shown.alpha < 1) cairo_push_group(cr);
 
   double radius = layer_.cornerRadius();
   if (layer_.shadowOpacity() > 0 && layer_.shadowColor()) {
@@ -284,14 +340,14 @@ void View::render(GraphicsContext& context) {
     context.fillRoundedRect(
         shadow.offsetBy(layer_.shadowOffset().width, layer_.shadowOffset().height), radius);
   }
-  if (backgroundColor_ && !backgroundColor_->isClear()) {
-    context.setFillColor(*backgroundColor_);
+  if (shown.backgroundColor && !shown.backgroundColor->isClear()) {
+    context.setFillColor(*shown.backgroundColor);
     context.fillRoundedRect(local, radius);
   }
   bool clip = clipsToBounds_ || layer_.masksToBounds();
   cairo_save(cr);
   if (clip) context.clipToRoundedRect(local, radius);
-  cairo_translate(cr, -bounds_.origin.x, -bounds_.origin.y);
+  cairo_translate(cr, -bounds.origin.x, -bounds.origin.y);
   cairo_save(cr);
   drawRect(context, bounds_);
   cairo_restore(cr);
@@ -307,9 +363,9 @@ void View::render(GraphicsContext& context) {
     context.addRoundedRect(local.insetBy(w / 2, w / 2), std::max(0.0, radius - w / 2));
     context.strokePath();
   }
-  if (alpha_ < 1) {
+  if (shown.alpha < 1) {
     cairo_pop_group_to_source(cr);
-    cairo_paint_with_alpha(cr, alpha_);
+    cairo_paint_with_alpha(cr, shown.alpha);
   }
   cairo_restore(cr);
 }
@@ -450,9 +506,20 @@ std::string View::description() const {
 void View::animate(double duration, const std::function<void()>& animations,
                    std::function<void(bool)> completion, double delay, unsigned) {
   assertMainThread("View::animate");
-  if (animations) animations();
+  double wait = std::max(0.0, delay);
+  if (animations) {
+    AnimationCapture capture{wait, {}};
+    AnimationCapture* outer = std::exchange(currentCapture(), &capture);
+    try {
+      animations();
+    } catch (...) {
+      currentCapture() = outer;
+      throw;
+    }
+    currentCapture() = outer;
+  }
   if (!completion) return;
-  RunLoop::main()->performAfter(seconds(std::max(0.0, delay) + std::max(0.0, duration)),
+  RunLoop::main()->performAfter(seconds(wait + std::max(0.0, duration)),
                                 [completion = std::move(completion)] { completion(true); });
 }
 

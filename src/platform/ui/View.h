@@ -9,16 +9,21 @@
 // resizing them first by their autoresizing masks when its own size changes.
 //
 // Animations (`animate`) apply their end state at once and call their completion on the main
-// run loop once the shared clock has moved by the delay plus the duration.
+// run loop once the shared clock has moved by the delay plus the duration. An animation with a
+// delay changes the model values at once too, but the view goes on drawing the values it showed
+// before (its presentation) until the delay has passed, so a view that waits to fade out stays
+// on screen meanwhile. Hit-testing reads the model values, as the platform's does.
 //
 // The superview and window back-pointers are plain pointers: a view clears the back-pointers
-// of its subviews when it lets them go or is destroyed, so they never dangle.
+// of its subviews and gesture recognizers when it lets them go or is destroyed, so they never
+// dangle.
 //
 // Views are made with `create` (CH_SHARED_OBJECT, in every class of the hierarchy) and are
 // main-thread objects: debug builds check the thread where the tree changes, lays out, draws
 // and is touched. Much of this interface (appearance flags, tree hooks, conversions) is the
 // platform's, kept for the screens that call it; the tests cover what the tree itself does.
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -189,9 +194,21 @@ class View : public Responder {
 
   // View animations: `animations` runs at once (its changes are the end state); `completion`
   // runs on the main run loop after `delay` + `duration` of clock time, with finished = true.
+  // The views it changes keep drawing their earlier geometry, alpha and background colour until
+  // `delay` has passed.
   static void animate(double duration, const std::function<void()>& animations,
                       std::function<void(bool)> completion = {}, double delay = 0,
                       unsigned options = AnimationOption::None);
+
+  // What is drawn now: the model values, or those a delayed animation keeps showing.
+  struct Presentation {
+    Point center;
+    Rect bounds;
+    AffineTransform transform;
+    double alpha = 1;
+    std::optional<Color> backgroundColor;
+  };
+  Presentation presentation() const;
 
  protected:
   explicit View(const Rect& frame = {});
@@ -204,6 +221,9 @@ class View : public Responder {
   friend class Window;
   void setWindowRecursively(Window* window);
   void detachFromSuperview();
+  // Called before a change of an animatable value: inside a delayed animation the values shown
+  // so far are kept for the delay; outside any animation the change shows at once.
+  void willChangeAnimatable();
 
   Point center_;
   Rect bounds_;
@@ -227,6 +247,8 @@ class View : public Responder {
   std::vector<std::shared_ptr<View>> subviews_;
   std::vector<std::shared_ptr<GestureRecognizer>> gestureRecognizers_;
   std::map<const void*, std::shared_ptr<void>> associated_;
+  std::optional<Presentation> presented_;
+  std::uint64_t presentedSerial_ = 0;
 };
 
 }  // namespace platform

@@ -41,7 +41,7 @@ void ViewController::loadView() { setView(View::create(Screen::mainScreen().appl
 
 void ViewController::setTitle(std::optional<std::string> title) {
   title_ = title;
-  navigationItem_.setTitle(std::move(title));
+  navigationItem_->setTitle(std::move(title));
 }
 
 std::shared_ptr<NavigationController> ViewController::navigationController() const {
@@ -124,8 +124,14 @@ void ViewController::presentViewController(const std::shared_ptr<ViewController>
   auto presentedView = controller->view();
   rootShared->viewWillDisappear(animated);
   controller->viewWillAppear(animated);
-  presentedView->setFrame(Screen::mainScreen().applicationFrame());
   window->addSubview(presentedView);
+  window->updateInterfaceOrientation();
+  // A full-screen presentation takes the presenting screen out of the window, so the window's
+  // first subview is the screen on show; dismissal puts it back.
+  if (root->view_->superviewPointer() == window) {
+    root->view_->removeFromSuperview();
+    controller->removedPresentingView_ = true;
+  }
   rootShared->viewDidDisappear(animated);
   controller->viewDidAppear(animated);
   UIRecorder::record({UIRecorder::Kind::Present,
@@ -154,9 +160,16 @@ void ViewController::dismissViewControllerAnimated(bool animated,
   auto rootShared = std::static_pointer_cast<ViewController>(root->shared_from_this());
   presented->viewWillDisappear(animated);
   rootShared->viewWillAppear(animated);
-  if (presented->isViewLoaded()) presented->view_->removeFromSuperview();
+  View* presentedView = presented->isViewLoaded() ? presented->view_.get() : nullptr;
+  Window* window = presentedView ? presentedView->window() : nullptr;
+  if (presented->removedPresentingView_ && window && root->isViewLoaded()) {
+    window->insertSubviewBelow(root->view_, presentedView);
+  }
+  presented->removedPresentingView_ = false;
+  if (presentedView) presentedView->removeFromSuperview();
   root->presented_ = nullptr;
   presented->presenting_ = nullptr;
+  if (window) window->updateInterfaceOrientation();
   presented->viewDidDisappear(animated);
   rootShared->viewDidAppear(animated);
   UIRecorder::record({UIRecorder::Kind::Dismiss,
@@ -172,6 +185,10 @@ void ViewController::dismissViewControllerAnimated(bool animated,
 std::shared_ptr<Responder> ViewController::nextResponder() const {
   if (view_) return view_->superview();
   return nullptr;
+}
+
+InterfaceOrientation ViewController::interfaceOrientation() const {
+  return Screen::mainScreen().statusBarOrientation();
 }
 
 std::string ViewController::className() const { return View::classNameOf(typeid(*this)); }

@@ -17,31 +17,13 @@
 #include <vector>
 
 #include "platform/ui/NavigationItem.h"
+#include "platform/ui/Orientation.h"
 #include "platform/ui/Responder.h"
 
 namespace platform {
 
 class NavigationController;
 class View;
-
-namespace InterfaceOrientationMask {
-enum : unsigned {
-  Portrait = 1 << 1,
-  LandscapeLeft = 1 << 4,
-  LandscapeRight = 1 << 3,
-  PortraitUpsideDown = 1 << 2,
-  Landscape = LandscapeLeft | LandscapeRight,
-  All = Portrait | Landscape | PortraitUpsideDown,
-  AllButUpsideDown = Portrait | Landscape,
-};
-}
-
-enum class InterfaceOrientation {
-  Portrait = 1,
-  PortraitUpsideDown = 2,
-  LandscapeLeft = 4,
-  LandscapeRight = 3
-};
 
 class ViewController : public Responder {
   CH_SHARED_OBJECT(ViewController)
@@ -66,7 +48,9 @@ class ViewController : public Responder {
   const std::optional<std::string>& title() const { return title_; }
   // Also the navigation item's title.
   void setTitle(std::optional<std::string> title);
-  NavigationItem& navigationItem() { return navigationItem_; }
+  NavigationItem& navigationItem() { return *navigationItem_; }
+  // The same item as a shared object, for the bar that shows it.
+  std::shared_ptr<NavigationItem> sharedNavigationItem() const { return navigationItem_; }
 
   // The navigation controller this screen is on (directly, or through its parent).
   std::shared_ptr<NavigationController> navigationController() const;
@@ -107,6 +91,8 @@ class ViewController : public Responder {
   virtual InterfaceOrientation preferredInterfaceOrientationForPresentation() const {
     return InterfaceOrientation::Portrait;
   }
+  // The orientation the interface is in (the status bar's).
+  InterfaceOrientation interfaceOrientation() const;
 
   std::shared_ptr<Responder> nextResponder() const override;
   std::string className() const;
@@ -131,12 +117,15 @@ class ViewController : public Responder {
   std::optional<std::string> nibName_;
   std::shared_ptr<View> view_;
   std::optional<std::string> title_;
-  NavigationItem navigationItem_;
+  std::shared_ptr<NavigationItem> navigationItem_ = std::make_shared<NavigationItem>();
   NavigationController* navigationController_ = nullptr;
   ViewController* parent_ = nullptr;
   std::vector<std::shared_ptr<ViewController>> children_;
   std::shared_ptr<ViewController> presented_;
   ViewController* presenting_ = nullptr;
+  // Set on a presented controller whose presentation took the presenting view out of the
+  // window.
+  bool removedPresentingView_ = false;
   bool hidesBottomBarWhenPushed_ = false;
 };
 

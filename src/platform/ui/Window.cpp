@@ -8,6 +8,7 @@
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Control.h"
+#include "platform/ui/Device.h"
 #include "platform/ui/GestureRecognizer.h"
 #include "platform/ui/GraphicsContext.h"
 #include "platform/ui/Screen.h"
@@ -39,11 +40,8 @@ void Window::setRootViewController(std::shared_ptr<ViewController> controller) {
   if (controller && visible) controller->viewWillAppear(false);
   if (old && old->isViewLoaded()) old->view()->removeFromSuperview();
   root_ = controller;
-  if (root_) {
-    auto view = root_->view();
-    view->setFrame(Screen::mainScreen().applicationFrame());
-    insertSubview(view, 0);
-  }
+  if (root_) insertSubview(root_->view(), 0);
+  updateInterfaceOrientation();
   if (old && visible) old->viewDidDisappear(false);
   if (controller && visible) controller->viewDidAppear(false);
   if (root_) UIRecorder::record({UIRecorder::Kind::Root, root_->className(), {}, {}, {}, 0, 0});
@@ -55,6 +53,7 @@ void Window::setHidden(bool hidden) {
   if (!appearing) return;
   Application::sharedApplication().registerWindow(
       std::static_pointer_cast<Window>(shared_from_this()));
+  updateInterfaceOrientation();
   if (root_) {
     root_->viewWillAppear(false);
     root_->viewDidAppear(false);
@@ -75,6 +74,53 @@ void Window::makeKeyWindow() {
 
 bool Window::isKeyWindow() const {
   return Application::sharedApplication().keyWindow().get() == this;
+}
+
+std::shared_ptr<ViewController> Window::topViewController() const {
+  auto top = root_;
+  while (top && top->presentedViewController()) top = top->presentedViewController();
+  return top;
+}
+
+void Window::updateInterfaceOrientation() {
+  assertMainThread("Window::updateInterfaceOrientation");
+  Screen& screen = Screen::mainScreen();
+  auto top = topViewController();
+  if (top && !isHidden() && isKeyWindow()) {
+    unsigned supported = top->supportedInterfaceOrientations();
+    InterfaceOrientation current = screen.statusBarOrientation();
+    auto held = interfaceOrientationForDevice(Device::currentDevice().orientation());
+    InterfaceOrientation wanted = current;
+    if (held && (supported & orientationMask(*held)) && top->shouldAutorotate()) {
+      wanted = *held;
+    } else if (!(supported & orientationMask(current))) {
+      wanted = top->preferredInterfaceOrientationForPresentation();
+      for (auto o :
+           {InterfaceOrientation::Portrait, InterfaceOrientation::LandscapeRight,
+            InterfaceOrientation::LandscapeLeft, InterfaceOrientation::PortraitUpsideDown}) {
+        if (supported & orientationMask(wanted)) break;
+        wanted = o;
+      }
+    }
+    if (supported & orientationMask(wanted)) screen.setStatusBarOrientation(wanted);
+    AlertView::layoutVisibleAlerts();
+  }
+  layoutRootViews();
+}
+
+void Window::layoutRootViews() {
+  Screen& screen = Screen::mainScreen();
+  Rect frame = screen.applicationFrame();
+  Size size = screen.interfaceApplicationSize();
+  AffineTransform turn = screen.interfaceTransform();
+  for (auto c = root_; c; c = c->presentedViewController()) {
+    if (!c->isViewLoaded()) continue;
+    auto view = c->view();
+    if (view->superviewPointer() != this) continue;
+    view->setTransform(turn);
+    view->setBounds({view->bounds().origin, size});
+    view->setCenter(frame.center());
+  }
 }
 
 std::shared_ptr<View> Window::sendTap(Point point, int tapCount) {
@@ -115,22 +161,26 @@ std::shared_ptr<View> Window::deliverTap(const std::shared_ptr<View>& root, Poin
 cairo_surface_t* Window::renderToSurface() {
   assertMainThread("Window::renderToSurface");
   layoutIfNeeded();
-  double scale = Screen::mainScreen().scale();
+  Screen& screen = Screen::mainScreen();
+  double scale = screen.scale();
   Rect f = frame();
+  // Upright as the phone is held: a landscape interface gives a landscape picture.
+  InterfaceOrientation orientation = screen.statusBarOrientation();
+  Size picture = isLandscape(orientation) ? Size{f.height(), f.width()} : f.size;
   cairo_surface_t* surface =
-      cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(f.width() * scale),
-                                 static_cast<int>(f.height() * scale));
+      cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(picture.width * scale),
+                                 static_cast<int>(picture.height * scale));
   cairo_t* cr = cairo_create(surface);
   cairo_set_source_rgb(cr, 0, 0, 0);
   cairo_paint(cr);
   cairo_scale(cr, scale, scale);
+  cairo_translate(cr, picture.width / 2, picture.height / 2);
+  cairo_rotate(cr, -interfaceRotation(orientation));
+  cairo_translate(cr, -f.midX(), -f.midY());
   GraphicsContext context(cr);
   bool hidden = isHidden();
   View::setHidden(false);
-  cairo_save(cr);
-  cairo_translate(cr, -f.x(), -f.y());
   render(context);
-  cairo_restore(cr);
   View::setHidden(hidden);
   for (const auto& alert : AlertView::visibleAlerts()) {
     alert->layoutIfNeeded();

@@ -6,6 +6,14 @@
 //
 // Windows start hidden; `makeKeyAndVisible` shows the window, makes it the application's key
 // window and gives the root view controller its appearance calls.
+//
+// Orientation: the window itself stays portrait. The key window decides the interface
+// orientation from the screen on show (the root controller, or the top of the presentations
+// over it): it keeps the current one while that screen supports it, follows the device when the
+// screen autorotates to it, and otherwise takes the screen's preferred orientation. The root
+// view and the presented views are then turned and sized for it (a landscape screen is 480
+// wide), and a snapshot is drawn the way a person holds the phone: 960 x 640 pixels in
+// landscape.
 
 #include <memory>
 #include <string>
@@ -39,8 +47,16 @@ class Window : public View {
   static std::shared_ptr<View> deliverTap(const std::shared_ptr<View>& root, Point point,
                                           int tapCount = 1);
 
+  // Decides the interface orientation (key window only) and lays the full-screen views out for
+  // it; the view controllers call it when a presentation starts or ends, the device when it
+  // turns.
+  void updateInterfaceOrientation();
+  // The screen on show: the root view controller or the top of the presentations over it.
+  std::shared_ptr<ViewController> topViewController() const;
+
   // Lays the tree out and draws it, with the alerts on screen, into a new image surface of
-  // the window's size in pixels. The caller destroys the surface.
+  // the window's size in pixels, turned upright for the interface orientation. The caller
+  // destroys the surface.
   cairo_surface_t* renderToSurface();
   // Writes the drawing as a PNG file; false (with `error` set) when it cannot be written.
   bool snapshot(const std::string& path, std::string* error = nullptr);
@@ -51,6 +67,9 @@ class Window : public View {
   Window();
 
  private:
+  // Turns and sizes the root view and the presented views for the interface orientation.
+  void layoutRootViews();
+
   std::shared_ptr<ViewController> root_;
 };
 

@@ -35,6 +35,39 @@ void cancelAndWait(const std::shared_ptr<Source>& source, const std::shared_ptr<
   q->sync([] {});
 }
 
+// A socket listening on 127.0.0.1 on a port the system chose, which `addr` receives; -1 on
+// failure.
+int loopbackListener(sockaddr_in* addr) {
+  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  addr->sin_family = AF_INET;
+  addr->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof *addr;
+  if (bind(listener, reinterpret_cast<sockaddr*>(addr), sizeof *addr) != 0 ||
+      listen(listener, 8) != 0 ||
+      getsockname(listener, reinterpret_cast<sockaddr*>(addr), &len) != 0) {
+    ::close(listener);
+    return -1;
+  }
+  setNonBlocking(listener);
+  return listener;
+}
+
+// A read source on `listener` whose handler records data() and then accepts (and closes) every
+// connection waiting; it closes the listener when cancelled.
+std::shared_ptr<Source> recordingAcceptor(int listener, const std::shared_ptr<Queue>& q,
+                                          Probe& probe) {
+  auto source = Source::makeRead(listener, q);
+  std::weak_ptr<Source> weak = source;
+  source->setEventHandler([weak, listener, &probe] {
+    probe.add(static_cast<int>(weak.lock()->data()));
+    int accepted;
+    while ((accepted = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0)
+      ::close(accepted);
+  });
+  source->setCancelHandler([listener] { ::close(listener); });
+  return source;
+}
+
 }  // namespace
 
 TEST(SourceTest, ReadSourceReportsReadableBytes) {
@@ -317,30 +350,38 @@ TEST(SourceTest, ReadAndWriteSourcesShareOneDescriptor) {
 }
 
 TEST(SourceTest, ListeningSocketReportsAWaitingConnection) {
-  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ASSERT_EQ(listen(listener, 4), 0);
-  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  int listener = loopbackListener(&addr);
+  ASSERT_GE(listener, 0);
   auto q = Queue::serial("accept");
   Probe probe;
-  auto source = Source::makeRead(listener, q);
-  std::weak_ptr<Source> weak = source;
-  source->setEventHandler([weak, listener, &probe] {
-    probe.add(static_cast<int>(weak.lock()->data()));
-    int accepted = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-    if (accepted >= 0) ::close(accepted);
-  });
-  source->setCancelHandler([listener] { ::close(listener); });
+  auto source = recordingAcceptor(listener, q, probe);
   source->resume();
   int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   ASSERT_TRUE(probe.waitValues(1));
   EXPECT_GE(probe.values()[0], 1);
   ::close(client);
+  cancelAndWait(source, q);
+}
+
+// The count lets an acceptor take every waiting connection in one delivery.
+TEST(SourceTest, ListeningSocketCountsTheConnectionsWaiting) {
+  sockaddr_in addr{};
+  int listener = loopbackListener(&addr);
+  ASSERT_GE(listener, 0);
+  int clients[3];
+  for (int& client : clients) {
+    client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  }
+  auto q = Queue::serial("accept");
+  Probe probe;
+  auto source = recordingAcceptor(listener, q, probe);
+  source->resume();
+  ASSERT_TRUE(probe.waitValues(1));
+  EXPECT_EQ(probe.values()[0], 3);
+  for (int client : clients) ::close(client);
   cancelAndWait(source, q);
 }
 

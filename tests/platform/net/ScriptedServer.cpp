@@ -265,6 +265,8 @@ void ScriptedServer::serve(int fd) {
     if (reply.behaviour == B::StallBeforeHead) {
       stallUntilStopped();
       keepOpen = false;
+    } else if (reply.behaviour == B::CloseBeforeHead) {
+      keepOpen = false;
     } else {
       std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " + reply.reason + "\r\n";
       bool hasLength = false;

@@ -34,7 +34,15 @@ struct ScriptedRequest {
 
 struct ScriptedReply {
   // Paced: the head at once, then body bytes only as `allowBodyBytes` lets them go.
-  enum class Behaviour { Normal, StallBeforeHead, StallAfterHead, CloseMidBody, Paced };
+  // CloseBeforeHead: the connection is closed without any answer.
+  enum class Behaviour {
+    Normal,
+    StallBeforeHead,
+    StallAfterHead,
+    CloseMidBody,
+    Paced,
+    CloseBeforeHead
+  };
   int status = 200;
   std::string reason = "OK";
   std::vector<std::pair<std::string, std::string>> headers;

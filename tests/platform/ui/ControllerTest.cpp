@@ -9,6 +9,8 @@
 
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Button.h"
+#include "platform/ui/Label.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/TextMeasurer.h"
 #include "platform/ui/UIRecorder.h"
@@ -40,6 +42,13 @@ class ControllerTest : public ::testing::Test {
  protected:
   void SetUp() override { UITestDriver::reset(); }
   void TearDown() override { UITestDriver::reset(); }
+  // `root` on a window that is shown and key.
+  static std::shared_ptr<Window> showOnWindow(const std::shared_ptr<ViewController>& root) {
+    auto window = Window::create();
+    window->setRootViewController(root);
+    window->makeKeyAndVisible();
+    return window;
+  }
   Log log;
 };
 
@@ -130,6 +139,88 @@ TEST_F(ControllerTest, NavigationBarShowsTheTopItem) {
   EXPECT_EQ(title->frame(), Rect(110, 0, 100, 44)) << "the bar centres its title view";
   EXPECT_EQ(back->frame().x(), 5);
   EXPECT_EQ(nav->navigationBar()->backButton(), nullptr) << "a left item replaces the back button";
+}
+
+TEST_F(ControllerTest, FullScreenPresentationTakesThePresentingViewOutOfTheWindowUntilDismissed) {
+  auto a = Screen::create("A", &log);
+  auto nav = NavigationController::create(a);
+  auto window = showOnWindow(nav);
+  auto player = Screen::create("P", &log);
+  a->presentViewController(player, true);
+  ASSERT_EQ(window->subviews().size(), 1u);
+  EXPECT_EQ(window->subviews().front(), player->view())
+      << "the key window's first subview is the screen on show";
+  EXPECT_EQ(nav->view()->window(), nullptr);
+
+  auto notice = View::create(Rect{100, 100, 125, 125});
+  window->subviews().front()->addSubview(notice);
+  EXPECT_EQ(window->hitTest({160, 160}), notice) << "a notice put there is on top and tappable";
+
+  auto over = Screen::create("Q", &log);
+  player->presentViewController(over, false);
+  EXPECT_EQ(window->subviews(), (std::vector<std::shared_ptr<View>>{over->view()}));
+  over->dismissViewControllerAnimated(false);
+  EXPECT_EQ(window->subviews(), (std::vector<std::shared_ptr<View>>{player->view()}));
+
+  player->dismissViewControllerAnimated(true);
+  EXPECT_EQ(window->subviews(), (std::vector<std::shared_ptr<View>>{nav->view()}));
+  EXPECT_EQ(nav->view()->frame(), Rect(0, 20, 320, 460));
+}
+
+TEST_F(ControllerTest, NavigationBarFollowsLaterChangesOfTheItemItShows) {
+  auto a = Screen::create("A", &log);
+  auto nav = NavigationController::create(a);
+  auto window = showOnWindow(nav);
+  auto bar = nav->navigationBar();
+  a->setTitle("课程详情");
+  EXPECT_EQ(bar->titleLabel()->text(), "课程详情");
+  EXPECT_EQ(bar->titleLabel()->superviewPointer(), bar.get());
+
+  auto title = View::create(Rect{0, 0, 150, 44});
+  a->navigationItem().setTitleView(title);
+  EXPECT_EQ(title->superviewPointer(), bar.get());
+  EXPECT_EQ(bar->titleLabel()->superviewPointer(), nullptr);
+  EXPECT_EQ(title->frame(), Rect(85, 0, 150, 44));
+
+  int pressed = 0;
+  a->navigationItem().setRightBarButtonItem(
+      std::make_shared<BarButtonItem>("保存", BarButtonItem::Style::Plain, [&] { ++pressed; }));
+  auto right = bar->subviews().back();
+  UITestDriver::tap(right);
+  EXPECT_EQ(pressed, 1);
+
+  auto b = Screen::create("B", &log);
+  nav->pushViewController(b, false);
+  a->setTitle("不再显示");
+  EXPECT_NE(bar->titleLabel()->text(), "不再显示") << "an item no longer shown is not followed";
+  EXPECT_EQ(bar->topItem(), b->sharedNavigationItem());
+}
+
+TEST_F(ControllerTest, StandAloneBarOwnsTheItemsItShows) {
+  auto a = Screen::create("A", &log);
+  auto window = showOnWindow(a);
+  auto bar = NavigationBar::create(Rect{0, 0, 480, 44});
+  a->view()->addSubview(bar);
+  std::weak_ptr<NavigationItem> weakItem;
+  {
+    auto item = std::make_shared<NavigationItem>("");
+    auto back = View::create(Rect{0, 0, 44, 44});
+    item->setLeftBarButtonItem(std::make_shared<BarButtonItem>(back));
+    bar->pushNavigationItem(item, false);
+    weakItem = item;
+  }
+  ASSERT_FALSE(weakItem.expired()) << "the bar keeps its item";
+  EXPECT_EQ(bar->topItem(), weakItem.lock());
+  weakItem.lock()->setTitle("第一讲");
+  EXPECT_EQ(bar->titleLabel()->text(), "第一讲");
+
+  bar->pushNavigationItem(std::make_shared<NavigationItem>("讲义"), false);
+  ASSERT_TRUE(bar->backButton());
+  EXPECT_EQ(bar->backButton()->currentTitle(), "第一讲");
+  UITestDriver::tap(bar->backButton());
+  EXPECT_EQ(bar->items().size(), 1u);
+  EXPECT_EQ(bar->titleLabel()->text(), "第一讲");
+  EXPECT_EQ(bar->popNavigationItemAnimated(false), nullptr) << "the last item stays";
 }
 
 class LifeCycle : public ApplicationDelegate {

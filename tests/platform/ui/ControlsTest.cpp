@@ -237,6 +237,23 @@ TEST_F(ControlsTest, TapGestureOnAViewRunsAndCancelsTheTouch) {
   EXPECT_EQ(taps, 1);
 }
 
+TEST_F(ControlsTest, RecognizerOutlivingItsViewCanBeAttachedElsewhere) {
+  auto gesture = std::make_shared<TapGestureRecognizer>();
+  {
+    auto page = View::create(Rect{0, 44, 320, 212});
+    page->addGestureRecognizer(gesture);
+    EXPECT_EQ(gesture->view(), page.get());
+  }
+  EXPECT_EQ(gesture->view(), nullptr) << "the destroyed view let go of its recognizer";
+  int taps = 0;
+  gesture->addAction([&](GestureRecognizer&) { ++taps; });
+  auto other = add(View::create(Rect{0, 44, 320, 212}));
+  other->addGestureRecognizer(gesture);
+  EXPECT_EQ(gesture->view(), other.get());
+  UITestDriver::tap(other);
+  EXPECT_EQ(taps, 1);
+}
+
 TEST_F(ControlsTest, ControlsKeepTheirTapsFromAncestorGestures) {
   auto form = add(View::create(Rect{0, 0, 320, 480}));
   auto button = Button::create(Rect{30, 180, 260, 45});

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/Bundle.h"
 #include "platform/ui/Button.h"
@@ -77,6 +78,45 @@ TEST_F(ImageTest, ImageViewsAndButtonsSizeToTheirPictures) {
   auto stretched = Image::named("arraw")->stretchableImage(10, 0);
   EXPECT_EQ(stretched->leftCapWidth(), 10);
   EXPECT_EQ(stretched->size(), (Size{4, 6}));
+}
+
+// The build draws every picture the screens name into the compiled-in resource folder, at the
+// size the screens show it; names no screen uses stay placeholders.
+TEST(DrawnPicturesTest, PicturesTheScreensNameHaveTheirSizes) {
+  Bundle::main().setResourcePath("");
+  Image::clearCache();
+  struct Case {
+    const char* name;
+    Size size;
+  };
+  std::vector<Case> cases{
+      {"help1.png", {440, 560}},       {"help6.png", {440, 560}},
+      {"help7.png", {320, 480}},       {"help.png", {320, 480}},
+      {"begin.png", {100, 30}},        {"icon_mycourse", {15, 19}},
+      {"icon_localcourse", {18, 18}},  {"btn_studylog_s", {13, 13}},
+      {"icon_setting@2x", {14, 14}},   {"c-2-1.png", {320, 49}},
+      {"btn_back_2", {44, 44}},        {"btn_video_back", {44, 44}},
+      {"btn_bg@2x.png", {100, 30}},    {"jc.png", {260, 45}},
+      {"jc－1.png", {260, 45}},        {"btn_logout_p", {260, 45}},
+      {"conver_default@2x", {72, 93}}, {"checkbox_check_big", {16, 16}},
+      {"head_jian", {15, 15}},         {"arraw", {4, 6}},
+      {"select_download", {95, 82}},   {"nohisoty_notify", {95, 82}},
+      {"btn_switch_video", {39, 24}},  {"sound_clear", {22, 22}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto image = Image::named(c.name);
+    ASSERT_TRUE(image);
+    EXPECT_FALSE(image->isMissing());
+    EXPECT_EQ(image->size(), c.size);
+    EXPECT_EQ(image->scale(), 2) << "the double-scale variant is drawn too";
+  }
+  // The guide sizes its first page's picture w / 2 by (h - 30) / 2: positive, on the page.
+  Size help1 = Image::named("help1.png")->size();
+  EXPECT_GT((help1.height - 30) / 2, 0);
+  EXPECT_LE(help1.width / 2, 320);
+  EXPECT_TRUE(Image::named("a_name_no_screen_uses")->isMissing());
+  Image::clearCache();
 }
 
 }  // namespace

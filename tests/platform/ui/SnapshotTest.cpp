@@ -5,9 +5,11 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <string>
 
+#include "platform/foundation/Clock.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/GraphicsContext.h"
 #include "platform/ui/Image.h"
@@ -18,6 +20,7 @@
 #include "platform/ui/UITestDriver.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
+#include "support/Surfaces.h"
 #include "support/TempHome.h"
 
 namespace platform {
@@ -167,6 +170,83 @@ TEST_F(SnapshotTest, ViewsDrawBackgroundCornersBordersAndTheirOwnDrawing) {
   EXPECT_EQ(pixelAt(surface, {r.x + 30, r.y + 1}), 0x00ff00u) << "border";
   EXPECT_EQ(pixelAt(surface, {r.x + 1, r.y + 1}), 0xffffffu) << "the rounded corner is cut";
   cairo_surface_destroy(surface);
+}
+
+TEST_F(SnapshotTest, DelayedFadeKeepsTheViewOnScreenUntilItsDelayHasPassed) {
+  ScopedManualClock clock;
+  auto box = View::create(Rect{100, 300, 40, 40});
+  box->setBackgroundColor(Color::blackColor());
+  box->setAlpha(0);
+  screen->view()->addSubview(box);
+  Rect rect = box->convertRectToView(box->bounds(), nullptr);
+  auto inkNow = [&] {
+    cairo_surface_t* surface = window->renderToSurface();
+    int ink = darkPixels(surface, rect);
+    cairo_surface_destroy(surface);
+    return ink;
+  };
+  bool gone = false;
+  View::animate(
+      0.2, [&] { box->setAlpha(1); },
+      [&](bool) {
+        View::animate(
+            0.2, [&] { box->setAlpha(0); }, [&](bool) { gone = true; }, 1.5);
+      });
+  EXPECT_EQ(box->alpha(), 1) << "no delay: the end state at once";
+  EXPECT_GT(inkNow(), 0);
+  UITestDriver::settle(0.2);
+  EXPECT_EQ(box->alpha(), 0) << "the model value changes at once";
+  EXPECT_EQ(box->presentation().alpha, 1) << "but the view shows what it showed before";
+  EXPECT_GT(inkNow(), 0);
+  UITestDriver::settle(1.49);
+  EXPECT_GT(inkNow(), 0) << "still there just before the delay ends";
+  UITestDriver::settle(0.02);
+  EXPECT_EQ(inkNow(), 0) << "the fade runs once the delay has passed";
+  EXPECT_FALSE(gone);
+  UITestDriver::settle(0.2);
+  EXPECT_TRUE(gone);
+}
+
+TEST_F(SnapshotTest, ChangeOutsideAnAnimationShowsAtOnce) {
+  ScopedManualClock clock;
+  auto box = View::create(Rect{100, 300, 40, 40});
+  View::animate(
+      0.3,
+      [&] {
+        box->setCenter({10, 10});
+      },
+      {}, 2);
+  EXPECT_EQ(box->presentation().center, (Point{120, 320}));
+  box->setCenter({50, 50});
+  EXPECT_EQ(box->presentation().center, (Point{50, 50}));
+}
+
+TEST_F(SnapshotTest, ArcFlagFollowsThePlatformsConvention) {
+  struct Case {
+    int clockwise;
+    bool quarterFilled[4];  // top right, bottom right, bottom left, top left
+  };
+  // A pie from twelve o'clock to a quarter turn on, as a 25% progress pie is drawn.
+  std::vector<Case> cases{{0, {true, false, false, false}}, {1, {false, true, true, true}}};
+  for (const auto& c : cases) {
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 200, 200);
+    cairo_t* cr = cairo_create(surface);
+    cairo_scale(cr, 2, 2);
+    GraphicsContext context(cr);
+    context.setFillColor(Color::blackColor());
+    context.beginPath();
+    context.moveTo(50, 50);
+    context.addArc(50, 50, 40, -M_PI / 2, 0.25 * 2 * M_PI - M_PI / 2, c.clockwise);
+    context.closePath();
+    context.fillPath();
+    cairo_destroy(cr);
+    Point probes[4] = {{70, 30}, {70, 70}, {30, 70}, {30, 30}};
+    for (int q = 0; q < 4; ++q) {
+      bool filled = testsupport::alphaAt(surface, probes[q].x, probes[q].y) != 0;
+      EXPECT_EQ(filled, c.quarterFilled[q]) << "flag " << c.clockwise << " quarter " << q;
+    }
+    cairo_surface_destroy(surface);
+  }
 }
 
 TEST_F(SnapshotTest, TallScreenModeGivesATallerPicture) {

@@ -1,0 +1,55 @@
+#pragma once
+// WebImagePrefetcher: warms the cache from a list of URLs, a few downloads at a time: each
+// finish or failure (a failure also counts as skipped) starts the next URL of the list while
+// any is left. A new list cancels the one before.
+//
+// Main thread only. `sharedImagePrefetcher` (3 downloads at a time, low priority) is made on
+// first use from any thread, once.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Value.h"
+#include "webimage/WebImageManagerDelegate.h"
+#include "webimage/WebImageOptions.h"
+
+class WebImagePrefetcher : public WebImageManagerDelegate,
+                           public std::enable_shared_from_this<WebImagePrefetcher> {
+ public:
+  static std::shared_ptr<WebImagePrefetcher> sharedImagePrefetcher();
+
+  void prefetchURLs(std::vector<std::string> urls);
+  void cancelPrefetching();
+
+  const std::vector<std::string>& prefetchURLs() const { return prefetchURLs_; }
+  unsigned maxConcurrentDownloads() const { return maxConcurrentDownloads_; }
+  void setMaxConcurrentDownloads(unsigned max) { maxConcurrentDownloads_ = max; }
+  unsigned options() const { return options_; }
+  void setOptions(unsigned options) { options_ = options; }
+  std::size_t requestedCount() const { return requestedCount_; }
+  std::size_t finishedCount() const { return finishedCount_; }
+  std::size_t skippedCount() const { return skippedCount_; }
+  // When the current list was handed over (the shared clock's reading).
+  platform::Date startedAt() const { return startedAt_; }
+
+  void webImageManagerDidFinishWithImage(WebImageManager&, const Image&) override;
+  void webImageManagerDidFailWithError(WebImageManager&,
+                                       const std::optional<platform::Error>&) override;
+
+ private:
+  WebImagePrefetcher() = default;
+  // Starts the next URLs up to `count` of them; a cache hit answers at once, so the starts are
+  // a loop, never a recursion through the answers.
+  void startNext(std::size_t count);
+
+  std::vector<std::string> prefetchURLs_;
+  unsigned maxConcurrentDownloads_ = 3;
+  unsigned options_ = WebImageOptions::kLowPriority;
+  std::size_t requestedCount_ = 0;
+  std::size_t finishedCount_ = 0;
+  std::size_t skippedCount_ = 0;
+  platform::Date startedAt_{};
+  std::size_t pendingStarts_ = 0;
+  bool starting_ = false;
+};
