@@ -1,0 +1,374 @@
+#pragma once
+// DispatchSocket: a TCP socket whose whole state lives on one serial queue of its own, the
+// socket queue. Its owner asks it to listen, read, write or close from any thread; each request
+// is carried onto the socket queue, and every outcome comes back to a delegate
+// (DispatchSocketDelegate, held weakly) on a second queue the owner names, the delegate queue.
+//
+// Threads: every public operation may be called from any thread. Operations that answer
+// something (getters, `acceptOnInterface`, `disconnect`, the `synchronously...` setters) run
+// synchronously on the socket queue, inline when the caller already runs there (a delegate
+// whose delegate queue is the socket queue); the other commands are queued asynchronously, so
+// requests from one thread keep their order. Read and write requests never report a refusal:
+// bad arguments, a socket that is not started or one that is closing drop them silently.
+//
+// Lifetime: a listening or connected socket is held by its own event sources, so it lives until
+// it is closed whoever else lets go of it. Each accepted connection becomes a new socket with a
+// queue of its own, handed to the delegate with `socketDidAcceptNewSocket`.
+//
+// Linux: the IPv6 listener is IPv6-only (so "[::]:P" and "0.0.0.0:P" can both listen), accepted
+// descriptors are non-blocking and close-on-exec from the start, and writes never raise SIGPIPE:
+// a reset peer ends the socket with an error instead.
+//
+// Not available yet: outgoing connections and TLS. `startTLS` is dropped like any refused
+// request, and `isSecure` stays false.
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/dispatch/Queue.h"
+#include "platform/dispatch/Source.h"
+#include "platform/foundation/Error.h"
+#include "platform/foundation/SharedObject.h"
+#include "platform/foundation/Value.h"
+#include "sockets/dispatch/DispatchSocketDelegate.h"
+#include "sockets/dispatch/DispatchSocketPreBuffer.h"
+#include "sockets/dispatch/SocketData.h"
+
+class DispatchReadPacket;
+class DispatchWritePacket;
+
+inline constexpr const char* kDispatchSocketErrorDomain = "DispatchSocketErrorDomain";
+
+// Codes of "DispatchSocketErrorDomain".
+enum DispatchSocketError : int {
+  kDispatchSocketNoError = 0,
+  kDispatchSocketBadConfigError = 1,
+  kDispatchSocketBadParamError = 2,
+  kDispatchSocketConnectTimeoutError = 3,
+  kDispatchSocketReadTimeoutError = 4,
+  kDispatchSocketWriteTimeoutError = 5,
+  kDispatchSocketReadMaxedOutError = 6,
+  kDispatchSocketClosedError = 7,
+  kDispatchSocketOtherError = 8,
+};
+
+class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
+  CH_SHARED_OBJECT(DispatchSocket)
+
+ public:
+  using QueuePtr = std::shared_ptr<platform::dispatch::Queue>;
+  using DelegatePtr = std::weak_ptr<DispatchSocketDelegate>;
+
+  // Closes the socket if it is still open (without telling the delegate, which can no longer be
+  // handed this socket).
+  ~DispatchSocket();
+
+  // --- Delegate and configuration --------------------------------------------------------------
+
+  std::shared_ptr<DispatchSocketDelegate> delegate() const;
+  void setDelegate(DelegatePtr delegate);
+  void synchronouslySetDelegate(DelegatePtr delegate);
+  QueuePtr delegateQueue() const;
+  void setDelegateQueue(QueuePtr delegateQueue);
+  void synchronouslySetDelegateQueue(QueuePtr delegateQueue);
+  // Both in one step; either pointer may be null.
+  void getDelegate(std::shared_ptr<DispatchSocketDelegate>* delegatePtr,
+                   QueuePtr* delegateQueuePtr) const;
+  // Both in one step. (null, null) detaches the socket from its owner.
+  void setDelegate(DelegatePtr delegate, QueuePtr delegateQueue);
+  void synchronouslySetDelegate(DelegatePtr delegate, QueuePtr delegateQueue);
+
+  bool isIPv4Enabled() const;
+  void setIPv4Enabled(bool flag);
+  bool isIPv6Enabled() const;
+  void setIPv6Enabled(bool flag);
+  bool isIPv4PreferredOverIPv6() const;
+  void setPreferIPv4OverIPv6(bool flag);
+
+  // The owner's context object; the socket never reads it.
+  std::shared_ptr<void> userData() const;
+  void setUserData(std::shared_ptr<void> userData);
+
+  // Half-duplex switch: true (the default) closes the socket when the peer closes its sending
+  // side; false keeps it open for writing and tells the delegate `socketDidCloseReadStream`.
+  bool autoDisconnectOnClosedReadStream() const;
+  void setAutoDisconnectOnClosedReadStream(bool flag);
+
+  // --- Listening ---------------------------------------------------------------------------------
+
+  // `acceptOnInterface("", port, error)`.
+  bool acceptOnPort(std::uint16_t port, platform::Error* errPtr = nullptr);
+  // Listens on `interface` ("" for every address, "localhost"/"loopback", an interface name, an
+  // IPv4 or IPv6 address, optionally "[address]:port" or "name:port") and `port` (0: the system
+  // chooses, and with both families on they share it). False with the reason in `errPtr` when
+  // the socket is already started, has no delegate or delegate queue, the interface is unknown,
+  // or the system refuses a step; the socket is then left as it was and holds no descriptor.
+  bool acceptOnInterface(const std::string& interface, std::uint16_t port,
+                         platform::Error* errPtr = nullptr);
+
+  // Turns an interface description and a port into an IPv4 and an IPv6 socket address (either
+  // may come back absent). A description with two or more colons is one IPv6 address; "[a]:p"
+  // gives the address a and the port p; otherwise a part after one colon is the port. A port
+  // in the description is used only when `port` is 0.
+  static void getInterfaceAddress4(std::optional<platform::Bytes>* interfaceAddr4Ptr,
+                                   std::optional<platform::Bytes>* interfaceAddr6Ptr,
+                                   const std::string& interfaceDescription, std::uint16_t port);
+
+  // --- Closing -----------------------------------------------------------------------------------
+
+  // Closes at once, waiting for it; queued reads and writes are dropped. The delegate hears
+  // `socketDidDisconnect` with no error. Nothing happens when the socket is not started.
+  void disconnect();
+  // From now on new reads and writes are ignored; the socket closes (no error) once the queued
+  // reads, writes, or both have completed.
+  void disconnectAfterReading();
+  void disconnectAfterWriting();
+  void disconnectAfterReadingAndWriting();
+
+  // --- Reading -----------------------------------------------------------------------------------
+  // Timeouts are seconds: negative means none, 0 a timer that fires as soon as the read reaches
+  // the head of the queue. `tag` comes back with the completion. A caller's `buffer` is shared:
+  // the bytes collect in it from `offset` (it grows when needed) and the delivered data is a
+  // view of it. `maxLength` 0 means no limit.
+
+  // Whatever is available (at least one byte).
+  void readDataWithTimeout(double timeout, long tag);
+  void readDataWithTimeout(double timeout, std::shared_ptr<platform::Bytes> buffer,
+                           std::size_t offset, long tag);
+  void readDataWithTimeout(double timeout, std::shared_ptr<platform::Bytes> buffer,
+                           std::size_t offset, std::size_t maxLength, long tag);
+  // Exactly `length` bytes (0 queues nothing).
+  void readDataToLength(std::size_t length, double timeout, long tag);
+  void readDataToLength(std::size_t length, double timeout, std::shared_ptr<platform::Bytes> buffer,
+                        std::size_t offset, long tag);
+  // Up to and including the terminator `data` (empty queues nothing). Reaching `maxLength`
+  // bytes without it closes the socket with kDispatchSocketReadMaxedOutError.
+  void readDataToData(const SocketData& data, double timeout, long tag);
+  void readDataToData(const SocketData& data, double timeout,
+                      std::shared_ptr<platform::Bytes> buffer, std::size_t offset, long tag);
+  void readDataToData(const SocketData& data, double timeout, std::size_t maxLength, long tag);
+  void readDataToData(const SocketData& data, double timeout,
+                      std::shared_ptr<platform::Bytes> buffer, std::size_t offset,
+                      std::size_t maxLength, long tag);
+
+  // The current read: its tag, bytes so far and total (0 for reads without a fixed length)
+  // through the pointers given, and its progress (1.0 without a fixed length); NaN and zeros
+  // when no read is current.
+  float progressOfReadReturningTag(long* tagPtr, std::size_t* donePtr, std::size_t* totalPtr) const;
+
+  // --- Writing -----------------------------------------------------------------------------------
+
+  // Queues `data` (held, not copied; empty is ignored). Writes complete in queue order.
+  void writeData(const SocketData& data, double timeout, long tag);
+  float progressOfWriteReturningTag(long* tagPtr, std::size_t* donePtr,
+                                    std::size_t* totalPtr) const;
+
+  // TLS is not available yet: the request is dropped.
+  void startTLS(const platform::Dictionary& tlsSettings);
+
+  // --- Queries -----------------------------------------------------------------------------------
+  // The IPv4 descriptor answers first when both are open, except for the address data, which
+  // the IPv6 one answers then.
+
+  bool isDisconnected() const;
+  bool isConnected() const;
+  std::optional<std::string> connectedHost() const;
+  std::uint16_t connectedPort() const;
+  std::optional<std::string> localHost() const;
+  std::uint16_t localPort() const;
+  std::optional<platform::Bytes> connectedAddress() const;
+  std::optional<platform::Bytes> localAddress() const;
+  bool isIPv4() const;
+  bool isIPv6() const;
+  bool isSecure() const;
+
+  // One family each; for code already on the socket queue.
+  std::optional<std::string> connectedHost4() const;
+  std::optional<std::string> connectedHost6() const;
+  std::uint16_t connectedPort4() const;
+  std::uint16_t connectedPort6() const;
+  std::optional<std::string> localHost4() const;
+  std::optional<std::string> localHost6() const;
+  std::uint16_t localPort4() const;
+  std::uint16_t localPort6() const;
+
+  // --- Socket addresses and terminators
+  // ------------------------------------------------------------
+
+  static std::string hostFromSockaddr4(const sockaddr_in* pSockaddr4);
+  static std::string hostFromSockaddr6(const sockaddr_in6* pSockaddr6);
+  static std::uint16_t portFromSockaddr4(const sockaddr_in* pSockaddr4);
+  static std::uint16_t portFromSockaddr6(const sockaddr_in6* pSockaddr6);
+  // True for a whole IPv4 (16 bytes) or IPv6 (28 bytes) socket address, with its host text and
+  // port stored through whichever pointers are given; false (nothing stored) otherwise.
+  static bool getHost(std::string* hostPtr, std::uint16_t* portPtr, const platform::Bytes& address);
+  static std::optional<std::string> hostFromAddress(const platform::Bytes& address);
+  static std::uint16_t portFromAddress(const platform::Bytes& address);
+
+  static SocketData CRLFData();
+  static SocketData CRData();
+  static SocketData LFData();
+  static SocketData ZeroData();
+
+  // --- Errors ------------------------------------------------------------------------------------
+
+  static platform::Error badConfigError(const std::string& errMsg);
+  static platform::Error badParamError(const std::string& errMsg);
+  static platform::Error connectTimeoutError();
+  static platform::Error readTimeoutError();
+  static platform::Error writeTimeoutError();
+  static platform::Error readMaxedOutError();
+  static platform::Error connectionClosedError();
+  static platform::Error otherError(const std::string& errMsg);
+  // POSIX-domain errors for the current errno.
+  static platform::Error errnoErrorWithReason(const std::string& reason);
+  static platform::Error errnoError();
+
+ private:
+  DispatchSocket();
+  explicit DispatchSocket(QueuePtr sq);
+  DispatchSocket(DelegatePtr aDelegate, QueuePtr dq);
+  DispatchSocket(DelegatePtr aDelegate, QueuePtr dq, QueuePtr sq);
+
+  // The state bits of `flags`.
+  enum Flag : std::uint32_t {
+    flagStarted = 1u << 0,            // listening or connected; only a close clears it
+    flagConnected = 1u << 1,          // the TCP connection is established
+    flagRefuseRequests = 1u << 2,     // a disconnect-after mode: new requests are ignored
+    flagReadsHeld = 1u << 3,          // the delegate is asked about a read time-out
+    flagWritesHeld = 1u << 4,         // the delegate is asked about a write time-out
+    flagCloseAfterReads = 1u << 5,    // close once the read side is empty
+    flagCloseAfterWrites = 1u << 6,   // close once the write side is empty
+    flagWritable = 1u << 7,           // the descriptor can take bytes now
+    flagReadSourcePaused = 1u << 8,   // the read source is suspended
+    flagWriteSourcePaused = 1u << 9,  // the write source is suspended
+    flagTLSQueued = 1u << 10,         // (TLS, not available yet)
+    flagTLSStartingRead = 1u << 11,   // (TLS)
+    flagTLSStartingWrite = 1u << 12,  // (TLS)
+    flagSecure = 1u << 13,            // (TLS)
+    flagReadEOF = 1u << 14,           // the end of the stream was read
+    flagReadStreamClosed = 1u << 15,  // half-duplex: the read side is closed, the socket open
+  };
+  // The configuration bits of `config`.
+  enum Config : std::uint16_t {
+    configIPv4Off = 1u << 0,
+    configIPv6Off = 1u << 1,
+    configPreferIPv6 = 1u << 2,
+    configHalfDuplex = 1u << 3,  // stay open when the peer closes its sending side
+  };
+
+  // --- Queue rules ---
+  bool isOnSocketQueue() const;
+  void assertOnSocketQueue() const;
+  // Runs `block` inline on the socket queue, or waits for it there.
+  void runSync(const std::function<void()>& block) const;
+  // Runs `block` inline on the socket queue, or queues it there holding the socket.
+  void runAsync(std::function<void()> block);
+  template <class F>
+  auto syncValue(F&& f) const -> decltype(f()) {
+    if (isOnSocketQueue()) return f();
+    return socketQueue->syncValue(std::forward<F>(f));
+  }
+  // A bit of `config`, read synchronously and set (or cleared) asynchronously.
+  bool configIsSet(std::uint16_t bit) const;
+  void setConfig(std::uint16_t bit, bool on);
+  // Queues `call` on the delegate queue when the delegate answers `which`.
+  void notifyDelegate(DispatchSocketDelegate::Call which,
+                      std::function<void(DispatchSocketDelegate&)> call);
+
+  // A one-shot timer on the socket queue that calls `fire` after `timeout` seconds.
+  std::shared_ptr<platform::dispatch::Source> makeTimeoutTimer(double timeout,
+                                                               void (DispatchSocket::*fire)());
+  // Asks the delegate, when it answers `which`, how much longer a held read or write may take;
+  // the answer comes back to `extend` on the socket queue. Otherwise `extend(0)` runs at once.
+  using ExtensionQuestion = std::function<std::optional<double>(
+      DispatchSocketDelegate&, const std::shared_ptr<DispatchSocket>&)>;
+  void askForExtension(DispatchSocketDelegate::Call which, ExtensionQuestion ask,
+                       void (DispatchSocket::*extend)(double));
+
+  // --- Listening ---
+  int createListenSocket(int domain, const platform::Bytes& interfaceAddr, platform::Error* errPtr);
+  bool doAccept(int parentSocketFD);
+  // On the delegate queue: makes the accepted socket and hands it to the delegate.
+  static void handOverAcceptedSocket(const std::shared_ptr<DispatchSocket>& listener,
+                                     const std::shared_ptr<DispatchSocketDelegate>& theDelegate,
+                                     const QueuePtr& delegateQueue, int childSocketFD, bool isIPv4,
+                                     const platform::Bytes& peerAddress);
+  // Closes an accepted socket nobody took, without telling anyone.
+  void closeUnclaimed();
+
+  // --- Closing ---
+  void maybeClose();
+  void closeWithError(const std::optional<platform::Error>& error);
+
+  // --- Sources ---
+  void setupReadAndWriteSourcesForNewlyConnectedSocket(int socketFD);
+  void suspendReadSource();
+  void resumeReadSource();
+  void suspendWriteSource();
+  void resumeWriteSource();
+
+  // --- Reading ---
+  void queueRead(std::shared_ptr<DispatchReadPacket> packet);
+  void maybeDequeueRead();
+  void doReadData();
+  void doReadEOF();
+  void completeCurrentRead();
+  void endCurrentRead();
+  void setupReadTimerWithTimeout(double timeout);
+  void doReadTimeout();
+  void doReadTimeoutWithExtension(double timeoutExtension);
+
+  // --- Writing ---
+  void maybeDequeueWrite();
+  void doWriteData();
+  void completeCurrentWrite();
+  void endCurrentWrite();
+  void setupWriteTimerWithTimeout(double timeout);
+  void doWriteTimeout();
+  void doWriteTimeoutWithExtension(double timeoutExtension);
+
+  // --- Address queries of one descriptor (nothing when the system cannot tell) ---
+  static std::optional<std::string> connectedHostFromSocket4(int socketFD);
+  static std::optional<std::string> connectedHostFromSocket6(int socketFD);
+  static std::uint16_t connectedPortFromSocket4(int socketFD);
+  static std::uint16_t connectedPortFromSocket6(int socketFD);
+  static std::optional<std::string> localHostFromSocket4(int socketFD);
+  static std::optional<std::string> localHostFromSocket6(int socketFD);
+  static std::uint16_t localPortFromSocket4(int socketFD);
+  static std::uint16_t localPortFromSocket6(int socketFD);
+
+  // Set at creation, read-only after.
+  QueuePtr socketQueue;
+  // Its own address is the queue-specific key that marks the socket queue as this socket's.
+  void* IsOnSocketQueueOrTargetQueueKey = nullptr;
+
+  // Owned by the socket queue: read and written only there.
+  std::uint32_t flags = 0;
+  std::uint16_t config = 0;
+  DelegatePtr _delegate;
+  QueuePtr _delegateQueue;
+  int _socket4FD = -1;
+  int _socket6FD = -1;
+  std::shared_ptr<platform::dispatch::Source> accept4Source;
+  std::shared_ptr<platform::dispatch::Source> accept6Source;
+  std::shared_ptr<platform::dispatch::Source> readSource;
+  std::shared_ptr<platform::dispatch::Source> writeSource;
+  std::shared_ptr<platform::dispatch::Source> readTimer;
+  std::shared_ptr<platform::dispatch::Source> writeTimer;
+  std::deque<std::shared_ptr<DispatchReadPacket>> readQueue;
+  std::deque<std::shared_ptr<DispatchWritePacket>> writeQueue;
+  std::shared_ptr<DispatchReadPacket> currentRead;
+  std::shared_ptr<DispatchWritePacket> currentWrite;
+  std::size_t socketFDBytesAvailable = 0;
+  DispatchSocketPreBuffer preBuffer{4096};
+  std::shared_ptr<void> _userData;
+};
