@@ -1,0 +1,162 @@
+#pragma once
+// HTTPConnection: serves one accepted TCP connection for its whole life. It reads a request head
+// line by line (at most 8190 bytes a line, 101 lines, 30 s a line), checks it, maps the request
+// URI to a file under the document root and answers with a response object or a fixed error
+// reply; then it reads the next request on the same connection or closes it. Response heads
+// and bodies are pumped to the socket in pieces of at most 128 KiB, with never more than
+// 128 KiB queued, and "Range" requests are answered with 206 (one range) or a
+// "multipart/byteranges" 206 (several). An invalid "Range" header is answered with the whole
+// body (200); there is no 416.
+//
+// Replies: 400 (a head the parser refuses, a bad or misplaced "Content-Length") and 405 (a
+// method not supported) close the connection; 404 and 505 keep it under the keep-alive rules
+// (HTTP/1.1 stays unless "Connection: close", HTTP/1.0 closes unless "Connection: Keep-Alive").
+// Only regular files are served, symbolic links followed; a request path with a NUL byte or a
+// broken "%" escape is not found.
+//
+// Threads: every operation runs on the connection queue, which the server shares among all its
+// connections; the socket calls back on it. `start`, `stop`, `responseHasAvailableData` and
+// `responseDidAbort` may be called from any thread: they only queue work there. When the
+// connection ends it posts kHTTPConnectionDidDieNotification (on that queue) and the server
+// lets go of it.
+//
+// Subclasses change which methods are allowed, which response answers a URI and the error
+// replies by overriding the virtual operations below; they are made through
+// `initWithAsyncSocket<Subclass>`, which hands them the socket once they are shared.
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "httpserver/core/HTRange.h"
+#include "httpserver/core/HTTPConfig.h"
+#include "httpserver/core/HTTPMessage.h"
+#include "httpserver/core/HTTPResponse.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/foundation/Error.h"
+#include "platform/foundation/SharedObject.h"
+#include "sockets/dispatch/DispatchSocket.h"
+#include "sockets/dispatch/DispatchSocketDelegate.h"
+
+class HTTPConnection : public DispatchSocketDelegate,
+                       public std::enable_shared_from_this<HTTPConnection> {
+  CH_SHARED_OBJECT(HTTPConnection)
+
+ public:
+  // Takes the accepted socket over: the connection becomes its delegate on the connection queue
+  // (the configuration's queue, or a new serial queue "HTTPConnection").
+  template <class Connection = HTTPConnection>
+  static std::shared_ptr<Connection> initWithAsyncSocket(std::shared_ptr<DispatchSocket> newSocket,
+                                                         std::shared_ptr<HTTPConfig> aConfig) {
+    std::shared_ptr<Connection> connection =
+        Connection::create(std::move(newSocket), std::move(aConfig));
+    static_cast<HTTPConnection&>(*connection).takeOverSocket();
+    return connection;
+  }
+  ~HTTPConnection() override;
+
+  // Starts reading the first request; only the first call counts.
+  void start();
+  // Closes the socket; the connection then ends.
+  void stop();
+
+  // Called by the current response (any thread): its head or more data can go now.
+  void responseHasAvailableData(HTTPResponse* sender);
+  // Called by the current response (any thread): end the connection after the queued writes.
+  void responseDidAbort(HTTPResponse* sender);
+
+  const std::shared_ptr<platform::dispatch::Queue>& queue() const { return connectionQueue; }
+
+  // Socket delegate (connection queue).
+  void socketDidReadData(const std::shared_ptr<DispatchSocket>& sock, const SocketData& data,
+                         long tag) override;
+  void socketDidWriteDataWithTag(const std::shared_ptr<DispatchSocket>& sock, long tag) override;
+  void socketDidDisconnect(const std::shared_ptr<DispatchSocket>& sock,
+                           const std::optional<platform::Error>& err) override;
+
+ protected:
+  HTTPConnection(std::shared_ptr<DispatchSocket> newSocket, std::shared_ptr<HTTPConfig> aConfig);
+
+  // --- Overridable operations (connection queue) ---
+  virtual bool supportsMethod(const std::string& method, const std::string& path);
+  virtual bool expectsRequestBodyFromMethod(const std::string& method, const std::string& path);
+  virtual bool isSecureServer();
+  virtual bool isPasswordProtected(const std::string& path);
+  // "index.html", "index.htm".
+  virtual std::vector<std::string> directoryIndexFileNames();
+  std::optional<std::string> filePathForURI(const std::optional<std::string>& path);
+  virtual std::optional<std::string> filePathForURI(const std::optional<std::string>& path,
+                                                    bool allowDirectory);
+  // A file response for an existing regular file; the method is not looked at.
+  virtual std::shared_ptr<HTTPResponse> httpResponseForMethod(
+      const std::string& method, const std::optional<std::string>& path);
+  virtual void handleVersionNotSupported(const std::string& version);
+  virtual void handleInvalidRequest(const SocketData& data);
+  virtual void handleUnknownMethod(const std::string& method);
+  virtual void handleResourceNotFound();
+  // Add "Date" and "Accept-Ranges" and the current response's own headers; the bytes to write.
+  virtual std::string preprocessResponse(HTTPMessage& response);
+  virtual std::string preprocessErrorResponse(HTTPMessage& response);
+  // An override must run the base operation.
+  virtual void finishResponse();
+  virtual bool shouldDie();
+  virtual void die();
+
+  // The request target as sent; absent without a request.
+  std::optional<std::string> requestURI() const;
+  static std::string dateAsString(platform::Date date);
+
+  // --- The request road ---
+  void startConnection();
+  void startReadingRequest();
+  void replyToHTTPRequest();
+
+  // --- Ranges and the pump ---
+  bool parseRangeRequest(const std::string& rangeHeader, std::uint64_t contentLength);
+  HTTPMessage newUniRangeResponse(std::uint64_t contentLength);
+  HTTPMessage newMultiRangeResponse(std::uint64_t contentLength);
+  static std::string chunkedTransferSizeLineForLength(std::size_t length);
+  static std::string chunkedTransferFooter();
+  void sendResponseHeadersAndBody();
+  std::size_t writeQueueSize() const;
+  void continueSendingStandardResponseBody();
+  void continueSendingSingleRangeResponseBody();
+  void continueSendingMultiRangeResponseBody();
+
+  // Set at creation.
+  std::shared_ptr<platform::dispatch::Queue> connectionQueue;
+  std::shared_ptr<HTTPConfig> config;
+
+  // Owned by the connection queue.
+  std::shared_ptr<DispatchSocket> asyncSocket;
+  bool started = false;
+  std::unique_ptr<HTTPMessage> request;
+  std::uint32_t numHeaderLines = 0;
+  bool sentResponseHeaders = false;
+  std::shared_ptr<HTTPResponse> httpResponse;
+  std::optional<std::vector<HTRange>> ranges;  // absent: not a range request
+  std::vector<std::string> ranges_headers;
+  std::string ranges_boundry;
+  std::size_t rangeIndex = 0;
+  std::deque<std::size_t> responseDataSizes;
+
+ private:
+  void takeOverSocket();
+  // Reads at most `length` bytes from the response and records their size; absent or empty when
+  // the response had nothing.
+  std::optional<platform::Bytes> readResponsePiece(std::size_t length);
+  // Writes one piece of a plain (or chunked) body, tagged by what follows it.
+  void writeStandardPiece(platform::Bytes data);
+  // Reads up to min(bytesLeft, space) of the current range and writes it: the piece that
+  // completes a single range ends the response; a multipart reply always has more to come.
+  void sendRangePiece(std::uint64_t bytesLeft, std::size_t space);
+  // Writes the part header of range `index` (multipart only), positions the response at its
+  // start and sends its first piece.
+  void startRange(std::size_t index, std::size_t space);
+  // The end of a reply: the write tagged 90 or 91 completed.
+  void responseDidEnd(long tag);
+  void writeErrorResponse(HTTPMessage& response, long tag);
+};

@@ -1,0 +1,123 @@
+#include "httpserver/core/HTTPFileResponse.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <new>
+
+#include "httpserver/core/HTTPConnection.h"
+#include "httpserver/core/HTTPLogging.h"
+
+namespace {
+
+constexpr int kLogLevel = kHTTPConnectionLogLevel;
+
+std::string resolvingSymlinks(const std::string& path) {
+  char resolved[PATH_MAX];
+  if (::realpath(path.c_str(), resolved)) return resolved;
+  return path;
+}
+
+}  // namespace
+
+std::shared_ptr<HTTPFileResponse> HTTPFileResponse::initWithFilePath(
+    const std::optional<std::string>& filePath, std::weak_ptr<HTTPConnection> connection) {
+  if (!filePath) {
+    HTTP_LOG_WARN(kLogLevel, "%s: Init failed - Nil filePath", HTTP_LOG_FILE);
+    return nullptr;
+  }
+  std::string resolved = resolvingSymlinks(*filePath);
+  struct stat attributes {};
+  if (::stat(resolved.c_str(), &attributes) != 0) {
+    HTTP_LOG_WARN(kLogLevel, "%s: Init failed - Unable to get file attributes. filePath: %s",
+                  HTTP_LOG_FILE, resolved.c_str());
+    return nullptr;
+  }
+  return std::shared_ptr<HTTPFileResponse>(new HTTPFileResponse(
+      std::move(resolved), std::move(connection), static_cast<std::uint64_t>(attributes.st_size)));
+}
+
+HTTPFileResponse::HTTPFileResponse(std::string filePath, std::weak_ptr<HTTPConnection> connection,
+                                   std::uint64_t length)
+    : connection(std::move(connection)), _filePath(std::move(filePath)), fileLength(length) {}
+
+HTTPFileResponse::~HTTPFileResponse() {
+  if (fileFD >= 0) ::close(fileFD);
+}
+
+void HTTPFileResponse::abort() {
+  if (auto owner = connection.lock()) owner->responseDidAbort(this);
+  aborted = true;
+}
+
+bool HTTPFileResponse::openFile() {
+  // Non-blocking, so that opening a pipe cannot wait for a writer; the file type is then
+  // checked on the descriptor itself, which no rename can swap under us.
+  int fd = ::open(_filePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat attributes {};
+  if (fd >= 0 && (::fstat(fd, &attributes) != 0 || !S_ISREG(attributes.st_mode))) {
+    ::close(fd);
+    fd = -1;
+  }
+  if (fd < 0) {
+    HTTP_LOG_ERROR(kLogLevel, "%s[%p]: Unable to open file. filePath: %s", HTTP_LOG_FILE,
+                   static_cast<void*>(this), _filePath.c_str());
+    abort();
+    return false;
+  }
+  fileFD = fd;
+  return true;
+}
+
+bool HTTPFileResponse::openFileIfNeeded() {
+  if (aborted) return false;
+  if (fileFD < 0) return openFile();
+  return true;
+}
+
+void HTTPFileResponse::setOffset(std::uint64_t offset) {
+  if (!openFileIfNeeded()) return;
+  fileOffset = offset;
+  if (::lseek(fileFD, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(-1)) {
+    int error = errno;
+    HTTP_LOG_ERROR(kLogLevel, "%s[%p]: lseek failed - errno(%i) filePath(%s)", HTTP_LOG_FILE,
+                   static_cast<void*>(this), error, _filePath.c_str());
+    abort();
+  }
+}
+
+std::optional<platform::Bytes> HTTPFileResponse::readDataOfLength(std::size_t length) {
+  if (!openFileIfNeeded()) return std::nullopt;
+  std::uint64_t left = fileOffset < fileLength ? fileLength - fileOffset : 0;
+  std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length, left));
+
+  platform::Bytes data;
+  try {
+    data.resize(n);
+  } catch (const std::bad_alloc&) {
+    HTTP_LOG_ERROR(kLogLevel, "%s[%p]: Unable to allocate buffer", HTTP_LOG_FILE,
+                   static_cast<void*>(this));
+    abort();
+    return std::nullopt;
+  }
+  ssize_t got = ::read(fileFD, data.data(), n);
+  if (got < 0) {
+    int error = errno;
+    HTTP_LOG_ERROR(kLogLevel, "%s: Error(%i) reading file(%s)", HTTP_LOG_FILE, error,
+                   _filePath.c_str());
+    abort();
+    return std::nullopt;
+  }
+  if (got == 0) {
+    HTTP_LOG_ERROR(kLogLevel, "%s: Read EOF on file(%s)", HTTP_LOG_FILE, _filePath.c_str());
+    abort();
+    return std::nullopt;
+  }
+  fileOffset += static_cast<std::uint64_t>(got);
+  data.resize(static_cast<std::size_t>(got));
+  return data;
+}

@@ -1,0 +1,55 @@
+#pragma once
+// HTTPFileResponse: serves one file from disk by plain descriptor reads, on its connection's
+// queue. The file is opened only when the first byte is needed. Its length is the file's size
+// when the response was made; a file that shrinks afterwards reaches its end early and aborts,
+// as does any failure to open, seek or read: the connection then closes after the bytes already
+// queued (the client sees a short body). Aborted is final: every later read answers absent.
+//
+// Only regular files are opened; a path that names something else by the time it is opened
+// (a pipe or a device, which could block the queue every connection shares) fails like a file
+// that cannot be opened. Symbolic links are followed. No optional response operation is
+// answered: status 200 or 206, never chunked, no extra headers (so no "Content-Type").
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "httpserver/core/HTTPResponse.h"
+
+class HTTPConnection;
+
+class HTTPFileResponse : public HTTPResponse {
+ public:
+  // Null when there is no path or its attributes cannot be read.
+  static std::shared_ptr<HTTPFileResponse> initWithFilePath(
+      const std::optional<std::string>& filePath, std::weak_ptr<HTTPConnection> connection);
+  ~HTTPFileResponse() override;
+  HTTPFileResponse(const HTTPFileResponse&) = delete;
+  HTTPFileResponse& operator=(const HTTPFileResponse&) = delete;
+
+  std::uint64_t contentLength() override { return fileLength; }
+  std::uint64_t offset() override { return fileOffset; }
+  void setOffset(std::uint64_t offset) override;
+  std::optional<platform::Bytes> readDataOfLength(std::size_t length) override;
+  bool isDone() override { return fileOffset == fileLength; }
+
+  // The path given, with symbolic links resolved.
+  const std::string& filePath() const { return _filePath; }
+
+  // Tells the connection this response gives up, and reads nothing more.
+  void abort();
+  bool openFile();
+  bool openFileIfNeeded();
+
+ private:
+  HTTPFileResponse(std::string filePath, std::weak_ptr<HTTPConnection> connection,
+                   std::uint64_t length);
+
+  // The connection answered; not owned, since the connection owns its current response.
+  const std::weak_ptr<HTTPConnection> connection;
+  const std::string _filePath;
+  const std::uint64_t fileLength;
+  std::uint64_t fileOffset = 0;
+  bool aborted = false;
+  int fileFD = -1;
+};

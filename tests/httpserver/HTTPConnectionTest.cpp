@@ -1,0 +1,272 @@
+// The connection's request road over a real socket on loopback, checked byte for byte with a
+// raw client: head limits, keep-alive, pipelining, the fixed error replies and the mapping of
+// request paths to files under a temporary root.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "HttpServerTestSupport.h"
+#include "httpserver/core/HTTPServer.h"
+#include "platform/foundation/Paths.h"
+#include "support/Files.h"
+#include "support/TempHome.h"
+
+namespace {
+
+using httpservertest::RawClient;
+using httpservertest::Reply;
+using testsupport::writeFile;
+
+class HTTPConnectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    documents = platform::Paths::documents();
+    root = documents + "/7";
+    std::filesystem::create_directories(root + "/1_2024_55");
+    writeFile(root + "/1_2024_55/index.m3u8", "#EXTM3U\n");
+    writeFile(root + "/x.ts", "x-bytes");
+    writeFile(root + "/a b.ts", "a b");
+    writeFile(root + "/empty.ts", "");
+    std::filesystem::create_directories(root + "/dir");
+    writeFile(root + "/dir/index.htm", "htm");
+    std::filesystem::create_directories(root + "/both");
+    writeFile(root + "/both/index.html", "html");
+    writeFile(root + "/both/index.htm", "htm");
+    std::filesystem::create_directories(root + "/bare");
+    std::filesystem::create_directories(root + "/fake");
+    std::filesystem::create_directories(root + "/fake/index.html");  // a folder, not a page
+    std::filesystem::create_directories(documents + "/77");
+    writeFile(documents + "/77/secret", "secret");
+    std::filesystem::create_directories(documents + "/6");
+    writeFile(documents + "/6/x", "six");
+    std::filesystem::create_symlink(root + "/x.ts", root + "/link.ts");
+    ASSERT_EQ(::mkfifo((root + "/fifo").c_str(), 0600), 0);
+    server = httpservertest::startServer(root);
+    ASSERT_TRUE(server);
+    port = server->listeningPort();
+    ASSERT_NE(port, 0);
+  }
+  void TearDown() override {
+    if (server) server->stop();
+  }
+
+  static std::string get(const std::string& target, const std::string& extra = "") {
+    return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extra + "\r\n";
+  }
+
+  testsupport::TempHome home;
+  std::string documents;
+  std::string root;
+  std::shared_ptr<HTTPServer> server;
+  std::uint16_t port = 0;
+};
+
+TEST_F(HTTPConnectionTest, ServesAFileWithTheCommonHeadersAndKeepsTheConnection) {
+  RawClient client(port);
+  client.send(get("/1_2024_55/index.m3u8"));
+  auto reply = client.readReply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->statusLine, "HTTP/1.1 200 OK");
+  EXPECT_EQ(reply->body, "#EXTM3U\n");
+  EXPECT_EQ(reply->header("Content-Length"), "8");
+  EXPECT_EQ(reply->header("Accept-Ranges"), "bytes");
+  EXPECT_FALSE(reply->header("Content-Type"));
+  ASSERT_TRUE(reply->header("Date"));
+  EXPECT_TRUE(std::regex_match(*reply->header("Date"),
+                               std::regex("(Mon|Tue|Wed|Thu|Fri|Sat|Sun), \\d\\d "
+                                          "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
+                                          "\\d{4} \\d\\d:\\d\\d:\\d\\d GMT")))
+      << *reply->header("Date");
+  EXPECT_EQ(reply->headers.size(), 3u);
+
+  client.send(get("/x.ts"));
+  reply = client.readReply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->body, "x-bytes");
+  EXPECT_EQ(server->numberOfHTTPConnections(), 1u);
+}
+
+TEST_F(HTTPConnectionTest, PipelinedRequestsAreAnsweredInOrder) {
+  RawClient client(port);
+  client.send(get("/x.ts") + "HEAD /a%20b.ts HTTP/1.1\r\n\r\n" + get("/missing") + get("/dir/"));
+  auto first = client.readReply();
+  auto second = client.readReply(true);
+  auto third = client.readReply();
+  auto fourth = client.readReply();
+  ASSERT_TRUE(first && second && third && fourth);
+  EXPECT_EQ(first->body, "x-bytes");
+  EXPECT_EQ(second->status(), 200);
+  EXPECT_EQ(second->header("Content-Length"), "3");
+  EXPECT_EQ(third->status(), 404);
+  EXPECT_EQ(fourth->body, "htm");
+}
+
+struct HeadCase {
+  const char* name;
+  std::string request;
+  std::string statusLine;  // empty: no reply at all
+  bool closes;             // the server closes the connection afterwards
+  std::optional<std::string> connectionHeader;
+};
+
+TEST_F(HTTPConnectionTest, HeadsAreAnsweredOrRefusedAsTheirKindRequires) {
+  const std::string longTarget = "/" + std::string(8190 - 16, 'a');  // "GET " + " HTTP/1.1\r\n"
+  std::string manyHeaders;
+  for (int i = 0; i < 99; ++i) manyHeaders += "X-" + std::to_string(i) + ": v\r\n";
+  const HeadCase cases[] = {
+      {"line of 8190 bytes", "GET " + longTarget + " HTTP/1.1\r\n\r\n", "HTTP/1.1 404 Not Found",
+       false, std::nullopt},
+      {"line of 8191 bytes", "GET " + longTarget + "b HTTP/1.1\r\n\r\n", "", true, std::nullopt},
+      {"101 lines", "GET /x.ts HTTP/1.1\r\n" + manyHeaders + "\r\n", "HTTP/1.1 200 OK", false,
+       std::nullopt},
+      {"102 lines", "GET /x.ts HTTP/1.1\r\n" + manyHeaders + "X-100: v\r\n\r\n", "", true,
+       std::nullopt},
+      {"HTTP/1.0 closes", "GET /x.ts HTTP/1.0\r\n\r\n", "HTTP/1.1 200 OK", true, std::nullopt},
+      {"HTTP/1.0 keep-alive", "GET /x.ts HTTP/1.0\r\nConnection: keep-alive\r\n\r\n",
+       "HTTP/1.1 200 OK", false, std::nullopt},
+      {"HTTP/1.1 close", get("/x.ts", "Connection: Close\r\n"), "HTTP/1.1 200 OK", true,
+       std::nullopt},
+      {"HTTP/2.0", "GET /x.ts HTTP/2.0\r\n\r\n", "HTTP/1.1 505 HTTP Version Not Supported", false,
+       std::nullopt},
+      {"GET with a body length", get("/x.ts", "Content-Length: 5\r\n"), "HTTP/1.1 400 Bad Request",
+       true, "close"},
+      {"GET with a zero length", get("/x.ts", "Content-Length: 0\r\n"), "HTTP/1.1 200 OK", false,
+       std::nullopt},
+      {"GET with length -1", get("/x.ts", "Content-Length: -1\r\n"), "HTTP/1.1 400 Bad Request",
+       true, "close"},
+      {"GET with length 12abc", get("/x.ts", "Content-Length: 12abc\r\n"),
+       "HTTP/1.1 400 Bad Request", true, "close"},
+      {"DELETE", "DELETE /x.ts HTTP/1.1\r\n\r\n", "HTTP/1.1 405 Method Not Allowed", true, "close"},
+      {"POST with a length", "POST /x.ts HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc",
+       "HTTP/1.1 405 Method Not Allowed", true, "close"},
+      {"POST chunked", "POST /x.ts HTTP/1.1\r\nTransfer-Encoding: CHUNKED\r\n\r\n",
+       "HTTP/1.1 405 Method Not Allowed", true, "close"},
+      {"POST without a length", "POST /x.ts HTTP/1.1\r\n\r\n", "HTTP/1.1 400 Bad Request", true,
+       "close"},
+      {"POST with length -1", "POST /x.ts HTTP/1.1\r\nContent-Length: -1\r\n\r\n",
+       "HTTP/1.1 400 Bad Request", true, "close"},
+      {"malformed", "GET /x.ts HTTP/1.1\r\nBad Header\r\n\r\n", "HTTP/1.1 400 Bad Request", true,
+       "close"},
+      {"bare LF", "GET /x.ts HTTP/1.1\n\r\n", "HTTP/1.1 400 Bad Request", true, "close"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RawClient client(port);
+    client.send(c.request);
+    if (c.statusLine.empty()) {
+      EXPECT_EQ(client.readToEnd(), "");
+      continue;
+    }
+    auto reply = client.readReply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->statusLine, c.statusLine);
+    EXPECT_EQ(reply->header("Connection"), c.connectionHeader);
+    if (reply->status() != 200) {
+      EXPECT_EQ(reply->header("Content-Length"), "0");
+      EXPECT_EQ(reply->header("Accept-Ranges"), "bytes");
+      EXPECT_TRUE(reply->header("Date"));
+    }
+    if (c.closes) {
+      EXPECT_TRUE(client.closedByServer());
+    } else {
+      client.send(get("/x.ts"));
+      auto next = client.readReply();
+      ASSERT_TRUE(next);
+      EXPECT_EQ(next->body, "x-bytes");
+    }
+  }
+}
+
+struct PathCase {
+  std::string target;
+  int status;
+  std::string body;
+};
+
+TEST_F(HTTPConnectionTest, RequestPathsMapToRegularFilesUnderTheRootOnly) {
+  const PathCase cases[] = {
+      {"/1_2024_55/index.m3u8", 200, "#EXTM3U\n"},
+      {"/x.ts", 200, "x-bytes"},
+      {"/x.ts?t=1", 200, "x-bytes"},
+      {"/x.ts#frag", 200, "x-bytes"},
+      {"/a%20b.ts", 200, "a b"},
+      {"/%61%20b.ts", 200, "a b"},
+      {"/./dir/../x.ts", 200, "x-bytes"},
+      {"//x.ts", 200, "x-bytes"},
+      {"x.ts", 200, "x-bytes"},
+      {"http://127.0.0.1:1/x.ts", 200, "x-bytes"},
+      {"/link.ts", 200, "x-bytes"},  // symbolic links are followed
+      {"/dir/", 200, "htm"},
+      {"/dir", 200, "htm"},
+      {"/both/", 200, "html"},
+      {"/bare/", 404, ""},
+      {"/fake/", 404, ""},  // an index name that is a folder does not count
+      {"/", 404, ""},
+      {"/empty.ts", 200, ""},
+      {"/missing.ts", 404, ""},
+      {"/../x", 404, ""},
+      {"/../6/x", 404, ""},
+      {"/../77/secret", 404, ""},
+      {"/..%2f77/secret", 404, ""},
+      {"/%2e%2e/6/x", 404, ""},
+      {"/..%00x", 404, ""},
+      {"/x.ts%00.m3u8", 404, ""},
+      {"/x%2", 404, ""},
+      {"/x%zz.ts", 404, ""},
+      {"/%ff.ts", 404, ""},
+      {"/fifo", 404, ""},
+      {"mailto:x", 404, ""},
+  };
+  RawClient client(port);
+  for (const auto& c : cases) {
+    client.send(get(c.target));
+    auto reply = client.readReply();
+    ASSERT_TRUE(reply) << c.target;
+    EXPECT_EQ(reply->status(), c.status) << c.target;
+    EXPECT_EQ(reply->body, c.body) << c.target;
+  }
+}
+
+TEST_F(HTTPConnectionTest, AFifoDoesNotHoldUpOtherConnections) {
+  RawClient fifoClient(port);
+  fifoClient.send(get("/fifo"));
+  RawClient other(port);
+  other.send(get("/x.ts"));
+  auto reply = other.readReply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->body, "x-bytes");
+  auto fifoReply = fifoClient.readReply();
+  ASSERT_TRUE(fifoReply);
+  EXPECT_EQ(fifoReply->status(), 404);
+}
+
+TEST_F(HTTPConnectionTest, ARootGivenWithATrailingSeparatorServesTheSameFolder) {
+  auto other = httpservertest::startServer(root + "/");
+  ASSERT_TRUE(other);
+  RawClient client(other->listeningPort());
+  client.send(get("/x.ts") + get("/../77/secret"));
+  auto served = client.readReply();
+  auto refused = client.readReply();
+  ASSERT_TRUE(served && refused);
+  EXPECT_EQ(served->body, "x-bytes");
+  EXPECT_EQ(refused->status(), 404);
+  other->stop();
+}
+
+TEST_F(HTTPConnectionTest, WithoutADocumentRootNothingIsFound) {
+  auto other = HTTPServer::create();
+  other->setInterface(std::string("127.0.0.1"));
+  ASSERT_TRUE(other->start());
+  RawClient client(other->listeningPort());
+  client.send(get("/x.ts"));
+  auto reply = client.readReply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->status(), 404);
+  other->stop();
+}
+
+}  // namespace
