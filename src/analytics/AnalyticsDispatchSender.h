@@ -1,0 +1,18 @@
+#pragma once
+// AnalyticsDispatchSender: what a tracker hands its hits to (the batching dispatcher).
+// `queueModel` takes a tracker model, whose final parameters are built later on the analytics
+// thread; `queueDispatch` takes finished parameters. Any thread.
+
+#include <memory>
+
+#include "platform/foundation/Value.h"
+
+class AnalyticsTrackerModel;
+
+class AnalyticsDispatchSender {
+ public:
+  virtual ~AnalyticsDispatchSender() = default;
+
+  virtual void queueModel(std::shared_ptr<AnalyticsTrackerModel> model) = 0;
+  virtual void queueDispatch(const platform::Dictionary& parameters) = 0;
+};
