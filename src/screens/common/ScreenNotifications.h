@@ -1,0 +1,8 @@
+#pragma once
+// The notifications the screens and the application delegate send each other (no object, no
+// payload).
+
+// The course screens fetch the courses again (posted after a long stay in the background).
+inline constexpr const char* kRefreshCwTable = "refreshCwTable";
+// The player closed: the screens that show listened minutes recompute them.
+inline constexpr const char* kUpdateListenedMins = "UpdateListenedMins";
