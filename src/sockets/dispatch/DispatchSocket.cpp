@@ -686,9 +686,13 @@ void DispatchSocket::setupReadAndWriteSourcesForNewlyConnectedSocket(int socketF
       self->doReadData();
       return;
     }
-    if (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
-    // The peer closed, or reset the connection. A reset is an error (the pending socket error
-    // says so), not an orderly end of the stream.
+    if (peeked < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
+      // A reset (the peek took the pending socket error) is an error, not an orderly end.
+      self->closeWithError(errnoErrorWithReason("Error in read() function"));
+      return;
+    }
+    // The peer closed. A reset that came in after the peek is still an error.
     int pendingError = 0;
     socklen_t length = sizeof pendingError;
     if (getsockopt(socketFD, SOL_SOCKET, SO_ERROR, &pendingError, &length) == 0 &&
