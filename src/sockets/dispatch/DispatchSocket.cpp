@@ -19,6 +19,7 @@
 #include "platform/foundation/Assert.h"
 #include "sockets/dispatch/DispatchReadPacket.h"
 #include "sockets/dispatch/DispatchWritePacket.h"
+#include "sockets/dispatch/SharedDescriptor.h"
 
 using platform::Bytes;
 using platform::Error;
@@ -127,6 +128,8 @@ DispatchSocket::~DispatchSocket() {
        {&accept4Source, &accept6Source, &readSource, &writeSource, &readTimer, &writeTimer}) {
     if (*source) (*source)->cancel();
   }
+  if (connectTimer) connectTimer->cancel();
+  releaseConnectingDescriptor();
   if (!accept4Source && !accept6Source && !readSource && !writeSource) {
     if (_socket4FD != -1) ::close(_socket4FD);
     if (_socket6FD != -1) ::close(_socket6FD);
@@ -616,11 +619,13 @@ void DispatchSocket::maybeClose() {
 
 void DispatchSocket::closeWithError(const std::optional<Error>& error) {
   assertOnSocketQueue();
+  endConnectTimeout();
   if (currentRead) endCurrentRead();
   if (currentWrite) endCurrentWrite();
   readQueue.clear();
   writeQueue.clear();
   preBuffer.reset();
+  releaseConnectingDescriptor();
 
   if (!accept4Source && !accept6Source && !readSource && !writeSource) {
     if (_socket4FD != -1) ::close(_socket4FD);
@@ -659,6 +664,16 @@ void DispatchSocket::closeWithError(const std::optional<Error>& error) {
                      d.socketDidDisconnect(self, error);
                    });
   }
+}
+
+void DispatchSocket::releaseConnectingDescriptor() {
+  if (!connectingFD_) return;
+  // A connect still running holds the descriptor too: it is interrupted now and closed by
+  // whichever holder lets go last.
+  connectingFD_->abandon();
+  connectingFD_.reset();
+  _socket4FD = -1;
+  _socket6FD = -1;
 }
 
 // --- Sources of a connected descriptor ---------------------------------------------------------

@@ -62,6 +62,11 @@ void Recorder::socketDidAcceptNewSocket(const std::shared_ptr<DispatchSocket>&,
   record("accept");
 }
 
+void Recorder::socketDidConnectToHost(const std::shared_ptr<DispatchSocket>&,
+                                      const std::string& host, std::uint16_t port) {
+  record("connect " + host + " " + std::to_string(port));
+}
+
 void Recorder::socketDidReadData(const std::shared_ptr<DispatchSocket>& sock,
                                  const SocketData& data, long tag) {
   {

@@ -31,13 +31,15 @@ namespace sockettest {
 constexpr auto kPatience = std::chrono::seconds(30);
 
 // Events as text, so a test compares whole sequences:
-//   "accept", "read <tag> <bytes>", "partial-read <tag> <n>", "write <tag>",
-//   "partial-write <tag> <n>", "close-read-stream", "disconnect" (no error) or
-//   "disconnect <domain> <code>".
+//   "accept", "connect <host> <port>", "read <tag> <bytes>", "partial-read <tag> <n>", "write
+//   <tag>", "partial-write <tag> <n>", "close-read-stream", "disconnect" (no error) or "disconnect
+//   <domain> <code>".
 class Recorder : public DispatchSocketDelegate {
  public:
   void socketDidAcceptNewSocket(const std::shared_ptr<DispatchSocket>&,
                                 const std::shared_ptr<DispatchSocket>& newSocket) override;
+  void socketDidConnectToHost(const std::shared_ptr<DispatchSocket>&, const std::string& host,
+                              std::uint16_t port) override;
   void socketDidReadData(const std::shared_ptr<DispatchSocket>& sock, const SocketData& data,
                          long tag) override;
   void socketDidReadPartialDataOfLength(const std::shared_ptr<DispatchSocket>&,
