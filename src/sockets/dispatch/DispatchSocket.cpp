@@ -702,6 +702,11 @@ void DispatchSocket::setupReadAndWriteSourcesForNewlyConnectedSocket(int socketF
       return;
     }
     if (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+    // The peek itself may have taken the reset: the error it reports is the pending one.
+    if (peeked < 0) {
+      self->closeWithError(errnoErrorWithReason("Error in read() function"));
+      return;
+    }
     // The peer closed, or reset the connection. A reset is an error (the pending socket error
     // says so), not an orderly end of the stream.
     int pendingError = 0;
