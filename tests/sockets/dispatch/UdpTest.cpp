@@ -367,3 +367,26 @@ TEST(UdpRefusalTest, OperationsThatCannotRunSayWhy) {
   EXPECT_EQ(err.localizedDescription(),
             "Attempting to use socket without a delegate. Set a delegate first.");
 }
+
+// Membership on the loopback interface: no traffic needs to flow for the join to be checked.
+TEST(UdpMulticastTest, JoiningAnIPv4GroupSettlesOnIPv4AndLeavingWorks) {
+  auto recorder = std::make_shared<UdpRecorder>();
+  auto queue = platform::dispatch::Queue::serial("test.udp.multicast");
+  auto sock = DispatchUdpSocket::create(recorder, queue);
+  ASSERT_TRUE(sock->bindToPort(0));
+  platform::Error err;
+  if (!sock->joinMulticastGroup("239.255.42.1", "127.0.0.1", &err)) {
+    sock->close();
+    drain(queue);
+    GTEST_SKIP() << "multicast membership refused here: " << err.localizedDescription();
+  }
+  EXPECT_TRUE(sock->isIPv4());
+  EXPECT_FALSE(sock->isIPv6());
+  EXPECT_TRUE(sock->leaveMulticastGroup("239.255.42.1", "127.0.0.1", &err))
+      << err.localizedDescription();
+  // Leaving again: the system says it is not a member.
+  EXPECT_FALSE(sock->leaveMulticastGroup("239.255.42.1", "127.0.0.1", &err));
+  EXPECT_EQ(err.domain(), platform::kPOSIXErrorDomain);
+  sock->close();
+  drain(queue);
+}
