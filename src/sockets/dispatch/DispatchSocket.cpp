@@ -20,6 +20,7 @@
 #include "sockets/dispatch/DispatchReadPacket.h"
 #include "sockets/dispatch/DispatchWritePacket.h"
 #include "sockets/dispatch/SharedDescriptor.h"
+#include "sockets/dispatch/SocketAddress.h"
 
 using platform::Bytes;
 using platform::Error;
@@ -28,12 +29,8 @@ using platform::dispatch::Source;
 
 namespace {
 
-// Socket addresses travel as data holding the whole structure.
-template <class Sockaddr>
-Bytes addressData(const Sockaddr& address) {
-  const auto* first = reinterpret_cast<const std::uint8_t*>(&address);
-  return Bytes(first, first + sizeof address);
-}
+using socketaddress::addressData;
+using socketaddress::sockaddrFrom;
 
 // The peer's (or the local) address of a descriptor, when the system tells it.
 template <class Sockaddr>
@@ -75,13 +72,6 @@ template <class Sockaddr>
 std::uint16_t askPort(int socketFD, bool peer) {
   auto address = askSockaddr<Sockaddr>(socketFD, peer);
   return address ? portNumber(*address) : 0;
-}
-
-template <class Sockaddr>
-Sockaddr sockaddrFrom(const Bytes& data) {
-  Sockaddr address{};
-  std::memcpy(&address, data.data(), std::min(data.size(), sizeof address));
-  return address;
 }
 
 // The description normalised through the address parser, so "0:0::1" finds "::1".

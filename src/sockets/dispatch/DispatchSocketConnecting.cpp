@@ -15,6 +15,7 @@
 #include "platform/foundation/Assert.h"
 #include "sockets/dispatch/DispatchSocket.h"
 #include "sockets/dispatch/SharedDescriptor.h"
+#include "sockets/dispatch/SocketAddress.h"
 
 using platform::Bytes;
 using platform::Error;
@@ -22,23 +23,7 @@ using platform::dispatch::Priority;
 using platform::dispatch::Queue;
 using platform::dispatch::Source;
 
-namespace {
-
-template <class Sockaddr>
-Bytes addressBytes(const Sockaddr& address) {
-  const auto* first = reinterpret_cast<const std::uint8_t*>(&address);
-  return Bytes(first, first + sizeof address);
-}
-
-sa_family_t familyOf(const Bytes& address) {
-  sa_family_t family = AF_UNSPEC;
-  if (address.size() >= offsetof(sockaddr, sa_family) + sizeof family) {
-    std::memcpy(&family, address.data() + offsetof(sockaddr, sa_family), sizeof family);
-  }
-  return family;
-}
-
-}  // namespace
+using socketaddress::familyOf;
 
 // --- Public forms
 // ----------------------------------------------------------------------------------
@@ -189,16 +174,7 @@ void DispatchSocket::lookup(const std::shared_ptr<DispatchSocket>& self, int aCo
   std::optional<Bytes> address6;
   std::optional<Error> error;
   if (host == "localhost" || host == "loopback") {
-    sockaddr_in nativeAddr4{};
-    nativeAddr4.sin_family = AF_INET;
-    nativeAddr4.sin_port = htons(port);
-    nativeAddr4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sockaddr_in6 nativeAddr6{};
-    nativeAddr6.sin6_family = AF_INET6;
-    nativeAddr6.sin6_port = htons(port);
-    nativeAddr6.sin6_addr = in6addr_loopback;
-    address4 = addressBytes(nativeAddr4);
-    address6 = addressBytes(nativeAddr6);
+    getInterfaceAddress4(&address4, &address6, host, port);
   } else {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;

@@ -16,6 +16,7 @@
 
 #include "platform/foundation/Assert.h"
 #include "sockets/dispatch/DispatchSocket.h"
+#include "sockets/dispatch/SocketAddress.h"
 
 using platform::Bytes;
 using platform::Error;
@@ -25,18 +26,8 @@ using platform::dispatch::Source;
 
 namespace {
 
-template <class Sockaddr>
-Bytes addressBytes(const Sockaddr& address) {
-  const auto* first = reinterpret_cast<const std::uint8_t*>(&address);
-  return Bytes(first, first + sizeof address);
-}
-
-template <class Sockaddr>
-Sockaddr sockaddrFrom(const Bytes& data) {
-  Sockaddr address{};
-  std::memcpy(&address, data.data(), std::min(data.size(), sizeof address));
-  return address;
-}
+using socketaddress::addressData;
+using socketaddress::sockaddrFrom;
 
 template <class Sockaddr>
 std::optional<Bytes> askAddress(int socketFD, bool peer) {
@@ -46,7 +37,7 @@ std::optional<Bytes> askAddress(int socketFD, bool peer) {
   auto* raw = reinterpret_cast<sockaddr*>(&address);
   int status = peer ? getpeername(socketFD, raw, &length) : getsockname(socketFD, raw, &length);
   if (status != 0) return std::nullopt;
-  return addressBytes(address);
+  return addressData(address);
 }
 
 }  // namespace
@@ -319,9 +310,7 @@ std::uint16_t DispatchUdpSocket::portFromAddress(const Bytes& address) {
 }
 
 int DispatchUdpSocket::familyFromAddress(const Bytes& address) {
-  if (address.size() < sizeof(sockaddr)) return AF_UNSPEC;
-  sa_family_t family;
-  std::memcpy(&family, address.data() + offsetof(sockaddr, sa_family), sizeof family);
+  sa_family_t family = socketaddress::familyOf(address);
   if (family == AF_INET && address.size() >= sizeof(sockaddr_in)) return AF_INET;
   if (family == AF_INET6 && address.size() >= sizeof(sockaddr_in6)) return AF_INET6;
   return AF_UNSPEC;

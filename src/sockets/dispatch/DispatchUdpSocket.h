@@ -241,6 +241,7 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
   void closeSockets();
 
   // --- Binding and connecting ---
+  bool bothFamiliesDisabled(platform::Error* errPtr) const;
   bool preBind(platform::Error* errPtr) const;
   bool preConnect(platform::Error* errPtr) const;
   bool preJoin(platform::Error* errPtr) const;

@@ -14,6 +14,15 @@ using platform::Error;
 
 // --- Preconditions -------------------------------------------------------------------------------
 
+bool DispatchUdpSocket::bothFamiliesDisabled(Error* errPtr) const {
+  if ((config & udpConfigIPv4Disabled) && (config & udpConfigIPv6Disabled)) {
+    *errPtr = badConfigError(
+        "Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first.");
+    return true;
+  }
+  return false;
+}
+
 bool DispatchUdpSocket::preBind(Error* errPtr) const {
   if (!preOp(errPtr)) return false;
   if (flags & udpFlagBound) {
@@ -24,12 +33,7 @@ bool DispatchUdpSocket::preBind(Error* errPtr) const {
     *errPtr = badConfigError("Cannot bind after connecting. If needed, bind first, then connect.");
     return false;
   }
-  if ((config & udpConfigIPv4Disabled) && (config & udpConfigIPv6Disabled)) {
-    *errPtr = badConfigError(
-        "Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first.");
-    return false;
-  }
-  return true;
+  return !bothFamiliesDisabled(errPtr);
 }
 
 bool DispatchUdpSocket::preConnect(Error* errPtr) const {
@@ -38,12 +42,7 @@ bool DispatchUdpSocket::preConnect(Error* errPtr) const {
     *errPtr = badConfigError("Cannot connect a socket more than once.");
     return false;
   }
-  if ((config & udpConfigIPv4Disabled) && (config & udpConfigIPv6Disabled)) {
-    *errPtr = badConfigError(
-        "Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first.");
-    return false;
-  }
-  return true;
+  return !bothFamiliesDisabled(errPtr);
 }
 
 bool DispatchUdpSocket::preJoin(Error* errPtr) const {

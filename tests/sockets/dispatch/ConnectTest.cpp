@@ -13,13 +13,6 @@ using platform::ScopedManualClock;
 
 namespace {
 
-Bytes addressOf(const std::string& host, std::uint16_t port) {
-  socklen_t length = 0;
-  auto storage = socketAddress(host, port, &length);
-  const auto* first = reinterpret_cast<const std::uint8_t*>(&storage);
-  return Bytes(first, first + length);
-}
-
 // A listener with a backlog of 0 whose one queue place is taken by a connection nobody
 // accepts: the kernel drops every further SYN, so a connect to it stays pending.
 class FullListener {

@@ -45,6 +45,13 @@ sockaddr_storage socketAddress(const std::string& host, std::uint16_t port, sock
   return storage;
 }
 
+platform::Bytes addressOf(const std::string& host, std::uint16_t port) {
+  socklen_t length = 0;
+  auto storage = socketAddress(host, port, &length);
+  const auto* first = reinterpret_cast<const std::uint8_t*>(&storage);
+  return platform::Bytes(first, first + length);
+}
+
 // --- Recorder ------------------------------------------------------------------------------------
 
 void Recorder::record(std::string event) {

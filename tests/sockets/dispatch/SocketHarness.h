@@ -140,6 +140,8 @@ struct Server {
 
 // The socket address of the numeric `host` (IPv4 or IPv6) and `port`; `length` its size.
 sockaddr_storage socketAddress(const std::string& host, std::uint16_t port, socklen_t* length);
+// The same as socket-address data, as the sockets take it.
+platform::Bytes addressOf(const std::string& host, std::uint16_t port);
 // Tests run once over IPv4 ("127.0.0.1") and once over IPv6 ("::1"), skipped where that
 // loopback address cannot be bound.
 class FamilyTest : public testing::TestWithParam<std::string> {

@@ -16,13 +16,6 @@ namespace {
 
 Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
-Bytes addressOf(const std::string& host, std::uint16_t port) {
-  socklen_t length = 0;
-  auto storage = socketAddress(host, port, &length);
-  const auto* first = reinterpret_cast<const std::uint8_t*>(&storage);
-  return Bytes(first, first + length);
-}
-
 std::string describe(const platform::Error& err) {
   return err.domain() + " " + std::to_string(err.code());
 }
