@@ -893,5 +893,40 @@ std::uint16_t DispatchSocket::localPortFromSocket6(int socketFD) {
   return askPort<sockaddr_in6>(socketFD, false);
 }
 
+// --- Running on the socket queue, raw access ----------------------------------------------------
+
+void DispatchSocket::markSocketQueueTargetQueue(
+    const QueuePtr& socketQueuesPreConfiguredTargetQueue) {
+  socketQueuesPreConfiguredTargetQueue->setSpecific(IsOnSocketQueueOrTargetQueueKey, this);
+}
+
+void DispatchSocket::unmarkSocketQueueTargetQueue(
+    const QueuePtr& socketQueuesPreviouslyConfiguredTargetQueue) {
+  socketQueuesPreviouslyConfiguredTargetQueue->setSpecific(IsOnSocketQueueOrTargetQueueKey,
+                                                           nullptr);
+}
+
+void DispatchSocket::performBlock(const std::function<void()>& block) { runSync(block); }
+
+int DispatchSocket::socketFD() const {
+  if (!isOnSocketQueue()) return -1;
+  return _socket4FD != -1 ? _socket4FD : _socket6FD;
+}
+
+int DispatchSocket::socket4FD() const { return isOnSocketQueue() ? _socket4FD : -1; }
+
+int DispatchSocket::socket6FD() const { return isOnSocketQueue() ? _socket6FD : -1; }
+
+bool DispatchSocket::enableBackgroundingOnSocket() {
+  return enableBackgroundingOnSocketWithCaveat(false);
+}
+
+bool DispatchSocket::enableBackgroundingOnSocketWithCaveat() {
+  return enableBackgroundingOnSocketWithCaveat(true);
+}
+
+// No stream pair can be laid over the descriptor here, so the first step already fails.
+bool DispatchSocket::enableBackgroundingOnSocketWithCaveat(bool) { return false; }
+
 // TLS is not available yet; a request for it is dropped like any other refused request.
 void DispatchSocket::startTLS(const platform::Dictionary&) {}

@@ -26,7 +26,7 @@
 // still uses.
 //
 // Not available yet: TLS. `startTLS` is dropped like any refused request, and `isSecure` stays
-// false.
+// false. The datagram socket is DispatchUdpSocket.
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -230,6 +230,26 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   std::optional<std::string> localHost6() const;
   std::uint16_t localPort4() const;
   std::uint16_t localPort6() const;
+
+  // --- Running on the socket queue, raw access --------------------------------------------------
+
+  // Marks `socketQueuesPreConfiguredTargetQueue` so that code running on it counts as running on
+  // the socket queue. Only for a queue that never runs at the same time as the socket queue (the
+  // one it feeds into); our queues do not target one another, so marking any other queue would
+  // let its code touch the socket's state unserialised.
+  void markSocketQueueTargetQueue(const QueuePtr& socketQueuesPreConfiguredTargetQueue);
+  void unmarkSocketQueueTargetQueue(const QueuePtr& socketQueuesPreviouslyConfiguredTargetQueue);
+  // Runs `block` on the socket queue and waits for it (inline when already there).
+  void performBlock(const std::function<void()>& block);
+  // Valid on the socket queue (or a marked queue) only; elsewhere -1, without side effects.
+  int socketFD() const;
+  int socket4FD() const;
+  int socket6FD() const;
+  // Keeping a connection alive in the background needs the platform's stream pair, which this
+  // platform does not have: these answer false, and false off the socket queue too.
+  bool enableBackgroundingOnSocket();
+  bool enableBackgroundingOnSocketWithCaveat();
+  bool enableBackgroundingOnSocketWithCaveat(bool caveat);
 
   // --- Socket addresses and terminators
   // ------------------------------------------------------------
