@@ -19,8 +19,14 @@
 // descriptors are non-blocking and close-on-exec from the start, and writes never raise SIGPIPE:
 // a reset peer ends the socket with an error instead.
 //
-// Not available yet: outgoing connections and TLS. `startTLS` is dropped like any refused
-// request, and `isSecure` stays false.
+// Connecting: a host name is resolved, and the blocking connect runs, on the default-priority
+// global queue; the outcome comes back to the socket queue, where results of an attempt that was
+// closed or timed out in the meantime are dropped. A descriptor being connected stays open until
+// the connect has returned, so a close during the attempt never frees a number the connect
+// still uses.
+//
+// Not available yet: TLS. `startTLS` is dropped like any refused request, and `isSecure` stays
+// false. The datagram socket is DispatchUdpSocket.
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -43,6 +49,7 @@
 #include "sockets/dispatch/SocketData.h"
 
 class DispatchReadPacket;
+class SharedDescriptor;
 class DispatchWritePacket;
 
 inline constexpr const char* kDispatchSocketErrorDomain = "DispatchSocketErrorDomain";
@@ -122,6 +129,30 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
                                    std::optional<platform::Bytes>* interfaceAddr6Ptr,
                                    const std::string& interfaceDescription, std::uint16_t port);
 
+  // --- Connecting --------------------------------------------------------------------------------
+  // Timeouts are seconds; below 0 (or NaN) means none. False, with the reason in `errPtr`, when
+  // the attempt cannot start: no delegate or delegate queue, already started, both families
+  // off, a bad host or address, an unknown interface, or `socket`/`bind` refused. Once started,
+  // the outcome comes to the delegate: `socketDidConnectToHost`, or `socketDidDisconnect` with
+  // what went wrong (resolver errors in "kCFStreamErrorDomainNetDB", connect errors in the
+  // POSIX domain, the connect timeout error). Reads and writes queued meanwhile start once the
+  // connection is up.
+
+  bool connectToHost(const std::string& host, std::uint16_t port,
+                     platform::Error* errPtr = nullptr);
+  bool connectToHost(const std::string& host, std::uint16_t port, double timeout,
+                     platform::Error* errPtr = nullptr);
+  // `interface` ("" for none) is the local address to connect from, as for listening; a port in
+  // it ("en0:4000") becomes the local port.
+  bool connectToHost(const std::string& host, std::uint16_t port, const std::string& interface,
+                     double timeout, platform::Error* errPtr = nullptr);
+  // `remoteAddr` is a whole IPv4 (16 bytes) or IPv6 (28 bytes) socket address.
+  bool connectToAddress(const platform::Bytes& remoteAddr, platform::Error* errPtr = nullptr);
+  bool connectToAddress(const platform::Bytes& remoteAddr, double timeout,
+                        platform::Error* errPtr = nullptr);
+  bool connectToAddress(const platform::Bytes& remoteAddr, const std::string& interface,
+                        double timeout, platform::Error* errPtr = nullptr);
+
   // --- Closing -----------------------------------------------------------------------------------
 
   // Closes at once, waiting for it; queued reads and writes are dropped. The delegate hears
@@ -200,6 +231,26 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   std::uint16_t localPort4() const;
   std::uint16_t localPort6() const;
 
+  // --- Running on the socket queue, raw access --------------------------------------------------
+
+  // Marks `socketQueuesPreConfiguredTargetQueue` so that code running on it counts as running on
+  // the socket queue. Only for a queue that never runs at the same time as the socket queue (the
+  // one it feeds into); our queues do not target one another, so marking any other queue would
+  // let its code touch the socket's state unserialised.
+  void markSocketQueueTargetQueue(const QueuePtr& socketQueuesPreConfiguredTargetQueue);
+  void unmarkSocketQueueTargetQueue(const QueuePtr& socketQueuesPreviouslyConfiguredTargetQueue);
+  // Runs `block` on the socket queue and waits for it (inline when already there).
+  void performBlock(const std::function<void()>& block);
+  // Valid on the socket queue (or a marked queue) only; elsewhere -1, without side effects.
+  int socketFD() const;
+  int socket4FD() const;
+  int socket6FD() const;
+  // Keeping a connection alive in the background needs the platform's stream pair, which this
+  // platform does not have: these answer false, and false off the socket queue too.
+  bool enableBackgroundingOnSocket();
+  bool enableBackgroundingOnSocketWithCaveat();
+  bool enableBackgroundingOnSocketWithCaveat(bool caveat);
+
   // --- Socket addresses and terminators
   // ------------------------------------------------------------
 
@@ -231,6 +282,8 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   // POSIX-domain errors for the current errno.
   static platform::Error errnoErrorWithReason(const std::string& reason);
   static platform::Error errnoError();
+  // "kCFStreamErrorDomainNetDB" with the resolver's code (an EAI_ value) and text.
+  static platform::Error gaiError(int gai_error);
 
  private:
   DispatchSocket();
@@ -305,9 +358,27 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   // Closes an accepted socket nobody took, without telling anyone.
   void closeUnclaimed();
 
+  // --- Connecting ---
+  bool preConnectWithInterface(const std::string& interface, platform::Error* errPtr);
+  // On the global queue: resolves `host` and hands the outcome to the socket queue.
+  static void lookup(const std::shared_ptr<DispatchSocket>& self, int aConnectIndex,
+                     const std::string& host, std::uint16_t port);
+  void lookup(int aConnectIndex, const std::optional<platform::Bytes>& address4,
+              const std::optional<platform::Bytes>& address6);
+  void lookup(int aConnectIndex, const platform::Error& error);
+  bool connectWithAddress4(const std::optional<platform::Bytes>& address4,
+                           const std::optional<platform::Bytes>& address6, platform::Error* errPtr);
+  void didConnect(int aConnectIndex);
+  void didNotConnect(int aConnectIndex, const platform::Error& error);
+  void startConnectTimeout(double timeout);
+  void endConnectTimeout();
+  void doConnectTimeout();
+
   // --- Closing ---
   void maybeClose();
   void closeWithError(const std::optional<platform::Error>& error);
+  // Lets go of a descriptor whose connect may still be running (see SharedDescriptor).
+  void releaseConnectingDescriptor();
 
   // --- Sources ---
   void setupReadAndWriteSourcesForNewlyConnectedSocket(int socketFD);
@@ -371,4 +442,11 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   std::size_t socketFDBytesAvailable = 0;
   DispatchSocketPreBuffer preBuffer{4096};
   std::shared_ptr<void> _userData;
+  // Connecting: the attempt's generation (results of older ones are dropped), its timer, the
+  // local addresses to bind to, and the descriptor while the connect may still use it.
+  int connectIndex = 0;
+  std::shared_ptr<platform::dispatch::Source> connectTimer;
+  std::optional<platform::Bytes> connectInterface4;
+  std::optional<platform::Bytes> connectInterface6;
+  std::shared_ptr<SharedDescriptor> connectingFD_;
 };

@@ -2,6 +2,7 @@
 // values every other part of the socket reports.
 
 #include <arpa/inet.h>
+#include <netdb.h>
 
 #include <cerrno>
 #include <cstring>
@@ -134,3 +135,7 @@ Error DispatchSocket::errnoErrorWithReason(const std::string& reason) {
 }
 
 Error DispatchSocket::errnoError() { return Error::posix(errno); }
+
+Error DispatchSocket::gaiError(int gai_error) {
+  return Error::withDescription("kCFStreamErrorDomainNetDB", gai_error, gai_strerror(gai_error));
+}

@@ -45,6 +45,13 @@ sockaddr_storage socketAddress(const std::string& host, std::uint16_t port, sock
   return storage;
 }
 
+platform::Bytes addressOf(const std::string& host, std::uint16_t port) {
+  socklen_t length = 0;
+  auto storage = socketAddress(host, port, &length);
+  const auto* first = reinterpret_cast<const std::uint8_t*>(&storage);
+  return platform::Bytes(first, first + length);
+}
+
 // --- Recorder ------------------------------------------------------------------------------------
 
 void Recorder::record(std::string event) {
@@ -60,6 +67,11 @@ void Recorder::socketDidAcceptNewSocket(const std::shared_ptr<DispatchSocket>&,
     accepted_.push_back(newSocket);
   }
   record("accept");
+}
+
+void Recorder::socketDidConnectToHost(const std::shared_ptr<DispatchSocket>&,
+                                      const std::string& host, std::uint16_t port) {
+  record("connect " + host + " " + std::to_string(port));
 }
 
 void Recorder::socketDidReadData(const std::shared_ptr<DispatchSocket>& sock,

@@ -31,13 +31,15 @@ namespace sockettest {
 constexpr auto kPatience = std::chrono::seconds(30);
 
 // Events as text, so a test compares whole sequences:
-//   "accept", "read <tag> <bytes>", "partial-read <tag> <n>", "write <tag>",
-//   "partial-write <tag> <n>", "close-read-stream", "disconnect" (no error) or
-//   "disconnect <domain> <code>".
+//   "accept", "connect <host> <port>", "read <tag> <bytes>", "partial-read <tag> <n>", "write
+//   <tag>", "partial-write <tag> <n>", "close-read-stream", "disconnect" (no error) or "disconnect
+//   <domain> <code>".
 class Recorder : public DispatchSocketDelegate {
  public:
   void socketDidAcceptNewSocket(const std::shared_ptr<DispatchSocket>&,
                                 const std::shared_ptr<DispatchSocket>& newSocket) override;
+  void socketDidConnectToHost(const std::shared_ptr<DispatchSocket>&, const std::string& host,
+                              std::uint16_t port) override;
   void socketDidReadData(const std::shared_ptr<DispatchSocket>& sock, const SocketData& data,
                          long tag) override;
   void socketDidReadPartialDataOfLength(const std::shared_ptr<DispatchSocket>&,
@@ -138,6 +140,8 @@ struct Server {
 
 // The socket address of the numeric `host` (IPv4 or IPv6) and `port`; `length` its size.
 sockaddr_storage socketAddress(const std::string& host, std::uint16_t port, socklen_t* length);
+// The same as socket-address data, as the sockets take it.
+platform::Bytes addressOf(const std::string& host, std::uint16_t port);
 // Tests run once over IPv4 ("127.0.0.1") and once over IPv6 ("::1"), skipped where that
 // loopback address cannot be bound.
 class FamilyTest : public testing::TestWithParam<std::string> {

@@ -1,0 +1,385 @@
+// DispatchUdpSocket on loopback, over IPv4 and IPv6: sending and receiving, receive sizes,
+// empty datagrams, both families at once, filters, connecting, closing after sends, and the
+// choice of a family that has an open descriptor.
+
+#include <gtest/gtest.h>
+
+#include "SocketHarness.h"
+#include "platform/foundation/Mutex.h"
+#include "sockets/dispatch/DispatchUdpSocket.h"
+
+using namespace sockettest;
+using platform::Bytes;
+using platform::MutexLock;
+
+namespace {
+
+Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+std::string describe(const platform::Error& err) {
+  return err.domain() + " " + std::to_string(err.code());
+}
+
+// Events as text: "connect <host> <port>", "not-connect <text>", "sent <tag>",
+// "not-sent <tag> <domain> <code>", "receive <data> from <host>", "close" or
+// "close <domain> <code>".
+class UdpRecorder : public DispatchUdpSocketDelegate {
+ public:
+  void udpSocketDidConnectToAddress(const std::shared_ptr<DispatchUdpSocket>&,
+                                    const Bytes& address) override {
+    record("connect " + DispatchUdpSocket::hostFromAddress(address).value_or("?") + " " +
+           std::to_string(DispatchUdpSocket::portFromAddress(address)));
+  }
+  void udpSocketDidNotConnect(const std::shared_ptr<DispatchUdpSocket>&,
+                              const platform::Error& error) override {
+    record("not-connect " + error.localizedDescription());
+  }
+  void udpSocketDidSendDataWithTag(const std::shared_ptr<DispatchUdpSocket>&, long tag) override {
+    record("sent " + std::to_string(tag));
+  }
+  void udpSocketDidNotSendDataWithTag(const std::shared_ptr<DispatchUdpSocket>&, long tag,
+                                      const platform::Error& error) override {
+    record("not-sent " + std::to_string(tag) + " " + describe(error));
+  }
+  void udpSocketDidReceiveData(const std::shared_ptr<DispatchUdpSocket>&, const Bytes& data,
+                               const Bytes& address, const std::shared_ptr<void>&) override {
+    {
+      MutexLock lock(mutex_);
+      sizes_.push_back(data.size());
+    }
+    record("receive " + std::string(data.begin(), data.end()) + " from " +
+           DispatchUdpSocket::hostFromAddress(address).value_or("?"));
+  }
+  void udpSocketDidClose(const std::shared_ptr<DispatchUdpSocket>&,
+                         const std::optional<platform::Error>& error) override {
+    record(error ? "close " + describe(*error) : "close");
+  }
+
+  std::vector<std::string> events() const EXCLUDES(mutex_) {
+    MutexLock lock(mutex_);
+    return events_;
+  }
+  std::vector<std::size_t> sizes() const EXCLUDES(mutex_) {
+    MutexLock lock(mutex_);
+    return sizes_;
+  }
+  bool waitForCount(const std::string& prefix, std::size_t n) EXCLUDES(mutex_) {
+    MutexLock lock(mutex_);
+    return changed_.wait_for(lock.native(), kPatience,
+                             [&]() REQUIRES(mutex_) { return countLocked(prefix) >= n; });
+  }
+  bool quietFor(const std::string& prefix, int ms) EXCLUDES(mutex_) {
+    MutexLock lock(mutex_);
+    std::size_t before = countLocked(prefix);
+    return !changed_.wait_for(lock.native(), std::chrono::milliseconds(ms),
+                              [&]() REQUIRES(mutex_) { return countLocked(prefix) > before; });
+  }
+  std::vector<std::string> startingWith(const std::string& prefix) const EXCLUDES(mutex_) {
+    MutexLock lock(mutex_);
+    std::vector<std::string> found;
+    for (const auto& e : events_)
+      if (e.rfind(prefix, 0) == 0) found.push_back(e);
+    return found;
+  }
+
+ private:
+  void record(std::string event) EXCLUDES(mutex_) {
+    MutexLock lock(mutex_);
+    events_.push_back(std::move(event));
+    changed_.notify_all();
+  }
+  std::size_t countLocked(const std::string& prefix) const REQUIRES(mutex_) {
+    std::size_t n = 0;
+    for (const auto& e : events_)
+      if (e.rfind(prefix, 0) == 0) ++n;
+    return n;
+  }
+
+  mutable platform::Mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> events_ GUARDED_BY(mutex_);
+  std::vector<std::size_t> sizes_ GUARDED_BY(mutex_);
+};
+
+// A plain datagram socket for the other end.
+class Peer {
+ public:
+  explicit Peer(const std::string& host) {
+    socklen_t length = 0;
+    auto address = socketAddress(host, 0, &length);
+    fd_ = ::socket(address.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length);
+  }
+  ~Peer() { ::close(fd_); }
+  void sendTo(const Bytes& address, const Bytes& data) {
+    ::sendto(fd_, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(address.data()),
+             static_cast<socklen_t>(address.size()));
+  }
+  // One datagram, within the patience.
+  std::optional<std::string> receive() {
+    pollfd pfd{fd_, POLLIN, 0};
+    if (::poll(&pfd, 1, 30000) != 1) return std::nullopt;
+    char buffer[65536];
+    ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+    return n < 0 ? std::nullopt : std::optional(std::string(buffer, static_cast<std::size_t>(n)));
+  }
+  std::uint16_t port() const {
+    sockaddr_storage bound{};
+    socklen_t length = sizeof bound;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&bound), &length);
+    const auto* first = reinterpret_cast<const std::uint8_t*>(&bound);
+    return DispatchUdpSocket::portFromAddress(Bytes(first, first + length));
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+class UdpFixture {
+ protected:
+  void makeSocket() {
+    recorder = std::make_shared<UdpRecorder>();
+    delegateQueue = platform::dispatch::Queue::serial("test.udp.delegate");
+    sock = DispatchUdpSocket::create(recorder, delegateQueue);
+  }
+  void closeSocket() {
+    if (sock) sock->close();
+    if (delegateQueue) drain(delegateQueue);
+  }
+
+  std::shared_ptr<UdpRecorder> recorder;
+  std::shared_ptr<platform::dispatch::Queue> delegateQueue;
+  std::shared_ptr<DispatchUdpSocket> sock;
+};
+
+class UdpTest : public FamilyTest, protected UdpFixture {
+ protected:
+  void SetUp() override {
+    FamilyTest::SetUp();
+    if (IsSkipped()) return;
+    makeSocket();
+    platform::Error err;
+    ASSERT_TRUE(sock->bindToAddress(addressOf(GetParam(), 0), &err)) << err.localizedDescription();
+    port = sock->localPort();
+    ASSERT_NE(port, 0);
+  }
+  void TearDown() override { closeSocket(); }
+  Bytes here() const { return addressOf(GetParam(), port); }
+
+  std::uint16_t port = 0;
+};
+
+}  // namespace
+
+TEST_P(UdpTest, SendsAndReceivesDatagrams) {
+  Peer peer(GetParam());
+  ASSERT_TRUE(sock->beginReceiving());
+  peer.sendTo(here(), bytesOf("one"));
+  peer.sendTo(here(), bytesOf("two"));
+  ASSERT_TRUE(recorder->waitForCount("receive", 2));
+  EXPECT_EQ(recorder->startingWith("receive"),
+            (std::vector<std::string>{"receive one from " + GetParam(),
+                                      "receive two from " + GetParam()}));
+
+  sock->sendData(bytesOf("back"), addressOf(GetParam(), peer.port()), -1, 5);
+  EXPECT_EQ(peer.receive(), "back");
+  ASSERT_TRUE(recorder->waitForCount("sent", 1));
+  EXPECT_EQ(recorder->startingWith("sent"), std::vector<std::string>{"sent 5"});
+}
+
+TEST_P(UdpTest, ALongDatagramIsCutToTheReceiveSize) {
+  Peer peer(GetParam());
+  ASSERT_TRUE(sock->receiveOnce());
+  peer.sendTo(here(), Bytes(10000, 'x'));
+  ASSERT_TRUE(recorder->waitForCount("receive", 1));
+  EXPECT_EQ(recorder->sizes(), std::vector<std::size_t>{9216});
+}
+
+TEST_P(UdpTest, AnEmptyDatagramIsTakenOffWithoutClosingTheSocket) {
+  Peer peer(GetParam());
+  ASSERT_TRUE(sock->beginReceiving());
+  peer.sendTo(here(), Bytes());
+  peer.sendTo(here(), bytesOf("after"));
+  ASSERT_TRUE(recorder->waitForCount("receive", 1));
+  EXPECT_EQ(recorder->events(), std::vector<std::string>{"receive after from " + GetParam()});
+  EXPECT_FALSE(sock->isClosed());
+  // An empty datagram arriving while nothing else waits, too.
+  peer.sendTo(here(), Bytes());
+  peer.sendTo(here(), bytesOf("still"));
+  ASSERT_TRUE(recorder->waitForCount("receive", 2));
+  EXPECT_FALSE(sock->isClosed());
+}
+
+TEST_P(UdpTest, ReceivingOnceThroughAnAsynchronousFilterWaitsForADatagramItLetsThrough) {
+  Peer peer(GetParam());
+  auto filterQueue = platform::dispatch::Queue::serial("test.udp.filter");
+  sock->setReceiveFilter(
+      [](const Bytes& data, const Bytes&, std::shared_ptr<void>* context) {
+        *context = std::make_shared<int>(7);
+        return std::string(data.begin(), data.end()) != "drop";
+      },
+      filterQueue);
+  ASSERT_TRUE(sock->receiveOnce());
+  peer.sendTo(here(), bytesOf("drop"));
+  peer.sendTo(here(), bytesOf("keep"));
+  peer.sendTo(here(), bytesOf("later"));
+  ASSERT_TRUE(recorder->waitForCount("receive", 1));
+  EXPECT_TRUE(recorder->quietFor("receive", 100));
+  EXPECT_EQ(recorder->events(), std::vector<std::string>{"receive keep from " + GetParam()});
+  ASSERT_TRUE(sock->receiveOnce());
+  ASSERT_TRUE(recorder->waitForCount("receive", 2));
+  EXPECT_EQ(recorder->events().back(), "receive later from " + GetParam());
+}
+
+TEST_P(UdpTest, ClosingAfterSendingSendsWhatIsQueuedFirst) {
+  Peer peer(GetParam());
+  auto to = addressOf(GetParam(), peer.port());
+  sock->sendData(bytesOf("a"), to, -1, 1);
+  sock->sendData(bytesOf("b"), to, -1, 2);
+  sock->closeAfterSending();
+  ASSERT_TRUE(recorder->waitForCount("close", 1));
+  EXPECT_EQ(recorder->events(), (std::vector<std::string>{"sent 1", "sent 2", "close"}));
+  EXPECT_EQ(peer.receive(), "a");
+  EXPECT_EQ(peer.receive(), "b");
+  EXPECT_TRUE(sock->isClosed());
+}
+
+TEST_P(UdpTest, AConnectedSocketHearsOnlyItsPeer) {
+  Peer peer(GetParam());
+  Peer stranger(GetParam());
+  ASSERT_TRUE(sock->connectToAddress(addressOf(GetParam(), peer.port())));
+  ASSERT_TRUE(recorder->waitForCount("connect", 1));
+  EXPECT_EQ(recorder->events()[0], "connect " + GetParam() + " " + std::to_string(peer.port()));
+  EXPECT_TRUE(sock->isConnected());
+  ASSERT_TRUE(sock->beginReceiving());
+  stranger.sendTo(here(), bytesOf("stranger"));
+  peer.sendTo(here(), bytesOf("peer"));
+  ASSERT_TRUE(recorder->waitForCount("receive", 1));
+  EXPECT_TRUE(recorder->quietFor("receive", 50));
+  EXPECT_EQ(recorder->startingWith("receive"),
+            std::vector<std::string>{"receive peer from " + GetParam()});
+  sock->sendData(bytesOf("reply"), -1, 3);
+  EXPECT_EQ(peer.receive(), "reply");
+}
+
+// A destination whose family has no open descriptor fails that one datagram (or connect); the
+// socket stays open and goes on sending.
+TEST_P(UdpTest, ADestinationOfAFamilyWithoutADescriptorFailsOnlyThatDatagram) {
+  const std::string other = GetParam() == "::1" ? "127.0.0.1" : "::1";
+  if (!loopbackAvailable(other)) GTEST_SKIP() << other << " is not available here";
+  Peer peer(GetParam());
+  sock->sendData(bytesOf("lost"), addressOf(other, 9), -1, 1);
+  sock->sendData(bytesOf("fine"), addressOf(GetParam(), peer.port()), -1, 2);
+  ASSERT_TRUE(recorder->waitForCount("sent", 1));
+  auto events = recorder->events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0], "not-sent 1 DispatchUdpSocketErrorDomain 5");
+  EXPECT_EQ(events[1], "sent 2");
+  EXPECT_EQ(peer.receive(), "fine");
+  EXPECT_FALSE(sock->isClosed());
+
+  ASSERT_TRUE(sock->connectToAddress(addressOf(other, 9)));
+  ASSERT_TRUE(recorder->waitForCount("not-connect", 1));
+  EXPECT_FALSE(sock->isClosed());
+  EXPECT_FALSE(sock->isConnected());
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, UdpTest, testing::Values("127.0.0.1", "::1"), familyName);
+
+class UdpBothFamiliesTest : public testing::Test, protected UdpFixture {
+ protected:
+  void SetUp() override {
+    if (!loopbackAvailable("::1")) GTEST_SKIP() << "::1 is not available here";
+    makeSocket();
+  }
+  void TearDown() override { closeSocket(); }
+};
+
+TEST_F(UdpBothFamiliesTest, OneSocketReceivesOnBothFamiliesOnOnePort) {
+  ASSERT_TRUE(sock->bindToPort(0));
+  std::uint16_t port = sock->localPort_IPv4();
+  ASSERT_NE(port, 0);
+  EXPECT_EQ(sock->localPort_IPv6(), port);
+  Peer peer4("127.0.0.1");
+  Peer peer6("::1");
+  for (int i = 0; i < 3; ++i) {
+    peer4.sendTo(addressOf("127.0.0.1", port), bytesOf("v4"));
+    peer6.sendTo(addressOf("::1", port), bytesOf("v6"));
+  }
+  ASSERT_TRUE(sock->beginReceiving());
+  ASSERT_TRUE(recorder->waitForCount("receive", 6));
+  EXPECT_EQ(recorder->startingWith("receive v4 from 127.0.0.1").size(), 3u);
+  EXPECT_EQ(recorder->startingWith("receive v6 from ::1").size(), 3u);
+}
+
+// "localhost" resolves to both loopback addresses; with IPv6 switched off but preferred, only
+// the IPv4 descriptor is open, and that is the one used.
+TEST_F(UdpBothFamiliesTest, AResolvedHostIsSentToThroughAnOpenEnabledFamilyOnly) {
+  sock->setIPv6Enabled(false);
+  sock->setPreferIPv6();
+  Peer peer4("127.0.0.1");
+  sock->sendData(bytesOf("hello"), "localhost", peer4.port(), -1, 4);
+  EXPECT_EQ(peer4.receive(), "hello");
+  ASSERT_TRUE(recorder->waitForCount("sent", 1));
+  EXPECT_EQ(recorder->events(), std::vector<std::string>{"sent 4"});
+  EXPECT_FALSE(sock->isClosed());
+  EXPECT_FALSE(sock->isIPv6());
+}
+
+TEST(UdpRefusalTest, OperationsThatCannotRunSayWhy) {
+  auto recorder = std::make_shared<UdpRecorder>();
+  auto queue = platform::dispatch::Queue::serial("test.udp.refusals");
+  auto sock = DispatchUdpSocket::create(recorder, queue);
+  platform::Error err;
+  EXPECT_FALSE(sock->receiveOnce(&err));
+  EXPECT_EQ(err.localizedDescription(),
+            "Must bind socket before you can receive data. You can do this explicitly via bind, "
+            "or implicitly via connect or by sending data.");
+  EXPECT_FALSE(sock->joinMulticastGroup("239.1.2.3", &err));
+  EXPECT_EQ(err.localizedDescription(), "Must bind a socket before joining a multicast group.");
+  EXPECT_FALSE(sock->bindToAddress(Bytes(20, 0), &err));
+  EXPECT_EQ(err.localizedDescription(), "A valid IPv4 or IPv6 address was not given");
+  ASSERT_TRUE(sock->bindToPort(0, "127.0.0.1", &err));
+  EXPECT_FALSE(sock->bindToPort(0, &err));
+  EXPECT_EQ(err.localizedDescription(), "Cannot bind a socket more than once.");
+  EXPECT_FALSE(sock->joinMulticastGroup("not-a-group", &err));
+  EXPECT_EQ(err.localizedDescription(), "Unknown group. Specify valid group IP address.");
+  EXPECT_FALSE(sock->joinMulticastGroup("ff02::1", &err));
+  EXPECT_EQ(err.localizedDescription(),
+            "Socket, group, and interface do not have matching IP versions");
+  sock->close();
+  drain(queue);
+  EXPECT_EQ(recorder->events(), std::vector<std::string>{"close"});
+  // A second close tells nothing.
+  sock->close();
+  drain(queue);
+  EXPECT_EQ(recorder->events().size(), 1u);
+
+  auto orphan = DispatchUdpSocket::create();
+  EXPECT_FALSE(orphan->bindToPort(0, &err));
+  EXPECT_EQ(err.localizedDescription(),
+            "Attempting to use socket without a delegate. Set a delegate first.");
+}
+
+// Membership on the loopback interface: no traffic needs to flow for the join to be checked.
+TEST(UdpMulticastTest, JoiningAnIPv4GroupSettlesOnIPv4AndLeavingWorks) {
+  auto recorder = std::make_shared<UdpRecorder>();
+  auto queue = platform::dispatch::Queue::serial("test.udp.multicast");
+  auto sock = DispatchUdpSocket::create(recorder, queue);
+  ASSERT_TRUE(sock->bindToPort(0));
+  platform::Error err;
+  if (!sock->joinMulticastGroup("239.255.42.1", "127.0.0.1", &err)) {
+    sock->close();
+    drain(queue);
+    GTEST_SKIP() << "multicast membership refused here: " << err.localizedDescription();
+  }
+  EXPECT_TRUE(sock->isIPv4());
+  EXPECT_FALSE(sock->isIPv6());
+  EXPECT_TRUE(sock->leaveMulticastGroup("239.255.42.1", "127.0.0.1", &err))
+      << err.localizedDescription();
+  // Leaving again: the system says it is not a member.
+  EXPECT_FALSE(sock->leaveMulticastGroup("239.255.42.1", "127.0.0.1", &err));
+  EXPECT_EQ(err.domain(), platform::kPOSIXErrorDomain);
+  sock->close();
+  drain(queue);
+}
