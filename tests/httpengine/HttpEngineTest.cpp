@@ -685,7 +685,9 @@ TEST(HttpEngineTest, FrozenOperationsAreRestoredWhenTheHostComesBack) {
     // The queue may start and retire the cancelled operation before the count notice is
     // delivered; whenever the notice did see it queued, it was already cancelled.
     std::lock_guard lock(mutex);
-    if (cancelledWhenQueued) EXPECT_TRUE(*cancelledWhenQueued);
+    if (cancelledWhenQueued) {
+      EXPECT_TRUE(*cancelledWhenQueued);
+    }
   }
   token.reset();
   EXPECT_EQ(server.requestCount(), 0u);
