@@ -19,6 +19,8 @@
 #include "platform/foundation/Assert.h"
 #include "sockets/dispatch/DispatchReadPacket.h"
 #include "sockets/dispatch/DispatchWritePacket.h"
+#include "sockets/dispatch/SharedDescriptor.h"
+#include "sockets/dispatch/SocketAddress.h"
 
 using platform::Bytes;
 using platform::Error;
@@ -27,12 +29,8 @@ using platform::dispatch::Source;
 
 namespace {
 
-// Socket addresses travel as data holding the whole structure.
-template <class Sockaddr>
-Bytes addressData(const Sockaddr& address) {
-  const auto* first = reinterpret_cast<const std::uint8_t*>(&address);
-  return Bytes(first, first + sizeof address);
-}
+using socketaddress::addressData;
+using socketaddress::sockaddrFrom;
 
 // The peer's (or the local) address of a descriptor, when the system tells it.
 template <class Sockaddr>
@@ -74,13 +72,6 @@ template <class Sockaddr>
 std::uint16_t askPort(int socketFD, bool peer) {
   auto address = askSockaddr<Sockaddr>(socketFD, peer);
   return address ? portNumber(*address) : 0;
-}
-
-template <class Sockaddr>
-Sockaddr sockaddrFrom(const Bytes& data) {
-  Sockaddr address{};
-  std::memcpy(&address, data.data(), std::min(data.size(), sizeof address));
-  return address;
 }
 
 // The description normalised through the address parser, so "0:0::1" finds "::1".
@@ -127,6 +118,8 @@ DispatchSocket::~DispatchSocket() {
        {&accept4Source, &accept6Source, &readSource, &writeSource, &readTimer, &writeTimer}) {
     if (*source) (*source)->cancel();
   }
+  if (connectTimer) connectTimer->cancel();
+  releaseConnectingDescriptor();
   if (!accept4Source && !accept6Source && !readSource && !writeSource) {
     if (_socket4FD != -1) ::close(_socket4FD);
     if (_socket6FD != -1) ::close(_socket6FD);
@@ -616,11 +609,13 @@ void DispatchSocket::maybeClose() {
 
 void DispatchSocket::closeWithError(const std::optional<Error>& error) {
   assertOnSocketQueue();
+  endConnectTimeout();
   if (currentRead) endCurrentRead();
   if (currentWrite) endCurrentWrite();
   readQueue.clear();
   writeQueue.clear();
   preBuffer.reset();
+  releaseConnectingDescriptor();
 
   if (!accept4Source && !accept6Source && !readSource && !writeSource) {
     if (_socket4FD != -1) ::close(_socket4FD);
@@ -661,6 +656,16 @@ void DispatchSocket::closeWithError(const std::optional<Error>& error) {
   }
 }
 
+void DispatchSocket::releaseConnectingDescriptor() {
+  if (!connectingFD_) return;
+  // A connect still running holds the descriptor too: it is interrupted now and closed by
+  // whichever holder lets go last.
+  connectingFD_->abandon();
+  connectingFD_.reset();
+  _socket4FD = -1;
+  _socket6FD = -1;
+}
+
 // --- Sources of a connected descriptor ---------------------------------------------------------
 
 void DispatchSocket::setupReadAndWriteSourcesForNewlyConnectedSocket(int socketFD) {
@@ -686,13 +691,14 @@ void DispatchSocket::setupReadAndWriteSourcesForNewlyConnectedSocket(int socketF
       self->doReadData();
       return;
     }
+    if (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+    // The peek itself may have taken the reset: the error it reports is the pending one.
     if (peeked < 0) {
-      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
-      // A reset (the peek took the pending socket error) is an error, not an orderly end.
       self->closeWithError(errnoErrorWithReason("Error in read() function"));
       return;
     }
-    // The peer closed. A reset that came in after the peek is still an error.
+    // The peer closed, or reset the connection. A reset is an error (the pending socket error
+    // says so), not an orderly end of the stream.
     int pendingError = 0;
     socklen_t length = sizeof pendingError;
     if (getsockopt(socketFD, SOL_SOCKET, SO_ERROR, &pendingError, &length) == 0 &&
@@ -886,6 +892,41 @@ std::uint16_t DispatchSocket::localPortFromSocket4(int socketFD) {
 std::uint16_t DispatchSocket::localPortFromSocket6(int socketFD) {
   return askPort<sockaddr_in6>(socketFD, false);
 }
+
+// --- Running on the socket queue, raw access ----------------------------------------------------
+
+void DispatchSocket::markSocketQueueTargetQueue(
+    const QueuePtr& socketQueuesPreConfiguredTargetQueue) {
+  socketQueuesPreConfiguredTargetQueue->setSpecific(IsOnSocketQueueOrTargetQueueKey, this);
+}
+
+void DispatchSocket::unmarkSocketQueueTargetQueue(
+    const QueuePtr& socketQueuesPreviouslyConfiguredTargetQueue) {
+  socketQueuesPreviouslyConfiguredTargetQueue->setSpecific(IsOnSocketQueueOrTargetQueueKey,
+                                                           nullptr);
+}
+
+void DispatchSocket::performBlock(const std::function<void()>& block) { runSync(block); }
+
+int DispatchSocket::socketFD() const {
+  if (!isOnSocketQueue()) return -1;
+  return _socket4FD != -1 ? _socket4FD : _socket6FD;
+}
+
+int DispatchSocket::socket4FD() const { return isOnSocketQueue() ? _socket4FD : -1; }
+
+int DispatchSocket::socket6FD() const { return isOnSocketQueue() ? _socket6FD : -1; }
+
+bool DispatchSocket::enableBackgroundingOnSocket() {
+  return enableBackgroundingOnSocketWithCaveat(false);
+}
+
+bool DispatchSocket::enableBackgroundingOnSocketWithCaveat() {
+  return enableBackgroundingOnSocketWithCaveat(true);
+}
+
+// No stream pair can be laid over the descriptor here, so the first step already fails.
+bool DispatchSocket::enableBackgroundingOnSocketWithCaveat(bool) { return false; }
 
 // TLS is not available yet; a request for it is dropped like any other refused request.
 void DispatchSocket::startTLS(const platform::Dictionary&) {}
