@@ -132,7 +132,7 @@ TEST_F(TAGPredicatesTest, AFailedArgumentOrAMissingOneIsFalseWithoutTheTest) {
 
 TEST_F(TAGPredicatesTest, AnArgumentWithoutTextIsFalse) {
   // A macro reference that was never expanded has no string form.
-  EXPECT_FALSE(answer({"_eq", ref("m"), ref("m"), false}));
+  EXPECT_FALSE(answer({"_eq", macroRef("m"), macroRef("m"), false}));
   EXPECT_FALSE(answer({"_cn", str("abc"), TAGTypes::functionIdToValue("_x"), false}));
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // Small makers of value nodes and function calls for tag-manager tests, so a table row reads as
-// the container it stands for: str("x"), integer(5), ref("m"), call("_eq", {{"arg0", ...}}).
+// the container it stands for: str("x"), integer(5), macroRef("m"), call("_eq", {{"arg0", ...}}).
 
 #include <cstdint>
 #include <memory>
@@ -26,7 +26,7 @@ inline TAGPValue::Ref boolean(bool value) {
   return TAGTypes::objectToValue(TAGObject(TAGBoolean::booleanWithBool(value)));
 }
 // A reference to the macro `name`, with URI escaping when asked.
-inline TAGPValue::Ref ref(const std::string& name, bool escapeUri = false) {
+inline TAGPValue::Ref macroRef(const std::string& name, bool escapeUri = false) {
   if (!escapeUri) return TAGTypes::macroReferenceToValue(name);
   return TAGTypes::macroReferenceToValue(name, std::vector<std::int32_t>{12});
 }
