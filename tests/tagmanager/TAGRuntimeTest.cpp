@@ -282,6 +282,34 @@ TEST_F(TAGRuntimeTest, AChainOfMacrosDeeperThanTheLimitGivesTheDefaultResult) {
   EXPECT_EQ(text(runtime->evaluateMacroReference("m0")->value()), "end");
 }
 
+TEST_F(TAGRuntimeTest, WhatACutOffEvaluationDecidedIsNeitherCachedNorWrittenBack) {
+  constexpr int kLength = static_cast<int>(TAGRuntime::kMaxExpansionDepth) + 100;
+  Calls macros;
+  for (int i = 0; i < kLength; ++i) {
+    macros.push_back(constant("m" + std::to_string(i), macroRef("m" + std::to_string(i + 1))));
+  }
+  macros.push_back(constant("m" + std::to_string(kLength), str("end")));
+  // "pick" is "chosen" unless the chain ends in "end"; cut off, the chain reads as failed.
+  auto chosen = notDefault("pick", str("chosen"));
+  macros.push_back(constant("pick", str("default")));
+  macros.push_back(chosen);
+  auto outer = constant("outer", macroRef("pick"));
+  macros.push_back(outer);
+  auto runtime = makeRuntime({TAGExpandedRule::builder()
+                                  .addNegativePredicate(eq(macroRef("m0"), str("end")))
+                                  .addAddMacro(chosen)
+                                  .build()},
+                             macros);
+  {
+    TagLogRecorder log;
+    EXPECT_EQ(text(runtime->evaluateMacroReference("outer")->value()), "chosen");
+  }
+  EXPECT_EQ(outer->propertyForKey("value")->type(), TAGPValue_Type::MacroReference);
+  // Once the far end of the chain is known, the same question is decided in full.
+  EXPECT_EQ(text(runtime->evaluateMacroReference("m150")->value()), "end");
+  EXPECT_EQ(text(runtime->evaluateMacroReference("outer")->value()), "default");
+}
+
 TEST_F(TAGRuntimeTest, ListsMapsAndTemplatesExpandTheirReferences) {
   auto runtime = makeRuntime({TAGExpandedRule::builder()
                                   .addAddTag(tagWith(list({str("a"), macroRef("x")})))
