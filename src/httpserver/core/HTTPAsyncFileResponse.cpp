@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 
 #include "httpserver/core/HTTPConnection.h"
 #include "httpserver/core/HTTPLogging.h"
@@ -155,8 +155,8 @@ bool HTTPAsyncFileResponse::openFileAndSetupReadSource() {
 void HTTPAsyncFileResponse::readSourceDidFire(std::size_t available) {
   if (readSourceSuspended || aborted) return;
   std::uint64_t fileLeft = fileLength - std::min(readOffset, fileLength);
-  std::size_t bytesToRead = std::min(available, readRequestLength - std::min(readRequestLength,
-                                                                             readBufferOffset));
+  std::size_t bytesToRead =
+      std::min(available, readRequestLength - std::min(readRequestLength, readBufferOffset));
   if (fileLeft < bytesToRead) bytesToRead = static_cast<std::size_t>(fileLeft);
   // A subclass may hold bytes back beyond what was asked for; it still needs the next bytes.
   if (bytesToRead == 0 && readBufferOffset > 0)

@@ -1,5 +1,6 @@
 #include "httpserver/core/HTTPConnection.h"
 
+#include <openssl/crypto.h>
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -10,24 +11,22 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include <openssl/crypto.h>
-
 #include "httpserver/core/HTData.h"
 #include "httpserver/core/HTNumber.h"
 #include "httpserver/core/HTTPAuthenticationRequest.h"
 #include "httpserver/core/HTTPFileResponse.h"
 #include "httpserver/core/HTTPLogging.h"
+#include "httpserver/core/HTTPServer.h"
 #include "httpserver/core/HTTPServerNotifications.h"
+#include "httpserver/core/HTTPTLSSettings.h"
 #include "httpserver/core/RangeHeader.h"
 #include "httpserver/core/RequestPath.h"
-#include "httpserver/core/HTTPServer.h"
 #include "httpserver/core/WebSocket.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/DateFormat.h"
 #include "platform/foundation/Digest.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Utf8.h"
-#include "httpserver/core/HTTPTLSSettings.h"
 
 namespace {
 

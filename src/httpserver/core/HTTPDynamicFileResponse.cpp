@@ -22,9 +22,8 @@ HTTPDynamicFileResponse::HTTPDynamicFileResponse(std::string filePath,
       replacementDict(std::move(dictionary)) {}
 
 bool HTTPDynamicFileResponse::isDone() {
-  return readQueue->syncValue([&] {
-    return readOffset == fileLength && readBufferOffset == 0 && !data;
-  });
+  return readQueue->syncValue(
+      [&] { return readOffset == fileLength && readBufferOffset == 0 && !data; });
 }
 
 void HTTPDynamicFileResponse::processReadBuffer() {

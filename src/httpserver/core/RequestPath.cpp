@@ -47,8 +47,7 @@ std::optional<std::string> relativePathOfURI(std::string_view target) {
   return percentDecoded(target);
 }
 
-std::optional<std::string> pathUnderRoot(const std::string& root,
-                                         const std::string& relativePath) {
+std::optional<std::string> pathUnderRoot(const std::string& root, const std::string& relativePath) {
   if (root.empty()) return std::nullopt;
   std::string fullPath = standardizePath(root + "/" + relativePath);
   if (relativePath == "/") fullPath += "/";

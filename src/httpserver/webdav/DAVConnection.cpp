@@ -53,8 +53,8 @@ std::string DAVConnection::uploadFolder() {
 }
 
 bool DAVConnection::supportsMethod(const std::string& method, const std::string&) {
-  static const char* const kMethods[] = {"GET",      "HEAD",  "PUT",  "DELETE", "OPTIONS", "PROPFIND",
-                                         "MKCOL",    "MOVE",  "COPY", "LOCK",   "UNLOCK"};
+  static const char* const kMethods[] = {"GET",   "HEAD", "PUT",  "DELETE", "OPTIONS", "PROPFIND",
+                                         "MKCOL", "MOVE", "COPY", "LOCK",   "UNLOCK"};
   for (const char* supported : kMethods)
     if (method == supported) return true;
   return false;

@@ -8,9 +8,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -44,8 +44,8 @@ class XMLDocument {
  public:
   explicit XMLDocument(const std::optional<platform::Bytes>& body) {
     if (!body || body->empty()) return;
-    doc_ = xmlReadMemory(reinterpret_cast<const char*>(body->data()), static_cast<int>(body->size()),
-                         nullptr, nullptr,
+    doc_ = xmlReadMemory(reinterpret_cast<const char*>(body->data()),
+                         static_cast<int>(body->size()), nullptr, nullptr,
                          XML_PARSE_RECOVER | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
                              XML_PARSE_NOBLANKS | XML_PARSE_NONET | XML_PARSE_COMPACT);
   }
@@ -144,12 +144,23 @@ std::string DAVResponse::xmlEscaped(const std::string& text) {
   out.reserve(text.size());
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -177,10 +188,9 @@ std::shared_ptr<DAVResponse> DAVResponse::initWithMethod(const std::string& meth
                                                          const std::optional<platform::Bytes>& body,
                                                          const std::string& resourcePath,
                                                          const std::string& rootPath) {
-  std::optional<std::string> path =
-      pathUnderRoot(rootPath, resourcePath.empty() || resourcePath.front() != '/'
-                                  ? "/" + resourcePath
-                                  : resourcePath);
+  std::optional<std::string> path = pathUnderRoot(
+      rootPath,
+      resourcePath.empty() || resourcePath.front() != '/' ? "/" + resourcePath : resourcePath);
   if (!path) return nullptr;
   std::shared_ptr<DAVResponse> response(new DAVResponse());
   bool served = true;
@@ -272,8 +282,8 @@ bool DAVResponse::propfind(const Headers& headers, const std::optional<platform:
       names.push_back(it->path().filename().string());
     std::sort(names.begin(), names.end());
     const std::string folder = path.back() == '/' ? path : path + "/";
-    for (const std::string& name : names) appendPropertyResponse(xml, folder + name, href + name,
-                                                                 properties);
+    for (const std::string& name : names)
+      appendPropertyResponse(xml, folder + name, href + name, properties);
   }
   xml += "</D:multistatus>";
   _status = 207;
@@ -325,7 +335,8 @@ bool DAVResponse::copyOrMove(bool isMove, const Headers& headers, const std::str
   // The root is never moved away or replaced, and nothing is copied or moved into itself.
   if (source == root || destination == root || destination == source ||
       destination.compare(0, source.size() + 1, source + "/") == 0) {
-    HTTP_LOG_ERROR(kLogLevel, isMove ? "Failed moving \"%s\" to \"%s\"" : "Failed copying \"%s\" to \"%s\"",
+    HTTP_LOG_ERROR(kLogLevel,
+                   isMove ? "Failed moving \"%s\" to \"%s\"" : "Failed copying \"%s\" to \"%s\"",
                    source.c_str(), destination.c_str());
     _status = 403;
     return true;
@@ -355,11 +366,12 @@ bool DAVResponse::copyOrMove(bool isMove, const Headers& headers, const std::str
   if (isMove) {
     fs::rename(source, destination, error);
   } else {
-    fs::copy(source, destination,
-             fs::copy_options::recursive | fs::copy_options::copy_symlinks, error);
+    fs::copy(source, destination, fs::copy_options::recursive | fs::copy_options::copy_symlinks,
+             error);
   }
   if (error) {
-    HTTP_LOG_ERROR(kLogLevel, isMove ? "Failed moving \"%s\" to \"%s\"" : "Failed copying \"%s\" to \"%s\"",
+    HTTP_LOG_ERROR(kLogLevel,
+                   isMove ? "Failed moving \"%s\" to \"%s\"" : "Failed copying \"%s\" to \"%s\"",
                    source.c_str(), destination.c_str());
     _status = 403;
     return true;
