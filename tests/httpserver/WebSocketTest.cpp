@@ -207,6 +207,8 @@ TEST_F(WebSocketTest, FramesOtherThanTextEndTheEndpoint) {
     EchoSocket::reset();
     RawClient client(port);
     upgrade(client);
+    ASSERT_TRUE(
+        testsupport::runUntil([&] { return server->numberOfWebSocketConnections() == 1; }));
     client.send(c.frame);
     EXPECT_TRUE(endpointsGone()) << c.name;
     std::vector<std::string> received = EchoSocket::received();

@@ -469,9 +469,10 @@ void HTTPConnection::upgradeToWebSocket() {
     handleResourceNotFound();
     return;
   }
-  ws->start();
+  // Listed before it starts, so an endpoint that ends at once is not kept after its death.
   if (std::shared_ptr<HTTPServer> server = config ? config->server() : nullptr)
     server->addWebSocket(ws);
+  ws->start();
   std::shared_ptr<DispatchSocketDelegate> socketDelegate;
   asyncSocket->getDelegate(&socketDelegate, nullptr);
   if (socketDelegate.get() == static_cast<DispatchSocketDelegate*>(this)) {
