@@ -66,6 +66,16 @@ class BodyConnection : public HTTPConnection {
       body_.clear();
       return std::make_shared<HTTPDataResponse>(platform::Bytes(text.begin(), text.end()));
     }
+    if (path && path->rfind("/params", 0) == 0) {
+      std::string text;
+      if (std::optional<platform::Dictionary> params = parseGetParams()) {
+        for (const auto& [key, value] : *params)
+          text += key + "=" + (value.isNull() ? "(null)" : value.stringValue()) + ";";
+      } else {
+        text = "none";
+      }
+      return std::make_shared<HTTPDataResponse>(platform::Bytes(text.begin(), text.end()));
+    }
     if (path && path->rfind("/secret", 0) == 0) {
       std::string text = "secret for " + method;
       return std::make_shared<HTTPDataResponse>(platform::Bytes(text.begin(), text.end()));
@@ -101,6 +111,11 @@ class HTTPConnectionExtensionsTest : public ::testing::Test {
   std::shared_ptr<HTTPServer> server;
   std::uint16_t port = 0;
 };
+
+std::optional<Reply> get(RawClient& client, const std::string& target, const std::string& extra) {
+  client.send("GET " + target + " HTTP/1.1\r\nHost: x\r\n" + extra + "\r\n");
+  return client.readReply();
+}
 
 // --- Bodies -----------------------------------------------------------------------------------
 
@@ -211,6 +226,15 @@ TEST(HTTPConnectionParams, ParseParamsSkipsEmptyAndKeylessPartsAndDecodesEscapes
   EXPECT_TRUE(params["e"].isNull());
 }
 
+TEST_F(HTTPConnectionExtensionsTest, TheRequestQueryIsParsedLikeAnyParameterText) {
+  start();
+  RawClient client(port);
+  EXPECT_EQ(get(client, "/params?b=%E5%AD%A6&a=1+1&bad=%zz", "")->body,
+            "a=1+1;b=\xE5\xAD\xA6;bad=(null);");
+  EXPECT_EQ(get(client, "/params", "")->body, "none");
+  EXPECT_EQ(get(client, "/params?", "")->body, "");
+}
+
 // --- Authentication ---------------------------------------------------------------------------
 
 struct Challenge {
@@ -241,11 +265,6 @@ std::string digestHeader(const std::string& nonce, const std::string& nc,
          "nonce=\"" +
          nonce + "\", uri=\"" + uri + "\", qop=auth, nc=" + nc + ", response=\"" + response +
          "\"\r\n";
-}
-
-std::optional<Reply> get(RawClient& client, const std::string& target, const std::string& extra) {
-  client.send("GET " + target + " HTTP/1.1\r\nHost: x\r\n" + extra + "\r\n");
-  return client.readReply();
 }
 
 TEST_F(HTTPConnectionExtensionsTest, DigestAcceptsRisingNonceCountsAndRefusesReplays) {
