@@ -639,6 +639,13 @@ void HTTPConnection::writeErrorResponse(HTTPMessage& response, long tag) {
   if (asyncSocket) asyncSocket->writeData(SocketData(data), TIMEOUT_WRITE_ERROR, tag);
 }
 
+void HTTPConnection::writeClosingErrorResponse(int status) {
+  HTTPMessage response(status, std::nullopt, "HTTP/1.1");
+  response.setHeaderField("Content-Length", "0");
+  response.setHeaderField("Connection", "close");
+  writeErrorResponse(response, HTTP_FINAL_RESPONSE);
+}
+
 void HTTPConnection::handleVersionNotSupported(const std::string& version) {
   HTTP_LOG_WARN(kLogLevel, "HTTP Server: Error 505 - Version Not Supported: %s (%s)",
                 version.c_str(), requestURI().value_or("(null)").c_str());
@@ -650,28 +657,19 @@ void HTTPConnection::handleVersionNotSupported(const std::string& version) {
 void HTTPConnection::handleInvalidRequest(const SocketData&) {
   HTTP_LOG_WARN(kLogLevel, "HTTP Server: Error 400 - Bad Request (%s)",
                 requestURI().value_or("(null)").c_str());
-  HTTPMessage response(400, std::nullopt, "HTTP/1.1");
-  response.setHeaderField("Content-Length", "0");
-  response.setHeaderField("Connection", "close");
-  writeErrorResponse(response, HTTP_FINAL_RESPONSE);
+  writeClosingErrorResponse(400);
 }
 
 void HTTPConnection::handleUnknownMethod(const std::string& method) {
   HTTP_LOG_WARN(kLogLevel, "HTTP Server: Error 405 - Method Not Allowed: %s (%s)", method.c_str(),
                 requestURI().value_or("(null)").c_str());
-  HTTPMessage response(405, std::nullopt, "HTTP/1.1");
-  response.setHeaderField("Content-Length", "0");
-  response.setHeaderField("Connection", "close");
-  writeErrorResponse(response, HTTP_FINAL_RESPONSE);
+  writeClosingErrorResponse(405);
 }
 
 void HTTPConnection::handleRequestBodyTooLarge() {
   HTTP_LOG_WARN(kLogLevel, "HTTP Server: Error 413 - Request Entity Too Large (%s)",
                 requestURI().value_or("(null)").c_str());
-  HTTPMessage response(413, std::nullopt, "HTTP/1.1");
-  response.setHeaderField("Content-Length", "0");
-  response.setHeaderField("Connection", "close");
-  writeErrorResponse(response, HTTP_FINAL_RESPONSE);
+  writeClosingErrorResponse(413);
 }
 
 void HTTPConnection::handleResourceNotFound() {

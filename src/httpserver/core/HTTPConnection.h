@@ -227,6 +227,8 @@ class HTTPConnection : public DispatchSocketDelegate,
   // The end of a reply: the write tagged 90 or 91 completed.
   void responseDidEnd(long tag);
   void writeErrorResponse(HTTPMessage& response, long tag);
+  // An empty reply with "Connection: close", after which the connection closes.
+  void writeClosingErrorResponse(int status);
 
   // Set when the last Digest failure was an expired nonce, so the challenge says "stale".
   bool staleNonce_ = false;

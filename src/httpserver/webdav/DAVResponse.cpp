@@ -1,6 +1,7 @@
 #include "httpserver/webdav/DAVResponse.h"
 
 #include <fcntl.h>
+#include <libxml/entities.h>
 #include <libxml/parser.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -140,30 +141,11 @@ void appendPropertyResponse(std::string& xml, const std::string& path, const std
 }  // namespace
 
 std::string DAVResponse::xmlEscaped(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&apos;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
+  xmlChar* escaped = xmlEncodeSpecialChars(nullptr, reinterpret_cast<const xmlChar*>(text.c_str()));
+  if (!escaped) return std::string();
+  std::string result(reinterpret_cast<const char*>(escaped));
+  xmlFree(escaped);
+  return result;
 }
 
 std::string DAVResponse::hrefEscaped(const std::string& path) {

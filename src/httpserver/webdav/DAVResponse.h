@@ -35,7 +35,8 @@ class DAVResponse : public HTTPResponse {
   std::optional<int> status() override { return _status; }
   std::optional<std::map<std::string, std::string>> httpHeaders() override { return _headers; }
 
-  // Text made safe for XML character data and attribute values.
+  // Text made safe for XML character data and attribute values (libxml2's escaping of
+  // "<>&\"" and CR).
   static std::string xmlEscaped(const std::string& text);
   // A path percent-escaped for an href: every byte outside the unreserved characters and
   // "!$'()*,;:@/=" is escaped, "<&>?+%#" included.

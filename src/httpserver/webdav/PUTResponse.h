@@ -11,9 +11,9 @@
 #include <string>
 #include <variant>
 
-#include "httpserver/core/HTTPResponse.h"
+#include "httpserver/core/HTTPStatusResponse.h"
 
-class PUTResponse : public HTTPResponse {
+class PUTResponse : public HTTPStatusResponse {
  public:
   using Headers = std::map<std::string, std::string>;
   // The bytes, or the path of the file that holds them.
@@ -34,14 +34,6 @@ class PUTResponse : public HTTPResponse {
   // An upload that could not be received whole: 403, nothing stored.
   static std::shared_ptr<PUTResponse> failedUpload(const std::string& path);
 
-  std::uint64_t contentLength() override { return 0; }
-  std::uint64_t offset() override { return 0; }
-  void setOffset(std::uint64_t) override {}
-  std::optional<platform::Bytes> readDataOfLength(std::size_t) override { return std::nullopt; }
-  bool isDone() override { return true; }
-  std::optional<int> status() override { return _status; }
-
  private:
-  explicit PUTResponse(int status) : _status(status) {}
-  const int _status;
+  explicit PUTResponse(int status) : HTTPStatusResponse(status) {}
 };
