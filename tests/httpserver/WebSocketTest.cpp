@@ -67,12 +67,51 @@ class EchoSocket : public WebSocket {
   }
 };
 
+// Records what a plain endpoint tells its delegate.
+class RecordingDelegate : public WebSocketDelegate {
+ public:
+  void webSocketDidOpen(const std::shared_ptr<WebSocket>&) override { add("open"); }
+  void webSocketDidReceiveMessage(const std::shared_ptr<WebSocket>& ws,
+                                  const std::string& msg) override {
+    add("message:" + msg);
+    ws->sendMessage("got " + msg);
+  }
+  void webSocketDidClose(const std::shared_ptr<WebSocket>&) override { add("close"); }
+  std::vector<std::string> events() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return events_;
+  }
+
+ private:
+  void add(const std::string& event) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.push_back(event);
+  }
+  std::mutex mutex_;
+  std::vector<std::string> events_;
+};
+
+std::shared_ptr<RecordingDelegate>& theDelegate() {
+  static std::shared_ptr<RecordingDelegate> recorder;
+  return recorder;
+}
+std::shared_ptr<WebSocket>& lastPlainSocket() {
+  static std::shared_ptr<WebSocket> ws;
+  return ws;
+}
+
 class WebSocketConnection : public HTTPConnection {
   CH_SHARED_OBJECT(WebSocketConnection)
 
  protected:
   using HTTPConnection::HTTPConnection;
   std::shared_ptr<WebSocket> webSocketForURI(const std::string& path) override {
+    if (path == "/plain") {
+      std::shared_ptr<WebSocket> ws = WebSocket::initWithRequest(request.get(), asyncSocket);
+      ws->setDelegate(theDelegate());
+      lastPlainSocket() = ws;
+      return ws;
+    }
     if (path != "/ws") return nullptr;
     return WebSocket::initWithRequest<EchoSocket>(request.get(), asyncSocket);
   }
@@ -207,8 +246,7 @@ TEST_F(WebSocketTest, FramesOtherThanTextEndTheEndpoint) {
     EchoSocket::reset();
     RawClient client(port);
     upgrade(client);
-    ASSERT_TRUE(
-        testsupport::runUntil([&] { return server->numberOfWebSocketConnections() == 1; }));
+    ASSERT_TRUE(testsupport::runUntil([&] { return server->numberOfWebSocketConnections() == 1; }));
     client.send(c.frame);
     EXPECT_TRUE(endpointsGone()) << c.name;
     std::vector<std::string> received = EchoSocket::received();
@@ -236,6 +274,24 @@ TEST_F(WebSocketTest, OldDraftFramesAndTheDraft76Challenge) {
   EXPECT_EQ(client.readBytes(4), std::string("\x00hi\xff", 4));
   client.send("\x80");  // a frame type with the high bit set ends the endpoint
   EXPECT_TRUE(endpointsGone());
+}
+
+TEST_F(WebSocketTest, APlainEndpointTellsItsDelegate) {
+  theDelegate() = std::make_shared<RecordingDelegate>();
+  {
+    RawClient client(port);
+    client.send(
+        "GET /plain HTTP/1.1\r\nHost: h\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n");
+    ASSERT_TRUE(client.readReply(true));
+    client.send(maskedFrame(0x81, "hi"));
+    EXPECT_EQ(client.readBytes(8), std::string("\x81\x06", 2) + "got hi");
+    EXPECT_EQ(lastPlainSocket()->delegate(), theDelegate());
+  }
+  EXPECT_TRUE(endpointsGone());
+  EXPECT_EQ(theDelegate()->events(), (std::vector<std::string>{"open", "message:hi", "close"}));
+  lastPlainSocket().reset();
+  theDelegate().reset();
 }
 
 TEST_F(WebSocketTest, AnUpgradeNobodyTakesIsNotFound) {
