@@ -110,6 +110,14 @@ std::optional<Reply> RawClient::readReply(bool headOnly) {
   return reply;
 }
 
+std::optional<std::string> RawClient::readBytes(std::size_t length) {
+  while (buffered_.size() < length)
+    if (!fill()) return std::nullopt;
+  std::string bytes = buffered_.substr(0, length);
+  buffered_.erase(0, length);
+  return bytes;
+}
+
 std::string RawClient::readToEnd() {
   while (fill()) {
   }

@@ -35,6 +35,8 @@ class RawClient {
   // One reply: the head, then "Content-Length" bytes of body unless `headOnly` (a HEAD).
   // Absent when the connection ends first.
   std::optional<Reply> readReply(bool headOnly = false);
+  // Exactly `length` bytes; absent when the connection ends first.
+  std::optional<std::string> readBytes(std::size_t length);
   // Every byte until the server closes the connection (or 20 s pass).
   std::string readToEnd();
   // True when the server has closed the connection with nothing more to read.

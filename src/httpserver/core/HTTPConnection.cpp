@@ -1,17 +1,27 @@
 #include "httpserver/core/HTTPConnection.h"
 
+#include <openssl/crypto.h>
 #include <strings.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 
+#include "httpserver/core/HTData.h"
 #include "httpserver/core/HTNumber.h"
+#include "httpserver/core/HTTPAuthenticationRequest.h"
 #include "httpserver/core/HTTPFileResponse.h"
 #include "httpserver/core/HTTPLogging.h"
+#include "httpserver/core/HTTPServer.h"
 #include "httpserver/core/HTTPServerNotifications.h"
+#include "httpserver/core/HTTPTLSSettings.h"
 #include "httpserver/core/RangeHeader.h"
-#include "httpserver/core/StandardPath.h"
+#include "httpserver/core/RequestPath.h"
+#include "httpserver/core/WebSocket.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/DateFormat.h"
 #include "platform/foundation/Digest.h"
@@ -24,6 +34,11 @@ constexpr int kLogLevel = kHTTPConnectionLogLevel;
 
 // Socket tags.
 constexpr long HTTP_REQUEST_HEADER = 10;
+constexpr long HTTP_REQUEST_BODY = 11;
+constexpr long HTTP_REQUEST_CHUNK_SIZE = 12;
+constexpr long HTTP_REQUEST_CHUNK_DATA = 13;
+constexpr long HTTP_REQUEST_CHUNK_TRAILER = 14;
+constexpr long HTTP_REQUEST_CHUNK_FOOTER = 15;
 constexpr long HTTP_PARTIAL_RESPONSE_HEADER = 21;
 constexpr long HTTP_PARTIAL_RESPONSE_BODY = 22;
 constexpr long HTTP_CHUNKED_RESPONSE_HEADER = 30;
@@ -40,60 +55,23 @@ constexpr double TIMEOUT_READ_SUBSEQUENT_HEADER_LINE = 30;
 constexpr double TIMEOUT_WRITE_HEAD = 30;
 constexpr double TIMEOUT_WRITE_BODY = -1;
 constexpr double TIMEOUT_WRITE_ERROR = 30;
+// A body read that makes no progress for this long ends the connection.
+constexpr double TIMEOUT_READ_BODY = 30;
 
 constexpr std::size_t MAX_HEADER_LINE_LENGTH = 8190;
 constexpr std::uint32_t MAX_HEADER_LINES = 100;
 // Body piece size, and the most body bytes queued on the socket at once.
 constexpr std::size_t READ_CHUNKSIZE = 128 * 1024;
+// Request body pieces, and the limits of chunked framing lines.
+constexpr std::size_t POST_CHUNKSIZE = 32 * 1024;
+constexpr std::size_t MAX_CHUNK_LINE_LENGTH = 200;
+constexpr std::uint64_t kChunkedBodySize = UINT64_MAX;
+constexpr std::uint64_t kDefaultMaxRequestBodySize = 1ull << 30;
+// A nonce is accepted for a first use this long after it was issued.
+constexpr double kNonceLifetime = 300;
 
 bool equalsIgnoringCase(const std::optional<std::string>& value, const char* expected) {
   return value && strcasecmp(value->c_str(), expected) == 0;
-}
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Percent escapes removed; absent for a broken escape, a NUL byte (which would end the path the
-// system opens before the path we checked ends) or bytes that are not UTF-8 text.
-std::optional<std::string> percentDecoded(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '%') {
-      if (i + 2 >= text.size()) return std::nullopt;
-      int high = hexValue(text[i + 1]);
-      int low = hexValue(text[i + 2]);
-      if (high < 0 || low < 0) return std::nullopt;
-      c = static_cast<char>(high * 16 + low);
-      i += 2;
-    }
-    if (c == '\0') return std::nullopt;
-    out += c;
-  }
-  if (!platform::isValidUtf8(out)) return std::nullopt;
-  return out;
-}
-
-// The path part of a request target, as a path relative to the served folder would be read:
-// query and fragment dropped, the scheme and authority of an absolute URL dropped, escapes
-// removed. Absent when the target names no path that can be read.
-std::optional<std::string> relativePathOfURI(const std::string& uri) {
-  std::string_view target = uri;
-  target = target.substr(0, target.find('#'));
-  target = target.substr(0, target.find('?'));
-  std::size_t colon = target.find(':');
-  std::size_t slash = target.find('/');
-  if (colon != std::string_view::npos && (slash == std::string_view::npos || colon < slash)) {
-    if (target.substr(colon + 1, 2) != "//") return std::nullopt;
-    std::size_t pathStart = target.find('/', colon + 3);
-    target = pathStart == std::string_view::npos ? std::string_view("/") : target.substr(pathStart);
-  }
-  return percentDecoded(target);
 }
 
 bool isDirectory(const std::string& path) {
@@ -154,8 +132,17 @@ void HTTPConnection::stop() {
 }
 
 void HTTPConnection::startConnection() {
-  // TLS would start here for a secure server; the socket layer offers none yet, and the
-  // default server is not secure.
+  if (isSecureServer() && asyncSocket) {
+    platform::Array certificates = sslIdentityAndCertificates();
+    if (!certificates.empty()) {
+      // Queued before the first read, so the handshake comes first.
+      platform::Dictionary settings;
+      settings[kDispatchSocketTLSIsServer] = platform::Value(true);
+      settings[kDispatchSocketTLSCertificates] = platform::Value(std::move(certificates));
+      settings[kDispatchSocketTLSLevel] = platform::Value(kDispatchSocketTLSLevelNegotiated);
+      asyncSocket->startTLS(settings);
+    }
+  }
   startReadingRequest();
 }
 
@@ -169,9 +156,29 @@ bool HTTPConnection::expectsRequestBodyFromMethod(const std::string& method, con
   return method == "POST" || method == "PUT";
 }
 
+std::uint64_t HTTPConnection::maxRequestBodySize() { return kDefaultMaxRequestBodySize; }
+
 bool HTTPConnection::isSecureServer() { return false; }
 
+platform::Array HTTPConnection::sslIdentityAndCertificates() { return {}; }
+
 bool HTTPConnection::isPasswordProtected(const std::string&) { return false; }
+
+bool HTTPConnection::useDigestAccessAuthentication() { return true; }
+
+std::string HTTPConnection::realm() { return "defaultRealm@host.com"; }
+
+std::optional<std::string> HTTPConnection::passwordForUser(const std::string&) {
+  return std::nullopt;
+}
+
+std::shared_ptr<WebSocket> HTTPConnection::webSocketForURI(const std::string&) { return nullptr; }
+
+void HTTPConnection::prepareForBodyWithSize(std::uint64_t) {}
+
+void HTTPConnection::processBodyData(const SocketData&) {}
+
+void HTTPConnection::finishBody() {}
 
 std::vector<std::string> HTTPConnection::directoryIndexFileNames() {
   return {"index.html", "index.htm"};
@@ -197,19 +204,13 @@ std::optional<std::string> HTTPConnection::filePathForURI(const std::optional<st
   if (!path) return std::nullopt;
   std::optional<std::string> relativePath = relativePathOfURI(*path);
   if (!relativePath) return std::nullopt;
-
-  std::string fullPath = standardizePath(*documentRoot + "/" + *relativePath);
-  if (*relativePath == "/") fullPath += "/";
-
-  // The trailing separator keeps a sibling folder whose name merely begins with the root's
-  // name (root ".../7", request for ".../77/x") outside.
-  std::string prefix = *documentRoot;
-  if (prefix.back() != '/') prefix += '/';
-  if (fullPath.compare(0, prefix.size(), prefix) != 0) {
+  std::optional<std::string> resolved = pathUnderRoot(*documentRoot, *relativePath);
+  if (!resolved) {
     HTTP_LOG_WARN(kLogLevel, "%s[%p]: Request for file outside document root", HTTP_LOG_FILE,
                   static_cast<void*>(this));
     return std::nullopt;
   }
+  const std::string& fullPath = *resolved;
 
   if (!allowDirectory && isDirectory(fullPath)) {
     std::string folder = fullPath.back() == '/' ? fullPath : fullPath + "/";
@@ -250,7 +251,11 @@ void HTTPConnection::startReadingRequest() {
 
 void HTTPConnection::socketDidReadData(const std::shared_ptr<DispatchSocket>&,
                                        const SocketData& data, long tag) {
-  if (tag != HTTP_REQUEST_HEADER || !request || !asyncSocket) return;
+  if (!request || !asyncSocket) return;
+  if (tag != HTTP_REQUEST_HEADER) {
+    handleBodyData(data, tag);
+    return;
+  }
 
   if (!request->appendData(data.view())) {
     HTTP_LOG_WARN(kLogLevel, "%s[%p]: Malformed request", HTTP_LOG_FILE, static_cast<void*>(this));
@@ -266,15 +271,20 @@ void HTTPConnection::socketDidReadData(const std::shared_ptr<DispatchSocket>&,
                                 MAX_HEADER_LINE_LENGTH, HTTP_REQUEST_HEADER);
     return;
   }
+  requestHeadDidComplete();
+}
 
+void HTTPConnection::requestHeadDidComplete() {
   std::string method = request->method();
   std::string uri = requestURI().value_or("");
   std::optional<std::string> transferEncoding = request->headerField("Transfer-Encoding");
   std::optional<std::string> contentLength = request->headerField("Content-Length");
-  std::uint64_t requestContentLength = 0;
+  requestContentLength = 0;
   bool expectsBody = expectsRequestBodyFromMethod(method, uri);
   if (expectsBody) {
-    if (!equalsIgnoringCase(transferEncoding, "Chunked")) {
+    if (equalsIgnoringCase(transferEncoding, "Chunked")) {
+      requestContentLength = kChunkedBodySize;
+    } else {
       if (!contentLength) {
         HTTP_LOG_WARN(kLogLevel,
                       "%s[%p]: Method expects request body, but had no specified Content-Length",
@@ -291,13 +301,14 @@ void HTTPConnection::socketDidReadData(const std::shared_ptr<DispatchSocket>&,
       }
     }
   } else if (contentLength) {
-    if (!HTNumber::parseString(std::string_view(*contentLength), &requestContentLength)) {
+    std::uint64_t length = 0;
+    if (!HTNumber::parseString(std::string_view(*contentLength), &length)) {
       HTTP_LOG_WARN(kLogLevel, "%s[%p]: Unable to parse Content-Length header into a valid number",
                     HTTP_LOG_FILE, static_cast<void*>(this));
       handleInvalidRequest(SocketData());
       return;
     }
-    if (requestContentLength > 0) {
+    if (length > 0) {
       HTTP_LOG_WARN(kLogLevel,
                     "%s[%p]: Method not expecting request body had non-zero Content-Length",
                     HTTP_LOG_FILE, static_cast<void*>(this));
@@ -310,16 +321,121 @@ void HTTPConnection::socketDidReadData(const std::shared_ptr<DispatchSocket>&,
     handleUnknownMethod(method);
     return;
   }
-  if (expectsBody) {
-    // Reading request bodies belongs to the connections that accept them; a connection that
-    // supports such a method without reading its body would take the body for the next head,
-    // so it refuses the request instead.
-    HTTP_LOG_WARN(kLogLevel, "%s[%p]: Request bodies are not read by this connection",
-                  HTTP_LOG_FILE, static_cast<void*>(this));
-    handleInvalidRequest(SocketData());
+  if (!expectsBody) {
+    replyToHTTPRequest();
     return;
   }
-  replyToHTTPRequest();
+  const bool chunked = requestContentLength == kChunkedBodySize;
+  if (!chunked && requestContentLength > maxRequestBodySize()) {
+    handleRequestBodyTooLarge();
+    return;
+  }
+  requestContentLengthReceived = 0;
+  requestChunkSize = 0;
+  requestChunkSizeReceived = 0;
+  prepareForBodyWithSize(requestContentLength);
+  if (chunked) {
+    readChunkSizeLine();
+  } else if (requestContentLength == 0) {
+    finishBody();
+    replyToHTTPRequest();
+  } else {
+    readBodyData(HTTP_REQUEST_BODY, requestContentLength);
+  }
+}
+
+void HTTPConnection::readBodyData(long tag, std::uint64_t remaining) {
+  std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, POST_CHUNKSIZE));
+  asyncSocket->readDataToLength(length, TIMEOUT_READ_BODY, tag);
+}
+
+void HTTPConnection::readChunkSizeLine() {
+  asyncSocket->readDataToData(DispatchSocket::CRLFData(), TIMEOUT_READ_BODY, MAX_CHUNK_LINE_LENGTH,
+                              HTTP_REQUEST_CHUNK_SIZE);
+}
+
+void HTTPConnection::handleBodyData(const SocketData& data, long tag) {
+  switch (tag) {
+    case HTTP_REQUEST_BODY: {
+      requestContentLengthReceived += data.length();
+      processBodyData(data);
+      if (requestContentLengthReceived < requestContentLength) {
+        readBodyData(HTTP_REQUEST_BODY, requestContentLength - requestContentLengthReceived);
+      } else {
+        finishBody();
+        replyToHTTPRequest();
+      }
+      return;
+    }
+    case HTTP_REQUEST_CHUNK_SIZE: {
+      // A hexadecimal size at the start of the line; an extension after it is ignored.
+      std::string line = data.toString();
+      const char* text = line.c_str();
+      char* end = nullptr;
+      errno = 0;
+      unsigned long long size = std::strtoull(text, &end, 16);
+      // strtoull would also take leading blanks and a sign; a size starts with a digit.
+      bool valid = platform::isValidUtf8(line) && end != text && errno == 0 &&
+                   std::isxdigit(static_cast<unsigned char>(line[0]));
+      if (!valid) {
+        HTTP_LOG_WARN(kLogLevel, "%s[%p]: Method expects chunk size, but received something else",
+                      HTTP_LOG_FILE, static_cast<void*>(this));
+        handleInvalidRequest(data);
+        return;
+      }
+      requestChunkSize = size;
+      requestChunkSizeReceived = 0;
+      if (requestChunkSize > 0) {
+        if (requestChunkSize > maxRequestBodySize() ||
+            requestContentLengthReceived > maxRequestBodySize() - requestChunkSize) {
+          handleRequestBodyTooLarge();
+          return;
+        }
+        readBodyData(HTTP_REQUEST_CHUNK_DATA, requestChunkSize);
+      } else {
+        asyncSocket->readDataToData(DispatchSocket::CRLFData(), TIMEOUT_READ_BODY,
+                                    MAX_HEADER_LINE_LENGTH, HTTP_REQUEST_CHUNK_FOOTER);
+      }
+      return;
+    }
+    case HTTP_REQUEST_CHUNK_DATA: {
+      requestContentLengthReceived += data.length();
+      requestChunkSizeReceived += data.length();
+      processBodyData(data);
+      if (requestChunkSizeReceived < requestChunkSize) {
+        readBodyData(HTTP_REQUEST_CHUNK_DATA, requestChunkSize - requestChunkSizeReceived);
+      } else {
+        asyncSocket->readDataToLength(2, TIMEOUT_READ_BODY, HTTP_REQUEST_CHUNK_TRAILER);
+      }
+      return;
+    }
+    case HTTP_REQUEST_CHUNK_TRAILER: {
+      if (data.view() != "\r\n") {
+        HTTP_LOG_WARN(kLogLevel, "%s[%p]: Method expects chunk trailer, but is missing",
+                      HTTP_LOG_FILE, static_cast<void*>(this));
+        handleInvalidRequest(data);
+        return;
+      }
+      readChunkSizeLine();
+      return;
+    }
+    case HTTP_REQUEST_CHUNK_FOOTER: {
+      if (++numHeaderLines > MAX_HEADER_LINES) {
+        asyncSocket->disconnect();
+        return;
+      }
+      if (data.length() > 2) {
+        asyncSocket->readDataToData(DispatchSocket::CRLFData(), TIMEOUT_READ_BODY,
+                                    MAX_HEADER_LINE_LENGTH, HTTP_REQUEST_CHUNK_FOOTER);
+        return;
+      }
+      finishBody();
+      replyToHTTPRequest();
+      return;
+    }
+    default:
+      return;
+  }
 }
 
 // --- Replying ----------------------------------------------------------------------------------
@@ -331,10 +447,12 @@ void HTTPConnection::replyToHTTPRequest() {
     return;
   }
   std::optional<std::string> uri = requestURI();
-  if (isPasswordProtected(uri.value_or(""))) {
-    // Authentication comes with the connections that ask for a password; none does yet, so a
-    // protected path is not given away.
-    handleResourceNotFound();
+  if (WebSocket::isWebSocketRequest(*request)) {
+    upgradeToWebSocket();
+    return;
+  }
+  if (isPasswordProtected(uri.value_or("")) && !isAuthenticated()) {
+    handleAuthenticationFailed();
     return;
   }
   httpResponse = httpResponseForMethod(request->method(), uri);
@@ -345,9 +463,187 @@ void HTTPConnection::replyToHTTPRequest() {
   sendResponseHeadersAndBody();
 }
 
+void HTTPConnection::upgradeToWebSocket() {
+  std::shared_ptr<WebSocket> ws = webSocketForURI(requestURI().value_or(""));
+  if (!ws) {
+    handleResourceNotFound();
+    return;
+  }
+  // Listed before it starts, so an endpoint that ends at once is not kept after its death.
+  if (std::shared_ptr<HTTPServer> server = config ? config->server() : nullptr)
+    server->addWebSocket(ws);
+  ws->start();
+  std::shared_ptr<DispatchSocketDelegate> socketDelegate;
+  asyncSocket->getDelegate(&socketDelegate, nullptr);
+  if (socketDelegate.get() == static_cast<DispatchSocketDelegate*>(this)) {
+    HTTP_LOG_WARN(kLogLevel, "%s[%p]: WebSocket forgot to set itself as socket delegate",
+                  HTTP_LOG_FILE, static_cast<void*>(this));
+    asyncSocket->disconnect();
+    return;
+  }
+  // The endpoint owns the socket now.
+  asyncSocket.reset();
+  die();
+}
+
+// --- Authentication ----------------------------------------------------------------------------
+
+namespace {
+
+// The process's recently issued nonces, owned by the queue "HTTPConnection-Nonce".
+struct RecentNonces {
+  std::shared_ptr<platform::dispatch::Queue> queue =
+      platform::dispatch::Queue::serial("HTTPConnection-Nonce");
+  std::vector<std::string> nonces;
+};
+
+RecentNonces& recentNonces() {
+  static RecentNonces* recent = new RecentNonces();  // never destroyed: queued work may use it
+  return *recent;
+}
+
+bool constantTimeEquals(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
+}
+
+}  // namespace
+
+std::string HTTPConnection::generateNonce() {
+  std::string newNonce = platform::makeUuid();
+  RecentNonces& recent = recentNonces();
+  recent.queue->async([newNonce] { recentNonces().nonces.push_back(newNonce); });
+  recent.queue->after(platform::seconds(kNonceLifetime), [newNonce] {
+    std::vector<std::string>& nonces = recentNonces().nonces;
+    nonces.erase(std::remove(nonces.begin(), nonces.end(), newNonce), nonces.end());
+  });
+  return newNonce;
+}
+
+bool HTTPConnection::hasRecentNonce(const std::string& recentNonce) {
+  return recentNonces().queue->syncValue([&] {
+    const std::vector<std::string>& nonces = recentNonces().nonces;
+    return std::find(nonces.begin(), nonces.end(), recentNonce) != nonces.end();
+  });
+}
+
+bool HTTPConnection::isAuthenticated() {
+  staleNonce_ = false;
+  if (useDigestAccessAuthentication()) return isDigestAuthenticated(&staleNonce_);
+  return isBasicAuthenticated();
+}
+
+bool HTTPConnection::isDigestAuthenticated(bool* staleNonce) {
+  HTTPAuthenticationRequest auth(*request);
+  if (!auth.isDigest() || !auth.username()) return false;
+  std::optional<std::string> password = passwordForUser(*auth.username());
+  if (!password) return false;
+  // Our challenge asks for qop "auth", so every one of these takes part in the answer.
+  if (!auth.realm() || !auth.nonce() || !auth.uri() || !auth.qop() || !auth.nc() ||
+      !auth.cnonce() || !auth.response())
+    return false;
+  if (*auth.uri() != requestURI()) return false;
+
+  const std::string& nc = *auth.nc();
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long count = std::strtoull(nc.c_str(), &end, 16);
+  if (nc.empty() || *end != '\0' || errno != 0 || count > 0xFFFFFFFFull) return false;
+
+  std::string ha1 = platform::md5Hex(*auth.username() + ":" + *auth.realm() + ":" + *password);
+  std::string ha2 = platform::md5Hex(request->method() + ":" + *auth.uri());
+  std::string expected = platform::md5Hex(ha1 + ":" + *auth.nonce() + ":" + nc + ":" +
+                                          *auth.cnonce() + ":" + *auth.qop() + ":" + ha2);
+  if (!constantTimeEquals(expected, *auth.response())) return false;
+
+  // The answer is right; the nonce must be ours and the count must rise. Only a right answer
+  // changes the connection's nonce, so a wrong guess cannot block its rightful user.
+  const bool adoptsNonce = *auth.nonce() != nonce;
+  if (adoptsNonce && !hasRecentNonce(*auth.nonce())) {
+    *staleNonce = true;
+    return false;
+  }
+  const std::int64_t previousNC = adoptsNonce ? 0 : lastNC;
+  if (static_cast<std::int64_t>(count) <= previousNC) return false;
+  nonce = *auth.nonce();
+  lastNC = static_cast<std::int64_t>(count);
+  return true;
+}
+
+bool HTTPConnection::isBasicAuthenticated() {
+  HTTPAuthenticationRequest auth(*request);
+  if (!auth.isBasic() || !auth.base64Credentials()) return false;
+  platform::Bytes decoded = HTData::base64Decoded(*auth.base64Credentials());
+  std::string credentials(decoded.begin(), decoded.end());
+  if (!platform::isValidUtf8(credentials)) return false;
+  std::size_t colon = credentials.find(':');
+  if (colon == std::string::npos) return false;
+  std::optional<std::string> password = passwordForUser(credentials.substr(0, colon));
+  return password && constantTimeEquals(*password, credentials.substr(colon + 1));
+}
+
+void HTTPConnection::addDigestAuthChallenge(HTTPMessage& response) {
+  std::string value =
+      "Digest realm=\"" + realm() + "\", qop=\"auth\", nonce=\"" + generateNonce() + "\"";
+  if (staleNonce_) value += ", stale=TRUE";
+  response.setHeaderField("WWW-Authenticate", value);
+}
+
+void HTTPConnection::addBasicAuthChallenge(HTTPMessage& response) {
+  response.setHeaderField("WWW-Authenticate", "Basic realm=\"" + realm() + "\"");
+}
+
+void HTTPConnection::handleAuthenticationFailed() {
+  HTTPMessage response(401, std::nullopt, "HTTP/1.1");
+  response.setHeaderField("Content-Length", "0");
+  if (useDigestAccessAuthentication()) {
+    addDigestAuthChallenge(response);
+  } else {
+    addBasicAuthChallenge(response);
+  }
+  writeErrorResponse(response, HTTP_RESPONSE);
+}
+
+// --- Parameters --------------------------------------------------------------------------------
+
+platform::Dictionary HTTPConnection::parseParams(const std::string& query) {
+  platform::Dictionary result;
+  std::size_t start = 0;
+  while (start <= query.size()) {
+    std::size_t amp = query.find('&', start);
+    if (amp == std::string::npos) amp = query.size();
+    std::string_view part = std::string_view(query).substr(start, amp - start);
+    start = amp + 1;
+    std::size_t equals = part.find('=');
+    if (part.empty() || equals == std::string_view::npos || equals == 0) continue;
+    std::optional<std::string> key = percentDecoded(part.substr(0, equals));
+    if (!key) continue;
+    std::optional<std::string> value = percentDecoded(part.substr(equals + 1));
+    result[*key] = value ? platform::Value(*value) : platform::Value();
+  }
+  return result;
+}
+
+std::optional<platform::Dictionary> HTTPConnection::parseGetParams() const {
+  if (!request || !request->isHeaderComplete()) return std::nullopt;
+  std::optional<std::string> uri = request->url();
+  if (!uri) return std::nullopt;
+  std::size_t question = uri->find('?');
+  if (question == std::string::npos) return std::nullopt;
+  std::string query = uri->substr(question + 1);
+  query = query.substr(0, query.find('#'));
+  return parseParams(query);
+}
+
 void HTTPConnection::writeErrorResponse(HTTPMessage& response, long tag) {
   std::string data = preprocessErrorResponse(response);
   if (asyncSocket) asyncSocket->writeData(SocketData(data), TIMEOUT_WRITE_ERROR, tag);
+}
+
+void HTTPConnection::writeClosingErrorResponse(int status) {
+  HTTPMessage response(status, std::nullopt, "HTTP/1.1");
+  response.setHeaderField("Content-Length", "0");
+  response.setHeaderField("Connection", "close");
+  writeErrorResponse(response, HTTP_FINAL_RESPONSE);
 }
 
 void HTTPConnection::handleVersionNotSupported(const std::string& version) {
@@ -361,19 +657,19 @@ void HTTPConnection::handleVersionNotSupported(const std::string& version) {
 void HTTPConnection::handleInvalidRequest(const SocketData&) {
   HTTP_LOG_WARN(kLogLevel, "HTTP Server: Error 400 - Bad Request (%s)",
                 requestURI().value_or("(null)").c_str());
-  HTTPMessage response(400, std::nullopt, "HTTP/1.1");
-  response.setHeaderField("Content-Length", "0");
-  response.setHeaderField("Connection", "close");
-  writeErrorResponse(response, HTTP_FINAL_RESPONSE);
+  writeClosingErrorResponse(400);
 }
 
 void HTTPConnection::handleUnknownMethod(const std::string& method) {
   HTTP_LOG_WARN(kLogLevel, "HTTP Server: Error 405 - Method Not Allowed: %s (%s)", method.c_str(),
                 requestURI().value_or("(null)").c_str());
-  HTTPMessage response(405, std::nullopt, "HTTP/1.1");
-  response.setHeaderField("Content-Length", "0");
-  response.setHeaderField("Connection", "close");
-  writeErrorResponse(response, HTTP_FINAL_RESPONSE);
+  writeClosingErrorResponse(405);
+}
+
+void HTTPConnection::handleRequestBodyTooLarge() {
+  HTTP_LOG_WARN(kLogLevel, "HTTP Server: Error 413 - Request Entity Too Large (%s)",
+                requestURI().value_or("(null)").c_str());
+  writeClosingErrorResponse(413);
 }
 
 void HTTPConnection::handleResourceNotFound() {

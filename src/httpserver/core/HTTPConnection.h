@@ -20,9 +20,21 @@
 // connection ends it posts kHTTPConnectionDidDieNotification (on that queue) and the server
 // lets go of it.
 //
-// Subclasses change which methods are allowed, which response answers a URI and the error
-// replies by overriding the virtual operations below; they are made through
-// `initWithAsyncSocket<Subclass>`, which hands them the socket once they are shared.
+// Subclasses change which methods are allowed, whether bodies are read, which response answers
+// a URI, whether a password is needed, whether TLS is used, which WebSocket endpoint takes an
+// upgrade and the error replies, by overriding the virtual operations below; they are made
+// through `initWithAsyncSocket<Subclass>`, which hands them the socket once they are shared.
+//
+// Request bodies: a method for which `expectsRequestBodyFromMethod` answers true must state a
+// "Content-Length" or come in chunked transfer coding; the body is handed to
+// `prepareForBodyWithSize`, `processBodyData` (pieces of at most 32 KiB) and `finishBody`
+// before the reply. A body longer than `maxRequestBodySize` is answered 413 and the connection
+// closed; a body read that makes no progress for 30 s closes the connection.
+//
+// Authentication: for paths `isPasswordProtected` names, Digest (nonces accepted for a first use
+// within 300 s of issue, each connection keeping the nonce it adopted with a rising count) or
+// Basic, against `passwordForUser`; a failure is answered 401 with a fresh challenge, and the
+// connection stays.
 
 #include <cstdint>
 #include <deque>
@@ -40,6 +52,8 @@
 #include "platform/foundation/SharedObject.h"
 #include "sockets/dispatch/DispatchSocket.h"
 #include "sockets/dispatch/DispatchSocketDelegate.h"
+
+class WebSocket;
 
 class HTTPConnection : public DispatchSocketDelegate,
                        public std::enable_shared_from_this<HTTPConnection> {
@@ -81,10 +95,22 @@ class HTTPConnection : public DispatchSocketDelegate,
   HTTPConnection(std::shared_ptr<DispatchSocket> newSocket, std::shared_ptr<HTTPConfig> aConfig);
 
   // --- Overridable operations (connection queue) ---
+  // "GET" and "HEAD".
   virtual bool supportsMethod(const std::string& method, const std::string& path);
+  // "POST" and "PUT".
   virtual bool expectsRequestBodyFromMethod(const std::string& method, const std::string& path);
+  // The most body bytes a request may carry (1 GiB); a longer body is answered 413.
+  virtual std::uint64_t maxRequestBodySize();
   virtual bool isSecureServer();
+  // The server's TLS identity first, then its certificates, as the socket's TLS settings take
+  // them; none by default.
+  virtual platform::Array sslIdentityAndCertificates();
   virtual bool isPasswordProtected(const std::string& path);
+  // true: Digest; false: Basic.
+  virtual bool useDigestAccessAuthentication();
+  virtual std::string realm();
+  // Absent: the user has no password (and so cannot log in).
+  virtual std::optional<std::string> passwordForUser(const std::string& username);
   // "index.html", "index.htm".
   virtual std::vector<std::string> directoryIndexFileNames();
   std::optional<std::string> filePathForURI(const std::optional<std::string>& path);
@@ -93,7 +119,14 @@ class HTTPConnection : public DispatchSocketDelegate,
   // A file response for an existing regular file; the method is not looked at.
   virtual std::shared_ptr<HTTPResponse> httpResponseForMethod(
       const std::string& method, const std::optional<std::string>& path);
+  // The endpoint that takes a WebSocket upgrade of `path` over; none by default (404).
+  virtual std::shared_ptr<WebSocket> webSocketForURI(const std::string& path);
+  // The body road: the declared length (all ones for a chunked body), each piece, the end.
+  virtual void prepareForBodyWithSize(std::uint64_t contentLength);
+  virtual void processBodyData(const SocketData& postDataChunk);
+  virtual void finishBody();
   virtual void handleVersionNotSupported(const std::string& version);
+  virtual void handleAuthenticationFailed();
   virtual void handleInvalidRequest(const SocketData& data);
   virtual void handleUnknownMethod(const std::string& method);
   virtual void handleResourceNotFound();
@@ -108,6 +141,21 @@ class HTTPConnection : public DispatchSocketDelegate,
   // The request target as sent; absent without a request.
   std::optional<std::string> requestURI() const;
   static std::string dateAsString(platform::Date date);
+
+  // --- Authentication ---
+  bool isAuthenticated();
+  void addDigestAuthChallenge(HTTPMessage& response);
+  void addBasicAuthChallenge(HTTPMessage& response);
+  // A new nonce, accepted for a first use during the next 300 s (clock time).
+  static std::string generateNonce();
+  static bool hasRecentNonce(const std::string& recentNonce);
+
+  // --- Parameters ---
+  // "a=1&b=%41" -> {a: "1", b: "A"}: parts without "=" or with an empty key are skipped, a key
+  // whose escapes do not decode is skipped, a value that does not decode is null; "+" stays.
+  static platform::Dictionary parseParams(const std::string& query);
+  // The request's query parsed so; absent without a complete head or without a query.
+  std::optional<platform::Dictionary> parseGetParams() const;
 
   // --- The request road ---
   void startConnection();
@@ -142,8 +190,28 @@ class HTTPConnection : public DispatchSocketDelegate,
   std::string ranges_boundry;
   std::size_t rangeIndex = 0;
   std::deque<std::size_t> responseDataSizes;
+  // Authentication: the nonce this connection adopted and the highest count accepted with it.
+  std::optional<std::string> nonce;
+  std::int64_t lastNC = 0;
+  // Request body: the declared length (all ones: chunked) and what has arrived.
+  std::uint64_t requestContentLength = 0;
+  std::uint64_t requestContentLengthReceived = 0;
+  std::uint64_t requestChunkSize = 0;
+  std::uint64_t requestChunkSizeReceived = 0;
 
  private:
+  // The head is complete: check it and read the body or reply.
+  void requestHeadDidComplete();
+  void readBodyData(long tag, std::uint64_t remaining);
+  void readChunkSizeLine();
+  void handleBodyData(const SocketData& data, long tag);
+  // 413 and close: the body is longer than `maxRequestBodySize`.
+  void handleRequestBodyTooLarge();
+  void upgradeToWebSocket();
+  // The Digest check of `isAuthenticated`; `staleNonce` tells whether a correct answer failed
+  // only because its nonce is no longer recent.
+  bool isDigestAuthenticated(bool* staleNonce);
+  bool isBasicAuthenticated();
   void takeOverSocket();
   // Reads at most `length` bytes from the response and records their size; absent or empty when
   // the response had nothing.
@@ -159,4 +227,9 @@ class HTTPConnection : public DispatchSocketDelegate,
   // The end of a reply: the write tagged 90 or 91 completed.
   void responseDidEnd(long tag);
   void writeErrorResponse(HTTPMessage& response, long tag);
+  // An empty reply with "Connection: close", after which the connection closes.
+  void writeClosingErrorResponse(int status);
+
+  // Set when the last Digest failure was an expired nonce, so the challenge says "stale".
+  bool staleNonce_ = false;
 };

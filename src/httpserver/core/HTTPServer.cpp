@@ -5,6 +5,7 @@
 #include "httpserver/core/HTTPConnection.h"
 #include "httpserver/core/HTTPLogging.h"
 #include "httpserver/core/HTTPServerNotifications.h"
+#include "httpserver/core/WebSocket.h"
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/RunLoop.h"
 
@@ -49,10 +50,16 @@ void HTTPServer::setUp() {
       [weak = weak_from_this()](const platform::Notification& notification) {
         if (auto self = weak.lock()) self->connectionDidDie(notification);
       });
+  webSocketDidDieObserver_ = platform::NotificationCenter::defaultCenter().addObserver(
+      kWebSocketDidDieNotification,
+      [weak = weak_from_this()](const platform::Notification& notification) {
+        if (auto self = weak.lock()) self->webSocketDidDie(notification);
+      });
 }
 
 HTTPServer::~HTTPServer() {
   connectionDidDieObserver_.reset();
+  webSocketDidDieObserver_.reset();
   // Whoever lets go last may be running on the server queue: the teardown runs here directly
   // rather than waiting for that queue.
   stopNow(false);
@@ -206,6 +213,12 @@ void HTTPServer::stopNow(bool keepExistingConnections) {
     stopped.swap(connections);
   }
   for (const auto& connection : stopped) connection->stop();
+  std::vector<std::shared_ptr<WebSocket>> stoppedSockets;
+  {
+    platform::MutexLock lock(webSocketsLock);
+    stoppedSockets.swap(webSockets);
+  }
+  for (const auto& ws : stoppedSockets) ws->stop();
 }
 
 bool HTTPServer::isRunning() {
@@ -215,6 +228,16 @@ bool HTTPServer::isRunning() {
 std::size_t HTTPServer::numberOfHTTPConnections() {
   platform::MutexLock lock(connectionsLock);
   return connections.size();
+}
+
+void HTTPServer::addWebSocket(std::shared_ptr<WebSocket> ws) {
+  platform::MutexLock lock(webSocketsLock);
+  webSockets.push_back(std::move(ws));
+}
+
+std::size_t HTTPServer::numberOfWebSocketConnections() {
+  platform::MutexLock lock(webSocketsLock);
+  return webSockets.size();
 }
 
 std::shared_ptr<HTTPConfig> HTTPServer::config() {
@@ -256,6 +279,17 @@ void HTTPServer::connectionDidDie(const platform::Notification& notification) {
   if (found == connections.end()) return;
   removed = std::move(*found);
   connections.erase(found);
+}
+
+void HTTPServer::webSocketDidDie(const platform::Notification& notification) {
+  const void* dead = notification.object.identity();
+  std::shared_ptr<WebSocket> removed;
+  platform::MutexLock lock(webSocketsLock);
+  auto found = std::find_if(webSockets.begin(), webSockets.end(),
+                            [&](const auto& ws) { return ws.get() == dead; });
+  if (found == webSockets.end()) return;
+  removed = std::move(*found);
+  webSockets.erase(found);
 }
 
 // --- Announcement ------------------------------------------------------------------------------

@@ -12,7 +12,8 @@
 //
 // Threads: any thread may call. Server state lives on the serial queue "HTTPServer": getters,
 // `start`, `stop` and `isRunning` wait for it, setters queue their change and return at once.
-// The connection list is guarded by its own lock, since connections leave it from their queue.
+// The connection list is guarded by its own lock, since connections leave it from their queue;
+// so is the list of WebSocket endpoints that connections handed their sockets to.
 // Must not be called from its own queue ("HTTPServer") or from a connection's callbacks.
 
 #include <cstdint>
@@ -34,6 +35,7 @@
 #include "sockets/dispatch/DispatchSocketDelegate.h"
 
 class HTTPConnection;
+class WebSocket;
 
 class HTTPServer : public DispatchSocketDelegate,
                    public platform::NetServiceDelegate,
@@ -83,6 +85,10 @@ class HTTPServer : public DispatchSocketDelegate,
   bool isRunning();
 
   std::size_t numberOfHTTPConnections();
+  // Keeps a started WebSocket endpoint until it announces its death (kWebSocketDidDie...) or
+  // the server stops.
+  void addWebSocket(std::shared_ptr<WebSocket> ws) EXCLUDES(webSocketsLock);
+  std::size_t numberOfWebSocketConnections() EXCLUDES(webSocketsLock);
 
   // A new configuration for a connection: this server, the document root, the connection queue.
   std::shared_ptr<HTTPConfig> config();
@@ -108,6 +114,7 @@ class HTTPServer : public DispatchSocketDelegate,
   void setUp();
 
   void connectionDidDie(const platform::Notification& notification) EXCLUDES(connectionsLock);
+  void webSocketDidDie(const platform::Notification& notification) EXCLUDES(webSocketsLock);
   static void executeBonjourBlock(const std::function<void()>& block);
   static std::shared_ptr<platform::Thread>& bonjourThread();
 
@@ -115,13 +122,14 @@ class HTTPServer : public DispatchSocketDelegate,
   void publishBonjour();
   void unpublishBonjour();
   std::shared_ptr<HTTPConfig> makeConfig() const;
-  void stopNow(bool keepExistingConnections) EXCLUDES(connectionsLock);
+  void stopNow(bool keepExistingConnections) EXCLUDES(connectionsLock, webSocketsLock);
 
   // Set at creation.
   std::shared_ptr<platform::dispatch::Queue> serverQueue;
   std::shared_ptr<platform::dispatch::Queue> connectionQueue;
   std::shared_ptr<DispatchSocket> asyncSocket;
   platform::ObserverToken connectionDidDieObserver_;
+  platform::ObserverToken webSocketDidDieObserver_;
 
   // Owned by serverQueue.
   std::optional<std::string> _documentRoot;
@@ -138,4 +146,8 @@ class HTTPServer : public DispatchSocketDelegate,
   // Guarded by connectionsLock.
   platform::Mutex connectionsLock;
   std::vector<std::shared_ptr<HTTPConnection>> connections GUARDED_BY(connectionsLock);
+
+  // Guarded by webSocketsLock. No code holds both locks.
+  platform::Mutex webSocketsLock;
+  std::vector<std::shared_ptr<WebSocket>> webSockets GUARDED_BY(webSocketsLock);
 };

@@ -1,0 +1,24 @@
+#pragma once
+// MultipartMessageHeader: the header block of one multipart part. Lines are split at each CR LF
+// that is not followed by white space, so a folded line stays one field with its continuation.
+// Lines that do not parse are skipped with a warning; a block with no parsable line counts as
+// "Content-Type: text/plain". A later field of the same name replaces an earlier one.
+
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "httpserver/core/MultipartMessageHeaderField.h"
+
+class MultipartMessageHeader {
+ public:
+  MultipartMessageHeader(std::string_view data, unsigned formEncoding);
+
+  const std::map<std::string, MultipartMessageHeaderField>& fields() const { return fields_; }
+  // The content transfer encoding; always 0 (unknown).
+  int encoding() const { return 0; }
+  std::string description() const;
+
+ private:
+  std::map<std::string, MultipartMessageHeaderField> fields_;
+};

@@ -1,0 +1,45 @@
+#pragma once
+// MultipartMessageHeaderField: one header line of a multipart part ("Content-Disposition:
+// form-data; name="a"; filename="b.txt""): its name, its value before the first ";" and the
+// parameters after it, quotes removed and backslash escapes resolved. Header values and
+// parameters are read in the form's text encoding.
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Text encodings a form may declare, numbered as the platform numbers them.
+enum MultipartFormEncoding : unsigned {
+  kMultipartASCIIEncoding = 1,
+  kMultipartUTF8Encoding = 4,
+  kMultipartISOLatin1Encoding = 5,
+};
+
+// `bytes` in `encoding`, as UTF-8; absent when they are not text of that encoding.
+std::optional<std::string> decodeMultipartText(std::string_view bytes, unsigned encoding);
+
+class MultipartMessageHeaderField {
+ public:
+  // Absent when the line has no colon (or only in its last two bytes), a name that is not
+  // ASCII, a value that is not text of `encoding`, or parameters that do not parse.
+  static std::optional<MultipartMessageHeaderField> initWithData(std::string_view data,
+                                                                 unsigned encoding);
+  MultipartMessageHeaderField(std::string name, std::string value)
+      : name_(std::move(name)), value_(std::move(value)) {}
+
+  const std::string& name() const { return name_; }
+  const std::string& value() const { return value_; }
+  const std::map<std::string, std::string>& params() const { return params_; }
+  // "name:value\n params: {...}"
+  std::string description() const;
+
+ private:
+  MultipartMessageHeaderField() = default;
+  // Fills `params_` from the text after the value's ";"; false when it does not parse.
+  bool parseHeaderValueBytes(std::string_view bytes, unsigned encoding);
+
+  std::string name_;
+  std::string value_;
+  std::map<std::string, std::string> params_;
+};
