@@ -157,3 +157,35 @@ std::shared_ptr<const tagpb::TAGPResource> TAGResourceStorageImpl::loadResourceF
   }
 }
 
+
+std::shared_ptr<const TAGExpandedResource> TAGResourceStorageImpl::loadExpandedResourceFromJsonFile(
+    const std::string& containerId) {
+  auto path = platform::Bundle::main().pathForResource(containerId, "json");
+  if (!path) {
+    TAGLog::warning("Cannot find resource file '" + containerId + ".json'.");
+    return nullptr;
+  }
+  TAGLog::verbose("loading default container from " + containerId + ".json");
+  return nullptr;
+}
+
+std::shared_ptr<const TAGExpandedResource>
+TAGResourceStorageImpl::loadExpandedResourceFromPlistFile(const std::string& containerId) {
+  auto path = platform::Bundle::main().pathForResource(containerId, "plist");
+  if (!path) {
+    TAGLog::warning("Cannot find resource file '" + containerId + ".plist'.");
+    return nullptr;
+  }
+  TAGLog::verbose("loading default container from " + containerId + ".plist");
+  return nullptr;
+}
+
+std::shared_ptr<TAGResourceStorage::LoadCallback> TAGResourceStorageImpl::loadCallback() const {
+  platform::MutexLock lock(mutex_);
+  return loadCallback_;
+}
+
+void TAGResourceStorageImpl::setLoadCallback(std::shared_ptr<LoadCallback> callback) {
+  platform::MutexLock lock(mutex_);
+  loadCallback_ = std::move(callback);
+}
