@@ -20,8 +20,7 @@ constexpr const char* kSchema[] = {
     "CREATE INDEX IF NOT EXISTS TAGHit_timestamp ON TAGHit (timestamp)",
     "CREATE INDEX IF NOT EXISTS TAGHit_dispatchTime ON TAGHit (dispatchTime)",
 };
-constexpr const char* kColumns[] = {"id", "dispatchURL", "timestamp", "dispatchTime",
-                                    "retryCount"};
+constexpr const char* kColumns[] = {"id", "dispatchURL", "timestamp", "dispatchTime", "retryCount"};
 
 double nowSeconds() { return platform::toSeconds(platform::Clock::shared()->now()); }
 
@@ -106,8 +105,7 @@ void TAGDataProvider::addHitWithURLString(const std::string& url) {
         guarded([&] {
           if (!self->context_) return;
           if (self->context_->executeUpdate(
-                  "INSERT INTO TAGHit (dispatchURL, timestamp) VALUES (?, ?)", url,
-                  nowSeconds())) {
+                  "INSERT INTO TAGHit (dispatchURL, timestamp) VALUES (?, ?)", url, nowSeconds())) {
             self->hasChanges_ = true;
           }
           self->save();

@@ -71,7 +71,8 @@ std::string TAGDispatchUtil::userAgentStringWithProduct(
          systemVersion + " like Mac OS X; " + systemLanguage + "-" + systemCountry + ")";
 }
 
-std::string TAGDispatchUtil::systemLanguageFromLanguages(const std::vector<std::string>& languages) {
+std::string TAGDispatchUtil::systemLanguageFromLanguages(
+    const std::vector<std::string>& languages) {
   return languages.empty() ? "en" : lowercase(languages.front());
 }
 

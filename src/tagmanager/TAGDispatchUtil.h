@@ -33,13 +33,10 @@ class TAGDispatchUtil {
   // "TagManager/3.01 (<model>; U; CPU <system> <version> like Mac OS X; <language>-<country>)"
   // for this device.
   static std::string userAgentString();
-  static std::string userAgentStringWithProduct(const std::string& product,
-                                                const std::string& version,
-                                                const std::string& deviceModel,
-                                                const std::string& systemName,
-                                                const std::string& systemVersion,
-                                                const std::string& systemLanguage,
-                                                const std::string& systemCountry);
+  static std::string userAgentStringWithProduct(
+      const std::string& product, const std::string& version, const std::string& deviceModel,
+      const std::string& systemName, const std::string& systemVersion,
+      const std::string& systemLanguage, const std::string& systemCountry);
   // The first language in lower case; "en" for none.
   static std::string systemLanguageFromLanguages(const std::vector<std::string>& languages);
   // The locale's country in lower case; empty when it names none.

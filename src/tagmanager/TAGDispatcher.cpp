@@ -127,10 +127,11 @@ void TAGDispatcher::dispatch() {
               auto self = weak.lock();
               if (!self) return;
               for (const auto& hit : hits) {
-                auto operation = self->network_->sendURL(
-                    hit.dispatchURL, [weak, hit](TAGNetOperation& operation) {
-                      if (auto self = weak.lock()) self->handleCompletion(hit, operation);
-                    });
+                auto operation = self->network_->sendURL(hit.dispatchURL,
+                                                         [weak, hit](TAGNetOperation& operation) {
+                                                           if (auto self = weak.lock())
+                                                             self->handleCompletion(hit, operation);
+                                                         });
                 self->operations_.insert(operation);
               }
             });

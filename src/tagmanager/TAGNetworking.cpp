@@ -31,7 +31,8 @@ platform::URLRequest TAGNetworking::requestWithURL(const std::string& url) {
 
 std::shared_ptr<TAGNetOperation> TAGNetworking::sendURL(const std::string& url,
                                                         TAGNetOperation::Completion completion) {
-  auto operation = TAGNetOperation::operationWithRequest(requestWithURL(url), std::move(completion));
+  auto operation =
+      TAGNetOperation::operationWithRequest(requestWithURL(url), std::move(completion));
   queue_->addOperation(operation);
   return operation;
 }

@@ -26,7 +26,8 @@ std::string queryOf(const std::string& url) {
   auto question = url.find('?');
   if (question == std::string::npos) return {};
   auto hash = url.find('#', question);
-  return url.substr(question + 1, hash == std::string::npos ? std::string::npos : hash - question - 1);
+  return url.substr(question + 1,
+                    hash == std::string::npos ? std::string::npos : hash - question - 1);
 }
 
 }  // namespace

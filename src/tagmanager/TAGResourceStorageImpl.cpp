@@ -53,9 +53,8 @@ bool replaceFile(const std::string& path, const std::string& bytes) {
 
 std::string TAGResourceStorageImpl::dataPath() {
   std::string path = platform::Paths::join(
-      platform::Paths::join(platform::Paths::join(platform::Paths::library(),
-                                                  "Application Support"),
-                            "Tags"),
+      platform::Paths::join(
+          platform::Paths::join(platform::Paths::library(), "Application Support"), "Tags"),
       "TagManager");
   std::error_code error;
   if (!std::filesystem::exists(path, error)) {
@@ -156,7 +155,6 @@ std::shared_ptr<const tagpb::TAGPResource> TAGResourceStorageImpl::loadResourceF
     return nullptr;
   }
 }
-
 
 std::shared_ptr<const TAGExpandedResource> TAGResourceStorageImpl::loadExpandedResourceFromJsonFile(
     const std::string& containerId) {
