@@ -35,6 +35,12 @@ class TAGFunctionCallImplementation {
   const std::optional<std::set<std::string>>& requiredKeys() const { return _requiredKeys; }
 
  protected:
+  // The property under `key`, or null when the call has none.
+  static TAGPValue::Ref propertyOf(const TAGPropertyMap& parameters, const std::string& key) {
+    auto it = parameters.find(key);
+    return it == parameters.end() ? nullptr : it->second;
+  }
+
   TAGFunctionCallImplementation(std::string functionId,
                                 std::optional<std::set<std::string>> requiredKeys)
       : _instanceFunctionId(std::move(functionId)), _requiredKeys(std::move(requiredKeys)) {}

@@ -117,10 +117,12 @@ class TAGRuntime : public std::enable_shared_from_this<TAGRuntime> {
 
  private:
   // What one evaluation carries down its recursion: the macro names being expanded (a name met
-  // again is a cycle) and how deep it has nested.
+  // again is a cycle), how deep it has nested, and whether it was cut off for depth (then none
+  // of its results is cached: from a shallower start they may well succeed).
   struct Pending {
     std::set<std::string> macroNames;
     std::size_t depth = 0;
+    bool cut = false;
   };
 
   TAGRuntime(std::shared_ptr<const TAGExpandedResource> resource,

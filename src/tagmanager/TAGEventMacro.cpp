@@ -1,0 +1,12 @@
+#include "tagmanager/TAGEventMacro.h"
+
+#include "tagmanager/TAGRuntime.h"
+#include "tagmanager/TAGTypes.h"
+
+TAGPValue::Ref TAGEventMacro::evaluate(const TAGPropertyMap&) {
+  auto runtime = _runtime.lock();
+  if (!runtime) return TAGTypes::defaultValue();
+  auto event = runtime->currentEventName();
+  if (!event) return TAGTypes::defaultValue();
+  return TAGTypes::objectToValue(TAGObject::string(*event));
+}
