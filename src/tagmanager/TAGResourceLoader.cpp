@@ -2,11 +2,10 @@
 
 #include "tagmanager/TAGLog.h"
 #include "tagmanager/TAGPServingRoot.h"
+#include "tagmanager/TAGRuntimeVersion.h"
 #include "tagmanager/TAGServerConfig.h"
 
 namespace {
-
-constexpr long kRuntimeVersion = 50809091;
 
 bool isBlank(const std::string& text) {
   return text.find_first_not_of(" \t\n\r\v\f") == std::string::npos;
@@ -20,7 +19,9 @@ TAGResourceLoader::TAGResourceLoader(std::string containerId)
       ctfeServerAddress_(TAGServerConfig::containerServer()),
       ctfeUrlPathAndQuery_(defaultCtfeUrlPathAndQuery_) {}
 
-std::string TAGResourceLoader::sdkVersion() { return "i" + std::to_string(kRuntimeVersion); }
+std::string TAGResourceLoader::sdkVersion() {
+  return "i" + std::to_string(TAGRuntimeVersion::versionNumber());
+}
 
 void TAGResourceLoader::setCtfeUrlPathAndQuery(const std::optional<std::string>& pathAndQuery) {
   ctfeUrlPathAndQuery_ = pathAndQuery ? *pathAndQuery : defaultCtfeUrlPathAndQuery_;

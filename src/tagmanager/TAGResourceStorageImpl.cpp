@@ -13,11 +13,14 @@
 
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Json.h"
 #include "platform/foundation/Paths.h"
+#include "platform/foundation/PropertyListSerialization.h"
 #include "tagmanager/TAGAsyncUtil.h"
 #include "tagmanager/TAGLog.h"
 #include "tagmanager/TAGPServingRoot.h"
 #include "tagmanager/TAGPreviewManager.h"
+#include "tagmanager/TAGSerialization.h"
 
 namespace {
 
@@ -164,7 +167,16 @@ std::shared_ptr<const TAGExpandedResource> TAGResourceStorageImpl::loadExpandedR
     return nullptr;
   }
   TAGLog::verbose("loading default container from " + containerId + ".json");
-  return nullptr;
+  try {
+    std::optional<std::string> bytes = readWholeFile(*path);
+    if (!bytes) throw platform::Exception("NSFileHandleOperationException", "Unreadable file");
+    auto decoded = platform::Json::parse(*bytes);
+    TAGLog::verbose(decoded ? decoded->dump() : "(null)");
+    return TAGSerialization::expandResourceFromData(*bytes);
+  } catch (const platform::Exception& e) {
+    TAGLog::warning("Error reading resource from json file: " + e.name() + ": " + e.what());
+    return nullptr;
+  }
 }
 
 std::shared_ptr<const TAGExpandedResource>
@@ -175,7 +187,17 @@ TAGResourceStorageImpl::loadExpandedResourceFromPlistFile(const std::string& con
     return nullptr;
   }
   TAGLog::verbose("loading default container from " + containerId + ".plist");
-  return nullptr;
+  try {
+    std::optional<std::string> bytes = readWholeFile(*path);
+    if (!bytes) throw platform::Exception("NSFileHandleOperationException", "Unreadable file");
+    auto list = platform::PropertyListSerialization::propertyListWithData(*bytes, nullptr, nullptr);
+    std::optional<platform::Value> dictionary;
+    if (list && list->asDictionary()) dictionary = std::move(list);
+    return TAGSerialization::expandedResourceFromDeserializedObject(dictionary);
+  } catch (const platform::Exception& e) {
+    TAGLog::warning("Error reading resource from plist file: " + e.name() + ": " + e.what());
+    return nullptr;
+  }
 }
 
 std::shared_ptr<TAGResourceStorage::LoadCallback> TAGResourceStorageImpl::loadCallback() const {

@@ -1,0 +1,37 @@
+#pragma once
+// TAGDiskLoadCallback: turns the outcome of reading a container's saved copy into container
+// state and into notifications of the application's callback (refresh type 0). Each step runs
+// under the container's lock, so an outcome is applied as one unit. A saved copy is used only
+// while the container still holds its default content; one that does not expand counts as an
+// unreadable copy (failure 1), and the container then goes to the network at once, as it does
+// after any failure while it is default.
+//
+// Holds its container weakly (the container owns it); `close` silences the callback.
+
+#include <memory>
+
+#include "platform/foundation/Mutex.h"
+#include "tagmanager/TAGContainerCallback.h"
+#include "tagmanager/TAGResourceStorage.h"
+
+class TAGDiskLoadCallback : public TAGResourceStorage::LoadCallback {
+ public:
+  TAGDiskLoadCallback(std::shared_ptr<TAGContainerCallback> callback,
+                      std::weak_ptr<TAGContainer> container)
+      : container_(std::move(container)), callback_(std::move(callback)) {}
+
+  void startLoad() override;
+  void onSuccess(std::shared_ptr<const tagpb::TAGPResourceWithMetadata> resource) override;
+  void onFailure(std::int32_t failure) override;
+  void close();
+
+  // Disk load failure kind to the failure the application hears.
+  static std::int32_t containerFailure(std::int32_t failure);
+
+ private:
+  std::shared_ptr<TAGContainerCallback> callback() const EXCLUDES(mutex_);
+
+  const std::weak_ptr<TAGContainer> container_;
+  mutable platform::Mutex mutex_;
+  std::shared_ptr<TAGContainerCallback> callback_ GUARDED_BY(mutex_);
+};
