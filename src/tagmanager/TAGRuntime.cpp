@@ -423,7 +423,7 @@ TAGRuntime::Result TAGRuntime::executeFunction(const std::shared_ptr<TAGExpanded
   for (const auto& [key, value] : call->propertiesMap()) {
     Result result = expandMacrosForValue(value, pending);
     if (result == defaultResult()) return defaultResult();
-    if (result->isStatic() && result->value() != value) {
+    if (result->isStatic() && result->value() != value && !pending.cut) {
       call->updateCacheablePropertyWithValue(result->value(), key);
     }
     isStatic = isStatic && result->isStatic();

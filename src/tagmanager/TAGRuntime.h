@@ -118,7 +118,7 @@ class TAGRuntime : public std::enable_shared_from_this<TAGRuntime> {
  private:
   // What one evaluation carries down its recursion: the macro names being expanded (a name met
   // again is a cycle), how deep it has nested, and whether it was cut off for depth (then none
-  // of its results is cached: from a shallower start they may well succeed).
+  // of its results is cached or written back: from a shallower start they may well differ).
   struct Pending {
     std::set<std::string> macroNames;
     std::size_t depth = 0;
