@@ -1,9 +1,7 @@
 #include "tagmanager/TAGPreviewManager.h"
 
-#include <unicode/regex.h>
-#include <unicode/unistr.h>
-
 #include "tagmanager/TAGLog.h"
+#include "tagmanager/TAGRegularExpression.h"
 
 namespace {
 
@@ -11,14 +9,11 @@ constexpr const char* kStartPattern =
     R"(^tagmanager.c.\S+:\/\/preview\/p\?id=\S+&tm_auth=\S+&tm_preview=\d+$)";
 constexpr const char* kEndPattern = R"(^tagmanager.c.\S+:\/\/preview\/p\?id=\S+&tm_preview=$)";
 
+// The patterns are anchored, so a match anywhere is a match of the whole text. The link comes
+// from outside: the expression's step and memory limits bound the work a long one costs.
 bool matchesWhole(const char* pattern, const std::string& text) {
-  UErrorCode status = U_ZERO_ERROR;
-  icu::RegexMatcher matcher(icu::UnicodeString::fromUTF8(pattern), 0, status);
-  if (U_FAILURE(status)) return false;
-  icu::UnicodeString input = icu::UnicodeString::fromUTF8(text);
-  matcher.reset(input);
-  bool matched = matcher.matches(status);
-  return U_SUCCESS(status) && matched;
+  auto expression = TAGRegularExpression::compile(pattern, false);
+  return expression && expression->findsMatch(text);
 }
 
 // The URL's query: what follows the first "?", up to a fragment.

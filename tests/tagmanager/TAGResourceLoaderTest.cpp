@@ -217,6 +217,11 @@ TEST(TAGPreviewManagerTest, PreviewsOnlyTheLinkedContainerWithTheLinkQuery) {
   EXPECT_FALSE(preview.isPreviewingContainer("GTM-2"));
   EXPECT_EQ(preview.ctfeUrlPath(), "/r?id=GTM-1&tm_auth=ab&tm_preview=3");
   EXPECT_EQ(TAGPreviewManager::containerIdForQuery("id=GTM-9&x=1"), "GTM-9");
+  // A long link that almost matches is refused within the expression's limits.
+  std::string longLink = "tagmanager.c.app://preview/p?id=" + std::string(1 << 16, 'a');
+  for (int i = 0; i < 200; ++i) longLink += "&tm_auth=x";
+  EXPECT_FALSE(preview.generatePreviewDataForUrl(longLink + "&tm_preview=1x"));
+  EXPECT_TRUE(preview.isPreviewingContainer("GTM-1"));
   preview.clear();
   EXPECT_FALSE(preview.isPreviewingContainer("GTM-1"));
 }
