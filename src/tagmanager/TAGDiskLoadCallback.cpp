@@ -18,16 +18,6 @@ std::int32_t TAGDiskLoadCallback::containerFailure(std::int32_t failure) {
   }
 }
 
-std::shared_ptr<TAGContainerCallback> TAGDiskLoadCallback::callback() const {
-  platform::MutexLock lock(mutex_);
-  return callback_;
-}
-
-void TAGDiskLoadCallback::close() {
-  platform::MutexLock lock(mutex_);
-  callback_.reset();
-}
-
 void TAGDiskLoadCallback::startLoad() {
   auto container = container_.lock();
   if (!container) return;

@@ -5,33 +5,20 @@
 // while the container still holds its default content; one that does not expand counts as an
 // unreadable copy (failure 1), and the container then goes to the network at once, as it does
 // after any failure while it is default.
-//
-// Holds its container weakly (the container owns it); `close` silences the callback.
 
 #include <memory>
 
-#include "platform/foundation/Mutex.h"
-#include "tagmanager/TAGContainerCallback.h"
+#include "tagmanager/TAGContainerLoadCallback.h"
 #include "tagmanager/TAGResourceStorage.h"
 
-class TAGDiskLoadCallback : public TAGResourceStorage::LoadCallback {
+class TAGDiskLoadCallback : public TAGContainerLoadCallback<tagpb::TAGPResourceWithMetadata> {
  public:
-  TAGDiskLoadCallback(std::shared_ptr<TAGContainerCallback> callback,
-                      std::weak_ptr<TAGContainer> container)
-      : container_(std::move(container)), callback_(std::move(callback)) {}
+  using TAGContainerLoadCallback::TAGContainerLoadCallback;
 
   void startLoad() override;
   void onSuccess(std::shared_ptr<const tagpb::TAGPResourceWithMetadata> resource) override;
   void onFailure(std::int32_t failure) override;
-  void close();
 
   // Disk load failure kind to the failure the application hears.
   static std::int32_t containerFailure(std::int32_t failure);
-
- private:
-  std::shared_ptr<TAGContainerCallback> callback() const EXCLUDES(mutex_);
-
-  const std::weak_ptr<TAGContainer> container_;
-  mutable platform::Mutex mutex_;
-  std::shared_ptr<TAGContainerCallback> callback_ GUARDED_BY(mutex_);
 };

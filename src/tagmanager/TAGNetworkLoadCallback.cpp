@@ -19,16 +19,6 @@ std::int32_t TAGNetworkLoadCallback::containerFailure(std::int32_t failure) {
   }
 }
 
-std::shared_ptr<TAGContainerCallback> TAGNetworkLoadCallback::callback() const {
-  platform::MutexLock lock(mutex_);
-  return callback_;
-}
-
-void TAGNetworkLoadCallback::close() {
-  platform::MutexLock lock(mutex_);
-  callback_.reset();
-}
-
 void TAGNetworkLoadCallback::startLoad() {
   auto container = container_.lock();
   if (!container) return;

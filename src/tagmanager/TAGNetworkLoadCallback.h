@@ -5,34 +5,23 @@
 // loaded resource, and is a failure when there is none. A resource that does not expand, like
 // any failure, schedules the next fetch in 1 h and reports failure 4 (nothing is saved or
 // stamped). Each step runs under the container's lock.
-//
-// Holds its container weakly (the container owns it); `close` silences the callback.
 
 #include <memory>
 
-#include "platform/foundation/Mutex.h"
-#include "tagmanager/TAGContainerCallback.h"
+#include "tagmanager/TAGContainerLoadCallback.h"
 #include "tagmanager/TAGResourceLoader.h"
 
-class TAGNetworkLoadCallback : public TAGResourceLoader::Callback {
+class TAGNetworkLoadCallback : public TAGContainerLoadCallback<tagpb::TAGPResource> {
  public:
-  TAGNetworkLoadCallback(std::shared_ptr<TAGContainerCallback> callback,
-                         std::weak_ptr<TAGContainer> container)
-      : container_(std::move(container)), callback_(std::move(callback)) {}
+  using TAGContainerLoadCallback::TAGContainerLoadCallback;
 
   void startLoad() override;
   void onSuccess(std::shared_ptr<const tagpb::TAGPResource> resource) override;
   void onFailure(std::int32_t failure) override;
-  void close();
 
   // Network load failure kind to the failure the application hears.
   static std::int32_t containerFailure(std::int32_t failure);
 
  private:
-  std::shared_ptr<TAGContainerCallback> callback() const EXCLUDES(mutex_);
   void fail(const std::shared_ptr<TAGContainer>& container, std::int32_t failure);
-
-  const std::weak_ptr<TAGContainer> container_;
-  mutable platform::Mutex mutex_;
-  std::shared_ptr<TAGContainerCallback> callback_ GUARDED_BY(mutex_);
 };

@@ -52,6 +52,29 @@ bool replaceFile(const std::string& path, const std::string& bytes) {
   return ok;
 }
 
+// The bundle's default container "<id>.<extension>", expanded by `expand` from the file's bytes;
+// none, with a warning, when there is no such file or it does not read.
+template <class Expand>
+std::shared_ptr<const TAGExpandedResource> loadExpandedDefault(const std::string& containerId,
+                                                               const std::string& extension,
+                                                               Expand expand) {
+  auto path = platform::Bundle::main().pathForResource(containerId, extension);
+  if (!path) {
+    TAGLog::warning("Cannot find resource file '" + containerId + "." + extension + "'.");
+    return nullptr;
+  }
+  TAGLog::verbose("loading default container from " + containerId + "." + extension);
+  try {
+    std::optional<std::string> bytes = readWholeFile(*path);
+    if (!bytes) throw platform::Exception("NSFileHandleOperationException", "Unreadable file");
+    return expand(*bytes);
+  } catch (const platform::Exception& e) {
+    TAGLog::warning("Error reading resource from " + extension + " file: " + e.name() + ": " +
+                    e.what());
+    return nullptr;
+  }
+}
+
 }  // namespace
 
 std::string TAGResourceStorageImpl::dataPath() {
@@ -161,43 +184,21 @@ std::shared_ptr<const tagpb::TAGPResource> TAGResourceStorageImpl::loadResourceF
 
 std::shared_ptr<const TAGExpandedResource> TAGResourceStorageImpl::loadExpandedResourceFromJsonFile(
     const std::string& containerId) {
-  auto path = platform::Bundle::main().pathForResource(containerId, "json");
-  if (!path) {
-    TAGLog::warning("Cannot find resource file '" + containerId + ".json'.");
-    return nullptr;
-  }
-  TAGLog::verbose("loading default container from " + containerId + ".json");
-  try {
-    std::optional<std::string> bytes = readWholeFile(*path);
-    if (!bytes) throw platform::Exception("NSFileHandleOperationException", "Unreadable file");
-    auto decoded = platform::Json::parse(*bytes);
+  return loadExpandedDefault(containerId, "json", [](const std::string& bytes) {
+    auto decoded = platform::Json::parse(bytes);
     TAGLog::verbose(decoded ? decoded->dump() : "(null)");
-    return TAGSerialization::expandResourceFromData(*bytes);
-  } catch (const platform::Exception& e) {
-    TAGLog::warning("Error reading resource from json file: " + e.name() + ": " + e.what());
-    return nullptr;
-  }
+    return TAGSerialization::expandResourceFromData(bytes);
+  });
 }
 
 std::shared_ptr<const TAGExpandedResource>
 TAGResourceStorageImpl::loadExpandedResourceFromPlistFile(const std::string& containerId) {
-  auto path = platform::Bundle::main().pathForResource(containerId, "plist");
-  if (!path) {
-    TAGLog::warning("Cannot find resource file '" + containerId + ".plist'.");
-    return nullptr;
-  }
-  TAGLog::verbose("loading default container from " + containerId + ".plist");
-  try {
-    std::optional<std::string> bytes = readWholeFile(*path);
-    if (!bytes) throw platform::Exception("NSFileHandleOperationException", "Unreadable file");
-    auto list = platform::PropertyListSerialization::propertyListWithData(*bytes, nullptr, nullptr);
+  return loadExpandedDefault(containerId, "plist", [](const std::string& bytes) {
+    auto list = platform::PropertyListSerialization::propertyListWithData(bytes, nullptr, nullptr);
     std::optional<platform::Value> dictionary;
     if (list && list->asDictionary()) dictionary = std::move(list);
     return TAGSerialization::expandedResourceFromDeserializedObject(dictionary);
-  } catch (const platform::Exception& e) {
-    TAGLog::warning("Error reading resource from plist file: " + e.name() + ": " + e.what());
-    return nullptr;
-  }
+  });
 }
 
 std::shared_ptr<TAGResourceStorage::LoadCallback> TAGResourceStorageImpl::loadCallback() const {

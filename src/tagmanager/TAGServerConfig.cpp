@@ -1,58 +1,31 @@
 #include "tagmanager/TAGServerConfig.h"
 
-#include <cstdlib>
-
-#include "platform/foundation/Mutex.h"
+#include "platform/foundation/DeploymentSetting.h"
 
 namespace {
 
-constexpr const char* kDefaultContainerServer = "https://tags.chengheng.example";
-constexpr const char* kDefaultPixelHost = "pixel.chengheng.example";
-
-struct Overrides {
-  platform::Mutex mutex;
-  std::string containerServer GUARDED_BY(mutex);
-  std::string pixelHost GUARDED_BY(mutex);
-};
-
-Overrides& overrides() {
-  static auto* values = new Overrides;
-  return *values;
+platform::DeploymentSetting& containerServerSetting() {
+  static auto* setting = new platform::DeploymentSetting("CHENGHENG_TAG_CONTAINER_SERVER",
+                                                         "https://tags.chengheng.example");
+  return *setting;
 }
 
-std::string fromEnvironment(const char* variable, const char* fallback) {
-  const char* value = std::getenv(variable);
-  return value && *value ? value : fallback;
+platform::DeploymentSetting& pixelHostSetting() {
+  static auto* setting =
+      new platform::DeploymentSetting("CHENGHENG_TAG_PIXEL_HOST", "pixel.chengheng.example");
+  return *setting;
 }
 
 }  // namespace
 
-std::string TAGServerConfig::containerServer() {
-  {
-    Overrides& o = overrides();
-    platform::MutexLock lock(o.mutex);
-    if (!o.containerServer.empty()) return o.containerServer;
-  }
-  return fromEnvironment("CHENGHENG_TAG_CONTAINER_SERVER", kDefaultContainerServer);
-}
+std::string TAGServerConfig::containerServer() { return containerServerSetting().value(); }
 
 void TAGServerConfig::setContainerServer(const std::string& origin) {
-  Overrides& o = overrides();
-  platform::MutexLock lock(o.mutex);
-  o.containerServer = origin;
+  containerServerSetting().setOverride(origin);
 }
 
-std::string TAGServerConfig::pixelHost() {
-  {
-    Overrides& o = overrides();
-    platform::MutexLock lock(o.mutex);
-    if (!o.pixelHost.empty()) return o.pixelHost;
-  }
-  return fromEnvironment("CHENGHENG_TAG_PIXEL_HOST", kDefaultPixelHost);
-}
+std::string TAGServerConfig::pixelHost() { return pixelHostSetting().value(); }
 
 void TAGServerConfig::setPixelHost(const std::string& host) {
-  Overrides& o = overrides();
-  platform::MutexLock lock(o.mutex);
-  o.pixelHost = host;
+  pixelHostSetting().setOverride(host);
 }

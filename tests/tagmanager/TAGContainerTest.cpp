@@ -12,6 +12,7 @@
 #include "TagLogRecorder.h"
 #include "TagResourceMaker.h"
 #include "platform/foundation/Assert.h"
+#include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Paths.h"
 #include "support/Files.h"
@@ -316,6 +317,31 @@ TEST_F(TAGContainerTest, PreviewedContainerFetchesWithTheLinkQueryAndSavesNothin
   ASSERT_TRUE(manager_->previewWithUrl("tagmanager.c.app://preview/p?id=GTM-A&tm_preview="));
   ASSERT_TRUE(testsupport::runUntil([&] { return server_.requestCount() == 2; }));
   EXPECT_EQ(server_.requests()[1].target, "/r?id=GTM-A&v=i50809091&pv=preview");
+}
+
+TEST_F(TAGContainerTest, InitialContentComesFromTheBundleBinaryThenPlistThenJson) {
+  auto& bundle = platform::Bundle::main();
+  bundle.setResourcePath(home_.path());
+  auto initial = [&] {
+    return TAGContainer::initWithId("GTM-J", manager_)->stringForKey("greeting");
+  };
+  EXPECT_EQ(initial(), "");
+  auto errors = log_.lines("error");
+  EXPECT_NE(std::find(errors.begin(), errors.end(),
+                      "No default container found; creating an empty container."),
+            errors.end());
+  testsupport::writeFile(home_.path() + "/GTM-J.json", R"({"greeting": "from json"})");
+  EXPECT_EQ(initial(), "from json");
+  testsupport::writeFile(home_.path() + "/GTM-J.plist",
+                         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                         "<key>greeting</key><string>from plist</string></dict></plist>");
+  EXPECT_EQ(initial(), "from plist");
+  testsupport::writeFile(home_.path() + "/GTM-J", versioned("bin").SerializeAsString());
+  EXPECT_EQ(initial(), "hello bin");
+  testsupport::writeFile(home_.path() + "/GTM-J", invalid().SerializeAsString());
+  auto container = TAGContainer::initWithId("GTM-J", manager_);
+  EXPECT_EQ(container->runtime(), nullptr) << "a binary default that does not expand: no runtime";
+  bundle.setResourcePath("");
 }
 
 TEST_F(TAGContainerTest, GettersReadTheRuntimeSafelyWhileItIsReplaced) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "TagEventList.h"
 #include "platform/foundation/Mutex.h"
 #include "platform/net/ScriptedServer.h"
 #include "tagmanager/TAGContainerCallback.h"
@@ -18,33 +19,20 @@ namespace testsupport {
 class ContainerCallbackRecorder : public TAGContainerCallback {
  public:
   void containerRefreshBegin(const std::shared_ptr<TAGContainer>&, std::int32_t type) override {
-    add("begin:" + std::to_string(type));
+    events_.add("begin:" + std::to_string(type));
   }
   void containerRefreshSuccess(const std::shared_ptr<TAGContainer>&, std::int32_t type) override {
-    add("success:" + std::to_string(type));
+    events_.add("success:" + std::to_string(type));
   }
   void containerRefreshFailure(const std::shared_ptr<TAGContainer>&, std::int32_t failure,
                                std::int32_t type) override {
-    add("failure:" + std::to_string(failure) + ":" + std::to_string(type));
+    events_.add("failure:" + std::to_string(failure) + ":" + std::to_string(type));
   }
-  std::vector<std::string> events() const {
-    platform::MutexLock lock(mutex_);
-    return events_;
-  }
-  bool heard(const std::string& event) const {
-    for (const auto& e : events()) {
-      if (e == event) return true;
-    }
-    return false;
-  }
+  std::vector<std::string> events() const { return events_.events(); }
+  bool heard(const std::string& event) const { return events_.heard(event); }
 
  private:
-  void add(std::string event) {
-    platform::MutexLock lock(mutex_);
-    events_.push_back(std::move(event));
-  }
-  mutable platform::Mutex mutex_;
-  std::vector<std::string> events_ GUARDED_BY(mutex_);
+  TagEventList events_;
 };
 
 // The container server on loopback: answers every fetch with `answer()` (settable), and is the

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "TagEventList.h"
 #include "platform/foundation/Mutex.h"
 #include "tagmanager/TAGLoadCallback.h"
 
@@ -14,34 +15,28 @@ namespace testsupport {
 template <class Resource>
 class TagLoadRecorder : public TAGLoadCallback<Resource> {
  public:
-  void startLoad() override { add("start"); }
+  void startLoad() override { events_.add("start"); }
   void onSuccess(std::shared_ptr<const Resource> resource) override {
     {
       platform::MutexLock lock(mutex_);
       last_ = resource;
     }
-    add(resource ? "success" : "success:none");
+    events_.add(resource ? "success" : "success:none");
   }
-  void onFailure(std::int32_t failure) override { add("failure:" + std::to_string(failure)); }
+  void onFailure(std::int32_t failure) override {
+    events_.add("failure:" + std::to_string(failure));
+  }
 
-  std::vector<std::string> events() const {
-    platform::MutexLock lock(mutex_);
-    return events_;
-  }
-  std::size_t count() const { return events().size(); }
+  std::vector<std::string> events() const { return events_.events(); }
+  std::size_t count() const { return events_.count(); }
   std::shared_ptr<const Resource> last() const {
     platform::MutexLock lock(mutex_);
     return last_;
   }
 
  private:
-  void add(std::string event) {
-    platform::MutexLock lock(mutex_);
-    events_.push_back(std::move(event));
-  }
-
+  TagEventList events_;
   mutable platform::Mutex mutex_;
-  std::vector<std::string> events_ GUARDED_BY(mutex_);
   std::shared_ptr<const Resource> last_ GUARDED_BY(mutex_);
 };
 
