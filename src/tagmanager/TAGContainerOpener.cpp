@@ -97,41 +97,38 @@ void TAGContainerOpener::openWithRefreshType(std::int32_t openType) {
   auto manager = tagManager_.lock();
   if (!manager) return;
   std::shared_ptr<TAGContainer> container;
-  std::shared_ptr<TAGContainerOpenerNotifier> notifyNow;
+  std::shared_ptr<TAGContainerOpenerNotifier> notifier;
+  {
+    platform::MutexLock own(mutex_);
+    notifier = std::move(notifier_);
+    notifier_ = nullptr;
+  }
   {
     WaitingLists& waiting = waitingLists();
     platform::MutexLock lock(waiting.mutex);
-    container = manager->getContainerById(containerId_);
-    if (container) {
-      platform::MutexLock own(mutex_);
-      auto list = waiting.lists.find(containerId_);
-      if (list != waiting.lists.end()) {
-        list->second.push_back(std::move(notifier_));
-        notifier_ = nullptr;
-        return;
-      }
-      notifyNow = std::move(notifier_);
-      notifier_ = nullptr;
-    } else {
-      {
-        platform::MutexLock own(mutex_);
-        waiting.lists[containerId_].push_back(std::move(notifier_));
-        notifier_ = nullptr;
-      }
-      std::shared_ptr<TAGContainerCallback> waiter;
-      if (openType == 1) {
-        waiter = std::make_shared<TAGWaitForFresh>(
-            shared_from_this(), nowSeconds() * 1000.0 - TAGContainer::refreshPeriodOnSuccess);
-      } else {
-        waiter = std::make_shared<TAGWaitForNonDefaultRefresh>(shared_from_this());
-      }
-      container = manager->openContainerById(containerId_, waiter);
+    auto list = waiting.lists.find(containerId_);
+    if (list != waiting.lists.end()) {
+      // An earlier open has not notified yet: told together with it.
+      list->second.push_back(std::move(notifier));
+      return;
     }
+    container = manager->getContainerById(containerId_);
+    if (!container) waiting.lists[containerId_].push_back(notifier);
   }
-  if (notifyNow) {
-    notifyNow->containerAvailable(container);
+  if (container) {
+    notifier->containerAvailable(container);
     return;
   }
+  // Opened outside the waiting lists' lock: the container's lock is held when a refresh tells
+  // the waiters, and they take the waiting lists' lock then.
+  std::shared_ptr<TAGContainerCallback> waiter;
+  if (openType == 1) {
+    waiter = std::make_shared<TAGWaitForFresh>(
+        shared_from_this(), nowSeconds() * 1000.0 - TAGContainer::refreshPeriodOnSuccess);
+  } else {
+    waiter = std::make_shared<TAGWaitForNonDefaultRefresh>(shared_from_this());
+  }
+  container = manager->openContainerById(containerId_, waiter);
   auto self = shared_from_this();
   platform::Timer::scheduled(platform::seconds(timeout_ - (nowSeconds() - start)), false,
                              [self, container](platform::Timer&) { self->handleTimer(container); });

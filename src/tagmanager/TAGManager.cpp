@@ -50,16 +50,22 @@ void TAGManager::clearManagerInstance() {
 
 std::shared_ptr<TAGContainer> TAGManager::openContainerById(
     const std::string& containerId, std::shared_ptr<TAGContainerCallback> callback) {
-  std::shared_ptr<TAGContainer> container;
+  auto alreadyOpen = [&] {
+    TAGLog::error("Container id: " + containerId + " has already been opened");
+    return nullptr;
+  };
+  std::optional<std::string> server;
   {
     platform::MutexLock lock(mutex_);
-    if (containers_.count(containerId)) {
-      TAGLog::error("Container id: " + containerId + " has already been opened");
-      return nullptr;
-    }
-    container = TAGContainer::initWithId(containerId, shared_from_this());
-    if (ctfeServerAddress_) container->setCtfeServerAddress(ctfeServerAddress_);
-    containers_[containerId] = container;
+    if (containers_.count(containerId)) return alreadyOpen();
+    server = ctfeServerAddress_;
+  }
+  // Made outside the manager's lock, which is never held while a container's lock is taken.
+  auto container = TAGContainer::initWithId(containerId, shared_from_this());
+  if (server) container->setCtfeServerAddress(server);
+  {
+    platform::MutexLock lock(mutex_);
+    if (!containers_.emplace(containerId, container).second) return alreadyOpen();
   }
   container->loadWithCallback(std::move(callback));
   return container;
