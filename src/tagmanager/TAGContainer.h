@@ -98,18 +98,18 @@ class TAGContainer : public std::enable_shared_from_this<TAGContainer> {
   const std::string& containerId() const { return containerId_; }
   std::shared_ptr<TAGManager> tagManager() const { return tagManager_.lock(); }
   std::shared_ptr<TAGRuntime> runtime() const EXCLUDES(runtimeMutex_);
-  std::shared_ptr<const tagpb::TAGPResource> lastLoadedResource() EXCLUDES(mutex_);
-  std::optional<std::string> resourceVersion() EXCLUDES(mutex_);
+  std::shared_ptr<const tagpb::TAGPResource> lastLoadedResource();
+  std::optional<std::string> resourceVersion();
   double lastRefreshTime() const { return lastRefreshTime_.load(); }
   void setLastRefreshTime(double time) { lastRefreshTime_ = time; }
   double lastRefreshMethodCalledTime() const { return lastRefreshMethodCalledTime_.load(); }
   std::uint32_t numTokens() const { return numTokens_.load(); }
-  std::optional<std::string> ctfeServerAddress() EXCLUDES(mutex_);
-  void setCtfeServerAddress(std::optional<std::string> address) EXCLUDES(mutex_);
-  std::optional<std::string> ctfeUrlPathAndQuery() EXCLUDES(mutex_);
-  void setCtfeUrlPathAndQuery(std::optional<std::string> pathAndQuery) EXCLUDES(mutex_);
-  std::shared_ptr<TAGResourceLoaderScheduler> networkLoadScheduler() EXCLUDES(mutex_);
-  std::shared_ptr<TAGResourceStorage> resourceStorage() EXCLUDES(mutex_);
+  std::optional<std::string> ctfeServerAddress();
+  void setCtfeServerAddress(std::optional<std::string> address);
+  std::optional<std::string> ctfeUrlPathAndQuery();
+  void setCtfeUrlPathAndQuery(std::optional<std::string> pathAndQuery);
+  std::shared_ptr<TAGResourceLoaderScheduler> networkLoadScheduler();
+  std::shared_ptr<TAGResourceStorage> resourceStorage();
 
  protected:
   TAGContainer(std::string containerId, const std::shared_ptr<TAGManager>& tagManager,

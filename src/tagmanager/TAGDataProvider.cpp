@@ -14,8 +14,8 @@ constexpr const char* kStoreName = "TM.sql";
 
 // The TAGHit entity as a table; AUTOINCREMENT keeps row ids from ever being reused.
 constexpr const char* kSchema[] = {
-    "CREATE TABLE IF NOT EXISTS TAGHit (id INTEGER PRIMARY KEY AUTOINCREMENT, "
-    "dispatchURL TEXT NOT NULL, timestamp REAL NOT NULL, dispatchTime REAL, retryCount INTEGER)",
+    ("CREATE TABLE IF NOT EXISTS TAGHit (id INTEGER PRIMARY KEY AUTOINCREMENT, "
+     "dispatchURL TEXT NOT NULL, timestamp REAL NOT NULL, dispatchTime REAL, retryCount INTEGER)"),
     "CREATE INDEX IF NOT EXISTS TAGHit_dispatchURL ON TAGHit (dispatchURL)",
     "CREATE INDEX IF NOT EXISTS TAGHit_timestamp ON TAGHit (timestamp)",
     "CREATE INDEX IF NOT EXISTS TAGHit_dispatchTime ON TAGHit (dispatchTime)",
