@@ -81,16 +81,13 @@ std::optional<std::string> TAGClickReferrerUtil::extractComponent(
 void TAGClickReferrerUtil::addClickReferrer(const std::string& referrer) {
   std::optional<std::string> conversionId = extractComponent("conv", referrer);
   if (!conversionId || conversionId->empty()) return;
-  platform::Dictionary snapshot;
-  {
-    Cache& c = cache();
-    platform::MutexLock lock(c.mutex);
-    if (!c.referrers) c.referrers = storedReferrers();
-    c.referrers->insert_or_assign(*conversionId, platform::Value(referrer));
-    snapshot = *c.referrers;
-  }
-  TAGPropertyListUtil::writePropertyListAsync(kPropertyListName,
-                                              platform::Value(std::move(snapshot)));
+  Cache& c = cache();
+  platform::MutexLock lock(c.mutex);
+  if (!c.referrers) c.referrers = storedReferrers();
+  c.referrers->insert_or_assign(*conversionId, platform::Value(referrer));
+  // Queued under the lock, so the writes run in the order the snapshots were taken and the file
+  // ends with the latest one.
+  TAGPropertyListUtil::writePropertyListAsync(kPropertyListName, platform::Value(*c.referrers));
 }
 
 std::optional<std::string> TAGClickReferrerUtil::clickReferrerForConversionId(

@@ -1,6 +1,5 @@
 #include "tagmanager/TAGPlatformFacts.h"
 
-#include <cmath>
 #include <cstdlib>
 
 #include "platform/foundation/Bundle.h"
@@ -52,12 +51,10 @@ std::vector<std::string> TAGPlatformFacts::preferredLanguages() const {
   return platform::Locale::preferredLanguages();
 }
 
-TAGPlatformFacts::PixelSize TAGPlatformFacts::screenPixelSize() const {
+TAGPlatformFacts::ScreenMetrics TAGPlatformFacts::mainScreen() const {
   platform::Screen& screen = platform::Screen::mainScreen();
-  auto scale = static_cast<float>(screen.scale());
   auto bounds = screen.bounds();
-  return {static_cast<std::int32_t>(std::ceil(static_cast<float>(bounds.size.width) * scale)),
-          static_cast<std::int32_t>(std::ceil(static_cast<float>(bounds.size.height) * scale))};
+  return {bounds.size.width, bounds.size.height, screen.scale()};
 }
 
 std::optional<TAGPlatformFacts::AdvertisingIdentifierManager>

@@ -25,9 +25,11 @@ class TAGPlatformFacts {
     std::string advertisingIdentifier;  // its text (8-4-4-4-12), possibly empty
     bool isAdvertisingTrackingEnabled = true;
   };
-  struct PixelSize {
-    std::int32_t width = 0;
-    std::int32_t height = 0;
+  // The main screen: its bounds in points and its pixels per point.
+  struct ScreenMetrics {
+    double width = 0;
+    double height = 0;
+    double scale = 1;
   };
 
   TAGPlatformFacts() = default;
@@ -42,8 +44,7 @@ class TAGPlatformFacts {
   virtual std::string deviceModel() const;
   virtual std::string systemVersion() const;
   virtual std::vector<std::string> preferredLanguages() const;
-  // The main screen's bounds times its scale, each rounded up in single precision.
-  virtual PixelSize screenPixelSize() const;
+  virtual ScreenMetrics mainScreen() const;
   virtual std::optional<AdvertisingIdentifierManager> advertisingIdentifierManager() const;
   // Uniform in [0, bound).
   virtual std::uint32_t randomUniform(std::uint32_t bound) const;

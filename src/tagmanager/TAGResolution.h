@@ -1,13 +1,14 @@
 #pragma once
-// TAGResolution ("_rs"): the main screen's size in pixels, "<width>x<height>". Stateless; any
-// thread.
+// TAGResolution ("_rs"): the main screen's size in pixels, "<width>x<height>": each side is its
+// points times the scale, rounded up in single precision, as the platform's screen reports it.
+// Stateless; any thread.
 
+#include <cstdint>
 #include <set>
 #include <string>
 
 #include "tagmanager/TAGFunctionCallImplementation.h"
 #include "tagmanager/TAGPlatformFacts.h"
-#include "tagmanager/TAGTypes.h"
 
 class TAGResolution : public TAGFunctionCallImplementation {
  public:
@@ -15,9 +16,8 @@ class TAGResolution : public TAGFunctionCallImplementation {
   TAGResolution() : TAGFunctionCallImplementation(functionId(), std::set<std::string>{}) {}
 
   bool isCacheable() const override { return true; }
-  TAGPValue::Ref evaluate(const TAGPropertyMap&) override {
-    auto size = TAGPlatformFacts::shared()->screenPixelSize();
-    return TAGTypes::objectToValue(
-        TAGObject::string(std::to_string(size.width) + "x" + std::to_string(size.height)));
-  }
+  TAGPValue::Ref evaluate(const TAGPropertyMap&) override;
+
+  // "<width>x<height>" in pixels of a screen of these metrics.
+  static std::string resolution(const TAGPlatformFacts::ScreenMetrics& screen);
 };

@@ -330,6 +330,15 @@ TAGRuntime::Result TAGRuntime::expandMacrosForValue(const TAGPValue::Ref& value,
     pending.cut = true;
     return defaultResult();
   }
+  if (++pending.steps > kMaxExpansionSteps) {
+    // Logged once: what is left of the evaluation fails at its first expansion.
+    if (pending.steps == kMaxExpansionSteps + 1) {
+      TAGLog::error("Macro expansion took more than " + std::to_string(kMaxExpansionSteps) +
+                    " steps");
+    }
+    pending.cut = true;
+    return defaultResult();
+  }
   DepthScope depth(pending.depth);
   switch (value->type()) {
     case TAGPValue_Type::List:

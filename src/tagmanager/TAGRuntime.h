@@ -64,6 +64,10 @@ class TAGRuntime : public std::enable_shared_from_this<TAGRuntime> {
   // level each count one). A chain of macros that refer to one another further than this
   // answers the default result instead of running the stack out.
   static constexpr std::size_t kMaxExpansionDepth = 200;
+  // How many expansions one evaluation may make in all. Macros that are not constant are not
+  // cached, so a container whose macros each refer to the next twice would otherwise take time
+  // exponential in its depth; past this budget the evaluation answers the default result.
+  static constexpr std::size_t kMaxExpansionSteps = 100000;
 
   // Null (after an error line) when `resource` is null. `dataLayer` feeds the "_v" macro; the two
   // evaluators run the application's macro and tag handlers for "_func" (null: "_func" answers
@@ -117,11 +121,13 @@ class TAGRuntime : public std::enable_shared_from_this<TAGRuntime> {
 
  private:
   // What one evaluation carries down its recursion: the macro names being expanded (a name met
-  // again is a cycle), how deep it has nested, and whether it was cut off for depth (then none
-  // of its results is cached or written back: from a shallower start they may well differ).
+  // again is a cycle), how deep it has nested, how many expansions it has made, and whether it
+  // was cut off by one of the limits (then none of its results is cached or written back: from
+  // a shallower start they may well differ).
   struct Pending {
     std::set<std::string> macroNames;
     std::size_t depth = 0;
+    std::size_t steps = 0;
     bool cut = false;
   };
 

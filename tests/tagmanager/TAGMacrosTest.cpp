@@ -22,6 +22,7 @@
 #include "tagmanager/TAGHashMacro.h"
 #include "tagmanager/TAGPlatformFacts.h"
 #include "tagmanager/TAGPropertyListUtil.h"
+#include "tagmanager/TAGResolution.h"
 #include "tagmanager/TAGRuntime.h"
 #include "tagmanager/TagLogRecorder.h"
 #include "tagmanager/TagValues.h"
@@ -307,6 +308,23 @@ TEST_F(TAGMacrosTest, DeviceFactsComeFromThePlatform) {
   EXPECT_EQ(text(evaluate("_l")), "zh-hans");
   facts_->languages = std::vector<std::string>{};
   EXPECT_EQ(evaluate("_l"), TAGTypes::defaultValue());
+}
+
+TEST_F(TAGMacrosTest, ResolutionRoundsEachSideUpInSinglePrecision) {
+  struct Case {
+    TAGPlatformFacts::ScreenMetrics screen;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {{320, 568, 2}, "640x1136"},
+      {{320.25, 480.5, 2}, "641x961"},
+      {{414, 736, 3}, "1242x2208"},
+      {{0.1, 0.1, 3}, "1x1"},
+      // In single precision 640.00001 is 640 exactly; in double precision it would round up.
+      {{640.00001, 0, 1}, "640x0"},
+      {{100.5, 0, 1}, "101x0"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TAGResolution::resolution(c.screen), c.expected);
 }
 
 TEST_F(TAGMacrosTest, ResolutionIsTheScreenInPixels) {

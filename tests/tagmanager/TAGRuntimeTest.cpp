@@ -310,6 +310,27 @@ TEST_F(TAGRuntimeTest, WhatACutOffEvaluationDecidedIsNeitherCachedNorWrittenBack
   EXPECT_EQ(text(runtime->evaluateMacroReference("outer")->value()), "default");
 }
 
+TEST_F(TAGRuntimeTest, MacrosThatReferToTheNextTwiceEndWithinTheStepBudget) {
+  // 2^40 expansions in full: nothing of it is constant, so nothing is cached.
+  constexpr int kLevels = 40;
+  Calls macros;
+  for (int i = 0; i < kLevels; ++i) {
+    auto next = macroRef("m" + std::to_string(i + 1));
+    macros.push_back(macro("m" + std::to_string(i), "_jn", {{"arg0", list({next, next})}}));
+  }
+  macros.push_back(dataLayerValue("m" + std::to_string(kLevels), "leaf"));
+  auto runtime = makeRuntime({}, macros);
+  dataLayer_->push({{"leaf", Value("x")}});
+
+  TagLogRecorder log;
+  EXPECT_EQ(runtime->evaluateMacroReference("m0"), TAGRuntime::defaultResult());
+  EXPECT_EQ(log.lines("error"),
+            std::vector<std::string>{"Macro expansion took more than " +
+                                     std::to_string(TAGRuntime::kMaxExpansionSteps) + " steps"});
+  // A part small enough is evaluated in full.
+  EXPECT_EQ(text(runtime->evaluateMacroReference("m36")->value()), "xxxxxxxxxxxxxxxx");
+}
+
 TEST_F(TAGRuntimeTest, ListsMapsAndTemplatesExpandTheirReferences) {
   auto runtime = makeRuntime({TAGExpandedRule::builder()
                                   .addAddTag(tagWith(list({str("a"), macroRef("x")})))
