@@ -1,28 +1,19 @@
 #include "analytics/AnalyticsServerConfig.h"
 
-#include <cstdlib>
-
-#include "platform/foundation/Mutex.h"
+#include "platform/foundation/DeploymentSetting.h"
 
 namespace {
 
-constexpr const char* kDefaultSecureHost = "ssl.collect.chengheng.example";
-constexpr const char* kDefaultPlainHost = "collect.chengheng.example";
-
-struct Overrides {
-  platform::Mutex mutex;
-  std::string secure GUARDED_BY(mutex);
-  std::string plain GUARDED_BY(mutex);
-};
-
-Overrides& overrides() {
-  static auto* values = new Overrides;
-  return *values;
+platform::DeploymentSetting& secureSetting() {
+  static auto* setting =
+      new platform::DeploymentSetting("CHENGHENG_ANALYTICS_HOST", "ssl.collect.chengheng.example");
+  return *setting;
 }
 
-std::string fromEnvironment(const char* variable, const char* fallback) {
-  const char* value = std::getenv(variable);
-  return value && *value ? value : fallback;
+platform::DeploymentSetting& plainSetting() {
+  static auto* setting = new platform::DeploymentSetting("CHENGHENG_ANALYTICS_PLAIN_HOST",
+                                                         "collect.chengheng.example");
+  return *setting;
 }
 
 std::string collectURL(const std::string& host, const char* scheme) {
@@ -32,36 +23,17 @@ std::string collectURL(const std::string& host, const char* scheme) {
 
 }  // namespace
 
-std::string AnalyticsServerConfig::secureHost() {
-  {
-    Overrides& o = overrides();
-    platform::MutexLock lock(o.mutex);
-    if (!o.secure.empty()) return o.secure;
-  }
-  return fromEnvironment("CHENGHENG_ANALYTICS_HOST", kDefaultSecureHost);
-}
+std::string AnalyticsServerConfig::secureHost() { return secureSetting().value(); }
 
-std::string AnalyticsServerConfig::plainHost() {
-  {
-    Overrides& o = overrides();
-    platform::MutexLock lock(o.mutex);
-    if (!o.plain.empty()) return o.plain;
-  }
-  return fromEnvironment("CHENGHENG_ANALYTICS_PLAIN_HOST", kDefaultPlainHost);
-}
+std::string AnalyticsServerConfig::plainHost() { return plainSetting().value(); }
 
 void AnalyticsServerConfig::setSecureHost(const std::string& host) {
-  Overrides& o = overrides();
-  platform::MutexLock lock(o.mutex);
-  o.secure = host;
+  secureSetting().setOverride(host);
 }
 
 void AnalyticsServerConfig::setPlainHost(const std::string& host) {
-  Overrides& o = overrides();
-  platform::MutexLock lock(o.mutex);
-  o.plain = host;
+  plainSetting().setOverride(host);
 }
 
 std::string AnalyticsServerConfig::secureCollectURL() { return collectURL(secureHost(), "https"); }
-
 std::string AnalyticsServerConfig::plainCollectURL() { return collectURL(plainHost(), "http"); }

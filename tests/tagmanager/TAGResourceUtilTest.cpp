@@ -18,72 +18,12 @@
 #include "tagmanager/TAGSetAndStatic.h"
 #include "tagmanager/TAGTypes.h"
 #include "tagmanager/TagLogRecorder.h"
+#include "tagmanager/TagResourceMaker.h"
 
 namespace {
 
+using testsupport::ResourceMaker;
 using testsupport::TagLogRecorder;
-
-// Builds a serving resource table by table; each add answers the new entry's index.
-class ResourceMaker {
- public:
-  int string(const std::string& text) {
-    auto* v = resource.add_value();
-    v->set_type(tagpb::TAGPValue::STRING);
-    v->set_string(text);
-    return resource.value_size() - 1;
-  }
-  int functionId(const std::string& id) {
-    auto* v = resource.add_value();
-    v->set_type(tagpb::TAGPValue::FUNCTION_ID);
-    v->set_function_id(id);
-    return resource.value_size() - 1;
-  }
-  int composite(tagpb::TAGPValue::Type type, std::vector<int> items, std::vector<int> values = {}) {
-    auto* v = resource.add_value();
-    v->set_type(type);
-    auto* ext = v->MutableExtension(tagpb::TAGPServingValue::ext);
-    for (int i : items) {
-      if (type == tagpb::TAGPValue::LIST) ext->add_list_item(i);
-      if (type == tagpb::TAGPValue::MAP) ext->add_map_key(i);
-      if (type == tagpb::TAGPValue::TEMPLATE) ext->add_template_token(i);
-    }
-    for (int i : values) ext->add_map_value(i);
-    return resource.value_size() - 1;
-  }
-  int macroReference(int nameIndex, std::vector<tagpb::TAGPValue::Escaping> escapings = {}) {
-    auto* v = resource.add_value();
-    v->set_type(tagpb::TAGPValue::MACRO_REFERENCE);
-    v->set_contains_references(true);
-    for (auto e : escapings) v->add_escaping(e);
-    v->MutableExtension(tagpb::TAGPServingValue::ext)->set_macro_name_reference(nameIndex);
-    return resource.value_size() - 1;
-  }
-  int key(const std::string& name) {
-    resource.add_key(name);
-    return resource.key_size() - 1;
-  }
-  int property(int keyIndex, int valueIndex) {
-    auto* p = resource.add_property();
-    p->set_key(keyIndex);
-    p->set_value(valueIndex);
-    return resource.property_size() - 1;
-  }
-  // A call with "function" = `functionIndex` and the given extra properties.
-  tagpb::TAGPFunctionCall call(int functionIndex, std::vector<int> properties = {}) {
-    tagpb::TAGPFunctionCall c;
-    c.set_function(0);
-    c.add_property(property(key("function"), functionIndex));
-    for (int p : properties) c.add_property(p);
-    return c;
-  }
-  void addMacro(const std::string& name, int valueIndex, const std::string& function = "_c") {
-    *resource.add_macro() =
-        call(functionId(function),
-             {property(key("instance_name"), string(name)), property(key("value"), valueIndex)});
-  }
-
-  tagpb::TAGPResource resource;
-};
 
 std::string invalidResource(const tagpb::TAGPResource& resource, TagLogRecorder& log) {
   log.clear();

@@ -1,0 +1,67 @@
+#pragma once
+// TAGNetOperation: one pixel-hit request as a queue operation. Its connection runs on TAGThread,
+// so every delegate call and the completion happen there. The completion runs exactly once:
+// after the answer (any status; the body is collected), after a connection error (`error` set,
+// no response) or after `cancel` (`isCancelled`, no response). Redirects are followed and
+// nothing is cached.
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "platform/foundation/Mutex.h"
+#include "platform/foundation/Operation.h"
+#include "platform/net/URLConnection.h"
+
+class TAGNetOperation : public platform::Operation, public platform::URLConnectionDelegate {
+  CH_SHARED_OBJECT(TAGNetOperation)
+
+ public:
+  using Completion = std::function<void(TAGNetOperation&)>;
+
+  static std::shared_ptr<TAGNetOperation> operationWithRequest(platform::URLRequest request,
+                                                               Completion completion) {
+    return create(std::move(request), std::move(completion));
+  }
+
+  void start() override;
+  void cancel() override;
+  bool isConcurrent() const override { return true; }
+  bool isExecuting() const override { return isExecuting_.load(); }
+  bool isFinished() const override { return isFinished_.load(); }
+  bool isCancelled() const override { return isCancelled_.load(); }
+
+  const platform::URLRequest& request() const { return request_; }
+  // TAGThread only (the completion reads them there).
+  const std::optional<platform::URLResponse>& response() const { return response_; }
+  const platform::Bytes& data() const { return data_; }
+  const std::optional<platform::Error>& error() const { return error_; }
+
+  void connectionDidReceiveResponse(platform::URLConnection&,
+                                    const platform::URLResponse& response) override;
+  void connectionDidReceiveData(platform::URLConnection&, const platform::Bytes& data) override;
+  void connectionDidFailWithError(platform::URLConnection&, const platform::Error& error) override;
+  void connectionDidFinishLoading(platform::URLConnection&) override;
+
+ protected:
+  TAGNetOperation(platform::URLRequest request, Completion completion)
+      : request_(std::move(request)), completion_(std::move(completion)) {}
+
+ private:
+  void finish() EXCLUDES(mutex_);
+
+  const platform::URLRequest request_;
+  std::atomic<bool> isExecuting_{false};
+  std::atomic<bool> isFinished_{false};
+  std::atomic<bool> isCancelled_{false};
+
+  platform::Mutex mutex_;
+  Completion completion_ GUARDED_BY(mutex_);
+
+  // Owned by TAGThread.
+  std::shared_ptr<platform::URLConnection> connection_;
+  std::optional<platform::URLResponse> response_;
+  platform::Bytes data_;
+  std::optional<platform::Error> error_;
+};
