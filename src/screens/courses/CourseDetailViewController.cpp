@@ -89,9 +89,11 @@ void CourseDetailViewController::buildHeader() {
   _ivReclass->setImage(platform::Image::named("conver_default@2x"));
   _reclssView->addSubview(_ivReclass);
   const platform::Color grey = platform::Color::white(0.45);
-  const std::pair<platform::Point, const char*> captions[] = {
-      {{82, 45}, "课程："}, {{82, 60}, "讲师："}, {{82, 75}, "类别："},
-      {{188, 45}, "总课时："}, {{188, 60}, "年    度："}};
+  const std::pair<platform::Point, const char*> captions[] = {{{82, 45}, "课程："},
+                                                              {{82, 60}, "讲师："},
+                                                              {{82, 75}, "类别："},
+                                                              {{188, 45}, "总课时："},
+                                                              {{188, 60}, "年    度："}};
   for (const auto& [at, text] : captions)
     _reclssView->addSubview(smallLabel({at.x, at.y, 60, 15}, text, grey));
   const std::pair<platform::Point, int> values[] = {
@@ -142,17 +144,16 @@ void CourseDetailViewController::buildPages() {
   _scrollView->setPagingEnabled(true);
   _scrollView->setContentSize({2 * kPageWidth, height - 222});
   _scrollView->setShowsHorizontalScrollIndicator(false);
-  _scrollView->setDelegate(
-      std::static_pointer_cast<platform::ScrollViewDelegate>(self()));
+  _scrollView->setDelegate(std::static_pointer_cast<platform::ScrollViewDelegate>(self()));
   _recordBtn = platform::Button::buttonWithType(platform::ButtonType::Custom);
   _recordBtn->setFrame({0, 0, 310, 35});
   _recordBtn->setTitleColor(platform::Color::white(0.45));
   _recordBtn->titleLabel()->setFont(platform::Font::systemFont(13));
-  _recordBtn->addTarget(self(),
-                        &CourseDetailViewController::GoPointTime,
+  _recordBtn->addTarget(self(), &CourseDetailViewController::GoPointTime,
                         platform::ControlEvent::TouchUpInside);
   _scrollView->addSubview(_recordBtn);
-  _scrollView->addSubview(screenlook::filledView({0, 36, kPageWidth, 1}, platform::Color::white(0.86)));
+  _scrollView->addSubview(
+      screenlook::filledView({0, 36, kPageWidth, 1}, platform::Color::white(0.86)));
   _cwTable = screenlook::listTable({0, 37, kPageWidth, height - 275}, *this);
   _scrollView->addSubview(_cwTable);
   _selectTable = screenlook::listTable({kPageWidth, 5, kPageWidth, height - 255}, *this);
@@ -308,7 +309,8 @@ void CourseDetailViewController::scrollViewDidScroll(platform::ScrollView& scrol
   if (x == kPageWidth) selectSegment(kTagDownloadButton);
 }
 
-void CourseDetailViewController::scrollViewDidEndScrollingAnimation(platform::ScrollView& scrollView) {
+void CourseDetailViewController::scrollViewDidEndScrollingAnimation(
+    platform::ScrollView& scrollView) {
   if (&scrollView != _scrollView.get() || scrollView.contentOffset().y != 0) return;
   scrollViewDidScroll(scrollView);
 }
@@ -321,8 +323,8 @@ std::shared_ptr<platform::TableViewCell> CourseDetailViewController::cellForRowA
     platform::TableView& table, const platform::IndexPath& path) {
   const bool downloads = &table == _selectTable.get();
   const char* identifier = downloads ? kDownloadCellId : kPlayCellId;
-  auto cell =
-      std::dynamic_pointer_cast<CourseWareCell>(table.dequeueReusableCellWithIdentifier(identifier));
+  auto cell = std::dynamic_pointer_cast<CourseWareCell>(
+      table.dequeueReusableCellWithIdentifier(identifier));
   if (!cell) cell = CourseWareCell::create(platform::TableViewCellStyle::Default, identifier);
   const auto& lecture = *(*_currReclass->cws())[path.row];
   cell->reclassNameLabel()->setText(lecture.name().value_or(""));
@@ -388,10 +390,9 @@ void CourseDetailViewController::openLecture(const std::shared_ptr<CourseWare>& 
   if (static_cast<float>(lecture->listenedMins().value_or(0)) >=
       static_cast<float>(lecture->totalMins().value_or(0))) {
     pendingResume_ = resume;
-    screenlook::showAlert(
-        std::string("提示"), std::string(lecturerules::kCompleteQuestion), "取消", {"确定"},
-        std::static_pointer_cast<platform::AlertViewDelegate>(self()),
-        kTagCompleteQuestion);
+    screenlook::showAlert(std::string("提示"), std::string(lecturerules::kCompleteQuestion), "取消",
+                          {"确定"}, std::static_pointer_cast<platform::AlertViewDelegate>(self()),
+                          kTagCompleteQuestion);
     return;
   }
   startPlayer(lecture, resume);
@@ -424,10 +425,10 @@ void CourseDetailViewController::playVideo(model::Number year, model::Number rec
   player->setEnterIndex(PlayVideoViewController::kEnterFromCourseDetail);
   player->setResumePosition(pendingResume_);
   pendingResume_.reset();
-  platform::Dictionary row = _studyLogDao->getByReClassId(
-      platform::Value(numberText(_currReclass->reClassId())),
-      platform::Value(GlobalModel::sharedModel()->userId()),
-      platform::Value(numberText(lecture->cwId())), valueOf(year));
+  platform::Dictionary row =
+      _studyLogDao->getByReClassId(platform::Value(numberText(_currReclass->reClassId())),
+                                   platform::Value(GlobalModel::sharedModel()->userId()),
+                                   platform::Value(numberText(lecture->cwId())), valueOf(year));
   const platform::Value* unsent = platform::find(row, "listenedpos");
   player->setLocalLisMins(unsent ? static_cast<float>(unsent->doubleValue()) : 0.0f);
   if (auto nav = navigationController()) nav->presentViewController(player, true);

@@ -60,8 +60,8 @@ class CourseDetailViewController : public PortraitOnly<platform::ViewController>
   void GoPointTime();
   void gotoPlay(const std::shared_ptr<CourseWare>& lecture);
   void playVideo(model::Number year, model::Number reclassId,
-                 const std::shared_ptr<CourseWare>& lecture, const model::OptionalList<CourseWare>& list,
-                 int index);
+                 const std::shared_ptr<CourseWare>& lecture,
+                 const model::OptionalList<CourseWare>& list, int index);
   void addDownLoad(int row);
 
   int numberOfRowsInSection(platform::TableView&, int section) override;
@@ -71,7 +71,8 @@ class CourseDetailViewController : public PortraitOnly<platform::ViewController>
   }
   std::shared_ptr<platform::TableViewCell> cellForRowAtIndexPath(
       platform::TableView& table, const platform::IndexPath& path) override;
-  void didSelectRowAtIndexPath(platform::TableView& table, const platform::IndexPath& path) override;
+  void didSelectRowAtIndexPath(platform::TableView& table,
+                               const platform::IndexPath& path) override;
   void scrollViewDidScroll(platform::ScrollView& scrollView) override;
   void scrollViewDidEndScrollingAnimation(platform::ScrollView& scrollView) override;
   void alertViewClickedButtonAtIndex(platform::AlertView& alert, int buttonIndex) override;

@@ -6,6 +6,7 @@
 #include "alerts/NoticeHUDView.h"
 #include "dao/CourseWareDao.h"
 #include "download/DownloadUtil.h"
+#include "httpserver/core/HTTPServer.h"
 #include "model/GlobalModel.h"
 #include "model/ListenHistory.h"
 #include "platform/foundation/Paths.h"
@@ -15,7 +16,6 @@
 #include "platform/ui/BarButtonItem.h"
 #include "platform/ui/NavigationItem.h"
 #include "platform/ui/Screen.h"
-#include "httpserver/core/HTTPServer.h"
 #include "screens/common/ApplicationServices.h"
 #include "screens/common/DefaultsKeys.h"
 #include "screens/common/ScreenLook.h"
@@ -111,10 +111,9 @@ void PlayVideoViewController::loadLecture() {
 
   auto model = GlobalModel::sharedModel();
   const platform::Value userId(model->userId());
-  platform::Dictionary row =
-      _studyDao->getByReClassId(platform::Value(numberText(_reclassId)), userId,
-                                platform::Value(numberText(_cw->cwId())),
-                                _year ? platform::Value(*_year) : platform::Value());
+  platform::Dictionary row = _studyDao->getByReClassId(
+      platform::Value(numberText(_reclassId)), userId, platform::Value(numberText(_cw->cwId())),
+      _year ? platform::Value(*_year) : platform::Value());
   const platform::Value* unsent = platform::find(row, "listenedpos");
   _localLisMins = unsent ? static_cast<float>(unsent->doubleValue()) : 0.0f;
 
@@ -288,10 +287,11 @@ void PlayVideoViewController::setPlayerController() {
   std::weak_ptr<PlayVideoViewController> weak = self();
   auto observe = [&](const char* name,
                      void (PlayVideoViewController::*method)(const platform::Notification&)) {
-    playerObservers_.push_back(center.addObserver(
-        name, _playerController.get(), [weak, method](const platform::Notification& n) {
-          if (auto strong = weak.lock()) ((*strong).*method)(n);
-        }));
+    playerObservers_.push_back(center.addObserver(name, _playerController.get(),
+                                                  [weak, method](const platform::Notification& n) {
+                                                    if (auto strong = weak.lock())
+                                                      ((*strong).*method)(n);
+                                                  }));
   };
   observe(platform::kMoviePlayerPlaybackStateDidChangeNotification,
           &PlayVideoViewController::playStateChange);
@@ -391,14 +391,14 @@ void PlayVideoViewController::loadStateChangeNotification(const platform::Notifi
 
 void PlayVideoViewController::videoPlaybackFinish(const platform::Notification& notification) {
   if (closed_) return;
-  if (platform::find(notification.userInfo, platform::kMoviePlayerPlaybackDidFinishErrorUserInfoKey)) {
+  if (platform::find(notification.userInfo,
+                     platform::kMoviePlayerPlaybackDidFinishErrorUserInfoKey)) {
     _playerController->stop();
-    screenlook::showAlert(std::string("提示"),
-                          std::string(_enterIndex == kEnterFromStudyDetail
-                                          ? "此课件未下载，请在线登录播放"
-                                          : "课件不能播放!"),
-                          "关闭", {}, std::static_pointer_cast<AlertViewDelegate>(self()),
-                          kTagPlaybackError);
+    screenlook::showAlert(
+        std::string("提示"),
+        std::string(_enterIndex == kEnterFromStudyDetail ? "此课件未下载，请在线登录播放"
+                                                         : "课件不能播放!"),
+        "关闭", {}, std::static_pointer_cast<AlertViewDelegate>(self()), kTagPlaybackError);
     return;
   }
   if (_userExit) {
@@ -427,10 +427,10 @@ void PlayVideoViewController::netWorkStateChange() {
     return;
   _playerController->pause();
   if (!_alertView) {
-    _alertView = platform::AlertView::create(
-        std::string("提示"), std::string("网络切换到3G是否继续听课?"),
-        std::static_pointer_cast<AlertViewDelegate>(self()), std::string("不听"),
-        std::vector<std::string>{"继续"});
+    _alertView =
+        platform::AlertView::create(std::string("提示"), std::string("网络切换到3G是否继续听课?"),
+                                    std::static_pointer_cast<AlertViewDelegate>(self()),
+                                    std::string("不听"), std::vector<std::string>{"继续"});
     _alertView->setTag(kTagMobileData);
   }
   if (!_alertView->isVisible()) _alertView->show();
@@ -545,7 +545,8 @@ void PlayVideoViewController::scrollViewDidScroll(platform::ScrollView& scrollVi
     offset = w;
     scrollView.setContentOffset({w, 0});
   }
-  for (platform::View* bar : {static_cast<platform::View*>(_navBar.get()), _controlBottomView.get()}) {
+  for (platform::View* bar :
+       {static_cast<platform::View*>(_navBar.get()), _controlBottomView.get()}) {
     bar->setAlpha(1);
     platform::Rect frame = bar->frame();
     frame.origin.x = w - offset;
@@ -655,9 +656,8 @@ void PlayVideoViewController::logStudyTime() {
     gIdleSeconds = 0;
     _playerController->pause();
     screenlook::showAlert(std::string("提示"),
-                          std::string("您已经10分钟未与视频交互,是否继续听课？"), "取消",
-                          {"确定"}, std::static_pointer_cast<AlertViewDelegate>(self()),
-                          kTagIdle);
+                          std::string("您已经10分钟未与视频交互,是否继续听课？"), "取消", {"确定"},
+                          std::static_pointer_cast<AlertViewDelegate>(self()), kTagIdle);
   }
 }
 
@@ -665,7 +665,8 @@ void PlayVideoViewController::insertStudyLog(const CourseWare& lecture) {
   const std::string now = DateUtil::getCurrDateString();
   const platform::Value userId(GlobalModel::sharedModel()->userId());
   const platform::Value reclass = _reclassId ? platform::Value(*_reclassId) : platform::Value();
-  const platform::Value cwId = lecture.cwId() ? platform::Value(*lecture.cwId()) : platform::Value();
+  const platform::Value cwId =
+      lecture.cwId() ? platform::Value(*lecture.cwId()) : platform::Value();
   platform::Dictionary step{{"year", platform::Value(yearText())},
                             {"reclassid", reclass},
                             {"cwid", cwId},
@@ -698,7 +699,9 @@ void PlayVideoViewController::scheduleResumeJump() {
       this);
 }
 
-void PlayVideoViewController::cancelResumeJump() { platform::RunLoop::main()->cancelPerforms(this); }
+void PlayVideoViewController::cancelResumeJump() {
+  platform::RunLoop::main()->cancelPerforms(this);
+}
 
 void PlayVideoViewController::setCurrTime(double seconds) {
   if (closed_ || !_playerController) return;
