@@ -82,6 +82,27 @@ void LectureTest::setCourses(int firstMinutes, int secondMinutes, int thirdMinut
                                        platform::Value(1234));
 }
 
+std::string LectureTest::courseAnswer(int firstMinutes, int secondMinutes, int thirdMinutes) {
+  const int minutes[] = {firstMinutes, secondMinutes, thirdMinutes};
+  const int ids[] = {kFirst, kSecond, kThird};
+  std::string cws;
+  for (int i = 0; i < 3; ++i) {
+    const std::string folder = "${BASE}/media/long" + std::to_string(i + 1);
+    cws += std::string(i ? "," : "") + R"({"cwId": )" + std::to_string(ids[i]) +
+           R"(, "cwName": "第)" + std::to_string(i + 1) + R"(讲", "cwUrl": ")" + folder +
+           R"(/notes.html", "cwVideoUrl": ")" + folder + R"(/index.m3u8", "totalMinutes": )" +
+           std::to_string(kLectureMinutes) + R"(, "listenedMinutes": )" +
+           std::to_string(minutes[i]) + "}";
+  }
+  return R"({"courses": [{"year": )" + std::to_string(kYear) + R"(, "reclasses": [{"reclassId": )" +
+         std::to_string(kClassId) +
+         R"(, "reclassName": "企业会计准则解读", "type": "1", "typeName": "必修课", )"
+         R"("teacherName": "王老师", "cwNum": 3, "cwTotalMinutes": )" +
+         std::to_string(3 * kLectureMinutes) + R"(, "listenedMinutes": )" +
+         std::to_string(firstMinutes + secondMinutes + thirdMinutes) + R"(, "cws": [)" + cws +
+         "]}]}]}";
+}
+
 std::shared_ptr<PlayVideoViewController> LectureTest::openPlayer(int index, int enterIndex,
                                                                  bool withList,
                                                                  float localLisMins) {

@@ -32,6 +32,8 @@ class LectureTest : public ScreenTest {
   // A course tree of one year and one class whose lectures have the given credited minutes;
   // stored in the login model and on the device, as a course fetch leaves them.
   void setCourses(int firstMinutes, int secondMinutes = 0, int thirdMinutes = 0);
+  // The course answer of the fake server for the same course with the given credited minutes.
+  static std::string courseAnswer(int firstMinutes, int secondMinutes = 0, int thirdMinutes = 0);
   std::shared_ptr<CourseWare> lecture(int index) const { return (*course->cws())[index]; }
 
   // Presents a player for lecture `index` of the course on a plain root screen, with the list

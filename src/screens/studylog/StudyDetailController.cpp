@@ -52,7 +52,8 @@ void StudyDetailController::viewWillAppear(bool animated) {
 }
 
 void StudyDetailController::setNavBar() {
-  navigationItem().setTitleView(screenlook::titleLabel({120, 0, 200, 44}, _year + "年课程听课记录"));
+  navigationItem().setTitleView(
+      screenlook::titleLabel({120, 0, 200, 44}, _year + "年课程听课记录"));
   navigationItem().setLeftBarButtonItem(
       screenlook::backButtonItem(screenlook::weakAction(*this, &StudyDetailController::back)));
 }
@@ -66,7 +67,8 @@ void StudyDetailController::setDetailTableView() {
   clearButton_ = platform::Button::buttonWithType(platform::ButtonType::Custom);
   clearButton_->setFrame({144, tall ? 469.0 : 381.0, 172, 30});
   clearButton_->setImage(platform::Image::named("btn_clear"));
-  clearButton_->setImage(platform::Image::named("btn_clear_p"), platform::ControlState::Highlighted);
+  clearButton_->setImage(platform::Image::named("btn_clear_p"),
+                         platform::ControlState::Highlighted);
   clearButton_->addTarget(self(), &StudyDetailController::cleanAllHistroy,
                           platform::ControlEvent::TouchUpInside);
   view()->addSubview(clearButton_);
@@ -106,9 +108,9 @@ std::shared_ptr<platform::TableViewCell> StudyDetailController::cellForRowAtInde
       found == _courseLogDetailDic.end() ? platform::Dictionary{} : found->second;
   const platform::Value* name = platform::find(facts, "cwName");
   cell->courseTitleLab()->setText(name ? name->stringValue() : "");
-  platform::Dictionary row = _studyLogDao->getByUserId(
-      platform::Value(GlobalModel::sharedModel()->userId()), valueOf(history.cwid()),
-      platform::Value(yearNumber()));
+  platform::Dictionary row =
+      _studyLogDao->getByUserId(platform::Value(GlobalModel::sharedModel()->userId()),
+                                valueOf(history.cwid()), platform::Value(yearNumber()));
   const auto studied = integerOf(facts, "listenedMinutes") + integerOf(row, "listenedpos") / 60;
   if (studied < integerOf(facts, "totalMinutes")) {
     cell->courseStateLab()->setText("学习至:" + std::to_string(studied) + "分钟");
@@ -130,7 +132,8 @@ std::shared_ptr<CourseWare> StudyDetailController::lectureForReplay(int row) {
       platform::Value(numberText(history.reclassId())), userId,
       platform::Value(numberText(history.cwid())),
       platform::Value(platform::leadingInteger(history.year().value_or(""))));
-  lecture->setListenedMins(lecture->listenedMins().value_or(0) + integerOf(unsent, "listenedpos") / 60);
+  lecture->setListenedMins(lecture->listenedMins().value_or(0) +
+                           integerOf(unsent, "listenedpos") / 60);
   return lecture;
 }
 
@@ -143,9 +146,8 @@ void StudyDetailController::didSelectRowAtIndexPath(platform::TableView&,
   if (!lecture) return;
   if (static_cast<float>(lecture->listenedMins().value_or(0)) >=
       static_cast<float>(lecture->totalMins().value_or(0))) {
-    screenlook::showAlert(std::string("提示"), std::string(lecturerules::kCompleteQuestion),
-                          "取消", {"确定"},
-                          std::static_pointer_cast<platform::AlertViewDelegate>(self()),
+    screenlook::showAlert(std::string("提示"), std::string(lecturerules::kCompleteQuestion), "取消",
+                          {"确定"}, std::static_pointer_cast<platform::AlertViewDelegate>(self()),
                           kTagCompleteQuestion);
     return;
   }

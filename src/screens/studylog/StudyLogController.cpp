@@ -175,7 +175,7 @@ std::shared_ptr<AreaTableHeaderView> StudyLogController::headerAt(int section) c
 }
 
 std::shared_ptr<platform::View> StudyLogController::viewForHeaderInSection(platform::TableView&,
-                                                                            int section) {
+                                                                           int section) {
   auto header = headerAt(section);
   if (!header) {
     header = AreaTableHeaderView::create(platform::Rect{0, 0, 320, kHeaderHeight});
@@ -236,19 +236,17 @@ void StudyLogController::tapHeadView(platform::GestureRecognizer& tap) {
   auto view = tap.view();
   if (!view) return;
   const int t = view->tag();
+  // The open year is the one whose row the table shows; its header may never have been drawn.
+  const int open = _currExpendSectionIndex;
   _currExpendSectionIndex = -1;
   bool nothingCollapsed = true;
-  if (_lastSectionIndex != -1) {
-    // A header never drawn is closed: it has no row to take away.
-    auto last = headerAt(_lastSectionIndex);
-    if (last && last->selectState() == AreaTableHeaderView::kExpanded) {
-      last->setSelectState(AreaTableHeaderView::kCollapsed);
-      _studyLogTable->beginUpdates();
-      _studyLogTable->deleteRowsAtIndexPaths({platform::IndexPath{_lastSectionIndex, 0}},
-                                             platform::TableViewRowAnimation::Fade);
-      _studyLogTable->endUpdates();
-      nothingCollapsed = false;
-    }
+  if (open != -1) {
+    if (auto header = headerAt(open)) header->setSelectState(AreaTableHeaderView::kCollapsed);
+    _studyLogTable->beginUpdates();
+    _studyLogTable->deleteRowsAtIndexPaths({platform::IndexPath{open, 0}},
+                                           platform::TableViewRowAnimation::Fade);
+    _studyLogTable->endUpdates();
+    nothingCollapsed = false;
   }
   if (_lastSectionIndex != t) {
     expand(t);
@@ -268,7 +266,8 @@ void StudyLogController::syncStudyLog() {
                           std::static_pointer_cast<platform::AlertViewDelegate>(self()));
   } else if (model->loginState() == GlobalModel::kLoginOffline) {
     screenlook::showAlert(std::string("提示"), std::string("您目前处于离线登录状态，请在线登录"),
-                          "确定", {}, std::static_pointer_cast<platform::AlertViewDelegate>(self()));
+                          "确定", {},
+                          std::static_pointer_cast<platform::AlertViewDelegate>(self()));
   }
 }
 

@@ -6,9 +6,9 @@
 // device). A year's row opens that year's listen history.
 //
 // At most one year is open. After a refresh with fewer years an open or remembered year that no
-// longer exists is forgotten, and a year whose header was never drawn counts as closed, so the
-// table's rows always match its sections. The empty state gives way to the list again when
-// summaries appear. Main thread only; portrait only.
+// longer exists is forgotten, and closing a year follows the row the table shows (not the look of
+// a header that may never have been drawn), so the table's rows always match its sections. The
+// empty state gives way to the list again when summaries appear. Main thread only; portrait only.
 
 #include <map>
 #include <memory>
@@ -61,7 +61,8 @@ class StudyLogController : public PortraitOnly<platform::ViewController>,
 
   std::optional<int> numberOfSectionsInTableView(platform::TableView&) override;
   int numberOfRowsInSection(platform::TableView&, int section) override;
-  std::shared_ptr<platform::View> viewForHeaderInSection(platform::TableView&, int section) override;
+  std::shared_ptr<platform::View> viewForHeaderInSection(platform::TableView&,
+                                                         int section) override;
   std::optional<double> heightForHeaderInSection(platform::TableView&, int) override {
     return kHeaderHeight;
   }
