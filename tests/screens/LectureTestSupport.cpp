@@ -40,6 +40,9 @@ void LectureTest::SetUp() {
   const std::string segment = server.fixturePath("lectures/lecture1/0.ts");
   for (const char* name : {"long1", "long2", "long3"})
     writeLongLecture(mediaRoot + "/" + name, segment);
+  // The short fixture lecture too, for the download tests.
+  fs::copy(server.fixturePath("lectures/lecture1"), mediaRoot + "/lecture1",
+           fs::copy_options::recursive);
   server.setMediaRoot(mediaRoot);
   setCourses(0);
   presenter = platform::ViewController::create();

@@ -146,12 +146,12 @@ void PlayVideoViewController::initNavBar() {
   _topView->addSubview(_titleLabel);
   auto item = std::make_shared<platform::NavigationItem>();
   item->setTitle(std::string());
-  auto backButton = platform::Button::buttonWithType(platform::ButtonType::Custom);
-  backButton->setFrame({0, 0, 44, 44});
-  backButton->setBackgroundImage(platform::Image::named("btn_video_back"));
-  backButton->addTarget(self(), &PlayVideoViewController::back,
-                        platform::ControlEvent::TouchUpInside);
-  item->setLeftBarButtonItem(std::make_shared<platform::BarButtonItem>(backButton));
+  backButton_ = platform::Button::buttonWithType(platform::ButtonType::Custom);
+  backButton_->setFrame({0, 0, 44, 44});
+  backButton_->setBackgroundImage(platform::Image::named("btn_video_back"));
+  backButton_->addTarget(self(), &PlayVideoViewController::back,
+                         platform::ControlEvent::TouchUpInside);
+  item->setLeftBarButtonItem(std::make_shared<platform::BarButtonItem>(backButton_));
   _navBar->pushNavigationItem(item, false);
 }
 

@@ -153,6 +153,7 @@ class PlayVideoViewController : public platform::ViewController,
   }
   const std::string& playbackVideoUrl() const { return playbackVideoUrl_; }
   const std::string& playbackPageUrl() const { return playbackPageUrl_; }
+  const std::shared_ptr<platform::Button>& backButton() const { return backButton_; }
   const std::shared_ptr<platform::Button>& btnLast() const { return _btnLast; }
   const std::shared_ptr<platform::Button>& btnPlay() const { return _btnPlay; }
   const std::shared_ptr<platform::Button>& btnNext() const { return _btnNext; }
@@ -231,6 +232,7 @@ class PlayVideoViewController : public platform::ViewController,
   // The server's credited minutes of the lecture on screen, read when it was loaded.
   double creditedMinutes_ = 0;
   std::optional<double> resumePosition_;
+  std::shared_ptr<platform::Button> backButton_;
   std::string playbackVideoUrl_;
   std::string playbackPageUrl_;
   bool closed_ = false;
