@@ -204,6 +204,7 @@ TEST_F(PlayerStudyTimeTest, ClosingBeforeThePendingJumpLeavesThePlayerAlone) {
   player->back();
   play(3);
   EXPECT_TRUE(player->isClosed());
+  EXPECT_LT(player->playerController()->currentPlaybackTime(), 1);
   auto rows = histories();
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0]->listenedMilliseconds(), 0);

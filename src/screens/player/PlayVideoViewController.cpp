@@ -87,6 +87,7 @@ void PlayVideoViewController::viewDidLoad() {
       });
   _studyDao = std::make_shared<StudyLogDao>();
   _modelDao = std::make_shared<ModelDao>();
+  courseWareDao_ = std::make_shared<CourseWareDao>();
   _applicationMusicPlayer = platform::MusicPlayerController::applicationMusicPlayer();
   initView();
   _isAutoNext = true;
@@ -120,9 +121,8 @@ void PlayVideoViewController::loadLecture() {
   // The store holds the server's minutes as of the last course fetch; a lecture object that a
   // screen kept from before an upload would credit the uploaded stretch again.
   creditedMinutes_ = static_cast<double>(_cw->listenedMins().value_or(0));
-  CourseWareDao courseWares;
   const model::Text& area = model->areaCode();
-  if (auto stored = courseWares.queryCwByUserId(
+  if (auto stored = courseWareDao_->queryCwByUserId(
           userId, area ? platform::Value(*area) : platform::Value(),
           _year ? platform::Value(*_year) : platform::Value(),
           _reclassId ? platform::Value(*_reclassId) : platform::Value(),

@@ -25,6 +25,7 @@
 #include <optional>
 #include <string>
 
+#include "dao/CourseWareDao.h"
 #include "dao/ModelDao.h"
 #include "dao/StudyLogDao.h"
 #include "model/CourseWare.h"
@@ -229,6 +230,8 @@ class PlayVideoViewController : public platform::ViewController,
   std::shared_ptr<ModelDao> _modelDao;
 
   // Our own.
+  // Where the server's credited minutes of a lecture are read from.
+  std::shared_ptr<CourseWareDao> courseWareDao_;
   // The server's credited minutes of the lecture on screen, read when it was loaded.
   double creditedMinutes_ = 0;
   std::optional<double> resumePosition_;
