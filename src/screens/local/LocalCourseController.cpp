@@ -8,6 +8,7 @@
 #include "screens/common/ReclassCell.h"
 #include "screens/common/ScreenLook.h"
 #include "screens/common/ScreenNotifications.h"
+#include "screens/common/YearStrip.h"
 #include "screens/local/DownListController.h"
 #include "screens/player/PlayVideoViewController.h"
 #include "widgets/MirelTabBarController.h"
@@ -68,17 +69,7 @@ void LocalCourseController::setTopView() {
     _topView->setHidden(false);
     return;
   }
-  _topView = screenlook::filledView({0, 0, 320, 40}, platform::Color::rgb255(245, 245, 245));
-  auto left = platform::ImageView::create(platform::Rect{10, 14, 7, 11});
-  left->setImage(platform::Image::named("arraw_left"));
-  _topView->addSubview(left);
-  auto right = platform::ImageView::create(platform::Rect{302, 14, 7, 11});
-  right->setImage(platform::Image::named("arraw_right"));
-  _topView->addSubview(right);
-  _topScrollView = platform::ScrollView::create(platform::Rect{20, 0, 280, 40});
-  _topScrollView->setScrollEnabled(true);
-  _topScrollView->setShowsHorizontalScrollIndicator(false);
-  _topView->addSubview(_topScrollView);
+  _topView = yearstrip::makeStrip(_topScrollView);
   view()->addSubview(_topView);
 }
 
@@ -90,20 +81,8 @@ void LocalCourseController::refreshTopView() {
     if (_topView) _topView->setHidden(true);
     return;
   }
-  const auto& names = *_yearButtonsNames;
-  _topScrollView->setContentSize({kYearButtonWidth * names.size(), 40});
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    auto button = platform::Button::buttonWithType(platform::ButtonType::Custom);
-    button->titleLabel()->setFont(platform::Font::systemFont(16));
-    button->setTitleColor(platform::Color::blackColor());
-    button->setFrame({kYearButtonWidth * i, 0, kYearButtonWidth, 40});
-    button->setTitle(names[i] + "年");
-    button->setTag(static_cast<int>(i));
-    button->addTarget(self(), &LocalCourseController::tapYearButton,
-                      platform::ControlEvent::TouchUpInside);
-    _yearButtons.push_back(button);
-    _topScrollView->addSubview(button);
-  }
+  _yearButtons = yearstrip::makeButtons(*_topScrollView, *_yearButtonsNames, self(),
+                                        &LocalCourseController::tapYearButton);
 }
 
 std::optional<std::vector<std::string>> LocalCourseController::getYearButtonsNames(
@@ -190,19 +169,7 @@ std::shared_ptr<platform::TableViewCell> LocalCourseController::cellForRowAtInde
   const auto& year = _courses[GlobalModel::sharedModel()->downYearIndex()]->year();
   cell->reclassNameLabel()->setText(reclass.reClassName().value_or(""));
   cell->totalMinsLabel()->setText(numberText(reclass.totalMins()) + "分钟");
-  std::int64_t minutes = 0;
-  if (reclass.cws()) {
-    for (const auto& lecture : *reclass.cws()) {
-      platform::Dictionary row = _studyLogDao->getByReClassId(
-          platform::Value(numberText(reclass.reClassId())), platform::Value(_userId),
-          platform::Value(numberText(lecture->cwId())),
-          year ? platform::Value(*year) : platform::Value());
-      const platform::Value* seconds = platform::find(row, "listenedpos");
-      if (seconds) minutes += seconds->integerValue() / 60;
-    }
-  }
-  minutes += reclass.listenedMins().value_or(0);
-  minutes = std::min(minutes, reclass.totalMins().value_or(0));
+  const int minutes = yearstrip::listenedMinutes(*_studyLogDao, reclass, _userId, year.value_or(0));
   cell->lisMinsLabel()->setText(std::to_string(minutes) + "分钟");
   cell->setSelectedBackgroundView(
       screenlook::filledView({0, 0, 320, kRowHeight}, screenlook::kSelectedRow));

@@ -36,7 +36,6 @@ class LocalCourseController : public PortraitOnly<platform::ViewController>,
  public:
   static constexpr const char* kCellIdentifier = "IDENTIFIER";
   static constexpr double kRowHeight = 69;
-  static constexpr double kYearButtonWidth = 70;
 
   void viewDidLoad() override;
   void viewDidAppear(bool animated) override;
