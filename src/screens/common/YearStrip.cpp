@@ -23,13 +23,12 @@ std::shared_ptr<platform::View> makeStrip(std::shared_ptr<platform::ScrollView>&
 }
 
 int listenedMinutes(StudyLogDao& dao, const ReClass& reclass, int userId, std::int64_t year) {
-  auto text = [](const model::Number& n) { return n ? std::to_string(*n) : "(null)"; };
   std::int64_t local = 0;
   if (reclass.cws()) {
     for (const auto& lecture : *reclass.cws()) {
-      platform::Dictionary row =
-          dao.getByReClassId(platform::Value(text(reclass.reClassId())), platform::Value(userId),
-                             platform::Value(text(lecture->cwId())), platform::Value(year));
+      platform::Dictionary row = dao.getByReClassId(
+          platform::Value(screenlook::numberText(reclass.reClassId())), platform::Value(userId),
+          platform::Value(screenlook::numberText(lecture->cwId())), platform::Value(year));
       if (const platform::Value* seconds = platform::find(row, "listenedpos"))
         local += seconds->integerValue() / 60;
     }

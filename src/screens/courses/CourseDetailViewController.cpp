@@ -25,10 +25,6 @@ constexpr platform::Color kAccent{0.941, 0.557, 0.231, 1};
 constexpr const char* kPlayCellId = "CellIntifier";
 constexpr const char* kDownloadCellId = "CellIntifier2";
 
-std::string numberText(const model::Number& number) {
-  return number ? std::to_string(*number) : "(null)";
-}
-
 std::string twoDigits(int value) {
   return value < 10 ? "0" + std::to_string(value) : std::to_string(value);
 }
@@ -218,10 +214,10 @@ void CourseDetailViewController::refreshReclassView(const std::shared_ptr<ReClas
     if (auto label = std::dynamic_pointer_cast<platform::Label>(_reclssView->viewWithTag(tag)))
       label->setText(text);
   };
-  setValue(10, "共" + numberText(c->cwNum()) + "讲");
+  setValue(10, "共" + screenlook::numberText(c->cwNum()) + "讲");
   setValue(11, c->teacherName().value_or("(null)"));
   setValue(12, c->typeName().value_or("(null)"));
-  setValue(13, numberText(c->totalMins()) + "分钟");
+  setValue(13, screenlook::numberText(c->totalMins()) + "分钟");
   setValue(14, c->year().value_or("(null)"));
 
   const auto total = c->totalMins().value_or(0);
@@ -425,10 +421,10 @@ void CourseDetailViewController::playVideo(model::Number year, model::Number rec
   player->setEnterIndex(PlayVideoViewController::kEnterFromCourseDetail);
   player->setResumePosition(pendingResume_);
   pendingResume_.reset();
-  platform::Dictionary row =
-      _studyLogDao->getByReClassId(platform::Value(numberText(_currReclass->reClassId())),
-                                   platform::Value(GlobalModel::sharedModel()->userId()),
-                                   platform::Value(numberText(lecture->cwId())), valueOf(year));
+  platform::Dictionary row = _studyLogDao->getByReClassId(
+      platform::Value(screenlook::numberText(_currReclass->reClassId())),
+      platform::Value(GlobalModel::sharedModel()->userId()),
+      platform::Value(screenlook::numberText(lecture->cwId())), valueOf(year));
   const platform::Value* unsent = platform::find(row, "listenedpos");
   player->setLocalLisMins(unsent ? static_cast<float>(unsent->doubleValue()) : 0.0f);
   if (auto nav = navigationController()) nav->presentViewController(player, true);
@@ -447,7 +443,8 @@ void CourseDetailViewController::addDownLoad(int row) {
   info.setAreacode(model->areaCode());
   if (services && services->downloadDao() && services->downloadDao()->insert(info)) {
     const std::string key = DownloadUtil::getAbsoluteString(
-        model->areaCode().value_or(""), numberText(info.year()), numberText(lecture->cwId()));
+        model->areaCode().value_or(""), screenlook::numberText(info.year()),
+        screenlook::numberText(lecture->cwId()));
     if (services->downloadManager()) services->downloadManager()->addDownlodTask(lecture, key);
     model->setDownloadRefresh(true);
     ViewToast::makeToast(*view(), std::string("开始下载选中课程，请到本地课程查看下载详情"), 1.5,

@@ -19,10 +19,6 @@
 
 namespace {
 
-std::string numberText(const model::Number& number) {
-  return number ? std::to_string(*number) : "(null)";
-}
-
 platform::Value valueOf(const model::Number& number) {
   return number ? platform::Value(*number) : platform::Value();
 }
@@ -49,7 +45,7 @@ std::shared_ptr<DownListController> DownListController::self() {
 
 std::string DownListController::keyFor(const std::string& year, const CourseWare& lecture) const {
   return DownloadUtil::getAbsoluteString(GlobalModel::sharedModel()->areaCode().value_or(""), year,
-                                         numberText(lecture.cwId()));
+                                         screenlook::numberText(lecture.cwId()));
 }
 
 void DownListController::viewDidLoad() {
@@ -515,10 +511,10 @@ void DownListController::playVideo(model::Number year, model::Number reclassId,
   player->setYear(year);
   player->setCw(cw);
   player->setReclassId(reclassId);
-  platform::Dictionary row =
-      _studyLogDao->getByReClassId(platform::Value(numberText(_finishReclass->reClassId())),
-                                   platform::Value(GlobalModel::sharedModel()->userId()),
-                                   platform::Value(numberText(cw->cwId())), valueOf(year));
+  platform::Dictionary row = _studyLogDao->getByReClassId(
+      platform::Value(screenlook::numberText(_finishReclass->reClassId())),
+      platform::Value(GlobalModel::sharedModel()->userId()),
+      platform::Value(screenlook::numberText(cw->cwId())), valueOf(year));
   const platform::Value* unsent = platform::find(row, "listenedpos");
   player->setLocalLisMins(unsent ? static_cast<float>(unsent->doubleValue()) : 0.0f);
   if (auto nav = navigationController()) nav->presentViewController(player, true);

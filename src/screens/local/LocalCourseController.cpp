@@ -13,13 +13,7 @@
 #include "screens/player/PlayVideoViewController.h"
 #include "widgets/MirelTabBarController.h"
 
-namespace {
-
-std::string numberText(const model::Number& number) {
-  return number ? std::to_string(*number) : "(null)";
-}
-
-}  // namespace
+namespace {}  // namespace
 
 LocalCourseController::LocalCourseController() {
   setTitle(GlobalModel::sharedModel()->areaName().value_or("(null)") + "会计继续教育");
@@ -49,18 +43,9 @@ void LocalCourseController::setLoadView() {
   _leftTableView =
       screenlook::listTable({0, 40, 320, screenlook::isTallScreen() ? 415.0 : 327.0}, *this);
   view()->addSubview(_leftTableView);
-  _checkAreaIV = platform::ImageView::create(platform::Rect{115, 70, 95, 82});
-  _checkAreaIV->setImage(platform::Image::named("select_download"));
-  _checkAreaIV->setHidden(true);
-  view()->addSubview(_checkAreaIV);
-  _checkAreaLabel = platform::Label::create(platform::Rect{0, 160, 320, 20});
-  _checkAreaLabel->setBackgroundColor(platform::Color::clearColor());
-  _checkAreaLabel->setTextColor(platform::Color::rgb255(232, 232, 232));
-  _checkAreaLabel->setTextAlignment(platform::TextAlignment::Center);
-  _checkAreaLabel->setFont(platform::Font::boldSystemFont(12));
-  _checkAreaLabel->setText("还没有下载课程,请到我的课程进行下载,无网络也可以学习");
-  _checkAreaLabel->setHidden(true);
-  view()->addSubview(_checkAreaLabel);
+  std::tie(_checkAreaIV, _checkAreaLabel) = screenlook::emptyState(
+      *view(), {115, 70, 95, 82}, "select_download", {0, 160, 320, 20},
+      "还没有下载课程,请到我的课程进行下载,无网络也可以学习", platform::Font::boldSystemFont(12));
 }
 
 void LocalCourseController::setTopView() {
@@ -89,7 +74,7 @@ std::optional<std::vector<std::string>> LocalCourseController::getYearButtonsNam
     const model::List<Course>& courses) {
   if (courses.empty()) return std::nullopt;
   std::vector<std::string> names;
-  for (const auto& course : courses) names.push_back(numberText(course->year()));
+  for (const auto& course : courses) names.push_back(screenlook::numberText(course->year()));
   return names;
 }
 
@@ -168,7 +153,7 @@ std::shared_ptr<platform::TableViewCell> LocalCourseController::cellForRowAtInde
   const auto& reclass = *(*selectedClasses())[path.row];
   const auto& year = _courses[GlobalModel::sharedModel()->downYearIndex()]->year();
   cell->reclassNameLabel()->setText(reclass.reClassName().value_or(""));
-  cell->totalMinsLabel()->setText(numberText(reclass.totalMins()) + "分钟");
+  cell->totalMinsLabel()->setText(screenlook::numberText(reclass.totalMins()) + "分钟");
   const int minutes = yearstrip::listenedMinutes(*_studyLogDao, reclass, _userId, year.value_or(0));
   cell->lisMinsLabel()->setText(std::to_string(minutes) + "分钟");
   cell->setSelectedBackgroundView(

@@ -32,10 +32,6 @@ int gIdleSeconds = 0;
 constexpr double kTallWidth = 568;
 constexpr double kShortWidth = 480;
 
-std::string numberText(const model::Number& number) {
-  return number ? std::to_string(*number) : "(null)";
-}
-
 std::string twoDigits(int value) {
   return value < 10 ? "0" + std::to_string(value) : std::to_string(value);
 }
@@ -72,7 +68,7 @@ double PlayVideoViewController::screenWidth() const {
   return screenlook::isTallScreen() ? kTallWidth : kShortWidth;
 }
 
-std::string PlayVideoViewController::yearText() const { return numberText(_year); }
+std::string PlayVideoViewController::yearText() const { return screenlook::numberText(_year); }
 
 // --- Opening ---
 
@@ -112,9 +108,10 @@ void PlayVideoViewController::loadLecture() {
 
   auto model = GlobalModel::sharedModel();
   const platform::Value userId(model->userId());
-  platform::Dictionary row = _studyDao->getByReClassId(
-      platform::Value(numberText(_reclassId)), userId, platform::Value(numberText(_cw->cwId())),
-      _year ? platform::Value(*_year) : platform::Value());
+  platform::Dictionary row =
+      _studyDao->getByReClassId(platform::Value(screenlook::numberText(_reclassId)), userId,
+                                platform::Value(screenlook::numberText(_cw->cwId())),
+                                _year ? platform::Value(*_year) : platform::Value());
   const platform::Value* unsent = platform::find(row, "listenedpos");
   _localLisMins = unsent ? static_cast<float>(unsent->doubleValue()) : 0.0f;
 
@@ -327,7 +324,7 @@ void PlayVideoViewController::isDownLoadVedioCw(const CourseWare& lecture) {
   if (!finished) return;
   startHttpServer();
   const std::string key =
-      DownloadUtil::getAbsoluteString(area, yearText(), numberText(lecture.cwId()));
+      DownloadUtil::getAbsoluteString(area, yearText(), screenlook::numberText(lecture.cwId()));
   std::uint16_t port = LocalHttpServer::configuredPort();
   if (auto server = services->httpServer(); server && server->httpServer()) {
     if (std::uint16_t listening = server->httpServer()->listeningPort()) port = listening;

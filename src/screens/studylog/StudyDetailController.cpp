@@ -14,10 +14,6 @@ platform::Value valueOf(const model::Number& number) {
   return number ? platform::Value(*number) : platform::Value();
 }
 
-std::string numberText(const model::Number& number) {
-  return number ? std::to_string(*number) : "(null)";
-}
-
 std::int64_t integerOf(const platform::Dictionary& dictionary, const char* key) {
   const platform::Value* value = platform::find(dictionary, key);
   return value ? value->integerValue() : 0;
@@ -129,8 +125,8 @@ std::shared_ptr<CourseWare> StudyDetailController::lectureForReplay(int row) {
       platform::Value(yearNumber()), valueOf(history.reclassId()), valueOf(history.cwid()));
   if (!lecture) return nullptr;
   platform::Dictionary unsent = _studyLogDao->getByReClassId(
-      platform::Value(numberText(history.reclassId())), userId,
-      platform::Value(numberText(history.cwid())),
+      platform::Value(screenlook::numberText(history.reclassId())), userId,
+      platform::Value(screenlook::numberText(history.cwid())),
       platform::Value(platform::leadingInteger(history.year().value_or(""))));
   lecture->setListenedMins(lecture->listenedMins().value_or(0) +
                            integerOf(unsent, "listenedpos") / 60);

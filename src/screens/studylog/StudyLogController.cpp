@@ -74,18 +74,9 @@ void StudyLogController::viewDidAppear(bool animated) {
 }
 
 void StudyLogController::noStudyLog() {
-  _checkAreaIV = platform::ImageView::create(platform::Rect{115, 70, 95, 82});
-  _checkAreaIV->setImage(platform::Image::named("studylog"));
-  _checkAreaIV->setHidden(true);
-  view()->addSubview(_checkAreaIV);
-  _checkAreaLabel = platform::Label::create(platform::Rect{0, 160, 320, 20});
-  _checkAreaLabel->setBackgroundColor(platform::Color::clearColor());
-  _checkAreaLabel->setTextColor(platform::Color::rgb255(232, 232, 232));
-  _checkAreaLabel->setTextAlignment(platform::TextAlignment::Center);
-  _checkAreaLabel->setFont(platform::Font::boldSystemFont(13));
-  _checkAreaLabel->setText("还没有学习记录，快去我的课程学习吧！");
-  _checkAreaLabel->setHidden(true);
-  view()->addSubview(_checkAreaLabel);
+  std::tie(_checkAreaIV, _checkAreaLabel) = screenlook::emptyState(
+      *view(), {115, 70, 95, 82}, "studylog", {0, 160, 320, 20},
+      "还没有学习记录，快去我的课程学习吧！", platform::Font::boldSystemFont(13));
 }
 
 void StudyLogController::setLogPromptView() {
