@@ -60,6 +60,28 @@ void showTitleOnTabBar(const std::string& title) {
   item.setTitleView(label);
 }
 
+std::string numberText(const std::optional<std::int64_t>& number) {
+  return number ? std::to_string(*number) : "(null)";
+}
+
+std::pair<std::shared_ptr<platform::ImageView>, std::shared_ptr<platform::Label>> emptyState(
+    platform::View& view, const platform::Rect& pictureFrame, const std::string& picture,
+    const platform::Rect& textFrame, const std::string& text, platform::Font font) {
+  auto image = platform::ImageView::create(pictureFrame);
+  image->setImage(platform::Image::named(picture));
+  image->setHidden(true);
+  view.addSubview(image);
+  auto label = platform::Label::create(textFrame);
+  label->setBackgroundColor(platform::Color::clearColor());
+  label->setTextColor(platform::Color::rgb255(232, 232, 232));
+  label->setTextAlignment(platform::TextAlignment::Center);
+  label->setFont(font);
+  label->setText(text);
+  label->setHidden(true);
+  view.addSubview(label);
+  return {image, label};
+}
+
 std::shared_ptr<platform::View> filledView(const platform::Rect& frame, platform::Color color) {
   auto view = platform::View::create(frame);
   view->setBackgroundColor(color);

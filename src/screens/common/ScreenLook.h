@@ -2,17 +2,21 @@
 // The pieces of look that many screens share: the bold title label of a navigation item, the
 // custom back button, the tall-screen test and the shared colours.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/ui/AlertView.h"
 #include "platform/ui/BarButtonItem.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/Color.h"
+#include "platform/ui/Font.h"
 #include "platform/ui/Geometry.h"
+#include "platform/ui/ImageView.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/ViewController.h"
@@ -80,6 +84,15 @@ std::shared_ptr<platform::NavigationController> mainNavigationController();
 // Shows `title` in the main screen's navigation item, whose one title label the four tab screens
 // share: each writes its own title into it when it appears.
 void showTitleOnTabBar(const std::string& title);
+
+// The text of a number the course data may lack: its decimal digits, or "(null)".
+std::string numberText(const std::optional<std::int64_t>& number);
+
+// The hidden picture and light-grey centred text a list shows in its place when it is empty,
+// added to `view`.
+std::pair<std::shared_ptr<platform::ImageView>, std::shared_ptr<platform::Label>> emptyState(
+    platform::View& view, const platform::Rect& pictureFrame, const std::string& picture,
+    const platform::Rect& textFrame, const std::string& text, platform::Font font);
 
 // A plain view of `color`, for selected-row backgrounds and separator lines.
 std::shared_ptr<platform::View> filledView(const platform::Rect& frame, platform::Color color);

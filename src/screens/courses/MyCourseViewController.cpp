@@ -14,6 +14,7 @@
 #include "screens/common/ScreenHUD.h"
 #include "screens/common/ScreenLook.h"
 #include "screens/common/ScreenNotifications.h"
+#include "screens/common/YearStrip.h"
 #include "screens/courses/CourseDetailViewController.h"
 #include "widgets/MirelTabBarController.h"
 
@@ -86,17 +87,7 @@ void MyCourseViewController::initView() {
 }
 
 void MyCourseViewController::initTopView() {
-  _topView = screenlook::filledView({0, 0, 320, 40}, platform::Color::rgb255(245, 245, 245));
-  auto left = platform::ImageView::create(platform::Rect{10, 14, 7, 11});
-  left->setImage(platform::Image::named("arraw_left"));
-  _topView->addSubview(left);
-  auto right = platform::ImageView::create(platform::Rect{302, 14, 7, 11});
-  right->setImage(platform::Image::named("arraw_right"));
-  _topView->addSubview(right);
-  _topScrollView = platform::ScrollView::create(platform::Rect{20, 0, 280, 40});
-  _topScrollView->setScrollEnabled(true);
-  _topScrollView->setShowsHorizontalScrollIndicator(false);
-  _topView->addSubview(_topScrollView);
+  _topView = yearstrip::makeStrip(_topScrollView);
   view()->addSubview(_topView);
 }
 
@@ -116,6 +107,19 @@ void MyCourseViewController::viewDidAppear(bool) {
   if (!appeared_) sendScreenView();
   appeared_ = true;
   screenlook::showTitleOnTabBar(title().value_or(""));
+  adoptRefreshedCourses();
+}
+
+void MyCourseViewController::adoptRefreshedCourses() {
+  // A sync stores the server's refreshed courses in the login model; a list kept from before
+  // would open lectures with their uploaded minutes missing. A fetch of our own under way
+  // brings its own list.
+  auto model = GlobalModel::sharedModel();
+  if (screenhud::isWaitHUDShown(_progressHUD) || !model->courses() || model->courses()->empty() ||
+      model->courses() == _courses)
+    return;
+  _courses = model->courses();
+  refreshView();
 }
 
 void MyCourseViewController::sendScreenView() {
@@ -186,22 +190,10 @@ void MyCourseViewController::refreshTopView() {
     _topView->setHidden(true);
     return;
   }
-  _yearButtons.clear();
-  const auto& names = *_yearButtonsNames;
-  _topScrollView->setContentSize({kYearButtonWidth * names.size(), 40});
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    auto button = platform::Button::buttonWithType(platform::ButtonType::Custom);
-    button->titleLabel()->setFont(platform::Font::systemFont(16));
-    button->setTitleColor(platform::Color::blackColor());
-    button->setFrame({kYearButtonWidth * i, 0, kYearButtonWidth, 40});
-    button->setTitle(names[i] + "年");
-    button->setTag(static_cast<int>(i));
-    button->addTarget(std::static_pointer_cast<MyCourseViewController>(shared_from_this()),
-                      &MyCourseViewController::tapYearButton,
-                      platform::ControlEvent::TouchUpInside);
-    _yearButtons.push_back(button);
-    _topScrollView->addSubview(button);
-  }
+  _yearButtons =
+      yearstrip::makeButtons(*_topScrollView, *_yearButtonsNames,
+                             std::static_pointer_cast<MyCourseViewController>(shared_from_this()),
+                             &MyCourseViewController::tapYearButton);
   // A list with years always shows its band, also after an earlier empty answer hid it.
   _topView->setHidden(false);
 }
@@ -259,20 +251,8 @@ int MyCourseViewController::numberOfRowsInSection(platform::TableView&, int) {
 }
 
 int MyCourseViewController::listenedMinutes(const ReClass& reclass) const {
-  int local = 0;
-  if (reclass.cws()) {
-    const int year = static_cast<int>(platform::leadingInteger(reclass.year().value_or("")));
-    for (const auto& lecture : *reclass.cws()) {
-      platform::Dictionary row = _studyLogDao->getByReClassId(
-          platform::Value(numberText(reclass.reClassId())),
-          platform::Value(GlobalModel::sharedModel()->userId()),
-          platform::Value(numberText(lecture->cwId())), platform::Value(year));
-      if (const platform::Value* seconds = platform::find(row, "listenedpos"))
-        local += static_cast<int>(seconds->integerValue() / 60);
-    }
-  }
-  const int total = static_cast<int>(reclass.totalMins().value_or(0));
-  return std::min(local + static_cast<int>(reclass.listenedMins().value_or(0)), total);
+  return yearstrip::listenedMinutes(*_studyLogDao, reclass, GlobalModel::sharedModel()->userId(),
+                                    platform::leadingInteger(reclass.year().value_or("")));
 }
 
 std::shared_ptr<platform::TableViewCell> MyCourseViewController::cellForRowAtIndexPath(
