@@ -173,11 +173,15 @@ HttpOperation::Ptr NetworkEngine::syncStudyLog(const std::string& userId,
   }
   _types = ReClassDao().getAllCwType();
   std::string document = uploadDocument(userId, rows, _types).dump(2);
-  // What each row sent, so exactly that is taken back when the server accepts it.
+  // What the server credits each row (whole minutes), so exactly that is taken back when it
+  // accepts the upload: the seconds short of a minute stay on the device for the next upload
+  // instead of being lost.
   std::vector<std::pair<platform::Value, platform::Value>> sent;
   for (const auto& [year, yearRows] : rows) {
-    for (const auto& row : yearRows)
-      sent.emplace_back(textOf(row, "id"), textOf(row, "listenedPos"));
+    for (const auto& row : yearRows) {
+      auto credited = static_cast<std::int64_t>(listenedMinutes(textOf(row, "listenedPos"))) * 60;
+      sent.emplace_back(textOf(row, "id"), platform::Value(credited));
+    }
   }
   auto operation = operationWithPath("acceptRetrainStudyLog.html",
                                      platform::Dictionary{{"studyLogs", document}});

@@ -187,7 +187,7 @@ TEST_F(NetworkEngineTest, UploadDocumentReadsTheRowsTextsAsNumbers) {
             nlohmann::json::parse(R"({"userId": 7, "logs": []})"));
 }
 
-TEST_F(NetworkEngineTest, UploadSendsTheDocumentAndTakesBackWhatItSent) {
+TEST_F(NetworkEngineTest, UploadSendsTheDocumentAndTakesBackWhatTheServerCredited) {
   auto tree = platform::Json::parse(
       R"([{"year": 2014, "reclasses": [{"reclassId": 301, "type": "3", "cws": [{"cwId": 9001}]}]}])");
   auto courses = Course::jsonToObject(&*tree);
@@ -228,9 +228,11 @@ TEST_F(NetworkEngineTest, UploadSendsTheDocumentAndTakesBackWhatItSent) {
   EXPECT_EQ(*document, *expected);
   EXPECT_EQ(engine->types().at(9001), "3");
 
-  // The sent seconds are gone; the 10 seconds added meanwhile and the new row stay.
-  EXPECT_EQ(secondsByLecture(),
-            (std::map<std::string, std::string>{{"9001", "10"}, {"9003", "10"}}));
+  // The server credits whole minutes: what it credited is gone, the seconds short of a minute
+  // stay for the next upload (130 s sent as 2 minutes keep 10, a 20 s row credited nothing
+  // keeps all of it), and so do the 10 seconds added meanwhile and the new row.
+  EXPECT_EQ(secondsByLecture(), (std::map<std::string, std::string>{
+                                    {"9001", "20"}, {"9002", "20"}, {"9003", "10"}}));
 }
 
 TEST_F(NetworkEngineTest, UploadWithoutRowsSendsNothing) {
