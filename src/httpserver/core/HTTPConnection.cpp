@@ -9,6 +9,7 @@
 #include "httpserver/core/HTNumber.h"
 #include "httpserver/core/HTTPFileResponse.h"
 #include "httpserver/core/HTTPLogging.h"
+#include "httpserver/core/HTTPServer.h"
 #include "httpserver/core/HTTPServerNotifications.h"
 #include "httpserver/core/RangeHeader.h"
 #include "httpserver/core/StandardPath.h"
@@ -638,6 +639,7 @@ void HTTPConnection::socketDidWriteDataWithTag(const std::shared_ptr<DispatchSoc
 
 void HTTPConnection::responseDidEnd(long tag) {
   if (!responseDataSizes.empty()) responseDataSizes.pop_front();
+  if (auto server = config ? config->server() : nullptr) server->countRequestServed();
   if (httpResponse) httpResponse->connectionDidClose();
 
   if (tag == HTTP_FINAL_RESPONSE) {
