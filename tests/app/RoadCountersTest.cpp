@@ -40,8 +40,8 @@ class RoadCountersTest : public ::testing::Test {
 
   static Dictionary firstStep(int cwId) {
     const std::string now = DateUtil::getCurrDateString();
-    return {{"userid", 7},          {"year", "2014"},        {"reclassid", 301}, {"cwid", cwId},
-            {"createdTime", now},   {"lastUpdateTime", now}, {"listenedPos", "10"}};
+    return {{"userid", 7},        {"year", "2014"},        {"reclassid", 301},   {"cwid", cwId},
+            {"createdTime", now}, {"lastUpdateTime", now}, {"listenedPos", "10"}};
   }
   static Dictionary nextStep(int cwId) {
     return {{"userid", 7},

@@ -164,9 +164,8 @@ TEST_F(RoadRunnerTest, AnswersTheAlertOnTopByIndexOrByTitle) {
 }
 
 TEST_F(RoadRunnerTest, ANoticePostedBeforeItsWaitCountsOnceForOneWait) {
-  auto poster = button({10, 30, 100, 40}, [] {
-    platform::NotificationCenter::defaultCenter().post("roadDone");
-  });
+  auto poster = button({10, 30, 100, 40},
+                       [] { platform::NotificationCenter::defaultCenter().post("roadDone"); });
   poster->setTitle(std::string("发送"));
   EXPECT_FALSE(play("tap \"发送\"\nwait notification roadDone 1\nwait notification roadDone 0.05"));
   ASSERT_EQ(runner->records().size(), 3u);
@@ -179,7 +178,7 @@ TEST_F(RoadRunnerTest, AdvancingMovesTheClockAndTheScreenAfterIt) {
   window->addSubview(label);
   auto start = clock->monotonicNow();
   auto timer = platform::Timer::scheduled(platform::seconds(10), false,
-                                         [&](platform::Timer&) { label->setText("十秒到了"); });
+                                          [&](platform::Timer&) { label->setText("十秒到了"); });
   ASSERT_TRUE(play("advance 10\nwait \"十秒到了\" 1")) << RoadReport::failure(*runner);
   EXPECT_GE(clock->monotonicNow() - start, platform::seconds(10));
 }
@@ -190,8 +189,8 @@ TEST_F(RoadRunnerTest, EveryStepLeavesAPictureAndThePageShowsThemInOrder) {
   EXPECT_FALSE(play("snapshot \"start\"\ntap \"<北京&市>\"\ntap \"nowhere\""));
   std::string error;
   ASSERT_TRUE(RoadReport::writeIndex(*runner, folder, &error)) << error;
-  EXPECT_EQ(testsupport::filesIn(folder),
-            (std::vector<std::string>{"01-snapshot.png", "02-tap.png", "03-tap.png", "index.html"}));
+  EXPECT_EQ(testsupport::filesIn(folder), (std::vector<std::string>{"01-snapshot.png", "02-tap.png",
+                                                                    "03-tap.png", "index.html"}));
   const std::string page = testsupport::readFile(folder + "/index.html");
   const auto first = page.find("src=\"01-snapshot.png\"");
   const auto second = page.find("src=\"02-tap.png\"");
