@@ -1,5 +1,8 @@
 #include "app/RoadReport.h"
 
+#include <libxml/entities.h>
+#include <libxml/xmlmemory.h>
+
 #include <cstdio>
 #include <fstream>
 
@@ -9,25 +12,10 @@
 namespace {
 
 std::string escaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
+  xmlChar* encoded = xmlEncodeSpecialChars(nullptr, reinterpret_cast<const xmlChar*>(text.c_str()));
+  if (!encoded) return "";
+  std::string out(reinterpret_cast<const char*>(encoded));
+  xmlFree(encoded);
   return out;
 }
 

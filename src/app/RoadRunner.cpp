@@ -88,7 +88,7 @@ RoadRunner::RoadRunner(RoadScript script, std::string outputFolder)
       });
 }
 
-RoadRunner::~RoadRunner() { token_.reset(); }
+RoadRunner::~RoadRunner() = default;
 
 int RoadRunner::postedCount(const std::string& name) {
   platform::MutexLock lock(mutex_);

@@ -65,5 +65,6 @@ class RoadRunner {
   platform::Mutex mutex_;
   std::map<std::string, int> posted_ GUARDED_BY(mutex_);
   std::map<std::string, int> used_;
+  // Last: the observer goes before what it counts into.
   std::unique_ptr<platform::NotificationCenter::Token> token_;
 };

@@ -1,6 +1,5 @@
 #include "app/RoadScript.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <fstream>
