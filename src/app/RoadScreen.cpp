@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "platform/foundation/Thread.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Button.h"
@@ -41,6 +42,7 @@ void collect(const std::shared_ptr<View>& view, std::vector<std::shared_ptr<View
 }
 
 std::vector<std::shared_ptr<View>> seenViews() {
+  platform::assertMainThread("RoadScreen");
   std::vector<std::shared_ptr<View>> all;
   for (const auto& root : roots()) {
     root->layoutIfNeeded();
