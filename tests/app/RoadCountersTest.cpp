@@ -56,7 +56,8 @@ class RoadCountersTest : public ::testing::Test {
     testsupport::writeFile(path, content);
   }
   static std::int64_t rowIdOf(StudyLogDao& dao, int cwId) {
-    for (const auto& row : dao.getByUserId(7)["2014"])
+    auto years = dao.getByUserId(7);
+    for (const auto& row : years["2014"])
       if (row.at("cwid").stringValue() == std::to_string(cwId))
         return std::stoll(row.at("id").stringValue());
     return -1;
