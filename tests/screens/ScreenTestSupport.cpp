@@ -194,7 +194,7 @@ bool drawnIn(platform::Window& window, const platform::Rect& rect) {
   return drawn;
 }
 
-void expectSnapshot(platform::Window& window, const std::string& name) {
+void expectSnapshot(platform::Window& window, const std::string& name, bool landscape) {
   // CHENGHENG_SNAPSHOT_DIR keeps the pictures for people to look at.
   const char* keep = std::getenv("CHENGHENG_SNAPSHOT_DIR");
   const std::string folder = keep && *keep ? keep : platform::Paths::home();
@@ -203,8 +203,8 @@ void expectSnapshot(platform::Window& window, const std::string& name) {
   ASSERT_TRUE(window.snapshot(path, &error)) << error;
   cairo_surface_t* png = cairo_image_surface_create_from_png(path.c_str());
   EXPECT_EQ(cairo_surface_status(png), CAIRO_STATUS_SUCCESS);
-  EXPECT_EQ(cairo_image_surface_get_width(png), 640);
-  EXPECT_EQ(cairo_image_surface_get_height(png), 960);
+  EXPECT_EQ(cairo_image_surface_get_width(png), landscape ? 960 : 640);
+  EXPECT_EQ(cairo_image_surface_get_height(png), landscape ? 640 : 960);
   cairo_surface_destroy(png);
 }
 

@@ -106,7 +106,7 @@ int progressHUDsOn(const std::shared_ptr<platform::View>& view);
 // differ clearly from the colour of the rectangle's top-left corner: something was drawn there.
 bool drawnIn(platform::Window& window, const platform::Rect& rect);
 // Writes the window's snapshot (under the test's home, or in CHENGHENG_SNAPSHOT_DIR when set) and
-// checks it is a PNG of the screen's size.
-void expectSnapshot(platform::Window& window, const std::string& name);
+// checks it is a PNG of the screen's size (turned on its side for a landscape screen).
+void expectSnapshot(platform::Window& window, const std::string& name, bool landscape = false);
 
 }  // namespace screentest

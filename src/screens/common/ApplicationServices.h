@@ -5,6 +5,9 @@
 // rows and, from the first offline play on, the local media server. The application delegate is
 // one of these; a test of a screen may install its own with objects of its choosing.
 //
+// They also record every finished download in the download rows, from launch to the end of the
+// run.
+//
 // Main thread only, like the screens that use it.
 
 #include <memory>
@@ -15,6 +18,7 @@
 #include "httpserver/LocalHttpServer.h"
 #include "net/NetworkEngine.h"
 #include "platform/ui/Application.h"
+#include "screens/common/DownloadFinishRecorder.h"
 
 class ApplicationServices : public platform::ApplicationDelegate {
  public:
@@ -48,4 +52,6 @@ class ApplicationServices : public platform::ApplicationDelegate {
   std::shared_ptr<DownloadDao> _downloadDao;
   std::shared_ptr<LocalHttpServer> _httpServer;
   bool _refreshViewFlag = false;
+  // Our own.
+  DownloadFinishRecorder downloadFinishRecorder_;
 };

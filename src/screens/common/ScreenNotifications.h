@@ -6,3 +6,6 @@
 inline constexpr const char* kRefreshCwTable = "refreshCwTable";
 // The player closed: the screens that show listened minutes recompute them.
 inline constexpr const char* kUpdateListenedMins = "UpdateListenedMins";
+// The network switched to a mobile connection: the player may ask whether to go on (nothing of
+// ours posts it; the player keeps listening for it).
+inline constexpr const char* kReachableViaWWAN = "ReachableViaWWAN";

@@ -116,6 +116,19 @@ void MyCourseViewController::viewDidAppear(bool) {
   if (!appeared_) sendScreenView();
   appeared_ = true;
   screenlook::showTitleOnTabBar(title().value_or(""));
+  adoptRefreshedCourses();
+}
+
+void MyCourseViewController::adoptRefreshedCourses() {
+  // A sync stores the server's refreshed courses in the login model; a list kept from before
+  // would open lectures with their uploaded minutes missing. A fetch of our own under way
+  // brings its own list.
+  auto model = GlobalModel::sharedModel();
+  if (screenhud::isWaitHUDShown(_progressHUD) || !model->courses() || model->courses()->empty() ||
+      model->courses() == _courses)
+    return;
+  _courses = model->courses();
+  refreshView();
 }
 
 void MyCourseViewController::sendScreenView() {

@@ -98,6 +98,7 @@ class MyCourseViewController : public PortraitOnly<AnalyticsTrackedViewControlle
   const model::List<ReClass>* selectedClasses() const;
   void showCourses(const model::List<Course>& courses);
   void sendScreenView();
+  void adoptRefreshedCourses();
 
   bool _isFist = true;
   std::shared_ptr<DBService> _dbService;
