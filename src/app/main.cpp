@@ -5,7 +5,9 @@
 //
 // Without --script it plays the road bundled as "roads/learner.road". The course server is
 // --api-host, else CHENGHENG_API_HOST, else a fake course server this process starts on a free
-// loopback port (which then also takes the analytics hits and answers the store lookup). The
+// loopback port (which then also takes the analytics hits and answers the store lookup, and
+// answers the course list from the bundled "roads/courses.json", whose first lecture is long
+// enough to be credited study time). The
 // pictures and "index.html" go to FOLDER (default: a new folder under the temporary folder).
 // Unless CHENGHENG_HOME names one, the application's home is a fresh "home" folder inside
 // FOLDER, so every run starts as a first launch.
@@ -23,9 +25,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 
 #include "app/AppDelegate.h"
@@ -153,6 +157,12 @@ int main(int argc, char** argv) {
     ::setenv("CHENGHENG_ANALYTICS_HOST", server.baseUrl().c_str(), 0);
     ::setenv("CHENGHENG_ANALYTICS_PLAIN_HOST", server.baseUrl().c_str(), 0);
     CheckVersion::setEndpoints(server.apiHost(), server.apiHost(), kStoreId);
+    if (auto courses = platform::Bundle::main().pathForResource("roads/courses", "json")) {
+      std::ifstream in(*courses, std::ios::binary);
+      std::ostringstream text;
+      text << in.rdbuf();
+      server.setAnswer("/api/getRetrainCourseDatas.html", 200, text.str());
+    }
     std::cout << "The fake course server listens on " << server.baseUrl() << "\n";
   }
 
