@@ -38,6 +38,10 @@ void LocalHttpServer::setDocumeentRoot() {
 
 void LocalHttpServer::stop() { _httpServer->stop(); }
 
+std::uint64_t LocalHttpServer::requestsServed() const {
+  return _httpServer ? _httpServer->requestsServed() : 0;
+}
+
 std::uint16_t LocalHttpServer::configuredPort() {
   const char* value = std::getenv("CHENGHENG_MEDIA_PORT");
   if (!value || !*value) return kLocalHttpServerDefaultPort;

@@ -39,6 +39,9 @@ class LocalHttpServer {
     _httpServer = std::move(httpServer);
   }
 
+  // Responses written out whole since this server was made, over all its starts.
+  std::uint64_t requestsServed() const;
+
   // The port configured for the server: CHENGHENG_MEDIA_PORT when it holds a port number,
   // else 12345.
   static std::uint16_t configuredPort();

@@ -227,6 +227,11 @@ void FakeCourseServer::clearRequests() {
   requests_.clear();
 }
 
+std::vector<std::map<std::string, std::string>> FakeCourseServer::collectedHits() const {
+  std::lock_guard lock(mutex_);
+  return hits_;
+}
+
 void FakeCourseServer::setAnswer(const std::string& path, int status, std::string body) {
   std::lock_guard lock(mutex_);
   answers_[path] = Answer{status, std::move(body)};
@@ -281,6 +286,12 @@ void FakeCourseServer::installRoutes() {
     record(req);
     serveLookup(req, res);
   });
+  auto collect = [this](const httplib::Request& req, httplib::Response& res) {
+    record(req);
+    serveCollect(req, res);
+  };
+  server_->Get("/collect", collect);
+  server_->Post("/collect", collect);
   server_->Get("/media/.*", [this](const httplib::Request& req, httplib::Response& res) {
     record(req);
     serveMedia(req, res);
@@ -360,6 +371,32 @@ void FakeCourseServer::serveApi(const httplib::Request& req, httplib::Response& 
 void FakeCourseServer::serveLookup(const httplib::Request& req, httplib::Response& res) {
   if (answerOverride(req.path, res)) return;
   serveFixture("courseapi/lookup.json", res);
+}
+
+void FakeCourseServer::serveCollect(const httplib::Request& req, httplib::Response& res) {
+  if (answerOverride(req.path, res)) return;
+  std::vector<std::map<std::string, std::string>> received;
+  if (req.method == "GET") {
+    std::string query;
+    if (auto q = req.target.find('?'); q != std::string::npos) query = req.target.substr(q + 1);
+    received.push_back(parseFields(query));
+  } else {
+    // A batch carries one hit per line; a compressed body is not ours to read, so it is left out.
+    if (!req.get_header_value("Content-Encoding").empty()) {
+      res.status = 415;
+      return;
+    }
+    std::stringstream lines(req.body);
+    std::string line;
+    while (std::getline(lines, line))
+      if (!line.empty()) received.push_back(parseFields(line));
+  }
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& hit : received) hits_.push_back(std::move(hit));
+  }
+  res.status = 200;
+  res.set_content("", "image/gif");
 }
 
 FakeCourseServer::Limits FakeCourseServer::takeLimits(const std::string& path) {

@@ -2,7 +2,8 @@
 // FakeCourseServer: a small course server on loopback, for tests and for scripted runs of the
 // application. It answers the course API ("/api/<request>") from JSON files under
 // <fixtures>/courseapi, serves lecture media ("/media/<path>") from <fixtures>/lectures with byte
-// ranges, answers the store lookup ("/lookup"), and records every request it receives.
+// ranges, answers the store lookup ("/lookup"), collects usage-analytics hits ("/collect", by GET
+// or as a POST body of one hit per line), and records every request it receives.
 //
 // In JSON answers the text "${BASE}" stands for the server's own base URL, so fixtures can point
 // lectures at the server whatever port it got. Tests can replace answers and inject faults: a
@@ -85,6 +86,8 @@ class FakeCourseServer {
   // Requests whose path is `path`, in arrival order.
   std::vector<RecordedRequest> requestsTo(const std::string& path) const;
   void clearRequests();
+  // The analytics hits received on "/collect", oldest first, each as its decoded fields.
+  std::vector<std::map<std::string, std::string>> collectedHits() const;
 
   // Answers `path` (for example "/api/getRetrainAreas.html") with `status` and `body` instead
   // of its fixture.
@@ -122,6 +125,7 @@ class FakeCourseServer {
   void record(const httplib::Request& req);
   void serveApi(const httplib::Request& req, httplib::Response& res);
   void serveLookup(const httplib::Request& req, httplib::Response& res);
+  void serveCollect(const httplib::Request& req, httplib::Response& res);
   void serveMedia(const httplib::Request& req, httplib::Response& res);
   bool answerOverride(const std::string& path, httplib::Response& res);
   void serveFixture(const std::string& file, httplib::Response& res);
@@ -139,6 +143,7 @@ class FakeCourseServer {
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   std::vector<RecordedRequest> requests_;
+  std::vector<std::map<std::string, std::string>> hits_;
   std::map<std::string, Answer> answers_;
   std::map<std::string, int> failures_;
   std::map<std::string, std::size_t> cuts_;

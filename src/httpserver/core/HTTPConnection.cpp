@@ -934,6 +934,7 @@ void HTTPConnection::socketDidWriteDataWithTag(const std::shared_ptr<DispatchSoc
 
 void HTTPConnection::responseDidEnd(long tag) {
   if (!responseDataSizes.empty()) responseDataSizes.pop_front();
+  if (auto server = config ? config->server() : nullptr) server->countRequestServed();
   if (httpResponse) httpResponse->connectionDidClose();
 
   if (tag == HTTP_FINAL_RESPONSE) {

@@ -16,6 +16,7 @@
 // so is the list of WebSocket endpoints that connections handed their sockets to.
 // Must not be called from its own queue ("HTTPServer") or from a connection's callbacks.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -89,6 +90,10 @@ class HTTPServer : public DispatchSocketDelegate,
   // the server stops.
   void addWebSocket(std::shared_ptr<WebSocket> ws) EXCLUDES(webSocketsLock);
   std::size_t numberOfWebSocketConnections() EXCLUDES(webSocketsLock);
+  // Responses its connections have written out whole since the server was made (error answers
+  // included); a connection counts each one as its last byte is written. Any thread.
+  std::uint64_t requestsServed() const { return requestsServed_.load(); }
+  void countRequestServed() { requestsServed_.fetch_add(1); }
 
   // A new configuration for a connection: this server, the document root, the connection queue.
   std::shared_ptr<HTTPConfig> config();
@@ -142,6 +147,7 @@ class HTTPServer : public DispatchSocketDelegate,
   std::string _name;
   std::optional<platform::Dictionary> txtRecordDictionary;
   bool _isRunning = false;
+  std::atomic<std::uint64_t> requestsServed_{0};
 
   // Guarded by connectionsLock.
   platform::Mutex connectionsLock;

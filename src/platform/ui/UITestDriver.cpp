@@ -29,7 +29,8 @@ bool fail(std::string* why, const std::string& text) {
 
 }  // namespace
 
-bool UITestDriver::check(const std::shared_ptr<View>& view, Point* point, std::string* why) {
+bool UITestDriver::check(const std::shared_ptr<View>& view, Point* point, std::string* why,
+                         bool holderMayTakeIt) {
   if (!view) return fail(why, "tap on a null view");
   View* root = rootOf(view.get());
   auto alert = AlertView::topAlert();
@@ -66,7 +67,8 @@ bool UITestDriver::check(const std::shared_ptr<View>& view, Point* point, std::s
     return fail(why, "tap on " + view->description() + " at " + toString(p) +
                          ": nothing there takes touches");
   }
-  if (!hit->isDescendantOfView(view.get())) {
+  const bool holderTakesIt = holderMayTakeIt && view->isDescendantOfView(hit.get());
+  if (!hit->isDescendantOfView(view.get()) && !holderTakesIt) {
     return fail(why, "tap on " + view->description() + " at " + toString(p) +
                          ": the touch would go to " + hit->description());
   }
@@ -81,6 +83,21 @@ bool UITestDriver::tryTap(const std::shared_ptr<View>& view, std::string* why) {
   auto root = std::static_pointer_cast<View>(rootOf(view.get())->shared_from_this());
   Window::deliverTap(root, p);
   return true;
+}
+
+bool UITestDriver::tryTapContent(const std::shared_ptr<View>& view, std::string* why) {
+  assertMainThread("UITestDriver::tryTapContent");
+  Point p;
+  if (!check(view, &p, why, true)) return false;
+  auto root = std::static_pointer_cast<View>(rootOf(view.get())->shared_from_this());
+  Window::deliverTap(root, p);
+  return true;
+}
+
+void UITestDriver::tapContent(const std::shared_ptr<View>& view) {
+  assertMainThread("UITestDriver::tapContent");
+  std::string why;
+  if (!tryTapContent(view, &why)) throw AssertionFailure(why);
 }
 
 void UITestDriver::tap(const std::shared_ptr<View>& view) {

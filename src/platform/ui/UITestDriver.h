@@ -6,6 +6,8 @@
 //
 //   tap(view)          hit-tests at the view's centre in its window; fails when the view is not
 //                      on screen or another view (an overlay, an alert) would get the touch
+//   tapContent(view)   taps at the centre of something a view shows (a title, a picture) the way
+//                      a person does: the touch may go to the view or to a view holding it
 //   typeText(f, text)  taps the text field or text view if it is not editing, then types
 //   pressReturn(f)     the keyboard's return key
 //   selectRow(t, p)    scrolls the row into view and taps its cell
@@ -41,6 +43,10 @@ class UITestDriver {
   static void tap(const std::shared_ptr<View>& view);
   // The same check without throwing: false, with the reason in `why`, when the tap would miss.
   static bool tryTap(const std::shared_ptr<View>& view, std::string* why = nullptr);
+  // Like `tap`, but the touch may also land on a view that holds `view` (a button around its
+  // title, a row around its text); fails only when something else would get it.
+  static void tapContent(const std::shared_ptr<View>& view);
+  static bool tryTapContent(const std::shared_ptr<View>& view, std::string* why = nullptr);
   // Taps a point of the screen as it is held (see above) on a window; returns the view that
   // received the touch.
   static std::shared_ptr<View> tapAt(Window& window, Point point);
@@ -60,7 +66,8 @@ class UITestDriver {
   static void reset();
 
  private:
-  static bool check(const std::shared_ptr<View>& view, Point* point, std::string* why);
+  static bool check(const std::shared_ptr<View>& view, Point* point, std::string* why,
+                    bool holderMayTakeIt = false);
 };
 
 }  // namespace platform

@@ -170,6 +170,25 @@ TEST_F(ControlsTest, DisabledButtonSendsNothing) {
   EXPECT_EQ(taps, 1);
 }
 
+TEST_F(ControlsTest, TappingWhatAViewShowsReachesTheViewHoldingItButNotOneCoveringIt) {
+  auto button = add(Button::create(Rect{0, 0, 100, 40}));
+  button->setTitle(std::string("登录"));
+  int taps = 0;
+  button->addAction([&] { ++taps; }, ControlEvent::TouchUpInside);
+  window->layoutIfNeeded();
+  std::string why;
+  EXPECT_FALSE(UITestDriver::tryTap(button->titleLabel(), &why)) << "the title takes no touch";
+  UITestDriver::tapContent(button->titleLabel());
+  EXPECT_EQ(taps, 1);
+
+  auto label = add(Label::create(Rect{0, 100, 100, 40}));
+  label->setText("盖住");
+  add(Button::create(Rect{0, 100, 100, 40}));  // covers the label
+  EXPECT_FALSE(UITestDriver::tryTapContent(label, &why));
+  EXPECT_NE(why.find("would go to"), std::string::npos) << why;
+  EXPECT_THROW(UITestDriver::tapContent(label), AssertionFailure);
+}
+
 TEST_F(ControlsTest, ButtonStatesFallBackToNormal) {
   auto button = add(Button::create(Rect{0, 0, 100, 40}));
   button->setTitle(std::string("下载中（0）"));

@@ -1,0 +1,188 @@
+// The application end to end: the real executable plays the bundled learner's road against the
+// fake course server it starts itself, passes every step and leaves a picture per step, an index
+// page and a summary whose figures agree; a failing step and a bad command line end the run with
+// a message and their exit status; a course server named on the command line is the one used.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "app/RoadScript.h"
+#include "fakeserver/FakeCourseServer.h"
+#include "support/Files.h"
+#include "support/TempHome.h"
+
+extern char** environ;
+
+namespace {
+
+struct Outcome {
+  int status = -1;  // the exit status, or -1 when the program did not exit normally
+  std::string out;
+  std::string err;
+};
+
+class LearnerRoadTest : public ::testing::Test {
+ protected:
+  // Runs the executable with `args`, in an environment without this test's CHENGHENG_ settings
+  // (its home above all); the media server takes a free port, as tests run side by side.
+  Outcome play(std::vector<std::string> args) {
+    args.insert(args.begin(), CHENGHENG_EXECUTABLE);
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> entries = {"CHENGHENG_MEDIA_PORT=0"};
+    for (char** e = environ; *e; ++e) {
+      std::string entry = *e;
+      if (entry.rfind("CHENGHENG_", 0) != 0) entries.push_back(entry);
+    }
+    std::vector<char*> envp;
+    for (auto& entry : entries) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    const std::string outPath = home.path() + "/stdout.txt";
+    const std::string errPath = home.path() + "/stderr.txt";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    pid_t pid = 0;
+    Outcome result;
+    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    EXPECT_EQ(waitpid(pid, &status, 0), pid);
+    if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+    result.out = testsupport::readFile(outPath);
+    result.err = testsupport::readFile(errPath);
+    return result;
+  }
+
+  std::string script(const std::string& text) {
+    const std::string path = home.path() + "/road.txt";
+    testsupport::writeFile(path, text);
+    return path;
+  }
+
+  // The number after `label` in the summary, or -1.
+  static long figure(const std::string& summary, const std::string& label) {
+    std::smatch match;
+    if (!std::regex_search(summary, match, std::regex(label + " +([0-9]+)"))) return -1;
+    return std::stol(match[1]);
+  }
+
+  // The width and height a PNG file's header gives.
+  static std::pair<int, int> pngSize(const std::string& path) {
+    const std::string bytes = testsupport::readFile(path);
+    if (bytes.size() < 24 || bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0) return {0, 0};
+    auto word = [&](std::size_t at) {
+      return (static_cast<unsigned char>(bytes[at]) << 24) |
+             (static_cast<unsigned char>(bytes[at + 1]) << 16) |
+             (static_cast<unsigned char>(bytes[at + 2]) << 8) |
+             static_cast<unsigned char>(bytes[at + 3]);
+    };
+    return {static_cast<int>(word(16)), static_cast<int>(word(20))};
+  }
+
+  testsupport::TempHome home;
+  std::string out = home.path() + "/road";
+};
+
+TEST_F(LearnerRoadTest, TheBundledRoadPassesEveryStepAndLeavesAPictureOfEach) {
+  std::string error;
+  auto road = RoadScript::load(testsupport::sourceDir() + "/resources/roads/learner.road", &error);
+  ASSERT_TRUE(road) << error;
+  const long steps = static_cast<long>(road->steps().size());
+
+  Outcome result = play({"--out", out});
+  ASSERT_EQ(result.status, 0) << result.out << result.err;
+  EXPECT_NE(result.out.find("The fake course server listens on http://127.0.0.1:"),
+            std::string::npos);
+  EXPECT_NE(result.out.find("steps passed:                  " + std::to_string(steps) + " of " +
+                            std::to_string(steps) + "\n"),
+            std::string::npos)
+      << result.out;
+  const long credited = figure(result.out, "study seconds credited:");
+  const long uploaded = figure(result.out, "study seconds uploaded:");
+  const long unsent = figure(result.out, "study seconds unsent:");
+  ASSERT_GE(credited, 0) << result.out;
+  ASSERT_GE(uploaded, 0);
+  ASSERT_GE(unsent, 0);
+  EXPECT_EQ(credited, uploaded + unsent) << "every credited second is uploaded or still unsent";
+  // The road plays 30 seconds online and uploads them, then 20 seconds of the downloaded lecture
+  // offline, which stay unsent.
+  EXPECT_EQ(credited, 50);
+  EXPECT_EQ(uploaded, 30);
+  EXPECT_GT(figure(result.out, "lecture bytes downloaded:"), 0);
+  EXPECT_GT(figure(result.out, "media-server requests served:"), 0);
+  EXPECT_NE(result.out.find(out + "/index.html"), std::string::npos);
+
+  const std::string page = testsupport::readFile(out + "/index.html");
+  long pictures = 0;
+  for (const auto& name : testsupport::filesIn(out)) {
+    if (std::filesystem::path(name).extension() != ".png") continue;
+    ++pictures;
+    const auto size = pngSize(out + "/" + name);
+    EXPECT_TRUE(size == std::make_pair(640, 960) || size == std::make_pair(960, 640))
+        << name << " is the phone's screen, upright or turned";
+    EXPECT_NE(page.find("src=\"" + name + "\""), std::string::npos) << name;
+  }
+  EXPECT_EQ(pictures, steps);
+  EXPECT_TRUE(testsupport::exists(out + "/home/Documents/sample.db")) << "the run's own home";
+}
+
+TEST_F(LearnerRoadTest, AFailingStepEndsTheRunWithItsNameAndStatusOne) {
+  Outcome result = play({"--out", out, "--script",
+                         script("snapshot \"the guide\"\ntap \"上海市\"\nsnapshot \"never\"\n")});
+  EXPECT_EQ(result.status, 1) << result.out << result.err;
+  EXPECT_NE(result.err.find("step 2 (line 2: tap \"上海市\") failed: nothing on screen shows "
+                            "\"上海市\""),
+            std::string::npos)
+      << result.err;
+  EXPECT_NE(result.out.find("steps passed:                  1 of 3"), std::string::npos);
+  EXPECT_EQ(testsupport::filesIn(out),
+            (std::vector<std::string>{"01-snapshot.png", "02-tap.png", "home", "index.html"}));
+}
+
+TEST_F(LearnerRoadTest, ABadCommandLineOrScriptEndsWithStatusTwoBeforeAnythingRuns) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"unknown option", {"--fast"}, "usage: chengheng"},
+      {"option without value", {"--out"}, "usage: chengheng"},
+      {"script that is no road", {"--script", script("tap\n")}, "road.txt: line 1: usage: tap"},
+      {"missing script", {"--script", home.path() + "/none.road"}, "cannot read the script"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), {"--out", out});
+    Outcome result = play(args);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+    EXPECT_FALSE(testsupport::exists(out + "/index.html"));
+  }
+}
+
+TEST_F(LearnerRoadTest, ACourseServerNamedOnTheCommandLineIsTheOneUsed) {
+  fakeserver::FakeCourseServer server;
+  ASSERT_TRUE(server.start());
+  Outcome result = play({"--out", out, "--api-host", server.apiHost(), "--script",
+                         script("scroll 1920 0\ntap @begin\nwait \"北京市\"\n")});
+  ASSERT_EQ(result.status, 0) << result.out << result.err;
+  EXPECT_EQ(result.out.find("The fake course server listens"), std::string::npos)
+      << "no server of its own";
+  EXPECT_EQ(server.requestsTo("/api/getRetrainAreas.html").size(), 1u);
+}
+
+}  // namespace
