@@ -53,13 +53,15 @@ class EchoSocket : public WebSocket {
   }
 
  private:
+  // Never destroyed: an endpoint the server closes as the process ends may still record its
+  // close from a worker thread after static destructors have run.
   static std::mutex& mutex() {
-    static std::mutex m;
-    return m;
+    static auto* m = new std::mutex;
+    return *m;
   }
   static std::vector<std::string>& log() {
-    static std::vector<std::string> entries;
-    return entries;
+    static auto* entries = new std::vector<std::string>;
+    return *entries;
   }
   static void record(const std::string& entry) {
     std::lock_guard<std::mutex> lock(mutex());
