@@ -54,14 +54,14 @@ std::string savedFile(const std::string& id) {
 class TAGContainerTest : public ::testing::Test {
  protected:
   ~TAGContainerTest() override {
-    for (const auto& id : {"GTM-A", "GTM-B"}) {
+    for (const auto& id : {"CTR-A", "CTR-B"}) {
       if (auto container = manager_->getContainerById(id)) container->close();
     }
     TAGManager::clearManagerInstance();
     TAGPreviewManager::instance().clear();
   }
 
-  std::shared_ptr<TAGContainer> open(const std::string& id = "GTM-A") {
+  std::shared_ptr<TAGContainer> open(const std::string& id = "CTR-A") {
     return manager_->openContainerById(id, recorder_);
   }
   bool waitFor(const std::string& event) {
@@ -82,7 +82,7 @@ class TAGContainerTest : public ::testing::Test {
 };
 
 TEST_F(TAGContainerTest, ThirtyRefreshesPassTheThirtyFirstWaitsForATokenEarnedIn15Minutes) {
-  auto container = TAGContainer::initWithId("GTM-T", manager_);
+  auto container = TAGContainer::initWithId("CTR-T", manager_);
   for (int i = 0; i < 30; ++i) {
     log_.clear();
     container->refresh();
@@ -102,7 +102,7 @@ TEST_F(TAGContainerTest, ThirtyRefreshesPassTheThirtyFirstWaitsForATokenEarnedIn
 }
 
 TEST_F(TAGContainerTest, ARefreshWithin5SecondsIsRefusedAndTakesNoToken) {
-  auto container = TAGContainer::initWithId("GTM-T", manager_);
+  auto container = TAGContainer::initWithId("CTR-T", manager_);
   container->refresh();
   double accepted = container->lastRefreshMethodCalledTime();
   EXPECT_EQ(container->numTokens(), 29u);
@@ -116,7 +116,7 @@ TEST_F(TAGContainerTest, ARefreshWithin5SecondsIsRefusedAndTakesNoToken) {
 }
 
 TEST_F(TAGContainerTest, SavedCopy11HoursOldRefreshesInAnHour) {
-  testsupport::writeSavedCopy("GTM-A", versioned("5"), nowMs() - 11 * kHour * 1000);
+  testsupport::writeSavedCopy("CTR-A", versioned("5"), nowMs() - 11 * kHour * 1000);
   server_.answerResource(versioned("6"));
   auto container = open();
   ASSERT_TRUE(waitFor("success:0"));
@@ -129,12 +129,12 @@ TEST_F(TAGContainerTest, SavedCopy11HoursOldRefreshesInAnHour) {
   EXPECT_EQ(server_.requestCount(), 0u);
   runFor(2);
   ASSERT_TRUE(waitFor("success:1"));
-  EXPECT_EQ(server_.requests()[0].target, "/r?id=GTM-A&v=i50809091&pv=5");
+  EXPECT_EQ(server_.requests()[0].target, "/r?id=CTR-A&v=i50809091&pv=5");
   EXPECT_EQ(container->stringForKey("greeting"), "hello 6");
 }
 
 TEST_F(TAGContainerTest, SavedCopy13HoursOldRefreshesAtOnce) {
-  testsupport::writeSavedCopy("GTM-A", versioned("5"), nowMs() - 13 * kHour * 1000);
+  testsupport::writeSavedCopy("CTR-A", versioned("5"), nowMs() - 13 * kHour * 1000);
   server_.answerResource(versioned("6"));
   auto container = open();
   ASSERT_TRUE(waitFor("success:1"));
@@ -148,12 +148,12 @@ TEST_F(TAGContainerTest, FetchedResourceIsSavedStampedAndRefreshedIn12Hours) {
   ASSERT_TRUE(waitFor("success:1"));
   EXPECT_EQ(recorder_->events(),
             (std::vector<std::string>{"begin:0", "failure:0:0", "begin:1", "success:1"}));
-  EXPECT_EQ(server_.requests()[0].target, "/r?id=GTM-A&v=i50809091");
+  EXPECT_EQ(server_.requests()[0].target, "/r?id=CTR-A&v=i50809091");
   double stamped = nowMs();
   EXPECT_EQ(container->lastRefreshTime(), stamped);
-  ASSERT_TRUE(testsupport::runUntil([] { return testsupport::exists(savedFile("GTM-A")); }));
+  ASSERT_TRUE(testsupport::runUntil([] { return testsupport::exists(savedFile("CTR-A")); }));
   auto saved = TAGPServingRoot::parseFromData<tagpb::TAGPResourceWithMetadata>(
-      testsupport::readFile(savedFile("GTM-A")));
+      testsupport::readFile(savedFile("CTR-A")));
   EXPECT_EQ(saved.time_stamp(), static_cast<std::int64_t>(stamped));
   EXPECT_EQ(saved.resource().version(), "7");
 
@@ -161,7 +161,7 @@ TEST_F(TAGContainerTest, FetchedResourceIsSavedStampedAndRefreshedIn12Hours) {
   EXPECT_EQ(server_.requestCount(), 1u);
   runFor(2);
   ASSERT_TRUE(testsupport::runUntil([&] { return server_.requestCount() == 2; }));
-  EXPECT_EQ(server_.requests()[1].target, "/r?id=GTM-A&v=i50809091&pv=7");
+  EXPECT_EQ(server_.requests()[1].target, "/r?id=CTR-A&v=i50809091&pv=7");
 }
 
 TEST_F(TAGContainerTest, FailedFetchesReportTheirFailureAndRetryInAnHour) {
@@ -200,14 +200,14 @@ TEST_F(TAGContainerTest, AFetchedResourceThatDoesNotExpandIsAFailureAndIsNotSave
   EXPECT_TRUE(container->isDefault()) << "not stamped as refreshed";
   EXPECT_EQ(container->lastLoadedResource(), nullptr);
   runFor(kHour - 1);
-  EXPECT_FALSE(testsupport::exists(savedFile("GTM-A")));
+  EXPECT_FALSE(testsupport::exists(savedFile("CTR-A")));
   EXPECT_EQ(server_.requestCount(), 1u) << "retried in 1 h, not 12 h";
   runFor(2);
   ASSERT_TRUE(testsupport::runUntil([&] { return server_.requestCount() == 2; }));
 }
 
 TEST_F(TAGContainerTest, ASavedCopyThatDoesNotExpandIsFailureOneAndTheNetworkComesAtOnce) {
-  testsupport::writeSavedCopy("GTM-A", invalid(), nowMs() - 1000);
+  testsupport::writeSavedCopy("CTR-A", invalid(), nowMs() - 1000);
   server_.answerResource(versioned("8"));
   auto container = open();
   ASSERT_TRUE(waitFor("success:1"));
@@ -218,7 +218,7 @@ TEST_F(TAGContainerTest, ASavedCopyThatDoesNotExpandIsFailureOneAndTheNetworkCom
 
 TEST_F(TAGContainerTest, AnUnreadableSavedCopyIsFailureOne) {
   TAGResourceStorageImpl::dataPath();
-  testsupport::writeFile(savedFile("GTM-A"), "not a resource");
+  testsupport::writeFile(savedFile("CTR-A"), "not a resource");
   auto container = open();
   ASSERT_TRUE(waitFor("failure:1:0"));
   auto warnings = log_.lines("warning");
@@ -265,10 +265,10 @@ TEST_F(TAGContainerTest, ASecondLoadIsRefusedAndASecondOpenIsNone) {
     FAIL() << "no exception";
   } catch (const platform::Exception& e) {
     EXPECT_EQ(e.name(), "ContainerAlreadyLoadedException");
-    EXPECT_STREQ(e.what(), "Container already loaded: container Id:GTM-A");
+    EXPECT_STREQ(e.what(), "Container already loaded: container Id:CTR-A");
   }
   EXPECT_EQ(open(), nullptr);
-  EXPECT_EQ(log_.lines("error").back(), "Container id: GTM-A has already been opened");
+  EXPECT_EQ(log_.lines("error").back(), "Container id: CTR-A has already been opened");
 }
 
 TEST_F(TAGContainerTest, ClosedContainerAnswersDefaultsAndIsForgotten) {
@@ -276,7 +276,7 @@ TEST_F(TAGContainerTest, ClosedContainerAnswersDefaultsAndIsForgotten) {
   auto container = open();
   ASSERT_TRUE(waitFor("success:1"));
   container->close();
-  EXPECT_EQ(manager_->getContainerById("GTM-A"), nullptr);
+  EXPECT_EQ(manager_->getContainerById("CTR-A"), nullptr);
   log_.clear();
   EXPECT_EQ(container->stringForKey("greeting"), "");
   EXPECT_FALSE(container->booleanForKey("greeting"));
@@ -295,57 +295,57 @@ TEST_F(TAGContainerTest, ClosedContainerAnswersDefaultsAndIsForgotten) {
 }
 
 TEST_F(TAGContainerTest, PreviewedContainerFetchesWithTheLinkQueryAndSavesNothing) {
-  testsupport::writeSavedCopy("GTM-A", versioned("5"), nowMs());
+  testsupport::writeSavedCopy("CTR-A", versioned("5"), nowMs());
   ASSERT_TRUE(
-      manager_->previewWithUrl("tagmanager.c.app://preview/p?id=GTM-A&tm_auth=k&tm_preview=4"));
+      manager_->previewWithUrl("tagmanager.c.app://preview/p?id=CTR-A&tm_auth=k&tm_preview=4"));
   server_.answerResource(versioned("preview"));
   auto container = open();
   ASSERT_TRUE(waitFor("success:1"));
   EXPECT_EQ(recorder_->events(),
             (std::vector<std::string>{"begin:0", "failure:0:0", "begin:1", "success:1"}))
       << "the saved copy is not read while previewing";
-  EXPECT_EQ(server_.requests()[0].target, "/r?id=GTM-A&tm_auth=k&tm_preview=4&v=i50809091");
+  EXPECT_EQ(server_.requests()[0].target, "/r?id=CTR-A&tm_auth=k&tm_preview=4&v=i50809091");
   EXPECT_EQ(container->stringForKey("greeting"), "hello preview");
   runFor(1);
   auto saved = TAGPServingRoot::parseFromData<tagpb::TAGPResourceWithMetadata>(
-      testsupport::readFile(savedFile("GTM-A")));
+      testsupport::readFile(savedFile("CTR-A")));
   EXPECT_EQ(saved.resource().version(), "5") << "the saved copy is left alone";
 
   // The end link puts the container back on its own path, refreshed at once.
   clock_->advanceSeconds(10);
   server_.answerResource(versioned("10"));
-  ASSERT_TRUE(manager_->previewWithUrl("tagmanager.c.app://preview/p?id=GTM-A&tm_preview="));
+  ASSERT_TRUE(manager_->previewWithUrl("tagmanager.c.app://preview/p?id=CTR-A&tm_preview="));
   ASSERT_TRUE(testsupport::runUntil([&] { return server_.requestCount() == 2; }));
-  EXPECT_EQ(server_.requests()[1].target, "/r?id=GTM-A&v=i50809091&pv=preview");
+  EXPECT_EQ(server_.requests()[1].target, "/r?id=CTR-A&v=i50809091&pv=preview");
 }
 
 TEST_F(TAGContainerTest, InitialContentComesFromTheBundleBinaryThenPlistThenJson) {
   auto& bundle = platform::Bundle::main();
   bundle.setResourcePath(home_.path());
   auto initial = [&] {
-    return TAGContainer::initWithId("GTM-J", manager_)->stringForKey("greeting");
+    return TAGContainer::initWithId("CTR-J", manager_)->stringForKey("greeting");
   };
   EXPECT_EQ(initial(), "");
   auto errors = log_.lines("error");
   EXPECT_NE(std::find(errors.begin(), errors.end(),
                       "No default container found; creating an empty container."),
             errors.end());
-  testsupport::writeFile(home_.path() + "/GTM-J.json", R"({"greeting": "from json"})");
+  testsupport::writeFile(home_.path() + "/CTR-J.json", R"({"greeting": "from json"})");
   EXPECT_EQ(initial(), "from json");
-  testsupport::writeFile(home_.path() + "/GTM-J.plist",
+  testsupport::writeFile(home_.path() + "/CTR-J.plist",
                          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
                          "<key>greeting</key><string>from plist</string></dict></plist>");
   EXPECT_EQ(initial(), "from plist");
-  testsupport::writeFile(home_.path() + "/GTM-J", versioned("bin").SerializeAsString());
+  testsupport::writeFile(home_.path() + "/CTR-J", versioned("bin").SerializeAsString());
   EXPECT_EQ(initial(), "hello bin");
-  testsupport::writeFile(home_.path() + "/GTM-J", invalid().SerializeAsString());
-  auto container = TAGContainer::initWithId("GTM-J", manager_);
+  testsupport::writeFile(home_.path() + "/CTR-J", invalid().SerializeAsString());
+  auto container = TAGContainer::initWithId("CTR-J", manager_);
   EXPECT_EQ(container->runtime(), nullptr) << "a binary default that does not expand: no runtime";
   bundle.setResourcePath("");
 }
 
 TEST_F(TAGContainerTest, GettersReadTheRuntimeSafelyWhileItIsReplaced) {
-  auto container = TAGContainer::initWithId("GTM-T", manager_);
+  auto container = TAGContainer::initWithId("CTR-T", manager_);
   auto resource = std::make_shared<tagpb::TAGPResource>(versioned("x"));
   std::atomic<bool> stop{false};
   std::vector<std::thread> readers;

@@ -36,7 +36,7 @@ class TAGEndToEndTest : public ::testing::Test {
     Analytics::sharedInstance()->reset();
   }
   ~TAGEndToEndTest() override {
-    if (auto container = manager_->getContainerById("GTM-E2E")) container->close();
+    if (auto container = manager_->getContainerById("CTR-E2E")) container->close();
     TAGManager::clearManagerInstance();
     Analytics::sharedInstance()->reset();
     AnalyticsServerConfig::setSecureHost("");
@@ -73,7 +73,7 @@ class TAGEndToEndTest : public ::testing::Test {
 
 TEST_F(TAGEndToEndTest, AnEventPushFiresThePixelAndTheAnalyticsTag) {
   containerServer_.answerResource(container());
-  auto future = TAGContainerOpener::openContainerWithId("GTM-E2E", manager_, 1, 10.0);
+  auto future = TAGContainerOpener::openContainerWithId("CTR-E2E", manager_, 1, 10.0);
   auto opened = future->get();
   ASSERT_NE(opened, nullptr);
   ASSERT_EQ(opened->resourceVersion(), "42");

@@ -51,7 +51,7 @@ class RecordingTagHandler : public TAGFunctionCallTagHandler {
 class TAGManagerTest : public ::testing::Test {
  protected:
   ~TAGManagerTest() override {
-    for (const auto& id : {"GTM-A", "GTM-B"}) {
+    for (const auto& id : {"CTR-A", "CTR-B"}) {
       if (auto container = manager_->getContainerById(id)) container->close();
     }
     TAGManager::clearManagerInstance();
@@ -76,21 +76,21 @@ class TAGManagerTest : public ::testing::Test {
 };
 
 TEST_F(TAGManagerTest, FutureOfANonDefaultOpenIsDoneAtTheSavedCopy) {
-  testsupport::writeSavedCopy("GTM-A", versioned("1"), nowMs() - 1000);
+  testsupport::writeSavedCopy("CTR-A", versioned("1"), nowMs() - 1000);
   serverStalls();
-  auto future = TAGContainerOpener::openContainerWithId("GTM-A", manager_, 0, std::nullopt);
+  auto future = TAGContainerOpener::openContainerWithId("CTR-A", manager_, 0, std::nullopt);
   ASSERT_NE(future, nullptr);
   EXPECT_FALSE(future->isDone());
   auto container = future->get();
   ASSERT_NE(container, nullptr);
-  EXPECT_EQ(container, manager_->getContainerById("GTM-A"));
+  EXPECT_EQ(container, manager_->getContainerById("CTR-A"));
   EXPECT_FALSE(container->isDefault());
 }
 
 TEST_F(TAGManagerTest, NonDefaultOpenWithoutAnyContentTimesOutAfterTwoSeconds) {
   serverStalls();
   auto notifier = std::make_shared<RecordingNotifier>();
-  TAGContainerOpener::openContainerWithId("GTM-A", manager_, 0, std::nullopt, notifier);
+  TAGContainerOpener::openContainerWithId("CTR-A", manager_, 0, std::nullopt, notifier);
   ASSERT_TRUE(testsupport::runUntil([&] { return server_.requestCount() == 1; }))
       << "the saved-copy failure sends the container to the network, and is not enough";
   runFor(1.9);
@@ -101,10 +101,10 @@ TEST_F(TAGManagerTest, NonDefaultOpenWithoutAnyContentTimesOutAfterTwoSeconds) {
 }
 
 TEST_F(TAGManagerTest, FreshOpenSkipsAStaleSavedCopyAndTakesTheNetworkAnswer) {
-  testsupport::writeSavedCopy("GTM-A", versioned("1"), nowMs() - 13 * kHour * 1000);
+  testsupport::writeSavedCopy("CTR-A", versioned("1"), nowMs() - 13 * kHour * 1000);
   server_.answerResource(versioned("2"));
   auto notifier = std::make_shared<RecordingNotifier>();
-  TAGContainerOpener::openContainerWithId("GTM-A", manager_, 1, 5.0, notifier);
+  TAGContainerOpener::openContainerWithId("CTR-A", manager_, 1, 5.0, notifier);
   ASSERT_TRUE(testsupport::runUntil([&] { return notifier->count == 1; }));
   EXPECT_EQ(notifier->refreshTimeWhenTold, nowMs()) << "told at the network success";
   runFor(6);
@@ -113,10 +113,10 @@ TEST_F(TAGManagerTest, FreshOpenSkipsAStaleSavedCopyAndTakesTheNetworkAnswer) {
 
 TEST_F(TAGManagerTest, FreshOpenTakesASavedCopyFromTheLast12Hours) {
   double stamp = nowMs() - 11 * kHour * 1000;
-  testsupport::writeSavedCopy("GTM-A", versioned("1"), stamp);
+  testsupport::writeSavedCopy("CTR-A", versioned("1"), stamp);
   serverStalls();
   auto notifier = std::make_shared<RecordingNotifier>();
-  TAGContainerOpener::openContainerWithId("GTM-A", manager_, 1, 5.0, notifier);
+  TAGContainerOpener::openContainerWithId("CTR-A", manager_, 1, 5.0, notifier);
   ASSERT_TRUE(testsupport::runUntil([&] { return notifier->count == 1; }));
   EXPECT_EQ(notifier->refreshTimeWhenTold, stamp);
 }
@@ -124,13 +124,13 @@ TEST_F(TAGManagerTest, FreshOpenTakesASavedCopyFromTheLast12Hours) {
 TEST_F(TAGManagerTest, FreshOpenIsToldOfANetworkFailureAndOfItsTimeOut) {
   server_.answer(ScriptedReply::text(500, ""));
   auto failed = std::make_shared<RecordingNotifier>();
-  TAGContainerOpener::openContainerWithId("GTM-A", manager_, 1, 5.0, failed);
+  TAGContainerOpener::openContainerWithId("CTR-A", manager_, 1, 5.0, failed);
   ASSERT_TRUE(testsupport::runUntil([&] { return failed->count == 1; }));
   EXPECT_TRUE(failed->container->isDefault());
 
   serverStalls();
   auto timedOut = std::make_shared<RecordingNotifier>();
-  TAGContainerOpener::openContainerWithId("GTM-B", manager_, 1, 3.0, timedOut);
+  TAGContainerOpener::openContainerWithId("CTR-B", manager_, 1, 3.0, timedOut);
   runFor(2.9);
   EXPECT_EQ(timedOut->count, 0);
   runFor(0.2);
@@ -141,14 +141,14 @@ TEST_F(TAGManagerTest, OpenersOfOneIdAreToldTogetherOrAtOnce) {
   serverStalls();
   auto first = std::make_shared<RecordingNotifier>();
   auto second = std::make_shared<RecordingNotifier>();
-  TAGContainerOpener::openContainerWithId("GTM-A", manager_, 0, 1.0, first);
-  TAGContainerOpener::openContainerWithId("GTM-A", manager_, 0, 30.0, second);
+  TAGContainerOpener::openContainerWithId("CTR-A", manager_, 0, 1.0, first);
+  TAGContainerOpener::openContainerWithId("CTR-A", manager_, 0, 30.0, second);
   runFor(1.1);
   EXPECT_EQ(first->count, 1);
   EXPECT_EQ(second->count, 1) << "told together with the first";
 
   auto third = std::make_shared<RecordingNotifier>();
-  TAGContainerOpener::openContainerWithId("GTM-A", manager_, 0, 30.0, third);
+  TAGContainerOpener::openContainerWithId("CTR-A", manager_, 0, 30.0, third);
   EXPECT_EQ(third->count, 1) << "already told: handed over at once";
   EXPECT_EQ(third->container, first->container);
 }
@@ -156,20 +156,20 @@ TEST_F(TAGManagerTest, OpenersOfOneIdAreToldTogetherOrAtOnce) {
 TEST_F(TAGManagerTest, OpenerArgumentsAreChecked) {
   EXPECT_EQ(TAGContainerOpener::openContainerWithId(std::nullopt, manager_, 0, std::nullopt),
             nullptr);
-  EXPECT_EQ(TAGContainerOpener::openContainerWithId("GTM-A", nullptr, 0, std::nullopt), nullptr);
-  TAGContainerOpener::openContainerWithId("GTM-A", manager_, 0, std::nullopt, nullptr);
+  EXPECT_EQ(TAGContainerOpener::openContainerWithId("CTR-A", nullptr, 0, std::nullopt), nullptr);
+  TAGContainerOpener::openContainerWithId("CTR-A", manager_, 0, std::nullopt, nullptr);
   EXPECT_EQ(log_.lines("error"),
             (std::vector<std::string>{"containerId must be non-nil", "tagManager must be non-nil",
                                       "notifier must be non-nil"}));
-  EXPECT_EQ(manager_->getContainerById("GTM-A"), nullptr);
+  EXPECT_EQ(manager_->getContainerById("CTR-A"), nullptr);
 
   serverStalls();
-  auto opener = TAGContainerOpener::initWithContainerId("GTM-A", manager_, 150.0,
+  auto opener = TAGContainerOpener::initWithContainerId("CTR-A", manager_, 150.0,
                                                         std::make_shared<RecordingNotifier>());
   EXPECT_EQ(opener->timeout(), 150.0);
   EXPECT_EQ(log_.lines("warning").back(),
             "Excessive timeout detected (150.000000). Timeout should be in seconds.");
-  EXPECT_EQ(TAGContainerOpener::initWithContainerId("GTM-A", manager_, std::nullopt,
+  EXPECT_EQ(TAGContainerOpener::initWithContainerId("CTR-A", manager_, std::nullopt,
                                                     std::make_shared<RecordingNotifier>())
                 ->timeout(),
             2.0);
@@ -188,8 +188,8 @@ TEST_F(TAGManagerTest, AnEventRunsTheTagsOfEveryOpenContainer) {
 
   auto recorderA = std::make_shared<testsupport::ContainerCallbackRecorder>();
   auto recorderB = std::make_shared<testsupport::ContainerCallbackRecorder>();
-  auto a = manager_->openContainerById("GTM-A", recorderA);
-  auto b = manager_->openContainerById("GTM-B", recorderB);
+  auto a = manager_->openContainerById("CTR-A", recorderA);
+  auto b = manager_->openContainerById("CTR-B", recorderB);
   ASSERT_TRUE(testsupport::runUntil(
       [&] { return recorderA->heard("success:1") && recorderB->heard("success:1"); }));
   auto handlerA = std::make_shared<RecordingTagHandler>();

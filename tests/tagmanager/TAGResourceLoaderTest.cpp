@@ -37,7 +37,7 @@ class TAGResourceLoaderTest : public ::testing::Test {
   // Fetches once with `reply` and waits for the outcome.
   std::vector<std::string> fetch(ScriptedReply reply) {
     reply_ = std::move(reply);
-    auto loader = TAGResourceLoader::create("GTM-ABC");
+    auto loader = TAGResourceLoader::create("CTR-ABC");
     loader->setCallback(recorder_);
     loader->loadResourceAsync();
     EXPECT_TRUE(testsupport::runUntil([&] { return recorder_->count() == 2; }));
@@ -51,7 +51,7 @@ class TAGResourceLoaderTest : public ::testing::Test {
 };
 
 TEST_F(TAGResourceLoaderTest, UrlCarriesIdVersionAndOnlyANonBlankPreviousVersion) {
-  auto loader = TAGResourceLoader::create("GTM-ABC");
+  auto loader = TAGResourceLoader::create("CTR-ABC");
   loader->setCtfeServerAddress("https://tags.example");
   EXPECT_EQ(TAGResourceLoader::sdkVersion(), "i50809091");
   struct Case {
@@ -59,22 +59,22 @@ TEST_F(TAGResourceLoaderTest, UrlCarriesIdVersionAndOnlyANonBlankPreviousVersion
     std::string expected;
   };
   const Case cases[] = {
-      {std::nullopt, "https://tags.example/r?id=GTM-ABC&v=i50809091"},
-      {"", "https://tags.example/r?id=GTM-ABC&v=i50809091"},
-      {" \n\t", "https://tags.example/r?id=GTM-ABC&v=i50809091"},
-      {"7", "https://tags.example/r?id=GTM-ABC&v=i50809091&pv=7"},
-      {" 7 ", "https://tags.example/r?id=GTM-ABC&v=i50809091&pv= 7 "},
+      {std::nullopt, "https://tags.example/r?id=CTR-ABC&v=i50809091"},
+      {"", "https://tags.example/r?id=CTR-ABC&v=i50809091"},
+      {" \n\t", "https://tags.example/r?id=CTR-ABC&v=i50809091"},
+      {"7", "https://tags.example/r?id=CTR-ABC&v=i50809091&pv=7"},
+      {" 7 ", "https://tags.example/r?id=CTR-ABC&v=i50809091&pv= 7 "},
   };
   for (const auto& c : cases) {
     loader->setPreviousVersion(c.previous);
     EXPECT_EQ(loader->ctfeUrl(), c.expected) << c.previous.value_or("(none)");
   }
   loader->setPreviousVersion(std::nullopt);
-  loader->setCtfeUrlPathAndQuery("/r?id=GTM-ABC&gtm_auth=x&gtm_preview=5");
+  loader->setCtfeUrlPathAndQuery("/r?id=CTR-ABC&gtm_auth=x&gtm_preview=5");
   EXPECT_EQ(loader->ctfeUrl(),
-            "https://tags.example/r?id=GTM-ABC&gtm_auth=x&gtm_preview=5&v=i50809091");
+            "https://tags.example/r?id=CTR-ABC&gtm_auth=x&gtm_preview=5&v=i50809091");
   loader->setCtfeUrlPathAndQuery(std::nullopt);
-  EXPECT_EQ(loader->ctfeUrl(), "https://tags.example/r?id=GTM-ABC&v=i50809091");
+  EXPECT_EQ(loader->ctfeUrl(), "https://tags.example/r?id=CTR-ABC&v=i50809091");
 }
 
 TEST_F(TAGResourceLoaderTest, AnswerWithAResourceIsASuccess) {
@@ -82,7 +82,7 @@ TEST_F(TAGResourceLoaderTest, AnswerWithAResourceIsASuccess) {
             (std::vector<std::string>{"start", "success"}));
   EXPECT_EQ(recorder_->last()->version(), "12");
   ASSERT_EQ(server_.requestCount(), 1u);
-  EXPECT_EQ(server_.requests()[0].target, "/r?id=GTM-ABC&v=i50809091");
+  EXPECT_EQ(server_.requests()[0].target, "/r?id=CTR-ABC&v=i50809091");
   EXPECT_EQ(log_.lines("verbose").back(), "Load resource from network finished");
 }
 
@@ -113,14 +113,14 @@ TEST_F(TAGResourceLoaderTest, OutcomesByAnswer) {
   ASSERT_FALSE(warnings.empty());
   EXPECT_EQ(warnings.back(),
             "Error when loading resources from url: " + TAGServerConfig::containerServer() +
-                "/r?id=GTM-ABC&v=i50809091 status code = 500");
+                "/r?id=CTR-ABC&v=i50809091 status code = 500");
 }
 
 TEST_F(TAGResourceLoaderTest, NotFoundNamesTheUrlAndTheContainer) {
   fetch(ScriptedReply::text(404, ""));
   EXPECT_EQ(log_.lines("warning").back(),
             "No data was retrieved from the given url:" + TAGServerConfig::containerServer() +
-                "/r?id=GTM-ABC&v=i50809091. Make sure container_id:GTM-ABC is correct.");
+                "/r?id=CTR-ABC&v=i50809091. Make sure container_id:CTR-ABC is correct.");
 }
 
 TEST_F(TAGResourceLoaderTest, NoConnectionIsFailureOne) {
@@ -136,9 +136,9 @@ class TAGResourceLoaderSchedulerTest : public TAGResourceLoaderTest {
 
 TEST_F(TAGResourceLoaderSchedulerTest, OnlyTheLastScheduleFiresWithItsSettings) {
   reply_ = ScriptedReply::text(200, optionalResourceBytes("3"));
-  auto scheduler = TAGResourceLoaderScheduler::create("GTM-ABC");
+  auto scheduler = TAGResourceLoaderScheduler::create("CTR-ABC");
   scheduler->setLoadCallback(recorder_);
-  scheduler->setCtfeUrlPathAndQuery("/r?id=GTM-ABC&gtm_auth=a&gtm_preview=1");
+  scheduler->setCtfeUrlPathAndQuery("/r?id=CTR-ABC&gtm_auth=a&gtm_preview=1");
   scheduler->loadAfterDelay(1000, "1");
   scheduler->loadAfterDelay(5000, "2");
 
@@ -148,12 +148,12 @@ TEST_F(TAGResourceLoaderSchedulerTest, OnlyTheLastScheduleFiresWithItsSettings) 
   ASSERT_TRUE(testsupport::runUntil([&] { return recorder_->count() == 2; }));
   ASSERT_EQ(server_.requestCount(), 1u);
   EXPECT_EQ(server_.requests()[0].target,
-            "/r?id=GTM-ABC&gtm_auth=a&gtm_preview=1&v=i50809091&pv=2");
+            "/r?id=CTR-ABC&gtm_auth=a&gtm_preview=1&v=i50809091&pv=2");
   EXPECT_FALSE(scheduler->hasPendingLoad());
 }
 
 TEST_F(TAGResourceLoaderSchedulerTest, CloseCancelsThePendingLoad) {
-  auto scheduler = TAGResourceLoaderScheduler::create("GTM-ABC");
+  auto scheduler = TAGResourceLoaderScheduler::create("CTR-ABC");
   scheduler->setLoadCallback(recorder_);
   scheduler->loadAfterDelay(0, std::nullopt);
   scheduler->close();
@@ -163,7 +163,7 @@ TEST_F(TAGResourceLoaderSchedulerTest, CloseCancelsThePendingLoad) {
 }
 
 TEST_F(TAGResourceLoaderSchedulerTest, FiringWithoutACallbackIsAnIllegalState) {
-  auto scheduler = TAGResourceLoaderScheduler::create("GTM-ABC");
+  auto scheduler = TAGResourceLoaderScheduler::create("CTR-ABC");
   try {
     scheduler->requestResource();
     FAIL() << "no exception";
@@ -183,19 +183,19 @@ TEST(TAGPreviewManagerTest, LinksStartAndEndAPreview) {
     std::int32_t mode;
   };
   const Case cases[] = {
-      {"tagmanager.c.com.example.app://preview/p?id=GTM-1&tm_auth=xyz&tm_preview=12", true, 1},
+      {"tagmanager.c.com.example.app://preview/p?id=CTR-1&tm_auth=xyz&tm_preview=12", true, 1},
       // Any character stands where the dots are.
-      {"tagmanagerXcYcom.example.app://preview/p?id=GTM-1&tm_auth=xyz&tm_preview=12", true, 1},
-      {"tagmanager.c.app://preview/p?id=GTM-1&tm_auth=xyz&tm_preview=12x", false, 1},
-      {"tagmanager.c.app://preview/p?id=GTM-2&tm_preview=", false, 1},
+      {"tagmanagerXcYcom.example.app://preview/p?id=CTR-1&tm_auth=xyz&tm_preview=12", true, 1},
+      {"tagmanager.c.app://preview/p?id=CTR-1&tm_auth=xyz&tm_preview=12x", false, 1},
+      {"tagmanager.c.app://preview/p?id=CTR-2&tm_preview=", false, 1},
       {"http://example.com/", false, 1},
-      {"tagmanager.c.app://preview/p?id=GTM-1&tm_preview=", true, 0},
+      {"tagmanager.c.app://preview/p?id=CTR-1&tm_preview=", true, 0},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(preview.generatePreviewDataForUrl(c.url), c.accepted) << c.url;
     EXPECT_EQ(preview.previewMode(), c.mode) << c.url;
   }
-  EXPECT_EQ(preview.containerId(), "GTM-1");
+  EXPECT_EQ(preview.containerId(), "CTR-1");
   EXPECT_EQ(preview.ctfeUrlPath(), std::nullopt);
   EXPECT_FALSE(preview.generatePreviewDataForUrl(std::nullopt));
   auto info = log.lines("info");
@@ -209,21 +209,21 @@ TEST(TAGPreviewManagerTest, PreviewsOnlyTheLinkedContainerWithTheLinkQuery) {
   auto& preview = TAGPreviewManager::instance();
   // A blank where the link needs non-blank text.
   EXPECT_FALSE(preview.generatePreviewDataForUrl(
-      "tagmanager.c.app://preview/p?id=GTM-1&tm_auth=a b&tm_preview=3"));
-  EXPECT_FALSE(preview.isPreviewingContainer("GTM-1"));
+      "tagmanager.c.app://preview/p?id=CTR-1&tm_auth=a b&tm_preview=3"));
+  EXPECT_FALSE(preview.isPreviewingContainer("CTR-1"));
   ASSERT_TRUE(preview.generatePreviewDataForUrl(
-      "tagmanager.c.app://preview/p?id=GTM-1&tm_auth=ab&tm_preview=3"));
-  EXPECT_TRUE(preview.isPreviewingContainer("GTM-1"));
-  EXPECT_FALSE(preview.isPreviewingContainer("GTM-2"));
-  EXPECT_EQ(preview.ctfeUrlPath(), "/r?id=GTM-1&tm_auth=ab&tm_preview=3");
-  EXPECT_EQ(TAGPreviewManager::containerIdForQuery("id=GTM-9&x=1"), "GTM-9");
+      "tagmanager.c.app://preview/p?id=CTR-1&tm_auth=ab&tm_preview=3"));
+  EXPECT_TRUE(preview.isPreviewingContainer("CTR-1"));
+  EXPECT_FALSE(preview.isPreviewingContainer("CTR-2"));
+  EXPECT_EQ(preview.ctfeUrlPath(), "/r?id=CTR-1&tm_auth=ab&tm_preview=3");
+  EXPECT_EQ(TAGPreviewManager::containerIdForQuery("id=CTR-9&x=1"), "CTR-9");
   // A long link that almost matches is refused within the expression's limits.
   std::string longLink = "tagmanager.c.app://preview/p?id=" + std::string(1 << 16, 'a');
   for (int i = 0; i < 200; ++i) longLink += "&tm_auth=x";
   EXPECT_FALSE(preview.generatePreviewDataForUrl(longLink + "&tm_preview=1x"));
-  EXPECT_TRUE(preview.isPreviewingContainer("GTM-1"));
+  EXPECT_TRUE(preview.isPreviewingContainer("CTR-1"));
   preview.clear();
-  EXPECT_FALSE(preview.isPreviewingContainer("GTM-1"));
+  EXPECT_FALSE(preview.isPreviewingContainer("CTR-1"));
 }
 
 }  // namespace
