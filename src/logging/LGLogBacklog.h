@@ -21,6 +21,8 @@ class LGLogBacklog {
   void acquire() EXCLUDES(mutex_);
   // Gives back `count` slots.
   void release(long count = 1) EXCLUDES(mutex_);
+  // Callers waiting in acquire() now.
+  long waiting() const { return waiting_.load(); }
 
  private:
   const long capacity_;
