@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -136,8 +137,19 @@ fs::path freshFolder(const fs::path& base, const std::string& name) {
 
 }  // namespace
 
-int main() {
+// With arguments, one side only, for profiling: `logging_bench ours|spdlog <threads>`.
+int main(int argc, char** argv) {
   fs::path base = fs::temp_directory_path() / ("logging-bench-" + std::to_string(getpid()));
+  if (argc == 3) {
+    int threads = std::atoi(argv[2]);
+    bool ours = std::string(argv[1]) == "ours";
+    auto result = ours ? runFileLogger(freshFolder(base, "ours"), threads)
+                       : runSpdlog(freshFolder(base, "spdlog"), threads);
+    std::printf("%s, %d thread(s): %.0f msg/s, %s\n", argv[1], threads, result.value,
+                result.result.c_str());
+    fs::remove_all(base);
+    return 0;
+  }
   bench::Harness harness("logging");
   std::printf("%d messages of %d bytes, files rolled at %zu bytes\n", kMessages, kMessageBytes,
               kRollBytes);
