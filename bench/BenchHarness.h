@@ -5,9 +5,9 @@
 // the ratio of medians (ours / peer).
 //
 // When CHENGHENG_BENCH_TABLE names a file, each comparison also appends one line to it: the
-// benchmark, the figure, the ratio and its aim. `make bench` prints that file as one table at the
-// end. A comparison whose results differ prints no figure, writes "MISMATCH" in the table, and
-// makes `exitCode()` fail.
+// benchmark, the figure, the peer, the ratio and its aim. `make bench` prints that file as one
+// table at the end. A comparison whose results differ prints no figure, writes "MISMATCH" in the
+// table, and makes `exitCode()` fail.
 
 #include <algorithm>
 #include <cstdio>
@@ -156,8 +156,8 @@ class Harness {
     FILE* table = std::fopen(path, "a");
     if (!table) return;
     std::string figure = c.name + (c.unit.empty() ? "" : " (" + c.unit + ")");
-    std::fprintf(table, "%-11s %-58s %-9s %-9s %s\n", bench_.c_str(), figure.c_str(), ratio.c_str(),
-                 c.aim.text().c_str(), met.c_str());
+    std::fprintf(table, "%-11s %-52s %-22s %-9s %-9s %s\n", bench_.c_str(), figure.c_str(),
+                 c.peer.c_str(), ratio.c_str(), c.aim.text().c_str(), met.c_str());
     std::fclose(table);
   }
 

@@ -9,6 +9,7 @@
 //   download_bench [--segments N] [--segment-kib K] [--large-mib M]
 // Defaults: 500 segments of 64 KiB and one file of 1024 MiB.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -88,6 +89,9 @@ std::pair<pid_t, int> startServer(const std::string& root) {
   fs::remove(portFile);
   pid_t pid = fork();
   if (pid == 0) {
+    // The server announces its port on standard output; the port file is what is read here.
+    int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) dup2(null, STDOUT_FILENO);
     execl(FAKESERVER_PATH, FAKESERVER_PATH, "--fixtures", root.c_str(), "--port-file",
           portFile.c_str(), "--reuse", "1", static_cast<char*>(nullptr));
     _exit(127);

@@ -89,8 +89,9 @@ void LGFileLogger::logMessage(const LGLogMessage& message) {
   // The default formatter (not one derived from it, which may format otherwise) writes straight
   // into the kept line buffer: no allocation per line.
   lineBuffer_.clear();
-  if (formatter_ && typeid(*formatter_) == typeid(LGLogFileFormatterDefault)) {
-    static_cast<LGLogFileFormatterDefault&>(*formatter_).appendLogLine(message, lineBuffer_);
+  LGLogFormatter* formatter = formatter_.get();
+  if (formatter && typeid(*formatter) == typeid(LGLogFileFormatterDefault)) {
+    static_cast<LGLogFileFormatterDefault*>(formatter)->appendLogLine(message, lineBuffer_);
   } else {
     LGLogText text = formatter_ ? formatter_->formatLogMessage(message) : message.logMsgText();
     if (!text) return;
