@@ -235,6 +235,21 @@ int main(int argc, char** argv) {
     return root + "/home";
   };
 
+  // One curl run against a server of its own, into an empty folder, removed after the check.
+  auto curlRound = [&](const std::string& config, const std::string& servedFolder,
+                       const std::vector<std::string>& names) {
+    fs::remove_all(root + "/curl");
+    fs::create_directories(root + "/curl");
+    bench::Outcome outcome;
+    {
+      ServerProcess server(root);
+      writeConfigs(server.base());
+      outcome.value = runCurl(root + config) * 1000;
+    }
+    outcome.result = compareWithServed(root + "/curl", servedFolder, names);
+    fs::remove_all(root + "/curl");
+    return outcome;
+  };
   bench::Harness harness("download");
   char name[96];
   std::snprintf(name, sizeof name, "lecture of %d x %d KiB segments", options.segments,
@@ -247,14 +262,7 @@ int main(int argc, char** argv) {
         double elapsed = oursLecture(server.base()) * 1000;
         return bench::Outcome{elapsed, compareWithServed(folder, served, segments)};
       },
-      [&] {
-        fs::remove_all(root + "/curl");
-        fs::create_directories(root + "/curl");
-        ServerProcess server(root);
-        writeConfigs(server.base());
-        double elapsed = runCurl(root + "/segments.curl") * 1000;
-        return bench::Outcome{elapsed, compareWithServed(root + "/curl", served, segments)};
-      });
+      [&] { return curlRound("/segments.curl", served, segments); });
   std::snprintf(name, sizeof name, "one file of %d MiB", options.largeMiB);
   harness.compare(
       {name, "ms", "SIDownloadManager", "curl, one run", {"<=", 1.0 / 0.95}, ""},
@@ -267,17 +275,7 @@ int main(int argc, char** argv) {
         fs::remove_all(folder);
         return outcome;
       },
-      [&] {
-        fs::remove_all(root + "/curl");
-        fs::create_directories(root + "/curl");
-        ServerProcess server(root);
-        writeConfigs(server.base());
-        double elapsed = runCurl(root + "/large.curl") * 1000;
-        auto outcome = bench::Outcome{
-            elapsed, compareWithServed(root + "/curl", root + "/lectures", {"large.bin"})};
-        fs::remove_all(root + "/curl");
-        return outcome;
-      });
+      [&] { return curlRound("/large.curl", root + "/lectures", {"large.bin"}); });
   std::printf("peak memory of this process (ours runs in it): %ld MiB\n", peakMiB());
   fs::remove_all(root);
   return harness.exitCode();

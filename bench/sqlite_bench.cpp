@@ -156,14 +156,12 @@ int main() {
   layer->setShouldCacheStatements(true);
 
   bench::Harness harness("sqlite");
+  auto figure = [](const char* name) {
+    return bench::Comparison{name, "ms CPU", "SQLDatabase", "raw C interface", {"<=", 1.1}, ""};
+  };
   std::printf("SQLite %s, %d rows, CPU time of this thread\n", sqlite3_libversion(), kRows);
   harness.compare(
-      {"insert 100,000 rows, one transaction",
-       "ms CPU",
-       "SQLDatabase",
-       "raw C interface",
-       {"<=", 1.1},
-       ""},
+      figure("insert 100,000 rows, one transaction"),
       [&] {
         createTable(raw, "layer_rows");
         layer->clearCachedStatements();  // the schema changed
@@ -177,12 +175,7 @@ int main() {
         return bench::Outcome{ms, tableDigest(raw, "raw_rows")};
       });
   harness.compare(
-      {"scan 100,000 rows, every column by name",
-       "ms CPU",
-       "SQLDatabase",
-       "raw C interface",
-       {"<=", 1.1},
-       ""},
+      figure("scan 100,000 rows, every column by name"),
       [&] {
         long long sum = 0;
         double ms = millis([&] { sum = layerScan(*layer, "layer_rows"); });
