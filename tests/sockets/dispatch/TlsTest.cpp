@@ -84,6 +84,8 @@ TEST_P(TlsTest, AsServerItHandshakesAndCarriesDataBothWays) {
   auto recorder = std::make_shared<SecureRecorder>();
   connect(recorder);
   sock->startTLS(serverSettings(certificate));
+  // A connection takes one upgrade: a second request is dropped, not run after the first.
+  sock->startTLS(serverSettings(certificate));
   sock->readDataToData(DispatchSocket::CRLFData(), -1, 1);
   sock->writeData(SocketData("welcome\r\n"), -1, 2);
 
@@ -189,6 +191,11 @@ TEST_P(TlsTest, AsClientAnUntrustedCertificateIsRefusedUnlessTheSettingsRelaxTru
       {"chain not validated",
        {{kCFStreamSSLValidatesCertificateChain, Value(false)},
         {kDispatchSocketSSLProtocolVersionMax, Value("kTLSProtocol12")}},
+       {"connect", "secure", "write 1", "read 2 pong\r\n"}},
+      {"a minimum alone, an unknown maximum",
+       {{kCFStreamSSLAllowsAnyRoot, Value(true)},
+        {kDispatchSocketSSLProtocolVersionMin, Value("kTLSProtocol1")},
+        {kDispatchSocketSSLProtocolVersionMax, Value("kTLSProtocol99")}},
        {"connect", "secure", "write 1", "read 2 pong\r\n"}},
   };
   for (const auto& c : cases) {
