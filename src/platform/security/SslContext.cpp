@@ -162,20 +162,16 @@ int SslContext::setCertificate(const platform::Array& certRefs) {
   return ok ? kSslNoErr : errSSLBadCert;
 }
 
-int SslContext::setProtocolVersionMin(int protocol) {
-  if (protocol == kSSLProtocolUnknown) return kSslNoErr;
-  int version = openSslVersion(protocol);
-  if (version < 0) return paramErr;
-  bool ok = SSL_set_min_proto_version(ssl_, version) == 1;
-  ERR_clear_error();
-  return ok ? kSslNoErr : paramErr;
-}
+int SslContext::setProtocolVersionMin(int protocol) { return setProtocolBound(protocol, true); }
 
-int SslContext::setProtocolVersionMax(int protocol) {
+int SslContext::setProtocolVersionMax(int protocol) { return setProtocolBound(protocol, false); }
+
+int SslContext::setProtocolBound(int protocol, bool minimum) {
   if (protocol == kSSLProtocolUnknown) return kSslNoErr;
-  int version = openSslVersion(protocol);
+  const int version = openSslVersion(protocol);
   if (version < 0) return paramErr;
-  bool ok = SSL_set_max_proto_version(ssl_, version) == 1;
+  const bool ok = (minimum ? SSL_set_min_proto_version(ssl_, version)
+                           : SSL_set_max_proto_version(ssl_, version)) == 1;
   ERR_clear_error();
   return ok ? kSslNoErr : paramErr;
 }

@@ -101,6 +101,7 @@ class SslContext {
  private:
   explicit SslContext(SslProtocolSide side);
   bool setUp();
+  int setProtocolBound(int protocol, bool minimum);
   int flushOutput();
   int fillInput();
   int failureStatus(int result);
