@@ -8,6 +8,8 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <atomic>
+
 namespace testsupport {
 
 namespace {
@@ -32,7 +34,7 @@ TestCertificate::TestCertificate(const std::string& commonName,
   key_ = EVP_EC_gen("P-256");
   certificate_ = X509_new();
   X509_set_version(certificate_, 2);
-  static long serial = 1;
+  static std::atomic<long> serial{1};
   ASN1_INTEGER_set(X509_get_serialNumber(certificate_), serial++);
   X509_gmtime_adj(X509_getm_notBefore(certificate_), validFromSeconds);
   X509_gmtime_adj(X509_getm_notAfter(certificate_), validFromSeconds + validForSeconds);
