@@ -243,7 +243,7 @@ void DispatchSocket::doReadData() {
                  status == platform::security::errSSLClosedAbort) {
         sslErrCode = status;
         socketEOF = true;
-      } else if (status != platform::security::kSslNoErr) {
+      } else {
         error = sslError(status);
       }
     } else if (ssize_t result =
