@@ -274,8 +274,7 @@ int SslContext::fillInput() {
   return status == kSslNoErr ? errSSLWouldBlock : status;
 }
 
-int SslContext::failureStatus(int result) {
-  const int error = SSL_get_error(ssl_, result);
+int SslContext::failureStatus(int error) {
   int status;
   if (error == SSL_ERROR_ZERO_RETURN) {
     status = errSSLClosedGraceful;
@@ -312,14 +311,18 @@ int SslContext::handshake() {
       handshakeDone_ = true;
       return flushOutput();
     }
-    const int error = SSL_get_error(ssl_, result);
     // Whatever the step produced goes out first, an alert that ends a failed handshake too.
-    const int flushed = flushOutput();
-    if (error != SSL_ERROR_WANT_READ) return failureStatus(result);
-    if (flushed != kSslNoErr && flushed != errSSLWouldBlock) return flushed;
-    const int filled = fillInput();
-    if (filled != kSslNoErr) return filled;
+    const int status = continueAfter(result);
+    if (status != kSslNoErr) return status;
   }
+}
+
+int SslContext::continueAfter(int result) {
+  const int error = SSL_get_error(ssl_, result);
+  const int flushed = flushOutput();
+  if (error != SSL_ERROR_WANT_READ) return failureStatus(error);
+  if (flushed != kSslNoErr && flushed != errSSLWouldBlock) return flushed;
+  return fillInput();
 }
 
 int SslContext::read(void* data, std::size_t length, std::size_t* processed) {
@@ -334,13 +337,9 @@ int SslContext::read(void* data, std::size_t length, std::size_t* processed) {
       *processed += got;
       continue;
     }
-    const int error = SSL_get_error(ssl_, result);
     // Reading may produce bytes to send (a key update's answer); they go out on the way.
-    const int flushed = flushOutput();
-    if (error != SSL_ERROR_WANT_READ) return failureStatus(result);
-    if (flushed != kSslNoErr && flushed != errSSLWouldBlock) return flushed;
-    const int filled = fillInput();
-    if (filled != kSslNoErr) return filled;
+    const int status = continueAfter(result);
+    if (status != kSslNoErr) return status;
   }
   return kSslNoErr;
 }
@@ -353,7 +352,7 @@ int SslContext::write(const void* data, std::size_t length, std::size_t* process
     ERR_clear_error();
     std::size_t written = 0;
     const int result = SSL_write_ex(ssl_, data, length, &written);
-    if (result != 1) return failureStatus(result);
+    if (result != 1) return failureStatus(SSL_get_error(ssl_, result));
   }
   const int flushed = flushOutput();
   if (flushed == kSslNoErr) *processed = length;

@@ -104,7 +104,11 @@ class SslContext {
   int setProtocolBound(int protocol, bool minimum);
   int flushOutput();
   int fillInput();
-  int failureStatus(int result);
+  // The status for an OpenSSL call that failed with SSL_get_error's `error`.
+  int failureStatus(int error);
+  // After a handshake or read step that did not finish: sends what it produced and, when it
+  // wants input, takes some in. kSslNoErr means "step again".
+  int continueAfter(int result);
   // Applies the trust settings before the first handshake step.
   void configureTrust();
   static int verifyCallback(int preverifyOk, X509_STORE_CTX* storeContext);
