@@ -897,7 +897,13 @@ std::string HttpOperation::uniqueIdentifier() const {
   if (username_ || password_)
     text += " [" + username_.value_or("") + ":" + password_.value_or("") + "]";
   if (freezable_) text += uniqueId_;
-  return HttpEngineAdditions::md5(text);
+  // The digest is asked for on every duplicate check and cache lookup; the text it is made of
+  // changes only while the creator shapes the request.
+  if (text != identifierSource_ || identifier_.empty()) {
+    identifier_ = HttpEngineAdditions::md5(text);
+    identifierSource_ = std::move(text);
+  }
+  return identifier_;
 }
 
 bool HttpOperation::isEqual(const HttpOperation& other) const {

@@ -429,6 +429,48 @@ TEST(HttpEngineTest, EqualGetsMakeOneRequestAndEachHandlerRunsOnce) {
   EXPECT_EQ(server.requestCount(), 3u);
 }
 
+TEST(HttpEngineTest, AGetEqualToOneThatIsOverIsSentAgain) {
+  ScriptedServer server([](const ScriptedRequest& r) {
+    auto reply = ScriptedReply::text(200, "again");
+    reply.gated = r.path() == "/held";
+    return reply;
+  });
+  auto engine = engineFor(server);
+  struct Case {
+    const char* path;
+    bool cancelFirst;
+  };
+  for (const Case& c : {Case{"done", false}, Case{"held", true}}) {
+    SCOPED_TRACE(c.path);
+    std::size_t before = server.requestCount();
+    auto first = engine->operationWithPath(c.path);
+    Outcome a;
+    a.attach(first);
+    engine->enqueueOperation(first);
+    if (c.cancelFirst) {
+      ASSERT_TRUE(runUntil([&] { return server.requestCount() == before + 1; }));
+      first->cancel();
+    } else {
+      ASSERT_TRUE(runUntil([&] { return a.done(); }));
+    }
+    ASSERT_TRUE(runUntil([] { return HttpEngine::sharedOperationQueue()->operationCount() == 0; }));
+    // The first is over: the newcomer is neither merged into it nor dropped.
+    auto second = engine->operationWithPath(c.path);
+    Outcome b;
+    b.attach(second);
+    engine->enqueueOperation(second);
+    if (c.cancelFirst) {
+      ASSERT_TRUE(runUntil([&] { return server.requestCount() == before + 2; }));
+      server.releaseReplies();
+    }
+    ASSERT_TRUE(runUntil([&] { return b.done(); }));
+    EXPECT_EQ(b.completions, 1);
+    EXPECT_EQ(b.body, "again");
+    EXPECT_EQ(a.completions, c.cancelFirst ? 0 : 1);
+    EXPECT_EQ(server.requestCount(), before + 2);
+  }
+}
+
 TEST(HttpEngineTest, OperationCountIsPosted) {
   ScriptedServer server(echo);
   auto engine = engineFor(server);
