@@ -66,6 +66,15 @@ ScriptedReply echo(const ScriptedRequest& r) {
   return ScriptedReply::text(200, r.method + " " + r.target + " " + r.body);
 }
 
+// Answers `body` to everything, holding the answers to `heldPath` until the test releases them.
+ScriptedServer::Handler answerHoldingAt(std::string heldPath, std::string body) {
+  return [heldPath, body](const ScriptedRequest& r) {
+    auto reply = ScriptedReply::text(200, body);
+    reply.gated = r.path() == heldPath;
+    return reply;
+  };
+}
+
 TEST(HttpEngineTest, UrlForming) {
   struct Case {
     std::string host;
@@ -354,11 +363,7 @@ TEST(HttpEngineTest, StalledServerFailsWithTheIdleTimeout) {
 }
 
 TEST(HttpEngineTest, CancelledOperationCallsNoHandler) {
-  ScriptedServer server([](const ScriptedRequest& r) {
-    auto reply = ScriptedReply::text(200, "late");
-    reply.gated = r.path() == "/held";
-    return reply;
-  });
+  ScriptedServer server(answerHoldingAt("/held", "late"));
   auto engine = engineFor(server);
   auto held = engine->operationWithPath("held");
   Outcome cancelled;
@@ -391,11 +396,7 @@ TEST(HttpEngineTest, CancelledOperationCallsNoHandler) {
 }
 
 TEST(HttpEngineTest, EqualGetsMakeOneRequestAndEachHandlerRunsOnce) {
-  ScriptedServer server([](const ScriptedRequest& r) {
-    auto reply = ScriptedReply::text(200, "shared");
-    reply.gated = r.path() == "/same";
-    return reply;
-  });
+  ScriptedServer server(answerHoldingAt("/same", "shared"));
   auto engine = engineFor(server);
   auto first = engine->operationWithPath("same");
   auto second = engine->operationWithPath("same");
@@ -430,11 +431,7 @@ TEST(HttpEngineTest, EqualGetsMakeOneRequestAndEachHandlerRunsOnce) {
 }
 
 TEST(HttpEngineTest, AGetEqualToOneThatIsOverIsSentAgain) {
-  ScriptedServer server([](const ScriptedRequest& r) {
-    auto reply = ScriptedReply::text(200, "again");
-    reply.gated = r.path() == "/held";
-    return reply;
-  });
+  ScriptedServer server(answerHoldingAt("/held", "again"));
   auto engine = engineFor(server);
   struct Case {
     const char* path;
