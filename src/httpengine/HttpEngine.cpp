@@ -1,9 +1,11 @@
 #include "httpengine/HttpEngine.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <unordered_map>
 
 #include "httpengine/RFC1123.h"
 #include "httpengine/SaturatingDate.h"
@@ -75,6 +77,79 @@ bool hasHeader(const HeaderDictionary& headers, const std::string& name) {
     if (platform::equalsIgnoringCase(key, name)) return true;
   }
   return false;
+}
+
+// The GETs handed to the shared queue, by `uniqueIdentifier`, so the duplicate check of an
+// enqueue looks at the operations that could be equal instead of at every queued one. Entries
+// of finished operations are dropped when their identifier is looked up and, for the rest, in
+// a sweep whenever the index has doubled since the last one, so it stays about as large as the
+// queue.
+class QueuedGets {
+ public:
+  static QueuedGets& shared() {
+    static auto* index = new QueuedGets();
+    return *index;
+  }
+
+  // The first operation still queued or running, added before any other, that `operation`
+  // counts as equal to; null when there is none.
+  HttpOperation::Ptr findEqual(const HttpOperation::Ptr& operation, const std::string& key)
+      EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
+    auto bucket = byKey_.find(key);
+    if (bucket == byKey_.end()) return nullptr;
+    auto& candidates = bucket->second;
+    HttpOperation::Ptr equal;
+    for (auto it = candidates.begin(); it != candidates.end();) {
+      auto candidate = it->lock();
+      if (!candidate || candidate->isFinished() || candidate->isCancelled()) {
+        it = candidates.erase(it);
+        --size_;
+        continue;
+      }
+      ++it;
+      if (!equal && candidate != operation && candidate->isCacheable() &&
+          operation->isEqual(*candidate))
+        equal = std::move(candidate);
+    }
+    if (candidates.empty()) byKey_.erase(bucket);
+    return equal;
+  }
+
+  void add(const HttpOperation::Ptr& operation, const std::string& key) EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
+    byKey_[key].push_back(operation);
+    if (++size_ >= sweepAt_) sweepLocked();
+  }
+
+ private:
+  void sweepLocked() REQUIRES(mutex_) {
+    size_ = 0;
+    for (auto bucket = byKey_.begin(); bucket != byKey_.end();) {
+      std::erase_if(bucket->second, [](const std::weak_ptr<HttpOperation>& weak) {
+        auto operation = weak.lock();
+        return !operation || operation->isFinished() || operation->isCancelled();
+      });
+      size_ += bucket->second.size();
+      bucket = bucket->second.empty() ? byKey_.erase(bucket) : std::next(bucket);
+    }
+    sweepAt_ = std::max<std::size_t>(kFirstSweep, 2 * size_);
+  }
+
+  static constexpr std::size_t kFirstSweep = 64;
+
+  platform::Mutex mutex_;
+  std::unordered_map<std::string, std::vector<std::weak_ptr<HttpOperation>>> byKey_
+      GUARDED_BY(mutex_);
+  std::size_t size_ GUARDED_BY(mutex_) = 0;
+  std::size_t sweepAt_ GUARDED_BY(mutex_) = kFirstSweep;
+};
+
+// Every operation reaches the shared queue through here, so the duplicate check sees each GET.
+void addToSharedQueue(const HttpOperation::Ptr& operation) {
+  if (operation->HTTPMethod() == "GET")
+    QueuedGets::shared().add(operation, operation->uniqueIdentifier());
+  HttpEngine::sharedOperationQueue()->addOperation(operation);
 }
 
 }  // namespace
@@ -349,7 +424,7 @@ void HttpEngine::enqueueNow(const HttpOperation::Ptr& operation, bool forceReloa
     }
     addOrMerge(operation, expiry, forceReload);
   } else {
-    sharedOperationQueue()->addOperation(operation);
+    addToSharedQueue(operation);
   }
   if (unreachable) freezeOperations();
 }
@@ -361,24 +436,16 @@ double HttpEngine::expiryInterval(const Dictionary& cacheHeaders, platform::Date
 }
 
 void HttpEngine::addOrMerge(const HttpOperation::Ptr& operation, double expiry, bool forceReload) {
+  bool shouldQueue = expiry <= 0 || forceReload;
+  std::string key = operation->uniqueIdentifier();
   HttpOperation::Ptr equal;
   {
     // One engine's duplicate checks never interleave.
     platform::MutexLock check(enqueueCheckMutex_);
-    for (const auto& queued : sharedOperationQueue()->operations()) {
-      auto candidate = std::dynamic_pointer_cast<HttpOperation>(queued);
-      if (!candidate || candidate == operation || candidate->isFinished() ||
-          candidate->isCancelled() || !candidate->isCacheable())
-        continue;
-      if (operation->isEqual(*candidate)) {
-        equal = candidate;
-        break;
-      }
-    }
+    equal = QueuedGets::shared().findEqual(operation, key);
   }
-  bool shouldQueue = expiry <= 0 || forceReload;
   if (!equal) {
-    if (shouldQueue) sharedOperationQueue()->addOperation(operation);
+    if (shouldQueue) addToSharedQueue(operation);
     return;
   }
   // One request serves both callers: the newcomer's handlers move to the queued operation and
@@ -389,7 +456,7 @@ void HttpEngine::addOrMerge(const HttpOperation::Ptr& operation, double expiry, 
       equal->updateHandlersFromOperation(*operation);
       return;
     }
-    if (shouldQueue) sharedOperationQueue()->addOperation(operation);
+    if (shouldQueue) addToSharedQueue(operation);
   });
 }
 

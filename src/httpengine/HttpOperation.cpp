@@ -752,7 +752,10 @@ void HttpOperation::start() {
     dispatch::Queue::main()->async([me, error = *failure] { me->failBeforeSending(error); });
     return;
   }
-  dispatch::Queue::main()->async([me] { me->startConnection(); });
+  // Started from this queue thread rather than after a hop through the main queue: the
+  // connection is scheduled on the main run loop, so everything it reports still arrives on the
+  // main thread, and a request goes out one thread wake-up sooner.
+  startConnection();
 }
 
 void HttpOperation::startConnection() {
@@ -897,7 +900,13 @@ std::string HttpOperation::uniqueIdentifier() const {
   if (username_ || password_)
     text += " [" + username_.value_or("") + ":" + password_.value_or("") + "]";
   if (freezable_) text += uniqueId_;
-  return HttpEngineAdditions::md5(text);
+  // The digest is asked for on every duplicate check and cache lookup; the text it is made of
+  // changes only while the creator shapes the request.
+  if (text != identifierSource_ || identifier_.empty()) {
+    identifier_ = HttpEngineAdditions::md5(text);
+    identifierSource_ = std::move(text);
+  }
+  return identifier_;
 }
 
 bool HttpOperation::isEqual(const HttpOperation& other) const {

@@ -347,6 +347,9 @@ class HttpOperation : public platform::Operation, public platform::URLConnection
   bool shouldCacheResponseEvenIfProtocolIsHTTPS_ GUARDED_BY(mutex_) = false;
   std::optional<platform::LocalNotification> localNotification_ GUARDED_BY(mutex_);
   bool shouldShowLocalNotificationOnError_ GUARDED_BY(mutex_) = false;
+  // `uniqueIdentifier` and the text it was last computed from (guarded by mutex_).
+  mutable std::string identifierSource_ GUARDED_BY(mutex_);
+  mutable std::string identifier_ GUARDED_BY(mutex_);
 
   // The callbacks: added from any thread, called on the main thread, dropped by a cancel
   // (guarded by mutex_).

@@ -42,7 +42,15 @@ std::unique_ptr<SQLResultSet> SQLResultSet::resultSetWithStatement(
 
 SQLResultSet::SQLResultSet(std::shared_ptr<SQLStatement> statement,
                            std::shared_ptr<SQLDatabase> parentDB)
-    : _parentDB(std::move(parentDB)), _statement(std::move(statement)) {}
+    : _parentDB(std::move(parentDB)) {
+  setStatement(std::move(statement));
+}
+
+void SQLResultSet::setStatement(std::shared_ptr<SQLStatement> statement) {
+  _statement = std::move(statement);
+  sqlite3_stmt* h = handle();
+  columnCount_ = h ? sqlite3_column_count(h) : 0;
+}
 
 SQLResultSet::~SQLResultSet() { close(); }
 
@@ -58,8 +66,12 @@ bool SQLResultSet::next() {
   }
   _parentDB->markUsedOnThisThread();
   int rc = _parentDB->stepUnderBusyRule(h);
-  if (rc != SQLITE_ROW) close();
-  return rc == SQLITE_ROW;
+  if (rc != SQLITE_ROW) {
+    close();
+    return false;
+  }
+  columnCount_ = sqlite3_column_count(h);
+  return true;
 }
 
 void SQLResultSet::close() {
@@ -68,6 +80,7 @@ void SQLResultSet::close() {
     _statement->setInUse(false);
     _statement.reset();
   }
+  columnCount_ = 0;
   if (_parentDB) {
     // The connection may go with this last reference; it must not see this set as open then.
     std::shared_ptr<SQLDatabase> parent = std::move(_parentDB);
@@ -106,9 +119,14 @@ const SQLResultSet::ColumnMap& SQLResultSet::columnNameToIndexMap() {
 
 int SQLResultSet::columnIndexForName(std::string_view columnName) {
   if (!_columnNamesSetup) setupColumnNames();
-  CaseInsensitiveEqual equal;
   size_t count = columnOrder_.size();
   size_t at = lookupHint_ < count ? lookupHint_ : 0;
+  // The common loop names the columns in order and in their own spelling: one plain comparison.
+  if (at < count && columnOrder_[at].first == columnName) {
+    lookupHint_ = at + 1;
+    return columnOrder_[at].second;
+  }
+  CaseInsensitiveEqual equal;
   for (size_t step = 0; step < count; ++step, ++at) {
     if (at == count) at = 0;
     if (equal(columnOrder_[at].first, columnName)) {
@@ -126,9 +144,8 @@ std::string SQLResultSet::columnNameForIndex(int columnIdx) const {
 }
 
 sqlite3_stmt* SQLResultSet::readable(int columnIdx) const {
-  sqlite3_stmt* h = handle();
-  if (!h || columnIdx < 0 || columnIdx >= sqlite3_column_count(h)) return nullptr;
-  return h;
+  if (columnIdx < 0 || columnIdx >= columnCount_) return nullptr;
+  return handle();
 }
 
 int SQLResultSet::intForColumnIndex(int columnIdx) const {

@@ -99,7 +99,7 @@ class SQLResultSet {
   const std::string& query() const { return _query; }
   void setQuery(std::string query) { _query = std::move(query); }
   const std::shared_ptr<SQLStatement>& statement() const { return _statement; }
-  void setStatement(std::shared_ptr<SQLStatement> statement) { _statement = std::move(statement); }
+  void setStatement(std::shared_ptr<SQLStatement> statement);
   const std::shared_ptr<SQLDatabase>& parentDB() const { return _parentDB; }
   void setParentDB(std::shared_ptr<SQLDatabase> parentDB) { _parentDB = std::move(parentDB); }
   const ColumnMap& columnNameToIndexMap();
@@ -120,4 +120,7 @@ class SQLResultSet {
   // comparison and no hashing.
   std::vector<std::pair<std::string_view, int>> columnOrder_;
   size_t lookupHint_ = 0;
+  // The statement's column count, read when the statement is set and after each step rather
+  // than on every column read (a re-prepared statement may change it, only while stepping).
+  int columnCount_ = 0;
 };

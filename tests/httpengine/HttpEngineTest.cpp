@@ -66,6 +66,15 @@ ScriptedReply echo(const ScriptedRequest& r) {
   return ScriptedReply::text(200, r.method + " " + r.target + " " + r.body);
 }
 
+// Answers `body` to everything, holding the answers to `heldPath` until the test releases them.
+ScriptedServer::Handler answerHoldingAt(std::string heldPath, std::string body) {
+  return [heldPath, body](const ScriptedRequest& r) {
+    auto reply = ScriptedReply::text(200, body);
+    reply.gated = r.path() == heldPath;
+    return reply;
+  };
+}
+
 TEST(HttpEngineTest, UrlForming) {
   struct Case {
     std::string host;
@@ -354,11 +363,7 @@ TEST(HttpEngineTest, StalledServerFailsWithTheIdleTimeout) {
 }
 
 TEST(HttpEngineTest, CancelledOperationCallsNoHandler) {
-  ScriptedServer server([](const ScriptedRequest& r) {
-    auto reply = ScriptedReply::text(200, "late");
-    reply.gated = r.path() == "/held";
-    return reply;
-  });
+  ScriptedServer server(answerHoldingAt("/held", "late"));
   auto engine = engineFor(server);
   auto held = engine->operationWithPath("held");
   Outcome cancelled;
@@ -391,11 +396,7 @@ TEST(HttpEngineTest, CancelledOperationCallsNoHandler) {
 }
 
 TEST(HttpEngineTest, EqualGetsMakeOneRequestAndEachHandlerRunsOnce) {
-  ScriptedServer server([](const ScriptedRequest& r) {
-    auto reply = ScriptedReply::text(200, "shared");
-    reply.gated = r.path() == "/same";
-    return reply;
-  });
+  ScriptedServer server(answerHoldingAt("/same", "shared"));
   auto engine = engineFor(server);
   auto first = engine->operationWithPath("same");
   auto second = engine->operationWithPath("same");
@@ -427,6 +428,44 @@ TEST(HttpEngineTest, EqualGetsMakeOneRequestAndEachHandlerRunsOnce) {
   ASSERT_TRUE(runUntil([&] { return pa.done() && pb.done(); }));
   EXPECT_EQ(pa.completions + pb.completions, 2);
   EXPECT_EQ(server.requestCount(), 3u);
+}
+
+TEST(HttpEngineTest, AGetEqualToOneThatIsOverIsSentAgain) {
+  ScriptedServer server(answerHoldingAt("/held", "again"));
+  auto engine = engineFor(server);
+  struct Case {
+    const char* path;
+    bool cancelFirst;
+  };
+  for (const Case& c : {Case{"done", false}, Case{"held", true}}) {
+    SCOPED_TRACE(c.path);
+    std::size_t before = server.requestCount();
+    auto first = engine->operationWithPath(c.path);
+    Outcome a;
+    a.attach(first);
+    engine->enqueueOperation(first);
+    if (c.cancelFirst) {
+      ASSERT_TRUE(runUntil([&] { return server.requestCount() == before + 1; }));
+      first->cancel();
+    } else {
+      ASSERT_TRUE(runUntil([&] { return a.done(); }));
+    }
+    ASSERT_TRUE(runUntil([] { return HttpEngine::sharedOperationQueue()->operationCount() == 0; }));
+    // The first is over: the newcomer is neither merged into it nor dropped.
+    auto second = engine->operationWithPath(c.path);
+    Outcome b;
+    b.attach(second);
+    engine->enqueueOperation(second);
+    if (c.cancelFirst) {
+      ASSERT_TRUE(runUntil([&] { return server.requestCount() == before + 2; }));
+      server.releaseReplies();
+    }
+    ASSERT_TRUE(runUntil([&] { return b.done(); }));
+    EXPECT_EQ(b.completions, 1);
+    EXPECT_EQ(b.body, "again");
+    EXPECT_EQ(a.completions, c.cancelFirst ? 0 : 1);
+    EXPECT_EQ(server.requestCount(), before + 2);
+  }
 }
 
 TEST(HttpEngineTest, OperationCountIsPosted) {

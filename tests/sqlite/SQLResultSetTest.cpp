@@ -117,6 +117,17 @@ TEST_F(SQLResultSetTest, NextAfterLastRowStaysFalseAndClosedSetReadsNull) {
   EXPECT_EQ(rs->resultDict(), std::nullopt);
 }
 
+TEST_F(SQLResultSetTest, ColumnsReadAsNullOnceTheStatementIsGoneUnderAnOpenSet) {
+  auto rs = row();
+  EXPECT_EQ(rs->columnNameForIndex(1), "Name");
+  // Dropping the cached statements finalizes the one this set still steps.
+  db_->clearCachedStatements();
+  EXPECT_EQ(rs->stringForColumn("name"), std::nullopt);
+  EXPECT_EQ(rs->longLongIntForColumnIndex(5), 0);
+  EXPECT_EQ(rs->columnNameForIndex(1), "");
+  EXPECT_FALSE(rs->next());
+}
+
 TEST_F(SQLResultSetTest, ResultDictHasLowerCasedNamesOnlyOnARow) {
   auto rs = db_->executeQuery("select id, Name, empty from t");
   ASSERT_TRUE(rs);

@@ -1,6 +1,5 @@
 #include "platform/foundation/OperationQueue.h"
 
-#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <thread>
@@ -98,8 +97,15 @@ void OperationQueue::addOperation(const std::shared_ptr<Operation>& operation) {
   std::size_t count;
   {
     MutexLock lock(mutex_);
-    entries_.push_back({operation, false});
+    // Added twice while unfinished: it is one entry, as before.
+    if (slots_.contains(raw)) return;
+    Slot slot;
+    slot.entry = entries_.insert(entries_.end(), operation);
+    slot.waiting = waiting_.insert(waiting_.end(), operation.get());
+    Slot& added = slots_.emplace(raw, slot).first->second;
     count = entries_.size();
+    // Cancelled before it came: its cancel was reported to nobody, so it starts now.
+    if (operation->isCancelled()) startLocked(added);
     pumpLocked();
   }
   notifyCount(count);
@@ -113,7 +119,7 @@ std::vector<std::shared_ptr<Operation>> OperationQueue::operations() const {
   MutexLock lock(mutex_);
   std::vector<std::shared_ptr<Operation>> result;
   result.reserve(entries_.size());
-  for (const auto& entry : entries_) result.push_back(entry.operation);
+  for (const auto& operation : entries_) result.push_back(operation);
   return result;
 }
 
@@ -152,15 +158,22 @@ void OperationQueue::operationChanged(const Operation* operation) {
   bool removed = false;
   {
     MutexLock lock(mutex_);
-    auto it = std::find_if(entries_.begin(), entries_.end(),
-                           [&](const Entry& e) { return e.operation.get() == operation; });
-    if (it == entries_.end()) return;
+    auto found = slots_.find(operation);
+    if (found == slots_.end()) return;
+    Slot& slot = found->second;
     if (operation->isFinished()) {
-      if (it->started) --running_;
-      entries_.erase(it);
+      if (slot.started) {
+        --running_;
+      } else {
+        waiting_.erase(slot.waiting);
+      }
+      entries_.erase(slot.entry);
+      slots_.erase(found);
       removed = true;
       count = entries_.size();
       if (entries_.empty()) drained_.notify_all();
+    } else if (!slot.started && operation->isCancelled()) {
+      startLocked(slot);
     }
     pumpLocked();
   }
@@ -168,15 +181,21 @@ void OperationQueue::operationChanged(const Operation* operation) {
 }
 
 void OperationQueue::pumpLocked() {
-  for (auto& entry : entries_) {
-    if (entry.started) continue;
-    bool cancelled = entry.operation->isCancelled();
-    bool hasRoom = width_ < 0 || running_ < static_cast<std::size_t>(width_);
-    if (!cancelled && (!hasRoom || !entry.operation->isReady())) continue;
-    entry.started = true;
-    ++running_;
-    pool_->submit(entry.operation, pool_);
+  auto hasRoom = [&]() REQUIRES(mutex_) {
+    return width_ < 0 || running_ < static_cast<std::size_t>(width_);
+  };
+  for (auto it = waiting_.begin(); it != waiting_.end() && hasRoom();) {
+    Operation* operation = *it++;
+    if (!operation->isCancelled() && !operation->isReady()) continue;
+    startLocked(slots_.at(operation));
   }
+}
+
+void OperationQueue::startLocked(Slot& slot) {
+  waiting_.erase(slot.waiting);
+  slot.started = true;
+  ++running_;
+  pool_->submit(*slot.entry, pool_);
 }
 
 void OperationQueue::notifyCount(std::size_t count) {

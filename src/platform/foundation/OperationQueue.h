@@ -8,12 +8,18 @@
 // An operation stays in the queue (and counts in `operationCount`) from `addOperation` until it
 // is finished. The count observer is called after every change of the count, on the thread that
 // changed it, outside the queue's lock.
+//
+// Bookkeeping costs the same however many operations wait: an operation's change of state finds
+// its entry through an index, and looking for operations to start stops once the width is full
+// (a cancelled one is started as soon as its cancel is reported, so it never waits for room).
 
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
+#include <list>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/foundation/Mutex.h"
@@ -54,15 +60,21 @@ class OperationQueue : public std::enable_shared_from_this<OperationQueue> {
 
  private:
   class Pool;
-  struct Entry {
-    std::shared_ptr<Operation> operation;
+  // Unfinished operations in the order they were added, and those of them not yet started.
+  using Entries = std::list<std::shared_ptr<Operation>>;
+  using Waiting = std::list<Operation*>;
+  struct Slot {
+    Entries::iterator entry;
+    Waiting::iterator waiting;  // meaningful while not started
     bool started = false;
   };
 
   explicit OperationQueue(std::string name);
   void operationChanged(const Operation* operation) EXCLUDES(mutex_);
-  // Hands every operation that may start now to the worker threads.
+  // Hands waiting operations that may start now to the worker threads, in the order they were
+  // added, until the width is full.
   void pumpLocked() REQUIRES(mutex_);
+  void startLocked(Slot& slot) REQUIRES(mutex_);
   void notifyCount(std::size_t count) EXCLUDES(observerMutex_);
 
   // Set before start, read-only after.
@@ -73,7 +85,9 @@ class OperationQueue : public std::enable_shared_from_this<OperationQueue> {
   // Guarded by mutex_.
   mutable Mutex mutex_;
   std::condition_variable drained_;
-  std::vector<Entry> entries_ GUARDED_BY(mutex_);
+  Entries entries_ GUARDED_BY(mutex_);
+  Waiting waiting_ GUARDED_BY(mutex_);
+  std::unordered_map<const Operation*, Slot> slots_ GUARDED_BY(mutex_);
   std::size_t running_ GUARDED_BY(mutex_) = 0;
   long width_ GUARDED_BY(mutex_) = kDefaultMaxConcurrentOperationCount;
 

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <string>
+#include <thread>
 
 #include "platform/foundation/OperationQueue.h"
 
@@ -143,6 +145,62 @@ TEST(OperationQueueTest, AsynchronousOperationHoldsItsSlotUntilItFinishes) {
   std::unique_lock lock(mutex);
   cv.wait(lock, [&] { return counts.size() == 4; });
   EXPECT_EQ(counts.back(), 0u);
+}
+
+// A plain operation that appends its name to a shared list, and starts only once made ready.
+class NamedOperation : public Operation {
+  CH_SHARED_OBJECT(NamedOperation)
+
+ public:
+  void main() override {
+    std::lock_guard lock(*mutex_);
+    order_->push_back(name_);
+  }
+  bool isReady() const override { return ready_; }
+  void makeReady() {
+    ready_ = true;
+    stateDidChange();
+  }
+
+ private:
+  NamedOperation(char name, bool ready, std::mutex* mutex, std::string* order)
+      : name_(name), ready_(ready), mutex_(mutex), order_(order) {}
+  const char name_;
+  std::atomic<bool> ready_;
+  std::mutex* const mutex_;
+  std::string* const order_;
+};
+
+TEST(OperationQueueTest, OperationsStartInTheOrderAddedAndOneNotReadyWaitsUntilItIs) {
+  auto queue = OperationQueue::create();
+  queue->setMaxConcurrentOperationCount(1);
+  std::mutex mutex;
+  std::string order;
+  auto late = NamedOperation::create('L', false, &mutex, &order);
+  queue->addOperation(late);
+  for (char name : std::string("abcdefgh"))
+    queue->addOperation(NamedOperation::create(name, true, &mutex, &order));
+  while (queue->operationCount() > 1) std::this_thread::yield();
+  EXPECT_FALSE(late->isFinished());
+  late->makeReady();
+  queue->waitUntilAllOperationsAreFinished();
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(order, "abcdefghL");
+}
+
+TEST(OperationQueueTest, AddingAnUnfinishedOperationAgainRunsItOnce) {
+  auto queue = OperationQueue::create();
+  queue->setMaxConcurrentOperationCount(0);
+  std::mutex mutex;
+  std::string order;
+  auto operation = NamedOperation::create('x', true, &mutex, &order);
+  queue->addOperation(operation);
+  queue->addOperation(operation);
+  EXPECT_EQ(queue->operationCount(), 1u);
+  queue->setMaxConcurrentOperationCount(2);
+  queue->waitUntilAllOperationsAreFinished();
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(order, "x");
 }
 
 TEST(OperationQueueTest, CompletionBlockRunsOnceAfterFinish) {
