@@ -302,12 +302,18 @@ std::optional<Value> SocketStream::property(const std::string& name) const {
     std::memcpy(bytes.data(), &connection_->descriptor, sizeof(int));
     return Value(std::move(bytes));
   }
+  if (name == kStreamPropertyNetworkServiceType && serviceType_) return Value(*serviceType_);
   return std::nullopt;
 }
 
 bool SocketStream::setProperty(const std::string& name, const Value& value) {
   if (name == kStreamPropertyShouldCloseNativeSocket) {
     connection_->closeNative = value.boolValue();
+    return true;
+  }
+  if (name == kStreamPropertyNetworkServiceType && value.asText() &&
+      *value.asText() == kStreamNetworkServiceTypeVoIP) {
+    serviceType_ = *value.asText();
     return true;
   }
   return false;

@@ -67,6 +67,11 @@ inline constexpr const char* kStreamPropertyShouldCloseNativeSocket =
 // Read only: the descriptor as the bytes of an int (absent before the connection is up).
 inline constexpr const char* kStreamPropertySocketNativeHandle =
     "kCFStreamPropertySocketNativeHandle";
+// The traffic class of the connection: a text, kept and answered back. Only the VoIP class
+// (which asks the platform to keep the socket alive in the background) is known; Linux keeps
+// every socket of a background process alive, so taking it changes nothing else.
+inline constexpr const char* kStreamPropertyNetworkServiceType = "kCFStreamNetworkServiceType";
+inline constexpr const char* kStreamNetworkServiceTypeVoIP = "kCFStreamNetworkServiceTypeVoIP";
 // A dictionary of TLS settings; refused (no TLS on these streams).
 inline constexpr const char* kStreamPropertySSLSettings = "kCFStreamPropertySSLSettings";
 
@@ -139,6 +144,7 @@ class SocketStream : public std::enable_shared_from_this<SocketStream> {
   std::shared_ptr<Client> client_;
   // An event of this kind was sent and the client has not read or written since.
   bool signalled_ = false;
+  std::optional<std::string> serviceType_;
   bool openReported_ = false;
   std::shared_ptr<RunLoopSource> source_;
   std::vector<std::pair<std::weak_ptr<RunLoop>, std::string>> schedule_;

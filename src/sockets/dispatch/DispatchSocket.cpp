@@ -616,6 +616,7 @@ void DispatchSocket::closeWithError(const std::optional<Error>& error) {
   writeQueue.clear();
   preBuffer.reset();
   releaseConnectingDescriptor();
+  closeReadAndWriteStreams();
 
   if (!accept4Source && !accept6Source && !readSource && !writeSource) {
     if (_socket4FD != -1) ::close(_socket4FD);
@@ -924,9 +925,6 @@ bool DispatchSocket::enableBackgroundingOnSocket() {
 bool DispatchSocket::enableBackgroundingOnSocketWithCaveat() {
   return enableBackgroundingOnSocketWithCaveat(true);
 }
-
-// No stream pair can be laid over the descriptor here, so the first step already fails.
-bool DispatchSocket::enableBackgroundingOnSocketWithCaveat(bool) { return false; }
 
 // TLS is not available yet; a request for it is dropped like any other refused request.
 void DispatchSocket::startTLS(const platform::Dictionary&) {}

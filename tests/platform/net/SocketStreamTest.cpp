@@ -186,10 +186,15 @@ TEST_F(SocketStreamTest, EventsArriveOnlyInTheModesTheStreamIsScheduledIn) {
   ::close(peer);
 }
 
-TEST_F(SocketStreamTest, TlsSettingsAndUnknownPropertiesAreRefused) {
+TEST_F(SocketStreamTest, TlsSettingsAndUnknownPropertiesAreRefusedTheServiceTypeIsKept) {
   std::tie(read_, write_) = SocketStream::createPairWithHost("127.0.0.1", 1);
   EXPECT_FALSE(read_->setProperty(kStreamPropertySSLSettings, Value(Dictionary{})));
   EXPECT_FALSE(write_->setProperty("SomethingElse", Value(1)));
+  EXPECT_FALSE(read_->setProperty(kStreamPropertyNetworkServiceType, Value("video")));
+  EXPECT_TRUE(
+      read_->setProperty(kStreamPropertyNetworkServiceType, Value(kStreamNetworkServiceTypeVoIP)));
+  EXPECT_EQ(read_->property(kStreamPropertyNetworkServiceType),
+            Value(kStreamNetworkServiceTypeVoIP));
   EXPECT_FALSE(read_->property(kStreamPropertySocketNativeHandle).has_value());
   EXPECT_FALSE(SocketStream::createPairWithSocket(-1).first);
   EXPECT_FALSE(SocketStream::createPairWithHost("", 80).first);
