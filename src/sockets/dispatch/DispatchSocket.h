@@ -439,6 +439,8 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
                                 unsigned type);
   void writeStreamClientCallback(const std::shared_ptr<platform::SocketStream>& stream,
                                  unsigned type);
+  // An error or end event: closes the socket while the stream is still its own.
+  void handOverStreamEnd(const std::shared_ptr<platform::SocketStream>& stream, unsigned type);
 
   // --- Address queries of one descriptor (nothing when the system cannot tell) ---
   static std::optional<std::string> connectedHostFromSocket4(int socketFD);

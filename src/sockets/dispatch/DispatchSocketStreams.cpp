@@ -172,15 +172,7 @@ void DispatchSocket::readStreamClientCallback(const std::shared_ptr<SocketStream
     });
     return;
   }
-  if (type != platform::kStreamEventErrorOccurred && type != platform::kStreamEventEndEncountered) {
-    return;
-  }
-  // The stream's error is read here, on the stream thread that owns it.
-  std::optional<Error> error = errorOfStream(*stream);
-  if (!error) error = connectionClosedError();
-  runAsync([this, stream, error] {
-    if (_readStream == stream) closeWithError(error);
-  });
+  handOverStreamEnd(stream, type);
 }
 
 void DispatchSocket::writeStreamClientCallback(const std::shared_ptr<SocketStream>& stream,
@@ -194,13 +186,18 @@ void DispatchSocket::writeStreamClientCallback(const std::shared_ptr<SocketStrea
     });
     return;
   }
+  handOverStreamEnd(stream, type);
+}
+
+void DispatchSocket::handOverStreamEnd(const std::shared_ptr<SocketStream>& stream, unsigned type) {
   if (type != platform::kStreamEventErrorOccurred && type != platform::kStreamEventEndEncountered) {
     return;
   }
+  // The stream's error is read here, on the stream thread that owns it.
   std::optional<Error> error = errorOfStream(*stream);
   if (!error) error = connectionClosedError();
   runAsync([this, stream, error] {
-    if (_writeStream == stream) closeWithError(error);
+    if (_readStream == stream || _writeStream == stream) closeWithError(error);
   });
 }
 

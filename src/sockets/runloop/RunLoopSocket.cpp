@@ -223,10 +223,7 @@ void RunLoopSocket::afterRunLoopChange() {
   performDeferred(&RunLoopSocket::maybeScheduleDisconnect);
 }
 
-bool RunLoopSocket::moveToRunLoop(const std::shared_ptr<RunLoop>& runLoop) {
-  requireRunLoop("moveToRunLoop must be called from within the current RunLoop!");
-  if (!runLoop) return false;
-  if (theRunLoop == runLoop) return true;
+bool RunLoopSocket::detachFromRunLoop() {
   if (theRunLoop) theRunLoop->cancelPerforms(this);
   theFlags &= ~(kDequeueReadScheduled | kDequeueWriteScheduled);
   bool haveStreams = theReadStream && theWriteStream;
@@ -238,39 +235,36 @@ bool RunLoopSocket::moveToRunLoop(const std::shared_ptr<RunLoop>& runLoop) {
   runLoopRemoveSource(theSource6);
   runLoopRemoveTimer(theReadTimer);
   runLoopRemoveTimer(theWriteTimer);
-  theRunLoop = runLoop;
+  return haveStreams;
+}
+
+bool RunLoopSocket::reattachToRunLoop(bool haveStreams,
+                                      const std::shared_ptr<RunLoop>& streamRunLoop) {
   runLoopAddTimer(theReadTimer);
   runLoopAddTimer(theWriteTimer);
   runLoopAddSource(theSource4);
   runLoopAddSource(theSource6);
-  if (haveStreams && !attachStreamsToRunLoop(runLoop, nullptr)) return false;
+  if (haveStreams && !attachStreamsToRunLoop(streamRunLoop, nullptr)) return false;
   afterRunLoopChange();
   return true;
+}
+
+bool RunLoopSocket::moveToRunLoop(const std::shared_ptr<RunLoop>& runLoop) {
+  requireRunLoop("moveToRunLoop must be called from within the current RunLoop!");
+  if (!runLoop) return false;
+  if (theRunLoop == runLoop) return true;
+  bool haveStreams = detachFromRunLoop();
+  theRunLoop = runLoop;
+  return reattachToRunLoop(haveStreams, runLoop);
 }
 
 bool RunLoopSocket::setRunLoopModes(const std::vector<std::string>& modes) {
   requireRunLoop("setRunLoopModes must be called from within the current RunLoop!");
   if (modes.empty()) return false;
   if (modes == theRunLoopModes) return true;
-  if (theRunLoop) theRunLoop->cancelPerforms(this);
-  theFlags &= ~(kDequeueReadScheduled | kDequeueWriteScheduled);
-  bool haveStreams = theReadStream && theWriteStream;
-  if (haveStreams) {
-    runLoopUnscheduleReadStream();
-    runLoopUnscheduleWriteStream();
-  }
-  runLoopRemoveSource(theSource4);
-  runLoopRemoveSource(theSource6);
-  runLoopRemoveTimer(theReadTimer);
-  runLoopRemoveTimer(theWriteTimer);
+  bool haveStreams = detachFromRunLoop();
   theRunLoopModes = modes;
-  runLoopAddTimer(theReadTimer);
-  runLoopAddTimer(theWriteTimer);
-  runLoopAddSource(theSource4);
-  runLoopAddSource(theSource6);
-  if (haveStreams && !attachStreamsToRunLoop(RunLoop::current(), nullptr)) return false;
-  afterRunLoopChange();
-  return true;
+  return reattachToRunLoop(haveStreams, RunLoop::current());
 }
 
 bool RunLoopSocket::addRunLoopMode(const std::string& mode) {
@@ -745,29 +739,34 @@ std::uint16_t RunLoopSocket::connectedPort() const { return portOf(connectedAddr
 std::string RunLoopSocket::localHost() const { return hostOf(localAddress()); }
 std::uint16_t RunLoopSocket::localPort() const { return portOf(localAddress()); }
 
+int RunLoopSocket::descriptorOf(bool four) const {
+  if (four) return theSocket4 >= 0 ? theSocket4 : theNativeSocket4;
+  return theSocket6 >= 0 ? theSocket6 : theNativeSocket6;
+}
+
 std::string RunLoopSocket::connectedHost4() const {
-  return hostOf(addressOf(theSocket4 >= 0 ? theSocket4 : theNativeSocket4, true));
+  return hostOf(addressOf(descriptorOf(true), true));
 }
 std::string RunLoopSocket::connectedHost6() const {
-  return hostOf(addressOf(theSocket6 >= 0 ? theSocket6 : theNativeSocket6, true));
+  return hostOf(addressOf(descriptorOf(false), true));
 }
 std::uint16_t RunLoopSocket::connectedPort4() const {
-  return portOf(addressOf(theSocket4 >= 0 ? theSocket4 : theNativeSocket4, true));
+  return portOf(addressOf(descriptorOf(true), true));
 }
 std::uint16_t RunLoopSocket::connectedPort6() const {
-  return portOf(addressOf(theSocket6 >= 0 ? theSocket6 : theNativeSocket6, true));
+  return portOf(addressOf(descriptorOf(false), true));
 }
 std::string RunLoopSocket::localHost4() const {
-  return hostOf(addressOf(theSocket4 >= 0 ? theSocket4 : theNativeSocket4, false));
+  return hostOf(addressOf(descriptorOf(true), false));
 }
 std::string RunLoopSocket::localHost6() const {
-  return hostOf(addressOf(theSocket6 >= 0 ? theSocket6 : theNativeSocket6, false));
+  return hostOf(addressOf(descriptorOf(false), false));
 }
 std::uint16_t RunLoopSocket::localPort4() const {
-  return portOf(addressOf(theSocket4 >= 0 ? theSocket4 : theNativeSocket4, false));
+  return portOf(addressOf(descriptorOf(true), false));
 }
 std::uint16_t RunLoopSocket::localPort6() const {
-  return portOf(addressOf(theSocket6 >= 0 ? theSocket6 : theNativeSocket6, false));
+  return portOf(addressOf(descriptorOf(false), false));
 }
 
 std::optional<Bytes> RunLoopSocket::connectedAddress() const {

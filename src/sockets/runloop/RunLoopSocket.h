@@ -215,6 +215,12 @@ class RunLoopSocket : public std::enable_shared_from_this<RunLoopSocket> {
   void runLoopUnscheduleReadStream();
   void runLoopUnscheduleWriteStream();
   void requireRunLoop(const char* text) const;
+  // Takes timers, sources and streams out of the run loop (true when there were streams), and
+  // puts them back in the current loop and modes.
+  bool detachFromRunLoop();
+  bool reattachToRunLoop(bool haveStreams, const std::shared_ptr<platform::RunLoop>& streamRunLoop);
+  // The listening or connecting descriptor of a family, else its connected one.
+  int descriptorOf(bool four) const;
   void afterRunLoopChange();
   void performDeferred(void (RunLoopSocket::*step)());
 

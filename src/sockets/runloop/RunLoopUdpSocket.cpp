@@ -161,11 +161,7 @@ void RunLoopUdpSocket::afterRunLoopChange() {
   performDeferred(&RunLoopUdpSocket::maybeScheduleClose);
 }
 
-bool RunLoopUdpSocket::moveToRunLoop(const std::shared_ptr<RunLoop>& runLoop) {
-  platform::assertThat(!theRunLoop || theRunLoop->isCurrent(),
-                       "moveToRunLoop must be called from within the current RunLoop!");
-  if (!runLoop) return false;
-  if (theRunLoop == runLoop) return true;
+void RunLoopUdpSocket::detachFromRunLoop() {
   if (theRunLoop) {
     theRunLoop->cancelPerforms(this);
     for (const auto& mode : theRunLoopModes) {
@@ -176,6 +172,14 @@ bool RunLoopUdpSocket::moveToRunLoop(const std::shared_ptr<RunLoop>& runLoop) {
     }
   }
   theFlags &= ~(kDequeueSendScheduled | kDequeueReceiveScheduled);
+}
+
+bool RunLoopUdpSocket::moveToRunLoop(const std::shared_ptr<RunLoop>& runLoop) {
+  platform::assertThat(!theRunLoop || theRunLoop->isCurrent(),
+                       "moveToRunLoop must be called from within the current RunLoop!");
+  if (!runLoop) return false;
+  if (theRunLoop == runLoop) return true;
+  detachFromRunLoop();
   theRunLoop = runLoop;
   afterRunLoopChange();
   return true;
@@ -186,16 +190,7 @@ bool RunLoopUdpSocket::setRunLoopModes(const std::vector<std::string>& modes) {
                        "setRunLoopModes must be called from within the current RunLoop!");
   if (modes.empty()) return false;
   if (modes == theRunLoopModes) return true;
-  if (theRunLoop) {
-    theRunLoop->cancelPerforms(this);
-    for (const auto& mode : theRunLoopModes) {
-      if (theSource4) theRunLoop->removeSource(theSource4, mode);
-      if (theSource6) theRunLoop->removeSource(theSource6, mode);
-      if (theSendTimer) theRunLoop->removeTimer(theSendTimer, mode);
-      if (theReceiveTimer) theRunLoop->removeTimer(theReceiveTimer, mode);
-    }
-  }
-  theFlags &= ~(kDequeueSendScheduled | kDequeueReceiveScheduled);
+  detachFromRunLoop();
   theRunLoopModes = modes;
   if (theRunLoop) afterRunLoopChange();
   return true;

@@ -159,6 +159,8 @@ class RunLoopUdpSocket : public std::enable_shared_from_this<RunLoopUdpSocket> {
   void doReceiveTimeout(const std::shared_ptr<platform::Timer>& timer);
   void maybeScheduleClose();
   void emptyQueues();
+  // Takes sources and timers out of the run loop and cancels the deferred steps.
+  void detachFromRunLoop();
   void afterRunLoopChange();
 
   // Owned by the socket's run-loop thread.
