@@ -10,6 +10,7 @@
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/Thread.h"
 #include "platform/net/SocketStream.h"
+#include "platform/security/SslContext.h"
 #include "sockets/dispatch/DispatchSocket.h"
 
 using platform::Error;
@@ -211,6 +212,10 @@ std::shared_ptr<SocketStream> DispatchSocket::writeStream() {
   if (!isOnSocketQueue()) return nullptr;
   if (!_writeStream && !createReadAndWriteStream()) return nullptr;
   return _writeStream;
+}
+
+platform::security::SslContext* DispatchSocket::sslContext() const {
+  return isOnSocketQueue() ? _sslContext.get() : nullptr;
 }
 
 bool DispatchSocket::enableBackgroundingOnSocketWithCaveat(bool caveat) {

@@ -24,7 +24,10 @@ TEST_P(StreamPairTest, ThePairExistsOnlyOnTheSocketQueueAndOverTheConnection) {
   std::shared_ptr<SocketStream> again;
   std::shared_ptr<SocketStream> write;
   int fd = -1;
+  bool plainHasNoEngine = false;
+  EXPECT_EQ(sock->sslContext(), nullptr);
   sock->performBlock([&] {
+    plainHasNoEngine = sock->sslContext() == nullptr;
     read = sock->readStream();
     again = sock->readStream();
     write = sock->writeStream();
@@ -32,6 +35,7 @@ TEST_P(StreamPairTest, ThePairExistsOnlyOnTheSocketQueueAndOverTheConnection) {
   });
   ASSERT_TRUE(read && write);
   EXPECT_EQ(read, again) << "made once";
+  EXPECT_TRUE(plainHasNoEngine);
   EXPECT_TRUE(read->isReadStream());
   EXPECT_FALSE(write->isReadStream());
   auto handle = read->property(platform::kStreamPropertySocketNativeHandle);
