@@ -12,6 +12,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/security/SslContext.h"
+#include "platform/security/SslStatus.h"
+
 namespace platform {
 
 // What both halves share: the descriptor and where the connection stands.
@@ -19,7 +22,40 @@ struct SocketStream::Connection {
   enum class State { Idle, Connecting, Connected, Failed };
 
   ~Connection() {
+    // The closing alert goes out best effort, while the descriptor is still open.
+    if (ssl && descriptor >= 0) ssl->close();
     if (closeNative && descriptor >= 0) ::close(descriptor);
+  }
+
+  // The TLS engine's I/O functions: encrypted bytes straight from and to the descriptor.
+  int sslRead(void* data, std::size_t* length) {
+    ssize_t n = ::recv(descriptor, data, *length, MSG_DONTWAIT);
+    if (n > 0) {
+      bool all = static_cast<std::size_t>(n) == *length;
+      *length = static_cast<std::size_t>(n);
+      return all ? security::kSslNoErr : security::errSSLWouldBlock;
+    }
+    *length = 0;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+      return security::errSSLWouldBlock;
+    }
+    return security::errSSLClosedAbort;
+  }
+
+  int sslWrite(const void* data, std::size_t* length) {
+    ssize_t n = ::send(descriptor, data, *length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0) {
+      bool all = static_cast<std::size_t>(n) == *length;
+      *length = static_cast<std::size_t>(n);
+      if (!all) sslWantsWrite = true;
+      return all ? security::kSslNoErr : security::errSSLWouldBlock;
+    }
+    *length = 0;
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+      sslWantsWrite = true;
+      return security::errSSLWouldBlock;
+    }
+    return security::errSSLClosedAbort;
   }
 
   // Starts a connection to host:port once, for whichever half opens first.
@@ -96,12 +132,22 @@ struct SocketStream::Connection {
   bool closeNative = false;
   State state = State::Idle;
   StreamError error;
+  // The two halves, for what one of them learns for both (the TLS handshake's end).
+  std::weak_ptr<SocketStream> halves[2];
+  // TLS once settings are taken: the engine, whether its handshake runs, whether its last step
+  // waited to write, and decrypted bytes no read took yet.
+  std::unique_ptr<security::SslContext> ssl;
+  bool handshaking = false;
+  bool sslWantsWrite = false;
+  Bytes plain;
 };
 
 std::pair<SocketStream::ReadStream, SocketStream::WriteStream> SocketStream::makePair(
     std::shared_ptr<Connection> connection) {
   ReadStream read(new SocketStream(connection, true));
   WriteStream write(new SocketStream(connection, false));
+  connection->halves[0] = read;
+  connection->halves[1] = write;
   return {read, write};
 }
 
@@ -173,6 +219,32 @@ ssize_t SocketStream::read(std::uint8_t* buffer, std::size_t length) {
   if (status_ != StreamStatus::Open) return -1;
   signalled_ = false;
   updateInterest();
+  if (connection_->ssl) {
+    auto& plain = connection_->plain;
+    while (plain.empty()) {
+      if (connection_->handshaking) return -1;
+      int status = fillPlain();
+      if (!plain.empty()) break;
+      if (status == security::errSSLClosedGraceful) {
+        status_ = StreamStatus::AtEnd;
+        updateInterest();
+        postEvent(kStreamEventEndEncountered);
+        return 0;
+      }
+      if (status != security::kSslNoErr && status != security::errSSLWouldBlock) {
+        fail({StreamErrorDomain::SSL, status});
+        postEvent(kStreamEventErrorOccurred);
+        return -1;
+      }
+      pollfd p{connection_->descriptor, POLLIN, 0};
+      ::poll(&p, 1, -1);
+    }
+    std::size_t n = std::min(length, plain.size());
+    std::memcpy(buffer, plain.data(), n);
+    plain.erase(plain.begin(), plain.begin() + static_cast<long>(n));
+    postBytesCheck();
+    return static_cast<ssize_t>(n);
+  }
   while (true) {
     ssize_t n = ::recv(connection_->descriptor, buffer, length, 0);
     if (n > 0) return n;
@@ -220,6 +292,17 @@ ssize_t SocketStream::write(const std::uint8_t* buffer, std::size_t length) {
   if (status_ != StreamStatus::Open) return -1;
   signalled_ = false;
   updateInterest();
+  if (connection_->ssl) {
+    if (connection_->handshaking) return -1;
+    std::size_t processed = 0;
+    int status = connection_->ssl->write(buffer, length, &processed);
+    // Would-block means the engine took the bytes and sends them as the descriptor allows.
+    if (status == security::kSslNoErr) return static_cast<ssize_t>(processed);
+    if (status == security::errSSLWouldBlock) return static_cast<ssize_t>(length);
+    fail({StreamErrorDomain::SSL, status});
+    postEvent(kStreamEventErrorOccurred);
+    return -1;
+  }
   while (true) {
     ssize_t n = ::send(connection_->descriptor, buffer, length, MSG_NOSIGNAL);
     if (n >= 0) return n;
@@ -237,12 +320,23 @@ ssize_t SocketStream::write(const std::uint8_t* buffer, std::size_t length) {
 
 bool SocketStream::hasBytesAvailable() {
   if (!reading_ || status() != StreamStatus::Open) return false;
+  if (connection_->ssl) {
+    if (connection_->handshaking) return false;
+    if (connection_->plain.empty()) fillPlain();
+    return !connection_->plain.empty();
+  }
   pollfd p{connection_->descriptor, POLLIN, 0};
   return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR));
 }
 
 bool SocketStream::canAcceptBytes() {
   if (reading_ || status() != StreamStatus::Open) return false;
+  if (connection_->ssl) {
+    if (connection_->handshaking) return false;
+    // Encrypted bytes still waiting go first.
+    std::size_t processed = 0;
+    if (connection_->ssl->write(nullptr, 0, &processed) != security::kSslNoErr) return false;
+  }
   pollfd p{connection_->descriptor, POLLOUT, 0};
   return ::poll(&p, 1, 0) > 0 && (p.revents & POLLOUT);
 }
@@ -307,6 +401,10 @@ std::optional<Value> SocketStream::property(const std::string& name) const {
 }
 
 bool SocketStream::setProperty(const std::string& name, const Value& value) {
+  if (name == kStreamPropertySSLSettings) {
+    const Dictionary* settings = value.asDictionary();
+    return settings && startTLS(*settings);
+  }
   if (name == kStreamPropertyShouldCloseNativeSocket) {
     connection_->closeNative = value.boolValue();
     return true;
@@ -337,7 +435,13 @@ void SocketStream::updateInterest() {
     old->invalidate();
   }
   unsigned interest = 0;
-  if (connection_->descriptor >= 0 && client_) {
+  if (connection_->handshaking) {
+    // The read half drives the handshake; neither half has events for its client meanwhile.
+    if (reading_ && status_ == StreamStatus::Open) {
+      interest =
+          RunLoopSource::kReadable | (connection_->sslWantsWrite ? RunLoopSource::kWritable : 0u);
+    }
+  } else if (connection_->descriptor >= 0 && client_) {
     if (status_ == StreamStatus::Opening || (status_ == StreamStatus::Open && !openReported_)) {
       // Writable means connected (or failed): the open is reported from there.
       interest = RunLoopSource::kWritable;
@@ -362,11 +466,34 @@ void SocketStream::onReady(unsigned) {
     notify(kStreamEventOpenCompleted);
     return;
   }
+  if (connection_->handshaking) {
+    continueHandshake();
+    return;
+  }
   if (signalled_) return;
   if (!reading_) {
+    if (connection_->ssl && !canAcceptBytes()) return;  // still flushing the engine's bytes
     signalled_ = true;
     updateInterest();
     notify(kStreamEventCanAcceptBytes);
+    return;
+  }
+  if (connection_->ssl) {
+    // Readable may be a record without data for us (a session ticket): only decrypted bytes
+    // make an event.
+    int status = connection_->plain.empty() ? fillPlain() : security::kSslNoErr;
+    if (!connection_->plain.empty()) {
+      signalled_ = true;
+      updateInterest();
+      notify(kStreamEventHasBytesAvailable);
+    } else if (status == security::errSSLClosedGraceful) {
+      status_ = StreamStatus::AtEnd;
+      updateInterest();
+      notify(kStreamEventEndEncountered);
+    } else if (status != security::kSslNoErr && status != security::errSSLWouldBlock) {
+      fail({StreamErrorDomain::SSL, status});
+      notify(kStreamEventErrorOccurred);
+    }
     return;
   }
   // Readable: bytes, the end, or an error; a peek tells which without taking anything.
@@ -383,6 +510,113 @@ void SocketStream::onReady(unsigned) {
   } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
     fail({StreamErrorDomain::POSIX, errno});
     notify(kStreamEventErrorOccurred);
+  }
+}
+
+bool SocketStream::startTLS(const Dictionary& settings) {
+  // One session per pair: the other half's settings already started it.
+  if (connection_->ssl) return true;
+  if (status() != StreamStatus::Open || connection_->descriptor < 0) return false;
+  auto flag = [&](const char* key, bool fallback) {
+    const Value* v = find(settings, key);
+    return v ? v->boolValue() : fallback;
+  };
+  auto side = flag(kStreamSSLIsServer, false) ? security::SslProtocolSide::kServerSide
+                                              : security::SslProtocolSide::kClientSide;
+  auto ssl = security::SslContext::create(side);
+  if (!ssl) return false;
+  if (const Value* name = find(settings, kStreamSSLPeerName); name && name->asText()) {
+    if (ssl->setPeerDomainName(*name->asText()) != security::kSslNoErr) return false;
+  }
+  if (const Value* certificates = find(settings, kStreamSSLCertificates)) {
+    if (!certificates->asArray() ||
+        ssl->setCertificate(*certificates->asArray()) != security::kSslNoErr) {
+      return false;
+    }
+  }
+  ssl->setValidatesCertificateChain(flag(kStreamSSLValidatesCertificateChain, true));
+  ssl->setAllowsAnyRoot(flag(kStreamSSLAllowsAnyRoot, false));
+  ssl->setAllowsExpiredRoots(flag(kStreamSSLAllowsExpiredRoots, false));
+  ssl->setAllowsExpiredCertificates(flag(kStreamSSLAllowsExpiredCertificates, false));
+  Connection* connection = connection_.get();
+  ssl->setIOFuncs(
+      [connection](void* data, std::size_t* length) { return connection->sslRead(data, length); },
+      [connection](const void* data, std::size_t* length) {
+        return connection->sslWrite(data, length);
+      });
+  connection_->ssl = std::move(ssl);
+  connection_->handshaking = true;
+  // The client speaks first: its first step must run without anything to read.
+  connection_->sslWantsWrite = true;
+  for (auto& weakHalf : connection_->halves) {
+    if (auto half = weakHalf.lock()) {
+      half->signalled_ = false;
+      half->updateInterest();
+    }
+  }
+  return true;
+}
+
+void SocketStream::continueHandshake() {
+  connection_->sslWantsWrite = false;
+  int status = connection_->ssl->handshake();
+  if (status == security::errSSLWouldBlock) {
+    updateInterest();
+    return;
+  }
+  connection_->handshaking = false;
+  std::shared_ptr<SocketStream> halves[2] = {connection_->halves[0].lock(),
+                                             connection_->halves[1].lock()};
+  for (auto& half : halves) {
+    if (!half) continue;
+    if (status == security::kSslNoErr) {
+      half->signalled_ = false;
+      half->updateInterest();
+    } else {
+      half->fail({StreamErrorDomain::SSL, status});
+    }
+  }
+  if (status == security::kSslNoErr) {
+    postBytesCheck();
+    return;
+  }
+  for (auto& half : halves) {
+    if (half) half->notify(kStreamEventErrorOccurred);
+  }
+}
+
+int SocketStream::fillPlain() {
+  std::uint8_t chunk[16384];
+  std::size_t processed = 0;
+  int status = connection_->ssl->read(chunk, sizeof chunk, &processed);
+  connection_->plain.insert(connection_->plain.end(), chunk, chunk + processed);
+  return status;
+}
+
+void SocketStream::postBytesCheck() {
+  if (!connection_->ssl || connection_->handshaking) return;
+  if (connection_->plain.empty() && connection_->ssl->bufferedReadSize() == 0) return;
+  auto reader = connection_->halves[0].lock();
+  if (!reader) return;
+  for (auto& [weakLoop, firstMode] : reader->schedule_) {
+    auto loop = weakLoop.lock();
+    if (!loop) continue;
+    RunLoopModes modes;
+    for (auto& [otherLoop, mode] : reader->schedule_) {
+      if (otherLoop.lock() == loop) modes.push_back(mode);
+    }
+    std::weak_ptr<SocketStream> weak = reader;
+    loop->perform(
+        [weak] {
+          auto self = weak.lock();
+          // Told only while bytes still wait and no event is outstanding.
+          if (!self || self->signalled_ || !self->hasBytesAvailable()) return;
+          self->signalled_ = true;
+          self->updateInterest();
+          self->notify(kStreamEventHasBytesAvailable);
+        },
+        modes);
+    return;
   }
 }
 

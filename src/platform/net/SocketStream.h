@@ -16,8 +16,14 @@
 // The descriptor is closed when the last half is gone and the
 // kStreamPropertyShouldCloseNativeSocket property is true on either half; otherwise it stays
 // the caller's. The end of the stream found by `read` and a failed `read` or `write` are also
-// reported as events, from the run loop. TLS settings (kStreamPropertySSLSettings) are refused: no
-// stream does TLS yet.
+// reported as events, from the run loop.
+//
+// TLS: setting kStreamPropertySSLSettings on an open pair (on either half; it applies to both)
+// starts a handshake over the connection. Until it completes neither half sends events; then
+// each half reports as before, and `read`/`write` carry plain bytes through the TLS session. A
+// failed handshake is an error event on both halves (domain SSL, the engine's status). The
+// client side verifies the peer against the system's trust store and its host name unless the
+// settings relax it.
 
 #include <sys/types.h>
 
@@ -72,8 +78,17 @@ inline constexpr const char* kStreamPropertySocketNativeHandle =
 // every socket of a background process alive, so taking it changes nothing else.
 inline constexpr const char* kStreamPropertyNetworkServiceType = "kCFStreamNetworkServiceType";
 inline constexpr const char* kStreamNetworkServiceTypeVoIP = "kCFStreamNetworkServiceTypeVoIP";
-// A dictionary of TLS settings; refused (no TLS on these streams).
+// A dictionary of TLS settings, taken once per pair; its keys follow.
 inline constexpr const char* kStreamPropertySSLSettings = "kCFStreamPropertySSLSettings";
+inline constexpr const char* kStreamSSLIsServer = "kCFStreamSSLIsServer";          // bool
+inline constexpr const char* kStreamSSLPeerName = "kCFStreamSSLPeerName";          // text
+inline constexpr const char* kStreamSSLCertificates = "kCFStreamSSLCertificates";  // array
+inline constexpr const char* kStreamSSLValidatesCertificateChain =
+    "kCFStreamSSLValidatesCertificateChain";  // bool, default true
+inline constexpr const char* kStreamSSLAllowsAnyRoot = "kCFStreamSSLAllowsAnyRoot";  // bool
+inline constexpr const char* kStreamSSLAllowsExpiredRoots = "kCFStreamSSLAllowsExpiredRoots";
+inline constexpr const char* kStreamSSLAllowsExpiredCertificates =
+    "kCFStreamSSLAllowsExpiredCertificates";
 
 class SocketStream : public std::enable_shared_from_this<SocketStream> {
  public:
@@ -126,6 +141,13 @@ class SocketStream : public std::enable_shared_from_this<SocketStream> {
 
   // The connection's progress as this half sees it; moves Opening to Open or Error.
   void checkOpening();
+  // TLS: starts the session with `settings`, runs one handshake step, moves decrypted bytes in.
+  bool startTLS(const Dictionary& settings);
+  void continueHandshake();
+  int fillPlain();
+  // Sends "has bytes" later if decrypted bytes wait that no readiness of the descriptor will
+  // announce.
+  void postBytesCheck();
   void fail(StreamError error);
   void updateInterest();
   void onReady(unsigned events);

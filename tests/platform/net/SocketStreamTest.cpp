@@ -186,7 +186,7 @@ TEST_F(SocketStreamTest, EventsArriveOnlyInTheModesTheStreamIsScheduledIn) {
   ::close(peer);
 }
 
-TEST_F(SocketStreamTest, TlsSettingsAndUnknownPropertiesAreRefusedTheServiceTypeIsKept) {
+TEST_F(SocketStreamTest, TlsBeforeOpeningAndUnknownPropertiesAreRefusedTheServiceTypeIsKept) {
   std::tie(read_, write_) = SocketStream::createPairWithHost("127.0.0.1", 1);
   EXPECT_FALSE(read_->setProperty(kStreamPropertySSLSettings, Value(Dictionary{})));
   EXPECT_FALSE(write_->setProperty("SomethingElse", Value(1)));

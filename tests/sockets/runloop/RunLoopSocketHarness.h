@@ -43,6 +43,7 @@ class RecordingSocketDelegate : public RunLoopSocketDelegate {
   void onSocketDidWriteDataWithTag(const std::shared_ptr<RunLoopSocket>& sock, long tag) override {
     writes.push_back({sock.get(), tag});
   }
+  void onSocketDidSecure(const std::shared_ptr<RunLoopSocket>&) override { ++secured; }
   double onSocketShouldTimeoutReadWithTag(const std::shared_ptr<RunLoopSocket>&, long tag,
                                           double elapsed, std::size_t bytesDone) override {
     timeoutAsks.push_back({tag, elapsed, bytesDone});
@@ -77,6 +78,7 @@ class RecordingSocketDelegate : public RunLoopSocketDelegate {
   };
 
   bool allowConnect = true;
+  int secured = 0;
   std::vector<double> extensions;
   std::function<void(const std::shared_ptr<RunLoopSocket>&, const SocketData&, long)> onRead;
   std::vector<std::shared_ptr<RunLoopSocket>> accepted;

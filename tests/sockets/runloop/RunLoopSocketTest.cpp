@@ -12,7 +12,9 @@
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/net/SocketStream.h"
 #include "sockets/runloop/RunLoopSocket.h"
+#include "support/TestCertificate.h"
 
 using namespace platform;
 
@@ -260,6 +262,45 @@ TEST_P(RunLoopSocketTest, AConnectTimeoutOfZeroFiresAtOnce) {
   ASSERT_TRUE(clientDelegate_->willDisconnect.at(0).error);
   EXPECT_EQ(clientDelegate_->willDisconnect[0].error->code(), 2);
   EXPECT_TRUE(clientDelegate_->connected.empty());
+}
+
+TEST_P(RunLoopSocketTest, TlsUpgradeCarriesDataBothWaysAfterTheBytesSentInTheClear) {
+  testsupport::TestCertificate certificate("localhost");
+  connectPair();
+  // What is queued before the upgrade goes out in the clear.
+  client_->writeData(SocketData("clear\n"), -1, 1);
+  accepted_->readDataToData(RunLoopSocket::LFData(), -1, 1);
+  client_->startTLS(
+      Dictionary{{kStreamSSLPeerName, Value("localhost")}, {kStreamSSLAllowsAnyRoot, Value(true)}});
+  accepted_->startTLS(
+      Dictionary{{kStreamSSLIsServer, Value(true)},
+                 {kStreamSSLCertificates, Value(Array{Value(bytes(certificate.pem()))})}});
+  client_->writeData(SocketData("secret\n"), -1, 2);
+  accepted_->readDataToData(RunLoopSocket::LFData(), -1, 2);
+  ASSERT_TRUE(loop_->runUntil([&] { return serverDelegate_->reads.size() == 2; }));
+  EXPECT_EQ(serverDelegate_->reads[0].data, "clear\n");
+  EXPECT_EQ(serverDelegate_->reads[1].data, "secret\n");
+  EXPECT_EQ(clientDelegate_->secured, 1);
+  EXPECT_EQ(serverDelegate_->secured, 1);
+  std::string big(100000, 'x');
+  accepted_->writeData(SocketData(big + "\n"), -1, 3);
+  client_->readDataToData(RunLoopSocket::LFData(), -1, 3);
+  ASSERT_TRUE(loop_->runUntil([&] { return clientDelegate_->reads.size() == 1; }));
+  EXPECT_EQ(clientDelegate_->reads[0].data, big + "\n");
+  EXPECT_TRUE(clientDelegate_->willDisconnect.empty());
+}
+
+TEST_P(RunLoopSocketTest, AnUntrustedCertificateIsRefusedUnlessTheSettingsRelaxIt) {
+  testsupport::TestCertificate certificate("localhost");
+  connectPair();
+  client_->startTLS(Dictionary{{kStreamSSLPeerName, Value("localhost")}});
+  accepted_->startTLS(
+      Dictionary{{kStreamSSLIsServer, Value(true)},
+                 {kStreamSSLCertificates, Value(Array{Value(bytes(certificate.pem()))})}});
+  ASSERT_TRUE(loop_->runUntil([&] { return !clientDelegate_->disconnected.empty(); }));
+  ASSERT_TRUE(clientDelegate_->willDisconnect.at(0).error);
+  EXPECT_EQ(clientDelegate_->willDisconnect[0].error->domain(), "kCFStreamErrorDomainSSL");
+  EXPECT_EQ(clientDelegate_->secured, 0);
 }
 
 TEST(RunLoopSocketMisuse, AcceptAndConnectWithoutADelegateRaise) {
