@@ -1,8 +1,11 @@
 #include "platform/foundation/RunLoop.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 #include <utility>
 
@@ -19,6 +22,30 @@ std::optional<MonoTime> earliest(std::optional<MonoTime> a, std::optional<MonoTi
   return std::min(*a, *b);
 }
 
+bool contains(const RunLoopModes& modes, const std::string& mode) {
+  return std::find(modes.begin(), modes.end(), mode) != modes.end();
+}
+
+void addMode(RunLoopModes& modes, const std::string& mode) {
+  if (!contains(modes, mode)) modes.push_back(mode);
+}
+
+// What poll(2) reported, as source events: an error or hang-up is both readable and writable,
+// so whoever reads or writes next learns of it.
+unsigned eventsOf(short revents) {
+  unsigned events = 0;
+  if (revents & (POLLIN | POLLERR | POLLHUP)) events |= RunLoopSource::kReadable;
+  if (revents & (POLLOUT | POLLERR | POLLHUP)) events |= RunLoopSource::kWritable;
+  return events;
+}
+
+short pollMask(unsigned interest) {
+  short mask = 0;
+  if (interest & RunLoopSource::kReadable) mask |= POLLIN;
+  if (interest & RunLoopSource::kWritable) mask |= POLLOUT;
+  return mask;
+}
+
 }  // namespace
 
 RunLoop::RunLoop(long ownerThreadId) : owner_(ownerThreadId) {}
@@ -28,6 +55,7 @@ std::shared_ptr<RunLoop> RunLoop::make(long ownerThreadId) {
   // Moving a manual clock (or swapping the shared clock) changes when timers are due, so a
   // sleeping loop must look again. The listener is gone before the loop is (see ~RunLoop).
   RunLoop* raw = loop.get();
+  loop->wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   loop->clockToken_ = Clock::addWakeListener([raw] { raw->wake(); });
   return loop;
 }
@@ -35,6 +63,7 @@ std::shared_ptr<RunLoop> RunLoop::make(long ownerThreadId) {
 RunLoop::~RunLoop() {
   // Unregistering waits for a wake call in progress, so none can reach a dead loop.
   clockToken_.reset();
+  if (wakeFd_ >= 0) ::close(wakeFd_);
 }
 
 std::shared_ptr<RunLoop> RunLoop::main() {
@@ -61,14 +90,29 @@ void RunLoop::requireOwnThread(const char* operation) const {
 void RunLoop::wake() {
   MutexLock lock(mutex_);
   ++wakeCount_;
-  cv_.notify_all();
+  signalLocked();
 }
 
-void RunLoop::perform(std::function<void()> work) {
-  if (!work) return;
-  MutexLock lock(mutex_);
-  queue_.push_back(std::move(work));
+void RunLoop::signalLocked() {
   cv_.notify_all();
+  if (polling_ && wakeFd_ >= 0) {
+    std::uint64_t one = 1;
+    // A full counter already wakes the poll, so a failed write loses nothing.
+    [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+  }
+}
+
+bool RunLoop::inMode(const RunLoopModes& modes) const { return contains(modes, currentMode_); }
+
+void RunLoop::perform(std::function<void()> work) {
+  perform(std::move(work), RunLoopModes{kDefaultRunLoopMode});
+}
+
+void RunLoop::perform(std::function<void()> work, const RunLoopModes& modes) {
+  if (!work || modes.empty()) return;
+  MutexLock lock(mutex_);
+  queue_.push_back(QueuedWork{std::move(work), modes, nextSequence_++});
+  signalLocked();
 }
 
 void RunLoop::performAndWait(const std::function<void()>& work) {
@@ -108,19 +152,24 @@ void RunLoop::performAndWait(const std::function<void()>& work) {
 }
 
 void RunLoop::performAfter(Duration delay, std::function<void()> work, const void* owner) {
-  if (!work) return;
+  performAfter(delay, std::move(work), owner, RunLoopModes{kDefaultRunLoopMode});
+}
+
+void RunLoop::performAfter(Duration delay, std::function<void()> work, const void* owner,
+                           const RunLoopModes& modes) {
+  if (!work || modes.empty()) return;
   if (delay < Duration::zero()) delay = Duration::zero();
   std::shared_ptr<Timer> timer(new Timer(
       delay, false, [work = std::move(work)](Timer&) { work(); }, owner));
-  addTimer(timer);
+  for (const auto& mode : modes) addTimer(timer, mode);
 }
 
 void RunLoop::cancelPerforms(const void* owner) {
   std::vector<std::shared_ptr<Timer>> cancelled;
   {
     MutexLock lock(mutex_);
-    for (auto& timer : timers_) {
-      if (timer->isPerformFor(owner)) cancelled.push_back(timer);
+    for (auto& entry : timers_) {
+      if (entry.timer->isPerformFor(owner)) cancelled.push_back(entry.timer);
     }
   }
   // Invalidating releases the work, whose destructors may post to this loop: no lock held.
@@ -128,6 +177,10 @@ void RunLoop::cancelPerforms(const void* owner) {
 }
 
 void RunLoop::addTimer(const std::shared_ptr<Timer>& timer) {
+  addTimer(timer, kDefaultRunLoopMode);
+}
+
+void RunLoop::addTimer(const std::shared_ptr<Timer>& timer, const std::string& mode) {
   if (!timer) return;
   {
     MutexLock lock(timer->mutex_);
@@ -135,16 +188,62 @@ void RunLoop::addTimer(const std::shared_ptr<Timer>& timer) {
     timer->loop_ = weak_from_this();
   }
   MutexLock lock(mutex_);
-  if (std::find(timers_.begin(), timers_.end(), timer) == timers_.end()) timers_.push_back(timer);
+  auto it = std::find_if(timers_.begin(), timers_.end(),
+                         [&](const ScheduledTimer& t) { return t.timer == timer; });
+  if (it == timers_.end()) {
+    timers_.push_back(ScheduledTimer{timer, {mode}});
+  } else {
+    addMode(it->modes, mode);
+  }
   ++wakeCount_;
-  cv_.notify_all();
+  signalLocked();
+}
+
+void RunLoop::removeTimer(const std::shared_ptr<Timer>& timer, const std::string& mode) {
+  MutexLock lock(mutex_);
+  auto it = std::find_if(timers_.begin(), timers_.end(),
+                         [&](const ScheduledTimer& t) { return t.timer == timer; });
+  if (it == timers_.end()) return;
+  std::erase(it->modes, mode);
+  if (it->modes.empty()) timers_.erase(it);
+}
+
+void RunLoop::addSource(const std::shared_ptr<RunLoopSource>& source, const std::string& mode) {
+  if (!source) return;
+  MutexLock lock(mutex_);
+  auto it = std::find_if(sources_.begin(), sources_.end(),
+                         [&](const ScheduledSource& s) { return s.source == source; });
+  if (it == sources_.end()) {
+    sources_.push_back(ScheduledSource{source, {mode}});
+  } else {
+    addMode(it->modes, mode);
+  }
+  ++wakeCount_;
+  signalLocked();
+}
+
+void RunLoop::removeSource(const std::shared_ptr<RunLoopSource>& source, const std::string& mode) {
+  MutexLock lock(mutex_);
+  auto it = std::find_if(sources_.begin(), sources_.end(),
+                         [&](const ScheduledSource& s) { return s.source == source; });
+  if (it == sources_.end()) return;
+  std::erase(it->modes, mode);
+  if (it->modes.empty()) sources_.erase(it);
+}
+
+bool RunLoop::containsSource(const std::shared_ptr<RunLoopSource>& source,
+                             const std::string& mode) const {
+  MutexLock lock(mutex_);
+  return std::any_of(sources_.begin(), sources_.end(), [&](const ScheduledSource& s) {
+    return s.source == source && contains(s.modes, mode);
+  });
 }
 
 void RunLoop::stop() {
   MutexLock lock(mutex_);
   stopPending_ = true;
   ++wakeCount_;
-  cv_.notify_all();
+  signalLocked();
 }
 
 bool RunLoop::consumeStop() {
@@ -154,10 +253,54 @@ bool RunLoop::consumeStop() {
 
 std::optional<MonoTime> RunLoop::nextFireDateLocked() {
   // Invalid timers hold no action any more, so dropping them here runs no user code.
-  std::erase_if(timers_, [](const std::shared_ptr<Timer>& t) { return !t->isValid(); });
+  std::erase_if(timers_, [](const ScheduledTimer& t) { return !t.timer->isValid(); });
   std::optional<MonoTime> next;
-  for (auto& timer : timers_) next = earliest(next, timer->fireDate());
+  for (auto& entry : timers_) {
+    if (inMode(entry.modes)) next = earliest(next, entry.timer->fireDate());
+  }
   return next;
+}
+
+bool RunLoop::hasWorkLocked() const {
+  return std::any_of(queue_.begin(), queue_.end(),
+                     [&](const QueuedWork& w) { return inMode(w.modes); });
+}
+
+std::vector<std::pair<std::shared_ptr<RunLoopSource>, unsigned>> RunLoop::readySources() {
+  std::vector<std::shared_ptr<RunLoopSource>> watched;
+  std::vector<pollfd> fds;
+  {
+    MutexLock lock(mutex_);
+    std::erase_if(sources_, [](const ScheduledSource& s) { return !s.source->isValid(); });
+    for (auto& entry : sources_) {
+      short mask = pollMask(entry.source->interest());
+      if (!inMode(entry.modes) || mask == 0) continue;
+      watched.push_back(entry.source);
+      fds.push_back(pollfd{entry.source->descriptor(), mask, 0});
+    }
+  }
+  std::vector<std::pair<std::shared_ptr<RunLoopSource>, unsigned>> ready;
+  if (fds.empty()) return ready;
+  if (::poll(fds.data(), fds.size(), 0) <= 0) return ready;
+  for (std::size_t i = 0; i < fds.size(); ++i) {
+    // A descriptor closed under its source reports POLLNVAL: nothing to deliver.
+    if (fds[i].revents & POLLNVAL) continue;
+    unsigned events = eventsOf(fds[i].revents);
+    if (events != 0) ready.emplace_back(watched[i], events);
+  }
+  return ready;
+}
+
+std::size_t RunLoop::fireReadySources(const std::function<bool()>& finished) {
+  std::size_t handled = 0;
+  for (auto& [source, events] : readySources()) {
+    // An earlier callback may have removed this source from the loop or lowered its interest.
+    if (!containsSource(source, currentMode_)) continue;
+    source->deliver(events);
+    ++handled;
+    if (finished()) break;
+  }
+  return handled;
 }
 
 std::optional<MonoTime> RunLoop::nextFireDate() {
@@ -166,10 +309,13 @@ std::optional<MonoTime> RunLoop::nextFireDate() {
 }
 
 bool RunLoop::readyNow() {
-  MutexLock lock(mutex_);
-  if (!queue_.empty()) return true;
-  auto next = nextFireDateLocked();
-  return next && *next <= Clock::shared()->monotonicNow();
+  {
+    MutexLock lock(mutex_);
+    if (hasWorkLocked()) return true;
+    auto next = nextFireDateLocked();
+    if (next && *next <= Clock::shared()->monotonicNow()) return true;
+  }
+  return !readySources().empty();
 }
 
 std::size_t RunLoop::handleReady(const std::function<bool()>* done, bool honorStop) {
@@ -186,8 +332,10 @@ std::size_t RunLoop::handleReady(const std::function<bool()>* done, bool honorSt
   std::vector<std::shared_ptr<Timer>> due;
   {
     MutexLock lock(mutex_);
-    for (auto& timer : timers_) {
-      if (timer->isValid() && timer->fireDate() <= now) due.push_back(timer);
+    for (auto& entry : timers_) {
+      if (inMode(entry.modes) && entry.timer->isValid() && entry.timer->fireDate() <= now) {
+        due.push_back(entry.timer);
+      }
     }
   }
   std::stable_sort(due.begin(), due.end(),
@@ -207,19 +355,27 @@ std::size_t RunLoop::handleReady(const std::function<bool()>* done, bool honorSt
     if (finished()) return handled;
   }
 
-  // Then the work queued so far; work it posts runs in the next pass, after the timers due then.
-  std::size_t count;
+  // Then the descriptors that are ready.
+  handled += fireReadySources(finished);
+  if (finished()) return handled;
+
+  // Then the work of this mode queued so far; work it posts runs in the next pass, after the
+  // timers due then. Work of other modes keeps its place.
+  std::uint64_t limit;
   {
     MutexLock lock(mutex_);
-    count = queue_.size();
+    limit = nextSequence_;
   }
-  for (std::size_t i = 0; i < count; ++i) {
+  while (true) {
     std::function<void()> work;
     {
       MutexLock lock(mutex_);
-      if (queue_.empty()) break;
-      work = std::move(queue_.front());
-      queue_.pop_front();
+      auto it = std::find_if(queue_.begin(), queue_.end(), [&](const QueuedWork& w) {
+        return w.sequence < limit && inMode(w.modes);
+      });
+      if (it == queue_.end()) break;
+      work = std::move(it->work);
+      queue_.erase(it);
     }
     work();
     ++handled;
@@ -232,7 +388,7 @@ RunLoop::WaitResult RunLoop::waitForWork(std::optional<MonoTime> deadline,
                                          std::optional<RealTime> realDeadline, bool honorStop) {
   MutexLock lock(mutex_);
   while (true) {
-    if (!queue_.empty()) return WaitResult::Ready;
+    if (hasWorkLocked()) return WaitResult::Ready;
     if (honorStop && stopPending_) return WaitResult::Stopped;
     // The clock is read under our mutex and its wake listener takes that mutex, so a move of
     // the clock after this reading wakes the wait below.
@@ -254,14 +410,48 @@ RunLoop::WaitResult RunLoop::waitForWork(std::optional<MonoTime> deadline,
     }
     std::uint64_t seen = wakeCount_;
     auto woken = [&]() REQUIRES(mutex_) {
-      return wakeCount_ != seen || !queue_.empty() || (honorStop && stopPending_);
+      return wakeCount_ != seen || hasWorkLocked() || (honorStop && stopPending_);
     };
+    SourceWait sources = waitOnSources(sleep);
+    if (sources == SourceWait::SourceReady) return WaitResult::Ready;
+    if (sources == SourceWait::Waited) continue;
     if (sleep) {
       cv_.wait_for(lock.native(), *sleep, woken);
     } else {
       cv_.wait(lock.native(), woken);
     }
   }
+}
+
+RunLoop::SourceWait RunLoop::waitOnSources(std::optional<Duration> sleep) {
+  std::vector<pollfd> fds;
+  std::erase_if(sources_, [](const ScheduledSource& s) { return !s.source->isValid(); });
+  for (auto& entry : sources_) {
+    short mask = pollMask(entry.source->interest());
+    if (inMode(entry.modes) && mask != 0)
+      fds.push_back(pollfd{entry.source->descriptor(), mask, 0});
+  }
+  if (fds.empty() || wakeFd_ < 0) return SourceWait::NoSources;
+  fds.push_back(pollfd{wakeFd_, POLLIN, 0});
+  int timeoutMs = -1;
+  if (sleep) {
+    auto ms = std::chrono::ceil<std::chrono::milliseconds>(*sleep).count();
+    timeoutMs = static_cast<int>(std::clamp<long long>(ms, 0, 24 * 3600 * 1000));
+  }
+  // Signals from now on write the wake-up descriptor, so none is lost while unlocked.
+  polling_ = true;
+  mutex_.unlock();
+  int n = ::poll(fds.data(), fds.size(), timeoutMs);
+  std::uint64_t drained;
+  while (::read(wakeFd_, &drained, sizeof drained) > 0) {
+  }
+  mutex_.lock();
+  polling_ = false;
+  if (n <= 0) return SourceWait::Waited;
+  for (std::size_t i = 0; i + 1 < fds.size(); ++i) {
+    if (fds[i].revents != 0 && !(fds[i].revents & POLLNVAL)) return SourceWait::SourceReady;
+  }
+  return SourceWait::Waited;
 }
 
 void RunLoop::run() {
@@ -277,7 +467,12 @@ void RunLoop::run() {
 }
 
 bool RunLoop::runOnce(std::optional<MonoTime> deadline) {
+  return runOnce(deadline, kDefaultRunLoopMode);
+}
+
+bool RunLoop::runOnce(std::optional<MonoTime> deadline, const std::string& mode) {
   requireOwnThread("runOnce");
+  ModeScope scope(*this, mode);
   while (true) {
     if (consumeStop()) return false;
     std::size_t handled = handleReady(nullptr, true);
@@ -294,7 +489,13 @@ bool RunLoop::runOnce(std::optional<MonoTime> deadline) {
 }
 
 bool RunLoop::runUntil(const std::function<bool()>& predicate, Duration timeout) {
+  return runUntil(predicate, timeout, kDefaultRunLoopMode);
+}
+
+bool RunLoop::runUntil(const std::function<bool()>& predicate, Duration timeout,
+                       const std::string& mode) {
   requireOwnThread("runUntil");
+  ModeScope scope(*this, mode);
   // The predicate may watch state that other threads change without posting here, so the wait
   // is cut into short slices to look at it again.
   constexpr auto kRecheck = std::chrono::milliseconds(2);
@@ -311,8 +512,11 @@ bool RunLoop::runUntil(const std::function<bool()>& predicate, Duration timeout)
   }
 }
 
-void RunLoop::runFor(Duration d) {
+void RunLoop::runFor(Duration d) { runFor(d, kDefaultRunLoopMode); }
+
+void RunLoop::runFor(Duration d, const std::string& mode) {
   requireOwnThread("runFor");
+  ModeScope scope(*this, mode);
   const MonoTime end = saturatingAdd(Clock::shared()->monotonicNow(), d);
   while (true) {
     bool past = Clock::shared()->monotonicNow() >= end;
@@ -338,8 +542,63 @@ void RunLoop::runFor(Duration d) {
 std::size_t RunLoop::pendingCount() const {
   MutexLock lock(mutex_);
   std::size_t valid = std::count_if(timers_.begin(), timers_.end(),
-                                    [](const std::shared_ptr<Timer>& t) { return t->isValid(); });
+                                    [](const ScheduledTimer& t) { return t.timer->isValid(); });
   return queue_.size() + valid;
+}
+
+std::shared_ptr<RunLoopSource> RunLoopSource::create(int descriptor, unsigned interest,
+                                                     Callback callback) {
+  return std::shared_ptr<RunLoopSource>(
+      new RunLoopSource(descriptor, interest, std::move(callback)));
+}
+
+RunLoopSource::RunLoopSource(int descriptor, unsigned interest, Callback callback)
+    : descriptor_(descriptor),
+      interest_(interest),
+      callback_(std::make_shared<Callback>(std::move(callback))) {}
+
+unsigned RunLoopSource::interest() const {
+  MutexLock lock(mutex_);
+  return callback_ ? interest_ : 0;
+}
+
+void RunLoopSource::setInterest(unsigned events) {
+  MutexLock lock(mutex_);
+  interest_ = events;
+}
+
+void RunLoopSource::enable(unsigned events) {
+  MutexLock lock(mutex_);
+  interest_ |= events;
+}
+
+void RunLoopSource::disable(unsigned events) {
+  MutexLock lock(mutex_);
+  interest_ &= ~events;
+}
+
+void RunLoopSource::invalidate() {
+  std::shared_ptr<Callback> released;
+  {
+    MutexLock lock(mutex_);
+    released = std::move(callback_);
+  }
+  // The callback's captures go here, unlocked: they may call back into the source.
+}
+
+bool RunLoopSource::isValid() const {
+  MutexLock lock(mutex_);
+  return callback_ != nullptr;
+}
+
+void RunLoopSource::deliver(unsigned events) {
+  std::shared_ptr<Callback> callback;
+  {
+    MutexLock lock(mutex_);
+    events &= interest_;
+    callback = callback_;
+  }
+  if (callback && events != 0 && *callback) (*callback)(events);
 }
 
 }  // namespace platform

@@ -10,6 +10,17 @@
 // An exception thrown by work or by a timer's action leaves the run call that ran it; what was
 // still queued stays queued for the next run. `performAndWait` from another thread rethrows it
 // in the waiting caller instead.
+//
+// Modes: work, timers and descriptor sources are scheduled in a set of named modes and fire only
+// while the loop runs in one of them; a run call names its mode and defaults to
+// `kDefaultRunLoopMode`, which is also where everything is scheduled when no mode is given. Work
+// held back by its mode keeps its place in the queue until a run in a matching mode takes it.
+//
+// Descriptor sources (`RunLoopSource`): a loop with sources scheduled in its current mode waits
+// with poll(2) on their descriptors together with its own wake-up, and calls a source's
+// callback on its own thread while the descriptor is ready for what the source asks for
+// (level-triggered: a source that does not want to hear again until it acted must lower its
+// interest).
 
 #include <chrono>
 #include <condition_variable>
@@ -18,7 +29,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/foundation/Clock.h"
@@ -27,6 +40,11 @@
 namespace platform {
 
 class Timer;
+class RunLoopSource;
+
+// The mode everything is scheduled in and every run call runs in unless told otherwise.
+inline constexpr const char* kDefaultRunLoopMode = "kCFRunLoopDefaultMode";
+using RunLoopModes = std::vector<std::string>;
 
 class RunLoop : public std::enable_shared_from_this<RunLoop> {
  public:
@@ -44,8 +62,10 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   // True when called on this loop's own thread.
   bool isCurrent() const;
 
-  // Queues `work` to run on this loop, after the work already queued.
+  // Queues `work` to run on this loop, after the work already queued; `modes` (the default
+  // mode when not given) are the modes in which it may run.
   void perform(std::function<void()> work) EXCLUDES(mutex_);
+  void perform(std::function<void()> work, const RunLoopModes& modes) EXCLUDES(mutex_);
   // Runs `work` on this loop and returns when it has run; inline when called on the loop's
   // own thread. No code of ours calls it yet: it is the run-loop side of handing work to a
   // thread and waiting for it, which the analytics thread's callers will need.
@@ -53,11 +73,34 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   // Runs `work` once `delay` of clock time has passed. `owner` (any pointer, may be null)
   // names the request for `cancelPerforms`.
   void performAfter(Duration delay, std::function<void()> work, const void* owner = nullptr);
+  void performAfter(Duration delay, std::function<void()> work, const void* owner,
+                    const RunLoopModes& modes);
   // Cancels every delayed request made with `owner` that has not run yet.
   void cancelPerforms(const void* owner) EXCLUDES(mutex_);
 
-  // The loop keeps the timer until it is invalidated.
+  // The loop keeps the timer until it is invalidated or removed from its last mode. Adding a
+  // timer again adds `mode` to the modes it fires in.
   void addTimer(const std::shared_ptr<Timer>& timer) EXCLUDES(mutex_);
+  void addTimer(const std::shared_ptr<Timer>& timer, const std::string& mode) EXCLUDES(mutex_);
+  // Takes the timer out of `mode`; the timer stays valid (it may be added again).
+  void removeTimer(const std::shared_ptr<Timer>& timer, const std::string& mode) EXCLUDES(mutex_);
+
+  // Schedules a descriptor source in `mode` (adding it again adds a mode); the loop holds it
+  // until it is removed from its last mode or invalidated.
+  void addSource(const std::shared_ptr<RunLoopSource>& source,
+                 const std::string& mode = kDefaultRunLoopMode) EXCLUDES(mutex_);
+  void removeSource(const std::shared_ptr<RunLoopSource>& source,
+                    const std::string& mode = kDefaultRunLoopMode) EXCLUDES(mutex_);
+  // Whether the source is scheduled here in `mode`.
+  bool containsSource(const std::shared_ptr<RunLoopSource>& source, const std::string& mode) const
+      EXCLUDES(mutex_);
+  // Makes a sleeping loop look at its sources again (after a source changed its interest from
+  // another thread).
+  void wakeUp() EXCLUDES(mutex_) { wake(); }
+
+  // The mode of the innermost run call in progress, or the default mode when none runs. Only on
+  // the loop's own thread.
+  const std::string& currentMode() const { return currentMode_; }
 
   // Runs until `stop()`.
   void run();
@@ -67,15 +110,18 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   // Handles what is ready, waiting for work until `deadline` (clock time; absent = no limit).
   // True when something was handled, false when the deadline passed or the loop was stopped.
   bool runOnce(std::optional<MonoTime> deadline);
+  bool runOnce(std::optional<MonoTime> deadline, const std::string& mode);
   // Runs until `predicate()` holds (checked after each item of work, and every few
   // milliseconds while idle, so it may watch other threads' state) or `timeout` of real time
   // has passed; true when the predicate held. Under a manual clock, due timers fire but
   // the clock is not moved.
   bool runUntil(const std::function<bool()>& predicate, Duration timeout = seconds(10));
+  bool runUntil(const std::function<bool()>& predicate, Duration timeout, const std::string& mode);
   // Runs for `d` of clock time. Under a manual clock the loop moves the clock itself, from one
   // due timer to the next, once it has nothing ready to run; so a repeating one-second timer
   // fires ten times in `runFor(seconds(10))`.
   void runFor(Duration d);
+  void runFor(Duration d, const std::string& mode);
 
   // Work queued and timers pending (for tests and diagnostics).
   std::size_t pendingCount() const EXCLUDES(mutex_);
@@ -84,6 +130,33 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   friend class Timer;
   enum class WaitResult { Ready, TimedOut, Stopped };
   using RealTime = std::chrono::steady_clock::time_point;
+  struct QueuedWork {
+    std::function<void()> work;
+    RunLoopModes modes;
+    std::uint64_t sequence;
+  };
+  enum class SourceWait { NoSources, SourceReady, Waited };
+  struct ScheduledTimer {
+    std::shared_ptr<Timer> timer;
+    RunLoopModes modes;
+  };
+  struct ScheduledSource {
+    std::shared_ptr<RunLoopSource> source;
+    RunLoopModes modes;
+  };
+  // Sets the current mode for one run call and puts the previous one back.
+  class ModeScope {
+   public:
+    ModeScope(RunLoop& loop, const std::string& mode)
+        : loop_(loop), saved_(std::exchange(loop.currentMode_, mode)) {}
+    ~ModeScope() { loop_.currentMode_ = std::move(saved_); }
+    ModeScope(const ModeScope&) = delete;
+    ModeScope& operator=(const ModeScope&) = delete;
+
+   private:
+    RunLoop& loop_;
+    std::string saved_;
+  };
 
   explicit RunLoop(long ownerThreadId);
   static std::shared_ptr<RunLoop> make(long ownerThreadId);
@@ -100,20 +173,77 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   bool readyNow() EXCLUDES(mutex_);
   std::optional<MonoTime> nextFireDate() EXCLUDES(mutex_);
   std::optional<MonoTime> nextFireDateLocked() REQUIRES(mutex_);
+  bool hasWorkLocked() const REQUIRES(mutex_);
+  // The sources of the current mode that are ready now (a poll that does not wait).
+  std::vector<std::pair<std::shared_ptr<RunLoopSource>, unsigned>> readySources() EXCLUDES(mutex_);
+  std::size_t fireReadySources(const std::function<bool()>& finished) EXCLUDES(mutex_);
+  // Waits in poll(2) on the current mode's sources and the wake-up descriptor, letting go of
+  // the mutex meanwhile.
+  SourceWait waitOnSources(std::optional<Duration> sleep) REQUIRES(mutex_);
   void wake() EXCLUDES(mutex_);
+  void signalLocked() REQUIRES(mutex_);
+  bool inMode(const RunLoopModes& modes) const;
 
   // Set before start, read-only after.
   const long owner_;
   // Made right after the loop and dropped first in its destructor.
   std::unique_ptr<Clock::WakeToken> clockToken_;
+  // An eventfd that wakes a loop waiting in poll(2); made with the loop.
+  int wakeFd_ = -1;
+
+  // Owned by the loop's thread.
+  std::string currentMode_ = kDefaultRunLoopMode;
 
   // Guarded by mutex_.
   mutable Mutex mutex_;
   std::condition_variable cv_;
-  std::deque<std::function<void()>> queue_ GUARDED_BY(mutex_);
-  std::vector<std::shared_ptr<Timer>> timers_ GUARDED_BY(mutex_);
+  std::deque<QueuedWork> queue_ GUARDED_BY(mutex_);
+  std::vector<ScheduledTimer> timers_ GUARDED_BY(mutex_);
+  std::vector<ScheduledSource> sources_ GUARDED_BY(mutex_);
+  bool polling_ GUARDED_BY(mutex_) = false;
+  std::uint64_t nextSequence_ GUARDED_BY(mutex_) = 0;
   bool stopPending_ GUARDED_BY(mutex_) = false;
   std::uint64_t wakeCount_ GUARDED_BY(mutex_) = 0;
+};
+
+// A descriptor watched by the run loops it is scheduled on: the callback runs on the loop's
+// thread with `kReadable` and/or `kWritable` while the descriptor is ready for what `interest`
+// asks (an error or hang-up counts as both, so the owner's next read or write sees it). The
+// source never closes the descriptor. Interest and invalidation are thread-safe; a change made
+// from another thread is seen at the loop's next pass (call `RunLoop::wakeUp` to hurry it).
+class RunLoopSource {
+ public:
+  static constexpr unsigned kReadable = 1;
+  static constexpr unsigned kWritable = 2;
+  using Callback = std::function<void(unsigned events)>;
+
+  static std::shared_ptr<RunLoopSource> create(int descriptor, unsigned interest,
+                                               Callback callback);
+  RunLoopSource(const RunLoopSource&) = delete;
+  RunLoopSource& operator=(const RunLoopSource&) = delete;
+
+  int descriptor() const { return descriptor_; }
+  unsigned interest() const EXCLUDES(mutex_);
+  void setInterest(unsigned events) EXCLUDES(mutex_);
+  void enable(unsigned events) EXCLUDES(mutex_);
+  void disable(unsigned events) EXCLUDES(mutex_);
+  // No more callbacks, from any loop; releases the callback.
+  void invalidate() EXCLUDES(mutex_);
+  bool isValid() const EXCLUDES(mutex_);
+
+ private:
+  friend class RunLoop;
+  RunLoopSource(int descriptor, unsigned interest, Callback callback);
+  // Runs the callback for `events` that are still of interest.
+  void deliver(unsigned events) EXCLUDES(mutex_);
+
+  // Set before start, read-only after.
+  const int descriptor_;
+
+  // Guarded by mutex_.
+  mutable Mutex mutex_;
+  unsigned interest_ GUARDED_BY(mutex_);
+  std::shared_ptr<Callback> callback_ GUARDED_BY(mutex_);
 };
 
 // A timer fires its action on the run loop it was added to, once or repeatedly. A repeating

@@ -619,6 +619,7 @@ void DispatchSocket::closeWithError(const std::optional<Error>& error) {
   writeQueue.clear();
   preBuffer.reset();
   releaseConnectingDescriptor();
+  closeReadAndWriteStreams();
 
   if (!accept4Source && !accept6Source && !readSource && !writeSource) {
     if (_socket4FD != -1) ::close(_socket4FD);
@@ -928,5 +929,3 @@ bool DispatchSocket::enableBackgroundingOnSocketWithCaveat() {
   return enableBackgroundingOnSocketWithCaveat(true);
 }
 
-// No stream pair can be laid over the descriptor here, so the first step already fails.
-bool DispatchSocket::enableBackgroundingOnSocketWithCaveat(bool) { return false; }

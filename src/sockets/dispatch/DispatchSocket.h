@@ -50,6 +50,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/Source.h"
 #include "platform/foundation/Error.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/foundation/SharedObject.h"
 #include "platform/foundation/Value.h"
 #include "sockets/dispatch/DispatchSocketDelegate.h"
@@ -59,6 +60,9 @@
 class DispatchReadPacket;
 class DispatchSpecialPacket;
 class SharedDescriptor;
+namespace platform {
+class SocketStream;
+}
 class DispatchWritePacket;
 namespace platform::security {
 class SslContext;
@@ -293,8 +297,19 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   int socketFD() const;
   int socket4FD() const;
   int socket6FD() const;
-  // Keeping a connection alive in the background needs the platform's stream pair, which this
-  // platform does not have: these answer false, and false off the socket queue too.
+  // The stream pair laid over the connected descriptor, made on first ask (the descriptor stays
+  // the socket's to close). Null off the socket queue (or a marked queue), on a socket that is
+  // not connected, or when the pair cannot be made. Its events are served by the process-wide
+  // "DispatchSocket-CFStream" thread, so a caller touches the streams only through that thread.
+  std::shared_ptr<platform::SocketStream> readStream();
+  std::shared_ptr<platform::SocketStream> writeStream();
+  // The TLS engine of a secured (or securing) connection; null off the socket queue or without
+  // TLS.
+  platform::security::SslContext* sslContext() const;
+  // Marks the connection for keeping alive in the background by laying the stream pair over it
+  // with the VoIP service type; without the caveat the streams are also opened. False off the
+  // socket queue or when the pair cannot be made. (Linux does not suspend the sockets of a
+  // process in the background, so the marked pair changes nothing else.)
   bool enableBackgroundingOnSocket();
   bool enableBackgroundingOnSocketWithCaveat();
   bool enableBackgroundingOnSocketWithCaveat(bool caveat);
@@ -462,6 +477,29 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   void doWriteTimeout();
   void doWriteTimeoutWithExtension(double timeoutExtension);
 
+  // --- Stream pair (DispatchSocketStreams.cpp) ---
+  // The stream thread is started once and lives as long as the process; its run loop serves
+  // the stream events of every socket.
+  static void startCFStreamThreadIfNeeded();
+  static std::shared_ptr<platform::RunLoop> cfstreamRunLoop();
+  // On the stream thread only: (un)schedule the socket's streams on its run loop.
+  static void scheduleCFStreams(DispatchSocket* asyncSocket);
+  static void unscheduleCFStreams(DispatchSocket* asyncSocket);
+  bool createReadAndWriteStream();
+  bool registerForStreamCallbacksIncludingReadWrite(bool includeReadWrite);
+  bool addStreamsToRunLoop();
+  void removeStreamsFromRunLoop();
+  bool openStreams();
+  // On closing: unschedules, closes and lets go of the pair.
+  void closeReadAndWriteStreams();
+  // On the stream thread: hand an event over to the socket queue.
+  void readStreamClientCallback(const std::shared_ptr<platform::SocketStream>& stream,
+                                unsigned type);
+  void writeStreamClientCallback(const std::shared_ptr<platform::SocketStream>& stream,
+                                 unsigned type);
+  // An error or end event: closes the socket while the stream is still its own.
+  void handOverStreamEnd(const std::shared_ptr<platform::SocketStream>& stream, unsigned type);
+
   // --- TLS ---
   void maybeStartTLS();
   void ssl_startTLS();
@@ -524,6 +562,11 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   std::optional<platform::Bytes> connectInterface4;
   std::optional<platform::Bytes> connectInterface6;
   std::shared_ptr<SharedDescriptor> connectingFD_;
+  // The stream pair (or none) and whether it is scheduled on the stream thread.
+  std::shared_ptr<platform::SocketStream> _readStream;
+  std::shared_ptr<platform::SocketStream> _writeStream;
+  bool streamsScheduled_ = false;
+
   // TLS: the engine, the encrypted bytes read ahead of its requests, the size of the chunk it
   // took while answering would-block (counted as written only after a flush), and the status
   // the session ended with.

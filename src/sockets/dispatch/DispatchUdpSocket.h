@@ -48,6 +48,10 @@ enum DispatchUdpSocketError : int {
   kDispatchUdpSocketOtherError = 5,
 };
 
+namespace platform {
+class SocketStream;
+}
+
 class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket> {
   CH_SHARED_OBJECT(DispatchUdpSocket)
 
@@ -162,6 +166,20 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
   static platform::Error socketClosedError();
   static platform::Error otherError(const std::string& errMsg);
 
+  // --- Running on the socket queue, raw access, streams ---
+  // Runs `block` on the socket queue and waits for it (inline when already there).
+  void performBlock(const std::function<void()>& block);
+  // Inside `performBlock` only (elsewhere -1): the IPv4 descriptor when open, else the IPv6 one.
+  int socketFD() const;
+  // Inside `performBlock` only (elsewhere null): a stream pair over each open descriptor, made on
+  // first ask; the IPv4 stream when there is one, else the IPv6 one. The streams never close the
+  // descriptors and go with the socket's close. Their events are served by the process-wide
+  // "DispatchUdpSocket-CFStream" thread, so a caller touches them only through that thread.
+  std::shared_ptr<platform::SocketStream> readStream();
+  std::shared_ptr<platform::SocketStream> writeStream();
+  // Keeping datagram sockets alive in the background is not offered: always false.
+  bool enableBackgroundingOnSockets();
+
  private:
   DispatchUdpSocket();
   explicit DispatchUdpSocket(QueuePtr sq);
@@ -269,6 +287,22 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
   void doReceive();
   void closeWithError(const std::optional<platform::Error>& error);
 
+  // --- Stream pairs (DispatchUdpSocketStreams.cpp) ---
+  // The listener thread is started once and lives as long as the process.
+  static void startListenerThreadIfNeeded();
+  // On the listener thread only: (un)schedule the socket's streams on its run loop.
+  static void addStreamListener(DispatchUdpSocket* asyncUdpSocket);
+  static void removeStreamListener(DispatchUdpSocket* asyncUdpSocket);
+  bool createReadAndWriteStreams(platform::Error* errPtr);
+  bool registerForStreamCallbacks(platform::Error* errPtr);
+  bool addStreamsToRunLoop(platform::Error* errPtr);
+  bool openStreams(platform::Error* errPtr);
+  void removeStreamsFromRunLoop();
+  void closeReadAndWriteStreams();
+  // On the listener thread: hands an error or end event over to the socket queue.
+  void streamClientCallback(const std::shared_ptr<platform::SocketStream>& stream, unsigned type,
+                            bool readSide);
+
   // Read-only after creation.
   QueuePtr socketQueue;
 
@@ -302,4 +336,11 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
   std::uint16_t cachedConnectedPort = 0;
   int cachedConnectedFamily = AF_UNSPEC;
   std::shared_ptr<void> _userData;
+  // The stream pairs over the descriptors (or none) and whether they are scheduled on the
+  // listener thread.
+  std::shared_ptr<platform::SocketStream> readStream4;
+  std::shared_ptr<platform::SocketStream> writeStream4;
+  std::shared_ptr<platform::SocketStream> readStream6;
+  std::shared_ptr<platform::SocketStream> writeStream6;
+  bool streamsOnListenerThread_ = false;
 };

@@ -210,6 +210,7 @@ void DispatchUdpSocket::closeWithError(const std::optional<Error>& error) {
   if (currentSend) endCurrentSend();
   sendQueue.clear();
   bool shouldCallDelegate = (flags & udpFlagSocketsCreated) != 0;
+  closeReadAndWriteStreams();
   closeSockets();
   flags = 0;
   if (shouldCallDelegate) notifyDidCloseWithError(error);

@@ -1,11 +1,12 @@
 // Running on the socket queue from outside: performBlock, marked queues, raw descriptors, and
-// the backgrounding answers of a platform without a stream pair.
+// the backgrounding answers built on the stream pair.
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "SocketHarness.h"
+#include "platform/net/SocketStream.h"
 
 using namespace sockettest;
 
@@ -48,15 +49,31 @@ TEST(SocketQueueAccessTest, AMarkedQueueCountsAsTheSocketQueueUntilUnmarked) {
   EXPECT_EQ(marked->syncValue([&] { return server.listener->socket4FD(); }), -1);
 }
 
-TEST(SocketQueueAccessTest, BackgroundingIsNotAvailable) {
+TEST(SocketQueueAccessTest, BackgroundingMarksTheStreamPairOnTheSocketQueueOnly) {
   Server server("127.0.0.1");
   Client client("127.0.0.1", server.port);
   auto sock = server.accepted();
   ASSERT_TRUE(sock);
-  EXPECT_FALSE(sock->enableBackgroundingOnSocket());
-  bool onQueue = true;
+  EXPECT_FALSE(sock->enableBackgroundingOnSocket()) << "off the socket queue";
+  bool withCaveat = false;
+  bool withoutCaveat = false;
+  std::shared_ptr<platform::SocketStream> stream;
+  platform::StreamStatus afterCaveat = platform::StreamStatus::Error;
   sock->performBlock([&] {
-    onQueue = sock->enableBackgroundingOnSocket() || sock->enableBackgroundingOnSocketWithCaveat();
+    withCaveat = sock->enableBackgroundingOnSocketWithCaveat();
+    stream = sock->readStream();
+    afterCaveat = stream ? stream->status() : platform::StreamStatus::Error;
+    withoutCaveat = sock->enableBackgroundingOnSocket();
   });
-  EXPECT_FALSE(onQueue);
+  EXPECT_TRUE(withCaveat);
+  EXPECT_EQ(afterCaveat, platform::StreamStatus::NotOpen) << "the caveat leaves them unopened";
+  EXPECT_TRUE(withoutCaveat);
+  ASSERT_TRUE(stream);
+  EXPECT_EQ(stream->property(platform::kStreamPropertyNetworkServiceType),
+            platform::Value(platform::kStreamNetworkServiceTypeVoIP));
+  // A listening socket has no connection to lay a pair over.
+  bool listenerAnswer = true;
+  server.listener->performBlock(
+      [&] { listenerAnswer = server.listener->enableBackgroundingOnSocketWithCaveat(); });
+  EXPECT_FALSE(listenerAnswer);
 }
