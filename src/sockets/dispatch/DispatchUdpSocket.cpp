@@ -14,6 +14,7 @@
 
 #include <cstring>
 
+#include "platform/foundation/ApplicationNotifications.h"
 #include "platform/foundation/Assert.h"
 #include "sockets/dispatch/DispatchSocket.h"
 #include "sockets/dispatch/SocketAddress.h"
@@ -61,11 +62,17 @@ DispatchUdpSocket::DispatchUdpSocket(DelegatePtr aDelegate, QueuePtr dq, QueuePt
   } else {
     socketQueue = Queue::serial("DispatchUdpSocket");
   }
+  // Registered before any owner holds the socket; a delivery reaches it only while it lives.
+  foregroundObserver_ = platform::NotificationCenter::defaultCenter().addObserver(
+      platform::kApplicationWillEnterForegroundNotification, [this](const platform::Notification&) {
+        if (auto self = weak_from_this().lock()) self->applicationWillEnterForeground();
+      });
 }
 
 // Sources and queued work hold the socket, so none is left when the last reference goes; a
 // socket that never made its descriptors has nothing to close either.
 DispatchUdpSocket::~DispatchUdpSocket() {
+  foregroundObserver_.reset();
   if (sendTimer) sendTimer->cancel();
   for (int fd : {socket4FD, socket6FD}) {
     if (fd != -1) ::close(fd);
@@ -596,6 +603,13 @@ void DispatchUdpSocket::resumeSendSource(bool ipv4) {
     source->resume();
     flags &= ~bit;
   }
+}
+
+void DispatchUdpSocket::applicationWillEnterForeground() {
+  runAsync([this] {
+    resumeReceiveSource(true);
+    resumeReceiveSource(false);
+  });
 }
 
 void DispatchUdpSocket::suspendReceiveSource(bool ipv4) {

@@ -31,6 +31,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/Source.h"
 #include "platform/foundation/Error.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/SharedObject.h"
 #include "platform/foundation/Value.h"
 #include "sockets/dispatch/DispatchUdpSendPacket.h"
@@ -179,6 +180,11 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
   std::shared_ptr<platform::SocketStream> writeStream();
   // Keeping datagram sockets alive in the background is not offered: always false.
   bool enableBackgroundingOnSockets();
+  // The application returns to the foreground: the receive sources suspended while the socket
+  // held unread datagrams are resumed, on the socket queue. A socket not receiving suspends them
+  // again at the next read event. Every socket observes
+  // "UIApplicationWillEnterForegroundNotification" from creation to destruction.
+  void applicationWillEnterForeground();
 
  private:
   DispatchUdpSocket();
@@ -326,6 +332,9 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
   std::shared_ptr<platform::dispatch::Source> receive4Source;
   std::shared_ptr<platform::dispatch::Source> receive6Source;
   std::shared_ptr<platform::dispatch::Source> sendTimer;
+  // Observes the return to the foreground; dropped first on destruction, which waits for a
+  // delivery in progress.
+  platform::ObserverToken foregroundObserver_;
   std::optional<Packet> currentSend;
   std::deque<Packet> sendQueue;
   std::size_t socket4FDBytesAvailable = 0;

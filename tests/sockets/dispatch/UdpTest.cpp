@@ -16,7 +16,9 @@
 #include <fstream>
 
 #include "SocketHarness.h"
+#include "platform/foundation/ApplicationNotifications.h"
 #include "platform/foundation/Mutex.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "sockets/dispatch/DispatchUdpSocket.h"
 #include "support/TempHome.h"
 
@@ -241,6 +243,38 @@ TEST_P(UdpTest, ReceivingOnceThroughAnAsynchronousFilterWaitsForADatagramItLetsT
   ASSERT_TRUE(sock->receiveOnce());
   ASSERT_TRUE(recorder->waitForCount("receive", 2));
   EXPECT_EQ(recorder->events().back(), "receive later from " + GetParam());
+}
+
+TEST_P(UdpTest, ReturningToTheForegroundWhileNotReceivingDeliversNothing) {
+  Peer peer(GetParam());
+  ASSERT_TRUE(sock->receiveOnce());
+  peer.sendTo(here(), bytesOf("one"));
+  peer.sendTo(here(), bytesOf("two"));
+  ASSERT_TRUE(recorder->waitForCount("receive", 1));
+  // "two" waits unread with the receive source suspended; the foreground resumes the source, and
+  // its read event finds the socket not receiving.
+  platform::NotificationCenter::defaultCenter().post(
+      platform::kApplicationWillEnterForegroundNotification);
+  sock->performBlock([] {});
+  EXPECT_TRUE(recorder->quietFor("receive", 100));
+  ASSERT_TRUE(sock->receiveOnce());
+  ASSERT_TRUE(recorder->waitForCount("receive", 2));
+  EXPECT_EQ(recorder->startingWith("receive"),
+            (std::vector<std::string>{"receive one from " + GetParam(),
+                                      "receive two from " + GetParam()}));
+}
+
+TEST_P(UdpTest, AGoneSocketNoLongerHearsTheForeground) {
+  std::weak_ptr<DispatchUdpSocket> gone = sock;
+  closeSocket();
+  sock.reset();
+  // Work the close queued may hold the socket a moment longer.
+  for (auto until = std::chrono::steady_clock::now() + kPatience;
+       !gone.expired() && std::chrono::steady_clock::now() < until;)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(gone.expired());
+  platform::NotificationCenter::defaultCenter().post(
+      platform::kApplicationWillEnterForegroundNotification);
 }
 
 TEST_P(UdpTest, ClosingAfterSendingSendsWhatIsQueuedFirst) {
