@@ -68,7 +68,8 @@ void RunLoop::perform(std::function<void()> work) {
   if (!work) return;
   MutexLock lock(mutex_);
   queue_.push_back(std::move(work));
-  cv_.notify_all();
+  // A loop that is running takes the work in its next pass: only a sleeping one needs waking.
+  if (sleeping_) cv_.notify_all();
 }
 
 void RunLoop::performAndWait(const std::function<void()>& work) {
@@ -167,7 +168,7 @@ std::optional<MonoTime> RunLoop::nextFireDate() {
 
 bool RunLoop::readyNow() {
   MutexLock lock(mutex_);
-  if (!queue_.empty()) return true;
+  if (!queue_.empty() || !batch_.empty()) return true;
   auto next = nextFireDateLocked();
   return next && *next <= Clock::shared()->monotonicNow();
 }
@@ -208,19 +209,19 @@ std::size_t RunLoop::handleReady(const std::function<bool()>* done, bool honorSt
   }
 
   // Then the work queued so far; work it posts runs in the next pass, after the timers due then.
+  // The pass takes the queue in one go, so posting threads meet the loop on the mutex once per
+  // pass rather than once per item. What a nested pass or an exception leaves of the batch runs
+  // first in the next pass.
   std::size_t count;
   {
     MutexLock lock(mutex_);
-    count = queue_.size();
+    batch_.refill(queue_);
+    count = batch_.size();
+    batchCount_.store(count, std::memory_order_relaxed);
   }
-  for (std::size_t i = 0; i < count; ++i) {
-    std::function<void()> work;
-    {
-      MutexLock lock(mutex_);
-      if (queue_.empty()) break;
-      work = std::move(queue_.front());
-      queue_.pop_front();
-    }
+  for (std::size_t i = 0; i < count && !batch_.empty(); ++i) {
+    std::function<void()> work = batch_.take();
+    batchCount_.store(batch_.size(), std::memory_order_relaxed);
     work();
     ++handled;
     if (finished()) return handled;
@@ -230,6 +231,8 @@ std::size_t RunLoop::handleReady(const std::function<bool()>* done, bool honorSt
 
 RunLoop::WaitResult RunLoop::waitForWork(std::optional<MonoTime> deadline,
                                          std::optional<RealTime> realDeadline, bool honorStop) {
+  // The batch is the loop's own: nothing adds to it while the loop waits.
+  if (!batch_.empty()) return WaitResult::Ready;
   MutexLock lock(mutex_);
   while (true) {
     if (!queue_.empty()) return WaitResult::Ready;
@@ -256,11 +259,13 @@ RunLoop::WaitResult RunLoop::waitForWork(std::optional<MonoTime> deadline,
     auto woken = [&]() REQUIRES(mutex_) {
       return wakeCount_ != seen || !queue_.empty() || (honorStop && stopPending_);
     };
+    sleeping_ = true;
     if (sleep) {
       cv_.wait_for(lock.native(), *sleep, woken);
     } else {
       cv_.wait(lock.native(), woken);
     }
+    sleeping_ = false;
   }
 }
 
@@ -339,7 +344,7 @@ std::size_t RunLoop::pendingCount() const {
   MutexLock lock(mutex_);
   std::size_t valid = std::count_if(timers_.begin(), timers_.end(),
                                     [](const std::shared_ptr<Timer>& t) { return t->isValid(); });
-  return queue_.size() + valid;
+  return queue_.size() + batchCount_.load(std::memory_order_relaxed) + valid;
 }
 
 }  // namespace platform

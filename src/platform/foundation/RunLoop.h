@@ -11,16 +11,17 @@
 // still queued stays queued for the next run. `performAndWait` from another thread rethrows it
 // in the waiting caller instead.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <thread>
 #include <vector>
 
+#include "platform/foundation/BatchBuffer.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Mutex.h"
 
@@ -110,10 +111,16 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   // Guarded by mutex_.
   mutable Mutex mutex_;
   std::condition_variable cv_;
-  std::deque<std::function<void()>> queue_ GUARDED_BY(mutex_);
+  std::vector<std::function<void()>> queue_ GUARDED_BY(mutex_);
+  bool sleeping_ GUARDED_BY(mutex_) = false;  // the owner waits on cv_
   std::vector<std::shared_ptr<Timer>> timers_ GUARDED_BY(mutex_);
   bool stopPending_ GUARDED_BY(mutex_) = false;
   std::uint64_t wakeCount_ GUARDED_BY(mutex_) = 0;
+
+  // Owner thread only: the posted work a pass took from queue_, oldest first, and its size for
+  // pendingCount() on other threads.
+  BatchBuffer<std::function<void()>> batch_;
+  std::atomic<std::size_t> batchCount_{0};
 };
 
 // A timer fires its action on the run loop it was added to, once or repeatedly. A repeating
