@@ -70,8 +70,14 @@ run: bootstrap build/build.ninja
 bench:
 	@./scripts/bootstrap --bench
 	cmake -S . -B build-bench $(GEN) -DCMAKE_BUILD_TYPE=Release -DCHENGHENG_BENCH=ON
-	cmake --build build-bench -j $(JOBS)
-	@for b in build-bench/bench/*_bench; do echo "== $$b"; $$b; done
+	cmake --build build-bench -j $(JOBS) --target benches
+	@rm -f build-bench/bench-table.txt; failed=0; \
+	for b in build-bench/bench/*_bench; do echo "== $$b"; \
+	  CHENGHENG_BENCH_TABLE=$(CURDIR)/build-bench/bench-table.txt $$b || { failed=1; echo "$$b FAILED"; }; \
+	done; \
+	echo; echo "== all ratios (ours / peer, medians of alternating rounds)"; \
+	printf '%-11s %-52s %-22s %-9s %-9s %s\n' bench figure peer ratio aim met; \
+	cat build-bench/bench-table.txt; exit $$failed
 
 format:
 	find src tests tools bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i

@@ -1,27 +1,34 @@
 // Lecture downloads against curl: a lecture of many small segments through the whole pipeline
 // (DownloadManager, one file at a time), and one large file through the file downloader, both
 // from the fake course server on loopback (run as its own process, with connection reuse). The
-// peer is one curl run fetching the same files with connection reuse.
+// peer is one curl run fetching the same files with connection reuse. The sides run in
+// alternating rounds, each against a server process started for the round and stopped after it
+// (no connection of one side outlives its round), and every file each side wrote must match the
+// served file byte for byte before a figure counts.
 //
 //   download_bench [--segments N] [--segment-kib K] [--large-mib M]
 // Defaults: 500 segments of 64 KiB and one file of 1024 MiB.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "BenchHarness.h"
 #include "download/DownloadManager.h"
 #include "download/SIDownloadManager.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -79,8 +86,12 @@ void makeMedia(const std::string& root, const Options& options) {
 // Starts the fake server as a process; returns its pid and port.
 std::pair<pid_t, int> startServer(const std::string& root) {
   std::string portFile = root + "/port";
+  fs::remove(portFile);
   pid_t pid = fork();
   if (pid == 0) {
+    // The server announces its port on standard output; the port file is what is read here.
+    int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) dup2(null, STDOUT_FILENO);
     execl(FAKESERVER_PATH, FAKESERVER_PATH, "--fixtures", root.c_str(), "--port-file",
           portFile.c_str(), "--reuse", "1", static_cast<char*>(nullptr));
     _exit(127);
@@ -95,6 +106,55 @@ std::pair<pid_t, int> startServer(const std::string& root) {
 
 double seconds(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The fake server for one round.
+class ServerProcess {
+ public:
+  explicit ServerProcess(const std::string& root) {
+    auto [pid, port] = startServer(root);
+    pid_ = pid;
+    base_ = "http://127.0.0.1:" + std::to_string(port);
+  }
+  ~ServerProcess() {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+  const std::string& base() const { return base_; }
+
+ private:
+  pid_t pid_;
+  std::string base_;
+};
+
+bool sameBytes(const std::string& a, const std::string& b) {
+  std::ifstream x(a, std::ios::binary), y(b, std::ios::binary);
+  if (!x || !y) return false;
+  std::vector<char> bx(1 << 20), by(1 << 20);
+  while (true) {
+    x.read(bx.data(), static_cast<std::streamsize>(bx.size()));
+    y.read(by.data(), static_cast<std::streamsize>(by.size()));
+    if (x.gcount() != y.gcount()) return false;
+    if (x.gcount() == 0) return true;
+    if (!std::equal(bx.begin(), bx.begin() + x.gcount(), by.begin())) return false;
+  }
+}
+
+// Whether every file named in `names` lies somewhere under `folder` with the bytes of the file of
+// that name in `served`; a text both sides must give alike.
+std::string compareWithServed(const std::string& folder, const std::string& served,
+                              const std::vector<std::string>& names) {
+  std::map<std::string, std::string> found;
+  if (fs::exists(folder)) {
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+      if (entry.is_regular_file()) found[entry.path().filename().string()] = entry.path().string();
+  }
+  for (const auto& name : names) {
+    auto it = found.find(name);
+    if (it == found.end()) return name + " missing";
+    if (!sameBytes(it->second, served + "/" + name)) return name + " differs";
+  }
+  return "all " + std::to_string(names.size()) + " identical to the served files";
 }
 
 double runCurl(const std::string& config) {
@@ -150,14 +210,13 @@ int main(int argc, char** argv) {
   Options options = parse(argc, argv);
   std::string root = fs::temp_directory_path() / ("download-bench-" + std::to_string(getpid()));
   fs::create_directories(root);
-  platform::Paths::setHome(root + "/home");
   makeMedia(root, options);
-  auto [pid, port] = startServer(root);
-  std::string base = "http://127.0.0.1:" + std::to_string(port);
+  std::vector<std::string> segments;
+  for (int i = 0; i < options.segments; ++i) segments.push_back("seg" + std::to_string(i) + ".ts");
+  std::string served = root + "/lectures/bench";
 
   // curl: the same files, one run each, reusing its connection.
-  fs::create_directories(root + "/curl");
-  {
+  auto writeConfigs = [&](const std::string& base) {
     std::ofstream config(root + "/segments.curl");
     config << "url = \"" << base << "/media/bench/index.m3u8\"\noutput = \"" << root
            << "/curl/index.m3u8\"\n";
@@ -167,28 +226,57 @@ int main(int argc, char** argv) {
     std::ofstream large(root + "/large.curl");
     large << "url = \"" << base << "/media/large.bin\"\noutput = \"" << root
           << "/curl/large.bin\"\n";
-  }
-  double curlSegments = runCurl(root + "/segments.curl");
-  double ourSegments = oursLecture(base);
-  fs::remove_all(root + "/curl");
-  fs::create_directories(root + "/curl");
-  double curlLarge = runCurl(root + "/large.curl");
-  fs::remove_all(root + "/curl");
-  double ourLarge = oursLarge(base);
+  };
+  // Each of our rounds starts from a home of its own, with nothing downloaded yet.
+  int home = 0;
+  auto freshHome = [&] {
+    fs::remove_all(root + "/home");
+    platform::Paths::setHome(root + "/home/" + std::to_string(home++));
+    return root + "/home";
+  };
 
-  double mib = options.largeMiB;
-  std::printf("segments: %d x %d KiB\n", options.segments, options.segmentKiB);
-  std::printf("  ours %.3f s, curl %.3f s, ratio %.2fx (aim: within 1.20x)\n", ourSegments,
-              curlSegments, ourSegments / curlSegments);
-  std::printf("large file: %d MiB\n", options.largeMiB);
-  std::printf(
-      "  ours %.3f s (%.0f MiB/s), curl %.3f s (%.0f MiB/s), throughput %.0f%% of curl "
-      "(aim: 80%%)\n",
-      ourLarge, mib / ourLarge, curlLarge, mib / curlLarge, 100.0 * curlLarge / ourLarge);
-  std::printf("peak memory of ours: %ld MiB\n", peakMiB());
-
-  kill(pid, SIGTERM);
-  waitpid(pid, nullptr, 0);
+  // One curl run against a server of its own, into an empty folder, removed after the check.
+  auto curlRound = [&](const std::string& config, const std::string& servedFolder,
+                       const std::vector<std::string>& names) {
+    fs::remove_all(root + "/curl");
+    fs::create_directories(root + "/curl");
+    bench::Outcome outcome;
+    {
+      ServerProcess server(root);
+      writeConfigs(server.base());
+      outcome.value = runCurl(root + config) * 1000;
+    }
+    outcome.result = compareWithServed(root + "/curl", servedFolder, names);
+    fs::remove_all(root + "/curl");
+    return outcome;
+  };
+  bench::Harness harness("download");
+  char name[96];
+  std::snprintf(name, sizeof name, "lecture of %d x %d KiB segments", options.segments,
+                options.segmentKiB);
+  harness.compare(
+      {name, "ms", "DownloadManager", "curl, one run", {"<=", 1.1}, ""},
+      [&] {
+        std::string folder = freshHome();
+        ServerProcess server(root);
+        double elapsed = oursLecture(server.base()) * 1000;
+        return bench::Outcome{elapsed, compareWithServed(folder, served, segments)};
+      },
+      [&] { return curlRound("/segments.curl", served, segments); });
+  std::snprintf(name, sizeof name, "one file of %d MiB", options.largeMiB);
+  harness.compare(
+      {name, "ms", "SIDownloadManager", "curl, one run", {"<=", 1.0 / 0.95}, ""},
+      [&] {
+        std::string folder = freshHome();
+        ServerProcess server(root);
+        double elapsed = oursLarge(server.base()) * 1000;
+        auto outcome =
+            bench::Outcome{elapsed, compareWithServed(folder, root + "/lectures", {"large.bin"})};
+        fs::remove_all(folder);
+        return outcome;
+      },
+      [&] { return curlRound("/large.curl", root + "/lectures", {"large.bin"}); });
+  std::printf("peak memory of this process (ours runs in it): %ld MiB\n", peakMiB());
   fs::remove_all(root);
-  return 0;
+  return harness.exitCode();
 }

@@ -1,9 +1,9 @@
 // The local media server against nginx (one worker, access_log off, sendfile off and then on)
 // on loopback with the same files, driven by wrk: a whole 64 MiB file at 1 connection, random
 // 256 KiB ranges at 64 connections, 4 KiB files at 256 connections, and 1,000 idle keep-alive
-// connections (errors and resident memory). Both sides must give identical bytes first. Runs
-// alternate between the servers, 5 rounds each; medians, ranges and ratios to nginx are
-// printed, with throughput ratios to nginx with sendfile off and on.
+// connections (errors and resident memory). Both sides must give identical bytes first, and every
+// reply of every run must be a success. Our server and each nginx set-up run in alternating
+// rounds, 5 each; medians, ranges and ratios to nginx with sendfile off and on are printed.
 //
 // Our server runs in a child process of its own (this program started with --serve), so its
 // resident memory is measured as nginx's is.
@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchHarness.h"
 #include "httpserver/core/HTTPServer.h"
 #include "platform/foundation/RunLoop.h"
 
@@ -40,7 +41,7 @@ namespace fs = std::filesystem;
 constexpr std::size_t kBigSize = 64u << 20;
 constexpr int kSmallFiles = 200;
 constexpr int kRounds = 5;
-constexpr int kSeconds = 3;
+constexpr int kSeconds = 2;
 
 std::string runCommand(const std::string& command, int* status = nullptr) {
   std::string output;
@@ -151,29 +152,32 @@ std::string fetch(const Server& server, const std::string& path, const std::stri
                     "http://127.0.0.1:" + std::to_string(server.port) + path);
 }
 
-// wrk's figure in bytes or requests per second.
-double wrkFigure(const Server& server, const std::string& path, int connections,
-                 const std::string& script, bool bytes) {
+// wrk's figure in MiB or requests per second, and whether every reply was a success.
+bench::Outcome wrkFigure(const Server& server, const std::string& path, int connections,
+                         const std::string& script, bool bytes) {
   int threads = std::min(connections, 4);
   std::string output =
       runCommand("wrk -t" + std::to_string(threads) + " -c" + std::to_string(connections) + " -d" +
                  std::to_string(kSeconds) + "s" + (script.empty() ? "" : " -s " + script) +
                  " http://127.0.0.1:" + std::to_string(server.port) + path);
+  bench::Outcome outcome{0, "every reply a success"};
   std::istringstream lines(output);
   for (std::string line; std::getline(lines, line);) {
+    if (line.find("Non-2xx or 3xx responses:") != std::string::npos)
+      outcome.result = "failed replies:" + line.substr(line.find(':') + 1);
     std::istringstream fields(line);
     std::string label, value;
     fields >> label >> value;
-    if (!bytes && label == "Requests/sec:") return std::atof(value.c_str());
+    if (!bytes && label == "Requests/sec:") outcome.value = std::atof(value.c_str());
     if (bytes && label == "Transfer/sec:") {
       double number = std::atof(value.c_str());
-      if (value.find("GB") != std::string::npos) return number * (1 << 30);
-      if (value.find("MB") != std::string::npos) return number * (1 << 20);
-      if (value.find("KB") != std::string::npos) return number * (1 << 10);
-      return number;
+      if (value.find("GB") != std::string::npos) number *= 1 << 30;
+      if (value.find("MB") != std::string::npos) number *= 1 << 20;
+      if (value.find("KB") != std::string::npos) number *= 1 << 10;
+      outcome.value = number / (1 << 20);
     }
   }
-  return 0;
+  return outcome;
 }
 
 // Opens `count` keep-alive connections, each answered once, and keeps them idle; the errors and
@@ -211,21 +215,6 @@ std::pair<int, long> idleConnections(const Server& server, int count) {
   for (int fd : fds) ::close(fd);
   return {errors, rss};
 }
-
-struct Figures {
-  std::vector<double> values;
-  double median() const {
-    auto sorted = values;
-    std::sort(sorted.begin(), sorted.end());
-    return sorted.empty() ? 0 : sorted[sorted.size() / 2];
-  }
-  double low() const {
-    return values.empty() ? 0 : *std::min_element(values.begin(), values.end());
-  }
-  double high() const {
-    return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
-  }
-};
 
 int serve(const std::string& root, std::uint16_t port) {
   auto server = HTTPServer::create();
@@ -311,34 +300,23 @@ int main(int argc, char** argv) {
     bool bytes;
   };
   const std::vector<Scenario> scenarios = {
-      {"64 MiB whole, 1 connection (MiB/s)", "/big.bin", 1, "", true},
-      {"256 KiB ranges, 64 connections (MiB/s)", "/big.bin", 64, rangesScript, true},
-      {"4 KiB files, 256 connections (requests/s)", "/small/0.bin", 256, smallScript, false},
+      {"64 MiB whole, 1 connection", "/big.bin", 1, "", true},
+      {"256 KiB ranges, 64 connections", "/big.bin", 64, rangesScript, true},
+      {"4 KiB files, 256 connections", "/small/0.bin", 256, smallScript, false},
   };
-  std::map<std::string, std::vector<Figures>> results;
+  bench::Harness harness("httpserver", kRounds);
   for (const auto& scenario : scenarios) {
-    auto& figures = results[scenario.name];
-    figures.resize(servers.size());
-    for (int round = 0; round < kRounds; ++round) {
-      for (std::size_t i = 0; i < servers.size(); ++i) {
-        std::size_t which = (i + static_cast<std::size_t>(round)) % servers.size();
-        double value = wrkFigure(servers[which], scenario.path, scenario.connections,
-                                 scenario.script, scenario.bytes);
-        figures[which].values.push_back(scenario.bytes ? value / (1 << 20) : value);
-      }
-    }
-  }
-
-  std::printf("%-44s %-20s %12s %22s %8s\n", "scenario", "server", "median", "range", "ratio");
-  for (const auto& scenario : scenarios) {
-    const auto& figures = results[scenario.name];
-    for (std::size_t i = 0; i < servers.size(); ++i) {
-      std::printf("%-44s %-20s %12.1f %10.1f..%-10.1f", scenario.name.c_str(),
-                  servers[i].name.c_str(), figures[i].median(), figures[i].low(),
-                  figures[i].high());
-      if (i > 0 && figures[i].median() > 0)
-        std::printf(" %7.2f", figures[0].median() / figures[i].median());
-      std::printf("\n");
+    for (std::size_t i = 1; i < servers.size(); ++i) {
+      harness.compare(
+          {scenario.name, scenario.bytes ? "MiB/s" : "req/s", "ours", servers[i].name, {}, ""},
+          [&] {
+            return wrkFigure(servers[0], scenario.path, scenario.connections, scenario.script,
+                             scenario.bytes);
+          },
+          [&] {
+            return wrkFigure(servers[i], scenario.path, scenario.connections, scenario.script,
+                             scenario.bytes);
+          });
     }
   }
   std::printf("\n1,000 idle keep-alive connections:\n");
@@ -346,14 +324,7 @@ int main(int argc, char** argv) {
     auto [errors, rss] = idleConnections(server, 1000);
     std::printf("  %-20s errors %d, resident %ld KiB\n", server.name.c_str(), errors, rss);
   }
-  std::printf("\nratios (ours / nginx):\n");
-  for (const auto& scenario : scenarios) {
-    const auto& figures = results[scenario.name];
-    std::printf("  %-44s sendfile off %.2f, sendfile on %.2f\n", scenario.name.c_str(),
-                figures[1].median() > 0 ? figures[0].median() / figures[1].median() : 0,
-                figures[2].median() > 0 ? figures[0].median() / figures[2].median() : 0);
-  }
   for (auto& server : servers) server.stop();
   fs::remove_all(scratch);
-  return 0;
+  return harness.exitCode();
 }

@@ -3,7 +3,8 @@
 // for this design on this machine). Keep-alive clients on loopback send a line, wait for its
 // echo and send the next, with 10, 100 and 1,000 connections; both servers run in alternating
 // rounds, every echo is checked against what was sent, and the medians, ranges and ratios of
-// requests per second and of the 99th-percentile latency are printed.
+// requests per second and of the 99th-percentile latency are printed. Each round's clients close
+// their connections before the next round starts.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -28,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchHarness.h"
 #include "platform/dispatch/Queue.h"
 #include "sockets/dispatch/DispatchSocket.h"
 
@@ -308,15 +310,6 @@ RoundResult runClients(std::uint16_t port, int connections) {
   return result;
 }
 
-struct Summary {
-  double median, low, high;
-};
-
-Summary summarize(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return {values[values.size() / 2], values.front(), values.back()};
-}
-
 }  // namespace
 
 // With arguments, one side only, for profiling: `socket_bench dispatch|epoll <connections>`.
@@ -351,45 +344,29 @@ int main(int argc, char** argv) {
   std::uint16_t epollPort = epollServer.start();
 
   std::printf(
-      "line echo over loopback, %d client threads, %zu epoll server threads, %d rounds "
-      "of %.1f s each\n",
-      kClientThreads, kServerThreads, kRounds, std::chrono::duration<double>(kRoundLength).count());
-  std::printf("%6s  %-30s %-30s %6s  %-26s %-26s %6s\n", "conns", "DispatchSocket req/s",
-              "epoll req/s", "ratio", "DispatchSocket p99 us", "epoll p99 us", "ratio");
-  bool allExact = true;
+      "line echo over loopback, %d client threads, %zu epoll server threads, rounds of %.1f s\n",
+      kClientThreads, kServerThreads, std::chrono::duration<double>(kRoundLength).count());
+  bench::Harness harness("socket", kRounds);
   for (int connections : {10, 100, 1000}) {
-    std::vector<double> rateD, rateE, p99D, p99E;
-    for (int round = 0; round < kRounds; ++round) {
-      // Alternate which server goes first, so neither always runs on a warmer machine.
-      for (int side = 0; side < 2; ++side) {
-        bool dispatchNow = (round + side) % 2 == 0;
-        RoundResult r = runClients(dispatchNow ? dispatchPort : epollPort, connections);
-        if (r.mismatches != 0) {
-          allExact = false;
-          std::printf("  %s: %ld replies missing or wrong\n",
-                      dispatchNow ? "DispatchSocket" : "epoll", r.mismatches);
-        }
-        (dispatchNow ? rateD : rateE).push_back(r.requestsPerSecond);
-        (dispatchNow ? p99D : p99E).push_back(r.p99Micros);
-      }
-    }
-    auto rd = summarize(rateD), re = summarize(rateE), pd = summarize(p99D), pe = summarize(p99E);
-    char a[64], b[64], c[64], d[64];
-    std::snprintf(a, sizeof a, "%.0f [%.0f-%.0f]", rd.median, rd.low, rd.high);
-    std::snprintf(b, sizeof b, "%.0f [%.0f-%.0f]", re.median, re.low, re.high);
-    std::snprintf(c, sizeof c, "%.0f [%.0f-%.0f]", pd.median, pd.low, pd.high);
-    std::snprintf(d, sizeof d, "%.0f [%.0f-%.0f]", pe.median, pe.low, pe.high);
-    std::printf("%6d  %-30s %-30s %6.2f  %-26s %-26s %6.2f\n", connections, a, b,
-                rd.median / re.median, c, d, pd.median / pe.median);
+    std::vector<double> p99Dispatch, p99Epoll;
+    auto side = [&](std::uint16_t port, std::vector<double>& p99, const char* name) {
+      RoundResult r = runClients(port, connections);
+      if (r.mismatches != 0)
+        harness.fail(std::string(name) + ": " + std::to_string(r.mismatches) +
+                     " replies missing or wrong");
+      p99.push_back(r.p99Micros);
+      return bench::Outcome{r.requestsPerSecond, "every echo exact"};
+    };
+    std::string label = std::to_string(connections) + " connections";
+    harness.compare(
+        {label + ", throughput", "req/s", "DispatchSocket", "epoll, as many threads", {}, ""},
+        [&] { return side(dispatchPort, p99Dispatch, "DispatchSocket"); },
+        [&] { return side(epollPort, p99Epoll, "epoll"); });
+    harness.report(
+        {label + ", p99 latency", "us", "DispatchSocket", "epoll, as many threads", {}, ""},
+        p99Dispatch, p99Epoll, "the same rounds");
   }
-  std::printf(
-      "ratios: requests/s DispatchSocket/epoll (higher is better), p99 DispatchSocket/epoll "
-      "(lower is better)\n");
   dispatchServer->stop();
   epollServer.stop();
-  if (!allExact) {
-    std::printf("FAILED: the servers did not answer every line exactly\n");
-    return 1;
-  }
-  return 0;
+  return harness.exitCode();
 }

@@ -79,7 +79,7 @@ void LGAbstractLogger::changeSetting(std::function<void()> change) {
 void LGAbstractLogger::queueThroughLoggingQueue(std::function<void()> change) {
   auto self = shared_from_this();
   auto queue = loggerQueue();
-  loggingQueue()->async(
+  LGLog::queueOnLoggingQueue(
       [self, queue, change = std::move(change)] { queue->async([self, change] { change(); }); });
 }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <typeinfo>
 
 #include "logging/LGLogFileFormatterDefault.h"
 #include "logging/LGLogFileManagerDefault.h"
@@ -85,18 +86,23 @@ bool LGFileLogger::implements(Optional operation) const {
 void LGFileLogger::willRemoveLogger() { rollLogFileNow(); }
 
 void LGFileLogger::logMessage(const LGLogMessage& message) {
-  LGLogText text = formatter_ ? formatter_->formatLogMessage(message) : message.logMsgText();
-  if (!text) return;
+  // The default formatter (not one derived from it, which may format otherwise) writes straight
+  // into the kept line buffer: no allocation per line.
+  lineBuffer_.clear();
+  LGLogFormatter* formatter = formatter_.get();
+  if (formatter && typeid(*formatter) == typeid(LGLogFileFormatterDefault)) {
+    static_cast<LGLogFileFormatterDefault*>(formatter)->appendLogLine(message, lineBuffer_);
+  } else {
+    LGLogText text = formatter_ ? formatter_->formatLogMessage(message) : message.logMsgText();
+    if (!text) return;
+    lineBuffer_.append(*text);
+  }
   int fd = currentLogFileHandle();
   if (fd < 0) return;
-  if (text->empty() || text->back() != '\n') {
-    std::string line;
-    line.reserve(text->size() + 1);
-    line.append(*text).push_back('\n');
-    currentOffset_ += writeAll(fd, line.data(), line.size());
-  } else {
-    currentOffset_ += writeAll(fd, text->data(), text->size());
-  }
+  if (lineBuffer_.empty() || lineBuffer_.back() != '\n') lineBuffer_.push_back('\n');
+  currentOffset_ += writeAll(fd, lineBuffer_.data(), lineBuffer_.size());
+  // A rare long line does not keep its buffer for the logger's life.
+  if (lineBuffer_.capacity() > 64 * 1024) std::string().swap(lineBuffer_);
   maybeRollLogFileDueToSize();
 }
 

@@ -71,6 +71,8 @@ class LGFileLogger : public LGAbstractLogger {
   int currentLogFileHandle_ = -1;
   // The handle's offset in the file, kept as lines are written rather than asked of the kernel.
   std::uint64_t currentOffset_ = 0;
+  // The line being written, kept between messages so its storage is reused.
+  std::string lineBuffer_;
   std::shared_ptr<platform::dispatch::Source> rollingTimer_;
   std::uint64_t maximumFileSize_ = 1048576;
   double rollingFrequency_ = 86400;

@@ -7,20 +7,28 @@
 #include <mutex>
 #include <unordered_set>
 
+#include "logging/LGLogBacklog.h"
 #include "logging/LGLoggerNode.h"
 #include "platform/dispatch/Group.h"
-#include "platform/dispatch/Semaphore.h"
 #include "platform/foundation/ApplicationNotifications.h"
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/Mutex.h"
 
 using platform::dispatch::Group;
 using platform::dispatch::Queue;
-using platform::dispatch::Semaphore;
+
+// Waiting for the logging queue: a message that holds a backlog slot or not, or a piece of work.
+struct LGLogPendingItem {
+  std::shared_ptr<LGLogMessage> message;
+  bool holdsBacklogSlot = false;
+  std::function<void()> work;
+};
 
 namespace {
 
 constexpr long kBacklog = 1000;
+// Callers blocked by a full backlog go on together once it has drained to this.
+constexpr long kBacklogLowWater = kBacklog / 2;
 constexpr const char* kArchitectureFailure = "Core architecture requirement failure";
 
 // The logging queue carries this key's own address as its specific value.
@@ -30,12 +38,21 @@ struct State {
   // Set before start, read-only after.
   std::shared_ptr<Queue> queue;
   std::shared_ptr<Group> group;
-  Semaphore semaphore{kBacklog};
+  LGLogBacklog backlog{kBacklog, kBacklogLowWater};
   unsigned processorCount = 1;
   platform::ObserverToken terminateObserver;
 
   // Owned by the logging queue.
   std::vector<std::shared_ptr<LGLoggerNode>> loggers;
+
+  // Guarded by pendingMutex: asynchronous messages and work for the logging queue, in the order
+  // they were queued, not yet taken by a drain. One drain at a time waits on the logging queue
+  // (drainQueued) and takes everything pending when it runs, so a busy queue hands messages
+  // over in batches instead of one queue item each. Asynchronous work goes through this list
+  // too, so it keeps its place among the messages.
+  platform::Mutex pendingMutex;
+  std::vector<LGLogPendingItem> pending GUARDED_BY(pendingMutex);
+  bool drainQueued GUARDED_BY(pendingMutex) = false;
 
   // Guarded by deliveryMutex: the queues of attached loggers, mirrored from `loggers` so any
   // thread can tell whether it runs on one of them.
@@ -61,11 +78,15 @@ State& state() {
 }
 
 std::string formatText(const char* format, va_list args) {
+  // Most messages fit the buffer: formatted once, copied once.
+  char buffer[512];
   va_list copy;
   va_copy(copy, args);
-  int length = std::vsnprintf(nullptr, 0, format, copy);
+  int length = std::vsnprintf(buffer, sizeof buffer, format, copy);
   va_end(copy);
   if (length <= 0) return {};
+  if (static_cast<std::size_t>(length) < sizeof buffer)
+    return std::string(buffer, static_cast<std::size_t>(length));
   std::string text(static_cast<std::size_t>(length), '\0');
   std::vsnprintf(text.data(), text.size() + 1, format, args);
   return text;
@@ -110,16 +131,32 @@ void LGLog::applicationWillTerminate(const platform::Notification&) { flushLog()
 
 void LGLog::addLogger(std::shared_ptr<LGLogger> logger) {
   if (!logger) return;
-  state().queue->async([logger] { lt_addLogger(logger); });
+  queueOnLoggingQueue([logger] { lt_addLogger(logger); });
 }
 
 void LGLog::removeLogger(const std::shared_ptr<LGLogger>& logger) {
   if (!logger) return;
-  state().queue->async([logger] { lt_removeLogger(logger); });
+  queueOnLoggingQueue([logger] { lt_removeLogger(logger); });
 }
 
 void LGLog::removeAllLoggers() {
-  state().queue->async([] { lt_removeAllLoggers(); });
+  queueOnLoggingQueue([] { lt_removeAllLoggers(); });
+}
+
+// Appends `item` to the pending list, queueing a drain unless one already waits. The drain is
+// queued under the lock, so the logging queue sees drains and everything else queued on it in
+// the order the items were pending.
+void LGLog::queuePending(LGLogPendingItem item) {
+  State& s = state();
+  platform::MutexLock lock(s.pendingMutex);
+  s.pending.push_back(std::move(item));
+  if (s.drainQueued) return;
+  s.drainQueued = true;
+  s.queue->async([] { lt_drain(); });
+}
+
+void LGLog::queueOnLoggingQueue(std::function<void()> work) {
+  queuePending(LGLogPendingItem{nullptr, false, std::move(work)});
 }
 
 bool LGLog::isOnLoggingQueue() {
@@ -143,18 +180,18 @@ void LGLog::queueLogMessage(std::shared_ptr<LGLogMessage> message, bool asynchro
     platform::assertThat(!isOnDeliveryQueue(), kArchitectureFailure);
   }
   // Most calls find room at once; only a full backlog needs to know where the caller runs.
-  bool holdsSlot = s.semaphore.wait(platform::Duration::zero());
+  bool holdsSlot = s.backlog.tryAcquire();
   if (!holdsSlot && !(asynchronously && isOnDeliveryQueue())) {
-    s.semaphore.wait();
+    s.backlog.acquire();
     holdsSlot = true;
   }
   // Otherwise the full backlog drains only through the queue this caller holds: the message
   // goes past the bound rather than wait for ever.
-  auto work = [message = std::move(message), holdsSlot] { lt_log(message, holdsSlot); };
   if (asynchronously) {
-    s.queue->async(std::move(work));
+    queuePending(LGLogPendingItem{std::move(message), holdsSlot, nullptr});
   } else {
-    s.queue->sync(work);
+    // Queued behind the drain that holds this caller's earlier messages.
+    s.queue->sync([&] { lt_log(message, holdsSlot); });
   }
 }
 
@@ -237,7 +274,46 @@ void LGLog::lt_log(const std::shared_ptr<LGLogMessage>& message, bool holdsBackl
     }
     s.group->wait();
   }
-  if (holdsBacklogSlot) s.semaphore.signal();
+  if (holdsBacklogSlot) s.backlog.release();
+}
+
+void LGLog::lt_drain() {
+  State& s = stateOnLoggingQueue("LGLog::lt_drain");
+  std::vector<LGLogPendingItem> items;
+  {
+    platform::MutexLock lock(s.pendingMutex);
+    items.swap(s.pending);
+    s.drainQueued = false;
+  }
+  std::size_t i = 0;
+  while (i < items.size()) {
+    if (items[i].work) {
+      items[i].work();
+      ++i;
+      continue;
+    }
+    std::size_t end = i;
+    while (end < items.size() && !items[end].work) ++end;
+    lt_deliver(items.data() + i, end - i);
+    i = end;
+  }
+}
+
+void LGLog::lt_deliver(const LGLogPendingItem* items, std::size_t count) {
+  State& s = stateOnLoggingQueue("LGLog::lt_deliver");
+  if (s.loggers.size() != 1) {
+    for (std::size_t i = 0; i < count; ++i) lt_log(items[i].message, items[i].holdsBacklogSlot);
+    return;
+  }
+  // One logger: the whole run in one visit to its queue, each slot given back as its message is
+  // done, so waiting callers go on while the rest is written.
+  const auto& node = s.loggers.front();
+  node->loggerQueue()->sync([&] {
+    for (std::size_t i = 0; i < count; ++i) {
+      node->logger()->logMessage(*items[i].message);
+      if (items[i].holdsBacklogSlot) s.backlog.release();
+    }
+  });
 }
 
 void LGLog::lt_flush() {

@@ -4,7 +4,8 @@
 // a serial queue of its own. Every logger sees the messages in the order they were queued, and
 // the next message reaches the loggers only once every logger has processed the one before.
 //
-// At most 1000 messages wait to be delivered; the next caller blocks until one is delivered.
+// At most 1000 messages wait to be delivered; the next caller blocks until there is room again
+// (callers held by a full backlog go on together once half of it has been delivered).
 // A synchronous call returns once every logger has processed its message. With no logger
 // attached, messages are built, queued and dropped.
 //
@@ -34,6 +35,8 @@ struct LGLogClass {
   std::function<void(int)> lgSetLogLevel;
 };
 
+struct LGLogPendingItem;
+
 class LGLog {
  public:
   LGLog() = delete;
@@ -60,6 +63,10 @@ class LGLog {
   static void log(bool asynchronous, int level, int flag, int context, const char* file,
                   const char* function, int line, const platform::Value& tag, const char* format,
                   ...) __attribute__((format(printf, 9, 10)));
+
+  // Queues `work` on the logging queue, in its place among the messages queued asynchronously
+  // before and after it.
+  static void queueOnLoggingQueue(std::function<void()> work);
 
   // Returns once every logger that has a flush has flushed.
   static void flushLog();
@@ -91,6 +98,12 @@ class LGLog {
   static void lt_removeAllLoggers();
   static void lt_log(const std::shared_ptr<LGLogMessage>& message, bool holdsBacklogSlot);
   static void lt_flush();
+  // Appends `item` to the pending list, queueing a drain unless one already waits.
+  static void queuePending(LGLogPendingItem item);
+  // Takes every pending item and runs or delivers it, in order.
+  static void lt_drain();
+  // Delivers `count` consecutive messages to the attached loggers.
+  static void lt_deliver(const LGLogPendingItem* items, std::size_t count);
 
   // Whether the caller runs on the logging queue or on an attached logger's queue.
   static bool isOnDeliveryQueue();

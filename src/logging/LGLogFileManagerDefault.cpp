@@ -116,7 +116,7 @@ void LGLogFileManagerDefault::setMaximumNumberOfLogFiles(std::uint32_t maximum) 
   std::uint32_t old = maximumNumberOfLogFiles_.exchange(maximum);
   if (old == maximum) return;
   auto self = shared_from_this();
-  LGLog::loggingQueue()->async([self] { self->deleteOldLogFiles(); });
+  LGLog::queueOnLoggingQueue([self] { self->deleteOldLogFiles(); });
 }
 
 void LGLogFileManagerDefault::deleteOldLogFiles() {

@@ -420,4 +420,42 @@ TEST_F(LGFileLoggerTest, AFormatterMakesTheLineOrDropsTheMessage) {
   EXPECT_EQ(readFile(activeFile()->filePath()), "[keep]\n[also]\n");
 }
 
+TEST_F(LGFileLoggerTest, DefaultLinesCarryTheMillisecondsOfEachMessageAcrossSeconds) {
+  using std::chrono::milliseconds;
+  platform::ScopedManualClock clock;
+  const platform::Date second = platform::dateFromSeconds(1365142028);  // 06:07:08 UTC
+  struct Case {
+    platform::Date when;
+    const char* line;
+  };
+  const Case cases[] = {
+      {second + milliseconds(250), "2013/04/05 14:07:08:250  a"},
+      {second + milliseconds(999), "2013/04/05 14:07:08:999  b"},
+      {second + milliseconds(1001), "2013/04/05 14:07:09:001  c"},
+      {second, "2013/04/05 14:07:08:000  d"},  // back to an earlier second
+      {platform::dateFromSeconds(0) - milliseconds(500), "1970/01/01 07:59:59:500  e"},
+  };
+  auto logger = attachNewLogger();
+  std::string expected;
+  for (const auto& c : cases) {
+    clock->setDate(c.when);
+    std::string line = c.line;
+    logtest::logText(false, LG_LOG_FLAG_INFO, line.substr(line.size() - 1));
+    expected += line + "\n";
+  }
+  EXPECT_EQ(readFile(activeFile()->filePath()), expected);
+}
+
+TEST_F(LGFileLoggerTest, AFormatterChangeTakesEffectBetweenTheMessagesQueuedAroundIt) {
+  platform::ScopedManualClock clock;
+  clock->setDate(platform::dateFromSeconds(1365142028.25));
+  auto logger = attachNewLogger();
+  logtest::logText(true, LG_LOG_FLAG_INFO, "before");
+  logger->setLogFormatter(std::make_shared<DroppingFormatter>());
+  logtest::logText(true, LG_LOG_FLAG_INFO, "after");
+  logtest::logText(false, LG_LOG_FLAG_INFO, "last");
+  EXPECT_EQ(readFile(activeFile()->filePath()),
+            "2013/04/05 14:07:08:250  before\n[after]\n[last]\n");
+}
+
 }  // namespace

@@ -104,6 +104,21 @@ TEST_F(LGLogTest, EachLoggerSeesTheMessagesInOneOrderWithEveryThreadsOrderKept) 
   }
 }
 
+TEST_F(LGLogTest, AddingAndRemovingKeepsItsPlaceAmongAsynchronousMessages) {
+  auto logger = RecordingLogger::create();
+  std::vector<std::string> expected;
+  for (int round = 0; round < 50; ++round) {
+    LGLog::addLogger(logger);
+    logtest::logText(true, LG_LOG_FLAG_INFO, "in " + std::to_string(round));
+    LGLog::removeLogger(logger);
+    logtest::logText(true, LG_LOG_FLAG_INFO, "out " + std::to_string(round));
+    expected.insert(expected.end(), {"didAdd", "log:in " + std::to_string(round), "willRemove"});
+  }
+  LGLog::loggingQueue()->sync([] {});
+  logger->loggerQueue()->sync([] {});
+  EXPECT_EQ(logger->events(), expected);
+}
+
 TEST_F(LGLogTest, TheCallAfterAThousandWaitingMessagesBlocksUntilTheLoggerMovesOn) {
   std::mutex mutex;
   std::condition_variable cv;

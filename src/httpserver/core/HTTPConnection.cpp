@@ -18,7 +18,6 @@
 #include "httpserver/core/HTTPLogging.h"
 #include "httpserver/core/HTTPServer.h"
 #include "httpserver/core/HTTPServerNotifications.h"
-#include "httpserver/core/HTTPTLSSettings.h"
 #include "httpserver/core/RangeHeader.h"
 #include "httpserver/core/RequestPath.h"
 #include "httpserver/core/WebSocket.h"
@@ -137,9 +136,9 @@ void HTTPConnection::startConnection() {
     if (!certificates.empty()) {
       // Queued before the first read, so the handshake comes first.
       platform::Dictionary settings;
-      settings[kDispatchSocketTLSIsServer] = platform::Value(true);
-      settings[kDispatchSocketTLSCertificates] = platform::Value(std::move(certificates));
-      settings[kDispatchSocketTLSLevel] = platform::Value(kDispatchSocketTLSLevelNegotiated);
+      settings[kCFStreamSSLIsServer] = platform::Value(true);
+      settings[kCFStreamSSLCertificates] = platform::Value(std::move(certificates));
+      settings[kCFStreamSSLLevel] = platform::Value(kCFStreamSocketSecurityLevelNegotiatedSSL);
       asyncSocket->startTLS(settings);
     }
   }

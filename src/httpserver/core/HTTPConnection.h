@@ -102,8 +102,9 @@ class HTTPConnection : public DispatchSocketDelegate,
   // The most body bytes a request may carry (1 GiB); a longer body is answered 413.
   virtual std::uint64_t maxRequestBodySize();
   virtual bool isSecureServer();
-  // The server's TLS identity first, then its certificates, as the socket's TLS settings take
-  // them; none by default.
+  // The server's TLS identity first, then its certificates, as the socket's TLS setting
+  // `kCFStreamSSLCertificates` takes them; none by default. A secure server with an identity
+  // speaks TLS from the first byte of each connection.
   virtual platform::Array sslIdentityAndCertificates();
   virtual bool isPasswordProtected(const std::string& path);
   // true: Digest; false: Basic.

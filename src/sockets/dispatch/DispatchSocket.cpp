@@ -17,7 +17,9 @@
 #include <cstring>
 
 #include "platform/foundation/Assert.h"
+#include "platform/security/SslContext.h"
 #include "sockets/dispatch/DispatchReadPacket.h"
+#include "sockets/dispatch/DispatchSpecialPacket.h"
 #include "sockets/dispatch/DispatchWritePacket.h"
 #include "sockets/dispatch/SharedDescriptor.h"
 #include "sockets/dispatch/SocketAddress.h"
@@ -596,8 +598,8 @@ void DispatchSocket::disconnectAfterReadingAndWriting() {
 
 void DispatchSocket::maybeClose() {
   assertOnSocketQueue();
-  bool readSideDone = readQueue.empty() && !currentRead;
-  bool writeSideDone = writeQueue.empty() && !currentWrite;
+  bool readSideDone = readQueue.empty() && !currentRead && !(flags & flagTLSStartingRead);
+  bool writeSideDone = writeQueue.empty() && !currentWrite && !(flags & flagTLSStartingWrite);
   bool shouldClose = false;
   if (flags & flagCloseAfterReads) {
     shouldClose = readSideDone && (!(flags & flagCloseAfterWrites) || writeSideDone);
@@ -610,6 +612,7 @@ void DispatchSocket::maybeClose() {
 void DispatchSocket::closeWithError(const std::optional<Error>& error) {
   assertOnSocketQueue();
   endConnectTimeout();
+  closeSSL();
   if (currentRead) endCurrentRead();
   if (currentWrite) endCurrentWrite();
   readQueue.clear();
@@ -927,6 +930,3 @@ bool DispatchSocket::enableBackgroundingOnSocketWithCaveat() {
 
 // No stream pair can be laid over the descriptor here, so the first step already fails.
 bool DispatchSocket::enableBackgroundingOnSocketWithCaveat(bool) { return false; }
-
-// TLS is not available yet; a request for it is dropped like any other refused request.
-void DispatchSocket::startTLS(const platform::Dictionary&) {}

@@ -25,8 +25,15 @@
 // the connect has returned, so a close during the attempt never frees a number the connect
 // still uses.
 //
-// Not available yet: TLS. `startTLS` is dropped like any refused request, and `isSecure` stays
-// false. The datagram socket is DispatchUdpSocket.
+// TLS: `startTLS` upgrades a connected socket in the middle of its queues. Reads and writes
+// queued before it complete in the clear; the handshake starts once both sides have reached it,
+// and later requests are served encrypted. The engine is platform/security's SslContext (OpenSSL)
+// over the socket's own descriptor: a client verifies the server's chain against the system's
+// trust store (and its name, given `kCFStreamSSLPeerName`) unless the settings relax it. The
+// platform's stream pair is not used for TLS here: the settings that would pick it relax the
+// engine's checks instead. A connection takes one upgrade; there is no downgrade.
+//
+// The datagram socket is DispatchUdpSocket.
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -38,6 +45,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/Source.h"
@@ -49,10 +57,45 @@
 #include "sockets/dispatch/SocketData.h"
 
 class DispatchReadPacket;
+class DispatchSpecialPacket;
 class SharedDescriptor;
 class DispatchWritePacket;
+namespace platform::security {
+class SslContext;
+}
 
 inline constexpr const char* kDispatchSocketErrorDomain = "DispatchSocketErrorDomain";
+
+// Keys of the settings dictionary `startTLS` takes, and the two security levels it knows.
+// Booleans unless said otherwise.
+inline constexpr const char* kCFStreamSSLIsServer = "kCFStreamSSLIsServer";
+inline constexpr const char* kCFStreamSSLPeerName = "kCFStreamSSLPeerName";  // text
+// Array: the identity (an SslIdentity object, PKCS#12 bytes without a password, or PEM bytes
+// with the key and certificates), then further certificates (DER or PEM bytes).
+inline constexpr const char* kCFStreamSSLCertificates = "kCFStreamSSLCertificates";
+inline constexpr const char* kCFStreamSSLLevel = "kCFStreamSSLLevel";  // text
+inline constexpr const char* kCFStreamSSLAllowsAnyRoot = "kCFStreamSSLAllowsAnyRoot";
+inline constexpr const char* kCFStreamSSLAllowsExpiredRoots = "kCFStreamSSLAllowsExpiredRoots";
+inline constexpr const char* kCFStreamSSLValidatesCertificateChain =
+    "kCFStreamSSLValidatesCertificateChain";
+inline constexpr const char* kCFStreamSSLAllowsExpiredCertificates =
+    "kCFStreamSSLAllowsExpiredCertificates";
+inline constexpr const char* kCFStreamSocketSecurityLevelSSLv3 =
+    "kCFStreamSocketSecurityLevelSSLv3";
+inline constexpr const char* kCFStreamSocketSecurityLevelTLSv1 =
+    "kCFStreamSocketSecurityLevelTLSv1";
+inline constexpr const char* kCFStreamSocketSecurityLevelNegotiatedSSL =
+    "kCFStreamSocketSecurityLevelNegotiatedSSL";
+// Protocol names ("kSSLProtocol3", "kTLSProtocol1", "kTLSProtocol11", "kTLSProtocol12"); any
+// other value leaves that bound unset.
+inline constexpr const char* kDispatchSocketSSLProtocolVersionMin =
+    "DispatchSocketSSLProtocolVersionMin";
+inline constexpr const char* kDispatchSocketSSLProtocolVersionMax =
+    "DispatchSocketSSLProtocolVersionMax";
+// Array of numbers: the cipher suites to enable, each a 16-bit suite number.
+inline constexpr const char* kDispatchSocketSSLCipherSuites = "DispatchSocketSSLCipherSuites";
+
+inline constexpr const char* kDispatchSocketSSLErrorDomain = "kCFStreamErrorDomainSSL";
 
 // Codes of "DispatchSocketErrorDomain".
 enum DispatchSocketError : int {
@@ -202,7 +245,12 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   float progressOfWriteReturningTag(long* tagPtr, std::size_t* donePtr,
                                     std::size_t* totalPtr) const;
 
-  // TLS is not available yet: the request is dropped.
+  // Queues the upgrade to TLS with `tlsSettings` (keys above) behind the reads and writes
+  // already queued. Dropped when the socket is not started, is closing, or has had an upgrade
+  // queued already. Set-up failures close the socket with kDispatchSocketOtherError and the
+  // step's text ("Error in SSLSetCertificate", ...); handshake failures with an error of
+  // "kCFStreamErrorDomainSSL" whose code is the TLS status (platform/security/SslStatus.h).
+  // The delegate hears `socketDidSecure` once the handshake is done.
   void startTLS(const platform::Dictionary& tlsSettings);
 
   // --- Queries -----------------------------------------------------------------------------------
@@ -284,6 +332,8 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   static platform::Error errnoError();
   // "kCFStreamErrorDomainNetDB" with the resolver's code (an EAI_ value) and text.
   static platform::Error gaiError(int gai_error);
+  // "kCFStreamErrorDomainSSL" with a TLS status as code.
+  static platform::Error sslError(int ssl_error);
 
  private:
   DispatchSocket();
@@ -303,10 +353,10 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
     flagWritable = 1u << 7,           // the descriptor can take bytes now
     flagReadSourcePaused = 1u << 8,   // the read source is suspended
     flagWriteSourcePaused = 1u << 9,  // the write source is suspended
-    flagTLSQueued = 1u << 10,         // (TLS, not available yet)
-    flagTLSStartingRead = 1u << 11,   // (TLS)
-    flagTLSStartingWrite = 1u << 12,  // (TLS)
-    flagSecure = 1u << 13,            // (TLS)
+    flagTLSQueued = 1u << 10,         // an upgrade was queued; stays until the close
+    flagTLSStartingRead = 1u << 11,   // the TLS marker is the current read
+    flagTLSStartingWrite = 1u << 12,  // the TLS marker is the current write
+    flagSecure = 1u << 13,            // the handshake is done
     flagReadEOF = 1u << 14,           // the end of the stream was read
     flagReadStreamClosed = 1u << 15,  // half-duplex: the read side is closed, the socket open
   };
@@ -401,11 +451,28 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   // --- Writing ---
   void maybeDequeueWrite();
   void doWriteData();
+  // The write pass's step through the TLS engine: what it took of `bytesToWrite` bytes, whether
+  // it must wait, or the error that ends the socket.
+  void writeSecurely(const std::uint8_t* buffer, std::size_t bytesToWrite,
+                     std::size_t* bytesWritten, bool* waiting,
+                     std::optional<platform::Error>* error);
   void completeCurrentWrite();
   void endCurrentWrite();
   void setupWriteTimerWithTimeout(double timeout);
   void doWriteTimeout();
   void doWriteTimeoutWithExtension(double timeoutExtension);
+
+  // --- TLS ---
+  void maybeStartTLS();
+  void ssl_startTLS();
+  void ssl_continueSSLHandshake();
+  // The engine's I/O functions: encrypted bytes from and to the descriptor.
+  int sslReadWithBuffer(void* buffer, std::size_t* bufferLength);
+  int sslWriteWithBuffer(const void* buffer, std::size_t* bufferLength);
+  // Moves decrypted bytes into the read-ahead buffer, where reads see them.
+  void flushSSLBuffers();
+  // Ends the TLS session and forgets its state (part of a close).
+  void closeSSL();
 
   // --- Address queries of one descriptor (nothing when the system cannot tell) ---
   static std::optional<std::string> connectedHostFromSocket4(int socketFD);
@@ -435,10 +502,18 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   std::shared_ptr<platform::dispatch::Source> writeSource;
   std::shared_ptr<platform::dispatch::Source> readTimer;
   std::shared_ptr<platform::dispatch::Source> writeTimer;
-  std::deque<std::shared_ptr<DispatchReadPacket>> readQueue;
-  std::deque<std::shared_ptr<DispatchWritePacket>> writeQueue;
+  // Each queue holds read (or write) packets and at most one TLS marker, the same on both.
+  std::deque<
+      std::variant<std::shared_ptr<DispatchReadPacket>, std::shared_ptr<DispatchSpecialPacket>>>
+      readQueue;
+  std::deque<
+      std::variant<std::shared_ptr<DispatchWritePacket>, std::shared_ptr<DispatchSpecialPacket>>>
+      writeQueue;
   std::shared_ptr<DispatchReadPacket> currentRead;
   std::shared_ptr<DispatchWritePacket> currentWrite;
+  // The TLS marker once a side has dequeued it (flagTLSStartingRead/Write say which), until the
+  // handshake ends.
+  std::shared_ptr<DispatchSpecialPacket> currentTLSPacket_;
   std::size_t socketFDBytesAvailable = 0;
   DispatchSocketPreBuffer preBuffer{4096};
   std::shared_ptr<void> _userData;
@@ -449,4 +524,11 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   std::optional<platform::Bytes> connectInterface4;
   std::optional<platform::Bytes> connectInterface6;
   std::shared_ptr<SharedDescriptor> connectingFD_;
+  // TLS: the engine, the encrypted bytes read ahead of its requests, the size of the chunk it
+  // took while answering would-block (counted as written only after a flush), and the status
+  // the session ended with.
+  std::unique_ptr<platform::security::SslContext> _sslContext;
+  std::unique_ptr<DispatchSocketPreBuffer> sslPreBuffer;
+  std::size_t sslWriteCachedLength = 0;
+  int sslErrCode = 0;
 };

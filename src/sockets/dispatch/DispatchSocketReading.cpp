@@ -10,8 +10,10 @@
 #include <cstring>
 
 #include "platform/foundation/Assert.h"
+#include "platform/security/SslContext.h"
 #include "sockets/dispatch/DispatchReadPacket.h"
 #include "sockets/dispatch/DispatchSocket.h"
+#include "sockets/dispatch/DispatchSpecialPacket.h"
 
 using platform::Bytes;
 using platform::Error;
@@ -103,32 +105,60 @@ float DispatchSocket::progressOfReadReturningTag(long* tagPtr, std::size_t* done
 
 void DispatchSocket::maybeDequeueRead() {
   assertOnSocketQueue();
-  if (currentRead || !(flags & flagConnected)) return;
+  if (currentRead || (flags & flagTLSStartingRead) || !(flags & flagConnected)) return;
   if (!readQueue.empty()) {
-    currentRead = std::move(readQueue.front());
+    auto entry = std::move(readQueue.front());
     readQueue.pop_front();
+    if (auto* marker = std::get_if<std::shared_ptr<DispatchSpecialPacket>>(&entry)) {
+      currentTLSPacket_ = std::move(*marker);
+      flags |= flagTLSStartingRead;
+      maybeStartTLS();
+      return;
+    }
+    currentRead = std::move(std::get<std::shared_ptr<DispatchReadPacket>>(entry));
     setupReadTimerWithTimeout(currentRead->timeout);
     doReadData();
   } else if (flags & flagCloseAfterReads) {
     if (flags & flagCloseAfterWrites) {
-      if (writeQueue.empty() && !currentWrite) closeWithError(std::nullopt);
+      if (writeQueue.empty() && !currentWrite && !(flags & flagTLSStartingWrite)) {
+        closeWithError(std::nullopt);
+      }
     } else {
       closeWithError(std::nullopt);
     }
+  } else if (flags & flagSecure) {
+    // Decrypted bytes may be waiting already; otherwise incoming data must be noticed.
+    flushSSLBuffers();
+    if (preBuffer.availableBytes() == 0) resumeReadSource();
   }
 }
 
 void DispatchSocket::doReadData() {
-  if (!currentRead || (flags & flagReadsHeld)) {
+  if ((!currentRead && !(flags & flagTLSStartingRead)) || (flags & flagReadsHeld)) {
     // Nobody can use the data now; a readable descriptor would keep the source firing.
+    if (flags & flagSecure) flushSSLBuffers();
     if (socketFDBytesAvailable > 0) suspendReadSource();
     return;
   }
 
-  const bool hasBytesAvailable = socketFDBytesAvailable > 0;
-  const std::size_t estimatedBytesAvailable = socketFDBytesAvailable;
+  std::size_t estimatedBytesAvailable = socketFDBytesAvailable;
+  if (flags & flagSecure) {
+    estimatedBytesAvailable += sslPreBuffer->availableBytes() + _sslContext->bufferedReadSize();
+  }
+  const bool hasBytesAvailable = estimatedBytesAvailable > 0;
   if (!hasBytesAvailable && preBuffer.availableBytes() == 0) {
     resumeReadSource();
+    return;
+  }
+
+  if (flags & flagTLSStartingRead) {
+    // The handshake goes on once the write side has reached the marker too; until then the
+    // peer's bytes wait in the descriptor.
+    if (flags & flagTLSStartingWrite) {
+      ssl_continueSSLHandshake();
+    } else {
+      suspendReadSource();
+    }
     return;
   }
 
@@ -175,6 +205,8 @@ void DispatchSocket::doReadData() {
   // 2. Then the descriptor.
   bool socketEOF = (flags & flagReadEOF) != 0;
   bool waiting = !done && !error && !socketEOF && !hasBytesAvailable;
+  // The engine gave all that was asked of it: it may hold more than the estimate knew of.
+  bool engineMayHoldMore = false;
   if (!done && !error && !socketEOF && hasBytesAvailable) {
     platform::assertThat(preBuffer.availableBytes() == 0, "Invalid logic");
 
@@ -194,10 +226,29 @@ void DispatchSocket::doReadData() {
       buffer = packet.writePosition();
     }
 
-    int socketFD = _socket4FD != -1 ? _socket4FD : _socket6FD;
-    ssize_t result = ::read(socketFD, buffer, bytesToRead);
     std::size_t bytesRead = 0;
-    if (result < 0) {
+    if (flags & flagSecure) {
+      // The engine is asked until it has given all or has to stop.
+      int status;
+      do {
+        std::size_t processed = 0;
+        status = _sslContext->read(buffer + bytesRead, bytesToRead - bytesRead, &processed);
+        bytesRead += processed;
+      } while (bytesRead < bytesToRead && status == platform::security::kSslNoErr);
+      if (status == platform::security::kSslNoErr) {
+        engineMayHoldMore = true;
+      } else if (status == platform::security::errSSLWouldBlock) {
+        waiting = true;
+      } else if (status == platform::security::errSSLClosedGraceful ||
+                 status == platform::security::errSSLClosedAbort) {
+        sslErrCode = status;
+        socketEOF = true;
+      } else {
+        error = sslError(status);
+      }
+    } else if (ssize_t result =
+                   ::read(_socket4FD != -1 ? _socket4FD : _socket6FD, buffer, bytesToRead);
+               result < 0) {
       if (errno == EWOULDBLOCK) {
         waiting = true;
       } else {
@@ -275,11 +326,25 @@ void DispatchSocket::doReadData() {
     doReadEOF();
   } else if (waiting) {
     resumeReadSource();
+  } else if (engineMayHoldMore && !done) {
+    // The engine reads whole records, and may have taken bytes that arrived after the read
+    // source counted them: the descriptor can be empty while they wait in the engine, and no
+    // read event would come for them.
+    resumeReadSource();
+    if (sslPreBuffer->availableBytes() + _sslContext->bufferedReadSize() > 0) {
+      socketQueue->async([self = shared_from_this()] { self->doReadData(); });
+    }
   }
 }
 
 void DispatchSocket::doReadEOF() {
   flags |= flagReadEOF;
+  if (flags & flagSecure) flushSSLBuffers();
+  if (flags & (flagTLSStartingRead | flagTLSStartingWrite)) {
+    // The handshake can no longer finish.
+    closeWithError(sslError(platform::security::errSSLClosedAbort));
+    return;
+  }
   bool shouldDisconnect = false;
   if ((flags & flagReadStreamClosed) || preBuffer.availableBytes() > 0) {
     // Already reported, or later reads can still be served from the read-ahead.
@@ -301,7 +366,9 @@ void DispatchSocket::doReadEOF() {
     shouldDisconnect = true;
   }
   if (shouldDisconnect) {
-    closeWithError(connectionClosedError());
+    const bool tlsFailed =
+        sslErrCode != 0 && sslErrCode != platform::security::errSSLClosedGraceful;
+    closeWithError(tlsFailed ? sslError(sslErrCode) : connectionClosedError());
   } else {
     suspendReadSource();
   }

@@ -8,7 +8,9 @@
 #include <cmath>
 
 #include "platform/foundation/Assert.h"
+#include "platform/security/SslContext.h"
 #include "sockets/dispatch/DispatchSocket.h"
+#include "sockets/dispatch/DispatchSpecialPacket.h"
 #include "sockets/dispatch/DispatchWritePacket.h"
 
 using platform::Error;
@@ -45,15 +47,24 @@ float DispatchSocket::progressOfWriteReturningTag(long* tagPtr, std::size_t* don
 
 void DispatchSocket::maybeDequeueWrite() {
   assertOnSocketQueue();
-  if (currentWrite || !(flags & flagConnected)) return;
+  if (currentWrite || (flags & flagTLSStartingWrite) || !(flags & flagConnected)) return;
   if (!writeQueue.empty()) {
-    currentWrite = std::move(writeQueue.front());
+    auto entry = std::move(writeQueue.front());
     writeQueue.pop_front();
+    if (auto* marker = std::get_if<std::shared_ptr<DispatchSpecialPacket>>(&entry)) {
+      currentTLSPacket_ = std::move(*marker);
+      flags |= flagTLSStartingWrite;
+      maybeStartTLS();
+      return;
+    }
+    currentWrite = std::move(std::get<std::shared_ptr<DispatchWritePacket>>(entry));
     setupWriteTimerWithTimeout(currentWrite->timeout);
     doWriteData();
   } else if (flags & flagCloseAfterWrites) {
     if (flags & flagCloseAfterReads) {
-      if (readQueue.empty() && !currentRead) closeWithError(std::nullopt);
+      if (readQueue.empty() && !currentRead && !(flags & flagTLSStartingRead)) {
+        closeWithError(std::nullopt);
+      }
     } else {
       closeWithError(std::nullopt);
     }
@@ -61,7 +72,7 @@ void DispatchSocket::maybeDequeueWrite() {
 }
 
 void DispatchSocket::doWriteData() {
-  if (!currentWrite || (flags & flagWritesHeld)) {
+  if ((!currentWrite && !(flags & flagTLSStartingWrite)) || (flags & flagWritesHeld)) {
     // Nothing to send now; a writable descriptor would keep the source firing.
     if (flags & flagWritable) suspendWriteSource();
     return;
@@ -71,24 +82,38 @@ void DispatchSocket::doWriteData() {
     return;
   }
 
+  if (flags & flagTLSStartingWrite) {
+    // The handshake goes on once the read side has reached the marker too.
+    if (flags & flagTLSStartingRead) {
+      ssl_continueSSLHandshake();
+    } else {
+      suspendWriteSource();
+    }
+    return;
+  }
+
   DispatchWritePacket& packet = *currentWrite;
   bool waiting = false;
   std::optional<Error> error;
   std::size_t bytesWritten = 0;
 
-  int socketFD = _socket4FD != -1 ? _socket4FD : _socket6FD;
   const std::uint8_t* buffer = packet.buffer.bytes() + packet.bytesDone;
   std::size_t bytesToWrite = packet.buffer.length() - packet.bytesDone;
-  // MSG_NOSIGNAL: a peer that has gone gives EPIPE here instead of killing the process.
-  ssize_t result = ::send(socketFD, buffer, bytesToWrite, MSG_NOSIGNAL);
-  if (result < 0) {
-    if (errno == EWOULDBLOCK) {
-      waiting = true;
-    } else {
-      error = errnoErrorWithReason("Error in write() function");
-    }
+  if (flags & flagSecure) {
+    writeSecurely(buffer, bytesToWrite, &bytesWritten, &waiting, &error);
   } else {
-    bytesWritten = static_cast<std::size_t>(result);
+    int socketFD = _socket4FD != -1 ? _socket4FD : _socket6FD;
+    // MSG_NOSIGNAL: a peer that has gone gives EPIPE here instead of killing the process.
+    ssize_t result = ::send(socketFD, buffer, bytesToWrite, MSG_NOSIGNAL);
+    if (result < 0) {
+      if (errno == EWOULDBLOCK) {
+        waiting = true;
+      } else {
+        error = errnoErrorWithReason("Error in write() function");
+      }
+    } else {
+      bytesWritten = static_cast<std::size_t>(result);
+    }
   }
   if (waiting) {
     flags &= ~flagWritable;
@@ -116,6 +141,44 @@ void DispatchSocket::doWriteData() {
         });
   }
   if (error) closeWithError(error);
+}
+
+void DispatchSocket::writeSecurely(const std::uint8_t* buffer, std::size_t bytesToWrite,
+                                   std::size_t* bytesWritten, bool* waiting,
+                                   std::optional<Error>* error) {
+  namespace security = platform::security;
+  // The engine's chunks, as large as its records allow.
+  constexpr std::size_t kMaxChunk = 32768;
+  if (sslWriteCachedLength > 0) {
+    // A chunk the engine took while answering would-block counts once it is out.
+    std::size_t processed = 0;
+    const int status = _sslContext->write(nullptr, 0, &processed);
+    if (status == security::errSSLWouldBlock) {
+      *waiting = true;
+      return;
+    }
+    if (status != security::kSslNoErr) {
+      *error = sslError(status);
+      return;
+    }
+    *bytesWritten = sslWriteCachedLength;
+    sslWriteCachedLength = 0;
+  }
+  while (*bytesWritten < bytesToWrite) {
+    const std::size_t chunk = std::min(bytesToWrite - *bytesWritten, kMaxChunk);
+    std::size_t processed = 0;
+    const int status = _sslContext->write(buffer + *bytesWritten, chunk, &processed);
+    if (status == security::errSSLWouldBlock) {
+      sslWriteCachedLength = chunk;
+      *waiting = true;
+      return;
+    }
+    if (status != security::kSslNoErr) {
+      *error = sslError(status);
+      return;
+    }
+    *bytesWritten += processed;
+  }
 }
 
 void DispatchSocket::completeCurrentWrite() {

@@ -2,11 +2,23 @@
 // empty datagrams, both families at once, filters, connecting, closing after sends, and the
 // choice of a family that has an open descriptor.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <net/if.h>
+#include <net/route.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "SocketHarness.h"
 #include "platform/foundation/Mutex.h"
 #include "sockets/dispatch/DispatchUdpSocket.h"
+#include "support/TempHome.h"
 
 using namespace sockettest;
 using platform::Bytes;
@@ -382,4 +394,111 @@ TEST(UdpMulticastTest, JoiningAnIPv4GroupSettlesOnIPv4AndLeavingWorks) {
   EXPECT_EQ(err.domain(), platform::kPOSIXErrorDomain);
   sock->close();
   drain(queue);
+}
+
+// --- Multicast, in a network namespace of the test's own ---------------------------------------
+// Multicast needs an interface that carries it and a route for the groups; a test may not change
+// the machine's, so the outer test forks a child into new user and network namespaces, gives
+// their loopback interface multicast and a route for 224.0.0.0/4, and runs the inner test there
+// in a fresh process image. Where namespaces are not allowed the test is skipped.
+
+namespace {
+
+constexpr const char* kNamespaceMarkerVariable = "CHENGHENG_TEST_NETNS_MARKER";
+
+// In the child, before exec: loopback up with multicast, and the multicast route through it.
+bool prepareLoopbackForMulticast() {
+  int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  ifreq request{};
+  std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+  request.ifr_flags = IFF_UP | IFF_LOOPBACK | IFF_RUNNING | IFF_MULTICAST;
+  bool ok = ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+  rtentry route{};
+  auto* destination = reinterpret_cast<sockaddr_in*>(&route.rt_dst);
+  destination->sin_family = AF_INET;
+  destination->sin_addr.s_addr = htonl(0xE0000000);  // 224.0.0.0
+  auto* mask = reinterpret_cast<sockaddr_in*>(&route.rt_genmask);
+  mask->sin_family = AF_INET;
+  mask->sin_addr.s_addr = htonl(0xF0000000);  // /4
+  reinterpret_cast<sockaddr_in*>(&route.rt_gateway)->sin_family = AF_INET;
+  char device[] = "lo";
+  route.rt_dev = device;
+  route.rt_flags = RTF_UP;
+  ok = ok && ::ioctl(fd, SIOCADDRT, &route) == 0;
+  ::close(fd);
+  return ok;
+}
+
+}  // namespace
+
+class UdpMulticastNamespaceTest : public testing::Test, protected UdpFixture {
+ protected:
+  void TearDown() override { closeSocket(); }
+};
+
+TEST_F(UdpMulticastNamespaceTest, AGroupMemberReceivesWhatIsSentToTheGroupUntilItLeaves) {
+  const char* marker = std::getenv(kNamespaceMarkerVariable);
+  if (!marker) {
+    // The outer test: the inner one runs in the namespaces and leaves a marker when it passed.
+    const std::string markerPath = testsupport::makeTempFolder("chengheng-netns") + "/passed";
+    const std::string filter = std::string("--gtest_filter=") +
+                               testing::UnitTest::GetInstance()->current_test_suite()->name() +
+                               "." + testing::UnitTest::GetInstance()->current_test_info()->name();
+    // Everything the child needs is made before the fork: a child of a threaded process may
+    // only make async-signal-safe calls until it execs.
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry; ++entry) environment.emplace_back(*entry);
+    environment.push_back(std::string(kNamespaceMarkerVariable) + "=" + markerPath);
+    std::vector<char*> environmentPointers;
+    for (auto& entry : environment) environmentPointers.push_back(entry.data());
+    environmentPointers.push_back(nullptr);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) ::_exit(77);
+      if (!prepareLoopbackForMulticast()) ::_exit(78);
+      const char* arguments[] = {"sockets_dispatch_tests", filter.c_str(), nullptr};
+      ::execve("/proc/self/exe", const_cast<char* const*>(arguments), environmentPointers.data());
+      ::_exit(79);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    std::ifstream passed(markerPath);
+    const bool markerFound = passed.good();
+    std::filesystem::remove_all(std::filesystem::path(markerPath).parent_path());
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "network namespaces are not allowed here";
+    ASSERT_NE(WEXITSTATUS(status), 78) << "loopback could not be set up for multicast";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(markerFound);
+    return;
+  }
+
+  // The inner test, inside the namespaces.
+  const std::string group = "239.255.42.99";
+  makeSocket();
+  sock->setIPv6Enabled(false);
+  platform::Error err;
+  ASSERT_TRUE(sock->bindToAddress(addressOf("0.0.0.0", 0), &err)) << err.localizedDescription();
+  const std::uint16_t port = sock->localPort();
+  ASSERT_TRUE(sock->joinMulticastGroup(group, "127.0.0.1", &err)) << err.localizedDescription();
+  ASSERT_TRUE(sock->beginReceiving(&err)) << err.localizedDescription();
+
+  auto senderRecorder = std::make_shared<UdpRecorder>();
+  auto senderQueue = platform::dispatch::Queue::serial("test.udp.multicast.sender");
+  auto sender = DispatchUdpSocket::create(senderRecorder, senderQueue);
+  sender->setIPv6Enabled(false);
+  sender->sendData(bytesOf("to the group"), group, port, -1, 1);
+  ASSERT_TRUE(recorder->waitForCount("receive", 1));
+  // The route has no preferred source, so the sender's address is the system's choice.
+  EXPECT_EQ(recorder->startingWith("receive to the group from ").size(), 1u);
+
+  ASSERT_TRUE(sock->leaveMulticastGroup(group, "127.0.0.1", &err)) << err.localizedDescription();
+  sender->sendData(bytesOf("after leaving"), group, port, -1, 2);
+  ASSERT_TRUE(senderRecorder->waitForCount("sent", 2));
+  EXPECT_TRUE(recorder->quietFor("receive", 300));
+  sender->close();
+  drain(senderQueue);
+  if (!HasFailure()) std::ofstream(marker) << "passed";
 }
