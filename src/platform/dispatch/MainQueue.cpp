@@ -11,7 +11,7 @@
 
 namespace platform::dispatch {
 
-MainQueue::MainQueue(Tag) : Queue(Kind::Main, "main") {}
+MainQueue::MainQueue(Tag) : Queue(Kind::Main, "main"), loop_(RunLoop::main()) {}
 
 bool MainQueue::isMainThread() { return Thread::isMainThread(); }
 
@@ -26,12 +26,25 @@ void MainQueue::async(Work work) {
   post(std::move(work));
 }
 
+// The work waits in posted_ and the run loop gets a runner that holds only this queue, small
+// enough to need no allocation of its own. Work and runners are queued in the same order under
+// the lock, so each runner's work is the oldest one still waiting. The main queue is never
+// destroyed, so the runner needs no reference to it.
 void MainQueue::post(Work work) {
-  auto self = shared_from_this();
-  RunLoop::main()->perform([self, work = std::move(work)] {
-    QueueStack::Frame frame(self.get());
-    work();
-  });
+  posted_.push_back(std::move(work));
+  loop_->perform([this] { runNext(); });
+}
+
+// Takes all posted work at once, so the posting threads meet the main thread on the mutex once
+// per batch rather than once per item.
+void MainQueue::runNext() {
+  if (taken_.empty()) {
+    MutexLock lock(mutex_);
+    taken_.refill(posted_);
+  }
+  Work work = taken_.take();
+  QueueStack::Frame frame(this);
+  work();
 }
 
 void MainQueue::sync(const Work& work) {

@@ -5,9 +5,15 @@
 // from the main thread fails an assertion, since the main thread already holds this queue.
 
 #include <deque>
+#include <vector>
 
 #include "platform/dispatch/Queue.h"
+#include "platform/foundation/BatchBuffer.h"
 #include "platform/foundation/Mutex.h"
+
+namespace platform {
+class RunLoop;
+}
 
 namespace platform::dispatch {
 
@@ -26,11 +32,20 @@ class MainQueue : public Queue {
  private:
   // Under the lock, so that work released by `resume` keeps its place.
   void post(Work work) REQUIRES(mutex_);
+  // On the main thread, for each posted item: runs the oldest posted work.
+  void runNext() EXCLUDES(mutex_);
+
+  // Set before start, read-only after.
+  const std::shared_ptr<RunLoop> loop_;
 
   // Guarded by mutex_.
   Mutex mutex_;
   std::deque<Work> held_ GUARDED_BY(mutex_);
+  std::vector<Work> posted_ GUARDED_BY(mutex_);  // one runner on the main run loop for each
   long suspendCount_ GUARDED_BY(mutex_) = 0;
+
+  // Main thread only: posted work taken in one go, oldest first.
+  BatchBuffer<Work> taken_;
 };
 
 }  // namespace platform::dispatch

@@ -1,5 +1,6 @@
 #include "platform/dispatch/SerialQueue.h"
 
+#include <array>
 #include <condition_variable>
 
 #include "platform/dispatch/QueueStack.h"
@@ -45,24 +46,45 @@ void SerialQueue::scheduleLocked() {
   WorkerPool::shared().submit(Priority::Default, [self] { self->drain(); });
 }
 
+// Takes the work in batches under one lock, so the producers and the drainer meet on the mutex
+// once per batch rather than once per item. A batch stops short of a waiting `sync` caller, and
+// the items of a batch that a suspension cut short go back to the head of the queue.
 void SerialQueue::drain() {
   QueueStack::Frame frame(this);
-  for (int i = 0; i < kDrainBatch; ++i) {
-    Item item;
+  std::array<Work, kDrainBatch> batch;
+  while (true) {
+    std::size_t taken = 0;
+    Ticket* ticket = nullptr;
     {
       MutexLock lock(mutex_);
       if (suspendCount_ > 0 || items_.empty()) {
         owned_ = false;
         return;
       }
-      item = std::move(items_.front());
-      items_.pop_front();
+      while (taken < batch.size() && !items_.empty() && !items_.front().ticket) {
+        batch[taken++] = std::move(items_.front().work);
+        items_.pop_front();
+      }
+      if (taken == 0) {
+        ticket = items_.front().ticket;
+        items_.pop_front();
+      }
     }
-    if (item.ticket) {
-      item.ticket->grant();  // the queue now belongs to the waiting `sync` caller
+    if (ticket) {
+      ticket->grant();  // the queue now belongs to the waiting `sync` caller
       return;
     }
-    item.work();
+    std::size_t ran = 0;
+    while (ran < taken && (ran == 0 || !suspended_.load(std::memory_order_relaxed))) {
+      Work work = std::move(batch[ran++]);
+      work();
+    }
+    if (ran < taken) {
+      MutexLock lock(mutex_);
+      for (std::size_t i = taken; i > ran; --i) items_.push_front(Item{std::move(batch[i - 1])});
+    }
+    // A batch is the most a drain job runs while other jobs wait for a worker.
+    if (WorkerPool::shared().hasWaitingJobs()) break;
   }
   release();
 }
@@ -119,6 +141,7 @@ void SerialQueue::runHeld(const Work& work) {
 void SerialQueue::suspend() {
   MutexLock lock(mutex_);
   ++suspendCount_;
+  suspended_.store(true, std::memory_order_relaxed);
 }
 
 void SerialQueue::resume() {
@@ -126,6 +149,7 @@ void SerialQueue::resume() {
   assertThat(suspendCount_ > 0,
              "dispatch: resume of the queue \"" + label() + "\" without a matching suspend");
   if (--suspendCount_ > 0) return;
+  suspended_.store(false, std::memory_order_relaxed);
   if (!owned_ && !items_.empty()) scheduleLocked();
 }
 

@@ -7,6 +7,7 @@
 // caller leaves a ticket in the FIFO; when the drainer reaches it, ownership passes to the
 // caller, which runs its work inline and then hands the queue back to the pool.
 
+#include <atomic>
 #include <deque>
 
 #include "platform/dispatch/Queue.h"
@@ -40,6 +41,8 @@ class SerialQueue : public Queue {
   std::deque<Item> items_ GUARDED_BY(mutex_);
   bool owned_ GUARDED_BY(mutex_) = false;
   long suspendCount_ GUARDED_BY(mutex_) = 0;
+  // Written under mutex_ with suspendCount_; read without it between the items of a batch.
+  std::atomic<bool> suspended_{false};
 };
 
 }  // namespace platform::dispatch

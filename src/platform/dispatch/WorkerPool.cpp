@@ -40,7 +40,7 @@ std::size_t WorkerPool::threadCount() const {
 void WorkerPool::submit(Priority priority, Job job) {
   MutexLock lock(mutex_);
   lanes_[lane(priority)].push_back(std::move(job));
-  ++pending_;
+  waiting_.store(++pending_, std::memory_order_relaxed);
   if (needsThreadLocked()) spawnLocked();
   workCv_.notify_one();
   if (pending_ == 1) watchdogCv_.notify_one();
@@ -68,7 +68,7 @@ void WorkerPool::workerMain() {
       auto& lane = *std::find_if(lanes_.begin(), lanes_.end(), [](auto& l) { return !l.empty(); });
       Job job = std::move(lane.front());
       lane.pop_front();
-      --pending_;
+      waiting_.store(--pending_, std::memory_order_relaxed);
       ++taken_;
       lock.unlock();
       job();

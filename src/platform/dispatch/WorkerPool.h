@@ -9,6 +9,7 @@
 // count retire after staying idle for a while.
 
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -42,6 +43,10 @@ class WorkerPool {
     bool counted_;
   };
 
+  // True when submitted jobs wait for a worker: a drain job that could go on running hands its
+  // worker over instead. Read without the lock, so only a hint.
+  bool hasWaitingJobs() const { return waiting_.load(std::memory_order_relaxed) > 0; }
+
   // Live worker threads (diagnostics and tests).
   std::size_t threadCount() const EXCLUDES(mutex_);
   // True on one of the pool's worker threads.
@@ -67,6 +72,8 @@ class WorkerPool {
   std::condition_variable periodCv_;  // never signalled: the watchdog's timed sleep
   std::array<std::deque<Job>, 4> lanes_ GUARDED_BY(mutex_);
   std::size_t pending_ GUARDED_BY(mutex_) = 0;
+  // pending_, mirrored for hasWaitingJobs().
+  std::atomic<std::size_t> waiting_{0};
   std::size_t threads_ GUARDED_BY(mutex_) = 0;
   std::size_t idle_ GUARDED_BY(mutex_) = 0;
   std::size_t blocked_ GUARDED_BY(mutex_) = 0;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <exception>
+#include <iterator>
 #include <utility>
 
 #include "platform/foundation/Assert.h"
@@ -94,7 +95,8 @@ void RunLoop::wake() {
 }
 
 void RunLoop::signalLocked() {
-  cv_.notify_all();
+  // A loop that is running sees the change in its next pass: only a sleeping one needs waking.
+  if (sleeping_) cv_.notify_all();
   if (polling_ && wakeFd_ >= 0) {
     std::uint64_t one = 1;
     // A full counter already wakes the poll, so a failed write loses nothing.
@@ -104,8 +106,15 @@ void RunLoop::signalLocked() {
 
 bool RunLoop::inMode(const RunLoopModes& modes) const { return contains(modes, currentMode_); }
 
+bool RunLoop::inMode(const QueuedWork& work) const {
+  return work.modes.empty() ? currentMode_ == kDefaultRunLoopMode : inMode(work.modes);
+}
+
 void RunLoop::perform(std::function<void()> work) {
-  perform(std::move(work), RunLoopModes{kDefaultRunLoopMode});
+  if (!work) return;
+  MutexLock lock(mutex_);
+  queue_.push_back(QueuedWork{std::move(work), {}, nextSequence_++});
+  signalLocked();
 }
 
 void RunLoop::perform(std::function<void()> work, const RunLoopModes& modes) {
@@ -262,8 +271,10 @@ std::optional<MonoTime> RunLoop::nextFireDateLocked() {
 }
 
 bool RunLoop::hasWorkLocked() const {
-  return std::any_of(queue_.begin(), queue_.end(),
-                     [&](const QueuedWork& w) { return inMode(w.modes); });
+  auto ready = [&](const QueuedWork& w) { return inMode(w); };
+  // batch_ is the owner's, and only the owner asks.
+  return std::any_of(batch_.begin(), batch_.end(), ready) ||
+         std::any_of(queue_.begin(), queue_.end(), ready);
 }
 
 std::vector<std::pair<std::shared_ptr<RunLoopSource>, unsigned>> RunLoop::readySources() {
@@ -360,23 +371,28 @@ std::size_t RunLoop::handleReady(const std::function<bool()>* done, bool honorSt
   if (finished()) return handled;
 
   // Then the work of this mode queued so far; work it posts runs in the next pass, after the
-  // timers due then. Work of other modes keeps its place.
+  // timers due then. Work of other modes keeps its place. The pass takes the queue in one go, so
+  // posting threads meet the loop on the mutex once per pass rather than once per item; what a
+  // nested pass or an exception leaves of the batch stays ahead of later posts.
   std::uint64_t limit;
   {
     MutexLock lock(mutex_);
     limit = nextSequence_;
+    if (batch_.empty()) {
+      batch_.swap(queue_);
+    } else {
+      std::move(queue_.begin(), queue_.end(), std::back_inserter(batch_));
+      queue_.clear();
+    }
+    batchCount_.store(batch_.size(), std::memory_order_relaxed);
   }
   while (true) {
-    std::function<void()> work;
-    {
-      MutexLock lock(mutex_);
-      auto it = std::find_if(queue_.begin(), queue_.end(), [&](const QueuedWork& w) {
-        return w.sequence < limit && inMode(w.modes);
-      });
-      if (it == queue_.end()) break;
-      work = std::move(it->work);
-      queue_.erase(it);
-    }
+    auto it = std::find_if(batch_.begin(), batch_.end(),
+                           [&](const QueuedWork& w) { return w.sequence < limit && inMode(w); });
+    if (it == batch_.end()) break;
+    std::function<void()> work = std::move(it->work);
+    batch_.erase(it);
+    batchCount_.store(batch_.size(), std::memory_order_relaxed);
     work();
     ++handled;
     if (finished()) return handled;
@@ -415,11 +431,13 @@ RunLoop::WaitResult RunLoop::waitForWork(std::optional<MonoTime> deadline,
     SourceWait sources = waitOnSources(sleep);
     if (sources == SourceWait::SourceReady) return WaitResult::Ready;
     if (sources == SourceWait::Waited) continue;
+    sleeping_ = true;
     if (sleep) {
       cv_.wait_for(lock.native(), *sleep, woken);
     } else {
       cv_.wait(lock.native(), woken);
     }
+    sleeping_ = false;
   }
 }
 
@@ -543,7 +561,7 @@ std::size_t RunLoop::pendingCount() const {
   MutexLock lock(mutex_);
   std::size_t valid = std::count_if(timers_.begin(), timers_.end(),
                                     [](const ScheduledTimer& t) { return t.timer->isValid(); });
-  return queue_.size() + valid;
+  return queue_.size() + batchCount_.load(std::memory_order_relaxed) + valid;
 }
 
 std::shared_ptr<RunLoopSource> RunLoopSource::create(int descriptor, unsigned interest,

@@ -22,6 +22,7 @@
 // (level-triggered: a source that does not want to hear again until it acted must lower its
 // interest).
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -130,6 +131,8 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   friend class Timer;
   enum class WaitResult { Ready, TimedOut, Stopped };
   using RealTime = std::chrono::steady_clock::time_point;
+  // Work posted without modes keeps `modes` empty, meaning the default mode, so the common post
+  // allocates nothing beyond its function.
   struct QueuedWork {
     std::function<void()> work;
     RunLoopModes modes;
@@ -183,6 +186,7 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   void wake() EXCLUDES(mutex_);
   void signalLocked() REQUIRES(mutex_);
   bool inMode(const RunLoopModes& modes) const;
+  bool inMode(const QueuedWork& work) const;
 
   // Set before start, read-only after.
   const long owner_;
@@ -198,12 +202,18 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   mutable Mutex mutex_;
   std::condition_variable cv_;
   std::deque<QueuedWork> queue_ GUARDED_BY(mutex_);
+  bool sleeping_ GUARDED_BY(mutex_) = false;  // the owner waits on cv_
   std::vector<ScheduledTimer> timers_ GUARDED_BY(mutex_);
   std::vector<ScheduledSource> sources_ GUARDED_BY(mutex_);
   bool polling_ GUARDED_BY(mutex_) = false;
   std::uint64_t nextSequence_ GUARDED_BY(mutex_) = 0;
   bool stopPending_ GUARDED_BY(mutex_) = false;
   std::uint64_t wakeCount_ GUARDED_BY(mutex_) = 0;
+
+  // Owner thread only: posted work a pass took from queue_ in one go, older than anything still
+  // in queue_, in posting order; and its size for pendingCount() on other threads.
+  std::deque<QueuedWork> batch_;
+  std::atomic<std::size_t> batchCount_{0};
 };
 
 // A descriptor watched by the run loops it is scheduled on: the callback runs on the loop's

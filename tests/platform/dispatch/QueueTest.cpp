@@ -362,6 +362,33 @@ TEST(QueueTest, SuspendFromInsideWorkStopsTheNextItem) {
   EXPECT_EQ(probe.values(), (std::vector<int>{1, 2}));
 }
 
+// The drainer takes work in batches; a suspension from inside one still stops the very next
+// item, wherever it falls in a batch, and the rest keeps its order after resume.
+TEST(QueueTest, SuspendInTheMiddleOfALongBacklogStopsTheNextItem) {
+  auto q = Queue::serial("long-backlog");
+  Probe probe;
+  constexpr int kItems = 300;
+  q->suspend();
+  for (int i = 0; i < kItems; ++i) {
+    q->async([&, i] {
+      if (i == 100 || i == 171) q->suspend();
+      probe.add(i);
+    });
+  }
+  q->resume();
+  ASSERT_TRUE(probe.waitValues(101));
+  Queue::serial()->sync([] {});  // time for a wrongly run item to show
+  EXPECT_EQ(probe.values().size(), 101u);
+  q->resume();
+  ASSERT_TRUE(probe.waitValues(172));
+  Queue::serial()->sync([] {});
+  EXPECT_EQ(probe.values().size(), 172u);
+  q->resume();
+  ASSERT_TRUE(probe.waitValues(kItems));
+  auto values = probe.values();
+  for (int i = 0; i < kItems; ++i) ASSERT_EQ(values[i], i);
+}
+
 TEST(QueueTest, SyncOntoASuspendedQueueWaitsForResume) {
   auto q = Queue::serial("sync-suspended");
   q->suspend();
@@ -424,6 +451,21 @@ TEST(QueueTest, MainQueueSuspendHoldsBackWorkUntilResume) {
   Queue::main()->async([&] { probe.add(2); });
   ASSERT_TRUE(RunLoop::main()->runUntil([&] { return probe.values().size() == 2; }));
   EXPECT_EQ(probe.values(), (std::vector<int>{1, 2}));
+}
+
+// Main-queue work and work posted to the main run loop directly run in the order they were
+// posted, also across posting threads that hand over to each other.
+TEST(QueueTest, MainQueueWorkKeepsItsPlaceAmongTheRunLoopsOtherWork) {
+  std::vector<int> order;  // main thread only
+  onPlainThread([&] {
+    for (int i = 0; i < 300; i += 3) {
+      Queue::main()->async([&, i] { order.push_back(i); });
+      RunLoop::main()->perform([&, i] { order.push_back(i + 1); });
+      onPlainThread([&, i] { Queue::main()->async([&, i] { order.push_back(i + 2); }); });
+    }
+  });
+  ASSERT_TRUE(RunLoop::main()->runUntil([&] { return order.size() == 300; }));
+  for (int i = 0; i < 300; ++i) ASSERT_EQ(order[i], i);
 }
 
 TEST(QueueTest, OnceRunsOnceAcrossThreads) {

@@ -191,6 +191,37 @@ TEST_F(RunLoopTest, ExceptionsLeaveTheRunCallAndKeepTheQueue) {
   EXPECT_EQ(order, (std::vector<int>{1, 3}));
 }
 
+// A pass takes all queued work at once; a run nested inside one of its items must still run the
+// rest of that batch before anything posted later, and the batch counts as pending until run.
+TEST_F(RunLoopTest, NestedRunKeepsTheOrderOfThePassAroundIt) {
+  std::vector<std::string> order;
+  std::size_t pendingSeenFirst = 0;
+  loop_->perform([&] {
+    pendingSeenFirst = loop_->pendingCount();
+    order.push_back("outer starts");
+    loop_->perform([&] { order.push_back("posted inside"); });
+    EXPECT_TRUE(loop_->runUntil([&] { return order.size() == 4; }));
+    order.push_back("outer ends");
+  });
+  loop_->perform([&] { order.push_back("second"); });
+  loop_->perform([&] { order.push_back("third"); });
+  EXPECT_TRUE(loop_->runUntil([&] { return order.size() == 5; }));
+  EXPECT_EQ(pendingSeenFirst, 2u);
+  EXPECT_EQ(order, (std::vector<std::string>{"outer starts", "second", "third", "posted inside",
+                                             "outer ends"}));
+}
+
+TEST_F(RunLoopTest, RunUntilStopsBetweenItemsOfAPassAndKeepsTheRest) {
+  std::vector<int> order;
+  for (int i = 0; i < 5; ++i) loop_->perform([&, i] { order.push_back(i); });
+  EXPECT_TRUE(loop_->runUntil([&] { return order.size() == 2; }));
+  EXPECT_EQ(order, (std::vector<int>{0, 1}));
+  EXPECT_EQ(loop_->pendingCount(), 3u);
+  loop_->perform([&] { order.push_back(5); });
+  EXPECT_TRUE(loop_->runUntil([&] { return order.size() == 6; }));
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+}
+
 TEST_F(RunLoopTest, RunningAnotherThreadsLoopIsRefused) {
   std::string refused;
   auto thread = Thread::start("intruder", [&] {
