@@ -56,7 +56,6 @@ std::shared_ptr<RunLoop> RunLoop::make(long ownerThreadId) {
   // Moving a manual clock (or swapping the shared clock) changes when timers are due, so a
   // sleeping loop must look again. The listener is gone before the loop is (see ~RunLoop).
   RunLoop* raw = loop.get();
-  loop->wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   loop->clockToken_ = Clock::addWakeListener([raw] { raw->wake(); });
   return loop;
 }
@@ -449,7 +448,11 @@ RunLoop::SourceWait RunLoop::waitOnSources(std::optional<Duration> sleep) {
     if (inMode(entry.modes) && mask != 0)
       fds.push_back(pollfd{entry.source->descriptor(), mask, 0});
   }
-  if (fds.empty() || wakeFd_ < 0) return SourceWait::NoSources;
+  if (fds.empty()) return SourceWait::NoSources;
+  // Made the first time the loop has descriptors to wait on: a loop that never has any (most
+  // threads' loops) holds no descriptor of its own.
+  if (wakeFd_ < 0) wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wakeFd_ < 0) return SourceWait::NoSources;
   fds.push_back(pollfd{wakeFd_, POLLIN, 0});
   int timeoutMs = -1;
   if (sleep) {

@@ -192,7 +192,8 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   const long owner_;
   // Made right after the loop and dropped first in its destructor.
   std::unique_ptr<Clock::WakeToken> clockToken_;
-  // An eventfd that wakes a loop waiting in poll(2); made with the loop.
+  // An eventfd that wakes a loop waiting in poll(2); made by the owner, under mutex_, the first
+  // time the loop waits on descriptors, and read by signallers under mutex_.
   int wakeFd_ = -1;
 
   // Owned by the loop's thread.
