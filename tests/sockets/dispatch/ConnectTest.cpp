@@ -113,7 +113,7 @@ TEST_P(ConnectTest, ARefusedPortClosesWithThePosixError) {
         Bytes(reinterpret_cast<std::uint8_t*>(&bound),
               reinterpret_cast<std::uint8_t*>(&bound) + boundLength));
   }
-  int before = openDescriptorCount();
+  const DescriptorSnapshot before;
   ASSERT_TRUE(sock->connectToAddress(addressOf(GetParam(), port)));
   ASSERT_TRUE(recorder->waitForCount("disconnect", 1));
   auto err = recorder->disconnectError();
@@ -122,14 +122,14 @@ TEST_P(ConnectTest, ARefusedPortClosesWithThePosixError) {
   EXPECT_EQ(recorder->events(), std::vector<std::string>{"disconnect " + err->domain() + " " +
                                                          std::to_string(ECONNREFUSED)});
   EXPECT_TRUE(sock->isDisconnected());
-  EXPECT_TRUE(waitForDescriptorCount(before)) << openDescriptorCount() << " vs " << before;
+  EXPECT_TRUE(waitForDescriptorsClosedSince(before));
   ::close(fd);
 }
 
 TEST_P(ConnectTest, AConnectThatGetsNoAnswerTimesOutOnTheClock) {
   FullListener listener(GetParam());
   ScopedManualClock clock;
-  int before = openDescriptorCount();
+  const DescriptorSnapshot before;
   ASSERT_TRUE(sock->connectToAddress(addressOf(GetParam(), listener.port()), 2.0));
   clock->advanceSeconds(1);
   EXPECT_TRUE(recorder->quietFor("disconnect", 50));
@@ -142,20 +142,20 @@ TEST_P(ConnectTest, AConnectThatGetsNoAnswerTimesOutOnTheClock) {
   EXPECT_EQ(err->localizedDescription(), "Attempt to connect to host timed out");
   // The connect still blocked on the global queue is interrupted; its descriptor closes once
   // it has returned, and its late result is dropped.
-  EXPECT_TRUE(waitForDescriptorCount(before)) << openDescriptorCount() << " vs " << before;
+  EXPECT_TRUE(waitForDescriptorsClosedSince(before));
   EXPECT_TRUE(recorder->quietFor("connect", 50));
   EXPECT_EQ(recorder->events().size(), 1u);
 }
 
 TEST_P(ConnectTest, ClosingDuringAPendingConnectReportsNoErrorAndFreesTheDescriptor) {
   FullListener listener(GetParam());
-  int before = openDescriptorCount();
+  const DescriptorSnapshot before;
   ASSERT_TRUE(sock->connectToAddress(addressOf(GetParam(), listener.port())));
   EXPECT_FALSE(sock->isDisconnected());
   sock->disconnect();
   ASSERT_TRUE(recorder->waitForCount("disconnect", 1));
   EXPECT_FALSE(recorder->disconnectError());
-  EXPECT_TRUE(waitForDescriptorCount(before)) << openDescriptorCount() << " vs " << before;
+  EXPECT_TRUE(waitForDescriptorsClosedSince(before));
   EXPECT_TRUE(recorder->quietFor("connect", 50));
   // The socket can connect again afterwards.
   Server server(GetParam());
@@ -170,7 +170,7 @@ TEST_P(ConnectTest, AConnectRacingACloseNeverReachesAReusedDescriptor) {
   Server server(GetParam());
   const Bytes address = addressOf(GetParam(), server.port);
   std::vector<int> bystanders;
-  const int before = openDescriptorCount();
+  const DescriptorSnapshot before;
   for (int round = 0; round < 100; ++round) {
     ASSERT_TRUE(sock->connectToAddress(address));
     sock->disconnect();
@@ -179,7 +179,7 @@ TEST_P(ConnectTest, AConnectRacingACloseNeverReachesAReusedDescriptor) {
   }
   ASSERT_TRUE(recorder->waitForCount("disconnect", 100));
   // Every attempt's descriptor closes only once its connect has returned.
-  ASSERT_TRUE(waitForDescriptorCount(before + 100));
+  ASSERT_TRUE(waitForDescriptorsClosedSince(before, bystanders));
   for (int fd : bystanders) {
     sockaddr_storage peer{};
     socklen_t peerLength = sizeof peer;

@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 using platform::MutexLock;
@@ -313,6 +316,62 @@ bool waitForDescriptorCount(int expected) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));  // a polling interval
   }
   return true;
+}
+
+namespace {
+
+std::vector<std::string> openDescriptors() {
+  std::vector<std::string> entries;
+  DIR* dir = opendir("/proc/self/fd");
+  if (!dir) return entries;
+  const int own = dirfd(dir);
+  while (const dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.' || std::atoi(entry->d_name) == own) continue;
+    char target[256] = {};
+    const std::string path = std::string("/proc/self/fd/") + entry->d_name;
+    if (readlink(path.c_str(), target, sizeof target - 1) < 0) continue;
+    std::string described = std::string(entry->d_name) + " -> " + target;
+    // Every eventfd links to one shared inode; the kernel numbers each apart in its info.
+    if (described.ends_with("[eventfd]")) {
+      std::ifstream info(std::string("/proc/self/fdinfo/") + entry->d_name);
+      for (std::string line; std::getline(info, line);)
+        if (line.starts_with("eventfd-id:")) described += " " + line;
+    }
+    entries.push_back(described);
+  }
+  closedir(dir);
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+}  // namespace
+
+DescriptorSnapshot::DescriptorSnapshot() : entries_(openDescriptors()) {}
+
+std::vector<std::string> DescriptorSnapshot::openedSince() const {
+  std::vector<std::string> opened;
+  auto now = openDescriptors();
+  std::set_difference(now.begin(), now.end(), entries_.begin(), entries_.end(),
+                      std::back_inserter(opened));
+  return opened;
+}
+
+testing::AssertionResult waitForDescriptorsClosedSince(const DescriptorSnapshot& before,
+                                                       const std::vector<int>& kept) {
+  auto deadline = std::chrono::steady_clock::now() + kPatience;
+  for (;;) {
+    auto opened = before.openedSince();
+    std::erase_if(opened, [&kept](const std::string& entry) {
+      return std::find(kept.begin(), kept.end(), std::atoi(entry.c_str())) != kept.end();
+    });
+    if (opened.empty()) return testing::AssertionSuccess();
+    if (std::chrono::steady_clock::now() > deadline) {
+      auto failure = testing::AssertionFailure() << "still open:";
+      for (const auto& entry : opened) failure << " " << entry;
+      return failure;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // a polling interval
+  }
 }
 
 void drain(const std::shared_ptr<platform::dispatch::Queue>& queue) {

@@ -176,6 +176,23 @@ bool loopbackAvailable(const std::string& host);
 int openDescriptorCount();
 // Until exactly `expected` descriptors are open (sources close theirs on their own queue).
 bool waitForDescriptorCount(int expected);
+
+// The descriptors open at one moment, each by number and what it refers to. Sockets closed
+// asynchronously may still hold descriptors of an earlier test; comparing against a snapshot
+// judges only the descriptors opened after it, which a count cannot tell from those.
+class DescriptorSnapshot {
+ public:
+  DescriptorSnapshot();
+  // The descriptors open now that were not open at the snapshot, e.g. "7 -> socket:[1234]".
+  std::vector<std::string> openedSince() const;
+
+ private:
+  std::vector<std::string> entries_;
+};
+// Until every descriptor opened since `before` is closed, apart from those numbered in `kept`.
+// Fails with the ones still open.
+testing::AssertionResult waitForDescriptorsClosedSince(const DescriptorSnapshot& before,
+                                                       const std::vector<int>& kept = {});
 // Runs `work` on `queue` and waits for it, so everything queued there before has run.
 void drain(const std::shared_ptr<platform::dispatch::Queue>& queue);
 
