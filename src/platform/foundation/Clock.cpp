@@ -79,8 +79,10 @@ SharedClock& sharedClock() {
 }  // namespace
 
 std::shared_ptr<Clock> Clock::system() {
-  static std::shared_ptr<Clock> c = std::make_shared<SystemClock>();
-  return c;
+  // Never destroyed: detached threads (the dispatch reactor, pool workers) read the clock while
+  // the process exits, and may make the shared slot, which starts from this clock, only then.
+  static auto* c = new std::shared_ptr<Clock>(std::make_shared<SystemClock>());
+  return *c;
 }
 
 std::shared_ptr<Clock> Clock::shared() {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <limits>
 #include <thread>
 
@@ -100,4 +101,25 @@ TEST(ClockTest, ManualClockStopsAtTheEndOfTime) {
   c.advanceSeconds(1);
   EXPECT_EQ(c.monotonicNow(), MonoTime::max());
   EXPECT_GT(c.now(), start);
+}
+
+// Detached threads (the dispatch reactor, pool workers) read the clock while the process exits,
+// after static destruction has begun: the system clock must still be there for them.
+TEST(ClockTest, TheSystemClockOutlivesStaticDestruction) {
+  // A fresh process, so the clock is first made inside this test.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        // Registered before the clock is made, so it runs after whatever the clock registers
+        // for tearing down at exit.
+        std::atexit([] {
+          auto clock = Clock::system();
+          bool sound = clock && clock.use_count() >= 2 && clock == Clock::system() &&
+                       clock->sleepDuration(clock->monotonicNow() - seconds(1)) == Duration::zero();
+          std::_Exit(sound ? 0 : 1);
+        });
+        Clock::system()->monotonicNow();
+        std::exit(2);
+      },
+      testing::ExitedWithCode(0), "");
 }
