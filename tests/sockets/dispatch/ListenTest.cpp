@@ -180,14 +180,14 @@ TEST_P(ListenRefusalTest, RefusesWithItsReasonAndStaysIdle) {
                                      c.delegateQueue ? Queue::serial("d") : nullptr);
   sock->setIPv4Enabled(c.ipv4);
   sock->setIPv6Enabled(c.ipv6);
-  int before = openDescriptorCount();
+  const DescriptorSnapshot before;
   Error err;
   EXPECT_FALSE(sock->acceptOnInterface(c.interface, 0, &err));
   EXPECT_EQ(err.domain(), kDispatchSocketErrorDomain);
   EXPECT_EQ(err.code(), c.code);
   EXPECT_EQ(err.localizedDescription(), c.text);
   EXPECT_TRUE(sock->isDisconnected());
-  EXPECT_EQ(openDescriptorCount(), before);
+  EXPECT_EQ(before.openedSince(), std::vector<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -227,14 +227,14 @@ TEST_P(ListenTest, APortInUseGivesTheBindReasonAndLeavesNoDescriptor) {
   std::uint16_t port = boundPort(taken);
   auto recorder = std::make_shared<Recorder>();
   auto sock = DispatchSocket::create(recorder, Queue::serial("d"));
-  int before = openDescriptorCount();
+  const DescriptorSnapshot before;
   Error err;
   EXPECT_FALSE(sock->acceptOnInterface(GetParam(), port, &err));
   EXPECT_EQ(err.domain(), platform::kPOSIXErrorDomain);
   EXPECT_EQ(err.code(), EADDRINUSE);
   EXPECT_EQ(err.userInfo().at(platform::kLocalizedFailureReasonKey),
             platform::Value("Error in bind() function"));
-  EXPECT_EQ(openDescriptorCount(), before);
+  EXPECT_EQ(before.openedSince(), std::vector<std::string>{});
   EXPECT_TRUE(sock->isDisconnected());
   ::close(taken);
 }
@@ -253,11 +253,11 @@ TEST(ListenBothFamiliesTest, AFailedSecondFamilyClosesTheFirst) {
   ::close(free4);
   auto recorder = std::make_shared<Recorder>();
   auto sock = DispatchSocket::create(recorder, Queue::serial("d"));
-  int before = openDescriptorCount();
+  const DescriptorSnapshot before;
   Error err;
   EXPECT_FALSE(sock->acceptOnPort(port, &err));
   EXPECT_EQ(err.code(), EADDRINUSE);
-  EXPECT_EQ(openDescriptorCount(), before);
+  EXPECT_EQ(before.openedSince(), std::vector<std::string>{});
   EXPECT_FALSE(sock->isIPv4());
   ::close(taken);
 }
@@ -267,14 +267,16 @@ TEST_P(ListenTest, DisconnectClosesTheListenerOnceAndLeavesConnectionsRunning) {
   Client client(GetParam(), server.port);
   auto sock = server.accepted();
   ASSERT_TRUE(sock);
-  int before = openDescriptorCount();
+  int listenerFD = -1;
+  server.listener->performBlock([&] { listenerFD = server.listener->socketFD(); });
+  const DescriptorSnapshot before;
   server.listener->disconnect();
   server.listener->disconnect();
   ASSERT_TRUE(server.recorder->waitForCount("disconnect", 1));
   EXPECT_EQ(server.recorder->events(), (std::vector<std::string>{"accept", "disconnect"}));
   EXPECT_TRUE(server.listener->isDisconnected());
   EXPECT_EQ(server.listener->localPort(), 0);
-  EXPECT_TRUE(waitForDescriptorCount(before - 1));
+  EXPECT_TRUE(waitForDescriptorsToClose(before, {listenerFD}));
 
   // The accepted connection still works.
   sock->readDataToData(DispatchSocket::LFData(), -1, 1);
@@ -291,7 +293,9 @@ TEST_P(ListenTest, AnAcceptedSocketNobodyTakesIsClosedAtOnce) {
   auto delegate = std::make_shared<Indifferent>();
   auto listener = DispatchSocket::create(delegate, Queue::serial("d"));
   ASSERT_TRUE(listener->acceptOnInterface(GetParam(), 0));
-  int before = openDescriptorCount();
+  int listenerFD = -1;
+  listener->performBlock([&] { listenerFD = listener->socketFD(); });
+  const DescriptorSnapshot before;
   for (int i = 0; i < 3; ++i) {
     Client client(GetParam(), listener->localPort());
     EXPECT_TRUE(client.waitForClose());
@@ -299,7 +303,7 @@ TEST_P(ListenTest, AnAcceptedSocketNobodyTakesIsClosedAtOnce) {
   EXPECT_FALSE(delegate->answers(DispatchSocketDelegate::kDidAcceptNewSocket));
   listener->disconnect();
   // Only the listener's descriptor goes; no accepted one stayed open.
-  EXPECT_TRUE(waitForDescriptorCount(before - 1));
+  EXPECT_TRUE(waitForDescriptorsToClose(before, {listenerFD}));
 }
 
 TEST_P(ListenTest, EachConnectionRunsOnTheQueueTheDelegateGives) {

@@ -300,24 +300,6 @@ bool loopbackAvailable(const std::string& host) {
   return ok;
 }
 
-int openDescriptorCount() {
-  int count = 0;
-  DIR* dir = opendir("/proc/self/fd");
-  if (!dir) return -1;
-  while (readdir(dir)) ++count;
-  closedir(dir);
-  return count;
-}
-
-bool waitForDescriptorCount(int expected) {
-  auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (openDescriptorCount() != expected) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // a polling interval
-  }
-  return true;
-}
-
 namespace {
 
 std::vector<std::string> openDescriptors() {
@@ -354,6 +336,38 @@ std::vector<std::string> DescriptorSnapshot::openedSince() const {
   std::set_difference(now.begin(), now.end(), entries_.begin(), entries_.end(),
                       std::back_inserter(opened));
   return opened;
+}
+
+std::vector<std::string> DescriptorSnapshot::closedSince() const {
+  std::vector<std::string> closed;
+  auto now = openDescriptors();
+  std::set_difference(entries_.begin(), entries_.end(), now.begin(), now.end(),
+                      std::back_inserter(closed));
+  return closed;
+}
+
+testing::AssertionResult waitForDescriptorsToClose(const DescriptorSnapshot& before,
+                                                   const std::vector<int>& closing) {
+  auto opened = waitForDescriptorsClosedSince(before);
+  if (!opened) return opened;
+  auto deadline = std::chrono::steady_clock::now() + kPatience;
+  for (;;) {
+    auto closed = before.closedSince();
+    std::vector<int> left;
+    for (int fd : closing) {
+      bool gone = std::any_of(closed.begin(), closed.end(), [fd](const std::string& entry) {
+        return std::atoi(entry.c_str()) == fd;
+      });
+      if (!gone) left.push_back(fd);
+    }
+    if (left.empty()) return testing::AssertionSuccess();
+    if (std::chrono::steady_clock::now() > deadline) {
+      auto failure = testing::AssertionFailure() << "still open:";
+      for (int fd : left) failure << " " << fd;
+      return failure;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // a polling interval
+  }
 }
 
 testing::AssertionResult waitForDescriptorsClosedSince(const DescriptorSnapshot& before,

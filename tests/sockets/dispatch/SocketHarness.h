@@ -172,10 +172,6 @@ std::vector<std::string> withoutAccept(std::vector<std::string> events);
 
 // Whether `host` can be bound on this machine (IPv6 loopback may be absent).
 bool loopbackAvailable(const std::string& host);
-// The descriptors the process has open now.
-int openDescriptorCount();
-// Until exactly `expected` descriptors are open (sources close theirs on their own queue).
-bool waitForDescriptorCount(int expected);
 
 // The descriptors open at one moment, each by number and what it refers to. Sockets closed
 // asynchronously may still hold descriptors of an earlier test; comparing against a snapshot
@@ -185,6 +181,8 @@ class DescriptorSnapshot {
   DescriptorSnapshot();
   // The descriptors open now that were not open at the snapshot, e.g. "7 -> socket:[1234]".
   std::vector<std::string> openedSince() const;
+  // The descriptors open at the snapshot that are closed now.
+  std::vector<std::string> closedSince() const;
 
  private:
   std::vector<std::string> entries_;
@@ -193,6 +191,10 @@ class DescriptorSnapshot {
 // Fails with the ones still open.
 testing::AssertionResult waitForDescriptorsClosedSince(const DescriptorSnapshot& before,
                                                        const std::vector<int>& kept = {});
+// Until the descriptors numbered `closing` at the snapshot are closed, and every descriptor
+// opened since is closed as well.
+testing::AssertionResult waitForDescriptorsToClose(const DescriptorSnapshot& before,
+                                                   const std::vector<int>& closing);
 // Runs `work` on `queue` and waits for it, so everything queued there before has run.
 void drain(const std::shared_ptr<platform::dispatch::Queue>& queue);
 
