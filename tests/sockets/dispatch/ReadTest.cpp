@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 
 #include "SocketHarness.h"
@@ -51,9 +52,10 @@ TEST_P(ReadTest, ACrLfSplitAcrossSegmentsIsFoundAfterAPartialReport) {
 // cut: the lines read are always the request's lines.
 TEST_P(ReadTest, EverySplitOfARequestReadsTheSameLines) {
   auto recorder = std::make_shared<Recorder>();
-  long nextTag = 1;
-  recorder->onRead = [&nextTag](const std::shared_ptr<DispatchSocket>& s, const SocketData&, long) {
-    s->readDataToData(DispatchSocket::CRLFData(), -1, ++nextTag);
+  // Shared with the handler: a read can complete after the test body has returned.
+  auto nextTag = std::make_shared<std::atomic<long>>(1);
+  recorder->onRead = [nextTag](const std::shared_ptr<DispatchSocket>& s, const SocketData&, long) {
+    s->readDataToData(DispatchSocket::CRLFData(), -1, ++*nextTag);
   };
   connect(recorder);
   const std::string request = "GET /a HTTP/1.1\r\nHost: b\r\nRange: bytes=0-\r\n\r\n";
