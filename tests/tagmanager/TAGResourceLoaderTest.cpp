@@ -70,9 +70,9 @@ TEST_F(TAGResourceLoaderTest, UrlCarriesIdVersionAndOnlyANonBlankPreviousVersion
     EXPECT_EQ(loader->ctfeUrl(), c.expected) << c.previous.value_or("(none)");
   }
   loader->setPreviousVersion(std::nullopt);
-  loader->setCtfeUrlPathAndQuery("/r?id=CTR-ABC&gtm_auth=x&gtm_preview=5");
+  loader->setCtfeUrlPathAndQuery("/r?id=CTR-ABC&ctr_auth=x&ctr_preview=5");
   EXPECT_EQ(loader->ctfeUrl(),
-            "https://tags.example/r?id=CTR-ABC&gtm_auth=x&gtm_preview=5&v=i50809091");
+            "https://tags.example/r?id=CTR-ABC&ctr_auth=x&ctr_preview=5&v=i50809091");
   loader->setCtfeUrlPathAndQuery(std::nullopt);
   EXPECT_EQ(loader->ctfeUrl(), "https://tags.example/r?id=CTR-ABC&v=i50809091");
 }
@@ -138,7 +138,7 @@ TEST_F(TAGResourceLoaderSchedulerTest, OnlyTheLastScheduleFiresWithItsSettings) 
   reply_ = ScriptedReply::text(200, optionalResourceBytes("3"));
   auto scheduler = TAGResourceLoaderScheduler::create("CTR-ABC");
   scheduler->setLoadCallback(recorder_);
-  scheduler->setCtfeUrlPathAndQuery("/r?id=CTR-ABC&gtm_auth=a&gtm_preview=1");
+  scheduler->setCtfeUrlPathAndQuery("/r?id=CTR-ABC&ctr_auth=a&ctr_preview=1");
   scheduler->loadAfterDelay(1000, "1");
   scheduler->loadAfterDelay(5000, "2");
 
@@ -148,7 +148,7 @@ TEST_F(TAGResourceLoaderSchedulerTest, OnlyTheLastScheduleFiresWithItsSettings) 
   ASSERT_TRUE(testsupport::runUntil([&] { return recorder_->count() == 2; }));
   ASSERT_EQ(server_.requestCount(), 1u);
   EXPECT_EQ(server_.requests()[0].target,
-            "/r?id=CTR-ABC&gtm_auth=a&gtm_preview=1&v=i50809091&pv=2");
+            "/r?id=CTR-ABC&ctr_auth=a&ctr_preview=1&v=i50809091&pv=2");
   EXPECT_FALSE(scheduler->hasPendingLoad());
 }
 
