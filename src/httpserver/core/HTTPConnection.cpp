@@ -136,9 +136,10 @@ void HTTPConnection::startConnection() {
     if (!certificates.empty()) {
       // Queued before the first read, so the handshake comes first.
       platform::Dictionary settings;
-      settings[kCFStreamSSLIsServer] = platform::Value(true);
-      settings[kCFStreamSSLCertificates] = platform::Value(std::move(certificates));
-      settings[kCFStreamSSLLevel] = platform::Value(kCFStreamSocketSecurityLevelNegotiatedSSL);
+      settings[platform::kStreamSSLIsServer] = platform::Value(true);
+      settings[platform::kStreamSSLCertificates] = platform::Value(std::move(certificates));
+      settings[platform::kStreamSSLLevel] =
+          platform::Value(platform::kStreamSocketSecurityLevelNegotiatedSSL);
       asyncSocket->startTLS(settings);
     }
   }

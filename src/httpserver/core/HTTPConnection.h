@@ -103,8 +103,8 @@ class HTTPConnection : public DispatchSocketDelegate,
   virtual std::uint64_t maxRequestBodySize();
   virtual bool isSecureServer();
   // The server's TLS identity first, then its certificates, as the socket's TLS setting
-  // `kCFStreamSSLCertificates` takes them; none by default. A secure server with an identity
-  // speaks TLS from the first byte of each connection.
+  // `platform::kStreamSSLCertificates` takes them; none by default. A secure server with an
+  // identity speaks TLS from the first byte of each connection.
   virtual platform::Array sslIdentityAndCertificates();
   virtual bool isPasswordProtected(const std::string& path);
   // true: Digest; false: Basic.

@@ -37,6 +37,7 @@
 
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Value.h"
+#include "platform/net/StreamSSLSettings.h"
 
 namespace platform {
 
@@ -78,17 +79,8 @@ inline constexpr const char* kStreamPropertySocketNativeHandle =
 // every socket of a background process alive, so taking it changes nothing else.
 inline constexpr const char* kStreamPropertyNetworkServiceType = "kCFStreamNetworkServiceType";
 inline constexpr const char* kStreamNetworkServiceTypeVoIP = "kCFStreamNetworkServiceTypeVoIP";
-// A dictionary of TLS settings, taken once per pair; its keys follow.
+// A dictionary of TLS settings (keys in StreamSSLSettings.h), taken once per pair.
 inline constexpr const char* kStreamPropertySSLSettings = "kCFStreamPropertySSLSettings";
-inline constexpr const char* kStreamSSLIsServer = "kCFStreamSSLIsServer";          // bool
-inline constexpr const char* kStreamSSLPeerName = "kCFStreamSSLPeerName";          // text
-inline constexpr const char* kStreamSSLCertificates = "kCFStreamSSLCertificates";  // array
-inline constexpr const char* kStreamSSLValidatesCertificateChain =
-    "kCFStreamSSLValidatesCertificateChain";  // bool, default true
-inline constexpr const char* kStreamSSLAllowsAnyRoot = "kCFStreamSSLAllowsAnyRoot";  // bool
-inline constexpr const char* kStreamSSLAllowsExpiredRoots = "kCFStreamSSLAllowsExpiredRoots";
-inline constexpr const char* kStreamSSLAllowsExpiredCertificates =
-    "kCFStreamSSLAllowsExpiredCertificates";
 
 class SocketStream : public std::enable_shared_from_this<SocketStream> {
  public:

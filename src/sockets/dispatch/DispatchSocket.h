@@ -29,8 +29,8 @@
 // queued before it complete in the clear; the handshake starts once both sides have reached it,
 // and later requests are served encrypted. The engine is platform/security's SslContext (OpenSSL)
 // over the socket's own descriptor: a client verifies the server's chain against the system's
-// trust store (and its name, given `kCFStreamSSLPeerName`) unless the settings relax it. The
-// platform's stream pair is not used for TLS here: the settings that would pick it relax the
+// trust store (and its name, given `platform::kStreamSSLPeerName`) unless the settings relax it.
+// The platform's stream pair is not used for TLS here: the settings that would pick it relax the
 // engine's checks instead. A connection takes one upgrade; there is no downgrade.
 //
 // The datagram socket is DispatchUdpSocket.
@@ -53,6 +53,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/SharedObject.h"
 #include "platform/foundation/Value.h"
+#include "platform/net/StreamSSLSettings.h"
 #include "sockets/dispatch/DispatchSocketDelegate.h"
 #include "sockets/dispatch/DispatchSocketPreBuffer.h"
 #include "sockets/dispatch/SocketData.h"
@@ -70,26 +71,6 @@ class SslContext;
 
 inline constexpr const char* kDispatchSocketErrorDomain = "DispatchSocketErrorDomain";
 
-// Keys of the settings dictionary `startTLS` takes, and the two security levels it knows.
-// Booleans unless said otherwise.
-inline constexpr const char* kCFStreamSSLIsServer = "kCFStreamSSLIsServer";
-inline constexpr const char* kCFStreamSSLPeerName = "kCFStreamSSLPeerName";  // text
-// Array: the identity (an SslIdentity object, PKCS#12 bytes without a password, or PEM bytes
-// with the key and certificates), then further certificates (DER or PEM bytes).
-inline constexpr const char* kCFStreamSSLCertificates = "kCFStreamSSLCertificates";
-inline constexpr const char* kCFStreamSSLLevel = "kCFStreamSSLLevel";  // text
-inline constexpr const char* kCFStreamSSLAllowsAnyRoot = "kCFStreamSSLAllowsAnyRoot";
-inline constexpr const char* kCFStreamSSLAllowsExpiredRoots = "kCFStreamSSLAllowsExpiredRoots";
-inline constexpr const char* kCFStreamSSLValidatesCertificateChain =
-    "kCFStreamSSLValidatesCertificateChain";
-inline constexpr const char* kCFStreamSSLAllowsExpiredCertificates =
-    "kCFStreamSSLAllowsExpiredCertificates";
-inline constexpr const char* kCFStreamSocketSecurityLevelSSLv3 =
-    "kCFStreamSocketSecurityLevelSSLv3";
-inline constexpr const char* kCFStreamSocketSecurityLevelTLSv1 =
-    "kCFStreamSocketSecurityLevelTLSv1";
-inline constexpr const char* kCFStreamSocketSecurityLevelNegotiatedSSL =
-    "kCFStreamSocketSecurityLevelNegotiatedSSL";
 // Protocol names ("kSSLProtocol3", "kTLSProtocol1", "kTLSProtocol11", "kTLSProtocol12"); any
 // other value leaves that bound unset.
 inline constexpr const char* kDispatchSocketSSLProtocolVersionMin =

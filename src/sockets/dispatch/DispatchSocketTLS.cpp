@@ -74,7 +74,7 @@ void DispatchSocket::ssl_startTLS() {
     return it == tlsSettings.end() ? nullptr : &it->second;
   };
 
-  const bool isServer = flagSetting(tlsSettings, kCFStreamSSLIsServer).value_or(false);
+  const bool isServer = flagSetting(tlsSettings, platform::kStreamSSLIsServer).value_or(false);
   _sslContext = security::SslContext::create(isServer ? security::SslProtocolSide::kServerSide
                                                       : security::SslProtocolSide::kClientSide);
   if (!_sslContext) {
@@ -98,7 +98,8 @@ void DispatchSocket::ssl_startTLS() {
     return;
   }
 
-  if (const Value* peerName = setting(kCFStreamSSLPeerName); peerName && peerName->asText()) {
+  if (const Value* peerName = setting(platform::kStreamSSLPeerName);
+      peerName && peerName->asText()) {
     if (_sslContext->setPeerDomainName(*peerName->asText()) != security::kSslNoErr) {
       closeWithError(otherError("Error in SSLSetPeerDomainName"));
       return;
@@ -106,20 +107,20 @@ void DispatchSocket::ssl_startTLS() {
   }
 
   // The certificate checks the platform's stream pair would relax are the engine's own here.
-  if (auto allows = flagSetting(tlsSettings, kCFStreamSSLAllowsAnyRoot)) {
+  if (auto allows = flagSetting(tlsSettings, platform::kStreamSSLAllowsAnyRoot)) {
     _sslContext->setAllowsAnyRoot(*allows);
   }
-  if (auto allows = flagSetting(tlsSettings, kCFStreamSSLAllowsExpiredRoots)) {
+  if (auto allows = flagSetting(tlsSettings, platform::kStreamSSLAllowsExpiredRoots)) {
     _sslContext->setAllowsExpiredRoots(*allows);
   }
-  if (auto validates = flagSetting(tlsSettings, kCFStreamSSLValidatesCertificateChain)) {
+  if (auto validates = flagSetting(tlsSettings, platform::kStreamSSLValidatesCertificateChain)) {
     _sslContext->setValidatesCertificateChain(*validates);
   }
-  if (auto allows = flagSetting(tlsSettings, kCFStreamSSLAllowsExpiredCertificates)) {
+  if (auto allows = flagSetting(tlsSettings, platform::kStreamSSLAllowsExpiredCertificates)) {
     _sslContext->setAllowsExpiredCertificates(*allows);
   }
 
-  if (const Value* certificates = setting(kCFStreamSSLCertificates)) {
+  if (const Value* certificates = setting(platform::kStreamSSLCertificates)) {
     const platform::Array* certRefs = certificates->asArray();
     if (!certRefs || _sslContext->setCertificate(*certRefs) != security::kSslNoErr) {
       closeWithError(otherError("Error in SSLSetCertificate"));
@@ -132,11 +133,11 @@ void DispatchSocket::ssl_startTLS() {
   int minProtocol = minValue ? sslProtocolFromName(*minValue) : security::kSSLProtocolUnknown;
   int maxProtocol = maxValue ? sslProtocolFromName(*maxValue) : security::kSSLProtocolUnknown;
   if (!minValue && !maxValue) {
-    const Value* level = setting(kCFStreamSSLLevel);
+    const Value* level = setting(platform::kStreamSSLLevel);
     const std::string* levelText = level ? level->asText() : nullptr;
-    if (levelText && *levelText == kCFStreamSocketSecurityLevelSSLv3) {
+    if (levelText && *levelText == platform::kStreamSocketSecurityLevelSSLv3) {
       minProtocol = maxProtocol = security::kSSLProtocol3;
-    } else if (levelText && *levelText == kCFStreamSocketSecurityLevelTLSv1) {
+    } else if (levelText && *levelText == platform::kStreamSocketSecurityLevelTLSv1) {
       minProtocol = maxProtocol = security::kTLSProtocol1;
     }
   }

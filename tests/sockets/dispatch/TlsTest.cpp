@@ -30,8 +30,9 @@ Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end());
 
 Dictionary serverSettings(const TestCertificate& certificate) {
   Dictionary settings;
-  settings[kCFStreamSSLIsServer] = Value(true);
-  settings[kCFStreamSSLCertificates] = Value(platform::Array{Value(bytesOf(certificate.pem()))});
+  settings[platform::kStreamSSLIsServer] = Value(true);
+  settings[platform::kStreamSSLCertificates] =
+      Value(platform::Array{Value(bytesOf(certificate.pem()))});
   return settings;
 }
 
@@ -149,9 +150,9 @@ TEST_P(TlsTest, SettingsThatCannotBeAppliedCloseWithTheStepThatFailed) {
     const char* text;
   };
   const Case cases[] = {
-      {kCFStreamSSLCertificates, Value(platform::Array{Value(Bytes{1, 2, 3})}),
+      {platform::kStreamSSLCertificates, Value(platform::Array{Value(Bytes{1, 2, 3})}),
        "Error in SSLSetCertificate"},
-      {kCFStreamSSLCertificates, Value("not an array"), "Error in SSLSetCertificate"},
+      {platform::kStreamSSLCertificates, Value("not an array"), "Error in SSLSetCertificate"},
       {kDispatchSocketSSLCipherSuites, Value(platform::Array{Value(0)}),
        "Error in SSLSetEnabledCiphers"},
   };
@@ -179,21 +180,22 @@ TEST_P(TlsTest, AsClientAnUntrustedCertificateIsRefusedUnlessTheSettingsRelaxTru
   };
   const Case cases[] = {
       {"verified by default",
-       {{kCFStreamSSLPeerName, Value("localhost")}},
+       {{platform::kStreamSSLPeerName, Value("localhost")}},
        {"connect", "disconnect kCFStreamErrorDomainSSL -9812"}},
       {"any root allowed",
-       {{kCFStreamSSLPeerName, Value("localhost")}, {kCFStreamSSLAllowsAnyRoot, Value(true)}},
+       {{platform::kStreamSSLPeerName, Value("localhost")},
+        {platform::kStreamSSLAllowsAnyRoot, Value(true)}},
        {"connect", "secure", "write 1", "read 2 pong\r\n"}},
       {"any root, but another name",
-       {{kCFStreamSSLPeerName, Value("elsewhere.invalid")},
-        {kCFStreamSSLAllowsAnyRoot, Value(true)}},
+       {{platform::kStreamSSLPeerName, Value("elsewhere.invalid")},
+        {platform::kStreamSSLAllowsAnyRoot, Value(true)}},
        {"connect", "disconnect kCFStreamErrorDomainSSL -9843"}},
       {"chain not validated",
-       {{kCFStreamSSLValidatesCertificateChain, Value(false)},
+       {{platform::kStreamSSLValidatesCertificateChain, Value(false)},
         {kDispatchSocketSSLProtocolVersionMax, Value("kTLSProtocol12")}},
        {"connect", "secure", "write 1", "read 2 pong\r\n"}},
       {"a minimum alone, an unknown maximum",
-       {{kCFStreamSSLAllowsAnyRoot, Value(true)},
+       {{platform::kStreamSSLAllowsAnyRoot, Value(true)},
         {kDispatchSocketSSLProtocolVersionMin, Value("kTLSProtocol1")},
         {kDispatchSocketSSLProtocolVersionMax, Value("kTLSProtocol99")}},
        {"connect", "secure", "write 1", "read 2 pong\r\n"}},
@@ -263,13 +265,13 @@ TEST_P(TlsTest, TwoSocketsTalkTlsToEachOther) {
   sock = server->accepted();
   ASSERT_TRUE(sock);
   Dictionary settings;
-  settings[kCFStreamSSLIsServer] = Value(true);
-  settings[kCFStreamSSLCertificates] = Value(platform::Array{Value(certificate.pkcs12())});
+  settings[platform::kStreamSSLIsServer] = Value(true);
+  settings[platform::kStreamSSLCertificates] = Value(platform::Array{Value(certificate.pkcs12())});
   sock->startTLS(settings);
   sock->readDataToData(DispatchSocket::CRLFData(), -1, 10);
 
-  tlsClient->startTLS(
-      {{kCFStreamSSLPeerName, Value("localhost")}, {kCFStreamSSLAllowsAnyRoot, Value(true)}});
+  tlsClient->startTLS({{platform::kStreamSSLPeerName, Value("localhost")},
+                       {platform::kStreamSSLAllowsAnyRoot, Value(true)}});
   tlsClient->writeData(SocketData("request\r\n"), -1, 1);
   tlsClient->readDataToLength(reply.size(), -1, 2);
 
