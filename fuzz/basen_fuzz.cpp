@@ -8,10 +8,10 @@
 #include <string_view>
 
 #include "platform/foundation/Assert.h"
-#include "tagmanager/TAGBase16.h"
-#include "tagmanager/TAGBase64Encoder.h"
-#include "tagmanager/TAGBaseNStringEncoding.h"
-#include "tagmanager/TAGValueEscapeUtil.h"
+#include "tagmanager/values/TAGBase16.h"
+#include "tagmanager/values/TAGBase64Encoder.h"
+#include "tagmanager/values/TAGBaseNStringEncoding.h"
+#include "tagmanager/values/TAGValueEscapeUtil.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -8,11 +8,11 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "tagmanager/TAGLog.h"
-#include "tagmanager/TAGPServingRoot.h"
-#include "tagmanager/TAGResourceUtil.h"
-#include "tagmanager/TAGTypes.h"
-#include "tagmanager/TAGValueEscapeUtil.h"
+#include "tagmanager/base/TAGLog.h"
+#include "tagmanager/container/TAGPServingRoot.h"
+#include "tagmanager/container/TAGResourceUtil.h"
+#include "tagmanager/values/TAGTypes.h"
+#include "tagmanager/values/TAGValueEscapeUtil.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "tagmanager/TAGDataLayer.h"
-#include "tagmanager/TAGLog.h"
-#include "tagmanager/TAGPServingRoot.h"
-#include "tagmanager/TAGResourceUtil.h"
-#include "tagmanager/TAGRuntime.h"
+#include "tagmanager/manager/TAGDataLayer.h"
+#include "tagmanager/base/TAGLog.h"
+#include "tagmanager/container/TAGPServingRoot.h"
+#include "tagmanager/container/TAGResourceUtil.h"
+#include "tagmanager/runtime/TAGRuntime.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   TAGLog::setLogger(nullptr);

@@ -12,7 +12,7 @@
 #include <fstream>
 #include <regex>
 
-#include "app/RoadScript.h"
+#include "shell/RoadScript.h"
 #include "fakeserver/FakeCourseServer.h"
 #include "support/Files.h"
 #include "support/TempHome.h"

@@ -1,0 +1,338 @@
+#include "tagmanager/container/TAGContainer.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "platform/foundation/Assert.h"
+#include "platform/foundation/Clock.h"
+#include "tagmanager/tags/TAGArbitraryPixel.h"
+#include "tagmanager/values/TAGBoolean.h"
+#include "tagmanager/runtime/TAGExpandedResourceBuilder.h"
+#include "tagmanager/runtime/TAGFunctionCallMacroHandlerAdapter.h"
+#include "tagmanager/runtime/TAGFunctionCallTagHandlerAdapter.h"
+#include "tagmanager/base/TAGLog.h"
+#include "tagmanager/manager/TAGManager.h"
+#include "tagmanager/manager/TAGPreviewManager.h"
+#include "tagmanager/container/TAGResourceStorageImpl.h"
+#include "tagmanager/container/TAGResourceUtil.h"
+#include "tagmanager/values/TAGTypes.h"
+#include "tagmanager/tags/TAGUniversalAnalytics.h"
+
+namespace {
+
+std::string exceptionReason(const std::exception& e) { return e.what(); }
+
+}  // namespace
+
+TAGContainer::TAGContainer(std::string containerId, const std::shared_ptr<TAGManager>& tagManager,
+                           std::shared_ptr<TAGResourceStorage> resourceStorage)
+    : containerId_(std::move(containerId)), tagManager_(tagManager) {
+  platform::RecursiveMutexLock lock(mutex_);
+  resourceStorage_ = std::move(resourceStorage);
+}
+
+std::shared_ptr<TAGContainer> TAGContainer::initWithId(
+    const std::string& containerId, const std::shared_ptr<TAGManager>& tagManager) {
+  return initWithId(containerId, tagManager, TAGResourceStorageImpl::create(containerId));
+}
+
+std::shared_ptr<TAGContainer> TAGContainer::initWithId(
+    const std::string& containerId, const std::shared_ptr<TAGManager>& tagManager,
+    std::shared_ptr<TAGResourceStorage> resourceStorage) {
+  auto container = create(containerId, tagManager, std::move(resourceStorage));
+  container->createInitialContainer();
+  return container;
+}
+
+void TAGContainer::createInitialContainer() {
+  auto storage = resourceStorage();
+  if (auto resource = storage->loadResourceFromContainerFile(containerId_)) {
+    setupEvaluatorsWithResource(resource, true);
+    return;
+  }
+  if (auto expanded = storage->loadExpandedResourceFromPlistFile(containerId_)) {
+    setupEvaluatorsWithExpandedResource(expanded);
+    return;
+  }
+  if (auto expanded = storage->loadExpandedResourceFromJsonFile(containerId_)) {
+    setupEvaluatorsWithExpandedResource(expanded);
+    return;
+  }
+  TAGLog::error("No default container found; creating an empty container.");
+  setupEvaluatorsWithExpandedResource(TAGExpandedResource::builder().build());
+}
+
+bool TAGContainer::setupEvaluatorsWithResource(
+    const std::shared_ptr<const tagpb::TAGPResource>& resource, bool isDefaultResource) {
+  std::shared_ptr<const TAGExpandedResource> expanded;
+  try {
+    expanded = TAGResourceUtil::expandResource(*resource);
+  } catch (const platform::Exception& e) {
+    if (e.name() != "InvalidResourceException") throw;
+    TAGLog::error("Not loading resource: " + resource->ShortDebugString() +
+                  " because it is invalid: " + e.name() + ": " + e.reason());
+    return false;
+  }
+  platform::RecursiveMutexLock lock(mutex_);
+  if (!isDefaultResource) lastLoadedResource_ = resource;
+  setupEvaluatorsWithExpandedResource(expanded);
+  return true;
+}
+
+void TAGContainer::setupEvaluatorsWithExpandedResource(
+    const std::shared_ptr<const TAGExpandedResource>& resource) {
+  auto manager = tagManager();
+  auto dataLayer = manager ? manager->dataLayer() : nullptr;
+  std::weak_ptr<TAGContainer> weak = weak_from_this();
+  TAGRuntime::TrackingTags tags = {std::make_shared<TAGArbitraryPixel>(),
+                                   std::make_shared<TAGUniversalAnalytics>(dataLayer)};
+  auto runtime = TAGRuntime::runtimeWithResource(
+      resource, dataLayer, std::make_shared<TAGFunctionCallMacroHandlerAdapter>(weak),
+      std::make_shared<TAGFunctionCallTagHandlerAdapter>(weak), tags);
+  platform::RecursiveMutexLock lock(mutex_);
+  resourceVersion_ = resource->version();
+  platform::MutexLock runtimeLock(runtimeMutex_);
+  runtime_ = std::move(runtime);
+}
+
+double TAGContainer::currentTimeInMilliseconds() {
+  return platform::toSeconds(platform::Clock::shared()->now()) * 1000.0;
+}
+
+bool TAGContainer::isDefaultContainerRefreshMode() const {
+  auto manager = tagManager();
+  return manager && manager->refreshMode() == 1;
+}
+
+std::shared_ptr<TAGRuntime> TAGContainer::runtime() const {
+  platform::MutexLock lock(runtimeMutex_);
+  return runtime_;
+}
+
+template <class Value, class Convert>
+Value TAGContainer::typedValue(const char* getter, const std::string& key, Value fallback,
+                               Convert convert) {
+  try {
+    auto runtime = this->runtime();
+    if (!runtime) {
+      TAGLog::error(std::string(getter) + " called for closed container");
+      return fallback;
+    }
+    return convert(runtime->evaluateMacroReference(key)->value());
+  } catch (const std::exception& e) {
+    TAGLog::error(std::string("Calling ") + getter + " threw an exception: " + exceptionReason(e) +
+                  " Returning default value.");
+    return fallback;
+  }
+}
+
+bool TAGContainer::booleanForKey(const std::string& key) {
+  return typedValue(
+      "booleanForKey", key, TAGTypes::defaultBoolean()->boolValue(),
+      [](const TAGPValue::Ref& v) { return TAGTypes::valueToBoolean(v)->boolValue(); });
+}
+
+double TAGContainer::doubleForKey(const std::string& key) {
+  return typedValue(
+      "doubleForKey", key, TAGTypes::getDouble(TAGTypes::defaultDouble()),
+      [](const TAGPValue::Ref& v) { return TAGTypes::getDouble(TAGTypes::valueToDouble(v)); });
+}
+
+std::int64_t TAGContainer::int64ForKey(const std::string& key) {
+  return typedValue(
+      "int64ForKey", key, TAGTypes::getInt64(TAGTypes::defaultInt64()),
+      [](const TAGPValue::Ref& v) { return TAGTypes::getInt64(TAGTypes::valueToInt64(v)); });
+}
+
+std::string TAGContainer::stringForKey(const std::string& key) {
+  return typedValue("stringForKey", key, *TAGTypes::defaultString(),
+                    [](const TAGPValue::Ref& v) { return *TAGTypes::valueToString(v); });
+}
+
+void TAGContainer::refresh() {
+  platform::RecursiveMutexLock lock(mutex_);
+  try {
+    if (!runtime()) {
+      TAGLog::warning("refresh called for closed container");
+    } else if (isDefaultContainerRefreshMode()) {
+      TAGLog::warning("Container is in DEFAULT_CONTAINER mode. Refresh request is ignored.");
+    } else {
+      double now = currentTimeInMilliseconds();
+      if (useAvailableTokenWithCurrentTime(now)) {
+        TAGLog::verbose("Container refresh requested.");
+        loadAfterDelay(0);
+        lastRefreshMethodCalledTime_ = now;
+      } else {
+        TAGLog::verbose("Container refresh was called too often. Ignored.");
+      }
+    }
+  } catch (const std::exception& e) {
+    TAGLog::error("Calling refresh threw an exception: " + exceptionReason(e));
+  }
+}
+
+bool TAGContainer::useAvailableTokenWithCurrentTime(double now) {
+  double last = lastRefreshMethodCalledTime_.load();
+  if (last == 0) {
+    numTokens_ = numTokens_.load() - 1;
+    return true;
+  }
+  double elapsed = now - last;
+  if (elapsed < minimumRefreshPeriodInBurstMode) return false;
+  std::uint32_t tokens = numTokens_.load();
+  if (tokens < maximumTokenCount) {
+    double earned = std::floor(elapsed / minimumRefreshPeriod);
+    tokens = earned >= maximumTokenCount - tokens ? maximumTokenCount
+                                                  : tokens + static_cast<std::uint32_t>(earned);
+  }
+  if (tokens == 0) {
+    numTokens_ = tokens;
+    return false;
+  }
+  numTokens_ = tokens - 1;
+  return true;
+}
+
+void TAGContainer::close() {
+  {
+    platform::RecursiveMutexLock lock(mutex_);
+    try {
+      if (networkLoadScheduler_) networkLoadScheduler_->close();
+      networkLoadScheduler_.reset();
+      resourceStorage_.reset();
+      if (diskLoadCallback_) diskLoadCallback_->close();
+      diskLoadCallback_.reset();
+      if (networkLoadCallback_) networkLoadCallback_->close();
+      networkLoadCallback_.reset();
+      platform::MutexLock runtimeLock(runtimeMutex_);
+      runtime_.reset();
+    } catch (const std::exception& e) {
+      TAGLog::error("Calling close threw an exception: " + exceptionReason(e));
+    }
+  }
+  // Outside the container's lock: the manager takes its own lock first when it reaches into
+  // containers, so taking them the other way round here could deadlock.
+  if (auto manager = tagManager()) manager->removeContainerById(containerId_);
+}
+
+void TAGContainer::registerFunctionCallTagHandler(
+    std::shared_ptr<TAGFunctionCallTagHandler> handler, const std::string& tagName) {
+  platform::RecursiveMutexLock lock(mutex_);
+  functionCallTagHandlers_[tagName] = std::move(handler);
+}
+
+void TAGContainer::registerFunctionCallMacroHandler(
+    std::shared_ptr<TAGFunctionCallMacroHandler> handler, const std::string& macroName) {
+  platform::RecursiveMutexLock lock(mutex_);
+  functionCallMacroHandlers_[macroName] = std::move(handler);
+}
+
+std::shared_ptr<TAGFunctionCallTagHandler> TAGContainer::functionCallTagHandlerForTag(
+    const std::string& tagName) {
+  platform::RecursiveMutexLock lock(mutex_);
+  auto it = functionCallTagHandlers_.find(tagName);
+  return it == functionCallTagHandlers_.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<TAGFunctionCallMacroHandler> TAGContainer::functionCallMacroHandlerForMacro(
+    const std::string& macroName) {
+  platform::RecursiveMutexLock lock(mutex_);
+  auto it = functionCallMacroHandlers_.find(macroName);
+  return it == functionCallMacroHandlers_.end() ? nullptr : it->second;
+}
+
+void TAGContainer::evaluateTags(const std::string& eventName) {
+  if (auto runtime = this->runtime()) runtime->evaluateTags(eventName);
+}
+
+void TAGContainer::loadWithCallback(std::shared_ptr<TAGContainerCallback> callback) {
+  loadWithCallback(std::move(callback), TAGResourceLoaderScheduler::create(containerId_));
+}
+
+void TAGContainer::loadWithCallback(
+    std::shared_ptr<TAGContainerCallback> callback,
+    std::shared_ptr<TAGResourceLoaderScheduler> resourceLoaderScheduler) {
+  platform::RecursiveMutexLock lock(mutex_);
+  if (diskLoadCallback_) {
+    throw platform::Exception("ContainerAlreadyLoadedException",
+                              "Container already loaded: container Id:" + containerId_);
+  }
+  std::weak_ptr<TAGContainer> weak = weak_from_this();
+  diskLoadCallback_ = std::make_shared<TAGDiskLoadCallback>(callback, weak);
+  if (isDefaultContainerRefreshMode()) {
+    TAGLog::info("Container is in DEFAULT_CONTAINER mode. Use default container.");
+    return;
+  }
+  if (resourceStorage_) resourceStorage_->setLoadCallback(diskLoadCallback_);
+  networkLoadCallback_ = std::make_shared<TAGNetworkLoadCallback>(callback, weak);
+  resourceLoaderScheduler->setLoadCallback(networkLoadCallback_);
+  auto& preview = TAGPreviewManager::instance();
+  if (preview.isPreviewingContainer(containerId_)) {
+    ctfeUrlPathAndQuery_ = preview.ctfeUrlPath();
+    resourceLoaderScheduler->setCtfeUrlPathAndQuery(ctfeUrlPathAndQuery_);
+  }
+  if (ctfeServerAddress_) resourceLoaderScheduler->setCtfeServerAddress(ctfeServerAddress_);
+  networkLoadScheduler_ = std::move(resourceLoaderScheduler);
+  if (resourceStorage_) resourceStorage_->loadResourceFromDiskInBackground();
+}
+
+void TAGContainer::loadAfterDelay(double delay) {
+  platform::RecursiveMutexLock lock(mutex_);
+  if (isDefaultContainerRefreshMode() || !networkLoadScheduler_) return;
+  std::optional<std::string> version;
+  if (lastLoadedResource_) version = lastLoadedResource_->version();
+  networkLoadScheduler_->loadAfterDelay(delay, version);
+}
+
+void TAGContainer::saveResourceToDisk(const std::shared_ptr<const tagpb::TAGPResource>& resource) {
+  platform::RecursiveMutexLock lock(mutex_);
+  char text[64];
+  std::snprintf(text, sizeof text, "%f", lastRefreshTime());
+  TAGLog::verbose(std::string("Saving resource to disk with timestamp of ") + text);
+  auto saved = std::make_shared<tagpb::TAGPResourceWithMetadata>();
+  saved->set_time_stamp(static_cast<std::int64_t>(lastRefreshTime()));
+  *saved->mutable_resource() = *resource;
+  if (resourceStorage_) resourceStorage_->saveResourceToDiskInBackground(saved);
+}
+
+std::shared_ptr<const tagpb::TAGPResource> TAGContainer::lastLoadedResource() {
+  platform::RecursiveMutexLock lock(mutex_);
+  return lastLoadedResource_;
+}
+
+std::optional<std::string> TAGContainer::resourceVersion() {
+  platform::RecursiveMutexLock lock(mutex_);
+  return resourceVersion_;
+}
+
+std::optional<std::string> TAGContainer::ctfeServerAddress() {
+  platform::RecursiveMutexLock lock(mutex_);
+  return ctfeServerAddress_;
+}
+
+void TAGContainer::setCtfeServerAddress(std::optional<std::string> address) {
+  platform::RecursiveMutexLock lock(mutex_);
+  ctfeServerAddress_ = std::move(address);
+  if (networkLoadScheduler_) networkLoadScheduler_->setCtfeServerAddress(ctfeServerAddress_);
+}
+
+std::optional<std::string> TAGContainer::ctfeUrlPathAndQuery() {
+  platform::RecursiveMutexLock lock(mutex_);
+  return ctfeUrlPathAndQuery_;
+}
+
+void TAGContainer::setCtfeUrlPathAndQuery(std::optional<std::string> pathAndQuery) {
+  platform::RecursiveMutexLock lock(mutex_);
+  ctfeUrlPathAndQuery_ = std::move(pathAndQuery);
+  if (networkLoadScheduler_) networkLoadScheduler_->setCtfeUrlPathAndQuery(ctfeUrlPathAndQuery_);
+}
+
+std::shared_ptr<TAGResourceLoaderScheduler> TAGContainer::networkLoadScheduler() {
+  platform::RecursiveMutexLock lock(mutex_);
+  return networkLoadScheduler_;
+}
+
+std::shared_ptr<TAGResourceStorage> TAGContainer::resourceStorage() {
+  platform::RecursiveMutexLock lock(mutex_);
+  return resourceStorage_;
+}

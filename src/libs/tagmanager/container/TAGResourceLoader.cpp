@@ -1,0 +1,106 @@
+#include "tagmanager/container/TAGResourceLoader.h"
+
+#include "tagmanager/base/TAGLog.h"
+#include "tagmanager/container/TAGPServingRoot.h"
+#include "tagmanager/macros/TAGRuntimeVersion.h"
+#include "tagmanager/base/TAGServerConfig.h"
+
+namespace {
+
+bool isBlank(const std::string& text) {
+  return text.find_first_not_of(" \t\n\r\v\f") == std::string::npos;
+}
+
+}  // namespace
+
+TAGResourceLoader::TAGResourceLoader(std::string containerId)
+    : containerId_(std::move(containerId)),
+      defaultCtfeUrlPathAndQuery_("/r?id=" + containerId_),
+      ctfeServerAddress_(TAGServerConfig::containerServer()),
+      ctfeUrlPathAndQuery_(defaultCtfeUrlPathAndQuery_) {}
+
+std::string TAGResourceLoader::sdkVersion() {
+  return "i" + std::to_string(TAGRuntimeVersion::versionNumber());
+}
+
+void TAGResourceLoader::setCtfeUrlPathAndQuery(const std::optional<std::string>& pathAndQuery) {
+  ctfeUrlPathAndQuery_ = pathAndQuery ? *pathAndQuery : defaultCtfeUrlPathAndQuery_;
+}
+
+std::string TAGResourceLoader::ctfeUrl() const {
+  std::string base = ctfeServerAddress_ + ctfeUrlPathAndQuery_ + "&v=" + sdkVersion();
+  if (previousVersion_ && !isBlank(*previousVersion_)) return base + "&pv=" + *previousVersion_;
+  return base;
+}
+
+void TAGResourceLoader::loadResourceAsync() {
+  connection_ = platform::URLConnection::make(platform::URLRequest(ctfeUrl()), weak_from_this());
+  self_ = shared_from_this();
+  connection_->start();
+  if (callback_) callback_->startLoad();
+}
+
+void TAGResourceLoader::connectionDidReceiveResponse(platform::URLConnection&,
+                                                     const platform::URLResponse& response) {
+  responseData_ = std::string();
+  statusCode_ = response.statusCode();
+}
+
+void TAGResourceLoader::connectionDidReceiveData(platform::URLConnection&,
+                                                 const platform::Bytes& data) {
+  if (!responseData_) responseData_ = std::string();
+  responseData_->append(reinterpret_cast<const char*>(data.data()), data.size());
+}
+
+void TAGResourceLoader::connectionDidFailWithError(platform::URLConnection&,
+                                                   const platform::Error& error) {
+  auto keepAlive = std::move(self_);
+  responseData_.reset();
+  connection_.reset();
+  TAGLog::warning("Error when loading resources from url: " + ctfeUrl() + " " +
+                  error.localizedDescription());
+  if (callback_) callback_->onFailure(1);
+}
+
+void TAGResourceLoader::connectionDidFinishLoading(platform::URLConnection&) {
+  auto keepAlive = std::move(self_);
+  try {
+    handleFinishedBody();
+  } catch (...) {
+    connection_.reset();
+    throw;
+  }
+  connection_.reset();
+}
+
+void TAGResourceLoader::handleFinishedBody() {
+  bool logFinished = false;
+  try {
+    if (statusCode_ == 200) {
+      auto optional = std::make_shared<tagpb::TAGPOptionalResource>(
+          TAGPServingRoot::parseFromData<tagpb::TAGPOptionalResource>(responseData_.value_or("")));
+      TAGLog::verbose("Successfully loaded resource: " + optional->ShortDebugString());
+      std::shared_ptr<const tagpb::TAGPResource> resource;
+      if (optional->has_resource()) {
+        resource = std::shared_ptr<const tagpb::TAGPResource>(optional, &optional->resource());
+      } else {
+        TAGLog::verbose("No change for container: " + containerId_);
+      }
+      logFinished = true;
+      if (callback_) callback_->onSuccess(resource);
+    } else if (statusCode_ == 404) {
+      TAGLog::warning("No data was retrieved from the given url:" + ctfeUrl() +
+                      ". Make sure container_id:" + containerId_ + " is correct.");
+      if (callback_) callback_->onFailure(3);
+    } else {
+      TAGLog::warning("Error when loading resources from url: " + ctfeUrl() +
+                      " status code = " + std::to_string(statusCode_));
+      if (callback_) callback_->onFailure(2);
+    }
+  } catch (const platform::Exception&) {
+    TAGLog::warning("Error when parsing downloaded resources from url: " + ctfeUrl());
+    logFinished = true;
+    if (callback_) callback_->onFailure(3);
+  }
+  if (logFinished) TAGLog::verbose("Load resource from network finished");
+}

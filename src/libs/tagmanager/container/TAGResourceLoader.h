@@ -1,0 +1,73 @@
+#pragma once
+// TAGResourceLoader: one fetch of a container from the container server, reported to a load
+// callback. The URL is "<server><path and query>&v=<sdk version>", then "&pv=<previous
+// version>" when a previous version that is not blank is known; nothing is percent-escaped.
+//
+// Outcomes: `startLoad` once the connection exists, then `onSuccess` with the parsed resource
+// (absent when the answer holds none: "no change"), or `onFailure` with 1 (no connection, or the
+// connection failed), 2 (a status other than 200 and 404) or 3 (404, or a 200 body that does
+// not parse, or an exception out of the callback while handling the answer).
+//
+// Made and started on a thread with a run loop; everything is reported on that run loop. A
+// loader keeps itself alive while its fetch runs.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/SharedObject.h"
+#include "platform/net/URLConnection.h"
+#include "tagmanager/container/TAGLoadCallback.h"
+#include "tagmanager/proto/serving.pb.h"
+
+class TAGResourceLoader : public platform::URLConnectionDelegate,
+                          public std::enable_shared_from_this<TAGResourceLoader> {
+  CH_SHARED_OBJECT(TAGResourceLoader)
+
+ public:
+  using Callback = TAGLoadCallback<tagpb::TAGPResource>;
+
+  // The version text sent with every fetch: "i" and the runtime's version number.
+  static std::string sdkVersion();
+
+  std::string ctfeUrl() const;
+  void loadResourceAsync();
+
+  const std::string& ctfeServerAddress() const { return ctfeServerAddress_; }
+  void setCtfeServerAddress(const std::string& address) { ctfeServerAddress_ = address; }
+  const std::string& ctfeUrlPathAndQuery() const { return ctfeUrlPathAndQuery_; }
+  // Absent restores "/r?id=" + the container id.
+  void setCtfeUrlPathAndQuery(const std::optional<std::string>& pathAndQuery);
+  const std::optional<std::string>& previousVersion() const { return previousVersion_; }
+  void setPreviousVersion(std::optional<std::string> version) {
+    previousVersion_ = std::move(version);
+  }
+  void setCallback(std::shared_ptr<Callback> callback) { callback_ = std::move(callback); }
+  std::int32_t statusCode() const { return statusCode_; }
+
+  void connectionDidReceiveResponse(platform::URLConnection&,
+                                    const platform::URLResponse& response) override;
+  void connectionDidReceiveData(platform::URLConnection&, const platform::Bytes& data) override;
+  void connectionDidFailWithError(platform::URLConnection&, const platform::Error& error) override;
+  void connectionDidFinishLoading(platform::URLConnection&) override;
+
+ protected:
+  explicit TAGResourceLoader(std::string containerId);
+
+ private:
+  void handleFinishedBody();
+
+  // Owned by the thread that started the fetch.
+  const std::string containerId_;
+  const std::string defaultCtfeUrlPathAndQuery_;
+  std::string ctfeServerAddress_;
+  std::string ctfeUrlPathAndQuery_;
+  std::optional<std::string> previousVersion_;
+  std::shared_ptr<platform::URLConnection> connection_;
+  std::optional<std::string> responseData_;
+  std::int32_t statusCode_ = 0;
+  std::shared_ptr<Callback> callback_;
+  // The loader itself while its fetch runs (the connection holds its delegate weakly).
+  std::shared_ptr<TAGResourceLoader> self_;
+};

@@ -1,0 +1,88 @@
+#include "tagmanager/container/TAGResourceLoaderScheduler.h"
+
+#include <cstdio>
+
+#include "platform/foundation/Assert.h"
+#include "tagmanager/base/TAGLog.h"
+
+void TAGResourceLoaderScheduler::loadAfterDelay(double delay,
+                                                const std::optional<std::string>& previousVersion) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%f", delay);
+  TAGLog::verbose("scheduleTask: containerId=" + containerId_ + " delay=" + text);
+  platform::MutexLock lock(mutex_);
+  cancelTimer();
+  previousVersion_ = previousVersion;
+  std::weak_ptr<TAGResourceLoaderScheduler> weak = weak_from_this();
+  timer_ = platform::Timer::scheduled(platform::seconds(delay / 1000.0), false,
+                                      [weak](platform::Timer&) {
+                                        if (auto self = weak.lock()) self->requestResource();
+                                      });
+}
+
+void TAGResourceLoaderScheduler::close() {
+  platform::MutexLock lock(mutex_);
+  cancelTimer();
+}
+
+void TAGResourceLoaderScheduler::cancelTimer() {
+  if (timer_) timer_->invalidate();
+  timer_.reset();
+}
+
+bool TAGResourceLoaderScheduler::hasPendingLoad() const {
+  platform::MutexLock lock(mutex_);
+  return timer_ && timer_->isValid();
+}
+
+void TAGResourceLoaderScheduler::setLoadCallback(
+    std::shared_ptr<TAGResourceLoader::Callback> callback) {
+  platform::MutexLock lock(mutex_);
+  loadCallback_ = std::move(callback);
+}
+
+void TAGResourceLoaderScheduler::setCtfeServerAddress(std::optional<std::string> address) {
+  platform::MutexLock lock(mutex_);
+  ctfeServerAddress_ = std::move(address);
+}
+
+void TAGResourceLoaderScheduler::setCtfeUrlPathAndQuery(std::optional<std::string> pathAndQuery) {
+  platform::MutexLock lock(mutex_);
+  ctfeUrlPathAndQuery_ = std::move(pathAndQuery);
+}
+
+std::optional<std::string> TAGResourceLoaderScheduler::ctfeUrlPathAndQuery() const {
+  platform::MutexLock lock(mutex_);
+  return ctfeUrlPathAndQuery_;
+}
+
+std::optional<std::string> TAGResourceLoaderScheduler::previousVersion() const {
+  platform::MutexLock lock(mutex_);
+  return previousVersion_;
+}
+
+void TAGResourceLoaderScheduler::requestResource() {
+  std::shared_ptr<TAGResourceLoader::Callback> callback;
+  std::optional<std::string> server, path, version;
+  {
+    platform::MutexLock lock(mutex_);
+    callback = loadCallback_;
+    server = ctfeServerAddress_;
+    path = ctfeUrlPathAndQuery_;
+    version = previousVersion_;
+  }
+  if (!callback) {
+    throw platform::Exception("IllegalStateException",
+                              "Callback must be set before scheduleTaskWithDelay is called.");
+  }
+  auto loader = TAGResourceLoader::create(containerId_);
+  loader->setCallback(callback);
+  if (server) {
+    TAGLog::debug("Setting CTFE server address to " + *server);
+    loader->setCtfeServerAddress(*server);
+  }
+  if (path) TAGLog::debug("Setting CTFE url path to " + *path);
+  loader->setCtfeUrlPathAndQuery(path);
+  loader->setPreviousVersion(version);
+  loader->loadResourceAsync();
+}

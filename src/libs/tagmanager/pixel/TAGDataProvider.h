@@ -1,0 +1,83 @@
+#pragma once
+// TAGDataProvider: the pixel-hit store, the SQLite file "TM.sql" in the Library folder with one
+// table TAGHit (dispatchURL, timestamp, dispatchTime, retryCount; row ids never reused). Every
+// save that has changes first deletes hits stored 30 days ago or earlier and then the oldest
+// beyond 2000, so after it the store holds at most 2000 hits, none that old. A fetch does not
+// apply the limits.
+//
+// All store work runs on TAGThread (TAGDispatchUtil); callers on other threads only post it, and
+// only `onExit` (the application resigning active or terminating) waits. A store file that
+// cannot be opened is deleted and made afresh once; if that fails too, every step works on
+// nothing. `hasHits` starts false, turns true once opening has been tried (so a first dispatch
+// looks for hits of an earlier run), then follows fetches and saves; its observer hears every
+// change, on TAGThread.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/foundation/Error.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/SharedObject.h"
+#include "sqlite/SQLDatabase.h"
+#include "tagmanager/pixel/TAGHit.h"
+
+class TAGDataProvider : public std::enable_shared_from_this<TAGDataProvider> {
+  CH_SHARED_OBJECT(TAGDataProvider)
+
+ public:
+  using HitList = std::vector<TAGHit>;
+
+  // Opens the store ("TM.sql") in the background.
+  static std::shared_ptr<TAGDataProvider> init();
+  ~TAGDataProvider();
+
+  void addHitWithURLString(const std::string& url);
+  // `completion` runs on TAGThread with up to `limit` hits (0: all), oldest first.
+  void fetchHitsWithLimit(std::uint32_t limit, std::function<void(const HitList&)> completion);
+  void deleteHits(const HitList& hits);
+  // Stamps the first failure time of each hit that has none.
+  void updateFailedHits(const HitList& hits);
+  // Saves on TAGThread and waits for it.
+  void onExit();
+
+  // TAGThread only: enforce the limits and mark the store saved when it has changes.
+  void save();
+  bool deleteExcessHits(platform::Error* error);
+  std::int64_t hitCount(platform::Error* error);
+
+  bool hasHits() const { return hasHits_.load(); }
+  void setHasHitsObserver(std::function<void()> observer);
+
+  std::uint32_t maxHitCount() const { return maxHitCount_.load(); }
+  void setMaxHitCount(std::uint32_t count) { maxHitCount_ = count; }
+  double maxHitAge() const { return maxHitAge_.load(); }
+  void setMaxHitAge(double seconds) { maxHitAge_ = seconds; }
+
+  // TAGThread only: the open store, null when opening failed.
+  const std::shared_ptr<SQLDatabase>& context() const { return context_; }
+
+ protected:
+  TAGDataProvider() = default;
+
+ private:
+  static std::shared_ptr<SQLDatabase> contextWithPath(const std::optional<std::string>& path);
+  void openStore();
+  void setHasHits(bool value);
+  bool deleteWhere(const std::string& condition, double argument);
+
+  std::atomic<std::uint32_t> maxHitCount_{2000};
+  std::atomic<double> maxHitAge_{2592000.0};
+  std::atomic<bool> hasHits_{false};
+
+  // Owned by TAGThread.
+  std::shared_ptr<SQLDatabase> context_;
+  bool hasChanges_ = false;
+  std::function<void()> hasHitsObserver_;
+
+  std::unique_ptr<platform::NotificationCenter::Token> resignToken_;
+  std::unique_ptr<platform::NotificationCenter::Token> terminateToken_;
+};

@@ -1,0 +1,194 @@
+#include "tagmanager/pixel/TAGDispatcher.h"
+
+#include <mutex>
+
+#include "platform/foundation/Clock.h"
+#include "tagmanager/base/TAGDispatchUtil.h"
+#include "tagmanager/base/TAGLog.h"
+#include "tagmanager/values/TAGValueEscapeUtil.h"
+
+TAGDispatcher::TAGDispatcher() : rateLimiter_(TAGRateLimiter::rateLimiterWithMaxTokens(60, 2.0)) {}
+
+std::shared_ptr<TAGDispatcher> TAGDispatcher::instance() {
+  static std::once_flag once;
+  static std::shared_ptr<TAGDispatcher>* shared = nullptr;
+  std::call_once(once, [] { shared = new std::shared_ptr<TAGDispatcher>(init()); });
+  return *shared;
+}
+
+std::shared_ptr<TAGDispatcher> TAGDispatcher::init() {
+  auto dispatcher = create();
+  dispatcher->store_ = TAGDataProvider::init();
+  dispatcher->network_ = TAGNetworking::init();
+  std::weak_ptr<TAGDispatcher> weak = dispatcher;
+  dispatcher->rateLimiter_->setLoggerSource([weak]() -> std::shared_ptr<TAGLogger> {
+    auto self = weak.lock();
+    return self ? self->logger() : nullptr;
+  });
+  dispatcher->startObserving();
+  dispatcher->initialDispatch();
+  return dispatcher;
+}
+
+TAGDispatcher::~TAGDispatcher() {
+  if (store_) store_->setHasHitsObserver(nullptr);
+  if (network_) network_->setIsReachableObserver(nullptr);
+  auto loop = TAGDispatchUtil::runLoop();
+  loop->cancelPerforms(this);
+  if (timer_) timer_->invalidate();
+}
+
+void TAGDispatcher::startObserving() {
+  std::weak_ptr<TAGDispatcher> weak = weak_from_this();
+  auto changed = [weak] {
+    if (auto self = weak.lock()) self->canScheduleDispatchChanged();
+  };
+  store_->setHasHitsObserver(changed);
+  network_->setIsReachableObserver(changed);
+}
+
+void TAGDispatcher::initialDispatch() {
+  std::weak_ptr<TAGDispatcher> weak = weak_from_this();
+  const void* owner = this;
+  TAGDispatchUtil::background(
+      [weak, owner] {
+        TAGDispatchUtil::runLoop()->performAfter(
+            platform::seconds(1.0),
+            [weak] {
+              if (auto self = weak.lock()) self->timerFired();
+            },
+            owner);
+      },
+      false);
+}
+
+bool TAGDispatcher::canDispatch() const { return network_->isReachable() && store_->hasHits(); }
+
+bool TAGDispatcher::canScheduleDispatch() const {
+  return dispatchInterval_.load() > 0 && canDispatch();
+}
+
+void TAGDispatcher::setDispatchInterval(double seconds) {
+  dispatchInterval_ = seconds;
+  canScheduleDispatchChanged();
+}
+
+void TAGDispatcher::canScheduleDispatchChanged() {
+  std::weak_ptr<TAGDispatcher> weak = weak_from_this();
+  TAGDispatchUtil::background(
+      [weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        bool old = self->lastCanScheduleDispatch_;
+        bool now = self->canScheduleDispatch();
+        self->lastCanScheduleDispatch_ = now;
+        if (old == now && (!now || self->timerInterval() == self->dispatchInterval())) return;
+        self->rescheduleDispatch();
+      },
+      false);
+}
+
+void TAGDispatcher::rescheduleDispatch() {
+  TAGDispatchUtil::runLoop()->cancelPerforms(this);
+  cancelTimer();
+  if (canScheduleDispatch()) startTimer();
+}
+
+void TAGDispatcher::startTimer() {
+  std::weak_ptr<TAGDispatcher> weak = weak_from_this();
+  timer_ = platform::Timer::create(platform::seconds(dispatchInterval()), true,
+                                   [weak](platform::Timer&) {
+                                     if (auto self = weak.lock()) self->timerFired();
+                                   });
+  TAGDispatchUtil::runLoop()->addTimer(timer_);
+}
+
+void TAGDispatcher::cancelTimer() {
+  if (timer_) timer_->invalidate();
+  timer_.reset();
+}
+
+double TAGDispatcher::timerInterval() const {
+  return timer_ ? platform::toSeconds(timer_->interval()) : 0;
+}
+
+void TAGDispatcher::timerFired() {
+  if (canScheduleDispatch()) dispatch();
+}
+
+void TAGDispatcher::dispatch() {
+  std::weak_ptr<TAGDispatcher> weak = weak_from_this();
+  TAGDispatchUtil::background(
+      [weak] {
+        auto self = weak.lock();
+        if (!self || !self->operations_.empty() || !self->canDispatch()) return;
+        self->store_->fetchHitsWithLimit(
+            self->maxRequestsPerDispatch(), [weak](const TAGDataProvider::HitList& hits) {
+              auto self = weak.lock();
+              if (!self) return;
+              for (const auto& hit : hits) {
+                auto operation = self->network_->sendURL(hit.dispatchURL,
+                                                         [weak, hit](TAGNetOperation& operation) {
+                                                           if (auto self = weak.lock())
+                                                             self->handleCompletion(hit, operation);
+                                                         });
+                self->operations_.insert(operation);
+              }
+            });
+      },
+      false);
+}
+
+void TAGDispatcher::handleCompletion(const TAGHit& hit, TAGNetOperation& operation) {
+  int status = operation.response() ? operation.response()->statusCode() : 0;
+  double now = platform::toSeconds(platform::Clock::shared()->now());
+  bool expired =
+      hit.dispatchTime && now - platform::toSeconds(*hit.dispatchTime) > kFirstFailureLifetime;
+  if ((status >= 200 && status <= 299) || expired) {
+    TAGLog::verbose("Successfully sent hit: " + hit.dispatchURL);
+    store_->deleteHits({hit});
+  } else if (!operation.isCancelled() && network_->isReachable()) {
+    TAGLog::verbose("Failed to send hit: " + hit.dispatchURL);
+    store_->updateFailedHits({hit});
+  }
+  for (auto it = operations_.begin(); it != operations_.end(); ++it) {
+    if (it->get() == &operation) {
+      operations_.erase(it);
+      break;
+    }
+  }
+}
+
+void TAGDispatcher::sendHitToUrl(const std::string& url) {
+  if (!rateLimiter_->tokenAvailable()) return;
+  std::string hitUrl = url;
+  {
+    platform::MutexLock lock(mutex_);
+    if (wrapperUrl_ && wrapperQueryParameter_) {
+      hitUrl = *wrapperUrl_ + "?" + *wrapperQueryParameter_ + "=" +
+               TAGValueEscapeUtil::urlEncode(url).value_or("");
+    }
+  }
+  TAGLog::verbose("Dispatch url: " + hitUrl);
+  store_->addHitWithURLString(hitUrl);
+}
+
+std::shared_ptr<TAGLogger> TAGDispatcher::logger() const {
+  platform::MutexLock lock(mutex_);
+  return logger_.lock();
+}
+
+void TAGDispatcher::setLogger(std::shared_ptr<TAGLogger> logger) {
+  platform::MutexLock lock(mutex_);
+  logger_ = logger;
+}
+
+void TAGDispatcher::setWrapperUrl(std::optional<std::string> url) {
+  platform::MutexLock lock(mutex_);
+  wrapperUrl_ = std::move(url);
+}
+
+void TAGDispatcher::setWrapperQueryParameter(std::optional<std::string> name) {
+  platform::MutexLock lock(mutex_);
+  wrapperQueryParameter_ = std::move(name);
+}

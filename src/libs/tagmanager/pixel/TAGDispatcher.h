@@ -1,0 +1,90 @@
+#pragma once
+// TAGDispatcher: the sender of pixel hits. `sendHitToUrl` lets a hit through the rate limiter
+// (60 tokens, one more every 2 s), optionally wraps it, and stores it; a repeating timer on
+// TAGThread (every `dispatchInterval` seconds, running only while hits wait and the pixel host
+// is reachable) then sends up to `maxRequestsPerDispatch` of the oldest hits, one request at a
+// time. A hit answered 2xx is deleted; any other outcome marks its first failure, and a hit
+// whose first failure is more than 4 hours old is deleted at its next failed send (logged as
+// "Successfully sent hit: " as well). A failure while unreachable or cancelled leaves it as it
+// was. The first send goes out 1 s after creation if hits are left from an earlier run.
+//
+// `instance()` is the process's dispatcher; `init()` makes another (tests). `sendHitToUrl` may
+// come from any thread; timer, dispatch and completions run on TAGThread.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "platform/foundation/Mutex.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/SharedObject.h"
+#include "tagmanager/pixel/TAGDataProvider.h"
+#include "tagmanager/pixel/TAGHitSender.h"
+#include "tagmanager/pixel/TAGNetworking.h"
+#include "tagmanager/pixel/TAGRateLimiter.h"
+
+class TAGDispatcher : public TAGHitSender, public std::enable_shared_from_this<TAGDispatcher> {
+  CH_SHARED_OBJECT(TAGDispatcher)
+
+ public:
+  static constexpr double kFirstFailureLifetime = 14400.0;
+
+  static std::shared_ptr<TAGDispatcher> instance();
+  static std::shared_ptr<TAGDispatcher> init();
+  ~TAGDispatcher() override;
+
+  void sendHitToUrl(const std::string& url) override;
+  std::shared_ptr<TAGLogger> logger() const override EXCLUDES(mutex_);
+  void setLogger(std::shared_ptr<TAGLogger> logger) override EXCLUDES(mutex_);
+
+  // Starts one batch send on TAGThread.
+  void dispatch();
+  void timerFired();
+
+  bool canDispatch() const;
+  bool canScheduleDispatch() const;
+  double dispatchInterval() const { return dispatchInterval_.load(); }
+  void setDispatchInterval(double seconds);
+  std::uint32_t maxRequestsPerDispatch() const { return maxRequestsPerDispatch_.load(); }
+  void setMaxRequestsPerDispatch(std::uint32_t count) { maxRequestsPerDispatch_ = count; }
+  void setWrapperUrl(std::optional<std::string> url) EXCLUDES(mutex_);
+  void setWrapperQueryParameter(std::optional<std::string> name) EXCLUDES(mutex_);
+
+  const std::shared_ptr<TAGRateLimiter>& rateLimiter() const { return rateLimiter_; }
+  const std::shared_ptr<TAGDataProvider>& store() const { return store_; }
+  const std::shared_ptr<TAGNetworking>& network() const { return network_; }
+  // TAGThread only: the running timer's interval, 0 without one, and the batch in flight.
+  double timerInterval() const;
+  std::size_t operationCount() const { return operations_.size(); }
+
+ protected:
+  TAGDispatcher();
+
+ private:
+  void startObserving();
+  void initialDispatch();
+  void canScheduleDispatchChanged();
+  void rescheduleDispatch();
+  void startTimer();
+  void cancelTimer();
+  void handleCompletion(const TAGHit& hit, TAGNetOperation& operation);
+
+  std::atomic<double> dispatchInterval_{120.0};
+  std::atomic<std::uint32_t> maxRequestsPerDispatch_{40};
+  const std::shared_ptr<TAGRateLimiter> rateLimiter_;
+  std::shared_ptr<TAGDataProvider> store_;
+  std::shared_ptr<TAGNetworking> network_;
+
+  mutable platform::Mutex mutex_;
+  std::optional<std::string> wrapperUrl_ GUARDED_BY(mutex_);
+  std::optional<std::string> wrapperQueryParameter_ GUARDED_BY(mutex_);
+  std::weak_ptr<TAGLogger> logger_ GUARDED_BY(mutex_);
+
+  // Owned by TAGThread.
+  std::set<std::shared_ptr<TAGNetOperation>> operations_;
+  std::shared_ptr<platform::Timer> timer_;
+  bool lastCanScheduleDispatch_ = false;
+};

@@ -1,0 +1,17 @@
+#pragma once
+// TAGLessThan ("_lt"): true when arg0 < arg1.
+
+#include <string>
+
+#include "tagmanager/predicates/TAGNumberPredicate.h"
+
+class TAGLessThan : public TAGNumberPredicate {
+ public:
+  static const char* functionId() { return "_lt"; }
+  TAGLessThan() : TAGNumberPredicate(functionId()) {}
+
+  bool evaluateWithArg0(const TAGTypedNumber& arg0, const TAGTypedNumber& arg1,
+                        const TAGPropertyMap&) override {
+    return arg0.compare(arg1) < 0;
+  }
+};

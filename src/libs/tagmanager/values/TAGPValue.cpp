@@ -1,0 +1,291 @@
+#include "tagmanager/values/TAGPValue.h"
+
+#include <google/protobuf/io/coded_stream.h>
+
+#include <functional>
+#include <limits>
+
+#include "platform/foundation/Assert.h"
+#include "tagmanager/proto/serving.pb.h"
+
+namespace {
+
+using google::protobuf::io::CodedOutputStream;
+
+constexpr std::size_t kMaxSize = std::numeric_limits<std::size_t>::max();
+
+std::size_t addSaturating(std::size_t a, std::size_t b) {
+  return a > kMaxSize - b ? kMaxSize : a + b;
+}
+
+// A length-delimited field (string or nested message) of a field number below 16.
+std::size_t delimitedFieldSize(std::size_t keySize, std::size_t length) {
+  return addSaturating(keySize + CodedOutputStream::VarintSize64(length), length);
+}
+
+std::size_t messagesSize(const std::vector<TAGPValue::Ref>& values) {
+  std::size_t size = 0;
+  for (const auto& v : values)
+    size = addSaturating(size, delimitedFieldSize(1, v->serializedSize()));
+  return size;
+}
+
+std::uint32_t stringHash(const std::string& text) {
+  return static_cast<std::uint32_t>(std::hash<std::string>{}(text));
+}
+
+std::uint32_t itemsHash(std::uint32_t h, const std::vector<TAGPValue::Ref>& values) {
+  for (const auto& v : values) h = 31u * h + v->hash();
+  return h;
+}
+
+bool sameValues(const std::vector<TAGPValue::Ref>& a, const std::vector<TAGPValue::Ref>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i] && !a[i]->isEqual(*b[i])) return false;
+  }
+  return true;
+}
+
+void addMessages(const std::vector<TAGPValue::Ref>& values,
+                 google::protobuf::RepeatedPtrField<tagpb::TAGPValue>* field) {
+  for (const auto& v : values) v->toMessage(field->Add());
+}
+
+}  // namespace
+
+void TAGPValue::seal() {
+  std::uint32_t h = 1;
+  switch (type_) {
+    case TAGPValue_Type::String:
+      h = 31u + stringHash(string_);
+      break;
+    case TAGPValue_Type::MacroReference:
+      h = 31u + stringHash(macroReference_);
+      break;
+    case TAGPValue_Type::FunctionId:
+      h = 31u + stringHash(functionId_);
+      break;
+    case TAGPValue_Type::Integer:
+      h = 31u + static_cast<std::uint32_t>(static_cast<std::uint64_t>(integer_));
+      break;
+    case TAGPValue_Type::Boolean:
+      h = 31u + (boolean_ ? 1u : 0u);
+      break;
+    case TAGPValue_Type::List:
+      h = itemsHash(h, listItem_);
+      break;
+    case TAGPValue_Type::Template:
+      h = itemsHash(h, templateToken_);
+      break;
+    case TAGPValue_Type::Map:
+      h = itemsHash(itemsHash(h, mapKey_), mapValue_);
+      break;
+  }
+  hash_ = 31u * h + (containsReferences_ ? 1u : 0u);
+
+  std::size_t size = 0;
+  if (hasType()) {
+    size += 1 + CodedOutputStream::VarintSize32SignExtended(static_cast<std::int32_t>(type_));
+  }
+  if (hasString()) size = addSaturating(size, delimitedFieldSize(1, string_.size()));
+  size = addSaturating(size, messagesSize(listItem_));
+  size = addSaturating(size, messagesSize(mapKey_));
+  size = addSaturating(size, messagesSize(mapValue_));
+  if (hasMacroReference())
+    size = addSaturating(size, delimitedFieldSize(1, macroReference_.size()));
+  if (hasFunctionId()) size = addSaturating(size, delimitedFieldSize(1, functionId_.size()));
+  if (hasInteger()) {
+    size += 1 + CodedOutputStream::VarintSize64(static_cast<std::uint64_t>(integer_));
+  }
+  if (hasContainsReferences()) size += 2;
+  for (std::int32_t e : escaping_) size += 1 + CodedOutputStream::VarintSize32SignExtended(e);
+  size = addSaturating(size, messagesSize(templateToken_));
+  if (hasBoolean()) size += 2;
+  // Field 101 takes a two-byte key.
+  if (servingValue_)
+    size = addSaturating(size, delimitedFieldSize(2, servingValue_->serializedSize()));
+  serializedSize_ = size;
+}
+
+bool TAGPValue::isEqual(const TAGPValue& other) const {
+  if (this == &other) return true;
+  if (hash_ != other.hash_ || has_ != other.has_ || serializedSize_ != other.serializedSize_) {
+    return false;
+  }
+  if (type_ != other.type_ || string_ != other.string_ ||
+      macroReference_ != other.macroReference_ || functionId_ != other.functionId_ ||
+      integer_ != other.integer_ || containsReferences_ != other.containsReferences_ ||
+      boolean_ != other.boolean_ || escaping_ != other.escaping_) {
+    return false;
+  }
+  if (static_cast<bool>(servingValue_) != static_cast<bool>(other.servingValue_)) return false;
+  if (servingValue_ && servingValue_ != other.servingValue_ &&
+      !(*servingValue_ == *other.servingValue_)) {
+    return false;
+  }
+  return sameValues(listItem_, other.listItem_) && sameValues(mapKey_, other.mapKey_) &&
+         sameValues(mapValue_, other.mapValue_) && sameValues(templateToken_, other.templateToken_);
+}
+
+std::string TAGPValue::data() const {
+  tagpb::TAGPValue message;
+  toMessage(&message);
+  return message.SerializePartialAsString();
+}
+
+std::string TAGPValue::description() const {
+  tagpb::TAGPValue message;
+  toMessage(&message);
+  return message.ShortDebugString();
+}
+
+TAGPValue::Ref TAGPValue::fromMessage(const tagpb::TAGPValue& message) {
+  Builder builder;
+  if (message.has_type()) builder.setType(static_cast<TAGPValue_Type>(message.type()));
+  if (message.has_string()) builder.setString(message.string());
+  for (const auto& item : message.list_item()) builder.addListItem(fromMessage(item));
+  for (const auto& key : message.map_key()) builder.addMapKey(fromMessage(key));
+  for (const auto& value : message.map_value()) builder.addMapValue(fromMessage(value));
+  if (message.has_macro_reference()) builder.setMacroReference(message.macro_reference());
+  if (message.has_function_id()) builder.setFunctionId(message.function_id());
+  if (message.has_integer()) builder.setInteger(message.integer());
+  if (message.has_contains_references())
+    builder.setContainsReferences(message.contains_references());
+  for (int e : message.escaping()) builder.addEscaping(e);
+  for (const auto& token : message.template_token()) builder.addTemplateToken(fromMessage(token));
+  if (message.has_boolean()) builder.setBoolean(message.boolean());
+  if (message.HasExtension(tagpb::TAGPServingValue::ext)) {
+    builder.setServingValue(std::make_shared<const TAGPServingValue>(
+        TAGPServingValue::fromMessage(message.GetExtension(tagpb::TAGPServingValue::ext))));
+  }
+  return builder.build();
+}
+
+void TAGPValue::toMessage(tagpb::TAGPValue* message) const {
+  message->Clear();
+  // Numbers outside an enumeration cannot go through the typed setters; they are written as the
+  // raw field, the same bytes.
+  auto addRaw = [message](int field, std::int32_t number) {
+    message->mutable_unknown_fields()->AddVarint(
+        field, static_cast<std::uint64_t>(static_cast<std::int64_t>(number)));
+  };
+  if (hasType()) {
+    auto type = static_cast<std::int32_t>(type_);
+    if (tagpb::TAGPValue_Type_IsValid(type)) {
+      message->set_type(static_cast<tagpb::TAGPValue_Type>(type));
+    } else {
+      addRaw(1, type);
+    }
+  }
+  if (hasString()) message->set_string(string_);
+  addMessages(listItem_, message->mutable_list_item());
+  addMessages(mapKey_, message->mutable_map_key());
+  addMessages(mapValue_, message->mutable_map_value());
+  if (hasMacroReference()) message->set_macro_reference(macroReference_);
+  if (hasFunctionId()) message->set_function_id(functionId_);
+  if (hasInteger()) message->set_integer(integer_);
+  if (hasContainsReferences()) message->set_contains_references(containsReferences_);
+  for (std::int32_t e : escaping_) {
+    if (tagpb::TAGPValue_Escaping_IsValid(e)) {
+      message->add_escaping(static_cast<tagpb::TAGPValue_Escaping>(e));
+    } else {
+      addRaw(10, e);
+    }
+  }
+  addMessages(templateToken_, message->mutable_template_token());
+  if (hasBoolean()) message->set_boolean(boolean_);
+  if (servingValue_)
+    servingValue_->toMessage(message->MutableExtension(tagpb::TAGPServingValue::ext));
+}
+
+TAGPValue::Builder::Builder() : value_(new TAGPValue) {}
+
+TAGPValue::Builder& TAGPValue::Builder::setType(TAGPValue_Type type) {
+  value_->type_ = type;
+  value_->has_ |= kType;
+  return *this;
+}
+
+TAGPValue::Builder& TAGPValue::Builder::setString(std::string string) {
+  value_->string_ = std::move(string);
+  value_->has_ |= kString;
+  return *this;
+}
+
+TAGPValue::Builder& TAGPValue::Builder::addListItem(Ref item) {
+  platform::assertThat(item != nullptr, "TAGPValue: null list item");
+  value_->listItem_.push_back(std::move(item));
+  return *this;
+}
+
+TAGPValue::Builder& TAGPValue::Builder::addMapKey(Ref key) {
+  platform::assertThat(key != nullptr, "TAGPValue: null map key");
+  value_->mapKey_.push_back(std::move(key));
+  return *this;
+}
+
+TAGPValue::Builder& TAGPValue::Builder::addMapValue(Ref value) {
+  platform::assertThat(value != nullptr, "TAGPValue: null map value");
+  value_->mapValue_.push_back(std::move(value));
+  return *this;
+}
+
+TAGPValue::Builder& TAGPValue::Builder::setMacroReference(std::string name) {
+  value_->macroReference_ = std::move(name);
+  value_->has_ |= kMacroReference;
+  return *this;
+}
+
+TAGPValue::Builder& TAGPValue::Builder::setFunctionId(std::string functionId) {
+  value_->functionId_ = std::move(functionId);
+  value_->has_ |= kFunctionId;
+  return *this;
+}
+
+TAGPValue::Builder& TAGPValue::Builder::setInteger(std::int64_t integer) {
+  value_->integer_ = integer;
+  value_->has_ |= kInteger;
+  return *this;
+}
+
+TAGPValue::Builder& TAGPValue::Builder::setContainsReferences(bool containsReferences) {
+  value_->containsReferences_ = containsReferences;
+  value_->has_ |= kContainsReferences;
+  return *this;
+}
+
+TAGPValue::Builder& TAGPValue::Builder::addEscaping(std::int32_t escaping) {
+  value_->escaping_.push_back(escaping);
+  return *this;
+}
+
+TAGPValue::Builder& TAGPValue::Builder::setEscapingArray(std::vector<std::int32_t> escapings) {
+  value_->escaping_ = std::move(escapings);
+  return *this;
+}
+
+TAGPValue::Builder& TAGPValue::Builder::addTemplateToken(Ref token) {
+  platform::assertThat(token != nullptr, "TAGPValue: null template token");
+  value_->templateToken_.push_back(std::move(token));
+  return *this;
+}
+
+TAGPValue::Builder& TAGPValue::Builder::setBoolean(bool boolean) {
+  value_->boolean_ = boolean;
+  value_->has_ |= kBoolean;
+  return *this;
+}
+
+TAGPValue::Builder& TAGPValue::Builder::setServingValue(
+    std::shared_ptr<const TAGPServingValue> servingValue) {
+  value_->servingValue_ = std::move(servingValue);
+  return *this;
+}
+
+TAGPValue::Ref TAGPValue::Builder::build() {
+  value_->seal();
+  Ref built = std::move(value_);
+  value_.reset(new TAGPValue);
+  return built;
+}

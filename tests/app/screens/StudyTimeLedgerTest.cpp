@@ -1,0 +1,254 @@
+// Study time end to end: a learner plays, switches, uploads in the middle of playing, resumes and
+// replays, and every credited second is either uploaded or still unsent, once. And a downloaded
+// lecture plays offline through the local media server.
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "LectureTestSupport.h"
+#include "dao/DownloadDao.h"
+#include "download/DownloadNotifications.h"
+#include "localserver/LocalHttpServer.h"
+#include "httpserver/core/HTTPServer.h"
+#include "model/DownloadInfo.h"
+#include "model/GlobalModel.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Paths.h"
+#include "platform/ui/AlertView.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/UITestDriver.h"
+#include "screens/courses/CourseDetailViewController.h"
+#include "screens/courses/MyCourseViewController.h"
+#include "screens/studylog/StudyDetailController.h"
+#include "screens/studylog/StudyLogController.h"
+#include "support/MainLoop.h"
+#include "widgets/MirelTabBarController.h"
+
+namespace {
+
+using platform::IndexPath;
+using platform::UITestDriver;
+using screentest::LectureTest;
+
+class StudyTimeLedgerTest : public LectureTest {
+ protected:
+  // The main screen of a login: my courses first, study records third.
+  void logIn() {
+    server.setAnswer("/api/getRetrainCourseDatas.html", 200, courseAnswer(0));
+    myCourses = MyCourseViewController::create(std::string("MyCourseViewController"));
+    records = StudyLogController::create();
+    root = platform::ViewController::create();
+    nav = show(root);
+    std::vector<std::shared_ptr<platform::ViewController>> screens{
+        myCourses, platform::ViewController::create(), records, platform::ViewController::create()};
+    std::vector<platform::Dictionary> images(4, platform::Dictionary{{"Default", "icon"}});
+    auto tabBar = MirelTabBarController::create(
+        screens, images, std::vector<std::string>{"我的课程", "本地课程", "学习记录", "设置"}, 0u);
+    GlobalModel::sharedModel()->setTabBarViewController(tabBar);
+    nav->pushViewController(tabBar, false);
+    ASSERT_TRUE(testsupport::runUntil([&] { return myCourses->courses().has_value(); }));
+    records->view();  // the tab's screen is built once the main screen exists
+  }
+  std::shared_ptr<PlayVideoViewController> player() {
+    return std::dynamic_pointer_cast<PlayVideoViewController>(nav->presentedViewController());
+  }
+  // Syncs from the study records screen while whatever is on screen stays there; the server
+  // then credits `answer`. Returns the seconds the upload carried (its minutes, in seconds).
+  int syncWithServerAnswer(const std::string& answer) {
+    const auto before = server.requestsTo("/api/acceptRetrainStudyLog.html").size();
+    server.setAnswer("/api/getRetrainCourseDatas.html", 200, answer);
+    records->syncStudyLog();
+    UITestDriver::answerAlert(1);
+    EXPECT_TRUE(testsupport::runUntil([] {
+      auto alert = platform::AlertView::topAlert();
+      return alert && alert->message() == "同步成功";
+    }));
+    UITestDriver::answerAlert(0);
+    auto uploads = server.requestsTo("/api/acceptRetrainStudyLog.html");
+    EXPECT_EQ(uploads.size(), before + 1);
+    int seconds = 0;
+    auto document = nlohmann::json::parse(uploads.back().param("studyLogs"));
+    for (const auto& year : document["logs"])
+      for (const auto& cw : year["cws"]) seconds += 60 * cw["listenedMinutes"].get<int>();
+    return seconds;
+  }
+  void closePlayer() {
+    UITestDriver::tap(player()->backButton());
+    UITestDriver::settle(1.0);
+  }
+
+  std::shared_ptr<MyCourseViewController> myCourses;
+  std::shared_ptr<StudyLogController> records;
+};
+
+TEST_F(StudyTimeLedgerTest, EverySecondCreditedIsUploadedOrUnsentOnce) {
+  logIn();
+  int credited = 0;  // what the scenario must credit, second by second of new lecture time
+  int uploaded = 0;
+  auto ledgerHolds = [&] { return credited == uploaded + unsentTotal(); };
+
+  UITestDriver::selectRow(myCourses->leftTableView(), IndexPath{0, 0});
+  auto detail = std::dynamic_pointer_cast<CourseDetailViewController>(nav->topViewController());
+  ASSERT_TRUE(detail);
+  UITestDriver::selectRow(detail->cwTable(), IndexPath{0, 0});
+  ASSERT_TRUE(player() && waitUntilPlaying(*player()));
+  play(120);  // lecture 1, 0..120
+  credited += 120;
+  EXPECT_TRUE(ledgerHolds());
+
+  // The upload runs while the lecture plays on; the server credits its two minutes.
+  uploaded += syncWithServerAnswer(courseAnswer(2));
+  EXPECT_EQ(uploaded, 120);
+  EXPECT_EQ(unsentTotal(), 0);
+  play(60);  // lecture 1, 120..180: new ground past the point credited when it was opened
+  credited += 60;
+  EXPECT_EQ(unsentSeconds(kFirst), 60);
+  EXPECT_TRUE(ledgerHolds());
+
+  UITestDriver::tap(player()->btnNext());
+  ASSERT_TRUE(waitUntilPlaying(*player()));
+  play(60);  // lecture 2, 0..60
+  credited += 60;
+  EXPECT_TRUE(ledgerHolds());
+
+  // Back to lecture 1: its credited point is the server's refreshed two minutes plus the minute
+  // still unsent, whatever the lecture object the player holds says.
+  UITestDriver::tap(player()->btnLast());
+  ASSERT_TRUE(waitUntilPlaying(*player()));
+  EXPECT_DOUBLE_EQ(player()->creditedPoint(), 180);
+  play(40);  // lecture 1, 180..220
+  credited += 40;
+  EXPECT_NEAR(player()->playerController()->currentPlaybackTime(), 219, 0.001);
+  EXPECT_TRUE(ledgerHolds());
+  closePlayer();
+
+  // Resume: the refreshed course, the last listen's lecture, ten seconds before where it ended.
+  EXPECT_EQ(detail->recordBtn()->titleForState(platform::ControlState::Normal),
+            "上次学习到第1讲00:03:30");
+  UITestDriver::tap(detail->recordBtn());
+  ASSERT_TRUE(player() && waitUntilPlaying(*player()));
+  EXPECT_EQ(player()->cw()->listenedMins(), 2);
+  EXPECT_DOUBLE_EQ(player()->creditedPoint(), 220);
+  play(30);  // lecture 1 from 209: 209..220 was credited already, 220..239 is new
+  credited += 20;
+  EXPECT_NEAR(player()->playerController()->currentPlaybackTime(), 238, 0.001);
+  EXPECT_TRUE(ledgerHolds());
+  closePlayer();
+
+  // Replay from the year's listen history.
+  auto details = StudyDetailController::create();
+  details->setYear("2014");
+  nav->pushViewController(details, false);
+  UITestDriver::selectRow(details->detailTable(), IndexPath{0, 0});
+  ASSERT_TRUE(player() && waitUntilPlaying(*player()));
+  EXPECT_DOUBLE_EQ(player()->creditedPoint(), 240);
+  play(60);  // lecture 1, 240..300
+  credited += 60;
+  EXPECT_TRUE(ledgerHolds());
+  closePlayer();
+
+  EXPECT_EQ(unsentSeconds(kFirst), 180);
+  EXPECT_EQ(unsentSeconds(kSecond), 60);
+  uploaded += syncWithServerAnswer(courseAnswer(5, 1));
+  EXPECT_EQ(credited, 360);
+  EXPECT_EQ(uploaded, 360);
+  EXPECT_EQ(unsentTotal(), 0);
+
+  // My courses shows the refreshed tree once it is back on screen.
+  nav->popToViewController(GlobalModel::sharedModel()->tabBarViewController().get(), false);
+  UITestDriver::settle(1.0);
+  EXPECT_EQ(myCourses->courses(), GlobalModel::sharedModel()->courses());
+}
+
+class OfflinePlayTest : public LectureTest {
+ protected:
+  void SetUp() override {
+    LectureTest::SetUp();
+    // A server of this test's own on a free port, as the player makes on its first offline play.
+    auto media = std::make_shared<LocalHttpServer>();
+    media->httpServer()->setPort(0);
+    services->setHttpServer(media);
+  }
+  void TearDown() override {
+    if (services->httpServer()) services->httpServer()->stop();
+    LectureTest::TearDown();
+  }
+  // Downloads the short fixture lecture into the user's folder through the download queue.
+  std::string download(const std::shared_ptr<CourseWare>& cw) {
+    const std::string key = "110000_2014_" + std::to_string(*cw->cwId());
+    bool finished = false;
+    auto token = platform::NotificationCenter::defaultCenter().addObserver(
+        kCellFinish, [&](const platform::Notification&) { finished = true; });
+    services->downloadManager()->setDownloadToPath(platform::Paths::documents() + "/1234");
+    services->downloadManager()->addDownlodTask(cw, key);
+    EXPECT_TRUE(testsupport::runUntil([&] { return finished; }, 60));
+    DownloadInfo row;
+    row.setUserId(1234);
+    row.setCwid(cw->cwId());
+    row.setReclassId(kClassId);
+    row.setYear(kYear);
+    row.setState(DownloadDao::kStateFinished);
+    row.setAreacode(std::string("110000"));
+    services->downloadDao()->insert(row);
+    return key;
+  }
+};
+
+TEST_F(OfflinePlayTest, ADownloadedLecturePlaysFromTheLocalMediaServer) {
+  auto cw = lecture(0);
+  cw->setVideoUrl(server.mediaUrl("lecture1/index.m3u8"));
+  cw->setUrl(server.mediaUrl("lecture1/notes.html"));
+  cw->setTotalMins(0);  // nothing to jump to: the position runs from the start
+  const std::string remote = *cw->videoUrl();
+  const std::string key = download(cw);
+  server.clearRequests();
+
+  auto player = openPlayer(0, PlayVideoViewController::kEnterFromDownloadList, false);
+  const std::string base =
+      "http://127.0.0.1:" + std::to_string(services->httpServer()->httpServer()->listeningPort()) +
+      "/" + key;
+  EXPECT_EQ(player->playbackVideoUrl(), base + "/index.m3u8");
+  EXPECT_EQ(player->playbackPageUrl(), base + "/leture.htm");
+  EXPECT_EQ(player->playerController()->contentURL(), base + "/index.m3u8");
+  EXPECT_EQ(player->playerController()->loadedSegmentURL().rfind(base, 0), 0u);
+  play(1.5);
+  EXPECT_NEAR(player->playerController()->currentPlaybackTime(), 1.5, 0.001);
+  EXPECT_TRUE(server.requestsTo("/media/lecture1/index.m3u8").empty());
+  // The shared lecture keeps its own address.
+  EXPECT_EQ(cw->videoUrl(), remote);
+
+  player->back();
+  EXPECT_FALSE(services->httpServer()->isRunning());
+}
+
+TEST_F(OfflinePlayTest, ALectureWhoseDownloadIsGoneStreamsFromTheServerAgain) {
+  auto cw = lecture(0);
+  cw->setVideoUrl(server.mediaUrl("lecture1/index.m3u8"));
+  cw->setTotalMins(0);
+  download(cw);
+  auto first = openPlayer(0, PlayVideoViewController::kEnterFromDownloadList, false);
+  first->back();
+  UITestDriver::settle(1.0);
+  services->downloadDao()->del(platform::Value(1234), platform::Value(kClassId),
+                               platform::Value(kFirst), platform::Value(std::string("110000")),
+                               platform::Value(kYear));
+  auto again = openPlayer(0, PlayVideoViewController::kEnterFromDownloadList, false);
+  EXPECT_EQ(again->playbackVideoUrl(), server.mediaUrl("lecture1/index.m3u8"));
+}
+
+TEST_F(OfflinePlayTest, TheNextLectureOfAListIsPlayedFromTheDeviceToo) {
+  auto second = lecture(1);
+  second->setVideoUrl(server.mediaUrl("lecture1/index.m3u8"));
+  second->setTotalMins(0);
+  const std::string key = download(second);
+  auto player = openPlayer(0, PlayVideoViewController::kEnterFromCourseDetail, true);
+  EXPECT_EQ(player->playbackVideoUrl(), lecture(0)->videoUrl());
+  UITestDriver::tap(player->btnNext());
+  ASSERT_TRUE(waitUntilPlaying(*player));
+  const std::string port = std::to_string(services->httpServer()->httpServer()->listeningPort());
+  EXPECT_EQ(player->playbackVideoUrl(), "http://127.0.0.1:" + port + "/" + key + "/index.m3u8");
+  EXPECT_EQ(second->videoUrl(), server.mediaUrl("lecture1/index.m3u8"));
+}
+
+}  // namespace

@@ -1,0 +1,260 @@
+// The pixel-hit dispatcher against a loopback pixel endpoint on the manual clock: the rate
+// limiter, batches, deleting and keeping failed hits, reachability, and the request's form.
+
+#include <gtest/gtest.h>
+
+#include "tagmanager/TagLogRecorder.h"
+#include "tagmanager/TagPixelSupport.h"
+#include "platform/foundation/Clock.h"
+#include "platform/net/FakeReachabilitySource.h"
+#include "platform/net/ScriptedServer.h"
+#include "support/MainLoop.h"
+#include "support/TempHome.h"
+#include "tagmanager/pixel/TAGDispatcher.h"
+#include "tagmanager/pixel/TAGNetReachability.h"
+#include "tagmanager/base/TAGServerConfig.h"
+
+namespace {
+
+using testsupport::onTagThread;
+using testsupport::ScriptedReply;
+using testsupport::ScriptedRequest;
+using testsupport::ScriptedServer;
+using testsupport::storedHits;
+
+class TAGPixelDispatcherTest : public ::testing::Test {
+ protected:
+  TAGPixelDispatcherTest()
+      : endpoint_([this](const ScriptedRequest&) {
+          platform::MutexLock lock(mutex_);
+          return ScriptedReply::text(status_, "");
+        }) {
+    TAGServerConfig::setPixelHost("127.0.0.1");
+  }
+  ~TAGPixelDispatcherTest() override {
+    dispatcher_.reset();
+    onTagThread();
+    TAGServerConfig::setPixelHost("");
+  }
+
+  // A dispatcher whose timer does not run: the test dispatches by hand.
+  std::shared_ptr<TAGDispatcher> manualDispatcher() {
+    dispatcher_ = TAGDispatcher::init();
+    dispatcher_->setDispatchInterval(0);
+    onTagThread();
+    return dispatcher_;
+  }
+
+  void answerWith(int status) {
+    platform::MutexLock lock(mutex_);
+    status_ = status;
+  }
+
+  std::string url(const std::string& path) const { return endpoint_.url(path); }
+
+  std::size_t inFlight() {
+    std::size_t count = 0;
+    onTagThread([&] { count = dispatcher_->operationCount(); });
+    return count;
+  }
+
+  // Dispatches and waits until the batch has been answered and handled.
+  void dispatchAndSettle(std::size_t expectedRequests) {
+    dispatcher_->dispatch();
+    ASSERT_TRUE(endpoint_.waitForRequests(expectedRequests));
+    ASSERT_TRUE(testsupport::runUntil([&] { return inFlight() == 0; }));
+    onTagThread();
+  }
+
+  testsupport::TempHome home_;
+  platform::ScopedManualClock clock_;
+  platform::ScopedFakeReachability reachability_;
+  testsupport::TagLogRecorder log_;
+  platform::Mutex mutex_;
+  int status_ GUARDED_BY(mutex_) = 204;
+  ScriptedServer endpoint_;
+  std::shared_ptr<TAGDispatcher> dispatcher_;
+};
+
+TEST_F(TAGPixelDispatcherTest, RateLimiterPassesSixtyThenOneEveryTwoSeconds) {
+  auto dispatcher = manualDispatcher();
+  for (int i = 0; i < 61; ++i) dispatcher->sendHitToUrl(url("/p?n=" + std::to_string(i)));
+  EXPECT_EQ(storedHits(*dispatcher->store()).size(), 60u) << "the 61st is dropped";
+  clock_->advanceSeconds(1.999);
+  dispatcher->sendHitToUrl(url("/p?early"));
+  EXPECT_EQ(storedHits(*dispatcher->store()).size(), 60u);
+  clock_->advanceSeconds(2.0);
+  dispatcher->sendHitToUrl(url("/p?later"));
+  EXPECT_EQ(storedHits(*dispatcher->store()).back().dispatchURL, url("/p?later"));
+}
+
+TEST_F(TAGPixelDispatcherTest, RateLimiterCountsFromTheReferenceDate) {
+  auto limiter = TAGRateLimiter::rateLimiterWithMaxTokens(3, 10);
+  EXPECT_EQ(limiter->lastTrackTime(), 0);
+  EXPECT_TRUE(limiter->tokenAvailable());
+  EXPECT_DOUBLE_EQ(limiter->lastTrackTime(), platform::toSeconds(clock_->now()) - 978307200.0);
+  EXPECT_DOUBLE_EQ(limiter->tokens(), 2);
+  clock_->advanceSeconds(5);
+  EXPECT_TRUE(limiter->tokenAvailable());
+  EXPECT_TRUE(limiter->tokenAvailable());
+  EXPECT_DOUBLE_EQ(limiter->tokens(), 0.5) << "fractions of a token are kept";
+  EXPECT_FALSE(limiter->tokenAvailable());
+  EXPECT_FALSE(TAGRateLimiter::rateLimiterWithMaxTokens(3, 0)->tokenAvailable());
+}
+
+TEST_F(TAGPixelDispatcherTest, OneDispatchSendsTheFortyOldestWithTheUserAgent) {
+  auto dispatcher = manualDispatcher();
+  for (int i = 0; i < 45; ++i) {
+    dispatcher->sendHitToUrl(url("/p?n=" + std::to_string(i)));
+    onTagThread();
+    clock_->advanceSeconds(2);
+  }
+  dispatchAndSettle(40);
+  EXPECT_EQ(endpoint_.requestCount(), 40u);
+  auto requests = endpoint_.requests();
+  EXPECT_EQ(requests.front().target, "/p?n=0");
+  EXPECT_EQ(requests.back().target, "/p?n=39");
+  EXPECT_EQ(requests.front().method, "GET");
+  EXPECT_EQ(requests.front().header("User-Agent"), TAGDispatchUtil::userAgentString());
+  auto left = storedHits(*dispatcher->store());
+  ASSERT_EQ(left.size(), 5u);
+  EXPECT_EQ(left.front().dispatchURL, url("/p?n=40"));
+  EXPECT_EQ(log_.lines("verbose").back(), "Successfully sent hit: " + url("/p?n=39"));
+}
+
+TEST_F(TAGPixelDispatcherTest, AFailingHitStaysUntilItsFirstFailureIsFourHoursOld) {
+  auto dispatcher = manualDispatcher();
+  answerWith(500);
+  dispatcher->sendHitToUrl(url("/p?fails"));
+  onTagThread();
+  auto firstFailure = clock_->now();
+  dispatchAndSettle(1);
+  auto hits = storedHits(*dispatcher->store());
+  ASSERT_EQ(hits.size(), 1u);
+  ASSERT_TRUE(hits[0].dispatchTime.has_value());
+  EXPECT_EQ(log_.lines("verbose").back(), "Failed to send hit: " + url("/p?fails"));
+
+  clock_->advanceSeconds(500);
+  dispatchAndSettle(2);
+  hits = storedHits(*dispatcher->store());
+  ASSERT_EQ(hits.size(), 1u);
+  EXPECT_NEAR(platform::toSeconds(*hits[0].dispatchTime), platform::toSeconds(firstFailure), 1e-3);
+
+  clock_->advanceSeconds(14401 - 500);
+  dispatchAndSettle(3);
+  EXPECT_TRUE(storedHits(*dispatcher->store()).empty());
+  EXPECT_EQ(log_.lines("verbose").back(), "Successfully sent hit: " + url("/p?fails"));
+}
+
+TEST_F(TAGPixelDispatcherTest, AFailureWithoutConnectionKeepsTheHit) {
+  auto dispatcher = manualDispatcher();
+  ScriptedServer closing([](const ScriptedRequest&) {
+    ScriptedReply reply;
+    reply.behaviour = ScriptedReply::Behaviour::CloseBeforeHead;
+    return reply;
+  });
+  dispatcher->sendHitToUrl(closing.url("/p"));
+  onTagThread();
+  dispatcher->dispatch();
+  ASSERT_TRUE(closing.waitForRequests(1));
+  ASSERT_TRUE(testsupport::runUntil([&] { return inFlight() == 0; }));
+  onTagThread();
+  auto hits = storedHits(*dispatcher->store());
+  ASSERT_EQ(hits.size(), 1u);
+  EXPECT_TRUE(hits[0].dispatchTime.has_value()) << "no response counts as status 0";
+}
+
+TEST_F(TAGPixelDispatcherTest, TimerRunsOnlyWhileHitsWaitAndTheHostIsReachable) {
+  dispatcher_ = TAGDispatcher::init();
+  onTagThread();
+  auto& dispatcher = dispatcher_;
+  dispatcher->sendHitToUrl(url("/p?1"));
+  onTagThread();
+  // The first send goes out a second after creation.
+  clock_->advanceSeconds(1);
+  ASSERT_TRUE(endpoint_.waitForRequests(1));
+  ASSERT_TRUE(testsupport::runUntil([&] { return storedHits(*dispatcher->store()).empty(); }));
+  onTagThread();
+  double interval = -1;
+  onTagThread([&] { interval = dispatcher->timerInterval(); });
+  EXPECT_EQ(interval, 0) << "no hits, no timer";
+
+  reachability_->setFlags("127.0.0.1", 0);
+  ASSERT_TRUE(testsupport::runUntil([&] { return !dispatcher->network()->isReachable(); }));
+  dispatcher->sendHitToUrl(url("/p?2"));
+  onTagThread();
+  clock_->advanceSeconds(240);
+  onTagThread();
+  EXPECT_EQ(endpoint_.requestCount(), 1u) << "nothing goes out while unreachable";
+
+  reachability_->setFlags("127.0.0.1", platform::kReachabilityFlagsReachable);
+  ASSERT_TRUE(testsupport::runUntil([&] { return dispatcher->network()->isReachable(); }));
+  onTagThread();
+  onTagThread([&] { interval = dispatcher->timerInterval(); });
+  EXPECT_EQ(interval, 120);
+  clock_->advanceSeconds(119);
+  onTagThread();
+  EXPECT_EQ(endpoint_.requestCount(), 1u);
+  clock_->advanceSeconds(1);
+  ASSERT_TRUE(endpoint_.waitForRequests(2));
+  EXPECT_EQ(endpoint_.requests()[1].target, "/p?2");
+}
+
+TEST_F(TAGPixelDispatcherTest, WrapperSettingsWrapTheEncodedUrl) {
+  auto dispatcher = manualDispatcher();
+  dispatcher->setWrapperUrl("http://127.0.0.1/w");
+  dispatcher->setWrapperQueryParameter("p");
+  dispatcher->sendHitToUrl("http://127.0.0.1/x?a=1&b=2");
+  EXPECT_EQ(storedHits(*dispatcher->store())[0].dispatchURL,
+            "http://127.0.0.1/w?p=http%3A%2F%2F127.0.0.1%2Fx%3Fa%3D1%26b%3D2");
+}
+
+TEST(TAGNetReachabilityTest, FlagsBecomeStatuses) {
+  using namespace platform;
+  struct Case {
+    std::uint32_t flags;
+    std::int32_t status;
+  };
+  const Case cases[] = {
+      {0, 1},
+      {kReachabilityFlagsReachable, 2},
+      {kReachabilityFlagsReachable | kReachabilityFlagsIsWWAN, 3},
+      {kReachabilityFlagsReachable | kReachabilityFlagsConnectionRequired, 1},
+      {kReachabilityFlagsReachable | kReachabilityFlagsConnectionRequired |
+           kReachabilityFlagsConnectionOnTraffic,
+       2},
+      {kReachabilityFlagsReachable | kReachabilityFlagsConnectionRequired |
+           kReachabilityFlagsConnectionOnDemand | kReachabilityFlagsInterventionRequired,
+       1},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TAGNetReachability::statusForFlags(c.flags), c.status);
+}
+
+TEST(TAGNetReachabilityTest, OnlyAChangedStatusIsReported) {
+  auto watcher = TAGNetReachability::create("127.0.0.1");
+  std::vector<std::int32_t> reported;
+  watcher->setStatusChange([&](std::int32_t status) { reported.push_back(status); });
+  watcher->setReachabilityStatus(2);
+  watcher->setReachabilityStatus(2);
+  watcher->setReachabilityStatus(1);
+  EXPECT_EQ(reported, (std::vector<std::int32_t>{2, 1}));
+}
+
+TEST(TAGNetOperationTest, CancelledOperationCompletesOnceWithoutResponse) {
+  int completions = 0;
+  bool cancelled = false, hadResponse = true;
+  auto operation = TAGNetOperation::operationWithRequest(
+      platform::URLRequest("http://127.0.0.1:9/"), [&](TAGNetOperation& op) {
+        ++completions;
+        cancelled = op.isCancelled();
+        hadResponse = op.response().has_value();
+      });
+  operation->cancel();
+  operation->cancel();
+  onTagThread();
+  EXPECT_EQ(completions, 1);
+  EXPECT_TRUE(cancelled);
+  EXPECT_FALSE(hadResponse);
+}
+
+}  // namespace
