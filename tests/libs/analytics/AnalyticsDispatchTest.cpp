@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <fstream>
 #include <future>
+#include <string>
 #include <thread>
 
 #include "AnalyticsTestSupport.h"
@@ -393,6 +397,16 @@ TEST_F(AnalyticsDispatchTest, BatchesHoldAtLeastOneHitAndCountTheLineFeeds) {
   EXPECT_EQ(endpoint_.requestCount(), 0u);
 }
 
+// Whether the thread `tid` of this process is asleep (state "S" in /proc).
+bool threadSleeps(pid_t tid) {
+  if (tid == 0) return false;
+  std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  auto close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'S';
+}
+
 TEST_F(AnalyticsDispatchTest, ClientIdDoesNotWaitOnTheThreadWhileHoldingTheLock) {
   auto analytics = Analytics::sharedInstance();
   auto runLoop = Analytics::thread()->runLoop();
@@ -416,11 +430,15 @@ TEST_F(AnalyticsDispatchTest, ClientIdDoesNotWaitOnTheThreadWhileHoldingTheLock)
                                std::future_status::ready);
   });
   analytics->setDispatchInterval(20.0);
-  std::size_t queued = runLoop->pendingCount();
-  std::thread caller([analytics] { analytics->clientId(); });
-  // The caller's own work joins the queue once it waits on the thread.
+  std::atomic<pid_t> callerTid{0};
+  std::thread caller([analytics, &callerTid] {
+    callerTid = static_cast<pid_t>(::syscall(SYS_gettid));
+    analytics->clientId();
+  });
+  // The caller's only way to sleep in clientId() is the wait on the busy thread; once the
+  // kernel shows it asleep, it waits there (holding whatever it holds while waiting).
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (runLoop->pendingCount() <= queued && std::chrono::steady_clock::now() < deadline) {
+  while (!threadSleeps(callerTid.load()) && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::yield();
   }
   shared->release = true;
