@@ -43,6 +43,7 @@
 #include <string>
 #include <vector>
 
+#include "httpserver/core/ChunkedBodyReader.h"
 #include "httpserver/core/HTRange.h"
 #include "httpserver/core/HTTPConfig.h"
 #include "httpserver/core/HTTPMessage.h"
@@ -158,6 +159,10 @@ class HTTPConnection : public DispatchSocketDelegate,
   // The request's query parsed so; absent without a complete head or without a query.
   std::optional<platform::Dictionary> parseGetParams() const;
 
+  // The socket callbacks, the request road, the pump and `die` fail an assertion off the
+  // connection queue.
+  void assertOnConnectionQueue() const;
+
   // --- The request road ---
   void startConnection();
   void startReadingRequest();
@@ -199,12 +204,18 @@ class HTTPConnection : public DispatchSocketDelegate,
   std::uint64_t requestContentLengthReceived = 0;
   std::uint64_t requestChunkSize = 0;
   std::uint64_t requestChunkSizeReceived = 0;
+  // The body comes in chunked transfer coding (its length reads all ones, as the hooks see it).
+  bool requestBodyIsChunked_ = false;
+  // The framing of the chunked body being read.
+  std::optional<ChunkedBodyReader> chunkedBody_;
 
  private:
   // The head is complete: check it and read the body or reply.
   void requestHeadDidComplete();
   void readBodyData(long tag, std::uint64_t remaining);
-  void readChunkSizeLine();
+  // The chunked body road: the reader's next read, and what a read gave.
+  void readChunkedBody();
+  void handleChunkedBodyData(const SocketData& data);
   void handleBodyData(const SocketData& data, long tag);
   // 413 and close: the body is longer than `maxRequestBodySize`.
   void handleRequestBodyTooLarge();
@@ -217,6 +228,8 @@ class HTTPConnection : public DispatchSocketDelegate,
   // Reads at most `length` bytes from the response and records their size; absent or empty when
   // the response had nothing.
   std::optional<platform::Bytes> readResponsePiece(std::size_t length);
+  // Writes `data`, preceded by the response head while that is still held back.
+  void writeResponseBytes(platform::Bytes data, double timeout, long tag);
   // Writes one piece of a plain (or chunked) body, tagged by what follows it.
   void writeStandardPiece(platform::Bytes data);
   // Reads up to min(bytesLeft, space) of the current range and writes it: the piece that
@@ -231,6 +244,8 @@ class HTTPConnection : public DispatchSocketDelegate,
   // An empty reply with "Connection: close", after which the connection closes.
   void writeClosingErrorResponse(int status);
 
+  // A response head waiting to go out with the first body bytes.
+  std::string pendingHead_;
   // Set when the last Digest failure was an expired nonce, so the challenge says "stale".
   bool staleNonce_ = false;
 };

@@ -8,6 +8,7 @@
 #include "httpserver/core/HTData.h"
 #include "httpserver/core/HTTPLogging.h"
 #include "httpserver/core/HTTPServerNotifications.h"
+#include "platform/foundation/Assert.h"
 #include "platform/foundation/NotificationCenter.h"
 
 namespace {
@@ -95,6 +96,11 @@ void WebSocket::setDelegate(std::weak_ptr<WebSocketDelegate> newDelegate) {
 
 std::size_t WebSocket::maxMessageLength() { return kDefaultMaxMessageLength; }
 
+void WebSocket::assertOnWebSocketQueue() const {
+  platform::assertThat(platform::dispatch::Queue::current() == websocketQueue_,
+                       "Must be dispatched on websocketQueue");
+}
+
 void WebSocket::start() {
   websocketQueue_->async([self = shared_from_this()] {
     if (self->isStarted) return;
@@ -148,6 +154,7 @@ std::optional<std::string> WebSocket::secWebSocketKeyResponseHeaderValue() const
 }
 
 void WebSocket::sendResponseHeaders() {
+  assertOnWebSocketQueue();
   HTTPMessage response(101, std::string("Web Socket Protocol Handshake"), "HTTP/1.1");
   response.setHeaderField("Upgrade", "WebSocket");
   response.setHeaderField("Connection", "Upgrade");
@@ -162,6 +169,7 @@ void WebSocket::sendResponseHeaders() {
 }
 
 void WebSocket::readRequestBody() {
+  assertOnWebSocketQueue();
   if (asyncSocket) asyncSocket->readDataToLength(8, -1, TAG_HTTP_REQUEST_BODY);
 }
 
@@ -193,17 +201,20 @@ void WebSocket::sendResponseBody(const SocketData& d3) {
 // --- Hooks -------------------------------------------------------------------------------------
 
 void WebSocket::didOpen() {
+  assertOnWebSocketQueue();
   if (asyncSocket)
     asyncSocket->readDataToLength(1, -1, isRFC6455 ? TAG_PAYLOAD_PREFIX : TAG_PREFIX);
   if (auto theDelegate = _delegate.lock()) theDelegate->webSocketDidOpen(shared_from_this());
 }
 
 void WebSocket::didReceiveMessage(const std::string& msg) {
+  assertOnWebSocketQueue();
   if (auto theDelegate = _delegate.lock())
     theDelegate->webSocketDidReceiveMessage(shared_from_this(), msg);
 }
 
 void WebSocket::didClose() {
+  assertOnWebSocketQueue();
   if (closed_) return;
   closed_ = true;
   if (auto theDelegate = _delegate.lock()) theDelegate->webSocketDidClose(shared_from_this());
@@ -248,6 +259,7 @@ void WebSocket::sendMessage(const std::string& msg) {
 
 void WebSocket::socketDidReadData(const std::shared_ptr<DispatchSocket>&, const SocketData& data,
                                   long tag) {
+  assertOnWebSocketQueue();
   if (closed_ || !asyncSocket) return;
   switch (tag) {
     case TAG_HTTP_REQUEST_BODY:
@@ -316,6 +328,7 @@ void WebSocket::socketDidReadData(const std::shared_ptr<DispatchSocket>&, const 
 }
 
 void WebSocket::didReadFrameLength(std::uint64_t length) {
+  assertOnWebSocketQueue();
   if (length > maxMessageLength()) {
     didClose();
     return;
@@ -332,6 +345,7 @@ void WebSocket::didReadFrameLength(std::uint64_t length) {
 }
 
 void WebSocket::processFramePayload(platform::Bytes payload) {
+  assertOnWebSocketQueue();
   if (nextFrameMasked && maskingKey && maskingKey->size() == 4) {
     for (std::size_t i = 0; i < payload.size(); ++i) payload[i] ^= (*maskingKey)[i % 4];
   }
@@ -345,5 +359,6 @@ void WebSocket::processFramePayload(platform::Bytes payload) {
 
 void WebSocket::socketDidDisconnect(const std::shared_ptr<DispatchSocket>&,
                                     const std::optional<platform::Error>&) {
+  assertOnWebSocketQueue();
   didClose();
 }

@@ -121,6 +121,8 @@ class WebSocket : public DispatchSocketDelegate, public std::enable_shared_from_
   std::optional<platform::Bytes> maskingKey;
 
  private:
+  // The hooks, the handshake and the socket callbacks fail an assertion off websocketQueue_.
+  void assertOnWebSocketQueue() const;
   void takeOverSocket();
   // RFC 6455: the length of the frame being read is known.
   void didReadFrameLength(std::uint64_t length);
