@@ -4,9 +4,9 @@
 // URI to a file under the document root and answers with a response object or a fixed error
 // reply; then it reads the next request on the same connection or closes it. Response heads
 // and bodies are pumped to the socket in pieces of at most 128 KiB, with never more than
-// 128 KiB queued, and "Range" requests are answered with 206 (one range) or a
-// "multipart/byteranges" 206 (several). An invalid "Range" header is answered with the whole
-// body (200); there is no 416.
+// 128 KiB queued (a head goes out in one write with the first piece when that is ready), and
+// "Range" requests are answered with 206 (one range) or a "multipart/byteranges" 206 (several). An
+// invalid "Range" header is answered with the whole body (200); there is no 416.
 //
 // Replies: 400 (a head the parser refuses, a bad or misplaced "Content-Length") and 405 (a
 // method not supported) close the connection; 404 and 505 keep it under the keep-alive rules
