@@ -382,6 +382,70 @@ TEST_F(DAVUploadTest, AnUploadCutOffMidwayLeavesNoTemporaryFile) {
   EXPECT_FALSE(fs::exists(root + "/cut.bin"));
 }
 
+TEST_F(DAVConnectionTest, XmlBodiesAboveOneMebibyteAreRefusedWith413) {
+  for (const char* method : {"PROPFIND", "LOCK", "MKCOL"}) {
+    RawClient client(port);
+    // Only the head: the refusal must not wait for (or hold) the body.
+    client.send(std::string(method) + " /dir/ HTTP/1.1\r\nHost: x\r\nContent-Length: " +
+                std::to_string(1048577) + "\r\n\r\n");
+    auto reply = client.readReply();
+    ASSERT_TRUE(reply) << method;
+    EXPECT_EQ(reply->status(), 413) << method;
+    EXPECT_TRUE(client.closedByServer()) << method;
+  }
+  RawClient chunked(port);
+  chunked.send("LOCK /dir/a.txt HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n" +
+               std::string("80000\r\n") + std::string(0x80000, ' ') + "\r\n80001\r\n");
+  auto reply = chunked.readReply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->status(), 413);
+}
+
+// A share whose folder lies on another file system than the temporary folder (tmpfs in
+// /dev/shm against the test home's disk): uploads collected in a file cannot be renamed there.
+TEST_F(DAVUploadTest, UploadsReachAShareOnAnotherFileSystem) {
+  struct stat temporary {
+  }, shm{};
+  DAVConnection::uploadFolder();
+  if (::stat("/dev/shm", &shm) != 0 ||
+      ::stat(platform::Paths::temporary().c_str(), &temporary) != 0 ||
+      shm.st_dev == temporary.st_dev)
+    GTEST_SKIP() << "no second file system at /dev/shm";
+  std::string otherRoot = "/dev/shm/chengheng-dav-XXXXXX";
+  ASSERT_TRUE(::mkdtemp(otherRoot.data()));
+  server->stop();
+  server = httpservertest::startServer(
+      otherRoot, &HTTPConnection::initWithAsyncSocket<RecordingDAVConnection>);
+  ASSERT_TRUE(server);
+  port = server->listeningPort();
+
+  const std::string big = httpservertest::patternBytes(1048577, 8);
+  auto put = request("PUT", "/big.bin", "", big);
+  RawClient client(port);
+  client.send(
+      "PUT /chunked.txt HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n"
+      "a\r\n0123456789\r\n0\r\n\r\n");
+  auto chunked = client.readReply();
+  const std::string bigStored = readFile(otherRoot + "/big.bin");
+  const std::string chunkedStored = readFile(otherRoot + "/chunked.txt");
+  struct stat stored {};
+  const int statStatus = ::stat((otherRoot + "/big.bin").c_str(), &stored);
+  std::size_t entries = static_cast<std::size_t>(
+      std::distance(fs::directory_iterator(otherRoot), fs::directory_iterator()));
+  fs::remove_all(otherRoot);
+
+  ASSERT_TRUE(put && chunked);
+  EXPECT_EQ(put->status(), 201);
+  EXPECT_EQ(chunked->status(), 201);
+  EXPECT_EQ(RecordingDAVConnection::bodiesInFiles, 2);
+  EXPECT_TRUE(bigStored == big);
+  EXPECT_EQ(chunkedStored, "0123456789");
+  ASSERT_EQ(statStatus, 0);
+  EXPECT_EQ(stored.st_mode & 0777, 0644u);
+  EXPECT_EQ(entries, 2u);  // no temporary sibling left behind
+  EXPECT_TRUE(testsupport::runUntil([&] { return uploadsLeft() == 0; }, 20));
+}
+
 TEST_F(DAVUploadTest, GetServesFilesLargerThanSixteenMebibytesAsynchronously) {
   const std::string large = httpservertest::patternBytes(16777217, 7);
   writeFile(root + "/large.bin", large);

@@ -186,6 +186,19 @@ TEST_F(HTTPConnectionExtensionsTest, BodiesAboveTheCapAreRefusedWith413) {
   EXPECT_EQ(client.readReply()->status(), 200);
 }
 
+TEST_F(HTTPConnectionExtensionsTest, ALengthOfAllOnesIsTooLongRatherThanChunked) {
+  start();
+  RawClient client(port);
+  // The largest 64-bit length, followed by bytes that would pass for a chunked body.
+  client.send(
+      "POST /p HTTP/1.1\r\nHost: x\r\nContent-Length: 18446744073709551615\r\n\r\n"
+      "5\r\nhello\r\n0\r\n\r\n");
+  auto reply = client.readReply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->status(), 413);
+  EXPECT_TRUE(client.closedByServer());
+}
+
 TEST_F(HTTPConnectionExtensionsTest, ABodyThatStopsArrivingEndsTheConnectionAfterThirtySeconds) {
   platform::ScopedManualClock clock;
   BodyConnection::bodiesStarted = 0;

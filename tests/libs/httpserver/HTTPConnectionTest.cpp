@@ -3,16 +3,22 @@
 // request paths to files under a temporary root.
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <regex>
 
 #include "HttpServerTestSupport.h"
+#include "httpserver/core/HTTPConnection.h"
 #include "httpserver/core/HTTPServer.h"
 #include "platform/foundation/Paths.h"
 #include "support/Files.h"
+#include "support/MainLoop.h"
 #include "support/TempHome.h"
 
 namespace {
@@ -270,3 +276,56 @@ TEST_F(HTTPConnectionTest, WithoutADocumentRootNothingIsFound) {
 }
 
 }  // namespace
+
+// --- Small replies on a kept-alive connection ---------------------------------------------------
+
+// Counts the socket writes its replies took, and reads the accepted socket's TCP_NODELAY.
+class WriteCountingConnection : public HTTPConnection {
+  CH_SHARED_OBJECT(WriteCountingConnection)
+
+ public:
+  static inline std::atomic<int> writes{0};
+  static inline std::atomic<int> noDelay{-1};
+
+  void socketDidWriteDataWithTag(const std::shared_ptr<DispatchSocket>& sock, long tag) override {
+    if (writes++ == 0) {
+      sock->performBlock([&] {
+        int value = -1;
+        socklen_t length = sizeof value;
+        if (getsockopt(sock->socketFD(), IPPROTO_TCP, TCP_NODELAY, &value, &length) == 0)
+          noDelay = value;
+      });
+    }
+    HTTPConnection::socketDidWriteDataWithTag(sock, tag);
+  }
+
+ protected:
+  using HTTPConnection::HTTPConnection;
+};
+
+TEST_F(HTTPConnectionTest, EachSmallReplyOnAKeptAliveConnectionIsOneWriteWithoutNagle) {
+  server->stop();
+  server = httpservertest::startServer(
+      root, &HTTPConnection::initWithAsyncSocket<WriteCountingConnection>);
+  ASSERT_TRUE(server);
+  const std::string page = httpservertest::patternBytes(4096, 9);
+  writeFile(root + "/page.css", page);
+  WriteCountingConnection::writes = 0;
+  WriteCountingConnection::noDelay = -1;
+
+  // Twenty requests one after the other, each sent when the last reply is in: the way a page
+  // loads its css, scripts and images over one connection.
+  RawClient client(server->listeningPort());
+  for (int i = 0; i < 20; ++i) {
+    client.send(get("/page.css"));
+    auto reply = client.readReply();
+    ASSERT_TRUE(reply) << i;
+    ASSERT_EQ(reply->status(), 200) << i;
+    ASSERT_TRUE(reply->body == page) << i;
+  }
+  // The head and the body go out together, and the socket does not hold small writes back for
+  // the acknowledgement of the previous one (which a client delays by some 40 ms).
+  EXPECT_TRUE(testsupport::runUntil([] { return WriteCountingConnection::writes >= 20; }));
+  EXPECT_EQ(WriteCountingConnection::writes, 20);
+  EXPECT_EQ(WriteCountingConnection::noDelay, 1);
+}

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "httpserver/core/MultipartFormDataParser.h"
+#include "logging/LoggingTestSupport.h"
 
 namespace {
 
@@ -116,6 +117,56 @@ TEST(MultipartFormDataParserTest, AHeaderWithoutParsableLinesIsPlainText) {
   EXPECT_TRUE(parser.appendData(body));
   EXPECT_EQ(recorder->events,
             (std::vector<std::string>{"start Content-Type=text/plain", "content:x", "end"}));
+}
+
+TEST(MultipartFormDataParserTest, ATruncatedBodyGivesTheSamePartsWholeAndSplit) {
+  // A part whose header ends in the last bytes: the tail after the cut is shorter than the
+  // boundary, and must still complete the header.
+  for (const std::string body :
+       {"--b\r\n\r\n\r\n", "--b\r\nA: 1\r\n\r\nxy", "x\r\n--b\r\n\r\n\r\nz"}) {
+    auto events = [&](std::size_t cut) {
+      auto recorder = std::make_shared<Recorder>();
+      MultipartFormDataParser parser("b", kMultipartUTF8Encoding);
+      parser.setDelegate(recorder);
+      EXPECT_TRUE(parser.appendData(std::string_view(body).substr(0, cut)));
+      EXPECT_TRUE(parser.appendData(std::string_view(body).substr(cut)));
+      std::vector<std::string> parts;
+      for (const std::string& event : recorder->events)
+        if (event.rfind("preamble:", 0) != 0) parts.push_back(event);
+      return parts;
+    };
+    const auto whole = events(body.size());
+    ASSERT_FALSE(whole.empty()) << body;
+    for (std::size_t cut = 0; cut <= body.size(); ++cut)
+      EXPECT_EQ(events(cut), whole) << body << " cut at " << cut;
+  }
+}
+
+TEST(MultipartFormDataParserTest, UnparsableHeaderLinesAreReportedOncePerPart) {
+  auto logger = logtest::RecordingLogger::create();
+  LGLog::addLogger(logger);
+  std::string badLines;
+  for (int i = 0; i < 300; ++i) badLines += "no colon " + std::to_string(i) + "\r\n";
+  const std::string body = "--b\r\n" + badLines + "\r\nx\r\n--b\r\n" + badLines +
+                           "Content-Type: text/html\r\n\r\ny\r\n--b--";
+  auto recorder = std::make_shared<Recorder>();
+  MultipartFormDataParser parser("b", kMultipartUTF8Encoding);
+  parser.setDelegate(recorder);
+  EXPECT_TRUE(parser.appendData(body));
+  LGLog::flushLog();
+  auto texts = logger->texts();
+  LGLog::removeAllLoggers();
+  EXPECT_EQ(recorder->events,
+            (std::vector<std::string>{"start Content-Type=text/plain", "content:x", "end",
+                                      "start Content-Type=text/html", "content:y", "end"}));
+  // Per part: what was wrong with the first bad line, and one line with the count.
+  const std::vector<std::string> perPart = {
+      "MultipartFormDataParser: Bad format.No colon in field header.",
+      "MultipartFormDataParser: Failed to parse MIME header field. Input ASCII string:no colon 0 "
+      "(and 299 more lines of this part)"};
+  std::vector<std::string> expected = perPart;
+  expected.insert(expected.end(), perPart.begin(), perPart.end());
+  EXPECT_EQ(texts, expected);
 }
 
 TEST(MultipartFormDataParserTest, HeaderFieldsAndTheirParameters) {

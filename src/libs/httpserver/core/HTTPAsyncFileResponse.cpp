@@ -9,6 +9,7 @@
 
 #include "httpserver/core/HTTPConnection.h"
 #include "httpserver/core/HTTPLogging.h"
+#include "platform/foundation/Assert.h"
 
 namespace {
 
@@ -58,6 +59,11 @@ HTTPAsyncFileResponse::~HTTPAsyncFileResponse() {
 
 std::uint64_t HTTPAsyncFileResponse::contentLength() { return fileLength; }
 
+void HTTPAsyncFileResponse::assertOnReadQueue() const {
+  platform::assertThat(platform::dispatch::Queue::current() == readQueue,
+                       "Must be dispatched on readQueue");
+}
+
 std::uint64_t HTTPAsyncFileResponse::offset() {
   return readQueue->syncValue([&] { return fileOffset; });
 }
@@ -106,6 +112,7 @@ void HTTPAsyncFileResponse::connectionDidClose() {
 }
 
 void HTTPAsyncFileResponse::notifyConnection(bool aborting) {
+  assertOnReadQueue();
   std::shared_ptr<HTTPConnection> theConnection = connection.lock();
   if (!theConnection) return;
   if (aborting) {
@@ -116,17 +123,20 @@ void HTTPAsyncFileResponse::notifyConnection(bool aborting) {
 }
 
 void HTTPAsyncFileResponse::abort() {
+  assertOnReadQueue();
   notifyConnection(true);
   aborted = true;
 }
 
 bool HTTPAsyncFileResponse::openFileIfNeeded() {
+  assertOnReadQueue();
   if (aborted) return false;
   if (fileFD >= 0) return true;
   return openFileAndSetupReadSource();
 }
 
 bool HTTPAsyncFileResponse::openFileAndSetupReadSource() {
+  assertOnReadQueue();
   // Non-blocking, and only a regular file: a pipe or a device would never end the response.
   fileFD = ::open(_filePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   struct stat attributes {};
@@ -153,6 +163,7 @@ bool HTTPAsyncFileResponse::openFileAndSetupReadSource() {
 }
 
 void HTTPAsyncFileResponse::readSourceDidFire(std::size_t available) {
+  assertOnReadQueue();
   if (readSourceSuspended || aborted) return;
   std::uint64_t fileLeft = fileLength - std::min(readOffset, fileLength);
   std::size_t bytesToRead =
@@ -194,6 +205,7 @@ void HTTPAsyncFileResponse::readSourceDidFire(std::size_t available) {
 }
 
 void HTTPAsyncFileResponse::processReadBuffer() {
+  assertOnReadQueue();
   data = platform::Bytes(readBuffer.begin(),
                          readBuffer.begin() + static_cast<std::ptrdiff_t>(readBufferOffset));
   readBufferOffset = 0;
@@ -201,12 +213,14 @@ void HTTPAsyncFileResponse::processReadBuffer() {
 }
 
 void HTTPAsyncFileResponse::pauseReadSource() {
+  assertOnReadQueue();
   if (readSourceSuspended) return;
   readSourceSuspended = true;
   readSource->suspend();
 }
 
 void HTTPAsyncFileResponse::resumeReadSource() {
+  assertOnReadQueue();
   if (!readSourceSuspended) return;
   readSourceSuspended = false;
   readSource->resume();

@@ -48,7 +48,9 @@ class HTTPAsyncFileResponse : public HTTPResponse,
   // Checks the path and reads the file's size; false (with the warning logged) when it cannot.
   static bool fileLengthOfPath(const std::optional<std::string>& filePath, std::uint64_t* length);
 
-  // Read queue only, from here on.
+  // Read queue only, from here on; each fails an assertion elsewhere (the destructor's
+  // `cancelReadSource` excepted: nothing else can reach the response then).
+  void assertOnReadQueue() const;
   void abort();
   bool openFileIfNeeded();
   bool openFileAndSetupReadSource();

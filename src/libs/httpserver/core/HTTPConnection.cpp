@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "httpserver/core/ChunkedBodyReader.h"
 #include "httpserver/core/HTData.h"
 #include "httpserver/core/HTNumber.h"
 #include "httpserver/core/HTTPAuthenticationRequest.h"
@@ -21,6 +22,7 @@
 #include "httpserver/core/RangeHeader.h"
 #include "httpserver/core/RequestPath.h"
 #include "httpserver/core/WebSocket.h"
+#include "platform/foundation/Assert.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/DateFormat.h"
 #include "platform/foundation/Digest.h"
@@ -61,9 +63,8 @@ constexpr std::size_t MAX_HEADER_LINE_LENGTH = 8190;
 constexpr std::uint32_t MAX_HEADER_LINES = 100;
 // Body piece size, and the most body bytes queued on the socket at once.
 constexpr std::size_t READ_CHUNKSIZE = 128 * 1024;
-// Request body pieces, and the limits of chunked framing lines.
+// Pieces of a request body of known length.
 constexpr std::size_t POST_CHUNKSIZE = 32 * 1024;
-constexpr std::size_t MAX_CHUNK_LINE_LENGTH = 200;
 constexpr std::uint64_t kChunkedBodySize = UINT64_MAX;
 constexpr std::uint64_t kDefaultMaxRequestBodySize = 1ull << 30;
 // A nonce is accepted for a first use this long after it was issued.
@@ -116,6 +117,11 @@ HTTPConnection::~HTTPConnection() {
   if (httpResponse) httpResponse->connectionDidClose();
 }
 
+void HTTPConnection::assertOnConnectionQueue() const {
+  platform::assertThat(platform::dispatch::Queue::current() == connectionQueue,
+                       "Must be dispatched on connectionQueue");
+}
+
 void HTTPConnection::start() {
   connectionQueue->async([self = shared_from_this()] {
     if (self->started) return;
@@ -131,6 +137,7 @@ void HTTPConnection::stop() {
 }
 
 void HTTPConnection::startConnection() {
+  assertOnConnectionQueue();
   if (isSecureServer() && asyncSocket) {
     platform::Array certificates = sslIdentityAndCertificates();
     if (!certificates.empty()) {
@@ -251,6 +258,7 @@ void HTTPConnection::startReadingRequest() {
 
 void HTTPConnection::socketDidReadData(const std::shared_ptr<DispatchSocket>&,
                                        const SocketData& data, long tag) {
+  assertOnConnectionQueue();
   if (!request || !asyncSocket) return;
   if (tag != HTTP_REQUEST_HEADER) {
     handleBodyData(data, tag);
@@ -280,9 +288,11 @@ void HTTPConnection::requestHeadDidComplete() {
   std::optional<std::string> transferEncoding = request->headerField("Transfer-Encoding");
   std::optional<std::string> contentLength = request->headerField("Content-Length");
   requestContentLength = 0;
+  requestBodyIsChunked_ = false;
   bool expectsBody = expectsRequestBodyFromMethod(method, uri);
   if (expectsBody) {
     if (equalsIgnoringCase(transferEncoding, "Chunked")) {
+      requestBodyIsChunked_ = true;
       requestContentLength = kChunkedBodySize;
     } else {
       if (!contentLength) {
@@ -325,7 +335,8 @@ void HTTPConnection::requestHeadDidComplete() {
     replyToHTTPRequest();
     return;
   }
-  const bool chunked = requestContentLength == kChunkedBodySize;
+  // The flag, not the length, says "chunked": a declared length of all ones is just too long.
+  const bool chunked = requestBodyIsChunked_;
   if (!chunked && requestContentLength > maxRequestBodySize()) {
     handleRequestBodyTooLarge();
     return;
@@ -335,7 +346,8 @@ void HTTPConnection::requestHeadDidComplete() {
   requestChunkSizeReceived = 0;
   prepareForBodyWithSize(requestContentLength);
   if (chunked) {
-    readChunkSizeLine();
+    chunkedBody_.emplace(maxRequestBodySize(), numHeaderLines);
+    readChunkedBody();
   } else if (requestContentLength == 0) {
     finishBody();
     replyToHTTPRequest();
@@ -349,9 +361,66 @@ void HTTPConnection::readBodyData(long tag, std::uint64_t remaining) {
   asyncSocket->readDataToLength(length, TIMEOUT_READ_BODY, tag);
 }
 
-void HTTPConnection::readChunkSizeLine() {
-  asyncSocket->readDataToData(DispatchSocket::CRLFData(), TIMEOUT_READ_BODY, MAX_CHUNK_LINE_LENGTH,
-                              HTTP_REQUEST_CHUNK_SIZE);
+void HTTPConnection::readChunkedBody() {
+  const ChunkedBodyReader::Read read = chunkedBody_->next();
+  long tag = HTTP_REQUEST_CHUNK_FOOTER;
+  switch (read.stage) {
+    case ChunkedBodyReader::Stage::SizeLine:
+      tag = HTTP_REQUEST_CHUNK_SIZE;
+      break;
+    case ChunkedBodyReader::Stage::Data:
+      tag = HTTP_REQUEST_CHUNK_DATA;
+      break;
+    case ChunkedBodyReader::Stage::DataEnd:
+      tag = HTTP_REQUEST_CHUNK_TRAILER;
+      break;
+    case ChunkedBodyReader::Stage::TrailerLine:
+      break;
+  }
+  if (read.line) {
+    asyncSocket->readDataToData(DispatchSocket::CRLFData(), TIMEOUT_READ_BODY, read.length, tag);
+  } else {
+    asyncSocket->readDataToLength(read.length, TIMEOUT_READ_BODY, tag);
+  }
+}
+
+void HTTPConnection::handleChunkedBodyData(const SocketData& data) {
+  if (!chunkedBody_) return;
+  const ChunkedBodyReader::Stage stage = chunkedBody_->next().stage;
+  const ChunkedBodyReader::Outcome outcome = chunkedBody_->didRead(data.view());
+  requestContentLengthReceived = chunkedBody_->received();
+  requestChunkSize = chunkedBody_->chunkSize();
+  requestChunkSizeReceived = chunkedBody_->chunkReceived();
+  numHeaderLines = chunkedBody_->lines();
+  switch (outcome) {
+    case ChunkedBodyReader::Outcome::Data:
+      processBodyData(data);
+      [[fallthrough]];
+    case ChunkedBodyReader::Outcome::More:
+      readChunkedBody();
+      return;
+    case ChunkedBodyReader::Outcome::End:
+      chunkedBody_.reset();
+      finishBody();
+      replyToHTTPRequest();
+      return;
+    case ChunkedBodyReader::Outcome::Invalid:
+      if (stage == ChunkedBodyReader::Stage::SizeLine) {
+        HTTP_LOG_WARN(kLogLevel, "%s[%p]: Method expects chunk size, but received something else",
+                      HTTP_LOG_FILE, static_cast<void*>(this));
+      } else {
+        HTTP_LOG_WARN(kLogLevel, "%s[%p]: Method expects chunk trailer, but is missing",
+                      HTTP_LOG_FILE, static_cast<void*>(this));
+      }
+      handleInvalidRequest(data);
+      return;
+    case ChunkedBodyReader::Outcome::TooLarge:
+      handleRequestBodyTooLarge();
+      return;
+    case ChunkedBodyReader::Outcome::TooManyLines:
+      asyncSocket->disconnect();
+      return;
+  }
 }
 
 void HTTPConnection::handleBodyData(const SocketData& data, long tag) {
@@ -367,72 +436,12 @@ void HTTPConnection::handleBodyData(const SocketData& data, long tag) {
       }
       return;
     }
-    case HTTP_REQUEST_CHUNK_SIZE: {
-      // A hexadecimal size at the start of the line; an extension after it is ignored.
-      std::string line = data.toString();
-      const char* text = line.c_str();
-      char* end = nullptr;
-      errno = 0;
-      unsigned long long size = std::strtoull(text, &end, 16);
-      // strtoull would also take leading blanks and a sign; a size starts with a digit.
-      bool valid = platform::isValidUtf8(line) && end != text && errno == 0 &&
-                   std::isxdigit(static_cast<unsigned char>(line[0]));
-      if (!valid) {
-        HTTP_LOG_WARN(kLogLevel, "%s[%p]: Method expects chunk size, but received something else",
-                      HTTP_LOG_FILE, static_cast<void*>(this));
-        handleInvalidRequest(data);
-        return;
-      }
-      requestChunkSize = size;
-      requestChunkSizeReceived = 0;
-      if (requestChunkSize > 0) {
-        if (requestChunkSize > maxRequestBodySize() ||
-            requestContentLengthReceived > maxRequestBodySize() - requestChunkSize) {
-          handleRequestBodyTooLarge();
-          return;
-        }
-        readBodyData(HTTP_REQUEST_CHUNK_DATA, requestChunkSize);
-      } else {
-        asyncSocket->readDataToData(DispatchSocket::CRLFData(), TIMEOUT_READ_BODY,
-                                    MAX_HEADER_LINE_LENGTH, HTTP_REQUEST_CHUNK_FOOTER);
-      }
+    case HTTP_REQUEST_CHUNK_SIZE:
+    case HTTP_REQUEST_CHUNK_DATA:
+    case HTTP_REQUEST_CHUNK_TRAILER:
+    case HTTP_REQUEST_CHUNK_FOOTER:
+      handleChunkedBodyData(data);
       return;
-    }
-    case HTTP_REQUEST_CHUNK_DATA: {
-      requestContentLengthReceived += data.length();
-      requestChunkSizeReceived += data.length();
-      processBodyData(data);
-      if (requestChunkSizeReceived < requestChunkSize) {
-        readBodyData(HTTP_REQUEST_CHUNK_DATA, requestChunkSize - requestChunkSizeReceived);
-      } else {
-        asyncSocket->readDataToLength(2, TIMEOUT_READ_BODY, HTTP_REQUEST_CHUNK_TRAILER);
-      }
-      return;
-    }
-    case HTTP_REQUEST_CHUNK_TRAILER: {
-      if (data.view() != "\r\n") {
-        HTTP_LOG_WARN(kLogLevel, "%s[%p]: Method expects chunk trailer, but is missing",
-                      HTTP_LOG_FILE, static_cast<void*>(this));
-        handleInvalidRequest(data);
-        return;
-      }
-      readChunkSizeLine();
-      return;
-    }
-    case HTTP_REQUEST_CHUNK_FOOTER: {
-      if (++numHeaderLines > MAX_HEADER_LINES) {
-        asyncSocket->disconnect();
-        return;
-      }
-      if (data.length() > 2) {
-        asyncSocket->readDataToData(DispatchSocket::CRLFData(), TIMEOUT_READ_BODY,
-                                    MAX_HEADER_LINE_LENGTH, HTTP_REQUEST_CHUNK_FOOTER);
-        return;
-      }
-      finishBody();
-      replyToHTTPRequest();
-      return;
-    }
     default:
       return;
   }
@@ -441,6 +450,7 @@ void HTTPConnection::handleBodyData(const SocketData& data, long tag) {
 // --- Replying ----------------------------------------------------------------------------------
 
 void HTTPConnection::replyToHTTPRequest() {
+  assertOnConnectionQueue();
   const std::string& version = request->version();
   if (version != "HTTP/1.1" && version != "HTTP/1.0") {
     handleVersionNotSupported(version);
@@ -748,12 +758,27 @@ std::optional<platform::Bytes> HTTPConnection::readResponsePiece(std::size_t len
   return data;
 }
 
+void HTTPConnection::writeResponseBytes(platform::Bytes data, double timeout, long tag) {
+  if (pendingHead_.empty()) {
+    asyncSocket->writeData(SocketData(std::move(data)), timeout, tag);
+    return;
+  }
+  // The head goes out with the first piece of the body, in one write: as two small writes the
+  // second would wait for the peer to acknowledge the first.
+  platform::Bytes combined;
+  combined.reserve(pendingHead_.size() + data.size());
+  combined.insert(combined.end(), pendingHead_.begin(), pendingHead_.end());
+  combined.insert(combined.end(), data.begin(), data.end());
+  pendingHead_.clear();
+  asyncSocket->writeData(SocketData(std::move(combined)), timeout, tag);
+}
+
 void HTTPConnection::writeStandardPiece(platform::Bytes data) {
   bool done = httpResponse->isDone();
   if (httpResponse->isChunked().value_or(false)) {
-    std::size_t length = data.size();
-    asyncSocket->writeData(SocketData(chunkedTransferSizeLineForLength(length)), TIMEOUT_WRITE_HEAD,
-                           HTTP_CHUNKED_RESPONSE_HEADER);
+    std::string sizeLine = chunkedTransferSizeLineForLength(data.size());
+    writeResponseBytes(platform::Bytes(sizeLine.begin(), sizeLine.end()), TIMEOUT_WRITE_HEAD,
+                       HTTP_CHUNKED_RESPONSE_HEADER);
     asyncSocket->writeData(SocketData(std::move(data)), TIMEOUT_WRITE_BODY,
                            HTTP_CHUNKED_RESPONSE_BODY);
     if (done) {
@@ -765,11 +790,12 @@ void HTTPConnection::writeStandardPiece(platform::Bytes data) {
     }
     return;
   }
-  asyncSocket->writeData(SocketData(std::move(data)), TIMEOUT_WRITE_BODY,
-                         done ? HTTP_RESPONSE : HTTP_PARTIAL_RESPONSE_BODY);
+  writeResponseBytes(std::move(data), TIMEOUT_WRITE_BODY,
+                     done ? HTTP_RESPONSE : HTTP_PARTIAL_RESPONSE_BODY);
 }
 
 void HTTPConnection::sendResponseHeadersAndBody() {
+  assertOnConnectionQueue();
   if (!httpResponse || !asyncSocket) return;
   if (httpResponse->delayResponseHeaders().value_or(false)) return;
 
@@ -803,14 +829,18 @@ void HTTPConnection::sendResponseHeadersAndBody() {
     asyncSocket->writeData(SocketData(std::move(head)), TIMEOUT_WRITE_HEAD, HTTP_RESPONSE);
     return;
   }
-  asyncSocket->writeData(SocketData(std::move(head)), TIMEOUT_WRITE_HEAD,
-                         HTTP_PARTIAL_RESPONSE_HEADER);
-
+  // Held for the first body write; written alone when the response has no body bytes yet.
+  pendingHead_ = std::move(head);
   if (!isRangeRequest) {
     std::optional<platform::Bytes> data = readResponsePiece(READ_CHUNKSIZE);
     if (data && !data->empty()) writeStandardPiece(std::move(*data));
   } else {
     startRange(0, READ_CHUNKSIZE);
+  }
+  if (!pendingHead_.empty()) {
+    asyncSocket->writeData(SocketData(std::move(pendingHead_)), TIMEOUT_WRITE_HEAD,
+                           HTTP_PARTIAL_RESPONSE_HEADER);
+    pendingHead_.clear();
   }
 }
 
@@ -821,20 +851,22 @@ void HTTPConnection::sendRangePiece(std::uint64_t bytesLeft, std::size_t space) 
   long tag = HTTP_PARTIAL_RANGES_RESPONSE_BODY;
   if (ranges->size() == 1)
     tag = data->size() == bytesLeft ? HTTP_RESPONSE : HTTP_PARTIAL_RANGE_RESPONSE_BODY;
-  asyncSocket->writeData(SocketData(std::move(*data)), TIMEOUT_WRITE_BODY, tag);
+  writeResponseBytes(std::move(*data), TIMEOUT_WRITE_BODY, tag);
 }
 
 void HTTPConnection::startRange(std::size_t index, std::size_t space) {
   const HTRange range = (*ranges)[index];
   if (ranges->size() > 1) {
-    asyncSocket->writeData(SocketData(ranges_headers[index]), TIMEOUT_WRITE_HEAD,
-                           HTTP_PARTIAL_RESPONSE_HEADER);
+    const std::string& partHeader = ranges_headers[index];
+    writeResponseBytes(platform::Bytes(partHeader.begin(), partHeader.end()), TIMEOUT_WRITE_HEAD,
+                       HTTP_PARTIAL_RESPONSE_HEADER);
   }
   httpResponse->setOffset(range.location);
   sendRangePiece(range.length, space);
 }
 
 void HTTPConnection::continueSendingStandardResponseBody() {
+  assertOnConnectionQueue();
   if (!httpResponse || !asyncSocket) return;
   std::size_t queued = writeQueueSize();
   if (queued >= READ_CHUNKSIZE) return;
@@ -843,6 +875,7 @@ void HTTPConnection::continueSendingStandardResponseBody() {
 }
 
 void HTTPConnection::continueSendingSingleRangeResponseBody() {
+  assertOnConnectionQueue();
   if (!httpResponse || !asyncSocket || !ranges || ranges->empty()) return;
   std::size_t queued = writeQueueSize();
   if (queued >= READ_CHUNKSIZE) return;
@@ -853,6 +886,7 @@ void HTTPConnection::continueSendingSingleRangeResponseBody() {
 }
 
 void HTTPConnection::continueSendingMultiRangeResponseBody() {
+  assertOnConnectionQueue();
   if (!httpResponse || !asyncSocket || !ranges || rangeIndex >= ranges->size()) return;
   std::size_t queued = writeQueueSize();
   if (queued >= READ_CHUNKSIZE) return;
@@ -904,6 +938,7 @@ void HTTPConnection::responseDidAbort(HTTPResponse* sender) {
 // --- Writes completed --------------------------------------------------------------------------
 
 void HTTPConnection::socketDidWriteDataWithTag(const std::shared_ptr<DispatchSocket>&, long tag) {
+  assertOnConnectionQueue();
   switch (tag) {
     case HTTP_PARTIAL_RESPONSE_BODY:
       if (!responseDataSizes.empty()) responseDataSizes.pop_front();
@@ -933,6 +968,7 @@ void HTTPConnection::socketDidWriteDataWithTag(const std::shared_ptr<DispatchSoc
 }
 
 void HTTPConnection::responseDidEnd(long tag) {
+  assertOnConnectionQueue();
   if (!responseDataSizes.empty()) responseDataSizes.pop_front();
   if (auto server = config ? config->server() : nullptr) server->countRequestServed();
   if (httpResponse) httpResponse->connectionDidClose();
@@ -972,6 +1008,7 @@ void HTTPConnection::finishResponse() {
 }
 
 void HTTPConnection::die() {
+  assertOnConnectionQueue();
   if (httpResponse) httpResponse->connectionDidClose();
   httpResponse.reset();
   platform::NotificationCenter::defaultCenter().post(kHTTPConnectionDidDieNotification,
@@ -980,6 +1017,7 @@ void HTTPConnection::die() {
 
 void HTTPConnection::socketDidDisconnect(const std::shared_ptr<DispatchSocket>&,
                                          const std::optional<platform::Error>&) {
+  assertOnConnectionQueue();
   asyncSocket.reset();
   die();
 }

@@ -4,9 +4,9 @@
 // URI to a file under the document root and answers with a response object or a fixed error
 // reply; then it reads the next request on the same connection or closes it. Response heads
 // and bodies are pumped to the socket in pieces of at most 128 KiB, with never more than
-// 128 KiB queued, and "Range" requests are answered with 206 (one range) or a
-// "multipart/byteranges" 206 (several). An invalid "Range" header is answered with the whole
-// body (200); there is no 416.
+// 128 KiB queued (a head goes out in one write with the first piece when that is ready), and
+// "Range" requests are answered with 206 (one range) or a "multipart/byteranges" 206 (several). An
+// invalid "Range" header is answered with the whole body (200); there is no 416.
 //
 // Replies: 400 (a head the parser refuses, a bad or misplaced "Content-Length") and 405 (a
 // method not supported) close the connection; 404 and 505 keep it under the keep-alive rules
@@ -43,6 +43,7 @@
 #include <string>
 #include <vector>
 
+#include "httpserver/core/ChunkedBodyReader.h"
 #include "httpserver/core/HTRange.h"
 #include "httpserver/core/HTTPConfig.h"
 #include "httpserver/core/HTTPMessage.h"
@@ -158,6 +159,10 @@ class HTTPConnection : public DispatchSocketDelegate,
   // The request's query parsed so; absent without a complete head or without a query.
   std::optional<platform::Dictionary> parseGetParams() const;
 
+  // The socket callbacks, the request road, the pump and `die` fail an assertion off the
+  // connection queue.
+  void assertOnConnectionQueue() const;
+
   // --- The request road ---
   void startConnection();
   void startReadingRequest();
@@ -199,12 +204,18 @@ class HTTPConnection : public DispatchSocketDelegate,
   std::uint64_t requestContentLengthReceived = 0;
   std::uint64_t requestChunkSize = 0;
   std::uint64_t requestChunkSizeReceived = 0;
+  // The body comes in chunked transfer coding (its length reads all ones, as the hooks see it).
+  bool requestBodyIsChunked_ = false;
+  // The framing of the chunked body being read.
+  std::optional<ChunkedBodyReader> chunkedBody_;
 
  private:
   // The head is complete: check it and read the body or reply.
   void requestHeadDidComplete();
   void readBodyData(long tag, std::uint64_t remaining);
-  void readChunkSizeLine();
+  // The chunked body road: the reader's next read, and what a read gave.
+  void readChunkedBody();
+  void handleChunkedBodyData(const SocketData& data);
   void handleBodyData(const SocketData& data, long tag);
   // 413 and close: the body is longer than `maxRequestBodySize`.
   void handleRequestBodyTooLarge();
@@ -217,6 +228,8 @@ class HTTPConnection : public DispatchSocketDelegate,
   // Reads at most `length` bytes from the response and records their size; absent or empty when
   // the response had nothing.
   std::optional<platform::Bytes> readResponsePiece(std::size_t length);
+  // Writes `data`, preceded by the response head while that is still held back.
+  void writeResponseBytes(platform::Bytes data, double timeout, long tag);
   // Writes one piece of a plain (or chunked) body, tagged by what follows it.
   void writeStandardPiece(platform::Bytes data);
   // Reads up to min(bytesLeft, space) of the current range and writes it: the piece that
@@ -231,6 +244,8 @@ class HTTPConnection : public DispatchSocketDelegate,
   // An empty reply with "Connection: close", after which the connection closes.
   void writeClosingErrorResponse(int status);
 
+  // A response head waiting to go out with the first body bytes.
+  std::string pendingHead_;
   // Set when the last Digest failure was an expired nonce, so the challenge says "stale".
   bool staleNonce_ = false;
 };

@@ -244,7 +244,12 @@ std::shared_ptr<HTTPConfig> HTTPServer::config() {
   return serverQueue->syncValue([&] { return makeConfig(); });
 }
 
+void HTTPServer::assertOnServerQueue() const {
+  platform::assertThat(serverQueue == platform::dispatch::Queue::current(), "Invalid queue");
+}
+
 std::shared_ptr<HTTPConfig> HTTPServer::makeConfig() const {
+  assertOnServerQueue();
   return std::make_shared<HTTPConfig>(std::const_pointer_cast<HTTPServer>(shared_from_this()),
                                       _documentRoot, connectionQueue);
 }
@@ -253,6 +258,7 @@ std::shared_ptr<HTTPConfig> HTTPServer::makeConfig() const {
 
 void HTTPServer::socketDidAcceptNewSocket(const std::shared_ptr<DispatchSocket>&,
                                           const std::shared_ptr<DispatchSocket>& newSocket) {
+  assertOnServerQueue();
   if (!_connectionClass) {
     newSocket->disconnect();
     return;
@@ -295,7 +301,7 @@ void HTTPServer::webSocketDidDie(const platform::Notification& notification) {
 // --- Announcement ------------------------------------------------------------------------------
 
 void HTTPServer::publishBonjour() {
-  platform::assertThat(serverQueue == platform::dispatch::Queue::current(), "Invalid queue");
+  assertOnServerQueue();
   if (!_type) return;
   netService = platform::NetService::create(_domain, *_type, _name, asyncSocket->localPort());
   netService->setDelegate(std::weak_ptr<platform::NetServiceDelegate>(

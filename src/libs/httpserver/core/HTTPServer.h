@@ -123,7 +123,10 @@ class HTTPServer : public DispatchSocketDelegate,
   static void executeBonjourBlock(const std::function<void()>& block);
   static std::shared_ptr<platform::Thread>& bonjourThread();
 
-  // Server queue only.
+  // Server queue only: these and the accept callback fail an assertion ("Invalid queue")
+  // elsewhere. `stopNow` and `unpublishBonjour` also run from the destructor, where nothing else
+  // can reach the server, and so do not check.
+  void assertOnServerQueue() const;
   void publishBonjour();
   void unpublishBonjour();
   std::shared_ptr<HTTPConfig> makeConfig() const;

@@ -98,21 +98,10 @@ bool MultipartFormDataParser::appendData(std::string_view data) {
   const std::size_t boundaryLength = boundaryData->size();
   std::size_t offset = 0;
 
-  if (!reachedEpilogue && working.size() <= boundaryLength) {
-    pendingData = working;
-    if (!checkForContentEnd || pendingData.size() < 2) return true;
-    if (pendingData.compare(0, 2, "--") != 0) {
-      checkForContentEnd = false;
-      waitingForCRLF = true;
-      return true;
-    }
-    checkForContentEnd = false;
-    waitingForCRLF = true;
-    reachedEpilogue = true;
-    pendingData.clear();
-    offset = 2;
-  }
-
+  // No shortcut for short input: every state below holds back what it cannot decide yet, so a
+  // body gives the same parts however it is cut. (Holding back every chunk no longer than the
+  // boundary, whatever the state, left a complete part header waiting for bytes that might
+  // never come.)
   const std::string_view all = working;
   for (;;) {
     if (checkForContentEnd) {

@@ -33,6 +33,18 @@ std::optional<std::string> readParamValue(std::string_view bytes, unsigned encod
 
 }  // namespace
 
+namespace {
+
+void logComplaint(const MultipartMessageHeaderField::Complaint& complaint) {
+  if (complaint.error) {
+    HTTP_LOG_ERROR(kLogLevel, "%s", complaint.text.c_str());
+  } else {
+    HTTP_LOG_WARN(kLogLevel, "%s", complaint.text.c_str());
+  }
+}
+
+}  // namespace
+
 std::optional<std::string> decodeMultipartText(std::string_view bytes, unsigned encoding) {
   switch (encoding) {
     case kMultipartASCIIEncoding:
@@ -60,18 +72,25 @@ std::optional<std::string> decodeMultipartText(std::string_view bytes, unsigned 
 
 std::optional<MultipartMessageHeaderField> MultipartMessageHeaderField::initWithData(
     std::string_view data, unsigned encoding) {
-  std::size_t colon = data.find(':');
-  if (colon == std::string_view::npos || colon + 2 >= data.size()) {
-    HTTP_LOG_ERROR(kLogLevel, "MultipartFormDataParser: Bad format.No colon in field header.");
+  std::vector<Complaint> complaints;
+  std::optional<MultipartMessageHeaderField> field = initWithData(data, encoding, &complaints);
+  for (const Complaint& complaint : complaints) logComplaint(complaint);
+  return field;
+}
+
+std::optional<MultipartMessageHeaderField> MultipartMessageHeaderField::initWithData(
+    std::string_view data, unsigned encoding, std::vector<Complaint>* complaints) {
+  auto fail = [&](std::string text) {
+    complaints->push_back({true, std::move(text)});
     return std::nullopt;
-  }
+  };
+  std::size_t colon = data.find(':');
+  if (colon == std::string_view::npos || colon + 2 >= data.size())
+    return fail("MultipartFormDataParser: Bad format.No colon in field header.");
   MultipartMessageHeaderField field;
   std::optional<std::string> name =
       decodeMultipartText(data.substr(0, colon), kMultipartASCIIEncoding);
-  if (!name) {
-    HTTP_LOG_ERROR(kLogLevel, "MultipartFormDataParser: Bad MIME header name.");
-    return std::nullopt;
-  }
+  if (!name) return fail("MultipartFormDataParser: Bad MIME header name.");
   field.name_ = *name;
 
   std::size_t start = colon + 1;
@@ -79,28 +98,24 @@ std::optional<MultipartMessageHeaderField> MultipartMessageHeaderField::initWith
   std::string_view text = data.substr(start);
   std::size_t semicolon = text.find(';');
   std::optional<std::string> value = decodeMultipartText(text.substr(0, semicolon), encoding);
-  if (!value) {
-    HTTP_LOG_ERROR(kLogLevel,
-                   "MultipartFormDataParser: Bad MIME header value for header name: '%s'",
-                   field.name_.c_str());
-    return std::nullopt;
-  }
+  if (!value)
+    return fail("MultipartFormDataParser: Bad MIME header value for header name: '" + field.name_ +
+                "'");
   field.value_ = *value;
   if (semicolon == std::string_view::npos) return field;
 
   std::string_view params = text.substr(semicolon + 1);
   while (!params.empty() && isBlank(params.front())) params.remove_prefix(1);
-  if (!field.parseHeaderValueBytes(params, encoding)) {
-    HTTP_LOG_ERROR(kLogLevel,
-                   "MultipartFormDataParser: Bad params for header with name '%s' and value '%s'",
-                   field.name_.c_str(), field.value_.c_str());
-    HTTP_LOG_ERROR(kLogLevel, "MultipartFormDataParser: Params str: %s", asASCII(params).c_str());
-    return std::nullopt;
+  if (!field.parseHeaderValueBytes(params, encoding, complaints)) {
+    complaints->push_back({true, "MultipartFormDataParser: Bad params for header with name '" +
+                                     field.name_ + "' and value '" + field.value_ + "'"});
+    return fail("MultipartFormDataParser: Params str: " + asASCII(params));
   }
   return field;
 }
 
-bool MultipartMessageHeaderField::parseHeaderValueBytes(std::string_view bytes, unsigned encoding) {
+bool MultipartMessageHeaderField::parseHeaderValueBytes(std::string_view bytes, unsigned encoding,
+                                                        std::vector<Complaint>* complaints) {
   bool inQuotes = false;
   std::size_t paramStart = 0;
   std::size_t valueStart = 0;
@@ -109,17 +124,11 @@ bool MultipartMessageHeaderField::parseHeaderValueBytes(std::string_view bytes, 
     std::optional<std::string> value = readParamValue(valueBytes, encoding);
     if (value) {
       params_[*key] = *value;
-    } else if (atEnd) {
-      HTTP_LOG_ERROR(
-          kLogLevel,
-          "MultipartFormDataParser: Failed to exctract paramValue for key %s in header %s",
-          key->c_str(), name_.c_str());
-    } else {
-      HTTP_LOG_WARN(
-          kLogLevel,
-          "MultipartFormDataParser: Failed to exctract paramValue for key %s in header %s",
-          key->c_str(), name_.c_str());
+      return;
     }
+    complaints->push_back(
+        {atEnd, "MultipartFormDataParser: Failed to exctract paramValue for key " + *key +
+                    " in header " + name_});
   };
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     char c = bytes[i];
@@ -134,7 +143,8 @@ bool MultipartMessageHeaderField::parseHeaderValueBytes(std::string_view bytes, 
       valueStart = i + 1;
     } else if (c == ';') {
       if (!key) {
-        HTTP_LOG_ERROR(kLogLevel, "MultipartFormDataParser: Unexpected ';' when parsing header");
+        complaints->push_back(
+            {true, "MultipartFormDataParser: Unexpected ';' when parsing header"});
         return false;
       }
       store(bytes.substr(valueStart, i - valueStart), false);
@@ -145,8 +155,8 @@ bool MultipartMessageHeaderField::parseHeaderValueBytes(std::string_view bytes, 
     }
   }
   if (inQuotes) {
-    HTTP_LOG_WARN(kLogLevel, "MultipartFormDataParser: unterminated quote in header %s",
-                  name_.c_str());
+    complaints->push_back(
+        {false, "MultipartFormDataParser: unterminated quote in header " + name_});
   }
   if (key) store(bytes.substr(valueStart), true);
   return true;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Text encodings a form may declare, numbered as the platform numbers them.
 enum MultipartFormEncoding : unsigned {
@@ -21,10 +22,21 @@ std::optional<std::string> decodeMultipartText(std::string_view bytes, unsigned 
 
 class MultipartMessageHeaderField {
  public:
+  // What the parse of one line found wrong, as the log line it would make.
+  struct Complaint {
+    bool error;  // error level (else warning)
+    std::string text;
+  };
+
   // Absent when the line has no colon (or only in its last two bytes), a name that is not
-  // ASCII, a value that is not text of `encoding`, or parameters that do not parse.
+  // ASCII, a value that is not text of `encoding`, or parameters that do not parse. What is
+  // wrong is logged.
   static std::optional<MultipartMessageHeaderField> initWithData(std::string_view data,
                                                                  unsigned encoding);
+  // The same, with what is wrong appended to `complaints` instead of logged, so a header block
+  // can report once for all its lines.
+  static std::optional<MultipartMessageHeaderField> initWithData(
+      std::string_view data, unsigned encoding, std::vector<Complaint>* complaints);
   MultipartMessageHeaderField(std::string name, std::string value)
       : name_(std::move(name)), value_(std::move(value)) {}
 
@@ -37,7 +49,8 @@ class MultipartMessageHeaderField {
  private:
   MultipartMessageHeaderField() = default;
   // Fills `params_` from the text after the value's ";"; false when it does not parse.
-  bool parseHeaderValueBytes(std::string_view bytes, unsigned encoding);
+  bool parseHeaderValueBytes(std::string_view bytes, unsigned encoding,
+                             std::vector<Complaint>* complaints);
 
   std::string name_;
   std::string value_;

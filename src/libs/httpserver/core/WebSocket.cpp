@@ -8,6 +8,8 @@
 #include "httpserver/core/HTData.h"
 #include "httpserver/core/HTTPLogging.h"
 #include "httpserver/core/HTTPServerNotifications.h"
+#include "httpserver/core/WebSocketFrameReader.h"
+#include "platform/foundation/Assert.h"
 #include "platform/foundation/NotificationCenter.h"
 
 namespace {
@@ -15,21 +17,6 @@ namespace {
 constexpr long TAG_HTTP_REQUEST_BODY = 100;
 constexpr long TAG_HTTP_RESPONSE_HEADERS = 200;
 constexpr long TAG_HTTP_RESPONSE_BODY = 201;
-constexpr long TAG_PREFIX = 300;
-constexpr long TAG_MSG_PLUS_SUFFIX = 301;
-constexpr long TAG_PAYLOAD_PAYLOAD = 302;
-constexpr long TAG_MSG_MASKING_KEY = 303;
-constexpr long TAG_PAYLOAD_PREFIX = 304;
-constexpr long TAG_PAYLOAD_LENGTH = 305;
-constexpr long TAG_PAYLOAD_LENGTH16 = 306;
-constexpr long TAG_PAYLOAD_LENGTH64 = 307;
-
-constexpr unsigned WS_OP_CONTINUATION_FRAME = 0;
-constexpr unsigned WS_OP_TEXT_FRAME = 1;
-constexpr unsigned WS_OP_BINARY_FRAME = 2;
-constexpr unsigned WS_OP_CONNECTION_CLOSE = 8;
-constexpr unsigned WS_OP_PING = 9;
-constexpr unsigned WS_OP_PONG = 10;
 
 constexpr std::size_t kDefaultMaxMessageLength = 16 * 1024 * 1024;
 
@@ -41,11 +28,6 @@ bool containsIgnoringCase(const std::string& text, const char* word) {
   return lower.find(needle) != std::string::npos;
 }
 
-bool isValidOpCode(unsigned op) {
-  return op == WS_OP_CONTINUATION_FRAME || op == WS_OP_TEXT_FRAME || op == WS_OP_BINARY_FRAME ||
-         op == WS_OP_CONNECTION_CLOSE || op == WS_OP_PING || op == WS_OP_PONG;
-}
-
 }  // namespace
 
 WebSocket::WebSocket(const HTTPMessage& aRequest, std::shared_ptr<DispatchSocket> socket)
@@ -53,7 +35,7 @@ WebSocket::WebSocket(const HTTPMessage& aRequest, std::shared_ptr<DispatchSocket
       request(aRequest),
       isVersion76(isVersion76Request(aRequest)),
       isRFC6455(isRFC6455Request(aRequest)),
-      term(platform::Bytes{0xFF}),
+      term(platform::Bytes{WebSocketFrameReader::kTerminator}),
       asyncSocket(std::move(socket)) {}
 
 void WebSocket::takeOverSocket() {
@@ -94,6 +76,11 @@ void WebSocket::setDelegate(std::weak_ptr<WebSocketDelegate> newDelegate) {
 }
 
 std::size_t WebSocket::maxMessageLength() { return kDefaultMaxMessageLength; }
+
+void WebSocket::assertOnWebSocketQueue() const {
+  platform::assertThat(platform::dispatch::Queue::current() == websocketQueue_,
+                       "Must be dispatched on websocketQueue");
+}
 
 void WebSocket::start() {
   websocketQueue_->async([self = shared_from_this()] {
@@ -148,6 +135,7 @@ std::optional<std::string> WebSocket::secWebSocketKeyResponseHeaderValue() const
 }
 
 void WebSocket::sendResponseHeaders() {
+  assertOnWebSocketQueue();
   HTTPMessage response(101, std::string("Web Socket Protocol Handshake"), "HTTP/1.1");
   response.setHeaderField("Upgrade", "WebSocket");
   response.setHeaderField("Connection", "Upgrade");
@@ -162,6 +150,7 @@ void WebSocket::sendResponseHeaders() {
 }
 
 void WebSocket::readRequestBody() {
+  assertOnWebSocketQueue();
   if (asyncSocket) asyncSocket->readDataToLength(8, -1, TAG_HTTP_REQUEST_BODY);
 }
 
@@ -193,17 +182,28 @@ void WebSocket::sendResponseBody(const SocketData& d3) {
 // --- Hooks -------------------------------------------------------------------------------------
 
 void WebSocket::didOpen() {
-  if (asyncSocket)
-    asyncSocket->readDataToLength(1, -1, isRFC6455 ? TAG_PAYLOAD_PREFIX : TAG_PREFIX);
+  assertOnWebSocketQueue();
+  frameReader_.emplace(isRFC6455, maxMessageLength());
+  if (asyncSocket) queueRead(frameReader_->first());
   if (auto theDelegate = _delegate.lock()) theDelegate->webSocketDidOpen(shared_from_this());
 }
 
+void WebSocket::queueRead(const WebSocketFrameReader::Read& read) {
+  if (read.toTerminator) {
+    asyncSocket->readDataToData(term, -1, read.length, read.tag);
+  } else {
+    asyncSocket->readDataToLength(read.length, -1, read.tag);
+  }
+}
+
 void WebSocket::didReceiveMessage(const std::string& msg) {
+  assertOnWebSocketQueue();
   if (auto theDelegate = _delegate.lock())
     theDelegate->webSocketDidReceiveMessage(shared_from_this(), msg);
 }
 
 void WebSocket::didClose() {
+  assertOnWebSocketQueue();
   if (closed_) return;
   closed_ = true;
   if (auto theDelegate = _delegate.lock()) theDelegate->webSocketDidClose(shared_from_this());
@@ -248,102 +248,28 @@ void WebSocket::sendMessage(const std::string& msg) {
 
 void WebSocket::socketDidReadData(const std::shared_ptr<DispatchSocket>&, const SocketData& data,
                                   long tag) {
+  assertOnWebSocketQueue();
   if (closed_ || !asyncSocket) return;
-  switch (tag) {
-    case TAG_HTTP_REQUEST_BODY:
-      sendResponseHeaders();
-      sendResponseBody(data);
-      didOpen();
-      return;
-    case TAG_PREFIX:
-      if (data.length() == 1 && data.bytes()[0] <= 0x7F) {
-        // The terminator read is capped: a message longer than allowed closes the socket.
-        asyncSocket->readDataToData(term, -1, maxMessageLength() + 1, TAG_MSG_PLUS_SUFFIX);
-      } else {
-        didClose();
-      }
-      return;
-    case TAG_PAYLOAD_PREFIX: {
-      std::uint8_t frame = data.bytes()[0];
-      unsigned opCode = frame & 0x0F;
-      if ((frame & 0x70) == 0 && isValidOpCode(opCode)) {
-        nextOpCode = opCode;
-        asyncSocket->readDataToLength(1, -1, TAG_PAYLOAD_LENGTH);
-      } else {
-        didClose();
-      }
-      return;
-    }
-    case TAG_PAYLOAD_LENGTH: {
-      std::uint8_t frame = data.bytes()[0];
-      nextFrameMasked = (frame & 0x80) != 0;
-      maskingKey.reset();
-      std::uint8_t length = frame & 0x7F;
-      if (length < 126) {
-        didReadFrameLength(length);
-      } else if (length == 126) {
-        asyncSocket->readDataToLength(2, -1, TAG_PAYLOAD_LENGTH16);
-      } else {
-        asyncSocket->readDataToLength(8, -1, TAG_PAYLOAD_LENGTH64);
-      }
-      return;
-    }
-    case TAG_PAYLOAD_LENGTH16:
-      didReadFrameLength(static_cast<std::uint64_t>(data.bytes()[0]) << 8 | data.bytes()[1]);
-      return;
-    case TAG_PAYLOAD_LENGTH64:
-      didClose();  // 64-bit lengths are refused
-      return;
-    case TAG_MSG_MASKING_KEY:
-      maskingKey = data.toBytes();
-      if (emptyPayloadPending_) {
-        emptyPayloadPending_ = false;
-        processFramePayload({});
-      }
-      return;
-    case TAG_PAYLOAD_PAYLOAD:
-      processFramePayload(data.toBytes());
-      return;
-    case TAG_MSG_PLUS_SUFFIX:
-    default: {
-      std::string_view text = data.view();
-      if (!text.empty()) text.remove_suffix(1);
-      didReceiveMessage(std::string(text));
-      asyncSocket->readDataToLength(1, -1, TAG_PREFIX);
-      return;
-    }
+  if (tag == TAG_HTTP_REQUEST_BODY) {
+    sendResponseHeaders();
+    sendResponseBody(data);
+    didOpen();
+    return;
   }
-}
-
-void WebSocket::didReadFrameLength(std::uint64_t length) {
-  if (length > maxMessageLength()) {
+  if (!frameReader_) return;
+  WebSocketFrameReader::Step step = frameReader_->didRead(tag, data.view());
+  if (step.close) {
     didClose();
     return;
   }
-  if (nextFrameMasked) asyncSocket->readDataToLength(4, -1, TAG_MSG_MASKING_KEY);
-  if (length > 0) {
-    asyncSocket->readDataToLength(static_cast<std::size_t>(length), -1, TAG_PAYLOAD_PAYLOAD);
-  } else if (nextFrameMasked) {
-    // The socket reads nothing for 0 bytes: the empty payload is taken once the key is in.
-    emptyPayloadPending_ = true;
-  } else {
-    processFramePayload({});
-  }
-}
-
-void WebSocket::processFramePayload(platform::Bytes payload) {
-  if (nextFrameMasked && maskingKey && maskingKey->size() == 4) {
-    for (std::size_t i = 0; i < payload.size(); ++i) payload[i] ^= (*maskingKey)[i % 4];
-  }
-  if (nextOpCode != WS_OP_TEXT_FRAME) {
-    didClose();
-    return;
-  }
-  didReceiveMessage(std::string(payload.begin(), payload.end()));
-  asyncSocket->readDataToLength(1, -1, TAG_PAYLOAD_PREFIX);
+  if (step.message) didReceiveMessage(*step.message);
+  // The hook may have stopped the endpoint.
+  if (closed_ || !asyncSocket) return;
+  for (const WebSocketFrameReader::Read& read : step.reads) queueRead(read);
 }
 
 void WebSocket::socketDidDisconnect(const std::shared_ptr<DispatchSocket>&,
                                     const std::optional<platform::Error>&) {
+  assertOnWebSocketQueue();
   didClose();
 }

@@ -21,6 +21,7 @@
 #include <string>
 
 #include "httpserver/core/HTTPMessage.h"
+#include "httpserver/core/WebSocketFrameReader.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/SharedObject.h"
 #include "sockets/dispatch/DispatchSocket.h"
@@ -116,16 +117,13 @@ class WebSocket : public DispatchSocketDelegate, public std::enable_shared_from_
   std::shared_ptr<DispatchSocket> asyncSocket;
   std::weak_ptr<WebSocketDelegate> _delegate;
   bool isStarted = false;
-  bool nextFrameMasked = false;
-  unsigned nextOpCode = 0;
-  std::optional<platform::Bytes> maskingKey;
+  // Reads the frames (or old-draft messages) once the endpoint is open.
+  std::optional<WebSocketFrameReader> frameReader_;
 
  private:
+  // The hooks, the handshake and the socket callbacks fail an assertion off websocketQueue_.
+  void assertOnWebSocketQueue() const;
   void takeOverSocket();
-  // RFC 6455: the length of the frame being read is known.
-  void didReadFrameLength(std::uint64_t length);
-  void processFramePayload(platform::Bytes payload);
+  void queueRead(const WebSocketFrameReader::Read& read);
   bool closed_ = false;
-  // The frame being read has an empty payload, read once its masking key has come.
-  bool emptyPayloadPending_ = false;
 };

@@ -21,6 +21,9 @@ namespace {
 constexpr int kLogLevel = kHTTPConnectionLogLevel;
 // Bodies declared larger than this go to a temporary file.
 constexpr std::uint64_t kMaxMemoryBody = 1024 * 1024;
+// The most an XML request body may hold: real LOCK and PROPFIND bodies are a few hundred bytes,
+// and the whole body is held in memory to be parsed.
+constexpr std::uint64_t kMaxXMLBodySize = 1024 * 1024;
 // Files larger than this are read off the shared connection queue.
 constexpr std::uint64_t kMaxSyncFileLength = 16 * 1024 * 1024;
 
@@ -65,6 +68,11 @@ bool DAVConnection::expectsRequestBodyFromMethod(const std::string& method, cons
   if (method == "PROPFIND" || method == "MKCOL")
     return request && request->headerField("Content-Length").has_value();
   return false;
+}
+
+std::uint64_t DAVConnection::maxRequestBodySize() {
+  if (request && request->method() != "PUT") return kMaxXMLBodySize;
+  return HTTPConnection::maxRequestBodySize();
 }
 
 void DAVConnection::prepareForBodyWithSize(std::uint64_t contentLength) {

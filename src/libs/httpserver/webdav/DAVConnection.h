@@ -5,7 +5,9 @@
 // memory; larger and chunked ones go to a temporary file made with mkstemp in a private folder
 // ("DAVUploads", mode 0700) under the temporary folder, which a PUT moves into place and which
 // is removed when the response finishes or the connection goes. An upload whose bytes could not
-// all be written is answered 403 and not stored.
+// all be written is answered 403 and not stored; one whose folder lies on another file system
+// than the temporary folder is copied beside its target and renamed there. Bodies of the other
+// methods are XML read whole into memory: they are capped at 1 MiB (413 beyond).
 //
 // Files of up to 16 MiB are served by HTTPFileResponse, larger ones by HTTPAsyncFileResponse.
 // Set it as the server's connection class with
@@ -29,6 +31,8 @@ class DAVConnection : public HTTPConnection {
 
   bool supportsMethod(const std::string& method, const std::string& path) override;
   bool expectsRequestBodyFromMethod(const std::string& method, const std::string& path) override;
+  // 1 MiB for the XML bodies (LOCK, PROPFIND, MKCOL), the connection's cap for a PUT.
+  std::uint64_t maxRequestBodySize() override;
   void prepareForBodyWithSize(std::uint64_t contentLength) override;
   void processBodyData(const SocketData& postDataChunk) override;
   void finishBody() override;

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -74,6 +75,14 @@ template <class Sockaddr>
 std::uint16_t askPort(int socketFD, bool peer) {
   auto address = askSockaddr<Sockaddr>(socketFD, peer);
   return address ? portNumber(*address) : 0;
+}
+
+// A listener failed because the host lacks that family or its address there (IPv6 switched off,
+// no ::1 on the loopback interface), not because of the port or a permission.
+bool familyIsMissing(const Error& error) {
+  const int code = error.code();
+  return error.domain() == platform::kPOSIXErrorDomain &&
+         (code == EAFNOSUPPORT || code == EADDRNOTAVAIL || code == EPROTONOSUPPORT);
 }
 
 // The description normalised through the address parser, so "0:0::1" finds "::1".
@@ -257,6 +266,24 @@ bool DispatchSocket::isIPv4PreferredOverIPv6() const { return !configIsSet(confi
 
 void DispatchSocket::setPreferIPv4OverIPv6(bool flag) { setConfig(configPreferIPv6, !flag); }
 
+bool DispatchSocket::isNoDelayEnabled() const { return !configIsSet(configNoDelayOff); }
+
+void DispatchSocket::setNoDelayEnabled(bool flag) {
+  runAsync([this, flag] {
+    config =
+        static_cast<std::uint16_t>(flag ? config & ~configNoDelayOff : config | configNoDelayOff);
+    if (!(flags & flagConnected)) return;
+    for (int socketFD : {_socket4FD, _socket6FD})
+      if (socketFD != -1) applyNoDelay(socketFD);
+  });
+}
+
+void DispatchSocket::applyNoDelay(int socketFD) const {
+  // A failure leaves the socket as the system made it, which still works, only slower.
+  int on = (config & configNoDelayOff) ? 0 : 1;
+  setsockopt(socketFD, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
 std::shared_ptr<void> DispatchSocket::userData() const {
   return syncValue([this] { return _userData; });
 }
@@ -333,8 +360,12 @@ bool DispatchSocket::acceptOnInterface(const std::string& interface, std::uint16
     if (enableIPv4) {
       _socket4FD = createListenSocket(AF_INET, *interface4, &setupError);
       if (_socket4FD == -1) {
-        err = setupError;
-        return;
+        // Without IPv4 here, IPv6 may still listen; any other failure ends the attempt.
+        if (!enableIPv6 || !familyIsMissing(setupError)) {
+          err = setupError;
+          return;
+        }
+        enableIPv4 = false;
       }
     }
     if (enableIPv6) {
@@ -345,7 +376,9 @@ bool DispatchSocket::acceptOnInterface(const std::string& interface, std::uint16
         *interface6 = addressData(addr6);
       }
       _socket6FD = createListenSocket(AF_INET6, *interface6, &setupError);
-      if (_socket6FD == -1) {
+      if (_socket6FD == -1 && enableIPv4 && familyIsMissing(setupError)) {
+        enableIPv6 = false;  // a host without IPv6 (or without ::1) listens on IPv4 alone
+      } else if (_socket6FD == -1) {
         err = setupError;
         if (_socket4FD != -1) {
           ::close(_socket4FD);
@@ -503,7 +536,12 @@ bool DispatchSocket::doAccept(int parentSocketFD) {
   // Non-blocking and close-on-exec in the same call that makes it.
   int childSocketFD = ::accept4(parentSocketFD, reinterpret_cast<sockaddr*>(&peer), &peerLength,
                                 SOCK_NONBLOCK | SOCK_CLOEXEC);
-  if (childSocketFD == -1) return false;
+  if (childSocketFD == -1) {
+    // The connection stays in the backlog and the listener readable: retrying at once would
+    // spin until a descriptor frees up.
+    if (errno == EMFILE || errno == ENFILE) pauseAccepting();
+    return false;
+  }
   const auto* peerBytes = reinterpret_cast<const std::uint8_t*>(&peer);
   Bytes peerAddress(peerBytes, peerBytes + std::min<std::size_t>(peerLength, sizeof peer));
 
@@ -514,18 +552,55 @@ bool DispatchSocket::doAccept(int parentSocketFD) {
     return true;
   }
   auto self = shared_from_this();
+  const std::uint16_t childConfig = config & configNoDelayOff;
   _delegateQueue->async([self, theDelegate, delegateQueue = _delegateQueue, childSocketFD, isIPv4,
-                         peerAddress = std::move(peerAddress)] {
-    handOverAcceptedSocket(self, theDelegate, delegateQueue, childSocketFD, isIPv4, peerAddress);
+                         peerAddress = std::move(peerAddress), childConfig] {
+    handOverAcceptedSocket(self, theDelegate, delegateQueue, childSocketFD, isIPv4, peerAddress,
+                           childConfig);
   });
   return true;
+}
+
+bool DispatchSocket::isAcceptPaused() const {
+  return syncValue([this] { return (flags & flagAcceptPaused) != 0; });
+}
+
+void DispatchSocket::pauseAccepting() {
+  assertOnSocketQueue();
+  if (flags & flagAcceptPaused) return;
+  flags |= flagAcceptPaused;
+  if (accept4Source) accept4Source->suspend();
+  if (accept6Source) accept6Source->suspend();
+  acceptResumeTimer_ = makeTimeoutTimer(kAcceptBackOff, &DispatchSocket::resumeAccepting);
+}
+
+void DispatchSocket::resumeAccepting() {
+  assertOnSocketQueue();
+  if (acceptResumeTimer_) {
+    acceptResumeTimer_->cancel();
+    acceptResumeTimer_.reset();
+  }
+  if (!(flags & flagAcceptPaused)) return;
+  flags &= ~flagAcceptPaused;
+  if (accept4Source) accept4Source->resume();
+  if (accept6Source) accept6Source->resume();
+}
+
+void DispatchSocket::acceptedSocketDidClose() {
+  runAsync([this] {
+    if (flags & flagAcceptPaused) resumeAccepting();
+  });
+}
+
+void DispatchSocket::tellListenerDescriptorClosed(const std::weak_ptr<DispatchSocket>& listener) {
+  if (auto theListener = listener.lock()) theListener->acceptedSocketDidClose();
 }
 
 // On the delegate queue.
 void DispatchSocket::handOverAcceptedSocket(
     const std::shared_ptr<DispatchSocket>& listener,
     const std::shared_ptr<DispatchSocketDelegate>& theDelegate, const QueuePtr& delegateQueue,
-    int childSocketFD, bool isIPv4, const Bytes& peerAddress) {
+    int childSocketFD, bool isIPv4, const Bytes& peerAddress, std::uint16_t childConfig) {
   QueuePtr childSocketQueue;
   if (theDelegate->answers(DispatchSocketDelegate::kNewSocketQueueForConnection)) {
     childSocketQueue = theDelegate->newSocketQueueForConnectionFromAddress(peerAddress, listener);
@@ -539,6 +614,8 @@ void DispatchSocket::handOverAcceptedSocket(
     acceptedSocket->_socket6FD = childSocketFD;
   }
   acceptedSocket->flags = flagStarted | flagConnected;
+  acceptedSocket->config |= childConfig;
+  acceptedSocket->listener_ = listener;
   // Queued before the delegate hears of the socket, so whatever it asks of it runs after the
   // sources exist.
   acceptedSocket->socketQueue->async([acceptedSocket, childSocketFD] {
@@ -621,18 +698,26 @@ void DispatchSocket::closeWithError(const std::optional<Error>& error) {
   releaseConnectingDescriptor();
   closeReadAndWriteStreams();
 
+  const bool acceptPaused = (flags & flagAcceptPaused) != 0;
+  if (acceptResumeTimer_) {
+    acceptResumeTimer_->cancel();
+    acceptResumeTimer_.reset();
+  }
   if (!accept4Source && !accept6Source && !readSource && !writeSource) {
     if (_socket4FD != -1) ::close(_socket4FD);
     if (_socket6FD != -1) ::close(_socket6FD);
+    if (_socket4FD != -1 || _socket6FD != -1) tellListenerDescriptorClosed(listener_);
   } else {
     // The cancel handlers close the descriptors; a suspended source must be resumed for its
     // cancel handler to run.
     if (accept4Source) {
       accept4Source->cancel();
+      if (acceptPaused) accept4Source->resume();
       accept4Source.reset();
     }
     if (accept6Source) {
       accept6Source->cancel();
+      if (acceptPaused) accept6Source->resume();
       accept6Source.reset();
     }
     if (readSource) {
@@ -675,6 +760,7 @@ void DispatchSocket::releaseConnectingDescriptor() {
 void DispatchSocket::setupReadAndWriteSourcesForNewlyConnectedSocket(int socketFD) {
   // Closed before its set-up ran: the descriptor is gone (and its number may be another's).
   if (!(flags & flagStarted)) return;
+  applyNoDelay(socketFD);
   readSource = Source::makeRead(socketFD, socketQueue);
   writeSource = Source::makeWrite(socketFD, socketQueue);
 
@@ -718,10 +804,13 @@ void DispatchSocket::setupReadAndWriteSourcesForNewlyConnectedSocket(int socketF
     self->doWriteData();
   });
 
-  // The descriptor closes once, after both sources have stopped.
+  // The descriptor closes once, after both sources have stopped; a listener waiting for
+  // descriptors hears of it then.
   auto socketFDRefCount = std::make_shared<int>(2);
-  auto cancelHandler = [socketFDRefCount, socketFD] {
-    if (--*socketFDRefCount == 0) ::close(socketFD);
+  auto cancelHandler = [socketFDRefCount, socketFD, listener = listener_] {
+    if (--*socketFDRefCount != 0) return;
+    ::close(socketFD);
+    tellListenerDescriptorClosed(listener);
   };
   readSource->setCancelHandler(cancelHandler);
   writeSource->setCancelHandler(cancelHandler);
@@ -928,4 +1017,3 @@ bool DispatchSocket::enableBackgroundingOnSocket() {
 bool DispatchSocket::enableBackgroundingOnSocketWithCaveat() {
   return enableBackgroundingOnSocketWithCaveat(true);
 }
-

@@ -132,6 +132,13 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   std::shared_ptr<void> userData() const;
   void setUserData(std::shared_ptr<void> userData);
 
+  // TCP_NODELAY (on by default) on every connected and accepted descriptor: a small write goes
+  // out at once instead of waiting until the peer acknowledged the previous one, which a peer
+  // that delays its acknowledgements turns into some 40 ms a reply. A listener hands its
+  // setting to the sockets it accepts; on a connected socket a change applies at once.
+  bool isNoDelayEnabled() const;
+  void setNoDelayEnabled(bool flag);
+
   // Half-duplex switch: true (the default) closes the socket when the peer closes its sending
   // side; false keeps it open for writing and tells the delegate `socketDidCloseReadStream`.
   bool autoDisconnectOnClosedReadStream() const;
@@ -146,8 +153,18 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   // chooses, and with both families on they share it). False with the reason in `errPtr` when
   // the socket is already started, has no delegate or delegate queue, the interface is unknown,
   // or the system refuses a step; the socket is then left as it was and holds no descriptor.
+  // Where both families are asked for and the host lacks one (no IPv6 loopback, IPv6 switched
+  // off), the other listens alone; only a host that has neither fails.
+  //
+  // Out of descriptors (accept fails with EMFILE or ENFILE), a listener stops accepting instead
+  // of retrying at once on every wake-up, and starts again when one of the sockets it accepted
+  // closes, or after `kAcceptBackOff` seconds on the clock, whichever comes first.
   bool acceptOnInterface(const std::string& interface, std::uint16_t port,
                          platform::Error* errPtr = nullptr);
+
+  static constexpr double kAcceptBackOff = 0.1;
+  // True while a listener waits out a shortage of descriptors (see above).
+  bool isAcceptPaused() const;
 
   // Turns an interface description and a port into an IPv4 and an IPv6 socket address (either
   // may come back absent). A description with two or more colons is one IPv6 address; "[a]:p"
@@ -355,6 +372,7 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
     flagSecure = 1u << 13,            // the handshake is done
     flagReadEOF = 1u << 14,           // the end of the stream was read
     flagReadStreamClosed = 1u << 15,  // half-duplex: the read side is closed, the socket open
+    flagAcceptPaused = 1u << 16,      // a listener out of descriptors: the accept sources wait
   };
   // The configuration bits of `config`.
   enum Config : std::uint16_t {
@@ -362,6 +380,7 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
     configIPv6Off = 1u << 1,
     configPreferIPv6 = 1u << 2,
     configHalfDuplex = 1u << 3,  // stay open when the peer closes its sending side
+    configNoDelayOff = 1u << 4,  // leave Nagle's algorithm on
   };
 
   // --- Queue rules ---
@@ -396,11 +415,20 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   // --- Listening ---
   int createListenSocket(int domain, const platform::Bytes& interfaceAddr, platform::Error* errPtr);
   bool doAccept(int parentSocketFD);
+  // The accept back-off: stop the accept sources until a timer fires or an accepted socket of
+  // this listener closes (`acceptedSocketDidClose`, from any queue).
+  void pauseAccepting();
+  void resumeAccepting();
+  void acceptedSocketDidClose();
+  // Called once an accepted socket's descriptor is closed (from whichever queue closed it).
+  static void tellListenerDescriptorClosed(const std::weak_ptr<DispatchSocket>& listener);
+  // TCP_NODELAY on a connected descriptor as the configuration says.
+  void applyNoDelay(int socketFD) const;
   // On the delegate queue: makes the accepted socket and hands it to the delegate.
   static void handOverAcceptedSocket(const std::shared_ptr<DispatchSocket>& listener,
                                      const std::shared_ptr<DispatchSocketDelegate>& theDelegate,
                                      const QueuePtr& delegateQueue, int childSocketFD, bool isIPv4,
-                                     const platform::Bytes& peerAddress);
+                                     const platform::Bytes& peerAddress, std::uint16_t childConfig);
   // Closes an accepted socket nobody took, without telling anyone.
   void closeUnclaimed();
 
@@ -517,6 +545,9 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   int _socket6FD = -1;
   std::shared_ptr<platform::dispatch::Source> accept4Source;
   std::shared_ptr<platform::dispatch::Source> accept6Source;
+  // A listener's back-off timer while accepting is paused; an accepted socket's listener.
+  std::shared_ptr<platform::dispatch::Source> acceptResumeTimer_;
+  std::weak_ptr<DispatchSocket> listener_;
   std::shared_ptr<platform::dispatch::Source> readSource;
   std::shared_ptr<platform::dispatch::Source> writeSource;
   std::shared_ptr<platform::dispatch::Source> readTimer;
