@@ -1,5 +1,7 @@
 #include "shell/RoadRunner.h"
 
+#include <cairo.h>
+
 #include <cstdio>
 
 #include "shell/RoadScreen.h"
@@ -8,6 +10,7 @@
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
+#include "platform/media/MovieFrameView.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/TextField.h"
@@ -19,6 +22,33 @@ namespace {
 
 using platform::AssertionFailure;
 using platform::UITestDriver;
+
+// Whether a movie view in the tree of `view` shows a frame, or waits for one; both when none is
+// there.
+void movieFrames(const platform::View& view, bool* shown, bool* waiting) {
+  if (const auto* movie = dynamic_cast<const platform::MovieFrameView*>(&view)) {
+    *shown = true;
+    *waiting = *waiting || movie->isWaitingForFrame();
+  }
+  for (const auto& sub : view.subviews()) movieFrames(*sub, shown, waiting);
+}
+
+// A movie's frame is decoded off the main thread when its view is drawn: on a screen with a
+// movie, draw once, let the frame for the position arrive (for a few seconds at most), and
+// picture the screen with it.
+void settleMovieFrames(platform::Window& window) {
+  bool shown = false, waiting = false;
+  movieFrames(window, &shown, &waiting);
+  if (!shown) return;
+  cairo_surface_destroy(window.renderToSurface());
+  platform::RunLoop::main()->runUntil(
+      [&window] {
+        bool shown = false, waiting = false;
+        movieFrames(window, &shown, &waiting);
+        return !waiting;
+      },
+      platform::seconds(5));
+}
 
 const char* verbName(RoadStep::Verb verb) {
   switch (verb) {
@@ -248,6 +278,7 @@ std::string RoadRunner::picture(int number, const RoadStep& step, std::string* e
   }
   char name[64];
   std::snprintf(name, sizeof name, "%02d-%s.png", number, verbName(step.verb));
+  settleMovieFrames(*window);
   if (!window->snapshot(platform::Paths::join(folder_, name), error)) return "";
   return name;
 }

@@ -22,6 +22,10 @@ class MovieFrameView : public View {
   void setFrameImage(std::shared_ptr<Image> frame);
   // Called at each drawing, before the frame is drawn.
   void setDrawingObserver(std::function<void()> observer) { observer_ = std::move(observer); }
+  // Whether a frame asked for has not arrived yet (set by the player): a picture taken now shows
+  // the one before it.
+  bool isWaitingForFrame() const { return waiting_; }
+  void setWaitingForFrame(bool waiting) { waiting_ = waiting; }
 
   void drawRect(GraphicsContext& context, const Rect& rect) override;
 
@@ -31,6 +35,7 @@ class MovieFrameView : public View {
  private:
   std::shared_ptr<Image> frame_;
   std::function<void()> observer_;
+  bool waiting_ = false;
 };
 
 }  // namespace platform

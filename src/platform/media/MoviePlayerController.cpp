@@ -308,8 +308,6 @@ void MoviePlayerController::startFrames() {
   view_->setDrawingObserver([weak] {
     if (auto self = weak.lock()) self->requestCurrentFrame();
   });
-  // The first frame is on its way before anyone looks.
-  requestCurrentFrame();
 }
 
 void MoviePlayerController::requestCurrentFrame() {
@@ -317,10 +315,14 @@ void MoviePlayerController::requestCurrentFrame() {
   if (!frames_ || std::isnan(now)) return;
   if (frameTime_ && std::abs(*frameTime_ - now) < kFrameTolerance) return;
   frameTime_ = now;
+  view_->setWaitingForFrame(true);
   std::weak_ptr<MoviePlayerController> weak = weak_from_this();
   frames_->requestFrame(now, [weak](std::shared_ptr<Image> frame) {
+    auto self = weak.lock();
+    if (!self) return;
+    self->view_->setWaitingForFrame(false);
     // A stream that does not decode leaves the view black.
-    if (auto self = weak.lock()) self->view_->setFrameImage(std::move(frame));
+    self->view_->setFrameImage(std::move(frame));
   });
 }
 
@@ -328,6 +330,7 @@ void MoviePlayerController::stopFrames() {
   frames_.reset();
   frameTime_.reset();
   view_->setDrawingObserver(nullptr);
+  view_->setWaitingForFrame(false);
   view_->setFrameImage(nullptr);
 }
 

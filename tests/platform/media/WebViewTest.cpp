@@ -273,6 +273,27 @@ TEST_F(WebViewDrawingTest, AWidePageIsScaledToTheViewWhenAsked) {
   cairo_surface_destroy(scaled);
 }
 
+TEST_F(WebViewDrawingTest, ChineseTextWrapsBetweenCharacters) {
+  std::string file = writeDrawnPage();
+  std::string page = writePage(
+      "notes/long.htm",
+      "<html><head><meta charset=\"utf-8\"></head><body style=\"margin: 0\">"
+      "<p style=\"margin: 0; font-size: 20px; line-height: 30px\">本讲介绍企业会计准则的基本内容"
+      "</p></body></html>");
+  loadAll("file://" + page);
+  cairo_surface_t* wide = drawn(*web);
+  EXPECT_GT(testsupport::pixelsNotOf(wide, 0, 0, 320, 30, kWhite), 100);
+  EXPECT_EQ(testsupport::pixelsNotOf(wide, 0, 30, 320, 182, kWhite), 0) << "one line";
+  cairo_surface_destroy(wide);
+
+  web->setFrame(Rect{0, 0, 110, 212});
+  cairo_surface_t* narrow = drawn(*web);
+  for (double line : {0, 30, 60}) {
+    EXPECT_GT(testsupport::pixelsNotOf(narrow, 0, line, 110, 30, kWhite), 50) << line;
+  }
+  cairo_surface_destroy(narrow);
+}
+
 TEST_F(WebViewDrawingTest, NothingIsDrawnBeforeAPageLoads) {
   web = WebView::create(Rect{0, 0, 320, 212});
   cairo_surface_t* surface = drawn(*web);
