@@ -4,7 +4,6 @@
 
 #include <cstdio>
 
-#include "shell/RoadScreen.h"
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Paths.h"
@@ -17,6 +16,7 @@
 #include "platform/ui/TextView.h"
 #include "platform/ui/UITestDriver.h"
 #include "platform/ui/Window.h"
+#include "shell/RoadScreen.h"
 
 namespace {
 
