@@ -26,7 +26,7 @@ namespace platform {
 
 class Image;
 
-class HTMLDocumentContainer : public litehtml::document_container {
+class HTMLDocumentContainer final : public litehtml::document_container {
  public:
   // `pageURL` is where the page came from: relative references resolve against it.
   explicit HTMLDocumentContainer(std::string pageURL);
