@@ -3,7 +3,9 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -13,6 +15,7 @@
 #include "LoopbackServer.h"
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/media/HLSPlaylist.h"
@@ -420,7 +423,7 @@ class MovieFrameTest : public MoviePlayerControllerTest {
     }
     // Two seconds of H.264 in half-second MPEG-TS segments: red for the first second, blue for
     // the second, 10 frames a second.
-    std::string folder = home.path() + "/movie";
+    folder = home.path() + "/movie";
     std::filesystem::create_directories(folder);
     std::string command =
         "ffmpeg -nostdin -v error -f lavfi -i color=c=red:s=64x48:r=10:d=1 "
@@ -430,7 +433,7 @@ class MovieFrameTest : public MoviePlayerControllerTest {
         folder + "/%d.ts' '" + folder + "/index.m3u8'";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
     movieServer = std::make_unique<LoopbackServer>(
-        [folder](httplib::Server& s) { s.set_mount_point("/movie", folder); });
+        [this](httplib::Server& s) { s.set_mount_point("/movie", folder); });
     player->view()->setFrame(Rect{0, 0, 320, 240});
   }
 
@@ -443,7 +446,29 @@ class MovieFrameTest : public MoviePlayerControllerTest {
   }
 
   testsupport::TempHome home;
+  std::string folder;
   std::unique_ptr<LoopbackServer> movieServer;
+};
+
+// Holds the server's handlers until the test opens it (or a generous limit passes, so a failed
+// test still ends).
+class Gate {
+ public:
+  void open() EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
+    open_ = true;
+    opened_.notify_all();
+  }
+  void pass() EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
+    opened_.wait_for(lock.native(), std::chrono::seconds(30),
+                     [this]() REQUIRES(mutex_) { return open_; });
+  }
+
+ private:
+  platform::Mutex mutex_;
+  std::condition_variable opened_;
+  bool open_ GUARDED_BY(mutex_) = false;
 };
 
 TEST_F(MovieFrameTest, TheViewShowsTheFrameAtTheCurrentPosition) {
@@ -472,6 +497,40 @@ TEST_F(MovieFrameTest, TheViewShowsTheFrameAtTheCurrentPosition) {
   cairo_surface_t* back = frameNow();
   EXPECT_GT(colourAt(back, 160, 120).red, 200) << "a seek back shows the earlier frame";
   cairo_surface_destroy(back);
+}
+
+TEST_F(MovieFrameTest, AFrameWaitingOnTheNetworkHoldsNeitherTheMainLoopNorTheNextMovie) {
+  // The player's own load reads the playlist once; the decoder's read of it is held.
+  Gate gate;
+  std::atomic<int> playlists{0};
+  LoopbackServer held([&](httplib::Server& s) {
+    s.Get("/held/index.m3u8", [&](const httplib::Request&, httplib::Response& res) {
+      if (++playlists > 1) gate.pass();
+      res.set_content(testsupport::readFile(folder + "/index.m3u8"), "application/x-mpegURL");
+    });
+    s.Get(R"(/held/(\d+\.ts))", [&](const httplib::Request& req, httplib::Response& res) {
+      res.set_content(testsupport::readFile(folder + "/" + req.matches[1].str()), "video/mp2t");
+    });
+  });
+  player->setContentURL(held.url("/held/index.m3u8"));
+  playUntilPlaying();
+  cairo_surface_destroy(drawn(*player->view()));
+  EXPECT_TRUE(player->isDecodingFrame());
+  EXPECT_TRUE(loop->runUntil([&] { return playlists == 2; })) << "the main loop runs meanwhile";
+  EXPECT_TRUE(player->isDecodingFrame());
+
+  player->setContentURL(movieServer->url("/movie/index.m3u8"));
+  EXPECT_FALSE(player->isDecodingFrame()) << "the held frame is dropped with its movie";
+  player->play();
+  ASSERT_TRUE(loop->runUntil([&] {
+    return player->loadState() == MovieLoadState::Playable &&
+           player->playbackState() == MoviePlaybackState::Playing;
+  }));
+  clock->advanceSeconds(1.5);
+  cairo_surface_t* surface = frameNow();
+  EXPECT_GT(colourAt(surface, 160, 120).blue, 200) << "the next movie's frames come meanwhile";
+  cairo_surface_destroy(surface);
+  gate.open();
 }
 
 TEST_F(MovieFrameTest, AStreamThatDoesNotDecodeLeavesTheViewBlack) {
