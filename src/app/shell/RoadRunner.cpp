@@ -10,6 +10,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
 #include "platform/media/MovieFrameView.h"
+#include "platform/media/WebView.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/TextField.h"
@@ -23,29 +24,35 @@ namespace {
 using platform::AssertionFailure;
 using platform::UITestDriver;
 
-// Whether a movie view in the tree of `view` shows a frame, or waits for one; both when none is
-// there.
-void movieFrames(const platform::View& view, bool* shown, bool* waiting) {
+// What the views in the tree of `view` still wait for: a movie's frame, a page or its pictures.
+struct Arriving {
+  bool movie = false;  // a movie view is there
+  bool waiting = false;
+};
+void arriving(const platform::View& view, Arriving* a) {
   if (const auto* movie = dynamic_cast<const platform::MovieFrameView*>(&view)) {
-    *shown = true;
-    *waiting = *waiting || movie->isWaitingForFrame();
+    a->movie = true;
+    a->waiting = a->waiting || movie->isWaitingForFrame();
   }
-  for (const auto& sub : view.subviews()) movieFrames(*sub, shown, waiting);
+  if (const auto* web = dynamic_cast<const platform::WebView*>(&view)) {
+    a->waiting = a->waiting || web->isLoading() || web->isLoadingResources();
+  }
+  for (const auto& sub : view.subviews()) arriving(*sub, a);
 }
 
-// A movie's frame is decoded off the main thread when its view is drawn: on a screen with a
-// movie, draw once, let the frame for the position arrive (for a few seconds at most), and
-// picture the screen with it.
-void settleMovieFrames(platform::Window& window) {
-  bool shown = false, waiting = false;
-  movieFrames(window, &shown, &waiting);
-  if (!shown) return;
+// A movie's frame is decoded off the main thread when its view is drawn, and a page's pictures
+// come after the page: on a screen with either, draw once, let what is under way arrive (for a
+// few seconds at most), and picture the screen with it.
+void settleArrivingContent(platform::Window& window) {
+  Arriving before;
+  arriving(window, &before);
+  if (!before.movie && !before.waiting) return;
   cairo_surface_destroy(window.renderToSurface());
   platform::RunLoop::main()->runUntil(
       [&window] {
-        bool shown = false, waiting = false;
-        movieFrames(window, &shown, &waiting);
-        return !waiting;
+        Arriving now;
+        arriving(window, &now);
+        return !now.waiting;
       },
       platform::seconds(5));
 }
@@ -278,7 +285,7 @@ std::string RoadRunner::picture(int number, const RoadStep& step, std::string* e
   }
   char name[64];
   std::snprintf(name, sizeof name, "%02d-%s.png", number, verbName(step.verb));
-  settleMovieFrames(*window);
+  settleArrivingContent(*window);
   if (!window->snapshot(platform::Paths::join(folder_, name), error)) return "";
   return name;
 }
