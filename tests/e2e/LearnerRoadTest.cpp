@@ -3,6 +3,7 @@
 // page and a summary whose figures agree; a failing step and a bad command line end the run with
 // a message and their exit status; a course server named on the command line is the one used.
 
+#include <cairo.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
@@ -12,8 +13,8 @@
 #include <fstream>
 #include <regex>
 
-#include "shell/RoadScript.h"
 #include "fakeserver/FakeCourseServer.h"
+#include "shell/RoadScript.h"
 #include "support/Files.h"
 #include "support/TempHome.h"
 
@@ -91,6 +92,51 @@ class LearnerRoadTest : public ::testing::Test {
     return {static_cast<int>(word(16)), static_cast<int>(word(20))};
   }
 
+  // The picture file of the first step written as `source` in `road`; empty when none is.
+  static std::string pictureOf(const RoadScript& road, const std::string& source,
+                               const std::string& verb) {
+    const auto& steps = road.steps();
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+      if (steps[i].source != source) continue;
+      char name[64];
+      std::snprintf(name, sizeof name, "%02zu-%s.png", i + 1, verb.c_str());
+      return name;
+    }
+    return "";
+  }
+
+  // How many pixels of the picture's band between rows `top` and `bottom` are near white, near
+  // black, and of some other colour.
+  struct Tones {
+    long white = 0, black = 0, other = 0;
+  };
+  static Tones tones(const std::string& path, int top, int bottom) {
+    Tones t;
+    cairo_surface_t* surface = cairo_image_surface_create_from_png(path.c_str());
+    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+      cairo_surface_destroy(surface);
+      return t;
+    }
+    const int stride = cairo_image_surface_get_stride(surface);
+    const int width = cairo_image_surface_get_width(surface);
+    const unsigned char* data = cairo_image_surface_get_data(surface);
+    for (int y = top; y < bottom && y < cairo_image_surface_get_height(surface); ++y) {
+      const auto* row = reinterpret_cast<const std::uint32_t*>(data + y * stride);
+      for (int x = 0; x < width; ++x) {
+        const int r = row[x] >> 16 & 0xFF, g = row[x] >> 8 & 0xFF, b = row[x] & 0xFF;
+        if (r > 240 && g > 240 && b > 240) {
+          ++t.white;
+        } else if (r < 60 && g < 60 && b < 60) {
+          ++t.black;
+        } else {
+          ++t.other;
+        }
+      }
+    }
+    cairo_surface_destroy(surface);
+    return t;
+  }
+
   testsupport::TempHome home;
   std::string out = home.path() + "/road";
 };
@@ -136,6 +182,20 @@ TEST_F(LearnerRoadTest, TheBundledRoadPassesEveryStepAndLeavesAPictureOfEach) {
   }
   EXPECT_EQ(pictures, steps);
   EXPECT_TRUE(testsupport::exists(out + "/home/Documents/sample.db")) << "the run's own home";
+
+  // The player's first picture shows the lecture's frame, not a black area; the notes page
+  // shows the lecture's notes: dark text on white. Both are between the player's bars (the
+  // screen is turned: rows 128 to 552 of 640).
+  const std::string player =
+      pictureOf(*road, "wait notification MPMoviePlayerPlaybackStateDidChangeNotification", "wait");
+  ASSERT_FALSE(player.empty());
+  Tones video = tones(out + "/" + player, 128, 552);
+  EXPECT_GT(video.other, 100000) << player << " shows the lecture's colours";
+  const std::string notes = pictureOf(*road, "tap @btn_switch_sound", "tap");
+  ASSERT_FALSE(notes.empty());
+  Tones notesPage = tones(out + "/" + notes, 128, 552);
+  EXPECT_GT(notesPage.white, 200000) << notes << " shows the page";
+  EXPECT_GT(notesPage.black, 5000) << notes << " shows its text";
 }
 
 TEST_F(LearnerRoadTest, AFailingStepEndsTheRunWithItsNameAndStatusOne) {

@@ -1,24 +1,61 @@
 #include "shell/RoadRunner.h"
 
+#include <cairo.h>
+
 #include <cstdio>
 
-#include "shell/RoadScreen.h"
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
+#include "platform/media/MovieFrameView.h"
+#include "platform/media/WebView.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/TextField.h"
 #include "platform/ui/TextView.h"
 #include "platform/ui/UITestDriver.h"
 #include "platform/ui/Window.h"
+#include "shell/RoadScreen.h"
 
 namespace {
 
 using platform::AssertionFailure;
 using platform::UITestDriver;
+
+// What the views in the tree of `view` still wait for: a movie's frame, a page or its pictures.
+struct Arriving {
+  bool movie = false;  // a movie view is there
+  bool waiting = false;
+};
+void arriving(const platform::View& view, Arriving* a) {
+  if (const auto* movie = dynamic_cast<const platform::MovieFrameView*>(&view)) {
+    a->movie = true;
+    a->waiting = a->waiting || movie->isWaitingForFrame();
+  }
+  if (const auto* web = dynamic_cast<const platform::WebView*>(&view)) {
+    a->waiting = a->waiting || web->isLoading() || web->isLoadingResources();
+  }
+  for (const auto& sub : view.subviews()) arriving(*sub, a);
+}
+
+// A movie's frame is decoded off the main thread when its view is drawn, and a page's pictures
+// come after the page: on a screen with either, draw once, let what is under way arrive (for a
+// few seconds at most), and picture the screen with it.
+void settleArrivingContent(platform::Window& window) {
+  Arriving before;
+  arriving(window, &before);
+  if (!before.movie && !before.waiting) return;
+  cairo_surface_destroy(window.renderToSurface());
+  platform::RunLoop::main()->runUntil(
+      [&window] {
+        Arriving now;
+        arriving(window, &now);
+        return !now.waiting;
+      },
+      platform::seconds(5));
+}
 
 const char* verbName(RoadStep::Verb verb) {
   switch (verb) {
@@ -248,6 +285,7 @@ std::string RoadRunner::picture(int number, const RoadStep& step, std::string* e
   }
   char name[64];
   std::snprintf(name, sizeof name, "%02d-%s.png", number, verbName(step.verb));
+  settleArrivingContent(*window);
   if (!window->snapshot(platform::Paths::join(folder_, name), error)) return "";
   return name;
 }

@@ -8,6 +8,8 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
 #include "platform/media/HLSPlaylist.h"
+#include "platform/media/MovieFrameDecoder.h"
+#include "platform/media/MovieFrameView.h"
 #include "platform/media/ResourceFetcher.h"
 #include "platform/net/URLError.h"
 #include "platform/ui/View.h"
@@ -40,18 +42,24 @@ Duration delayUntil(double seconds) {
   return std::chrono::ceil<Duration>(std::chrono::duration<double>(std::max(0.0, seconds)));
 }
 
+// How far the position may move from the frame shown before another is decoded: about one
+// frame of a lecture video.
+constexpr double kFrameTolerance = 0.04;
+
 }  // namespace
 
 MoviePlayerController::MoviePlayerController(std::string contentURL)
-    : contentURL_(std::move(contentURL)), view_(View::create()) {
+    : contentURL_(std::move(contentURL)), view_(MovieFrameView::create()) {
   assertMainThread("MoviePlayerController::create");
-  view_->setBackgroundColor(Color::blackColor());
 }
 
 MoviePlayerController::~MoviePlayerController() {
   if (fetch_) fetch_->cancel();
   RunLoop::main()->cancelPerforms(this);
+  view_->setDrawingObserver(nullptr);
 }
+
+std::shared_ptr<View> MoviePlayerController::view() const { return view_; }
 
 void MoviePlayerController::setContentURL(std::string url) {
   assertMainThread("MoviePlayerController::setContentURL");
@@ -209,6 +217,7 @@ void MoviePlayerController::becomeLoaded() {
   position_ = std::clamp(start, 0.0, duration_);
   anchor_ = now();
   setLoadState(MovieLoadState::Playable);
+  startFrames();
   if (!playWhenLoaded_) return;
   playWhenLoaded_ = false;
   startPlaying();
@@ -256,6 +265,7 @@ void MoviePlayerController::dropContent() {
   duration_ = 0;
   position_ = 0;
   segmentURL_.clear();
+  stopFrames();
   setState(MoviePlaybackState::Stopped);
   setLoadState(MovieLoadState::Unknown);
 }
@@ -290,6 +300,41 @@ void MoviePlayerController::post(const char* name, Dictionary userInfo) {
     NotificationCenter::defaultCenter().post(name, Value::object(self), info);
   });
 }
+
+void MoviePlayerController::startFrames() {
+  frames_ = std::make_unique<MovieFrameDecoder>(contentURL_);
+  frameTime_.reset();
+  std::weak_ptr<MoviePlayerController> weak = weak_from_this();
+  view_->setDrawingObserver([weak] {
+    if (auto self = weak.lock()) self->requestCurrentFrame();
+  });
+}
+
+void MoviePlayerController::requestCurrentFrame() {
+  double now = currentPlaybackTime();
+  if (!frames_ || std::isnan(now)) return;
+  if (frameTime_ && std::abs(*frameTime_ - now) < kFrameTolerance) return;
+  frameTime_ = now;
+  view_->setWaitingForFrame(true);
+  std::weak_ptr<MoviePlayerController> weak = weak_from_this();
+  frames_->requestFrame(now, [weak](std::shared_ptr<Image> frame) {
+    auto self = weak.lock();
+    if (!self) return;
+    self->view_->setWaitingForFrame(false);
+    // A stream that does not decode leaves the view black.
+    self->view_->setFrameImage(std::move(frame));
+  });
+}
+
+void MoviePlayerController::stopFrames() {
+  frames_.reset();
+  frameTime_.reset();
+  view_->setDrawingObserver(nullptr);
+  view_->setWaitingForFrame(false);
+  view_->setFrameImage(nullptr);
+}
+
+bool MoviePlayerController::isDecodingFrame() const { return frames_ && frames_->isDecoding(); }
 
 Error MoviePlayerController::contentError(int code, const std::string& url,
                                           const std::string& description) const {

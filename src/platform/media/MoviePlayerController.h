@@ -5,7 +5,9 @@
 // durations) is known, the load state becomes playable and playback starts. While playing, the
 // position advances with the shared Clock; at the end the player stops and reports that the
 // movie finished. A playlist or segment that cannot be fetched or read finishes playback with an
-// error. `view` is a view of the headless view tree, so screens can place the player.
+// error. `view` is a view of the headless view tree, so screens can place the player; it shows
+// the frame at the current position, decoded off the main thread from the same stream (see
+// `MovieFrameDecoder`) when the view is drawn, or black while there is none.
 //
 // A playlist fetched over the network may name only resources on the network: a segment it
 // names as a local file fails the load, as a playlist that does not read does.
@@ -30,6 +32,8 @@
 
 namespace platform {
 
+class MovieFrameDecoder;
+class MovieFrameView;
 class ResourceFetcher;
 class View;
 struct FetchResult;
@@ -84,7 +88,10 @@ class MoviePlayerController : public std::enable_shared_from_this<MoviePlayerCon
   MovieControlStyle controlStyle() const { return controlStyle_; }
   void setControlStyle(MovieControlStyle style) { controlStyle_ = style; }
 
-  std::shared_ptr<View> view() const { return view_; }
+  std::shared_ptr<View> view() const;
+  // Whether the frame for a position is being decoded: a picture taken now may show the frame
+  // before it.
+  bool isDecodingFrame() const;
 
   MoviePlaybackState playbackState() const { return state_; }
   unsigned loadState() const { return loadState_; }
@@ -134,11 +141,14 @@ class MoviePlayerController : public std::enable_shared_from_this<MoviePlayerCon
   void post(const char* name, Dictionary userInfo = {});
   void dropContent();
   Error contentError(int code, const std::string& url, const std::string& description) const;
+  void startFrames();
+  void requestCurrentFrame();
+  void stopFrames();
 
   std::string contentURL_;
   MovieSourceType sourceType_ = MovieSourceType::Unknown;
   MovieControlStyle controlStyle_ = MovieControlStyle::Embedded;
-  std::shared_ptr<View> view_;
+  std::shared_ptr<MovieFrameView> view_;
 
   MoviePlaybackState state_ = MoviePlaybackState::Stopped;
   MoviePlaybackState stateBeforeSeeking_ = MoviePlaybackState::Stopped;
@@ -155,6 +165,10 @@ class MoviePlayerController : public std::enable_shared_from_this<MoviePlayerCon
 
   std::shared_ptr<ResourceFetcher> fetch_;
   std::string segmentURL_;
+
+  // Frames of the loaded movie: the position last asked for, drawn once decoded.
+  std::unique_ptr<MovieFrameDecoder> frames_;
+  std::optional<double> frameTime_;
 };
 
 }  // namespace platform

@@ -1,8 +1,13 @@
+#include <cairo.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -10,13 +15,16 @@
 #include "LoopbackServer.h"
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/media/HLSPlaylist.h"
 #include "platform/media/MoviePlayerController.h"
 #include "platform/net/URLError.h"
+#include "platform/ui/GraphicsContext.h"
 #include "platform/ui/View.h"
 #include "support/Files.h"
+#include "support/Surfaces.h"
 #include "support/TempHome.h"
 
 namespace platform {
@@ -381,6 +389,161 @@ TEST_F(MoviePlayerControllerTest, ItsViewJoinsAScreensViewTree) {
   screen->addSubview(view);
   EXPECT_EQ(view->superview(), screen);
   EXPECT_EQ(player->view(), view);
+}
+
+// The player's view drawn alone at scale 1; the caller destroys the surface.
+cairo_surface_t* drawn(View& view) {
+  Rect b = view.bounds();
+  cairo_surface_t* surface = cairo_image_surface_create(
+      CAIRO_FORMAT_RGB24, static_cast<int>(b.width()), static_cast<int>(b.height()));
+  cairo_t* cr = cairo_create(surface);
+  cairo_set_source_rgb(cr, 1, 1, 1);  // white under the view: its own black must show
+  cairo_paint(cr);
+  GraphicsContext context(cr);
+  view.render(context);
+  cairo_destroy(cr);
+  return surface;
+}
+
+struct Rgb {
+  int red, green, blue;
+};
+
+Rgb colourAt(cairo_surface_t* surface, double x, double y) {
+  std::uint32_t p = testsupport::pixelAt(surface, x, y, 1);
+  return {static_cast<int>(p >> 16 & 0xFF), static_cast<int>(p >> 8 & 0xFF),
+          static_cast<int>(p & 0xFF)};
+}
+
+class MovieFrameTest : public MoviePlayerControllerTest {
+ protected:
+  void SetUp() override {
+    if (std::system("ffmpeg -version > /dev/null 2>&1") != 0) {
+      GTEST_SKIP() << "ffmpeg is not installed";
+    }
+    // Two seconds of H.264 in half-second MPEG-TS segments: red for the first second, blue for
+    // the second, 10 frames a second.
+    folder = home.path() + "/movie";
+    std::filesystem::create_directories(folder);
+    std::string command =
+        "ffmpeg -nostdin -v error -f lavfi -i color=c=red:s=64x48:r=10:d=1 "
+        "-f lavfi -i color=c=blue:s=64x48:r=10:d=1 "
+        "-filter_complex '[0:v][1:v]concat=n=2:v=1[v]' -map '[v]' -c:v libx264 -g 5 "
+        "-pix_fmt yuv420p -f hls -hls_time 0.5 -hls_list_size 0 -hls_segment_filename '" +
+        folder + "/%d.ts' '" + folder + "/index.m3u8'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    movieServer = std::make_unique<LoopbackServer>(
+        [this](httplib::Server& s) { s.set_mount_point("/movie", folder); });
+    player->view()->setFrame(Rect{0, 0, 320, 240});
+  }
+
+  // Draws the view (which asks for the frame at the position), waits for the frame and draws
+  // again; the caller destroys the surface.
+  cairo_surface_t* frameNow() {
+    cairo_surface_destroy(drawn(*player->view()));
+    EXPECT_TRUE(loop->runUntil([&] { return !player->isDecodingFrame(); }));
+    return drawn(*player->view());
+  }
+
+  testsupport::TempHome home;
+  std::string folder;
+  std::unique_ptr<LoopbackServer> movieServer;
+};
+
+// Holds the server's handlers until the test opens it (or a generous limit passes, so a failed
+// test still ends).
+class Gate {
+ public:
+  void open() EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
+    open_ = true;
+    opened_.notify_all();
+  }
+  void pass() EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
+    opened_.wait_for(lock.native(), std::chrono::seconds(30),
+                     [this]() REQUIRES(mutex_) { return open_; });
+  }
+
+ private:
+  platform::Mutex mutex_;
+  std::condition_variable opened_;
+  bool open_ GUARDED_BY(mutex_) = false;
+};
+
+TEST_F(MovieFrameTest, TheViewShowsTheFrameAtTheCurrentPosition) {
+  player->setContentURL(movieServer->url("/movie/index.m3u8"));
+  playUntilPlaying();
+  struct Case {
+    double advance;  // seconds the clock moves before the picture
+    bool red;
+  };
+  for (const Case& c : {Case{0.5, true}, Case{1.0, false}}) {
+    clock->advanceSeconds(c.advance);
+    SCOPED_TRACE(player->currentPlaybackTime());
+    cairo_surface_t* surface = frameNow();
+    // The 64 x 48 picture fills the 320 x 240 view exactly.
+    for (auto [x, y] : {std::pair{160.0, 120.0}, {5.0, 5.0}, {315.0, 235.0}}) {
+      Rgb p = colourAt(surface, x, y);
+      EXPECT_GT(c.red ? p.red : p.blue, 200) << x << "," << y;
+      EXPECT_LT(c.red ? p.blue : p.red, 60) << x << "," << y;
+      EXPECT_LT(p.green, 60) << x << "," << y;
+    }
+    cairo_surface_destroy(surface);
+  }
+
+  player->pause();
+  player->setCurrentPlaybackTime(0.2);
+  cairo_surface_t* back = frameNow();
+  EXPECT_GT(colourAt(back, 160, 120).red, 200) << "a seek back shows the earlier frame";
+  cairo_surface_destroy(back);
+}
+
+TEST_F(MovieFrameTest, AFrameWaitingOnTheNetworkHoldsNeitherTheMainLoopNorTheNextMovie) {
+  // The player's own load reads the playlist once; the decoder's read of it is held.
+  Gate gate;
+  std::atomic<int> playlists{0};
+  LoopbackServer held([&](httplib::Server& s) {
+    s.Get("/held/index.m3u8", [&](const httplib::Request&, httplib::Response& res) {
+      if (++playlists > 1) gate.pass();
+      res.set_content(testsupport::readFile(folder + "/index.m3u8"), "application/x-mpegURL");
+    });
+    s.Get(R"(/held/(\d+\.ts))", [&](const httplib::Request& req, httplib::Response& res) {
+      res.set_content(testsupport::readFile(folder + "/" + req.matches[1].str()), "video/mp2t");
+    });
+  });
+  player->setContentURL(held.url("/held/index.m3u8"));
+  playUntilPlaying();
+  cairo_surface_destroy(drawn(*player->view()));
+  EXPECT_TRUE(player->isDecodingFrame());
+  EXPECT_TRUE(loop->runUntil([&] { return playlists == 2; })) << "the main loop runs meanwhile";
+  EXPECT_TRUE(player->isDecodingFrame());
+
+  player->setContentURL(movieServer->url("/movie/index.m3u8"));
+  EXPECT_FALSE(player->isDecodingFrame()) << "the held frame is dropped with its movie";
+  player->play();
+  ASSERT_TRUE(loop->runUntil([&] {
+    return player->loadState() == MovieLoadState::Playable &&
+           player->playbackState() == MoviePlaybackState::Playing;
+  }));
+  clock->advanceSeconds(1.5);
+  cairo_surface_t* surface = frameNow();
+  EXPECT_GT(colourAt(surface, 160, 120).blue, 200) << "the next movie's frames come meanwhile";
+  cairo_surface_destroy(surface);
+  gate.open();
+}
+
+TEST_F(MovieFrameTest, AStreamThatDoesNotDecodeLeavesTheViewBlack) {
+  startPlaying();  // the lecture server's segments are not video
+  cairo_surface_t* surface = frameNow();
+  EXPECT_EQ(testsupport::pixelsNotOf(surface, 0, 0, 320, 240, 0x000000, 1), 0);
+  cairo_surface_destroy(surface);
+
+  player->setContentURL(movieServer->url("/movie/index.m3u8"));
+  cairo_surface_t* dropped = drawn(*player->view());
+  EXPECT_EQ(testsupport::pixelsNotOf(dropped, 0, 0, 320, 240, 0x000000, 1), 0)
+      << "no frame before the new movie loads";
+  cairo_surface_destroy(dropped);
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
+#include <cairo.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -8,7 +11,10 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/media/WebView.h"
 #include "platform/net/URLError.h"
+#include "platform/ui/GraphicsContext.h"
 #include "support/Files.h"
+#include "support/Pictures.h"
+#include "support/Surfaces.h"
 #include "support/TempHome.h"
 
 namespace platform {
@@ -133,6 +139,166 @@ TEST_F(WebViewTest, AViewGoneBeforeItsPageArrivesHearsNothing) {
   probe->loadRequest(URLRequest("file://" + page));
   ASSERT_TRUE(RunLoop::main()->runUntil([&] { return probeDelegate->ended(); }));
   EXPECT_EQ(delegate->events, std::vector<std::string>{"start"});
+}
+
+// A page with a heading, a Chinese paragraph and a picture, each in a band of known height; the
+// rest of the view below them is the page's background.
+const char* const kDrawnPage =
+    "<html><head><meta charset=\"utf-8\"><title>第一讲 讲义</title><style>"
+    "body { margin: 0; } h1 { margin: 0; height: 40px; font-size: 30px; }"
+    "p { margin: 0; height: 30px; font-size: 20px; } img { display: block; }"
+    "</style></head><body><h1>会计基础</h1><p>本讲介绍企业会计准则的基本内容。</p>"
+    "<img src=\"images/figure.png\"></body></html>";
+constexpr std::uint32_t kWhite = 0xFFFFFF;
+constexpr std::uint32_t kFigure = 0x3366CC;  // the colour of testsupport::pngBytes
+
+// The web view drawn alone at scale 2 on a black surface; the caller destroys it.
+cairo_surface_t* drawn(WebView& view) {
+  Rect b = view.bounds();
+  cairo_surface_t* surface = cairo_image_surface_create(
+      CAIRO_FORMAT_RGB24, static_cast<int>(b.width() * 2), static_cast<int>(b.height() * 2));
+  cairo_t* cr = cairo_create(surface);
+  cairo_scale(cr, 2, 2);
+  GraphicsContext context(cr);
+  view.drawRect(context, b);
+  cairo_destroy(cr);
+  return surface;
+}
+
+class WebViewDrawingTest : public WebViewTest {
+ protected:
+  // Loads `url` into a 320 x 212 view and waits for its stylesheets and pictures.
+  void loadAll(const std::string& url) {
+    web = WebView::create(Rect{0, 0, 320, 212});
+    web->setDelegate(delegate);
+    load(url);
+    ASSERT_EQ(delegate->events.back(), "finish") << url;
+    ASSERT_TRUE(RunLoop::main()->runUntil([&] { return !web->isLoadingResources(); }));
+  }
+  // Writes the page and its picture into the test's home; answers the page's path.
+  std::string writeDrawnPage() {
+    std::filesystem::create_directories(home.path() + "/notes/images");
+    testsupport::writeFile(home.path() + "/notes/images/figure.png",
+                           testsupport::pngBytes(100, 50));
+    return writePage("notes/leture.htm", kDrawnPage);
+  }
+};
+
+TEST_F(WebViewDrawingTest, DrawsTextAndPicturesOfAPageFromTheServerOrAFile) {
+  std::string figure = testsupport::pngBytes(100, 50);
+  LoopbackServer server([&figure](httplib::Server& s) {
+    s.Get("/notes/leture.htm", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content(kDrawnPage, "text/html; charset=utf-8");
+    });
+    s.Get("/notes/images/figure.png", [&figure](const httplib::Request&, httplib::Response& res) {
+      res.set_content(figure, "image/png");
+    });
+  });
+  std::string file = writeDrawnPage();
+  for (const std::string& url : {server.url("/notes/leture.htm"), "file://" + file}) {
+    SCOPED_TRACE(url);
+    loadAll(url);
+    EXPECT_EQ(web->pageTitle(), "第一讲 讲义");
+    cairo_surface_t* surface = drawn(*web);
+    EXPECT_GT(testsupport::pixelsNotOf(surface, 0, 0, 320, 40, kWhite), 100) << "the heading";
+    EXPECT_GT(testsupport::pixelsNotOf(surface, 0, 40, 320, 30, kWhite), 100) << "the paragraph";
+    EXPECT_EQ(testsupport::pixelsNotOf(surface, 0, 70, 100, 50, kFigure), 0) << "the picture";
+    EXPECT_EQ(testsupport::pixelsNotOf(surface, 100, 70, 220, 50, kWhite), 0);
+    EXPECT_EQ(testsupport::pixelsNotOf(surface, 0, 120, 320, 92, kWhite), 0) << "the background";
+    cairo_surface_destroy(surface);
+  }
+}
+
+TEST_F(WebViewDrawingTest, AppliesLinkedStylesheetsAndLeavesOutWhatCannotBeHad) {
+  const char* page =
+      "<html><head><link rel=\"stylesheet\" href=\"css/notes.css\">"
+      "<link rel=\"stylesheet\" href=\"css/absent.css\"></head>"
+      "<body><div class=\"box\"></div><img src=\"images/absent.png\">"
+      "<img src=\"images/broken.png\"></body></html>";
+  LoopbackServer server([page](httplib::Server& s) {
+    s.Get("/notes.htm", [page](const httplib::Request&, httplib::Response& res) {
+      res.set_content(page, "text/html");
+    });
+    s.Get("/css/notes.css", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content("body { margin: 0 } .box { width: 100px; height: 100px; background: red; }",
+                      "text/css");
+    });
+    s.Get("/images/broken.png", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content("not a picture", "image/png");
+    });
+  });
+  loadAll(server.url("/notes.htm"));
+  cairo_surface_t* surface = drawn(*web);
+  EXPECT_EQ(testsupport::pixelsNotOf(surface, 0, 0, 100, 100, 0xFF0000), 0);
+  EXPECT_EQ(testsupport::pixelsNotOf(surface, 100, 0, 220, 100, kWhite), 0);
+  EXPECT_EQ(testsupport::pixelsNotOf(surface, 0, 100, 320, 112, kWhite), 0);
+  cairo_surface_destroy(surface);
+  auto paths = server.paths();
+  EXPECT_EQ(std::count(paths.begin(), paths.end(), "/css/notes.css"), 1);
+  EXPECT_EQ(std::count(paths.begin(), paths.end(), "/images/absent.png"), 1);
+}
+
+TEST_F(WebViewDrawingTest, APageFromTheNetworkCannotShowThisDevicesFiles) {
+  std::string file = writeDrawnPage();
+  std::string folder = file.substr(0, file.rfind('/'));
+  std::string page = "<html><body style=\"margin: 0\"><img src=\"file://" + folder +
+                     "/images/figure.png\"></body></html>";
+  LoopbackServer server([&page](httplib::Server& s) {
+    s.Get("/notes.htm", [&page](const httplib::Request&, httplib::Response& res) {
+      res.set_content(page, "text/html");
+    });
+  });
+  loadAll(server.url("/notes.htm"));
+  cairo_surface_t* surface = drawn(*web);
+  EXPECT_EQ(testsupport::pixelsNotOf(surface, 0, 0, 320, 212, kWhite), 0);
+  cairo_surface_destroy(surface);
+}
+
+TEST_F(WebViewDrawingTest, AWidePageIsScaledToTheViewWhenAsked) {
+  std::string file = writeDrawnPage();
+  std::string wide =
+      writePage("notes/wide.htm",
+                "<html><body style=\"margin: 0\"><div style=\"width: 640px; height: 100px; "
+                "background-color: #0000ff\"></div></body></html>");
+  loadAll("file://" + wide);
+  cairo_surface_t* cut = drawn(*web);
+  EXPECT_EQ(testsupport::pixelsNotOf(cut, 0, 0, 320, 100, 0x0000FF), 0);
+  EXPECT_EQ(testsupport::pixelsNotOf(cut, 0, 100, 320, 112, kWhite), 0);
+  cairo_surface_destroy(cut);
+
+  web->setScalesPageToFit(true);
+  cairo_surface_t* scaled = drawn(*web);
+  EXPECT_EQ(testsupport::pixelsNotOf(scaled, 0, 0, 320, 50, 0x0000FF), 0);
+  EXPECT_EQ(testsupport::pixelsNotOf(scaled, 0, 51, 320, 161, kWhite), 0);
+  cairo_surface_destroy(scaled);
+}
+
+TEST_F(WebViewDrawingTest, ChineseTextWrapsBetweenCharacters) {
+  std::string file = writeDrawnPage();
+  std::string page = writePage(
+      "notes/long.htm",
+      "<html><head><meta charset=\"utf-8\"></head><body style=\"margin: 0\">"
+      "<p style=\"margin: 0; font-size: 20px; line-height: 30px\">本讲介绍企业会计准则的基本内容"
+      "</p></body></html>");
+  loadAll("file://" + page);
+  cairo_surface_t* wide = drawn(*web);
+  EXPECT_GT(testsupport::pixelsNotOf(wide, 0, 0, 320, 30, kWhite), 100);
+  EXPECT_EQ(testsupport::pixelsNotOf(wide, 0, 30, 320, 182, kWhite), 0) << "one line";
+  cairo_surface_destroy(wide);
+
+  web->setFrame(Rect{0, 0, 110, 212});
+  cairo_surface_t* narrow = drawn(*web);
+  for (double line : {0, 30, 60}) {
+    EXPECT_GT(testsupport::pixelsNotOf(narrow, 0, line, 110, 30, kWhite), 50) << line;
+  }
+  cairo_surface_destroy(narrow);
+}
+
+TEST_F(WebViewDrawingTest, NothingIsDrawnBeforeAPageLoads) {
+  web = WebView::create(Rect{0, 0, 320, 212});
+  cairo_surface_t* surface = drawn(*web);
+  EXPECT_EQ(testsupport::pixelsNotOf(surface, 0, 0, 320, 212, 0x000000), 0);
+  cairo_surface_destroy(surface);
 }
 
 }  // namespace
