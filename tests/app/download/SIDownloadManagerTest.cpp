@@ -7,7 +7,6 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <mutex>
 #include <thread>
 
 #include "DownloadTestSupport.h"
@@ -16,6 +15,7 @@
 #include "download/SIDownloadManager.h"
 #include "fakeserver/FakeCourseServer.h"
 #include "platform/foundation/Assert.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/Paths.h"
 #include "platform/net/ScriptedServer.h"
 #include "platform/net/URLError.h"
@@ -348,22 +348,22 @@ class PublishingServer {
       : header_(std::move(validatorHeader)),
         server_([this](const testsupport::ScriptedRequest& request) { return answer(request); }) {}
 
-  void publish(std::string body, std::string validator) {
-    std::lock_guard lock(mutex_);
+  void publish(std::string body, std::string validator) EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     body_ = std::move(body);
     validator_ = std::move(validator);
   }
   // The next answer stops after `bytes` body bytes and the connection closes.
-  void cutNextAfter(std::size_t bytes) {
-    std::lock_guard lock(mutex_);
+  void cutNextAfter(std::size_t bytes) EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     cut_ = bytes;
   }
   std::string url() const { return server_.url("/media/lecture/0.ts"); }
   std::vector<testsupport::ScriptedRequest> requests() const { return server_.requests(); }
 
  private:
-  testsupport::ScriptedReply answer(const testsupport::ScriptedRequest& request) {
-    std::lock_guard lock(mutex_);
+  testsupport::ScriptedReply answer(const testsupport::ScriptedRequest& request) EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     auto ifRange = request.header("If-Range");
     testsupport::ScriptedReply reply = !ifRange || *ifRange == validator_
                                            ? testsupport::ScriptedReply::ranged(request, body_)
@@ -378,10 +378,10 @@ class PublishingServer {
   }
 
   const std::string header_;
-  std::mutex mutex_;
-  std::string body_;
-  std::string validator_;
-  std::optional<std::size_t> cut_;
+  platform::Mutex mutex_;
+  std::string body_ GUARDED_BY(mutex_);
+  std::string validator_ GUARDED_BY(mutex_);
+  std::optional<std::size_t> cut_ GUARDED_BY(mutex_);
   testsupport::ScriptedServer server_;
 };
 
