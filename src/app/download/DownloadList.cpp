@@ -1,7 +1,8 @@
 #include "download/DownloadList.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
 
 #include "download/DownloadNotifications.h"
 #include "download/LectureURL.h"
@@ -18,17 +19,31 @@ namespace {
 // The suffix of a file being written beside its final name.
 constexpr const char* kWritingSuffix = ".part";
 
+// The error the platform gave for the last failed file step (EIO when it gave none).
+std::error_code lastFileError() {
+  return std::error_code(errno ? errno : EIO, std::generic_category());
+}
+
+// Writes `text` to `path`; the error of the step that failed, if one did.
+std::error_code writeFile(const std::string& path, const std::string& text) {
+  errno = 0;
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) return lastFileError();
+  std::error_code error;
+  if (std::fwrite(text.data(), 1, text.size(), file) != text.size() || std::fflush(file) != 0)
+    error = lastFileError();
+  if (std::fclose(file) != 0 && !error) error = lastFileError();
+  return error;
+}
+
 // Writes `text` beside `path` and renames it into place, so a reader never finds half a file.
+// What could not be written whole is removed (on a full disk it would hold space).
 std::error_code writeAtomically(const std::string& path, const std::string& text) {
   std::string temporary = path + kWritingSuffix;
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out.flush()) {
-      std::error_code ignored;
-      std::filesystem::remove(temporary, ignored);
-      return std::make_error_code(std::errc::io_error);
-    }
+  if (auto failed = writeFile(temporary, text)) {
+    std::error_code ignored;
+    std::filesystem::remove(temporary, ignored);
+    return failed;
   }
   std::error_code error;
   std::filesystem::rename(temporary, path, error);

@@ -187,13 +187,17 @@ void DownloadManager::SIError(const platform::Notification& notification) {
   std::string url = textOf(notification, kURLKey);
   bool playlistError = _arryList.empty() && url == *_currentCwId;
   if (!playlistError && !isCurrentFile(notification)) return;
-  // Whatever the error, this lecture cannot go on; what is already in its folder stays.
-  endCurrent(kCellNetworkError);
+  // Whatever the error, this lecture cannot go on; what is already in its folder stays. The
+  // error goes along, so the screens can tell a full disk from a network failure.
+  const platform::Value* error = platform::find(notification.userInfo, kErrorKey);
+  endCurrent(kCellNetworkError, error ? *error : platform::Value());
 }
 
-void DownloadManager::endCurrent(const char* notification) {
+void DownloadManager::endCurrent(const char* notification, const platform::Value& error) {
   std::string key = *_currentCwId;
-  post(notification, {{kCwIdKey, key}});
+  platform::Dictionary info{{kCwIdKey, key}};
+  if (!error.isNull()) info[kErrorKey] = error;
+  post(notification, std::move(info));
   auto found = _isDownloading.find(key);
   if (found != _isDownloading.end()) {
     _finishedDownlad[key] = found->second;

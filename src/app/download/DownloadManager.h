@@ -6,8 +6,9 @@
 //   "STARTDOWN"           a lecture becomes current
 //   "changP"              {"progress": "%.3f" of the lecture, "cwId"} after each progress notice
 //   "cell_finish"         {"cwId"}: the lecture's last file is in place (or was present)
-//   "cell_network_error"  {"cwId"}: the lecture failed (any error of its playlist or a file), or,
-//                         on losing the network while busy, once per queued lecture
+//   "cell_network_error"  {"cwId", "error" when known}: the lecture failed (any error of its
+//                         playlist or a file), or, on losing the network while busy, once per
+//                         queued lecture
 // A lecture that ends (finished, failed or paused) makes the next queued lecture start at once.
 //
 // Notices are matched to the work in hand: a file list counts only when it is the current
@@ -87,8 +88,9 @@ class DownloadManager {
   void downIndex();
   void continueNextDownlad();
   void pauseCurrentDownload();
-  // The current lecture ended by finishing or failing: leaves the queue, next one starts.
-  void endCurrent(const char* notification);
+  // The current lecture ended by finishing or failing (with `error`, when known): leaves the
+  // queue, next one starts.
+  void endCurrent(const char* notification, const platform::Value& error = {});
   void dequeue(const std::string& cwId);
   bool isCurrentFile(const platform::Notification& notification) const;
 

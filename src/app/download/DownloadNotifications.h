@@ -16,10 +16,10 @@ inline constexpr const char* kDownloadChangeNetwork = "downloadChangeNetwork";  
 inline constexpr const char* kParseDownlistOK = "parseDownlistOK";  // arryList, fileNames, cwId
 
 // The lecture download queue (DownloadManager), about one lecture, for the screens.
-inline constexpr const char* kStartDown = "STARTDOWN";                       // no payload
-inline constexpr const char* kChangP = "changP";                             // progress, cwId
-inline constexpr const char* kCellFinish = "cell_finish";                    // cwId
-inline constexpr const char* kCellNetworkError = "cell_network_error";       // cwId
+inline constexpr const char* kStartDown = "STARTDOWN";                  // no payload
+inline constexpr const char* kChangP = "changP";                        // progress, cwId
+inline constexpr const char* kCellFinish = "cell_finish";               // cwId
+inline constexpr const char* kCellNetworkError = "cell_network_error";  // cwId, error
 
 // Payload keys.
 // The file's URL text; for a playlist that could not be used, the lecture's download key.

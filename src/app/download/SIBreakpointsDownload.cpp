@@ -1,8 +1,11 @@
 #include "download/SIBreakpointsDownload.h"
 
+#include <cerrno>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Digest.h"
 #include "platform/net/URLError.h"
 
 namespace fs = std::filesystem;
@@ -24,7 +27,38 @@ std::optional<ContentRange> contentRangeOf(const platform::URLResponse& response
   return header ? ContentRange::parse(*header) : std::nullopt;
 }
 
+// A validator "If-Range" may carry: a strong ETag (a weak one never matches there), else the
+// last modification date. Texts that would break the header line are not kept.
+std::optional<std::string> validatorOf(const platform::URLResponse& response) {
+  auto usable = [](const std::optional<std::string>& value) {
+    return value && !value->empty() && value->find_first_of("\r\n") == std::string::npos;
+  };
+  auto etag = response.valueForHTTPHeaderField("ETag");
+  if (usable(etag) && etag->front() == '"') return etag;
+  auto modified = response.valueForHTTPHeaderField("Last-Modified");
+  if (usable(modified)) return modified;
+  return std::nullopt;
+}
+
+std::optional<std::string> readValidator(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string text;
+  if (!in || !std::getline(in, text) || text.empty()) return std::nullopt;
+  return text;
+}
+
 }  // namespace
+
+std::string SIBreakpointsDownload::validatorPathFor(const std::string& tempFilePath) {
+  // Named by a digest, so the name stays short whatever the partial file's name.
+  return fs::path(tempFilePath).parent_path().string() + "/" +
+         platform::md5Hex(tempFilePath).substr(0, 16) + ".validator";
+}
+
+void SIBreakpointsDownload::removePartialFile(const std::string& tempFilePath) {
+  removeFile(tempFilePath);
+  removeFile(validatorPathFor(tempFilePath));
+}
 
 std::shared_ptr<SIBreakpointsDownload> SIBreakpointsDownload::operationWithURLString(
     const std::string& urlString, const std::optional<platform::Dictionary>& params,
@@ -32,7 +66,7 @@ std::shared_ptr<SIBreakpointsDownload> SIBreakpointsDownload::operationWithURLSt
     const std::string& downloadFilePath, bool rewriteFile) {
   if (rewriteFile) {
     if (fileExists(tempFilePath)) {
-      removeFile(tempFilePath);
+      removePartialFile(tempFilePath);
     } else if (fileExists(downloadFilePath)) {
       removeFile(downloadFilePath);
     }
@@ -51,6 +85,9 @@ std::shared_ptr<SIBreakpointsDownload> SIBreakpointsDownload::operationWithURLSt
     if (!error && size > 0) {
       operation->requestedStart_ = size;
       headers["Range"] = "bytes=" + std::to_string(size) + "-";
+      // The rest only of the very version the partial bytes came from; the whole file else.
+      operation->validator_ = readValidator(validatorPathFor(tempFilePath));
+      if (operation->validator_) headers["If-Range"] = *operation->validator_;
     }
   }
   operation->addHeaders(headers);
@@ -90,7 +127,7 @@ void SIBreakpointsDownload::connectionDidReceiveResponse(platform::URLConnection
     if (requestedStart_ > 0 && range && !range->first && range->total == requestedStart_) {
       setRecovery(Recovery::Complete);
     } else {
-      removeFile(tempFilePath_);
+      removePartialFile(tempFilePath_);
     }
     return;
   }
@@ -104,8 +141,8 @@ void SIBreakpointsDownload::openFileFor(const platform::URLResponse& response,
   std::optional<ContentRange> range;
   if (status == 206) {
     range = contentRangeOf(response);
-    if (!range || range->first != requestedStart_) {
-      removeFile(tempFilePath_);
+    if (!range || range->first != requestedStart_ || !isSameVersion(response)) {
+      removePartialFile(tempFilePath_);
       setRecovery(Recovery::Restart);
       fail(connection, platform::urlError(platform::kURLErrorBadServerResponse, url()));
       return;
@@ -114,9 +151,10 @@ void SIBreakpointsDownload::openFileFor(const platform::URLResponse& response,
   // Any other success is the whole file: it starts the partial file again.
   std::FILE* file = std::fopen(tempFilePath_.c_str(), range ? "ab" : "wb");
   if (!file) {
-    fail(connection, platform::urlError(platform::kURLErrorCannotWriteToFile, url()));
+    failWriting(connection, errno);
     return;
   }
+  if (!range || requestedStart_ == 0) keepValidatorOf(response);
   platform::MutexLock lock(fileMutex_);
   file_ = file;
   offset_ = range ? requestedStart_ : 0;
@@ -129,11 +167,12 @@ void SIBreakpointsDownload::connectionDidReceiveData(platform::URLConnection& co
                                                      const platform::Bytes& data) {
   FileProgressHandler progress;
   double fraction = 0;
-  bool writeFailed = false;
+  int writeError = 0;
   {
     platform::MutexLock lock(fileMutex_);
     if (failed_ || !file_) return;
-    writeFailed = std::fwrite(data.data(), 1, data.size(), file_) != data.size();
+    if (std::fwrite(data.data(), 1, data.size(), file_) != data.size())
+      writeError = errno ? errno : EIO;
     written_ += data.size();
     // The whole file's size when the range tells it, else what this answer adds to the partial.
     std::optional<std::uint64_t> size = range_ ? range_->total : std::nullopt;
@@ -143,8 +182,8 @@ void SIBreakpointsDownload::connectionDidReceiveData(platform::URLConnection& co
       fraction = static_cast<double>(offset_ + written_) / static_cast<double>(*size);
     }
   }
-  if (writeFailed) {
-    fail(connection, platform::urlError(platform::kURLErrorCannotWriteToFile, url()));
+  if (writeError) {
+    failWriting(connection, writeError);
     return;
   }
   if (progress) progress(fraction);
@@ -172,20 +211,20 @@ void SIBreakpointsDownload::connectionDidFinishLoading(platform::URLConnection& 
     platform::MutexLock lock(fileMutex_);
     complete = rangeIsComplete(recovery);
   }
-  bool closed = closeFile();
+  int closeError = closeFile();
+  if (closeError) {
+    failWriting(connection, closeError);
+    return;
+  }
   if (!complete) {
     setRecovery(recovery);
     if (recovery == Recovery::Restart) {
-      removeFile(tempFilePath_);
+      removePartialFile(tempFilePath_);
       fail(connection, platform::urlError(platform::kURLErrorBadServerResponse, url()));
     } else {
       // What arrived stays in the partial file for the rest to be asked for.
       fail(connection, platform::urlError(platform::kURLErrorNetworkConnectionLost, url()));
     }
-    return;
-  }
-  if (!closed) {
-    fail(connection, platform::urlError(platform::kURLErrorCannotWriteToFile, url()));
     return;
   }
   HttpOperation::connectionDidFinishLoading(connection);
@@ -215,11 +254,48 @@ void SIBreakpointsDownload::fail(platform::URLConnection& connection,
   operationFailedWithError(error);
 }
 
-bool SIBreakpointsDownload::closeFile() {
+void SIBreakpointsDownload::failWriting(platform::URLConnection& connection, int errnoValue) {
+  {
+    platform::MutexLock lock(fileMutex_);
+    failed_ = true;
+  }
+  closeFile();
+  removePartialFile(tempFilePath_);
+  fail(connection, platform::Error::posix(errnoValue ? errnoValue : EIO,
+                                          "cannot write the partial file " + tempFilePath_));
+}
+
+bool SIBreakpointsDownload::isSameVersion(const platform::URLResponse& response) const {
+  auto etag = response.valueForHTTPHeaderField("ETag");
+  // Only two strong ETags can tell versions apart; anything else is taken on trust.
+  if (!validator_ || validator_->front() != '"' || !etag || etag->empty() || etag->front() != '"')
+    return true;
+  return *etag == *validator_;
+}
+
+void SIBreakpointsDownload::keepValidatorOf(const platform::URLResponse& response) const {
+  const std::string path = validatorPathFor(tempFilePath_);
+  auto validator = validatorOf(response);
+  if (!validator) {
+    removeFile(path);
+    return;
+  }
+  // Without its validator a partial file is resumed as before, so a failed write loses nothing
+  // but the check.
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << *validator << "\n";
+  if (!out.flush()) {
+    out.close();
+    removeFile(path);
+  }
+}
+
+int SIBreakpointsDownload::closeFile() {
   platform::MutexLock lock(fileMutex_);
-  if (!file_) return true;
-  bool flushed = std::fflush(file_) == 0;
-  bool closed = std::fclose(file_) == 0;
+  if (!file_) return 0;
+  int error = 0;
+  if (std::fflush(file_) != 0) error = errno ? errno : EIO;
+  if (std::fclose(file_) != 0 && !error) error = errno ? errno : EIO;
   file_ = nullptr;
-  return flushed && closed;
+  return error;
 }

@@ -17,7 +17,14 @@
 // - 416 (the range lies beyond the file) fails with 416. When its Content-Range gives the partial
 //   file's very size, the partial file is the whole file (a transfer stopped between its last
 //   byte and the move): it is kept and `recovery()` is `Complete`. Otherwise it is deleted.
-// - A write that fails fails the transfer with kURLErrorCannotWriteToFile.
+// - The validator of the answer a partial file was started from (its strong ETag, else its
+//   Last-Modified) is kept beside it; a resume sends it as "If-Range", so a file the server
+//   has re-published since comes back whole (200) and starts the partial file again instead of
+//   continuing old bytes with new ones. A 206 whose ETag differs from the kept one is treated
+//   like a range that does not continue the file.
+// - A write that fails fails the transfer with the platform's POSIX error for it (ENOSPC when
+//   the disk is full) and removes the partial file: its end is uncertain, and on a full disk
+//   it would hold the space later files need.
 // - The file is closed before completion and error handlers run.
 
 #include <cstdint>
@@ -55,6 +62,11 @@ class SIBreakpointsDownload : public HttpOperation {
   using HttpOperation::HttpOperation;
   ~SIBreakpointsDownload() override;
 
+  // Where the validator of the partial file `tempFilePath` is kept.
+  static std::string validatorPathFor(const std::string& tempFilePath);
+  // Removes a partial file and its validator.
+  static void removePartialFile(const std::string& tempFilePath);
+
   const std::string& tempFilePath() const { return tempFilePath_; }
   const std::string& downloadFilePath() const { return downloadFilePath_; }
   // The fraction of the file present after each chunk, counting the resumed bytes; called on the
@@ -76,6 +88,8 @@ class SIBreakpointsDownload : public HttpOperation {
 
  protected:
   Ptr newInstance() const override { return makeEmpty<SIBreakpointsDownload>(); }
+  // The body goes to the partial file, never to memory.
+  bool keepsBodyInMemory() const override { return false; }
 
  private:
   // Opens the partial file for the answer to come: continued for a 206 that continues it,
@@ -85,16 +99,23 @@ class SIBreakpointsDownload : public HttpOperation {
   // Whether a finished 206 delivered its whole range up to the end of the file; when it did
   // not, says how the file can be taken up again.
   bool rangeIsComplete(Recovery& recovery) REQUIRES(fileMutex_);
-  void fail(platform::URLConnection& connection, const platform::Error& error)
-      EXCLUDES(fileMutex_);
+  // Whether a 206 belongs to the version the partial file was started from.
+  bool isSameVersion(const platform::URLResponse& response) const;
+  // Keeps the validator of the answer that starts the partial file afresh.
+  void keepValidatorOf(const platform::URLResponse& response) const;
+  void fail(platform::URLConnection& connection, const platform::Error& error) EXCLUDES(fileMutex_);
+  // A write failed with `errnoValue`: the partial file goes and the transfer fails.
+  void failWriting(platform::URLConnection& connection, int errnoValue) EXCLUDES(fileMutex_);
   bool isFailed() const EXCLUDES(fileMutex_);
   void setRecovery(Recovery recovery) EXCLUDES(fileMutex_);
-  bool closeFile() EXCLUDES(fileMutex_);
+  // 0, or the errno of a flush or close that failed.
+  int closeFile() EXCLUDES(fileMutex_);
 
   // Set before start, read-only after.
   std::string tempFilePath_;
   std::string downloadFilePath_;
-  std::uint64_t requestedStart_ = 0;  // the partial size asked for with "Range", 0 for none
+  std::uint64_t requestedStart_ = 0;      // the partial size asked for with "Range", 0 for none
+  std::optional<std::string> validator_;  // sent as "If-Range" with the range
 
   // Guarded by fileMutex_ (the connection delivers on the main thread; a cancel may come from
   // any thread).

@@ -27,7 +27,8 @@ void post(const std::string& name, platform::Dictionary info, platform::Value ob
 
 void postError(const std::string& url, const platform::Error& error) {
   post(kDownloadError,
-       {{kURLKey, url}, {kErrorKey, platform::Value::object(std::make_shared<platform::Error>(error))}});
+       {{kURLKey, url},
+        {kErrorKey, platform::Value::object(std::make_shared<platform::Error>(error))}});
 }
 
 std::string format2(double fraction) {
@@ -58,9 +59,9 @@ std::string SIDownloadManager::tempFilePathFor(const std::string& targetPath) {
   std::string prefix = platform::md5Hex(targetPath).substr(0, 16) + "_";
   // The partial name must itself be storable when the target's name is near the limit; the
   // prefix already tells targets apart, so the name may lose some of its end.
-  std::string name = LectureURL::fitFileName(
-      LectureURL::fileName(targetPath),
-      LectureURL::kMaxFileNameBytes - prefix.size() - kSuffix.size());
+  std::string name =
+      LectureURL::fitFileName(LectureURL::fileName(targetPath),
+                              LectureURL::kMaxFileNameBytes - prefix.size() - kSuffix.size());
   return platform::Paths::temporary() + "/" + prefix + name + kSuffix;
 }
 
@@ -142,6 +143,8 @@ void SIDownloadManager::finish(const std::shared_ptr<SIBreakpointsDownload>& ope
     postError(url, fileError(error, "cannot move the downloaded file to " + target));
     return;
   }
+  std::error_code ignored;
+  fs::remove(SIBreakpointsDownload::validatorPathFor(operation->tempFilePath()), ignored);
   post(kDownloadDidComplete, urlInfo(url),
        platform::Value::object(std::static_pointer_cast<SIDownloadManager>(shared_from_this())));
 }

@@ -18,7 +18,10 @@
 // stays until its transfer completes or a rewrite deletes it; a transfer that fails keeps what
 // was written for the next add of the same target. A server that answers with less than the
 // rest of the file (a short 206) is asked for the rest for as long as each answer adds bytes; a
-// partial file that a 416 shows to be the whole file is moved into place.
+// partial file that a 416 shows to be the whole file is moved into place. A resume asks for the
+// rest only of the version the partial bytes came from ("If-Range"); a re-published file comes
+// back whole and starts again. A partial file that cannot be written (a full disk) is removed,
+// and "downloadError" carries the platform's POSIX error.
 //
 // Main thread only (checked in debug builds), except `sharedSIDownloadManager`; every
 // notification is posted on the main thread.

@@ -87,10 +87,11 @@ void AnalyticsURLConnection::connectionDidReceiveResponse(platform::URLConnectio
 }
 
 void AnalyticsURLConnection::connectionDidReceiveData(platform::URLConnection&,
-                                                      const platform::Bytes& data) {
+                                                      const platform::Bytes&) {
+  // Nobody reads an answer's body: the status is the outcome. Keeping it would let an endless
+  // answer grow the process until the time limit.
   platform::MutexLock lock(mutex_);
   if (!_data) _data.emplace();
-  _data->insert(_data->end(), data.begin(), data.end());
 }
 
 void AnalyticsURLConnection::connectionDidFinishLoading(platform::URLConnection&) {

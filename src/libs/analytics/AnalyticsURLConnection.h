@@ -3,6 +3,8 @@
 // outcome once, as (response, data, error), on the dispatch queue the caller chose. The transfer
 // runs on the analytics thread's run loop.
 //
+// - The answer's body is discarded as it arrives (nobody reads it): the data handed on is
+//   empty once a body has begun, absent before.
 // - An HTTP error status is no failure: it arrives as a response with that status. A transport
 //   failure arrives as an error, with the response when one had come.
 // - A request that has not finished 60 seconds of clock time after it started is cancelled and

@@ -657,10 +657,10 @@ void HttpEngine::freezeOperations() {
     // Only an operation safely on disk may be cancelled; otherwise it would be lost.
     auto archive = jsonText(operation->encodeWithCoder());
     if (!archive || !writeFileAtomically(path, *archive)) continue;
-    operation->cancel();
-    // A cancel does not take on an operation that finished in the meantime: its caller has had
-    // the outcome, so the archive must not send the request a second time.
-    if (!operation->isCancelled()) {
+    // A request that went out may have reached the server, and a cancel does not take on an
+    // operation that finished in the meantime: either way the archive must not send the
+    // request a second time.
+    if (!operation->cancelUnlessSent()) {
       std::error_code ignored;
       fs::remove(path, ignored);
     }

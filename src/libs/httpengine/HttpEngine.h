@@ -14,7 +14,8 @@
 // The optional response cache (memory and disk, under the caches folder) and the freezing of
 // non-GET operations while the host is unreachable are off until `useCache()`. Freezing is
 // decided before an operation is queued, so a frozen request is never also sent; an operation
-// that finishes while it is being frozen keeps no archive, so it is never sent twice. Archives
+// that finishes while it is being frozen keeps no archive, and one whose request has gone out
+// is never frozen (it runs to its end), so no request is sent twice. Archives
 // that cannot be read back whole are dropped with a line on the console.
 
 #include <atomic>

@@ -760,8 +760,12 @@ void HttpOperation::start() {
 
 void HttpOperation::startConnection() {
   platform::MutexLock lock(mutex_);
-  if (isCancelled_ || state_ != kStateExecuting) return;
+  // A held operation is being cancelled by freezing; that cancel ends it.
+  if (isCancelled_ || sendingHeld_ || state_ != kStateExecuting) return;
+  requestSent_ = true;
   platform::URLRequest request = request_;
+  // A body written away as it arrives is not held in memory, so its length needs no limit.
+  if (!downloadStreams_.empty() || !keepsBodyInMemory()) request.setMaximumBodyLength(std::nullopt);
   // Redirects keep the method, headers and body of the operation's own request.
   request.setKeepsMethodOnRedirect(true);
   request.setAllowsInvalidCertificates(shouldContinueWithInvalidCertificate_);
@@ -824,6 +828,18 @@ void HttpOperation::cancel() {
 }
 
 // ---- Engine hooks ----
+
+bool HttpOperation::cancelUnlessSent() {
+  {
+    platform::MutexLock lock(mutex_);
+    if (requestSent_) return false;
+    sendingHeld_ = true;
+  }
+  cancel();
+  platform::MutexLock lock(mutex_);
+  sendingHeld_ = false;
+  return isCancelled_;
+}
 
 bool HttpOperation::isCacheable() const {
   platform::MutexLock lock(mutex_);

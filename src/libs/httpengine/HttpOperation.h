@@ -242,6 +242,10 @@ class HttpOperation : public platform::Operation, public platform::URLConnection
   bool isCancelled() const override EXCLUDES(mutex_);
 
   // Engine hooks: the engine's cache and merging call these (`notifyCache` runs on success).
+  // Freezing calls `cancelUnlessSent`: it cancels unless the request has gone out, and says
+  // whether the cancel took. A request that went out may have reached the server already, so
+  // it is never frozen to be sent again.
+  bool cancelUnlessSent() EXCLUDES(mutex_);
   bool isCacheable() const EXCLUDES(mutex_);
   void notifyCache() EXCLUDES(mutex_);
   void setCachedData(const platform::Bytes& data) EXCLUDES(mutex_);
@@ -300,6 +304,9 @@ class HttpOperation : public platform::Operation, public platform::URLConnection
                          const std::optional<std::string>& method) EXCLUDES(mutex_);
   // A new empty operation of the receiver's class (for `copy` and restoring).
   virtual Ptr newInstance() const { return makeEmpty<HttpOperation>(); }
+  // Whether the body is kept in memory (and so held to the connection's body limit); a
+  // subclass that writes it away as it arrives answers false.
+  virtual bool keepsBodyInMemory() const { return true; }
   void operationSucceeded() EXCLUDES(mutex_);
   void operationFailedWithError(const platform::Error& error) EXCLUDES(mutex_);
   void setState(int state) EXCLUDES(mutex_);
@@ -368,6 +375,10 @@ class HttpOperation : public platform::Operation, public platform::URLConnection
   // any thread (guarded by mutex_).
   int state_ GUARDED_BY(mutex_) = 0;
   bool isCancelled_ GUARDED_BY(mutex_) = false;
+  // The connection was started: the request may have reached the server.
+  bool requestSent_ GUARDED_BY(mutex_) = false;
+  // Set while `cancelUnlessSent` decides: the request must not go out meanwhile.
+  bool sendingHeld_ GUARDED_BY(mutex_) = false;
   std::shared_ptr<platform::URLConnection> connection_ GUARDED_BY(mutex_);
   std::optional<platform::URLResponse> response_ GUARDED_BY(mutex_);
   std::optional<platform::Bytes> mutableData_ GUARDED_BY(mutex_);

@@ -105,7 +105,10 @@ void ResourceFetcher::startHTTP(const URLRequest& request) {
     });
     return;
   }
-  connection_ = URLConnection::make(request, weak_from_this());
+  URLRequest sent = request;
+  // A body that is only counted takes no memory, so a long media segment needs no limit.
+  if (!keepBody_) sent.setMaximumBodyLength(std::nullopt);
+  connection_ = URLConnection::make(std::move(sent), weak_from_this());
   connection_->scheduleInRunLoop(RunLoop::main());
   connection_->start();
 }

@@ -177,6 +177,8 @@ struct URLConnection::Transfer : std::enable_shared_from_this<Transfer> {
   curl_off_t uploaded = 0;
   curl_off_t downloaded = 0;
   bool codedBody = false;
+  std::uint64_t bodyBytes = 0;  // body bytes accepted, counted against the request's limit
+  bool overLimit = false;
   curl_off_t streamed = 0;  // body bytes read from a body stream (chunk framing not counted)
   MonoTime lastActivity{};
   std::shared_ptr<Clock> activityClock;
@@ -317,8 +319,17 @@ class CurlWorker {
 
   static void finish(Transfer& t, CURLcode result) {
     if (t.cancelled) return;
+    if (t.overLimit) {
+      t.fail(
+          kURLErrorDataLengthExceedsMaximum,
+          "the body is longer than " + std::to_string(*t.request.maximumBodyLength()) + " bytes");
+      return;
+    }
     if (result != CURLE_OK) {
-      t.fail(urlErrorCodeFor(result), t.errorText[0] ? t.errorText : curl_easy_strerror(result));
+      std::string reason = t.errorText[0] ? t.errorText : curl_easy_strerror(result);
+      if (result == CURLE_UNSUPPORTED_PROTOCOL)
+        reason = "only http and https URLs are fetched (" + reason + ")";
+      t.fail(urlErrorCodeFor(result), reason);
       return;
     }
     t.postResponseOnce();
@@ -394,6 +405,16 @@ std::size_t onWrite(char* data, std::size_t size, std::size_t count, void* user)
     }
     t.pending += length;
   }
+  if (auto limit = t.request.maximumBodyLength(); limit && length > *limit - t.bodyBytes) {
+    {
+      MutexLock lock(t.bufferMutex);
+      t.pending -= length;
+    }
+    // A short count makes curl end the transfer with a write error, reported as the limit.
+    t.overLimit = true;
+    return 0;
+  }
+  t.bodyBytes += length;
   t.touch();
   t.postResponseOnce();
   Bytes chunk(data, data + length);
@@ -522,6 +543,16 @@ void URLConnection::start() {
   const URLRequest& request = t->request;
 
   curl_easy_setopt(easy, CURLOPT_URL, request.url().c_str());
+  // Only HTTP is spoken, also after a redirect: a URL from outside (a container, a page, a
+  // redirect) must not make the client send raw bytes to a port through another scheme.
+#if LIBCURL_VERSION_NUM >= 0x075500
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+#else
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
+  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS,
+                   static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
+#endif
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, t->errorText);
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);

@@ -20,6 +20,11 @@
 // - Only the request's own header fields are sent beside those HTTP itself needs (Host,
 //   Content-Length, Transfer-Encoding): no default Accept, Content-Type or Expect.
 // - Server certificates and host names are verified unless the request allows invalid ones.
+// - Only "http" and "https" are fetched, also where a redirect leads: any other scheme fails
+//   with kURLErrorUnsupportedURL before a connection is made ("file:" is read by the callers
+//   that read local files on purpose).
+// - A body longer than the request's `maximumBodyLength()` fails the transfer with
+//   kURLErrorDataLengthExceedsMaximum once the limit is passed.
 
 #include <cstddef>
 #include <cstdint>

@@ -36,6 +36,8 @@ const char* describe(int code) {
       return "The file is a directory.";
     case kURLErrorNoPermissionsToReadFile:
       return "The file could not be read.";
+    case kURLErrorDataLengthExceedsMaximum:
+      return "resource exceeds maximum size";
     case kURLErrorCannotWriteToFile:
       return "The file could not be written.";
     case kURLErrorSecureConnectionFailed:

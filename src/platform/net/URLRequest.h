@@ -3,6 +3,7 @@
 // stream read while sending), the idle time-out and how the connection treats redirects and
 // server certificates. A plain value; copy it freely.
 
+#include <cstdint>
 #include <istream>
 #include <memory>
 #include <optional>
@@ -30,6 +31,8 @@ struct Credential {
 class URLRequest {
  public:
   static constexpr double kDefaultTimeout = 60.0;
+  // Generous for anything a caller keeps in memory (a page, a picture, a JSON answer).
+  static constexpr std::uint64_t kDefaultMaximumBodyLength = std::uint64_t{64} << 20;
 
   URLRequest() = default;
   explicit URLRequest(std::string url) : url_(std::move(url)) {}
@@ -60,6 +63,12 @@ class URLRequest {
   double timeoutInterval() const { return timeout_; }
   void setTimeoutInterval(double seconds) { timeout_ = seconds; }
 
+  // The most body bytes (as delivered, after decoding) the connection accepts; beyond it the
+  // transfer fails with kURLErrorDataLengthExceedsMaximum. Absent: no limit, for a caller that
+  // writes the body away as it arrives instead of keeping it.
+  const std::optional<std::uint64_t>& maximumBodyLength() const { return maxBody_; }
+  void setMaximumBodyLength(std::optional<std::uint64_t> bytes) { maxBody_ = bytes; }
+
   // Redirects are followed; by default a POST that is redirected becomes a GET as browsers do,
   // unless the request keeps its method (and body) across redirects.
   bool keepsMethodOnRedirect() const { return keepMethod_; }
@@ -83,6 +92,7 @@ class URLRequest {
   std::optional<Bytes> body_;
   std::shared_ptr<std::istream> bodyStream_;
   double timeout_ = kDefaultTimeout;
+  std::optional<std::uint64_t> maxBody_ = kDefaultMaximumBodyLength;
   bool keepMethod_ = false;
   bool allowInvalid_ = false;
   std::optional<ClientCertificate> clientCert_;

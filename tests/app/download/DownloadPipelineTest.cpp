@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <set>
 
 #include "DownloadTestSupport.h"
@@ -190,6 +192,39 @@ TEST_F(DownloadPipelineTest, AnyFailedFileFailsTheLectureAndTheNextOneStarts) {
     EXPECT_EQ(manager->allDownloaded().count(first), 1u) << status;
   }
   EXPECT_EQ(recorder.count(kStartDown), 4u);
+}
+
+TEST_F(DownloadPipelineTest, AFullDiskFailsTheLectureByNameAndLeavesRoomForTheNext) {
+  namespace fs = std::filesystem;
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full to fill the disk with";
+  // Each write that goes to the always-full device fails with ENOSPC, as on a full disk: the
+  // stored playlist (written beside, then renamed) or a segment's partial file.
+  const std::pair<std::string, std::function<std::string(const std::string&)>> cases[] = {
+      {"playlist", [&](const std::string& k) { return folder(k) + "/index.m3u8.part"; }},
+      {"segment", [&](const std::string& k) { return partialOf(k, "2.ts"); }},
+  };
+  int id = 300;
+  for (const auto& [what, blocked] : cases) {
+    SCOPED_TRACE(what);
+    const std::string first = key(++id), second = key(++id);
+    const std::string link = blocked(first);
+    fs::create_directories(fs::path(link).parent_path());
+    fs::create_symlink("/dev/full", link);
+    recorder.clear();
+    manager->addDownlodTask(lecture("lecture1"), first);
+    manager->addDownlodTask(lecture("lecture2"), second);
+    ASSERT_TRUE(runUntil([&] { return finished(second); }));
+    auto failures = recorder.named(kCellNetworkError);
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].text(kCwIdKey), first);
+    const platform::Value* error = platform::find(failures[0].info, kErrorKey);
+    ASSERT_TRUE(error && error->object<platform::Error>());
+    EXPECT_EQ(error->object<platform::Error>()->domain(), platform::kPOSIXErrorDomain);
+    EXPECT_EQ(error->object<platform::Error>()->code(), ENOSPC);
+    std::error_code ignored;
+    EXPECT_FALSE(fs::is_symlink(link, ignored)) << "what could not be written is removed";
+    expectPlaylistAndSegments(second, "lecture2");
+  }
 }
 
 TEST_F(DownloadPipelineTest, PlaylistsThatListNothingFailTheLecture) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <thread>
@@ -13,7 +15,9 @@
 #include "download/SIDownloadManager.h"
 #include "fakeserver/FakeCourseServer.h"
 #include "platform/foundation/Assert.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/Paths.h"
+#include "platform/net/ScriptedServer.h"
 #include "platform/net/URLError.h"
 #include "support/Files.h"
 #include "support/MainLoop.h"
@@ -235,8 +239,7 @@ TEST_F(SIDownloadManagerTest, AnAnswerInPartsIsFollowedUntilTheFileIsWhole) {
   ASSERT_EQ(whole.size(), 2820u);
   server.answerInParts("/media/lecture1/0.ts", 1000);
   EXPECT_EQ(fetch("lecture1/0.ts", "0.ts"), kDownloadDidComplete);
-  EXPECT_EQ(ranges("lecture1/0.ts"),
-            (std::vector<std::string>{"", "bytes=1000-", "bytes=2000-"}));
+  EXPECT_EQ(ranges("lecture1/0.ts"), (std::vector<std::string>{"", "bytes=1000-", "bytes=2000-"}));
   EXPECT_EQ(readFile(target("0.ts")), whole);
   EXPECT_FALSE(exists(partial("0.ts")));
   EXPECT_EQ(recorder.count(kDownloadError), 0u);
@@ -292,8 +295,8 @@ TEST_F(SIDownloadManagerTest, EntryPointsRefuseOtherThreadsInDebugBuilds) {
     attempt([&] { downloader->cancelAllDonloads(); });
     attempt([&] { downloader->cancelDownloadFileTaskInQueue(server.mediaUrl("lecture1/0.ts")); });
     attempt([&] {
-      downloader->addDownloadFileTaskInQueue(server.mediaUrl("lecture1/0.ts"), target("0.ts"),
-                                             true, false);
+      downloader->addDownloadFileTaskInQueue(server.mediaUrl("lecture1/0.ts"), target("0.ts"), true,
+                                             false);
     });
   }).join();
   EXPECT_EQ(refused, 3);
@@ -335,6 +338,123 @@ TEST_F(SIDownloadManagerTest, NetworkNoticesCarryTheDownloadersOwnStatus) {
     EXPECT_EQ(notices.front().text(kTypeKey), c.type);
   }
   downloadtest::reachability().setFlags(platform::kReachabilityFlagsReachable);
+}
+
+// A media server that can publish a new version of its one file between two requests. It
+// honours "Range" unless "If-Range" names another version than the current one, as HTTP says.
+class PublishingServer {
+ public:
+  explicit PublishingServer(std::string validatorHeader)
+      : header_(std::move(validatorHeader)),
+        server_([this](const testsupport::ScriptedRequest& request) { return answer(request); }) {}
+
+  void publish(std::string body, std::string validator) EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
+    body_ = std::move(body);
+    validator_ = std::move(validator);
+  }
+  // The next answer stops after `bytes` body bytes and the connection closes.
+  void cutNextAfter(std::size_t bytes) EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
+    cut_ = bytes;
+  }
+  std::string url() const { return server_.url("/media/lecture/0.ts"); }
+  std::vector<testsupport::ScriptedRequest> requests() const { return server_.requests(); }
+
+ private:
+  testsupport::ScriptedReply answer(const testsupport::ScriptedRequest& request) EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
+    auto ifRange = request.header("If-Range");
+    testsupport::ScriptedReply reply = !ifRange || *ifRange == validator_
+                                           ? testsupport::ScriptedReply::ranged(request, body_)
+                                           : testsupport::ScriptedReply::text(200, body_);
+    reply.headers.emplace_back(header_, validator_);
+    if (cut_) {
+      reply.body.resize(*cut_);
+      reply.behaviour = testsupport::ScriptedReply::Behaviour::CloseMidBody;
+      cut_.reset();
+    }
+    return reply;
+  }
+
+  const std::string header_;
+  platform::Mutex mutex_;
+  std::string body_ GUARDED_BY(mutex_);
+  std::string validator_ GUARDED_BY(mutex_);
+  std::optional<std::size_t> cut_ GUARDED_BY(mutex_);
+  testsupport::ScriptedServer server_;
+};
+
+TEST_F(SIDownloadManagerTest, AResumeNeverSplicesTwoVersionsOfAFile) {
+  struct Case {
+    const char* header;
+    std::string first, second;  // validators of the two versions
+    bool republished;
+  };
+  const Case cases[] = {
+      {"ETag", "\"v1\"", "\"v2\"", true},
+      {"Last-Modified", "Tue, 01 Dec 2026 10:00:00 GMT", "Wed, 02 Dec 2026 10:00:00 GMT", true},
+      {"ETag", "\"v1\"", "\"v1\"", false},
+  };
+  const std::string oldVersion(4000, 'o'), newVersion(4000, 'n');
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.header) + (c.republished ? " republished" : " unchanged"));
+    PublishingServer server(c.header);
+    server.publish(oldVersion, c.first);
+    server.cutNextAfter(1500);
+    const std::string name = std::string(c.header) + (c.republished ? "-new.ts" : "-same.ts");
+    auto add = [&] {
+      recorder.clear();
+      downloader->addDownloadFileTaskInQueue(server.url(), target(name), true, false);
+      EXPECT_TRUE(runUntil([&] {
+        return recorder.count(kDownloadError) + recorder.count(kDownloadDidComplete) > 0;
+      }));
+    };
+    add();
+    ASSERT_EQ(recorder.count(kDownloadError), 1u);
+    ASSERT_EQ(readFile(partial(name)), oldVersion.substr(0, 1500));
+
+    if (c.republished) server.publish(newVersion, c.second);
+    add();
+    ASSERT_EQ(recorder.count(kDownloadDidComplete), 1u);
+    EXPECT_EQ(readFile(target(name)), c.republished ? newVersion : oldVersion);
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_FALSE(requests[0].header("If-Range"));
+    EXPECT_EQ(requests[1].header("Range"), "bytes=1500-");
+    EXPECT_EQ(requests[1].header("If-Range"), c.first);
+    EXPECT_FALSE(exists(partial(name)));
+    EXPECT_EQ(testsupport::filesIn(platform::Paths::temporary()), std::vector<std::string>{});
+  }
+}
+
+// Where the platform offers a device that is always full, a partial file made a link to it
+// fails every write with ENOSPC, as a full disk does.
+bool canFillTheDisk(const std::string& partialPath) {
+  std::error_code error;
+  std::filesystem::create_directories(std::filesystem::path(partialPath).parent_path(), error);
+  if (!std::filesystem::exists("/dev/full", error)) return false;
+  std::filesystem::create_symlink("/dev/full", partialPath, error);
+  return !error;
+}
+
+bool isLinkPresent(const std::string& path) {
+  std::error_code ignored;
+  return std::filesystem::is_symlink(path, ignored);
+}
+
+TEST_F(SIDownloadManagerTest, AFullDiskIsNamedAndLeavesNoPartialFileBehind) {
+  if (!canFillTheDisk(partial("0.ts"))) GTEST_SKIP() << "no /dev/full to fill the disk with";
+  EXPECT_EQ(fetch("lecture1/0.ts", "0.ts"), kDownloadError);
+  ASSERT_TRUE(lastError());
+  EXPECT_EQ(lastError()->domain(), platform::kPOSIXErrorDomain);
+  EXPECT_EQ(lastError()->code(), ENOSPC);
+  EXPECT_EQ(lastError()->localizedDescription(), std::strerror(ENOSPC));
+  // What could not be completed is gone, so it holds no space the next files need.
+  EXPECT_FALSE(isLinkPresent(partial("0.ts")));
+  EXPECT_FALSE(exists(target("0.ts")));
+  EXPECT_EQ(fetch("lecture1/0.ts", "0.ts"), kDownloadDidComplete);
+  EXPECT_TRUE(readFile(target("0.ts")) == readFile(server.fixturePath("lectures/lecture1/0.ts")));
 }
 
 }  // namespace

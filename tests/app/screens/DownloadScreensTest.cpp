@@ -9,6 +9,7 @@
 #include "LectureTestSupport.h"
 #include "dao/DownloadDao.h"
 #include "download/DownloadNotifications.h"
+#include "download/SIDownloadManager.h"
 #include "model/DownloadInfo.h"
 #include "model/GlobalModel.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -188,6 +189,27 @@ TEST_F(DownloadScreensTest, ATapOnAFailedRowQueuesTheLectureAgain) {
   UITestDriver::selectRow(list->downListTable(), IndexPath{0, 0});
   EXPECT_EQ(services->downloadManager()->currentCwId(), keyOf(kFirst));
   EXPECT_EQ(row(0)->stateLab()->text(), "正在下载");
+}
+
+TEST_F(DownloadScreensTest, AFullDiskIsShownOnTheRowAndATapTriesAgain) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full to fill the disk with";
+  order(kFirst, 0);
+  showList();
+  // The first segment's partial file leads to a device that is always full.
+  const std::string partial =
+      SIDownloadManager::tempFilePathFor(userFolder() + "/" + keyOf(kFirst) + "/0.ts");
+  fs::create_directories(fs::path(partial).parent_path());
+  fs::create_symlink("/dev/full", partial);
+  services->downloadManager()->addDownlodTask(lecture(0), keyOf(kFirst));
+  ASSERT_TRUE(testsupport::runUntil(
+      [&] { return row(0)->stateLab()->text() == DownListController::kNoSpaceText; }));
+  EXPECT_EQ(row(0)->donwloadState(), 3);
+  EXPECT_FALSE(fs::is_symlink(partial));
+
+  // Once there is room again, a tap fetches the lecture.
+  UITestDriver::selectRow(list->downListTable(), IndexPath{0, 0});
+  EXPECT_EQ(services->downloadManager()->currentCwId(), keyOf(kFirst));
+  ASSERT_TRUE(testsupport::runUntil([&] { return rowInState(kFirst, 1); }));
 }
 
 TEST_F(DownloadScreensTest, DeletingTheRunningLectureStopsItThenRemovesItsFolder) {

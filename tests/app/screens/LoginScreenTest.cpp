@@ -146,6 +146,30 @@ TEST_F(LoginScreenTest, ZeroOrNoLeadingNumberIsAFailedLogin) {
   }
 }
 
+TEST_F(LoginScreenTest, AUserIdThatIsNoIntegerOfTheFieldsRangeIsAFailedLogin) {
+  open(makeArea(3));
+  fill("110101199001011234", "张三");
+  for (const char* id : {"18446744073709551615", "9223372036854775808", "1e19", "4294967297",
+                         "2147483648", "-2147483649", "12.5", R"("7e3")"}) {
+    SCOPED_TRACE(id);
+    answerLogin(std::string(R"({"userId": )") + id + R"(, "mCodeFlag": 1})");
+    platform::UIRecorder recorder;
+    loginOnline();
+    ASSERT_EQ(recorder.alerts().size(), 1u);
+    EXPECT_EQ(recorder.alerts()[0].message, "身份证号和姓名错误");
+    EXPECT_EQ(login->userId(), 0);
+    EXPECT_EQ(GlobalModel::sharedModel()->userId(), 0);
+    EXPECT_TRUE(UserDao().queryAll().empty());
+    EXPECT_EQ(nav->topViewController(), login);
+    UITestDriver::answerAlert(0);
+  }
+  // The largest id the field holds is an id like any other.
+  answerLogin(R"({"userId": 2147483647, "mCodeFlag": 1})");
+  loginOnline();
+  EXPECT_EQ(GlobalModel::sharedModel()->userId(), 2147483647);
+  EXPECT_EQ(nav->topViewController(), login->tabBarController());
+}
+
 TEST_F(LoginScreenTest, IncompleteInputIsRefusedWithTheTypesMessage) {
   struct Case {
     int type;

@@ -22,8 +22,9 @@ struct Outcome {
 
 class AnalyticsURLConnectionTest : public AnalyticsTest {
  protected:
-  std::shared_ptr<AnalyticsURLConnection> start(std::shared_ptr<std::optional<Outcome>> outcome) {
-    platform::URLRequest request(endpoint_.origin() + "/collect?t=appview");
+  std::shared_ptr<AnalyticsURLConnection> start(std::shared_ptr<std::optional<Outcome>> outcome,
+                                                std::optional<std::string> url = std::nullopt) {
+    platform::URLRequest request(url.value_or(endpoint_.origin() + "/collect?t=appview"));
     return AnalyticsURLConnection::initWithRequest(
         request, platform::dispatch::Queue::main(),
         [outcome](const std::optional<platform::URLResponse>& response,
@@ -44,6 +45,21 @@ TEST_F(AnalyticsURLConnectionTest, AnswerArrivesOnceOnTheGivenQueue) {
   EXPECT_FALSE((*outcome)->error);
   EXPECT_EQ(endpoint_.requests()[0].target, "/collect?t=appview");
   EXPECT_FALSE(connection->isInFlight());
+}
+
+TEST_F(AnalyticsURLConnectionTest, AnAnswersBodyIsNotKept) {
+  // Nobody reads it: an answer with a large body costs no memory.
+  testsupport::ScriptedServer talkative([](const testsupport::ScriptedRequest&) {
+    return testsupport::ScriptedReply::text(200, std::string(3u << 20, 'x'));
+  });
+  auto outcome = std::make_shared<std::optional<Outcome>>();
+  auto connection = start(outcome, talkative.url("/collect?t=event"));
+  ASSERT_TRUE(runUntil([&] { return outcome->has_value(); }));
+  ASSERT_TRUE((*outcome)->response);
+  EXPECT_EQ((*outcome)->response->statusCode(), 200);
+  EXPECT_FALSE((*outcome)->error);
+  EXPECT_EQ((*outcome)->data, platform::Bytes());
+  EXPECT_EQ(talkative.requestCount(), 1u);
 }
 
 TEST_F(AnalyticsURLConnectionTest, DryRunSendsNothingAndAnswers200) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -900,6 +901,40 @@ TEST(HttpEngineTest, FreezingAgainLeavesAnAlreadyFrozenOperationsArchiveAlone) {
   EXPECT_EQ(server.requests().at(0).body, "log=2");
   ASSERT_TRUE(
       runUntil([&] { return !std::filesystem::exists(frozen) && queue->operationCount() == 0; }));
+}
+
+TEST(HttpEngineTest, ARequestThatWentOutIsNeverFrozenHoweverTheNetworkFlaps) {
+  testsupport::TempHome home;
+  platform::ScopedFakeReachability fake(platform::kReachabilityFlagsReachable);
+  ScriptedServer server(answerHoldingAt("/log.html", "stored"));
+  auto engine = engineFor(server);
+  engine->useCache();
+  ASSERT_TRUE(runUntil([&] { return fake->watcherCount() == 1; }));
+  std::atomic<int> lost{0}, back{0};
+  engine->setReachabilityChangedHandler(
+      [&](NetworkStatus status) { ++(status == NotReachable ? lost : back); });
+
+  auto op = engine->operationWithPath("log.html", Dictionary{{"log", "7"}}, "POST");
+  op->setFreezable(true);
+  Outcome outcome;
+  outcome.attach(op);
+  engine->enqueueOperation(op);
+  // The server has the request and holds its answer while the network comes and goes.
+  ASSERT_TRUE(server.waitForRequests(1));
+  for (int flap = 1; flap <= 3; ++flap) {
+    fake->setFlags(0);
+    ASSERT_TRUE(runUntil([&] { return lost >= flap; }));
+    fake->setFlags(platform::kReachabilityFlagsReachable);
+    ASSERT_TRUE(runUntil([&] { return back >= flap; }));
+  }
+  server.releaseReplies();
+  ASSERT_TRUE(runUntil([&] { return outcome.done(); }));
+  EXPECT_EQ(outcome.completions, 1);
+  EXPECT_EQ(outcome.body, "stored");
+  ASSERT_TRUE(runUntil([] { return HttpEngine::sharedOperationQueue()->operationCount() == 0; }));
+  EXPECT_EQ(server.requestCount(), 1u);
+  EXPECT_EQ(testsupport::filesIn(engine->cacheDirectoryName()), std::vector<std::string>{});
+  engine->setReachabilityChangedHandler(nullptr);
 }
 
 TEST(HttpEngineTest, OperationThatCannotBeArchivedIsNotCancelled) {

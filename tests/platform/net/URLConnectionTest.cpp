@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <sstream>
@@ -297,6 +301,99 @@ TEST(URLConnectionTest, PausesWhileTheRunLoopIsBehindAndLosesNothing) {
   EXPECT_LT(sentWhileBlocked, 32u << 20);
   EXPECT_EQ(f.recorder->bytes, total);
   EXPECT_EQ(f.recorder->events.back(), "finish");
+}
+
+// A TCP port on loopback that nobody answers on: it only tells whether anything connected.
+class SilentListener {
+ public:
+  SilentListener() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd_, 8) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      ADD_FAILURE() << "cannot listen on loopback";
+    }
+    port_ = ntohs(address.sin_port);
+  }
+  ~SilentListener() { ::close(fd_); }
+  int port() const { return port_; }
+  // Whether a connection waits to be accepted (the kernel completes it without us).
+  bool wasConnected() const {
+    pollfd p{fd_, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
+  }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+TEST(URLConnectionTest, OnlyHttpAndHttpsAreFetchedAlsoAfterARedirect) {
+  SilentListener listener;
+  const std::string target = "127.0.0.1:" + std::to_string(listener.port());
+  ScriptedServer server([&](const ScriptedRequest& r) {
+    auto reply = ScriptedReply::text(302, "moved");
+    reply.headers.emplace_back("Location", r.query() == "to=dict" ? "dict://" + target + "/d:x"
+                                                                  : "gopher://" + target + "/_x");
+    return reply;
+  });
+  const std::string urls[] = {"gopher://" + target + "/_GET%20/%0D%0A", "dict://" + target + "/d:x",
+                              server.url("/r?to=gopher"), server.url("/r?to=dict")};
+  for (const auto& url : urls) {
+    Fixture f;
+    f.start(URLRequest(url));
+    ASSERT_TRUE(f.runToEnd()) << url;
+    ASSERT_TRUE(f.recorder->error) << url;
+    EXPECT_EQ(f.recorder->error->code(), kURLErrorUnsupportedURL) << url;
+    EXPECT_NE(f.recorder->error->userInfo()
+                  .at(kLocalizedFailureReasonKey)
+                  .stringValue()
+                  .find("only http and https"),
+              std::string::npos)
+        << url;
+    EXPECT_FALSE(listener.wasConnected()) << url;
+  }
+  EXPECT_EQ(server.requestCount(), 2u);
+}
+
+TEST(URLConnectionTest, ABodyLongerThanTheRequestsLimitFails) {
+  EXPECT_EQ(URLRequest().maximumBodyLength(), std::uint64_t{64} << 20);
+  struct Case {
+    std::optional<std::uint64_t> limit;
+    std::size_t bodySize;
+    const char* coding;  // the body is sent coded; the limit counts what is delivered
+    bool fits;
+  };
+  const Case cases[] = {
+      {1000, 1000, nullptr, true},          {1000, 1001, nullptr, false},
+      {1u << 20, 5u << 20, nullptr, false}, {std::nullopt, 5u << 20, nullptr, true},
+      {64u << 10, 4u << 20, "gzip", false},
+  };
+  for (const auto& c : cases) {
+    const std::string body(c.bodySize, 'q');
+    ScriptedServer server([&](const ScriptedRequest&) {
+      if (!c.coding) return ScriptedReply::text(200, body, "application/octet-stream");
+      auto reply = ScriptedReply::text(200, ScriptedReply::encoded(body, c.coding));
+      reply.headers.emplace_back("Content-Encoding", c.coding);
+      return reply;
+    });
+    URLRequest request(server.url("/big"));
+    request.setMaximumBodyLength(c.limit);
+    Fixture f;
+    f.start(request);
+    ASSERT_TRUE(f.runToEnd(60)) << c.bodySize;
+    if (c.fits) {
+      EXPECT_EQ(f.recorder->events.back(), "finish") << c.bodySize;
+      EXPECT_EQ(f.recorder->bytes, c.bodySize);
+      continue;
+    }
+    ASSERT_TRUE(f.recorder->error) << c.bodySize;
+    EXPECT_EQ(f.recorder->error->code(), kURLErrorDataLengthExceedsMaximum) << c.bodySize;
+    EXPECT_LE(f.recorder->bytes, *c.limit) << c.bodySize;
+  }
 }
 
 }  // namespace

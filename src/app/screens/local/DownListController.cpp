@@ -1,5 +1,6 @@
 #include "screens/local/DownListController.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 
@@ -283,7 +284,15 @@ void DownListController::setDownProgressAndState(const platform::Notification& n
     getReclassView(_currReclass);
   } else {
     row->setDonwloadState(3);
+    // A full disk is no network failure: retrying helps only once space is freed.
+    if (isNoSpaceError(notification)) row->stateLab()->setText(kNoSpaceText);
   }
+}
+
+bool DownListController::isNoSpaceError(const platform::Notification& notification) {
+  const platform::Value* value = platform::find(notification.userInfo, kErrorKey);
+  auto error = value ? value->object<platform::Error>() : nullptr;
+  return error && error->domain() == platform::kPOSIXErrorDomain && error->code() == ENOSPC;
 }
 
 void DownListController::didSelectRowAtIndexPath(platform::TableView&,

@@ -8,7 +8,8 @@
 // A finished download is recorded as finished on every "cell_finish" (the application's shared
 // objects do it too, for lectures no list shows). Deleting the lecture that downloads now stops
 // its transfer on the main thread before its folder goes; a key that is not a plain folder name
-// deletes no folder. The screen's observations end with it. Main thread only; portrait only.
+// deletes no folder. A lecture that failed for lack of disk space says so on its row. The screen's
+// observations end with it. Main thread only; portrait only.
 
 #include <memory>
 #include <optional>
@@ -43,6 +44,8 @@ class DownListController : public PortraitOnly<platform::ViewController>,
   static constexpr int kTagCompleteQuestion = 2001;
   static constexpr int kTagRetry = 2003;
   static constexpr double kRowHeight = 58;
+  // The state a row shows when its lecture failed because the disk is full (tap to retry).
+  static constexpr const char* kNoSpaceText = "空间不足";
 
   const std::shared_ptr<ReClass>& currReclass() const { return _currReclass; }
   void setCurrReclass(std::shared_ptr<ReClass> v) { _currReclass = std::move(v); }
@@ -89,6 +92,8 @@ class DownListController : public PortraitOnly<platform::ViewController>,
   void didSelectRowAtIndexPath(platform::TableView& table,
                                const platform::IndexPath& path) override;
 
+  // Whether a failure notice carries the platform's no-space error.
+  static bool isNoSpaceError(const platform::Notification& notification);
   // Whether `key` can name a folder inside the download folder (no separators, not "." or "..").
   static bool isPlainFolderName(const std::string& key);
 

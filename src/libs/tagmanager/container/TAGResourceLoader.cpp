@@ -34,7 +34,9 @@ std::string TAGResourceLoader::ctfeUrl() const {
 }
 
 void TAGResourceLoader::loadResourceAsync() {
-  connection_ = platform::URLConnection::make(platform::URLRequest(ctfeUrl()), weak_from_this());
+  platform::URLRequest request(ctfeUrl());
+  request.setMaximumBodyLength(kMaxContainerBytes);
+  connection_ = platform::URLConnection::make(std::move(request), weak_from_this());
   self_ = shared_from_this();
   connection_->start();
   if (callback_) callback_->startLoad();

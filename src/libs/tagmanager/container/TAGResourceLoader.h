@@ -5,8 +5,9 @@
 //
 // Outcomes: `startLoad` once the connection exists, then `onSuccess` with the parsed resource
 // (absent when the answer holds none: "no change"), or `onFailure` with 1 (no connection, or the
-// connection failed), 2 (a status other than 200 and 404) or 3 (404, or a 200 body that does
-// not parse, or an exception out of the callback while handling the answer).
+// connection failed, or the answer is longer than a container can be), 2 (a status other than 200
+// and 404) or 3 (404, or a 200 body that does not parse, or an exception out of the callback while
+// handling the answer).
 //
 // Made and started on a thread with a run loop; everything is reported on that run loop. A
 // loader keeps itself alive while its fetch runs.
@@ -27,6 +28,10 @@ class TAGResourceLoader : public platform::URLConnectionDelegate,
 
  public:
   using Callback = TAGLoadCallback<tagpb::TAGPResource>;
+
+  // The longest answer taken as a container. Containers are a few hundred kilobytes at most;
+  // a longer answer fails like a broken connection (1) before it is held in memory.
+  static constexpr std::uint64_t kMaxContainerBytes = std::uint64_t{4} << 20;
 
   // The version text sent with every fetch: "i" and the runtime's version number.
   static std::string sdkVersion();

@@ -116,6 +116,24 @@ TEST_F(TAGResourceLoaderTest, OutcomesByAnswer) {
                 "/r?id=CTR-ABC&v=i50809091 status code = 500");
 }
 
+TEST_F(TAGResourceLoaderTest, AnAnswerLongerThanAContainerCanBeIsAFailedFetch) {
+  struct Case {
+    std::size_t versionBytes;
+    std::string outcome;
+  };
+  const Case cases[] = {
+      {1u << 20, "success"},
+      {TAGResourceLoader::kMaxContainerBytes + 1, "failure:1"},
+  };
+  for (const auto& c : cases) {
+    recorder_ = std::make_shared<Recorder>();
+    auto events =
+        fetch(ScriptedReply::text(200, optionalResourceBytes(std::string(c.versionBytes, '9'))));
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[1], c.outcome) << c.versionBytes;
+  }
+}
+
 TEST_F(TAGResourceLoaderTest, NotFoundNamesTheUrlAndTheContainer) {
   fetch(ScriptedReply::text(404, ""));
   EXPECT_EQ(log_.lines("warning").back(),
