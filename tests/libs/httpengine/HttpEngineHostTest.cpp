@@ -124,20 +124,25 @@ TEST_F(HttpEngineHostTest, TheInstalledHostHoldsATaskWhileAnOperationRuns) {
   bool done = false;
   held->addCompletionHandler([&](const HttpOperation::Ptr&) { done = true; }, nullptr);
   engine->enqueueOperation(held);
-  ASSERT_TRUE(server.waitForRequests(1));
+  ASSERT_TRUE(runUntil([&] { return server.requestCount() == 1; }));
   EXPECT_EQ(host->runningCount(), 1u);
   EXPECT_NE(held->backgroundTaskId(), HttpEngineHost::kBackgroundTaskInvalid);
   server.releaseReplies();
   ASSERT_TRUE(runUntil([&] { return done; }));
   ASSERT_TRUE(runUntil([&] { return host->runningCount() == 0; }));
   EXPECT_EQ(held->backgroundTaskId(), HttpEngineHost::kBackgroundTaskInvalid);
+}
 
-  // Running out of background time cancels the operation and ends its task.
+TEST_F(HttpEngineHostTest, RunningOutOfBackgroundTimeCancelsTheOperation) {
+  auto host = std::make_shared<RecordingHost>();
+  HttpEngineHost::install(host);
   auto expiring = HttpOperation::make(server.url("/held"));
   engine->enqueueOperation(expiring);
-  ASSERT_TRUE(server.waitForRequests(2));
+  // The reply is held until the tear-down, so the operation is still running.
+  ASSERT_TRUE(runUntil([&] { return server.requestCount() == 1; }));
   host->expire();
   ASSERT_TRUE(runUntil([&] { return expiring->isCancelled(); }));
+  EXPECT_TRUE(expiring->isFinished());
   EXPECT_EQ(host->runningCount(), 0u);
 }
 
