@@ -4,8 +4,8 @@
 
 #include "analytics/Analytics.h"
 #include "analytics/AnalyticsLogger.h"
-#include "shell/ViewController.h"
 #include "download/DownloadNotifications.h"
+#include "httpengine/uiadditions/ApplicationHttpEngineHost.h"
 #include "model/GlobalModel.h"
 #include "net/CheckVersion.h"
 #include "netstatus/ReachabilityNetworkStatus.h"
@@ -21,6 +21,7 @@
 #include "screens/login/AreaViewController.h"
 #include "screens/settings/CheckVersionAlertUI.h"
 #include "screens/start/LaunchController.h"
+#include "shell/ViewController.h"
 
 AppDelegate::~AppDelegate() {
   if (_internetReach) _internetReach->stopNotifier();
@@ -29,6 +30,9 @@ AppDelegate::~AppDelegate() {
 bool AppDelegate::didFinishLaunchingWithOptions(platform::Application&,
                                                 const platform::Dictionary&) {
   _window = platform::Window::create();
+  // Before the first request: operations hold the application's background tasks and tell of
+  // failures in the background through it.
+  ApplicationHttpEngineHost::install();
   startAnalytics();
   _netWork = NetworkEngine::initWithDefaultSettings();
   _baseDao = std::make_shared<BaseDao>();

@@ -87,7 +87,7 @@ Analytics::Analytics() = default;
 
 void Analytics::init() {
   {
-    platform::MutexLock lock(mutex_);
+    platform::RecursiveMutexLock lock(mutex_);
     _trackerImplClass = &AnalyticsTrackerImpl::trackerWithDispatcher;
     _urlConnectionClass = AnalyticsURLConnection::connectionClass();
   }
@@ -96,14 +96,13 @@ void Analytics::init() {
 
 std::shared_ptr<AnalyticsTracker> Analytics::defaultTracker() {
   AnalyticsUsageTracker::trackAction("defaultTracker");
-  platform::MutexLock lock(mutex_);
-  return _defaultTracker.lock();
+  return _defaultTracker.load().lock();
 }
 
 void Analytics::setDefaultTracker(const std::shared_ptr<AnalyticsTracker>& tracker) {
   AnalyticsUsageTracker::trackAction("setDefaultTracker:");
-  platform::MutexLock lock(mutex_);
-  _defaultTracker = tracker;
+  platform::RecursiveMutexLock lock(mutex_);
+  _defaultTracker.store(tracker);
 }
 
 std::shared_ptr<AnalyticsTracker> Analytics::trackerWithName(const std::string& name,
@@ -114,26 +113,26 @@ std::shared_ptr<AnalyticsTracker> Analytics::trackerWithName(const std::string& 
     return nullptr;
   }
   AnalyticsUsageTracker::trackAction("trackerWithName:trackingId:");
-  platform::MutexLock lock(mutex_);
+  platform::RecursiveMutexLock lock(mutex_);
   auto known = _trackers.find(trimmed);
   if (known != _trackers.end()) return known->second;
   auto tracker = _trackerImplClass ? _trackerImplClass(dispatcherLocked(), trimmed) : nullptr;
   if (!tracker) return nullptr;
   tracker->an_set(kAnalyticsTrackingId, trackingId);
   _trackers[trimmed] = tracker;
-  if (!_defaultTracker.lock()) _defaultTracker = tracker;
+  if (!_defaultTracker.load().lock()) _defaultTracker.store(tracker);
   return tracker;
 }
 
 void Analytics::removeTrackerByName(const std::string& name) {
   AnalyticsUsageTracker::trackAction("removeTrackerByName:");
   std::shared_ptr<AnalyticsTracker> removed;
-  platform::MutexLock lock(mutex_);
+  platform::RecursiveMutexLock lock(mutex_);
   auto found = _trackers.find(name);
   if (found == _trackers.end()) return;
   removed = found->second;
   _trackers.erase(removed->name());
-  if (_defaultTracker.lock() == removed) _defaultTracker.reset();
+  if (_defaultTracker.load().lock() == removed) _defaultTracker.store({});
 }
 
 void Analytics::dispatch() {
@@ -153,13 +152,13 @@ void Analytics::setDispatchInterval(double interval) {
 
 bool Analytics::trackUncaughtExceptions() {
   AnalyticsUsageTracker::trackAction("trackUncaughtExceptions");
-  platform::MutexLock lock(mutex_);
+  platform::RecursiveMutexLock lock(mutex_);
   return _trackUncaughtExceptions;
 }
 
 void Analytics::setTrackUncaughtExceptions(bool track) {
   AnalyticsUsageTracker::trackAction("setTrackUncaughtExceptions:");
-  platform::MutexLock lock(mutex_);
+  platform::RecursiveMutexLock lock(mutex_);
   if (track) {
     AnalyticsInstallUncaughtExceptionHandler();
   } else {
@@ -183,24 +182,24 @@ void Analytics::setOptOut(bool optOut) {
 
 bool Analytics::dryRun() {
   AnalyticsUsageTracker::trackAction("dryRun");
-  platform::MutexLock lock(mutex_);
+  platform::RecursiveMutexLock lock(mutex_);
   return _dryRun;
 }
 
 void Analytics::setDryRun(bool dryRun) {
   AnalyticsUsageTracker::trackAction("setDryRun:");
-  platform::MutexLock lock(mutex_);
+  platform::RecursiveMutexLock lock(mutex_);
   _dryRun = dryRun;
   if (_urlConnectionClass.setDryRun) _urlConnectionClass.setDryRun(dryRun);
 }
 
 AnalyticsURLConnection::Class Analytics::urlConnectionClass() {
-  platform::MutexLock lock(mutex_);
+  platform::RecursiveMutexLock lock(mutex_);
   return _urlConnectionClass;
 }
 
 void Analytics::setUrlConnectionClass(AnalyticsURLConnection::Class connectionClass) {
-  platform::MutexLock lock(mutex_);
+  platform::RecursiveMutexLock lock(mutex_);
   _urlConnectionClass = std::move(connectionClass);
   if (_urlConnectionClass.setDryRun) _urlConnectionClass.setDryRun(_dryRun);
 }
@@ -218,24 +217,21 @@ void Analytics::setLogger(std::shared_ptr<AnalyticsLogger> logger) {
 }
 
 std::optional<std::string> Analytics::clientId() {
-  std::shared_ptr<AnalyticsBatchingDispatcher> current;
-  {
-    platform::MutexLock lock(mutex_);
-    current = _dispatcher;
-  }
-  // Asked without the lock: the store may wait for the analytics thread, whose work (building a
-  // hit) asks for this very client id.
+  // Without the lock: the store may wait for the analytics thread, whose work (building a hit)
+  // asks for this very client id, and the lock may be held by a thread that will never let go
+  // (an exception thrown under it, on its way to the uncaught-exception report).
+  auto current = _dispatcher.load();
   return current ? current->clientId() : std::nullopt;
 }
 
 void Analytics::reset() {
   std::shared_ptr<AnalyticsBatchingDispatcher> old;
   {
-    platform::MutexLock lock(mutex_);
-    if (_dispatcher) _dispatcher->setDispatchInterval(-1.0);
+    platform::RecursiveMutexLock lock(mutex_);
+    old = _dispatcher.exchange(nullptr);
+    if (old) old->setDispatchInterval(-1.0);
     _trackers.clear();
-    _defaultTracker.reset();
-    old = std::move(_dispatcher);
+    _defaultTracker.store({});
   }
   // Everything queued on the thread before now has run once this returns.
   performOnThreadAndWait([] {});
@@ -252,44 +248,46 @@ void Analytics::reset() {
 }
 
 std::shared_ptr<AnalyticsBatchingDispatcher> Analytics::dispatcher() {
-  platform::MutexLock lock(mutex_);
+  if (auto current = _dispatcher.load()) return current;
+  platform::RecursiveMutexLock lock(mutex_);
   return dispatcherLocked();
 }
 
 std::shared_ptr<AnalyticsBatchingDispatcher> Analytics::dispatcherLocked() {
-  if (_dispatcher) return _dispatcher;
-  _dispatcher = AnalyticsBatchingDispatcher::dispatcher();
-  if (!_dispatcher) {
+  if (auto current = _dispatcher.load()) return current;
+  auto made = AnalyticsBatchingDispatcher::dispatcher();
+  if (!made) {
     ANALYTICS_LOG_ERROR("Cannot initiate dispatcher: (null)");
     return nullptr;
   }
-  _dispatcher->setUrlConnectionClass(_urlConnectionClass);
-  return _dispatcher;
+  made->setUrlConnectionClass(_urlConnectionClass);
+  _dispatcher.store(made);
+  return made;
 }
 
 Analytics::Trackers Analytics::trackers() {
-  platform::MutexLock lock(mutex_);
+  platform::RecursiveMutexLock lock(mutex_);
   return _trackers;
 }
 
 void Analytics::setTrackers(Trackers trackers) {
-  platform::MutexLock lock(mutex_);
+  platform::RecursiveMutexLock lock(mutex_);
   _trackers = std::move(trackers);
 }
 
 Analytics::TrackerClass Analytics::trackerImplClass() {
-  platform::MutexLock lock(mutex_);
+  platform::RecursiveMutexLock lock(mutex_);
   return _trackerImplClass;
 }
 
 void Analytics::setTrackerImplClass(TrackerClass trackerClass) {
-  platform::MutexLock lock(mutex_);
+  platform::RecursiveMutexLock lock(mutex_);
   _trackerImplClass = std::move(trackerClass);
 }
 
 void Analytics::setDispatcher(std::shared_ptr<AnalyticsBatchingDispatcher> dispatcher) {
-  platform::MutexLock lock(mutex_);
-  _dispatcher = std::move(dispatcher);
+  platform::RecursiveMutexLock lock(mutex_);
+  _dispatcher.store(std::move(dispatcher));
 }
 
 platform::ObserverToken Analytics::addObserver(const std::string& keyPath,

@@ -15,9 +15,15 @@
 //
 // Any thread may call it. Operations take the instance lock briefly and record their usage code
 // (see AnalyticsUsageTracker); nothing waits for the analytics thread while holding the lock.
+// The lock is recursive: the callbacks run under it (the tracker factory, the connection class's
+// dry-run switch) may call back into the instance on the same thread. The default tracker and
+// the dispatcher are written under it but read without it, so the analytics thread (building a
+// hit asks for the client id) and the uncaught-exception report never wait for a lock a thrower
+// may hold.
 // `reset` drops trackers, dispatcher and store files but keeps the options; the next tracker or
 // dispatch makes a fresh dispatcher, which starts from the kept opt-out flag.
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -116,10 +122,11 @@ class Analytics {
   std::shared_ptr<AnalyticsBatchingDispatcher> dispatcherLocked() REQUIRES(mutex_);
 
   // Guarded by mutex_.
-  platform::Mutex mutex_;
+  platform::RecursiveMutex mutex_;
   Trackers _trackers GUARDED_BY(mutex_);
-  std::weak_ptr<AnalyticsTracker> _defaultTracker GUARDED_BY(mutex_);
-  std::shared_ptr<AnalyticsBatchingDispatcher> _dispatcher GUARDED_BY(mutex_);
+  // Written under mutex_ (so a dispatcher is made once), read without it.
+  std::atomic<std::weak_ptr<AnalyticsTracker>> _defaultTracker;
+  std::atomic<std::shared_ptr<AnalyticsBatchingDispatcher>> _dispatcher;
   bool _trackUncaughtExceptions GUARDED_BY(mutex_) = false;
   bool _dryRun GUARDED_BY(mutex_) = false;
   TrackerClass _trackerImplClass GUARDED_BY(mutex_);

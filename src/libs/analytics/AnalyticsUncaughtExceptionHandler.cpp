@@ -25,6 +25,12 @@ std::atomic<long> reportingThread{0};
 constexpr double kWaitSeconds = 5.0;
 // A second exception waits this long (real time) for the first report to end the process.
 constexpr auto kBailWait = std::chrono::seconds(30);
+// The report's deadline (real time): the 5 s it keeps the run loop turning and as long again.
+// A report still running then is waiting for something that will not come (a lock the thrower
+// holds), and the process ends without it.
+constexpr auto kReportBound = std::chrono::seconds(10);
+// Set by whoever hands the process over: the reporting thread or the report's deadline.
+std::atomic<bool> handedOver{false};
 
 std::string describe(const std::optional<AnalyticsException>& exception) {
   if (!exception) return "(null)";
@@ -111,6 +117,34 @@ void AnalyticsUncaughtExceptionHandler(const std::optional<AnalyticsException>& 
   report(exception);
 }
 
+namespace {
+
+// Hands the process to the terminate handler that was there before, or aborts without one. Only
+// the first caller does; a later one waits for the process to end (30 s at most) and aborts.
+[[noreturn]] void handOver() {
+  if (handedOver.exchange(true)) {
+    std::this_thread::sleep_for(kBailWait);
+    std::abort();
+  }
+  if (std::terminate_handler previous = previousHandler.load()) previous();
+  std::abort();
+}
+
+// Ends the process through `handOver` once the report has had kReportBound, whatever the report
+// is waiting for: it may need a lock the thrower holds, and must not keep the process for ever.
+void armReportDeadline() {
+  try {
+    std::thread([] {
+      std::this_thread::sleep_for(kReportBound);
+      handOver();
+    }).detach();
+  } catch (...) {
+    // No thread to be had: the report runs without its deadline.
+  }
+}
+
+}  // namespace
+
 void AnalyticsTerminateHandler() {
   if (!claimReport()) {
     // The report itself failed: end at once.
@@ -121,11 +155,11 @@ void AnalyticsTerminateHandler() {
     std::this_thread::sleep_for(kBailWait);
     std::abort();
   }
+  armReportDeadline();
   try {
     report(AnalyticsException::current(throwSiteStack(AnalyticsException::captureCallStack())));
   } catch (...) {
     // Nothing may leave a terminate handler; the process ends below all the same.
   }
-  if (std::terminate_handler previous = previousHandler.load()) previous();
-  std::abort();
+  handOver();
 }

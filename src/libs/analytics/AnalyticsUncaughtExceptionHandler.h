@@ -7,6 +7,11 @@
 // over to the terminate handler that was installed before it, or aborts the process when there
 // was none: it never returns.
 //
+// The report never keeps the process for ever: it reads the default tracker and the dispatcher
+// without the instance lock (an exception thrown under that lock leaves it held), and when it
+// has not ended after 10 seconds of real time (it waits for some other lock the thrower holds),
+// the process is handed over all the same, from another thread.
+//
 // Only the first uncaught exception of a process is reported. A later one on another thread
 // waits for the first report to end the process; one raised by the report itself aborts at once.
 

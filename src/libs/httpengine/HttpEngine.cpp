@@ -278,57 +278,6 @@ HttpOperation::Ptr HttpEngine::operationWithURLString(const std::string& urlStri
   return operation;
 }
 
-HttpOperation::Ptr HttpEngine::imageAtURL(const std::optional<std::string>& url,
-                                          ImageBlock completion,
-                                          HttpOperation::ResponseErrorBlock errorHandler) {
-  return fetchImage(url, std::nullopt, std::move(completion), std::move(errorHandler));
-}
-
-HttpOperation::Ptr HttpEngine::imageAtURL(const std::optional<std::string>& url,
-                                          platform::Size size, ImageBlock completion,
-                                          HttpOperation::ResponseErrorBlock errorHandler) {
-  return fetchImage(url, size, std::move(completion), std::move(errorHandler));
-}
-
-HttpOperation::Ptr HttpEngine::imageAtURL(const std::optional<std::string>& url,
-                                          ImageBlock completion) {
-  return fetchImage(url, std::nullopt, std::move(completion), nullptr);
-}
-
-HttpOperation::Ptr HttpEngine::imageAtURL(const std::optional<std::string>& url,
-                                          platform::Size size, ImageBlock completion) {
-  return fetchImage(url, size, std::move(completion), nullptr);
-}
-
-HttpOperation::Ptr HttpEngine::fetchImage(const std::optional<std::string>& url,
-                                          std::optional<platform::Size> decompressedSize,
-                                          ImageBlock completion,
-                                          HttpOperation::ResponseErrorBlock errorHandler) {
-  if (!url) return nullptr;
-  auto operation = operationWithURLString(*url);
-  if (!operation) return nullptr;
-  operation->setShouldCacheResponseEvenIfProtocolIsHTTPS(true);
-  operation->addCompletionHandler(
-      [completion, decompressedSize, url = *url](const HttpOperation::Ptr& done) {
-        if (!completion) return;
-        bool cached = done->isCachedResponse();
-        if (!decompressedSize) {
-          completion(done->responseImage(), url, cached);
-          return;
-        }
-        done->decompressedResponseImageOfSize(
-            *decompressedSize,
-            [completion, url, cached](const std::shared_ptr<platform::Image>& image) {
-              completion(image, url, cached);
-            });
-      },
-      [errorHandler](const HttpOperation::Ptr& failed, const platform::Error& error) {
-        if (errorHandler) errorHandler(failed, error);
-      });
-  enqueueOperation(operation);
-  return operation;
-}
-
 void HttpEngine::prepareHeaders(HttpOperation& operation) { operation.addHeaders(customHeaders_); }
 
 void HttpEngine::registerOperationSubclass(OperationFactory factory) {

@@ -17,6 +17,9 @@
 // that finishes while it is being frozen keeps no archive, and one whose request has gone out
 // is never frozen (it runs to its end), so no request is sent twice. Archives
 // that cannot be read back whole are dropped with a line on the console.
+//
+// Pictures (`imageAtURL`) are the UI additions' (`HttpEngineImageAdditions`): the engine itself
+// links only the platform's network, dispatch and foundation parts.
 
 #include <atomic>
 #include <functional>
@@ -43,11 +46,6 @@ class HttpEngine : public std::enable_shared_from_this<HttpEngine> {
       const std::string& urlString, const std::optional<platform::Dictionary>& params,
       const std::optional<std::string>& method)>;
   using ReachabilityChangedHandler = std::function<void(NetworkStatus)>;
-  // An image fetched by `imageAtURL`: the picture (null when the bytes do not decode), the URL
-  // asked for and whether the bytes came from the cache.
-  using ImageBlock = std::function<void(const std::shared_ptr<platform::Image>& image,
-                                        const std::string& url, bool isInCache)>;
-
   static constexpr long kWiFiWidth = 6;
   static constexpr long kWWANWidth = 2;
   static constexpr std::size_t kCacheMemoryCost = 10;
@@ -90,19 +88,6 @@ class HttpEngine : public std::enable_shared_from_this<HttpEngine> {
       return HttpOperation::make<T>(url, params, method);
     });
   }
-
-  // Images: a GET of `url` (cached even over HTTPS when the cache is on) whose completion hands
-  // the decoded picture to `completion` and whose failure goes to `errorHandler`; enqueued and
-  // returned. Null, and nothing asked, for an absent URL or one that forms no request. The forms
-  // with a size decode off the main thread (the size is not used). Either callback may be empty.
-  HttpOperation::Ptr imageAtURL(const std::optional<std::string>& url, ImageBlock completion,
-                                HttpOperation::ResponseErrorBlock errorHandler);
-  HttpOperation::Ptr imageAtURL(const std::optional<std::string>& url, platform::Size size,
-                                ImageBlock completion,
-                                HttpOperation::ResponseErrorBlock errorHandler);
-  HttpOperation::Ptr imageAtURL(const std::optional<std::string>& url, ImageBlock completion);
-  HttpOperation::Ptr imageAtURL(const std::optional<std::string>& url, platform::Size size,
-                                ImageBlock completion);
 
   // Reachability.
   virtual void reachabilityChanged(const platform::Notification& notification) EXCLUDES(mutex_);
@@ -159,10 +144,6 @@ class HttpEngine : public std::enable_shared_from_this<HttpEngine> {
 
  private:
   struct WatcherStart;
-  HttpOperation::Ptr fetchImage(const std::optional<std::string>& url,
-                                std::optional<platform::Size> decompressedSize,
-                                ImageBlock completion,
-                                HttpOperation::ResponseErrorBlock errorHandler);
   void enqueueNow(const HttpOperation::Ptr& operation, bool forceReload) EXCLUDES(cacheMutex_);
   void addOrMerge(const HttpOperation::Ptr& operation, double expiry, bool forceReload);
   // Whether `operation` is one this engine freezes: the cache is on and it is a freezable

@@ -23,9 +23,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Utf8.h"
 #include "platform/net/URLError.h"
-#include "platform/ui/ImageSource.h"
 
-using platform::Application;
 using platform::Bytes;
 using platform::Dictionary;
 using platform::Error;
@@ -190,13 +188,19 @@ platform::URLRequest requestFromJson(const nlohmann::json& j) {
   return request;
 }
 
+// Ends `task` through the installed host (an invalid one, or none installed, does nothing).
+void endHostTask(HttpEngineHost::BackgroundTaskIdentifier task) {
+  if (task == HttpEngineHost::kBackgroundTaskInvalid) return;
+  if (auto host = HttpEngineHost::installed()) host->endBackgroundTask(task);
+}
+
 }  // namespace
 
 HttpOperation::HttpOperation(Tag) {}
 
 HttpOperation::~HttpOperation() {
   std::shared_ptr<platform::URLConnection> connection;
-  Application::BackgroundTaskIdentifier task;
+  HttpEngineHost::BackgroundTaskIdentifier task;
   {
     platform::MutexLock lock(mutex_);
     connection = std::move(connection_);
@@ -204,8 +208,7 @@ HttpOperation::~HttpOperation() {
   }
   if (connection) connection->cancel();
   // An operation dropped before it ended (its queue went away) must not leave its task running.
-  if (task != Application::kBackgroundTaskInvalid)
-    Application::sharedApplication().endBackgroundTask(task);
+  endHostTask(task);
 }
 
 namespace {
@@ -490,21 +493,6 @@ void HttpOperation::responseJSONWithOptions(unsigned /*options*/, JSONBlock hand
       });
 }
 
-std::shared_ptr<platform::Image> HttpOperation::responseImage() const {
-  auto data = responseData();
-  if (!data) return nullptr;
-  return platform::Image::imageWithData(*data);
-}
-
-void HttpOperation::decompressedResponseImageOfSize(platform::Size, ImageBlock handler) const {
-  auto data = responseData();
-  dispatch::Queue::global(dispatch::Priority::High)
-      ->async([data = std::move(data), handler = std::move(handler)] {
-        auto image = data ? platform::ImageSource::imageWithData(*data) : nullptr;
-        dispatch::Queue::main()->async([image = std::move(image), handler] { handler(image); });
-      });
-}
-
 bool HttpOperation::isCachedResponse() const {
   platform::MutexLock lock(mutex_);
   return cachedResponse_.has_value();
@@ -637,7 +625,7 @@ void HttpOperation::setShouldShowLocalNotificationOnError(bool value) {
   shouldShowLocalNotificationOnError_ = value;
 }
 
-Application::BackgroundTaskIdentifier HttpOperation::backgroundTaskId() const {
+HttpEngineHost::BackgroundTaskIdentifier HttpOperation::backgroundTaskId() const {
   platform::MutexLock lock(mutex_);
   return backgroundTaskId_;
 }
@@ -677,48 +665,47 @@ bool HttpOperation::finishUnlessCancelled() {
 }
 
 void HttpOperation::beginBackgroundTask() {
+  auto host = HttpEngineHost::installed();
+  if (!host) return;
   std::weak_ptr<HttpOperation> weak = self();
-  auto task = Application::sharedApplication().beginBackgroundTask([weak] {
+  auto task = host->beginBackgroundTask([weak] {
     dispatch::Queue::main()->async([weak] {
       if (auto me = weak.lock()) me->backgroundTaskExpired();
     });
   });
-  Application::BackgroundTaskIdentifier previous;
+  HttpEngineHost::BackgroundTaskIdentifier previous;
   {
     platform::MutexLock lock(mutex_);
     previous = backgroundTaskId_;
     backgroundTaskId_ = task;
   }
   // Started twice: the first task would otherwise never end.
-  if (previous != Application::kBackgroundTaskInvalid)
-    Application::sharedApplication().endBackgroundTask(previous);
+  endHostTask(previous);
 }
 
 void HttpOperation::backgroundTaskExpired() {
-  Application::BackgroundTaskIdentifier task;
+  HttpEngineHost::BackgroundTaskIdentifier task;
   {
     platform::MutexLock lock(mutex_);
-    task = std::exchange(backgroundTaskId_, Application::kBackgroundTaskInvalid);
+    task = std::exchange(backgroundTaskId_, HttpEngineHost::kBackgroundTaskInvalid);
   }
-  if (task != Application::kBackgroundTaskInvalid)
-    Application::sharedApplication().endBackgroundTask(task);
+  endHostTask(task);
   cancel();
 }
 
 void HttpOperation::endBackgroundTask() {
   {
     platform::MutexLock lock(mutex_);
-    if (backgroundTaskId_ == Application::kBackgroundTaskInvalid) return;
+    if (backgroundTaskId_ == HttpEngineHost::kBackgroundTaskInvalid) return;
   }
   auto me = self();
   dispatch::Queue::main()->async([me] {
-    Application::BackgroundTaskIdentifier task;
+    HttpEngineHost::BackgroundTaskIdentifier task;
     {
       platform::MutexLock lock(me->mutex_);
-      task = std::exchange(me->backgroundTaskId_, Application::kBackgroundTaskInvalid);
+      task = std::exchange(me->backgroundTaskId_, HttpEngineHost::kBackgroundTaskInvalid);
     }
-    if (task != Application::kBackgroundTaskInvalid)
-      Application::sharedApplication().endBackgroundTask(task);
+    endHostTask(task);
   });
 }
 
@@ -1216,11 +1203,11 @@ void HttpOperation::operationFailedWithError(const Error& error) {
   for (const auto& handler : errorHandlers) handler(error);
   auto me = self();
   for (const auto& handler : operationErrorHandlers) handler(me, error);
-  if (Application::sharedApplication().applicationState() == Application::State::Background)
-    showLocalNotification(error);
+  auto host = HttpEngineHost::installed();
+  if (host && host->isInBackground()) showLocalNotification(*host, error);
 }
 
-void HttpOperation::showLocalNotification(const Error& error) {
+void HttpOperation::showLocalNotification(HttpEngineHost& host, const Error& error) {
   std::optional<platform::LocalNotification> notification;
   {
     platform::MutexLock lock(mutex_);
@@ -1228,7 +1215,7 @@ void HttpOperation::showLocalNotification(const Error& error) {
     if (!notification && shouldShowLocalNotificationOnError_)
       notification = platform::LocalNotification{error.localizedDescription(), "Dismiss", {}, {}};
   }
-  if (notification) Application::sharedApplication().presentLocalNotificationNow(*notification);
+  if (notification) host.presentLocalNotificationNow(*notification);
 }
 
 // ---- Diagnostics ----

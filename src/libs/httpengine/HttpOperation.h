@@ -23,11 +23,14 @@
 // - A failure while the application is in the background shows the operation's local
 //   notification, or, when asked (`setShouldShowLocalNotificationOnError`), one of its own
 //   that carries the error's description.
+//   Both go through the installed `HttpEngineHost`; without one there is neither.
 //
 // The course API client uses the handlers, `responseJSONWithCompletionHandler` and
 // `responseString`; the lecture downloader subclasses it. Credentials, custom, multipart and
 // streamed bodies, challenges, archiving, copying, diagnostics, images and local notifications
-// have no caller in the application; they are kept, tested, as the design has them.
+// have no caller in the application; they are kept, tested, as the design has them. The
+// pictures a response holds are decoded by the UI additions (`HttpOperationImageAdditions`),
+// so the engine itself links no UI.
 //
 // Operations live in a shared_ptr from birth (the queue and the connection hold them): they are
 // made by `make` (a subclass's own factory calls `make<Subclass>`), never constructed directly.
@@ -41,7 +44,9 @@
 #include <string>
 #include <vector>
 
+#include "httpengine/HttpEngineHost.h"
 #include "platform/foundation/Error.h"
+#include "platform/foundation/LocalNotification.h"
 #include "platform/foundation/Mutex.h"
 #include "platform/foundation/Operation.h"
 #include "platform/foundation/Value.h"
@@ -49,10 +54,6 @@
 #include "platform/net/URLConnection.h"
 #include "platform/net/URLRequest.h"
 #include "platform/net/URLResponse.h"
-#include "platform/ui/Application.h"
-#include "platform/ui/Geometry.h"
-#include "platform/ui/Image.h"
-#include "platform/ui/LocalNotification.h"
 
 // Header name to value, as callers hand headers to the engine and its operations.
 using HeaderDictionary = std::map<std::string, std::string>;
@@ -95,7 +96,6 @@ class HttpOperation : public platform::Operation, public platform::URLConnection
   using StateBlock = std::function<void(int)>;
   using EncodingBlock = std::function<std::string(const platform::Dictionary&)>;
   using JSONBlock = std::function<void(const std::optional<nlohmann::json>&)>;
-  using ImageBlock = std::function<void(const std::shared_ptr<platform::Image>&)>;
 
   // An authentication challenge as the connection meets it, and the answer to it.
   struct AuthenticationChallenge {
@@ -186,12 +186,6 @@ class HttpOperation : public platform::Operation, public platform::URLConnection
   std::optional<nlohmann::json> responseJSON() const;
   void responseJSONWithCompletionHandler(JSONBlock handler) const;
   void responseJSONWithOptions(unsigned options, JSONBlock handler) const;
-  // The picture the response holds (PNG, JPEG or GIF); null when there are no bytes or they do
-  // not decode.
-  std::shared_ptr<platform::Image> responseImage() const;
-  // Decodes the response on the high-priority global queue and hands the picture (null as for
-  // `responseImage`) to `handler` on the main queue. The size is not used.
-  void decompressedResponseImageOfSize(platform::Size size, ImageBlock handler) const;
   bool isCachedResponse() const EXCLUDES(mutex_);
   std::optional<platform::Error> error() const EXCLUDES(mutex_);
 
@@ -229,7 +223,7 @@ class HttpOperation : public platform::Operation, public platform::URLConnection
   // error's description.
   void setShouldShowLocalNotificationOnError(bool value) EXCLUDES(mutex_);
   // The application's background task the operation holds; kBackgroundTaskInvalid when none.
-  platform::Application::BackgroundTaskIdentifier backgroundTaskId() const EXCLUDES(mutex_);
+  HttpEngineHost::BackgroundTaskIdentifier backgroundTaskId() const EXCLUDES(mutex_);
 
   // Operation life.
   void start() override EXCLUDES(mutex_);
@@ -326,7 +320,7 @@ class HttpOperation : public platform::Operation, public platform::URLConnection
   void closeStreams() EXCLUDES(mutex_);
   void beginBackgroundTask() EXCLUDES(mutex_);
   void backgroundTaskExpired() EXCLUDES(mutex_);
-  void showLocalNotification(const platform::Error& error) EXCLUDES(mutex_);
+  void showLocalNotification(HttpEngineHost& host, const platform::Error& error) EXCLUDES(mutex_);
   std::optional<platform::Bytes> multipartBody(platform::Error* error) EXCLUDES(mutex_);
 
   // One lock for the whole operation: the creator shapes it on its thread, the queue starts it
@@ -387,6 +381,6 @@ class HttpOperation : public platform::Operation, public platform::URLConnection
   std::optional<platform::Dictionary> cacheHeaders_ GUARDED_BY(mutex_);
   std::optional<platform::Bytes> cachedResponse_ GUARDED_BY(mutex_);
   std::optional<platform::Error> error_ GUARDED_BY(mutex_);
-  platform::Application::BackgroundTaskIdentifier backgroundTaskId_ GUARDED_BY(mutex_) =
-      platform::Application::kBackgroundTaskInvalid;
+  HttpEngineHost::BackgroundTaskIdentifier backgroundTaskId_ GUARDED_BY(mutex_) =
+      HttpEngineHost::kBackgroundTaskInvalid;
 };

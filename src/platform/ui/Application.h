@@ -28,8 +28,8 @@
 #include <vector>
 
 #include "platform/foundation/ApplicationNotifications.h"
+#include "platform/foundation/LocalNotification.h"
 #include "platform/foundation/Value.h"
-#include "platform/ui/LocalNotification.h"
 
 namespace platform {
 

@@ -8,9 +8,9 @@
 
 #include "analytics/Analytics.h"
 #include "analytics/AnalyticsLogger.h"
-#include "shell/AppDelegate.h"
 #include "download/DownloadNotifications.h"
 #include "download/DownloadUtil.h"
+#include "httpengine/uiadditions/ApplicationHttpEngineHost.h"
 #include "model/GlobalModel.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
@@ -25,6 +25,7 @@
 #include "screens/login/AreaViewController.h"
 #include "screens/login/LoginViewController.h"
 #include "screens/start/LaunchController.h"
+#include "shell/AppDelegate.h"
 #include "support/MainLoop.h"
 #include "widgets/MirelTabBarController.h"
 
@@ -49,6 +50,7 @@ class AppDelegateTest : public ::testing::Test {
     server.releaseHolds();
     UITestDriver::reset();
     delegate.reset();
+    HttpEngineHost::install(nullptr);
     // The launch turned the analytics log up and opened its store in this test's home.
     Analytics::sharedInstance()->reset();
     Analytics::sharedInstance()->logger()->setLogLevel(1);
@@ -118,6 +120,12 @@ TEST_F(AppDelegateTest, LaunchMakesTheSharedObjectsAndTheAnalyticsTracker) {
   EXPECT_TRUE(Analytics::sharedInstance()->trackUncaughtExceptions());
   EXPECT_EQ(Analytics::sharedInstance()->dispatchInterval(), 20.0);
   EXPECT_TRUE(delegate->window()->isKeyWindow());
+}
+
+TEST_F(AppDelegateTest, LaunchGivesRequestsTheApplicationsBackgroundTasks) {
+  ASSERT_EQ(HttpEngineHost::installed(), nullptr);
+  launchAtAreaScreen();
+  EXPECT_TRUE(std::dynamic_pointer_cast<ApplicationHttpEngineHost>(HttpEngineHost::installed()));
 }
 
 TEST_F(AppDelegateTest, EachBundleVersionShowsTheGuideUntilItIsFinished) {

@@ -1,13 +1,10 @@
-// The analytics loggers and the SDK's log line prefix.
+// The analytics default logger and the SDK's log line prefix.
 
 #include <gtest/gtest.h>
 
 #include "analytics/AnalyticsDefaultLogger.h"
 #include "analytics/AnalyticsLog.h"
-#include "analytics/AnalyticsLoggerImpl.h"
 #include "platform/foundation/SystemLog.h"
-#include "tagmanager/base/TAGDefaultLogger.h"
-#include "tagmanager/base/TAGLog.h"
 
 namespace {
 
@@ -35,33 +32,6 @@ TEST(AnalyticsDefaultLoggerTest, LevelDecidesWhatReachesTheSystemLog) {
     logEveryKind(logger);
     EXPECT_EQ(log.lines(), lines) << level;
   }
-}
-
-TEST(AnalyticsLoggerImplTest, WritesThroughTheTagManagersLevel) {
-  auto previous = TAGLog::logger();
-  TAGLog::setLogger(std::make_shared<TAGDefaultLogger>());
-  AnalyticsLoggerImpl logger;
-  EXPECT_EQ(logger.logLevel(), 2u);
-  {
-    platform::ScopedSystemLogCapture log;
-    logEveryKind(logger);
-    EXPECT_EQ(log.lines(),
-              (std::vector<std::string>{"TagManager warning: w", "TagManager error: e"}));
-  }
-  {
-    platform::ScopedSystemLogCapture log;
-    logger.setLogLevel(4);
-    EXPECT_EQ(logger.logLevel(), 2u);
-    EXPECT_EQ(log.lines(), (std::vector<std::string>{
-                               "TagManager warning: Analytics uses the tag-manager logger. "
-                               "Please use TAGManager.logger.logLevel instead."}));
-  }
-  const std::pair<std::int32_t, std::uint32_t> levels[] = {{0, 4}, {1, 4}, {2, 3}, {3, 2},
-                                                           {4, 1}, {5, 0}, {-1, 0}};
-  for (const auto& [tm, analytics] : levels) {
-    EXPECT_EQ(AnalyticsLoggerImpl::analyticsLogLevelFromTmLogLevel(tm), analytics) << tm;
-  }
-  TAGLog::setLogger(previous);
 }
 
 TEST(AnalyticsLogTest, PrefixNamesProductVersionFunctionFileAndLine) {

@@ -1,8 +1,10 @@
 // Analytics, trackers, their model, the dictionary builder and the usage codes.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <future>
 #include <set>
 #include <thread>
 
@@ -243,6 +245,47 @@ TEST_F(AnalyticsSingletonTest, TrackersByTrimmedNameAndTheDefault) {
   analytics->reset();
   EXPECT_EQ(analytics->defaultTracker(), nullptr);
   EXPECT_TRUE(analytics->trackers().empty());
+}
+
+// The instance lock is recursive: a callback run under it (the tracker factory, the connection
+// class's dry-run switch) may call back into the instance on the same thread. Run on a thread of
+// its own, so a lock that deadlocks fails the test instead of hanging it.
+TEST_F(AnalyticsSingletonTest, CallbacksUnderTheInstanceLockMayCallBackIntoIt) {
+  auto analytics = Analytics::sharedInstance();
+  auto originalClass = analytics->trackerImplClass();
+  auto originalConnection = analytics->urlConnectionClass();
+  auto done = std::make_shared<std::promise<std::size_t>>();
+  auto finished = done->get_future();
+  std::thread([analytics, originalClass, originalConnection, done] {
+    std::size_t seen = 0;
+    analytics->setTrackerImplClass(
+        [&](std::shared_ptr<AnalyticsDispatchSender> dispatcher, const std::string& name) {
+          seen += analytics->trackers().size();
+          analytics->dryRun();
+          return originalClass(std::move(dispatcher), name);
+        });
+    auto connection = originalConnection;
+    connection.setDryRun = [&](bool dryRun) {
+      analytics->urlConnectionClass();
+      originalConnection.setDryRun(dryRun);
+    };
+    analytics->setUrlConnectionClass(connection);
+    analytics->trackerWithTrackingId("UA-1");
+    analytics->trackerWithTrackingId("UA-2");
+    analytics->setDryRun(true);
+    analytics->setTrackerImplClass(originalClass);
+    analytics->setUrlConnectionClass(originalConnection);
+    done->set_value(seen);
+  }).detach();
+  if (finished.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+    ADD_FAILURE() << "a callback under the instance lock could not call back into the instance";
+    // The lock stays held for good: ending here, failed, beats hanging in the tear-down.
+    std::fflush(stdout);
+    _exit(1);
+  }
+  EXPECT_EQ(finished.get(), 1u) << "the second factory call saw the first tracker";
+  EXPECT_EQ(analytics->trackers().size(), 2u);
+  EXPECT_TRUE(AnalyticsURLConnection::dryRun());
 }
 
 TEST_F(AnalyticsSingletonTest, OptionsRecordTheirUsageCodes) {

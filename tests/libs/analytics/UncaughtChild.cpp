@@ -1,22 +1,32 @@
 // A process that starts the usage analytics as the application does, stores one screen view and
 // then lets an exception go uncaught. The collection hosts come from the environment.
 //
-//   analytics_uncaught_child <home> [chain]
+//   analytics_uncaught_child <home> [chain] [instance-lock | held-lock]
 //
 // "chain" installs a terminate handler of its own first, which ends the process with exit code
-// 42, to show that the analytics handler hands over to it.
+// 42, to show that the analytics handler hands over to it. "instance-lock" throws from the
+// tracker factory, so the exception goes uncaught while the analytics instance lock is held.
+// "held-lock" throws once the analytics log waits for a lock that is never let go, as a lock the
+// thrower holds would be: the report then cannot end.
 
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstdlib>
 #include <exception>
+#include <memory>
+#include <mutex>
+#include <set>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "analytics/Analytics.h"
 #include "analytics/AnalyticsDictionaryBuilder.h"
 #include "analytics/AnalyticsFields.h"
+#include "analytics/AnalyticsLogger.h"
 #include "analytics/AnalyticsTracker.h"
+#include "analytics/AnalyticsTrackerImpl.h"
 #include "platform/foundation/Paths.h"
 
 namespace {
@@ -25,16 +35,67 @@ namespace {
 
 [[noreturn]] void throwUncaught() { throw std::out_of_range("lecture index past the end"); }
 
+// A lock taken for good by a thread of its own, which never lets go.
+std::mutex& heldForGood() {
+  static std::mutex gate;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    std::mutex started;
+    std::condition_variable cv;
+    bool holding = false;
+    std::thread([&] {
+      gate.lock();
+      {
+        // Notified under the lock: the waiter's variables live until it has seen `holding`.
+        std::lock_guard<std::mutex> lock(started);
+        holding = true;
+        cv.notify_one();
+      }
+      // Holds the gate until the process ends.
+      std::mutex never;
+      std::unique_lock<std::mutex> wait(never);
+      std::condition_variable().wait(wait, [] { return false; });
+    }).detach();
+    std::unique_lock<std::mutex> lock(started);
+    cv.wait(lock, [&] { return holding; });
+  });
+  return gate;
+}
+
+// A logger whose every line waits for the lock held for good.
+class BlockedLogger : public AnalyticsLogger {
+ public:
+  void verbose(const std::string&) override { wait(); }
+  void info(const std::string&) override { wait(); }
+  void warning(const std::string&) override { wait(); }
+  void error(const std::string&) override { wait(); }
+  std::uint32_t logLevel() const override { return 4; }
+  void setLogLevel(std::uint32_t) override {}
+
+ private:
+  static void wait() { std::lock_guard<std::mutex> lock(heldForGood()); }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
   platform::Paths::setHome(argv[1]);
-  if (argc > 2 && std::string(argv[2]) == "chain") std::set_terminate(&previousHandler);
+  std::set<std::string> modes(argv + 2, argv + argc);
+  if (modes.count("chain")) std::set_terminate(&previousHandler);
   auto analytics = Analytics::sharedInstance();
   analytics->setTrackUncaughtExceptions(true);
   analytics->setDispatchInterval(20.0);
   analytics->logger()->setLogLevel(4);
   analytics->trackerWithTrackingId("UA-12345-1");
+  if (modes.count("instance-lock")) {
+    analytics->setTrackerImplClass(
+        [](auto, const std::string&) -> std::shared_ptr<AnalyticsTrackerImpl> { throwUncaught(); });
+    analytics->trackerWithTrackingId("UA-12345-2");
+  }
+  if (modes.count("held-lock")) {
+    heldForGood();
+    analytics->setLogger(std::make_shared<BlockedLogger>());
+  }
   throwUncaught();
 }

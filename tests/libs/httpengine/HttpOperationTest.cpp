@@ -387,6 +387,35 @@ TEST(HttpOperationTest, ArchivesThatCannotBeSentAreRefused) {
             std::string::npos);
 }
 
+TEST(HttpOperationTest, ALocalNotificationSurvivesArchiving) {
+  auto op = HttpOperation::make("http://h/frozen", Dictionary{{"a", 1}}, "POST");
+  platform::LocalNotification n{"body", "Dismiss", std::nullopt, {{"k", platform::Value("v")}}};
+  op->setLocalNotification(n);
+  auto restored = HttpOperation::initWithCoder(op->encodeWithCoder());
+  ASSERT_TRUE(restored);
+  EXPECT_EQ(restored->localNotification(), n);
+  EXPECT_FALSE(HttpOperation::initWithCoder(HttpOperation::make("http://h/x")->encodeWithCoder())
+                   ->localNotification());
+}
+
+// Frozen requests written by earlier builds stay readable, their notification included.
+TEST(HttpOperationTest, AStoredArchiveWithANotificationIsReadBack) {
+  auto restored = HttpOperation::initWithCoder(nlohmann::json::parse(R"({
+      "request": {"url": "http://h/frozen", "method": "POST", "headers": [], "timeout": 35.0},
+      "uniqueId": "2F1B6C1E-6E0A-4A49-9C0B-2B8A3B1A7C11",
+      "localNotification": {"alertBody": "上传失败", "alertAction": "Dismiss",
+                            "fireDate": 1700000000000000000, "userInfo": {"k": "v"}}})"));
+  ASSERT_TRUE(restored);
+  platform::LocalNotification expected{
+      "上传失败",
+      "Dismiss",
+      platform::Date(std::chrono::duration_cast<platform::Date::duration>(
+          std::chrono::nanoseconds(1700000000000000000))),
+      {{"k", platform::Value("v")}}};
+  EXPECT_EQ(restored->localNotification(), expected);
+  EXPECT_TRUE(restored->freezable());
+}
+
 TEST(HttpOperationTest, AddedParametersReachTheBodyButNeverAFormedUrl) {
   auto get = HttpOperation::make("http://h/u", Dictionary{{"userId", 5}});
   get->addParams(Dictionary{{"late", 1}});

@@ -5,18 +5,19 @@
 
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/Clock.h"
-#include "tagmanager/tags/TAGArbitraryPixel.h"
-#include "tagmanager/values/TAGBoolean.h"
+#include "tagmanager/base/TAGExceptionNames.h"
+#include "tagmanager/base/TAGLog.h"
+#include "tagmanager/container/TAGResourceStorageImpl.h"
+#include "tagmanager/container/TAGResourceUtil.h"
+#include "tagmanager/manager/TAGManager.h"
+#include "tagmanager/manager/TAGPreviewManager.h"
 #include "tagmanager/runtime/TAGExpandedResourceBuilder.h"
 #include "tagmanager/runtime/TAGFunctionCallMacroHandlerAdapter.h"
 #include "tagmanager/runtime/TAGFunctionCallTagHandlerAdapter.h"
-#include "tagmanager/base/TAGLog.h"
-#include "tagmanager/manager/TAGManager.h"
-#include "tagmanager/manager/TAGPreviewManager.h"
-#include "tagmanager/container/TAGResourceStorageImpl.h"
-#include "tagmanager/container/TAGResourceUtil.h"
-#include "tagmanager/values/TAGTypes.h"
+#include "tagmanager/tags/TAGArbitraryPixel.h"
 #include "tagmanager/tags/TAGUniversalAnalytics.h"
+#include "tagmanager/values/TAGBoolean.h"
+#include "tagmanager/values/TAGTypes.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ bool TAGContainer::setupEvaluatorsWithResource(
   try {
     expanded = TAGResourceUtil::expandResource(*resource);
   } catch (const platform::Exception& e) {
-    if (e.name() != "InvalidResourceException") throw;
+    if (e.name() != kTAGInvalidResourceException) throw;
     TAGLog::error("Not loading resource: " + resource->ShortDebugString() +
                   " because it is invalid: " + e.name() + ": " + e.reason());
     return false;
@@ -254,7 +255,7 @@ void TAGContainer::loadWithCallback(
     std::shared_ptr<TAGResourceLoaderScheduler> resourceLoaderScheduler) {
   platform::RecursiveMutexLock lock(mutex_);
   if (diskLoadCallback_) {
-    throw platform::Exception("ContainerAlreadyLoadedException",
+    throw platform::Exception(kTAGContainerAlreadyLoadedException,
                               "Container already loaded: container Id:" + containerId_);
   }
   std::weak_ptr<TAGContainer> weak = weak_from_this();

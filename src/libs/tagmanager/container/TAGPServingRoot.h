@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "platform/foundation/Assert.h"
+#include "tagmanager/base/TAGExceptionNames.h"
 #include "tagmanager/proto/resource_with_metadata.pb.h"
 #include "tagmanager/proto/serving.pb.h"
 
@@ -25,12 +26,12 @@ class TAGPServingRoot {
     Message message;
     if (data.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()) ||
         !message.ParsePartialFromArray(data.data(), static_cast<int>(data.size()))) {
-      throw platform::Exception("InvalidProtocolBufferException",
+      throw platform::Exception(kTAGInvalidProtocolBufferException,
                                 "Unable to parse " + message.GetTypeName());
     }
     if (!message.IsInitialized()) {
       throw platform::Exception(
-          "UninitializedMessageException",
+          kTAGUninitializedMessageException,
           "Message " + message.GetTypeName() +
               " is missing required fields: " + message.InitializationErrorString());
     }

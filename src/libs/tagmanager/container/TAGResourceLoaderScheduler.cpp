@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/foundation/Assert.h"
+#include "tagmanager/base/TAGExceptionNames.h"
 #include "tagmanager/base/TAGLog.h"
 
 void TAGResourceLoaderScheduler::loadAfterDelay(double delay,
@@ -72,7 +73,7 @@ void TAGResourceLoaderScheduler::requestResource() {
     version = previousVersion_;
   }
   if (!callback) {
-    throw platform::Exception("IllegalStateException",
+    throw platform::Exception(kTAGIllegalStateException,
                               "Callback must be set before scheduleTaskWithDelay is called.");
   }
   auto loader = TAGResourceLoader::create(containerId_);

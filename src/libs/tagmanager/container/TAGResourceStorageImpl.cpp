@@ -17,10 +17,11 @@
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/PropertyListSerialization.h"
 #include "tagmanager/base/TAGAsyncUtil.h"
+#include "tagmanager/base/TAGExceptionNames.h"
 #include "tagmanager/base/TAGLog.h"
 #include "tagmanager/container/TAGPServingRoot.h"
-#include "tagmanager/manager/TAGPreviewManager.h"
 #include "tagmanager/container/TAGSerialization.h"
+#include "tagmanager/manager/TAGPreviewManager.h"
 
 namespace {
 
@@ -66,7 +67,7 @@ std::shared_ptr<const TAGExpandedResource> loadExpandedDefault(const std::string
   TAGLog::verbose("loading default container from " + containerId + "." + extension);
   try {
     std::optional<std::string> bytes = readWholeFile(*path);
-    if (!bytes) throw platform::Exception("NSFileHandleOperationException", "Unreadable file");
+    if (!bytes) throw platform::Exception(kTAGFileHandleOperationException, "Unreadable file");
     return expand(*bytes);
   } catch (const platform::Exception& e) {
     TAGLog::warning("Error reading resource from " + extension + " file: " + e.name() + ": " +
@@ -172,7 +173,7 @@ std::shared_ptr<const tagpb::TAGPResource> TAGResourceStorageImpl::loadResourceF
   TAGLog::verbose("Loading default container from " + containerId);
   try {
     std::optional<std::string> bytes = readWholeFile(*path);
-    if (!bytes) throw platform::Exception("NSFileHandleOperationException", "Unreadable file");
+    if (!bytes) throw platform::Exception(kTAGFileHandleOperationException, "Unreadable file");
     return std::make_shared<const tagpb::TAGPResource>(
         TAGPServingRoot::parseFromData<tagpb::TAGPResource>(*bytes));
   } catch (const platform::Exception& e) {

@@ -1,10 +1,11 @@
 #include "tagmanager/container/TAGResourceUtil.h"
 
 #include "platform/foundation/Assert.h"
+#include "tagmanager/base/TAGExceptionNames.h"
+#include "tagmanager/base/TAGLog.h"
 #include "tagmanager/runtime/TAGExpandedFunctionCallBuilder.h"
 #include "tagmanager/runtime/TAGExpandedResourceBuilder.h"
 #include "tagmanager/runtime/TAGExpandedRuleBuilder.h"
-#include "tagmanager/base/TAGLog.h"
 #include "tagmanager/values/TAGTypes.h"
 
 namespace {
@@ -34,7 +35,7 @@ TAGExpandedRule::Calls callsAt(const IndexList& indices, const TAGExpandedRule::
 
 void TAGResourceUtil::logAndThrow(const std::string& message) {
   TAGLog::error(message);
-  throw platform::Exception("InvalidResourceException", "Resource is invalid");
+  throw platform::Exception(kTAGInvalidResourceException, "Resource is invalid");
 }
 
 void TAGResourceUtil::checkIndex(std::size_t count, std::uint32_t index, const char* listName) {

@@ -2,6 +2,7 @@
 
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/Json.h"
+#include "tagmanager/base/TAGExceptionNames.h"
 #include "tagmanager/macros/TAGConstantMacro.h"
 #include "tagmanager/runtime/TAGExpandedFunctionCallBuilder.h"
 #include "tagmanager/runtime/TAGExpandedResourceBuilder.h"
@@ -28,7 +29,7 @@ TAGObject toObject(const platform::Value& value) {
       return TAGObject::string(*value.asText());
     default:
       throw platform::Exception(
-          "NotSupportedException",
+          kTAGNotSupportedException,
           "Type " + TAGObject::fromPlatformValue(value).className() + " is not supported");
   }
 }

@@ -1,8 +1,9 @@
 #include "tagmanager/macros/TAGHashMacro.h"
 
 #include "platform/foundation/Assert.h"
-#include "tagmanager/values/TAGBase16.h"
+#include "tagmanager/base/TAGExceptionNames.h"
 #include "tagmanager/base/TAGLog.h"
+#include "tagmanager/values/TAGBase16.h"
 #include "tagmanager/values/TAGMD5HashAlgorithm.h"
 #include "tagmanager/values/TAGSha1HashAlgorithm.h"
 #include "tagmanager/values/TAGSha256HashAlgorithm.h"
@@ -23,7 +24,7 @@ platform::Bytes TAGHashMacro::hash(const platform::Bytes& data,
                                    const std::string& algorithm) const {
   auto it = hashAlgorithms_.find(algorithm);
   if (it == hashAlgorithms_.end()) {
-    throw platform::Exception("NoSuchAlgorithmException", "Unknown algorithm" + algorithm);
+    throw platform::Exception(kTAGNoSuchAlgorithmException, "Unknown algorithm" + algorithm);
   }
   return it->second->hashData(data);
 }

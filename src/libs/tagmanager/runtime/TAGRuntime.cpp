@@ -3,44 +3,45 @@
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/Utf16.h"
 #include "platform/foundation/Value.h"
+#include "tagmanager/base/TAGExceptionNames.h"
+#include "tagmanager/base/TAGLog.h"
+#include "tagmanager/container/TAGResourceUtil.h"
 #include "tagmanager/macros/TAGAdClickReferrer.h"
-#include "tagmanager/runtime/TAGAddRemoveMacrosPopulator.h"
-#include "tagmanager/runtime/TAGAddRemoveTagsPopulator.h"
 #include "tagmanager/macros/TAGAdvertiserId.h"
 #include "tagmanager/macros/TAGAdvertisingTrackingEnabledMacro.h"
 #include "tagmanager/macros/TAGAppId.h"
 #include "tagmanager/macros/TAGAppName.h"
 #include "tagmanager/macros/TAGAppVersion.h"
 #include "tagmanager/macros/TAGConstantMacro.h"
-#include "tagmanager/predicates/TAGContains.h"
 #include "tagmanager/macros/TAGCustomFunctionCall.h"
 #include "tagmanager/macros/TAGDataLayerMacro.h"
 #include "tagmanager/macros/TAGDeviceName.h"
 #include "tagmanager/macros/TAGEncode.h"
-#include "tagmanager/predicates/TAGEndsWith.h"
-#include "tagmanager/predicates/TAGEquals.h"
 #include "tagmanager/macros/TAGEventMacro.h"
-#include "tagmanager/predicates/TAGGreaterEquals.h"
-#include "tagmanager/predicates/TAGGreaterThan.h"
 #include "tagmanager/macros/TAGHashMacro.h"
 #include "tagmanager/macros/TAGJoinerMacro.h"
 #include "tagmanager/macros/TAGLanguage.h"
-#include "tagmanager/predicates/TAGLessEquals.h"
-#include "tagmanager/predicates/TAGLessThan.h"
-#include "tagmanager/base/TAGLog.h"
 #include "tagmanager/macros/TAGMobileAdUniqueIdMacro.h"
 #include "tagmanager/macros/TAGOsVersion.h"
 #include "tagmanager/macros/TAGPlatform.h"
 #include "tagmanager/macros/TAGRandom.h"
-#include "tagmanager/predicates/TAGRegex.h"
 #include "tagmanager/macros/TAGRegexGroup.h"
 #include "tagmanager/macros/TAGResolution.h"
-#include "tagmanager/container/TAGResourceUtil.h"
 #include "tagmanager/macros/TAGRuntimeVersion.h"
 #include "tagmanager/macros/TAGSdkVersion.h"
-#include "tagmanager/predicates/TAGStartsWith.h"
 #include "tagmanager/macros/TAGTime.h"
 #include "tagmanager/macros/TAGTmVersionMacro.h"
+#include "tagmanager/predicates/TAGContains.h"
+#include "tagmanager/predicates/TAGEndsWith.h"
+#include "tagmanager/predicates/TAGEquals.h"
+#include "tagmanager/predicates/TAGGreaterEquals.h"
+#include "tagmanager/predicates/TAGGreaterThan.h"
+#include "tagmanager/predicates/TAGLessEquals.h"
+#include "tagmanager/predicates/TAGLessThan.h"
+#include "tagmanager/predicates/TAGRegex.h"
+#include "tagmanager/predicates/TAGStartsWith.h"
+#include "tagmanager/runtime/TAGAddRemoveMacrosPopulator.h"
+#include "tagmanager/runtime/TAGAddRemoveTagsPopulator.h"
 #include "tagmanager/values/TAGTypes.h"
 #include "tagmanager/values/TAGValueEscapeUtil.h"
 
@@ -188,11 +189,11 @@ void TAGRuntime::addPredicate(TAGFunctionCallImplementationRef implementation) {
 void TAGRuntime::addFunctionImplToDict(TAGImplementationMap& map,
                                        TAGFunctionCallImplementationRef implementation) {
   if (!implementation || implementation->instanceFunctionId().empty()) {
-    throw platform::Exception("IllegalArgumentException", "instanceFunctionId should be set");
+    throw platform::Exception(kTAGIllegalArgumentException, "instanceFunctionId should be set");
   }
   const std::string& id = implementation->instanceFunctionId();
   if (map.count(id) != 0) {
-    throw platform::Exception("IllegalArgumentException", "Duplicate function type name: " + id);
+    throw platform::Exception(kTAGIllegalArgumentException, "Duplicate function type name: " + id);
   }
   map.emplace(id, std::move(implementation));
 }

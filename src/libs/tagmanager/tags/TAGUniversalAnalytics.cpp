@@ -4,10 +4,11 @@
 #include <cctype>
 
 #include "analytics/Analytics.h"
-#include "analytics/AnalyticsLoggerImpl.h"
 #include "platform/foundation/Assert.h"
-#include "tagmanager/values/TAGBoolean.h"
+#include "tagmanager/base/TAGExceptionNames.h"
 #include "tagmanager/base/TAGLog.h"
+#include "tagmanager/tags/AnalyticsLoggerImpl.h"
+#include "tagmanager/values/TAGBoolean.h"
 #include "tagmanager/values/TAGTypes.h"
 
 namespace {
@@ -139,13 +140,13 @@ std::vector<platform::Dictionary> TAGUniversalAnalytics::transactionsItems() con
   if (!products) return items;
   const platform::Array* list = products->asArray();
   if (!list) {
-    throw platform::Exception("IllegalArgumentException",
+    throw platform::Exception(kTAGIllegalArgumentException,
                               "transactionProducts should be of type NSArray");
   }
   for (const auto& element : *list) {
     const platform::Dictionary* item = element.asDictionary();
     if (!item) {
-      throw platform::Exception("IllegalArgumentException",
+      throw platform::Exception(kTAGIllegalArgumentException,
                                 "Each element of transactionProducts should be of type "
                                 "NSDictionary");
     }
@@ -198,7 +199,7 @@ void TAGUniversalAnalytics::sendTransaction(const TAGPropertyMap& tag,
       hits.push_back(std::move(item));
     }
   } catch (const platform::Exception& e) {
-    if (e.name() != "IllegalArgumentException") throw;
+    if (e.name() != kTAGIllegalArgumentException) throw;
     TAGLog::error("Unable to send transaction: " + e.reason());
     return;
   }

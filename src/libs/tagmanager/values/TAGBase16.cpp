@@ -1,6 +1,7 @@
 #include "tagmanager/values/TAGBase16.h"
 
 #include "platform/foundation/Assert.h"
+#include "tagmanager/base/TAGExceptionNames.h"
 
 std::string TAGBase16::encode(const platform::Bytes& bytes) {
   static const char* const kDigits = "0123456789ABCDEF";
@@ -15,7 +16,7 @@ std::string TAGBase16::encode(const platform::Bytes& bytes) {
 
 platform::Bytes TAGBase16::decode(std::string_view text) {
   if (text.size() % 2 != 0) {
-    throw platform::Exception("IllegalArgumentException",
+    throw platform::Exception(kTAGIllegalArgumentException,
                               "Purported base16 string has odd number of characters");
   }
   platform::Bytes bytes;
@@ -31,5 +32,6 @@ int TAGBase16::byteFromChar(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  throw platform::Exception("IllegalArgumentException", "Purported base16 string has illegal char");
+  throw platform::Exception(kTAGIllegalArgumentException,
+                            "Purported base16 string has illegal char");
 }

@@ -7,19 +7,20 @@
 #include <atomic>
 #include <thread>
 
-#include "tagmanager/TagLogRecorder.h"
-#include "tagmanager/TagValues.h"
 #include "analytics/Analytics.h"
 #include "analytics/AnalyticsBatchingDispatcher.h"
 #include "analytics/AnalyticsDataStore.h"
+#include "analytics/AnalyticsLog.h"
 #include "analytics/AnalyticsServerConfig.h"
 #include "platform/foundation/Clock.h"
 #include "platform/net/FakeReachabilitySource.h"
 #include "platform/net/ScriptedServer.h"
 #include "support/MainLoop.h"
 #include "support/TempHome.h"
-#include "tagmanager/tags/TAGArbitraryPixel.h"
+#include "tagmanager/TagLogRecorder.h"
+#include "tagmanager/TagValues.h"
 #include "tagmanager/base/TAGPropertyListUtil.h"
+#include "tagmanager/tags/TAGArbitraryPixel.h"
 #include "tagmanager/tags/TAGUniversalAnalytics.h"
 
 namespace {
@@ -209,7 +210,13 @@ TEST_F(TAGUniversalAnalyticsTest, PassThroughSendsTheFieldsAndRemovesItsTracker)
   EXPECT_EQ(field(hits[0], "&tid"), "__TM_DEFAULT_TRACKER__");
   EXPECT_EQ(Analytics::sharedInstance()->trackers().size(), before.size());
   EXPECT_EQ(Analytics::sharedInstance()->trackers().count("__TM_DEFAULT_TRACKER__"), 0u);
-  EXPECT_NE(tag_.logger(), nullptr);
+  ASSERT_NE(tag_.logger(), nullptr);
+  // The tag installed its forwarding into analytics: analytics lines now reach the tag
+  // manager's log.
+  EXPECT_EQ(Analytics::sharedLogger(), tag_.logger());
+  log_.clear();
+  analyticsLogPlain(AnalyticsLogLevel::Warning, "through the tag manager");
+  EXPECT_EQ(log_.lines("warning"), (std::vector<std::string>{"through the tag manager"}));
 }
 
 TEST_F(TAGUniversalAnalyticsTest, TransactionThenItemsInOrderAllCarryTheTransactionId) {

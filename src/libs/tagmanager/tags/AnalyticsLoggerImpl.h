@@ -1,7 +1,9 @@
 #pragma once
 // AnalyticsLoggerImpl: the analytics logger that writes through the tag manager's logging
 // (TAGLog), so analytics messages are filtered by the tag manager's level. The tag manager's
-// analytics tag installs it; the application itself never does.
+// analytics tag installs it into analytics (`Analytics::setLogger`, the sink analytics offers);
+// the application itself never does. It lives here, not in analytics, so the lower library
+// knows nothing of the tag manager.
 
 #include <cstdint>
 

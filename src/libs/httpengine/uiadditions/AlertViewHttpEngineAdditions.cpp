@@ -1,4 +1,4 @@
-#include "httpengine/AlertViewHttpEngineAdditions.h"
+#include "httpengine/uiadditions/AlertViewHttpEngineAdditions.h"
 
 std::shared_ptr<platform::AlertView> AlertViewHttpEngineAdditions::showWithError(
     const platform::Error& error) {

@@ -1,4 +1,4 @@
-#include "analytics/AnalyticsLoggerImpl.h"
+#include "tagmanager/tags/AnalyticsLoggerImpl.h"
 
 #include "tagmanager/base/TAGLog.h"
 

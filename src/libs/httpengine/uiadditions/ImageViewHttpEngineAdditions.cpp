@@ -1,5 +1,6 @@
-#include "httpengine/ImageViewHttpEngineAdditions.h"
+#include "httpengine/uiadditions/ImageViewHttpEngineAdditions.h"
 
+#include "httpengine/uiadditions/HttpEngineImageAdditions.h"
 #include "platform/foundation/Mutex.h"
 #include "platform/foundation/Thread.h"
 
@@ -61,8 +62,8 @@ HttpOperation::Ptr ImageViewHttpEngineAdditions::setImageFromURL(
   if (!engine) return current;
   // The view is held weakly: a view that goes before its picture arrives is not kept for it.
   std::weak_ptr<platform::ImageView> weakView = view;
-  auto operation = engine->imageAtURL(
-      url, view->frame().size,
+  auto operation = HttpEngineImageAdditions::imageAtURL(
+      *engine, url, view->frame().size,
       [weakView](const std::shared_ptr<platform::Image>& image, const std::string&, bool cached) {
         auto shown = weakView.lock();
         if (!shown || !image) return;

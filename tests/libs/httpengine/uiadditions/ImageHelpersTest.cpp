@@ -1,6 +1,6 @@
-// The engine's picture helpers (fetching, decoding, image views, the error alert) and what an
-// operation does for the application: a background task from start to end, and a local
-// notification for a failure in the background.
+// The engine's UI additions: picture helpers (fetching, decoding, image views, the error alert)
+// and the host over the application, through which an operation holds a background task from
+// start to end and shows a local notification for a failure in the background.
 
 #include <gtest/gtest.h>
 
@@ -9,9 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "httpengine/AlertViewHttpEngineAdditions.h"
 #include "httpengine/HttpEngine.h"
-#include "httpengine/ImageViewHttpEngineAdditions.h"
+#include "httpengine/uiadditions/AlertViewHttpEngineAdditions.h"
+#include "httpengine/uiadditions/ApplicationHttpEngineHost.h"
+#include "httpengine/uiadditions/HttpEngineImageAdditions.h"
+#include "httpengine/uiadditions/HttpOperationImageAdditions.h"
+#include "httpengine/uiadditions/ImageViewHttpEngineAdditions.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/ScriptedServer.h"
 #include "platform/ui/AlertView.h"
@@ -51,7 +54,7 @@ struct Delivery {
   bool onMain = true;
   std::optional<Error> error;
 
-  HttpEngine::ImageBlock completion() {
+  HttpEngineImageAdditions::ImageBlock completion() {
     return [this](const std::shared_ptr<Image>& i, const std::string& u, bool c) {
       ++calls;
       image = i;
@@ -70,12 +73,22 @@ struct Delivery {
 
 class ImageHelpersTest : public ::testing::Test {
  protected:
-  void SetUp() override { Application::reset(); }
+  void SetUp() override {
+    Application::reset();
+    ApplicationHttpEngineHost::install();
+  }
   void TearDown() override {
     server.releaseReplies();
     ImageViewHttpEngineAdditions::setDefaultEngine(nullptr);
     platform::AlertView::dismissAllWithoutAnswer();
+    HttpEngineHost::install(nullptr);
     Application::reset();
+  }
+  HttpOperation::Ptr imageAtURL(const std::optional<std::string>& u,
+                                HttpEngineImageAdditions::ImageBlock completion,
+                                HttpOperation::ResponseErrorBlock failure = nullptr) {
+    return HttpEngineImageAdditions::imageAtURL(*engine, u, std::move(completion),
+                                                std::move(failure));
   }
   std::string url(const std::string& path) { return server.url(path); }
 
@@ -85,11 +98,14 @@ class ImageHelpersTest : public ::testing::Test {
 
 TEST_F(ImageHelpersTest, EveryFormOfImageAtUrlHandsThePictureOnTheMainThread) {
   Delivery plain, sized, short1, short2;
-  auto a = engine->imageAtURL(url("/pic.png"), plain.completion(), plain.failure());
-  auto b = engine->imageAtURL(url("/pic.png?sized"), Size{100, 100}, sized.completion(),
-                              sized.failure());
-  auto c = engine->imageAtURL(url("/pic.png?short"), short1.completion());
-  auto d = engine->imageAtURL(url("/pic.png?sized-short"), Size{1, 1}, short2.completion());
+  auto a = HttpEngineImageAdditions::imageAtURL(*engine, url("/pic.png"), plain.completion(),
+                                                plain.failure());
+  auto b = HttpEngineImageAdditions::imageAtURL(*engine, url("/pic.png?sized"), Size{100, 100},
+                                                sized.completion(), sized.failure());
+  auto c =
+      HttpEngineImageAdditions::imageAtURL(*engine, url("/pic.png?short"), short1.completion());
+  auto d = HttpEngineImageAdditions::imageAtURL(*engine, url("/pic.png?sized-short"), Size{1, 1},
+                                                short2.completion());
   ASSERT_TRUE(a && b && c && d);
   ASSERT_TRUE(runUntil([&] { return plain.calls && sized.calls && short1.calls && short2.calls; }));
   for (Delivery* got : {&plain, &sized, &short1, &short2}) {
@@ -105,10 +121,12 @@ TEST_F(ImageHelpersTest, EveryFormOfImageAtUrlHandsThePictureOnTheMainThread) {
 
 TEST_F(ImageHelpersTest, UndecodableBytesGiveNoPictureAndFailuresGoToTheErrorCallback) {
   Delivery junk, sizedJunk, missing;
-  engine->imageAtURL(url("/junk"), junk.completion(), junk.failure());
-  engine->imageAtURL(url("/junk?sized"), Size{4, 4}, sizedJunk.completion(), sizedJunk.failure());
-  engine->imageAtURL(url("/missing"), missing.completion(), missing.failure());
-  auto quiet = engine->imageAtURL(url("/missing?quiet"), Delivery().completion());
+  imageAtURL(url("/junk"), junk.completion(), junk.failure());
+  HttpEngineImageAdditions::imageAtURL(*engine, url("/junk?sized"), Size{4, 4},
+                                       sizedJunk.completion(), sizedJunk.failure());
+  imageAtURL(url("/missing"), missing.completion(), missing.failure());
+  auto quiet =
+      HttpEngineImageAdditions::imageAtURL(*engine, url("/missing?quiet"), Delivery().completion());
   ASSERT_TRUE(runUntil([&] { return junk.calls && sizedJunk.calls && missing.calls; }));
   EXPECT_EQ(junk.image, nullptr);
   EXPECT_FALSE(junk.error);
@@ -118,15 +136,16 @@ TEST_F(ImageHelpersTest, UndecodableBytesGiveNoPictureAndFailuresGoToTheErrorCal
   EXPECT_EQ(missing.image, nullptr);
   ASSERT_TRUE(runUntil([&] { return quiet->isFinished(); })) << "its failure is dropped";
 
-  EXPECT_EQ(engine->imageAtURL(std::nullopt, Delivery().completion()), nullptr);
-  EXPECT_EQ(engine->imageAtURL("not a url", Delivery().completion()), nullptr);
+  EXPECT_EQ(imageAtURL(std::nullopt, Delivery().completion()), nullptr);
+  EXPECT_EQ(imageAtURL("not a url", Delivery().completion()), nullptr);
 }
 
 TEST_F(ImageHelpersTest, ResponseImageAndTheDecompressedOne) {
   auto op = HttpOperation::make(url("/pic.png"));
-  EXPECT_EQ(op->responseImage(), nullptr) << "no bytes yet";
+  EXPECT_EQ(HttpOperationImageAdditions::responseImage(*op), nullptr) << "no bytes yet";
   std::optional<std::shared_ptr<Image>> early;
-  op->decompressedResponseImageOfSize({}, [&](const std::shared_ptr<Image>& i) { early = i; });
+  HttpOperationImageAdditions::decompressedResponseImageOfSize(
+      *op, {}, [&](const std::shared_ptr<Image>& i) { early = i; });
   ASSERT_TRUE(runUntil([&] { return early.has_value(); }));
   EXPECT_EQ(*early, nullptr);
 
@@ -134,14 +153,15 @@ TEST_F(ImageHelpersTest, ResponseImageAndTheDecompressedOne) {
   op->addCompletionHandler([&](const HttpOperation::Ptr&) { finished = true; }, nullptr);
   engine->enqueueOperation(op);
   ASSERT_TRUE(runUntil([&] { return finished; }));
-  ASSERT_TRUE(op->responseImage());
-  EXPECT_EQ(op->responseImage()->size(), (Size{6, 4}));
+  ASSERT_TRUE(HttpOperationImageAdditions::responseImage(*op));
+  EXPECT_EQ(HttpOperationImageAdditions::responseImage(*op)->size(), (Size{6, 4}));
   std::shared_ptr<Image> decoded;
   bool onMain = false;
-  op->decompressedResponseImageOfSize({320, 480}, [&](const std::shared_ptr<Image>& i) {
-    decoded = i;
-    onMain = RunLoop::isMainThread();
-  });
+  HttpOperationImageAdditions::decompressedResponseImageOfSize(
+      *op, {320, 480}, [&](const std::shared_ptr<Image>& i) {
+        decoded = i;
+        onMain = RunLoop::isMainThread();
+      });
   ASSERT_TRUE(runUntil([&] { return decoded != nullptr; }));
   EXPECT_TRUE(onMain);
   EXPECT_EQ(decoded->size(), (Size{6, 4}));
@@ -150,7 +170,7 @@ TEST_F(ImageHelpersTest, ResponseImageAndTheDecompressedOne) {
 TEST_F(ImageHelpersTest, AStartedOperationHoldsABackgroundTaskUntilItEnds) {
   Application& app = Application::sharedApplication();
   Delivery got;
-  auto op = engine->imageAtURL(url("/held.png"), got.completion());
+  auto op = imageAtURL(url("/held.png"), got.completion());
   ASSERT_TRUE(runUntil([&] { return server.requestCount() == 1; }));
   EXPECT_EQ(app.runningBackgroundTaskCount(), 1u);
   EXPECT_NE(op->backgroundTaskId(), Application::kBackgroundTaskInvalid);
@@ -170,7 +190,7 @@ TEST_F(ImageHelpersTest, AStartedOperationHoldsABackgroundTaskUntilItEnds) {
 TEST_F(ImageHelpersTest, RunningOutOfBackgroundTimeCancelsTheOperation) {
   Application& app = Application::sharedApplication();
   Delivery got;
-  auto op = engine->imageAtURL(url("/held.png"), got.completion(), got.failure());
+  auto op = imageAtURL(url("/held.png"), got.completion(), got.failure());
   ASSERT_TRUE(runUntil([&] { return server.requestCount() == 1; }));
   app.expireBackgroundTasks();
   ASSERT_TRUE(runUntil([&] { return op->isCancelled(); }));
@@ -217,17 +237,6 @@ TEST_F(ImageHelpersTest, AFailureInTheBackgroundShowsALocalNotification) {
               c.shown ? std::vector<platform::LocalNotification>{*c.shown}
                       : std::vector<platform::LocalNotification>{});
   }
-}
-
-TEST_F(ImageHelpersTest, ALocalNotificationSurvivesArchiving) {
-  auto op = HttpOperation::make("http://h/frozen", platform::Dictionary{{"a", 1}}, "POST");
-  platform::LocalNotification n{"body", "Dismiss", std::nullopt, {{"k", platform::Value("v")}}};
-  op->setLocalNotification(n);
-  auto restored = HttpOperation::initWithCoder(op->encodeWithCoder());
-  ASSERT_TRUE(restored);
-  EXPECT_EQ(restored->localNotification(), n);
-  EXPECT_FALSE(HttpOperation::initWithCoder(HttpOperation::make("http://h/x")->encodeWithCoder())
-                   ->localNotification());
 }
 
 TEST_F(ImageHelpersTest, AnImageViewShowsItsPlaceholderThenThePicture) {
