@@ -65,7 +65,7 @@ fuzz: bootstrap build-fuzz/build.ninja
 # index.html go to build/road.
 run: bootstrap build/build.ninja
 	cmake --build build -j $(JOBS) --target chengheng
-	./build/src/app/chengheng --out build/road
+	./build/src/app/shell/chengheng --out build/road
 
 bench:
 	@./scripts/bootstrap --bench
