@@ -95,6 +95,7 @@ void OperationQueue::addOperation(const std::shared_ptr<Operation>& operation) {
     if (auto queue = weak.lock()) queue->operationChanged(raw);
   });
   std::size_t count;
+  std::uint64_t change;
   {
     MutexLock lock(mutex_);
     // Added twice while unfinished: it is one entry, as before.
@@ -104,11 +105,12 @@ void OperationQueue::addOperation(const std::shared_ptr<Operation>& operation) {
     slot.waiting = waiting_.insert(waiting_.end(), operation.get());
     Slot& added = slots_.emplace(raw, slot).first->second;
     count = entries_.size();
+    change = ++countChanges_;
     // Cancelled before it came: its cancel was reported to nobody, so it starts now.
     if (operation->isCancelled()) startLocked(added);
     pumpLocked();
   }
-  notifyCount(count);
+  notifyCount(change, count);
 }
 
 void OperationQueue::addOperation(std::function<void()> block) {
@@ -155,6 +157,7 @@ void OperationQueue::setOperationCountObserver(CountObserver observer) {
 
 void OperationQueue::operationChanged(const Operation* operation) {
   std::size_t count = 0;
+  std::uint64_t change = 0;
   bool removed = false;
   {
     MutexLock lock(mutex_);
@@ -171,13 +174,14 @@ void OperationQueue::operationChanged(const Operation* operation) {
       slots_.erase(found);
       removed = true;
       count = entries_.size();
+      change = ++countChanges_;
       if (entries_.empty()) drained_.notify_all();
     } else if (!slot.started && operation->isCancelled()) {
       startLocked(slot);
     }
     pumpLocked();
   }
-  if (removed) notifyCount(count);
+  if (removed) notifyCount(change, count);
 }
 
 void OperationQueue::pumpLocked() {
@@ -198,12 +202,15 @@ void OperationQueue::startLocked(Slot& slot) {
   pool_->submit(*slot.entry, pool_);
 }
 
-void OperationQueue::notifyCount(std::size_t count) {
+void OperationQueue::notifyCount(std::uint64_t change, std::size_t count) {
   CountObserver observer;
   {
     MutexLock lock(observerMutex_);
     observer = countObserver_;
   }
+  RecursiveMutexLock lock(deliveryMutex_);
+  if (change <= countChangesTold_) return;
+  countChangesTold_ = change;
   if (observer) observer(count);
 }
 

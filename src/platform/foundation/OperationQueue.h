@@ -15,6 +15,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <list>
 #include <memory>
@@ -75,7 +76,10 @@ class OperationQueue : public std::enable_shared_from_this<OperationQueue> {
   // added, until the width is full.
   void pumpLocked() REQUIRES(mutex_);
   void startLocked(Slot& slot) REQUIRES(mutex_);
-  void notifyCount(std::size_t count) EXCLUDES(observerMutex_);
+  // Tells the observer of the count the change numbered `change` made; a change older than one
+  // already told is dropped, so the observer's last word is always the newest count.
+  void notifyCount(std::uint64_t change, std::size_t count)
+      EXCLUDES(observerMutex_, deliveryMutex_);
 
   // Set before start, read-only after.
   const std::string name_;
@@ -90,10 +94,16 @@ class OperationQueue : public std::enable_shared_from_this<OperationQueue> {
   std::unordered_map<const Operation*, Slot> slots_ GUARDED_BY(mutex_);
   std::size_t running_ GUARDED_BY(mutex_) = 0;
   long width_ GUARDED_BY(mutex_) = kDefaultMaxConcurrentOperationCount;
+  // Numbers every change of the count, in the order the changes were made.
+  std::uint64_t countChanges_ GUARDED_BY(mutex_) = 0;
 
   // Guarded by observerMutex_.
   Mutex observerMutex_;
   CountObserver countObserver_ GUARDED_BY(observerMutex_);
+  // Held while the observer is told, so two changes are never told at once or out of order;
+  // recursive, since an observer may add an operation.
+  RecursiveMutex deliveryMutex_;
+  std::uint64_t countChangesTold_ GUARDED_BY(deliveryMutex_) = 0;
 };
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -142,8 +143,14 @@ TEST(OperationQueueTest, AsynchronousOperationHoldsItsSlotUntilItFinishes) {
   while (!second->isExecuting()) std::this_thread::yield();
   second->finish();
   queue->waitUntilAllOperationsAreFinished();
+  // The changes to 1 and to 0 are told from two threads; the observer's last word must be the
+  // newest count, never the older one arriving late.
   std::unique_lock lock(mutex);
-  cv.wait(lock, [&] { return counts.size() == 4; });
+  EXPECT_TRUE(cv.wait_for(lock, std::chrono::seconds(10),
+                          [&] { return !counts.empty() && counts.back() == 0; }));
+  lock.unlock();
+  std::this_thread::yield();
+  lock.lock();
   EXPECT_EQ(counts.back(), 0u);
 }
 
