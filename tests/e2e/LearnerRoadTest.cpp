@@ -1,7 +1,8 @@
 // The application end to end: the real executable plays the bundled learner's road against the
-// fake course server it starts itself, passes every step and leaves a picture per step, an index
-// page and a summary whose figures agree; a failing step and a bad command line end the run with
-// a message and their exit status; a course server named on the command line is the one used.
+// fake course server it starts itself (with the media port held by another program), passes
+// every step and leaves a picture per step, an index page and a summary whose figures agree; it
+// names the server before the road logs anything; a failing step and a bad command line end the run
+// with a message and their exit status; a course server named on the command line is the one used.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -12,9 +13,10 @@
 #include <fstream>
 #include <regex>
 
-#include "shell/RoadScript.h"
 #include "fakeserver/FakeCourseServer.h"
+#include "shell/RoadScript.h"
 #include "support/Files.h"
+#include "support/HeldPort.h"
 #include "support/TempHome.h"
 
 extern char** environ;
@@ -30,13 +32,17 @@ struct Outcome {
 class LearnerRoadTest : public ::testing::Test {
  protected:
   // Runs the executable with `args`, in an environment without this test's CHENGHENG_ settings
-  // (its home above all); the media server takes a free port, as tests run side by side.
-  Outcome play(std::vector<std::string> args) {
+  // (its home above all) but with `settings`; the media server takes a free port, as tests run
+  // side by side. With `oneStream`, standard error goes where standard output goes (`out`), as
+  // on a terminal or in a pipe shared by both.
+  Outcome play(std::vector<std::string> args,
+               std::vector<std::string> settings = {"CHENGHENG_MEDIA_PORT=0"},
+               bool oneStream = false) {
     args.insert(args.begin(), CHENGHENG_EXECUTABLE);
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
-    std::vector<std::string> entries = {"CHENGHENG_MEDIA_PORT=0"};
+    std::vector<std::string> entries = std::move(settings);
     for (char** e = environ; *e; ++e) {
       std::string entry = *e;
       if (entry.rfind("CHENGHENG_", 0) != 0) entries.push_back(entry);
@@ -51,8 +57,12 @@ class LearnerRoadTest : public ::testing::Test {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
+    if (oneStream) {
+      posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                       0644);
+    }
     pid_t pid = 0;
     Outcome result;
     EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
@@ -61,7 +71,7 @@ class LearnerRoadTest : public ::testing::Test {
     EXPECT_EQ(waitpid(pid, &status, 0), pid);
     if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
     result.out = testsupport::readFile(outPath);
-    result.err = testsupport::readFile(errPath);
+    if (!oneStream) result.err = testsupport::readFile(errPath);
     return result;
   }
 
@@ -101,8 +111,15 @@ TEST_F(LearnerRoadTest, TheBundledRoadPassesEveryStepAndLeavesAPictureOfEach) {
   ASSERT_TRUE(road) << error;
   const long steps = static_cast<long>(road->steps().size());
 
-  Outcome result = play({"--out", out});
+  // Another program holds the media server's configured port: the downloaded lecture plays all
+  // the same, from the port the server took instead.
+  testsupport::HeldPort held;
+  ASSERT_NE(held.port(), 0);
+  Outcome result = play({"--out", out}, {"CHENGHENG_MEDIA_PORT=" + std::to_string(held.port())});
   ASSERT_EQ(result.status, 0) << result.out << result.err;
+  EXPECT_EQ(result.err.find("VERBOSE:"), std::string::npos)
+      << "the analytics log keeps to warnings and errors unless asked:\n"
+      << result.err;
   EXPECT_NE(result.out.find("The fake course server listens on http://127.0.0.1:"),
             std::string::npos);
   EXPECT_NE(result.out.find("steps passed:                  " + std::to_string(steps) + " of " +
@@ -136,6 +153,18 @@ TEST_F(LearnerRoadTest, TheBundledRoadPassesEveryStepAndLeavesAPictureOfEach) {
   }
   EXPECT_EQ(pictures, steps);
   EXPECT_TRUE(testsupport::exists(out + "/home/Documents/sample.db")) << "the run's own home";
+}
+
+TEST_F(LearnerRoadTest, TheServersAddressComesBeforeAnythingTheRoadLogs) {
+  // Every analytics line asked for: the launch and the first screens log some at once.
+  Outcome result = play({"--out", out, "--script", script("scroll 1920 0\ntap @begin\n")},
+                        {"CHENGHENG_MEDIA_PORT=0", "CHENGHENG_ANALYTICS_LOG_LEVEL=4"}, true);
+  ASSERT_EQ(result.status, 0) << result.out;
+  const auto address = result.out.find("The fake course server listens on http://127.0.0.1:");
+  const auto logged = result.out.find("VERBOSE:");
+  ASSERT_NE(address, std::string::npos) << result.out;
+  ASSERT_NE(logged, std::string::npos) << "the level asked for was kept:\n" << result.out;
+  EXPECT_LT(address, logged) << result.out;
 }
 
 TEST_F(LearnerRoadTest, AFailingStepEndsTheRunWithItsNameAndStatusOne) {

@@ -1,8 +1,8 @@
 #include "shell/RoadRunner.h"
 
+#include <cmath>
 #include <cstdio>
 
-#include "shell/RoadScreen.h"
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Paths.h"
@@ -14,6 +14,7 @@
 #include "platform/ui/TextView.h"
 #include "platform/ui/UITestDriver.h"
 #include "platform/ui/Window.h"
+#include "shell/RoadScreen.h"
 
 namespace {
 
@@ -37,6 +38,8 @@ const char* verbName(RoadStep::Verb verb) {
       return "wait";
     case RoadStep::Verb::Scroll:
       return "scroll";
+    case RoadStep::Verb::Frame:
+      return "frame";
     case RoadStep::Verb::Snapshot:
       break;
   }
@@ -53,6 +56,12 @@ std::string joined(const std::vector<std::string>& texts) {
 std::string secondsText(double seconds) {
   char text[32];
   std::snprintf(text, sizeof text, "%g s", seconds);
+  return text;
+}
+
+std::string rectText(const platform::Rect& rect) {
+  char text[96];
+  std::snprintf(text, sizeof text, "%g,%g %gx%g", rect.x(), rect.y(), rect.width(), rect.height());
   return text;
 }
 
@@ -153,6 +162,9 @@ void RoadRunner::perform(const RoadStep& step) {
     case RoadStep::Verb::WaitNotification:
       waitFor(step);
       return;
+    case RoadStep::Verb::Frame:
+      checkFrame(step);
+      return;
     case RoadStep::Verb::Snapshot:
       return;
   }
@@ -217,6 +229,21 @@ void RoadRunner::scroll(const RoadStep& step) {
                           : RoadScreen::frontScrollView();
   if (!view) throw AssertionFailure("no scroll view is on screen");
   UITestDriver::scrollTo(view, {step.x, step.y});
+}
+
+void RoadRunner::checkFrame(const RoadStep& step) {
+  auto views = RoadScreen::find(*step.target);
+  if (views.empty()) notOnScreen(*step.target);
+  const platform::Rect wanted{step.x, step.y, step.width, step.height};
+  const platform::Rect found = RoadScreen::frameOnScreen(*views.front());
+  // Layout works in whole and half points; a smaller difference is rounding, not a place.
+  constexpr double kSlack = 0.25;
+  auto near = [&](double a, double b) { return std::abs(a - b) <= kSlack; };
+  if (near(found.x(), wanted.x()) && near(found.y(), wanted.y()) &&
+      near(found.width(), wanted.width()) && near(found.height(), wanted.height()))
+    return;
+  throw AssertionFailure(step.target->describe() + " lies at " + rectText(found) + ", not at " +
+                         rectText(wanted));
 }
 
 void RoadRunner::waitFor(const RoadStep& step) {

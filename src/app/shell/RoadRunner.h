@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "shell/RoadCounters.h"
-#include "shell/RoadScript.h"
 #include "platform/foundation/Mutex.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "shell/RoadCounters.h"
+#include "shell/RoadScript.h"
 
 class RoadRunner {
  public:
@@ -52,6 +52,7 @@ class RoadRunner {
   void answer(const RoadStep& step);
   void scroll(const RoadStep& step);
   void waitFor(const RoadStep& step);
+  void checkFrame(const RoadStep& step);
   std::string picture(int number, const RoadStep& step, std::string* error);
 
   int postedCount(const std::string& name) EXCLUDES(mutex_);

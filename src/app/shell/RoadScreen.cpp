@@ -102,6 +102,12 @@ std::string trimmed(const std::string& text) {
 
 }  // namespace
 
+platform::Rect RoadScreen::frameOnScreen(const View& view) {
+  const View* root = &view;
+  while (root->superviewPointer()) root = root->superviewPointer();
+  return view.convertRectToView(view.bounds(), root);
+}
+
 bool RoadScreen::isSeen(const View& view) {
   const View* root = &view;
   for (const View* v = &view; v; v = v->superviewPointer()) {
@@ -126,6 +132,8 @@ bool RoadScreen::shows(const View& view, const RoadStep::Target& target) {
       return view.tag() == target.tag;
     case RoadStep::Target::Kind::Picture:
       return showsPicture(view, target.text);
+    case RoadStep::Target::Kind::Class:
+      return view.className() == target.text;
     case RoadStep::Target::Kind::Text:
       break;
   }

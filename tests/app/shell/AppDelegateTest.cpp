@@ -8,7 +8,6 @@
 
 #include "analytics/Analytics.h"
 #include "analytics/AnalyticsLogger.h"
-#include "shell/AppDelegate.h"
 #include "download/DownloadNotifications.h"
 #include "download/DownloadUtil.h"
 #include "model/GlobalModel.h"
@@ -25,6 +24,7 @@
 #include "screens/login/AreaViewController.h"
 #include "screens/login/LoginViewController.h"
 #include "screens/start/LaunchController.h"
+#include "shell/AppDelegate.h"
 #include "support/MainLoop.h"
 #include "widgets/MirelTabBarController.h"
 
@@ -118,6 +118,24 @@ TEST_F(AppDelegateTest, LaunchMakesTheSharedObjectsAndTheAnalyticsTracker) {
   EXPECT_TRUE(Analytics::sharedInstance()->trackUncaughtExceptions());
   EXPECT_EQ(Analytics::sharedInstance()->dispatchInterval(), 20.0);
   EXPECT_TRUE(delegate->window()->isKeyWindow());
+}
+
+TEST_F(AppDelegateTest, TheAnalyticsLogLevelIsTheApplicationsUnlessTheEnvironmentSetsOne) {
+  const std::pair<const char*, unsigned> cases[] = {
+      {nullptr, 4}, {"2", 2}, {"0", 0}, {"4", 4}, {"5", 4}, {"22", 4}, {"", 4}, {"-1", 4},
+  };
+  for (const auto& [value, level] : cases) {
+    if (value) {
+      ::setenv(AppDelegate::kAnalyticsLogLevelVariable, value, 1);
+    } else {
+      ::unsetenv(AppDelegate::kAnalyticsLogLevelVariable);
+    }
+    EXPECT_EQ(AppDelegate::analyticsLogLevel(), level) << (value ? value : "(unset)");
+  }
+  ::setenv(AppDelegate::kAnalyticsLogLevelVariable, "2", 1);
+  launchAtAreaScreen();
+  ::unsetenv(AppDelegate::kAnalyticsLogLevelVariable);
+  EXPECT_EQ(Analytics::sharedInstance()->logger()->logLevel(), 2u);
 }
 
 TEST_F(AppDelegateTest, EachBundleVersionShowsTheGuideUntilItIsFinished) {

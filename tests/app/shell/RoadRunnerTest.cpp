@@ -7,9 +7,6 @@
 
 #include <filesystem>
 
-#include "shell/RoadReport.h"
-#include "shell/RoadRunner.h"
-#include "shell/RoadScreen.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
@@ -20,6 +17,9 @@
 #include "platform/ui/TextField.h"
 #include "platform/ui/UITestDriver.h"
 #include "platform/ui/Window.h"
+#include "shell/RoadReport.h"
+#include "shell/RoadRunner.h"
+#include "shell/RoadScreen.h"
 #include "support/Files.h"
 #include "support/TempHome.h"
 
@@ -183,6 +183,24 @@ TEST_F(RoadRunnerTest, AdvancingMovesTheClockAndTheScreenAfterIt) {
   EXPECT_GE(clock->monotonicNow() - start, platform::seconds(10));
 }
 
+TEST_F(RoadRunnerTest, AFrameStepChecksWhereTheViewLiesOnTheScreen) {
+  // A bar inside a sheet that is itself moved: the check reads screen places, not the parent's.
+  auto sheet = platform::View::create(Rect{0, 64, 320, 416});
+  window->addSubview(sheet);
+  auto bar = button({0, 367, 320, 49}, [] {});
+  bar->removeFromSuperview();
+  bar->setTag(5);
+  sheet->addSubview(bar);
+  ASSERT_TRUE(play("frame #5 0 431 320 49\nframe %Button 0 431 320 49"))
+      << RoadReport::failure(*runner);
+
+  bar->setFrame({0, 318, 320, 49});  // climbed 49 points
+  EXPECT_FALSE(play("frame #5 0 431 320 49"));
+  EXPECT_EQ(last().failure, "#5 lies at 0,382 320x49, not at 0,431 320x49");
+  EXPECT_FALSE(play("frame #6 0 431 320 49"));
+  EXPECT_EQ(last().failure.rfind("nothing on screen shows #6", 0), 0u) << last().failure;
+}
+
 TEST_F(RoadRunnerTest, EveryStepLeavesAPictureAndThePageShowsThemInOrder) {
   auto shown = button({10, 30, 100, 40}, [] {});
   shown->setTitle(std::string("<北京&市>"));
@@ -203,6 +221,9 @@ TEST_F(RoadRunnerTest, EveryStepLeavesAPictureAndThePageShowsThemInOrder) {
   const std::string summary = RoadReport::summary(*runner, folder);
   EXPECT_NE(summary.find("steps passed:                  2 of 3\n"), std::string::npos) << summary;
   EXPECT_NE(summary.find(folder + "/index.html"), std::string::npos);
+  const auto figures = page.find("<pre class=\"summary\">" + summary + "</pre>");
+  EXPECT_NE(figures, std::string::npos) << "the page carries the summary's figures: " << page;
+  EXPECT_LT(figures, first) << "above the pictures";
 }
 
 }  // namespace
