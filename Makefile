@@ -66,7 +66,7 @@ fuzz: bootstrap build-fuzz/build.ninja
 CHENGHENG_MEDIA_PORT ?= 0
 run: bootstrap build/build.ninja
 	cmake --build build -j $(JOBS) --target chengheng
-	CHENGHENG_MEDIA_PORT=$(CHENGHENG_MEDIA_PORT) ./build/src/app/chengheng --out build/road
+	CHENGHENG_MEDIA_PORT=$(CHENGHENG_MEDIA_PORT) ./build/src/app/shell/chengheng --out build/road
 
 bench:
 	@./scripts/bootstrap --bench

@@ -8,6 +8,7 @@
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
+#include "platform/net/URLConnection.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/TextField.h"
@@ -124,6 +125,7 @@ bool RoadRunner::run() {
     } catch (const std::exception& e) {
       record.failure = e.what();
     }
+    awaitAnswers();
     counters_.sample();
     std::string error;
     record.picture = picture(number, step, &error);
@@ -229,6 +231,15 @@ void RoadRunner::scroll(const RoadStep& step) {
                           : RoadScreen::frontScrollView();
   if (!view) throw AssertionFailure("no scroll view is on screen");
   UITestDriver::scrollTo(view, {step.x, step.y});
+}
+
+void RoadRunner::awaitAnswers() {
+  // Real time only: the clock, and with it study time and animations, stays where it is.
+  platform::RunLoop::main()->runUntil(
+      [] {
+        return platform::URLConnection::transfersInFlight() == 0 && !RoadScreen::showsActivity();
+      },
+      platform::seconds(kQuietSeconds));
 }
 
 void RoadRunner::checkFrame(const RoadStep& step) {

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "platform/foundation/Thread.h"
+#include "platform/ui/ActivityIndicatorView.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Button.h"
@@ -164,6 +165,14 @@ std::shared_ptr<platform::ScrollView> RoadScreen::frontScrollView() {
     if (auto scroll = std::dynamic_pointer_cast<platform::ScrollView>(view)) return scroll;
   }
   return nullptr;
+}
+
+bool RoadScreen::showsActivity() {
+  for (const auto& view : seenViews()) {
+    auto* indicator = dynamic_cast<const platform::ActivityIndicatorView*>(view.get());
+    if (indicator && indicator->isAnimating()) return true;
+  }
+  return false;
 }
 
 std::vector<std::string> RoadScreen::visibleTexts() {

@@ -23,6 +23,8 @@ class RoadScreen {
   // The front-most table or other scroll view on screen, or null.
   static std::shared_ptr<platform::TableView> frontTable();
   static std::shared_ptr<platform::ScrollView> frontScrollView();
+  // Whether a wait indicator spins somewhere on screen.
+  static bool showsActivity();
   // The texts on screen, front-most first, each once: what a failure message lists.
   static std::vector<std::string> visibleTexts();
 
