@@ -16,8 +16,11 @@
 // animations come out the same on every run. The device reads as on WiFi; the servers it talks
 // to are on this machine.
 //
+// The analytics log keeps to warnings and errors unless CHENGHENG_ANALYTICS_LOG_LEVEL asks for
+// more (4: everything).
+//
 // Exit status: 0 when every step passed, 1 when one failed (the message names it), 2 for a bad
-// command line, script or output folder.
+// command line, script or output folder; every exit is an OrderlyExit.
 
 #include <unistd.h>
 
