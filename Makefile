@@ -62,10 +62,11 @@ fuzz: bootstrap build-fuzz/build.ninja
 	done
 
 # The learner's road against the fake course server the run starts itself; pictures and
-# index.html go to build/road.
+# index.html go to build/road. The local media server takes any free port, as in the tests.
+CHENGHENG_MEDIA_PORT ?= 0
 run: bootstrap build/build.ninja
 	cmake --build build -j $(JOBS) --target chengheng
-	./build/src/app/shell/chengheng --out build/road
+	CHENGHENG_MEDIA_PORT=$(CHENGHENG_MEDIA_PORT) ./build/src/app/shell/chengheng --out build/road
 
 bench:
 	@./scripts/bootstrap --bench

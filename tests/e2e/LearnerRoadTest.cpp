@@ -1,7 +1,8 @@
 // The application end to end: the real executable plays the bundled learner's road against the
-// fake course server it starts itself, passes every step and leaves a picture per step, an index
-// page and a summary whose figures agree; a failing step and a bad command line end the run with
-// a message and their exit status; a course server named on the command line is the one used.
+// fake course server it starts itself (with the media port held by another program), passes
+// every step and leaves a picture per step, an index page and a summary whose figures agree; it
+// names the server before the road logs anything; a failing step and a bad command line end the run
+// with a message and their exit status; a course server named on the command line is the one used.
 
 #include <cairo.h>
 #include <fcntl.h>
@@ -16,6 +17,7 @@
 #include "fakeserver/FakeCourseServer.h"
 #include "shell/RoadScript.h"
 #include "support/Files.h"
+#include "support/HeldPort.h"
 #include "support/TempHome.h"
 
 extern char** environ;
@@ -31,13 +33,17 @@ struct Outcome {
 class LearnerRoadTest : public ::testing::Test {
  protected:
   // Runs the executable with `args`, in an environment without this test's CHENGHENG_ settings
-  // (its home above all); the media server takes a free port, as tests run side by side.
-  Outcome play(std::vector<std::string> args) {
+  // (its home above all) but with `settings`; the media server takes a free port, as tests run
+  // side by side. With `oneStream`, standard error goes where standard output goes (`out`), as
+  // on a terminal or in a pipe shared by both.
+  Outcome play(std::vector<std::string> args,
+               std::vector<std::string> settings = {"CHENGHENG_MEDIA_PORT=0"},
+               bool oneStream = false) {
     args.insert(args.begin(), CHENGHENG_EXECUTABLE);
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
-    std::vector<std::string> entries = {"CHENGHENG_MEDIA_PORT=0"};
+    std::vector<std::string> entries = std::move(settings);
     for (char** e = environ; *e; ++e) {
       std::string entry = *e;
       if (entry.rfind("CHENGHENG_", 0) != 0) entries.push_back(entry);
@@ -52,8 +58,12 @@ class LearnerRoadTest : public ::testing::Test {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
+    if (oneStream) {
+      posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                       0644);
+    }
     pid_t pid = 0;
     Outcome result;
     EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
@@ -62,7 +72,7 @@ class LearnerRoadTest : public ::testing::Test {
     EXPECT_EQ(waitpid(pid, &status, 0), pid);
     if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
     result.out = testsupport::readFile(outPath);
-    result.err = testsupport::readFile(errPath);
+    if (!oneStream) result.err = testsupport::readFile(errPath);
     return result;
   }
 
@@ -147,8 +157,15 @@ TEST_F(LearnerRoadTest, TheBundledRoadPassesEveryStepAndLeavesAPictureOfEach) {
   ASSERT_TRUE(road) << error;
   const long steps = static_cast<long>(road->steps().size());
 
-  Outcome result = play({"--out", out});
+  // Another program holds the media server's configured port: the downloaded lecture plays all
+  // the same, from the port the server took instead.
+  testsupport::HeldPort held;
+  ASSERT_NE(held.port(), 0);
+  Outcome result = play({"--out", out}, {"CHENGHENG_MEDIA_PORT=" + std::to_string(held.port())});
   ASSERT_EQ(result.status, 0) << result.out << result.err;
+  EXPECT_EQ(result.err.find("VERBOSE:"), std::string::npos)
+      << "the analytics log keeps to warnings and errors unless asked:\n"
+      << result.err;
   EXPECT_NE(result.out.find("The fake course server listens on http://127.0.0.1:"),
             std::string::npos);
   EXPECT_NE(result.out.find("steps passed:                  " + std::to_string(steps) + " of " +
@@ -196,6 +213,30 @@ TEST_F(LearnerRoadTest, TheBundledRoadPassesEveryStepAndLeavesAPictureOfEach) {
   Tones notesPage = tones(out + "/" + notes, 128, 552);
   EXPECT_GT(notesPage.white, 200000) << notes << " shows the page";
   EXPECT_GT(notesPage.black, 5000) << notes << " shows its text";
+
+  // The same road again draws the same pictures, byte for byte: nothing in them depends on how
+  // quick the machine or the loopback network was.
+  const std::string again = home.path() + "/again";
+  Outcome second = play({"--out", again});
+  ASSERT_EQ(second.status, 0) << second.out << second.err;
+  for (const auto& name : testsupport::filesIn(out)) {
+    if (std::filesystem::path(name).extension() != ".png") continue;
+    EXPECT_TRUE(testsupport::readFile(out + "/" + name) ==
+                testsupport::readFile(again + "/" + name))
+        << name << " differs between two runs";
+  }
+}
+
+TEST_F(LearnerRoadTest, TheServersAddressComesBeforeAnythingTheRoadLogs) {
+  // Every analytics line asked for: the launch logs some at once.
+  Outcome result = play({"--out", out, "--script", script("scroll 1920 0\ntap @begin\n")},
+                        {"CHENGHENG_MEDIA_PORT=0", "CHENGHENG_ANALYTICS_LOG_LEVEL=4"}, true);
+  ASSERT_EQ(result.status, 0) << result.out;
+  const auto address = result.out.find("The fake course server listens on http://127.0.0.1:");
+  const auto logged = result.out.find("UsageAnalytics");
+  ASSERT_NE(address, std::string::npos) << result.out;
+  ASSERT_NE(logged, std::string::npos) << "the level asked for was kept:\n" << result.out;
+  EXPECT_LT(address, logged) << result.out;
 }
 
 TEST_F(LearnerRoadTest, AFailingStepEndsTheRunWithItsNameAndStatusOne) {

@@ -26,9 +26,19 @@ LocalHttpServer::LocalHttpServer() : _httpServer(HTTPServer::create()) {
 LocalHttpServer::~LocalHttpServer() = default;
 
 void LocalHttpServer::start() {
-  platform::Error ignored;
-  _httpServer->start(&ignored);
+  platform::Error error;
+  if (_httpServer->start(&error) || _httpServer->isRunning()) return;
+  const std::uint16_t configured = _httpServer->port();
+  if (configured == 0) return;
+  // The configured port is held (another copy of the application, any other program): a port
+  // the system picks serves as well, since the player asks which port was bound. The next
+  // start tries the configured port first again.
+  _httpServer->setPort(0);
+  _httpServer->start(&error);
+  _httpServer->setPort(configured);
 }
+
+std::uint16_t LocalHttpServer::listeningPort() { return _httpServer->listeningPort(); }
 
 bool LocalHttpServer::isRunning() { return _httpServer->isRunning(); }
 

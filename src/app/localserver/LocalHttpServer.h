@@ -9,8 +9,10 @@
 // device (the platform announces nothing on the network).
 //
 // The player makes one, and before each offline play, when `isRunning` answers false, calls
-// `setDocumeentRoot` (spelled so) and `start`; closing the player calls `stop`. Start failures
-// (a port in use) are not reported: the player's requests then fail to connect. Any thread.
+// `setDocumeentRoot` (spelled so) and `start`; closing the player calls `stop`. When the
+// configured port is held by someone else, `start` listens on a port the system picks instead,
+// and the player addresses the port `listeningPort` names. Other start failures are not
+// reported: the player's requests then fail to connect. Any thread.
 
 #include <cstdint>
 #include <memory>
@@ -26,8 +28,11 @@ class LocalHttpServer {
   LocalHttpServer(const LocalHttpServer&) = delete;
   LocalHttpServer& operator=(const LocalHttpServer&) = delete;
 
+  // Listens on the configured port, or on a free one when that is held.
   void start();
   bool isRunning();
+  // The port the server listens on while it runs, else 0.
+  std::uint16_t listeningPort();
   // Points the server at the current user's download folder again, so a user change between
   // plays is honoured.
   void setDocumeentRoot();

@@ -1,6 +1,7 @@
 #include "shell/AppDelegate.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "analytics/Analytics.h"
 #include "analytics/AnalyticsLogger.h"
@@ -80,9 +81,15 @@ void AppDelegate::startAnalytics() {
   auto analytics = Analytics::sharedInstance();
   analytics->setTrackUncaughtExceptions(true);
   analytics->setDispatchInterval(20.0);
-  analytics->logger()->setLogLevel(4);
+  analytics->logger()->setLogLevel(analyticsLogLevel());
   // The analytics component keeps the tracker as its default one, which the screens use.
   analytics->trackerWithTrackingId(kTrackingId);
+}
+
+unsigned AppDelegate::analyticsLogLevel() {
+  const char* value = std::getenv(kAnalyticsLogLevelVariable);
+  if (!value || value[0] < '0' || value[0] > '4' || value[1] != '\0') return kAnalyticsLogLevel;
+  return static_cast<unsigned>(value[0] - '0');
 }
 
 void AppDelegate::reachabilityChanged(const platform::Notification&) {

@@ -33,6 +33,12 @@ class AppDelegate : public ApplicationServices,
  public:
   // The analytics tracking identifier of this deployment.
   static constexpr const char* kTrackingId = "CH-20140101-1";
+  // The analytics log level of the run (0 none .. 4 verbose), when the environment sets one;
+  // the application's own is 4.
+  static constexpr const char* kAnalyticsLogLevelVariable = "CHENGHENG_ANALYTICS_LOG_LEVEL";
+  static constexpr unsigned kAnalyticsLogLevel = 4;
+  // kAnalyticsLogLevel, or the level kAnalyticsLogLevelVariable holds (one digit, 0 to 4).
+  static unsigned analyticsLogLevel();
   // The least time in the background after which the course screens reload.
   static constexpr double kRefreshAfterSeconds = 600.0;
   static constexpr const char* kMobileNetworkMessage =

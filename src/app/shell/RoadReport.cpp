@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <fstream>
 
-#include "shell/RoadRunner.h"
 #include "platform/foundation/Paths.h"
+#include "shell/RoadRunner.h"
 
 namespace {
 
@@ -49,7 +49,10 @@ bool RoadReport::writeIndex(const RoadRunner& runner, const std::string& folder,
       << "figcaption { font-size: 0.9em; margin-bottom: 0.4em; }\n"
       << ".failed figcaption { color: #b00; font-weight: bold; }\n</style>\n</head>\n<body>\n"
       << "<h1>The learner's road</h1>\n<p>" << runner.passedCount() << " of " << runner.stepCount()
-      << " steps passed.</p>\n<div class=\"steps\">\n";
+      << " steps passed.</p>\n"
+      // The figures as the console printed them, so the page alone tells the whole run.
+      << "<pre class=\"summary\">" << escaped(summary(runner, folder)) << "</pre>\n"
+      << "<div class=\"steps\">\n";
   for (const auto& record : runner.records()) {
     out << "<figure" << (record.passed ? "" : " class=\"failed\"") << ">\n<figcaption>"
         << escaped(stepTitle(record));

@@ -2,6 +2,7 @@
 
 #include <cairo.h>
 
+#include <cmath>
 #include <cstdio>
 
 #include "platform/foundation/Assert.h"
@@ -11,6 +12,7 @@
 #include "platform/foundation/Thread.h"
 #include "platform/media/MovieFrameView.h"
 #include "platform/media/WebView.h"
+#include "platform/net/URLConnection.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/TextField.h"
@@ -74,6 +76,8 @@ const char* verbName(RoadStep::Verb verb) {
       return "wait";
     case RoadStep::Verb::Scroll:
       return "scroll";
+    case RoadStep::Verb::Frame:
+      return "frame";
     case RoadStep::Verb::Snapshot:
       break;
   }
@@ -90,6 +94,12 @@ std::string joined(const std::vector<std::string>& texts) {
 std::string secondsText(double seconds) {
   char text[32];
   std::snprintf(text, sizeof text, "%g s", seconds);
+  return text;
+}
+
+std::string rectText(const platform::Rect& rect) {
+  char text[96];
+  std::snprintf(text, sizeof text, "%g,%g %gx%g", rect.x(), rect.y(), rect.width(), rect.height());
   return text;
 }
 
@@ -152,6 +162,7 @@ bool RoadRunner::run() {
     } catch (const std::exception& e) {
       record.failure = e.what();
     }
+    awaitAnswers();
     counters_.sample();
     std::string error;
     record.picture = picture(number, step, &error);
@@ -189,6 +200,9 @@ void RoadRunner::perform(const RoadStep& step) {
     case RoadStep::Verb::WaitText:
     case RoadStep::Verb::WaitNotification:
       waitFor(step);
+      return;
+    case RoadStep::Verb::Frame:
+      checkFrame(step);
       return;
     case RoadStep::Verb::Snapshot:
       return;
@@ -254,6 +268,30 @@ void RoadRunner::scroll(const RoadStep& step) {
                           : RoadScreen::frontScrollView();
   if (!view) throw AssertionFailure("no scroll view is on screen");
   UITestDriver::scrollTo(view, {step.x, step.y});
+}
+
+void RoadRunner::awaitAnswers() {
+  // Real time only: the clock, and with it study time and animations, stays where it is.
+  platform::RunLoop::main()->runUntil(
+      [] {
+        return platform::URLConnection::transfersInFlight() == 0 && !RoadScreen::showsActivity();
+      },
+      platform::seconds(kQuietSeconds));
+}
+
+void RoadRunner::checkFrame(const RoadStep& step) {
+  auto views = RoadScreen::find(*step.target);
+  if (views.empty()) notOnScreen(*step.target);
+  const platform::Rect wanted{step.x, step.y, step.width, step.height};
+  const platform::Rect found = RoadScreen::frameOnScreen(*views.front());
+  // Layout works in whole and half points; a smaller difference is rounding, not a place.
+  constexpr double kSlack = 0.25;
+  auto near = [&](double a, double b) { return std::abs(a - b) <= kSlack; };
+  if (near(found.x(), wanted.x()) && near(found.y(), wanted.y()) &&
+      near(found.width(), wanted.width()) && near(found.height(), wanted.height()))
+    return;
+  throw AssertionFailure(step.target->describe() + " lies at " + rectText(found) + ", not at " +
+                         rectText(wanted));
 }
 
 void RoadRunner::waitFor(const RoadStep& step) {

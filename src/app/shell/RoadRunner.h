@@ -6,22 +6,28 @@
 // step still gets its picture, so the screen where the road broke can be seen.
 //
 // Acting steps (tap, type, select, answer, scroll) let half a second of clock time pass after
-// acting, so animations end and short notices are caught in the picture. The summary's figures
-// come from RoadCounters. Main thread only; the application must be launched first.
+// acting, so animations end and short notices are caught in the picture. Before every picture
+// the runner waits (in real time, up to kQuietSeconds) until no HTTP transfer is under way and
+// no wait indicator spins on screen: a screen waiting for a server then shows the answer, not
+// a state that depends on how quick the machine was, and two runs
+// of a road draw the same pictures. The summary's figures come from RoadCounters. Main thread
+// only; the application must be launched first.
 
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "shell/RoadCounters.h"
-#include "shell/RoadScript.h"
 #include "platform/foundation/Mutex.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "shell/RoadCounters.h"
+#include "shell/RoadScript.h"
 
 class RoadRunner {
  public:
   static constexpr double kSettleSeconds = 0.5;
+  // How long, in real time, a picture waits for the transfers and the wait indicators to end.
+  static constexpr double kQuietSeconds = 5;
 
   struct Record {
     int number = 0;  // 1-based
@@ -52,6 +58,8 @@ class RoadRunner {
   void answer(const RoadStep& step);
   void scroll(const RoadStep& step);
   void waitFor(const RoadStep& step);
+  void checkFrame(const RoadStep& step);
+  void awaitAnswers();
   std::string picture(int number, const RoadStep& step, std::string* error);
 
   int postedCount(const std::string& name) EXCLUDES(mutex_);

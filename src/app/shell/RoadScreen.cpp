@@ -3,6 +3,7 @@
 #include <set>
 
 #include "platform/foundation/Thread.h"
+#include "platform/ui/ActivityIndicatorView.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Button.h"
@@ -102,6 +103,12 @@ std::string trimmed(const std::string& text) {
 
 }  // namespace
 
+platform::Rect RoadScreen::frameOnScreen(const View& view) {
+  const View* root = &view;
+  while (root->superviewPointer()) root = root->superviewPointer();
+  return view.convertRectToView(view.bounds(), root);
+}
+
 bool RoadScreen::isSeen(const View& view) {
   const View* root = &view;
   for (const View* v = &view; v; v = v->superviewPointer()) {
@@ -126,6 +133,8 @@ bool RoadScreen::shows(const View& view, const RoadStep::Target& target) {
       return view.tag() == target.tag;
     case RoadStep::Target::Kind::Picture:
       return showsPicture(view, target.text);
+    case RoadStep::Target::Kind::Class:
+      return view.className() == target.text;
     case RoadStep::Target::Kind::Text:
       break;
   }
@@ -156,6 +165,14 @@ std::shared_ptr<platform::ScrollView> RoadScreen::frontScrollView() {
     if (auto scroll = std::dynamic_pointer_cast<platform::ScrollView>(view)) return scroll;
   }
   return nullptr;
+}
+
+bool RoadScreen::showsActivity() {
+  for (const auto& view : seenViews()) {
+    auto* indicator = dynamic_cast<const platform::ActivityIndicatorView*>(view.get());
+    if (indicator && indicator->isAnimating()) return true;
+  }
+  return false;
 }
 
 std::vector<std::string> RoadScreen::visibleTexts() {

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "shell/RoadStep.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/View.h"
+#include "shell/RoadStep.h"
 
 class RoadScreen {
  public:
@@ -23,8 +23,13 @@ class RoadScreen {
   // The front-most table or other scroll view on screen, or null.
   static std::shared_ptr<platform::TableView> frontTable();
   static std::shared_ptr<platform::ScrollView> frontScrollView();
+  // Whether a wait indicator spins somewhere on screen.
+  static bool showsActivity();
   // The texts on screen, front-most first, each once: what a failure message lists.
   static std::vector<std::string> visibleTexts();
+
+  // Where `view` lies in the coordinates of its root: its window, or its alert.
+  static platform::Rect frameOnScreen(const platform::View& view);
 
   static bool shows(const platform::View& view, const RoadStep::Target& target);
   static bool isSeen(const platform::View& view);

@@ -89,13 +89,18 @@ bool parseTarget(const Word& word, RoadStep::Target* target) {
     target->text = word.text.substr(1);
     return true;
   }
+  if (word.text.size() > 1 && word.text[0] == '%') {
+    target->kind = RoadStep::Target::Kind::Class;
+    target->text = word.text.substr(1);
+    return true;
+  }
   return false;
 }
 
 // Reads the words after the verb into `step`; the text of what is wrong otherwise.
 std::optional<std::string> readStep(const std::string& verb, const std::vector<Word>& args,
                                     RoadStep* step) {
-  const std::string kTargetHelp = "a target is \"text\", #tag or @picture";
+  const std::string kTargetHelp = "a target is \"text\", #tag, @picture or %Class";
   auto target = [&](std::size_t i) -> std::optional<std::string> {
     RoadStep::Target t;
     if (!parseTarget(args[i], &t)) return "\"" + args[i].text + "\" is no target: " + kTargetHelp;
@@ -167,6 +172,14 @@ std::optional<std::string> readStep(const std::string& verb, const std::vector<W
     step->verb = RoadStep::Verb::Scroll;
     return args.size() == 3 ? target(2) : std::nullopt;
   }
+  if (verb == "frame") {
+    if (args.size() != 5 || !parseNumber(args[1], &step->x) || !parseNumber(args[2], &step->y) ||
+        !parseNumber(args[3], &step->width) || !parseNumber(args[4], &step->height) ||
+        step->width < 0 || step->height < 0)
+      return "usage: frame TARGET X Y WIDTH HEIGHT, with WIDTH and HEIGHT at least 0";
+    step->verb = RoadStep::Verb::Frame;
+    return target(0);
+  }
   if (verb == "snapshot") {
     if (args.size() != 1 || !args[0].quoted) return "usage: snapshot \"caption\"";
     step->verb = RoadStep::Verb::Snapshot;
@@ -174,7 +187,7 @@ std::optional<std::string> readStep(const std::string& verb, const std::vector<W
     return std::nullopt;
   }
   return "unknown step \"" + verb +
-         "\" (tap, type, select, answer, advance, wait, scroll, snapshot)";
+         "\" (tap, type, select, answer, advance, wait, scroll, frame, snapshot)";
 }
 
 std::string trimmed(const std::string& line) {

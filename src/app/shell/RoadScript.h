@@ -12,10 +12,14 @@
 //   wait notification NAME [SECONDS]   until NAME has been posted once more than waited for
 //                                      before (postings since the run began count)
 //   scroll X Y [TARGET]                drag the front scroll view (or TARGET) to offset X,Y
+//   frame TARGET X Y WIDTH HEIGHT      check that the front-most view showing TARGET lies at
+//                                      X,Y with that size, in the window's points (the screen's
+//                                      top-left corner is 0,0, the status bar included)
 //   snapshot "caption"                 only a picture
 //
 // TARGET is "text" (a label, a button's title, a field's text or placeholder), #TAG (a view's
-// tag) or @NAME (a view showing the picture NAME, such as a picture button). Waits give up after
+// tag), @NAME (a view showing the picture NAME, such as a picture button) or %CLASS (a view of
+// that class, such as %MirelTabBar). Waits give up after
 // SECONDS of real time (default 20).
 //
 // Parsing checks every line before anything runs, so a typo fails at once with its line.

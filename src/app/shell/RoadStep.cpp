@@ -6,6 +6,8 @@ std::string RoadStep::Target::describe() const {
       return "#" + std::to_string(tag);
     case Kind::Picture:
       return "@" + text;
+    case Kind::Class:
+      return "%" + text;
     case Kind::Text:
       break;
   }

@@ -16,8 +16,11 @@
 // animations come out the same on every run. The device reads as on WiFi; the servers it talks
 // to are on this machine.
 //
+// The analytics log keeps to warnings and errors unless CHENGHENG_ANALYTICS_LOG_LEVEL asks for
+// more (4: everything).
+//
 // Exit status: 0 when every step passed, 1 when one failed (the message names it), 2 for a bad
-// command line, script or output folder.
+// command line, script or output folder; every exit is an OrderlyExit.
 
 #include <unistd.h>
 
@@ -32,10 +35,6 @@
 #include <sstream>
 #include <string>
 
-#include "shell/AppDelegate.h"
-#include "shell/RoadReport.h"
-#include "shell/RoadRunner.h"
-#include "shell/RoadScript.h"
 #include "fakeserver/FakeCourseServer.h"
 #include "net/CheckVersion.h"
 #include "platform/foundation/Bundle.h"
@@ -43,6 +42,11 @@
 #include "platform/foundation/Paths.h"
 #include "platform/net/FakeReachabilitySource.h"
 #include "platform/ui/Application.h"
+#include "shell/AppDelegate.h"
+#include "shell/OrderlyExit.h"
+#include "shell/RoadReport.h"
+#include "shell/RoadRunner.h"
+#include "shell/RoadScript.h"
 
 namespace {
 
@@ -109,12 +113,12 @@ int main(int argc, char** argv) {
   Options options;
   if (!parseOptions(argc, argv, &options)) {
     std::cerr << kUsage;
-    return 2;
+    OrderlyExit::leave(2);
   }
   auto folder = prepareOutput(options.out);
   if (!folder) {
     std::cerr << "chengheng: cannot make the output folder\n";
-    return 2;
+    OrderlyExit::leave(2);
   }
   if (!hasEnvironment("CHENGHENG_HOME")) {
     const std::string home = platform::Paths::join(*folder, "home");
@@ -131,14 +135,17 @@ int main(int argc, char** argv) {
   } else {
     std::cerr << "chengheng: the bundled road \"roads/learner.road\" is missing from "
               << platform::Bundle::main().resourcePath() << "\n";
-    return 2;
+    OrderlyExit::leave(2);
   }
   std::string error;
   auto script = RoadScript::load(scriptPath, &error);
   if (!script) {
     std::cerr << "chengheng: " << scriptPath << ": " << error << "\n";
-    return 2;
+    OrderlyExit::leave(2);
   }
+  // The analytics component's step-by-step lines would bury the road's own output; warnings
+  // and errors still show. CHENGHENG_ANALYTICS_LOG_LEVEL=4 asks for every line.
+  ::setenv(AppDelegate::kAnalyticsLogLevelVariable, "2", 0);
 
   platform::Clock::setShared(std::make_shared<platform::ManualClock>());
   platform::ReachabilitySource::setShared(
@@ -150,7 +157,7 @@ int main(int argc, char** argv) {
   } else if (!hasEnvironment("CHENGHENG_API_HOST")) {
     if (!server.start("127.0.0.1", 0)) {
       std::cerr << "chengheng: cannot start the fake course server on 127.0.0.1\n";
-      return 2;
+      OrderlyExit::leave(2);
     }
     ::setenv("CHENGHENG_API_HOST", server.apiHost().c_str(), 1);
     ::setenv("CHENGHENG_WEB_HOST", server.apiHost().c_str(), 0);
@@ -163,7 +170,9 @@ int main(int argc, char** argv) {
       text << in.rdbuf();
       server.setAnswer("/api/getRetrainCourseDatas.html", 200, text.str());
     }
-    std::cout << "The fake course server listens on " << server.baseUrl() << "\n";
+    // Flushed now: when the output is a pipe or a file, the lines the application logs to
+    // standard error during the road would otherwise come before it.
+    std::cout << "The fake course server listens on " << server.baseUrl() << std::endl;
   }
 
   bool passed = false;
@@ -179,9 +188,5 @@ int main(int argc, char** argv) {
     if (delegate->downloadManager()) delegate->downloadManager()->pauseAllDownload();
   }
   server.stop();
-  std::cout.flush();
-  std::cerr.flush();
-  std::fflush(nullptr);
-  // The analytics thread runs for the life of the process; leave without tearing it down.
-  ::_exit(passed ? 0 : 1);
+  OrderlyExit::leave(passed ? 0 : 1);
 }

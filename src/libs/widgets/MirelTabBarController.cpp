@@ -140,11 +140,14 @@ void MirelTabBarController::viewDidDisappear(bool animated) {
 void MirelTabBarController::hidesTabBar(bool hide, bool animated) {
   platform::assertMainThread("MirelTabBarController::hidesTabBar");
   if (!_tabBar) return;
+  // Placed, not moved: shown, the bar's bottom edge is the view's; hidden, it lies just below.
+  // A bar moved by a relative step would drift for good once it was measured against another
+  // size of the view.
   double height = view()->bounds().height();
   Rect frame = _tabBar->frame();
-  if (hide && frame.y() == height) return;
-  if (!hide && frame.y() == height - kBarHeight) return;
-  Rect moved = frame.offsetBy(0, hide ? kBarHeight : -kBarHeight);
+  const double y = hide ? height : height - kBarHeight;
+  if (frame.y() == y) return;
+  Rect moved{frame.x(), y, frame.width(), frame.height()};
   auto bar = _tabBar;
   if (animated) {
     View::animate(kHideDuration, [bar, moved] { bar->setFrame(moved); });

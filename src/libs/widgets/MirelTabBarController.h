@@ -7,7 +7,8 @@
 //
 // It forwards viewDidAppear, viewWillDisappear and viewDidDisappear to the shown screen by hand,
 // so the shown tab hears viewDidAppear each time the main screen comes back on top. It can
-// slide the bar 49 points out of sight and back (0.3 s when animated). The most recently made
+// slide the bar out of sight, just below its view, and back to the view's bottom edge (0.3 s
+// when animated). The most recently made
 // controller is kept (not owned) for `ViewControllerMirelTabBarControllerSupport`.
 //
 // Portrait only; main thread only.

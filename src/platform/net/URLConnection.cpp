@@ -118,10 +118,30 @@ bool isHttps(const std::string& url) {
 
 using Delivery = std::function<void(URLConnection&, URLConnectionDelegate&)>;
 
+namespace {
+
+std::atomic<std::size_t>& inFlightCount() {
+  static std::atomic<std::size_t> count{0};
+  return count;
+}
+
+}  // namespace
+
 struct URLConnection::Transfer : std::enable_shared_from_this<Transfer> {
   ~Transfer() {
+    markEnded();
     if (easy) curl_easy_cleanup(easy);
     curl_slist_free_all(headerList);
+  }
+
+  // Counts the transfer in flight until `markEnded`.
+  void markStarted() {
+    inFlightCount().fetch_add(1);
+    counted = true;
+  }
+  // Its last delivery has run (or was skipped), or it was cancelled; the first call counts.
+  void markEnded() {
+    if (counted && !ended.exchange(true)) inFlightCount().fetch_sub(1);
   }
 
   // Queues `delivery` on the run loop; it runs only if the transfer is still not cancelled and
@@ -136,6 +156,19 @@ struct URLConnection::Transfer : std::enable_shared_from_this<Transfer> {
       auto delegate = self->delegate.lock();
       if (!connection || !delegate) return;
       delivery(*connection, *delegate);
+    });
+  }
+  // The same for the finish or the failure; after it the transfer no longer counts in flight.
+  void postLast(Delivery delivery) {
+    auto self = shared_from_this();
+    loop->perform([self, delivery = std::move(delivery)] {
+      {
+        RecursiveMutexLock lock(self->deliveryMutex);
+        auto connection = self->connection.lock();
+        auto delegate = self->delegate.lock();
+        if (!self->cancelled && connection && delegate) delivery(*connection, *delegate);
+      }
+      self->markEnded();
     });
   }
 
@@ -170,6 +203,9 @@ struct URLConnection::Transfer : std::enable_shared_from_this<Transfer> {
   // Held while a delivery runs, and by `cancel`, so a cancel waits for a delivery in progress.
   RecursiveMutex deliveryMutex;
   std::atomic<bool> cancelled{false};
+  // Set by `markStarted` before the worker takes the transfer.
+  bool counted = false;
+  std::atomic<bool> ended{false};
 
   // Owned by the curl worker thread (curl calls the callbacks there).
   HeaderFields headers;
@@ -333,7 +369,7 @@ class CurlWorker {
       return;
     }
     t.postResponseOnce();
-    t.post([](URLConnection& c, URLConnectionDelegate& d) { d.connectionDidFinishLoading(c); });
+    t.postLast([](URLConnection& c, URLConnectionDelegate& d) { d.connectionDidFinishLoading(c); });
   }
 
   Mutex mutex_;
@@ -365,7 +401,7 @@ void URLConnection::Transfer::postResponseOnce() {
 void URLConnection::Transfer::fail(int code, const std::string& reason) {
   Error error = urlError(code, request.url());
   if (!reason.empty()) error.userInfo()[kLocalizedFailureReasonKey] = reason;
-  post([error](URLConnection& c, URLConnectionDelegate& d) {
+  postLast([error](URLConnection& c, URLConnectionDelegate& d) {
     d.connectionDidFailWithError(c, error);
   });
 }
@@ -538,6 +574,7 @@ void URLConnection::start() {
   t->delegate = delegate_;
   CurlWorker::shared();  // initialises libcurl before the first easy handle
   t->easy = curl_easy_init();
+  t->markStarted();
   transfer_ = t;
   CURL* easy = t->easy;
   const URLRequest& request = t->request;
@@ -616,7 +653,10 @@ void URLConnection::cancel() {
     RecursiveMutexLock lock(t->deliveryMutex);
     t->cancelled = true;
   }
+  t->markEnded();
   CurlWorker::shared().remove(t);
 }
+
+std::size_t URLConnection::transfersInFlight() { return inFlightCount().load(); }
 
 }  // namespace platform

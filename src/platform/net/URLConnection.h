@@ -70,6 +70,10 @@ class URLConnection : public std::enable_shared_from_this<URLConnection> {
 
   const URLRequest& originalRequest() const { return request_; }
 
+  // Transfers of the process started and not yet ended: their finish or failure has not been
+  // delivered yet and they were not cancelled. Any thread.
+  static std::size_t transfersInFlight();
+
   struct Transfer;
 
  private:

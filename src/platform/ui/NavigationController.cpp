@@ -70,14 +70,16 @@ void NavigationController::layoutContent() {
   bar->setHidden(barHidden_);
   bar->setFrame({0, 0, b.width(), 44});
   view()->bringSubviewToFront(bar.get());
-  if (shown_) {
-    double top = barHidden_ ? 0 : 44;
-    auto content = shown_->view();
-    content->setFrame({0, top, b.width(), b.height() - top});
-    // The screen follows the container's size when the interface turns.
-    content->setAutoresizingMask(content->autoresizingMask() | Autoresizing::FlexibleWidth |
-                                 Autoresizing::FlexibleHeight);
-  }
+  if (shown_) placeContent(*shown_->view());
+}
+
+void NavigationController::placeContent(View& content) {
+  Rect b = view()->bounds();
+  double top = barHidden_ ? 0 : 44;
+  content.setFrame({0, top, b.width(), b.height() - top});
+  // The screen follows the container's size when the interface turns.
+  content.setAutoresizingMask(content.autoresizingMask() | Autoresizing::FlexibleWidth |
+                              Autoresizing::FlexibleHeight);
 }
 
 void NavigationController::refreshBar() {
@@ -119,7 +121,9 @@ void NavigationController::transition(const std::shared_ptr<ViewController>& fro
     return;
   }
   auto self = std::static_pointer_cast<NavigationController>(shared_from_this());
-  if (to) to->view();
+  // The screen takes its place before anyone hears of it: a delegate that measures the
+  // screen's view (a tab bar that places itself at the bottom) must see its final size.
+  if (to) placeContent(*to->view());
   auto d = delegate();
   if (d && to) d->navigationControllerWillShowViewController(*this, *to, animated);
   if (from) from->viewWillDisappear(animated);

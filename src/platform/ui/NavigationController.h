@@ -2,7 +2,8 @@
 // NavigationController: a stack of screens under a navigation bar. Push, pop, pop to root, pop
 // to a screen and replacing the stack change the stack at once; when the controller is on
 // screen the shown screen changes with the appearance calls of ViewController (the delegate's
-// willShow comes first and its didShow last). The screens of the stack are owned by it and
+// willShow comes first and its didShow last; by willShow the shown screen's view already has
+// its place and size under the bar). The screens of the stack are owned by it and
 // know it as their navigation controller while they are on it.
 
 #include <memory>
@@ -69,6 +70,8 @@ class NavigationController : public ViewController {
   void transition(const std::shared_ptr<ViewController>& from,
                   const std::shared_ptr<ViewController>& to, bool animated);
   void layoutContent();
+  // Gives a screen's view the content area: below the bar when it shows, the rest of the view.
+  void placeContent(View& content);
   void refreshBar();
   void adopt(const std::shared_ptr<ViewController>& c);
   void release(const std::shared_ptr<ViewController>& c);

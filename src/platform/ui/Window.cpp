@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Thread.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
@@ -12,6 +13,7 @@
 #include "platform/ui/GestureRecognizer.h"
 #include "platform/ui/GraphicsContext.h"
 #include "platform/ui/Screen.h"
+#include "platform/ui/StatusBar.h"
 #include "platform/ui/UIRecorder.h"
 #include "platform/ui/ViewController.h"
 
@@ -185,6 +187,13 @@ cairo_surface_t* Window::renderToSurface() {
   for (const auto& alert : AlertView::visibleAlerts()) {
     alert->layoutIfNeeded();
     alert->render(context);
+  }
+  // The system's band over everything, along the top of the picture as the phone is held.
+  if (!screen.statusBarHidden()) {
+    cairo_identity_matrix(cr);
+    cairo_scale(cr, scale, scale);
+    StatusBar::draw(context, {0, 0, picture.width, StatusBar::kHeight},
+                    Application::sharedApplication().statusBarStyle(), Clock::shared()->now());
   }
   cairo_destroy(cr);
   return surface;

@@ -2,7 +2,8 @@
 // Window: the root of a view tree on the screen. It shows its root view controller's view
 // below the status bar, delivers the test drivers' touches (hit-test, gesture recognizers,
 // then the touched view's responder chain) and draws itself, with any alerts on screen over
-// it, to a PNG file at the screen's scale (`snapshot`).
+// it and the status bar over all (unless the application hides it), to a PNG file at the
+// screen's scale (`snapshot`).
 //
 // Windows start hidden; `makeKeyAndVisible` shows the window, makes it the application's key
 // window and gives the root view controller its appearance calls.

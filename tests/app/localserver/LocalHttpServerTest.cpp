@@ -1,5 +1,5 @@
 // The application's wrapper: the user's download folder as root, the port from the
-// environment, loopback only.
+// environment (or a free one when another program holds it), loopback only.
 
 #include <gtest/gtest.h>
 
@@ -9,11 +9,12 @@
 #include <sstream>
 
 #include "httpserver/HttpServerTestSupport.h"
-#include "localserver/LocalHttpServer.h"
 #include "httpserver/core/HTTPServer.h"
+#include "localserver/LocalHttpServer.h"
 #include "model/GlobalModel.h"
 #include "platform/foundation/Paths.h"
 #include "support/Files.h"
+#include "support/HeldPort.h"
 #include "support/MainLoop.h"
 #include "support/TempHome.h"
 
@@ -116,6 +117,36 @@ TEST_F(LocalHttpServerTest, ThePlayersRoadStartsOnceAndStopsOnClose) {
     EXPECT_EQ(server.httpServer()->listeningPort(), port);
     server.stop();
     EXPECT_FALSE(server.isRunning());
+  }
+}
+
+TEST_F(LocalHttpServerTest, AHeldPortIsPassedOverForAFreeOneThePlayerCanAsk) {
+  std::string folder = platform::Paths::documents() + "/1234/110000_2014_9001";
+  std::filesystem::create_directories(folder);
+  testsupport::writeFile(folder + "/index.m3u8", "#EXTM3U\n");
+  testsupport::HeldPort held;
+  ASSERT_NE(held.port(), 0);
+  setenv("CHENGHENG_MEDIA_PORT", std::to_string(held.port()).c_str(), 1);
+
+  LocalHttpServer server;
+  EXPECT_EQ(server.listeningPort(), 0) << "not running yet";
+  for (int play = 0; play < 2; ++play) {
+    SCOPED_TRACE("play " + std::to_string(play));
+    server.setDocumeentRoot();
+    server.start();
+    ASSERT_TRUE(server.isRunning());
+    const std::uint16_t port = server.listeningPort();
+    EXPECT_NE(port, 0);
+    EXPECT_NE(port, held.port());
+    EXPECT_EQ(server.httpServer()->port(), held.port()) << "the next start tries it first";
+    RawClient client(port, false);
+    ASSERT_TRUE(client.connected());
+    client.send("GET /110000_2014_9001/index.m3u8 HTTP/1.1\r\n\r\n");
+    auto reply = client.readReply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->body, "#EXTM3U\n");
+    server.stop();
+    EXPECT_EQ(server.listeningPort(), 0);
   }
 }
 

@@ -174,17 +174,37 @@ TEST_F(AreaScreenTest, OfflineWithNothingStoredAsksForANetworkAndOffersTheRetry)
   EXPECT_TRUE(area->btnRefresh()->isHidden());
 }
 
-TEST_F(AreaScreenTest, FailedFetchOffersTheRetryAndAnOfflineRetryShowsTheStoredTree) {
+TEST_F(AreaScreenTest, AFailedFetchShowsTheStoredTreeUnderTheNotice) {
+  // The network is up, the course server answers with an error or not at all.
   platform::ScopedManualClock clock;
   AreaDao().updateAreas(Area::jsonToObject(kAreas));
+  server.failPath("/api/getRetrainAreas.html", 500);
+  nav = show(area);
+  ASSERT_TRUE(runUntil([&] { return !screentest::isWaitHUDShown(area->progressHUD()); }));
+  EXPECT_EQ(screentest::lastNotice(), "请检查网络");
+  EXPECT_FALSE(area->tableView()->isHidden()) << "the way to the offline login stays open";
+  EXPECT_TRUE(area->btnRefresh()->isHidden());
+  EXPECT_EQ(area->areas().size(), 3u);
+  EXPECT_EQ(rows(0), 2);
+  UITestDriver::settle(3);  // the notice goes
+  UITestDriver::selectRow(area->tableView(), {0, 1});
+  EXPECT_EQ(nav->topViewController(), area->loginViewController());
+  EXPECT_EQ(area->loginViewController()->area()->name(), "唐山市");
+}
+
+TEST_F(AreaScreenTest, FailedFetchWithNothingStoredOffersTheRetryOnTheWhiteScreen) {
+  platform::ScopedManualClock clock;
   server.failPath("/api/getRetrainAreas.html", 500);
   nav = show(area);
   ASSERT_TRUE(runUntil([&] { return !area->btnRefresh()->isHidden(); }));
   EXPECT_TRUE(area->tableView()->isHidden());
   EXPECT_EQ(screentest::lastNotice(), "请检查网络");
   EXPECT_FALSE(screentest::isWaitHUDShown(area->progressHUD()));
+  // The notice's dark box must stand out from what is behind it.
+  EXPECT_EQ(area->view()->backgroundColor(), platform::Color::whiteColor());
   UITestDriver::settle(3);  // the notice goes
 
+  AreaDao().updateAreas(Area::jsonToObject(kAreas));
   screentest::reachability().setFlags(screentest::offlineFlags());
   UITestDriver::tap(area->btnRefresh());
   EXPECT_FALSE(area->tableView()->isHidden()) << "the stored tree instead of a blank screen";

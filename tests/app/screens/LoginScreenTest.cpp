@@ -12,6 +12,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/UserDefaults.h"
+#include "platform/ui/Screen.h"
 #include "platform/ui/UIRecorder.h"
 #include "platform/ui/UITestDriver.h"
 #include "screens/courses/MyCourseViewController.h"
@@ -247,10 +248,39 @@ TEST_F(LoginScreenTest, SuccessRecordsTheLoginAndOpensMyCourses) {
   EXPECT_EQ(nav->topViewController(), tabBar);
   EXPECT_EQ(tabBar->selectedIndex(), 0u);
   EXPECT_EQ(recorder.lines(), (std::vector<std::string>{"push MirelTabBarController"}));
+  EXPECT_FALSE(nav->navigationBar()->backButton()) << "no way back to the login while logged in";
   // The first tab asked for the courses of the user just recorded.
   ASSERT_TRUE(
       runUntil([&] { return !server.requestsTo("/api/getRetrainCourseDatas.html").empty(); }));
   EXPECT_EQ(server.requestsTo("/api/getRetrainCourseDatas.html")[0].param("userId"), "1234");
+}
+
+TEST_F(LoginScreenTest, TheTabBarKeepsToTheScreensBottomThroughPushesAndPops) {
+  platform::ScopedManualClock clock;
+  open(makeArea(1));
+  fill("zhang", "secret");
+  loginOnline();
+  auto bar = login->tabBarController()->tabBar();
+  auto inWindow = [&] { return bar->convertRectToView(bar->bounds(), window.get()); };
+  const double screenBottom = platform::Screen::mainScreen().bounds().height();
+  EXPECT_EQ(inWindow(), (platform::Rect{0, screenBottom - 49, 320, 49})) << "after the login";
+
+  for (int round = 1; round <= 5; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    auto detail = platform::ViewController::create();
+    detail->setHidesBottomBarWhenPushed(true);
+    nav->pushViewController(detail, true);
+    UITestDriver::settle(MirelTabBarController::kHideDuration);
+    EXPECT_EQ(bar->frame().y(), login->tabBarController()->view()->bounds().height())
+        << "hidden just below the main screen";
+    nav->popViewControllerAnimated(true);
+    UITestDriver::settle(MirelTabBarController::kHideDuration);
+    EXPECT_EQ(inWindow(), (platform::Rect{0, screenBottom - 49, 320, 49}));
+  }
+  // A screen that keeps the bar leaves it where it is.
+  nav->pushViewController(platform::ViewController::create(), true);
+  nav->popViewControllerAnimated(true);
+  EXPECT_EQ(inWindow(), (platform::Rect{0, screenBottom - 49, 320, 49}));
 }
 
 TEST_F(LoginScreenTest, TheReminderDefaultIsWrittenOnlyWhenMissing) {

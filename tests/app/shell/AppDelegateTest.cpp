@@ -128,6 +128,24 @@ TEST_F(AppDelegateTest, LaunchGivesRequestsTheApplicationsBackgroundTasks) {
   EXPECT_TRUE(std::dynamic_pointer_cast<ApplicationHttpEngineHost>(HttpEngineHost::installed()));
 }
 
+TEST_F(AppDelegateTest, TheAnalyticsLogLevelIsTheApplicationsUnlessTheEnvironmentSetsOne) {
+  const std::pair<const char*, unsigned> cases[] = {
+      {nullptr, 4}, {"2", 2}, {"0", 0}, {"4", 4}, {"5", 4}, {"22", 4}, {"", 4}, {"-1", 4},
+  };
+  for (const auto& [value, level] : cases) {
+    if (value) {
+      ::setenv(AppDelegate::kAnalyticsLogLevelVariable, value, 1);
+    } else {
+      ::unsetenv(AppDelegate::kAnalyticsLogLevelVariable);
+    }
+    EXPECT_EQ(AppDelegate::analyticsLogLevel(), level) << (value ? value : "(unset)");
+  }
+  ::setenv(AppDelegate::kAnalyticsLogLevelVariable, "2", 1);
+  launchAtAreaScreen();
+  ::unsetenv(AppDelegate::kAnalyticsLogLevelVariable);
+  EXPECT_EQ(Analytics::sharedInstance()->logger()->logLevel(), 2u);
+}
+
 TEST_F(AppDelegateTest, EachBundleVersionShowsTheGuideUntilItIsFinished) {
   platform::Bundle::main().setInfo("CFBundleVersion", "1.0");
   launch();

@@ -7,12 +7,11 @@
 
 #include <filesystem>
 
-#include "shell/RoadReport.h"
-#include "shell/RoadRunner.h"
-#include "shell/RoadScreen.h"
+#include "fakeserver/FakeCourseServer.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/net/URLConnection.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/Image.h"
@@ -20,6 +19,9 @@
 #include "platform/ui/TextField.h"
 #include "platform/ui/UITestDriver.h"
 #include "platform/ui/Window.h"
+#include "shell/RoadReport.h"
+#include "shell/RoadRunner.h"
+#include "shell/RoadScreen.h"
 #include "support/Files.h"
 #include "support/TempHome.h"
 
@@ -183,6 +185,58 @@ TEST_F(RoadRunnerTest, AdvancingMovesTheClockAndTheScreenAfterIt) {
   EXPECT_GE(clock->monotonicNow() - start, platform::seconds(10));
 }
 
+TEST_F(RoadRunnerTest, AFrameStepChecksWhereTheViewLiesOnTheScreen) {
+  // A bar inside a sheet that is itself moved: the check reads screen places, not the parent's.
+  auto sheet = platform::View::create(Rect{0, 64, 320, 416});
+  window->addSubview(sheet);
+  auto bar = button({0, 367, 320, 49}, [] {});
+  bar->removeFromSuperview();
+  bar->setTag(5);
+  sheet->addSubview(bar);
+  ASSERT_TRUE(play("frame #5 0 431 320 49\nframe %Button 0 431 320 49"))
+      << RoadReport::failure(*runner);
+
+  bar->setFrame({0, 318, 320, 49});  // climbed 49 points
+  EXPECT_FALSE(play("frame #5 0 431 320 49"));
+  EXPECT_EQ(last().failure, "#5 lies at 0,382 320x49, not at 0,431 320x49");
+  EXPECT_FALSE(play("frame #6 0 431 320 49"));
+  EXPECT_EQ(last().failure.rfind("nothing on screen shows #6", 0), 0u) << last().failure;
+}
+
+// Shows the answer of the one request it makes in a label.
+class AnswerLabel : public platform::URLConnectionDelegate {
+ public:
+  explicit AnswerLabel(std::shared_ptr<platform::Label> label) : label_(std::move(label)) {}
+  void connectionDidReceiveData(platform::URLConnection&, const platform::Bytes& data) override {
+    body_.append(data.begin(), data.end());
+  }
+  void connectionDidFinishLoading(platform::URLConnection&) override { label_->setText(body_); }
+
+ private:
+  std::shared_ptr<platform::Label> label_;
+  std::string body_;
+};
+
+TEST_F(RoadRunnerTest, AStepsPictureShowsTheAnswersOfTheRequestsItMade) {
+  fakeserver::FakeCourseServer server;
+  ASSERT_TRUE(server.start());
+  server.setAnswer("/api/hello", 200, "答复到了");
+  auto label = platform::Label::create(Rect{10, 80, 200, 40});
+  window->addSubview(label);
+  auto answer = std::make_shared<AnswerLabel>(label);
+  std::shared_ptr<platform::URLConnection> connection;
+  auto ask = button({10, 30, 100, 40}, [&] {
+    connection = platform::URLConnection::make(
+        platform::URLRequest(server.baseUrl() + "/api/hello"), answer);
+    connection->start();
+  });
+  ask->setTitle(std::string("问"));
+  // The clock does not move while the answer travels: only real time does.
+  ASSERT_TRUE(play("tap \"问\"\nsnapshot \"the answer\"")) << RoadReport::failure(*runner);
+  EXPECT_EQ(label->text(), "答复到了") << "the step's picture was taken before the answer came";
+  EXPECT_EQ(platform::URLConnection::transfersInFlight(), 0u);
+}
+
 TEST_F(RoadRunnerTest, EveryStepLeavesAPictureAndThePageShowsThemInOrder) {
   auto shown = button({10, 30, 100, 40}, [] {});
   shown->setTitle(std::string("<北京&市>"));
@@ -203,6 +257,9 @@ TEST_F(RoadRunnerTest, EveryStepLeavesAPictureAndThePageShowsThemInOrder) {
   const std::string summary = RoadReport::summary(*runner, folder);
   EXPECT_NE(summary.find("steps passed:                  2 of 3\n"), std::string::npos) << summary;
   EXPECT_NE(summary.find(folder + "/index.html"), std::string::npos);
+  const auto figures = page.find("<pre class=\"summary\">" + summary + "</pre>");
+  EXPECT_NE(figures, std::string::npos) << "the page carries the summary's figures: " << page;
+  EXPECT_LT(figures, first) << "above the pictures";
 }
 
 }  // namespace

@@ -39,6 +39,11 @@ TEST(RoadScriptTest, ReadsEveryStepForm) {
   EXPECT_EQ(picture.target->text, "btn_logout");
   EXPECT_EQ(picture.target->describe(), "@btn_logout");
 
+  auto byClass = only("tap %MirelTabBar");
+  EXPECT_EQ(byClass.target->kind, Kind::Class);
+  EXPECT_EQ(byClass.target->text, "MirelTabBar");
+  EXPECT_EQ(byClass.target->describe(), "%MirelTabBar");
+
   auto type = only("type \"密    码：\" \"say \\\"hi\\\" \\\\ there\"");
   EXPECT_EQ(type.verb, Verb::Type);
   EXPECT_EQ(type.target->text, "密    码：");
@@ -70,6 +75,14 @@ TEST(RoadScriptTest, ReadsEveryStepForm) {
   EXPECT_EQ(scroll.verb, Verb::Scroll);
   EXPECT_DOUBLE_EQ(scroll.x, 1920);
   EXPECT_DOUBLE_EQ(scroll.y, 0);
+
+  auto frame = only("frame @c-2-1 0 431 320 49.5");
+  EXPECT_EQ(frame.verb, Verb::Frame);
+  EXPECT_EQ(frame.target->text, "c-2-1");
+  EXPECT_DOUBLE_EQ(frame.x, 0);
+  EXPECT_DOUBLE_EQ(frame.y, 431);
+  EXPECT_DOUBLE_EQ(frame.width, 320);
+  EXPECT_DOUBLE_EQ(frame.height, 49.5);
 
   auto snapshot = only("snapshot \"the guide\"");
   EXPECT_EQ(snapshot.verb, Verb::Snapshot);
@@ -105,6 +118,7 @@ TEST(RoadScriptTest, RefusesLinesThatAreNoStepNamingTheLine) {
       {"tap #", "line 1: \"#\" is no target"},
       {"tap #x1", "line 1: \"#x1\" is no target"},
       {"tap @", "line 1: \"@\" is no target"},
+      {"tap %", "line 1: \"%\" is no target"},
       {"tap \"a\" \"b\"", "line 1: usage: tap TARGET"},
       {"tap \"open", "line 1: a quoted text is not closed"},
       {"tap \"a\\n\"", "line 1: only \\\" and \\\\ may be escaped"},
@@ -127,6 +141,9 @@ TEST(RoadScriptTest, RefusesLinesThatAreNoStepNamingTheLine) {
       {"wait notification", "line 1: usage: wait notification NAME"},
       {"wait notification a 1 2", "line 1: usage: wait notification NAME"},
       {"scroll 10", "line 1: usage: scroll X Y"},
+      {"frame @bar 0 431 320", "line 1: usage: frame TARGET X Y WIDTH HEIGHT"},
+      {"frame @bar 0 431 -320 49", "line 1: usage: frame TARGET X Y WIDTH HEIGHT"},
+      {"frame 0 431 320 49 50", "line 1: \"0\" is no target"},
       {"snapshot plain", "line 1: usage: snapshot \"caption\""},
       {"tap @begin\n\n# fine so far\nadvance soon", "line 4: usage: advance SECONDS"},
   };

@@ -278,6 +278,43 @@ TEST(URLConnectionTest, NothingIsDeliveredAfterCancel) {
   EXPECT_TRUE(cancelled.recorder->events.empty());
 }
 
+TEST(URLConnectionTest, ATransferCountsInFlightUntilItsEndIsDeliveredOrItIsCancelled) {
+  ScriptedServer server([](const ScriptedRequest& r) {
+    auto reply = ScriptedReply::text(200, "late");
+    reply.gated = r.path() == "/held";
+    return reply;
+  });
+  const std::size_t before = URLConnection::transfersInFlight();
+  Fixture answered;
+  answered.connection = URLConnection::make(URLRequest(server.url("/held")), answered.recorder);
+  EXPECT_EQ(URLConnection::transfersInFlight(), before) << "made, not started";
+  answered.connection->start();
+  EXPECT_EQ(URLConnection::transfersInFlight(), before + 1);
+  Fixture cancelled;
+  cancelled.start(URLRequest(server.url("/held")));
+  EXPECT_EQ(URLConnection::transfersInFlight(), before + 2);
+  ASSERT_TRUE(server.waitForRequests(2));
+  cancelled.connection->cancel();
+  EXPECT_EQ(URLConnection::transfersInFlight(), before + 1);
+  cancelled.connection->cancel();
+  EXPECT_EQ(URLConnection::transfersInFlight(), before + 1) << "counted off once";
+  server.releaseReplies();
+  ASSERT_TRUE(server.waitForReplies(2));
+  EXPECT_EQ(URLConnection::transfersInFlight(), before + 1) << "answered, not yet delivered";
+  ASSERT_TRUE(answered.runToEnd());
+  EXPECT_EQ(URLConnection::transfersInFlight(), before);
+
+  Fixture refused;  // a failure ends it too
+  int port;
+  {
+    ScriptedServer gone([](const ScriptedRequest&) { return ScriptedReply::text(200, ""); });
+    port = gone.port();
+  }
+  refused.start(URLRequest("http://127.0.0.1:" + std::to_string(port) + "/"));
+  ASSERT_TRUE(refused.runToEnd());
+  EXPECT_EQ(URLConnection::transfersInFlight(), before);
+}
+
 TEST(URLConnectionTest, PausesWhileTheRunLoopIsBehindAndLosesNothing) {
   const std::size_t total = 48u << 20;
   std::string body(total, 'z');

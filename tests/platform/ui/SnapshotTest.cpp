@@ -1,11 +1,12 @@
 // Drawing a window to PNG: Chinese text must come out as real glyphs of the CJK face, not as
 // blank space and not as the boxes drawn for characters no font has; missing pictures draw as
-// labelled placeholders.
+// labelled placeholders; the status bar is drawn as the phone draws it.
 
 #include <cairo.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -16,6 +17,7 @@
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/Screen.h"
+#include "platform/ui/StatusBar.h"
 #include "platform/ui/TextMeasurer.h"
 #include "platform/ui/UITestDriver.h"
 #include "platform/ui/ViewController.h"
@@ -272,6 +274,59 @@ TEST_F(SnapshotTest, MissingImageDrawsAsAPlaceholderOfItsSize) {
   EXPECT_GT(darkPixels(surface, rect), 50) << "the placeholder has its outline, cross and name";
   EXPECT_EQ(darkPixels(surface, rect.offsetBy(0, 70)), 0) << "and nothing outside its frame";
   cairo_surface_destroy(surface);
+}
+
+TEST_F(SnapshotTest, TheStatusBarIsDrawnAsThePhoneDrawsItUnlessHidden) {
+  ScopedManualClock clock;
+  auto& app = Application::sharedApplication();
+  const int style = app.statusBarStyle();
+  cairo_surface_t* light = window->renderToSurface();
+  EXPECT_EQ(testsupport::pixelsNotOf(light, 0, 0, 320, StatusBar::kHeight, 0x000000), 320 * 20 * 4)
+      << "no black band: the default style is light";
+  EXPECT_GT(darkPixels(light, {130, 0, 60, StatusBar::kHeight}), 20) << "the time in the middle";
+  EXPECT_GT(darkPixels(light, {260, 0, 60, StatusBar::kHeight}), 20) << "the battery";
+
+  clock->advanceSeconds(60);
+  cairo_surface_t* later = window->renderToSurface();
+  EXPECT_GT(differingPixels(light, later, {130, 0, 60, StatusBar::kHeight}), 0)
+      << "the time follows the clock";
+  EXPECT_EQ(differingPixels(light, later, {0, 0, 120, StatusBar::kHeight}), 0);
+
+  app.setStatusBarStyle(1);
+  cairo_surface_t* black = window->renderToSurface();
+  EXPECT_EQ(testsupport::pixelAt(black, 1, 1), 0x000000u);
+  EXPECT_GT(differingPixels(black, later, {130, 0, 60, StatusBar::kHeight}), 20)
+      << "white text on black";
+  app.setStatusBarStyle(style);
+
+  app.setStatusBarHidden(true);
+  window->updateInterfaceOrientation();
+  cairo_surface_t* hidden = window->renderToSurface();
+  EXPECT_EQ(testsupport::pixelsNotOf(hidden, 0, 0, 320, StatusBar::kHeight, 0xFFFFFF), 0)
+      << "the screen's own white reaches the top";
+  app.setStatusBarHidden(false);
+  window->updateInterfaceOrientation();
+  for (auto* surface : {light, later, black, hidden}) cairo_surface_destroy(surface);
+}
+
+TEST_F(SnapshotTest, TheStatusBarShowsTheLocalHourAndMinutes) {
+  const char* zone = std::getenv("TZ");
+  const std::string previous = zone ? zone : "";
+  ::setenv("TZ", "CST-8", 1);  // China's time, eight hours ahead of UTC, in POSIX form
+  ::tzset();
+  const std::pair<double, const char*> cases[] = {
+      {1767225600, "8:00"},  // 2026-01-01 00:00 UTC
+      {1767268800 + 59, "20:00"},
+      {1767225600 + 15 * 3600 + 41 * 60, "23:41"},
+  };
+  for (const auto& [seconds, text] : cases)
+    EXPECT_EQ(StatusBar::timeText(dateFromSeconds(seconds)), text) << seconds;
+  if (zone) {
+    ::setenv("TZ", previous.c_str(), 1);
+  } else {
+    ::unsetenv("TZ");
+  }
+  ::tzset();
 }
 
 TEST_F(SnapshotTest, UnwritablePathIsReported) {

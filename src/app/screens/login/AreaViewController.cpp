@@ -37,6 +37,9 @@ void AreaViewController::expendSectionView(int section) {
 }
 
 void AreaViewController::initView() {
+  // As the screen's nib has it: white behind the list, so the screen is not black while the
+  // list is hidden, and a notice shows against it.
+  view()->setBackgroundColor(platform::Color::whiteColor());
   _btnRefresh = screenlook::retryButton(
       {80, 100, 162, 36}, screenlook::weakAction(*this, &AreaViewController::refreshBtnClick));
   view()->addSubview(_btnRefresh);
@@ -70,9 +73,22 @@ void AreaViewController::loadData() {
         self->showAreasOrRetry();
       },
       [weak](const platform::Error&) {
-        if (auto self = weak.lock())
-          screenhud::showLoadFailure(self->_progressHUD, *self->_btnRefresh, *self->_tableView);
+        if (auto self = weak.lock()) self->fetchFailed();
       });
+}
+
+void AreaViewController::fetchFailed() {
+  // A network that is up does not mean the course server answers; the tree stored by an
+  // earlier fetch still leads to the offline login and the downloaded lectures.
+  auto stored = _areaDao->queryAll();
+  if (stored.empty()) {
+    screenhud::showLoadFailure(_progressHUD, *_btnRefresh, *_tableView);
+    return;
+  }
+  screenhud::hideWaitHUD(_progressHUD);
+  screenhud::showNetworkNotice();
+  _areas = std::move(stored);
+  showAreasOrRetry();
 }
 
 void AreaViewController::showAreasOrRetry() {

@@ -7,8 +7,9 @@
 // sub-areas, opens the one login screen of this screen for that area. The first region starts
 // open.
 //
-// Without a network the stored tree is shown; when nothing is shown (no stored tree, a failed or
-// empty fetch) the retry button is there. Main thread only.
+// Without a network, and when the fetch fails (the course server out of reach), the stored tree
+// is shown, after a failed fetch under the notice "请检查网络"; when nothing is shown (no stored
+// tree, an empty fetch) the retry button is there. Main thread only.
 
 #include <map>
 #include <memory>
@@ -74,6 +75,8 @@ class AreaViewController : public BaseViewController,
  private:
   // Shows `_areas` when there are any, else the retry button in their place.
   void showAreasOrRetry();
+  // The stored tree when there is one, else the retry button; the notice either way.
+  void fetchFailed();
   int childCount(int section) const;
   void openSection(int section, AreaTableHeaderView& header);
 

@@ -447,6 +447,9 @@ void LoginViewController::initTabBarController() {
   auto self = std::static_pointer_cast<LoginViewController>(shared_from_this());
   _tabBarController->setDelegate(std::static_pointer_cast<MirelTabBarControllerDelegate>(self));
   _tabBarController->tabBar()->setBackgroundImage(platform::Image::named("c-2-1.png"));
+  // The way back to this screen while logged in would be an untitled button (this screen's
+  // title is empty); a learner leaves the main screen by logging out in the settings.
+  _tabBarController->navigationItem().setHidesBackButton(true);
   if (auto nav = navigationController())
     nav->setDelegate(std::static_pointer_cast<NavigationControllerDelegate>(self));
 }

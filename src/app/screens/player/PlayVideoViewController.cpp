@@ -326,8 +326,8 @@ void PlayVideoViewController::isDownLoadVedioCw(const CourseWare& lecture) {
   const std::string key =
       DownloadUtil::getAbsoluteString(area, yearText(), screenlook::numberText(lecture.cwId()));
   std::uint16_t port = LocalHttpServer::configuredPort();
-  if (auto server = services->httpServer(); server && server->httpServer()) {
-    if (std::uint16_t listening = server->httpServer()->listeningPort()) port = listening;
+  if (auto server = services->httpServer()) {
+    if (std::uint16_t listening = server->listeningPort()) port = listening;
   }
   const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/" + key;
   playbackVideoUrl_ = base + "/" + getFileName(lecture.videoUrl().value_or(""));
