@@ -242,6 +242,8 @@ struct AcceptedUpload {
   int creditedPoint;  // of the lecture when opened again
 };
 
+void PrintTo(const AcceptedUpload& c, std::ostream* os) { *os << c.name; }
+
 class AcceptedUploadTest : public StudyTimeLedgerTest,
                            public ::testing::WithParamInterface<AcceptedUpload> {};
 
