@@ -23,6 +23,10 @@ class ModelDao : public BaseDao {
   // the global model.
   void insertReClass(const Course& course, const platform::Value& areaCode);
   void insertYear(const platform::Value& userId, const platform::Value& year);
+  // Adds `minutes` the server credited to the stored lecture of the user's year (every region)
+  // and to the class holding it, in one transaction; false, changing nothing, when it fails.
+  bool addListenedMinutes(const platform::Value& userId, const platform::Value& year,
+                          const platform::Value& cwId, std::int64_t minutes);
   bool exists(const platform::Value& userId, const platform::Value& year,
               const platform::Value& areaCode);
   // The classes of the region and year that hold the lecture, each with that lecture, ordered

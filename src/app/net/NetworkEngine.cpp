@@ -4,6 +4,7 @@
 
 #include "dao/ReClassDao.h"
 #include "dao/StudyLogDao.h"
+#include "net/AcceptedStudyTime.h"
 #include "net/ServerConfig.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/Thread.h"
@@ -177,10 +178,12 @@ HttpOperation::Ptr NetworkEngine::syncStudyLog(const std::string& userId,
   // accepts the upload: the seconds short of a minute stay on the device for the next upload
   // instead of being lost.
   std::vector<std::pair<platform::Value, platform::Value>> sent;
+  AcceptedStudyTime accepted;
   for (const auto& [year, yearRows] : rows) {
     for (const auto& row : yearRows) {
-      auto credited = static_cast<std::int64_t>(listenedMinutes(textOf(row, "listenedPos"))) * 60;
-      sent.emplace_back(textOf(row, "id"), platform::Value(credited));
+      const std::int64_t minutes = listenedMinutes(textOf(row, "listenedPos"));
+      sent.emplace_back(textOf(row, "id"), platform::Value(minutes * 60));
+      accepted.add(year, textOf(row, "cwid"), minutes);
     }
   }
   auto operation = operationWithPath("acceptRetrainStudyLog.html",
@@ -189,9 +192,14 @@ HttpOperation::Ptr NetworkEngine::syncStudyLog(const std::string& userId,
     uploadInFlight = false;
     return enqueueOrFail(operation, "acceptRetrainStudyLog.html", errorHandler);
   }
+  std::weak_ptr<NetworkEngine> weak = std::static_pointer_cast<NetworkEngine>(shared_from_this());
+  const platform::Value user(platform::leadingInteger(userId));
   operation->addCompletionHandler(
-      [dao, sent, completionHandler](const HttpOperation::Ptr& done) {
+      [weak, dao, sent, accepted, user, completionHandler](const HttpOperation::Ptr& done) {
         for (const auto& [rowId, seconds] : sent) dao->deductSent(rowId, seconds);
+        // Credited now, before anyone can read the seconds' absence from the device.
+        accepted.creditTo(user);
+        if (auto engine = weak.lock()) engine->minutesAccepted_ += accepted.totalMinutes();
         uploadInFlight = false;
         if (completionHandler) completionHandler(done->responseString());
       },

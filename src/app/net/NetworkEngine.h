@@ -14,6 +14,9 @@
 //   answer that does not decode leaves the stored regions alone.
 // - A study-log upload takes back from each row exactly the seconds it sent, so time added
 //   while it was in flight stays for the next upload; only one upload runs at a time.
+// - The minutes an accepted upload carried are added at once to the lectures of the stored and
+//   the in-memory course tree, so an uploaded stretch stays credited whatever the next course
+//   fetch does.
 // - A request whose URL cannot be formed fails through its error callback (kURLErrorBadURL).
 // - Answers are read defensively: a feedback answer whose "resultCode" cannot be taken over (nested
 //   beyond what is read) gives an empty dictionary, as an answer without one does.
@@ -97,6 +100,8 @@ class NetworkEngine : public HttpEngine {
 
   const std::shared_ptr<DBService>& dbService() const { return _dbService; }
   const std::map<std::int64_t, std::string>& types() const { return _types; }
+  // The minutes of every upload the server accepted through this engine.
+  std::int64_t minutesAccepted() const { return minutesAccepted_; }
 
  protected:
   // An engine whose host name is `hostName` (a host followed by "/api").
@@ -108,4 +113,6 @@ class NetworkEngine : public HttpEngine {
 
   std::shared_ptr<DBService> _dbService;
   std::map<std::int64_t, std::string> _types;
+  // Our own.
+  std::int64_t minutesAccepted_ = 0;
 };

@@ -3,7 +3,6 @@
 #include <sqlite3.h>
 
 #include <filesystem>
-#include <numeric>
 
 #include "dao/BaseDao.h"
 #include "download/DownloadManager.h"
@@ -48,8 +47,21 @@ void RoadCounters::lectureFinished(const platform::Notification& notification) {
 
 void RoadCounters::sample() {
   platform::assertMainThread("RoadCounters::sample");
+  sampleStudyTime();
   sampleStudyLog();
   sampleMediaServer();
+}
+
+void RoadCounters::sampleStudyTime() {
+  auto services = ApplicationServices::shared();
+  if (!services) return;
+  const std::int64_t written = services->studyTimeBacklog()->secondsWritten();
+  if (!writtenAtStart_) writtenAtStart_ = written;
+  credited_ = written - *writtenAtStart_;
+  if (!services->netWork()) return;
+  const std::int64_t accepted = services->netWork()->minutesAccepted();
+  if (!acceptedAtStart_) acceptedAtStart_ = accepted;
+  sent_ = accepted - *acceptedAtStart_;
 }
 
 void RoadCounters::sampleStudyLog() {
@@ -61,20 +73,10 @@ void RoadCounters::sampleStudyLog() {
     if (!db->openWithFlags(SQLITE_OPEN_READONLY)) return;
     db_ = db;
   }
-  auto rs = db_->executeQuery("select id, listenedPos from studylog");
+  auto rs = db_->executeQuery("select sum(listenedPos) from studylog");
   if (!rs) return;  // the table is made with the first data-access object
-  std::map<std::int64_t, std::int64_t> now;
-  while (rs->next()) now[rs->longLongIntForColumnIndex(0)] = rs->longLongIntForColumnIndex(1);
+  if (rs->next()) kept_ = rs->longLongIntForColumnIndex(0);
   rs->close();
-  for (const auto& [id, seconds] : now) {
-    auto before = rows_.find(id);
-    const std::int64_t was = before == rows_.end() ? 0 : before->second;
-    if (seconds > was) credited_ += seconds - was;
-    if (seconds < was) uploaded_ += was - seconds;
-  }
-  for (const auto& [id, seconds] : rows_)
-    if (!now.count(id)) uploaded_ += seconds;
-  rows_ = std::move(now);
 }
 
 void RoadCounters::sampleMediaServer() {
@@ -88,11 +90,6 @@ void RoadCounters::sampleMediaServer() {
     }
   }
   mediaServers_.emplace_back(server, server->requestsServed());
-}
-
-std::int64_t RoadCounters::studySecondsUnsent() const {
-  return std::accumulate(rows_.begin(), rows_.end(), std::int64_t{0},
-                         [](std::int64_t sum, const auto& row) { return sum + row.second; });
 }
 
 std::uint64_t RoadCounters::mediaRequestsServed() const {

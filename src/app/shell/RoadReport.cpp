@@ -77,9 +77,12 @@ std::string RoadReport::summary(const RoadRunner& runner, const std::string& fol
   std::string text = "The learner's road:\n";
   text += line("steps passed:",
                std::to_string(runner.passedCount()) + " of " + std::to_string(runner.stepCount()));
-  text += line("study seconds credited:", std::to_string(counters.studySecondsCredited()));
-  text += line("study seconds uploaded:", std::to_string(counters.studySecondsUploaded()));
-  text += line("study seconds unsent:", std::to_string(counters.studySecondsUnsent()));
+  text +=
+      line("study time credited this run:", std::to_string(counters.studySecondsCredited()) + " s");
+  text +=
+      line("study time sent to the server:", std::to_string(counters.studyMinutesSent()) + " min");
+  text +=
+      line("study time kept on the device:", std::to_string(counters.studySecondsKept()) + " s");
   text += line("lecture bytes downloaded:", std::to_string(counters.lectureBytesDownloaded()));
   text += line("media-server requests served:", std::to_string(counters.mediaRequestsServed()));
   text += line("screens:", platform::Paths::join(folder, "index.html"));

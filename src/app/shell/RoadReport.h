@@ -2,8 +2,9 @@
 // RoadReport: what a scripted run leaves for people: "index.html" in the output folder, which
 // shows the summary and then the pictures in order, each under the step that led to it (a failed
 // step marked, with its reason), and the summary printed on the terminal: steps passed, the study
-// seconds credited, uploaded and unsent, the lecture bytes downloaded, the media-server requests
-// served and where the pictures are.
+// time credited this run (seconds), sent to the server (minutes, the server's unit) and kept on
+// the device (seconds), the lecture bytes downloaded, the media-server requests served and where
+// the pictures are.
 
 #include <string>
 

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <chrono>
 
+#include "platform/foundation/ApplicationNotifications.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
@@ -51,6 +52,15 @@ constexpr double kFrameTolerance = 0.04;
 MoviePlayerController::MoviePlayerController(std::string contentURL)
     : contentURL_(std::move(contentURL)), view_(MovieFrameView::create()) {
   assertMainThread("MoviePlayerController::create");
+  // The application posts its life cycle on the main thread, where the player lives; the tokens
+  // end with the player, so `this` never outlives them.
+  auto& center = NotificationCenter::defaultCenter();
+  backgroundObserver_ =
+      center.addObserver(kApplicationDidEnterBackgroundNotification,
+                         [this](const Notification&) { applicationDidEnterBackground(); });
+  foregroundObserver_ =
+      center.addObserver(kApplicationWillEnterForegroundNotification,
+                         [this](const Notification&) { applicationWillEnterForeground(); });
 }
 
 MoviePlayerController::~MoviePlayerController() {
@@ -101,6 +111,8 @@ void MoviePlayerController::play() {
 
 void MoviePlayerController::pause() {
   assertMainThread("MoviePlayerController::pause");
+  // A pause asked for while in the background stands when the application returns.
+  resumeInForeground_ = false;
   if (!isLoaded()) {
     playWhenLoaded_ = false;
     return;
@@ -110,8 +122,22 @@ void MoviePlayerController::pause() {
   setState(MoviePlaybackState::Paused);
 }
 
+void MoviePlayerController::applicationDidEnterBackground() {
+  const bool wouldPlay = state_ == MoviePlaybackState::Playing || (!isLoaded() && playWhenLoaded_);
+  if (!wouldPlay) return;
+  pause();
+  resumeInForeground_ = true;
+}
+
+void MoviePlayerController::applicationWillEnterForeground() {
+  if (!resumeInForeground_) return;
+  resumeInForeground_ = false;
+  play();
+}
+
 void MoviePlayerController::stop() {
   assertMainThread("MoviePlayerController::stop");
+  resumeInForeground_ = false;
   if (fetch_) fetch_->cancel();
   fetch_.reset();
   playWhenLoaded_ = false;

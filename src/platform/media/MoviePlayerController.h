@@ -18,6 +18,8 @@
 //   call), in the order of the events.
 // - `currentPlaybackTime` is NaN until the movie is loaded, then stays within 0...duration.
 // - Main thread only (debug builds check it at the operations that change the player).
+// - As on a phone, a movie playing (or about to play) when the application leaves the
+//   foreground pauses, and plays again when the application returns.
 
 #include <cmath>
 #include <memory>
@@ -26,6 +28,7 @@
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Error.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/SharedObject.h"
 #include "platform/foundation/Value.h"
 #include "platform/media/MediaNotifications.h"
@@ -144,6 +147,8 @@ class MoviePlayerController : public std::enable_shared_from_this<MoviePlayerCon
   void startFrames();
   void requestCurrentFrame();
   void stopFrames();
+  void applicationDidEnterBackground();
+  void applicationWillEnterForeground();
 
   std::string contentURL_;
   MovieSourceType sourceType_ = MovieSourceType::Unknown;
@@ -169,6 +174,12 @@ class MoviePlayerController : public std::enable_shared_from_this<MoviePlayerCon
   // Frames of the loaded movie: the position last asked for, drawn once decoded.
   std::unique_ptr<MovieFrameDecoder> frames_;
   std::optional<double> frameTime_;
+  // Paused by the application leaving the foreground; plays again when it returns.
+  bool resumeInForeground_ = false;
+  // Declared last: they unregister first on destruction, so no life-cycle notice reaches a
+  // player being destroyed.
+  ObserverToken backgroundObserver_;
+  ObserverToken foregroundObserver_;
 };
 
 }  // namespace platform

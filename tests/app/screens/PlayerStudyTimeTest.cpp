@@ -12,6 +12,7 @@
 #include "model/ListenHistory.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/AlertView.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/UITestDriver.h"
 #include "screens/common/ScreenNotifications.h"
 #include "support/MainLoop.h"
@@ -92,6 +93,24 @@ TEST_F(PlayerStudyTimeTest, UnsentSecondsOnTheDeviceMoveTheCreditedPoint) {
   EXPECT_NEAR(player->playerController()->currentPlaybackTime(), 91, 0.001);
   play(8);
   EXPECT_EQ(unsentSeconds(kFirst), 100);
+}
+
+TEST_F(PlayerStudyTimeTest, NothingPlaysOrIsCreditedWhileTheApplicationIsInTheBackground) {
+  auto player = openPlayer(0, PlayVideoViewController::kEnterFromCourseDetail, true);
+  play(11);  // the jump to 0 at the first second, then 0..10
+  EXPECT_EQ(unsentSeconds(kFirst), 10);
+  auto& app = platform::Application::sharedApplication();
+  app.enterBackground();
+  play(300);
+  EXPECT_EQ(unsentSeconds(kFirst), 10);
+  EXPECT_NEAR(player->playerController()->currentPlaybackTime(), 10, 0.001);
+  EXPECT_FALSE(alertTagged(PlayVideoViewController::kTagIdle));
+
+  app.enterForeground();
+  ASSERT_TRUE(waitUntilPlaying(*player));
+  play(10);
+  EXPECT_NEAR(player->playerController()->currentPlaybackTime(), 20, 0.001);
+  EXPECT_EQ(unsentSeconds(kFirst), 20);
 }
 
 TEST_F(PlayerStudyTimeTest, TenMinutesWithoutATouchPauseAndAsk) {

@@ -4,13 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "FullDisk.h"
 #include "LectureTestSupport.h"
+#include "alerts/NoticeAlertView.h"
+#include "dao/CourseWareDao.h"
 #include "dao/DownloadDao.h"
+#include "dao/ModelDao.h"
 #include "download/DownloadNotifications.h"
-#include "localserver/LocalHttpServer.h"
 #include "httpserver/core/HTTPServer.h"
+#include "localserver/LocalHttpServer.h"
 #include "model/DownloadInfo.h"
 #include "model/GlobalModel.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -18,6 +23,7 @@
 #include "platform/ui/AlertView.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/UITestDriver.h"
+#include "screens/common/StudyTimeBacklog.h"
 #include "screens/courses/CourseDetailViewController.h"
 #include "screens/courses/MyCourseViewController.h"
 #include "screens/studylog/StudyDetailController.h"
@@ -76,6 +82,68 @@ class StudyTimeLedgerTest : public LectureTest {
   void closePlayer() {
     UITestDriver::tap(player()->backButton());
     UITestDriver::settle(1.0);
+  }
+  // Closes the player and waits for the course fetch my courses makes on it.
+  void closePlayerAndRefetch() {
+    closePlayer();
+    ASSERT_TRUE(testsupport::runUntil(
+        [&] { return !screentest::isWaitHUDShown(myCourses->progressHUD()); }));
+  }
+  // Syncs from the study records screen; the course fetch after the upload answers `status`
+  // (with `answer`), and later fetches answer `answer`. Returns the minutes the upload carried,
+  // none when no upload was sent.
+  int syncWithRefresh(int status, const std::string& answer) {
+    const auto uploads = server.requestsTo("/api/acceptRetrainStudyLog.html").size();
+    server.setAnswer("/api/getRetrainCourseDatas.html", status, answer);
+    records->syncStudyLog();
+    UITestDriver::answerAlert(1);
+    EXPECT_TRUE(screentest::isWaitHUDShown(records->progressHUD())) << "the sync is under way";
+    EXPECT_TRUE(
+        testsupport::runUntil([&] { return !screentest::isWaitHUDShown(records->progressHUD()); }));
+    if (auto alert = platform::AlertView::topAlert(); alert && alert->message() == "同步成功")
+      UITestDriver::answerAlert(0);
+    server.setAnswer("/api/getRetrainCourseDatas.html", 200, answer);
+    auto sent = server.requestsTo("/api/acceptRetrainStudyLog.html");
+    if (sent.size() == uploads) return 0;
+    int minutes = 0;
+    auto document = nlohmann::json::parse(sent.back().param("studyLogs"));
+    for (const auto& year : document["logs"])
+      for (const auto& cw : year["cws"]) minutes += cw["listenedMinutes"].get<int>();
+    return minutes;
+  }
+  // Opens the first lecture from the course detail (my courses' first course).
+  void openFirstLecture() {
+    nav->popToViewController(GlobalModel::sharedModel()->tabBarViewController().get(), false);
+    UITestDriver::settle(1.0);
+    UITestDriver::selectRow(myCourses->leftTableView(), IndexPath{0, 0});
+    auto detail = std::dynamic_pointer_cast<CourseDetailViewController>(nav->topViewController());
+    ASSERT_TRUE(detail);
+    UITestDriver::selectRow(detail->cwTable(), IndexPath{0, 0});
+    ASSERT_TRUE(player() && waitUntilPlaying(*player()));
+  }
+  // Presents a player for `cw` of the course as a screen holding an old lecture object would.
+  void presentPlayer(const std::shared_ptr<CourseWare>& cw) {
+    auto screen = PlayVideoViewController::create(std::string("PlayVideoViewController"));
+    screen->setCw(cw);
+    screen->setReclassId(kClassId);
+    screen->setYear(kYear);
+    screen->setEnterIndex(PlayVideoViewController::kEnterFromDownloadList);
+    nav->presentViewController(screen, true);
+    ASSERT_TRUE(waitUntilPlaying(*screen));
+  }
+  // The first lecture's minutes in the global course tree and in the stored one.
+  static std::int64_t minutesInMemory() {
+    for (const auto& year : *GlobalModel::sharedModel()->courses())
+      for (const auto& rc : *year->reClasses())
+        for (const auto& cw : *rc->cws())
+          if (cw->cwId() == kFirst) return cw->listenedMins().value_or(-1);
+    return -1;
+  }
+  static std::int64_t minutesStored() {
+    auto cw = CourseWareDao().queryCwByUserId(
+        platform::Value(1234), platform::Value(std::string("110000")), platform::Value(kYear),
+        platform::Value(kClassId), platform::Value(kFirst));
+    return cw ? cw->listenedMins().value_or(-1) : -1;
   }
 
   std::shared_ptr<MyCourseViewController> myCourses;
@@ -159,6 +227,136 @@ TEST_F(StudyTimeLedgerTest, EverySecondCreditedIsUploadedOrUnsentOnce) {
   nav->popToViewController(GlobalModel::sharedModel()->tabBarViewController().get(), false);
   UITestDriver::settle(1.0);
   EXPECT_EQ(myCourses->courses(), GlobalModel::sharedModel()->courses());
+}
+
+// What the server credits for an upload stays credited on the device, whatever the course fetch
+// after it answers: the stretch uploaded is not credited again, neither when the lecture is
+// opened again online nor from the stored tree an offline login works with. Seconds short of a
+// whole minute count as a minute from 21 seconds on.
+struct AcceptedUpload {
+  const char* name;
+  int played;         // seconds played from the start before the sync
+  int refreshStatus;  // of the course fetch after the upload
+  int minutesSent;
+  int unsentAfter;    // what the upload leaves on the device
+  int creditedPoint;  // of the lecture when opened again
+};
+
+void PrintTo(const AcceptedUpload& c, std::ostream* os) { *os << c.name; }
+
+class AcceptedUploadTest : public StudyTimeLedgerTest,
+                           public ::testing::WithParamInterface<AcceptedUpload> {};
+
+TEST_P(AcceptedUploadTest, TheUploadedStretchIsCreditedOnceWhateverTheRefreshDoes) {
+  const AcceptedUpload& c = GetParam();
+  logIn();
+  openFirstLecture();
+  play(c.played + 1);  // the first second is the jump to the credited point (0)
+  closePlayerAndRefetch();
+  ASSERT_EQ(unsentSeconds(kFirst), c.played);
+
+  const int sent = syncWithRefresh(c.refreshStatus, courseAnswer(c.minutesSent));
+  EXPECT_EQ(sent, c.minutesSent);
+  EXPECT_EQ(unsentSeconds(kFirst), c.unsentAfter);
+  EXPECT_EQ(minutesInMemory(), c.minutesSent);
+  EXPECT_EQ(minutesStored(), c.minutesSent);
+  // The same stored tree is what an offline login works with.
+  auto stored = DBService().getCourseFromLocalDB(platform::Value(1234),
+                                                 platform::Value(std::string("110000")));
+  ASSERT_FALSE(stored.empty());
+  EXPECT_EQ((*(*stored[0]->reClasses())[0]->cws())[0]->listenedMins(), c.minutesSent);
+  EXPECT_EQ((*stored[0]->reClasses())[0]->listenedMins(), c.minutesSent);
+
+  // Opened again: it goes on past what was credited, and the start heard again earns nothing.
+  openFirstLecture();
+  EXPECT_DOUBLE_EQ(player()->creditedPoint(), c.creditedPoint);
+  play(2);
+  EXPECT_NEAR(player()->playerController()->currentPlaybackTime(), c.creditedPoint + 1, 0.001);
+  player()->playerController()->setCurrentPlaybackTime(0);
+  play(c.creditedPoint - 1);
+  closePlayerAndRefetch();
+  EXPECT_EQ(unsentSeconds(kFirst), c.unsentAfter);
+
+  // Logged in offline there is no course tree in memory, and the screens may hold a lecture
+  // object from before the sync: the stored minutes are what count.
+  GlobalModel::sharedModel()->setLoginState(GlobalModel::kLoginOffline);
+  GlobalModel::sharedModel()->setCourses(std::nullopt);
+  presentPlayer(lecture(0));  // 0 minutes, as the lecture was before the sync
+  EXPECT_DOUBLE_EQ(player()->creditedPoint(), c.creditedPoint);
+  closePlayerAndRefetch();
+
+  // Nothing more to send for what was heard again.
+  GlobalModel::sharedModel()->setLoginState(GlobalModel::kLoginOnline);
+  EXPECT_EQ(syncWithRefresh(200, courseAnswer(c.minutesSent)), c.unsentAfter >= 21 ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Uploads, AcceptedUploadTest,
+    ::testing::Values(AcceptedUpload{"TwoMinutesRefreshFails", 120, 500, 2, 0, 120},
+                      AcceptedUpload{"HalfAMinuteCountsOneRefreshFails", 30, 500, 1, 0, 60},
+                      AcceptedUpload{"HalfAMinuteCountsOneRefreshAnswers", 30, 200, 1, 0, 60},
+                      AcceptedUpload{"TheRestOfAMinuteStaysRefreshFails", 150, 500, 2, 30, 150}),
+    [](const ::testing::TestParamInfo<AcceptedUpload>& info) { return info.param.name; });
+
+TEST_F(StudyTimeLedgerTest, AStretchPlayedAgainInOneLoadIsCreditedOnce) {
+  auto screen = openPlayer(0, PlayVideoViewController::kEnterFromCourseDetail, true);
+  play(30);  // 0..29 after the jump to 0 at the first second
+  EXPECT_EQ(unsentSeconds(kFirst), 30);
+  screen->playerController()->setCurrentPlaybackTime(0);
+  play(30);  // 0..30 again
+  EXPECT_EQ(unsentSeconds(kFirst), 30);
+  play(10);  // 30..40 is new
+  EXPECT_EQ(unsentSeconds(kFirst), 40);
+
+  // Back again, a little before the end of what was credited: 25..40 earns nothing, and the
+  // step past it credits the ten seconds beyond.
+  screen->playerController()->setCurrentPlaybackTime(25);
+  play(10);  // 25..35
+  EXPECT_EQ(unsentSeconds(kFirst), 40);
+  play(10);  // 35..45
+  EXPECT_EQ(unsentSeconds(kFirst), 50);
+}
+
+TEST_F(StudyTimeLedgerTest, AFullDeviceKeepsTheSecondsAndTellsTheLearnerOnce) {
+  auto& backlog = *services->studyTimeBacklog();
+  std::shared_ptr<PlayVideoViewController> screen;
+  double closedAt = 0;
+  {
+    screentest::FullDisk full;
+    screen = openPlayer(0, PlayVideoViewController::kEnterFromCourseDetail, true);
+    play(10);
+    EXPECT_EQ(unsentSeconds(kFirst), 0);
+    EXPECT_EQ(screentest::lastNotice(), StudyTimeBacklog::kNoRoomNotice);
+    play(30);  // three more steps that cannot be stored, the notice long gone: nothing more said
+    EXPECT_EQ(unsentSeconds(kFirst), 0);
+    EXPECT_FALSE(screentest::lastNotice());
+    closedAt = std::floor(screen->playerController()->currentPlaybackTime());
+    screen->back();
+    UITestDriver::settle(1.0);
+    ModelDao histories;
+    EXPECT_TRUE(
+        histories.getAllListenHistory(platform::Value(1234), platform::Value(kYear)).empty());
+    EXPECT_FALSE(screentest::lastNotice());
+    EXPECT_FALSE(backlog.isEmpty());
+  }
+
+  // Room again: the lecture's 40 waiting seconds count as credited, and go to the device with
+  // the next step, the listen history with them.
+  screen = openPlayer(0, PlayVideoViewController::kEnterFromCourseDetail, true);
+  EXPECT_DOUBLE_EQ(screen->creditedPoint(), 40);
+  play(10);
+  EXPECT_EQ(unsentSeconds(kFirst), 50);
+  EXPECT_TRUE(backlog.isEmpty());
+  auto rows = ModelDao().getAllListenHistory(platform::Value(1234), platform::Value(kYear));
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0]->listenedMilliseconds(), static_cast<std::int64_t>(closedAt));
+  EXPECT_FALSE(screentest::lastNotice());
+
+  // Full a second time: told again.
+  screentest::FullDisk full;
+  play(10);
+  EXPECT_EQ(screentest::lastNotice(), StudyTimeBacklog::kNoRoomNotice);
+  EXPECT_EQ(unsentSeconds(kFirst), 50);
 }
 
 class OfflinePlayTest : public LectureTest {

@@ -1,6 +1,7 @@
-// The figures of a road's summary come from where the application keeps them: study seconds
-// from the study log as the player adds steps and the upload deducts them, lecture bytes from the
-// folders of the lectures the download queue finishes, requests from the local media server.
+// The figures of a road's summary come from where the application keeps them: the study time the
+// players wrote this run, the minutes the course server accepted this run and the seconds left in
+// the study log, lecture bytes from the folders of the lectures the download queue finishes,
+// requests from the local media server.
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -8,16 +9,18 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "shell/RoadCounters.h"
+#include "dao/ModelDao.h"
 #include "dao/StudyLogDao.h"
 #include "download/DownloadNotifications.h"
-#include "localserver/LocalHttpServer.h"
+#include "fakeserver/FakeCourseServer.h"
 #include "httpserver/core/HTTPServer.h"
+#include "localserver/LocalHttpServer.h"
 #include "model/GlobalModel.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Paths.h"
 #include "platform/ui/Application.h"
 #include "screens/ScreenTestSupport.h"
+#include "shell/RoadCounters.h"
 #include "support/Files.h"
 #include "support/MainLoop.h"
 #include "support/TempHome.h"
@@ -43,24 +46,9 @@ class RoadCountersTest : public ::testing::Test {
     return {{"userid", 7},        {"year", "2014"},        {"reclassid", 301},   {"cwid", cwId},
             {"createdTime", now}, {"lastUpdateTime", now}, {"listenedPos", "10"}};
   }
-  static Dictionary nextStep(int cwId) {
-    return {{"userid", 7},
-            {"year", "2014"},
-            {"reclassid", 301},
-            {"cwid", cwId},
-            {"lastUpdateTime", DateUtil::getCurrDateString()},
-            {"logTime", 10}};
-  }
   static void writeFile(const std::string& path, const std::string& content) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     testsupport::writeFile(path, content);
-  }
-  static std::int64_t rowIdOf(StudyLogDao& dao, int cwId) {
-    auto years = dao.getByUserId(7);
-    for (const auto& row : years["2014"])
-      if (row.at("cwid").stringValue() == std::to_string(cwId))
-        return std::stoll(row.at("id").stringValue());
-    return -1;
   }
 
   testsupport::TempHome home;
@@ -68,34 +56,45 @@ class RoadCountersTest : public ::testing::Test {
   std::shared_ptr<screentest::TestServices> services;
 };
 
-TEST_F(RoadCountersTest, StudySecondsCreditedUploadedAndUnsentFollowTheStudyLog) {
+TEST_F(RoadCountersTest, StudyTimeIsWhatThisRunCreditedWhatTheServerTookAndWhatIsLeft) {
+  fakeserver::FakeCourseServer server;
+  ASSERT_TRUE(server.start());
+  services->setNetWork(NetworkEngine::create(server.apiHost() + "/api"));
+  GlobalModel::sharedModel()->setUserId(7);
+
   RoadCounters counters;
   counters.sample();  // before any store exists: nothing
-  EXPECT_EQ(counters.studySecondsCredited(), 0);
+  EXPECT_EQ(counters.studySecondsKept(), 0);
 
+  // A home used before: ten seconds an earlier run left unsent. They are kept, not credited now.
   StudyLogDao dao;
+  ModelDao histories;
   ASSERT_TRUE(dao.insert(firstStep(9001)));
-  ASSERT_TRUE(dao.update(nextStep(9001)));
-  ASSERT_TRUE(dao.insert(firstStep(9002)));
   counters.sample();
-  EXPECT_EQ(counters.studySecondsCredited(), 30);
-  EXPECT_EQ(counters.studySecondsUploaded(), 0);
-  EXPECT_EQ(counters.studySecondsUnsent(), 30);
+  EXPECT_EQ(counters.studySecondsCredited(), 0);
+  EXPECT_EQ(counters.studySecondsKept(), 10);
 
-  // An upload took 10 seconds of the first lecture while a step was added to the second, then
-  // the rest of the first.
-  ASSERT_TRUE(dao.deductSent(rowIdOf(dao, 9001), 10));
-  ASSERT_TRUE(dao.update(nextStep(9002)));
+  auto& backlog = *services->studyTimeBacklog();
+  ASSERT_TRUE(backlog.addStep(dao, histories, firstStep(9001), 10));
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(backlog.addStep(dao, histories, firstStep(9002), 10));
   counters.sample();
   EXPECT_EQ(counters.studySecondsCredited(), 40);
-  EXPECT_EQ(counters.studySecondsUploaded(), 10);
-  EXPECT_EQ(counters.studySecondsUnsent(), 30);
-  ASSERT_TRUE(dao.deductSent(rowIdOf(dao, 9001), 10));
+  EXPECT_EQ(counters.studyMinutesSent(), 0);
+  EXPECT_EQ(counters.studySecondsKept(), 50);
+
+  // The upload: 20 seconds earn no minute and stay; 30 seconds are sent as one minute.
+  bool done = false;
+  services->netWork()->syncStudyLog(
+      "7", [&](const std::optional<std::string>&) { done = true; },
+      [&](const platform::Error&) { done = true; });
+  ASSERT_TRUE(testsupport::runUntil([&] { return done; }));
   counters.sample();
-  EXPECT_EQ(counters.studySecondsUploaded(), 20);
-  EXPECT_EQ(counters.studySecondsUnsent(), 20);
+  EXPECT_EQ(counters.studySecondsCredited(), 40);
+  EXPECT_EQ(counters.studyMinutesSent(), 1);
+  EXPECT_EQ(counters.studySecondsKept(), 20);
   counters.sample();
   EXPECT_EQ(counters.studySecondsCredited(), 40) << "a second look counts nothing twice";
+  EXPECT_EQ(counters.studyMinutesSent(), 1);
 }
 
 TEST_F(RoadCountersTest, LectureBytesAreTheFoldersOfFinishedLectures) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "LoopbackServer.h"
+#include "platform/foundation/ApplicationNotifications.h"
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Mutex.h"
@@ -178,6 +179,62 @@ TEST_F(MoviePlayerControllerTest, PauseHoldsThePositionSeekMovesItStopRewinds) {
   EXPECT_DOUBLE_EQ(player->currentPlaybackTime(), 0);
   EXPECT_EQ(events.count("finish:0"), 0) << "stopping is not finishing";
   EXPECT_EQ(events.list().back(), "state:0");
+}
+
+// The application's life cycle as the UI layer posts it.
+void leaveForeground() {
+  NotificationCenter::defaultCenter().post(kApplicationWillResignActiveNotification);
+  NotificationCenter::defaultCenter().post(kApplicationDidEnterBackgroundNotification);
+}
+void returnToForeground() {
+  NotificationCenter::defaultCenter().post(kApplicationWillEnterForegroundNotification);
+  NotificationCenter::defaultCenter().post(kApplicationDidBecomeActiveNotification);
+}
+
+TEST_F(MoviePlayerControllerTest, LeavingTheForegroundPausesAndReturningPlaysOn) {
+  startPlaying();
+  loop->runFor(seconds(2));
+  leaveForeground();
+  loop->runFor(seconds(300));
+  EXPECT_EQ(player->playbackState(), MoviePlaybackState::Paused);
+  EXPECT_DOUBLE_EQ(player->currentPlaybackTime(), 2) << "nothing plays in the background";
+  EXPECT_EQ(events.count("finish:0"), 0);
+
+  returnToForeground();
+  loop->runFor(seconds(3));
+  EXPECT_EQ(player->playbackState(), MoviePlaybackState::Playing);
+  EXPECT_DOUBLE_EQ(player->currentPlaybackTime(), 5);
+}
+
+TEST_F(MoviePlayerControllerTest, AMoviePausedBeforeOrDuringTheBackgroundStaysPaused) {
+  startPlaying();
+  player->pause();
+  leaveForeground();
+  returnToForeground();
+  loop->runFor(seconds(5));
+  EXPECT_EQ(player->playbackState(), MoviePlaybackState::Paused);
+
+  player->play();
+  leaveForeground();
+  player->pause();  // asked for while in the background
+  returnToForeground();
+  loop->runFor(seconds(5));
+  EXPECT_EQ(player->playbackState(), MoviePlaybackState::Paused);
+  EXPECT_DOUBLE_EQ(player->currentPlaybackTime(), 0);
+}
+
+TEST_F(MoviePlayerControllerTest, AMovieLoadingWhenTheApplicationLeavesStartsOnlyOnItsReturn) {
+  player->setContentURL(server.url("/lecture/index.m3u8"));
+  player->play();
+  leaveForeground();
+  ASSERT_TRUE(loop->runUntil([&] { return events.has("load:1"); }));
+  loop->runFor(seconds(10));
+  EXPECT_NE(player->playbackState(), MoviePlaybackState::Playing);
+  EXPECT_DOUBLE_EQ(player->currentPlaybackTime(), 0);
+  returnToForeground();
+  ASSERT_TRUE(loop->runUntil([&] { return events.has("state:1"); }));
+  loop->runFor(seconds(1));
+  EXPECT_DOUBLE_EQ(player->currentPlaybackTime(), 1);
 }
 
 TEST_F(MoviePlayerControllerTest, SeekingStatesHoldThePositionUntilSeekingEnds) {

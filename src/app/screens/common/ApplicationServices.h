@@ -6,7 +6,7 @@
 // one of these; a test of a screen may install its own with objects of its choosing.
 //
 // They also record every finished download in the download rows, from launch to the end of the
-// run.
+// run, and keep the study time the device could not store until it can (StudyTimeBacklog).
 //
 // Main thread only, like the screens that use it.
 
@@ -19,6 +19,7 @@
 #include "net/NetworkEngine.h"
 #include "platform/ui/Application.h"
 #include "screens/common/DownloadFinishRecorder.h"
+#include "screens/common/StudyTimeBacklog.h"
 
 class ApplicationServices : public platform::ApplicationDelegate {
  public:
@@ -45,6 +46,9 @@ class ApplicationServices : public platform::ApplicationDelegate {
   // nothing (pausing, logging out); a delegate that does not watch the idle timer ignores it.
   virtual void updateIdleTimer() {}
 
+  // The players' study-time writer, for the whole run.
+  const std::shared_ptr<StudyTimeBacklog>& studyTimeBacklog() const { return studyTimeBacklog_; }
+
  protected:
   std::shared_ptr<NetworkEngine> _netWork;
   std::shared_ptr<DownloadManager> _downloadManager;
@@ -54,4 +58,5 @@ class ApplicationServices : public platform::ApplicationDelegate {
   bool _refreshViewFlag = false;
   // Our own.
   DownloadFinishRecorder downloadFinishRecorder_;
+  std::shared_ptr<StudyTimeBacklog> studyTimeBacklog_ = std::make_shared<StudyTimeBacklog>();
 };

@@ -1,5 +1,6 @@
 #include "screens/player/PlayVideoViewController.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -84,6 +85,8 @@ void PlayVideoViewController::viewDidLoad() {
   _studyDao = std::make_shared<StudyLogDao>();
   _modelDao = std::make_shared<ModelDao>();
   courseWareDao_ = std::make_shared<CourseWareDao>();
+  auto services = ApplicationServices::shared();
+  backlog_ = services ? services->studyTimeBacklog() : std::make_shared<StudyTimeBacklog>();
   _applicationMusicPlayer = platform::MusicPlayerController::applicationMusicPlayer();
   initView();
   _isAutoNext = true;
@@ -113,7 +116,9 @@ void PlayVideoViewController::loadLecture() {
                                 platform::Value(screenlook::numberText(_cw->cwId())),
                                 _year ? platform::Value(*_year) : platform::Value());
   const platform::Value* unsent = platform::find(row, "listenedpos");
-  _localLisMins = unsent ? static_cast<float>(unsent->doubleValue()) : 0.0f;
+  _localLisMins =
+      static_cast<float>((unsent ? unsent->doubleValue() : 0.0) +
+                         static_cast<double>(backlog_->waitingSeconds(stepRecord(*_cw))));
 
   // The store holds the server's minutes as of the last course fetch; a lecture object that a
   // screen kept from before an upload would credit the uploaded stretch again.
@@ -126,6 +131,7 @@ void PlayVideoViewController::loadLecture() {
           _cw->cwId() ? platform::Value(*_cw->cwId()) : platform::Value())) {
     if (stored->listenedMins()) creditedMinutes_ = static_cast<double>(*stored->listenedMins());
   }
+  creditedUpTo_ = creditedMinutes_ * 60.0 + _localLisMins;
 }
 
 void PlayVideoViewController::initNavBar() {
@@ -645,10 +651,13 @@ void PlayVideoViewController::logStudyTime() {
     return;
   ++_playSecond;
   ++gIdleSeconds;
-  const double credited = creditedPoint();
   // A position the player cannot give yet (NaN) compares false.
-  if (_playerController->currentPlaybackTime() > credited && _playSecond % kStepSeconds == 0)
+  const double position = _playerController->currentPlaybackTime();
+  if (position > creditedUpTo_ && _playSecond % kStepSeconds == 0) {
     insertStudyLog(*_cw);
+    // Everything up to here counts as credited now: played again, it is not new.
+    creditedUpTo_ = std::max(creditedUpTo_ + kStepSeconds, position);
+  }
   if (gIdleSeconds % kIdleLimit == 0) {
     gIdleSeconds = 0;
     _playerController->pause();
@@ -658,25 +667,19 @@ void PlayVideoViewController::logStudyTime() {
   }
 }
 
-void PlayVideoViewController::insertStudyLog(const CourseWare& lecture) {
+platform::Dictionary PlayVideoViewController::stepRecord(const CourseWare& lecture) const {
   const std::string now = DateUtil::getCurrDateString();
-  const platform::Value userId(GlobalModel::sharedModel()->userId());
-  const platform::Value reclass = _reclassId ? platform::Value(*_reclassId) : platform::Value();
-  const platform::Value cwId =
-      lecture.cwId() ? platform::Value(*lecture.cwId()) : platform::Value();
-  platform::Dictionary step{{"year", platform::Value(yearText())},
-                            {"reclassid", reclass},
-                            {"cwid", cwId},
-                            {"userid", userId},
-                            {"listenedPos", platform::Value(std::string("10"))},
-                            {"createdTime", platform::Value(now)},
-                            {"lastUpdateTime", platform::Value(now)}};
-  if (_studyDao->exists(userId, platform::Value(yearText()), reclass, cwId)) {
-    step["logTime"] = platform::Value(kStepSeconds);
-    _studyDao->update(step);
-  } else {
-    _studyDao->insert(step);
-  }
+  return platform::Dictionary{
+      {"year", platform::Value(yearText())},
+      {"reclassid", _reclassId ? platform::Value(*_reclassId) : platform::Value()},
+      {"cwid", lecture.cwId() ? platform::Value(*lecture.cwId()) : platform::Value()},
+      {"userid", platform::Value(GlobalModel::sharedModel()->userId())},
+      {"createdTime", platform::Value(now)},
+      {"lastUpdateTime", platform::Value(now)}};
+}
+
+void PlayVideoViewController::insertStudyLog(const CourseWare& lecture) {
+  backlog_->addStep(*_studyDao, *_modelDao, stepRecord(lecture), kStepSeconds);
 }
 
 void PlayVideoViewController::scheduleResumeJump() {
@@ -719,5 +722,5 @@ void PlayVideoViewController::insertHistroy() {
   // Whole seconds, toward zero; a player that never loaded has no position (NaN) and stores 0.
   history.setListenedMilliseconds(std::isfinite(position) ? static_cast<std::int64_t>(position)
                                                           : 0);
-  _modelDao->insertListenHistory(history);
+  backlog_->saveHistory(*_studyDao, *_modelDao, history);
 }

@@ -11,6 +11,10 @@
 // step is added to the lecture's study-log row. The credited point is read afresh from the store
 // each time a lecture is loaded (opening, previous, next), never taken from the presenter or from
 // a shared lecture object a screen may hold stale, so an uploaded stretch is not credited again.
+// Within one load every step moves it on, to the position the step was credited at (at least
+// ten seconds further), so a stretch played again after a seek back is not credited twice.
+// Steps and the listen history go through the run's StudyTimeBacklog, which keeps what the
+// device cannot store and writes it later; seconds waiting there count as unsent.
 // After 600 playing seconds without a touch, playback pauses and asks whether to go on. On the
 // first start of each lecture it jumps to the first uncredited second, or to the resume position
 // a presenter gave; switching or closing cancels a jump still pending.
@@ -42,6 +46,7 @@
 #include "platform/ui/Slider.h"
 #include "platform/ui/TapGestureRecognizer.h"
 #include "platform/ui/ViewController.h"
+#include "screens/common/StudyTimeBacklog.h"
 
 class ProgressHUD;
 
@@ -130,8 +135,8 @@ class PlayVideoViewController : public platform::ViewController,
   void insertStudyLog(const CourseWare& lecture);
   void setCurrTime(double seconds);
   void insertHistroy();
-  // The credited point of the lecture on screen, in seconds.
-  double creditedPoint() const { return creditedMinutes_ * 60.0 + _localLisMins; }
+  // The credited point of the lecture on screen, in seconds: as loaded, moved on by every step.
+  double creditedPoint() const { return creditedUpTo_; }
   int playSecond() const { return _playSecond; }
   bool isJump() const { return isJump_; }
   // Playing seconds since the learner last touched a player: one count for the whole process.
@@ -179,6 +184,8 @@ class PlayVideoViewController : public platform::ViewController,
   // Everything a newly shown lecture needs: its playback URLs, credited point, counters and a
   // cancelled pending jump.
   void loadLecture();
+  // The study-log step record of `lecture` (without its seconds).
+  platform::Dictionary stepRecord(const CourseWare& lecture) const;
   void scheduleResumeJump();
   void cancelResumeJump();
   void stopPlayer();
@@ -234,6 +241,9 @@ class PlayVideoViewController : public platform::ViewController,
   std::shared_ptr<CourseWareDao> courseWareDao_;
   // The server's credited minutes of the lecture on screen, read when it was loaded.
   double creditedMinutes_ = 0;
+  // Where crediting goes on from in this load, in seconds.
+  double creditedUpTo_ = 0;
+  std::shared_ptr<StudyTimeBacklog> backlog_;
   std::optional<double> resumePosition_;
   std::shared_ptr<platform::Button> backButton_;
   std::string playbackVideoUrl_;
