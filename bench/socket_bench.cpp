@@ -358,13 +358,17 @@ int main(int argc, char** argv) {
       return bench::Outcome{r.requestsPerSecond, "every echo exact"};
     };
     std::string label = std::to_string(connections) + " connections";
+    // Aims where many connections share the pool; 10 connections measure mostly hand-off
+    // latency, which a dedicated epoll thread per core always wins.
+    const bool aimed = connections >= 100;
     harness.compare(
-        {label + ", throughput", "req/s", "DispatchSocket", "epoll, as many threads", {}, ""},
+        {label + ", throughput", "req/s", "DispatchSocket", "epoll, as many threads",
+         aimed ? bench::Aim{">=", 0.7} : bench::Aim{}, ""},
         [&] { return side(dispatchPort, p99Dispatch, "DispatchSocket"); },
         [&] { return side(epollPort, p99Epoll, "epoll"); });
-    harness.report(
-        {label + ", p99 latency", "us", "DispatchSocket", "epoll, as many threads", {}, ""},
-        p99Dispatch, p99Epoll, "the same rounds");
+    harness.report({label + ", p99 latency", "us", "DispatchSocket", "epoll, as many threads",
+                    aimed ? bench::Aim{"<=", 2.0} : bench::Aim{}, ""},
+                   p99Dispatch, p99Epoll, "the same rounds");
   }
   dispatchServer->stop();
   epollServer.stop();

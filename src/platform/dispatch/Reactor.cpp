@@ -17,7 +17,15 @@ namespace platform::dispatch {
 
 namespace {
 constexpr std::uint64_t kWakeId = 0;
-constexpr int kMaxEvents = 64;
+constexpr int kMaxEvents = 256;
+
+// What a source of `type` watches, in the registration and in a delivered event.
+std::uint32_t watchedEvents(Source::Type type) {
+  return type == Source::Type::Read ? EPOLLIN | EPOLLPRI : EPOLLOUT;
+}
+std::uint32_t deliveredEvents(Source::Type type) {
+  return watchedEvents(type) | EPOLLHUP | EPOLLERR;
+}
 }  // namespace
 
 struct Reactor::Registration {
@@ -26,10 +34,10 @@ struct Reactor::Registration {
   dev_t device = 0;  // which file the descriptor named when the registration was made
   ino_t inode = 0;
   std::vector<std::shared_ptr<Source::State>> sources;
-  bool added = false;       // in the epoll set
-  std::uint32_t armed = 0;  // events the kernel will report once (0: disarmed)
-  bool pollable = true;     // false for regular files, which epoll refuses: always ready
-  bool orphan = false;      // its descriptor now names another file: never touched again
+  bool added = false;            // in the epoll set
+  std::uint32_t registered = 0;  // the events it is registered for (grows only)
+  bool pollable = true;          // false for regular files, which epoll refuses: always ready
+  bool orphan = false;           // its descriptor now names another file: never touched again
 };
 
 struct Reactor::TimerEntry {
@@ -89,14 +97,7 @@ void Reactor::run() {
       }
     }
     int n = epoll_wait(epoll_, events, kMaxEvents, timeoutMs);
-    for (int i = 0; i < n; ++i) {
-      if (events[i].data.u64 == kWakeId) {
-        std::uint64_t count;
-        [[maybe_unused]] auto r = ::read(wakeFd_, &count, sizeof count);
-        continue;
-      }
-      handleEvent(events[i].data.u64, events[i].events);
-    }
+    if (n > 0) handleEvents(events, static_cast<std::size_t>(n));
   }
 }
 
@@ -119,53 +120,61 @@ void Reactor::runDueTimers(std::optional<MonoTime>& next) {
   }
 }
 
-void Reactor::handleEvent(std::uint64_t id, std::uint32_t events) {
-  std::vector<std::shared_ptr<Source::State>> ready;
+// One pass of the reactor's lock for a whole batch of events; the deliveries are queued after.
+void Reactor::handleEvents(const epoll_event* events, std::size_t count) {
+  ready_.clear();
   {
     MutexLock lock(mutex_);
-    auto it = registrations_.find(id);
-    if (it == registrations_.end()) return;  // a registration that is gone: a stale event
-    Registration& reg = *it->second;
-    reg.armed = 0;  // one-shot: the kernel disarmed the descriptor when it reported this
-    for (auto& source : reg.sources) {
-      std::uint32_t wanted = source->type == Source::Type::Read
-                                 ? EPOLLIN | EPOLLPRI | EPOLLHUP | EPOLLERR
-                                 : EPOLLOUT | EPOLLHUP | EPOLLERR;
-      if ((events & wanted) && source->claimEvent()) ready.push_back(source);
+    for (std::size_t i = 0; i < count; ++i) {
+      if (events[i].data.u64 == kWakeId) {
+        std::uint64_t fired;
+        [[maybe_unused]] auto r = ::read(wakeFd_, &fired, sizeof fired);
+        continue;
+      }
+      auto it = registrations_.find(events[i].data.u64);
+      if (it == registrations_.end()) continue;  // a registration that is gone: a stale event
+      for (auto& source : it->second->sources) {
+        if ((events[i].events & deliveredEvents(source->type)) && source->claimEvent()) {
+          ready_.push_back(source);
+        }
+      }
     }
-    auto more = updateLocked(reg);
-    ready.insert(ready.end(), more.begin(), more.end());
   }
-  for (auto& source : ready) source->post();
+  for (auto& source : ready_) source->post();
+  ready_.clear();
 }
 
-// Arms the descriptor for what its sources want now. Answers the sources to deliver at once:
-// those of a descriptor epoll cannot watch, which is always ready.
-std::vector<std::shared_ptr<Source::State>> Reactor::updateLocked(Registration& reg) {
+// Registers the descriptor for what its resumed sources watch, when that is more than it is
+// registered for. `reported` tells whether the kernel was asked just now, which reports a
+// descriptor already ready as an event of its own. Answers the sources to deliver at once: those
+// of a descriptor epoll cannot watch, which is always ready.
+std::vector<std::shared_ptr<Source::State>> Reactor::updateLocked(Registration& reg,
+                                                                  bool* reported) {
   std::vector<std::shared_ptr<Source::State>> ready;
+  *reported = false;
   if (reg.orphan) return ready;
-  std::uint32_t mask = 0;
-  for (auto& source : reg.sources) {
-    if (!source->wantsEvents()) continue;
-    mask |= source->type == Source::Type::Read ? EPOLLIN : EPOLLOUT;
-  }
   if (!reg.pollable) {
     for (auto& source : reg.sources)
       if (source->claimEvent()) ready.push_back(source);
     return ready;
   }
-  // Nothing wanted: leave it as it is. Armed, it reports at most one more event, which finds no
-  // taker and leaves the descriptor disarmed.
-  if (mask == 0 || mask == reg.armed) return ready;
+  // A suspended source keeps its events registered: at most some spare events find no taker.
+  std::uint32_t mask = reg.registered;
+  for (auto& source : reg.sources) {
+    if (source->isResumed()) mask |= watchedEvents(source->type);
+  }
+  if (mask == reg.registered) return ready;
   epoll_event ev{};
-  ev.events = mask | EPOLLONESHOT;
+  ev.events = mask | EPOLLET;
   ev.data.u64 = reg.id;
   if (reg.added) {
     if (epoll_ctl(epoll_, EPOLL_CTL_MOD, reg.fd, &ev) == 0) {
-      reg.armed = mask;
+      reg.registered = mask;
+      *reported = true;
     } else {
       reg.orphan = true;  // the descriptor was closed under its sources
     }
+    markArmedLocked(reg);
     return ready;
   }
   struct stat st {};
@@ -175,13 +184,23 @@ std::vector<std::shared_ptr<Source::State>> Reactor::updateLocked(Registration& 
   }
   if (epoll_ctl(epoll_, EPOLL_CTL_ADD, reg.fd, &ev) == 0) {
     reg.added = true;
-    reg.armed = mask;
+    reg.registered = mask;
+    *reported = true;
+    markArmedLocked(reg);
   } else if (errno == EPERM) {
     reg.pollable = false;
     for (auto& source : reg.sources)
       if (source->claimEvent()) ready.push_back(source);
   }
   return ready;
+}
+
+// Tells each source whether the kernel reports its events, so that it may look at the
+// descriptor itself after a handler instead of asking the reactor.
+void Reactor::markArmedLocked(Registration& reg) {
+  for (auto& source : reg.sources) {
+    source->setEdgeArmed(!reg.orphan && (reg.registered & watchedEvents(source->type)) != 0);
+  }
 }
 
 void Reactor::attach(const std::shared_ptr<Source::State>& source) {
@@ -195,6 +214,7 @@ void Reactor::attach(const std::shared_ptr<Source::State>& source) {
       // The descriptor was closed and its number reused: the old registration keeps its
       // sources but never hears of this descriptor again.
       reg->orphan = true;
+      markArmedLocked(*reg);
       byFd_.erase(it);
       reg = nullptr;
     }
@@ -212,6 +232,7 @@ void Reactor::attach(const std::shared_ptr<Source::State>& source) {
   }
   reg->sources.push_back(source);
   bySource_[source.get()] = reg;
+  markArmedLocked(*reg);
 }
 
 void Reactor::detach(const Source::State* source) {
@@ -230,15 +251,20 @@ void Reactor::removeLocked(Registration& reg) {
   registrations_.erase(reg.id);  // destroys `reg`
 }
 
-void Reactor::refresh(const Source::State* source) {
+void Reactor::refresh(Source::State* source) {
   std::vector<std::shared_ptr<Source::State>> ready;
+  bool reported = false;
+  bool watched = false;
   {
     MutexLock lock(mutex_);
     Registration* reg = registrationOfLocked(source);
     if (!reg) return;
-    ready = updateLocked(*reg);
+    ready = updateLocked(*reg, &reported);
+    watched = reg->added && !reg->orphan;
   }
   for (auto& s : ready) s->post();
+  // Edges that came while the source was suspended went to nobody.
+  if (watched && !reported) source->recheck();
 }
 
 Reactor::Registration* Reactor::registrationOfLocked(const Source::State* source) {

@@ -4,16 +4,20 @@
 // event carries the registration's id, so an event harvested for a registration that has since
 // gone (its descriptor closed and the number reused) finds nothing and is dropped.
 //
-// Descriptors are level-triggered in effect but armed one event at a time (EPOLLONESHOT): an
-// event disarms the descriptor, and it is armed again only for the sources that still want
-// events (resumed, not cancelled, no handler queued or running). So a hung-up descriptor cannot
-// spin the loop while its handler runs, and a source still ready fires again once re-armed.
+// Descriptors are registered edge-triggered, once, for the events their resumed sources watch,
+// and stay registered: no event re-arms anything. An edge is delivered to each source that wants
+// events (resumed, not cancelled, no handler queued or running); a source busy with a handler
+// misses it, and looks at the descriptor itself (a zero-time poll) when its handler returns and
+// when it is resumed, so a descriptor still ready fires again: level-triggered delivery without
+// a handler ever running twice at once, without a system call under the reactor's mutex per
+// event, and without a hung-up descriptor spinning the loop.
 //
 // Timers are kept in clock time: the loop sleeps as long as the shared Clock says and is woken
 // when a manual clock moves. Timer callbacks run on the reactor thread and must be short.
 //
 // Lock order: the reactor's mutex is taken before a source's, never after.
 
+#include <sys/epoll.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -37,11 +41,11 @@ class Reactor {
   void schedule(MonoTime deadline, std::function<void()> fire) EXCLUDES(mutex_);
 
   // Read and write sources: join the registration of the source's descriptor (made when the
-  // descriptor has none, or when the one it has belongs to a file since closed), leave it, and
-  // look again at whether the source wants events.
+  // descriptor has none, or when the one it has belongs to a file since closed), leave it, and,
+  // for a source just resumed, register what it watches and look at whether it is ready now.
   void attach(const std::shared_ptr<Source::State>& source) EXCLUDES(mutex_);
   void detach(const Source::State* source) EXCLUDES(mutex_);
-  void refresh(const Source::State* source) EXCLUDES(mutex_);
+  void refresh(Source::State* source) EXCLUDES(mutex_);
 
  private:
   struct Registration;
@@ -50,11 +54,16 @@ class Reactor {
   Reactor();
   void run() EXCLUDES(mutex_);
   void runDueTimers(std::optional<MonoTime>& next) EXCLUDES(mutex_);
-  void handleEvent(std::uint64_t id, std::uint32_t events) EXCLUDES(mutex_);
-  std::vector<std::shared_ptr<Source::State>> updateLocked(Registration& reg) REQUIRES(mutex_);
+  void handleEvents(const epoll_event* events, std::size_t count) EXCLUDES(mutex_);
+  std::vector<std::shared_ptr<Source::State>> updateLocked(Registration& reg, bool* reported)
+      REQUIRES(mutex_);
+  void markArmedLocked(Registration& reg) REQUIRES(mutex_);
   Registration* registrationOfLocked(const Source::State* source) REQUIRES(mutex_);
   void removeLocked(Registration& reg) REQUIRES(mutex_);
   void wake();
+
+  // The reactor thread's own: the sources a batch of events claimed.
+  std::vector<std::shared_ptr<Source::State>> ready_;
 
   // Set before start, read-only after.
   int epoll_ = -1;

@@ -52,6 +52,7 @@ void SerialQueue::scheduleLocked() {
 void SerialQueue::drain() {
   QueueStack::Frame frame(this);
   std::array<Work, kDrainBatch> batch;
+  std::size_t ranInThisJob = 0;
   while (true) {
     std::size_t taken = 0;
     Ticket* ticket = nullptr;
@@ -83,8 +84,12 @@ void SerialQueue::drain() {
       MutexLock lock(mutex_);
       for (std::size_t i = taken; i > ran; --i) items_.push_front(Item{std::move(batch[i - 1])});
     }
-    // A batch is the most a drain job runs while other jobs wait for a worker.
-    if (WorkerPool::shared().hasWaitingJobs()) break;
+    // A full batch is the most a drain job runs while other jobs wait for a worker. Work that
+    // the items just run queued here (a socket's delegate call and the requests it makes) goes
+    // on in the same job: handing it back to the pool would put each step of one exchange
+    // behind every other queue's work.
+    ranInThisJob += ran;
+    if (ranInThisJob >= kDrainBatch && WorkerPool::shared().hasWaitingJobs()) break;
   }
   release();
 }

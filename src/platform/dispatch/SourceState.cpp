@@ -4,10 +4,12 @@
 #include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "platform/dispatch/Reactor.h"
 #include "platform/foundation/Assert.h"
@@ -79,6 +81,10 @@ bool Source::State::isCancelled() const {
 
 std::size_t Source::State::data() const {
   MutexLock lock(mutex_);
+  if (!dataKnown_) {
+    data_ = measure();
+    dataKnown_ = true;
+  }
   return data_;
 }
 
@@ -91,6 +97,11 @@ bool Source::State::wantsEvents() const {
   return wantsEventsLocked();
 }
 
+bool Source::State::isResumed() const {
+  MutexLock lock(mutex_);
+  return !cancelled_ && suspendCount_ == 0;
+}
+
 bool Source::State::claimEvent() {
   MutexLock lock(mutex_);
   if (!wantsEventsLocked()) return false;
@@ -100,6 +111,16 @@ bool Source::State::claimEvent() {
 
 void Source::State::post() {
   queue->async([self = shared_from_this()] { self->deliver(); });
+}
+
+void Source::State::recheck() {
+  pollfd watched{fd, static_cast<short>(type == Type::Read ? POLLIN | POLLPRI : POLLOUT), 0};
+  int ready;
+  do {
+    ready = ::poll(&watched, 1, 0);
+  } while (ready < 0 && errno == EINTR);
+  if (ready <= 0 || (watched.revents & POLLNVAL)) return;
+  if (claimEvent()) post();
 }
 
 // True, once, when the cancel handler is due: cancelled, resumed, nothing in flight.
@@ -214,7 +235,6 @@ std::size_t Source::State::measure() const {
 }
 
 void Source::State::deliver() {
-  std::size_t measured = measure();
   std::shared_ptr<const Handler> handler;
   bool cancelNow = false;
   {
@@ -226,11 +246,14 @@ void Source::State::deliver() {
       if (!cancelNow) return;
     } else {
       if (type == Type::Timer) {
-        measured = static_cast<std::size_t>(pendingFires_);
+        data_ = static_cast<std::size_t>(pendingFires_);
+        dataKnown_ = true;
         pendingFires_ = 0;
+        if (data_ > 0) handler = event_;
+      } else {
+        dataKnown_ = false;  // measured when the handler asks
+        handler = event_;
       }
-      data_ = measured;
-      if (type != Type::Timer || measured > 0) handler = event_;
     }
   }
   if (cancelNow) {
@@ -264,7 +287,15 @@ void Source::State::finishDelivery() {
   }
   if (cancelNow) runCancel();
   if (again) post();
-  if (rearm) Reactor::shared().refresh(this);
+  if (rearm) {
+    // Registered already: the descriptor itself says whether it is still ready, without the
+    // reactor's lock. Otherwise the reactor registers it first.
+    if (edgeArmed_.load(std::memory_order_acquire)) {
+      recheck();
+    } else {
+      Reactor::shared().refresh(this);
+    }
+  }
 }
 
 void Source::State::setTimer(Duration start, std::optional<Duration> interval) {

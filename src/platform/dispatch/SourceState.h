@@ -4,8 +4,10 @@
 //
 // A handler is "in flight" from the moment the reactor claims an event until the handler has
 // returned; while in flight the source wants no more events, so its handler never runs twice at
-// once. The source holds its own Source object (`self_`) while it is resumed and not cancelled,
-// and until its cancel handler has run, so it lives on while it can still deliver.
+// once. Once the handler returns, the source looks at its descriptor itself, since an edge that
+// came meanwhile found it busy. The source holds its own Source object (`self_`) while it is
+// resumed and not cancelled, and until its cancel handler has run, so it lives on while it can
+// still deliver.
 
 #include <atomic>
 #include <cstdint>
@@ -39,10 +41,17 @@ struct Source::State : std::enable_shared_from_this<Source::State> {
 
   // For the reactor, which calls these under its own mutex.
   bool wantsEvents() const EXCLUDES(mutex_);
+  // Resumed and not cancelled: its events belong in the registration.
+  bool isResumed() const EXCLUDES(mutex_);
+  // Whether the kernel reports this source's events (its descriptor registered for them).
+  void setEdgeArmed(bool armed) { edgeArmed_.store(armed, std::memory_order_release); }
   // Marks the handler in flight when the source wants events; true when it did.
   bool claimEvent() EXCLUDES(mutex_);
   // Queues the delivery of a claimed event on the target queue.
   void post();
+  // Looks at the descriptor now (a zero-time poll) and delivers when it is ready and the source
+  // wants events: how a source hears of readiness whose edge it missed.
+  void recheck();
 
  private:
   bool watchesDescriptor() const { return type != Type::Timer; }
@@ -56,9 +65,10 @@ struct Source::State : std::enable_shared_from_this<Source::State> {
   void runCancel() EXCLUDES(mutex_);
   std::size_t measure() const;
 
-  // Read sources: whether the descriptor listens (-1 until the first event). Only the delivery
-  // in flight touches it.
+  // Read sources: whether the descriptor listens (-1 until first asked). Only the delivery in
+  // flight touches it.
   mutable std::atomic<int> listening_{-1};
+  std::atomic<bool> edgeArmed_{false};
 
   // Guarded by mutex_.
   mutable Mutex mutex_;
@@ -70,7 +80,10 @@ struct Source::State : std::enable_shared_from_this<Source::State> {
   bool detached_ GUARDED_BY(mutex_) = false;
   bool cancelQueued_ GUARDED_BY(mutex_) = false;
   bool inFlight_ GUARDED_BY(mutex_) = false;
-  std::size_t data_ GUARDED_BY(mutex_) = 0;
+  // What data() answers; for descriptors measured on the first ask in each delivery, since the
+  // measure costs a system call that most handlers never need.
+  mutable std::size_t data_ GUARDED_BY(mutex_) = 0;
+  mutable bool dataKnown_ GUARDED_BY(mutex_) = false;
   std::uint64_t pendingFires_ GUARDED_BY(mutex_) = 0;
   std::optional<Duration> interval_ GUARDED_BY(mutex_);
   MonoTime deadline_ GUARDED_BY(mutex_){};

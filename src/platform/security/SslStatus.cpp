@@ -50,6 +50,7 @@ std::string sslStatusText(int status) {
       {errSSLBadRecordMac, "Bad MAC in a record"},
       {errSSLRecordOverflow, "Record overflow"},
       {errSSLBadConfiguration, "Configuration error"},
+      {errSSLNetworkTimeout, "Network timeout triggered"},
       {paramErr, "Invalid parameter"},
   };
   auto it = texts.find(status);

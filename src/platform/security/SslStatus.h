@@ -52,6 +52,8 @@ enum SslStatus : int {
   errSSLBadRecordMac = -9846,
   errSSLRecordOverflow = -9847,
   errSSLBadConfiguration = -9848,
+  // The peer took too long: a handshake that did not finish within its time limit.
+  errSSLNetworkTimeout = -9853,
   // A parameter the context cannot take (an unreadable identity, an unknown protocol).
   paramErr = -50,
 };

@@ -96,6 +96,28 @@ TEST(SourceTest, ReadSourceIsLevelTriggered) {
   cancelAndWait(source, q);
 }
 
+// Bytes that arrive while the handler runs, after it has read everything, come to no idle
+// source; the source still hears of them once the handler returns.
+TEST(SourceTest, BytesArrivingWhileTheHandlerRunsAreDeliveredAfterIt) {
+  Pipe pipe;
+  auto q = Queue::serial("during");
+  Probe probe;
+  auto source = Source::makeRead(pipe.read, q);
+  const int readFd = pipe.read;
+  const int writeFd = pipe.write;
+  source->setEventHandler([readFd, writeFd, &probe] {
+    char buffer[64];
+    auto n = ::read(readFd, buffer, sizeof buffer);
+    probe.add(static_cast<int>(n));
+    if (probe.values().size() < 3) writeAll(writeFd, std::string(probe.values().size() + 1, 'x'));
+  });
+  source->resume();
+  writeAll(pipe.write, "a");
+  ASSERT_TRUE(probe.waitValues(3));
+  EXPECT_EQ(probe.values(), (std::vector<int>{1, 2, 3}));
+  cancelAndWait(source, q);
+}
+
 TEST(SourceTest, HandlerNeverRunsTwiceAtOnceEvenOnAConcurrentQueue) {
   Pipe pipe;
   auto q = Queue::concurrent("overlap");

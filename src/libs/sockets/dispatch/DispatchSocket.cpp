@@ -22,7 +22,6 @@
 #include "sockets/dispatch/DispatchReadPacket.h"
 #include "sockets/dispatch/DispatchSpecialPacket.h"
 #include "sockets/dispatch/DispatchWritePacket.h"
-#include "sockets/dispatch/SharedDescriptor.h"
 #include "sockets/dispatch/SocketAddress.h"
 
 using platform::Bytes;
@@ -746,11 +745,12 @@ void DispatchSocket::closeWithError(const std::optional<Error>& error) {
 }
 
 void DispatchSocket::releaseConnectingDescriptor() {
-  if (!connectingFD_) return;
-  // A connect still running holds the descriptor too: it is interrupted now and closed by
-  // whichever holder lets go last.
-  connectingFD_->abandon();
-  connectingFD_.reset();
+  if (!connectSource_) return;
+  // The source leaves the reactor now; its cancel handler closes the descriptor after any event
+  // already queued, which finds the source cancelled and does nothing.
+  connectSource_->cancel();
+  connectSource_.reset();
+  connectHandedOver_.reset();
   _socket4FD = -1;
   _socket6FD = -1;
 }

@@ -19,11 +19,10 @@
 // descriptors are non-blocking and close-on-exec from the start, and writes never raise SIGPIPE:
 // a reset peer ends the socket with an error instead.
 //
-// Connecting: a host name is resolved, and the blocking connect runs, on the default-priority
-// global queue; the outcome comes back to the socket queue, where results of an attempt that was
-// closed or timed out in the meantime are dropped. A descriptor being connected stays open until
-// the connect has returned, so a close during the attempt never frees a number the connect
-// still uses.
+// Connecting: a host name is resolved on the default-priority global queue; the connect is
+// non-blocking and its outcome comes from a write source on the socket queue, so a pending
+// connect holds a descriptor and no thread. Results of an attempt that was closed or timed out
+// in the meantime are dropped.
 //
 // TLS: `startTLS` upgrades a connected socket in the middle of its queues. Reads and writes
 // queued before it complete in the clear; the handshake starts once both sides have reached it,
@@ -49,6 +48,7 @@
 
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/Source.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/SharedObject.h"
@@ -60,7 +60,6 @@
 
 class DispatchReadPacket;
 class DispatchSpecialPacket;
-class SharedDescriptor;
 namespace platform {
 class SocketStream;
 }
@@ -442,6 +441,8 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   void lookup(int aConnectIndex, const platform::Error& error);
   bool connectWithAddress4(const std::optional<platform::Bytes>& address4,
                            const std::optional<platform::Bytes>& address6, platform::Error* errPtr);
+  void watchConnect(int socketFD);
+  void connectSourceFired(int aConnectIndex, int socketFD);
   void didConnect(int aConnectIndex);
   void didNotConnect(int aConnectIndex, const platform::Error& error);
   void startConnectTimeout(double timeout);
@@ -451,7 +452,7 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   // --- Closing ---
   void maybeClose();
   void closeWithError(const std::optional<platform::Error>& error);
-  // Lets go of a descriptor whose connect may still be running (see SharedDescriptor).
+  // Abandons a pending connect: its source stops and closes the descriptor.
   void releaseConnectingDescriptor();
 
   // --- Sources ---
@@ -513,6 +514,17 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   void maybeStartTLS();
   void ssl_startTLS();
   void ssl_continueSSLHandshake();
+  // The handshake's own time limit: the first positive time-out among the read and the write
+  // queued behind the upgrade, or kDefaultHandshakeTimeout; it ends as a TLS time-out. A first
+  // read or write queued while the handshake runs shortens the limit to its own time-out when
+  // that ends sooner, as its own timer would have run from then.
+  double handshakeTimeout() const;
+  void startHandshakeTimer(double timeout);
+  void shortenHandshakeTimer(double timeout);
+  void doHandshakeTimeout();
+  void endHandshakeTimer();
+  // After a flush met a failure of the session (not a close), closes with it; true when it did.
+  bool closeOnFlushedSSLFailure();
   // The engine's I/O functions: encrypted bytes from and to the descriptor.
   int sslReadWithBuffer(void* buffer, std::size_t* bufferLength);
   int sslWriteWithBuffer(const void* buffer, std::size_t* bufferLength);
@@ -552,6 +564,8 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   std::shared_ptr<platform::dispatch::Source> writeSource;
   std::shared_ptr<platform::dispatch::Source> readTimer;
   std::shared_ptr<platform::dispatch::Source> writeTimer;
+  std::shared_ptr<platform::dispatch::Source> handshakeTimer_;
+  platform::MonoTime handshakeDeadline_{};
   // Each queue holds read (or write) packets and at most one TLS marker, the same on both.
   std::deque<
       std::variant<std::shared_ptr<DispatchReadPacket>, std::shared_ptr<DispatchSpecialPacket>>>
@@ -568,12 +582,15 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   DispatchSocketPreBuffer preBuffer{4096};
   std::shared_ptr<void> _userData;
   // Connecting: the attempt's generation (results of older ones are dropped), its timer, the
-  // local addresses to bind to, and the descriptor while the connect may still use it.
+  // local addresses to bind to, and the write source that waits for the connect's outcome (its
+  // cancel handler closes the descriptor unless `connectHandedOver_` says it went on to the
+  // connected socket's sources).
   int connectIndex = 0;
   std::shared_ptr<platform::dispatch::Source> connectTimer;
   std::optional<platform::Bytes> connectInterface4;
   std::optional<platform::Bytes> connectInterface6;
-  std::shared_ptr<SharedDescriptor> connectingFD_;
+  std::shared_ptr<platform::dispatch::Source> connectSource_;
+  std::shared_ptr<bool> connectHandedOver_;
   // The stream pair (or none) and whether it is scheduled on the stream thread.
   std::shared_ptr<platform::SocketStream> _readStream;
   std::shared_ptr<platform::SocketStream> _writeStream;

@@ -1,7 +1,7 @@
-// DispatchSocket: outgoing connections. The resolver and the blocking connect run on the
-// default-priority global queue and touch no socket state; they hand their results back to the
-// socket queue tagged with `connectIndex`, which every close and time-out advances, so results
-// of an abandoned attempt are dropped there.
+// DispatchSocket: outgoing connections. The resolver runs on the default-priority global queue
+// and touches no socket state; it hands its result back to the socket queue tagged with
+// `connectIndex`, which every close and time-out advances, so results of an abandoned attempt are
+// dropped there. The connect itself is non-blocking, its outcome reported by a write source.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -14,7 +14,6 @@
 
 #include "platform/foundation/Assert.h"
 #include "sockets/dispatch/DispatchSocket.h"
-#include "sockets/dispatch/SharedDescriptor.h"
 #include "sockets/dispatch/SocketAddress.h"
 
 using platform::Bytes;
@@ -259,31 +258,59 @@ bool DispatchSocket::connectWithAddress4(const std::optional<Bytes>& address4,
       return false;
     }
   }
+  (useIPv6 ? _socket6FD : _socket4FD) = socketFD;
   // No SIGPIPE on Linux comes from MSG_NOSIGNAL on every send, not from a socket option.
-  auto descriptor = SharedDescriptor::create(socketFD);
-  if (!descriptor) {
-    *errPtr = errnoErrorWithReason("Error in socket() function");
+  // Non-blocking: a pending connect is waited for by the reactor like any other readiness, so it
+  // costs a descriptor, not a thread.
+  if (fcntl(socketFD, F_SETFL, O_NONBLOCK) == -1) {
+    *errPtr = otherError("Error enabling non-blocking IO on socket (fcntl)");
+    ::close(socketFD);
+    (useIPv6 ? _socket6FD : _socket4FD) = -1;
     return false;
   }
-  (useIPv6 ? _socket6FD : _socket4FD) = socketFD;
-  connectingFD_ = std::move(descriptor);
-
-  // The connect holds the descriptor itself: a close meanwhile only abandons the attempt, and
-  // the number is not given back to the system while the connect may still use it.
-  Queue::global(Priority::Default)
-      ->async([self = shared_from_this(), descriptor = connectingFD_, aConnectIndex = connectIndex,
-               address] {
-        int result = descriptor->connect(reinterpret_cast<const sockaddr*>(address.data()),
-                                         static_cast<socklen_t>(address.size()));
-        if (result == 0) {
-          self->socketQueue->async([self, aConnectIndex] { self->didConnect(aConnectIndex); });
-        } else {
-          Error error = errnoErrorWithReason("Error in connect() function");
-          self->socketQueue->async(
-              [self, aConnectIndex, error] { self->didNotConnect(aConnectIndex, error); });
-        }
-      });
+  const int result = ::connect(socketFD, reinterpret_cast<const sockaddr*>(address.data()),
+                               static_cast<socklen_t>(address.size()));
+  if (result == 0 || errno == EINPROGRESS) {
+    watchConnect(socketFD);
+  } else {
+    // Reported like a failure found later, so the delegate hears of it the same way.
+    Error error = errnoErrorWithReason("Error in connect() function");
+    socketQueue->async([self = shared_from_this(), aConnectIndex = connectIndex, error] {
+      self->didNotConnect(aConnectIndex, error);
+    });
+  }
   return true;
+}
+
+// The descriptor turns writable once the connect has an outcome; until then the source's cancel
+// handler owns it, so a close or time-out during the attempt frees it at once.
+void DispatchSocket::watchConnect(int socketFD) {
+  auto handedOver = std::make_shared<bool>(false);
+  connectSource_ = Source::makeWrite(socketFD, socketQueue);
+  connectHandedOver_ = handedOver;
+  connectSource_->setEventHandler(
+      [self = shared_from_this(), aConnectIndex = connectIndex, socketFD] {
+        self->connectSourceFired(aConnectIndex, socketFD);
+      });
+  connectSource_->setCancelHandler([handedOver, socketFD] {
+    if (!*handedOver) ::close(socketFD);
+  });
+  connectSource_->resume();
+}
+
+void DispatchSocket::connectSourceFired(int aConnectIndex, int socketFD) {
+  if (aConnectIndex != connectIndex) return;
+  int pendingError = 0;
+  socklen_t pendingLength = sizeof pendingError;
+  if (getsockopt(socketFD, SOL_SOCKET, SO_ERROR, &pendingError, &pendingLength) == -1) {
+    pendingError = errno;
+  }
+  if (pendingError == 0) {
+    didConnect(aConnectIndex);
+    return;
+  }
+  errno = pendingError;
+  didNotConnect(aConnectIndex, errnoErrorWithReason("Error in connect() function"));
 }
 
 void DispatchSocket::didConnect(int aConnectIndex) {
@@ -291,9 +318,14 @@ void DispatchSocket::didConnect(int aConnectIndex) {
   if (aConnectIndex != connectIndex) return;
   flags |= flagConnected;
   endConnectTimeout();
-  // The connect has returned: from here the descriptor belongs to the socket's sources.
-  int socketFD = connectingFD_ ? connectingFD_->release() : -1;
-  connectingFD_.reset();
+  // The connect is over: from here the descriptor belongs to the socket's read and write sources.
+  int socketFD = _socket4FD != -1 ? _socket4FD : _socket6FD;
+  if (connectSource_) {
+    *connectHandedOver_ = true;
+    connectSource_->cancel();
+    connectSource_.reset();
+    connectHandedOver_.reset();
+  }
 
   auto host = connectedHost4() ? connectedHost4() : connectedHost6();
   std::uint16_t port = _socket4FD != -1 ? connectedPort4() : connectedPort6();
@@ -301,12 +333,6 @@ void DispatchSocket::didConnect(int aConnectIndex) {
                  [self = shared_from_this(), host = host.value_or(""),
                   port](DispatchSocketDelegate& d) { d.socketDidConnectToHost(self, host, port); });
 
-  // Normally non-blocking already, from the connect.
-  if (fcntl(socketFD, F_SETFL, O_NONBLOCK) == -1) {
-    // The descriptor has no sources yet, so the close shuts it directly.
-    closeWithError(otherError("Error enabling non-blocking IO on socket (fcntl)"));
-    return;
-  }
   setupReadAndWriteSourcesForNewlyConnectedSocket(socketFD);
   maybeDequeueRead();
   maybeDequeueWrite();

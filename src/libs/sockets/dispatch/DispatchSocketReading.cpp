@@ -77,6 +77,9 @@ void DispatchSocket::queueRead(std::shared_ptr<DispatchReadPacket> packet) {
   socketQueue->async([self = shared_from_this(), packet = std::move(packet)] {
     if ((self->flags & flagStarted) && !(self->flags & flagRefuseRequests)) {
       self->readQueue.push_back(packet);
+      if ((self->flags & flagTLSStartingRead) && self->readQueue.size() == 1) {
+        self->shortenHandshakeTimer(packet->timeout);
+      }
       self->maybeDequeueRead();
     }
   });
@@ -129,6 +132,7 @@ void DispatchSocket::maybeDequeueRead() {
   } else if (flags & flagSecure) {
     // Decrypted bytes may be waiting already; otherwise incoming data must be noticed.
     flushSSLBuffers();
+    if (closeOnFlushedSSLFailure()) return;
     if (preBuffer.availableBytes() == 0) resumeReadSource();
   }
 }
@@ -136,7 +140,10 @@ void DispatchSocket::maybeDequeueRead() {
 void DispatchSocket::doReadData() {
   if ((!currentRead && !(flags & flagTLSStartingRead)) || (flags & flagReadsHeld)) {
     // Nobody can use the data now; a readable descriptor would keep the source firing.
-    if (flags & flagSecure) flushSSLBuffers();
+    if (flags & flagSecure) {
+      flushSSLBuffers();
+      if (closeOnFlushedSSLFailure()) return;
+    }
     if (socketFDBytesAvailable > 0) suspendReadSource();
     return;
   }
@@ -339,7 +346,10 @@ void DispatchSocket::doReadData() {
 
 void DispatchSocket::doReadEOF() {
   flags |= flagReadEOF;
-  if (flags & flagSecure) flushSSLBuffers();
+  if (flags & flagSecure) {
+    flushSSLBuffers();
+    if (closeOnFlushedSSLFailure()) return;
+  }
   if (flags & (flagTLSStartingRead | flagTLSStartingWrite)) {
     // The handshake can no longer finish.
     closeWithError(sslError(platform::security::errSSLClosedAbort));

@@ -12,14 +12,19 @@
 
 #include "platform/foundation/Assert.h"
 #include "platform/security/SslContext.h"
+#include "sockets/dispatch/DispatchReadPacket.h"
 #include "sockets/dispatch/DispatchSocket.h"
 #include "sockets/dispatch/DispatchSpecialPacket.h"
+#include "sockets/dispatch/DispatchWritePacket.h"
 
 using platform::Error;
 using platform::Value;
 namespace security = platform::security;
 
 namespace {
+
+// A peer that connects and never finishes its handshake must not hold the socket for ever.
+constexpr double kDefaultHandshakeTimeout = 30.0;
 
 int sslProtocolFromName(const Value& name) {
   const std::string* text = name.asText();
@@ -174,7 +179,54 @@ void DispatchSocket::ssl_startTLS() {
   }
 
   sslErrCode = 0;
+  startHandshakeTimer(handshakeTimeout());
   ssl_continueSSLHandshake();
+}
+
+double DispatchSocket::handshakeTimeout() const {
+  std::optional<double> limit;
+  auto consider = [&limit](double timeout) {
+    // 0 asks a read for what is there already; no handshake could ever meet it.
+    if (timeout > 0.0 && (!limit || timeout < *limit)) limit = timeout;
+  };
+  for (const auto& entry : readQueue) {
+    if (const auto* packet = std::get_if<std::shared_ptr<DispatchReadPacket>>(&entry)) {
+      consider((*packet)->timeout);
+      break;
+    }
+  }
+  for (const auto& entry : writeQueue) {
+    if (const auto* packet = std::get_if<std::shared_ptr<DispatchWritePacket>>(&entry)) {
+      consider((*packet)->timeout);
+      break;
+    }
+  }
+  return limit.value_or(kDefaultHandshakeTimeout);
+}
+
+void DispatchSocket::startHandshakeTimer(double timeout) {
+  handshakeDeadline_ = platform::Clock::shared()->monotonicNow() + platform::seconds(timeout);
+  handshakeTimer_ = makeTimeoutTimer(timeout, &DispatchSocket::doHandshakeTimeout);
+}
+
+void DispatchSocket::shortenHandshakeTimer(double timeout) {
+  if (!handshakeTimer_ || !(timeout > 0.0)) return;
+  const auto deadline = platform::Clock::shared()->monotonicNow() + platform::seconds(timeout);
+  if (deadline >= handshakeDeadline_) return;
+  handshakeDeadline_ = deadline;
+  handshakeTimer_->setTimer(platform::seconds(timeout), std::nullopt);
+}
+
+void DispatchSocket::doHandshakeTimeout() {
+  if (!(flags & (flagTLSStartingRead | flagTLSStartingWrite))) return;
+  closeWithError(sslError(security::errSSLNetworkTimeout));
+}
+
+void DispatchSocket::endHandshakeTimer() {
+  if (handshakeTimer_) {
+    handshakeTimer_->cancel();
+    handshakeTimer_.reset();
+  }
 }
 
 void DispatchSocket::ssl_continueSSLHandshake() {
@@ -184,6 +236,7 @@ void DispatchSocket::ssl_continueSSLHandshake() {
     closeWithError(sslError(status));
     return;
   }
+  endHandshakeTimer();
   flags &= ~(flagTLSStartingRead | flagTLSStartingWrite);
   flags |= flagSecure;
   notifyDelegate(
@@ -299,11 +352,28 @@ void DispatchSocket::flushSSLBuffers() {
     const int status =
         _sslContext->read(preBuffer.writeBuffer(), estimatedBytesAvailable, &bytesRead);
     if (bytesRead > 0) preBuffer.didWrite(bytesRead);
-    if (status != security::kSslNoErr) break;
+    if (status == security::kSslNoErr) continue;
+    // A failure of the session (a fatal alert, a bad record) is what the socket ends with,
+    // whenever the end comes; the ends of the stream are left to the read path as before.
+    if (status != security::errSSLWouldBlock && status != security::errSSLClosedGraceful &&
+        status != security::errSSLClosedAbort) {
+      sslErrCode = status;
+    }
+    break;
   }
 }
 
+bool DispatchSocket::closeOnFlushedSSLFailure() {
+  if (sslErrCode == 0 || sslErrCode == security::errSSLClosedGraceful ||
+      sslErrCode == security::errSSLClosedAbort) {
+    return false;
+  }
+  closeWithError(sslError(sslErrCode));
+  return true;
+}
+
 void DispatchSocket::closeSSL() {
+  endHandshakeTimer();
   if (_sslContext) {
     // The closing alert goes out while the descriptor is still open.
     _sslContext->close();

@@ -22,6 +22,9 @@ void DispatchSocket::writeData(const SocketData& data, double timeout, long tag)
   socketQueue->async([self = shared_from_this(), packet = std::move(packet)] {
     if ((self->flags & flagStarted) && !(self->flags & flagRefuseRequests)) {
       self->writeQueue.push_back(packet);
+      if ((self->flags & flagTLSStartingWrite) && self->writeQueue.size() == 1) {
+        self->shortenHandshakeTimer(packet->timeout);
+      }
       self->maybeDequeueWrite();
     }
   });

@@ -124,13 +124,9 @@ void DispatchUdpSocket::doReceive() {
   socklen_t senderLength = doReceive4 ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
   ssize_t result = ::recvfrom(socketFD, buffer.data(), bufSize, MSG_DONTWAIT,
                               reinterpret_cast<sockaddr*>(&sender), &senderLength);
-  if (result <= 0) {
-    available = 0;
-  } else {
-    available = static_cast<std::size_t>(result) < available
-                    ? available - static_cast<std::size_t>(result)
-                    : 0;
-  }
+  // Each recvfrom takes one whole datagram, cut or not: the count the source gave was that
+  // datagram's size, and the next one's comes with the next event.
+  available = 0;
   if (result == 0 || (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))) {
     if (socket4FDBytesAvailable == 0) resumeReceiveSource(true);
     if (socket6FDBytesAvailable == 0) resumeReceiveSource(false);

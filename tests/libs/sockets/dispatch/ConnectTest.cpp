@@ -5,6 +5,7 @@
 
 #include "SocketHarness.h"
 #include "platform/dispatch/Source.h"
+#include "platform/dispatch/WorkerPool.h"
 #include "platform/foundation/Clock.h"
 
 using namespace sockettest;
@@ -140,8 +141,7 @@ TEST_P(ConnectTest, AConnectThatGetsNoAnswerTimesOutOnTheClock) {
   EXPECT_EQ(err->domain(), kDispatchSocketErrorDomain);
   EXPECT_EQ(err->code(), kDispatchSocketConnectTimeoutError);
   EXPECT_EQ(err->localizedDescription(), "Attempt to connect to host timed out");
-  // The connect still blocked on the global queue is interrupted; its descriptor closes once
-  // it has returned, and its late result is dropped.
+  // The pending connect is abandoned: its descriptor closes and no late result arrives.
   EXPECT_TRUE(waitForDescriptorsClosedSince(before));
   EXPECT_TRUE(recorder->quietFor("connect", 50));
   EXPECT_EQ(recorder->events().size(), 1u);
@@ -187,6 +187,43 @@ TEST_P(ConnectTest, AConnectRacingACloseNeverReachesAReusedDescriptor) {
         << "descriptor " << fd << " was connected by a stale attempt";
     ::close(fd);
   }
+}
+
+// A pending connect waits in the reactor like any other readiness, not on a pool thread: two
+// hundred connects that get no answer leave an open connection's echo free to run, and the pool
+// keeps the threads it had.
+TEST_P(ConnectTest, PendingConnectsHoldNoThreads) {
+  constexpr int kPending = 200;
+  FullListener listener(GetParam());
+  auto echo = std::make_shared<Recorder>();
+  echo->onRead = [](const std::shared_ptr<DispatchSocket>& s, const SocketData& data, long tag) {
+    s->writeData(data, -1, tag);
+    s->readDataToData(DispatchSocket::LFData(), -1, tag + 1);
+  };
+  Server server(GetParam(), echo);
+  Client client(GetParam(), server.port);
+  server.accepted()->readDataToData(DispatchSocket::LFData(), -1, 1);
+  client.send("warm\n");
+  ASSERT_EQ(client.receive(5), "warm\n");
+
+  const std::size_t threadsBefore = platform::dispatch::WorkerPool::shared().threadCount();
+  const DescriptorSnapshot before;
+  std::vector<std::shared_ptr<DispatchSocket>> pending;
+  for (int i = 0; i < kPending; ++i) {
+    pending.push_back(DispatchSocket::create(recorder, delegateQueue));
+    ASSERT_TRUE(pending.back()->connectToAddress(addressOf(GetParam(), listener.port())));
+  }
+  client.send("ping\n");
+  EXPECT_EQ(client.receive(5), "ping\n");
+  // A thread per connect would have taken one per pending attempt before the echo could run
+  // behind them; a margin is left for a watchdog thread or two on a loaded machine.
+  EXPECT_LE(platform::dispatch::WorkerPool::shared().threadCount(), threadsBefore + 32);
+
+  for (auto& s : pending) s->disconnect();
+  ASSERT_TRUE(recorder->waitForCount("disconnect", kPending));
+  EXPECT_FALSE(recorder->disconnectError());
+  EXPECT_TRUE(waitForDescriptorsClosedSince(before));
+  EXPECT_TRUE(recorder->quietFor("connect", 50));
 }
 
 TEST_P(ConnectTest, LocalhostNeedsNoResolverAndPrefersIPv4UnlessToldOtherwise) {

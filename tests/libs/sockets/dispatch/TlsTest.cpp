@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "SocketHarness.h"
+#include "platform/foundation/Clock.h"
 #include "platform/security/SslStatus.h"
 #include "support/TestCertificate.h"
 
@@ -141,6 +142,78 @@ TEST_P(TlsTest, APeerClosingMidHandshakeEndsTheSocketWithTheAbortStatus) {
   ASSERT_TRUE(events().waitForCount("disconnect", 1));
   EXPECT_EQ(withoutAccept(events().events()),
             (std::vector<std::string>{"disconnect kCFStreamErrorDomainSSL -9806"}));
+}
+
+// A peer that connects and never says a word: the handshake ends on its own time limit, the
+// first positive time-out of the read or write queued behind the upgrade, else 30 seconds.
+TEST_P(TlsTest, AHandshakeThePeerNeverAnswersEndsAsATlsTimeOut) {
+  struct Case {
+    const char* name;
+    bool asServer;
+    double readTimeout;
+    double writeTimeout;
+    double limit;
+  };
+  const Case cases[] = {
+      {"server, a read of 5 s queued", true, 5.0, -1.0, 5.0},
+      {"server, nothing with a limit queued", true, -1.0, 0.0, 30.0},
+      {"client, a write of 3 s before a read of 8 s", false, 8.0, 3.0, 3.0},
+      {"client, nothing with a limit queued", false, -1.0, -1.0, 30.0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    platform::ScopedManualClock clock;
+    std::shared_ptr<Recorder> recorder = std::make_shared<SecureRecorder>();
+    std::shared_ptr<DispatchSocket> securing;
+    std::shared_ptr<platform::dispatch::Queue> clientQueue;
+    Dictionary settings;
+    if (c.asServer) {
+      connect(recorder);
+      securing = sock;
+      settings = serverSettings(certificate);
+    } else {
+      // The accepted end is a socket that never reads or writes.
+      server = std::make_unique<Server>(GetParam());
+      clientQueue = platform::dispatch::Queue::serial("test.tls.silent");
+      securing = DispatchSocket::create(recorder, clientQueue);
+      ASSERT_TRUE(securing->connectToAddress(addressOf(GetParam(), server->port)));
+      ASSERT_TRUE(recorder->waitForCount("connect", 1));
+      settings = {{platform::kStreamSSLAllowsAnyRoot, Value(true)}};
+    }
+    securing->startTLS(settings);
+    securing->readDataToData(DispatchSocket::CRLFData(), c.readTimeout, 1);
+    if (c.writeTimeout >= 0.0) securing->writeData(SocketData("x"), c.writeTimeout, 2);
+    // A query waits behind the requests: the handshake has started and its limit runs.
+    EXPECT_FALSE(securing->isSecure());
+    clock->advanceSeconds(c.limit - 0.5);
+    EXPECT_TRUE(recorder->quietFor("disconnect", 50));
+    clock->advanceSeconds(1.0);
+    ASSERT_TRUE(recorder->waitForCount("disconnect", 1));
+    EXPECT_EQ(recorder->eventsStartingWith("disconnect"),
+              std::vector<std::string>{"disconnect kCFStreamErrorDomainSSL -9853"});
+    EXPECT_EQ(recorder->disconnectError()->localizedDescription(), "Network timeout triggered");
+    if (clientQueue) drain(clientQueue);
+    client.reset();
+    server.reset();
+  }
+}
+
+// A failure of the session that arrives while no read is pending (here a record whose
+// authentication fails) ends the socket with that failure, not as a closed connection.
+TEST_P(TlsTest, ASessionFailureArrivingWhileNoReadIsPendingIsWhatTheSocketEndsWith) {
+  auto recorder = std::make_shared<SecureRecorder>();
+  connect(recorder);
+  sock->startTLS(serverSettings(certificate));
+  OpenSslClient tls(certificate, client->fd());
+  ASSERT_TRUE(tls.connect());
+  ASSERT_TRUE(events().waitForCount("secure", 1));
+  std::string record("\x17\x03\x03\x00\x20", 5);
+  record += std::string(32, '\x5a');
+  client->send(record);
+  client->shutdownWrite();
+  ASSERT_TRUE(events().waitForCount("disconnect", 1));
+  EXPECT_EQ(events().eventsStartingWith("disconnect"),
+            std::vector<std::string>{"disconnect kCFStreamErrorDomainSSL -9846"});
 }
 
 TEST_P(TlsTest, SettingsThatCannotBeAppliedCloseWithTheStepThatFailed) {

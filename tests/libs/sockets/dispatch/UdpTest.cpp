@@ -209,6 +209,18 @@ TEST_P(UdpTest, ALongDatagramIsCutToTheReceiveSize) {
   EXPECT_EQ(recorder->sizes(), std::vector<std::size_t>{9216});
 }
 
+// Only the long datagram is cut; those waiting behind it arrive whole.
+TEST_P(UdpTest, ACutDatagramLeavesTheNextOnesWhole) {
+  Peer peer(GetParam());
+  peer.sendTo(here(), Bytes(10000, 'x'));
+  peer.sendTo(here(), Bytes(2000, 'y'));
+  peer.sendTo(here(), Bytes(3000, 'z'));
+  ASSERT_TRUE(sock->beginReceiving());
+  ASSERT_TRUE(recorder->waitForCount("receive", 3));
+  EXPECT_EQ(recorder->sizes(), (std::vector<std::size_t>{9216, 2000, 3000}));
+  EXPECT_FALSE(sock->isClosed());
+}
+
 TEST_P(UdpTest, AnEmptyDatagramIsTakenOffWithoutClosingTheSocket) {
   Peer peer(GetParam());
   ASSERT_TRUE(sock->beginReceiving());
