@@ -6,8 +6,8 @@
 #include "analytics/Analytics.h"
 #include "analytics/AnalyticsLoggerImpl.h"
 #include "platform/foundation/Assert.h"
-#include "tagmanager/values/TAGBoolean.h"
 #include "tagmanager/base/TAGLog.h"
+#include "tagmanager/values/TAGBoolean.h"
 #include "tagmanager/values/TAGTypes.h"
 
 namespace {
@@ -192,8 +192,11 @@ void TAGUniversalAnalytics::sendTransaction(const TAGPropertyMap& tag,
       item["&t"] = platform::Value("item");
       item["&ti"] = platform::Value(*transactionId);
       for (const auto& [key, field] : itemFields) {
+        // As the transaction's values are: hit parameters are texts, and a price or quantity
+        // pushed as a number would otherwise never reach the collection service.
         const platform::Value* value = platform::find(product, key);
-        addParam(field, value ? std::optional<platform::Value>(*value) : std::nullopt, item);
+        addParam(field, value ? std::optional<platform::Value>(value->description()) : std::nullopt,
+                 item);
       }
       hits.push_back(std::move(item));
     }

@@ -7,8 +7,6 @@
 #include <atomic>
 #include <thread>
 
-#include "tagmanager/TagLogRecorder.h"
-#include "tagmanager/TagValues.h"
 #include "analytics/Analytics.h"
 #include "analytics/AnalyticsBatchingDispatcher.h"
 #include "analytics/AnalyticsDataStore.h"
@@ -18,8 +16,10 @@
 #include "platform/net/ScriptedServer.h"
 #include "support/MainLoop.h"
 #include "support/TempHome.h"
-#include "tagmanager/tags/TAGArbitraryPixel.h"
+#include "tagmanager/TagLogRecorder.h"
+#include "tagmanager/TagValues.h"
 #include "tagmanager/base/TAGPropertyListUtil.h"
+#include "tagmanager/tags/TAGArbitraryPixel.h"
 #include "tagmanager/tags/TAGUniversalAnalytics.h"
 
 namespace {
@@ -235,6 +235,29 @@ TEST_F(TAGUniversalAnalyticsTest, TransactionThenItemsInOrderAllCarryTheTransact
   EXPECT_EQ(field(hits[2], "&iq"), "2");
   for (const auto& hit : hits) EXPECT_EQ(field(hit, "&ti"), "T-1");
   EXPECT_EQ(field(hits[1], "&tid"), "__TM_DEFAULT_TRACKER__") << "items carry the tracker's";
+}
+
+TEST_F(TAGUniversalAnalyticsTest, ItemNumbersGoOutAsTextsLikeTheTransactionsOwn) {
+  dataLayer_->push(
+      {{"transactionId", platform::Value(std::int64_t{77})},
+       {"transactionTotal", platform::Value(25.5)},
+       {"transactionProducts", platform::Value(platform::Array{platform::Value(platform::Dictionary{
+                                   {"name", platform::Value("A")},
+                                   {"price", platform::Value(12.75)},
+                                   {"quantity", platform::Value(std::int64_t{2})},
+                                   {"sku", platform::Value(true)}})})}});
+  fire({{"track_transaction", boolean(true)}, {"account", str("UA-9")}});
+  auto hits = storedHits();
+  ASSERT_EQ(hits.size(), 2u);
+  EXPECT_EQ(field(hits[0], "&tr"), "25.5");
+  const std::pair<const char*, const char*> expected[] = {
+      {"&ti", "77"}, {"&ip", "12.75"}, {"&iq", "2"}, {"&ic", "1"}, {"&in", "A"}};
+  for (const auto& [name, text] : expected) {
+    const platform::Value* value = platform::find(hits[1], name);
+    ASSERT_NE(value, nullptr) << name;
+    ASSERT_NE(value->asText(), nullptr) << name << " is a text";
+    EXPECT_EQ(*value->asText(), text) << name;
+  }
 }
 
 TEST_F(TAGUniversalAnalyticsTest, TransactionsThatCannotGoWholeSendNothing) {
