@@ -24,10 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (range->first && *range->first > *range->last) __builtin_trap();
   if (range->last && range->total && *range->last >= *range->total) __builtin_trap();
   if (!range->first && !range->total) __builtin_trap();
-  std::string written = "bytes " +
-                        (range->first ? position(range->first) + "-" + position(range->last)
-                                      : std::string("*")) +
-                        "/" + position(range->total);
+  std::string written =
+      "bytes " +
+      (range->first ? position(range->first) + "-" + position(range->last) : std::string("*")) +
+      "/" + position(range->total);
   auto again = ContentRange::parse(written);
   if (!again || again->first != range->first || again->last != range->last ||
       again->total != range->total)

@@ -65,7 +65,8 @@ void checkReplacer(const std::string& text) {
     std::string piece = head.substr(start, end - start);
     bool known = false;
     for (const auto& pair : pairs) known = known || pair.first == piece;
-    if (!piece.empty() && !known) pairs.emplace_back(piece, "<" + std::to_string(pairs.size()) + ">");
+    if (!piece.empty() && !known)
+      pairs.emplace_back(piece, "<" + std::to_string(pairs.size()) + ">");
     start = end + 1;
   }
   TextReplacer replacer;

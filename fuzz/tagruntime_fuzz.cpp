@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "tagmanager/manager/TAGDataLayer.h"
 #include "tagmanager/base/TAGLog.h"
 #include "tagmanager/container/TAGPServingRoot.h"
 #include "tagmanager/container/TAGResourceUtil.h"
+#include "tagmanager/manager/TAGDataLayer.h"
 #include "tagmanager/runtime/TAGRuntime.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
