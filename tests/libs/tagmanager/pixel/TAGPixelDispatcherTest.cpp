@@ -225,10 +225,11 @@ TEST_F(TAGPixelDispatcherTest, EachTickSendsTheNextFortyUntilTheStoreIsEmpty) {
   onTagThread([&] { interval = dispatcher_->timerInterval(); });
   EXPECT_EQ(interval, 120) << "hits wait and the host is reachable";
 
+  // The first batch a second after creation; the timer, started at creation, ticks at 120 s.
   clock_->advanceSeconds(1);
   settle(40);
   EXPECT_EQ(endpoint_.requests().back().target, "/p?n=39");
-  clock_->advanceSeconds(119);
+  clock_->advanceSeconds(118);
   onTagThread();
   EXPECT_EQ(endpoint_.requestCount(), 40u);
   clock_->advanceSeconds(1);
@@ -257,8 +258,9 @@ TEST_F(TAGPixelDispatcherTest, AFailingHitIsTriedEveryIntervalUntilDroppedAfterF
   auto firstFailure = storedHits(*dispatcher_->store()).at(0).dispatchTime;
   ASSERT_TRUE(firstFailure.has_value());
 
-  // The first failure is at 1 s; the try at 1 + 120 k s is the first more than 14,400 s after
-  // it when k = 121, so 122 tries in all, the last one dropping the hit.
+  // The first failure is at 1 s; the timer then ticks every 120 s from creation, and the tick at
+  // 121 * 120 = 14,520 s is the first more than 14,400 s after that failure: 122 tries in all,
+  // the last one dropping the hit. Each step below passes exactly one tick.
   for (std::size_t tries = 2; tries <= 122; ++tries) {
     clock_->advanceSeconds(120);
     settle(tries);
