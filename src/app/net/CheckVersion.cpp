@@ -1,6 +1,5 @@
 #include "net/CheckVersion.h"
 
-#include <optional>
 #include <vector>
 
 #include "net/VersionCompare.h"
@@ -31,21 +30,7 @@ std::shared_ptr<CheckVersionUI> currentUI() {
   return settings().ui;
 }
 
-// The "version" texts of the answer's "results", in order.
-std::vector<std::string> storeVersions(const std::optional<nlohmann::json>& answer) {
-  std::vector<std::string> versions;
-  if (!answer) return versions;
-  const nlohmann::json* results = platform::Json::arrayValue(*answer, "results");
-  if (!results) return versions;
-  for (const auto& match : *results) {
-    const nlohmann::json* version = platform::Json::member(match, "version");
-    if (version && version->is_string()) versions.push_back(version->get<std::string>());
-  }
-  return versions;
-}
-
-void showResult(const std::optional<nlohmann::json>& answer) {
-  auto versions = storeVersions(answer);
+void showResult(const std::vector<std::string>& versions) {
   if (versions.empty()) return;
   std::string local = platform::Bundle::main().version();
   if (VersionCompare::compare(local, versions.front()) < 0) {
@@ -76,7 +61,7 @@ class Lookup : public platform::URLConnectionDelegate, public std::enable_shared
 
   void connectionDidFinishLoading(platform::URLConnection&) override {
     // No status is judged: an error page simply holds no match.
-    if (!body_.empty()) showResult(platform::Json::parse(body_));
+    if (!body_.empty()) showResult(CheckVersion::storeVersions(body_));
     end();
   }
 
@@ -103,6 +88,19 @@ class Lookup : public platform::URLConnectionDelegate, public std::enable_shared
 
 void CheckVersion::checkVersion(std::function<void()> finished) {
   Lookup::create(std::move(finished))->start(lookupURL());
+}
+
+std::vector<std::string> CheckVersion::storeVersions(std::string_view answer) {
+  std::vector<std::string> versions;
+  auto json = platform::Json::parse(answer);
+  if (!json) return versions;
+  const nlohmann::json* results = platform::Json::arrayValue(*json, "results");
+  if (!results) return versions;
+  for (const auto& match : *results) {
+    const nlohmann::json* version = platform::Json::member(match, "version");
+    if (version && version->is_string()) versions.push_back(version->get<std::string>());
+  }
+  return versions;
 }
 
 void CheckVersion::showAlertWithAppStoreVersion(const std::string& version) {

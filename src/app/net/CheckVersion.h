@@ -12,6 +12,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "net/CheckVersionUI.h"
 
@@ -28,6 +30,10 @@ class CheckVersion {
   static void alertView(int buttonIndex);
 
   static void setUI(std::shared_ptr<CheckVersionUI> ui);
+
+  // The "version" texts of the matches in a lookup answer, in order; none for a body that is
+  // not JSON, has no "results" list or no match with a version text.
+  static std::vector<std::string> storeVersions(std::string_view answer);
 
   // Deployment values: the lookup host, the store's web host and the application's store
   // identifier. Compiled-in defaults; a scripted run or a test may move them.

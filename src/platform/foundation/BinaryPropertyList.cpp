@@ -258,11 +258,18 @@ class Reader {
     if (!within(pos + 1, bytes) || !spend(0)) return refuse("integer outside the data");
     const unsigned char* p = data_ + pos + 1;
     if (bytes == 16) {
-      // 128-bit integers are read when they fit 64 bits signed.
+      // 128-bit integers are read when they fit 64 bits signed; a larger one (an unsigned 64-bit
+      // number above the signed range is written this way) is the nearest double, so that one
+      // number does not cost the whole list.
       std::uint64_t high = readBigEndian(p, 8);
-      auto lowBits = static_cast<std::int64_t>(readBigEndian(p + 8, 8));
+      std::uint64_t low = readBigEndian(p + 8, 8);
+      auto lowBits = static_cast<std::int64_t>(low);
       bool fits = (high == 0 && lowBits >= 0) || (high == ~std::uint64_t{0} && lowBits < 0);
-      if (!fits) return refuse("integer beyond 64 bits");
+      if (!fits) {
+        constexpr double kTwoTo64 = 18446744073709551616.0;
+        return Value(static_cast<double>(static_cast<std::int64_t>(high)) * kTwoTo64 +
+                     static_cast<double>(low));
+      }
       return Value(lowBits);
     }
     std::uint64_t raw = readBigEndian(p, bytes);

@@ -118,13 +118,14 @@ std::optional<json> Json::parse(std::string_view text) {
 namespace {
 
 // `j` as a Value, absent when it nests deeper than `Json::kMaxDepth` counting from `depth`.
-std::optional<Value> boundedValue(const json& j, int depth) {
+std::optional<Value> boundedValue(const json& j, int depth, Json::WideIntegers wide) {
   switch (j.type()) {
     case json::value_t::boolean:
       return Value(j.get<bool>());
     case json::value_t::number_integer:
     case json::value_t::number_unsigned:
       if (auto i = integerOfNumber(j)) return Value(*i);
+      if (wide == Json::WideIntegers::AsDouble) return Value(j.get<double>());
       return Value();
     case json::value_t::number_float:
       return Value(j.get<double>());
@@ -135,7 +136,7 @@ std::optional<Value> boundedValue(const json& j, int depth) {
       Array a;
       a.reserve(j.size());
       for (const auto& e : j) {
-        auto v = boundedValue(e, depth + 1);
+        auto v = boundedValue(e, depth + 1, wide);
         if (!v) return std::nullopt;
         a.push_back(std::move(*v));
       }
@@ -145,7 +146,7 @@ std::optional<Value> boundedValue(const json& j, int depth) {
       if (depth >= Json::kMaxDepth) return std::nullopt;
       Dictionary d;
       for (auto it = j.begin(); it != j.end(); ++it) {
-        auto v = boundedValue(it.value(), depth + 1);
+        auto v = boundedValue(it.value(), depth + 1, wide);
         if (!v) return std::nullopt;
         d.emplace(it.key(), std::move(*v));
       }
@@ -158,7 +159,9 @@ std::optional<Value> boundedValue(const json& j, int depth) {
 
 }  // namespace
 
-Value Json::toValue(const json& j) { return boundedValue(j, 0).value_or(Value()); }
+Value Json::toValue(const json& j, WideIntegers wide) {
+  return boundedValue(j, 0, wide).value_or(Value());
+}
 
 json Json::fromValue(const Value& v) {
   switch (v.kind()) {

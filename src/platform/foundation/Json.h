@@ -49,10 +49,16 @@ class Json {
   // throws).
   static std::optional<json> parse(std::string_view text);
 
+  // How an integer above the signed 64-bit range converts to a Value: as null, where a number
+  // that does not fit must never stand for another (an id), or as the nearest double, where it
+  // is only a value among others (a default container's constants).
+  enum class WideIntegers { AsNull, AsDouble };
+
   // Conversions between JSON and Value (null, bool, numbers, texts, arrays, objects). Bytes are
   // written as Base64 text, dates as seconds since 1970, objects as null. A document nested
-  // deeper than `kMaxDepth` reads as null whole, and so does an integer above the signed range.
-  static Value toValue(const json& j);
+  // deeper than `kMaxDepth` reads as null whole; an integer above the signed range as `wide`
+  // says.
+  static Value toValue(const json& j, WideIntegers wide = WideIntegers::AsNull);
   static json fromValue(const Value& v);
 };
 

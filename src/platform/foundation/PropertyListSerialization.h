@@ -6,7 +6,8 @@
 // Reading is for stored files, so it trusts nothing: every offset, count and reference of a
 // binary list is checked against the data, reference cycles are refused, nesting deeper than
 // kMaxDepth is refused, and so is a binary list whose shared objects would unfold to more than
-// kMaxUnfoldFactor times its own size (or kMinUnfoldedSize, when that is more). Values a
+// kMaxUnfoldFactor times its own size (or kMinUnfoldedSize, when that is more). An integer
+// beyond 64 bits signed reads as the nearest double. Values a
 // property list cannot hold (null, shared objects, text that is not UTF-8) are refused on
 // writing.
 //

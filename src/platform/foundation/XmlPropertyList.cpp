@@ -5,6 +5,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -168,9 +169,12 @@ class Reader {
     if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
     std::int64_t value = 0;
     auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size()) {
-      return refuse("bad <integer>");
+    bool whole = !digits.empty() && end == digits.data() + digits.size();
+    // An integer beyond 64 bits is the nearest double rather than a refused list.
+    if (whole && ec == std::errc::result_out_of_range) {
+      return Value(std::strtod(std::string(digits).c_str(), nullptr));
     }
+    if (!whole || ec != std::errc()) return refuse("bad <integer>");
     return Value(value);
   }
 

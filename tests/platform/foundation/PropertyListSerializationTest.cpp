@@ -168,7 +168,6 @@ TEST(PropertyListSerializationTest, RefusesMalformedXml) {
       "<plist><dict><key>a</key></dict></plist>",
       "<plist><dict><string>a</string></dict></plist>",
       "<plist><integer>12x</integer></plist>",
-      "<plist><integer>99999999999999999999</integer></plist>",
       "<plist><real>abc</real></plist>",
       "<plist><date>yesterday</date></plist>",
       "<plist><data>!!</data></plist>",
@@ -243,8 +242,6 @@ TEST(PropertyListSerializationTest, RefusesDamagedOrHostileBinaryData) {
   std::string nonAscii = handMade({"\x51\xe9"});
   std::string loneSurrogate = handMade({"\x61\xd8\x00"});
   std::string badReal = handMade({"\x21\x00\x00"});
-  std::string wideInteger =
-      handMade({std::string("\x14\x00\x00\x00\x00\x00\x00\x00\x01", 9) + std::string(8, '\0')});
   std::string badOffsetSize = valid;
   badOffsetSize[badOffsetSize.size() - 26] = 9;
   std::string offsetIntoTrailer = valid;
@@ -269,7 +266,6 @@ TEST(PropertyListSerializationTest, RefusesDamagedOrHostileBinaryData) {
       {"a non-ASCII byte in an ASCII string", nonAscii},
       {"a lone surrogate", loneSurrogate},
       {"a two-byte real", badReal},
-      {"a 128-bit integer beyond 64 bits", wideInteger},
       {"offsets of nine bytes", badOffsetSize},
       {"an object offset inside the offset table", offsetIntoTrailer},
   };
@@ -280,6 +276,50 @@ TEST(PropertyListSerializationTest, RefusesDamagedOrHostileBinaryData) {
       EXPECT_EQ(error.code(), 3840) << what;
     }
   }
+}
+
+// One number too large for 64 bits costs that number its integer form, never the whole list.
+TEST(PropertyListSerializationTest, IntegersBeyondSixtyFourBitsReadAsDoubles) {
+  auto wide = [](std::uint64_t high, std::uint64_t low) {
+    return "\x14" + bigEndian(high, 8) + bigEndian(low, 8);
+  };
+  struct Case {
+    const char* what;
+    std::string object;
+    Value expected;
+  };
+  const Case cases[] = {
+      {"2^64", wide(1, 0), Value(18446744073709551616.0)},
+      {"the largest unsigned 64-bit number", wide(0, ~std::uint64_t{0}),
+       Value(18446744073709551615.0)},
+      {"below the signed range", wide(~std::uint64_t{0}, 1), Value(-18446744073709551615.0)},
+      {"one that fits stays an integer", wide(0, 7), Value(std::int64_t{7})},
+      {"a negative one that fits", wide(~std::uint64_t{0}, ~std::uint64_t{0}),
+       Value(std::int64_t{-1})},
+  };
+  for (const auto& c : cases) {
+    // {"n": <the integer>, "s": "x"}
+    auto value = read(handMade({"\xd2\x01\x02\x03\x04",
+                                "\x51"
+                                "n",
+                                "\x51"
+                                "s",
+                                c.object,
+                                "\x51"
+                                "x"}));
+    ASSERT_TRUE(value) << c.what;
+    EXPECT_EQ(*value, Value(Dictionary{{"n", c.expected}, {"s", Value("x")}})) << c.what;
+  }
+  auto xml = read(
+      "<plist version=\"1.0\"><dict><key>n</key><integer>18446744073709551616</integer>"
+      "<key>m</key><integer>-99999999999999999999</integer><key>s</key><string>x</string>"
+      "</dict></plist>");
+  ASSERT_TRUE(xml);
+  EXPECT_EQ(*xml, Value(Dictionary{{"n", Value(18446744073709551616.0)},
+                                   {"m", Value(-99999999999999999999.0)},
+                                   {"s", Value("x")}}));
+  EXPECT_FALSE(read("<plist><integer>12x</integer></plist>"));
+  EXPECT_FALSE(read("<plist><integer>99999999999999999999x</integer></plist>"));
 }
 
 TEST(PropertyListSerializationTest, RefusesNestingAndUnfoldingBeyondTheBounds) {

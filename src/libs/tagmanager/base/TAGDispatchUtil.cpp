@@ -4,6 +4,7 @@
 #include <cctype>
 #include <mutex>
 
+#include "platform/foundation/Assert.h"
 #include "platform/foundation/Locale.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/SystemInfo.h"
@@ -30,6 +31,10 @@ std::shared_ptr<platform::Thread> TAGDispatchUtil::thread() {
 }
 
 bool TAGDispatchUtil::isOnThread() { return runLoop()->isCurrent(); }
+
+void TAGDispatchUtil::assertOnThread(const char* operation) {
+  platform::assertThat(isOnThread(), std::string(operation) + " must run on TAGThread");
+}
 
 void TAGDispatchUtil::background(const std::function<void()>& block, bool wait) {
   if (!block) return;
@@ -67,8 +72,11 @@ std::string TAGDispatchUtil::userAgentStringWithProduct(
     const std::string& product, const std::string& version, const std::string& deviceModel,
     const std::string& systemName, const std::string& systemVersion,
     const std::string& systemLanguage, const std::string& systemCountry) {
+  // A locale without a country names the language alone.
+  std::string locale =
+      systemCountry.empty() ? systemLanguage : systemLanguage + "-" + systemCountry;
   return product + "/" + version + " (" + deviceModel + "; U; CPU " + systemName + " " +
-         systemVersion + " like Mac OS X; " + systemLanguage + "-" + systemCountry + ")";
+         systemVersion + " like Mac OS X; " + locale + ")";
 }
 
 std::string TAGDispatchUtil::systemLanguageFromLanguages(

@@ -21,6 +21,10 @@ class TAGDispatchUtil {
   static std::shared_ptr<platform::Thread> thread();
   static std::shared_ptr<platform::RunLoop> runLoop() { return thread()->runLoop(); }
   static bool isOnThread();
+  // Fails an assertion ("<operation> must run on TAGThread") anywhere else. State owned by
+  // TAGThread has no lock the thread-safety analysis could follow, so its entry points check
+  // their thread instead.
+  static void assertOnThread(const char* operation);
 
   // Runs `block` on TAGThread: inline when already there (whatever `wait` says), else posted,
   // and when `wait` is true the caller blocks until it has run. A null block does nothing.
@@ -31,7 +35,7 @@ class TAGDispatchUtil {
   static std::optional<std::string> databaseFullURL(const std::string& name);
 
   // "TagManager/3.01 (<model>; U; CPU <system> <version> like Mac OS X; <language>-<country>)"
-  // for this device.
+  // for this device; "...; <language>)" when the locale names no country.
   static std::string userAgentString();
   static std::string userAgentStringWithProduct(
       const std::string& product, const std::string& version, const std::string& deviceModel,

@@ -1,9 +1,10 @@
 #include "tagmanager/container/TAGResourceLoader.h"
 
 #include "tagmanager/base/TAGLog.h"
+#include "tagmanager/base/TAGServerConfig.h"
 #include "tagmanager/container/TAGPServingRoot.h"
 #include "tagmanager/macros/TAGRuntimeVersion.h"
-#include "tagmanager/base/TAGServerConfig.h"
+#include "tagmanager/values/TAGValueEscapeUtil.h"
 
 namespace {
 
@@ -11,11 +12,17 @@ bool isBlank(const std::string& text) {
   return text.find_first_not_of(" \t\n\r\v\f") == std::string::npos;
 }
 
+// `text` as one query value: a blank, "&" or "#" taken over as it is would break the URL or add
+// parameters of its own.
+std::string queryValue(const std::string& text) {
+  return TAGValueEscapeUtil::urlEncode(text).value_or("");
+}
+
 }  // namespace
 
 TAGResourceLoader::TAGResourceLoader(std::string containerId)
     : containerId_(std::move(containerId)),
-      defaultCtfeUrlPathAndQuery_("/r?id=" + containerId_),
+      defaultCtfeUrlPathAndQuery_("/r?id=" + queryValue(containerId_)),
       ctfeServerAddress_(TAGServerConfig::containerServer()),
       ctfeUrlPathAndQuery_(defaultCtfeUrlPathAndQuery_) {}
 
@@ -29,8 +36,11 @@ void TAGResourceLoader::setCtfeUrlPathAndQuery(const std::optional<std::string>&
 
 std::string TAGResourceLoader::ctfeUrl() const {
   std::string base = ctfeServerAddress_ + ctfeUrlPathAndQuery_ + "&v=" + sdkVersion();
-  if (previousVersion_ && !isBlank(*previousVersion_)) return base + "&pv=" + *previousVersion_;
-  return base;
+  if (!previousVersion_ || isBlank(*previousVersion_)) return base;
+  // A version that is not text cannot be named in a URL; the fetch then goes without it, as for
+  // a container that has none yet.
+  auto version = TAGValueEscapeUtil::urlEncode(*previousVersion_);
+  return version ? base + "&pv=" + *version : base;
 }
 
 void TAGResourceLoader::loadResourceAsync() {

@@ -1,7 +1,9 @@
 #pragma once
 // TAGResourceLoader: one fetch of a container from the container server, reported to a load
 // callback. The URL is "<server><path and query>&v=<sdk version>", then "&pv=<previous
-// version>" when a previous version that is not blank is known; nothing is percent-escaped.
+// version>" when a previous version that is not blank is known. The version the server sent and
+// the container id of the default path are percent-escaped as query values; a preview path is
+// taken as the link gave it.
 //
 // Outcomes: `startLoad` once the connection exists, then `onSuccess` with the parsed resource
 // (absent when the answer holds none: "no change"), or `onFailure` with 1 (no connection, or the

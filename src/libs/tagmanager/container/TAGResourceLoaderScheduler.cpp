@@ -15,10 +15,13 @@ void TAGResourceLoaderScheduler::loadAfterDelay(double delay,
   cancelTimer();
   previousVersion_ = previousVersion;
   std::weak_ptr<TAGResourceLoaderScheduler> weak = weak_from_this();
-  timer_ = platform::Timer::scheduled(platform::seconds(delay / 1000.0), false,
-                                      [weak](platform::Timer&) {
-                                        if (auto self = weak.lock()) self->requestResource();
-                                      });
+  timer_ =
+      platform::Timer::create(platform::seconds(delay / 1000.0), false, [weak](platform::Timer&) {
+        if (auto self = weak.lock()) self->requestResource();
+      });
+  // On the loader's own run loop whoever asks: a refresh from a thread that runs no run loop
+  // would otherwise leave the load on a loop that never fires it.
+  runLoop_->addTimer(timer_);
 }
 
 void TAGResourceLoaderScheduler::close() {

@@ -4,8 +4,9 @@
 // TAGResourceLoader with those settings, reporting to the load callback. Each
 // `loadAfterDelay` replaces the pending load, so at most one is pending per container.
 //
-// The timer runs on the run loop of the thread that scheduled it, and the fetch reports there.
-// `loadAfterDelay` and `close` may come from any thread; the settings are guarded by its lock.
+// The timer runs on the main run loop, where the container handles its load outcomes, whichever
+// thread scheduled it, and the fetch reports there. `loadAfterDelay` and `close` may come from
+// any thread; the settings are guarded by its lock.
 
 #include <memory>
 #include <optional>
@@ -40,12 +41,14 @@ class TAGResourceLoaderScheduler : public std::enable_shared_from_this<TAGResour
 
  protected:
   explicit TAGResourceLoaderScheduler(std::string containerId)
-      : containerId_(std::move(containerId)) {}
+      : containerId_(std::move(containerId)), runLoop_(platform::RunLoop::main()) {}
 
  private:
   void cancelTimer() REQUIRES(mutex_);
 
   const std::string containerId_;
+  // Where the timer fires and the fetch runs; set at creation, read-only after.
+  const std::shared_ptr<platform::RunLoop> runLoop_;
   mutable platform::Mutex mutex_;
   std::shared_ptr<TAGResourceLoader::Callback> loadCallback_ GUARDED_BY(mutex_);
   std::optional<std::string> ctfeServerAddress_ GUARDED_BY(mutex_);

@@ -128,6 +128,13 @@ TAGPValue::Ref TAGResourceUtil::expandIthValue(std::uint32_t index,
     default:
       logAndThrow("Invalid value: " + serving->description());
   }
+  // Values are expanded in index order and kept, so a table whose entries each hold the one
+  // before never has more than one expansion in progress, yet its last value is as deep as the
+  // table is long. Depth is therefore judged on the value built, from its children's depths.
+  if (result->depth() > kMaxValueDepth) {
+    logAndThrow("Value nesting deeper than " + std::to_string(kMaxValueDepth) +
+                " references at value reference: " + text(static_cast<std::int32_t>(index)) + ".");
+  }
   if (result->serializedSize() > kMaxValueBytes) {
     logAndThrow("Value reference " + text(static_cast<std::int32_t>(index)) +
                 " expands to more than " + std::to_string(kMaxValueBytes) + " bytes.");

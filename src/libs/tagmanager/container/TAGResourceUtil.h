@@ -20,16 +20,17 @@
 #include <string>
 #include <vector>
 
+#include "tagmanager/proto/serving.pb.h"
 #include "tagmanager/runtime/TAGExpandedResource.h"
 #include "tagmanager/values/TAGPValue.h"
-#include "tagmanager/proto/serving.pb.h"
 
 class TAGResourceUtil {
  public:
   TAGResourceUtil() = delete;
 
-  // How many values deep one value may refer to others. Expansion recurses once per level, so a
-  // crafted resource cannot run the stack out.
+  // How many levels deep one expanded value may be (a value without children is one level).
+  // Expansion recurses once per level, and so does everything that walks a value, so a crafted
+  // resource cannot run the stack out.
   static constexpr std::size_t kMaxValueDepth = 100;
   // How large one value may be with every shared subtree written out in full (its serialised
   // length): everything that walks a value as a tree (conversions, texts, caches) is then

@@ -39,7 +39,11 @@ TAGObject toObject(const platform::Value& value) {
 std::shared_ptr<const TAGExpandedResource> TAGSerialization::expandResourceFromData(
     std::string_view data) {
   std::optional<platform::Value> object;
-  if (auto json = platform::Json::parse(data)) object = platform::Json::toValue(*json);
+  // A number too large for an integer is still a constant: it reads as a double (a text value,
+  // as every fraction does) instead of refusing the whole file.
+  if (auto json = platform::Json::parse(data)) {
+    object = platform::Json::toValue(*json, platform::Json::WideIntegers::AsDouble);
+  }
   return expandedResourceFromDeserializedObject(object);
 }
 

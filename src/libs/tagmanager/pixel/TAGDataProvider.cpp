@@ -92,12 +92,19 @@ std::shared_ptr<SQLDatabase> TAGDataProvider::contextWithPath(
   return nullptr;
 }
 
+const std::shared_ptr<SQLDatabase>& TAGDataProvider::context() const {
+  TAGDispatchUtil::assertOnThread("TAGDataProvider::context");
+  return context_;
+}
+
 void TAGDataProvider::openStore() {
+  TAGDispatchUtil::assertOnThread("TAGDataProvider::openStore");
   guarded([&] { context_ = contextWithPath(TAGDispatchUtil::databaseFullPath(kStoreName)); });
   setHasHits(true);
 }
 
 void TAGDataProvider::setHasHits(bool value) {
+  TAGDispatchUtil::assertOnThread("TAGDataProvider::setHasHits");
   bool old = hasHits_.exchange(value);
   if (old != value && hasHitsObserver_) hasHitsObserver_();
 }
@@ -200,6 +207,7 @@ void TAGDataProvider::onExit() {
 }
 
 void TAGDataProvider::save() {
+  TAGDispatchUtil::assertOnThread("TAGDataProvider::save");
   if (!context_ || !hasChanges_) return;
   deleteExcessHits(nullptr);
   hasChanges_ = false;
@@ -211,6 +219,7 @@ bool TAGDataProvider::deleteWhere(const std::string& condition, double argument)
 }
 
 bool TAGDataProvider::deleteExcessHits(platform::Error* error) {
+  TAGDispatchUtil::assertOnThread("TAGDataProvider::deleteExcessHits");
   if (!context_) return false;
   bool ok = true;
   double maxAge = maxHitAge_.load();
@@ -231,6 +240,7 @@ bool TAGDataProvider::deleteExcessHits(platform::Error* error) {
 }
 
 std::int64_t TAGDataProvider::hitCount(platform::Error* error) {
+  TAGDispatchUtil::assertOnThread("TAGDataProvider::hitCount");
   if (!context_) return 0;
   auto rows = context_->executeQuery("SELECT COUNT(*) FROM TAGHit");
   if (!rows || !rows->next()) {

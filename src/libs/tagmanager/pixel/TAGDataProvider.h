@@ -44,7 +44,8 @@ class TAGDataProvider : public std::enable_shared_from_this<TAGDataProvider> {
   // Saves on TAGThread and waits for it.
   void onExit();
 
-  // TAGThread only: enforce the limits and mark the store saved when it has changes.
+  // TAGThread only (asserted): enforce the limits and mark the store saved when it has
+  // changes.
   void save();
   bool deleteExcessHits(platform::Error* error);
   std::int64_t hitCount(platform::Error* error);
@@ -57,8 +58,8 @@ class TAGDataProvider : public std::enable_shared_from_this<TAGDataProvider> {
   double maxHitAge() const { return maxHitAge_.load(); }
   void setMaxHitAge(double seconds) { maxHitAge_ = seconds; }
 
-  // TAGThread only: the open store, null when opening failed.
-  const std::shared_ptr<SQLDatabase>& context() const { return context_; }
+  // TAGThread only (asserted): the open store, null when opening failed.
+  const std::shared_ptr<SQLDatabase>& context() const;
 
  protected:
   TAGDataProvider() = default;
@@ -73,7 +74,7 @@ class TAGDataProvider : public std::enable_shared_from_this<TAGDataProvider> {
   std::atomic<double> maxHitAge_{2592000.0};
   std::atomic<bool> hasHits_{false};
 
-  // Owned by TAGThread.
+  // Owned by TAGThread: every function that touches them asserts it runs there.
   std::shared_ptr<SQLDatabase> context_;
   bool hasChanges_ = false;
   std::function<void()> hasHitsObserver_;

@@ -26,6 +26,11 @@ std::shared_ptr<TAGDispatcher> TAGDispatcher::init() {
     return self ? self->logger() : nullptr;
   });
   dispatcher->startObserving();
+  // The store opens on TAGThread as soon as it is made and may report its hits before anyone
+  // listens; a change nobody heard would never start the timer. So the state is judged once on
+  // TAGThread after the observers are in place (and before the first send is arranged, which a
+  // reschedule would cancel).
+  dispatcher->canScheduleDispatchChanged();
   dispatcher->initialDispatch();
   return dispatcher;
 }
@@ -89,12 +94,14 @@ void TAGDispatcher::canScheduleDispatchChanged() {
 }
 
 void TAGDispatcher::rescheduleDispatch() {
+  TAGDispatchUtil::assertOnThread("TAGDispatcher::rescheduleDispatch");
   TAGDispatchUtil::runLoop()->cancelPerforms(this);
   cancelTimer();
   if (canScheduleDispatch()) startTimer();
 }
 
 void TAGDispatcher::startTimer() {
+  TAGDispatchUtil::assertOnThread("TAGDispatcher::startTimer");
   std::weak_ptr<TAGDispatcher> weak = weak_from_this();
   timer_ = platform::Timer::create(platform::seconds(dispatchInterval()), true,
                                    [weak](platform::Timer&) {
@@ -104,12 +111,19 @@ void TAGDispatcher::startTimer() {
 }
 
 void TAGDispatcher::cancelTimer() {
+  TAGDispatchUtil::assertOnThread("TAGDispatcher::cancelTimer");
   if (timer_) timer_->invalidate();
   timer_.reset();
 }
 
 double TAGDispatcher::timerInterval() const {
+  TAGDispatchUtil::assertOnThread("TAGDispatcher::timerInterval");
   return timer_ ? platform::toSeconds(timer_->interval()) : 0;
+}
+
+std::size_t TAGDispatcher::operationCount() const {
+  TAGDispatchUtil::assertOnThread("TAGDispatcher::operationCount");
+  return operations_.size();
 }
 
 void TAGDispatcher::timerFired() {
@@ -140,6 +154,7 @@ void TAGDispatcher::dispatch() {
 }
 
 void TAGDispatcher::handleCompletion(const TAGHit& hit, TAGNetOperation& operation) {
+  TAGDispatchUtil::assertOnThread("TAGDispatcher::handleCompletion");
   int status = operation.response() ? operation.response()->statusCode() : 0;
   double now = platform::toSeconds(platform::Clock::shared()->now());
   bool expired =

@@ -56,9 +56,10 @@ class TAGDispatcher : public TAGHitSender, public std::enable_shared_from_this<T
   const std::shared_ptr<TAGRateLimiter>& rateLimiter() const { return rateLimiter_; }
   const std::shared_ptr<TAGDataProvider>& store() const { return store_; }
   const std::shared_ptr<TAGNetworking>& network() const { return network_; }
-  // TAGThread only: the running timer's interval, 0 without one, and the batch in flight.
+  // TAGThread only (asserted): the running timer's interval, 0 without one, and the batch in
+  // flight.
   double timerInterval() const;
-  std::size_t operationCount() const { return operations_.size(); }
+  std::size_t operationCount() const;
 
  protected:
   TAGDispatcher();
@@ -83,7 +84,7 @@ class TAGDispatcher : public TAGHitSender, public std::enable_shared_from_this<T
   std::optional<std::string> wrapperQueryParameter_ GUARDED_BY(mutex_);
   std::weak_ptr<TAGLogger> logger_ GUARDED_BY(mutex_);
 
-  // Owned by TAGThread.
+  // Owned by TAGThread: every function that touches them asserts it runs there.
   std::set<std::shared_ptr<TAGNetOperation>> operations_;
   std::shared_ptr<platform::Timer> timer_;
   bool lastCanScheduleDispatch_ = false;

@@ -34,26 +34,48 @@ void TAGNetOperation::cancel() {
       false);
 }
 
+const std::optional<platform::URLResponse>& TAGNetOperation::response() const {
+  TAGDispatchUtil::assertOnThread("TAGNetOperation::response");
+  return response_;
+}
+
+const platform::Bytes& TAGNetOperation::data() const {
+  TAGDispatchUtil::assertOnThread("TAGNetOperation::data");
+  return data_;
+}
+
+const std::optional<platform::Error>& TAGNetOperation::error() const {
+  TAGDispatchUtil::assertOnThread("TAGNetOperation::error");
+  return error_;
+}
+
 void TAGNetOperation::connectionDidReceiveResponse(platform::URLConnection&,
                                                    const platform::URLResponse& response) {
+  TAGDispatchUtil::assertOnThread("TAGNetOperation::connectionDidReceiveResponse");
   response_ = response;
   data_.clear();
 }
 
 void TAGNetOperation::connectionDidReceiveData(platform::URLConnection&,
                                                const platform::Bytes& data) {
+  TAGDispatchUtil::assertOnThread("TAGNetOperation::connectionDidReceiveData");
   data_.insert(data_.end(), data.begin(), data.end());
 }
 
 void TAGNetOperation::connectionDidFailWithError(platform::URLConnection&,
                                                  const platform::Error& error) {
+  TAGDispatchUtil::assertOnThread("TAGNetOperation::connectionDidFailWithError");
   error_ = error;
   finish();
 }
 
-void TAGNetOperation::connectionDidFinishLoading(platform::URLConnection&) { finish(); }
+void TAGNetOperation::connectionDidFinishLoading(platform::URLConnection&) {
+  TAGDispatchUtil::assertOnThread("TAGNetOperation::connectionDidFinishLoading");
+  finish();
+}
 
 void TAGNetOperation::finish() {
+  TAGDispatchUtil::assertOnThread("TAGNetOperation::finish");
   connection_.reset();
   if (isExecuting_.exchange(false)) {
     isFinished_ = true;

@@ -33,10 +33,10 @@ class TAGNetOperation : public platform::Operation, public platform::URLConnecti
   bool isCancelled() const override { return isCancelled_.load(); }
 
   const platform::URLRequest& request() const { return request_; }
-  // TAGThread only (the completion reads them there).
-  const std::optional<platform::URLResponse>& response() const { return response_; }
-  const platform::Bytes& data() const { return data_; }
-  const std::optional<platform::Error>& error() const { return error_; }
+  // TAGThread only (asserted; the completion reads them there).
+  const std::optional<platform::URLResponse>& response() const;
+  const platform::Bytes& data() const;
+  const std::optional<platform::Error>& error() const;
 
   void connectionDidReceiveResponse(platform::URLConnection&,
                                     const platform::URLResponse& response) override;
@@ -59,7 +59,7 @@ class TAGNetOperation : public platform::Operation, public platform::URLConnecti
   platform::Mutex mutex_;
   Completion completion_ GUARDED_BY(mutex_);
 
-  // Owned by TAGThread.
+  // Owned by TAGThread: every function that touches them asserts it runs there.
   std::shared_ptr<platform::URLConnection> connection_;
   std::optional<platform::URLResponse> response_;
   platform::Bytes data_;

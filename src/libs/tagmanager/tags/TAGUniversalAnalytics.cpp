@@ -193,8 +193,11 @@ void TAGUniversalAnalytics::sendTransaction(const TAGPropertyMap& tag,
       item["&t"] = platform::Value("item");
       item["&ti"] = platform::Value(*transactionId);
       for (const auto& [key, field] : itemFields) {
+        // As the transaction's values are: hit parameters are texts, and a price or quantity
+        // pushed as a number would otherwise never reach the collection service.
         const platform::Value* value = platform::find(product, key);
-        addParam(field, value ? std::optional<platform::Value>(*value) : std::nullopt, item);
+        addParam(field, value ? std::optional<platform::Value>(value->description()) : std::nullopt,
+                 item);
       }
       hits.push_back(std::move(item));
     }

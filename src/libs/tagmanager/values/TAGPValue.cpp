@@ -2,6 +2,7 @@
 
 #include <google/protobuf/io/coded_stream.h>
 
+#include <algorithm>
 #include <functional>
 #include <limits>
 
@@ -32,6 +33,12 @@ std::size_t messagesSize(const std::vector<TAGPValue::Ref>& values) {
 
 std::uint32_t stringHash(const std::string& text) {
   return static_cast<std::uint32_t>(std::hash<std::string>{}(text));
+}
+
+std::size_t deepestOf(const std::vector<TAGPValue::Ref>& values) {
+  std::size_t deepest = 0;
+  for (const auto& v : values) deepest = std::max(deepest, v->depth());
+  return deepest;
 }
 
 std::uint32_t itemsHash(std::uint32_t h, const std::vector<TAGPValue::Ref>& values) {
@@ -106,6 +113,32 @@ void TAGPValue::seal() {
   if (servingValue_)
     size = addSaturating(size, delimitedFieldSize(2, servingValue_->serializedSize()));
   serializedSize_ = size;
+
+  depth_ = 1 + std::max({deepestOf(listItem_), deepestOf(mapKey_), deepestOf(mapValue_),
+                         deepestOf(templateToken_)});
+}
+
+TAGPValue::~TAGPValue() {
+  // A child whose last owner is this node would otherwise be destroyed from inside this
+  // destructor, and its children from inside that one: a chain as deep as the tree. Instead the
+  // children are collected here and each one this loop owns alone is emptied before it goes, so
+  // every destructor it triggers finds no children left.
+  std::vector<Ref> released;
+  releaseChildrenInto(released);
+  while (!released.empty()) {
+    Ref node = std::move(released.back());
+    released.pop_back();
+    // Only the last owner may take a node apart; a node still shared elsewhere is left whole.
+    // Nodes are built mutable by Builder and only published as const.
+    if (node.use_count() == 1) const_cast<TAGPValue&>(*node).releaseChildrenInto(released);
+  }
+}
+
+void TAGPValue::releaseChildrenInto(std::vector<Ref>& out) {
+  for (auto* children : {&listItem_, &mapKey_, &mapValue_, &templateToken_}) {
+    for (auto& child : *children) out.push_back(std::move(child));
+    children->clear();
+  }
 }
 
 bool TAGPValue::isEqual(const TAGPValue& other) const {

@@ -11,8 +11,9 @@
 // `Builder`.
 //
 // The wire form is the generated message `tagpb::TAGPValue`; `fromMessage` and `toMessage`
-// cross that boundary. A node's hash and serialised size are computed once, when it is built,
-// from its children's, so neither walks a shared subtree twice.
+// cross that boundary. A node's hash, serialised size and depth are computed once, when it is
+// built, from its children's, so none walks a shared subtree twice. Destroying a node takes its
+// tree apart in a loop, so a tree however deep never runs the stack out on release.
 //
 // Any thread may read a node.
 
@@ -65,6 +66,10 @@ class TAGPValue {
   using Ref = std::shared_ptr<const TAGPValue>;
   class Builder;
 
+  ~TAGPValue();
+  TAGPValue(const TAGPValue&) = delete;
+  TAGPValue& operator=(const TAGPValue&) = delete;
+
   // The type reads String when it was never set.
   bool hasType() const { return has(kType); }
   TAGPValue_Type type() const { return type_; }
@@ -101,6 +106,9 @@ class TAGPValue {
   // The length of the serialised form (a subtree counts once per reference), saturating at the
   // largest size_t.
   std::size_t serializedSize() const { return serializedSize_; }
+  // Levels of nodes from this one down to its deepest leaf: 1 for a node without children,
+  // else its deepest child's depth plus one.
+  std::size_t depth() const { return depth_; }
   // The serialised form.
   std::string data() const;
   // The text form of the message, for log lines.
@@ -124,8 +132,10 @@ class TAGPValue {
 
   TAGPValue() = default;
   bool has(Field field) const { return (has_ & field) != 0; }
-  // Fills in hash_ and serializedSize_ once every field is set.
+  // Fills in hash_, serializedSize_ and depth_ once every field is set.
   void seal();
+  // Moves every child reference out of this node into `out`.
+  void releaseChildrenInto(std::vector<Ref>& out);
 
   std::uint32_t has_ = 0;
   TAGPValue_Type type_ = TAGPValue_Type::String;
@@ -144,6 +154,7 @@ class TAGPValue {
 
   std::uint32_t hash_ = 0;
   std::size_t serializedSize_ = 0;
+  std::size_t depth_ = 1;
 };
 
 // Makes nodes. Children must not be null. `build` hands the node over and leaves the builder

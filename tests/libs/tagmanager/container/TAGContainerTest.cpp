@@ -8,9 +8,6 @@
 #include <atomic>
 #include <thread>
 
-#include "tagmanager/TagContainerSupport.h"
-#include "tagmanager/TagLogRecorder.h"
-#include "tagmanager/TagResourceMaker.h"
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
@@ -18,9 +15,12 @@
 #include "support/Files.h"
 #include "support/MainLoop.h"
 #include "support/TempHome.h"
+#include "tagmanager/TagContainerSupport.h"
+#include "tagmanager/TagLogRecorder.h"
+#include "tagmanager/TagResourceMaker.h"
 #include "tagmanager/container/TAGContainer.h"
-#include "tagmanager/manager/TAGManager.h"
 #include "tagmanager/container/TAGPServingRoot.h"
+#include "tagmanager/manager/TAGManager.h"
 #include "tagmanager/manager/TAGPreviewManager.h"
 
 namespace {
@@ -44,6 +44,36 @@ tagpb::TAGPResource invalid() {
   r.addRule({}, {3});
   r.resource.set_version("bad");
   return r.resource;
+}
+
+std::string varint(std::uint64_t n) {
+  std::string out;
+  for (; n >= 0x80; n >>= 7) out += static_cast<char>((n & 0x7F) | 0x80);
+  return out + static_cast<char>(n);
+}
+
+std::string lengthDelimited(int field, const std::string& bytes) {
+  return varint(static_cast<std::uint64_t>(field) << 3 | 2) + varint(bytes.size()) + bytes;
+}
+
+// The wire form of a resource whose macro "deep" names the last of `levels` values, each a list
+// holding the value before it (the first is a string). Written by hand: a million values as
+// messages would cost far more memory than their 11 MB of wire form.
+std::string deepChainResource(std::size_t levels) {
+  ResourceMaker r;
+  r.string("leaf");
+  const int first = 3;  // the macro adds its function id and its name after the leaf
+  r.addMacro("deep", first + static_cast<int>(levels) - 2);
+  EXPECT_EQ(r.resource.value_size(), first);
+  r.resource.set_version("deep");
+  std::string bytes = r.resource.SerializeAsString();
+  for (std::size_t i = 1; i < levels; ++i) {
+    std::uint64_t below = i == 1 ? 0 : first + i - 2;
+    // type List, then the serving extension (field 101) holding the one list item.
+    std::string value = "\x08\x02" + lengthDelimited(101, "\x08" + varint(below));
+    bytes += lengthDelimited(2, value);
+  }
+  return bytes;
 }
 
 std::string savedFile(const std::string& id) {
@@ -216,6 +246,55 @@ TEST_F(TAGContainerTest, ASavedCopyThatDoesNotExpandIsFailureOneAndTheNetworkCom
   EXPECT_EQ(container->lastRefreshTime(), nowMs());
 }
 
+// Expanded as it was, such a chain overflowed the stack on every event (converting the value)
+// or while the load let go of it; the saved copy made that happen again after every restart.
+// A million values take seconds to parse, hence the long waits.
+constexpr double kDeepLoadSeconds = 180;
+
+TEST_F(TAGContainerTest, AContainerNestedTooDeepIsRefusedFromTheNetwork) {
+  for (std::size_t levels : {std::size_t{40000}, std::size_t{1000000}}) {
+    SCOPED_TRACE(levels);
+    const std::string id = levels == 40000 ? "CTR-A" : "CTR-B";
+    recorder_ = std::make_shared<ContainerCallbackRecorder>();
+    server_.answer(ScriptedReply::text(200, lengthDelimited(2, deepChainResource(levels))));
+    auto container = open(id);
+    // Refused, whichever failure says so (the fetch may refuse a body that large outright).
+    ASSERT_TRUE(testsupport::runUntil(
+        [&] {
+          for (const auto& event : recorder_->events()) {
+            if (event.rfind("failure:", 0) == 0 && event.back() == '1') return true;
+          }
+          return false;
+        },
+        kDeepLoadSeconds));
+    EXPECT_FALSE(recorder_->heard("success:1"));
+    EXPECT_TRUE(container->isDefault());
+    container->evaluateTags("event");
+    EXPECT_EQ(container->stringForKey("deep"), "");
+    container->close();
+  }
+}
+
+TEST_F(TAGContainerTest, AContainerNestedTooDeepIsRefusedFromTheSavedCopy) {
+  server_.answerResource(versioned("fine"));
+  for (std::size_t levels : {std::size_t{40000}, std::size_t{1000000}}) {
+    SCOPED_TRACE(levels);
+    const std::string id = levels == 40000 ? "CTR-A" : "CTR-B";
+    recorder_ = std::make_shared<ContainerCallbackRecorder>();
+    TAGResourceStorageImpl::dataPath();
+    testsupport::writeFile(savedFile(id), "\x08" + varint(static_cast<std::uint64_t>(nowMs())) +
+                                              lengthDelimited(2, deepChainResource(levels)));
+    auto container = open(id);
+    ASSERT_TRUE(
+        testsupport::runUntil([&] { return recorder_->heard("success:1"); }, kDeepLoadSeconds));
+    EXPECT_EQ(recorder_->events(),
+              (std::vector<std::string>{"begin:0", "failure:1:0", "begin:1", "success:1"}));
+    container->evaluateTags("event");
+    EXPECT_EQ(container->stringForKey("greeting"), "hello fine");
+    container->close();
+  }
+}
+
 TEST_F(TAGContainerTest, AnUnreadableSavedCopyIsFailureOne) {
   TAGResourceStorageImpl::dataPath();
   testsupport::writeFile(savedFile("CTR-A"), "not a resource");
@@ -242,6 +321,31 @@ TEST_F(TAGContainerTest, WithoutItsDataFolderTheContainerHearsFailureOneAndGoesT
                 errors.begin(), errors.end(),
                 [](const std::string& e) { return e.rfind("Create directory error: ", 0) == 0; }),
             errors.end());
+}
+
+TEST_F(TAGContainerTest, ARefreshFromAThreadWithoutARunLoopStillLoads) {
+  server_.answerResource(versioned("1"));
+  auto container = open();
+  ASSERT_TRUE(waitFor("success:1"));
+  clock_->advanceSeconds(10);
+  server_.answerResource(versioned("2"));
+  std::thread([&] { container->refresh(); }).join();
+  ASSERT_TRUE(testsupport::runUntil([&] { return recorder_->events().size() == 6; }));
+  EXPECT_EQ(recorder_->events().back(), "success:1");
+  EXPECT_EQ(server_.requestCount(), 2u);
+  EXPECT_EQ(container->stringForKey("greeting"), "hello 2");
+}
+
+TEST_F(TAGContainerTest, AServedVersionWithBlanksAndSeparatorsGoesBackAsOneQueryValue) {
+  server_.answerResource(versioned("1 &x=y#z"));
+  auto container = open();
+  ASSERT_TRUE(waitFor("success:1"));
+  clock_->advanceSeconds(10);
+  container->refresh();
+  ASSERT_TRUE(testsupport::runUntil([&] { return recorder_->events().size() == 6; }));
+  EXPECT_EQ(recorder_->events().back(), "success:1") << "the later fetch still works";
+  ASSERT_EQ(server_.requestCount(), 2u);
+  EXPECT_EQ(server_.requests()[1].target, "/r?id=CTR-A&v=i50809091&pv=1%20%26x%3Dy%23z");
 }
 
 TEST_F(TAGContainerTest, DefaultContainerModeNeitherLoadsNorRefreshes) {

@@ -3,16 +3,16 @@
 
 #include <gtest/gtest.h>
 
-#include "tagmanager/TagLoadRecorder.h"
-#include "tagmanager/TagLogRecorder.h"
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/Clock.h"
 #include "platform/net/ScriptedServer.h"
 #include "support/MainLoop.h"
-#include "tagmanager/manager/TAGPreviewManager.h"
+#include "tagmanager/TagLoadRecorder.h"
+#include "tagmanager/TagLogRecorder.h"
+#include "tagmanager/base/TAGServerConfig.h"
 #include "tagmanager/container/TAGResourceLoader.h"
 #include "tagmanager/container/TAGResourceLoaderScheduler.h"
-#include "tagmanager/base/TAGServerConfig.h"
+#include "tagmanager/manager/TAGPreviewManager.h"
 
 namespace {
 
@@ -63,7 +63,10 @@ TEST_F(TAGResourceLoaderTest, UrlCarriesIdVersionAndOnlyANonBlankPreviousVersion
       {"", "https://tags.example/r?id=CTR-ABC&v=i50809091"},
       {" \n\t", "https://tags.example/r?id=CTR-ABC&v=i50809091"},
       {"7", "https://tags.example/r?id=CTR-ABC&v=i50809091&pv=7"},
-      {" 7 ", "https://tags.example/r?id=CTR-ABC&v=i50809091&pv= 7 "},
+      // What the server sent is one query value, whatever it holds.
+      {" 7 ", "https://tags.example/r?id=CTR-ABC&v=i50809091&pv=%207%20"},
+      {"1 &x=y#z", "https://tags.example/r?id=CTR-ABC&v=i50809091&pv=1%20%26x%3Dy%23z"},
+      {"\xff", "https://tags.example/r?id=CTR-ABC&v=i50809091"},
   };
   for (const auto& c : cases) {
     loader->setPreviousVersion(c.previous);
@@ -75,6 +78,10 @@ TEST_F(TAGResourceLoaderTest, UrlCarriesIdVersionAndOnlyANonBlankPreviousVersion
             "https://tags.example/r?id=CTR-ABC&ctr_auth=x&ctr_preview=5&v=i50809091");
   loader->setCtfeUrlPathAndQuery(std::nullopt);
   EXPECT_EQ(loader->ctfeUrl(), "https://tags.example/r?id=CTR-ABC&v=i50809091");
+
+  auto oddId = TAGResourceLoader::create("CTR A&b");
+  oddId->setCtfeServerAddress("https://tags.example");
+  EXPECT_EQ(oddId->ctfeUrl(), "https://tags.example/r?id=CTR%20A%26b&v=i50809091");
 }
 
 TEST_F(TAGResourceLoaderTest, AnswerWithAResourceIsASuccess) {

@@ -8,17 +8,17 @@
 #include <thread>
 
 #include "platform/foundation/Assert.h"
-#include "tagmanager/values/TAGBooleanAndStatic.h"
+#include "tagmanager/TagLogRecorder.h"
+#include "tagmanager/TagResourceMaker.h"
+#include "tagmanager/container/TAGResourceUtil.h"
 #include "tagmanager/runtime/TAGExpandedFunctionCallBuilder.h"
 #include "tagmanager/runtime/TAGExpandedResourceBuilder.h"
 #include "tagmanager/runtime/TAGExpandedRuleBuilder.h"
 #include "tagmanager/runtime/TAGFunctionCallImplementation.h"
 #include "tagmanager/runtime/TAGMacroInfo.h"
-#include "tagmanager/container/TAGResourceUtil.h"
+#include "tagmanager/values/TAGBooleanAndStatic.h"
 #include "tagmanager/values/TAGSetAndStatic.h"
 #include "tagmanager/values/TAGTypes.h"
-#include "tagmanager/TagLogRecorder.h"
-#include "tagmanager/TagResourceMaker.h"
 
 namespace {
 
@@ -250,6 +250,36 @@ TEST(TAGResourceUtilTest, NestingDeeperThanTheBoundIsInvalidInsteadOfOverflowing
             "Value nesting deeper than 100 references at value reference: 100.");
   EXPECT_EQ(invalidResource(chain(100000), log),
             "Value nesting deeper than 100 references at value reference: 100.");
+}
+
+// In index order each entry is expanded after the one it holds, so only one expansion is ever in
+// progress; the depth of the value built is what the bound is judged on.
+TEST(TAGResourceUtilTest, AChainInIndexOrderDeeperThanTheBoundIsInvalid) {
+  TagLogRecorder log;
+  auto chain = [](std::size_t depth) {
+    ResourceMaker r;
+    r.string("leaf");
+    for (std::size_t i = 1; i < depth; ++i) {
+      r.composite(tagpb::TAGPValue::LIST, {static_cast<int>(i) - 1});
+    }
+    return r.resource;
+  };
+  EXPECT_EQ(invalidResource(chain(TAGResourceUtil::kMaxValueDepth), log), "(valid)");
+  for (std::size_t depth : {TAGResourceUtil::kMaxValueDepth + 1, std::size_t{40000}}) {
+    EXPECT_EQ(invalidResource(chain(depth), log),
+              "Value nesting deeper than 100 references at value reference: 100.")
+        << depth;
+  }
+  // Maps and templates count their levels the same way.
+  ResourceMaker mixed;
+  int below = mixed.string("leaf");
+  for (std::size_t i = 1; i <= TAGResourceUtil::kMaxValueDepth; ++i) {
+    below = i % 2 ? mixed.composite(tagpb::TAGPValue::MAP, {mixed.string("k")}, {below})
+                  : mixed.composite(tagpb::TAGPValue::TEMPLATE, {below});
+  }
+  EXPECT_EQ(invalidResource(mixed.resource, log),
+            "Value nesting deeper than 100 references at value reference: " +
+                std::to_string(below) + ".");
 }
 
 TEST(TAGResourceUtilTest, ASharedValueThatUnfoldsTooLargeIsInvalid) {

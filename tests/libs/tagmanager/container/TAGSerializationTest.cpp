@@ -5,10 +5,10 @@
 
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/PropertyListSerialization.h"
-#include "tagmanager/runtime/TAGRuntime.h"
-#include "tagmanager/container/TAGSerialization.h"
 #include "tagmanager/TagLogRecorder.h"
 #include "tagmanager/TagValues.h"
+#include "tagmanager/container/TAGSerialization.h"
+#include "tagmanager/runtime/TAGRuntime.h"
 
 namespace {
 
@@ -101,6 +101,25 @@ TEST(TAGSerializationTest, ListsNullsAndOtherKindsAreNotSupported) {
   const char* dates =
       R"(<plist version="1.0"><dict><key>d</key><date>2020-01-01T00:00:00Z</date></dict></plist>)";
   EXPECT_THROW(fromPropertyList(dates), platform::Exception);
+}
+
+// One constant too large for 64 bits used to refuse the whole default container.
+TEST(TAGSerializationTest, IntegersBeyondSixtyFourBitsAreDoublesAndTheRestStays) {
+  auto fromJson = constants(*TAGSerialization::expandResourceFromData(
+      R"({"a": "x", "big": 18446744073709551615, "huge": 123456789012345678901234567890})"));
+  auto fromPlist = constants(*fromPropertyList(
+      R"(<plist version="1.0"><dict><key>a</key><string>x</string>)"
+      R"(<key>big</key><integer>18446744073709551615</integer>)"
+      R"(<key>huge</key><integer>123456789012345678901234567890</integer></dict></plist>)"));
+  for (auto* values : {&fromJson, &fromPlist}) {
+    ASSERT_EQ(values->size(), 3u);
+    EXPECT_TRUE((*values)["a"]->isEqual(*str("x")));
+    EXPECT_EQ((*values)["big"]->type(), TAGPValue_Type::String) << "a double travels as text";
+    EXPECT_DOUBLE_EQ(TAGTypes::valueToNumber((*values)["big"])->doubleValue(),
+                     18446744073709551615.0);
+    EXPECT_DOUBLE_EQ(TAGTypes::valueToNumber((*values)["huge"])->doubleValue(),
+                     1.2345678901234568e29);
+  }
 }
 
 TEST(TAGSerializationTest, ATopLevelThatIsNoMapGivesNoMacros) {

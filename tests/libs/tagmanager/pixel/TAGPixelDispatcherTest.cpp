@@ -3,16 +3,17 @@
 
 #include <gtest/gtest.h>
 
-#include "tagmanager/TagLogRecorder.h"
-#include "tagmanager/TagPixelSupport.h"
+#include "platform/foundation/Assert.h"
 #include "platform/foundation/Clock.h"
 #include "platform/net/FakeReachabilitySource.h"
 #include "platform/net/ScriptedServer.h"
 #include "support/MainLoop.h"
 #include "support/TempHome.h"
+#include "tagmanager/TagLogRecorder.h"
+#include "tagmanager/TagPixelSupport.h"
+#include "tagmanager/base/TAGServerConfig.h"
 #include "tagmanager/pixel/TAGDispatcher.h"
 #include "tagmanager/pixel/TAGNetReachability.h"
-#include "tagmanager/base/TAGServerConfig.h"
 
 namespace {
 
@@ -61,9 +62,23 @@ class TAGPixelDispatcherTest : public ::testing::Test {
   // Dispatches and waits until the batch has been answered and handled.
   void dispatchAndSettle(std::size_t expectedRequests) {
     dispatcher_->dispatch();
+    settle(expectedRequests);
+  }
+
+  // Waits until `expectedRequests` have come in and their answers have been handled.
+  void settle(std::size_t expectedRequests) {
     ASSERT_TRUE(endpoint_.waitForRequests(expectedRequests));
     ASSERT_TRUE(testsupport::runUntil([&] { return inFlight() == 0; }));
     onTagThread();
+  }
+
+  // Hits left in the store by an earlier run, oldest first.
+  void leftFromAnEarlierRun(std::size_t count) {
+    auto earlier = TAGDataProvider::init();
+    for (std::size_t i = 0; i < count; ++i) {
+      earlier->addHitWithURLString(url("/p?n=" + std::to_string(i)));
+    }
+    ASSERT_EQ(storedHits(*earlier).size(), count);
   }
 
   testsupport::TempHome home_;
@@ -200,6 +215,67 @@ TEST_F(TAGPixelDispatcherTest, TimerRunsOnlyWhileHitsWaitAndTheHostIsReachable) 
   EXPECT_EQ(endpoint_.requests()[1].target, "/p?2");
 }
 
+// The store reports its hits while it opens, before the dispatcher listens; the dispatcher must
+// still start its timer, or only the first batch ever goes out.
+TEST_F(TAGPixelDispatcherTest, EachTickSendsTheNextFortyUntilTheStoreIsEmpty) {
+  leftFromAnEarlierRun(100);
+  dispatcher_ = TAGDispatcher::init();
+  onTagThread();
+  double interval = 0;
+  onTagThread([&] { interval = dispatcher_->timerInterval(); });
+  EXPECT_EQ(interval, 120) << "hits wait and the host is reachable";
+
+  // The first batch a second after creation; the timer, started at creation, ticks at 120 s.
+  clock_->advanceSeconds(1);
+  settle(40);
+  EXPECT_EQ(endpoint_.requests().back().target, "/p?n=39");
+  clock_->advanceSeconds(118);
+  onTagThread();
+  EXPECT_EQ(endpoint_.requestCount(), 40u);
+  clock_->advanceSeconds(1);
+  settle(80);
+  EXPECT_EQ(endpoint_.requests()[40].target, "/p?n=40");
+  EXPECT_EQ(endpoint_.requests().back().target, "/p?n=79");
+  clock_->advanceSeconds(120);
+  settle(100);
+  EXPECT_EQ(endpoint_.requests().back().target, "/p?n=99");
+  EXPECT_TRUE(storedHits(*dispatcher_->store()).empty());
+
+  onTagThread([&] { interval = dispatcher_->timerInterval(); });
+  EXPECT_EQ(interval, 0) << "an empty store stops the timer";
+  clock_->advanceSeconds(600);
+  onTagThread();
+  EXPECT_EQ(endpoint_.requestCount(), 100u);
+}
+
+TEST_F(TAGPixelDispatcherTest, AFailingHitIsTriedEveryIntervalUntilDroppedAfterFourHours) {
+  answerWith(500);
+  leftFromAnEarlierRun(1);
+  dispatcher_ = TAGDispatcher::init();
+  onTagThread();
+  clock_->advanceSeconds(1);
+  settle(1);
+  auto firstFailure = storedHits(*dispatcher_->store()).at(0).dispatchTime;
+  ASSERT_TRUE(firstFailure.has_value());
+
+  // The first failure is at 1 s; the timer then ticks every 120 s from creation, and the tick at
+  // 121 * 120 = 14,520 s is the first more than 14,400 s after that failure: 122 tries in all,
+  // the last one dropping the hit. Each step below passes exactly one tick.
+  for (std::size_t tries = 2; tries <= 122; ++tries) {
+    clock_->advanceSeconds(120);
+    settle(tries);
+    auto left = storedHits(*dispatcher_->store());
+    ASSERT_EQ(left.size(), tries < 122 ? 1u : 0u) << tries;
+    if (!left.empty()) {
+      EXPECT_EQ(left[0].dispatchTime, firstFailure) << tries;
+    }
+  }
+  EXPECT_EQ(log_.lines("verbose").back(), "Successfully sent hit: " + url("/p?n=0"));
+  clock_->advanceSeconds(1200);
+  onTagThread();
+  EXPECT_EQ(endpoint_.requestCount(), 122u);
+}
+
 TEST_F(TAGPixelDispatcherTest, WrapperSettingsWrapTheEncodedUrl) {
   auto dispatcher = manualDispatcher();
   dispatcher->setWrapperUrl("http://127.0.0.1/w");
@@ -207,6 +283,36 @@ TEST_F(TAGPixelDispatcherTest, WrapperSettingsWrapTheEncodedUrl) {
   dispatcher->sendHitToUrl("http://127.0.0.1/x?a=1&b=2");
   EXPECT_EQ(storedHits(*dispatcher->store())[0].dispatchURL,
             "http://127.0.0.1/w?p=http%3A%2F%2F127.0.0.1%2Fx%3Fa%3D1%26b%3D2");
+}
+
+// What TAGThread owns is checked where it is reached: anywhere else is an assertion failure,
+// as for a socket's queue; on TAGThread the same calls go through.
+TEST_F(TAGPixelDispatcherTest, TagThreadStateRefusesOtherThreads) {
+  auto dispatcher = manualDispatcher();
+  auto store = dispatcher->store();
+  auto operation = TAGNetOperation::operationWithRequest(
+      platform::URLRequest("http://127.0.0.1:9/"), [](TAGNetOperation&) {});
+  const std::pair<const char*, std::function<void()>> entries[] = {
+      {"TAGDataProvider::context", [&] { store->context(); }},
+      {"TAGDataProvider::save", [&] { store->save(); }},
+      {"TAGDataProvider::hitCount", [&] { store->hitCount(nullptr); }},
+      {"TAGDataProvider::deleteExcessHits", [&] { store->deleteExcessHits(nullptr); }},
+      {"TAGDispatcher::timerInterval", [&] { dispatcher->timerInterval(); }},
+      {"TAGDispatcher::operationCount", [&] { dispatcher->operationCount(); }},
+      {"TAGNetOperation::response", [&] { operation->response(); }},
+      {"TAGNetOperation::data", [&] { operation->data(); }},
+      {"TAGNetOperation::error", [&] { operation->error(); }},
+  };
+  for (const auto& entry : entries) {
+    const std::string name = entry.first;
+    try {
+      entry.second();
+      ADD_FAILURE() << name << " ran off TAGThread";
+    } catch (const platform::AssertionFailure& failure) {
+      EXPECT_EQ(failure.what(), name + " must run on TAGThread");
+    }
+    onTagThread([&] { EXPECT_NO_THROW(entry.second()) << name; });
+  }
 }
 
 TEST(TAGNetReachabilityTest, FlagsBecomeStatuses) {

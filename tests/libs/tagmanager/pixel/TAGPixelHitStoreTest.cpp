@@ -5,13 +5,13 @@
 
 #include <atomic>
 
-#include "tagmanager/TagPixelSupport.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Paths.h"
 #include "sqlite/SQLDatabase.h"
 #include "sqlite/SQLResultSet.h"
 #include "support/Files.h"
 #include "support/TempHome.h"
+#include "tagmanager/TagPixelSupport.h"
 
 namespace {
 
@@ -32,6 +32,13 @@ class TAGPixelHitStoreTest : public ::testing::Test {
     onTagThread();
   }
 
+  // The store's database, read on TAGThread, which owns it.
+  static std::shared_ptr<SQLDatabase> contextOf(const TAGDataProvider& store) {
+    std::shared_ptr<SQLDatabase> context;
+    onTagThread([&] { context = store.context(); });
+    return context;
+  }
+
   testsupport::TempHome home_;
   platform::ScopedManualClock clock_;
 };
@@ -41,7 +48,7 @@ TEST_F(TAGPixelHitStoreTest, StoreLivesInTheLibraryFolderAndStartsWithHasHits) {
   EXPECT_FALSE(store->hasHits());
   store = openStore();
   EXPECT_TRUE(store->hasHits()) << "set once opening was tried, so a first dispatch looks";
-  EXPECT_NE(store->context(), nullptr);
+  EXPECT_NE(contextOf(*store), nullptr);
   EXPECT_TRUE(testsupport::exists(platform::Paths::join(platform::Paths::library(), "TM.sql")));
   EXPECT_TRUE(storedHits(*store).empty());
   EXPECT_FALSE(store->hasHits());
@@ -128,7 +135,7 @@ TEST_F(TAGPixelHitStoreTest, AStoreFileThatIsNotADatabaseIsMadeAfresh) {
   std::string path = platform::Paths::join(platform::Paths::library(), "TM.sql");
   testsupport::writeFile(path, std::string(4096, 'x'));
   auto store = openStore();
-  ASSERT_NE(store->context(), nullptr);
+  ASSERT_NE(contextOf(*store), nullptr);
   store->addHitWithURLString("http://127.0.0.1/fresh");
   EXPECT_EQ(storedHits(*store).size(), 1u);
 }
@@ -154,6 +161,14 @@ TEST(TAGDispatchUtilTest, UserAgentNamesDeviceSystemLanguageAndCountry) {
                 TAGDispatchUtil::systemCountryFromLocale("zh_CN")),
             "TagManager/3.01 (iPhone; U; CPU iPhone OS 7.1 like Mac OS X; zh-hans-cn)");
   EXPECT_EQ(TAGDispatchUtil::systemLanguageFromLanguages({}), "en");
+  for (const char* locale : {"C", "en", "POSIX"}) {
+    EXPECT_EQ(TAGDispatchUtil::userAgentStringWithProduct(
+                  "TagManager", "3.01", "x86_64", "Linux", "6.1",
+                  TAGDispatchUtil::systemLanguageFromLanguages({}),
+                  TAGDispatchUtil::systemCountryFromLocale(locale)),
+              "TagManager/3.01 (x86_64; U; CPU Linux 6.1 like Mac OS X; en)")
+        << locale;
+  }
   EXPECT_EQ(TAGDispatchUtil::userAgentString().rfind("TagManager/3.01 (", 0), 0u);
 }
 

@@ -244,6 +244,29 @@ TEST_F(TAGUniversalAnalyticsTest, TransactionThenItemsInOrderAllCarryTheTransact
   EXPECT_EQ(field(hits[1], "&tid"), "__TM_DEFAULT_TRACKER__") << "items carry the tracker's";
 }
 
+TEST_F(TAGUniversalAnalyticsTest, ItemNumbersGoOutAsTextsLikeTheTransactionsOwn) {
+  dataLayer_->push(
+      {{"transactionId", platform::Value(std::int64_t{77})},
+       {"transactionTotal", platform::Value(25.5)},
+       {"transactionProducts", platform::Value(platform::Array{platform::Value(platform::Dictionary{
+                                   {"name", platform::Value("A")},
+                                   {"price", platform::Value(12.75)},
+                                   {"quantity", platform::Value(std::int64_t{2})},
+                                   {"sku", platform::Value(true)}})})}});
+  fire({{"track_transaction", boolean(true)}, {"account", str("UA-9")}});
+  auto hits = storedHits();
+  ASSERT_EQ(hits.size(), 2u);
+  EXPECT_EQ(field(hits[0], "&tr"), "25.5");
+  const std::pair<const char*, const char*> expected[] = {
+      {"&ti", "77"}, {"&ip", "12.75"}, {"&iq", "2"}, {"&ic", "1"}, {"&in", "A"}};
+  for (const auto& [name, text] : expected) {
+    const platform::Value* value = platform::find(hits[1], name);
+    ASSERT_NE(value, nullptr) << name;
+    ASSERT_NE(value->asText(), nullptr) << name << " is a text";
+    EXPECT_EQ(*value->asText(), text) << name;
+  }
+}
+
 TEST_F(TAGUniversalAnalyticsTest, TransactionsThatCannotGoWholeSendNothing) {
   struct Case {
     platform::Dictionary dataLayer;

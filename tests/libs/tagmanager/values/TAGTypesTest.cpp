@@ -6,8 +6,8 @@
 #include <cmath>
 #include <limits>
 
-#include "tagmanager/values/TAGTypes.h"
 #include "tagmanager/TagLogRecorder.h"
+#include "tagmanager/values/TAGTypes.h"
 
 namespace {
 
@@ -300,3 +300,41 @@ TEST(TAGTypesTest, MapKeysAreOrderedAndEqualByContent) {
 }
 
 }  // namespace
+
+namespace {
+
+// A million nodes, each the only item of the list above it.
+TAGPValue::Ref millionDeepChain() {
+  TAGPValue::Ref node = stringValue("leaf");
+  for (int i = 1; i < 1000000; ++i) {
+    node = TAGPValue::Builder().setType(TAGPValue_Type::List).addListItem(std::move(node)).build();
+  }
+  return node;
+}
+
+}  // namespace
+
+TEST(TAGPValueTest, DepthCountsLevelsDownToTheDeepestLeaf) {
+  auto leaf = stringValue("x");
+  EXPECT_EQ(leaf->depth(), 1u);
+  auto list = TAGPValue::Builder().setType(TAGPValue_Type::List).addListItem(leaf).build();
+  auto map =
+      TAGPValue::Builder().setType(TAGPValue_Type::Map).addMapKey(leaf).addMapValue(list).build();
+  auto templ = TAGPValue::Builder().setType(TAGPValue_Type::Template).addTemplateToken(map).build();
+  EXPECT_EQ(list->depth(), 2u);
+  EXPECT_EQ(map->depth(), 3u) << "the deeper of key and value";
+  EXPECT_EQ(templ->depth(), 4u);
+}
+
+TEST(TAGPValueTest, AMillionLevelsDeepTreeIsReleasedWithoutRecursing) {
+  auto deep = millionDeepChain();
+  EXPECT_EQ(deep->depth(), 1000000u);
+  deep.reset();
+
+  // A subtree still shared elsewhere survives its parent's release whole.
+  auto shared = millionDeepChain();
+  auto parent = TAGPValue::Builder().setType(TAGPValue_Type::List).addListItem(shared).build();
+  parent.reset();
+  ASSERT_EQ(shared->listItemArray().size(), 1u);
+  EXPECT_EQ(shared->listItemArray()[0]->depth(), 999999u);
+}
