@@ -24,6 +24,7 @@ class ScratchHome {
     platform::Paths::setHome(path_);
   }
   ~ScratchHome() {
+    platform::Paths::setHome("");
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }

@@ -17,36 +17,15 @@
 #include <string>
 #include <vector>
 
+#include "ScratchHome.h"
 #include "dao/DBService.h"
 #include "platform/foundation/Paths.h"
 
-namespace fs = std::filesystem;
-
 namespace {
-
-class ScratchHome {
- public:
-  ScratchHome() {
-    std::string pattern = (fs::temp_directory_path() / "chengheng-areas-fuzz-XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (!mkdtemp(buffer.data())) std::abort();
-    path_ = buffer.data();
-    platform::Paths::setHome(path_);
-  }
-  ~ScratchHome() {
-    platform::Paths::setHome("");
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-
- private:
-  std::string path_;
-};
 
 DBService& store() {
   // Made after the home, so destroyed (closing its connections) before the home is removed.
-  static ScratchHome home;
+  static ScratchHome home("areas-fuzz");
   static DBService service;
   static bool ready = [] {
     // Each input rewrites the table; waiting for the disk would only slow the search.
