@@ -552,6 +552,8 @@ bool DispatchUdpSocket::createSocket4(bool useIPv4, bool useIPv6, Error* errPtr)
   if (useIPv4) setupSendAndReceiveSources(true);
   if (useIPv6) setupSendAndReceiveSources(false);
   flags |= udpFlagSocketsCreated;
+  // Opened again by a bind, connect or receive: the socket is in use anew and sends again.
+  sendsRefused = false;
   return true;
 }
 

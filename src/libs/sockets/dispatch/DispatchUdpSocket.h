@@ -282,6 +282,8 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
   void maybeDequeueSend();
   void doPreSend();
   void doSend();
+  // Whether a send error concerns only the datagram that met it (the socket stays open).
+  static bool failsOnlyThisDatagram(int error);
   void endCurrentSend();
   void setupSendTimerWithTimeout(double timeout);
   void doSendTimeout();
@@ -322,6 +324,9 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
   QueuePtr sendFilterQueue;
   bool sendFilterAsync = false;
   std::uint32_t flags = 0;
+  // Set by closeAfterSending and kept past the close (which clears flags) until the socket is
+  // opened again by a bind, connect or receive.
+  bool sendsRefused = false;
   std::uint16_t config = 0;
   std::uint16_t max4ReceiveSize = 9216;
   std::uint32_t max6ReceiveSize = 9216;

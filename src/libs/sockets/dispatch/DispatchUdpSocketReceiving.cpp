@@ -219,6 +219,7 @@ void DispatchUdpSocket::close() {
 void DispatchUdpSocket::closeAfterSending() {
   runAsync([this] {
     flags |= udpFlagCloseAfterSends;
+    sendsRefused = true;
     if (!currentSend && sendQueue.empty()) {
       closeWithError(std::nullopt);
     } else {

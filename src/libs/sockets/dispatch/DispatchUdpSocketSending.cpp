@@ -56,6 +56,9 @@ void DispatchUdpSocket::sendData(const Bytes& data, const Bytes& remoteAddr, dou
 void DispatchUdpSocket::queueSend(std::shared_ptr<DispatchUdpSendPacket> packet) {
   // Always queued, even from the socket queue, so sends keep the order they were made in.
   socketQueue->async([self = shared_from_this(), packet = std::move(packet)] {
+    // Once a close after sending is asked for, later sends are dropped like those a close
+    // overtakes: sending them would open new descriptors after the close was reported.
+    if (self->sendsRefused) return;
     self->sendQueue.emplace_back(packet);
     self->maybeDequeueSend();
   });
@@ -198,7 +201,29 @@ void DispatchUdpSocket::doSend() {
     if (!sendTimer && packet->timeout >= 0.0) setupSendTimerWithTimeout(packet->timeout);
     return;
   }
+  if (failsOnlyThisDatagram(errno)) {
+    // The socket is sound: it keeps its port, its receiving and the datagrams behind this one.
+    notifyDidNotSendDataWithTag(packet->tag, errnoErrorWithReason("Error in send() function."));
+    endCurrentSend();
+    maybeDequeueSend();
+    return;
+  }
   closeWithError(errnoErrorWithReason("Error in send() function."));
+}
+
+bool DispatchUdpSocket::failsOnlyThisDatagram(int error) {
+  // Too long, a broadcast not allowed, no route to the destination, or an ICMP error a connected
+  // socket kept from an earlier datagram.
+  switch (error) {
+    case EMSGSIZE:
+    case EACCES:
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+    case ECONNREFUSED:
+      return true;
+    default:
+      return false;
+  }
 }
 
 void DispatchUdpSocket::setupSendTimerWithTimeout(double timeout) {

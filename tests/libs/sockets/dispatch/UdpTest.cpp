@@ -137,6 +137,20 @@ class Peer {
     ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
     return n < 0 ? std::nullopt : std::optional(std::string(buffer, static_cast<std::size_t>(n)));
   }
+  // One datagram and the port it came from, within the patience.
+  std::pair<std::string, std::uint16_t> receiveFrom() {
+    pollfd pfd{fd_, POLLIN, 0};
+    if (::poll(&pfd, 1, 30000) != 1) return {};
+    char buffer[65536];
+    sockaddr_storage from{};
+    socklen_t length = sizeof from;
+    ssize_t n =
+        ::recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
+    if (n < 0) return {};
+    const auto* first = reinterpret_cast<const std::uint8_t*>(&from);
+    return {std::string(buffer, static_cast<std::size_t>(n)),
+            DispatchUdpSocket::portFromAddress(Bytes(first, first + length))};
+  }
   std::uint16_t port() const {
     sockaddr_storage bound{};
     socklen_t length = sizeof bound;
@@ -148,6 +162,19 @@ class Peer {
  private:
   int fd_ = -1;
 };
+
+// Whether this host refuses a datagram to `broadcast` from a socket without broadcast enabled, as
+// Linux does (EACCES); nothing is sent when it does.
+bool refusesBroadcast(const Bytes& broadcast) {
+  int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  const char byte = 'x';
+  bool refused = ::sendto(fd, &byte, 1, 0, reinterpret_cast<const sockaddr*>(broadcast.data()),
+                          static_cast<socklen_t>(broadcast.size())) < 0 &&
+                 errno == EACCES;
+  ::close(fd);
+  return refused;
+}
 
 class UdpFixture {
  protected:
@@ -300,6 +327,69 @@ TEST_P(UdpTest, ClosingAfterSendingSendsWhatIsQueuedFirst) {
   EXPECT_EQ(peer.receive(), "a");
   EXPECT_EQ(peer.receive(), "b");
   EXPECT_TRUE(sock->isClosed());
+}
+
+// A send asked for after the close after sending is dropped: it must not open new descriptors
+// once the close was reported.
+TEST_P(UdpTest, ASendAfterClosingAfterSendingOpensNoDescriptor) {
+  Peer peer(GetParam());
+  auto to = addressOf(GetParam(), peer.port());
+  const DescriptorSnapshot before;
+  sock->sendData(bytesOf("a"), to, -1, 1);
+  sock->closeAfterSending();
+  sock->sendData(bytesOf("late"), to, -1, 2);
+  ASSERT_TRUE(recorder->waitForCount("close", 1));
+  // Everything queued on the socket queue and the delegate queue has run.
+  sock->performBlock([] {});
+  drain(delegateQueue);
+  EXPECT_TRUE(waitForDescriptorsClosedSince(before));
+  EXPECT_EQ(recorder->events(), (std::vector<std::string>{"sent 1", "close"}));
+  EXPECT_EQ(peer.receive(), "a");
+  EXPECT_TRUE(sock->isClosed());
+
+  // A socket opened again by a bind sends again.
+  platform::Error err;
+  ASSERT_TRUE(sock->bindToAddress(addressOf(GetParam(), 0), &err)) << err.localizedDescription();
+  sock->sendData(bytesOf("again"), to, -1, 3);
+  EXPECT_EQ(peer.receive(), "again");
+  ASSERT_TRUE(recorder->waitForCount("sent", 2));
+}
+
+// The kernel's refusal of one datagram (too long, a broadcast not allowed) fails that datagram
+// only: the socket keeps its port, its receiving and the datagrams queued behind it.
+TEST_P(UdpTest, ADatagramTheSystemRefusesFailsOnlyThatDatagram) {
+  Peer peer(GetParam());
+  ASSERT_TRUE(sock->beginReceiving());
+  struct Refused {
+    Bytes data;
+    Bytes to;
+    int error;
+  };
+  std::vector<Refused> refused{{Bytes(70000, 'x'), addressOf(GetParam(), peer.port()), EMSGSIZE}};
+  // The loopback's broadcast address, without broadcast enabled on the socket.
+  const Bytes broadcast = addressOf("127.255.255.255", peer.port());
+  if (GetParam() == "127.0.0.1" && refusesBroadcast(broadcast))
+    refused.push_back({bytesOf("everyone"), broadcast, EACCES});
+  long tag = 1;
+  for (const auto& datagram : refused) sock->sendData(datagram.data, datagram.to, -1, tag++);
+  sock->sendData(bytesOf("fine"), addressOf(GetParam(), peer.port()), -1, tag);
+  ASSERT_TRUE(recorder->waitForCount("sent", 1));
+
+  std::vector<std::string> expected;
+  tag = 1;
+  for (const auto& datagram : refused)
+    expected.push_back("not-sent " + std::to_string(tag++) + " " +
+                       describe(platform::Error::posix(datagram.error)));
+  expected.push_back("sent " + std::to_string(tag));
+  EXPECT_EQ(recorder->events(), expected);
+  EXPECT_EQ(peer.receiveFrom(), std::make_pair(std::string("fine"), port));
+  EXPECT_FALSE(sock->isClosed());
+  EXPECT_EQ(sock->localPort(), port);
+
+  peer.sendTo(here(), bytesOf("still"));
+  ASSERT_TRUE(recorder->waitForCount("receive", 1));
+  EXPECT_EQ(recorder->startingWith("receive"),
+            std::vector<std::string>{"receive still from " + GetParam()});
 }
 
 TEST_P(UdpTest, AConnectedSocketHearsOnlyItsPeer) {
