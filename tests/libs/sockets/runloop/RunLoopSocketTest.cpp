@@ -1,6 +1,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -288,6 +289,40 @@ TEST_P(RunLoopSocketTest, TlsUpgradeCarriesDataBothWaysAfterTheBytesSentInTheCle
   ASSERT_TRUE(loop_->runUntil([&] { return clientDelegate_->reads.size() == 1; }));
   EXPECT_EQ(clientDelegate_->reads[0].data, big + "\n");
   EXPECT_TRUE(clientDelegate_->willDisconnect.empty());
+}
+
+// The peer may start its handshake before the clear line has been read here: reading that line
+// ahead takes the first TLS bytes along, and they must reach the session, not be lost.
+TEST_P(RunLoopSocketTest, TlsBytesReadAheadWithTheClearLineReachTheSession) {
+  testsupport::TestCertificate certificate("localhost");
+  connectPair();
+  client_->writeData(SocketData("clear\n"), -1, 1);
+  client_->startTLS(
+      Dictionary{{kStreamSSLPeerName, Value("localhost")}, {kStreamSSLAllowsAnyRoot, Value(true)}});
+  // Nothing is read on the server's side until the client's hello waits behind the line.
+  auto handle = accepted_->getCFReadStream()->property(kStreamPropertySocketNativeHandle);
+  ASSERT_TRUE(handle && handle->asBytes());
+  int descriptor = -1;
+  std::memcpy(&descriptor, handle->asBytes()->data(), sizeof descriptor);
+  ASSERT_TRUE(loop_->runUntil([&] {
+    int waiting = 0;
+    return ::ioctl(descriptor, FIONREAD, &waiting) == 0 && waiting > 6;
+  }));
+  accepted_->readDataToData(RunLoopSocket::LFData(), -1, 1);
+  accepted_->startTLS(
+      Dictionary{{kStreamSSLIsServer, Value(true)},
+                 {kStreamSSLCertificates, Value(Array{Value(bytes(certificate.pem()))})}});
+  client_->writeData(SocketData("secret\n"), -1, 2);
+  accepted_->readDataToData(RunLoopSocket::LFData(), -1, 2);
+  ASSERT_TRUE(loop_->runUntil([&] {
+    return serverDelegate_->reads.size() == 2 || !serverDelegate_->disconnected.empty();
+  }));
+  EXPECT_TRUE(serverDelegate_->willDisconnect.empty());
+  ASSERT_EQ(serverDelegate_->reads.size(), 2u);
+  EXPECT_EQ(serverDelegate_->reads[0].data, "clear\n");
+  EXPECT_EQ(serverDelegate_->reads[1].data, "secret\n");
+  EXPECT_EQ(clientDelegate_->secured, 1);
+  EXPECT_EQ(serverDelegate_->secured, 1);
 }
 
 TEST_P(RunLoopSocketTest, AnUntrustedCertificateIsRefusedUnlessTheSettingsRelaxIt) {
