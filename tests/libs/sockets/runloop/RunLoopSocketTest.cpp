@@ -85,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(Families, RunLoopSocketTest, ::testing::Values(AF_INET,
                          [](const auto& info) { return info.param == AF_INET ? "IPv4" : "IPv6"; });
 
 TEST_P(RunLoopSocketTest, AcceptsAndConnectsOnOnePortForBothFamilies) {
-  connectPair();
+  ASSERT_NO_FATAL_FAILURE(connectPair());
   EXPECT_NE(port_, 0);
   EXPECT_EQ(server_->localPort4(), server_->localPort6());
   EXPECT_EQ(server_->localHost4(), "127.0.0.1");
@@ -104,7 +104,7 @@ TEST_P(RunLoopSocketTest, AcceptsAndConnectsOnOnePortForBothFamilies) {
 }
 
 TEST_P(RunLoopSocketTest, ReadsOfTheThreeKindsComeBackInOrderWithTheirTags) {
-  connectPair();
+  ASSERT_NO_FATAL_FAILURE(connectPair());
   accepted_->writeData(SocketData("abc\r\ndef\r\n0123456789xyz"), -1, 7);
   client_->readDataToData(RunLoopSocket::CRLFData(), -1, 1);
   client_->readDataToData(RunLoopSocket::CRLFData(), -1, 2);
@@ -126,7 +126,7 @@ TEST_P(RunLoopSocketTest, ReadsOfTheThreeKindsComeBackInOrderWithTheirTags) {
 }
 
 TEST_P(RunLoopSocketTest, ATerminatorSplitAcrossArrivalsIsFound) {
-  connectPair();
+  ASSERT_NO_FATAL_FAILURE(connectPair());
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);
     clientDelegate_->reads.clear();
@@ -144,7 +144,7 @@ TEST_P(RunLoopSocketTest, ATerminatorSplitAcrossArrivalsIsFound) {
 }
 
 TEST_P(RunLoopSocketTest, AMaxedOutTerminatorReadClosesWithCodeThree) {
-  connectPair();
+  ASSERT_NO_FATAL_FAILURE(connectPair());
   client_->readDataToData(RunLoopSocket::LFData(), -1, 8, 1);
   accepted_->writeData(SocketData("far too long a line\n"), -1, 0);
   ASSERT_TRUE(loop_->runUntil([&] { return !clientDelegate_->disconnected.empty(); }));
@@ -156,7 +156,7 @@ TEST_P(RunLoopSocketTest, AMaxedOutTerminatorReadClosesWithCodeThree) {
 }
 
 TEST_P(RunLoopSocketTest, UnreadDataInsideWillDisconnectGivesBackWhatNoReadTook) {
-  connectPair();
+  ASSERT_NO_FATAL_FAILURE(connectPair());
   client_->readDataToLength(100, -1, 1);
   accepted_->writeData(SocketData("only ten!!"), -1, 0);
   ASSERT_TRUE(loop_->runUntil([&] { return !clientDelegate_->partialReads.empty(); }));
@@ -171,7 +171,7 @@ TEST_P(RunLoopSocketTest, UnreadDataInsideWillDisconnectGivesBackWhatNoReadTook)
 
 TEST_P(RunLoopSocketTest, ATimeoutExtendedByTheDelegateRestartsWithTheExtension) {
   ScopedManualClock clock;
-  connectPair();
+  ASSERT_NO_FATAL_FAILURE(connectPair());
   clientDelegate_->extensions = {3.0};
   client_->readDataToLength(4, 5.0, 9);
   ASSERT_TRUE(loop_->runUntil(
@@ -196,7 +196,7 @@ TEST_P(RunLoopSocketTest, ATimeoutExtendedByTheDelegateRestartsWithTheExtension)
 }
 
 TEST_P(RunLoopSocketTest, WorkScheduledInAnotherModeWaitsForARunInThatMode) {
-  connectPair();
+  ASSERT_NO_FATAL_FAILURE(connectPair());
   ASSERT_TRUE(client_->setRunLoopModes({"Custom"}));
   EXPECT_TRUE(client_->setRunLoopModes({"Custom"}));
   EXPECT_FALSE(client_->setRunLoopModes({}));
@@ -267,7 +267,7 @@ TEST_P(RunLoopSocketTest, AConnectTimeoutOfZeroFiresAtOnce) {
 
 TEST_P(RunLoopSocketTest, TlsUpgradeCarriesDataBothWaysAfterTheBytesSentInTheClear) {
   testsupport::TestCertificate certificate("localhost");
-  connectPair();
+  ASSERT_NO_FATAL_FAILURE(connectPair());
   // What is queued before the upgrade goes out in the clear.
   client_->writeData(SocketData("clear\n"), -1, 1);
   accepted_->readDataToData(RunLoopSocket::LFData(), -1, 1);
@@ -295,7 +295,7 @@ TEST_P(RunLoopSocketTest, TlsUpgradeCarriesDataBothWaysAfterTheBytesSentInTheCle
 // ahead takes the first TLS bytes along, and they must reach the session, not be lost.
 TEST_P(RunLoopSocketTest, TlsBytesReadAheadWithTheClearLineReachTheSession) {
   testsupport::TestCertificate certificate("localhost");
-  connectPair();
+  ASSERT_NO_FATAL_FAILURE(connectPair());
   client_->writeData(SocketData("clear\n"), -1, 1);
   client_->startTLS(
       Dictionary{{kStreamSSLPeerName, Value("localhost")}, {kStreamSSLAllowsAnyRoot, Value(true)}});
@@ -327,7 +327,7 @@ TEST_P(RunLoopSocketTest, TlsBytesReadAheadWithTheClearLineReachTheSession) {
 
 TEST_P(RunLoopSocketTest, AnUntrustedCertificateIsRefusedUnlessTheSettingsRelaxIt) {
   testsupport::TestCertificate certificate("localhost");
-  connectPair();
+  ASSERT_NO_FATAL_FAILURE(connectPair());
   client_->startTLS(Dictionary{{kStreamSSLPeerName, Value("localhost")}});
   accepted_->startTLS(
       Dictionary{{kStreamSSLIsServer, Value(true)},
