@@ -29,6 +29,14 @@ struct SocketStream::Connection {
 
   // The TLS engine's I/O functions: encrypted bytes straight from and to the descriptor.
   int sslRead(void* data, std::size_t* length) {
+    if (!givenBack.empty()) {
+      std::size_t n = std::min(*length, givenBack.size());
+      bool all = n == *length;
+      std::memcpy(data, givenBack.data(), n);
+      givenBack.erase(givenBack.begin(), givenBack.begin() + static_cast<long>(n));
+      *length = n;
+      return all ? security::kSslNoErr : security::errSSLWouldBlock;
+    }
     ssize_t n = ::recv(descriptor, data, *length, MSG_DONTWAIT);
     if (n > 0) {
       bool all = static_cast<std::size_t>(n) == *length;
@@ -140,6 +148,9 @@ struct SocketStream::Connection {
   bool handshaking = false;
   bool sslWantsWrite = false;
   Bytes plain;
+  // Encrypted bytes the owner read from the descriptor before the session started; the engine
+  // takes them first.
+  Bytes givenBack;
 };
 
 std::pair<SocketStream::ReadStream, SocketStream::WriteStream> SocketStream::makePair(
@@ -388,6 +399,11 @@ void SocketStream::unscheduleFromRunLoop(const std::shared_ptr<RunLoop>& loop,
   if (source_) loop->removeSource(source_, mode);
 }
 
+void SocketStream::giveBackForTLS(const Bytes& bytes) {
+  auto& givenBack = connection_->givenBack;
+  givenBack.insert(givenBack.end(), bytes.begin(), bytes.end());
+}
+
 std::optional<Value> SocketStream::property(const std::string& name) const {
   if (name == kStreamPropertyShouldCloseNativeSocket) return Value(connection_->closeNative);
   if (name == kStreamPropertySocketNativeHandle) {
@@ -595,7 +611,10 @@ int SocketStream::fillPlain() {
 
 void SocketStream::postBytesCheck() {
   if (!connection_->ssl || connection_->handshaking) return;
-  if (connection_->plain.empty() && connection_->ssl->bufferedReadSize() == 0) return;
+  if (connection_->plain.empty() && connection_->ssl->bufferedReadSize() == 0 &&
+      connection_->givenBack.empty()) {
+    return;
+  }
   auto reader = connection_->halves[0].lock();
   if (!reader) return;
   for (auto& [weakLoop, firstMode] : reader->schedule_) {

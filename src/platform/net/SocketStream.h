@@ -122,6 +122,12 @@ class SocketStream : public std::enable_shared_from_this<SocketStream> {
   void scheduleInRunLoop(const std::shared_ptr<RunLoop>& loop, const std::string& mode);
   void unscheduleFromRunLoop(const std::shared_ptr<RunLoop>& loop, const std::string& mode);
 
+  // Bytes the caller took from the connection ahead of need that belong to the TLS session it
+  // is about to start (the peer may begin its handshake right behind the last bytes in the
+  // clear): the session reads them before anything from the descriptor. Given before
+  // kStreamPropertySSLSettings is set, on either half.
+  void giveBackForTLS(const Bytes& bytes);
+
   std::optional<Value> property(const std::string& name) const;
   // False for a property the stream does not take.
   bool setProperty(const std::string& name, const Value& value);

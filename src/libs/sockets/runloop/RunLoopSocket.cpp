@@ -82,6 +82,9 @@ int familyOf(const std::optional<Bytes>& address) {
   return family;
 }
 
+// How often a system-chosen port is chosen again when IPv6 cannot have the port IPv4 got.
+constexpr int kPortChoices = 16;
+
 }  // namespace
 
 RunLoopSocket::RunLoopSocket(std::shared_ptr<RunLoopSocketDelegate> delegate, long userData)
@@ -326,6 +329,11 @@ bool RunLoopSocket::createListener(int family, int& fd) {
 
 bool RunLoopSocket::acceptOnInterface(const std::string& interface, std::uint16_t port,
                                       Error* error) {
+  return listenOnInterface(interface, port, error, kPortChoices);
+}
+
+bool RunLoopSocket::listenOnInterface(const std::string& interface, std::uint16_t port,
+                                      Error* error, int portChoicesLeft) {
   if (!theDelegate) raise("Attempting to accept without a delegate. Set a delegate first.");
   if (!isDisconnected()) {
     raise("Attempting to accept while connected or accepting connections. Disconnect first.");
@@ -397,10 +405,16 @@ bool RunLoopSocket::acceptOnInterface(const std::string& interface, std::uint16_
     if (port == 0 && theSocket6 >= 0) address6->sin6_port = htons(localPort4());
   }
   if (theSocket6 >= 0) {
-    if (::bind(theSocket6, reinterpret_cast<sockaddr*>(&*address6), sizeof *address6) != 0 ||
-        ::listen(theSocket6, SOMAXCONN) != 0) {
+    if (::bind(theSocket6, reinterpret_cast<sockaddr*>(&*address6), sizeof *address6) != 0) {
+      // The port the system chose for IPv4 may be held on IPv6 by another socket (a connection
+      // from ::1 that got it as its own port): choose a port again rather than fail.
+      if (port == 0 && errno == EADDRINUSE && portChoicesLeft > 0) {
+        closeListeners();
+        return listenOnInterface(interface, 0, error, portChoicesLeft - 1);
+      }
       return fail();
     }
+    if (::listen(theSocket6, SOMAXCONN) != 0) return fail();
   }
   theFlags |= kDidStartConnect;
   return true;

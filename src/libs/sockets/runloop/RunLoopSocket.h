@@ -190,6 +190,9 @@ class RunLoopSocket : public std::enable_shared_from_this<RunLoopSocket> {
   void raise(const char* reason) const;
   // The descriptor wrapped for listening or connecting, with its source.
   bool createListener(int family, int& fd);
+  // acceptOnInterface with the number of times a system-chosen port may still be chosen again.
+  bool listenOnInterface(const std::string& interface, std::uint16_t port, platform::Error* error,
+                         int portChoicesLeft);
   void attachSources(const std::shared_ptr<platform::RunLoop>& runLoop);
   void closeListeners();
   void doAcceptFromSocket(int listener);

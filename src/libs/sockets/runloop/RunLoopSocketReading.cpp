@@ -420,6 +420,11 @@ void RunLoopSocket::doWriteTimeout() {
 void RunLoopSocket::maybeStartTLS() {
   if (!(theFlags & kStartingReadTLS) || !(theFlags & kStartingWriteTLS)) return;
   const platform::Dictionary& settings = theCurrentRead.tls->tlsSettings;
+  // Every read in the clear is done: what was read ahead past it is the peer's first TLS bytes.
+  if (!partialReadBuffer.empty()) {
+    theReadStream->giveBackForTLS(partialReadBuffer);
+    partialReadBuffer.clear();
+  }
   bool taken = theReadStream->setProperty(platform::kStreamPropertySSLSettings, settings) &&
                theWriteStream->setProperty(platform::kStreamPropertySSLSettings, settings);
   if (!taken) closeWithError(errorWithCode(kCFSocketError));

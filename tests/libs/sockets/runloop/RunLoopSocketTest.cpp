@@ -1,6 +1,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -84,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(Families, RunLoopSocketTest, ::testing::Values(AF_INET,
                          [](const auto& info) { return info.param == AF_INET ? "IPv4" : "IPv6"; });
 
 TEST_P(RunLoopSocketTest, AcceptsAndConnectsOnOnePortForBothFamilies) {
-  connectPair();
+  ASSERT_NO_FATAL_FAILURE(connectPair());
   EXPECT_NE(port_, 0);
   EXPECT_EQ(server_->localPort4(), server_->localPort6());
   EXPECT_EQ(server_->localHost4(), "127.0.0.1");
@@ -103,7 +104,7 @@ TEST_P(RunLoopSocketTest, AcceptsAndConnectsOnOnePortForBothFamilies) {
 }
 
 TEST_P(RunLoopSocketTest, ReadsOfTheThreeKindsComeBackInOrderWithTheirTags) {
-  connectPair();
+  ASSERT_NO_FATAL_FAILURE(connectPair());
   accepted_->writeData(SocketData("abc\r\ndef\r\n0123456789xyz"), -1, 7);
   client_->readDataToData(RunLoopSocket::CRLFData(), -1, 1);
   client_->readDataToData(RunLoopSocket::CRLFData(), -1, 2);
@@ -125,7 +126,7 @@ TEST_P(RunLoopSocketTest, ReadsOfTheThreeKindsComeBackInOrderWithTheirTags) {
 }
 
 TEST_P(RunLoopSocketTest, ATerminatorSplitAcrossArrivalsIsFound) {
-  connectPair();
+  ASSERT_NO_FATAL_FAILURE(connectPair());
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);
     clientDelegate_->reads.clear();
@@ -143,7 +144,7 @@ TEST_P(RunLoopSocketTest, ATerminatorSplitAcrossArrivalsIsFound) {
 }
 
 TEST_P(RunLoopSocketTest, AMaxedOutTerminatorReadClosesWithCodeThree) {
-  connectPair();
+  ASSERT_NO_FATAL_FAILURE(connectPair());
   client_->readDataToData(RunLoopSocket::LFData(), -1, 8, 1);
   accepted_->writeData(SocketData("far too long a line\n"), -1, 0);
   ASSERT_TRUE(loop_->runUntil([&] { return !clientDelegate_->disconnected.empty(); }));
@@ -155,7 +156,7 @@ TEST_P(RunLoopSocketTest, AMaxedOutTerminatorReadClosesWithCodeThree) {
 }
 
 TEST_P(RunLoopSocketTest, UnreadDataInsideWillDisconnectGivesBackWhatNoReadTook) {
-  connectPair();
+  ASSERT_NO_FATAL_FAILURE(connectPair());
   client_->readDataToLength(100, -1, 1);
   accepted_->writeData(SocketData("only ten!!"), -1, 0);
   ASSERT_TRUE(loop_->runUntil([&] { return !clientDelegate_->partialReads.empty(); }));
@@ -170,7 +171,7 @@ TEST_P(RunLoopSocketTest, UnreadDataInsideWillDisconnectGivesBackWhatNoReadTook)
 
 TEST_P(RunLoopSocketTest, ATimeoutExtendedByTheDelegateRestartsWithTheExtension) {
   ScopedManualClock clock;
-  connectPair();
+  ASSERT_NO_FATAL_FAILURE(connectPair());
   clientDelegate_->extensions = {3.0};
   client_->readDataToLength(4, 5.0, 9);
   ASSERT_TRUE(loop_->runUntil(
@@ -195,7 +196,7 @@ TEST_P(RunLoopSocketTest, ATimeoutExtendedByTheDelegateRestartsWithTheExtension)
 }
 
 TEST_P(RunLoopSocketTest, WorkScheduledInAnotherModeWaitsForARunInThatMode) {
-  connectPair();
+  ASSERT_NO_FATAL_FAILURE(connectPair());
   ASSERT_TRUE(client_->setRunLoopModes({"Custom"}));
   EXPECT_TRUE(client_->setRunLoopModes({"Custom"}));
   EXPECT_FALSE(client_->setRunLoopModes({}));
@@ -266,7 +267,7 @@ TEST_P(RunLoopSocketTest, AConnectTimeoutOfZeroFiresAtOnce) {
 
 TEST_P(RunLoopSocketTest, TlsUpgradeCarriesDataBothWaysAfterTheBytesSentInTheClear) {
   testsupport::TestCertificate certificate("localhost");
-  connectPair();
+  ASSERT_NO_FATAL_FAILURE(connectPair());
   // What is queued before the upgrade goes out in the clear.
   client_->writeData(SocketData("clear\n"), -1, 1);
   accepted_->readDataToData(RunLoopSocket::LFData(), -1, 1);
@@ -290,9 +291,43 @@ TEST_P(RunLoopSocketTest, TlsUpgradeCarriesDataBothWaysAfterTheBytesSentInTheCle
   EXPECT_TRUE(clientDelegate_->willDisconnect.empty());
 }
 
+// The peer may start its handshake before the clear line has been read here: reading that line
+// ahead takes the first TLS bytes along, and they must reach the session, not be lost.
+TEST_P(RunLoopSocketTest, TlsBytesReadAheadWithTheClearLineReachTheSession) {
+  testsupport::TestCertificate certificate("localhost");
+  ASSERT_NO_FATAL_FAILURE(connectPair());
+  client_->writeData(SocketData("clear\n"), -1, 1);
+  client_->startTLS(
+      Dictionary{{kStreamSSLPeerName, Value("localhost")}, {kStreamSSLAllowsAnyRoot, Value(true)}});
+  // Nothing is read on the server's side until the client's hello waits behind the line.
+  auto handle = accepted_->getCFReadStream()->property(kStreamPropertySocketNativeHandle);
+  ASSERT_TRUE(handle && handle->asBytes());
+  int descriptor = -1;
+  std::memcpy(&descriptor, handle->asBytes()->data(), sizeof descriptor);
+  ASSERT_TRUE(loop_->runUntil([&] {
+    int waiting = 0;
+    return ::ioctl(descriptor, FIONREAD, &waiting) == 0 && waiting > 6;
+  }));
+  accepted_->readDataToData(RunLoopSocket::LFData(), -1, 1);
+  accepted_->startTLS(
+      Dictionary{{kStreamSSLIsServer, Value(true)},
+                 {kStreamSSLCertificates, Value(Array{Value(bytes(certificate.pem()))})}});
+  client_->writeData(SocketData("secret\n"), -1, 2);
+  accepted_->readDataToData(RunLoopSocket::LFData(), -1, 2);
+  ASSERT_TRUE(loop_->runUntil([&] {
+    return serverDelegate_->reads.size() == 2 || !serverDelegate_->disconnected.empty();
+  }));
+  EXPECT_TRUE(serverDelegate_->willDisconnect.empty());
+  ASSERT_EQ(serverDelegate_->reads.size(), 2u);
+  EXPECT_EQ(serverDelegate_->reads[0].data, "clear\n");
+  EXPECT_EQ(serverDelegate_->reads[1].data, "secret\n");
+  EXPECT_EQ(clientDelegate_->secured, 1);
+  EXPECT_EQ(serverDelegate_->secured, 1);
+}
+
 TEST_P(RunLoopSocketTest, AnUntrustedCertificateIsRefusedUnlessTheSettingsRelaxIt) {
   testsupport::TestCertificate certificate("localhost");
-  connectPair();
+  ASSERT_NO_FATAL_FAILURE(connectPair());
   client_->startTLS(Dictionary{{kStreamSSLPeerName, Value("localhost")}});
   accepted_->startTLS(
       Dictionary{{kStreamSSLIsServer, Value(true)},

@@ -96,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(Families, RunLoopUdpSocketTest, ::testing::Values(AF_IN
                          [](const auto& info) { return info.param == AF_INET ? "IPv4" : "IPv6"; });
 
 TEST_P(RunLoopUdpSocketTest, SendsAndReceivesWithTagsAndTheSource) {
-  makePair();
+  ASSERT_NO_FATAL_FAILURE(makePair());
   receiver_->receiveWithTimeout(-1, 11);
   receiver_->receiveWithTimeout(-1, 12);
   ASSERT_TRUE(sender_->sendData(SocketData("first"), host_, port_, -1, 1));
@@ -118,7 +118,7 @@ TEST_P(RunLoopUdpSocketTest, SendsAndReceivesWithTagsAndTheSource) {
 }
 
 TEST_P(RunLoopUdpSocketTest, AReceiveAnsweredNoKeepsWaitingWithItsTag) {
-  makePair();
+  ASSERT_NO_FATAL_FAILURE(makePair());
   receiverDelegate_->answers = {false, true};
   receiver_->receiveWithTimeout(-1, 5);
   ASSERT_TRUE(sender_->sendData(SocketData("not this one"), host_, port_, -1, 1));
@@ -138,7 +138,7 @@ TEST_P(RunLoopUdpSocketTest, AReceiveAnsweredNoKeepsWaitingWithItsTag) {
 }
 
 TEST_P(RunLoopUdpSocketTest, AnEmptyDatagramIsDataNotAnEnd) {
-  makePair();
+  ASSERT_NO_FATAL_FAILURE(makePair());
   int raw = ::socket(GetParam(), SOCK_DGRAM | SOCK_CLOEXEC, 0);
   Bytes address;
   if (four_) {
@@ -162,7 +162,7 @@ TEST_P(RunLoopUdpSocketTest, AnEmptyDatagramIsDataNotAnEnd) {
 }
 
 TEST_P(RunLoopUdpSocketTest, AConnectedSocketTakesDatagramsFromItsPeerOnly) {
-  makePair();
+  ASSERT_NO_FATAL_FAILURE(makePair());
   auto stranger = RunLoopUdpSocket::create(nullptr, 0, four_, !four_);
   ASSERT_TRUE(sender_->bindToAddress(host_, 0));
   ASSERT_TRUE(receiver_->connectToHost(host_, sender_->localPort()));
@@ -183,7 +183,7 @@ TEST_P(RunLoopUdpSocketTest, AConnectedSocketTakesDatagramsFromItsPeerOnly) {
 
 TEST_P(RunLoopUdpSocketTest, AReceiveTimesOutOnTheClockAndTheSocketStaysOpen) {
   ScopedManualClock clock;
-  makePair();
+  ASSERT_NO_FATAL_FAILURE(makePair());
   receiver_->receiveWithTimeout(2.0, 8);
   // Let the receive start (and its timer with it) before the clock moves.
   while (loop_->runOnce(clock->monotonicNow())) {
@@ -201,7 +201,7 @@ TEST_P(RunLoopUdpSocketTest, AReceiveTimesOutOnTheClockAndTheSocketStaysOpen) {
 }
 
 TEST_P(RunLoopUdpSocketTest, CloseAfterSendingClosesOnThenNextPassAndTellsOneLater) {
-  makePair();
+  ASSERT_NO_FATAL_FAILURE(makePair());
   ASSERT_TRUE(sender_->sendData(SocketData("bye"), host_, port_, -1, 1));
   sender_->closeAfterSending();
   EXPECT_FALSE(sender_->sendData(SocketData("more"), host_, port_, -1, 2));
