@@ -4,7 +4,7 @@
 #include "platform/foundation/Thread.h"
 #include "platform/net/URLError.h"
 
-std::atomic<bool> AnalyticsURLConnection::dryRun_{false};
+std::atomic<bool> AnalyticsURLConnection::_dryRun{false};
 
 AnalyticsURLConnection::Class AnalyticsURLConnection::connectionClass() {
   return {&AnalyticsURLConnection::initWithRequest, &AnalyticsURLConnection::setDryRun};

@@ -45,8 +45,8 @@ class AnalyticsURLConnection : public platform::URLConnectionDelegate,
 
   static constexpr double kRequestTimeLimit = 60.0;
 
-  static void setDryRun(bool dryRun) { dryRun_.store(dryRun); }
-  static bool dryRun() { return dryRun_.load(); }
+  static void setDryRun(bool dryRun) { _dryRun.store(dryRun); }
+  static bool dryRun() { return _dryRun.load(); }
 
   // The connection, already on its way: `start` runs on the analytics thread.
   static std::shared_ptr<AnalyticsURLConnection> initWithRequest(
@@ -80,7 +80,7 @@ class AnalyticsURLConnection : public platform::URLConnectionDelegate,
   // Ends the transfer once: releases the connection and queues the completion.
   void finish(std::optional<platform::Error> error) EXCLUDES(mutex_);
 
-  static std::atomic<bool> dryRun_;
+  static std::atomic<bool> _dryRun;
 
   // Set before start, read-only after.
   const platform::URLRequest _request;

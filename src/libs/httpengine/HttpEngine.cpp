@@ -189,7 +189,7 @@ HttpEngine::HttpEngine(const std::string& hostName, const HeaderDictionary& head
 HttpEngine::HttpEngine(const std::optional<std::string>& hostName,
                        const std::optional<std::string>& apiPath,
                        const std::optional<HeaderDictionary>& headers)
-    : hostName_(hostName), apiPath_(apiPath) {
+    : hostName_(hostName), _apiPath(apiPath) {
   sharedOperationQueue();
   backgroundCacheQueue_ = dispatch::Queue::serial("httpengine.cachequeue");
   if (hostName_) {
@@ -287,22 +287,22 @@ void HttpEngine::registerOperationSubclass(OperationFactory factory) {
 
 int HttpEngine::portNumber() const {
   platform::MutexLock lock(mutex_);
-  return portNumber_;
+  return _portNumber;
 }
 
 void HttpEngine::setPortNumber(int port) {
   platform::MutexLock lock(mutex_);
-  portNumber_ = port;
+  _portNumber = port;
 }
 
 std::optional<std::string> HttpEngine::apiPath() const {
   platform::MutexLock lock(mutex_);
-  return apiPath_;
+  return _apiPath;
 }
 
 void HttpEngine::setApiPath(std::optional<std::string> path) {
   platform::MutexLock lock(mutex_);
-  apiPath_ = std::move(path);
+  _apiPath = std::move(path);
 }
 
 void HttpEngine::enqueueOperation(const HttpOperation::Ptr& operation) {
@@ -419,7 +419,7 @@ void HttpEngine::reachabilityChanged(const platform::Notification&) {
     queue->setMaxConcurrentOperationCount(kWiFiWidth);
     checkAndRestoreFrozenOperations();
   } else if (status == ReachableViaWWAN) {
-    if (wifiOnlyMode_) {
+    if (_wifiOnlyMode) {
       queue->setMaxConcurrentOperationCount(0);
     } else {
       queue->setMaxConcurrentOperationCount(kWWANWidth);

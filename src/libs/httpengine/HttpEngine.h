@@ -96,8 +96,8 @@ class HttpEngine : public std::enable_shared_from_this<HttpEngine> {
   virtual std::shared_ptr<Reachability> reachability() const { return reachability_; }
   void setReachabilityChangedHandler(ReachabilityChangedHandler handler) EXCLUDES(mutex_);
   // The screens never set it; kept as the design has it.
-  bool wifiOnlyMode() const { return wifiOnlyMode_; }
-  void setWifiOnlyMode(bool value) { wifiOnlyMode_ = value; }
+  bool wifiOnlyMode() const { return _wifiOnlyMode; }
+  void setWifiOnlyMode(bool value) { _wifiOnlyMode = value; }
 
   // URL parts. Set by whoever makes the engine; nothing outside it reads them back.
   int portNumber() const EXCLUDES(mutex_);
@@ -160,12 +160,12 @@ class HttpEngine : public std::enable_shared_from_this<HttpEngine> {
   std::shared_ptr<WatcherStart> watcherStart_;
   platform::ObserverToken reachabilityObserver_;
   HeaderDictionary customHeaders_;
-  std::atomic<bool> wifiOnlyMode_{false};
+  std::atomic<bool> _wifiOnlyMode{false};
 
   // Guarded by mutex_: what the owner may change at any time.
   mutable platform::Mutex mutex_;
-  std::optional<std::string> apiPath_ GUARDED_BY(mutex_);
-  int portNumber_ GUARDED_BY(mutex_) = 0;
+  std::optional<std::string> _apiPath GUARDED_BY(mutex_);
+  int _portNumber GUARDED_BY(mutex_) = 0;
   ReachabilityChangedHandler reachabilityChangedHandler_ GUARDED_BY(mutex_);
   OperationFactory customOperationSubclass_ GUARDED_BY(mutex_);
 

@@ -255,7 +255,7 @@ bool HttpOperation::initWithURLString(const std::string& urlString,
                                       const std::optional<std::string>& method) {
   platform::MutexLock lock(mutex_);
   if (params) fieldsToBePosted_ = *params;
-  stringEncoding_ = kUTF8StringEncoding;
+  _stringEncoding = kUTF8StringEncoding;
   std::string httpMethod = method.value_or("GET");
   if (httpMethod == "GET") cacheHeaders_ = Dictionary();
   std::string finalURL = urlString;
@@ -270,7 +270,7 @@ bool HttpOperation::initWithURLString(const std::string& urlString,
   request_.setValue(joined(preferredLanguages(), ", ") + ", en-us", "Accept-Language");
   if ((httpMethod == "POST" || httpMethod == "PUT") && !fieldsToBePosted_.empty())
     setPostDataEncodingLocked(kPostDataEncodingTypeURL);
-  state_ = kStateReady;
+  _state = kStateReady;
   return true;
 }
 
@@ -287,7 +287,7 @@ void HttpOperation::addHeaders(const HeaderDictionary& headers) {
 }
 
 std::string HttpOperation::charsetName() const {
-  switch (stringEncoding_) {
+  switch (_stringEncoding) {
     case kASCIIStringEncoding:
       return "us-ascii";
     case kISOLatin1StringEncoding:
@@ -303,7 +303,7 @@ void HttpOperation::setPostDataEncoding(int encoding) {
 }
 
 void HttpOperation::setPostDataEncodingLocked(int encoding) {
-  postDataEncoding_ = encoding;
+  _postDataEncoding = encoding;
   const char* type = encoding == kPostDataEncodingTypeURL     ? "application/x-www-form-urlencoded"
                      : encoding == kPostDataEncodingTypeJSON  ? "application/json"
                      : encoding == kPostDataEncodingTypePlist ? "application/x-plist"
@@ -313,7 +313,7 @@ void HttpOperation::setPostDataEncodingLocked(int encoding) {
 
 int HttpOperation::postDataEncoding() const {
   platform::MutexLock lock(mutex_);
-  return postDataEncoding_;
+  return _postDataEncoding;
 }
 
 void HttpOperation::setAuthorizationHeaderValue(const std::string& value,
@@ -338,7 +338,7 @@ void HttpOperation::setUsername(const std::string& username, const std::string& 
 void HttpOperation::setCustomPostDataEncodingHandler(EncodingBlock handler,
                                                      const std::string& contentType) {
   platform::MutexLock lock(mutex_);
-  postDataEncoding_ = kPostDataEncodingTypeCustom;
+  _postDataEncoding = kPostDataEncodingTypeCustom;
   postDataEncodingHandler_ = std::move(handler);
   request_.setValue(contentType + "; charset=" + charsetName(), "Content-Type");
 }
@@ -374,13 +374,13 @@ void HttpOperation::addFile(const std::string& filePath, const std::string& key,
 void HttpOperation::setFreezable(bool freezable) {
   platform::MutexLock lock(mutex_);
   if (freezable && request_.httpMethod() == "GET") return;
-  freezable_ = freezable;
+  _freezable = freezable;
   if (freezable && uniqueId_.empty()) uniqueId_ = HttpEngineAdditions::uniqueString();
 }
 
 bool HttpOperation::freezable() const {
   platform::MutexLock lock(mutex_);
-  return freezable_;
+  return _freezable;
 }
 
 // ---- Handlers ----
@@ -437,7 +437,7 @@ void HttpOperation::setAuthHandler(AuthBlock handler) {
 
 std::optional<Bytes> HttpOperation::responseData() const {
   platform::MutexLock lock(mutex_);
-  if (state_ == kStateFinished) return mutableData_;
+  if (_state == kStateFinished) return mutableData_;
   return cachedResponse_;
 }
 
@@ -555,29 +555,29 @@ std::size_t HttpOperation::completionHandlerCount() const {
 
 int HttpOperation::state() const {
   platform::MutexLock lock(mutex_);
-  return state_;
+  return _state;
 }
 
 // ---- Settings ----
 
 void HttpOperation::setStringEncoding(unsigned encoding) {
   platform::MutexLock lock(mutex_);
-  stringEncoding_ = encoding;
+  _stringEncoding = encoding;
 }
 
 unsigned HttpOperation::stringEncoding() const {
   platform::MutexLock lock(mutex_);
-  return stringEncoding_;
+  return _stringEncoding;
 }
 
 bool HttpOperation::shouldContinueWithInvalidCertificate() const {
   platform::MutexLock lock(mutex_);
-  return shouldContinueWithInvalidCertificate_;
+  return _shouldContinueWithInvalidCertificate;
 }
 
 void HttpOperation::setShouldContinueWithInvalidCertificate(bool value) {
   platform::MutexLock lock(mutex_);
-  shouldContinueWithInvalidCertificate_ = value;
+  _shouldContinueWithInvalidCertificate = value;
 }
 
 void HttpOperation::setClientCertificate(const std::string& pkcs12Path) {
@@ -612,12 +612,12 @@ void HttpOperation::setTimeoutInterval(double seconds) {
 
 void HttpOperation::setLocalNotification(std::optional<platform::LocalNotification> notification) {
   platform::MutexLock lock(mutex_);
-  localNotification_ = std::move(notification);
+  _localNotification = std::move(notification);
 }
 
 std::optional<platform::LocalNotification> HttpOperation::localNotification() const {
   platform::MutexLock lock(mutex_);
-  return localNotification_;
+  return _localNotification;
 }
 
 void HttpOperation::setShouldShowLocalNotificationOnError(bool value) {
@@ -644,7 +644,7 @@ void HttpOperation::setState(int state) {
   StateBlock handler;
   {
     platform::MutexLock lock(mutex_);
-    state_ = state;
+    _state = state;
     handler = operationStateChangedHandler_;
   }
   stateDidChange();
@@ -655,8 +655,8 @@ bool HttpOperation::finishUnlessCancelled() {
   StateBlock handler;
   {
     platform::MutexLock lock(mutex_);
-    if (isCancelled_ || state_ == kStateFinished) return false;
-    state_ = kStateFinished;
+    if (isCancelled_ || _state == kStateFinished) return false;
+    _state = kStateFinished;
     handler = operationStateChangedHandler_;
   }
   stateDidChange();
@@ -748,14 +748,14 @@ void HttpOperation::start() {
 void HttpOperation::startConnection() {
   platform::MutexLock lock(mutex_);
   // A held operation is being cancelled by freezing; that cancel ends it.
-  if (isCancelled_ || sendingHeld_ || state_ != kStateExecuting) return;
+  if (isCancelled_ || sendingHeld_ || _state != kStateExecuting) return;
   requestSent_ = true;
   platform::URLRequest request = request_;
   // A body written away as it arrives is not held in memory, so its length needs no limit.
   if (!downloadStreams_.empty() || !keepsBodyInMemory()) request.setMaximumBodyLength(std::nullopt);
   // Redirects keep the method, headers and body of the operation's own request.
   request.setKeepsMethodOnRedirect(true);
-  request.setAllowsInvalidCertificates(shouldContinueWithInvalidCertificate_);
+  request.setAllowsInvalidCertificates(_shouldContinueWithInvalidCertificate);
   if (username_ && password_) request.setCredential(platform::Credential{*username_, *password_});
   if (clientCertificate_)
     request.setClientCertificate(
@@ -789,7 +789,7 @@ void HttpOperation::cancel() {
   {
     platform::MutexLock lock(mutex_);
     // A finished operation has reported its outcome: the cancel does not take.
-    if (state_ == kStateFinished) return;
+    if (_state == kStateFinished) return;
     isCancelled_ = true;
     connection = std::move(connection_);
     responseBlocks_.clear();
@@ -803,7 +803,7 @@ void HttpOperation::cancel() {
     mutableData_.reset();
     cacheHandlingBlock_ = nullptr;
     downloadedDataSize_ = 0;
-    wasExecuting = state_ == kStateExecuting;
+    wasExecuting = _state == kStateExecuting;
   }
   // Outside the lock: cancelling waits for a delivery in progress on the main thread, which
   // may need the lock to finish.
@@ -902,7 +902,7 @@ std::string HttpOperation::uniqueIdentifier() const {
   std::string text = request_.httpMethod() + " " + request_.url();
   if (username_ || password_)
     text += " [" + username_.value_or("") + ":" + password_.value_or("") + "]";
-  if (freezable_) text += uniqueId_;
+  if (_freezable) text += uniqueId_;
   // The digest is asked for on every duplicate check and cache lookup; the text it is made of
   // changes only while the creator shapes the request.
   if (text != identifierSource_ || identifier_.empty()) {
@@ -950,7 +950,7 @@ HttpOperation::ChallengeAnswer HttpOperation::answerChallenge(
       // certificates.
       if (challenge.trustResult == Trust::Proceed || challenge.trustResult == Trust::Unspecified)
         return ChallengeAnswer::UseCredential;
-      return shouldContinueWithInvalidCertificate_ ? ChallengeAnswer::UseCredential
+      return _shouldContinueWithInvalidCertificate ? ChallengeAnswer::UseCredential
                                                    : ChallengeAnswer::ContinueWithoutCredential;
     }
     handler = authHandler_;
@@ -970,7 +970,7 @@ std::string HttpOperation::encodedPostDataString() const {
     platform::MutexLock lock(mutex_);
     handler = postDataEncodingHandler_;
     fields = fieldsToBePosted_;
-    encoding = postDataEncoding_;
+    encoding = _postDataEncoding;
   }
   // The caller's encoder runs unlocked: it may ask the operation about itself.
   return encodePostData(handler, fields, encoding);
@@ -1211,7 +1211,7 @@ void HttpOperation::showLocalNotification(HttpEngineHost& host, const Error& err
   std::optional<platform::LocalNotification> notification;
   {
     platform::MutexLock lock(mutex_);
-    notification = localNotification_;
+    notification = _localNotification;
     if (!notification && shouldShowLocalNotificationOnError_)
       notification = platform::LocalNotification{error.localizedDescription(), "Dismiss", {}, {}};
   }
@@ -1225,7 +1225,7 @@ std::string HttpOperation::curlCommandLineString() const {
   {
     platform::MutexLock lock(mutex_);
     encodedBody =
-        isBodyMethod(request_.httpMethod()) && postDataEncoding_ != kPostDataEncodingTypeURL;
+        isBodyMethod(request_.httpMethod()) && _postDataEncoding != kPostDataEncodingTypeURL;
   }
   // Unlocked: a custom encoder may ask the operation about itself.
   std::string encoded = encodedBody ? encodedPostDataString() : std::string();
@@ -1237,7 +1237,7 @@ std::string HttpOperation::curlCommandLineString() const {
   }
   text += " '" + request_.url() + "'";
   if (!isBodyMethod(request_.httpMethod())) return text;
-  if (postDataEncoding_ != kPostDataEncodingTypeURL) {
+  if (_postDataEncoding != kPostDataEncodingTypeURL) {
     text += " -d '" + encoded + "'";
   } else {
     const char* option = filesToBePosted_.empty() ? "-d" : "-F";
@@ -1276,8 +1276,8 @@ nlohmann::json HttpOperation::encodeWithCoder() {
     return s ? nlohmann::json(*s) : nlohmann::json();
   };
   nlohmann::json archive = {
-      {"stringEncoding", stringEncoding_},
-      {"postDataEncoding", postDataEncoding_},
+      {"stringEncoding", _stringEncoding},
+      {"postDataEncoding", _postDataEncoding},
       {"uniqueId", uniqueId_},
       {"request", requestToJson(request_)},
       {"fieldsToBePosted", toJson(fieldsToBePosted_)},
@@ -1287,8 +1287,8 @@ nlohmann::json HttpOperation::encodeWithCoder() {
       {"password", optionalText(password_)},
       {"clientCertificate", optionalText(clientCertificate_)},
       {"clientCertificatePassword", optionalText(clientCertificatePassword_)},
-      {"shouldContinueWithInvalidCertificate", shouldContinueWithInvalidCertificate_},
-      {"localNotification", notificationToJson(localNotification_)},
+      {"shouldContinueWithInvalidCertificate", _shouldContinueWithInvalidCertificate},
+      {"localNotification", notificationToJson(_localNotification)},
       {"state", static_cast<int>(kStateReady)},
       {"isCancelled", isCancelled_},
       {"mutableData",
@@ -1338,9 +1338,9 @@ HttpOperation::Ptr HttpOperation::initWithCoder(const nlohmann::json& archive,
   auto operation = makeEmpty<HttpOperation>();
   platform::MutexLock lock(operation->mutex_);
   auto optionalText = [&](const char* key) { return Json::stringValue(archive, key); };
-  operation->stringEncoding_ = static_cast<unsigned>(
+  operation->_stringEncoding = static_cast<unsigned>(
       Json::intValue(archive, "stringEncoding").value_or(kUTF8StringEncoding));
-  operation->postDataEncoding_ =
+  operation->_postDataEncoding =
       static_cast<int>(Json::intValue(archive, "postDataEncoding").value_or(0));
   operation->uniqueId_ = optionalText("uniqueId").value_or("");
   operation->request_ = requestFromJson(*request);
@@ -1354,11 +1354,11 @@ HttpOperation::Ptr HttpOperation::initWithCoder(const nlohmann::json& archive,
   operation->password_ = optionalText("password");
   operation->clientCertificate_ = optionalText("clientCertificate");
   operation->clientCertificatePassword_ = optionalText("clientCertificatePassword");
-  operation->shouldContinueWithInvalidCertificate_ =
+  operation->_shouldContinueWithInvalidCertificate =
       Json::boolValue(archive, "shouldContinueWithInvalidCertificate").value_or(false);
   // Archives always say ready; one that claims to be running or finished would sit in the
   // queue for ever, never started.
-  operation->state_ = kStateReady;
+  operation->_state = kStateReady;
   operation->isCancelled_ = Json::boolValue(archive, "isCancelled").value_or(false);
   if (auto text = optionalText("mutableData"))
     operation->mutableData_ = platform::base64Decode(*text);
@@ -1379,8 +1379,8 @@ HttpOperation::Ptr HttpOperation::initWithCoder(const nlohmann::json& archive,
         Json::stringValue(*response, "url").value_or(""),
         static_cast<int>(Json::intValue(*response, "status").value_or(0)), headers);
   }
-  operation->localNotification_ = notificationFromJson(archive);
-  operation->freezable_ = !operation->uniqueId_.empty();
+  operation->_localNotification = notificationFromJson(archive);
+  operation->_freezable = !operation->uniqueId_.empty();
   if (operation->request_.httpMethod() == "GET") operation->cacheHeaders_ = Dictionary();
   return operation;
 }
@@ -1390,8 +1390,8 @@ HttpOperation::Ptr HttpOperation::copy() const {
   // The copy is new and not shared yet; each lock is held on its own.
   platform::MutexLock lock(mutex_);
   platform::MutexLock otherLock(other->mutex_);
-  other->postDataEncoding_ = postDataEncoding_;
-  other->stringEncoding_ = stringEncoding_;
+  other->_postDataEncoding = _postDataEncoding;
+  other->_stringEncoding = _stringEncoding;
   other->uniqueId_ = uniqueId_;
   other->request_ = request_;
   other->response_ = response_;
@@ -1405,7 +1405,7 @@ HttpOperation::Ptr HttpOperation::copy() const {
   other->responseBlocks_ = responseBlocks_;
   other->errorBlocks_ = errorBlocks_;
   other->errorBlocksType2_ = errorBlocksType2_;
-  other->state_ = state_;
+  other->_state = _state;
   other->isCancelled_ = isCancelled_;
   other->mutableData_ = mutableData_;
   other->downloadedDataSize_ = downloadedDataSize_;
@@ -1417,7 +1417,7 @@ HttpOperation::Ptr HttpOperation::copy() const {
   other->cacheHandlingBlock_ = cacheHandlingBlock_;
   other->startPosition_ = startPosition_;
   other->credentialPersistence_ = credentialPersistence_;
-  other->freezable_ = freezable_;
+  other->_freezable = _freezable;
   other->cacheHeaders_ = cacheHeaders_;
   return other;
 }

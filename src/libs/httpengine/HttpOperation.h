@@ -330,23 +330,23 @@ class HttpOperation : public platform::Operation, public platform::URLConnection
 
   // The request, as its creator shapes it before queueing (guarded by mutex_).
   platform::URLRequest request_ GUARDED_BY(mutex_);
-  int postDataEncoding_ GUARDED_BY(mutex_) = kPostDataEncodingTypeURL;
+  int _postDataEncoding GUARDED_BY(mutex_) = kPostDataEncodingTypeURL;
   EncodingBlock postDataEncodingHandler_ GUARDED_BY(mutex_);
-  unsigned stringEncoding_ GUARDED_BY(mutex_) = kUTF8StringEncoding;
+  unsigned _stringEncoding GUARDED_BY(mutex_) = kUTF8StringEncoding;
   platform::Dictionary fieldsToBePosted_ GUARDED_BY(mutex_);
   std::vector<platform::Dictionary> filesToBePosted_ GUARDED_BY(mutex_);
   std::vector<platform::Dictionary> dataToBePosted_ GUARDED_BY(mutex_);
-  bool freezable_ GUARDED_BY(mutex_) = false;
+  bool _freezable GUARDED_BY(mutex_) = false;
   std::string uniqueId_ GUARDED_BY(mutex_);
   std::optional<std::string> username_ GUARDED_BY(mutex_);
   std::optional<std::string> password_ GUARDED_BY(mutex_);
   std::optional<std::string> clientCertificate_ GUARDED_BY(mutex_);
   std::optional<std::string> clientCertificatePassword_ GUARDED_BY(mutex_);
   unsigned credentialPersistence_ GUARDED_BY(mutex_) = kPersistenceForSession;
-  bool shouldContinueWithInvalidCertificate_ GUARDED_BY(mutex_) = false;
+  bool _shouldContinueWithInvalidCertificate GUARDED_BY(mutex_) = false;
   bool shouldNotCacheResponse_ GUARDED_BY(mutex_) = false;
   bool shouldCacheResponseEvenIfProtocolIsHTTPS_ GUARDED_BY(mutex_) = false;
-  std::optional<platform::LocalNotification> localNotification_ GUARDED_BY(mutex_);
+  std::optional<platform::LocalNotification> _localNotification GUARDED_BY(mutex_);
   bool shouldShowLocalNotificationOnError_ GUARDED_BY(mutex_) = false;
   // `uniqueIdentifier` and the text it was last computed from (guarded by mutex_).
   mutable std::string identifierSource_ GUARDED_BY(mutex_);
@@ -367,7 +367,7 @@ class HttpOperation : public platform::Operation, public platform::URLConnection
 
   // The run and its outcome: written as the connection reports on the main thread, read from
   // any thread (guarded by mutex_).
-  int state_ GUARDED_BY(mutex_) = 0;
+  int _state GUARDED_BY(mutex_) = 0;
   bool isCancelled_ GUARDED_BY(mutex_) = false;
   // The connection was started: the request may have reached the server.
   bool requestSent_ GUARDED_BY(mutex_) = false;

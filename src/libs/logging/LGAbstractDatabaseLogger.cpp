@@ -30,19 +30,19 @@ std::weak_ptr<LGAbstractDatabaseLogger> LGAbstractDatabaseLogger::weakSelf() {
 bool LGAbstractDatabaseLogger::db_log(const LGLogMessage&) { return false; }
 
 std::uint32_t LGAbstractDatabaseLogger::saveThreshold() {
-  return readSetting([this] { return saveThreshold_; });
+  return readSetting([this] { return _saveThreshold; });
 }
 double LGAbstractDatabaseLogger::saveInterval() {
-  return readSetting([this] { return saveInterval_; });
+  return readSetting([this] { return _saveInterval; });
 }
 double LGAbstractDatabaseLogger::maxAge() {
-  return readSetting([this] { return maxAge_; });
+  return readSetting([this] { return _maxAge; });
 }
 double LGAbstractDatabaseLogger::deleteInterval() {
-  return readSetting([this] { return deleteInterval_; });
+  return readSetting([this] { return _deleteInterval; });
 }
 bool LGAbstractDatabaseLogger::deleteOnEverySave() {
-  return readSetting([this] { return deleteOnEverySave_; });
+  return readSetting([this] { return _deleteOnEverySave; });
 }
 
 void LGAbstractDatabaseLogger::setSaveThreshold(std::uint32_t value) {
@@ -58,19 +58,19 @@ void LGAbstractDatabaseLogger::setDeleteInterval(double value) {
   changeSetting([this, value] { changeDeleteInterval(value); });
 }
 void LGAbstractDatabaseLogger::setDeleteOnEverySave(bool value) {
-  changeSetting([this, value] { deleteOnEverySave_ = value; });
+  changeSetting([this, value] { _deleteOnEverySave = value; });
 }
 
 void LGAbstractDatabaseLogger::changeSaveThreshold(std::uint32_t value) {
-  if (value == saveThreshold_) return;
-  saveThreshold_ = value;
-  if (saveThreshold_ != 0 && unsavedCount_ >= saveThreshold_) performSaveAndSuspendSaveTimer();
+  if (value == _saveThreshold) return;
+  _saveThreshold = value;
+  if (_saveThreshold != 0 && unsavedCount_ >= _saveThreshold) performSaveAndSuspendSaveTimer();
 }
 
 void LGAbstractDatabaseLogger::changeSaveInterval(double value) {
-  if (value == saveInterval_) return;
-  saveInterval_ = value;
-  if (saveInterval_ > 0) {
+  if (value == _saveInterval) return;
+  _saveInterval = value;
+  if (_saveInterval > 0) {
     if (!saveTimer_) createSuspendedSaveTimer();
     updateAndResumeSaveTimer();
   } else if (saveTimer_) {
@@ -79,9 +79,9 @@ void LGAbstractDatabaseLogger::changeSaveInterval(double value) {
 }
 
 void LGAbstractDatabaseLogger::changeMaxAge(double value) {
-  if (value == maxAge_) return;
-  double old = maxAge_;
-  maxAge_ = value;
+  if (value == _maxAge) return;
+  double old = _maxAge;
+  _maxAge = value;
   if (old > 0 && value <= 0) destroyDeleteTimer();
   if (value > 0 && (old <= 0 || value < old)) {
     performDelete();
@@ -94,9 +94,9 @@ void LGAbstractDatabaseLogger::changeMaxAge(double value) {
 }
 
 void LGAbstractDatabaseLogger::changeDeleteInterval(double value) {
-  if (value == deleteInterval_) return;
-  deleteInterval_ = value;
-  if (deleteInterval_ > 0) {
+  if (value == _deleteInterval) return;
+  _deleteInterval = value;
+  if (_deleteInterval > 0) {
     if (deleteTimer_) {
       updateDeleteTimer();
     } else {
@@ -144,7 +144,7 @@ void LGAbstractDatabaseLogger::logMessage(const LGLogMessage& message) {
   if (!db_log(message)) return;
   bool first = unsavedCount_ == 0;
   ++unsavedCount_;
-  if (saveThreshold_ != 0 && unsavedCount_ >= saveThreshold_) {
+  if (_saveThreshold != 0 && unsavedCount_ >= _saveThreshold) {
     performSaveAndSuspendSaveTimer();
     return;
   }
@@ -157,7 +157,7 @@ void LGAbstractDatabaseLogger::logMessage(const LGLogMessage& message) {
 void LGAbstractDatabaseLogger::performSaveAndSuspendSaveTimer() {
   assertOnLoggerQueue("LGAbstractDatabaseLogger::performSaveAndSuspendSaveTimer");
   if (unsavedCount_ > 0) {
-    if (deleteOnEverySave_) {
+    if (_deleteOnEverySave) {
       db_saveAndDelete();
     } else {
       db_save();
@@ -173,14 +173,14 @@ void LGAbstractDatabaseLogger::performSaveAndSuspendSaveTimer() {
 
 void LGAbstractDatabaseLogger::performDelete() {
   assertOnLoggerQueue("LGAbstractDatabaseLogger::performDelete");
-  if (maxAge_ <= 0) return;
+  if (_maxAge <= 0) return;
   db_delete();
   lastDeleteTime_ = now();
 }
 
 void LGAbstractDatabaseLogger::createSuspendedSaveTimer() {
   assertOnLoggerQueue("LGAbstractDatabaseLogger::createSuspendedSaveTimer");
-  if (saveTimer_ || saveInterval_ <= 0) return;
+  if (saveTimer_ || _saveInterval <= 0) return;
   saveTimer_ = Source::makeTimer(loggerQueue());
   auto weak = weakSelf();
   saveTimer_->setEventHandler([weak] {
@@ -191,8 +191,8 @@ void LGAbstractDatabaseLogger::createSuspendedSaveTimer() {
 
 void LGAbstractDatabaseLogger::updateAndResumeSaveTimer() {
   assertOnLoggerQueue("LGAbstractDatabaseLogger::updateAndResumeSaveTimer");
-  if (!saveTimer_ || saveInterval_ <= 0 || !unsavedTime_) return;
-  Duration interval = platform::seconds(saveInterval_);
+  if (!saveTimer_ || _saveInterval <= 0 || !unsavedTime_) return;
+  Duration interval = platform::seconds(_saveInterval);
   saveTimer_->setTimer(fromNow(*unsavedTime_ + interval), interval, kLeeway);
   if (saveTimerSuspended_) {
     saveTimer_->resume();
@@ -211,7 +211,7 @@ void LGAbstractDatabaseLogger::destroySaveTimer() {
 
 void LGAbstractDatabaseLogger::createAndStartDeleteTimer() {
   assertOnLoggerQueue("LGAbstractDatabaseLogger::createAndStartDeleteTimer");
-  if (deleteTimer_ || deleteInterval_ <= 0 || maxAge_ <= 0) return;
+  if (deleteTimer_ || _deleteInterval <= 0 || _maxAge <= 0) return;
   deleteTimer_ = Source::makeTimer(loggerQueue());
   auto weak = weakSelf();
   deleteTimer_->setEventHandler([weak] {
@@ -223,8 +223,8 @@ void LGAbstractDatabaseLogger::createAndStartDeleteTimer() {
 
 void LGAbstractDatabaseLogger::updateDeleteTimer() {
   assertOnLoggerQueue("LGAbstractDatabaseLogger::updateDeleteTimer");
-  if (!deleteTimer_ || deleteInterval_ <= 0 || maxAge_ <= 0) return;
-  Duration interval = platform::seconds(deleteInterval_);
+  if (!deleteTimer_ || _deleteInterval <= 0 || _maxAge <= 0) return;
+  Duration interval = platform::seconds(_deleteInterval);
   Duration start = lastDeleteTime_ ? fromNow(*lastDeleteTime_ + interval) : interval;
   deleteTimer_->setTimer(start, interval, kLeeway);
 }

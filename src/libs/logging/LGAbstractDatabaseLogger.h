@@ -74,11 +74,11 @@ class LGAbstractDatabaseLogger : public LGAbstractLogger {
   void changeDeleteInterval(double value);
 
   // Owned by the logger's queue.
-  std::uint32_t saveThreshold_ = 500;
-  double saveInterval_ = 60;
-  double maxAge_ = 60 * 60 * 24 * 7;
-  double deleteInterval_ = 60 * 5;
-  bool deleteOnEverySave_ = false;
+  std::uint32_t _saveThreshold = 500;
+  double _saveInterval = 60;
+  double _maxAge = 60 * 60 * 24 * 7;
+  double _deleteInterval = 60 * 5;
+  bool _deleteOnEverySave = false;
   bool saveTimerSuspended_ = false;
   std::uint32_t unsavedCount_ = 0;
   std::optional<platform::MonoTime> unsavedTime_;

@@ -52,25 +52,25 @@ std::shared_ptr<LGFileLogger> LGFileLogger::self() {
 }
 
 std::uint64_t LGFileLogger::maximumFileSize() {
-  return readSetting([this] { return maximumFileSize_; });
+  return readSetting([this] { return _maximumFileSize; });
 }
 
 void LGFileLogger::setMaximumFileSize(std::uint64_t maximumFileSize) {
   checkSynchronousAccess();
   queueThroughLoggingQueue([this, maximumFileSize] {
-    maximumFileSize_ = maximumFileSize;
+    _maximumFileSize = maximumFileSize;
     maybeRollLogFileDueToSize();
   });
 }
 
 double LGFileLogger::rollingFrequency() {
-  return readSetting([this] { return rollingFrequency_; });
+  return readSetting([this] { return _rollingFrequency; });
 }
 
 void LGFileLogger::setRollingFrequency(double rollingFrequency) {
   checkSynchronousAccess();
   queueThroughLoggingQueue([this, rollingFrequency] {
-    rollingFrequency_ = rollingFrequency;
+    _rollingFrequency = rollingFrequency;
     maybeRollLogFileDueToAge();
   });
 }
@@ -107,8 +107,8 @@ void LGFileLogger::logMessage(const LGLogMessage& message) {
 }
 
 bool LGFileLogger::isOverLimit(LGLogFileInfo& info) const {
-  if (maximumFileSize_ > 0 && info.fileSize() >= maximumFileSize_) return true;
-  return rollingFrequency_ > 0 && info.age() >= rollingFrequency_;
+  if (_maximumFileSize > 0 && info.fileSize() >= _maximumFileSize) return true;
+  return _rollingFrequency > 0 && info.age() >= _rollingFrequency;
 }
 
 void LGFileLogger::archive(LGLogFileInfo& info, bool rolled) {
@@ -162,13 +162,13 @@ void LGFileLogger::cancelRollingTimer() {
 }
 
 std::optional<platform::Date> LGFileLogger::rollTime() {
-  if (!currentLogFileInfo_ || rollingFrequency_ <= 0) return std::nullopt;
+  if (!currentLogFileInfo_ || _rollingFrequency <= 0) return std::nullopt;
   // Without a creation date the age cannot be known: a roll time computed from nothing would
   // lie in the past and fire without end, so there is none.
   auto created = currentLogFileInfo_->creationDate();
   if (!created) return std::nullopt;
   return *created +
-         std::chrono::duration_cast<platform::Date::duration>(platform::seconds(rollingFrequency_));
+         std::chrono::duration_cast<platform::Date::duration>(platform::seconds(_rollingFrequency));
 }
 
 bool LGFileLogger::hasRollingTimer() const {
@@ -208,8 +208,8 @@ void LGFileLogger::maybeRollLogFileDueToAge() {
 
 void LGFileLogger::maybeRollLogFileDueToSize() {
   assertOnLoggerQueue("LGFileLogger::maybeRollLogFileDueToSize");
-  if (maximumFileSize_ == 0 || currentLogFileHandle_ < 0) return;
-  if (currentOffset_ >= maximumFileSize_) rollLogFileNow();
+  if (_maximumFileSize == 0 || currentLogFileHandle_ < 0) return;
+  if (currentOffset_ >= _maximumFileSize) rollLogFileNow();
 }
 
 void LGFileLogger::rollLogFileNow() {

@@ -74,6 +74,6 @@ class LGFileLogger : public LGAbstractLogger {
   // The line being written, kept between messages so its storage is reused.
   std::string lineBuffer_;
   std::shared_ptr<platform::dispatch::Source> rollingTimer_;
-  std::uint64_t maximumFileSize_ = 1048576;
-  double rollingFrequency_ = 86400;
+  std::uint64_t _maximumFileSize = 1048576;
+  double _rollingFrequency = 86400;
 };

@@ -113,14 +113,14 @@ std::string LGLogFileManagerDefault::createNewLogFile() {
 }
 
 void LGLogFileManagerDefault::setMaximumNumberOfLogFiles(std::uint32_t maximum) {
-  std::uint32_t old = maximumNumberOfLogFiles_.exchange(maximum);
+  std::uint32_t old = _maximumNumberOfLogFiles.exchange(maximum);
   if (old == maximum) return;
   auto self = shared_from_this();
   LGLog::queueOnLoggingQueue([self] { self->deleteOldLogFiles(); });
 }
 
 void LGLogFileManagerDefault::deleteOldLogFiles() {
-  std::uint32_t maximum = maximumNumberOfLogFiles_;
+  std::uint32_t maximum = _maximumNumberOfLogFiles;
   if (maximum == 0) return;
   std::uint32_t archivedSeen = 0;
   for (const auto& info : sortedLogFileInfos()) {

@@ -38,7 +38,7 @@ class LGLogFileManagerDefault : public LGLogFileManager,
 
   // Any thread may set it; a different value queues a delete pass on the logging queue. 0 means
   // no limit.
-  std::uint32_t maximumNumberOfLogFiles() const override { return maximumNumberOfLogFiles_; }
+  std::uint32_t maximumNumberOfLogFiles() const override { return _maximumNumberOfLogFiles; }
   void setMaximumNumberOfLogFiles(std::uint32_t maximum) override;
 
   void deleteOldLogFiles();
@@ -53,5 +53,5 @@ class LGLogFileManagerDefault : public LGLogFileManager,
   const std::string _logsDirectory;
 
   // Any thread.
-  std::atomic<std::uint32_t> maximumNumberOfLogFiles_{5};
+  std::atomic<std::uint32_t> _maximumNumberOfLogFiles{5};
 };

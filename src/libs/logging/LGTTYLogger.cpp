@@ -225,13 +225,13 @@ LGTTYLogger::LGTTYLogger()
 }
 
 bool LGTTYLogger::colorsEnabled() {
-  return readSetting([this] { return colorsEnabled_; });
+  return readSetting([this] { return _colorsEnabled; });
 }
 
 void LGTTYLogger::setColorsEnabled(bool colorsEnabled) {
   checkSynchronousAccess();
   changeSetting([this, colorsEnabled] {
-    colorsEnabled_ = colorsEnabled;
+    _colorsEnabled = colorsEnabled;
     if (colorProfilesArray_.empty()) loadDefaultColorProfiles();
   });
 }
@@ -309,7 +309,7 @@ void LGTTYLogger::clearAllColors() {
 
 std::shared_ptr<LGTTYLoggerColorProfile> LGTTYLogger::profileFor(
     const LGLogMessage& message) const {
-  if (!colorsEnabled_) return nullptr;
+  if (!_colorsEnabled) return nullptr;
   if (!message.tag().isNull()) {
     for (const auto& entry : colorProfilesDict_) {
       if (entry.first == message.tag()) return entry.second;

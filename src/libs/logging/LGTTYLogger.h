@@ -73,7 +73,7 @@ class LGTTYLogger : public LGAbstractLogger {
   const std::string processID_;
 
   // Owned by the logger's queue.
-  bool colorsEnabled_ = false;
+  bool _colorsEnabled = false;
   std::vector<std::shared_ptr<LGTTYLoggerColorProfile>> colorProfilesArray_;
   std::vector<std::pair<platform::Value, std::shared_ptr<LGTTYLoggerColorProfile>>>
       colorProfilesDict_;

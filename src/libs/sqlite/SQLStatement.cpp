@@ -5,17 +5,17 @@
 SQLStatement::~SQLStatement() { close(); }
 
 void SQLStatement::close() {
-  if (statement_) sqlite3_finalize(statement_);
-  statement_ = nullptr;
+  if (_statement) sqlite3_finalize(_statement);
+  _statement = nullptr;
   inUse_ = false;
 }
 
 void SQLStatement::reset() {
-  if (statement_) sqlite3_reset(statement_);
+  if (_statement) sqlite3_reset(_statement);
 }
 
 std::string SQLStatement::description() const {
   char self[64];
   std::snprintf(self, sizeof self, "<SQLStatement: %p>", static_cast<const void*>(this));
-  return std::string(self) + " " + std::to_string(useCount_) + " hit(s) for query " + query_;
+  return std::string(self) + " " + std::to_string(_useCount) + " hit(s) for query " + _query;
 }

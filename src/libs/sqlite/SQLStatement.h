@@ -12,7 +12,7 @@ class SQLStatement {
  public:
   SQLStatement() = default;
   explicit SQLStatement(sqlite3_stmt* statement, std::string query = {})
-      : statement_(statement), query_(std::move(query)) {}
+      : _statement(statement), _query(std::move(query)) {}
   ~SQLStatement();
   SQLStatement(const SQLStatement&) = delete;
   SQLStatement& operator=(const SQLStatement&) = delete;
@@ -22,13 +22,13 @@ class SQLStatement {
   // Resets the handle (if any) so it can be bound and stepped again.
   void reset();
 
-  sqlite3_stmt* statement() const { return statement_; }
-  void setStatement(sqlite3_stmt* statement) { statement_ = statement; }
-  const std::string& query() const { return query_; }
-  void setQuery(std::string query) { query_ = std::move(query); }
+  sqlite3_stmt* statement() const { return _statement; }
+  void setStatement(sqlite3_stmt* statement) { _statement = statement; }
+  const std::string& query() const { return _query; }
+  void setQuery(std::string query) { _query = std::move(query); }
   // How many queries and updates have used this statement.
-  long useCount() const { return useCount_; }
-  void setUseCount(long count) { useCount_ = count; }
+  long useCount() const { return _useCount; }
+  void setUseCount(long count) { _useCount = count; }
   // Set while an open result set steps this statement: the connection then prepares a fresh
   // statement for the same SQL text instead of rebinding this one under the reader.
   bool inUse() const { return inUse_; }
@@ -38,8 +38,8 @@ class SQLStatement {
   std::string description() const;
 
  private:
-  sqlite3_stmt* statement_ = nullptr;
-  std::string query_;
-  long useCount_ = 0;
+  sqlite3_stmt* _statement = nullptr;
+  std::string _query;
+  long _useCount = 0;
   bool inUse_ = false;
 };

@@ -71,7 +71,7 @@ WebImageDownloader::WebImageDownloader(std::string url,
     : url_(std::move(url)),
       delegate_(std::move(delegate)),
       userInfo_(std::move(userInfo)),
-      lowPriority_(lowPriority) {}
+      _lowPriority(lowPriority) {}
 
 WebImageDownloader::~WebImageDownloader() {
   if (connection_) connection_->cancel();
@@ -129,7 +129,7 @@ void WebImageDownloader::connectionDidReceiveData(platform::URLConnection&, cons
   if (!imageData_) imageData_ = Bytes();
   imageData_->insert(imageData_->end(), data.begin(), data.end());
   auto delegate = delegate_.lock();
-  if (progressive_ && expectedSize_ > 0 && delegate && delegate->takesPartialImages())
+  if (_progressive && expectedSize_ > 0 && delegate && delegate->takesPartialImages())
     updatePartialImage();
 }
 

@@ -50,10 +50,10 @@ class WebImageDownloader : public platform::URLConnectionDelegate,
   const platform::Value& userInfo() const { return userInfo_; }
   // Recorded only: this platform's run loop has no modes that would hold a low-priority
   // download back while the user touches the screen.
-  bool lowPriority() const { return lowPriority_; }
-  void setLowPriority(bool lowPriority) { lowPriority_ = lowPriority; }
-  bool progressive() const { return progressive_; }
-  void setProgressive(bool progressive) { progressive_ = progressive; }
+  bool lowPriority() const { return _lowPriority; }
+  void setLowPriority(bool lowPriority) { _lowPriority = lowPriority; }
+  bool progressive() const { return _progressive; }
+  void setProgressive(bool progressive) { _progressive = progressive; }
   // The bytes received so far; absent before the answer and after a failure.
   const std::optional<platform::Bytes>& imageData() const { return imageData_; }
   bool isRunning() const { return connection_ != nullptr; }
@@ -79,8 +79,8 @@ class WebImageDownloader : public platform::URLConnectionDelegate,
   const platform::Value userInfo_;
 
   // Main thread only.
-  bool lowPriority_ = false;
-  bool progressive_ = false;
+  bool _lowPriority = false;
+  bool _progressive = false;
   bool cancelled_ = false;
   std::shared_ptr<platform::URLConnection> connection_;
   std::optional<platform::Bytes> imageData_;

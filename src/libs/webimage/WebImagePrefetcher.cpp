@@ -15,7 +15,7 @@ void WebImagePrefetcher::prefetchURLs(std::vector<std::string> urls) {
   cancelPrefetching();
   startedAt_ = platform::Clock::shared()->now();
   prefetchURLs_ = std::move(urls);
-  startNext(maxConcurrentDownloads_);
+  startNext(_maxConcurrentDownloads);
 }
 
 void WebImagePrefetcher::startNext(std::size_t count) {
@@ -26,7 +26,7 @@ void WebImagePrefetcher::startNext(std::size_t count) {
   while (pendingStarts_ > 0 && requestedCount_ < prefetchURLs_.size()) {
     --pendingStarts_;
     const std::string url = prefetchURLs_[requestedCount_++];
-    WebImageManager::sharedManager()->downloadWithURL(url, self, options_);
+    WebImageManager::sharedManager()->downloadWithURL(url, self, _options);
   }
   pendingStarts_ = 0;
   starting_ = false;

@@ -23,10 +23,10 @@ class WebImagePrefetcher : public WebImageManagerDelegate,
   void cancelPrefetching();
 
   const std::vector<std::string>& prefetchURLs() const { return prefetchURLs_; }
-  unsigned maxConcurrentDownloads() const { return maxConcurrentDownloads_; }
-  void setMaxConcurrentDownloads(unsigned max) { maxConcurrentDownloads_ = max; }
-  unsigned options() const { return options_; }
-  void setOptions(unsigned options) { options_ = options; }
+  unsigned maxConcurrentDownloads() const { return _maxConcurrentDownloads; }
+  void setMaxConcurrentDownloads(unsigned max) { _maxConcurrentDownloads = max; }
+  unsigned options() const { return _options; }
+  void setOptions(unsigned options) { _options = options; }
   std::size_t requestedCount() const { return requestedCount_; }
   std::size_t finishedCount() const { return finishedCount_; }
   std::size_t skippedCount() const { return skippedCount_; }
@@ -44,8 +44,8 @@ class WebImagePrefetcher : public WebImageManagerDelegate,
   void startNext(std::size_t count);
 
   std::vector<std::string> prefetchURLs_;
-  unsigned maxConcurrentDownloads_ = 3;
-  unsigned options_ = WebImageOptions::kLowPriority;
+  unsigned _maxConcurrentDownloads = 3;
+  unsigned _options = WebImageOptions::kLowPriority;
   std::size_t requestedCount_ = 0;
   std::size_t finishedCount_ = 0;
   std::size_t skippedCount_ = 0;

@@ -10,14 +10,14 @@ StudyDetailCell::StudyDetailCell(platform::TableViewCellStyle style,
   auto arrow = platform::ImageView::create(platform::Rect{12, 22, 4, 6});
   arrow->setImage(platform::Image::named("arraw"));
   content.addSubview(arrow);
-  courseTitleLab_ = platform::Label::create(platform::Rect{20, 12, 300, 30});
-  courseTitleLab_->setBackgroundColor(platform::Color::clearColor());
-  content.addSubview(courseTitleLab_);
-  courseStateLab_ = platform::Label::create(platform::Rect{100, 42, 200, 20});
-  courseStateLab_->setTextAlignment(platform::TextAlignment::Right);
-  courseStateLab_->setBackgroundColor(platform::Color::clearColor());
-  courseStateLab_->setTextColor(screenlook::kCaptionGrey);
-  courseStateLab_->setFont(platform::Font::systemFont(14));
-  content.addSubview(courseStateLab_);
+  _courseTitleLab = platform::Label::create(platform::Rect{20, 12, 300, 30});
+  _courseTitleLab->setBackgroundColor(platform::Color::clearColor());
+  content.addSubview(_courseTitleLab);
+  _courseStateLab = platform::Label::create(platform::Rect{100, 42, 200, 20});
+  _courseStateLab->setTextAlignment(platform::TextAlignment::Right);
+  _courseStateLab->setBackgroundColor(platform::Color::clearColor());
+  _courseStateLab->setTextColor(screenlook::kCaptionGrey);
+  _courseStateLab->setFont(platform::Font::systemFont(14));
+  content.addSubview(_courseStateLab);
   content.addSubview(screenlook::filledView({12, 68, 296, 1}, screenlook::kSeparator));
 }

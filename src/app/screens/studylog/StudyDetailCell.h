@@ -13,16 +13,16 @@ class StudyDetailCell : public platform::TableViewCell {
   CH_SHARED_OBJECT(StudyDetailCell)
 
  public:
-  const std::shared_ptr<platform::Label>& courseTitleLab() const { return courseTitleLab_; }
-  void setCourseTitleLab(std::shared_ptr<platform::Label> v) { courseTitleLab_ = std::move(v); }
-  const std::shared_ptr<platform::Label>& courseStateLab() const { return courseStateLab_; }
-  void setCourseStateLab(std::shared_ptr<platform::Label> v) { courseStateLab_ = std::move(v); }
+  const std::shared_ptr<platform::Label>& courseTitleLab() const { return _courseTitleLab; }
+  void setCourseTitleLab(std::shared_ptr<platform::Label> v) { _courseTitleLab = std::move(v); }
+  const std::shared_ptr<platform::Label>& courseStateLab() const { return _courseStateLab; }
+  void setCourseStateLab(std::shared_ptr<platform::Label> v) { _courseStateLab = std::move(v); }
 
  protected:
   StudyDetailCell(platform::TableViewCellStyle style, std::optional<std::string> reuseIdentifier);
 
  private:
   // The design names these without an underscore.
-  std::shared_ptr<platform::Label> courseTitleLab_;
-  std::shared_ptr<platform::Label> courseStateLab_;
+  std::shared_ptr<platform::Label> _courseTitleLab;
+  std::shared_ptr<platform::Label> _courseStateLab;
 };

@@ -24,11 +24,11 @@ StudyLogCell::StudyLogCell(platform::TableViewCellStyle style,
   const auto grey = screenlook::kCaptionGrey;
   const auto orange = screenlook::kAccentOrange;
   rowLabel(content, {22, 5, 70, 20}, grey, "累计课时：");
-  courseTimeLab_ = rowLabel(content, {92, 5, 60, 20}, orange);
+  _courseTimeLab = rowLabel(content, {92, 5, 60, 20}, orange);
   rowLabel(content, {162, 5, 70, 20}, grey, "未学课时：");
-  notStudyTimeLab_ = rowLabel(content, {232, 5, 60, 20}, orange);
+  _notStudyTimeLab = rowLabel(content, {232, 5, 60, 20}, orange);
   rowLabel(content, {22, 25, 70, 20}, grey, "本地课程：");
-  localCourseTimeLab_ = rowLabel(content, {92, 25, 60, 20}, orange);
+  _localCourseTimeLab = rowLabel(content, {92, 25, 60, 20}, orange);
   rowLabel(content, {22, 45, 100, 20}, grey, "最后学习时间：");
-  lastStudyTimeLab_ = rowLabel(content, {122, 45, 200, 20}, grey);
+  _lastStudyTimeLab = rowLabel(content, {122, 45, 200, 20}, grey);
 }

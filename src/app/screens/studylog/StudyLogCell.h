@@ -14,24 +14,24 @@ class StudyLogCell : public platform::TableViewCell {
   CH_SHARED_OBJECT(StudyLogCell)
 
  public:
-  const std::shared_ptr<platform::Label>& courseTimeLab() const { return courseTimeLab_; }
-  void setCourseTimeLab(std::shared_ptr<platform::Label> v) { courseTimeLab_ = std::move(v); }
-  const std::shared_ptr<platform::Label>& notStudyTimeLab() const { return notStudyTimeLab_; }
-  void setNotStudyTimeLab(std::shared_ptr<platform::Label> v) { notStudyTimeLab_ = std::move(v); }
-  const std::shared_ptr<platform::Label>& localCourseTimeLab() const { return localCourseTimeLab_; }
+  const std::shared_ptr<platform::Label>& courseTimeLab() const { return _courseTimeLab; }
+  void setCourseTimeLab(std::shared_ptr<platform::Label> v) { _courseTimeLab = std::move(v); }
+  const std::shared_ptr<platform::Label>& notStudyTimeLab() const { return _notStudyTimeLab; }
+  void setNotStudyTimeLab(std::shared_ptr<platform::Label> v) { _notStudyTimeLab = std::move(v); }
+  const std::shared_ptr<platform::Label>& localCourseTimeLab() const { return _localCourseTimeLab; }
   void setLocalCourseTimeLab(std::shared_ptr<platform::Label> v) {
-    localCourseTimeLab_ = std::move(v);
+    _localCourseTimeLab = std::move(v);
   }
-  const std::shared_ptr<platform::Label>& lastStudyTimeLab() const { return lastStudyTimeLab_; }
-  void setLastStudyTimeLab(std::shared_ptr<platform::Label> v) { lastStudyTimeLab_ = std::move(v); }
+  const std::shared_ptr<platform::Label>& lastStudyTimeLab() const { return _lastStudyTimeLab; }
+  void setLastStudyTimeLab(std::shared_ptr<platform::Label> v) { _lastStudyTimeLab = std::move(v); }
 
  protected:
   StudyLogCell(platform::TableViewCellStyle style, std::optional<std::string> reuseIdentifier);
 
  private:
   // The design names these without an underscore.
-  std::shared_ptr<platform::Label> courseTimeLab_;
-  std::shared_ptr<platform::Label> notStudyTimeLab_;
-  std::shared_ptr<platform::Label> localCourseTimeLab_;
-  std::shared_ptr<platform::Label> lastStudyTimeLab_;
+  std::shared_ptr<platform::Label> _courseTimeLab;
+  std::shared_ptr<platform::Label> _notStudyTimeLab;
+  std::shared_ptr<platform::Label> _localCourseTimeLab;
+  std::shared_ptr<platform::Label> _lastStudyTimeLab;
 };

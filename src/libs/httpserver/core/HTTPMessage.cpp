@@ -80,7 +80,7 @@ HTTPMessage::HTTPMessage(int statusCode, std::optional<std::string> description,
 bool HTTPMessage::appendData(std::string_view data) {
   if (state_ == State::Invalid) return false;
   if (state_ == State::Complete) {
-    body_.append(data);
+    _body.append(data);
     return true;
   }
   pending_.append(data);
@@ -97,7 +97,7 @@ bool HTTPMessage::appendData(std::string_view data) {
     start = lf + 1;
   }
   if (state_ == State::Complete) {
-    body_.append(pending_, start);
+    _body.append(pending_, start);
     pending_.clear();
   } else {
     pending_.erase(0, start);
@@ -189,7 +189,7 @@ void HTTPMessage::setHeaderField(std::string name, std::string value) {
 
 std::string HTTPMessage::messageData() const {
   std::string out;
-  std::size_t size = 64 + body_.size();
+  std::size_t size = 64 + _body.size();
   for (const auto& [name, value] : headers_) size += name.size() + value.size() + 4;
   out.reserve(size);
   if (isRequest_) {
@@ -202,7 +202,7 @@ std::string HTTPMessage::messageData() const {
   for (const auto& [name, value] : headers_)
     out.append(name).append(": ").append(value).append("\r\n");
   out.append("\r\n");
-  out.append(body_);
+  out.append(_body);
   return out;
 }
 

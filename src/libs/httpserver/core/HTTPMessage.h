@@ -54,8 +54,8 @@ class HTTPMessage {
   // then the body.
   std::string messageData() const;
 
-  const std::string& body() const { return body_; }
-  void setBody(std::string body) { body_ = std::move(body); }
+  const std::string& body() const { return _body; }
+  void setBody(std::string body) { _body = std::move(body); }
 
   // The standard reason phrase of `statusCode` (RFC 7231 wording), empty for a code it lacks.
   static std::string reasonPhrase(int statusCode);
@@ -76,5 +76,5 @@ class HTTPMessage {
   int statusCode_ = 0;
   std::string statusDescription_;
   std::vector<std::pair<std::string, std::string>> headers_;
-  std::string body_;
+  std::string _body;
 };

@@ -16,7 +16,7 @@ int hexDigitValue(char c) {
 }  // namespace
 
 MultipartFormDataParser::MultipartFormDataParser(const std::string& boundary, unsigned formEncoding)
-    : formEncoding_(formEncoding) {
+    : _formEncoding(formEncoding) {
   if (decodeMultipartText(boundary, kMultipartASCIIEncoding)) boundaryData = "\r\n--" + boundary;
 }
 
@@ -155,7 +155,7 @@ bool MultipartFormDataParser::appendData(std::string_view data) {
                        kMaxHeaderLength);
         return false;
       }
-      currentHeader.emplace(all.substr(offset, end + 2 - offset), formEncoding_);
+      currentHeader.emplace(all.substr(offset, end + 2 - offset), _formEncoding);
       if (auto theDelegate = delegate()) theDelegate->processStartOfPartWithHeader(*currentHeader);
       offset = end + 4;
     }

@@ -48,10 +48,10 @@ class MultipartFormDataParser {
       const std::optional<std::string>& boundary, unsigned formEncoding);
 
   void setDelegate(std::weak_ptr<MultipartFormDataParserDelegate> delegate) {
-    delegate_ = std::move(delegate);
+    _delegate = std::move(delegate);
   }
-  unsigned formEncoding() const { return formEncoding_; }
-  void setFormEncoding(unsigned encoding) { formEncoding_ = encoding; }
+  unsigned formEncoding() const { return _formEncoding; }
+  void setFormEncoding(unsigned encoding) { _formEncoding = encoding; }
 
   // Processes one chunk; false when the body is malformed (the caller stops feeding then).
   bool appendData(std::string_view data);
@@ -69,13 +69,13 @@ class MultipartFormDataParser {
   long processPreamble(std::string_view data);
   static std::size_t numberOfBytesToLeavePendingWithData(std::string_view data, int encoding);
 
-  std::shared_ptr<MultipartFormDataParserDelegate> delegate() const { return delegate_.lock(); }
+  std::shared_ptr<MultipartFormDataParserDelegate> delegate() const { return _delegate.lock(); }
 
-  std::weak_ptr<MultipartFormDataParserDelegate> delegate_;
+  std::weak_ptr<MultipartFormDataParserDelegate> _delegate;
   std::optional<std::string> boundaryData;  // CR LF "--" boundary
   std::string pendingData;
   std::optional<MultipartMessageHeader> currentHeader;
-  unsigned formEncoding_;
+  unsigned _formEncoding;
   int currentEncoding = contentTransferEncoding_binary;
   bool processedPreamble = false;
   bool waitingForCRLF = false;

@@ -59,8 +59,8 @@ class RunLoopUdpSocket : public std::enable_shared_from_this<RunLoopUdpSocket> {
   void setDelegate(std::shared_ptr<RunLoopUdpSocketDelegate> delegate);
   long userData() const { return theUserData; }
   void setUserData(long value) { theUserData = value; }
-  unsigned long maxReceiveBufferSize() const { return maxReceiveBufferSize_; }
-  void setMaxReceiveBufferSize(unsigned long size) { maxReceiveBufferSize_ = size; }
+  unsigned long maxReceiveBufferSize() const { return _maxReceiveBufferSize; }
+  void setMaxReceiveBufferSize(unsigned long size) { _maxReceiveBufferSize = size; }
 
   std::vector<std::string> runLoopModes() const { return theRunLoopModes; }
   bool moveToRunLoop(const std::shared_ptr<platform::RunLoop>& runLoop);
@@ -183,5 +183,5 @@ class RunLoopUdpSocket : public std::enable_shared_from_this<RunLoopUdpSocket> {
   std::uint16_t cachedLocalPort = 0;
   std::string cachedConnectedHost;
   std::uint16_t cachedConnectedPort = 0;
-  unsigned long maxReceiveBufferSize_ = 9216;
+  unsigned long _maxReceiveBufferSize = 9216;
 };

@@ -229,7 +229,7 @@ void RunLoopUdpSocket::doReceive(int fd) {
   const bool four = fd == theSocket4;
   const std::uint16_t hasDatagram = four ? kSock4HasBytesAvailable : kSock6HasBytesAvailable;
   while (theCurrentReceive && ((theFlags & hasDatagram) || ready(fd, POLLIN))) {
-    Bytes datagram(maxReceiveBufferSize_);
+    Bytes datagram(_maxReceiveBufferSize);
     sockaddr_storage source{};
     socklen_t sourceLength = four ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
     ssize_t n = ::recvfrom(fd, datagram.data(), datagram.size(), 0,

@@ -269,10 +269,10 @@ void TAGContainer::loadWithCallback(
   resourceLoaderScheduler->setLoadCallback(networkLoadCallback_);
   auto& preview = TAGPreviewManager::instance();
   if (preview.isPreviewingContainer(containerId_)) {
-    ctfeUrlPathAndQuery_ = preview.ctfeUrlPath();
-    resourceLoaderScheduler->setCtfeUrlPathAndQuery(ctfeUrlPathAndQuery_);
+    _ctfeUrlPathAndQuery = preview.ctfeUrlPath();
+    resourceLoaderScheduler->setCtfeUrlPathAndQuery(_ctfeUrlPathAndQuery);
   }
-  if (ctfeServerAddress_) resourceLoaderScheduler->setCtfeServerAddress(ctfeServerAddress_);
+  if (_ctfeServerAddress) resourceLoaderScheduler->setCtfeServerAddress(_ctfeServerAddress);
   networkLoadScheduler_ = std::move(resourceLoaderScheduler);
   if (resourceStorage_) resourceStorage_->loadResourceFromDiskInBackground();
 }
@@ -308,24 +308,24 @@ std::optional<std::string> TAGContainer::resourceVersion() {
 
 std::optional<std::string> TAGContainer::ctfeServerAddress() {
   platform::RecursiveMutexLock lock(mutex_);
-  return ctfeServerAddress_;
+  return _ctfeServerAddress;
 }
 
 void TAGContainer::setCtfeServerAddress(std::optional<std::string> address) {
   platform::RecursiveMutexLock lock(mutex_);
-  ctfeServerAddress_ = std::move(address);
-  if (networkLoadScheduler_) networkLoadScheduler_->setCtfeServerAddress(ctfeServerAddress_);
+  _ctfeServerAddress = std::move(address);
+  if (networkLoadScheduler_) networkLoadScheduler_->setCtfeServerAddress(_ctfeServerAddress);
 }
 
 std::optional<std::string> TAGContainer::ctfeUrlPathAndQuery() {
   platform::RecursiveMutexLock lock(mutex_);
-  return ctfeUrlPathAndQuery_;
+  return _ctfeUrlPathAndQuery;
 }
 
 void TAGContainer::setCtfeUrlPathAndQuery(std::optional<std::string> pathAndQuery) {
   platform::RecursiveMutexLock lock(mutex_);
-  ctfeUrlPathAndQuery_ = std::move(pathAndQuery);
-  if (networkLoadScheduler_) networkLoadScheduler_->setCtfeUrlPathAndQuery(ctfeUrlPathAndQuery_);
+  _ctfeUrlPathAndQuery = std::move(pathAndQuery);
+  if (networkLoadScheduler_) networkLoadScheduler_->setCtfeUrlPathAndQuery(_ctfeUrlPathAndQuery);
 }
 
 std::shared_ptr<TAGResourceLoaderScheduler> TAGContainer::networkLoadScheduler() {

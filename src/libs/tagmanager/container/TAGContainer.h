@@ -25,14 +25,14 @@
 #include "platform/foundation/SharedObject.h"
 #include "tagmanager/container/TAGContainerCallback.h"
 #include "tagmanager/container/TAGDiskLoadCallback.h"
-#include "tagmanager/runtime/TAGExpandedResource.h"
-#include "tagmanager/runtime/TAGFunctionCallMacroHandler.h"
-#include "tagmanager/runtime/TAGFunctionCallTagHandler.h"
 #include "tagmanager/container/TAGNetworkLoadCallback.h"
 #include "tagmanager/container/TAGResourceLoaderScheduler.h"
 #include "tagmanager/container/TAGResourceStorage.h"
-#include "tagmanager/runtime/TAGRuntime.h"
 #include "tagmanager/proto/serving.pb.h"
+#include "tagmanager/runtime/TAGExpandedResource.h"
+#include "tagmanager/runtime/TAGFunctionCallMacroHandler.h"
+#include "tagmanager/runtime/TAGFunctionCallTagHandler.h"
+#include "tagmanager/runtime/TAGRuntime.h"
 
 class TAGManager;
 
@@ -100,8 +100,8 @@ class TAGContainer : public std::enable_shared_from_this<TAGContainer> {
   std::shared_ptr<TAGRuntime> runtime() const EXCLUDES(runtimeMutex_);
   std::shared_ptr<const tagpb::TAGPResource> lastLoadedResource();
   std::optional<std::string> resourceVersion();
-  double lastRefreshTime() const { return lastRefreshTime_.load(); }
-  void setLastRefreshTime(double time) { lastRefreshTime_ = time; }
+  double lastRefreshTime() const { return _lastRefreshTime.load(); }
+  void setLastRefreshTime(double time) { _lastRefreshTime = time; }
   double lastRefreshMethodCalledTime() const { return lastRefreshMethodCalledTime_.load(); }
   std::uint32_t numTokens() const { return numTokens_.load(); }
   std::optional<std::string> ctfeServerAddress();
@@ -122,7 +122,7 @@ class TAGContainer : public std::enable_shared_from_this<TAGContainer> {
 
   const std::string containerId_;
   const std::weak_ptr<TAGManager> tagManager_;
-  std::atomic<double> lastRefreshTime_{0};
+  std::atomic<double> _lastRefreshTime{0};
   std::atomic<double> lastRefreshMethodCalledTime_{0};
   std::atomic<std::uint32_t> numTokens_{maximumTokenCount};
 
@@ -130,8 +130,8 @@ class TAGContainer : public std::enable_shared_from_this<TAGContainer> {
   std::shared_ptr<TAGResourceStorage> resourceStorage_ GUARDED_BY(mutex_);
   std::shared_ptr<const tagpb::TAGPResource> lastLoadedResource_ GUARDED_BY(mutex_);
   std::optional<std::string> resourceVersion_ GUARDED_BY(mutex_);
-  std::optional<std::string> ctfeServerAddress_ GUARDED_BY(mutex_);
-  std::optional<std::string> ctfeUrlPathAndQuery_ GUARDED_BY(mutex_);
+  std::optional<std::string> _ctfeServerAddress GUARDED_BY(mutex_);
+  std::optional<std::string> _ctfeUrlPathAndQuery GUARDED_BY(mutex_);
   std::shared_ptr<TAGResourceLoaderScheduler> networkLoadScheduler_ GUARDED_BY(mutex_);
   std::shared_ptr<TAGDiskLoadCallback> diskLoadCallback_ GUARDED_BY(mutex_);
   std::shared_ptr<TAGNetworkLoadCallback> networkLoadCallback_ GUARDED_BY(mutex_);

@@ -13,10 +13,10 @@ bool TAGContainerFutureImpl::isDone() { return container() != nullptr; }
 
 std::shared_ptr<TAGContainer> TAGContainerFutureImpl::container() const {
   platform::MutexLock lock(mutex_);
-  return container_;
+  return _container;
 }
 
 void TAGContainerFutureImpl::setContainer(std::shared_ptr<TAGContainer> container) {
   platform::MutexLock lock(mutex_);
-  container_ = std::move(container);
+  _container = std::move(container);
 }

@@ -16,5 +16,5 @@ class TAGContainerFutureImpl : public TAGContainerFuture {
 
  private:
   mutable platform::Mutex mutex_;
-  std::shared_ptr<TAGContainer> container_ GUARDED_BY(mutex_);
+  std::shared_ptr<TAGContainer> _container GUARDED_BY(mutex_);
 };

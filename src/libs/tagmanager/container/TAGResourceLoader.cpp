@@ -23,23 +23,23 @@ std::string queryValue(const std::string& text) {
 TAGResourceLoader::TAGResourceLoader(std::string containerId)
     : containerId_(std::move(containerId)),
       defaultCtfeUrlPathAndQuery_("/r?id=" + queryValue(containerId_)),
-      ctfeServerAddress_(TAGServerConfig::containerServer()),
-      ctfeUrlPathAndQuery_(defaultCtfeUrlPathAndQuery_) {}
+      _ctfeServerAddress(TAGServerConfig::containerServer()),
+      _ctfeUrlPathAndQuery(defaultCtfeUrlPathAndQuery_) {}
 
 std::string TAGResourceLoader::sdkVersion() {
   return "i" + std::to_string(TAGRuntimeVersion::versionNumber());
 }
 
 void TAGResourceLoader::setCtfeUrlPathAndQuery(const std::optional<std::string>& pathAndQuery) {
-  ctfeUrlPathAndQuery_ = pathAndQuery ? *pathAndQuery : defaultCtfeUrlPathAndQuery_;
+  _ctfeUrlPathAndQuery = pathAndQuery ? *pathAndQuery : defaultCtfeUrlPathAndQuery_;
 }
 
 std::string TAGResourceLoader::ctfeUrl() const {
-  std::string base = ctfeServerAddress_ + ctfeUrlPathAndQuery_ + "&v=" + sdkVersion();
-  if (!previousVersion_ || isBlank(*previousVersion_)) return base;
+  std::string base = _ctfeServerAddress + _ctfeUrlPathAndQuery + "&v=" + sdkVersion();
+  if (!_previousVersion || isBlank(*_previousVersion)) return base;
   // A version that is not text cannot be named in a URL; the fetch then goes without it, as for
   // a container that has none yet.
-  auto version = TAGValueEscapeUtil::urlEncode(*previousVersion_);
+  auto version = TAGValueEscapeUtil::urlEncode(*_previousVersion);
   return version ? base + "&pv=" + *version : base;
 }
 

@@ -41,14 +41,14 @@ class TAGResourceLoader : public platform::URLConnectionDelegate,
   std::string ctfeUrl() const;
   void loadResourceAsync();
 
-  const std::string& ctfeServerAddress() const { return ctfeServerAddress_; }
-  void setCtfeServerAddress(const std::string& address) { ctfeServerAddress_ = address; }
-  const std::string& ctfeUrlPathAndQuery() const { return ctfeUrlPathAndQuery_; }
+  const std::string& ctfeServerAddress() const { return _ctfeServerAddress; }
+  void setCtfeServerAddress(const std::string& address) { _ctfeServerAddress = address; }
+  const std::string& ctfeUrlPathAndQuery() const { return _ctfeUrlPathAndQuery; }
   // Absent restores "/r?id=" + the container id.
   void setCtfeUrlPathAndQuery(const std::optional<std::string>& pathAndQuery);
-  const std::optional<std::string>& previousVersion() const { return previousVersion_; }
+  const std::optional<std::string>& previousVersion() const { return _previousVersion; }
   void setPreviousVersion(std::optional<std::string> version) {
-    previousVersion_ = std::move(version);
+    _previousVersion = std::move(version);
   }
   void setCallback(std::shared_ptr<Callback> callback) { callback_ = std::move(callback); }
   std::int32_t statusCode() const { return statusCode_; }
@@ -68,9 +68,9 @@ class TAGResourceLoader : public platform::URLConnectionDelegate,
   // Owned by the thread that started the fetch.
   const std::string containerId_;
   const std::string defaultCtfeUrlPathAndQuery_;
-  std::string ctfeServerAddress_;
-  std::string ctfeUrlPathAndQuery_;
-  std::optional<std::string> previousVersion_;
+  std::string _ctfeServerAddress;
+  std::string _ctfeUrlPathAndQuery;
+  std::optional<std::string> _previousVersion;
   std::shared_ptr<platform::URLConnection> connection_;
   std::optional<std::string> responseData_;
   std::int32_t statusCode_ = 0;

@@ -52,12 +52,12 @@ void TAGResourceLoaderScheduler::setCtfeServerAddress(std::optional<std::string>
 
 void TAGResourceLoaderScheduler::setCtfeUrlPathAndQuery(std::optional<std::string> pathAndQuery) {
   platform::MutexLock lock(mutex_);
-  ctfeUrlPathAndQuery_ = std::move(pathAndQuery);
+  _ctfeUrlPathAndQuery = std::move(pathAndQuery);
 }
 
 std::optional<std::string> TAGResourceLoaderScheduler::ctfeUrlPathAndQuery() const {
   platform::MutexLock lock(mutex_);
-  return ctfeUrlPathAndQuery_;
+  return _ctfeUrlPathAndQuery;
 }
 
 std::optional<std::string> TAGResourceLoaderScheduler::previousVersion() const {
@@ -72,7 +72,7 @@ void TAGResourceLoaderScheduler::requestResource() {
     platform::MutexLock lock(mutex_);
     callback = loadCallback_;
     server = ctfeServerAddress_;
-    path = ctfeUrlPathAndQuery_;
+    path = _ctfeUrlPathAndQuery;
     version = previousVersion_;
   }
   if (!callback) {

@@ -52,7 +52,7 @@ class TAGResourceLoaderScheduler : public std::enable_shared_from_this<TAGResour
   mutable platform::Mutex mutex_;
   std::shared_ptr<TAGResourceLoader::Callback> loadCallback_ GUARDED_BY(mutex_);
   std::optional<std::string> ctfeServerAddress_ GUARDED_BY(mutex_);
-  std::optional<std::string> ctfeUrlPathAndQuery_ GUARDED_BY(mutex_);
+  std::optional<std::string> _ctfeUrlPathAndQuery GUARDED_BY(mutex_);
   std::optional<std::string> previousVersion_ GUARDED_BY(mutex_);
   std::shared_ptr<platform::Timer> timer_ GUARDED_BY(mutex_);
 };

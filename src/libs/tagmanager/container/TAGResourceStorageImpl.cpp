@@ -204,10 +204,10 @@ TAGResourceStorageImpl::loadExpandedResourceFromPlistFile(const std::string& con
 
 std::shared_ptr<TAGResourceStorage::LoadCallback> TAGResourceStorageImpl::loadCallback() const {
   platform::MutexLock lock(mutex_);
-  return loadCallback_;
+  return _loadCallback;
 }
 
 void TAGResourceStorageImpl::setLoadCallback(std::shared_ptr<LoadCallback> callback) {
   platform::MutexLock lock(mutex_);
-  loadCallback_ = std::move(callback);
+  _loadCallback = std::move(callback);
 }

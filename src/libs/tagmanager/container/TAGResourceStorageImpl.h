@@ -56,5 +56,5 @@ class TAGResourceStorageImpl : public TAGResourceStorage,
  private:
   const std::string containerId_;
   mutable platform::Mutex mutex_;
-  std::shared_ptr<LoadCallback> loadCallback_ GUARDED_BY(mutex_);
+  std::shared_ptr<LoadCallback> _loadCallback GUARDED_BY(mutex_);
 };

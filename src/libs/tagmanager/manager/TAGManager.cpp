@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "platform/foundation/Assert.h"
-#include "tagmanager/manager/TAGAdClickReferrerListener.h"
 #include "tagmanager/base/TAGLog.h"
+#include "tagmanager/manager/TAGAdClickReferrerListener.h"
 #include "tagmanager/manager/TAGManagerListener.h"
 #include "tagmanager/manager/TAGPreviewManager.h"
 
@@ -58,7 +58,7 @@ std::shared_ptr<TAGContainer> TAGManager::openContainerById(
   {
     platform::MutexLock lock(mutex_);
     if (containers_.count(containerId)) return alreadyOpen();
-    server = ctfeServerAddress_;
+    server = _ctfeServerAddress;
   }
   // Made outside the manager's lock, which is never held while a container's lock is taken.
   auto container = TAGContainer::initWithId(containerId, shared_from_this());
@@ -131,10 +131,10 @@ std::shared_ptr<TAGLogger> TAGManager::logger() { return TAGLog::logger(); }
 
 std::optional<std::string> TAGManager::ctfeServerAddress() const {
   platform::MutexLock lock(mutex_);
-  return ctfeServerAddress_;
+  return _ctfeServerAddress;
 }
 
 void TAGManager::setCtfeServerAddress(std::optional<std::string> address) {
   platform::MutexLock lock(mutex_);
-  ctfeServerAddress_ = std::move(address);
+  _ctfeServerAddress = std::move(address);
 }

@@ -15,10 +15,10 @@
 #include <string>
 
 #include "platform/foundation/Mutex.h"
+#include "tagmanager/base/TAGLogger.h"
 #include "tagmanager/container/TAGContainer.h"
 #include "tagmanager/container/TAGContainerCallback.h"
 #include "tagmanager/manager/TAGDataLayer.h"
-#include "tagmanager/base/TAGLogger.h"
 
 class TAGManager : public std::enable_shared_from_this<TAGManager> {
  public:
@@ -42,8 +42,8 @@ class TAGManager : public std::enable_shared_from_this<TAGManager> {
   static void setLogger(std::shared_ptr<TAGLogger> logger);
   static std::shared_ptr<TAGLogger> logger();
 
-  std::int32_t refreshMode() const { return refreshMode_.load(); }
-  void setRefreshMode(std::int32_t mode) { refreshMode_ = mode; }
+  std::int32_t refreshMode() const { return _refreshMode.load(); }
+  void setRefreshMode(std::int32_t mode) { _refreshMode = mode; }
   std::optional<std::string> ctfeServerAddress() const EXCLUDES(mutex_);
   void setCtfeServerAddress(std::optional<std::string> address) EXCLUDES(mutex_);
   const std::shared_ptr<TAGDataLayer>& dataLayer() const { return dataLayer_; }
@@ -57,8 +57,8 @@ class TAGManager : public std::enable_shared_from_this<TAGManager> {
 
   const std::shared_ptr<TAGDataLayer> dataLayer_;
   // Read by containers under their own lock, so it is not behind the manager's.
-  std::atomic<std::int32_t> refreshMode_{0};
+  std::atomic<std::int32_t> _refreshMode{0};
   mutable platform::Mutex mutex_;
   std::map<std::string, std::shared_ptr<TAGContainer>> containers_ GUARDED_BY(mutex_);
-  std::optional<std::string> ctfeServerAddress_ GUARDED_BY(mutex_);
+  std::optional<std::string> _ctfeServerAddress GUARDED_BY(mutex_);
 };

@@ -222,9 +222,9 @@ bool TAGDataProvider::deleteExcessHits(platform::Error* error) {
   TAGDispatchUtil::assertOnThread("TAGDataProvider::deleteExcessHits");
   if (!context_) return false;
   bool ok = true;
-  double maxAge = maxHitAge_.load();
+  double maxAge = _maxHitAge.load();
   if (maxAge != 0) ok = deleteWhere("timestamp <= ?", nowSeconds() - maxAge) && ok;
-  std::uint32_t maxCount = maxHitCount_.load();
+  std::uint32_t maxCount = _maxHitCount.load();
   if (maxCount != 0) {
     std::int64_t count = hitCount(error);
     if (count > static_cast<std::int64_t>(maxCount)) {

@@ -53,10 +53,10 @@ class TAGDataProvider : public std::enable_shared_from_this<TAGDataProvider> {
   bool hasHits() const { return hasHits_.load(); }
   void setHasHitsObserver(std::function<void()> observer);
 
-  std::uint32_t maxHitCount() const { return maxHitCount_.load(); }
-  void setMaxHitCount(std::uint32_t count) { maxHitCount_ = count; }
-  double maxHitAge() const { return maxHitAge_.load(); }
-  void setMaxHitAge(double seconds) { maxHitAge_ = seconds; }
+  std::uint32_t maxHitCount() const { return _maxHitCount.load(); }
+  void setMaxHitCount(std::uint32_t count) { _maxHitCount = count; }
+  double maxHitAge() const { return _maxHitAge.load(); }
+  void setMaxHitAge(double seconds) { _maxHitAge = seconds; }
 
   // TAGThread only (asserted): the open store, null when opening failed.
   const std::shared_ptr<SQLDatabase>& context() const;
@@ -70,8 +70,8 @@ class TAGDataProvider : public std::enable_shared_from_this<TAGDataProvider> {
   void setHasHits(bool value);
   bool deleteWhere(const std::string& condition, double argument);
 
-  std::atomic<std::uint32_t> maxHitCount_{2000};
-  std::atomic<double> maxHitAge_{2592000.0};
+  std::atomic<std::uint32_t> _maxHitCount{2000};
+  std::atomic<double> _maxHitAge{2592000.0};
   std::atomic<bool> hasHits_{false};
 
   // Owned by TAGThread: every function that touches them asserts it runs there.

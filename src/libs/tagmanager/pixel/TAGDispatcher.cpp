@@ -190,12 +190,12 @@ void TAGDispatcher::sendHitToUrl(const std::string& url) {
 
 std::shared_ptr<TAGLogger> TAGDispatcher::logger() const {
   platform::MutexLock lock(mutex_);
-  return logger_.lock();
+  return _logger.lock();
 }
 
 void TAGDispatcher::setLogger(std::shared_ptr<TAGLogger> logger) {
   platform::MutexLock lock(mutex_);
-  logger_ = logger;
+  _logger = logger;
 }
 
 void TAGDispatcher::setWrapperUrl(std::optional<std::string> url) {

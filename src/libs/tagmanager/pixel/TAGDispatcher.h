@@ -48,8 +48,8 @@ class TAGDispatcher : public TAGHitSender, public std::enable_shared_from_this<T
   bool canScheduleDispatch() const;
   double dispatchInterval() const { return dispatchInterval_.load(); }
   void setDispatchInterval(double seconds);
-  std::uint32_t maxRequestsPerDispatch() const { return maxRequestsPerDispatch_.load(); }
-  void setMaxRequestsPerDispatch(std::uint32_t count) { maxRequestsPerDispatch_ = count; }
+  std::uint32_t maxRequestsPerDispatch() const { return _maxRequestsPerDispatch.load(); }
+  void setMaxRequestsPerDispatch(std::uint32_t count) { _maxRequestsPerDispatch = count; }
   void setWrapperUrl(std::optional<std::string> url) EXCLUDES(mutex_);
   void setWrapperQueryParameter(std::optional<std::string> name) EXCLUDES(mutex_);
 
@@ -74,7 +74,7 @@ class TAGDispatcher : public TAGHitSender, public std::enable_shared_from_this<T
   void handleCompletion(const TAGHit& hit, TAGNetOperation& operation);
 
   std::atomic<double> dispatchInterval_{120.0};
-  std::atomic<std::uint32_t> maxRequestsPerDispatch_{40};
+  std::atomic<std::uint32_t> _maxRequestsPerDispatch{40};
   const std::shared_ptr<TAGRateLimiter> rateLimiter_;
   std::shared_ptr<TAGDataProvider> store_;
   std::shared_ptr<TAGNetworking> network_;
@@ -82,7 +82,7 @@ class TAGDispatcher : public TAGHitSender, public std::enable_shared_from_this<T
   mutable platform::Mutex mutex_;
   std::optional<std::string> wrapperUrl_ GUARDED_BY(mutex_);
   std::optional<std::string> wrapperQueryParameter_ GUARDED_BY(mutex_);
-  std::weak_ptr<TAGLogger> logger_ GUARDED_BY(mutex_);
+  std::weak_ptr<TAGLogger> _logger GUARDED_BY(mutex_);
 
   // Owned by TAGThread: every function that touches them asserts it runs there.
   std::set<std::shared_ptr<TAGNetOperation>> operations_;

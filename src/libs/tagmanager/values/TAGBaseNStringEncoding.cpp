@@ -117,7 +117,7 @@ std::string TAGBaseNStringEncoding::encodeBytes(const std::uint8_t* data, std::s
   if (size == 0) return "";
   auto shift = static_cast<std::size_t>(shift_);
   std::size_t length = (8 * size + shift - 1) / shift;
-  if (doPad_) length = (length + padLen_ - 1) / padLen_ * padLen_;
+  if (_doPad) length = (length + padLen_ - 1) / padLen_ * padLen_;
 
   std::string out;
   out.reserve(length);
@@ -138,7 +138,7 @@ std::string TAGBaseNStringEncoding::encodeBytes(const std::uint8_t* data, std::s
     out.push_back(charMapData_[(buffer >> pending) & static_cast<std::uint32_t>(mask_)]);
     buffer &= (1u << pending) - 1;
   }
-  if (doPad_) out.append(length - out.size(), paddingChar_);
+  if (_doPad) out.append(length - out.size(), paddingChar_);
   platform::assertThat(out.size() == length, "Underflowed output buffer");
   return out;
 }

@@ -42,8 +42,8 @@ class TAGBaseNStringEncoding {
   // ("Character already mapped").
   void ignoreCharacters(std::string_view characters);
   void setPaddingChar(char paddingChar);
-  bool doPad() const { return doPad_; }
-  void setDoPad(bool doPad) { doPad_ = doPad; }
+  bool doPad() const { return _doPad; }
+  void setDoPad(bool doPad) { _doPad = doPad; }
 
   // Padded to a whole number of units when doPad is set; empty input gives "".
   std::string encode(const platform::Bytes& bytes) const;
@@ -68,6 +68,6 @@ class TAGBaseNStringEncoding {
   int shift_ = 0;
   int mask_ = 0;
   std::size_t padLen_ = 0;
-  bool doPad_ = false;
+  bool _doPad = false;
   char paddingChar_ = 0;
 };

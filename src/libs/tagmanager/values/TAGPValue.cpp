@@ -63,21 +63,21 @@ void addMessages(const std::vector<TAGPValue::Ref>& values,
 
 void TAGPValue::seal() {
   std::uint32_t h = 1;
-  switch (type_) {
+  switch (_type) {
     case TAGPValue_Type::String:
-      h = 31u + stringHash(string_);
+      h = 31u + stringHash(_string);
       break;
     case TAGPValue_Type::MacroReference:
-      h = 31u + stringHash(macroReference_);
+      h = 31u + stringHash(_macroReference);
       break;
     case TAGPValue_Type::FunctionId:
-      h = 31u + stringHash(functionId_);
+      h = 31u + stringHash(_functionId);
       break;
     case TAGPValue_Type::Integer:
-      h = 31u + static_cast<std::uint32_t>(static_cast<std::uint64_t>(integer_));
+      h = 31u + static_cast<std::uint32_t>(static_cast<std::uint64_t>(_integer));
       break;
     case TAGPValue_Type::Boolean:
-      h = 31u + (boolean_ ? 1u : 0u);
+      h = 31u + (_boolean ? 1u : 0u);
       break;
     case TAGPValue_Type::List:
       h = itemsHash(h, listItem_);
@@ -89,21 +89,21 @@ void TAGPValue::seal() {
       h = itemsHash(itemsHash(h, mapKey_), mapValue_);
       break;
   }
-  hash_ = 31u * h + (containsReferences_ ? 1u : 0u);
+  hash_ = 31u * h + (_containsReferences ? 1u : 0u);
 
   std::size_t size = 0;
   if (hasType()) {
-    size += 1 + CodedOutputStream::VarintSize32SignExtended(static_cast<std::int32_t>(type_));
+    size += 1 + CodedOutputStream::VarintSize32SignExtended(static_cast<std::int32_t>(_type));
   }
-  if (hasString()) size = addSaturating(size, delimitedFieldSize(1, string_.size()));
+  if (hasString()) size = addSaturating(size, delimitedFieldSize(1, _string.size()));
   size = addSaturating(size, messagesSize(listItem_));
   size = addSaturating(size, messagesSize(mapKey_));
   size = addSaturating(size, messagesSize(mapValue_));
   if (hasMacroReference())
-    size = addSaturating(size, delimitedFieldSize(1, macroReference_.size()));
-  if (hasFunctionId()) size = addSaturating(size, delimitedFieldSize(1, functionId_.size()));
+    size = addSaturating(size, delimitedFieldSize(1, _macroReference.size()));
+  if (hasFunctionId()) size = addSaturating(size, delimitedFieldSize(1, _functionId.size()));
   if (hasInteger()) {
-    size += 1 + CodedOutputStream::VarintSize64(static_cast<std::uint64_t>(integer_));
+    size += 1 + CodedOutputStream::VarintSize64(static_cast<std::uint64_t>(_integer));
   }
   if (hasContainsReferences()) size += 2;
   for (std::int32_t e : escaping_) size += 1 + CodedOutputStream::VarintSize32SignExtended(e);
@@ -146,10 +146,10 @@ bool TAGPValue::isEqual(const TAGPValue& other) const {
   if (hash_ != other.hash_ || has_ != other.has_ || serializedSize_ != other.serializedSize_) {
     return false;
   }
-  if (type_ != other.type_ || string_ != other.string_ ||
-      macroReference_ != other.macroReference_ || functionId_ != other.functionId_ ||
-      integer_ != other.integer_ || containsReferences_ != other.containsReferences_ ||
-      boolean_ != other.boolean_ || escaping_ != other.escaping_) {
+  if (_type != other._type || _string != other._string ||
+      _macroReference != other._macroReference || _functionId != other._functionId ||
+      _integer != other._integer || _containsReferences != other._containsReferences ||
+      _boolean != other._boolean || escaping_ != other.escaping_) {
     return false;
   }
   if (static_cast<bool>(servingValue_) != static_cast<bool>(other.servingValue_)) return false;
@@ -204,21 +204,21 @@ void TAGPValue::toMessage(tagpb::TAGPValue* message) const {
         field, static_cast<std::uint64_t>(static_cast<std::int64_t>(number)));
   };
   if (hasType()) {
-    auto type = static_cast<std::int32_t>(type_);
+    auto type = static_cast<std::int32_t>(_type);
     if (tagpb::TAGPValue_Type_IsValid(type)) {
       message->set_type(static_cast<tagpb::TAGPValue_Type>(type));
     } else {
       addRaw(1, type);
     }
   }
-  if (hasString()) message->set_string(string_);
+  if (hasString()) message->set_string(_string);
   addMessages(listItem_, message->mutable_list_item());
   addMessages(mapKey_, message->mutable_map_key());
   addMessages(mapValue_, message->mutable_map_value());
-  if (hasMacroReference()) message->set_macro_reference(macroReference_);
-  if (hasFunctionId()) message->set_function_id(functionId_);
-  if (hasInteger()) message->set_integer(integer_);
-  if (hasContainsReferences()) message->set_contains_references(containsReferences_);
+  if (hasMacroReference()) message->set_macro_reference(_macroReference);
+  if (hasFunctionId()) message->set_function_id(_functionId);
+  if (hasInteger()) message->set_integer(_integer);
+  if (hasContainsReferences()) message->set_contains_references(_containsReferences);
   for (std::int32_t e : escaping_) {
     if (tagpb::TAGPValue_Escaping_IsValid(e)) {
       message->add_escaping(static_cast<tagpb::TAGPValue_Escaping>(e));
@@ -227,7 +227,7 @@ void TAGPValue::toMessage(tagpb::TAGPValue* message) const {
     }
   }
   addMessages(templateToken_, message->mutable_template_token());
-  if (hasBoolean()) message->set_boolean(boolean_);
+  if (hasBoolean()) message->set_boolean(_boolean);
   if (servingValue_)
     servingValue_->toMessage(message->MutableExtension(tagpb::TAGPServingValue::ext));
 }
@@ -235,13 +235,13 @@ void TAGPValue::toMessage(tagpb::TAGPValue* message) const {
 TAGPValue::Builder::Builder() : value_(new TAGPValue) {}
 
 TAGPValue::Builder& TAGPValue::Builder::setType(TAGPValue_Type type) {
-  value_->type_ = type;
+  value_->_type = type;
   value_->has_ |= kType;
   return *this;
 }
 
 TAGPValue::Builder& TAGPValue::Builder::setString(std::string string) {
-  value_->string_ = std::move(string);
+  value_->_string = std::move(string);
   value_->has_ |= kString;
   return *this;
 }
@@ -265,25 +265,25 @@ TAGPValue::Builder& TAGPValue::Builder::addMapValue(Ref value) {
 }
 
 TAGPValue::Builder& TAGPValue::Builder::setMacroReference(std::string name) {
-  value_->macroReference_ = std::move(name);
+  value_->_macroReference = std::move(name);
   value_->has_ |= kMacroReference;
   return *this;
 }
 
 TAGPValue::Builder& TAGPValue::Builder::setFunctionId(std::string functionId) {
-  value_->functionId_ = std::move(functionId);
+  value_->_functionId = std::move(functionId);
   value_->has_ |= kFunctionId;
   return *this;
 }
 
 TAGPValue::Builder& TAGPValue::Builder::setInteger(std::int64_t integer) {
-  value_->integer_ = integer;
+  value_->_integer = integer;
   value_->has_ |= kInteger;
   return *this;
 }
 
 TAGPValue::Builder& TAGPValue::Builder::setContainsReferences(bool containsReferences) {
-  value_->containsReferences_ = containsReferences;
+  value_->_containsReferences = containsReferences;
   value_->has_ |= kContainsReferences;
   return *this;
 }
@@ -305,7 +305,7 @@ TAGPValue::Builder& TAGPValue::Builder::addTemplateToken(Ref token) {
 }
 
 TAGPValue::Builder& TAGPValue::Builder::setBoolean(bool boolean) {
-  value_->boolean_ = boolean;
+  value_->_boolean = boolean;
   value_->has_ |= kBoolean;
   return *this;
 }

@@ -72,25 +72,25 @@ class TAGPValue {
 
   // The type reads String when it was never set.
   bool hasType() const { return has(kType); }
-  TAGPValue_Type type() const { return type_; }
+  TAGPValue_Type type() const { return _type; }
   bool hasString() const { return has(kString); }
-  const std::string& string() const { return string_; }
+  const std::string& string() const { return _string; }
   const std::vector<Ref>& listItemArray() const { return listItem_; }
   const std::vector<Ref>& mapKeyArray() const { return mapKey_; }
   const std::vector<Ref>& mapValueArray() const { return mapValue_; }
   bool hasMacroReference() const { return has(kMacroReference); }
-  const std::string& macroReference() const { return macroReference_; }
+  const std::string& macroReference() const { return _macroReference; }
   bool hasFunctionId() const { return has(kFunctionId); }
-  const std::string& functionId() const { return functionId_; }
+  const std::string& functionId() const { return _functionId; }
   bool hasInteger() const { return has(kInteger); }
-  std::int64_t integer() const { return integer_; }
+  std::int64_t integer() const { return _integer; }
   bool hasContainsReferences() const { return has(kContainsReferences); }
-  bool containsReferences() const { return containsReferences_; }
+  bool containsReferences() const { return _containsReferences; }
   // Escaping codes (TAGPValue_Escaping numbers), in the order they apply.
   const std::vector<std::int32_t>& escapingArray() const { return escaping_; }
   const std::vector<Ref>& templateTokenArray() const { return templateToken_; }
   bool hasBoolean() const { return has(kBoolean); }
-  bool boolean() const { return boolean_; }
+  bool boolean() const { return _boolean; }
   // The serving extension (field 101), or null when the node carries none.
   const std::shared_ptr<const TAGPServingValue>& servingValue() const { return servingValue_; }
 
@@ -138,18 +138,18 @@ class TAGPValue {
   void releaseChildrenInto(std::vector<Ref>& out);
 
   std::uint32_t has_ = 0;
-  TAGPValue_Type type_ = TAGPValue_Type::String;
-  std::string string_;
+  TAGPValue_Type _type = TAGPValue_Type::String;
+  std::string _string;
   std::vector<Ref> listItem_;
   std::vector<Ref> mapKey_;
   std::vector<Ref> mapValue_;
-  std::string macroReference_;
-  std::string functionId_;
-  std::int64_t integer_ = 0;
-  bool containsReferences_ = false;
+  std::string _macroReference;
+  std::string _functionId;
+  std::int64_t _integer = 0;
+  bool _containsReferences = false;
   std::vector<std::int32_t> escaping_;
   std::vector<Ref> templateToken_;
-  bool boolean_ = false;
+  bool _boolean = false;
   std::shared_ptr<const TAGPServingValue> servingValue_;
 
   std::uint32_t hash_ = 0;
