@@ -43,8 +43,8 @@ void arriving(const platform::View& view, Arriving* a) {
 }
 
 // A movie's frame is decoded off the main thread when its view is drawn, and a page's pictures
-// come after the page: on a screen with either, draw once, let what is under way arrive (for a
-// few seconds at most), and picture the screen with it.
+// come after the page: on a screen with either, draw once, let what is under way arrive (for the
+// runner's quiet time at most), and picture the screen with it.
 void settleArrivingContent(platform::Window& window) {
   Arriving before;
   arriving(window, &before);
@@ -56,7 +56,7 @@ void settleArrivingContent(platform::Window& window) {
         arriving(window, &now);
         return !now.waiting;
       },
-      platform::seconds(5));
+      platform::seconds(RoadRunner::kQuietSeconds));
 }
 
 const char* verbName(RoadStep::Verb verb) {
