@@ -10,7 +10,8 @@
 // the runner waits (in real time, up to kQuietSeconds) until no HTTP transfer is under way and
 // no wait indicator spins on screen: a screen waiting for a server then shows the answer, not
 // a state that depends on how quick the machine was, and two runs
-// of a road draw the same pictures. The summary's figures come from RoadCounters. Main thread
+// of a road on a quiet machine draw the same pictures (under load, a lecture's loading still
+// meets the manual clock at different points). The summary's figures come from RoadCounters. Main thread
 // only; the application must be launched first.
 
 #include <map>
