@@ -69,9 +69,20 @@ bool eventually(const std::function<bool()>& condition) {
   return testsupport::runUntil(condition, 30);
 }
 
+// The sanitizers' runtime checks whether memory can be read through a pipe it opens; with every
+// descriptor taken, that check fails and the undefined-behaviour checker reports any object it
+// looks at (a worker thread's start, here) as having an invalid type. Such runs prove nothing.
+#if defined(__SANITIZE_ADDRESS__)
+#define SKIP_WHERE_THE_SANITIZER_NEEDS_DESCRIPTORS() \
+  GTEST_SKIP() << "the sanitizer runtime needs free descriptors for its own checks"
+#else
+#define SKIP_WHERE_THE_SANITIZER_NEEDS_DESCRIPTORS() (void)0
+#endif
+
 }  // namespace
 
 TEST(AcceptBackOffTest, OutOfDescriptorsTheListenerWaitsForTheBackOffOnTheClock) {
+  SKIP_WHERE_THE_SANITIZER_NEEDS_DESCRIPTORS();
   platform::ScopedManualClock clock;
   Server server("127.0.0.1");
   const int late = unconnectedClient();
@@ -116,6 +127,7 @@ TEST(AcceptBackOffTest, AnAcceptedSocketThatClosesLetsTheListenerTakeTheNextConn
 }
 
 TEST(AcceptBackOffTest, ClosingAPausedListenerClosesItsDescriptor) {
+  SKIP_WHERE_THE_SANITIZER_NEEDS_DESCRIPTORS();
   platform::ScopedManualClock clock;
   Server server("127.0.0.1");
   const int late = unconnectedClient();
