@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +34,8 @@ namespace {
 
 using socketaddress::addressData;
 using socketaddress::sockaddrFrom;
+
+std::atomic<DispatchSocket::AcceptCall> acceptCall{&::accept4};
 
 // The peer's (or the local) address of a descriptor, when the system tells it.
 template <class Sockaddr>
@@ -533,8 +536,8 @@ bool DispatchSocket::doAccept(int parentSocketFD) {
   sockaddr_storage peer{};
   socklen_t peerLength = isIPv4 ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
   // Non-blocking and close-on-exec in the same call that makes it.
-  int childSocketFD = ::accept4(parentSocketFD, reinterpret_cast<sockaddr*>(&peer), &peerLength,
-                                SOCK_NONBLOCK | SOCK_CLOEXEC);
+  int childSocketFD = acceptCall.load()(parentSocketFD, reinterpret_cast<sockaddr*>(&peer),
+                                       &peerLength, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (childSocketFD == -1) {
     // The connection stays in the backlog and the listener readable: retrying at once would
     // spin until a descriptor frees up.
@@ -558,6 +561,10 @@ bool DispatchSocket::doAccept(int parentSocketFD) {
                            childConfig);
   });
   return true;
+}
+
+void DispatchSocket::setAcceptCallForTesting(AcceptCall call) {
+  acceptCall = call ? call : &::accept4;
 }
 
 bool DispatchSocket::isAcceptPaused() const {

@@ -165,6 +165,13 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   // True while a listener waits out a shortage of descriptors (see above).
   bool isAcceptPaused() const;
 
+  // The call every listener accepts with: accept4(2) unless a test stands in a call of its own
+  // (to fail as a process out of descriptors does, while the connection waits in the real
+  // backlog); null puts accept4 back. Starving the whole test process of descriptors instead
+  // would starve every other thread in it too.
+  using AcceptCall = int (*)(int, sockaddr*, socklen_t*, int);
+  static void setAcceptCallForTesting(AcceptCall call);
+
   // Turns an interface description and a port into an IPv4 and an IPv6 socket address (either
   // may come back absent). A description with two or more colons is one IPv6 address; "[a]:p"
   // gives the address a and the port p; otherwise a part after one colon is the port. A port
