@@ -20,6 +20,7 @@
 #include "tagmanager/base/TAGExceptionNames.h"
 #include "tagmanager/base/TAGLog.h"
 #include "tagmanager/container/TAGPServingRoot.h"
+#include "tagmanager/container/TAGResourceLoader.h"
 #include "tagmanager/container/TAGSerialization.h"
 #include "tagmanager/manager/TAGPreviewManager.h"
 
@@ -76,6 +77,16 @@ std::shared_ptr<const TAGExpandedResource> loadExpandedDefault(const std::string
   }
 }
 
+// What this program saves is one fetched container with a little metadata; a larger file was
+// not written by it, and reading it whole would cost memory for nothing.
+constexpr std::uintmax_t kMaxSavedCopyBytes = 2 * TAGResourceLoader::kMaxContainerBytes;
+
+bool savedCopyIsTooLarge(const std::string& path) {
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  return !error && size > kMaxSavedCopyBytes;
+}
+
 }  // namespace
 
 std::string TAGResourceStorageImpl::dataPath() {
@@ -123,6 +134,10 @@ TAGResourceStorageImpl::Outcome TAGResourceStorageImpl::loadResourceFromDisk() {
   } catch (const platform::Exception&) {
     // Without its data folder the saved copy cannot be read; saying so lets the container go to
     // the network instead of waiting for an answer that never comes.
+    return Outcome::initWithFailure(2);
+  }
+  if (savedCopyIsTooLarge(filename)) {
+    TAGLog::warning("Error reading resource from disk: the saved copy is larger than a container");
     return Outcome::initWithFailure(2);
   }
   std::optional<std::string> bytes = readWholeFile(filename);

@@ -308,6 +308,20 @@ TEST_F(TAGContainerTest, AnUnreadableSavedCopyIsFailureOne) {
             warnings.end());
 }
 
+// A saved copy larger than anything this program saves is not read, even one that would parse:
+// this one is a good container followed by a 9 MiB field nobody knows.
+TEST_F(TAGContainerTest, ASavedCopyLargerThanAContainerIsNotReadAndTheNetworkIsAsked) {
+  testsupport::writeSavedCopy("CTR-A", versioned("5"), nowMs());
+  testsupport::writeFile(savedFile("CTR-A"), testsupport::readFile(savedFile("CTR-A")) +
+                                                 lengthDelimited(1000, std::string(9 << 20, 'x')));
+  server_.answerResource(versioned("6"));
+  auto container = open();
+  ASSERT_TRUE(waitFor("success:1"));
+  EXPECT_EQ(recorder_->events(),
+            (std::vector<std::string>{"begin:0", "failure:1:0", "begin:1", "success:1"}));
+  EXPECT_EQ(container->stringForKey("greeting"), "hello 6");
+}
+
 TEST_F(TAGContainerTest, WithoutItsDataFolderTheContainerHearsFailureOneAndGoesToTheNetwork) {
   testsupport::writeFile(platform::Paths::join(platform::Paths::library(), "Application Support"),
                          "a file where the folder should be");
