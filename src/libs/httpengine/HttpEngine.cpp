@@ -197,19 +197,19 @@ HttpEngine::HttpEngine(const std::optional<std::string>& hostName,
     reachabilityObserver_ = platform::NotificationCenter::defaultCenter().addObserver(
         kReachabilityChangedNotification,
         [this](const platform::Notification& n) { reachabilityChanged(n); });
-    reachability_ = Reachability::reachabilityWithHostname(*hostName_);
+    _reachability = Reachability::reachabilityWithHostname(*hostName_);
     watcherStart_ = std::make_shared<WatcherStart>();
-    if (reachability_) {
-      dispatch::Queue::global()->async([start = watcherStart_, watcher = reachability_] {
+    if (_reachability) {
+      dispatch::Queue::global()->async([start = watcherStart_, watcher = _reachability] {
         platform::MutexLock lock(start->mutex);
         if (!start->engineGone) watcher->startNotifier();
       });
     }
   }
-  customHeaders_ = headers.value_or(HeaderDictionary());
-  if (!hasHeader(customHeaders_, "User-Agent")) {
+  _customHeaders = headers.value_or(HeaderDictionary());
+  if (!hasHeader(_customHeaders, "User-Agent")) {
     auto& bundle = platform::Bundle::main();
-    customHeaders_["User-Agent"] = bundle.name() + "/" + bundle.version();
+    _customHeaders["User-Agent"] = bundle.name() + "/" + bundle.version();
   }
   registerOperationSubclass<HttpOperation>();
 }
@@ -220,7 +220,7 @@ HttpEngine::~HttpEngine() {
   if (!watcherStart_) return;
   platform::MutexLock lock(watcherStart_->mutex);
   watcherStart_->engineGone = true;
-  if (reachability_) reachability_->stopNotifier();
+  if (_reachability) _reachability->stopNotifier();
 }
 
 // ---- Requests ----
@@ -278,7 +278,7 @@ HttpOperation::Ptr HttpEngine::operationWithURLString(const std::string& urlStri
   return operation;
 }
 
-void HttpEngine::prepareHeaders(HttpOperation& operation) { operation.addHeaders(customHeaders_); }
+void HttpEngine::prepareHeaders(HttpOperation& operation) { operation.addHeaders(_customHeaders); }
 
 void HttpEngine::registerOperationSubclass(OperationFactory factory) {
   platform::MutexLock lock(mutex_);
@@ -431,7 +431,7 @@ void HttpEngine::reachabilityChanged(const platform::Notification&) {
   ReachabilityChangedHandler handler;
   {
     platform::MutexLock lock(mutex_);
-    handler = reachabilityChangedHandler_;
+    handler = _reachabilityChangedHandler;
   }
   if (handler) handler(status);
 }
@@ -443,7 +443,7 @@ bool HttpEngine::isReachable() const {
 
 void HttpEngine::setReachabilityChangedHandler(ReachabilityChangedHandler handler) {
   platform::MutexLock lock(mutex_);
-  reachabilityChangedHandler_ = std::move(handler);
+  _reachabilityChangedHandler = std::move(handler);
 }
 
 // ---- Cancellation ----
@@ -478,8 +478,8 @@ void HttpEngine::useCache() {
   {
     platform::MutexLock lock(cacheMutex_);
     memoryCache_.emplace();
-    memoryCacheKeys_.emplace();
-    memoryCacheKeys_->reserve(cacheMemoryCost());
+    _memoryCacheKeys.emplace();
+    _memoryCacheKeys->reserve(cacheMemoryCost());
     cacheInvalidationParams_.emplace();
     std::error_code ignored;
     if (!fs::is_directory(folder, ignored)) fs::create_directories(folder, ignored);
@@ -516,9 +516,9 @@ void HttpEngine::saveCacheData(const Bytes& data, const std::string& key) {
     auto engine = weak.lock();
     if (!engine) return;
     platform::MutexLock lock(engine->cacheMutex_);
-    if (!engine->memoryCache_ || !engine->memoryCacheKeys_) return;
+    if (!engine->memoryCache_ || !engine->_memoryCacheKeys) return;
     (*engine->memoryCache_)[key] = data;
-    auto& keys = *engine->memoryCacheKeys_;
+    auto& keys = *engine->_memoryCacheKeys;
     std::erase(keys, key);
     keys.insert(keys.begin(), key);
     if (keys.size() < engine->cacheMemoryCost()) return;
@@ -546,7 +546,7 @@ std::optional<Bytes> HttpEngine::cachedDataForOperation(const HttpOperation& ope
 
 std::vector<std::string> HttpEngine::memoryCacheKeys() const {
   platform::MutexLock lock(cacheMutex_);
-  return memoryCacheKeys_.value_or(std::vector<std::string>());
+  return _memoryCacheKeys.value_or(std::vector<std::string>());
 }
 
 void HttpEngine::saveCache() {
@@ -555,7 +555,7 @@ void HttpEngine::saveCache() {
     for (const auto& [key, data] : *memoryCache_) writeToDisk(key, data);
     memoryCache_->clear();
   }
-  if (memoryCacheKeys_) memoryCacheKeys_->clear();
+  if (_memoryCacheKeys) _memoryCacheKeys->clear();
   if (!cacheInvalidationParams_) return;
   // The store is JSON text, which holds UTF-8 only: headers a server sent in raw bytes (an ETag)
   // cannot be stored. Their entry is left out, so that response is simply asked for again.

@@ -93,7 +93,7 @@ class HttpEngine : public std::enable_shared_from_this<HttpEngine> {
   virtual void reachabilityChanged(const platform::Notification& notification) EXCLUDES(mutex_);
   bool isReachable() const;
   std::string readonlyHostName() const { return hostName_.value_or(""); }
-  virtual std::shared_ptr<Reachability> reachability() const { return reachability_; }
+  virtual std::shared_ptr<Reachability> reachability() const { return _reachability; }
   void setReachabilityChangedHandler(ReachabilityChangedHandler handler) EXCLUDES(mutex_);
   // The screens never set it; kept as the design has it.
   bool wifiOnlyMode() const { return _wifiOnlyMode; }
@@ -104,7 +104,7 @@ class HttpEngine : public std::enable_shared_from_this<HttpEngine> {
   void setPortNumber(int port) EXCLUDES(mutex_);
   std::optional<std::string> apiPath() const EXCLUDES(mutex_);
   void setApiPath(std::optional<std::string> path) EXCLUDES(mutex_);
-  const HeaderDictionary& customHeaders() const { return customHeaders_; }
+  const HeaderDictionary& customHeaders() const { return _customHeaders; }
 
   // Cancellation.
   static void cancelOperationsContainingURLString(const std::string& text);
@@ -156,17 +156,17 @@ class HttpEngine : public std::enable_shared_from_this<HttpEngine> {
   // Set at construction, read-only after.
   const std::optional<std::string> hostName_;
   std::shared_ptr<platform::dispatch::Queue> backgroundCacheQueue_;
-  std::shared_ptr<Reachability> reachability_;
+  std::shared_ptr<Reachability> _reachability;
   std::shared_ptr<WatcherStart> watcherStart_;
   platform::ObserverToken reachabilityObserver_;
-  HeaderDictionary customHeaders_;
+  HeaderDictionary _customHeaders;
   std::atomic<bool> _wifiOnlyMode{false};
 
   // Guarded by mutex_: what the owner may change at any time.
   mutable platform::Mutex mutex_;
   std::optional<std::string> _apiPath GUARDED_BY(mutex_);
   int _portNumber GUARDED_BY(mutex_) = 0;
-  ReachabilityChangedHandler reachabilityChangedHandler_ GUARDED_BY(mutex_);
+  ReachabilityChangedHandler _reachabilityChangedHandler GUARDED_BY(mutex_);
   OperationFactory customOperationSubclass_ GUARDED_BY(mutex_);
 
   // Serialises one engine's duplicate checks and expiry computations (a lock rather than a
@@ -177,7 +177,7 @@ class HttpEngine : public std::enable_shared_from_this<HttpEngine> {
   mutable platform::Mutex cacheMutex_;
   std::optional<platform::Dictionary> cacheInvalidationParams_ GUARDED_BY(cacheMutex_);
   std::optional<std::map<std::string, platform::Bytes>> memoryCache_ GUARDED_BY(cacheMutex_);
-  std::optional<std::vector<std::string>> memoryCacheKeys_ GUARDED_BY(cacheMutex_);
+  std::optional<std::vector<std::string>> _memoryCacheKeys GUARDED_BY(cacheMutex_);
 
   // The owner's thread: set by `useCache()`, dropped at destruction (never under cacheMutex_,
   // which the observers take).

@@ -257,7 +257,7 @@ bool HttpOperation::initWithURLString(const std::string& urlString,
   if (params) fieldsToBePosted_ = *params;
   _stringEncoding = kUTF8StringEncoding;
   std::string httpMethod = method.value_or("GET");
-  if (httpMethod == "GET") cacheHeaders_ = Dictionary();
+  if (httpMethod == "GET") _cacheHeaders = Dictionary();
   std::string finalURL = urlString;
   if ((httpMethod == "GET" || httpMethod == "DELETE") && !fieldsToBePosted_.empty()) {
     // Used as is: a URL that already holds "?" gets a second one, as callers have relied on.
@@ -375,7 +375,7 @@ void HttpOperation::setFreezable(bool freezable) {
   platform::MutexLock lock(mutex_);
   if (freezable && request_.httpMethod() == "GET") return;
   _freezable = freezable;
-  if (freezable && uniqueId_.empty()) uniqueId_ = HttpEngineAdditions::uniqueString();
+  if (freezable && _uniqueId.empty()) _uniqueId = HttpEngineAdditions::uniqueString();
 }
 
 bool HttpOperation::freezable() const {
@@ -425,12 +425,12 @@ void HttpOperation::setCacheHandler(ResponseBlock handler) {
 
 void HttpOperation::setOperationStateChangedHandler(StateBlock handler) {
   platform::MutexLock lock(mutex_);
-  operationStateChangedHandler_ = std::move(handler);
+  _operationStateChangedHandler = std::move(handler);
 }
 
 void HttpOperation::setAuthHandler(AuthBlock handler) {
   platform::MutexLock lock(mutex_);
-  authHandler_ = std::move(handler);
+  _authHandler = std::move(handler);
 }
 
 // ---- Results ----
@@ -500,7 +500,7 @@ bool HttpOperation::isCachedResponse() const {
 
 std::optional<Error> HttpOperation::error() const {
   platform::MutexLock lock(mutex_);
-  return error_;
+  return _error;
 }
 
 std::string HttpOperation::url() const {
@@ -545,7 +545,7 @@ std::int64_t HttpOperation::startPosition() const {
 
 std::string HttpOperation::uniqueId() const {
   platform::MutexLock lock(mutex_);
-  return uniqueId_;
+  return _uniqueId;
 }
 
 std::size_t HttpOperation::completionHandlerCount() const {
@@ -582,12 +582,12 @@ void HttpOperation::setShouldContinueWithInvalidCertificate(bool value) {
 
 void HttpOperation::setClientCertificate(const std::string& pkcs12Path) {
   platform::MutexLock lock(mutex_);
-  clientCertificate_ = pkcs12Path;
+  _clientCertificate = pkcs12Path;
 }
 
 void HttpOperation::setClientCertificatePassword(const std::string& password) {
   platform::MutexLock lock(mutex_);
-  clientCertificatePassword_ = password;
+  _clientCertificatePassword = password;
 }
 
 void HttpOperation::setShouldNotCacheResponse(bool value) {
@@ -645,7 +645,7 @@ void HttpOperation::setState(int state) {
   {
     platform::MutexLock lock(mutex_);
     _state = state;
-    handler = operationStateChangedHandler_;
+    handler = _operationStateChangedHandler;
   }
   stateDidChange();
   if (handler) handler(state);
@@ -657,7 +657,7 @@ bool HttpOperation::finishUnlessCancelled() {
     platform::MutexLock lock(mutex_);
     if (isCancelled_ || _state == kStateFinished) return false;
     _state = kStateFinished;
-    handler = operationStateChangedHandler_;
+    handler = _operationStateChangedHandler;
   }
   stateDidChange();
   if (handler) handler(kStateFinished);
@@ -757,9 +757,9 @@ void HttpOperation::startConnection() {
   request.setKeepsMethodOnRedirect(true);
   request.setAllowsInvalidCertificates(_shouldContinueWithInvalidCertificate);
   if (username_ && password_) request.setCredential(platform::Credential{*username_, *password_});
-  if (clientCertificate_)
+  if (_clientCertificate)
     request.setClientCertificate(
-        platform::ClientCertificate{*clientCertificate_, clientCertificatePassword_});
+        platform::ClientCertificate{*_clientCertificate, _clientCertificatePassword});
   std::weak_ptr<platform::URLConnectionDelegate> delegate = self();
   connection_ = platform::URLConnection::make(std::move(request), delegate);
   connection_->scheduleInRunLoop(platform::RunLoop::main());
@@ -799,7 +799,7 @@ void HttpOperation::cancel() {
     uploadProgressChangedHandlers_.clear();
     downloadProgressChangedHandlers_.clear();
     streams.swap(downloadStreams_);
-    authHandler_ = nullptr;
+    _authHandler = nullptr;
     mutableData_.reset();
     cacheHandlingBlock_ = nullptr;
     downloadedDataSize_ = 0;
@@ -830,8 +830,8 @@ bool HttpOperation::cancelUnlessSent() {
 
 bool HttpOperation::isCacheable() const {
   platform::MutexLock lock(mutex_);
-  if (shouldNotCacheResponse_ || username_ || password_ || clientCertificate_ ||
-      clientCertificatePassword_)
+  if (shouldNotCacheResponse_ || username_ || password_ || _clientCertificate ||
+      _clientCertificatePassword)
     return false;
   if (request_.httpMethod() != "GET") return false;
   std::string scheme = request_.url().substr(0, request_.url().find(':'));
@@ -902,7 +902,7 @@ std::string HttpOperation::uniqueIdentifier() const {
   std::string text = request_.httpMethod() + " " + request_.url();
   if (username_ || password_)
     text += " [" + username_.value_or("") + ":" + password_.value_or("") + "]";
-  if (_freezable) text += uniqueId_;
+  if (_freezable) text += _uniqueId;
   // The digest is asked for on every duplicate check and cache lookup; the text it is made of
   // changes only while the creator shapes the request.
   if (text != identifierSource_ || identifier_.empty()) {
@@ -924,7 +924,7 @@ std::size_t HttpOperation::hash() const { return std::hash<std::string>()(unique
 
 Dictionary HttpOperation::cacheHeaders() const {
   platform::MutexLock lock(mutex_);
-  return cacheHeaders_.value_or(Dictionary());
+  return _cacheHeaders.value_or(Dictionary());
 }
 
 // ---- Authentication ----
@@ -941,7 +941,7 @@ HttpOperation::ChallengeAnswer HttpOperation::answerChallenge(
         method == kAuthenticationMethodDefault || method == kAuthenticationMethodHTTPBasic ||
         method == kAuthenticationMethodHTTPDigest || method == kAuthenticationMethodNTLM;
     if (passwordMethod && username_ && password_) return ChallengeAnswer::UseCredential;
-    if (method == kAuthenticationMethodClientCertificate && clientCertificate_) {
+    if (method == kAuthenticationMethodClientCertificate && _clientCertificate) {
       return ChallengeAnswer::UseCredential;
     }
     if (method == kAuthenticationMethodServerTrust) {
@@ -953,7 +953,7 @@ HttpOperation::ChallengeAnswer HttpOperation::answerChallenge(
       return _shouldContinueWithInvalidCertificate ? ChallengeAnswer::UseCredential
                                                    : ChallengeAnswer::ContinueWithoutCredential;
     }
-    handler = authHandler_;
+    handler = _authHandler;
   }
   if (!handler) return ChallengeAnswer::ContinueWithoutCredential;
   handler(challenge);
@@ -1086,7 +1086,7 @@ void HttpOperation::connectionDidReceiveResponse(platform::URLConnection&,
       mutableData_.reset();
     }
     if (request_.httpMethod() == "GET" && streams.empty())
-      cacheHeaders_ = cacheHeadersForResponse(response, platform::Clock::shared()->now());
+      _cacheHeaders = cacheHeadersForResponse(response, platform::Clock::shared()->now());
   }
   for (const auto& stream : streams) stream->open();
 }
@@ -1196,7 +1196,7 @@ void HttpOperation::operationFailedWithError(const Error& error) {
   std::vector<ResponseErrorBlock> operationErrorHandlers;
   {
     platform::MutexLock lock(mutex_);
-    error_ = error;
+    _error = error;
     errorHandlers = errorBlocks_;
     operationErrorHandlers = errorBlocksType2_;
   }
@@ -1278,15 +1278,15 @@ nlohmann::json HttpOperation::encodeWithCoder() {
   nlohmann::json archive = {
       {"stringEncoding", _stringEncoding},
       {"postDataEncoding", _postDataEncoding},
-      {"uniqueId", uniqueId_},
+      {"uniqueId", _uniqueId},
       {"request", requestToJson(request_)},
       {"fieldsToBePosted", toJson(fieldsToBePosted_)},
       {"filesToBePosted", list(filesToBePosted_)},
       {"dataToBePosted", list(dataToBePosted_)},
       {"username", optionalText(username_)},
       {"password", optionalText(password_)},
-      {"clientCertificate", optionalText(clientCertificate_)},
-      {"clientCertificatePassword", optionalText(clientCertificatePassword_)},
+      {"clientCertificate", optionalText(_clientCertificate)},
+      {"clientCertificatePassword", optionalText(_clientCertificatePassword)},
       {"shouldContinueWithInvalidCertificate", _shouldContinueWithInvalidCertificate},
       {"localNotification", notificationToJson(_localNotification)},
       {"state", static_cast<int>(kStateReady)},
@@ -1342,7 +1342,7 @@ HttpOperation::Ptr HttpOperation::initWithCoder(const nlohmann::json& archive,
       Json::intValue(archive, "stringEncoding").value_or(kUTF8StringEncoding));
   operation->_postDataEncoding =
       static_cast<int>(Json::intValue(archive, "postDataEncoding").value_or(0));
-  operation->uniqueId_ = optionalText("uniqueId").value_or("");
+  operation->_uniqueId = optionalText("uniqueId").value_or("");
   operation->request_ = requestFromJson(*request);
   if (auto* fields = Json::objectValue(archive, "fieldsToBePosted")) {
     Value value = Json::toValue(*fields);
@@ -1352,8 +1352,8 @@ HttpOperation::Ptr HttpOperation::initWithCoder(const nlohmann::json& archive,
   operation->dataToBePosted_ = std::move(*data);
   operation->username_ = optionalText("username");
   operation->password_ = optionalText("password");
-  operation->clientCertificate_ = optionalText("clientCertificate");
-  operation->clientCertificatePassword_ = optionalText("clientCertificatePassword");
+  operation->_clientCertificate = optionalText("clientCertificate");
+  operation->_clientCertificatePassword = optionalText("clientCertificatePassword");
   operation->_shouldContinueWithInvalidCertificate =
       Json::boolValue(archive, "shouldContinueWithInvalidCertificate").value_or(false);
   // Archives always say ready; one that claims to be running or finished would sit in the
@@ -1380,8 +1380,8 @@ HttpOperation::Ptr HttpOperation::initWithCoder(const nlohmann::json& archive,
         static_cast<int>(Json::intValue(*response, "status").value_or(0)), headers);
   }
   operation->_localNotification = notificationFromJson(archive);
-  operation->_freezable = !operation->uniqueId_.empty();
-  if (operation->request_.httpMethod() == "GET") operation->cacheHeaders_ = Dictionary();
+  operation->_freezable = !operation->_uniqueId.empty();
+  if (operation->request_.httpMethod() == "GET") operation->_cacheHeaders = Dictionary();
   return operation;
 }
 
@@ -1392,7 +1392,7 @@ HttpOperation::Ptr HttpOperation::copy() const {
   platform::MutexLock otherLock(other->mutex_);
   other->_postDataEncoding = _postDataEncoding;
   other->_stringEncoding = _stringEncoding;
-  other->uniqueId_ = uniqueId_;
+  other->_uniqueId = _uniqueId;
   other->request_ = request_;
   other->response_ = response_;
   other->fieldsToBePosted_ = fieldsToBePosted_;
@@ -1400,8 +1400,8 @@ HttpOperation::Ptr HttpOperation::copy() const {
   other->dataToBePosted_ = dataToBePosted_;
   other->username_ = username_;
   other->password_ = password_;
-  other->clientCertificate_ = clientCertificate_;
-  other->clientCertificatePassword_ = clientCertificatePassword_;
+  other->_clientCertificate = _clientCertificate;
+  other->_clientCertificatePassword = _clientCertificatePassword;
   other->responseBlocks_ = responseBlocks_;
   other->errorBlocks_ = errorBlocks_;
   other->errorBlocksType2_ = errorBlocksType2_;
@@ -1418,6 +1418,6 @@ HttpOperation::Ptr HttpOperation::copy() const {
   other->startPosition_ = startPosition_;
   other->credentialPersistence_ = credentialPersistence_;
   other->_freezable = _freezable;
-  other->cacheHeaders_ = cacheHeaders_;
+  other->_cacheHeaders = _cacheHeaders;
   return other;
 }

@@ -337,11 +337,11 @@ class HttpOperation : public platform::Operation, public platform::URLConnection
   std::vector<platform::Dictionary> filesToBePosted_ GUARDED_BY(mutex_);
   std::vector<platform::Dictionary> dataToBePosted_ GUARDED_BY(mutex_);
   bool _freezable GUARDED_BY(mutex_) = false;
-  std::string uniqueId_ GUARDED_BY(mutex_);
+  std::string _uniqueId GUARDED_BY(mutex_);
   std::optional<std::string> username_ GUARDED_BY(mutex_);
   std::optional<std::string> password_ GUARDED_BY(mutex_);
-  std::optional<std::string> clientCertificate_ GUARDED_BY(mutex_);
-  std::optional<std::string> clientCertificatePassword_ GUARDED_BY(mutex_);
+  std::optional<std::string> _clientCertificate GUARDED_BY(mutex_);
+  std::optional<std::string> _clientCertificatePassword GUARDED_BY(mutex_);
   unsigned credentialPersistence_ GUARDED_BY(mutex_) = kPersistenceForSession;
   bool _shouldContinueWithInvalidCertificate GUARDED_BY(mutex_) = false;
   bool shouldNotCacheResponse_ GUARDED_BY(mutex_) = false;
@@ -362,8 +362,8 @@ class HttpOperation : public platform::Operation, public platform::URLConnection
   std::vector<ProgressBlock> downloadProgressChangedHandlers_ GUARDED_BY(mutex_);
   std::vector<std::shared_ptr<platform::OutputStream>> downloadStreams_ GUARDED_BY(mutex_);
   ResponseBlock cacheHandlingBlock_ GUARDED_BY(mutex_);
-  AuthBlock authHandler_ GUARDED_BY(mutex_);
-  StateBlock operationStateChangedHandler_ GUARDED_BY(mutex_);
+  AuthBlock _authHandler GUARDED_BY(mutex_);
+  StateBlock _operationStateChangedHandler GUARDED_BY(mutex_);
 
   // The run and its outcome: written as the connection reports on the main thread, read from
   // any thread (guarded by mutex_).
@@ -378,9 +378,9 @@ class HttpOperation : public platform::Operation, public platform::URLConnection
   std::optional<platform::Bytes> mutableData_ GUARDED_BY(mutex_);
   std::int64_t startPosition_ GUARDED_BY(mutex_) = 0;
   std::uint64_t downloadedDataSize_ GUARDED_BY(mutex_) = 0;
-  std::optional<platform::Dictionary> cacheHeaders_ GUARDED_BY(mutex_);
+  std::optional<platform::Dictionary> _cacheHeaders GUARDED_BY(mutex_);
   std::optional<platform::Bytes> cachedResponse_ GUARDED_BY(mutex_);
-  std::optional<platform::Error> error_ GUARDED_BY(mutex_);
+  std::optional<platform::Error> _error GUARDED_BY(mutex_);
   HttpEngineHost::BackgroundTaskIdentifier backgroundTaskId_ GUARDED_BY(mutex_) =
       HttpEngineHost::kBackgroundTaskInvalid;
 };

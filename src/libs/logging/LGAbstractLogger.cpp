@@ -26,7 +26,7 @@ std::string demangle(const char* name) {
 }  // namespace
 
 LGAbstractLogger::~LGAbstractLogger() {
-  if (loggerQueue_) loggerQueue_->setSpecific(this, nullptr);
+  if (_loggerQueue) _loggerQueue->setSpecific(this, nullptr);
 }
 
 void LGAbstractLogger::logMessage(const LGLogMessage&) {}
@@ -35,10 +35,10 @@ std::shared_ptr<Queue> LGAbstractLogger::loggingQueue() { return LGLog::loggingQ
 
 std::shared_ptr<Queue> LGAbstractLogger::loggerQueue() {
   std::call_once(queueOnce_, [this] {
-    loggerQueue_ = Queue::serial(loggerName().value_or(std::string()));
-    loggerQueue_->setSpecific(this, this);
+    _loggerQueue = Queue::serial(loggerName().value_or(std::string()));
+    _loggerQueue->setSpecific(this, this);
   });
-  return loggerQueue_;
+  return _loggerQueue;
 }
 
 std::optional<std::string> LGAbstractLogger::loggerName() const {

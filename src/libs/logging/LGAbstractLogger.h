@@ -73,5 +73,5 @@ class LGAbstractLogger : public LGLogger, public std::enable_shared_from_this<LG
  private:
   // Made once, on first use (queueOnce_), read-only after.
   std::once_flag queueOnce_;
-  std::shared_ptr<platform::dispatch::Queue> loggerQueue_;
+  std::shared_ptr<platform::dispatch::Queue> _loggerQueue;
 };

@@ -34,15 +34,15 @@ std::uint64_t writeAll(int fd, const char* data, std::size_t size) {
 }  // namespace
 
 LGFileLogger::LGFileLogger(std::shared_ptr<LGLogFileManager> logFileManager)
-    : logFileManager_(logFileManager ? std::move(logFileManager)
+    : _logFileManager(logFileManager ? std::move(logFileManager)
                                      : LGLogFileManagerDefault::create()) {
   formatter_ = std::make_shared<LGLogFileFormatterDefault>();
 }
 
 LGFileLogger::~LGFileLogger() {
-  if (currentLogFileHandle_ >= 0) {
-    fsync(currentLogFileHandle_);
-    close(currentLogFileHandle_);
+  if (_currentLogFileHandle >= 0) {
+    fsync(_currentLogFileHandle);
+    close(_currentLogFileHandle);
   }
   if (rollingTimer_) rollingTimer_->cancel();
 }
@@ -113,46 +113,46 @@ bool LGFileLogger::isOverLimit(LGLogFileInfo& info) const {
 
 void LGFileLogger::archive(LGLogFileInfo& info, bool rolled) {
   info.setIsArchived(true);
-  if (!logFileManager_->answersArchiveNotifications()) return;
+  if (!_logFileManager->answersArchiveNotifications()) return;
   if (rolled) {
-    logFileManager_->didRollAndArchiveLogFile(info.filePath());
+    _logFileManager->didRollAndArchiveLogFile(info.filePath());
   } else {
-    logFileManager_->didArchiveLogFile(info.filePath());
+    _logFileManager->didArchiveLogFile(info.filePath());
   }
 }
 
 std::shared_ptr<LGLogFileInfo> LGFileLogger::currentLogFileInfo() {
   assertOnLoggerQueue("LGFileLogger::currentLogFileInfo");
-  if (currentLogFileInfo_) return currentLogFileInfo_;
-  auto infos = logFileManager_->sortedLogFileInfos();
+  if (_currentLogFileInfo) return _currentLogFileInfo;
+  auto infos = _logFileManager->sortedLogFileInfos();
   if (!infos.empty() && !infos.front()->isArchived()) {
     auto newest = infos.front();
     if (isOverLimit(*newest)) {
       archive(*newest, false);
     } else {
-      currentLogFileInfo_ = newest;
+      _currentLogFileInfo = newest;
     }
   }
-  if (!currentLogFileInfo_) {
-    currentLogFileInfo_ = LGLogFileInfo::logFileWithPath(logFileManager_->createNewLogFile());
+  if (!_currentLogFileInfo) {
+    _currentLogFileInfo = LGLogFileInfo::logFileWithPath(_logFileManager->createNewLogFile());
   }
-  return currentLogFileInfo_;
+  return _currentLogFileInfo;
 }
 
 int LGFileLogger::currentLogFileHandle() {
   assertOnLoggerQueue("LGFileLogger::currentLogFileHandle");
-  if (currentLogFileHandle_ >= 0) return currentLogFileHandle_;
+  if (_currentLogFileHandle >= 0) return _currentLogFileHandle;
   // A file that vanished under us is replaced by a new one rather than losing every line.
-  for (int attempt = 0; attempt < 2 && currentLogFileHandle_ < 0; ++attempt) {
+  for (int attempt = 0; attempt < 2 && _currentLogFileHandle < 0; ++attempt) {
     auto info = currentLogFileInfo();
-    currentLogFileHandle_ = open(info->filePath().c_str(), O_WRONLY | O_CLOEXEC);
-    if (currentLogFileHandle_ < 0) currentLogFileInfo_.reset();
+    _currentLogFileHandle = open(info->filePath().c_str(), O_WRONLY | O_CLOEXEC);
+    if (_currentLogFileHandle < 0) _currentLogFileInfo.reset();
   }
-  if (currentLogFileHandle_ < 0) return -1;
-  off_t end = lseek(currentLogFileHandle_, 0, SEEK_END);
+  if (_currentLogFileHandle < 0) return -1;
+  off_t end = lseek(_currentLogFileHandle, 0, SEEK_END);
   currentOffset_ = end > 0 ? static_cast<std::uint64_t>(end) : 0;
   scheduleTimerToRollLogFileDueToAge();
-  return currentLogFileHandle_;
+  return _currentLogFileHandle;
 }
 
 void LGFileLogger::cancelRollingTimer() {
@@ -162,10 +162,10 @@ void LGFileLogger::cancelRollingTimer() {
 }
 
 std::optional<platform::Date> LGFileLogger::rollTime() {
-  if (!currentLogFileInfo_ || _rollingFrequency <= 0) return std::nullopt;
+  if (!_currentLogFileInfo || _rollingFrequency <= 0) return std::nullopt;
   // Without a creation date the age cannot be known: a roll time computed from nothing would
   // lie in the past and fire without end, so there is none.
-  auto created = currentLogFileInfo_->creationDate();
+  auto created = _currentLogFileInfo->creationDate();
   if (!created) return std::nullopt;
   return *created +
          std::chrono::duration_cast<platform::Date::duration>(platform::seconds(_rollingFrequency));
@@ -208,17 +208,17 @@ void LGFileLogger::maybeRollLogFileDueToAge() {
 
 void LGFileLogger::maybeRollLogFileDueToSize() {
   assertOnLoggerQueue("LGFileLogger::maybeRollLogFileDueToSize");
-  if (_maximumFileSize == 0 || currentLogFileHandle_ < 0) return;
+  if (_maximumFileSize == 0 || _currentLogFileHandle < 0) return;
   if (currentOffset_ >= _maximumFileSize) rollLogFileNow();
 }
 
 void LGFileLogger::rollLogFileNow() {
   assertOnLoggerQueue("LGFileLogger::rollLogFileNow");
-  if (currentLogFileHandle_ < 0) return;
-  fsync(currentLogFileHandle_);
-  close(currentLogFileHandle_);
-  currentLogFileHandle_ = -1;
-  if (currentLogFileInfo_) archive(*currentLogFileInfo_, true);
-  currentLogFileInfo_.reset();
+  if (_currentLogFileHandle < 0) return;
+  fsync(_currentLogFileHandle);
+  close(_currentLogFileHandle);
+  _currentLogFileHandle = -1;
+  if (_currentLogFileInfo) archive(*_currentLogFileInfo, true);
+  _currentLogFileInfo.reset();
   cancelRollingTimer();
 }

@@ -24,7 +24,7 @@ class LGFileLogger : public LGAbstractLogger {
   // Writes out and closes the current file, without archiving it.
   ~LGFileLogger() override;
 
-  const std::shared_ptr<LGLogFileManager>& logFileManager() const { return logFileManager_; }
+  const std::shared_ptr<LGLogFileManager>& logFileManager() const { return _logFileManager; }
 
   // Bytes; 0 means no size limit. Default 1 MiB.
   std::uint64_t maximumFileSize();
@@ -64,11 +64,11 @@ class LGFileLogger : public LGAbstractLogger {
   std::optional<platform::Date> rollTime();
 
   // Set before start, read-only after.
-  const std::shared_ptr<LGLogFileManager> logFileManager_;
+  const std::shared_ptr<LGLogFileManager> _logFileManager;
 
   // Owned by the logger's queue.
-  std::shared_ptr<LGLogFileInfo> currentLogFileInfo_;
-  int currentLogFileHandle_ = -1;
+  std::shared_ptr<LGLogFileInfo> _currentLogFileInfo;
+  int _currentLogFileHandle = -1;
   // The handle's offset in the file, kept as lines are written rather than asked of the kernel.
   std::uint64_t currentOffset_ = 0;
   // The line being written, kept between messages so its storage is reused.

@@ -66,57 +66,57 @@ std::shared_ptr<LGLogFileInfo> LGLogFileInfo::logFileWithPath(const std::string&
   return std::make_shared<LGLogFileInfo>(filePath);
 }
 
-LGLogFileInfo::LGLogFileInfo(std::string filePath) : filePath_(std::move(filePath)) {}
+LGLogFileInfo::LGLogFileInfo(std::string filePath) : _filePath(std::move(filePath)) {}
 
 const std::string& LGLogFileInfo::fileName() {
-  if (!fileName_) {
-    auto slash = filePath_.rfind('/');
-    fileName_ = slash == std::string::npos ? filePath_ : filePath_.substr(slash + 1);
+  if (!_fileName) {
+    auto slash = _filePath.rfind('/');
+    _fileName = slash == std::string::npos ? _filePath : _filePath.substr(slash + 1);
   }
-  return *fileName_;
+  return *_fileName;
 }
 
 const platform::Dictionary& LGLogFileInfo::fileAttributes() {
-  if (fileAttributes_) return *fileAttributes_;
-  fileAttributes_.emplace();
+  if (_fileAttributes) return *_fileAttributes;
+  _fileAttributes.emplace();
   struct stat st;
-  if (stat(filePath_.c_str(), &st) != 0) return *fileAttributes_;
-  (*fileAttributes_)["fileSize"] = static_cast<long long>(st.st_size);
-  (*fileAttributes_)["fileModificationDate"] =
+  if (stat(_filePath.c_str(), &st) != 0) return *_fileAttributes;
+  (*_fileAttributes)["fileSize"] = static_cast<long long>(st.st_size);
+  (*_fileAttributes)["fileModificationDate"] =
       dateFrom(st.st_mtim.tv_sec, static_cast<std::uint32_t>(st.st_mtim.tv_nsec));
-  return *fileAttributes_;
+  return *_fileAttributes;
 }
 
 std::optional<platform::Date> LGLogFileInfo::creationDate() {
-  if (creationDate_) return creationDate_;
+  if (_creationDate) return _creationDate;
   struct statx sx;
-  if (statx(AT_FDCWD, filePath_.c_str(), 0, STATX_BTIME | STATX_MTIME, &sx) != 0) {
+  if (statx(AT_FDCWD, _filePath.c_str(), 0, STATX_BTIME | STATX_MTIME, &sx) != 0) {
     return std::nullopt;
   }
   if (sx.stx_mask & STATX_BTIME) {
-    creationDate_ = dateFrom(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
+    _creationDate = dateFrom(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
   } else if (sx.stx_mask & STATX_MTIME) {
-    creationDate_ = dateFrom(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
+    _creationDate = dateFrom(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
   }
-  return creationDate_;
+  return _creationDate;
 }
 
 std::optional<platform::Date> LGLogFileInfo::modificationDate() {
-  if (!modificationDate_) {
+  if (!_modificationDate) {
     if (const auto* date = platform::find(fileAttributes(), "fileModificationDate")) {
-      modificationDate_ = date->asDate();
+      _modificationDate = date->asDate();
     }
   }
-  return modificationDate_;
+  return _modificationDate;
 }
 
 std::uint64_t LGLogFileInfo::fileSize() {
-  if (fileSize_ == 0) {
+  if (_fileSize == 0) {
     if (const auto* size = platform::find(fileAttributes(), "fileSize")) {
-      fileSize_ = static_cast<std::uint64_t>(size->integerValue());
+      _fileSize = static_cast<std::uint64_t>(size->integerValue());
     }
   }
-  return fileSize_;
+  return _fileSize;
 }
 
 double LGLogFileInfo::age() {
@@ -127,7 +127,7 @@ double LGLogFileInfo::age() {
 
 std::string LGLogFileInfo::description() {
   platform::Dictionary d;
-  d["filePath"] = filePath_;
+  d["filePath"] = _filePath;
   d["fileName"] = fileName();
   d["fileAttributes"] = fileAttributes();
   if (auto c = creationDate()) d["creationDate"] = *c;
@@ -140,7 +140,7 @@ std::string LGLogFileInfo::description() {
 
 bool LGLogFileInfo::isArchived() const {
   return hasExtendedAttributeWithName(kLGLogFileArchivedAttribute) ||
-         archivedMarkPosition(lastComponent(filePath_)) != std::string_view::npos;
+         archivedMarkPosition(lastComponent(_filePath)) != std::string_view::npos;
 }
 
 void LGLogFileInfo::setIsArchived(bool archived) {
@@ -159,41 +159,41 @@ void LGLogFileInfo::setIsArchived(bool archived) {
 }
 
 void LGLogFileInfo::reset() {
-  fileName_.reset();
-  fileAttributes_.reset();
-  creationDate_.reset();
-  modificationDate_.reset();
+  _fileName.reset();
+  _fileAttributes.reset();
+  _creationDate.reset();
+  _modificationDate.reset();
 }
 
 void LGLogFileInfo::renameFile(const std::string& newFileName) {
   if (newFileName == fileName()) return;
-  auto slash = filePath_.rfind('/');
-  std::string folder = slash == std::string::npos ? std::string() : filePath_.substr(0, slash + 1);
+  auto slash = _filePath.rfind('/');
+  std::string folder = slash == std::string::npos ? std::string() : _filePath.substr(0, slash + 1);
   std::string newPath = folder + newFileName;
   // Moving never replaces another file (it would be lost with its lines). A file system that
   // cannot refuse in the move itself gets a look first.
-  if (renameat2(AT_FDCWD, filePath_.c_str(), AT_FDCWD, newPath.c_str(), RENAME_NOREPLACE) != 0 &&
+  if (renameat2(AT_FDCWD, _filePath.c_str(), AT_FDCWD, newPath.c_str(), RENAME_NOREPLACE) != 0 &&
       errno == EINVAL) {
     struct stat st;
-    if (lstat(newPath.c_str(), &st) != 0) std::rename(filePath_.c_str(), newPath.c_str());
+    if (lstat(newPath.c_str(), &st) != 0) std::rename(_filePath.c_str(), newPath.c_str());
   }
-  filePath_ = newPath;
+  _filePath = newPath;
   reset();
 }
 
 bool LGLogFileInfo::hasExtendedAttributeWithName(const std::string& name) const {
   if (extendedAttributesRefused()) return false;
-  return getxattr(filePath_.c_str(), name.c_str(), nullptr, 0) >= 0;
+  return getxattr(_filePath.c_str(), name.c_str(), nullptr, 0) >= 0;
 }
 
 bool LGLogFileInfo::addExtendedAttributeWithName(const std::string& name) {
   if (extendedAttributesRefused()) return false;
-  return setxattr(filePath_.c_str(), name.c_str(), "", 0, 0) == 0;
+  return setxattr(_filePath.c_str(), name.c_str(), "", 0, 0) == 0;
 }
 
 void LGLogFileInfo::removeExtendedAttributeWithName(const std::string& name) {
   if (extendedAttributesRefused()) return;
-  removexattr(filePath_.c_str(), name.c_str());
+  removexattr(_filePath.c_str(), name.c_str());
 }
 
 int LGLogFileInfo::reverseCompareByCreationDate(LGLogFileInfo& other) {

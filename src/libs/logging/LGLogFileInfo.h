@@ -23,7 +23,7 @@ class LGLogFileInfo {
   static std::shared_ptr<LGLogFileInfo> logFileWithPath(const std::string& filePath);
   explicit LGLogFileInfo(std::string filePath);
 
-  const std::string& filePath() const { return filePath_; }
+  const std::string& filePath() const { return _filePath; }
   const std::string& fileName();
   // Size ("fileSize", integer) and modification date ("fileModificationDate"); empty when the
   // file cannot be read.
@@ -52,7 +52,7 @@ class LGLogFileInfo {
   bool addExtendedAttributeWithName(const std::string& name);
   void removeExtendedAttributeWithName(const std::string& name);
 
-  bool operator==(const LGLogFileInfo& other) const { return filePath_ == other.filePath_; }
+  bool operator==(const LGLogFileInfo& other) const { return _filePath == other._filePath; }
 
   // -1 when this file sorts first (the later date), 1 when `other` does, 0 for equal dates.
   // A missing date counts as the earliest.
@@ -70,12 +70,12 @@ class LGLogFileInfo {
   };
 
  private:
-  std::string filePath_;
-  std::optional<std::string> fileName_;
-  std::optional<platform::Dictionary> fileAttributes_;
-  std::optional<platform::Date> creationDate_;
-  std::optional<platform::Date> modificationDate_;
-  std::uint64_t fileSize_ = 0;
+  std::string _filePath;
+  std::optional<std::string> _fileName;
+  std::optional<platform::Dictionary> _fileAttributes;
+  std::optional<platform::Date> _creationDate;
+  std::optional<platform::Date> _modificationDate;
+  std::uint64_t _fileSize = 0;
 };
 
 // The name of the archived mark.

@@ -26,42 +26,42 @@ std::optional<std::string> currentThreadName() {
 
 LGLogMessage::LGLogMessage(std::string logMsg, int level, int flag, int context, const char* file,
                            const char* function, int line, platform::Value tag, int options)
-    : logLevel_(level),
-      logFlag_(flag),
-      logContext_(context),
-      logMsg_(std::make_shared<const std::string>(std::move(logMsg))),
-      timestamp_(platform::Clock::shared()->now()),
-      file_(file),
-      function_(function),
-      lineNumber_(line),
-      machThreadID_(static_cast<std::uint32_t>(platform::Thread::currentId())),
-      queueLabel_(currentQueueLabel()),
-      threadName_(currentThreadName()),
-      tag_(std::move(tag)),
-      options_(options) {
+    : _logLevel(level),
+      _logFlag(flag),
+      _logContext(context),
+      _logMsg(std::make_shared<const std::string>(std::move(logMsg))),
+      _timestamp(platform::Clock::shared()->now()),
+      _file(file),
+      _function(function),
+      _lineNumber(line),
+      _machThreadID(static_cast<std::uint32_t>(platform::Thread::currentId())),
+      _queueLabel(currentQueueLabel()),
+      _threadName(currentThreadName()),
+      _tag(std::move(tag)),
+      _options(options) {
   if ((options & LGLogMessageCopyFile) && file) {
     fileCopy_ = file;
-    file_ = fileCopy_.c_str();
+    _file = fileCopy_.c_str();
   }
   if ((options & LGLogMessageCopyFunction) && function) {
     functionCopy_ = function;
-    function_ = functionCopy_.c_str();
+    _function = functionCopy_.c_str();
   }
 }
 
 std::string LGLogMessage::threadID() const {
   char text[16];
-  std::snprintf(text, sizeof text, "%x", machThreadID_);
+  std::snprintf(text, sizeof text, "%x", _machThreadID);
   return text;
 }
 
 std::optional<std::string> LGLogMessage::fileName() const {
-  return fileNameWithoutExtension(file_, false);
+  return fileNameWithoutExtension(_file, false);
 }
 
 std::optional<std::string> LGLogMessage::methodName() const {
-  if (!function_) return std::nullopt;
-  return std::string(function_);
+  if (!_function) return std::nullopt;
+  return std::string(_function);
 }
 
 std::optional<std::string> fileNameWithoutExtension(const char* path, bool /*copy*/) {

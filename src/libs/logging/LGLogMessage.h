@@ -31,22 +31,22 @@ class LGLogMessage {
   LGLogMessage(const LGLogMessage&) = delete;
   LGLogMessage& operator=(const LGLogMessage&) = delete;
 
-  int logLevel() const { return logLevel_; }
-  int logFlag() const { return logFlag_; }
-  int logContext() const { return logContext_; }
-  const std::string& logMsg() const { return *logMsg_; }
+  int logLevel() const { return _logLevel; }
+  int logFlag() const { return _logFlag; }
+  int logContext() const { return _logContext; }
+  const std::string& logMsg() const { return *_logMsg; }
   // The text as a shared object, for formatters that hand the message's own text back.
-  const LGLogText& logMsgText() const { return logMsg_; }
-  platform::Date timestamp() const { return timestamp_; }
-  const char* file() const { return file_; }
-  const char* function() const { return function_; }
-  int lineNumber() const { return lineNumber_; }
-  std::uint32_t machThreadID() const { return machThreadID_; }
+  const LGLogText& logMsgText() const { return _logMsg; }
+  platform::Date timestamp() const { return _timestamp; }
+  const char* file() const { return _file; }
+  const char* function() const { return _function; }
+  int lineNumber() const { return _lineNumber; }
+  std::uint32_t machThreadID() const { return _machThreadID; }
   // Absent when the caller ran on no dispatch queue.
-  const std::optional<std::string>& queueLabel() const { return queueLabel_; }
-  const std::optional<std::string>& threadName() const { return threadName_; }
-  const platform::Value& tag() const { return tag_; }
-  int options() const { return options_; }
+  const std::optional<std::string>& queueLabel() const { return _queueLabel; }
+  const std::optional<std::string>& threadName() const { return _threadName; }
+  const platform::Value& tag() const { return _tag; }
+  int options() const { return _options; }
 
   // The thread id as lower-case hexadecimal text.
   std::string threadID() const;
@@ -56,19 +56,19 @@ class LGLogMessage {
   std::optional<std::string> methodName() const;
 
  private:
-  int logLevel_;
-  int logFlag_;
-  int logContext_;
-  LGLogText logMsg_;
-  platform::Date timestamp_;
-  const char* file_;
-  const char* function_;
-  int lineNumber_;
-  std::uint32_t machThreadID_;
-  std::optional<std::string> queueLabel_;
-  std::optional<std::string> threadName_;
-  platform::Value tag_;
-  int options_;
+  int _logLevel;
+  int _logFlag;
+  int _logContext;
+  LGLogText _logMsg;
+  platform::Date _timestamp;
+  const char* _file;
+  const char* _function;
+  int _lineNumber;
+  std::uint32_t _machThreadID;
+  std::optional<std::string> _queueLabel;
+  std::optional<std::string> _threadName;
+  platform::Value _tag;
+  int _options;
   // Owned copies of file and function when the options ask for them.
   std::string fileCopy_;
   std::string functionCopy_;

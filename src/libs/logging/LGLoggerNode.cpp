@@ -7,4 +7,4 @@ std::shared_ptr<LGLoggerNode> LGLoggerNode::nodeWithLogger(
 
 LGLoggerNode::LGLoggerNode(std::shared_ptr<LGLogger> logger,
                            std::shared_ptr<platform::dispatch::Queue> loggerQueue)
-    : logger_(std::move(logger)), loggerQueue_(std::move(loggerQueue)) {}
+    : _logger(std::move(logger)), _loggerQueue(std::move(loggerQueue)) {}

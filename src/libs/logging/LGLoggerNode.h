@@ -14,10 +14,10 @@ class LGLoggerNode {
   LGLoggerNode(std::shared_ptr<LGLogger> logger,
                std::shared_ptr<platform::dispatch::Queue> loggerQueue);
 
-  const std::shared_ptr<LGLogger>& logger() const { return logger_; }
-  const std::shared_ptr<platform::dispatch::Queue>& loggerQueue() const { return loggerQueue_; }
+  const std::shared_ptr<LGLogger>& logger() const { return _logger; }
+  const std::shared_ptr<platform::dispatch::Queue>& loggerQueue() const { return _loggerQueue; }
 
  private:
-  const std::shared_ptr<LGLogger> logger_;
-  const std::shared_ptr<platform::dispatch::Queue> loggerQueue_;
+  const std::shared_ptr<LGLogger> _logger;
+  const std::shared_ptr<platform::dispatch::Queue> _loggerQueue;
 };

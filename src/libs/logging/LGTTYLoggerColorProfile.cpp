@@ -21,7 +21,7 @@ std::string consoleCode(const char* kind, std::uint8_t r, std::uint8_t g, std::u
 LGTTYLoggerColorProfile::LGTTYLoggerColorProfile(std::optional<LGColor> foregroundColor,
                                                  std::optional<LGColor> backgroundColor, int flag,
                                                  int context)
-    : mask_(flag), context_(context) {
+    : _mask(flag), _context(context) {
   if (foregroundColor) {
     fg_r = toByte(foregroundColor->red);
     fg_g = toByte(foregroundColor->green);
@@ -36,18 +36,18 @@ LGTTYLoggerColorProfile::LGTTYLoggerColorProfile(std::optional<LGColor> foregrou
     if (foregroundColor) {
       fgCodeIndex_ = LGTTYLogger::codeIndexForColor(*foregroundColor);
       fgCodeRaw_ = LGTTYLogger::foregroundCode(fgCodeIndex_);
-      fgCode_ = "\x1b[" + *fgCodeRaw_;
+      _fgCode = "\x1b[" + *fgCodeRaw_;
     }
     if (backgroundColor) {
       bgCodeIndex_ = LGTTYLogger::codeIndexForColor(*backgroundColor);
       bgCodeRaw_ = LGTTYLogger::backgroundCode(bgCodeIndex_);
-      bgCode_ = "\x1b[" + *bgCodeRaw_;
+      _bgCode = "\x1b[" + *bgCodeRaw_;
     }
-    resetCode_ = "\x1b[0m";
+    _resetCode = "\x1b[0m";
   } else if (LGTTYLogger::isColorConsole()) {
-    if (foregroundColor) fgCode_ = consoleCode("fg", fg_r, fg_g, fg_b);
-    if (backgroundColor) bgCode_ = consoleCode("bg", bg_r, bg_g, bg_b);
-    resetCode_ = "\x1b[;";
+    if (foregroundColor) _fgCode = consoleCode("fg", fg_r, fg_g, fg_b);
+    if (backgroundColor) _bgCode = consoleCode("bg", bg_r, bg_g, bg_b);
+    _resetCode = "\x1b[;";
   }
 }
 
@@ -56,7 +56,7 @@ std::string LGTTYLoggerColorProfile::description() const {
   std::snprintf(text, sizeof text,
                 "<LGTTYLoggerColorProfile: %p mask:%i ctxt:%i fg:%u,%u,%u bg:%u,%u,%u fgCode:%s "
                 "bgCode:%s>",
-                static_cast<const void*>(this), mask_, context_, fg_r, fg_g, fg_b, bg_r, bg_g, bg_b,
+                static_cast<const void*>(this), _mask, _context, fg_r, fg_g, fg_b, bg_r, bg_g, bg_b,
                 fgCodeRaw_ ? fgCodeRaw_->c_str() : "(null)",
                 bgCodeRaw_ ? bgCodeRaw_->c_str() : "(null)");
   return text;

@@ -14,17 +14,17 @@ class LGTTYLoggerColorProfile {
   LGTTYLoggerColorProfile(std::optional<LGColor> foregroundColor,
                           std::optional<LGColor> backgroundColor, int flag, int context);
 
-  int mask() const { return mask_; }
-  int context() const { return context_; }
-  const std::string& fgCode() const { return fgCode_; }
-  const std::string& bgCode() const { return bgCode_; }
-  const std::string& resetCode() const { return resetCode_; }
+  int mask() const { return _mask; }
+  int context() const { return _context; }
+  const std::string& fgCode() const { return _fgCode; }
+  const std::string& bgCode() const { return _bgCode; }
+  const std::string& resetCode() const { return _resetCode; }
 
   std::string description() const;
 
  private:
-  int mask_;
-  int context_;
+  int _mask;
+  int _context;
   std::uint8_t fg_r = 0, fg_g = 0, fg_b = 0;
   std::uint8_t bg_r = 0, bg_g = 0, bg_b = 0;
   std::uint32_t fgCodeIndex_ = 0;
@@ -32,7 +32,7 @@ class LGTTYLoggerColorProfile {
   std::uint32_t bgCodeIndex_ = 0;
   std::optional<std::string> bgCodeRaw_;
   // Escape sequences written before (colours) and after (reset) a line.
-  std::string fgCode_;
-  std::string bgCode_;
-  std::string resetCode_;
+  std::string _fgCode;
+  std::string _bgCode;
+  std::string _resetCode;
 };

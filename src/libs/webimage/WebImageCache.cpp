@@ -66,13 +66,13 @@ void WebImageCache::setMaxCacheAge(double seconds) { maxAge = seconds; }
 double WebImageCache::maxCacheAge() { return maxAge; }
 
 WebImageCache::WebImageCache(std::string diskCachePath)
-    : diskCachePath_(std::move(diskCachePath)),
+    : _diskCachePath(std::move(diskCachePath)),
       cacheInQueue_(platform::OperationQueue::create("webimage.cache.in")),
       cacheOutQueue_(platform::OperationQueue::create("webimage.cache.out")) {
   cacheInQueue_->setMaxConcurrentOperationCount(1);
   cacheOutQueue_->setMaxConcurrentOperationCount(1);
   std::error_code ignored;
-  fs::create_directories(diskCachePath_, ignored);
+  fs::create_directories(_diskCachePath, ignored);
 }
 
 WebImageCache::~WebImageCache() {
@@ -96,7 +96,7 @@ void WebImageCache::observeApplication() {
 }
 
 std::string WebImageCache::cachePathForKey(const std::string& key) const {
-  return platform::Paths::join(diskCachePath_, platform::md5Hex(key));
+  return platform::Paths::join(_diskCachePath, platform::md5Hex(key));
 }
 
 void WebImageCache::storeImage(const std::shared_ptr<platform::Image>& image,
@@ -129,7 +129,7 @@ void WebImageCache::storeImage(const std::shared_ptr<platform::Image>& image,
 void WebImageCache::storeKeyWithDataToDisk(const std::string& key, const std::string& path,
                                            const std::optional<Bytes>& data) {
   std::error_code ignored;
-  fs::create_directories(diskCachePath_, ignored);
+  fs::create_directories(_diskCachePath, ignored);
   if (data) {
     writeFile(path, *data);
     return;
@@ -229,8 +229,8 @@ void WebImageCache::clearMemory() {
 void WebImageCache::clearDisk() {
   cacheInQueue_->cancelAllOperations();
   std::error_code ignored;
-  fs::remove_all(diskCachePath_, ignored);
-  fs::create_directories(diskCachePath_, ignored);
+  fs::remove_all(_diskCachePath, ignored);
+  fs::create_directories(_diskCachePath, ignored);
 }
 
 void WebImageCache::cleanDisk() {
@@ -239,7 +239,7 @@ void WebImageCache::cleanDisk() {
                                              std::chrono::duration<double>(maxCacheAge()));
   std::error_code failed;
   std::vector<fs::path> expired;
-  for (fs::recursive_directory_iterator it(diskCachePath_, failed), end; !failed && it != end;
+  for (fs::recursive_directory_iterator it(_diskCachePath, failed), end; !failed && it != end;
        it.increment(failed)) {
     if (!it->is_regular_file(failed)) continue;
     auto written = fs::last_write_time(it->path(), failed);
@@ -254,7 +254,7 @@ void WebImageCache::cleanDisk() {
 std::uint64_t WebImageCache::getSize() const {
   std::uint64_t size = 0;
   std::error_code failed;
-  for (fs::directory_iterator it(diskCachePath_, failed), end; !failed && it != end;
+  for (fs::directory_iterator it(_diskCachePath, failed), end; !failed && it != end;
        it.increment(failed)) {
     std::error_code fileFailed;
     if (it->is_regular_file(fileFailed)) size += it->file_size(fileFailed);
@@ -265,7 +265,7 @@ std::uint64_t WebImageCache::getSize() const {
 std::size_t WebImageCache::getDiskCount() const {
   std::size_t count = 0;
   std::error_code failed;
-  for (fs::directory_iterator it(diskCachePath_, failed), end; !failed && it != end;
+  for (fs::directory_iterator it(_diskCachePath, failed), end; !failed && it != end;
        it.increment(failed))
     ++count;
   return count;

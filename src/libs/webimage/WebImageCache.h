@@ -38,7 +38,7 @@ class WebImageCache : public std::enable_shared_from_this<WebImageCache> {
   WebImageCache(const WebImageCache&) = delete;
   WebImageCache& operator=(const WebImageCache&) = delete;
 
-  const std::string& diskCachePath() const { return diskCachePath_; }
+  const std::string& diskCachePath() const { return _diskCachePath; }
   // The file of `key` in the disk folder.
   std::string cachePathForKey(const std::string& key) const;
 
@@ -81,7 +81,7 @@ class WebImageCache : public std::enable_shared_from_this<WebImageCache> {
                                                   bool fromDisk) EXCLUDES(mutex_);
 
   // Set at construction, read-only after.
-  const std::string diskCachePath_;
+  const std::string _diskCachePath;
   std::shared_ptr<platform::OperationQueue> cacheInQueue_;
   std::shared_ptr<platform::OperationQueue> cacheOutQueue_;
   std::vector<platform::ObserverToken> observers_;

@@ -68,9 +68,9 @@ void WebImageDownloader::setMaxConcurrentDownloads(unsigned) {}
 WebImageDownloader::WebImageDownloader(std::string url,
                                        std::weak_ptr<WebImageDownloaderDelegate> delegate,
                                        Value userInfo, bool lowPriority)
-    : url_(std::move(url)),
-      delegate_(std::move(delegate)),
-      userInfo_(std::move(userInfo)),
+    : _url(std::move(url)),
+      _delegate(std::move(delegate)),
+      _userInfo(std::move(userInfo)),
       _lowPriority(lowPriority) {}
 
 WebImageDownloader::~WebImageDownloader() {
@@ -79,11 +79,11 @@ WebImageDownloader::~WebImageDownloader() {
 
 void WebImageDownloader::start() {
   platform::assertMainThread("WebImageDownloader::start");
-  if (url_.empty()) {
-    if (auto delegate = delegate_.lock()) delegate->imageDownloaderDidFailWithError(*this, {});
+  if (_url.empty()) {
+    if (auto delegate = _delegate.lock()) delegate->imageDownloaderDidFailWithError(*this, {});
     return;
   }
-  platform::URLRequest request(url_);
+  platform::URLRequest request(_url);
   request.setTimeoutInterval(kTimeoutInterval);
   connection_ = platform::URLConnection::make(std::move(request), weak_from_this());
   connection_->scheduleInRunLoop(platform::RunLoop::main());
@@ -112,31 +112,31 @@ void WebImageDownloader::connectionDidReceiveResponse(platform::URLConnection&,
     auto self = shared_from_this();
     if (connection_) connection_->cancel();
     postStop(Value());
-    if (auto delegate = delegate_.lock())
+    if (auto delegate = _delegate.lock())
       delegate->imageDownloaderDidFailWithError(
           *this, platform::Error(platform::kURLErrorDomain, response.statusCode()));
     connection_.reset();
-    imageData_.reset();
+    _imageData.reset();
     return;
   }
   std::int64_t announced = response.expectedContentLength();
   expectedSize_ = announced > 0 ? static_cast<std::uint64_t>(announced) : 0;
-  imageData_ = Bytes();
-  imageData_->reserve(std::min(expectedSize_, kMaxInitialCapacity));
+  _imageData = Bytes();
+  _imageData->reserve(std::min(expectedSize_, kMaxInitialCapacity));
 }
 
 void WebImageDownloader::connectionDidReceiveData(platform::URLConnection&, const Bytes& data) {
-  if (!imageData_) imageData_ = Bytes();
-  imageData_->insert(imageData_->end(), data.begin(), data.end());
-  auto delegate = delegate_.lock();
+  if (!_imageData) _imageData = Bytes();
+  _imageData->insert(_imageData->end(), data.begin(), data.end());
+  auto delegate = _delegate.lock();
   if (_progressive && expectedSize_ > 0 && delegate && delegate->takesPartialImages())
     updatePartialImage();
 }
 
 void WebImageDownloader::updatePartialImage() {
   if (!imageSource_) imageSource_ = std::make_unique<platform::ImageSource>();
-  const std::uint64_t received = imageData_->size();
-  imageSource_->updateData(*imageData_, received == expectedSize_);
+  const std::uint64_t received = _imageData->size();
+  imageSource_->updateData(*_imageData, received == expectedSize_);
   if (width_ == 0 || height_ == 0) {
     width_ = imageSource_->pixelWidth();
     height_ = imageSource_->pixelHeight();
@@ -144,7 +144,7 @@ void WebImageDownloader::updatePartialImage() {
   if (width_ <= 0 || height_ <= 0 || received >= expectedSize_) return;
   auto rows = imageSource_->imageAtIndex(0);
   if (!rows) return;
-  auto partial = onFullCanvas(*rows, width_, height_, WebImageScale::scaleForName(url_));
+  auto partial = onFullCanvas(*rows, width_, height_, WebImageScale::scaleForName(_url));
   if (!partial) return;
   WebImageDecoder::sharedImageDecoder()->decodeImage(
       partial, shared_from_this(), Value(platform::Dictionary{{"type", Value(kPartialType)}}));
@@ -154,11 +154,11 @@ void WebImageDownloader::connectionDidFinishLoading(platform::URLConnection&) {
   auto self = shared_from_this();
   connection_.reset();
   postStop(Value());
-  auto delegate = delegate_.lock();
+  auto delegate = _delegate.lock();
   if (!delegate) return;
   delegate->imageDownloaderDidFinish(*this);
   if (!delegate->takesFinishedImages()) return;
-  auto image = WebImageScale::imageWithData(imageData_.value_or(Bytes()), url_);
+  auto image = WebImageScale::imageWithData(_imageData.value_or(Bytes()), _url);
   WebImageDecoder::sharedImageDecoder()->decodeImage(image, self, Value());
 }
 
@@ -166,15 +166,15 @@ void WebImageDownloader::connectionDidFailWithError(platform::URLConnection&,
                                                     const platform::Error& error) {
   auto self = shared_from_this();
   postStop(Value());
-  if (auto delegate = delegate_.lock()) delegate->imageDownloaderDidFailWithError(*this, error);
+  if (auto delegate = _delegate.lock()) delegate->imageDownloaderDidFailWithError(*this, error);
   connection_.reset();
-  imageData_.reset();
+  _imageData.reset();
 }
 
 void WebImageDownloader::imageDecoderDidFinishDecodingImage(
     WebImageDecoder&, const std::shared_ptr<platform::Image>& image, const Value& userInfo) {
   if (cancelled_) return;
-  auto delegate = delegate_.lock();
+  auto delegate = _delegate.lock();
   if (!delegate) return;
   const platform::Dictionary* info = userInfo.asDictionary();
   auto type = info ? info->find("type") : platform::Dictionary::const_iterator();

@@ -45,9 +45,9 @@ class WebImageDownloader : public platform::URLConnectionDelegate,
   // Stops a running download; the delegate hears nothing more.
   void cancel();
 
-  const std::string& url() const { return url_; }
-  std::shared_ptr<WebImageDownloaderDelegate> delegate() const { return delegate_.lock(); }
-  const platform::Value& userInfo() const { return userInfo_; }
+  const std::string& url() const { return _url; }
+  std::shared_ptr<WebImageDownloaderDelegate> delegate() const { return _delegate.lock(); }
+  const platform::Value& userInfo() const { return _userInfo; }
   // Recorded only: this platform's run loop has no modes that would hold a low-priority
   // download back while the user touches the screen.
   bool lowPriority() const { return _lowPriority; }
@@ -55,7 +55,7 @@ class WebImageDownloader : public platform::URLConnectionDelegate,
   bool progressive() const { return _progressive; }
   void setProgressive(bool progressive) { _progressive = progressive; }
   // The bytes received so far; absent before the answer and after a failure.
-  const std::optional<platform::Bytes>& imageData() const { return imageData_; }
+  const std::optional<platform::Bytes>& imageData() const { return _imageData; }
   bool isRunning() const { return connection_ != nullptr; }
 
   void connectionDidReceiveResponse(platform::URLConnection&,
@@ -74,16 +74,16 @@ class WebImageDownloader : public platform::URLConnectionDelegate,
   void postStop(platform::Value object);
 
   // Set at construction.
-  const std::string url_;
-  const std::weak_ptr<WebImageDownloaderDelegate> delegate_;
-  const platform::Value userInfo_;
+  const std::string _url;
+  const std::weak_ptr<WebImageDownloaderDelegate> _delegate;
+  const platform::Value _userInfo;
 
   // Main thread only.
   bool _lowPriority = false;
   bool _progressive = false;
   bool cancelled_ = false;
   std::shared_ptr<platform::URLConnection> connection_;
-  std::optional<platform::Bytes> imageData_;
+  std::optional<platform::Bytes> _imageData;
   std::uint64_t expectedSize_ = 0;
   int width_ = 0;
   int height_ = 0;

@@ -44,12 +44,12 @@ std::shared_ptr<WebImageManager> WebImageManager::sharedManager() {
 
 std::string WebImageManager::cacheKeyForURL(const std::string& url) const {
   platform::MutexLock lock(mutex_);
-  return cacheKeyFilter_ ? cacheKeyFilter_(url) : url;
+  return _cacheKeyFilter ? _cacheKeyFilter(url) : url;
 }
 
 void WebImageManager::setCacheKeyFilter(CacheKeyFilter filter) {
   platform::MutexLock lock(mutex_);
-  cacheKeyFilter_ = std::move(filter);
+  _cacheKeyFilter = std::move(filter);
 }
 
 std::shared_ptr<platform::Image> WebImageManager::imageWithURL(
@@ -99,7 +99,7 @@ void WebImageManager::downloadWithURL(const std::optional<std::string>& url,
                                       FailureBlock failure) {
   platform::assertMainThread("WebImageManager::downloadWithURL");
   if (!url || url->empty() || !delegate) return;
-  if (!(options & WebImageOptions::kRetryFailed) && failedURLs_.count(*url)) return;
+  if (!(options & WebImageOptions::kRetryFailed) && _failedURLs.count(*url)) return;
   auto request = std::make_shared<Request>(
       Request{delegate, *url, options, userInfo, std::move(success), std::move(failure)});
   cacheDelegates_.push_back(delegate);
@@ -214,7 +214,7 @@ void WebImageManager::imageDownloaderDidFinishWithImage(
                                                   cacheKeyForURL(downloader.url()),
                                                   !(options & WebImageOptions::kCacheMemoryOnly));
   } else if (!(options & WebImageOptions::kRetryFailed)) {
-    failedURLs_.insert(downloader.url());
+    _failedURLs.insert(downloader.url());
   }
 }
 

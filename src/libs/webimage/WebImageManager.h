@@ -67,7 +67,7 @@ class WebImageManager : public WebImageCacheDelegate,
   // Cancels every download and drops every request; the failed URLs stay.
   void cancelAll();
 
-  const std::set<std::string>& failedURLs() const { return failedURLs_; }
+  const std::set<std::string>& failedURLs() const { return _failedURLs; }
   // How many requests wait for the cache and for downloads (diagnostics).
   std::size_t waitingForCacheCount() const { return cacheDelegates_.size(); }
   std::size_t waitingForDownloadCount() const { return downloadDelegates_.size(); }
@@ -98,7 +98,7 @@ class WebImageManager : public WebImageCacheDelegate,
   void forgetDownloader(const WebImageDownloader& downloader);
 
   mutable platform::Mutex mutex_;
-  CacheKeyFilter cacheKeyFilter_ GUARDED_BY(mutex_);
+  CacheKeyFilter _cacheKeyFilter GUARDED_BY(mutex_);
 
   // Main thread only. The cache and download lists run in parallel: entry i of each belongs to
   // one request.
@@ -108,5 +108,5 @@ class WebImageManager : public WebImageCacheDelegate,
   std::vector<std::shared_ptr<WebImageDownloader>> downloaders_;
   std::vector<std::shared_ptr<Request>> downloadInfo_;
   std::map<std::string, std::shared_ptr<WebImageDownloader>> downloaderForURL_;
-  std::set<std::string> failedURLs_;
+  std::set<std::string> _failedURLs;
 };

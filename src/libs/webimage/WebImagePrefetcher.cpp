@@ -13,8 +13,8 @@ std::shared_ptr<WebImagePrefetcher> WebImagePrefetcher::sharedImagePrefetcher() 
 void WebImagePrefetcher::prefetchURLs(std::vector<std::string> urls) {
   platform::assertMainThread("WebImagePrefetcher::prefetchURLs");
   cancelPrefetching();
-  startedAt_ = platform::Clock::shared()->now();
-  prefetchURLs_ = std::move(urls);
+  _startedAt = platform::Clock::shared()->now();
+  _prefetchURLs = std::move(urls);
   startNext(_maxConcurrentDownloads);
 }
 
@@ -23,9 +23,9 @@ void WebImagePrefetcher::startNext(std::size_t count) {
   if (starting_) return;
   starting_ = true;
   auto self = shared_from_this();
-  while (pendingStarts_ > 0 && requestedCount_ < prefetchURLs_.size()) {
+  while (pendingStarts_ > 0 && _requestedCount < _prefetchURLs.size()) {
     --pendingStarts_;
-    const std::string url = prefetchURLs_[requestedCount_++];
+    const std::string url = _prefetchURLs[_requestedCount++];
     WebImageManager::sharedManager()->downloadWithURL(url, self, _options);
   }
   pendingStarts_ = 0;
@@ -33,23 +33,23 @@ void WebImagePrefetcher::startNext(std::size_t count) {
 }
 
 void WebImagePrefetcher::webImageManagerDidFinishWithImage(WebImageManager&, const Image&) {
-  ++finishedCount_;
+  ++_finishedCount;
   startNext(1);
 }
 
 void WebImagePrefetcher::webImageManagerDidFailWithError(WebImageManager&,
                                                          const std::optional<platform::Error>&) {
-  ++finishedCount_;
-  ++skippedCount_;
+  ++_finishedCount;
+  ++_skippedCount;
   startNext(1);
 }
 
 void WebImagePrefetcher::cancelPrefetching() {
   platform::assertMainThread("WebImagePrefetcher::cancelPrefetching");
-  prefetchURLs_.clear();
-  requestedCount_ = 0;
-  finishedCount_ = 0;
-  skippedCount_ = 0;
+  _prefetchURLs.clear();
+  _requestedCount = 0;
+  _finishedCount = 0;
+  _skippedCount = 0;
   pendingStarts_ = 0;
   WebImageManager::sharedManager()->cancelForDelegate(this);
 }

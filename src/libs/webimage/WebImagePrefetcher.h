@@ -22,16 +22,16 @@ class WebImagePrefetcher : public WebImageManagerDelegate,
   void prefetchURLs(std::vector<std::string> urls);
   void cancelPrefetching();
 
-  const std::vector<std::string>& prefetchURLs() const { return prefetchURLs_; }
+  const std::vector<std::string>& prefetchURLs() const { return _prefetchURLs; }
   unsigned maxConcurrentDownloads() const { return _maxConcurrentDownloads; }
   void setMaxConcurrentDownloads(unsigned max) { _maxConcurrentDownloads = max; }
   unsigned options() const { return _options; }
   void setOptions(unsigned options) { _options = options; }
-  std::size_t requestedCount() const { return requestedCount_; }
-  std::size_t finishedCount() const { return finishedCount_; }
-  std::size_t skippedCount() const { return skippedCount_; }
+  std::size_t requestedCount() const { return _requestedCount; }
+  std::size_t finishedCount() const { return _finishedCount; }
+  std::size_t skippedCount() const { return _skippedCount; }
   // When the current list was handed over (the shared clock's reading).
-  platform::Date startedAt() const { return startedAt_; }
+  platform::Date startedAt() const { return _startedAt; }
 
   void webImageManagerDidFinishWithImage(WebImageManager&, const Image&) override;
   void webImageManagerDidFailWithError(WebImageManager&,
@@ -43,13 +43,13 @@ class WebImagePrefetcher : public WebImageManagerDelegate,
   // a loop, never a recursion through the answers.
   void startNext(std::size_t count);
 
-  std::vector<std::string> prefetchURLs_;
+  std::vector<std::string> _prefetchURLs;
   unsigned _maxConcurrentDownloads = 3;
   unsigned _options = WebImageOptions::kLowPriority;
-  std::size_t requestedCount_ = 0;
-  std::size_t finishedCount_ = 0;
-  std::size_t skippedCount_ = 0;
-  platform::Date startedAt_{};
+  std::size_t _requestedCount = 0;
+  std::size_t _finishedCount = 0;
+  std::size_t _skippedCount = 0;
+  platform::Date _startedAt{};
   std::size_t pendingStarts_ = 0;
   bool starting_ = false;
 };

@@ -425,10 +425,10 @@ void DownListController::selectAllClick() {
 }
 
 void DownListController::refershDelBtn() {
-  selectedCount_ = 0;
+  _selectedCount = 0;
   for (bool flag : shownFlags())
-    if (flag) ++selectedCount_;
-  _deleteBtn->setTitle("删除(" + std::to_string(selectedCount_) + ")");
+    if (flag) ++_selectedCount;
+  _deleteBtn->setTitle("删除(" + std::to_string(_selectedCount) + ")");
 }
 
 void DownListController::viewChecked(CheckBox& box) {
@@ -445,7 +445,7 @@ void DownListController::viewChecked(CheckBox& box) {
 }
 
 void DownListController::delClick() {
-  if (selectedCount_ == 0) {
+  if (_selectedCount == 0) {
     screenlook::showAlert(std::string("提示"), std::string("请选择需要删除的课件！"), "确定", {},
                           {}, kTagNothingMarked);
     return;

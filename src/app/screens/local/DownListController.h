@@ -108,7 +108,7 @@ class DownListController : public PortraitOnly<platform::ViewController>,
   const std::shared_ptr<ReClass>& downloadingReclass() const { return _downloadingReclass; }
   const std::shared_ptr<ReClass>& finishReclass() const { return _finishReclass; }
   bool isDownLoaded() const { return _isDownLoaded; }
-  int selectedCount() const { return selectedCount_; }
+  int selectedCount() const { return _selectedCount; }
 
  protected:
   DownListController();
@@ -135,7 +135,7 @@ class DownListController : public PortraitOnly<platform::ViewController>,
   bool _isDownLoaded = false;
   bool _selectIndex = false;
   // The design's `selectedCount`.
-  int selectedCount_ = 0;
+  int _selectedCount = 0;
   bool _isAllSelceted = false;
   int _clickCWIndex = 0;
   int _selectedDownLoading = 0;

@@ -104,7 +104,7 @@ void PlayVideoViewController::initView() {
 
 void PlayVideoViewController::loadLecture() {
   cancelResumeJump();
-  isJump_ = false;
+  _isJump = false;
   // Each lecture counts its own ten seconds to its first step.
   _playSecond = 0;
   isDownLoadVedioCw(*_cw);
@@ -370,7 +370,7 @@ void PlayVideoViewController::playStateChange(const platform::Notification&) {
     case platform::MoviePlaybackState::Playing:
       isUpdateCurrTime = true;
       _btnPlay->setImage(platform::Image::named("btn_pause"));
-      if (!isJump_) scheduleResumeJump();
+      if (!_isJump) scheduleResumeJump();
       if (_progressHUD) _progressHUD->setHidden(true);
       break;
     case platform::MoviePlaybackState::Paused:
@@ -683,7 +683,7 @@ void PlayVideoViewController::insertStudyLog(const CourseWare& lecture) {
 }
 
 void PlayVideoViewController::scheduleResumeJump() {
-  isJump_ = true;
+  _isJump = true;
   std::optional<double> target = resumePosition_;
   if (!target && _cw) {
     const double total = static_cast<double>(_cw->totalMins().value_or(0));

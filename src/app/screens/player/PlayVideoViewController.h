@@ -138,7 +138,7 @@ class PlayVideoViewController : public platform::ViewController,
   // The credited point of the lecture on screen, in seconds: as loaded, moved on by every step.
   double creditedPoint() const { return creditedUpTo_; }
   int playSecond() const { return _playSecond; }
-  bool isJump() const { return isJump_; }
+  bool isJump() const { return _isJump; }
   // Playing seconds since the learner last touched a player: one count for the whole process.
   static int idleSeconds();
   static void setIdleSeconds(int seconds);
@@ -229,7 +229,7 @@ class PlayVideoViewController : public platform::ViewController,
   bool _isAutoNext = true;
   bool _userExit = false;
   bool isUpdateCurrTime = true;
-  bool isJump_ = false;
+  bool _isJump = false;
   int _controlViewState = 1;
   int _playSecond = 0;
 

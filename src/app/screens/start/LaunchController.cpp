@@ -49,14 +49,14 @@ void addLine(platform::View& page, const platform::Rect& frame, const char* text
 void LaunchController::viewDidLoad() {
   ViewController::viewDidLoad();
   double height = screenlook::isTallScreen() ? 568 : 480;
-  launchScroll_ = platform::ScrollView::create(platform::Rect{0, 0, kPageWidth, height});
-  launchScroll_->setBounces(false);
-  launchScroll_->setContentSize({kPageWidth * kPageCount, height});
-  launchScroll_->setPagingEnabled(true);
-  launchScroll_->setDelegate(std::dynamic_pointer_cast<ScrollViewDelegate>(shared_from_this()));
-  launchScroll_->setShowsHorizontalScrollIndicator(false);
-  launchScroll_->setShowsVerticalScrollIndicator(false);
-  view()->addSubview(launchScroll_);
+  _launchScroll = platform::ScrollView::create(platform::Rect{0, 0, kPageWidth, height});
+  _launchScroll->setBounces(false);
+  _launchScroll->setContentSize({kPageWidth * kPageCount, height});
+  _launchScroll->setPagingEnabled(true);
+  _launchScroll->setDelegate(std::dynamic_pointer_cast<ScrollViewDelegate>(shared_from_this()));
+  _launchScroll->setShowsHorizontalScrollIndicator(false);
+  _launchScroll->setShowsVerticalScrollIndicator(false);
+  view()->addSubview(_launchScroll);
 
   for (int page = 1; page < kPageCount; ++page) addPage(page, height);
 
@@ -64,7 +64,7 @@ void LaunchController::viewDidLoad() {
       platform::Rect{kPageWidth * (kPageCount - 1), 0, kPageWidth, height});
   last->setImage(platform::Image::named("help7.png"));
   last->setUserInteractionEnabled(true);
-  launchScroll_->addSubview(last);
+  _launchScroll->addSubview(last);
   beginButton_ = platform::Button::buttonWithType(platform::ButtonType::Custom);
   beginButton_->setFrame({112, 230, 100, 30});
   beginButton_->setBackgroundImage(platform::Image::named("begin.png"));
@@ -73,13 +73,13 @@ void LaunchController::viewDidLoad() {
   last->addSubview(beginButton_);
 
   double viewHeight = view()->frame().height();
-  launchPage_ = platform::PageControl::create(platform::Rect{130, viewHeight - 35, 60, 20});
-  launchPage_->setBackgroundColor(platform::Color::clearColor());
-  launchPage_->setNumberOfPages(kPageCount);
-  launchPage_->setCurrentPage(0);
-  launchPage_->addTarget(std::static_pointer_cast<LaunchController>(shared_from_this()),
+  _launchPage = platform::PageControl::create(platform::Rect{130, viewHeight - 35, 60, 20});
+  _launchPage->setBackgroundColor(platform::Color::clearColor());
+  _launchPage->setNumberOfPages(kPageCount);
+  _launchPage->setCurrentPage(0);
+  _launchPage->addTarget(std::static_pointer_cast<LaunchController>(shared_from_this()),
                          &LaunchController::pageChage, platform::ControlEvent::ValueChanged);
-  view()->addSubview(launchPage_);
+  view()->addSubview(_launchPage);
 }
 
 void LaunchController::addPage(int page, double height) {
@@ -87,7 +87,7 @@ void LaunchController::addPage(int page, double height) {
   auto pageView =
       platform::ImageView::create(platform::Rect{kPageWidth * (page - 1), 0, kPageWidth, height});
   pageView->setImage(platform::Image::named("help.png"));
-  launchScroll_->addSubview(pageView);
+  _launchScroll->addSubview(pageView);
   addLine(*pageView, {30, 25, 290, 40}, text.title, 30, kTitleColor);
   addLine(*pageView, {30, 65, 290, 25}, text.firstLine, 15, kLineColor);
   auto picture = platform::Image::named("help" + std::to_string(page) + ".png");
@@ -106,12 +106,12 @@ platform::Rect LaunchController::pictureFrame(int page, platform::Size size) {
 }
 
 void LaunchController::pageChage() {
-  launchScroll_->setContentOffset({launchPage_->currentPage() * launchScroll_->frame().width(), 0},
+  _launchScroll->setContentOffset({_launchPage->currentPage() * _launchScroll->frame().width(), 0},
                                   true);
 }
 
 void LaunchController::scrollViewDidEndDecelerating(platform::ScrollView& scrollView) {
-  launchPage_->setCurrentPage(
+  _launchPage->setCurrentPage(
       static_cast<int>(std::trunc(scrollView.contentOffset().x / scrollView.frame().width())));
 }
 

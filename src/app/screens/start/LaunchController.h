@@ -31,8 +31,8 @@ class LaunchController : public PortraitOnly<platform::ViewController>,
   void pageChage();
   void scrollViewDidEndDecelerating(platform::ScrollView& scrollView) override;
 
-  const std::shared_ptr<platform::ScrollView>& launchScroll() const { return launchScroll_; }
-  const std::shared_ptr<platform::PageControl>& launchPage() const { return launchPage_; }
+  const std::shared_ptr<platform::ScrollView>& launchScroll() const { return _launchScroll; }
+  const std::shared_ptr<platform::PageControl>& launchPage() const { return _launchPage; }
   // The start button of the last page.
   const std::shared_ptr<platform::Button>& beginButton() const { return beginButton_; }
 
@@ -45,7 +45,7 @@ class LaunchController : public PortraitOnly<platform::ViewController>,
  private:
   void addPage(int page, double height);
 
-  std::shared_ptr<platform::ScrollView> launchScroll_;
-  std::shared_ptr<platform::PageControl> launchPage_;
+  std::shared_ptr<platform::ScrollView> _launchScroll;
+  std::shared_ptr<platform::PageControl> _launchPage;
   std::shared_ptr<platform::Button> beginButton_;
 };

@@ -93,21 +93,21 @@ std::optional<std::string> HTTPAuthenticationRequest::nonquotedSubHeaderFieldVal
 HTTPAuthenticationRequest::HTTPAuthenticationRequest(const HTTPMessage& request) {
   std::optional<std::string> header = request.headerField("Authorization");
   if (!header) return;
-  isBasic_ = header->size() > 5 && hasPrefixIgnoringCase(*header, "Basic ");
-  isDigest_ = header->size() > 6 && hasPrefixIgnoringCase(*header, "Digest ");
-  if (isBasic_) {
-    base64Credentials_ = std::string(trimmed(std::string_view(*header).substr(6)));
+  _isBasic = header->size() > 5 && hasPrefixIgnoringCase(*header, "Basic ");
+  _isDigest = header->size() > 6 && hasPrefixIgnoringCase(*header, "Digest ");
+  if (_isBasic) {
+    _base64Credentials = std::string(trimmed(std::string_view(*header).substr(6)));
     return;
   }
-  if (!isDigest_) return;
-  username_ = quotedSubHeaderFieldValue("username", *header);
-  realm_ = quotedSubHeaderFieldValue("realm", *header);
-  nonce_ = quotedSubHeaderFieldValue("nonce", *header);
-  uri_ = quotedSubHeaderFieldValue("uri", *header);
-  qop_ = nonquotedSubHeaderFieldValue("qop", *header);
-  if (qop_ && !qop_->empty() && qop_->front() == '"')
-    qop_ = quotedSubHeaderFieldValue("qop", *header);
-  nc_ = nonquotedSubHeaderFieldValue("nc", *header);
-  cnonce_ = quotedSubHeaderFieldValue("cnonce", *header);
-  response_ = quotedSubHeaderFieldValue("response", *header);
+  if (!_isDigest) return;
+  _username = quotedSubHeaderFieldValue("username", *header);
+  _realm = quotedSubHeaderFieldValue("realm", *header);
+  _nonce = quotedSubHeaderFieldValue("nonce", *header);
+  _uri = quotedSubHeaderFieldValue("uri", *header);
+  _qop = nonquotedSubHeaderFieldValue("qop", *header);
+  if (_qop && !_qop->empty() && _qop->front() == '"')
+    _qop = quotedSubHeaderFieldValue("qop", *header);
+  _nc = nonquotedSubHeaderFieldValue("nc", *header);
+  _cnonce = quotedSubHeaderFieldValue("cnonce", *header);
+  _response = quotedSubHeaderFieldValue("response", *header);
 }

@@ -19,18 +19,18 @@ class HTTPAuthenticationRequest {
  public:
   explicit HTTPAuthenticationRequest(const HTTPMessage& request);
 
-  bool isBasic() const { return isBasic_; }
-  bool isDigest() const { return isDigest_; }
+  bool isBasic() const { return _isBasic; }
+  bool isDigest() const { return _isDigest; }
   // Basic: the credentials after the scheme word, trimmed, still in Base64.
-  const std::optional<std::string>& base64Credentials() const { return base64Credentials_; }
-  const std::optional<std::string>& username() const { return username_; }
-  const std::optional<std::string>& realm() const { return realm_; }
-  const std::optional<std::string>& nonce() const { return nonce_; }
-  const std::optional<std::string>& uri() const { return uri_; }
-  const std::optional<std::string>& qop() const { return qop_; }
-  const std::optional<std::string>& nc() const { return nc_; }
-  const std::optional<std::string>& cnonce() const { return cnonce_; }
-  const std::optional<std::string>& response() const { return response_; }
+  const std::optional<std::string>& base64Credentials() const { return _base64Credentials; }
+  const std::optional<std::string>& username() const { return _username; }
+  const std::optional<std::string>& realm() const { return _realm; }
+  const std::optional<std::string>& nonce() const { return _nonce; }
+  const std::optional<std::string>& uri() const { return _uri; }
+  const std::optional<std::string>& qop() const { return _qop; }
+  const std::optional<std::string>& nc() const { return _nc; }
+  const std::optional<std::string>& cnonce() const { return _cnonce; }
+  const std::optional<std::string>& response() const { return _response; }
 
   // The value of parameter `param` in `header` when it is written as a quoted string (without
   // its quotes); absent when the parameter is missing, unquoted or the list is malformed.
@@ -42,15 +42,15 @@ class HTTPAuthenticationRequest {
                                                                  std::string_view header);
 
  private:
-  bool isBasic_ = false;
-  bool isDigest_ = false;
-  std::optional<std::string> base64Credentials_;
-  std::optional<std::string> username_;
-  std::optional<std::string> realm_;
-  std::optional<std::string> nonce_;
-  std::optional<std::string> uri_;
-  std::optional<std::string> qop_;
-  std::optional<std::string> nc_;
-  std::optional<std::string> cnonce_;
-  std::optional<std::string> response_;
+  bool _isBasic = false;
+  bool _isDigest = false;
+  std::optional<std::string> _base64Credentials;
+  std::optional<std::string> _username;
+  std::optional<std::string> _realm;
+  std::optional<std::string> _nonce;
+  std::optional<std::string> _uri;
+  std::optional<std::string> _qop;
+  std::optional<std::string> _nc;
+  std::optional<std::string> _cnonce;
+  std::optional<std::string> _response;
 };

@@ -20,12 +20,12 @@ class HTTPConfig {
              std::shared_ptr<platform::dispatch::Queue> queue);
 
   // Not owning: the server outlives its connections.
-  std::shared_ptr<HTTPServer> server() const { return server_.lock(); }
-  const std::optional<std::string>& documentRoot() const { return documentRoot_; }
-  const std::shared_ptr<platform::dispatch::Queue>& queue() const { return queue_; }
+  std::shared_ptr<HTTPServer> server() const { return _server.lock(); }
+  const std::optional<std::string>& documentRoot() const { return _documentRoot; }
+  const std::shared_ptr<platform::dispatch::Queue>& queue() const { return _queue; }
 
  private:
-  const std::weak_ptr<HTTPServer> server_;
-  const std::optional<std::string> documentRoot_;
-  const std::shared_ptr<platform::dispatch::Queue> queue_;
+  const std::weak_ptr<HTTPServer> _server;
+  const std::optional<std::string> _documentRoot;
+  const std::shared_ptr<platform::dispatch::Queue> _queue;
 };

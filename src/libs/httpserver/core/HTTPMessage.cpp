@@ -65,16 +65,16 @@ HTTPMessage::HTTPMessage() = default;
 
 HTTPMessage::HTTPMessage(std::string method, std::string url, std::string version)
     : state_(State::Complete),
-      method_(std::move(method)),
-      url_(std::move(url)),
-      version_(std::move(version)) {}
+      _method(std::move(method)),
+      _url(std::move(url)),
+      _version(std::move(version)) {}
 
 HTTPMessage::HTTPMessage(int statusCode, std::optional<std::string> description,
                          std::string version)
     : isRequest_(false),
       state_(State::Complete),
-      version_(std::move(version)),
-      statusCode_(statusCode),
+      _version(std::move(version)),
+      _statusCode(statusCode),
       statusDescription_(description ? std::move(*description) : reasonPhrase(statusCode)) {}
 
 bool HTTPMessage::appendData(std::string_view data) {
@@ -132,9 +132,9 @@ bool HTTPMessage::parseRequestLine(std::string_view line) {
   std::string_view target = line.substr(first + 1, second - first - 1);
   std::string_view version = line.substr(second + 1);
   if (!isToken(method) || !isTarget(target) || !isVersion(version)) return false;
-  method_ = method;
-  url_ = target;
-  version_ = version;
+  _method = method;
+  _url = target;
+  _version = version;
   state_ = State::Headers;
   return true;
 }
@@ -164,7 +164,7 @@ bool HTTPMessage::parseHeaderLine(std::string_view line) {
 
 std::optional<std::string> HTTPMessage::url() const {
   if (!isRequest_ || state_ != State::Complete) return std::nullopt;
-  return url_;
+  return _url;
 }
 
 std::map<std::string, std::string> HTTPMessage::allHeaderFields() const {
@@ -193,9 +193,9 @@ std::string HTTPMessage::messageData() const {
   for (const auto& [name, value] : headers_) size += name.size() + value.size() + 4;
   out.reserve(size);
   if (isRequest_) {
-    out.append(method_).append(" ").append(url_).append(" ").append(version_);
+    out.append(_method).append(" ").append(_url).append(" ").append(_version);
   } else {
-    out.append(version_).append(" ").append(std::to_string(statusCode_)).append(" ");
+    out.append(_version).append(" ").append(std::to_string(_statusCode)).append(" ");
     out.append(statusDescription_);
   }
   out.append("\r\n");

@@ -37,12 +37,12 @@ class HTTPMessage {
 
   bool isRequest() const { return isRequest_; }
   // Empty until known.
-  const std::string& version() const { return version_; }
-  const std::string& method() const { return method_; }
+  const std::string& version() const { return _version; }
+  const std::string& method() const { return _method; }
   // The request target as sent (path and query); absent for a response or an incomplete head.
   std::optional<std::string> url() const;
   // 0 for a request.
-  int statusCode() const { return statusCode_; }
+  int statusCode() const { return _statusCode; }
 
   // Name as given -> value.
   std::map<std::string, std::string> allHeaderFields() const;
@@ -70,10 +70,10 @@ class HTTPMessage {
   bool isRequest_ = true;
   State state_ = State::RequestLine;
   std::string pending_;  // bytes of a head line not ended yet
-  std::string method_;
-  std::string url_;
-  std::string version_;
-  int statusCode_ = 0;
+  std::string _method;
+  std::string _url;
+  std::string _version;
+  int _statusCode = 0;
   std::string statusDescription_;
   std::vector<std::pair<std::string, std::string>> headers_;
   std::string _body;

@@ -23,7 +23,7 @@ MultipartMessageHeader::MultipartMessageHeader(std::string_view data, unsigned f
     std::vector<MultipartMessageHeaderField::Complaint> found;
     std::optional<MultipartMessageHeaderField> field =
         MultipartMessageHeaderField::initWithData(line, formEncoding, &found);
-    if (field) fields_.insert_or_assign(field->name(), *field);
+    if (field) _fields.insert_or_assign(field->name(), *field);
     if (!found.empty() && complaints.first.empty()) complaints.first = std::move(found);
     if (field) return;
     if (complaints.failedLines++ == 0) complaints.firstFailedLine = line;
@@ -38,8 +38,8 @@ MultipartMessageHeader::MultipartMessageHeader(std::string_view data, unsigned f
   }
   if (lineStart < data.size()) takeLine(data.substr(lineStart));
   report(complaints);
-  if (fields_.empty())
-    fields_.insert_or_assign("Content-Type",
+  if (_fields.empty())
+    _fields.insert_or_assign("Content-Type",
                              MultipartMessageHeaderField("Content-Type", "text/plain"));
 }
 
@@ -69,7 +69,7 @@ void MultipartMessageHeader::report(const Complaints& complaints) {
 
 std::string MultipartMessageHeader::description() const {
   std::string text = "{";
-  for (const auto& [name, field] : fields_)
+  for (const auto& [name, field] : _fields)
     text += "\n    " + name + " = " + field.description() + ";";
   return text + "\n}";
 }

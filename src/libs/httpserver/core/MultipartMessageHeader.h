@@ -16,7 +16,7 @@ class MultipartMessageHeader {
  public:
   MultipartMessageHeader(std::string_view data, unsigned formEncoding);
 
-  const std::map<std::string, MultipartMessageHeaderField>& fields() const { return fields_; }
+  const std::map<std::string, MultipartMessageHeaderField>& fields() const { return _fields; }
   // The content transfer encoding; always 0 (unknown).
   int encoding() const { return 0; }
   std::string description() const;
@@ -32,5 +32,5 @@ class MultipartMessageHeader {
   // Logs them once for the whole block.
   static void report(const Complaints& complaints);
 
-  std::map<std::string, MultipartMessageHeaderField> fields_;
+  std::map<std::string, MultipartMessageHeaderField> _fields;
 };

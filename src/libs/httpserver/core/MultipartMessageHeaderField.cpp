@@ -91,7 +91,7 @@ std::optional<MultipartMessageHeaderField> MultipartMessageHeaderField::initWith
   std::optional<std::string> name =
       decodeMultipartText(data.substr(0, colon), kMultipartASCIIEncoding);
   if (!name) return fail("MultipartFormDataParser: Bad MIME header name.");
-  field.name_ = *name;
+  field._name = *name;
 
   std::size_t start = colon + 1;
   while (start < data.size() && isBlank(data[start])) ++start;
@@ -99,16 +99,16 @@ std::optional<MultipartMessageHeaderField> MultipartMessageHeaderField::initWith
   std::size_t semicolon = text.find(';');
   std::optional<std::string> value = decodeMultipartText(text.substr(0, semicolon), encoding);
   if (!value)
-    return fail("MultipartFormDataParser: Bad MIME header value for header name: '" + field.name_ +
+    return fail("MultipartFormDataParser: Bad MIME header value for header name: '" + field._name +
                 "'");
-  field.value_ = *value;
+  field._value = *value;
   if (semicolon == std::string_view::npos) return field;
 
   std::string_view params = text.substr(semicolon + 1);
   while (!params.empty() && isBlank(params.front())) params.remove_prefix(1);
   if (!field.parseHeaderValueBytes(params, encoding, complaints)) {
     complaints->push_back({true, "MultipartFormDataParser: Bad params for header with name '" +
-                                     field.name_ + "' and value '" + field.value_ + "'"});
+                                     field._name + "' and value '" + field._value + "'"});
     return fail("MultipartFormDataParser: Params str: " + asASCII(params));
   }
   return field;
@@ -123,12 +123,12 @@ bool MultipartMessageHeaderField::parseHeaderValueBytes(std::string_view bytes, 
   auto store = [&](std::string_view valueBytes, bool atEnd) {
     std::optional<std::string> value = readParamValue(valueBytes, encoding);
     if (value) {
-      params_[*key] = *value;
+      _params[*key] = *value;
       return;
     }
     complaints->push_back(
         {atEnd, "MultipartFormDataParser: Failed to exctract paramValue for key " + *key +
-                    " in header " + name_});
+                    " in header " + _name});
   };
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     char c = bytes[i];
@@ -156,14 +156,14 @@ bool MultipartMessageHeaderField::parseHeaderValueBytes(std::string_view bytes, 
   }
   if (inQuotes) {
     complaints->push_back(
-        {false, "MultipartFormDataParser: unterminated quote in header " + name_});
+        {false, "MultipartFormDataParser: unterminated quote in header " + _name});
   }
   if (key) store(bytes.substr(valueStart), true);
   return true;
 }
 
 std::string MultipartMessageHeaderField::description() const {
-  std::string text = name_ + ":" + value_ + "\n params: {";
-  for (const auto& [key, value] : params_) text += "\n    " + key + " = " + value + ";";
-  return text + (params_.empty() ? "}" : "\n}");
+  std::string text = _name + ":" + _value + "\n params: {";
+  for (const auto& [key, value] : _params) text += "\n    " + key + " = " + value + ";";
+  return text + (_params.empty() ? "}" : "\n}");
 }

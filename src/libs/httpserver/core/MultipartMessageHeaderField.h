@@ -38,21 +38,21 @@ class MultipartMessageHeaderField {
   static std::optional<MultipartMessageHeaderField> initWithData(
       std::string_view data, unsigned encoding, std::vector<Complaint>* complaints);
   MultipartMessageHeaderField(std::string name, std::string value)
-      : name_(std::move(name)), value_(std::move(value)) {}
+      : _name(std::move(name)), _value(std::move(value)) {}
 
-  const std::string& name() const { return name_; }
-  const std::string& value() const { return value_; }
-  const std::map<std::string, std::string>& params() const { return params_; }
+  const std::string& name() const { return _name; }
+  const std::string& value() const { return _value; }
+  const std::map<std::string, std::string>& params() const { return _params; }
   // "name:value\n params: {...}"
   std::string description() const;
 
  private:
   MultipartMessageHeaderField() = default;
-  // Fills `params_` from the text after the value's ";"; false when it does not parse.
+  // Fills `_params` from the text after the value's ";"; false when it does not parse.
   bool parseHeaderValueBytes(std::string_view bytes, unsigned encoding,
                              std::vector<Complaint>* complaints);
 
-  std::string name_;
-  std::string value_;
-  std::map<std::string, std::string> params_;
+  std::string _name;
+  std::string _value;
+  std::map<std::string, std::string> _params;
 };

@@ -31,7 +31,7 @@ bool containsIgnoringCase(const std::string& text, const char* word) {
 }  // namespace
 
 WebSocket::WebSocket(const HTTPMessage& aRequest, std::shared_ptr<DispatchSocket> socket)
-    : websocketQueue_(platform::dispatch::Queue::serial("WebSocket")),
+    : _websocketQueue(platform::dispatch::Queue::serial("WebSocket")),
       request(aRequest),
       isVersion76(isVersion76Request(aRequest)),
       isRFC6455(isRFC6455Request(aRequest)),
@@ -39,7 +39,7 @@ WebSocket::WebSocket(const HTTPMessage& aRequest, std::shared_ptr<DispatchSocket
       asyncSocket(std::move(socket)) {}
 
 void WebSocket::takeOverSocket() {
-  if (asyncSocket) asyncSocket->setDelegate(weak_from_this(), websocketQueue_);
+  if (asyncSocket) asyncSocket->setDelegate(weak_from_this(), _websocketQueue);
 }
 
 WebSocket::~WebSocket() {
@@ -66,11 +66,11 @@ bool WebSocket::isRFC6455Request(const HTTPMessage& request) {
 }
 
 std::shared_ptr<WebSocketDelegate> WebSocket::delegate() {
-  return websocketQueue_->syncValue([&] { return _delegate.lock(); });
+  return _websocketQueue->syncValue([&] { return _delegate.lock(); });
 }
 
 void WebSocket::setDelegate(std::weak_ptr<WebSocketDelegate> newDelegate) {
-  websocketQueue_->async([self = shared_from_this(), newDelegate = std::move(newDelegate)] {
+  _websocketQueue->async([self = shared_from_this(), newDelegate = std::move(newDelegate)] {
     self->_delegate = newDelegate;
   });
 }
@@ -78,12 +78,12 @@ void WebSocket::setDelegate(std::weak_ptr<WebSocketDelegate> newDelegate) {
 std::size_t WebSocket::maxMessageLength() { return kDefaultMaxMessageLength; }
 
 void WebSocket::assertOnWebSocketQueue() const {
-  platform::assertThat(platform::dispatch::Queue::current() == websocketQueue_,
+  platform::assertThat(platform::dispatch::Queue::current() == _websocketQueue,
                        "Must be dispatched on websocketQueue");
 }
 
 void WebSocket::start() {
-  websocketQueue_->async([self = shared_from_this()] {
+  _websocketQueue->async([self = shared_from_this()] {
     if (self->isStarted) return;
     self->isStarted = true;
     if (self->isVersion76) {
@@ -96,7 +96,7 @@ void WebSocket::start() {
 }
 
 void WebSocket::stop() {
-  websocketQueue_->async([self = shared_from_this()] {
+  _websocketQueue->async([self = shared_from_this()] {
     if (self->asyncSocket) self->asyncSocket->disconnect();
   });
 }

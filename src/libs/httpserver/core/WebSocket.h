@@ -62,7 +62,7 @@ class WebSocket : public DispatchSocketDelegate, public std::enable_shared_from_
   static bool isRFC6455Request(const HTTPMessage& request);
 
   const std::shared_ptr<platform::dispatch::Queue>& websocketQueue() const {
-    return websocketQueue_;
+    return _websocketQueue;
   }
   std::shared_ptr<WebSocketDelegate> delegate();
   void setDelegate(std::weak_ptr<WebSocketDelegate> newDelegate);
@@ -107,13 +107,13 @@ class WebSocket : public DispatchSocketDelegate, public std::enable_shared_from_
   void sendResponseBody(const SocketData& d3);
 
   // Set at creation.
-  const std::shared_ptr<platform::dispatch::Queue> websocketQueue_;
+  const std::shared_ptr<platform::dispatch::Queue> _websocketQueue;
   const HTTPMessage request;
   const bool isVersion76;
   const bool isRFC6455;
   const SocketData term;
 
-  // Owned by websocketQueue_.
+  // Owned by _websocketQueue.
   std::shared_ptr<DispatchSocket> asyncSocket;
   std::weak_ptr<WebSocketDelegate> _delegate;
   bool isStarted = false;
@@ -121,7 +121,7 @@ class WebSocket : public DispatchSocketDelegate, public std::enable_shared_from_
   std::optional<WebSocketFrameReader> frameReader_;
 
  private:
-  // The hooks, the handshake and the socket callbacks fail an assertion off websocketQueue_.
+  // The hooks, the handshake and the socket callbacks fail an assertion off _websocketQueue.
   void assertOnWebSocketQueue() const;
   void takeOverSocket();
   void queueRead(const WebSocketFrameReader::Read& read);

@@ -27,9 +27,9 @@ std::string exceptionReason(const std::exception& e) { return e.what(); }
 
 TAGContainer::TAGContainer(std::string containerId, const std::shared_ptr<TAGManager>& tagManager,
                            std::shared_ptr<TAGResourceStorage> resourceStorage)
-    : containerId_(std::move(containerId)), tagManager_(tagManager) {
+    : _containerId(std::move(containerId)), _tagManager(tagManager) {
   platform::RecursiveMutexLock lock(mutex_);
-  resourceStorage_ = std::move(resourceStorage);
+  _resourceStorage = std::move(resourceStorage);
 }
 
 std::shared_ptr<TAGContainer> TAGContainer::initWithId(
@@ -47,15 +47,15 @@ std::shared_ptr<TAGContainer> TAGContainer::initWithId(
 
 void TAGContainer::createInitialContainer() {
   auto storage = resourceStorage();
-  if (auto resource = storage->loadResourceFromContainerFile(containerId_)) {
+  if (auto resource = storage->loadResourceFromContainerFile(_containerId)) {
     setupEvaluatorsWithResource(resource, true);
     return;
   }
-  if (auto expanded = storage->loadExpandedResourceFromPlistFile(containerId_)) {
+  if (auto expanded = storage->loadExpandedResourceFromPlistFile(_containerId)) {
     setupEvaluatorsWithExpandedResource(expanded);
     return;
   }
-  if (auto expanded = storage->loadExpandedResourceFromJsonFile(containerId_)) {
+  if (auto expanded = storage->loadExpandedResourceFromJsonFile(_containerId)) {
     setupEvaluatorsWithExpandedResource(expanded);
     return;
   }
@@ -75,7 +75,7 @@ bool TAGContainer::setupEvaluatorsWithResource(
     return false;
   }
   platform::RecursiveMutexLock lock(mutex_);
-  if (!isDefaultResource) lastLoadedResource_ = resource;
+  if (!isDefaultResource) _lastLoadedResource = resource;
   setupEvaluatorsWithExpandedResource(expanded);
   return true;
 }
@@ -91,9 +91,9 @@ void TAGContainer::setupEvaluatorsWithExpandedResource(
       resource, dataLayer, std::make_shared<TAGFunctionCallMacroHandlerAdapter>(weak),
       std::make_shared<TAGFunctionCallTagHandlerAdapter>(weak), tags);
   platform::RecursiveMutexLock lock(mutex_);
-  resourceVersion_ = resource->version();
+  _resourceVersion = resource->version();
   platform::MutexLock runtimeLock(runtimeMutex_);
-  runtime_ = std::move(runtime);
+  _runtime = std::move(runtime);
 }
 
 double TAGContainer::currentTimeInMilliseconds() {
@@ -107,7 +107,7 @@ bool TAGContainer::isDefaultContainerRefreshMode() const {
 
 std::shared_ptr<TAGRuntime> TAGContainer::runtime() const {
   platform::MutexLock lock(runtimeMutex_);
-  return runtime_;
+  return _runtime;
 }
 
 template <class Value, class Convert>
@@ -162,7 +162,7 @@ void TAGContainer::refresh() {
       if (useAvailableTokenWithCurrentTime(now)) {
         TAGLog::verbose("Container refresh requested.");
         loadAfterDelay(0);
-        lastRefreshMethodCalledTime_ = now;
+        _lastRefreshMethodCalledTime = now;
       } else {
         TAGLog::verbose("Container refresh was called too often. Ignored.");
       }
@@ -173,24 +173,24 @@ void TAGContainer::refresh() {
 }
 
 bool TAGContainer::useAvailableTokenWithCurrentTime(double now) {
-  double last = lastRefreshMethodCalledTime_.load();
+  double last = _lastRefreshMethodCalledTime.load();
   if (last == 0) {
-    numTokens_ = numTokens_.load() - 1;
+    _numTokens = _numTokens.load() - 1;
     return true;
   }
   double elapsed = now - last;
   if (elapsed < minimumRefreshPeriodInBurstMode) return false;
-  std::uint32_t tokens = numTokens_.load();
+  std::uint32_t tokens = _numTokens.load();
   if (tokens < maximumTokenCount) {
     double earned = std::floor(elapsed / minimumRefreshPeriod);
     tokens = earned >= maximumTokenCount - tokens ? maximumTokenCount
                                                   : tokens + static_cast<std::uint32_t>(earned);
   }
   if (tokens == 0) {
-    numTokens_ = tokens;
+    _numTokens = tokens;
     return false;
   }
-  numTokens_ = tokens - 1;
+  _numTokens = tokens - 1;
   return true;
 }
 
@@ -198,22 +198,22 @@ void TAGContainer::close() {
   {
     platform::RecursiveMutexLock lock(mutex_);
     try {
-      if (networkLoadScheduler_) networkLoadScheduler_->close();
-      networkLoadScheduler_.reset();
-      resourceStorage_.reset();
+      if (_networkLoadScheduler) _networkLoadScheduler->close();
+      _networkLoadScheduler.reset();
+      _resourceStorage.reset();
       if (diskLoadCallback_) diskLoadCallback_->close();
       diskLoadCallback_.reset();
       if (networkLoadCallback_) networkLoadCallback_->close();
       networkLoadCallback_.reset();
       platform::MutexLock runtimeLock(runtimeMutex_);
-      runtime_.reset();
+      _runtime.reset();
     } catch (const std::exception& e) {
       TAGLog::error("Calling close threw an exception: " + exceptionReason(e));
     }
   }
   // Outside the container's lock: the manager takes its own lock first when it reaches into
   // containers, so taking them the other way round here could deadlock.
-  if (auto manager = tagManager()) manager->removeContainerById(containerId_);
+  if (auto manager = tagManager()) manager->removeContainerById(_containerId);
 }
 
 void TAGContainer::registerFunctionCallTagHandler(
@@ -247,7 +247,7 @@ void TAGContainer::evaluateTags(const std::string& eventName) {
 }
 
 void TAGContainer::loadWithCallback(std::shared_ptr<TAGContainerCallback> callback) {
-  loadWithCallback(std::move(callback), TAGResourceLoaderScheduler::create(containerId_));
+  loadWithCallback(std::move(callback), TAGResourceLoaderScheduler::create(_containerId));
 }
 
 void TAGContainer::loadWithCallback(
@@ -256,7 +256,7 @@ void TAGContainer::loadWithCallback(
   platform::RecursiveMutexLock lock(mutex_);
   if (diskLoadCallback_) {
     throw platform::Exception(kTAGContainerAlreadyLoadedException,
-                              "Container already loaded: container Id:" + containerId_);
+                              "Container already loaded: container Id:" + _containerId);
   }
   std::weak_ptr<TAGContainer> weak = weak_from_this();
   diskLoadCallback_ = std::make_shared<TAGDiskLoadCallback>(callback, weak);
@@ -264,25 +264,25 @@ void TAGContainer::loadWithCallback(
     TAGLog::info("Container is in DEFAULT_CONTAINER mode. Use default container.");
     return;
   }
-  if (resourceStorage_) resourceStorage_->setLoadCallback(diskLoadCallback_);
+  if (_resourceStorage) _resourceStorage->setLoadCallback(diskLoadCallback_);
   networkLoadCallback_ = std::make_shared<TAGNetworkLoadCallback>(callback, weak);
   resourceLoaderScheduler->setLoadCallback(networkLoadCallback_);
   auto& preview = TAGPreviewManager::instance();
-  if (preview.isPreviewingContainer(containerId_)) {
+  if (preview.isPreviewingContainer(_containerId)) {
     _ctfeUrlPathAndQuery = preview.ctfeUrlPath();
     resourceLoaderScheduler->setCtfeUrlPathAndQuery(_ctfeUrlPathAndQuery);
   }
   if (_ctfeServerAddress) resourceLoaderScheduler->setCtfeServerAddress(_ctfeServerAddress);
-  networkLoadScheduler_ = std::move(resourceLoaderScheduler);
-  if (resourceStorage_) resourceStorage_->loadResourceFromDiskInBackground();
+  _networkLoadScheduler = std::move(resourceLoaderScheduler);
+  if (_resourceStorage) _resourceStorage->loadResourceFromDiskInBackground();
 }
 
 void TAGContainer::loadAfterDelay(double delay) {
   platform::RecursiveMutexLock lock(mutex_);
-  if (isDefaultContainerRefreshMode() || !networkLoadScheduler_) return;
+  if (isDefaultContainerRefreshMode() || !_networkLoadScheduler) return;
   std::optional<std::string> version;
-  if (lastLoadedResource_) version = lastLoadedResource_->version();
-  networkLoadScheduler_->loadAfterDelay(delay, version);
+  if (_lastLoadedResource) version = _lastLoadedResource->version();
+  _networkLoadScheduler->loadAfterDelay(delay, version);
 }
 
 void TAGContainer::saveResourceToDisk(const std::shared_ptr<const tagpb::TAGPResource>& resource) {
@@ -293,17 +293,17 @@ void TAGContainer::saveResourceToDisk(const std::shared_ptr<const tagpb::TAGPRes
   auto saved = std::make_shared<tagpb::TAGPResourceWithMetadata>();
   saved->set_time_stamp(static_cast<std::int64_t>(lastRefreshTime()));
   *saved->mutable_resource() = *resource;
-  if (resourceStorage_) resourceStorage_->saveResourceToDiskInBackground(saved);
+  if (_resourceStorage) _resourceStorage->saveResourceToDiskInBackground(saved);
 }
 
 std::shared_ptr<const tagpb::TAGPResource> TAGContainer::lastLoadedResource() {
   platform::RecursiveMutexLock lock(mutex_);
-  return lastLoadedResource_;
+  return _lastLoadedResource;
 }
 
 std::optional<std::string> TAGContainer::resourceVersion() {
   platform::RecursiveMutexLock lock(mutex_);
-  return resourceVersion_;
+  return _resourceVersion;
 }
 
 std::optional<std::string> TAGContainer::ctfeServerAddress() {
@@ -314,7 +314,7 @@ std::optional<std::string> TAGContainer::ctfeServerAddress() {
 void TAGContainer::setCtfeServerAddress(std::optional<std::string> address) {
   platform::RecursiveMutexLock lock(mutex_);
   _ctfeServerAddress = std::move(address);
-  if (networkLoadScheduler_) networkLoadScheduler_->setCtfeServerAddress(_ctfeServerAddress);
+  if (_networkLoadScheduler) _networkLoadScheduler->setCtfeServerAddress(_ctfeServerAddress);
 }
 
 std::optional<std::string> TAGContainer::ctfeUrlPathAndQuery() {
@@ -325,15 +325,15 @@ std::optional<std::string> TAGContainer::ctfeUrlPathAndQuery() {
 void TAGContainer::setCtfeUrlPathAndQuery(std::optional<std::string> pathAndQuery) {
   platform::RecursiveMutexLock lock(mutex_);
   _ctfeUrlPathAndQuery = std::move(pathAndQuery);
-  if (networkLoadScheduler_) networkLoadScheduler_->setCtfeUrlPathAndQuery(_ctfeUrlPathAndQuery);
+  if (_networkLoadScheduler) _networkLoadScheduler->setCtfeUrlPathAndQuery(_ctfeUrlPathAndQuery);
 }
 
 std::shared_ptr<TAGResourceLoaderScheduler> TAGContainer::networkLoadScheduler() {
   platform::RecursiveMutexLock lock(mutex_);
-  return networkLoadScheduler_;
+  return _networkLoadScheduler;
 }
 
 std::shared_ptr<TAGResourceStorage> TAGContainer::resourceStorage() {
   platform::RecursiveMutexLock lock(mutex_);
-  return resourceStorage_;
+  return _resourceStorage;
 }

@@ -95,15 +95,15 @@ class TAGContainer : public std::enable_shared_from_this<TAGContainer> {
   // The container's lock, taken by the load callbacks for each step.
   platform::RecursiveMutex& lock() RETURN_CAPABILITY(mutex_) { return mutex_; }
 
-  const std::string& containerId() const { return containerId_; }
-  std::shared_ptr<TAGManager> tagManager() const { return tagManager_.lock(); }
+  const std::string& containerId() const { return _containerId; }
+  std::shared_ptr<TAGManager> tagManager() const { return _tagManager.lock(); }
   std::shared_ptr<TAGRuntime> runtime() const EXCLUDES(runtimeMutex_);
   std::shared_ptr<const tagpb::TAGPResource> lastLoadedResource();
   std::optional<std::string> resourceVersion();
   double lastRefreshTime() const { return _lastRefreshTime.load(); }
   void setLastRefreshTime(double time) { _lastRefreshTime = time; }
-  double lastRefreshMethodCalledTime() const { return lastRefreshMethodCalledTime_.load(); }
-  std::uint32_t numTokens() const { return numTokens_.load(); }
+  double lastRefreshMethodCalledTime() const { return _lastRefreshMethodCalledTime.load(); }
+  std::uint32_t numTokens() const { return _numTokens.load(); }
   std::optional<std::string> ctfeServerAddress();
   void setCtfeServerAddress(std::optional<std::string> address);
   std::optional<std::string> ctfeUrlPathAndQuery();
@@ -120,19 +120,19 @@ class TAGContainer : public std::enable_shared_from_this<TAGContainer> {
   template <class Value, class Convert>
   Value typedValue(const char* getter, const std::string& key, Value fallback, Convert convert);
 
-  const std::string containerId_;
-  const std::weak_ptr<TAGManager> tagManager_;
+  const std::string _containerId;
+  const std::weak_ptr<TAGManager> _tagManager;
   std::atomic<double> _lastRefreshTime{0};
-  std::atomic<double> lastRefreshMethodCalledTime_{0};
-  std::atomic<std::uint32_t> numTokens_{maximumTokenCount};
+  std::atomic<double> _lastRefreshMethodCalledTime{0};
+  std::atomic<std::uint32_t> _numTokens{maximumTokenCount};
 
   platform::RecursiveMutex mutex_;
-  std::shared_ptr<TAGResourceStorage> resourceStorage_ GUARDED_BY(mutex_);
-  std::shared_ptr<const tagpb::TAGPResource> lastLoadedResource_ GUARDED_BY(mutex_);
-  std::optional<std::string> resourceVersion_ GUARDED_BY(mutex_);
+  std::shared_ptr<TAGResourceStorage> _resourceStorage GUARDED_BY(mutex_);
+  std::shared_ptr<const tagpb::TAGPResource> _lastLoadedResource GUARDED_BY(mutex_);
+  std::optional<std::string> _resourceVersion GUARDED_BY(mutex_);
   std::optional<std::string> _ctfeServerAddress GUARDED_BY(mutex_);
   std::optional<std::string> _ctfeUrlPathAndQuery GUARDED_BY(mutex_);
-  std::shared_ptr<TAGResourceLoaderScheduler> networkLoadScheduler_ GUARDED_BY(mutex_);
+  std::shared_ptr<TAGResourceLoaderScheduler> _networkLoadScheduler GUARDED_BY(mutex_);
   std::shared_ptr<TAGDiskLoadCallback> diskLoadCallback_ GUARDED_BY(mutex_);
   std::shared_ptr<TAGNetworkLoadCallback> networkLoadCallback_ GUARDED_BY(mutex_);
   std::map<std::string, std::shared_ptr<TAGFunctionCallTagHandler>> functionCallTagHandlers_
@@ -142,5 +142,5 @@ class TAGContainer : public std::enable_shared_from_this<TAGContainer> {
 
   // The runtime is swapped under its own lock and used outside it.
   mutable platform::Mutex runtimeMutex_;
-  std::shared_ptr<TAGRuntime> runtime_ GUARDED_BY(runtimeMutex_);
+  std::shared_ptr<TAGRuntime> _runtime GUARDED_BY(runtimeMutex_);
 };

@@ -87,7 +87,7 @@ std::shared_ptr<TAGContainerOpener> TAGContainerOpener::initWithContainerId(
 TAGContainerOpener::TAGContainerOpener(std::string containerId,
                                        std::shared_ptr<TAGManager> tagManager, double timeout,
                                        std::shared_ptr<TAGContainerOpenerNotifier> notifier)
-    : containerId_(std::move(containerId)), tagManager_(tagManager), timeout_(timeout) {
+    : containerId_(std::move(containerId)), tagManager_(tagManager), _timeout(timeout) {
   platform::MutexLock lock(mutex_);
   notifier_ = std::move(notifier);
 }
@@ -130,12 +130,12 @@ void TAGContainerOpener::openWithRefreshType(std::int32_t openType) {
   }
   container = manager->openContainerById(containerId_, waiter);
   auto self = shared_from_this();
-  platform::Timer::scheduled(platform::seconds(timeout_ - (nowSeconds() - start)), false,
+  platform::Timer::scheduled(platform::seconds(_timeout - (nowSeconds() - start)), false,
                              [self, container](platform::Timer&) { self->handleTimer(container); });
 }
 
 void TAGContainerOpener::callNotifiers(const std::shared_ptr<TAGContainer>& container) {
-  if (haveNotified_.exchange(true)) return;
+  if (_haveNotified.exchange(true)) return;
   Notifiers notifiers;
   {
     WaitingLists& waiting = waitingLists();

@@ -42,8 +42,8 @@ class TAGContainerOpener : public std::enable_shared_from_this<TAGContainerOpene
   void callNotifiers(const std::shared_ptr<TAGContainer>& container) EXCLUDES(mutex_);
   void handleTimer(const std::shared_ptr<TAGContainer>& container);
 
-  double timeout() const { return timeout_; }
-  bool haveNotified() const { return haveNotified_.load(); }
+  double timeout() const { return _timeout; }
+  bool haveNotified() const { return _haveNotified.load(); }
 
  private:
   TAGContainerOpener(std::string containerId, std::shared_ptr<TAGManager> tagManager,
@@ -52,8 +52,8 @@ class TAGContainerOpener : public std::enable_shared_from_this<TAGContainerOpene
   const std::string containerId_;
   // Weak: the manager owns the container whose load callbacks hold this opener.
   const std::weak_ptr<TAGManager> tagManager_;
-  const double timeout_;
-  std::atomic<bool> haveNotified_{false};
+  const double _timeout;
+  std::atomic<bool> _haveNotified{false};
   platform::Mutex mutex_;
   // Held until handed to the waiting list (or told at once).
   std::shared_ptr<TAGContainerOpenerNotifier> notifier_ GUARDED_BY(mutex_);

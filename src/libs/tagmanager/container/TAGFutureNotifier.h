@@ -9,12 +9,12 @@
 class TAGFutureNotifier : public TAGContainerOpenerNotifier {
  public:
   explicit TAGFutureNotifier(std::shared_ptr<TAGContainerFutureImpl> future)
-      : future_(std::move(future)) {}
+      : _future(std::move(future)) {}
   void containerAvailable(const std::shared_ptr<TAGContainer>& container) override {
-    future_->setContainer(container);
+    _future->setContainer(container);
   }
-  const std::shared_ptr<TAGContainerFutureImpl>& future() const { return future_; }
+  const std::shared_ptr<TAGContainerFutureImpl>& future() const { return _future; }
 
  private:
-  const std::shared_ptr<TAGContainerFutureImpl> future_;
+  const std::shared_ptr<TAGContainerFutureImpl> _future;
 };

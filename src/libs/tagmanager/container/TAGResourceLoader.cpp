@@ -46,16 +46,16 @@ std::string TAGResourceLoader::ctfeUrl() const {
 void TAGResourceLoader::loadResourceAsync() {
   platform::URLRequest request(ctfeUrl());
   request.setMaximumBodyLength(kMaxContainerBytes);
-  connection_ = platform::URLConnection::make(std::move(request), weak_from_this());
+  _connection = platform::URLConnection::make(std::move(request), weak_from_this());
   self_ = shared_from_this();
-  connection_->start();
-  if (callback_) callback_->startLoad();
+  _connection->start();
+  if (_callback) _callback->startLoad();
 }
 
 void TAGResourceLoader::connectionDidReceiveResponse(platform::URLConnection&,
                                                      const platform::URLResponse& response) {
   responseData_ = std::string();
-  statusCode_ = response.statusCode();
+  _statusCode = response.statusCode();
 }
 
 void TAGResourceLoader::connectionDidReceiveData(platform::URLConnection&,
@@ -68,10 +68,10 @@ void TAGResourceLoader::connectionDidFailWithError(platform::URLConnection&,
                                                    const platform::Error& error) {
   auto keepAlive = std::move(self_);
   responseData_.reset();
-  connection_.reset();
+  _connection.reset();
   TAGLog::warning("Error when loading resources from url: " + ctfeUrl() + " " +
                   error.localizedDescription());
-  if (callback_) callback_->onFailure(1);
+  if (_callback) _callback->onFailure(1);
 }
 
 void TAGResourceLoader::connectionDidFinishLoading(platform::URLConnection&) {
@@ -79,16 +79,16 @@ void TAGResourceLoader::connectionDidFinishLoading(platform::URLConnection&) {
   try {
     handleFinishedBody();
   } catch (...) {
-    connection_.reset();
+    _connection.reset();
     throw;
   }
-  connection_.reset();
+  _connection.reset();
 }
 
 void TAGResourceLoader::handleFinishedBody() {
   bool logFinished = false;
   try {
-    if (statusCode_ == 200) {
+    if (_statusCode == 200) {
       auto optional = std::make_shared<tagpb::TAGPOptionalResource>(
           TAGPServingRoot::parseFromData<tagpb::TAGPOptionalResource>(responseData_.value_or("")));
       TAGLog::verbose("Successfully loaded resource: " + optional->ShortDebugString());
@@ -99,20 +99,20 @@ void TAGResourceLoader::handleFinishedBody() {
         TAGLog::verbose("No change for container: " + containerId_);
       }
       logFinished = true;
-      if (callback_) callback_->onSuccess(resource);
-    } else if (statusCode_ == 404) {
+      if (_callback) _callback->onSuccess(resource);
+    } else if (_statusCode == 404) {
       TAGLog::warning("No data was retrieved from the given url:" + ctfeUrl() +
                       ". Make sure container_id:" + containerId_ + " is correct.");
-      if (callback_) callback_->onFailure(3);
+      if (_callback) _callback->onFailure(3);
     } else {
       TAGLog::warning("Error when loading resources from url: " + ctfeUrl() +
-                      " status code = " + std::to_string(statusCode_));
-      if (callback_) callback_->onFailure(2);
+                      " status code = " + std::to_string(_statusCode));
+      if (_callback) _callback->onFailure(2);
     }
   } catch (const platform::Exception&) {
     TAGLog::warning("Error when parsing downloaded resources from url: " + ctfeUrl());
     logFinished = true;
-    if (callback_) callback_->onFailure(3);
+    if (_callback) _callback->onFailure(3);
   }
   if (logFinished) TAGLog::verbose("Load resource from network finished");
 }

@@ -50,8 +50,8 @@ class TAGResourceLoader : public platform::URLConnectionDelegate,
   void setPreviousVersion(std::optional<std::string> version) {
     _previousVersion = std::move(version);
   }
-  void setCallback(std::shared_ptr<Callback> callback) { callback_ = std::move(callback); }
-  std::int32_t statusCode() const { return statusCode_; }
+  void setCallback(std::shared_ptr<Callback> callback) { _callback = std::move(callback); }
+  std::int32_t statusCode() const { return _statusCode; }
 
   void connectionDidReceiveResponse(platform::URLConnection&,
                                     const platform::URLResponse& response) override;
@@ -71,10 +71,10 @@ class TAGResourceLoader : public platform::URLConnectionDelegate,
   std::string _ctfeServerAddress;
   std::string _ctfeUrlPathAndQuery;
   std::optional<std::string> _previousVersion;
-  std::shared_ptr<platform::URLConnection> connection_;
+  std::shared_ptr<platform::URLConnection> _connection;
   std::optional<std::string> responseData_;
-  std::int32_t statusCode_ = 0;
-  std::shared_ptr<Callback> callback_;
+  std::int32_t _statusCode = 0;
+  std::shared_ptr<Callback> _callback;
   // The loader itself while its fetch runs (the connection holds its delegate weakly).
   std::shared_ptr<TAGResourceLoader> self_;
 };

@@ -10,10 +10,10 @@ void TAGResourceLoaderScheduler::loadAfterDelay(double delay,
                                                 const std::optional<std::string>& previousVersion) {
   char text[64];
   std::snprintf(text, sizeof text, "%f", delay);
-  TAGLog::verbose("scheduleTask: containerId=" + containerId_ + " delay=" + text);
+  TAGLog::verbose("scheduleTask: containerId=" + _containerId + " delay=" + text);
   platform::MutexLock lock(mutex_);
   cancelTimer();
-  previousVersion_ = previousVersion;
+  _previousVersion = previousVersion;
   std::weak_ptr<TAGResourceLoaderScheduler> weak = weak_from_this();
   timer_ =
       platform::Timer::create(platform::seconds(delay / 1000.0), false, [weak](platform::Timer&) {
@@ -42,12 +42,12 @@ bool TAGResourceLoaderScheduler::hasPendingLoad() const {
 void TAGResourceLoaderScheduler::setLoadCallback(
     std::shared_ptr<TAGResourceLoader::Callback> callback) {
   platform::MutexLock lock(mutex_);
-  loadCallback_ = std::move(callback);
+  _loadCallback = std::move(callback);
 }
 
 void TAGResourceLoaderScheduler::setCtfeServerAddress(std::optional<std::string> address) {
   platform::MutexLock lock(mutex_);
-  ctfeServerAddress_ = std::move(address);
+  _ctfeServerAddress = std::move(address);
 }
 
 void TAGResourceLoaderScheduler::setCtfeUrlPathAndQuery(std::optional<std::string> pathAndQuery) {
@@ -62,7 +62,7 @@ std::optional<std::string> TAGResourceLoaderScheduler::ctfeUrlPathAndQuery() con
 
 std::optional<std::string> TAGResourceLoaderScheduler::previousVersion() const {
   platform::MutexLock lock(mutex_);
-  return previousVersion_;
+  return _previousVersion;
 }
 
 void TAGResourceLoaderScheduler::requestResource() {
@@ -70,16 +70,16 @@ void TAGResourceLoaderScheduler::requestResource() {
   std::optional<std::string> server, path, version;
   {
     platform::MutexLock lock(mutex_);
-    callback = loadCallback_;
-    server = ctfeServerAddress_;
+    callback = _loadCallback;
+    server = _ctfeServerAddress;
     path = _ctfeUrlPathAndQuery;
-    version = previousVersion_;
+    version = _previousVersion;
   }
   if (!callback) {
     throw platform::Exception(kTAGIllegalStateException,
                               "Callback must be set before scheduleTaskWithDelay is called.");
   }
-  auto loader = TAGResourceLoader::create(containerId_);
+  auto loader = TAGResourceLoader::create(_containerId);
   loader->setCallback(callback);
   if (server) {
     TAGLog::debug("Setting CTFE server address to " + *server);

@@ -27,7 +27,7 @@ class TAGResourceLoaderScheduler : public std::enable_shared_from_this<TAGResour
   // Cancels the pending load; a fetch already running still reports.
   void close() EXCLUDES(mutex_);
 
-  const std::string& containerId() const { return containerId_; }
+  const std::string& containerId() const { return _containerId; }
   void setLoadCallback(std::shared_ptr<TAGResourceLoader::Callback> callback) EXCLUDES(mutex_);
   void setCtfeServerAddress(std::optional<std::string> address) EXCLUDES(mutex_);
   void setCtfeUrlPathAndQuery(std::optional<std::string> pathAndQuery) EXCLUDES(mutex_);
@@ -41,18 +41,18 @@ class TAGResourceLoaderScheduler : public std::enable_shared_from_this<TAGResour
 
  protected:
   explicit TAGResourceLoaderScheduler(std::string containerId)
-      : containerId_(std::move(containerId)), runLoop_(platform::RunLoop::main()) {}
+      : _containerId(std::move(containerId)), runLoop_(platform::RunLoop::main()) {}
 
  private:
   void cancelTimer() REQUIRES(mutex_);
 
-  const std::string containerId_;
+  const std::string _containerId;
   // Where the timer fires and the fetch runs; set at creation, read-only after.
   const std::shared_ptr<platform::RunLoop> runLoop_;
   mutable platform::Mutex mutex_;
-  std::shared_ptr<TAGResourceLoader::Callback> loadCallback_ GUARDED_BY(mutex_);
-  std::optional<std::string> ctfeServerAddress_ GUARDED_BY(mutex_);
+  std::shared_ptr<TAGResourceLoader::Callback> _loadCallback GUARDED_BY(mutex_);
+  std::optional<std::string> _ctfeServerAddress GUARDED_BY(mutex_);
   std::optional<std::string> _ctfeUrlPathAndQuery GUARDED_BY(mutex_);
-  std::optional<std::string> previousVersion_ GUARDED_BY(mutex_);
+  std::optional<std::string> _previousVersion GUARDED_BY(mutex_);
   std::shared_ptr<platform::Timer> timer_ GUARDED_BY(mutex_);
 };

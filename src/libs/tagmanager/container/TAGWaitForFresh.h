@@ -13,15 +13,15 @@ class TAGContainerOpener;
 class TAGWaitForFresh : public TAGContainerCallback {
  public:
   TAGWaitForFresh(std::shared_ptr<TAGContainerOpener> containerOpener, double oldestTimeToBeFresh)
-      : containerOpener_(std::move(containerOpener)), oldestTimeToBeFresh_(oldestTimeToBeFresh) {}
+      : containerOpener_(std::move(containerOpener)), _oldestTimeToBeFresh(oldestTimeToBeFresh) {}
   void containerRefreshBegin(const std::shared_ptr<TAGContainer>&, std::int32_t) override {}
   void containerRefreshSuccess(const std::shared_ptr<TAGContainer>& container,
                                std::int32_t refreshType) override;
   void containerRefreshFailure(const std::shared_ptr<TAGContainer>& container, std::int32_t failure,
                                std::int32_t refreshType) override;
-  double oldestTimeToBeFresh() const { return oldestTimeToBeFresh_.load(); }
+  double oldestTimeToBeFresh() const { return _oldestTimeToBeFresh.load(); }
 
  private:
   const std::shared_ptr<TAGContainerOpener> containerOpener_;
-  std::atomic<double> oldestTimeToBeFresh_;
+  std::atomic<double> _oldestTimeToBeFresh;
 };

@@ -13,17 +13,17 @@
 
 TAGHashMacro::TAGHashMacro()
     : TAGFunctionCallImplementation(functionId(), std::set<std::string>{arg0Key()}) {
-  hashAlgorithms_["MD5"] = std::make_unique<TAGMD5HashAlgorithm>();
-  hashAlgorithms_["SHA-1"] = std::make_unique<TAGSha1HashAlgorithm>();
-  hashAlgorithms_["SHA-256"] = std::make_unique<TAGSha256HashAlgorithm>();
-  hashAlgorithms_["SHA-384"] = std::make_unique<TAGSha384HashAlgorithm>();
-  hashAlgorithms_["SHA-512"] = std::make_unique<TAGSha512HashAlgorithm>();
+  _hashAlgorithms["MD5"] = std::make_unique<TAGMD5HashAlgorithm>();
+  _hashAlgorithms["SHA-1"] = std::make_unique<TAGSha1HashAlgorithm>();
+  _hashAlgorithms["SHA-256"] = std::make_unique<TAGSha256HashAlgorithm>();
+  _hashAlgorithms["SHA-384"] = std::make_unique<TAGSha384HashAlgorithm>();
+  _hashAlgorithms["SHA-512"] = std::make_unique<TAGSha512HashAlgorithm>();
 }
 
 platform::Bytes TAGHashMacro::hash(const platform::Bytes& data,
                                    const std::string& algorithm) const {
-  auto it = hashAlgorithms_.find(algorithm);
-  if (it == hashAlgorithms_.end()) {
+  auto it = _hashAlgorithms.find(algorithm);
+  if (it == _hashAlgorithms.end()) {
     throw platform::Exception(kTAGNoSuchAlgorithmException, "Unknown algorithm" + algorithm);
   }
   return it->second->hashData(data);

@@ -27,9 +27,9 @@ class TAGHashMacro : public TAGFunctionCallImplementation {
   // Raises platform::Exception "NoSuchAlgorithmException" for a name it does not know.
   platform::Bytes hash(const platform::Bytes& data, const std::string& algorithm) const;
   const std::map<std::string, std::unique_ptr<TAGHashAlgorithm>>& hashAlgorithms() const {
-    return hashAlgorithms_;
+    return _hashAlgorithms;
   }
 
  private:
-  std::map<std::string, std::unique_ptr<TAGHashAlgorithm>> hashAlgorithms_;
+  std::map<std::string, std::unique_ptr<TAGHashAlgorithm>> _hashAlgorithms;
 };

@@ -36,11 +36,11 @@ void mergeInto(const platform::Value& source, platform::Value& slot) {
 void TAGDataLayer::push(const platform::Dictionary& update) {
   platform::RecursiveMutexLock lock(pushLock_);
   updateQueue_.push_back(update);
-  std::int32_t depth = pushDepth_.fetch_add(1);
+  std::int32_t depth = _pushDepth.fetch_add(1);
   struct Restore {
     std::atomic<std::int32_t>& depth;
     ~Restore() { depth.fetch_sub(1); }
-  } restore{pushDepth_};
+  } restore{_pushDepth};
   if (depth == 0) processQueuedUpdates();
 }
 

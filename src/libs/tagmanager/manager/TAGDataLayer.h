@@ -51,7 +51,7 @@ class TAGDataLayer {
       EXCLUDES(listenersMutex_);
 
   // How many pushes are on the stack of the thread that is pushing (0 when idle).
-  std::int32_t pushDepth() const { return pushDepth_.load(); }
+  std::int32_t pushDepth() const { return _pushDepth.load(); }
 
   // The merge steps, on their own.
   static platform::Dictionary expandKey(const std::string& key, const platform::Value& value);
@@ -66,7 +66,7 @@ class TAGDataLayer {
   // Serialises pushes; taken again by a listener that pushes on the same thread.
   platform::RecursiveMutex pushLock_;
   std::deque<platform::Dictionary> updateQueue_ GUARDED_BY(pushLock_);
-  std::atomic<std::int32_t> pushDepth_{0};
+  std::atomic<std::int32_t> _pushDepth{0};
 
   mutable platform::Mutex modelMutex_;
   platform::Dictionary model_ GUARDED_BY(modelMutex_);

@@ -23,12 +23,12 @@ Shared& shared() {
 
 }  // namespace
 
-TAGManager::TAGManager() : dataLayer_(std::make_shared<TAGDataLayer>()) {}
+TAGManager::TAGManager() : _dataLayer(std::make_shared<TAGDataLayer>()) {}
 
 std::shared_ptr<TAGManager> TAGManager::make() {
   auto manager = std::shared_ptr<TAGManager>(new TAGManager);
-  manager->dataLayer_->registerListener(std::make_shared<TAGManagerListener>(manager));
-  manager->dataLayer_->registerListener(std::make_shared<TAGAdClickReferrerListener>());
+  manager->_dataLayer->registerListener(std::make_shared<TAGManagerListener>(manager));
+  manager->_dataLayer->registerListener(std::make_shared<TAGAdClickReferrerListener>());
   return manager;
 }
 

@@ -46,7 +46,7 @@ class TAGManager : public std::enable_shared_from_this<TAGManager> {
   void setRefreshMode(std::int32_t mode) { _refreshMode = mode; }
   std::optional<std::string> ctfeServerAddress() const EXCLUDES(mutex_);
   void setCtfeServerAddress(std::optional<std::string> address) EXCLUDES(mutex_);
-  const std::shared_ptr<TAGDataLayer>& dataLayer() const { return dataLayer_; }
+  const std::shared_ptr<TAGDataLayer>& dataLayer() const { return _dataLayer; }
 
   TAGManager(const TAGManager&) = delete;
   TAGManager& operator=(const TAGManager&) = delete;
@@ -55,7 +55,7 @@ class TAGManager : public std::enable_shared_from_this<TAGManager> {
   TAGManager();
   static std::shared_ptr<TAGManager> make();
 
-  const std::shared_ptr<TAGDataLayer> dataLayer_;
+  const std::shared_ptr<TAGDataLayer> _dataLayer;
   // Read by containers under their own lock, so it is not behind the manager's.
   std::atomic<std::int32_t> _refreshMode{0};
   mutable platform::Mutex mutex_;

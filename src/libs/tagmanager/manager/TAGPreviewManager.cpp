@@ -38,16 +38,16 @@ bool TAGPreviewManager::generatePreviewDataForUrl(const std::optional<std::strin
   std::string query = queryOf(*url);
   if (matchesWhole(kStartPattern, *url)) {
     platform::MutexLock lock(mutex_);
-    previewMode_ = 1;
-    ctfeUrlPath_ = "/r?" + query;
-    containerId_ = containerIdForQuery(query);
+    _previewMode = 1;
+    _ctfeUrlPath = "/r?" + query;
+    _containerId = containerIdForQuery(query);
     return true;
   }
   if (matchesWhole(kEndPattern, *url)) {
     platform::MutexLock lock(mutex_);
-    if (containerId_ && containerIdForQuery(query) == *containerId_) {
-      previewMode_ = 0;
-      ctfeUrlPath_.reset();
+    if (_containerId && containerIdForQuery(query) == *_containerId) {
+      _previewMode = 0;
+      _ctfeUrlPath.reset();
       return true;
     }
   }
@@ -57,7 +57,7 @@ bool TAGPreviewManager::generatePreviewDataForUrl(const std::optional<std::strin
 
 bool TAGPreviewManager::isPreviewingContainer(const std::string& containerId) const {
   platform::MutexLock lock(mutex_);
-  return previewMode_ == 1 && containerId_ && *containerId_ == containerId;
+  return _previewMode == 1 && _containerId && *_containerId == containerId;
 }
 
 std::string TAGPreviewManager::containerIdForQuery(const std::string& query) {
@@ -70,17 +70,17 @@ std::string TAGPreviewManager::containerIdForQuery(const std::string& query) {
 
 void TAGPreviewManager::clear() {
   platform::MutexLock lock(mutex_);
-  previewMode_ = 0;
-  ctfeUrlPath_.reset();
-  containerId_.reset();
+  _previewMode = 0;
+  _ctfeUrlPath.reset();
+  _containerId.reset();
 }
 
 std::optional<std::string> TAGPreviewManager::containerId() const {
   platform::MutexLock lock(mutex_);
-  return containerId_;
+  return _containerId;
 }
 
 std::optional<std::string> TAGPreviewManager::ctfeUrlPath() const {
   platform::MutexLock lock(mutex_);
-  return ctfeUrlPath_;
+  return _ctfeUrlPath;
 }

@@ -37,13 +37,13 @@ class TAGPreviewManager {
   std::optional<std::string> containerId() const EXCLUDES(mutex_);
   // "/r?" + the start link's query while previewing; absent otherwise.
   std::optional<std::string> ctfeUrlPath() const EXCLUDES(mutex_);
-  std::int32_t previewMode() const { return previewMode_.load(); }
+  std::int32_t previewMode() const { return _previewMode.load(); }
 
  private:
   TAGPreviewManager() = default;
 
   mutable platform::Mutex mutex_;
-  std::optional<std::string> containerId_ GUARDED_BY(mutex_);
-  std::optional<std::string> ctfeUrlPath_ GUARDED_BY(mutex_);
-  std::atomic<std::int32_t> previewMode_{0};
+  std::optional<std::string> _containerId GUARDED_BY(mutex_);
+  std::optional<std::string> _ctfeUrlPath GUARDED_BY(mutex_);
+  std::atomic<std::int32_t> _previewMode{0};
 };

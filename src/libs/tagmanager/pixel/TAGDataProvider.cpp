@@ -94,18 +94,18 @@ std::shared_ptr<SQLDatabase> TAGDataProvider::contextWithPath(
 
 const std::shared_ptr<SQLDatabase>& TAGDataProvider::context() const {
   TAGDispatchUtil::assertOnThread("TAGDataProvider::context");
-  return context_;
+  return _context;
 }
 
 void TAGDataProvider::openStore() {
   TAGDispatchUtil::assertOnThread("TAGDataProvider::openStore");
-  guarded([&] { context_ = contextWithPath(TAGDispatchUtil::databaseFullPath(kStoreName)); });
+  guarded([&] { _context = contextWithPath(TAGDispatchUtil::databaseFullPath(kStoreName)); });
   setHasHits(true);
 }
 
 void TAGDataProvider::setHasHits(bool value) {
   TAGDispatchUtil::assertOnThread("TAGDataProvider::setHasHits");
-  bool old = hasHits_.exchange(value);
+  bool old = _hasHits.exchange(value);
   if (old != value && hasHitsObserver_) hasHitsObserver_();
 }
 
@@ -119,8 +119,8 @@ void TAGDataProvider::addHitWithURLString(const std::string& url) {
   TAGDispatchUtil::background(
       [self, url] {
         guarded([&] {
-          if (!self->context_) return;
-          if (self->context_->executeUpdate(
+          if (!self->_context) return;
+          if (self->_context->executeUpdate(
                   "INSERT INTO TAGHit (dispatchURL, timestamp) VALUES (?, ?)", url, nowSeconds())) {
             self->hasChanges_ = true;
           }
@@ -137,8 +137,8 @@ void TAGDataProvider::fetchHitsWithLimit(std::uint32_t limit,
       [self, limit, completion] {
         guarded([&] {
           HitList hits;
-          if (self->context_) {
-            auto rows = self->context_->executeQuery(
+          if (self->_context) {
+            auto rows = self->_context->executeQuery(
                 "SELECT id, dispatchURL, timestamp, dispatchTime, retryCount FROM TAGHit "
                 "ORDER BY timestamp ASC, id ASC LIMIT ?",
                 limit == 0 ? -1LL : static_cast<long long>(limit));
@@ -168,9 +168,9 @@ void TAGDataProvider::deleteHits(const HitList& hits) {
   TAGDispatchUtil::background(
       [self, hits] {
         guarded([&] {
-          if (!self->context_) return;
+          if (!self->_context) return;
           for (const auto& hit : hits) {
-            if (self->context_->executeUpdate("DELETE FROM TAGHit WHERE id = ?",
+            if (self->_context->executeUpdate("DELETE FROM TAGHit WHERE id = ?",
                                               static_cast<long long>(hit.objectId))) {
               self->hasChanges_ = true;
             }
@@ -186,10 +186,10 @@ void TAGDataProvider::updateFailedHits(const HitList& hits) {
   TAGDispatchUtil::background(
       [self, hits] {
         guarded([&] {
-          if (!self->context_) return;
+          if (!self->_context) return;
           double now = nowSeconds();
           for (const auto& hit : hits) {
-            if (self->context_->executeUpdate(
+            if (self->_context->executeUpdate(
                     "UPDATE TAGHit SET dispatchTime = ? WHERE id = ? AND dispatchTime IS NULL", now,
                     static_cast<long long>(hit.objectId))) {
               self->hasChanges_ = true;
@@ -208,19 +208,19 @@ void TAGDataProvider::onExit() {
 
 void TAGDataProvider::save() {
   TAGDispatchUtil::assertOnThread("TAGDataProvider::save");
-  if (!context_ || !hasChanges_) return;
+  if (!_context || !hasChanges_) return;
   deleteExcessHits(nullptr);
   hasChanges_ = false;
   setHasHits(hitCount(nullptr) > 0);
 }
 
 bool TAGDataProvider::deleteWhere(const std::string& condition, double argument) {
-  return context_->executeUpdate("DELETE FROM TAGHit WHERE " + condition, argument);
+  return _context->executeUpdate("DELETE FROM TAGHit WHERE " + condition, argument);
 }
 
 bool TAGDataProvider::deleteExcessHits(platform::Error* error) {
   TAGDispatchUtil::assertOnThread("TAGDataProvider::deleteExcessHits");
-  if (!context_) return false;
+  if (!_context) return false;
   bool ok = true;
   double maxAge = _maxHitAge.load();
   if (maxAge != 0) ok = deleteWhere("timestamp <= ?", nowSeconds() - maxAge) && ok;
@@ -228,23 +228,23 @@ bool TAGDataProvider::deleteExcessHits(platform::Error* error) {
   if (maxCount != 0) {
     std::int64_t count = hitCount(error);
     if (count > static_cast<std::int64_t>(maxCount)) {
-      ok = context_->executeUpdate(
+      ok = _context->executeUpdate(
                "DELETE FROM TAGHit WHERE id IN (SELECT id FROM TAGHit ORDER BY timestamp ASC, "
                "id ASC LIMIT ?)",
                static_cast<long long>(count - maxCount)) &&
            ok;
     }
   }
-  if (!ok && error) *error = context_->lastError();
+  if (!ok && error) *error = _context->lastError();
   return ok;
 }
 
 std::int64_t TAGDataProvider::hitCount(platform::Error* error) {
   TAGDispatchUtil::assertOnThread("TAGDataProvider::hitCount");
-  if (!context_) return 0;
-  auto rows = context_->executeQuery("SELECT COUNT(*) FROM TAGHit");
+  if (!_context) return 0;
+  auto rows = _context->executeQuery("SELECT COUNT(*) FROM TAGHit");
   if (!rows || !rows->next()) {
-    if (error) *error = context_->lastError();
+    if (error) *error = _context->lastError();
     return 0;
   }
   return rows->longLongIntForColumnIndex(0);

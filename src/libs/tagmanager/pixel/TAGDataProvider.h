@@ -50,7 +50,7 @@ class TAGDataProvider : public std::enable_shared_from_this<TAGDataProvider> {
   bool deleteExcessHits(platform::Error* error);
   std::int64_t hitCount(platform::Error* error);
 
-  bool hasHits() const { return hasHits_.load(); }
+  bool hasHits() const { return _hasHits.load(); }
   void setHasHitsObserver(std::function<void()> observer);
 
   std::uint32_t maxHitCount() const { return _maxHitCount.load(); }
@@ -72,10 +72,10 @@ class TAGDataProvider : public std::enable_shared_from_this<TAGDataProvider> {
 
   std::atomic<std::uint32_t> _maxHitCount{2000};
   std::atomic<double> _maxHitAge{2592000.0};
-  std::atomic<bool> hasHits_{false};
+  std::atomic<bool> _hasHits{false};
 
   // Owned by TAGThread: every function that touches them asserts it runs there.
-  std::shared_ptr<SQLDatabase> context_;
+  std::shared_ptr<SQLDatabase> _context;
   bool hasChanges_ = false;
   std::function<void()> hasHitsObserver_;
 

@@ -7,7 +7,7 @@
 #include "tagmanager/base/TAGLog.h"
 #include "tagmanager/values/TAGValueEscapeUtil.h"
 
-TAGDispatcher::TAGDispatcher() : rateLimiter_(TAGRateLimiter::rateLimiterWithMaxTokens(60, 2.0)) {}
+TAGDispatcher::TAGDispatcher() : _rateLimiter(TAGRateLimiter::rateLimiterWithMaxTokens(60, 2.0)) {}
 
 std::shared_ptr<TAGDispatcher> TAGDispatcher::instance() {
   static std::once_flag once;
@@ -18,10 +18,10 @@ std::shared_ptr<TAGDispatcher> TAGDispatcher::instance() {
 
 std::shared_ptr<TAGDispatcher> TAGDispatcher::init() {
   auto dispatcher = create();
-  dispatcher->store_ = TAGDataProvider::init();
-  dispatcher->network_ = TAGNetworking::init();
+  dispatcher->_store = TAGDataProvider::init();
+  dispatcher->_network = TAGNetworking::init();
   std::weak_ptr<TAGDispatcher> weak = dispatcher;
-  dispatcher->rateLimiter_->setLoggerSource([weak]() -> std::shared_ptr<TAGLogger> {
+  dispatcher->_rateLimiter->setLoggerSource([weak]() -> std::shared_ptr<TAGLogger> {
     auto self = weak.lock();
     return self ? self->logger() : nullptr;
   });
@@ -36,8 +36,8 @@ std::shared_ptr<TAGDispatcher> TAGDispatcher::init() {
 }
 
 TAGDispatcher::~TAGDispatcher() {
-  if (store_) store_->setHasHitsObserver(nullptr);
-  if (network_) network_->setIsReachableObserver(nullptr);
+  if (_store) _store->setHasHitsObserver(nullptr);
+  if (_network) _network->setIsReachableObserver(nullptr);
   auto loop = TAGDispatchUtil::runLoop();
   loop->cancelPerforms(this);
   if (timer_) timer_->invalidate();
@@ -48,8 +48,8 @@ void TAGDispatcher::startObserving() {
   auto changed = [weak] {
     if (auto self = weak.lock()) self->canScheduleDispatchChanged();
   };
-  store_->setHasHitsObserver(changed);
-  network_->setIsReachableObserver(changed);
+  _store->setHasHitsObserver(changed);
+  _network->setIsReachableObserver(changed);
 }
 
 void TAGDispatcher::initialDispatch() {
@@ -67,14 +67,14 @@ void TAGDispatcher::initialDispatch() {
       false);
 }
 
-bool TAGDispatcher::canDispatch() const { return network_->isReachable() && store_->hasHits(); }
+bool TAGDispatcher::canDispatch() const { return _network->isReachable() && _store->hasHits(); }
 
 bool TAGDispatcher::canScheduleDispatch() const {
-  return dispatchInterval_.load() > 0 && canDispatch();
+  return _dispatchInterval.load() > 0 && canDispatch();
 }
 
 void TAGDispatcher::setDispatchInterval(double seconds) {
-  dispatchInterval_ = seconds;
+  _dispatchInterval = seconds;
   canScheduleDispatchChanged();
 }
 
@@ -136,12 +136,12 @@ void TAGDispatcher::dispatch() {
       [weak] {
         auto self = weak.lock();
         if (!self || !self->operations_.empty() || !self->canDispatch()) return;
-        self->store_->fetchHitsWithLimit(
+        self->_store->fetchHitsWithLimit(
             self->maxRequestsPerDispatch(), [weak](const TAGDataProvider::HitList& hits) {
               auto self = weak.lock();
               if (!self) return;
               for (const auto& hit : hits) {
-                auto operation = self->network_->sendURL(hit.dispatchURL,
+                auto operation = self->_network->sendURL(hit.dispatchURL,
                                                          [weak, hit](TAGNetOperation& operation) {
                                                            if (auto self = weak.lock())
                                                              self->handleCompletion(hit, operation);
@@ -161,10 +161,10 @@ void TAGDispatcher::handleCompletion(const TAGHit& hit, TAGNetOperation& operati
       hit.dispatchTime && now - platform::toSeconds(*hit.dispatchTime) > kFirstFailureLifetime;
   if ((status >= 200 && status <= 299) || expired) {
     TAGLog::verbose("Successfully sent hit: " + hit.dispatchURL);
-    store_->deleteHits({hit});
-  } else if (!operation.isCancelled() && network_->isReachable()) {
+    _store->deleteHits({hit});
+  } else if (!operation.isCancelled() && _network->isReachable()) {
     TAGLog::verbose("Failed to send hit: " + hit.dispatchURL);
-    store_->updateFailedHits({hit});
+    _store->updateFailedHits({hit});
   }
   for (auto it = operations_.begin(); it != operations_.end(); ++it) {
     if (it->get() == &operation) {
@@ -175,17 +175,17 @@ void TAGDispatcher::handleCompletion(const TAGHit& hit, TAGNetOperation& operati
 }
 
 void TAGDispatcher::sendHitToUrl(const std::string& url) {
-  if (!rateLimiter_->tokenAvailable()) return;
+  if (!_rateLimiter->tokenAvailable()) return;
   std::string hitUrl = url;
   {
     platform::MutexLock lock(mutex_);
-    if (wrapperUrl_ && wrapperQueryParameter_) {
-      hitUrl = *wrapperUrl_ + "?" + *wrapperQueryParameter_ + "=" +
+    if (_wrapperUrl && _wrapperQueryParameter) {
+      hitUrl = *_wrapperUrl + "?" + *_wrapperQueryParameter + "=" +
                TAGValueEscapeUtil::urlEncode(url).value_or("");
     }
   }
   TAGLog::verbose("Dispatch url: " + hitUrl);
-  store_->addHitWithURLString(hitUrl);
+  _store->addHitWithURLString(hitUrl);
 }
 
 std::shared_ptr<TAGLogger> TAGDispatcher::logger() const {
@@ -200,10 +200,10 @@ void TAGDispatcher::setLogger(std::shared_ptr<TAGLogger> logger) {
 
 void TAGDispatcher::setWrapperUrl(std::optional<std::string> url) {
   platform::MutexLock lock(mutex_);
-  wrapperUrl_ = std::move(url);
+  _wrapperUrl = std::move(url);
 }
 
 void TAGDispatcher::setWrapperQueryParameter(std::optional<std::string> name) {
   platform::MutexLock lock(mutex_);
-  wrapperQueryParameter_ = std::move(name);
+  _wrapperQueryParameter = std::move(name);
 }

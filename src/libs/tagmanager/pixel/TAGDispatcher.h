@@ -46,16 +46,16 @@ class TAGDispatcher : public TAGHitSender, public std::enable_shared_from_this<T
 
   bool canDispatch() const;
   bool canScheduleDispatch() const;
-  double dispatchInterval() const { return dispatchInterval_.load(); }
+  double dispatchInterval() const { return _dispatchInterval.load(); }
   void setDispatchInterval(double seconds);
   std::uint32_t maxRequestsPerDispatch() const { return _maxRequestsPerDispatch.load(); }
   void setMaxRequestsPerDispatch(std::uint32_t count) { _maxRequestsPerDispatch = count; }
   void setWrapperUrl(std::optional<std::string> url) EXCLUDES(mutex_);
   void setWrapperQueryParameter(std::optional<std::string> name) EXCLUDES(mutex_);
 
-  const std::shared_ptr<TAGRateLimiter>& rateLimiter() const { return rateLimiter_; }
-  const std::shared_ptr<TAGDataProvider>& store() const { return store_; }
-  const std::shared_ptr<TAGNetworking>& network() const { return network_; }
+  const std::shared_ptr<TAGRateLimiter>& rateLimiter() const { return _rateLimiter; }
+  const std::shared_ptr<TAGDataProvider>& store() const { return _store; }
+  const std::shared_ptr<TAGNetworking>& network() const { return _network; }
   // TAGThread only (asserted): the running timer's interval, 0 without one, and the batch in
   // flight.
   double timerInterval() const;
@@ -73,15 +73,15 @@ class TAGDispatcher : public TAGHitSender, public std::enable_shared_from_this<T
   void cancelTimer();
   void handleCompletion(const TAGHit& hit, TAGNetOperation& operation);
 
-  std::atomic<double> dispatchInterval_{120.0};
+  std::atomic<double> _dispatchInterval{120.0};
   std::atomic<std::uint32_t> _maxRequestsPerDispatch{40};
-  const std::shared_ptr<TAGRateLimiter> rateLimiter_;
-  std::shared_ptr<TAGDataProvider> store_;
-  std::shared_ptr<TAGNetworking> network_;
+  const std::shared_ptr<TAGRateLimiter> _rateLimiter;
+  std::shared_ptr<TAGDataProvider> _store;
+  std::shared_ptr<TAGNetworking> _network;
 
   mutable platform::Mutex mutex_;
-  std::optional<std::string> wrapperUrl_ GUARDED_BY(mutex_);
-  std::optional<std::string> wrapperQueryParameter_ GUARDED_BY(mutex_);
+  std::optional<std::string> _wrapperUrl GUARDED_BY(mutex_);
+  std::optional<std::string> _wrapperQueryParameter GUARDED_BY(mutex_);
   std::weak_ptr<TAGLogger> _logger GUARDED_BY(mutex_);
 
   // Owned by TAGThread: every function that touches them asserts it runs there.

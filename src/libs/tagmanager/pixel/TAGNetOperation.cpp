@@ -3,18 +3,18 @@
 #include "tagmanager/base/TAGDispatchUtil.h"
 
 void TAGNetOperation::start() {
-  isExecuting_ = true;
+  _isExecuting = true;
   stateDidChange();
   if (!isReady()) return;
   auto self = std::static_pointer_cast<TAGNetOperation>(shared_from_this());
   TAGDispatchUtil::background(
       [self] {
-        if (self->isCancelled_) {
+        if (self->_isCancelled) {
           self->finish();
           return;
         }
         std::weak_ptr<platform::URLConnectionDelegate> delegate = self;
-        self->connection_ = platform::URLConnection::make(self->request_, delegate);
+        self->connection_ = platform::URLConnection::make(self->_request, delegate);
         self->connection_->scheduleInRunLoop(TAGDispatchUtil::runLoop());
         self->connection_->start();
       },
@@ -26,9 +26,9 @@ void TAGNetOperation::cancel() {
   TAGDispatchUtil::background(
       [self] {
         if (self->connection_) self->connection_->cancel();
-        self->data_.clear();
-        self->response_.reset();
-        self->isCancelled_ = true;
+        self->_data.clear();
+        self->_response.reset();
+        self->_isCancelled = true;
         self->finish();
       },
       false);
@@ -36,36 +36,36 @@ void TAGNetOperation::cancel() {
 
 const std::optional<platform::URLResponse>& TAGNetOperation::response() const {
   TAGDispatchUtil::assertOnThread("TAGNetOperation::response");
-  return response_;
+  return _response;
 }
 
 const platform::Bytes& TAGNetOperation::data() const {
   TAGDispatchUtil::assertOnThread("TAGNetOperation::data");
-  return data_;
+  return _data;
 }
 
 const std::optional<platform::Error>& TAGNetOperation::error() const {
   TAGDispatchUtil::assertOnThread("TAGNetOperation::error");
-  return error_;
+  return _error;
 }
 
 void TAGNetOperation::connectionDidReceiveResponse(platform::URLConnection&,
                                                    const platform::URLResponse& response) {
   TAGDispatchUtil::assertOnThread("TAGNetOperation::connectionDidReceiveResponse");
-  response_ = response;
-  data_.clear();
+  _response = response;
+  _data.clear();
 }
 
 void TAGNetOperation::connectionDidReceiveData(platform::URLConnection&,
                                                const platform::Bytes& data) {
   TAGDispatchUtil::assertOnThread("TAGNetOperation::connectionDidReceiveData");
-  data_.insert(data_.end(), data.begin(), data.end());
+  _data.insert(_data.end(), data.begin(), data.end());
 }
 
 void TAGNetOperation::connectionDidFailWithError(platform::URLConnection&,
                                                  const platform::Error& error) {
   TAGDispatchUtil::assertOnThread("TAGNetOperation::connectionDidFailWithError");
-  error_ = error;
+  _error = error;
   finish();
 }
 
@@ -77,8 +77,8 @@ void TAGNetOperation::connectionDidFinishLoading(platform::URLConnection&) {
 void TAGNetOperation::finish() {
   TAGDispatchUtil::assertOnThread("TAGNetOperation::finish");
   connection_.reset();
-  if (isExecuting_.exchange(false)) {
-    isFinished_ = true;
+  if (_isExecuting.exchange(false)) {
+    _isFinished = true;
     stateDidChange();
   }
   Completion completion;

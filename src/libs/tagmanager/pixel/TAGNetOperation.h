@@ -28,11 +28,11 @@ class TAGNetOperation : public platform::Operation, public platform::URLConnecti
   void start() override;
   void cancel() override;
   bool isConcurrent() const override { return true; }
-  bool isExecuting() const override { return isExecuting_.load(); }
-  bool isFinished() const override { return isFinished_.load(); }
-  bool isCancelled() const override { return isCancelled_.load(); }
+  bool isExecuting() const override { return _isExecuting.load(); }
+  bool isFinished() const override { return _isFinished.load(); }
+  bool isCancelled() const override { return _isCancelled.load(); }
 
-  const platform::URLRequest& request() const { return request_; }
+  const platform::URLRequest& request() const { return _request; }
   // TAGThread only (asserted; the completion reads them there).
   const std::optional<platform::URLResponse>& response() const;
   const platform::Bytes& data() const;
@@ -46,22 +46,22 @@ class TAGNetOperation : public platform::Operation, public platform::URLConnecti
 
  protected:
   TAGNetOperation(platform::URLRequest request, Completion completion)
-      : request_(std::move(request)), completion_(std::move(completion)) {}
+      : _request(std::move(request)), completion_(std::move(completion)) {}
 
  private:
   void finish() EXCLUDES(mutex_);
 
-  const platform::URLRequest request_;
-  std::atomic<bool> isExecuting_{false};
-  std::atomic<bool> isFinished_{false};
-  std::atomic<bool> isCancelled_{false};
+  const platform::URLRequest _request;
+  std::atomic<bool> _isExecuting{false};
+  std::atomic<bool> _isFinished{false};
+  std::atomic<bool> _isCancelled{false};
 
   platform::Mutex mutex_;
   Completion completion_ GUARDED_BY(mutex_);
 
   // Owned by TAGThread: every function that touches them asserts it runs there.
   std::shared_ptr<platform::URLConnection> connection_;
-  std::optional<platform::URLResponse> response_;
-  platform::Bytes data_;
-  std::optional<platform::Error> error_;
+  std::optional<platform::URLResponse> _response;
+  platform::Bytes _data;
+  std::optional<platform::Error> _error;
 };

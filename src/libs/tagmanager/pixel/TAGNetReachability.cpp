@@ -8,7 +8,7 @@ bool TAGNetReachability::start() {
   platform::MutexLock lock(mutex_);
   if (reachability_) return false;
   auto source = platform::ReachabilitySource::shared();
-  platform::ReachabilityTarget target{platform::ReachabilityTarget::Kind::HostName, host_};
+  platform::ReachabilityTarget target{platform::ReachabilityTarget::Kind::HostName, _host};
   if (!source || !source->accepts(target)) return false;
   std::weak_ptr<TAGNetReachability> weak = weak_from_this();
   reachability_ = source->watch(target, [weak](std::uint32_t flags) {
@@ -40,16 +40,16 @@ std::int32_t TAGNetReachability::statusForFlags(std::uint32_t flags) {
 }
 
 void TAGNetReachability::setReachabilityStatus(std::int32_t status) {
-  if (reachabilityStatus_.exchange(status) == status) return;
+  if (_reachabilityStatus.exchange(status) == status) return;
   StatusChange block;
   {
     platform::MutexLock lock(mutex_);
-    block = statusChange_;
+    block = _statusChange;
   }
   if (block) block(status);
 }
 
 void TAGNetReachability::setStatusChange(StatusChange block) {
   platform::MutexLock lock(mutex_);
-  statusChange_ = std::move(block);
+  _statusChange = std::move(block);
 }

@@ -30,19 +30,19 @@ class TAGNetReachability : public std::enable_shared_from_this<TAGNetReachabilit
   // The status the platform's flags stand for.
   static std::int32_t statusForFlags(std::uint32_t flags);
 
-  const std::string& host() const { return host_; }
-  std::int32_t reachabilityStatus() const { return reachabilityStatus_.load(); }
+  const std::string& host() const { return _host; }
+  std::int32_t reachabilityStatus() const { return _reachabilityStatus.load(); }
   // A different status is stored and reported to the status block.
   void setReachabilityStatus(std::int32_t status) EXCLUDES(mutex_);
   void setStatusChange(StatusChange block) EXCLUDES(mutex_);
 
  protected:
-  explicit TAGNetReachability(std::string host) : host_(std::move(host)) {}
+  explicit TAGNetReachability(std::string host) : _host(std::move(host)) {}
 
  private:
-  const std::string host_;
-  std::atomic<std::int32_t> reachabilityStatus_{0};
+  const std::string _host;
+  std::atomic<std::int32_t> _reachabilityStatus{0};
   platform::Mutex mutex_;
-  StatusChange statusChange_ GUARDED_BY(mutex_);
+  StatusChange _statusChange GUARDED_BY(mutex_);
   std::unique_ptr<platform::ReachabilitySource::Subscription> reachability_ GUARDED_BY(mutex_);
 };

@@ -9,17 +9,17 @@ TAGNetworking::TAGNetworking() : queue_(platform::OperationQueue::create("TAGNet
 
 std::shared_ptr<TAGNetworking> TAGNetworking::init() {
   auto networking = create();
-  networking->reachability_ = TAGNetReachability::create(TAGServerConfig::pixelHost());
+  networking->_reachability = TAGNetReachability::create(TAGServerConfig::pixelHost());
   std::weak_ptr<TAGNetworking> weak = networking;
-  networking->reachability_->setStatusChange([weak](std::int32_t status) {
+  networking->_reachability->setStatusChange([weak](std::int32_t status) {
     if (auto self = weak.lock()) self->setIsReachable(status != 1);
   });
-  networking->reachability_->start();
+  networking->_reachability->start();
   return networking;
 }
 
 TAGNetworking::~TAGNetworking() {
-  if (reachability_) reachability_->stop();
+  if (_reachability) _reachability->stop();
 }
 
 platform::URLRequest TAGNetworking::requestWithURL(const std::string& url) {
@@ -38,7 +38,7 @@ std::shared_ptr<TAGNetOperation> TAGNetworking::sendURL(const std::string& url,
 }
 
 void TAGNetworking::setIsReachable(bool reachable) {
-  if (isReachable_.exchange(reachable) == reachable) return;
+  if (_isReachable.exchange(reachable) == reachable) return;
   std::function<void()> observer;
   {
     platform::MutexLock lock(mutex_);

@@ -30,10 +30,10 @@ class TAGNetworking : public std::enable_shared_from_this<TAGNetworking> {
   std::shared_ptr<TAGNetOperation> sendURL(const std::string& url,
                                            TAGNetOperation::Completion completion);
 
-  bool isReachable() const { return isReachable_.load(); }
+  bool isReachable() const { return _isReachable.load(); }
   void setIsReachable(bool reachable) EXCLUDES(mutex_);
   void setIsReachableObserver(std::function<void()> observer) EXCLUDES(mutex_);
-  const std::shared_ptr<TAGNetReachability>& reachability() const { return reachability_; }
+  const std::shared_ptr<TAGNetReachability>& reachability() const { return _reachability; }
   const std::shared_ptr<platform::OperationQueue>& queue() const { return queue_; }
 
  protected:
@@ -41,8 +41,8 @@ class TAGNetworking : public std::enable_shared_from_this<TAGNetworking> {
 
  private:
   const std::shared_ptr<platform::OperationQueue> queue_;
-  std::shared_ptr<TAGNetReachability> reachability_;
-  std::atomic<bool> isReachable_{true};
+  std::shared_ptr<TAGNetReachability> _reachability;
+  std::atomic<bool> _isReachable{true};
   platform::Mutex mutex_;
   std::function<void()> isReachableObserver_ GUARDED_BY(mutex_);
 };

@@ -15,10 +15,10 @@ bool TAGRateLimiter::tokenAvailable() {
   LoggerSource source;
   {
     platform::MutexLock lock(mutex_);
-    if (secondsPerToken_ > 0) {
+    if (_secondsPerToken > 0) {
       double now = platform::toSeconds(platform::Clock::shared()->now()) - kReferenceDateOffset;
-      if (tokens_ < maxTokens_) {
-        tokens_ = std::min(maxTokens_, tokens_ + (now - lastTrackTime_) / secondsPerToken_);
+      if (tokens_ < _maxTokens) {
+        tokens_ = std::min(_maxTokens, tokens_ + (now - lastTrackTime_) / _secondsPerToken);
       }
       lastTrackTime_ = now;
       if (tokens_ >= 1) {

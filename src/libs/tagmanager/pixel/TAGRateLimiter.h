@@ -31,16 +31,16 @@ class TAGRateLimiter {
 
   double tokens() const EXCLUDES(mutex_);
   double lastTrackTime() const EXCLUDES(mutex_);
-  double maxTokens() const { return maxTokens_; }
-  double secondsPerToken() const { return secondsPerToken_; }
+  double maxTokens() const { return _maxTokens; }
+  double secondsPerToken() const { return _secondsPerToken; }
 
  protected:
   TAGRateLimiter(double maxTokens, double secondsPerToken)
-      : maxTokens_(maxTokens), secondsPerToken_(secondsPerToken) {}
+      : _maxTokens(maxTokens), _secondsPerToken(secondsPerToken) {}
 
  private:
-  const double maxTokens_;
-  const double secondsPerToken_;
+  const double _maxTokens;
+  const double _secondsPerToken;
   mutable platform::Mutex mutex_;
   double tokens_ GUARDED_BY(mutex_) = 0;
   double lastTrackTime_ GUARDED_BY(mutex_) = 0;

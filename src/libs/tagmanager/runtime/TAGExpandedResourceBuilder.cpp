@@ -16,17 +16,17 @@ TAGExpandedResourceBuilder& TAGExpandedResourceBuilder::addMacro(
 }
 
 TAGExpandedResourceBuilder& TAGExpandedResourceBuilder::setVersion(std::string version) {
-  version_ = std::move(version);
+  _version = std::move(version);
   return *this;
 }
 
 TAGExpandedResourceBuilder& TAGExpandedResourceBuilder::setResourceFormatVersion(
     std::int32_t resourceFormatVersion) {
-  resourceFormatVersion_ = resourceFormatVersion;
+  _resourceFormatVersion = resourceFormatVersion;
   return *this;
 }
 
 std::shared_ptr<const TAGExpandedResource> TAGExpandedResourceBuilder::build() {
   return std::make_shared<const TAGExpandedResource>(std::move(rules_), std::move(macros_),
-                                                     std::move(version_), resourceFormatVersion_);
+                                                     std::move(_version), _resourceFormatVersion);
 }

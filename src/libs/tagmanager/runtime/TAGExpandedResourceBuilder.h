@@ -22,6 +22,6 @@ class TAGExpandedResourceBuilder {
  private:
   std::vector<TAGRuleRef> rules_;
   TAGExpandedResource::Macros macros_;
-  std::string version_;
-  std::int32_t resourceFormatVersion_ = 0;
+  std::string _version;
+  std::int32_t _resourceFormatVersion = 0;
 };

@@ -71,7 +71,7 @@ platform::Dictionary TAGUniversalAnalytics::trackerFieldsWithAnalyticsFields(
   if (!map) return fields;
   for (const auto& [key, text] : *map) fields[key] = platform::Value(text);
   auto aip = map->find("&aip");
-  if (aip != map->end() && turnOffAnonymizeIpValues_.count(lowercase(aip->second))) {
+  if (aip != map->end() && _turnOffAnonymizeIpValues.count(lowercase(aip->second))) {
     fields.erase("&aip");
   }
   return fields;
@@ -89,16 +89,16 @@ void TAGUniversalAnalytics::setLoggerIfNecessary() {
   std::shared_ptr<AnalyticsLogger> installed;
   {
     platform::MutexLock lock(mutex_);
-    if (logger_) return;
-    logger_ = std::make_shared<AnalyticsLoggerImpl>();
-    installed = logger_;
+    if (_logger) return;
+    _logger = std::make_shared<AnalyticsLoggerImpl>();
+    installed = _logger;
   }
   Analytics::sharedInstance()->setLogger(installed);
 }
 
 std::shared_ptr<AnalyticsLogger> TAGUniversalAnalytics::logger() const {
   platform::MutexLock lock(mutex_);
-  return logger_;
+  return _logger;
 }
 
 const TAGUniversalAnalytics::FieldMap& TAGUniversalAnalytics::defaultTransactionMap() {

@@ -53,7 +53,7 @@ class TAGUniversalAnalytics : public TAGTrackingTag {
   void sendTransaction(const TAGPropertyMap& tag, const std::shared_ptr<AnalyticsTracker>& tracker);
 
   const std::set<std::string>& turnOffAnonymizeIpValues() const {
-    return turnOffAnonymizeIpValues_;
+    return _turnOffAnonymizeIpValues;
   }
   static const FieldMap& defaultTransactionMap();
   static const FieldMap& defaultItemMap();
@@ -61,7 +61,7 @@ class TAGUniversalAnalytics : public TAGTrackingTag {
 
  private:
   const std::shared_ptr<TAGDataLayer> dataLayer_;
-  const std::set<std::string> turnOffAnonymizeIpValues_{"", "0", "false"};
+  const std::set<std::string> _turnOffAnonymizeIpValues{"", "0", "false"};
   mutable platform::Mutex mutex_;
-  std::shared_ptr<AnalyticsLogger> logger_ GUARDED_BY(mutex_);
+  std::shared_ptr<AnalyticsLogger> _logger GUARDED_BY(mutex_);
 };

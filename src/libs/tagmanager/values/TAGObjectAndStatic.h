@@ -13,13 +13,13 @@ class TAGObjectAndStatic {
  public:
   // `object` may be null (absent).
   TAGObjectAndStatic(std::shared_ptr<const void> object, bool isStatic)
-      : object_(std::move(object)), isStatic_(isStatic) {}
+      : _object(std::move(object)), _isStatic(isStatic) {}
   virtual ~TAGObjectAndStatic() = default;
 
-  const std::shared_ptr<const void>& object() const { return object_; }
-  bool isStatic() const { return isStatic_; }
+  const std::shared_ptr<const void>& object() const { return _object; }
+  bool isStatic() const { return _isStatic; }
 
  private:
-  const std::shared_ptr<const void> object_;
-  const bool isStatic_;
+  const std::shared_ptr<const void> _object;
+  const bool _isStatic;
 };

@@ -16,13 +16,13 @@ class TAGTypeOrFailure {
   }
 
   // Null means failure.
-  const std::shared_ptr<const Type>& type() const { return type_; }
-  std::int32_t failure() const { return failure_; }
+  const std::shared_ptr<const Type>& type() const { return _type; }
+  std::int32_t failure() const { return _failure; }
 
  private:
   TAGTypeOrFailure(std::shared_ptr<const Type> type, std::int32_t failure)
-      : type_(std::move(type)), failure_(failure) {}
+      : _type(std::move(type)), _failure(failure) {}
 
-  std::shared_ptr<const Type> type_;
-  std::int32_t failure_;
+  std::shared_ptr<const Type> _type;
+  std::int32_t _failure;
 };
