@@ -7,7 +7,6 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "FullDisk.h"
 #include "LectureTestSupport.h"
 #include "alerts/NoticeAlertView.h"
 #include "dao/CourseWareDao.h"
@@ -28,6 +27,7 @@
 #include "screens/courses/MyCourseViewController.h"
 #include "screens/studylog/StudyDetailController.h"
 #include "screens/studylog/StudyLogController.h"
+#include "support/FullDisk.h"
 #include "support/MainLoop.h"
 #include "widgets/MirelTabBarController.h"
 
@@ -322,7 +322,7 @@ TEST_F(StudyTimeLedgerTest, AFullDeviceKeepsTheSecondsAndTellsTheLearnerOnce) {
   std::shared_ptr<PlayVideoViewController> screen;
   double closedAt = 0;
   {
-    screentest::FullDisk full;
+    testsupport::FullDisk full;
     screen = openPlayer(0, PlayVideoViewController::kEnterFromCourseDetail, true);
     play(10);
     EXPECT_EQ(unsentSeconds(kFirst), 0);
@@ -353,7 +353,7 @@ TEST_F(StudyTimeLedgerTest, AFullDeviceKeepsTheSecondsAndTellsTheLearnerOnce) {
   EXPECT_FALSE(screentest::lastNotice());
 
   // Full a second time: told again.
-  screentest::FullDisk full;
+  testsupport::FullDisk full;
   play(10);
   EXPECT_EQ(screentest::lastNotice(), StudyTimeBacklog::kNoRoomNotice);
   EXPECT_EQ(unsentSeconds(kFirst), 50);
