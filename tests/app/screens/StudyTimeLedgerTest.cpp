@@ -359,6 +359,46 @@ TEST_F(StudyTimeLedgerTest, AFullDeviceKeepsTheSecondsAndTellsTheLearnerOnce) {
   EXPECT_EQ(unsentSeconds(kFirst), 50);
 }
 
+// The server takes an upload that the device has no room to record: the learner is told why,
+// the sync fetches nothing, and nothing is sent again until the device has recorded it; the next
+// sync then has only what is new to send.
+TEST_F(StudyTimeLedgerTest, AnUploadTheDeviceCannotRecordIsToldAndNotSentAgain) {
+  logIn();
+  openFirstLecture();
+  play(121);
+  closePlayerAndRefetch();
+  ASSERT_EQ(unsentSeconds(kFirst), 120);
+  const auto fetches = server.requestsTo("/api/getRetrainCourseDatas.html").size();
+  {
+    testsupport::FullDisk full;
+    EXPECT_EQ(syncWithRefresh(200, courseAnswer(2)), 2);
+    EXPECT_EQ(screentest::lastNotice(), StudyTimeBacklog::kNoRoomNotice);
+    EXPECT_FALSE(platform::AlertView::topAlert()) << "no 同步成功";
+    EXPECT_EQ(server.requestsTo("/api/getRetrainCourseDatas.html").size(), fetches);
+    EXPECT_EQ(unsentSeconds(kFirst), 120);
+    EXPECT_EQ(minutesInMemory(), 0);
+    EXPECT_EQ(minutesStored(), 0);
+
+    // Asked again once the notice is gone: told again, and nothing is sent.
+    UITestDriver::settle(3.0);
+    ASSERT_FALSE(screentest::lastNotice());
+    records->syncStudyLog();
+    UITestDriver::answerAlert(1);
+    EXPECT_FALSE(screentest::isWaitHUDShown(records->progressHUD()));
+    EXPECT_EQ(screentest::lastNotice(), StudyTimeBacklog::kNoRoomNotice);
+    EXPECT_EQ(server.requestsTo("/api/acceptRetrainStudyLog.html").size(), 1u);
+  }
+
+  // Room again: the sync records the accepted upload first, finds nothing left to send, and
+  // refreshes the courses.
+  UITestDriver::settle(3.0);
+  EXPECT_EQ(syncWithRefresh(200, courseAnswer(2)), 0);
+  EXPECT_EQ(unsentSeconds(kFirst), 0);
+  EXPECT_EQ(minutesInMemory(), 2);
+  EXPECT_EQ(minutesStored(), 2);
+  EXPECT_EQ(server.requestsTo("/api/getRetrainCourseDatas.html").size(), fetches + 1);
+}
+
 class OfflinePlayTest : public LectureTest {
  protected:
   void SetUp() override {
