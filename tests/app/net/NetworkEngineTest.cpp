@@ -43,6 +43,16 @@ class NetworkEngineTest : public ::testing::Test {
                           {"listenedPos", seconds}});
   }
 
+  // Adds `seconds` to the row of a lecture of user 7, as the player does, at `time`.
+  void addSeconds(int year, int cwId, int seconds, const char* time) {
+    StudyLogDao().update({{"userid", 7},
+                          {"year", year},
+                          {"reclassid", 301},
+                          {"cwid", cwId},
+                          {"logTime", seconds},
+                          {"lastUpdateTime", time}});
+  }
+
   std::map<std::string, std::string> secondsByLecture() {
     std::map<std::string, std::string> seconds;
     for (const auto& [year, rows] : StudyLogDao().getByUserId(Value(7))) {
@@ -205,12 +215,7 @@ TEST_F(NetworkEngineTest, UploadSendsTheDocumentAndTakesBackWhatTheServerCredite
       "7", [&](const std::optional<std::string>& r) { reply = r; }, [](const platform::Error&) {});
   ASSERT_TRUE(operation);
   // Study time the player adds while the upload is in flight.
-  StudyLogDao().update({{"userid", 7},
-                        {"year", 2014},
-                        {"reclassid", 301},
-                        {"cwid", 9001},
-                        {"logTime", 10},
-                        {"lastUpdateTime", "2014-03-01 10:06:00"}});
+  addSeconds(2014, 9001, 10, "2014-03-01 10:06:00");
   addRow(2014, 9003, 10);
   ASSERT_TRUE(runUntil([&] { return reply.has_value(); }));
   ASSERT_TRUE(reply->has_value());
@@ -399,12 +404,7 @@ TEST_P(UnwrittenSettlementTest, NothingIsHalfWrittenOrSentAgainAndItIsWrittenOnc
 
   // The fault is gone, and lecture 9001 was heard 100 seconds more meanwhile. The next upload
   // writes the waiting settlement first, so it sends only what the server has not credited.
-  StudyLogDao().update({{"userid", 7},
-                        {"year", 2014},
-                        {"reclassid", 301},
-                        {"cwid", 9001},
-                        {"logTime", 100},
-                        {"lastUpdateTime", "2014-03-01 10:09:00"}});
+  addSeconds(2014, 9001, 100, "2014-03-01 10:09:00");
   std::optional<std::optional<std::string>> reply;
   ASSERT_TRUE(engine->syncStudyLog(
       "7", [&](const std::optional<std::string>& r) { reply = r; },
