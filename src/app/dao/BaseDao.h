@@ -27,7 +27,10 @@ class BaseDao {
   BaseDao& operator=(const BaseDao&) = delete;
 
   const std::shared_ptr<SQLDatabase>& db() const { return _db; }
-  // Nothing sets it: every object keeps the connection it opened.
+  // Puts the object on another object's connection (its own is closed once nothing holds it),
+  // so the writes of two objects can go into one transaction: the settlement of an accepted
+  // study-log upload takes back the sent seconds and credits the course tree that way. Nothing
+  // else sets it.
   void setDb(std::shared_ptr<SQLDatabase> db) { _db = std::move(db); }
 
   // `sql` with its one "%@" replaced by the object's table name; absent for an object bound to

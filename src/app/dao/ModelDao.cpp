@@ -129,17 +129,21 @@ bool ModelDao::addListenedMinutes(const Value& userId, const Value& year, const 
                                   std::int64_t minutes) {
   if (!db()) return false;
   SQLTransaction transaction(*db());
-  if (!transaction.begun()) return false;
+  return addListenedMinutes(transaction, userId, year, cwId, minutes) && transaction.commit();
+}
+
+bool ModelDao::addListenedMinutes(const SQLTransaction& open, const Value& userId,
+                                  const Value& year, const Value& cwId, std::int64_t minutes) {
+  if (!open.begun()) return false;
   // The class first, while the lecture rows still name it.
   const bool classes = runUpdate(
       "update reclass set listenedMinutes=ifnull(listenedMinutes,0)+? where userid=? and year=? "
       "and reclassId in (select reclassId from courseware where userid=? and year=? and cwID=?)",
       minutes, userId, year, userId, year, cwId);
-  const bool lectures = runUpdate(
-      "update courseware set listenedMinutes=ifnull(listenedMinutes,0)+? where userid=? and "
-      "year=? and cwID=?",
-      minutes, userId, year, cwId);
-  return classes && lectures && transaction.commit();
+  return classes && runUpdate(
+                        "update courseware set listenedMinutes=ifnull(listenedMinutes,0)+? where "
+                        "userid=? and year=? and cwID=?",
+                        minutes, userId, year, cwId);
 }
 
 void ModelDao::insertYear(const Value& userId, const Value& year) {

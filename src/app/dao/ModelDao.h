@@ -10,6 +10,8 @@
 #include "model/ListenHistory.h"
 #include "platform/foundation/Value.h"
 
+class SQLTransaction;
+
 class ModelDao : public BaseDao {
  public:
   // --- Course tree ---
@@ -27,6 +29,12 @@ class ModelDao : public BaseDao {
   // and to the class holding it, in one transaction; false, changing nothing, when it fails.
   bool addListenedMinutes(const platform::Value& userId, const platform::Value& year,
                           const platform::Value& cwId, std::int64_t minutes);
+  // The same inside `open`, a transaction the caller began on this object's connection (see
+  // BaseDao::setDb) and commits or rolls back with its own writes; false when `open` did not
+  // begin or a statement failed (the caller then rolls back).
+  bool addListenedMinutes(const SQLTransaction& open, const platform::Value& userId,
+                          const platform::Value& year, const platform::Value& cwId,
+                          std::int64_t minutes);
   bool exists(const platform::Value& userId, const platform::Value& year,
               const platform::Value& areaCode);
   // The classes of the region and year that hold the lecture, each with that lecture, ordered

@@ -1,9 +1,12 @@
 #include "net/AcceptedStudyTime.h"
 
+#include <algorithm>
 #include <numeric>
 
 #include "dao/ModelDao.h"
+#include "dao/StudyLogDao.h"
 #include "model/GlobalModel.h"
+#include "sqlite/SQLTransaction.h"
 
 namespace {
 
@@ -14,9 +17,11 @@ void addMinutes(model::Number& figure, std::int64_t minutes) {
 }  // namespace
 
 void AcceptedStudyTime::add(const std::string& year, const std::string& cwId,
-                            std::int64_t minutes) {
-  if (minutes <= 0) return;
-  entries_.push_back(Entry{year, platform::leadingInteger(cwId), minutes});
+                            const platform::Value& rowId, std::int64_t minutes) {
+  // A row of negative seconds (the player never writes one) credits nothing; the settlement
+  // still clears it.
+  entries_.push_back(
+      Entry{year, platform::leadingInteger(cwId), rowId, std::max<std::int64_t>(minutes, 0)});
 }
 
 std::int64_t AcceptedStudyTime::totalMinutes() const {
@@ -24,17 +29,34 @@ std::int64_t AcceptedStudyTime::totalMinutes() const {
                          [](std::int64_t sum, const Entry& e) { return sum + e.minutes; });
 }
 
-void AcceptedStudyTime::creditTo(const platform::Value& userId) const {
-  if (entries_.empty()) return;
-  ModelDao store;
-  for (const auto& entry : entries_) {
-    store.addListenedMinutes(userId, platform::Value(entry.year), platform::Value(entry.cwId),
-                             entry.minutes);
-    creditInMemory(entry);
+bool AcceptedStudyTime::settle() const {
+  StudyLogDao studyLog;
+  if (!studyLog.db()) return false;
+  ModelDao tree;
+  tree.setDb(studyLog.db());
+  {
+    SQLTransaction transaction(*studyLog.db());
+    if (!writeStored(studyLog, tree, transaction) || !transaction.commit()) return false;
   }
+  for (const auto& entry : entries_) creditInMemory(entry);
+  return true;
+}
+
+bool AcceptedStudyTime::writeStored(StudyLogDao& studyLog, ModelDao& tree,
+                                    const SQLTransaction& open) const {
+  if (!open.begun()) return false;
+  for (const auto& entry : entries_) {
+    if (!studyLog.deductSent(entry.rowId, platform::Value(entry.minutes * 60))) return false;
+    if (entry.minutes > 0 && !tree.addListenedMinutes(open, userId_, platform::Value(entry.year),
+                                                      platform::Value(entry.cwId), entry.minutes)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 void AcceptedStudyTime::creditInMemory(const Entry& entry) const {
+  if (entry.minutes <= 0) return;
   const auto& courses = GlobalModel::sharedModel()->courses();
   if (!courses) return;
   const std::int64_t year = platform::leadingInteger(entry.year);

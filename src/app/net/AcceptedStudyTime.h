@@ -1,10 +1,11 @@
 #pragma once
-// AcceptedStudyTime: the minutes a course server credited for one accepted study-log upload,
-// lecture by lecture. A lecture's credited point is the server's minutes plus the seconds still
-// on the device; the upload has just taken those seconds off the device, so the minutes are
-// added to the learner's course tree at once (the stored rows and the tree in memory), whatever
-// the course fetch that usually follows does. Otherwise a failed fetch would leave the lecture
-// at its old minutes, and the stretch just uploaded would be credited a second time.
+// AcceptedStudyTime: what a course server credited for one accepted study-log upload, row by
+// row, and its settlement on the device. A lecture's credited point is the server's minutes plus
+// the seconds still on the device, so the seconds the server credited must leave the study log
+// in the same write that adds their minutes to the learner's stored course tree: with only the
+// first, the stretch would be credited nowhere on the device; with only the second, twice, and
+// the seconds would be sent again. Adding the minutes at once also keeps a course fetch that
+// fails after the upload from leaving the stretch to be credited a second time.
 //
 // Main thread only, like the upload.
 
@@ -14,23 +15,40 @@
 
 #include "platform/foundation/Value.h"
 
+class ModelDao;
+class SQLTransaction;
+class StudyLogDao;
+
 class AcceptedStudyTime {
  public:
-  // The minutes sent for the row of lecture `cwId` (text) of year `year` (text).
-  void add(const std::string& year, const std::string& cwId, std::int64_t minutes);
+  // The upload of `userId`'s rows.
+  explicit AcceptedStudyTime(platform::Value userId) : userId_(std::move(userId)) {}
+
+  // The study-log row `rowId` of lecture `cwId` (text) of year `year` (text), sent as
+  // `minutes`: exactly their seconds leave the row when the upload is settled.
+  void add(const std::string& year, const std::string& cwId, const platform::Value& rowId,
+           std::int64_t minutes);
   std::int64_t totalMinutes() const;
 
-  // Adds every lecture's minutes to the stored course tree of `userId` and to the lecture and
-  // its class in the global course tree.
-  void creditTo(const platform::Value& userId) const;
+  // Settles the upload, all or nothing: in one transaction on one connection every sent row
+  // loses the seconds the server credited (a row left at zero is deleted) and each lecture of
+  // the user's stored course tree, with its class, gains the minutes. Only once that is
+  // committed are the minutes added to the lectures and classes of the global course tree, so
+  // what the screens show never counts a stretch twice. False, with nothing changed on the
+  // device or in memory, when the store cannot be written (the device is full); it can be
+  // tried again later.
+  bool settle() const;
 
  private:
   struct Entry {
     std::string year;
     std::int64_t cwId = 0;
+    platform::Value rowId;
     std::int64_t minutes = 0;
   };
+  bool writeStored(StudyLogDao& studyLog, ModelDao& tree, const SQLTransaction& open) const;
   void creditInMemory(const Entry& entry) const;
 
+  platform::Value userId_;
   std::vector<Entry> entries_;
 };

@@ -29,6 +29,13 @@ const std::string& textOf(const platform::Dictionary& row, const std::string& ke
   return value && value->asText() ? *value->asText() : empty;
 }
 
+platform::Error studyTimeNotWritten() {
+  return platform::Error::withDescription(
+      NetworkEngine::kErrorDomain, NetworkEngine::kStudyTimeNotWritten,
+      "The study time the server accepted could not be recorded on the device; no study log is "
+      "sent until it is");
+}
+
 }  // namespace
 
 std::shared_ptr<NetworkEngine> NetworkEngine::initWithDefaultSettings() {
@@ -156,12 +163,24 @@ nlohmann::json NetworkEngine::uploadDocument(
   return {{"userId", platform::leadingInteger(userId)}, {"logs", std::move(logs)}};
 }
 
+bool NetworkEngine::settleWaiting() {
+  if (!unsettled_) return true;
+  if (!unsettled_->settle()) return false;
+  unsettled_.reset();
+  return true;
+}
+
 HttpOperation::Ptr NetworkEngine::syncStudyLog(const std::string& userId,
                                                OptionalTextHandler completionHandler,
                                                ErrorHandler errorHandler) {
   platform::assertMainThread("NetworkEngine::syncStudyLog");
-  auto dao = std::make_shared<StudyLogDao>();
-  auto rows = dao->getByUserId(platform::Value(platform::leadingInteger(userId)));
+  // Until a waiting settlement is written, the rows still hold seconds the server credited.
+  if (!settleWaiting()) {
+    if (errorHandler) errorHandler(studyTimeNotWritten());
+    return nullptr;
+  }
+  const platform::Value user(platform::leadingInteger(userId));
+  auto rows = StudyLogDao().getByUserId(user);
   if (rows.empty()) {
     if (completionHandler) completionHandler(std::nullopt);
     return nullptr;
@@ -177,13 +196,11 @@ HttpOperation::Ptr NetworkEngine::syncStudyLog(const std::string& userId,
   // What the server credits each row (whole minutes), so exactly that is taken back when it
   // accepts the upload: the seconds short of a minute stay on the device for the next upload
   // instead of being lost.
-  std::vector<std::pair<platform::Value, platform::Value>> sent;
-  AcceptedStudyTime accepted;
+  AcceptedStudyTime accepted(user);
   for (const auto& [year, yearRows] : rows) {
     for (const auto& row : yearRows) {
-      const std::int64_t minutes = listenedMinutes(textOf(row, "listenedPos"));
-      sent.emplace_back(textOf(row, "id"), platform::Value(minutes * 60));
-      accepted.add(year, textOf(row, "cwid"), minutes);
+      accepted.add(year, textOf(row, "cwid"), platform::Value(textOf(row, "id")),
+                   listenedMinutes(textOf(row, "listenedPos")));
     }
   }
   auto operation = operationWithPath("acceptRetrainStudyLog.html",
@@ -193,15 +210,20 @@ HttpOperation::Ptr NetworkEngine::syncStudyLog(const std::string& userId,
     return enqueueOrFail(operation, "acceptRetrainStudyLog.html", errorHandler);
   }
   std::weak_ptr<NetworkEngine> weak = std::static_pointer_cast<NetworkEngine>(shared_from_this());
-  const platform::Value user(platform::leadingInteger(userId));
   operation->addCompletionHandler(
-      [weak, dao, sent, accepted, user, completionHandler](const HttpOperation::Ptr& done) {
-        for (const auto& [rowId, seconds] : sent) dao->deductSent(rowId, seconds);
-        // Credited now, before anyone can read the seconds' absence from the device.
-        accepted.creditTo(user);
-        if (auto engine = weak.lock()) engine->minutesAccepted_ += accepted.totalMinutes();
+      [weak, accepted, completionHandler, errorHandler](const HttpOperation::Ptr& done) {
+        // Settled now, before anyone can read the seconds' absence from the device.
+        const bool settled = accepted.settle();
+        if (auto engine = weak.lock()) {
+          engine->minutesAccepted_ += accepted.totalMinutes();
+          if (!settled) engine->unsettled_ = accepted;
+        }
         uploadInFlight = false;
-        if (completionHandler) completionHandler(done->responseString());
+        if (!settled) {
+          if (errorHandler) errorHandler(studyTimeNotWritten());
+        } else if (completionHandler) {
+          completionHandler(done->responseString());
+        }
       },
       [errorHandler](const HttpOperation::Ptr&, const platform::Error& error) {
         uploadInFlight = false;

@@ -16,7 +16,15 @@
 //   while it was in flight stays for the next upload; only one upload runs at a time.
 // - The minutes an accepted upload carried are added at once to the lectures of the stored and
 //   the in-memory course tree, so an uploaded stretch stays credited whatever the next course
-//   fetch does.
+//   fetch does. Taking the seconds back and adding the minutes are one write (AcceptedStudyTime):
+//   both happen or neither, and the tree in memory follows only a write that happened.
+// - When that write fails (the device is full), the engine keeps it and tries it again before
+//   the next upload reads the rows. The seconds it would take back are still on the device but
+//   already credited by the server, so while the write keeps failing no upload is sent at all:
+//   the upload fails with kStudyTimeNotWritten, as the accepted one whose write failed did.
+//   Sending the other rows instead would only pile up more writes that cannot be made, each of
+//   them lost, and so sent and credited again, if the process ends. What waits when the process
+//   ends is lost in the same way; the application uploads through one engine for its whole run.
 // - A request whose URL cannot be formed fails through its error callback (kURLErrorBadURL).
 // - Answers are read defensively: a feedback answer whose "resultCode" cannot be taken over (nested
 //   beyond what is read) gives an empty dictionary, as an answer without one does.
@@ -34,6 +42,7 @@
 #include "httpengine/HttpEngine.h"
 #include "model/Area.h"
 #include "model/Course.h"
+#include "net/AcceptedStudyTime.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Value.h"
 
@@ -51,6 +60,9 @@ class NetworkEngine : public HttpEngine {
   // The error domain and code of a refused second upload.
   static constexpr const char* kErrorDomain = "NetworkEngineErrorDomain";
   static constexpr int kUploadInProgress = 1;
+  // The server accepted an upload whose settlement cannot be written on the device (no room):
+  // given for that upload and for every later one, which sends nothing, until it is written.
+  static constexpr int kStudyTimeNotWritten = 2;
 
   // The engine on the configured course API host (ServerConfig), with a new store service.
   static std::shared_ptr<NetworkEngine> initWithDefaultSettings();
@@ -66,7 +78,9 @@ class NetworkEngine : public HttpEngine {
                                            CoursesHandler completionHandler,
                                            ErrorHandler errorHandler);
   // GET "acceptRetrainStudyLog.html" with "studyLogs" = the upload document. Without rows the
-  // completion runs at once with nothing and no request is sent (null is returned).
+  // completion runs at once with nothing and no request is sent (null is returned). The
+  // completion runs once the accepted upload is settled on the device; when it cannot be, the
+  // error callback gets kStudyTimeNotWritten instead.
   HttpOperation::Ptr syncStudyLog(const std::string& userId, OptionalTextHandler completionHandler,
                                   ErrorHandler errorHandler);
   // GET of a full URL: the playlist text (nothing when it is not text).
@@ -108,11 +122,15 @@ class NetworkEngine : public HttpEngine {
   explicit NetworkEngine(const std::string& hostName);
 
  private:
+  // Writes the settlement a full device left waiting, if any; false while it still cannot be.
+  bool settleWaiting();
   HttpOperation::Ptr enqueueOrFail(const HttpOperation::Ptr& operation, const std::string& url,
                                    const ErrorHandler& errorHandler);
 
   std::shared_ptr<DBService> _dbService;
   std::map<std::int64_t, std::string> _types;
-  // Our own.
+  // Our own. Main thread only.
   std::int64_t minutesAccepted_ = 0;
+  // The settlement of an accepted upload that could not be written yet.
+  std::optional<AcceptedStudyTime> unsettled_;
 };

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 
+#include "dao/DBService.h"
+#include "dao/ModelDao.h"
 #include "dao/StudyLogDao.h"
 #include "fakeserver/FakeCourseServer.h"
 #include "model/GlobalModel.h"
@@ -10,6 +13,7 @@
 #include "platform/foundation/Json.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/FakeReachabilitySource.h"
+#include "support/FullDisk.h"
 #include "support/MainLoop.h"
 #include "support/TempHome.h"
 
@@ -37,6 +41,16 @@ class NetworkEngineTest : public ::testing::Test {
                           {"createdTime", "2014-03-01 10:00:00"},
                           {"lastUpdateTime", "2014-03-01 10:05:00"},
                           {"listenedPos", seconds}});
+  }
+
+  // Adds `seconds` to the row of a lecture of user 7, as the player does, at `time`.
+  void addSeconds(int year, int cwId, int seconds, const char* time) {
+    StudyLogDao().update({{"userid", 7},
+                          {"year", year},
+                          {"reclassid", 301},
+                          {"cwid", cwId},
+                          {"logTime", seconds},
+                          {"lastUpdateTime", time}});
   }
 
   std::map<std::string, std::string> secondsByLecture() {
@@ -201,12 +215,7 @@ TEST_F(NetworkEngineTest, UploadSendsTheDocumentAndTakesBackWhatTheServerCredite
       "7", [&](const std::optional<std::string>& r) { reply = r; }, [](const platform::Error&) {});
   ASSERT_TRUE(operation);
   // Study time the player adds while the upload is in flight.
-  StudyLogDao().update({{"userid", 7},
-                        {"year", 2014},
-                        {"reclassid", 301},
-                        {"cwid", 9001},
-                        {"logTime", 10},
-                        {"lastUpdateTime", "2014-03-01 10:06:00"}});
+  addSeconds(2014, 9001, 10, "2014-03-01 10:06:00");
   addRow(2014, 9003, 10);
   ASSERT_TRUE(runUntil([&] { return reply.has_value(); }));
   ASSERT_TRUE(reply->has_value());
@@ -280,6 +289,143 @@ TEST_F(NetworkEngineTest, AFailedUploadKeepsEveryRow) {
   EXPECT_EQ(error->code(), 503);
   EXPECT_EQ(secondsByLecture(), (std::map<std::string, std::string>{{"9001", "30"}}));
 }
+
+// Faults that keep the settlement of an accepted upload from being written. A full device fails
+// every write; a refused credit fails only the course tree's, after the rows' seconds were taken
+// back on the same connection, so the rows stay whole only if both are one transaction.
+class RefusedCredit {
+ public:
+  RefusedCredit() {
+    EXPECT_TRUE(ModelDao().db()->executeUpdate(
+        "create trigger refuse_credit before update of listenedMinutes on courseware "
+        "begin select raise(abort, 'credit refused'); end"));
+  }
+  ~RefusedCredit() { ModelDao().db()->executeUpdate("drop trigger refuse_credit"); }
+  RefusedCredit(const RefusedCredit&) = delete;
+  RefusedCredit& operator=(const RefusedCredit&) = delete;
+};
+
+struct SettlementFault {
+  const char* name;
+  // The fault lasts as long as what this gives back.
+  std::function<std::shared_ptr<void>()> begin;
+};
+
+void PrintTo(const SettlementFault& fault, std::ostream* os) { *os << fault.name; }
+
+class UnwrittenSettlementTest : public NetworkEngineTest,
+                                public ::testing::WithParamInterface<SettlementFault> {
+ protected:
+  void SetUp() override {
+    NetworkEngineTest::SetUp();
+    userBefore = GlobalModel::sharedModel()->userId();
+    GlobalModel::sharedModel()->setUserId(7);
+  }
+  void TearDown() override {
+    GlobalModel::sharedModel()->setUserId(userBefore);
+    NetworkEngineTest::TearDown();
+  }
+
+  // Lecture 9001 of class 301 (year 2014) with `minutes` credited, in memory and on the device,
+  // as a course fetch leaves it.
+  void storeTree(int minutes) {
+    const std::string figure = std::to_string(minutes);
+    auto tree = platform::Json::parse(
+        R"([{"year": 2014, "reclasses": [{"reclassId": 301, "listenedMinutes": )" + figure +
+        R"(, "cws": [{"cwId": 9001, "listenedMinutes": )" + figure + "}]}]}]");
+    auto courses = Course::jsonToObject(&*tree);
+    GlobalModel::sharedModel()->setCourses(courses);
+    engine->dbService()->refreshCourse(Value(std::string(kArea)), courses, Value(7));
+  }
+  // The minutes of lecture 9001 and of its class: in memory, then on the device.
+  static std::vector<std::int64_t> creditedMinutes() {
+    const auto& memory = (*GlobalModel::sharedModel()->courses())[0]->reClasses()->at(0);
+    auto stored = DBService().getCourseFromLocalDB(Value(7), Value(std::string(kArea)));
+    EXPECT_EQ(stored.size(), 1u);
+    if (stored.empty()) return {};
+    const auto& onDevice = stored[0]->reClasses()->at(0);
+    return {memory->cws()->at(0)->listenedMins().value_or(-1), memory->listenedMins().value_or(-1),
+            onDevice->cws()->at(0)->listenedMins().value_or(-1),
+            onDevice->listenedMins().value_or(-1)};
+  }
+  // Lecture id to the minutes an upload sent for it.
+  static std::map<std::int64_t, int> minutesSent(const fakeserver::RecordedRequest& upload) {
+    std::map<std::int64_t, int> minutes;
+    auto document = platform::Json::parse(upload.param("studyLogs"));
+    EXPECT_TRUE(document);
+    if (!document) return minutes;
+    for (const auto& year : (*document)["logs"])
+      for (const auto& cw : year["cws"])
+        minutes[cw["id"].get<std::int64_t>()] = cw["listenedMinutes"].get<int>();
+    return minutes;
+  }
+
+  static constexpr const char* kArea = "110000";
+  static constexpr const char* kUpload = "/api/acceptRetrainStudyLog.html";
+  int userBefore = 0;
+};
+
+TEST_P(UnwrittenSettlementTest, NothingIsHalfWrittenOrSentAgainAndItIsWrittenOnceItCan) {
+  storeTree(5);
+  addRow(2014, 9001, 130);  // sent as 2 minutes
+  addRow(2013, 8001, 30);   // sent as 1 minute
+  {
+    auto fault = GetParam().begin();
+    bool completed = false;
+    std::optional<platform::Error> error;
+    engine->syncStudyLog(
+        "7", [&](const std::optional<std::string>&) { completed = true; },
+        [&](const platform::Error& e) { error = e; });
+    ASSERT_TRUE(runUntil([&] { return completed || error.has_value(); }));
+    EXPECT_FALSE(completed);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), NetworkEngine::kErrorDomain);
+    EXPECT_EQ(error->code(), NetworkEngine::kStudyTimeNotWritten);
+    // The server credited 3 minutes, but the device shows none of it: the seconds stay and no
+    // lecture gained minutes, neither on the device nor in memory.
+    EXPECT_EQ(engine->minutesAccepted(), 3);
+    EXPECT_EQ(secondsByLecture(),
+              (std::map<std::string, std::string>{{"9001", "130"}, {"8001", "30"}}));
+    EXPECT_EQ(creditedMinutes(), (std::vector<std::int64_t>{5, 5, 5, 5}));
+
+    // Those seconds are credited already: while the settlement still cannot be written, the
+    // next upload sends nothing.
+    error.reset();
+    EXPECT_FALSE(engine->syncStudyLog(
+        "7", [&](const std::optional<std::string>&) { completed = true; },
+        [&](const platform::Error& e) { error = e; }));
+    ASSERT_TRUE(error);  // at once
+    EXPECT_EQ(error->code(), NetworkEngine::kStudyTimeNotWritten);
+    EXPECT_FALSE(completed);
+    EXPECT_EQ(server.requestsTo(kUpload).size(), 1u);
+    EXPECT_EQ(secondsByLecture(),
+              (std::map<std::string, std::string>{{"9001", "130"}, {"8001", "30"}}));
+  }
+
+  // The fault is gone, and lecture 9001 was heard 100 seconds more meanwhile. The next upload
+  // writes the waiting settlement first, so it sends only what the server has not credited.
+  addSeconds(2014, 9001, 100, "2014-03-01 10:09:00");
+  std::optional<std::optional<std::string>> reply;
+  ASSERT_TRUE(engine->syncStudyLog(
+      "7", [&](const std::optional<std::string>& r) { reply = r; },
+      [](const platform::Error& e) { ADD_FAILURE() << e.localizedDescription(); }));
+  ASSERT_TRUE(runUntil([&] { return reply.has_value(); }));
+  auto uploads = server.requestsTo(kUpload);
+  ASSERT_EQ(uploads.size(), 2u);
+  EXPECT_EQ(minutesSent(uploads[1]), (std::map<std::int64_t, int>{{9001, 1}}));
+  // 130 + 100 - 120 (first upload) - 60 (second) on the device; the two minutes of the first
+  // upload and the one of the second credited once each.
+  EXPECT_EQ(secondsByLecture(), (std::map<std::string, std::string>{{"9001", "50"}}));
+  EXPECT_EQ(creditedMinutes(), (std::vector<std::int64_t>{8, 8, 8, 8}));
+  EXPECT_EQ(engine->minutesAccepted(), 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Uploads, UnwrittenSettlementTest,
+    ::testing::Values(
+        SettlementFault{"FullDevice", [] { return std::make_shared<testsupport::FullDisk>(); }},
+        SettlementFault{"RefusedCredit", [] { return std::make_shared<RefusedCredit>(); }}),
+    [](const ::testing::TestParamInfo<SettlementFault>& info) { return info.param.name; });
 
 TEST_F(NetworkEngineTest, FeedbackPostsTheMessageDocumentAndModuleType) {
   std::optional<Dictionary> result;

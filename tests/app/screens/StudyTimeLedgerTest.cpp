@@ -7,7 +7,6 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "FullDisk.h"
 #include "LectureTestSupport.h"
 #include "alerts/NoticeAlertView.h"
 #include "dao/CourseWareDao.h"
@@ -28,6 +27,7 @@
 #include "screens/courses/MyCourseViewController.h"
 #include "screens/studylog/StudyDetailController.h"
 #include "screens/studylog/StudyLogController.h"
+#include "support/FullDisk.h"
 #include "support/MainLoop.h"
 #include "widgets/MirelTabBarController.h"
 
@@ -322,7 +322,7 @@ TEST_F(StudyTimeLedgerTest, AFullDeviceKeepsTheSecondsAndTellsTheLearnerOnce) {
   std::shared_ptr<PlayVideoViewController> screen;
   double closedAt = 0;
   {
-    screentest::FullDisk full;
+    testsupport::FullDisk full;
     screen = openPlayer(0, PlayVideoViewController::kEnterFromCourseDetail, true);
     play(10);
     EXPECT_EQ(unsentSeconds(kFirst), 0);
@@ -353,10 +353,50 @@ TEST_F(StudyTimeLedgerTest, AFullDeviceKeepsTheSecondsAndTellsTheLearnerOnce) {
   EXPECT_FALSE(screentest::lastNotice());
 
   // Full a second time: told again.
-  screentest::FullDisk full;
+  testsupport::FullDisk full;
   play(10);
   EXPECT_EQ(screentest::lastNotice(), StudyTimeBacklog::kNoRoomNotice);
   EXPECT_EQ(unsentSeconds(kFirst), 50);
+}
+
+// The server takes an upload that the device has no room to record: the learner is told why,
+// the sync fetches nothing, and nothing is sent again until the device has recorded it; the next
+// sync then has only what is new to send.
+TEST_F(StudyTimeLedgerTest, AnUploadTheDeviceCannotRecordIsToldAndNotSentAgain) {
+  logIn();
+  openFirstLecture();
+  play(121);
+  closePlayerAndRefetch();
+  ASSERT_EQ(unsentSeconds(kFirst), 120);
+  const auto fetches = server.requestsTo("/api/getRetrainCourseDatas.html").size();
+  {
+    testsupport::FullDisk full;
+    EXPECT_EQ(syncWithRefresh(200, courseAnswer(2)), 2);
+    EXPECT_EQ(screentest::lastNotice(), StudyTimeBacklog::kNoRoomNotice);
+    EXPECT_FALSE(platform::AlertView::topAlert()) << "no 同步成功";
+    EXPECT_EQ(server.requestsTo("/api/getRetrainCourseDatas.html").size(), fetches);
+    EXPECT_EQ(unsentSeconds(kFirst), 120);
+    EXPECT_EQ(minutesInMemory(), 0);
+    EXPECT_EQ(minutesStored(), 0);
+
+    // Asked again once the notice is gone: told again, and nothing is sent.
+    UITestDriver::settle(3.0);
+    ASSERT_FALSE(screentest::lastNotice());
+    records->syncStudyLog();
+    UITestDriver::answerAlert(1);
+    EXPECT_FALSE(screentest::isWaitHUDShown(records->progressHUD()));
+    EXPECT_EQ(screentest::lastNotice(), StudyTimeBacklog::kNoRoomNotice);
+    EXPECT_EQ(server.requestsTo("/api/acceptRetrainStudyLog.html").size(), 1u);
+  }
+
+  // Room again: the sync records the accepted upload first, finds nothing left to send, and
+  // refreshes the courses.
+  UITestDriver::settle(3.0);
+  EXPECT_EQ(syncWithRefresh(200, courseAnswer(2)), 0);
+  EXPECT_EQ(unsentSeconds(kFirst), 0);
+  EXPECT_EQ(minutesInMemory(), 2);
+  EXPECT_EQ(minutesStored(), 2);
+  EXPECT_EQ(server.requestsTo("/api/getRetrainCourseDatas.html").size(), fetches + 1);
 }
 
 class OfflinePlayTest : public LectureTest {

@@ -83,8 +83,12 @@ bool StudyTimeBacklog::flush(StudyLogDao& studyLog, ModelDao& histories) {
   }
   if (!told_) {
     told_ = true;
-    NoticeHUDView::hudWithBody(std::string(kNoRoomNotice), NoticeHUDView::kTypeExclamation, 2.0,
-                               true);
+    tellNoRoom();
   }
   return false;
+}
+
+void StudyTimeBacklog::tellNoRoom() {
+  NoticeHUDView::hudWithBody(std::string(kNoRoomNotice), NoticeHUDView::kTypeExclamation, 2.0,
+                             true);
 }

@@ -23,6 +23,8 @@
 class StudyTimeBacklog {
  public:
   static constexpr const char* kNoRoomNotice = "设备存储空间不足";
+  // Tells the learner, through the notice queue, that the device has no room left.
+  static void tellNoRoom();
 
   // Adds `seconds` to the study-log row of the lecture that `step` names (the player's step
   // record: "userid", "year", "reclassid", "cwid", "createdTime", "lastUpdateTime"), together

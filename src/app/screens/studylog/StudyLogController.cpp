@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "model/GlobalModel.h"
+#include "net/NetworkEngine.h"
 #include "netstatus/NetWorkUtil.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/NavigationController.h"
@@ -12,6 +13,7 @@
 #include "screens/common/ScreenHUD.h"
 #include "screens/common/ScreenLook.h"
 #include "screens/common/ScreenNotifications.h"
+#include "screens/common/StudyTimeBacklog.h"
 #include "screens/studylog/StudyDetailController.h"
 #include "screens/studylog/StudyLogCell.h"
 #include "util/DateUtil.h"
@@ -304,5 +306,11 @@ void StudyLogController::syncFinished(const model::List<Course>& courses) {
 
 void StudyLogController::syncFailed(const platform::Error& error) {
   screenhud::hideWaitHUD(progressHUD_);
+  // The device cannot record what the server accepted, so nothing more is sent: say why, each
+  // time the learner asks.
+  if (error.domain() == NetworkEngine::kErrorDomain &&
+      error.code() == NetworkEngine::kStudyTimeNotWritten) {
+    StudyTimeBacklog::tellNoRoom();
+  }
   std::printf("sync log  error = %s\n", error.localizedDescription().c_str());
 }

@@ -3,7 +3,9 @@
 // recorded on the device and not yet uploaded, the last sync time, and one collapsible summary
 // per course year; its sync button uploads the study log, fetches the courses afresh and stores
 // them (in the login model, where my courses and the course detail pick them up, and on the
-// device). A year's row opens that year's listen history.
+// device). A year's row opens that year's listen history. When the device has no room to record
+// an upload the server accepted (and so sends nothing more until it has), the sync shows the
+// notice "设备存储空间不足" and fetches nothing.
 //
 // At most one year is open. After a refresh with fewer years an open or remembered year that no
 // longer exists is forgotten, and closing a year follows the row the table shows (not the look of

@@ -5,7 +5,7 @@
 // as SQLite's default on first use, which passes everything to the usual one when no FullDisk
 // lives, so connections opened before or after a test behave as always.
 
-namespace screentest {
+namespace testsupport {
 
 class FullDisk {
  public:
@@ -19,4 +19,4 @@ class FullDisk {
   static void install();
 };
 
-}  // namespace screentest
+}  // namespace testsupport

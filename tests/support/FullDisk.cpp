@@ -1,11 +1,11 @@
-#include "FullDisk.h"
+#include "support/FullDisk.h"
 
 #include <sqlite3.h>
 
 #include <atomic>
 #include <cstring>
 
-namespace screentest {
+namespace testsupport {
 
 namespace {
 
@@ -125,4 +125,4 @@ FullDisk::FullDisk() {
 
 FullDisk::~FullDisk() { full = false; }
 
-}  // namespace screentest
+}  // namespace testsupport
