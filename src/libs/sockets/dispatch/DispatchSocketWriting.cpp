@@ -3,6 +3,8 @@
 // then any stretch of a file it names (sendfile; under TLS, read and encrypted). The write source
 // runs only while a write waits for room in the send buffer.
 
+#include <pthread.h>
+#include <signal.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -154,6 +156,37 @@ void DispatchSocket::doWriteData() {
   if (error) closeWithError(error);
 }
 
+namespace {
+
+bool sigpipePending() {
+  sigset_t pending;
+  return sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+}
+
+// sendfile takes no MSG_NOSIGNAL: sending to a peer that has gone would raise SIGPIPE and end
+// the process. The signal is blocked on this thread for the call, and one the call raised is
+// taken back before the thread's mask is restored.
+ssize_t sendfileWithoutSigpipe(int socketFD, int fileFD, off_t* offset, std::size_t count) {
+  sigset_t pipeOnly;
+  sigset_t previous;
+  sigemptyset(&pipeOnly);
+  sigaddset(&pipeOnly, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeOnly, &previous);
+  const bool pendingBefore = sigismember(&previous, SIGPIPE) == 1 && sigpipePending();
+  ssize_t result = ::sendfile(socketFD, fileFD, offset, count);
+  const int error = errno;
+  if (result < 0 && error == EPIPE && !pendingBefore) {
+    const timespec now{0, 0};
+    while (sigtimedwait(&pipeOnly, nullptr, &now) < 0 && errno == EINTR) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  errno = error;
+  return result;
+}
+
+}  // namespace
+
 // The bytes in memory go out gathered in one call; the file's bytes follow from the page cache.
 // A call that takes less than it was offered means the send buffer is full, so the pass ends.
 void DispatchSocket::writePlainly(DispatchWritePacket& packet, std::size_t* bytesWritten,
@@ -191,7 +224,7 @@ void DispatchSocket::writePlainly(DispatchWritePacket& packet, std::size_t* byte
     } else {
       off_t from = static_cast<off_t>(packet.fileOffset + (at - memoryLength));
       offered = total - at;
-      result = ::sendfile(socketFD, packet.file->fd(), &from, offered);
+      result = sendfileWithoutSigpipe(socketFD, packet.file->fd(), &from, offered);
       if (result == 0) {
         *error = otherError("The file ended before the bytes to write from it were sent");
         return;

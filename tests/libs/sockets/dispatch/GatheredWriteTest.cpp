@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "SocketHarness.h"
 #include "support/Files.h"
@@ -120,4 +121,30 @@ TEST_P(GatheredWriteTest, AFileThatShrinksMidSendClosesTheSocketAfterWhatItStill
   EXPECT_LT(received.size(), content.size() + 4);
   const std::size_t kept = std::min<std::size_t>(received.size() - 4, 1 << 20);
   EXPECT_TRUE(received.substr(4, kept) == content.substr(0, kept));
+}
+
+// sendfile cannot be told not to raise SIGPIPE, which would end the process: a peer that resets
+// while a file is on its way gives an error, as a plain write's does.
+TEST_P(GatheredWriteTest, APeerThatIsGoneDuringAFileWriteGivesAnErrorAndTheProcessLives) {
+  connect(std::make_shared<Recorder>(), 4096);
+  const std::string content = pattern(24 << 20, 5);
+  auto file = fileWith(content);
+  ASSERT_TRUE(file);
+  sock->writeFile(SocketData("HEAD"), file, 0, content.size(), -1, 8);
+  ASSERT_TRUE(events().waitForCount("partial-write", 1));
+  client->reset();
+  ASSERT_TRUE(events().waitForCount("disconnect", 1));
+  auto err = events().disconnectError();
+  ASSERT_TRUE(err);
+  EXPECT_EQ(err->domain(), platform::kPOSIXErrorDomain);
+  EXPECT_TRUE(err->code() == ECONNRESET || err->code() == EPIPE) << err->code();
+  // A socket whose sending side is shut: the first call meets EPIPE, the case that raises it.
+  connect(std::make_shared<Recorder>(), 4096);
+  sock->performBlock([&] { ::shutdown(sock->socketFD(), SHUT_WR); });
+  sock->writeFile(SocketData(), file, 0, content.size(), -1, 9);
+  ASSERT_TRUE(events().waitForCount("disconnect", 1));
+  err = events().disconnectError();
+  ASSERT_TRUE(err);
+  EXPECT_EQ(err->domain(), platform::kPOSIXErrorDomain);
+  EXPECT_EQ(err->code(), EPIPE);
 }
