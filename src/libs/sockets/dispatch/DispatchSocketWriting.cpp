@@ -3,7 +3,6 @@
 // then any stretch of a file it names (sendfile; under TLS, read and encrypted). The write source
 // runs only while a write waits for room in the send buffer.
 
-#include <pthread.h>
 #include <signal.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
@@ -13,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <mutex>
 
 #include "platform/foundation/Assert.h"
 #include "platform/security/SslContext.h"
@@ -21,6 +21,29 @@
 #include "sockets/dispatch/DispatchWritePacket.h"
 
 using platform::Error;
+
+namespace {
+
+// sendfile takes no MSG_NOSIGNAL, and no check before it can rule SIGPIPE out: a peer that
+// half-closes and then answers our bytes with a reset sets EPIPE as the socket's error during
+// the very call, and the kernel raises the signal for the whole process, so blocking it on this
+// thread only hands it to another. A process that sends files therefore ignores SIGPIPE (set
+// once, and only while it has its default action, which would end the process); every other
+// write already asks for none.
+void ignoreSigpipeOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction current {};
+    if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+      struct sigaction ignore {};
+      ignore.sa_handler = SIG_IGN;
+      sigemptyset(&ignore.sa_mask);
+      sigaction(SIGPIPE, &ignore, nullptr);
+    }
+  });
+}
+
+}  // namespace
 
 void DispatchSocket::writeData(const SocketData& data, double timeout, long tag) {
   if (data.empty()) return;
@@ -37,6 +60,7 @@ void DispatchSocket::writeFile(const SocketData& head, std::shared_ptr<const Soc
                                std::uint64_t offset, std::size_t length, double timeout, long tag) {
   if (!file) length = 0;
   if (head.empty() && length == 0) return;
+  if (length > 0) ignoreSigpipeOnce();
   enqueueWrite(
       std::make_shared<DispatchWritePacket>(head, std::move(file), offset, length, timeout, tag));
 }
@@ -156,37 +180,6 @@ void DispatchSocket::doWriteData() {
   if (error) closeWithError(error);
 }
 
-namespace {
-
-bool sigpipePending() {
-  sigset_t pending;
-  return sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
-}
-
-// sendfile takes no MSG_NOSIGNAL: sending to a peer that has gone would raise SIGPIPE and end
-// the process. The signal is blocked on this thread for the call, and one the call raised is
-// taken back before the thread's mask is restored.
-ssize_t sendfileWithoutSigpipe(int socketFD, int fileFD, off_t* offset, std::size_t count) {
-  sigset_t pipeOnly;
-  sigset_t previous;
-  sigemptyset(&pipeOnly);
-  sigaddset(&pipeOnly, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &pipeOnly, &previous);
-  const bool pendingBefore = sigismember(&previous, SIGPIPE) == 1 && sigpipePending();
-  ssize_t result = ::sendfile(socketFD, fileFD, offset, count);
-  const int error = errno;
-  if (result < 0 && error == EPIPE && !pendingBefore) {
-    const timespec now{0, 0};
-    while (sigtimedwait(&pipeOnly, nullptr, &now) < 0 && errno == EINTR) {
-    }
-  }
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  errno = error;
-  return result;
-}
-
-}  // namespace
-
 // The bytes in memory go out gathered in one call; the file's bytes follow from the page cache.
 // A call that takes less than it was offered means the send buffer is full, so the pass ends.
 void DispatchSocket::writePlainly(DispatchWritePacket& packet, std::size_t* bytesWritten,
@@ -224,7 +217,7 @@ void DispatchSocket::writePlainly(DispatchWritePacket& packet, std::size_t* byte
     } else {
       off_t from = static_cast<off_t>(packet.fileOffset + (at - memoryLength));
       offered = total - at;
-      result = sendfileWithoutSigpipe(socketFD, packet.file->fd(), &from, offered);
+      result = ::sendfile(socketFD, packet.file->fd(), &from, offered);
       if (result == 0) {
         *error = otherError("The file ended before the bytes to write from it were sent");
         return;

@@ -123,7 +123,7 @@ TEST_P(GatheredWriteTest, AFileThatShrinksMidSendClosesTheSocketAfterWhatItStill
   EXPECT_TRUE(received.substr(4, kept) == content.substr(0, kept));
 }
 
-// sendfile cannot be told not to raise SIGPIPE, which would end the process: a peer that resets
+// sendfile cannot be told not to raise SIGPIPE, which would end the process: a peer that is gone
 // while a file is on its way gives an error, as a plain write's does.
 TEST_P(GatheredWriteTest, APeerThatIsGoneDuringAFileWriteGivesAnErrorAndTheProcessLives) {
   connect(std::make_shared<Recorder>(), 4096);
