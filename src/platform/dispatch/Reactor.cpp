@@ -44,6 +44,7 @@ struct Reactor::TimerEntry {
   MonoTime deadline;
   std::uint64_t sequence;
   std::function<void()> fire;
+  std::optional<std::weak_ptr<const void>> owner;  // absent: fires whatever happens
   // std::push_heap keeps the largest first; the earliest deadline must be first.
   bool operator<(const TimerEntry& other) const {
     if (deadline != other.deadline) return deadline > other.deadline;
@@ -73,15 +74,28 @@ void Reactor::wake() {
   [[maybe_unused]] auto n = ::write(wakeFd_, &one, sizeof one);
 }
 
-void Reactor::schedule(MonoTime deadline, std::function<void()> fire) {
+void Reactor::schedule(MonoTime deadline, std::function<void()> fire,
+                       std::optional<std::weak_ptr<const void>> owner) {
   bool earliest = false;
   {
     MutexLock lock(mutex_);
-    timers_.push_back(TimerEntry{deadline, timerSequence_++, std::move(fire)});
+    if (timers_.size() >= dropOrphansAt_) dropOrphanedTimersLocked();
+    timers_.push_back(TimerEntry{deadline, timerSequence_++, std::move(fire), std::move(owner)});
     std::push_heap(timers_.begin(), timers_.end());
     earliest = timers_.front().sequence == timerSequence_ - 1;
   }
   if (earliest) wake();
+}
+
+void Reactor::dropOrphanedTimersLocked() {
+  std::erase_if(timers_, [](const TimerEntry& t) { return t.owner && t.owner->expired(); });
+  std::make_heap(timers_.begin(), timers_.end());
+  dropOrphansAt_ = std::max<std::size_t>(1024, 2 * timers_.size());
+}
+
+std::size_t Reactor::timerCount() {
+  MutexLock lock(mutex_);
+  return timers_.size();
 }
 
 void Reactor::run() {

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -37,8 +38,14 @@ class Reactor {
   // The process's reactor; its thread starts on first use and runs for the life of the process.
   static Reactor& shared();
 
-  // Runs `fire` on the reactor thread once the shared clock reaches `deadline`.
-  void schedule(MonoTime deadline, std::function<void()> fire) EXCLUDES(mutex_);
+  // Runs `fire` on the reactor thread once the shared clock reaches `deadline`. A timer given an
+  // `owner` is dropped unfired once that owner is gone, so cancelled time-outs (and the memory
+  // their owners' weak references keep) do not stay in the heap until their deadlines.
+  void schedule(MonoTime deadline, std::function<void()> fire,
+                std::optional<std::weak_ptr<const void>> owner = std::nullopt) EXCLUDES(mutex_);
+  // Timers waiting in the heap, those whose owner has gone and not yet been dropped included
+  // (diagnostics and tests).
+  std::size_t timerCount() EXCLUDES(mutex_);
 
   // Read and write sources: join the registration of the source's descriptor (made when the
   // descriptor has none, or when the one it has belongs to a file since closed), leave it, and,
@@ -60,6 +67,9 @@ class Reactor {
   void markArmedLocked(Registration& reg) REQUIRES(mutex_);
   Registration* registrationOfLocked(const Source::State* source) REQUIRES(mutex_);
   void removeLocked(Registration& reg) REQUIRES(mutex_);
+  // Drops the timers whose owner has gone; run when the heap has doubled since the last time, so
+  // the cost per timer stays constant.
+  void dropOrphanedTimersLocked() REQUIRES(mutex_);
   void wake();
 
   // The reactor thread's own: the sources a batch of events claimed.
@@ -79,6 +89,7 @@ class Reactor {
   std::unordered_map<const Source::State*, Registration*> bySource_ GUARDED_BY(mutex_);
   std::vector<TimerEntry> timers_ GUARDED_BY(mutex_);  // a min-heap on (deadline, sequence)
   std::uint64_t timerSequence_ GUARDED_BY(mutex_) = 0;
+  std::size_t dropOrphansAt_ GUARDED_BY(mutex_) = 1024;
 };
 
 }  // namespace platform::dispatch

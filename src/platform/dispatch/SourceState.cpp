@@ -316,9 +316,13 @@ void Source::State::setTimer(Duration start, std::optional<Duration> interval) {
 
 void Source::State::scheduleTimer(MonoTime deadline, std::uint64_t generation) {
   std::weak_ptr<State> weak = weak_from_this();
-  Reactor::shared().schedule(deadline, [weak, generation] {
-    if (auto state = weak.lock()) state->timerFired(generation);
-  });
+  // Owned by the state: a cancelled source's time-outs leave the heap once the state has gone.
+  Reactor::shared().schedule(
+      deadline,
+      [weak, generation] {
+        if (auto state = weak.lock()) state->timerFired(generation);
+      },
+      std::weak_ptr<const void>(weak));
 }
 
 // On the reactor thread. Fires missed while the clock jumped are merged into one delivery, and

@@ -2,9 +2,14 @@
 // against the file with curl and cmp, a multipart answer parsed back, the 128 KiB ledger of the
 // pump on a large file, and a file that disappears after its response was made.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <mutex>
 
@@ -367,6 +372,67 @@ TEST_F(ByteRangeTest, AFileDeletedAfterItsResponseWasMadeClosesAfterTheHead) {
     EXPECT_EQ(rest.find(content.substr(1, 2)), std::string::npos);
   }
   unlinking->stop();
+}
+
+// A file cut short while its body is on the way (sent from the file, not read): the reply ends
+// with the connection after the bytes the file still had, whole or ranged, never a hang or a
+// next reply read as the rest of this body; the server goes on serving.
+TEST_F(ByteRangeTest, AFileThatShrinksWhileItsBodyIsSentEndsTheConnectionCleanly) {
+  const std::size_t size = 24 << 20;
+  const std::string big = httpservertest::patternBytes(size, 5);
+  for (std::string range : {std::string(), std::string("Range: bytes=100-20000000\r\n")}) {
+    SCOPED_TRACE(range);
+    writeFile(root + "/shrinking.ts", big);
+    // A slow reader: a small window keeps most of the body in the server.
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    int window = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    timeval patience{20, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    const std::string request = "GET /shrinking.ts HTTP/1.1\r\n" + range + "\r\n";
+    ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(request.size()));
+    std::string all;
+    char chunk[65536];
+    while (all.find("\r\n\r\n") == std::string::npos || all.size() < 200000) {
+      ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+      ASSERT_GT(n, 0);
+      all.append(chunk, static_cast<std::size_t>(n));
+    }
+    ASSERT_EQ(::truncate((root + "/shrinking.ts").c_str(), 1 << 20), 0);
+    // A second request on the same connection must not be answered as if the first were whole.
+    const std::string again = "GET /f.ts HTTP/1.1\r\n\r\n";
+    ::send(fd, again.data(), again.size(), MSG_NOSIGNAL);
+    while (true) {
+      ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+      // The server closes with the unread second request in hand, which the kernel may turn
+      // into a reset: either is the end.
+      if (n == 0 || (n < 0 && errno == ECONNRESET)) break;
+      ASSERT_GT(n, 0) << "no close within the patience";
+      all.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    std::size_t headEnd = all.find("\r\n\r\n") + 4;
+    std::string body = all.substr(headEnd);
+    const std::size_t from = range.empty() ? 0 : 100;
+    const std::size_t whole = range.empty() ? size : 20000000 - 100 + 1;
+    EXPECT_LT(body.size(), whole);
+    // Exact up to the file's new end; bytes past it that were already on their way are the
+    // file's pages as the kernel copied them out, which the truncation may have cleared.
+    const std::size_t kept = std::min(body.size(), (std::size_t{1} << 20) - from);
+    EXPECT_TRUE(body.substr(0, kept) == big.substr(from, kept)) << body.size();
+    EXPECT_EQ(all.find("HTTP/1.1", 1), std::string::npos);
+  }
+  RawClient client(port);
+  client.send("GET /f.ts HTTP/1.1\r\n\r\n");
+  auto reply = client.readReply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->body, content);
 }
 
 }  // namespace

@@ -303,6 +303,39 @@ class WriteCountingConnection : public HTTPConnection {
   using HTTPConnection::HTTPConnection;
 };
 
+// Records, from inside the socket's own queue, whether that queue is the connection's.
+class QueueSharingConnection : public HTTPConnection {
+  CH_SHARED_OBJECT(QueueSharingConnection)
+
+ public:
+  static inline std::atomic<int> shared{-1};
+
+  void socketDidReadData(const std::shared_ptr<DispatchSocket>& sock, const SocketData& data,
+                         long tag) override {
+    sock->performBlock([&] { shared = platform::dispatch::Queue::current() == queue() ? 1 : 0; });
+    HTTPConnection::socketDidReadData(sock, data, tag);
+  }
+
+ protected:
+  using HTTPConnection::HTTPConnection;
+};
+
+// A request's steps hop between the socket's queue and the connection's; with one queue for both
+// they follow each other on one thread instead of each waking another.
+TEST_F(HTTPConnectionTest, AcceptedSocketsRunOnTheConnectionQueue) {
+  server->stop();
+  server = httpservertest::startServer(
+      root, &HTTPConnection::initWithAsyncSocket<QueueSharingConnection>);
+  ASSERT_TRUE(server);
+  QueueSharingConnection::shared = -1;
+  RawClient client(server->listeningPort());
+  client.send(get("/x.ts"));
+  auto reply = client.readReply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->body, "x-bytes");
+  EXPECT_EQ(QueueSharingConnection::shared, 1);
+}
+
 TEST_F(HTTPConnectionTest, EachSmallReplyOnAKeptAliveConnectionIsOneWriteWithoutNagle) {
   server->stop();
   server = httpservertest::startServer(

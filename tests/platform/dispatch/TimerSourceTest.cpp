@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "Probe.h"
+#include "platform/dispatch/Reactor.h"
 #include "platform/dispatch/Source.h"
 
 using namespace platform;
@@ -169,4 +170,37 @@ TEST(TimerSourceTest, AfterKeepsOrderAmongEqualDelays) {
   std::vector<int> expected;
   for (int i = 0; i < 20; ++i) expected.push_back(i);
   EXPECT_EQ(probe.values(), expected);
+}
+
+// A time-out that is cancelled long before its deadline (a socket's read time-out, every
+// request) must not stay in the reactor's heap, holding its source's memory, until then; timers
+// still wanted, and delayed work, fire as before.
+TEST(TimerSourceTest, CancelledTimersLeaveTheHeapBeforeTheirDeadline) {
+  ScopedManualClock clock;
+  auto q = Queue::serial("cancelled-timeouts");
+  Probe live;
+  auto keeper = recordingTimer(q, live);
+  keeper->setTimer(seconds(2), std::nullopt);
+  keeper->resume();
+  Probe later;
+  q->after(seconds(2), [&] { later.tick(); });
+  const std::size_t before = Reactor::shared().timerCount();
+
+  for (int round = 0; round < 10; ++round) {
+    for (int i = 0; i < 1000; ++i) {
+      auto timeout = Source::makeTimer(q);
+      timeout->setEventHandler([] {});
+      timeout->setTimer(seconds(3600), std::nullopt);
+      timeout->resume();
+      timeout->cancel();
+    }
+    q->sync([] {});  // the cancel handlers have run: the sources are gone
+  }
+  EXPECT_LT(Reactor::shared().timerCount(), before + 3000);
+
+  clock->advanceSeconds(2);
+  settle(q);
+  EXPECT_EQ(live.values(), std::vector<int>{1});
+  EXPECT_TRUE(later.waitCount(1));
+  keeper->cancel();
 }

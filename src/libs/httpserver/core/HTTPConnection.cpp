@@ -752,35 +752,45 @@ std::size_t HTTPConnection::writeQueueSize() const {
   return total;
 }
 
-std::optional<platform::Bytes> HTTPConnection::readResponsePiece(std::size_t length) {
-  std::optional<platform::Bytes> data = httpResponse->readDataOfLength(length);
-  if (data && !data->empty()) responseDataSizes.push_back(data->size());
-  return data;
+std::optional<HTTPConnection::BodyPiece> HTTPConnection::readResponsePiece(std::size_t length) {
+  BodyPiece piece;
+  piece.file = httpResponse->filePieceOfLength(length);
+  if (!piece.file) {
+    std::optional<platform::Bytes> data = httpResponse->readDataOfLength(length);
+    if (!data || data->empty()) return std::nullopt;
+    piece.bytes = std::move(*data);
+  }
+  responseDataSizes.push_back(piece.size());
+  return piece;
 }
 
 void HTTPConnection::writeResponseBytes(platform::Bytes data, double timeout, long tag) {
-  if (pendingHead_.empty()) {
-    asyncSocket->writeData(SocketData(std::move(data)), timeout, tag);
-    return;
-  }
-  // The head goes out with the first piece of the body, in one write: as two small writes the
-  // second would wait for the peer to acknowledge the first.
-  platform::Bytes combined;
-  combined.reserve(pendingHead_.size() + data.size());
-  combined.insert(combined.end(), pendingHead_.begin(), pendingHead_.end());
-  combined.insert(combined.end(), data.begin(), data.end());
-  pendingHead_.clear();
-  asyncSocket->writeData(SocketData(std::move(combined)), timeout, tag);
+  writeResponsePiece(BodyPiece{std::move(data), std::nullopt}, timeout, tag);
 }
 
-void HTTPConnection::writeStandardPiece(platform::Bytes data) {
+// The head goes out with the first piece of the body, in one write: as two small writes the
+// second would wait for the peer to acknowledge the first.
+void HTTPConnection::writeResponsePiece(BodyPiece piece, double timeout, long tag) {
+  SocketData head;
+  if (!pendingHead_.empty()) {
+    head = SocketData(pendingHead_);
+    pendingHead_.clear();
+  }
+  if (piece.file) {
+    asyncSocket->writeFile(head, std::move(piece.file->file), piece.file->offset,
+                           piece.file->length, timeout, tag);
+  } else {
+    asyncSocket->writeData(head, SocketData(std::move(piece.bytes)), timeout, tag);
+  }
+}
+
+void HTTPConnection::writeStandardPiece(BodyPiece piece) {
   bool done = httpResponse->isDone();
   if (httpResponse->isChunked().value_or(false)) {
-    std::string sizeLine = chunkedTransferSizeLineForLength(data.size());
+    std::string sizeLine = chunkedTransferSizeLineForLength(piece.size());
     writeResponseBytes(platform::Bytes(sizeLine.begin(), sizeLine.end()), TIMEOUT_WRITE_HEAD,
                        HTTP_CHUNKED_RESPONSE_HEADER);
-    asyncSocket->writeData(SocketData(std::move(data)), TIMEOUT_WRITE_BODY,
-                           HTTP_CHUNKED_RESPONSE_BODY);
+    writeResponsePiece(std::move(piece), TIMEOUT_WRITE_BODY, HTTP_CHUNKED_RESPONSE_BODY);
     if (done) {
       asyncSocket->writeData(SocketData(chunkedTransferFooter()), TIMEOUT_WRITE_HEAD,
                              HTTP_RESPONSE);
@@ -790,7 +800,7 @@ void HTTPConnection::writeStandardPiece(platform::Bytes data) {
     }
     return;
   }
-  writeResponseBytes(std::move(data), TIMEOUT_WRITE_BODY,
+  writeResponsePiece(std::move(piece), TIMEOUT_WRITE_BODY,
                      done ? HTTP_RESPONSE : HTTP_PARTIAL_RESPONSE_BODY);
 }
 
@@ -832,8 +842,8 @@ void HTTPConnection::sendResponseHeadersAndBody() {
   // Held for the first body write; written alone when the response has no body bytes yet.
   pendingHead_ = std::move(head);
   if (!isRangeRequest) {
-    std::optional<platform::Bytes> data = readResponsePiece(READ_CHUNKSIZE);
-    if (data && !data->empty()) writeStandardPiece(std::move(*data));
+    std::optional<BodyPiece> piece = readResponsePiece(READ_CHUNKSIZE);
+    if (piece) writeStandardPiece(std::move(*piece));
   } else {
     startRange(0, READ_CHUNKSIZE);
   }
@@ -846,12 +856,12 @@ void HTTPConnection::sendResponseHeadersAndBody() {
 
 void HTTPConnection::sendRangePiece(std::uint64_t bytesLeft, std::size_t space) {
   std::size_t bytesToRead = static_cast<std::size_t>(std::min<std::uint64_t>(bytesLeft, space));
-  std::optional<platform::Bytes> data = readResponsePiece(bytesToRead);
-  if (!data || data->empty()) return;
+  std::optional<BodyPiece> piece = readResponsePiece(bytesToRead);
+  if (!piece) return;
   long tag = HTTP_PARTIAL_RANGES_RESPONSE_BODY;
   if (ranges->size() == 1)
-    tag = data->size() == bytesLeft ? HTTP_RESPONSE : HTTP_PARTIAL_RANGE_RESPONSE_BODY;
-  writeResponseBytes(std::move(*data), TIMEOUT_WRITE_BODY, tag);
+    tag = piece->size() == bytesLeft ? HTTP_RESPONSE : HTTP_PARTIAL_RANGE_RESPONSE_BODY;
+  writeResponsePiece(std::move(*piece), TIMEOUT_WRITE_BODY, tag);
 }
 
 void HTTPConnection::startRange(std::size_t index, std::size_t space) {
@@ -870,8 +880,8 @@ void HTTPConnection::continueSendingStandardResponseBody() {
   if (!httpResponse || !asyncSocket) return;
   std::size_t queued = writeQueueSize();
   if (queued >= READ_CHUNKSIZE) return;
-  std::optional<platform::Bytes> data = readResponsePiece(READ_CHUNKSIZE - queued);
-  if (data && !data->empty()) writeStandardPiece(std::move(*data));
+  std::optional<BodyPiece> piece = readResponsePiece(READ_CHUNKSIZE - queued);
+  if (piece) writeStandardPiece(std::move(*piece));
 }
 
 void HTTPConnection::continueSendingSingleRangeResponseBody() {

@@ -4,7 +4,8 @@
 // URI to a file under the document root and answers with a response object or a fixed error
 // reply; then it reads the next request on the same connection or closes it. Response heads
 // and bodies are pumped to the socket in pieces of at most 128 KiB, with never more than
-// 128 KiB queued (a head goes out in one write with the first piece when that is ready), and
+// 128 KiB queued (a head goes out in one write with the first piece when that is ready; a file's
+// pieces are sent from the file, not read into memory), and
 // "Range" requests are answered with 206 (one range) or a "multipart/byteranges" 206 (several). An
 // invalid "Range" header is answered with the whole body (200); there is no 416.
 //
@@ -225,13 +226,23 @@ class HTTPConnection : public DispatchSocketDelegate,
   bool isDigestAuthenticated(bool* staleNonce);
   bool isBasicAuthenticated();
   void takeOverSocket();
-  // Reads at most `length` bytes from the response and records their size; absent or empty when
-  // the response had nothing.
-  std::optional<platform::Bytes> readResponsePiece(std::size_t length);
-  // Writes `data`, preceded by the response head while that is still held back.
+  // A piece of the body: bytes read from the response, or a stretch of its file that the socket
+  // sends from directly.
+  struct BodyPiece {
+    platform::Bytes bytes;
+    std::optional<HTTPResponse::FilePiece> file;
+    std::size_t size() const { return file ? file->length : bytes.size(); }
+  };
+  // Takes at most `length` bytes of the response (as a file piece where it offers one) and
+  // records their size; absent when the response had nothing.
+  std::optional<BodyPiece> readResponsePiece(std::size_t length);
+  // Writes `data`, preceded by the response head while that is still held back (one write,
+  // gathered, neither copied).
   void writeResponseBytes(platform::Bytes data, double timeout, long tag);
+  // The same for a body piece.
+  void writeResponsePiece(BodyPiece piece, double timeout, long tag);
   // Writes one piece of a plain (or chunked) body, tagged by what follows it.
-  void writeStandardPiece(platform::Bytes data);
+  void writeStandardPiece(BodyPiece piece);
   // Reads up to min(bytesLeft, space) of the current range and writes it: the piece that
   // completes a single range ends the response; a multipart reply always has more to come.
   void sendRangePiece(std::uint64_t bytesLeft, std::size_t space);

@@ -1,9 +1,9 @@
 #include "httpserver/core/HTTPFileResponse.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -45,9 +45,7 @@ HTTPFileResponse::HTTPFileResponse(std::string filePath, std::weak_ptr<HTTPConne
                                    std::uint64_t length)
     : connection(std::move(connection)), _filePath(std::move(filePath)), fileLength(length) {}
 
-HTTPFileResponse::~HTTPFileResponse() {
-  if (fileFD >= 0) ::close(fileFD);
-}
+HTTPFileResponse::~HTTPFileResponse() = default;
 
 void HTTPFileResponse::abort() {
   if (auto owner = connection.lock()) owner->responseDidAbort(this);
@@ -57,43 +55,45 @@ void HTTPFileResponse::abort() {
 bool HTTPFileResponse::openFile() {
   // Non-blocking, so that opening a pipe cannot wait for a writer; the file type is then
   // checked on the descriptor itself, which no rename can swap under us.
-  int fd = ::open(_filePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  struct stat attributes {};
-  if (fd >= 0 && (::fstat(fd, &attributes) != 0 || !S_ISREG(attributes.st_mode))) {
-    ::close(fd);
-    fd = -1;
-  }
-  if (fd < 0) {
+  file_ = SocketFile::openRegular(_filePath);
+  if (!file_) {
     HTTP_LOG_ERROR(kLogLevel, "%s[%p]: Unable to open file. filePath: %s", HTTP_LOG_FILE,
                    static_cast<void*>(this), _filePath.c_str());
     abort();
     return false;
   }
-  fileFD = fd;
   return true;
 }
 
 bool HTTPFileResponse::openFileIfNeeded() {
   if (aborted) return false;
-  if (fileFD < 0) return openFile();
+  if (!file_) return openFile();
   return true;
 }
 
+// Reads go by offset (pread), so setting one needs no system call beyond opening the file.
 void HTTPFileResponse::setOffset(std::uint64_t offset) {
   if (!openFileIfNeeded()) return;
   fileOffset = offset;
-  if (::lseek(fileFD, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(-1)) {
-    int error = errno;
-    HTTP_LOG_ERROR(kLogLevel, "%s[%p]: lseek failed - errno(%i) filePath(%s)", HTTP_LOG_FILE,
-                   static_cast<void*>(this), error, _filePath.c_str());
-    abort();
-  }
+}
+
+std::size_t HTTPFileResponse::lengthLeft(std::size_t length) const {
+  std::uint64_t left = fileOffset < fileLength ? fileLength - fileOffset : 0;
+  return static_cast<std::size_t>(std::min<std::uint64_t>(length, left));
+}
+
+std::optional<HTTPResponse::FilePiece> HTTPFileResponse::filePieceOfLength(std::size_t length) {
+  if (!openFileIfNeeded()) return std::nullopt;
+  std::size_t n = lengthLeft(length);
+  if (n == 0) return std::nullopt;
+  FilePiece piece{file_, fileOffset, n};
+  fileOffset += n;
+  return piece;
 }
 
 std::optional<platform::Bytes> HTTPFileResponse::readDataOfLength(std::size_t length) {
   if (!openFileIfNeeded()) return std::nullopt;
-  std::uint64_t left = fileOffset < fileLength ? fileLength - fileOffset : 0;
-  std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length, left));
+  std::size_t n = lengthLeft(length);
 
   platform::Bytes data;
   try {
@@ -104,7 +104,7 @@ std::optional<platform::Bytes> HTTPFileResponse::readDataOfLength(std::size_t le
     abort();
     return std::nullopt;
   }
-  ssize_t got = ::read(fileFD, data.data(), n);
+  ssize_t got = ::pread(file_->fd(), data.data(), n, static_cast<off_t>(fileOffset));
   if (got < 0) {
     int error = errno;
     HTTP_LOG_ERROR(kLogLevel, "%s: Error(%i) reading file(%s)", HTTP_LOG_FILE, error,

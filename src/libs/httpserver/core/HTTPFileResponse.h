@@ -1,9 +1,12 @@
 #pragma once
-// HTTPFileResponse: serves one file from disk by plain descriptor reads, on its connection's
-// queue. The file is opened only when the first byte is needed. Its length is the file's size
-// when the response was made; a file that shrinks afterwards reaches its end early and aborts,
-// as does any failure to open, seek or read: the connection then closes after the bytes already
-// queued (the client sees a short body). Aborted is final: every later read answers absent.
+// HTTPFileResponse: serves one file from disk, on its connection's queue: as file pieces the
+// socket sends straight from the file (`filePieceOfLength`), or by plain descriptor reads at the
+// response's offset. The file is opened only when the first byte is needed. Its length is the
+// file's size when the response was made; a file that shrinks afterwards reaches its end early and
+// aborts, as does any failure to open or read: the connection then closes after the bytes already
+// queued (the client sees a short body). Sent as file pieces, the shrinking is found by the
+// socket, which closes the connection after the bytes the file still had. Aborted is final:
+// every later read answers absent.
 //
 // Only regular files are opened; a path that names something else by the time it is opened
 // (a pipe or a device, which could block the queue every connection shares) fails like a file
@@ -31,6 +34,7 @@ class HTTPFileResponse : public HTTPResponse {
   std::uint64_t offset() override { return fileOffset; }
   void setOffset(std::uint64_t offset) override;
   std::optional<platform::Bytes> readDataOfLength(std::size_t length) override;
+  std::optional<FilePiece> filePieceOfLength(std::size_t length) override;
   bool isDone() override { return fileOffset == fileLength; }
 
   // The path given, with symbolic links resolved.
@@ -44,6 +48,8 @@ class HTTPFileResponse : public HTTPResponse {
  private:
   HTTPFileResponse(std::string filePath, std::weak_ptr<HTTPConnection> connection,
                    std::uint64_t length);
+  // Bytes left from the offset, at most `length`.
+  std::size_t lengthLeft(std::size_t length) const;
 
   // The connection answered; not owned, since the connection owns its current response.
   const std::weak_ptr<HTTPConnection> connection;
@@ -51,5 +57,5 @@ class HTTPFileResponse : public HTTPResponse {
   const std::uint64_t fileLength;
   std::uint64_t fileOffset = 0;
   bool aborted = false;
-  int fileFD = -1;
+  std::shared_ptr<const SocketFile> file_;
 };

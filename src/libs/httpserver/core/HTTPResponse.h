@@ -12,10 +12,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "platform/foundation/Value.h"
+#include "sockets/dispatch/SocketFile.h"
 
 class HTTPResponse {
  public:
@@ -31,6 +33,18 @@ class HTTPResponse {
   virtual std::optional<platform::Bytes> readDataOfLength(std::size_t length) = 0;
   // Every byte has been returned.
   virtual bool isDone() = 0;
+
+  // A stretch of an open file that holds the next body bytes.
+  struct FilePiece {
+    std::shared_ptr<const SocketFile> file;
+    std::uint64_t offset = 0;
+    std::size_t length = 0;
+  };
+  // For a response whose body is a file's bytes: up to `length` bytes from the current offset,
+  // advancing it as `readDataOfLength` does, but left in the file for the socket to send from
+  // (no copy through memory). Absent: the connection reads the bytes with `readDataOfLength`
+  // (the default).
+  virtual std::optional<FilePiece> filePieceOfLength(std::size_t) { return std::nullopt; }
 
   // true holds the head back until the response calls `responseHasAvailableData`.
   virtual std::optional<bool> delayResponseHeaders() { return std::nullopt; }

@@ -256,6 +256,11 @@ std::shared_ptr<HTTPConfig> HTTPServer::makeConfig() const {
 
 // --- Connections -------------------------------------------------------------------------------
 
+std::shared_ptr<platform::dispatch::Queue> HTTPServer::newSocketQueueForConnectionFromAddress(
+    const platform::Bytes&, const std::shared_ptr<DispatchSocket>&) {
+  return connectionQueue;
+}
+
 void HTTPServer::socketDidAcceptNewSocket(const std::shared_ptr<DispatchSocket>&,
                                           const std::shared_ptr<DispatchSocket>& newSocket) {
   assertOnServerQueue();

@@ -2,8 +2,9 @@
 // HTTPServer: owns the listening socket, the live connections and the service announcement.
 // Each accepted socket becomes a connection (made by `connectionClass`) that gets its settings
 // through an HTTPConfig: this server, the document root and the one "HTTPConnection" queue all
-// connections share. The server keeps each connection until the connection announces its death
-// (kHTTPConnectionDidDieNotification) or the server stops without keeping connections.
+// connections and their sockets share. The server keeps each connection until the connection
+// announces its death (kHTTPConnectionDidDieNotification) or the server stops without keeping
+// connections.
 //
 // No interface means every interface and address family; port 0 lets the system choose
 // (`listeningPort` tells which). With a `type` set, starting publishes an announcement through
@@ -101,7 +102,11 @@ class HTTPServer : public DispatchSocketDelegate,
   // Unpublishes and publishes the announcement again, asynchronously.
   void republishBonjour();
 
-  // Socket delegate (server queue).
+  // Socket delegate (server queue). Accepted sockets run on the connection queue too, so a
+  // request's steps (a read, the connection's answer, its write, the next read) follow each other
+  // on one queue instead of waking a thread for each hand-over between two.
+  std::shared_ptr<platform::dispatch::Queue> newSocketQueueForConnectionFromAddress(
+      const platform::Bytes& address, const std::shared_ptr<DispatchSocket>& sock) override;
   void socketDidAcceptNewSocket(const std::shared_ptr<DispatchSocket>& sock,
                                 const std::shared_ptr<DispatchSocket>& newSocket) override;
   // Announcement delegate (announcement thread).

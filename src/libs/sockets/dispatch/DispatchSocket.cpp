@@ -167,6 +167,12 @@ void DispatchSocket::runAsync(std::function<void()> block) {
   }
 }
 
+// Queued even from the socket queue itself, as reads and writes always are: run there at once, a
+// close after the queued writes would miss a write its caller had just asked for.
+void DispatchSocket::queueBehindRequests(std::function<void()> block) {
+  socketQueue->async([self = shared_from_this(), block = std::move(block)] { block(); });
+}
+
 void DispatchSocket::notifyDelegate(DispatchSocketDelegate::Call which,
                                     std::function<void(DispatchSocketDelegate&)> call) {
   if (!_delegateQueue) return;
@@ -653,7 +659,7 @@ void DispatchSocket::disconnect() {
 }
 
 void DispatchSocket::disconnectAfterReading() {
-  runAsync([this] {
+  queueBehindRequests([this] {
     if (flags & flagStarted) {
       flags |= flagRefuseRequests | flagCloseAfterReads;
       maybeClose();
@@ -662,7 +668,7 @@ void DispatchSocket::disconnectAfterReading() {
 }
 
 void DispatchSocket::disconnectAfterWriting() {
-  runAsync([this] {
+  queueBehindRequests([this] {
     if (flags & flagStarted) {
       flags |= flagRefuseRequests | flagCloseAfterWrites;
       maybeClose();
@@ -671,7 +677,7 @@ void DispatchSocket::disconnectAfterWriting() {
 }
 
 void DispatchSocket::disconnectAfterReadingAndWriting() {
-  runAsync([this] {
+  queueBehindRequests([this] {
     if (flags & flagStarted) {
       flags |= flagRefuseRequests | flagCloseAfterReads | flagCloseAfterWrites;
       maybeClose();

@@ -57,6 +57,7 @@
 #include "sockets/dispatch/DispatchSocketDelegate.h"
 #include "sockets/dispatch/DispatchSocketPreBuffer.h"
 #include "sockets/dispatch/SocketData.h"
+#include "sockets/dispatch/SocketFile.h"
 
 class DispatchReadPacket;
 class DispatchSpecialPacket;
@@ -210,7 +211,8 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   // `socketDidDisconnect` with no error. Nothing happens when the socket is not started.
   void disconnect();
   // From now on new reads and writes are ignored; the socket closes (no error) once the queued
-  // reads, writes, or both have completed.
+  // reads, writes, or both have completed. Queued behind the requests made before it, also when
+  // asked on the socket queue.
   void disconnectAfterReading();
   void disconnectAfterWriting();
   void disconnectAfterReadingAndWriting();
@@ -250,6 +252,20 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
 
   // Queues `data` (held, not copied; empty is ignored). Writes complete in queue order.
   void writeData(const SocketData& data, double timeout, long tag);
+  // Queues `head` and then `body` as one write with one completion: on a plain socket both go
+  // out in one gathered system call, neither copied (a reply's head and body in one segment
+  // rather than two). Both empty is ignored.
+  void writeData(const SocketData& head, const SocketData& body, double timeout, long tag);
+  // Queues `head` (may be empty) and then `length` bytes of `file` from `offset` as one write
+  // with one completion. On a plain socket the file's bytes go from the page cache to the socket
+  // (sendfile), the head held back (MSG_MORE) to leave with them; under TLS they are read through
+  // a buffer the socket keeps for this. The bytes are taken from the file as they are sent, not
+  // when queued (a file changed meanwhile gives what it holds then). A file that ends before
+  // those bytes are out closes the socket with kDispatchSocketOtherError: the peer sees the
+  // bytes sent so far, then the close. sendfile cannot be asked not to raise SIGPIPE, so the
+  // first file write sets SIGPIPE to ignored for the process while it has its default action.
+  void writeFile(const SocketData& head, std::shared_ptr<const SocketFile> file,
+                 std::uint64_t offset, std::size_t length, double timeout, long tag);
   float progressOfWriteReturningTag(long* tagPtr, std::size_t* donePtr,
                                     std::size_t* totalPtr) const;
 
@@ -396,6 +412,8 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   void runSync(const std::function<void()>& block) const;
   // Runs `block` inline on the socket queue, or queues it there holding the socket.
   void runAsync(std::function<void()> block);
+  // Always queued on the socket queue, behind the reads and writes asked for before.
+  void queueBehindRequests(std::function<void()> block);
   template <class F>
   auto syncValue(F&& f) const -> decltype(f()) {
     if (isOnSocketQueue()) return f();
@@ -481,8 +499,15 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   void doReadTimeoutWithExtension(double timeoutExtension);
 
   // --- Writing ---
+  void enqueueWrite(std::shared_ptr<DispatchWritePacket> packet);
   void maybeDequeueWrite();
   void doWriteData();
+  // One write pass over what is left of `packet`, without and with TLS: the bytes it took,
+  // whether the socket would block, and an error that ends the socket.
+  void writePlainly(DispatchWritePacket& packet, std::size_t* bytesWritten, bool* waiting,
+                    std::optional<platform::Error>* error);
+  void writePacketSecurely(DispatchWritePacket& packet, std::size_t* bytesWritten, bool* waiting,
+                           std::optional<platform::Error>* error);
   // The write pass's step through the TLS engine: what it took of `bytesToWrite` bytes, whether
   // it must wait, or the error that ends the socket.
   void writeSecurely(const std::uint8_t* buffer, std::size_t bytesToWrite,
@@ -609,5 +634,7 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   std::unique_ptr<platform::security::SslContext> _sslContext;
   std::unique_ptr<DispatchSocketPreBuffer> sslPreBuffer;
   std::size_t sslWriteCachedLength = 0;
+  // The file bytes of a write under TLS pass through here; kept, so no pass allocates.
+  std::vector<std::uint8_t> sslFileBuffer_;
   int sslErrCode = 0;
 };

@@ -1,11 +1,18 @@
 // DispatchSocket: the write side. Requests queue write packets; one write is current at a time
-// and each write pass sends what is left of it with one system call. The write source runs only
-// while a write waits for room in the send buffer.
+// and each write pass sends what is left of it: its bytes in memory in one gathered system call,
+// then any stretch of a file it names (sendfile; under TLS, read and encrypted). The write source
+// runs only while a write waits for room in the send buffer.
 
+#include <signal.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <mutex>
 
 #include "platform/foundation/Assert.h"
 #include "platform/security/SslContext.h"
@@ -15,9 +22,50 @@
 
 using platform::Error;
 
+namespace {
+
+// sendfile takes no MSG_NOSIGNAL, and no check before it can rule SIGPIPE out: a peer that
+// half-closes and then answers our bytes with a reset sets EPIPE as the socket's error during
+// the very call, and the kernel raises the signal for the whole process, so blocking it on this
+// thread only hands it to another. A process that sends files therefore ignores SIGPIPE (set
+// once, and only while it has its default action, which would end the process); every other
+// write already asks for none.
+void ignoreSigpipeOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction current {};
+    if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+      struct sigaction ignore {};
+      ignore.sa_handler = SIG_IGN;
+      sigemptyset(&ignore.sa_mask);
+      sigaction(SIGPIPE, &ignore, nullptr);
+    }
+  });
+}
+
+}  // namespace
+
 void DispatchSocket::writeData(const SocketData& data, double timeout, long tag) {
   if (data.empty()) return;
-  auto packet = std::make_shared<DispatchWritePacket>(data, timeout, tag);
+  enqueueWrite(std::make_shared<DispatchWritePacket>(data, timeout, tag));
+}
+
+void DispatchSocket::writeData(const SocketData& head, const SocketData& body, double timeout,
+                               long tag) {
+  if (head.empty() && body.empty()) return;
+  enqueueWrite(std::make_shared<DispatchWritePacket>(head, body, timeout, tag));
+}
+
+void DispatchSocket::writeFile(const SocketData& head, std::shared_ptr<const SocketFile> file,
+                               std::uint64_t offset, std::size_t length, double timeout, long tag) {
+  if (!file) length = 0;
+  if (head.empty() && length == 0) return;
+  if (length > 0) ignoreSigpipeOnce();
+  enqueueWrite(
+      std::make_shared<DispatchWritePacket>(head, std::move(file), offset, length, timeout, tag));
+}
+
+void DispatchSocket::enqueueWrite(std::shared_ptr<DispatchWritePacket> packet) {
   // Always queued, even from the socket queue itself, so requests keep their order.
   socketQueue->async([self = shared_from_this(), packet = std::move(packet)] {
     if ((self->flags & flagStarted) && !(self->flags & flagRefuseRequests)) {
@@ -40,7 +88,7 @@ float DispatchSocket::progressOfWriteReturningTag(long* tagPtr, std::size_t* don
       return NAN;
     }
     const auto& packet = *currentWrite;
-    std::size_t total = packet.buffer.length();
+    std::size_t total = packet.length();
     if (tagPtr) *tagPtr = packet.tag;
     if (donePtr) *donePtr = packet.bytesDone;
     if (totalPtr) *totalPtr = total;
@@ -99,24 +147,10 @@ void DispatchSocket::doWriteData() {
   bool waiting = false;
   std::optional<Error> error;
   std::size_t bytesWritten = 0;
-
-  const std::uint8_t* buffer = packet.buffer.bytes() + packet.bytesDone;
-  std::size_t bytesToWrite = packet.buffer.length() - packet.bytesDone;
   if (flags & flagSecure) {
-    writeSecurely(buffer, bytesToWrite, &bytesWritten, &waiting, &error);
+    writePacketSecurely(packet, &bytesWritten, &waiting, &error);
   } else {
-    int socketFD = _socket4FD != -1 ? _socket4FD : _socket6FD;
-    // MSG_NOSIGNAL: a peer that has gone gives EPIPE here instead of killing the process.
-    ssize_t result = ::send(socketFD, buffer, bytesToWrite, MSG_NOSIGNAL);
-    if (result < 0) {
-      if (errno == EWOULDBLOCK) {
-        waiting = true;
-      } else {
-        error = errnoErrorWithReason("Error in write() function");
-      }
-    } else {
-      bytesWritten = static_cast<std::size_t>(result);
-    }
+    writePlainly(packet, &bytesWritten, &waiting, &error);
   }
   if (waiting) {
     flags &= ~flagWritable;
@@ -125,7 +159,7 @@ void DispatchSocket::doWriteData() {
 
   if (bytesWritten > 0) {
     packet.bytesDone += bytesWritten;
-    if (packet.bytesDone == packet.buffer.length()) {
+    if (packet.bytesDone == packet.length()) {
       completeCurrentWrite();
       if (!error) maybeDequeueWrite();
       return;
@@ -144,6 +178,107 @@ void DispatchSocket::doWriteData() {
         });
   }
   if (error) closeWithError(error);
+}
+
+// The bytes in memory go out gathered in one call; the file's bytes follow from the page cache.
+// A call that takes less than it was offered means the send buffer is full, so the pass ends.
+void DispatchSocket::writePlainly(DispatchWritePacket& packet, std::size_t* bytesWritten,
+                                  bool* waiting, std::optional<Error>* error) {
+  const int socketFD = _socket4FD != -1 ? _socket4FD : _socket6FD;
+  const std::size_t memoryLength = packet.memoryLength();
+  const std::size_t total = packet.length();
+  while (packet.bytesDone + *bytesWritten < total) {
+    const std::size_t at = packet.bytesDone + *bytesWritten;
+    std::size_t offered = 0;
+    ssize_t result;
+    if (at < memoryLength) {
+      iovec pieces[2];
+      int count = 0;
+      std::size_t skip = at;
+      for (const SocketData* piece : {&packet.buffer, &packet.body}) {
+        if (skip >= piece->length()) {
+          skip -= piece->length();
+          continue;
+        }
+        pieces[count].iov_base = const_cast<std::uint8_t*>(piece->bytes() + skip);
+        pieces[count].iov_len = piece->length() - skip;
+        offered += pieces[count].iov_len;
+        ++count;
+        skip = 0;
+      }
+      msghdr message{};
+      message.msg_iov = pieces;
+      message.msg_iovlen = static_cast<std::size_t>(count);
+      // MSG_NOSIGNAL: a peer that has gone gives EPIPE here instead of killing the process.
+      // MSG_MORE: bytes from the file follow at once, so the head does not leave alone.
+      ssize_t sent =
+          ::sendmsg(socketFD, &message, MSG_NOSIGNAL | (packet.fileLength > 0 ? MSG_MORE : 0));
+      result = sent;
+    } else {
+      off_t from = static_cast<off_t>(packet.fileOffset + (at - memoryLength));
+      offered = total - at;
+      result = ::sendfile(socketFD, packet.file->fd(), &from, offered);
+      if (result == 0) {
+        *error = otherError("The file ended before the bytes to write from it were sent");
+        return;
+      }
+    }
+    if (result < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EWOULDBLOCK) {
+        *waiting = true;
+      } else {
+        *error = errnoErrorWithReason(at < memoryLength ? "Error in write() function"
+                                                        : "Error in sendfile() function");
+      }
+      return;
+    }
+    *bytesWritten += static_cast<std::size_t>(result);
+    if (static_cast<std::size_t>(result) < offered) return;
+  }
+}
+
+// Under TLS each piece goes through the engine in turn; the file's bytes are read first into a
+// buffer the socket keeps. A chunk the engine took while answering would-block is retried from
+// the same position next pass, which reads the same file bytes again.
+void DispatchSocket::writePacketSecurely(DispatchWritePacket& packet, std::size_t* bytesWritten,
+                                         bool* waiting, std::optional<Error>* error) {
+  constexpr std::size_t kFileChunk = 64 * 1024;
+  const std::size_t headLength = packet.buffer.length();
+  const std::size_t memoryLength = packet.memoryLength();
+  const std::size_t total = packet.length();
+  while (!*waiting && !*error && packet.bytesDone + *bytesWritten < total) {
+    const std::size_t at = packet.bytesDone + *bytesWritten;
+    const std::uint8_t* piece;
+    std::size_t length;
+    if (at < headLength) {
+      piece = packet.buffer.bytes() + at;
+      length = headLength - at;
+    } else if (at < memoryLength) {
+      piece = packet.body.bytes() + (at - headLength);
+      length = memoryLength - at;
+    } else {
+      length = std::min(total - at, kFileChunk);
+      if (sslFileBuffer_.size() < length) sslFileBuffer_.resize(kFileChunk);
+      ssize_t got = ::pread(packet.file->fd(), sslFileBuffer_.data(), length,
+                            static_cast<off_t>(packet.fileOffset + (at - memoryLength)));
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        *error = errnoErrorWithReason("Error in pread() function");
+        return;
+      }
+      if (got == 0) {
+        *error = otherError("The file ended before the bytes to write from it were sent");
+        return;
+      }
+      piece = sslFileBuffer_.data();
+      length = static_cast<std::size_t>(got);
+    }
+    std::size_t written = 0;
+    writeSecurely(piece, length, &written, waiting, error);
+    *bytesWritten += written;
+    if (written < length) return;
+  }
 }
 
 void DispatchSocket::writeSecurely(const std::uint8_t* buffer, std::size_t bytesToWrite,

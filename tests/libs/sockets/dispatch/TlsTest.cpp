@@ -12,6 +12,8 @@
 #include "SocketHarness.h"
 #include "platform/foundation/Clock.h"
 #include "platform/security/SslStatus.h"
+#include "support/Files.h"
+#include "support/TempHome.h"
 #include "support/TestCertificate.h"
 
 using namespace sockettest;
@@ -130,6 +132,33 @@ TEST_P(TlsTest, RequestsQueuedBeforeTheUpgradeCompleteInTheClear) {
   std::sort(seen.begin() + 3, seen.end());
   EXPECT_EQ(std::vector<std::string>(seen.begin() + 3, seen.end()),
             (std::vector<std::string>{"read 3 secret\r\n", "write 4"}));
+}
+
+// Gathered and file writes go through the engine piece by piece; the file's bytes are read
+// through the socket's own buffer, more of them than one pass takes.
+TEST_P(TlsTest, GatheredAndFileWritesArriveWholeThroughTheEngine) {
+  auto recorder = std::make_shared<SecureRecorder>();
+  connect(recorder);
+  testsupport::TempHome home;
+  std::string content(300000, '\0');
+  for (std::size_t i = 0; i < content.size(); ++i)
+    content[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
+  testsupport::writeFile(home.path() + "/body.bin", content);
+  auto file = SocketFile::openRegular(home.path() + "/body.bin");
+  ASSERT_TRUE(file);
+  sock->startTLS(serverSettings(certificate));
+  sock->writeData(SocketData("head|"), SocketData("body|"), -1, 1);
+  sock->writeFile(SocketData("file|"), file, 7, content.size() - 7, -1, 2);
+
+  OpenSslClient tls(certificate, client->fd());
+  ASSERT_TRUE(tls.connect());
+  const std::string expected = "head|body|file|" + content.substr(7);
+  std::string received = tls.read(expected.size());
+  EXPECT_EQ(received.size(), expected.size());
+  EXPECT_TRUE(received == expected);
+  ASSERT_TRUE(events().waitForCount("write", 2));
+  EXPECT_EQ(events().eventsStartingWith("write "),
+            (std::vector<std::string>{"write 1", "write 2"}));
 }
 
 TEST_P(TlsTest, APeerClosingMidHandshakeEndsTheSocketWithTheAbortStatus) {

@@ -119,29 +119,41 @@ void PrintTo(const CloseModeCase& c, std::ostream* os) { *os << c.name; }
 
 class CloseModeTest : public testing::TestWithParam<CloseModeCase> {};
 
+// Asked from another thread, or on the socket queue itself (a delegate whose delegate queue is
+// the socket queue): either way the mode comes after the requests asked for before it.
 TEST_P(CloseModeTest, ClosesOnceTheAwaitedSideIsEmpty) {
   const auto& c = GetParam();
-  Server server("127.0.0.1");
-  Client client("127.0.0.1", server.port, 4096);
-  auto sock = server.accepted();
-  ASSERT_TRUE(sock);
-  for (int i = 1; i <= c.reads; ++i) sock->readDataToData(DispatchSocket::LFData(), -1, i);
-  std::string written;
-  for (int i = 1; i <= c.writes; ++i) {
-    std::string bytes = "write " + std::to_string(i) + "\n";
-    sock->writeData(bytes, -1, 10 + i);
-    written += bytes;
+  for (bool onSocketQueue : {false, true}) {
+    SCOPED_TRACE(onSocketQueue ? "on the socket queue" : "from the test's thread");
+    Server server("127.0.0.1");
+    Client client("127.0.0.1", server.port, 4096);
+    auto sock = server.accepted();
+    ASSERT_TRUE(sock);
+    std::string written;
+    auto ask = [&] {
+      for (int i = 1; i <= c.reads; ++i) sock->readDataToData(DispatchSocket::LFData(), -1, i);
+      for (int i = 1; i <= c.writes; ++i) {
+        std::string bytes = "write " + std::to_string(i) + "\n";
+        sock->writeData(bytes, -1, 10 + i);
+        written += bytes;
+      }
+      ((*sock).*(c.mode))();
+      // Requests after the mode is chosen are ignored.
+      sock->writeData("ignored\n", -1, 99);
+      sock->readDataToData(DispatchSocket::LFData(), -1, 98);
+    };
+    if (onSocketQueue) {
+      sock->performBlock(ask);
+    } else {
+      ask();
+    }
+    client.send(c.clientSends);
+    EXPECT_EQ(client.receive(written.size()), written);
+    EXPECT_TRUE(client.waitForClose());
+    ASSERT_TRUE(server.recorder->waitForCount("disconnect", 1));
+    drain(server.delegateQueue);
+    EXPECT_EQ(withoutAccept(server.recorder->events()), c.expected);
   }
-  ((*sock).*(c.mode))();
-  // Requests after the mode is chosen are ignored.
-  sock->writeData("ignored\n", -1, 99);
-  sock->readDataToData(DispatchSocket::LFData(), -1, 98);
-  client.send(c.clientSends);
-  EXPECT_EQ(client.receive(written.size()), written);
-  EXPECT_TRUE(client.waitForClose());
-  ASSERT_TRUE(server.recorder->waitForCount("disconnect", 1));
-  drain(server.delegateQueue);
-  EXPECT_EQ(withoutAccept(server.recorder->events()), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(

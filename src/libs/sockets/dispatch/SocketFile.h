@@ -1,0 +1,25 @@
+#pragma once
+// SocketFile: an open regular file that a DispatchSocket sends bytes from (`writeFile`). It owns
+// its descriptor, which closes when the last holder lets go, so a write still queued on a socket
+// keeps the file it names open (and its number from being reused) whatever its maker does
+// meanwhile.
+
+#include <memory>
+#include <string>
+
+class SocketFile {
+ public:
+  // Opens `path` read-only, non-blocking (so a pipe put there cannot wait for a writer) and
+  // close-on-exec, and keeps it only when the descriptor names a regular file (checked on the
+  // descriptor, which no rename can swap). Null otherwise.
+  static std::shared_ptr<SocketFile> openRegular(const std::string& path);
+  ~SocketFile();
+  SocketFile(const SocketFile&) = delete;
+  SocketFile& operator=(const SocketFile&) = delete;
+
+  int fd() const { return fd_; }
+
+ private:
+  explicit SocketFile(int fd) : fd_(fd) {}
+  const int fd_;
+};
