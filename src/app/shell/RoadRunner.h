@@ -6,13 +6,15 @@
 // step still gets its picture, so the screen where the road broke can be seen.
 //
 // Acting steps (tap, type, select, answer, scroll) let half a second of clock time pass after
-// acting, so animations end and short notices are caught in the picture. Before every picture
-// the runner waits (in real time, up to kQuietSeconds) until no HTTP transfer is under way and
-// no wait indicator spins on screen: a screen waiting for a server then shows the answer, not
-// a state that depends on how quick the machine was, and two runs
-// of a road on a quiet machine draw the same pictures (under load, a lecture's loading still
-// meets the manual clock at different points). The summary's figures come from RoadCounters. Main thread
-// only; the application must be launched first.
+// acting, so animations end and short notices are caught in the picture. The clock never moves
+// while an HTTP transfer is under way: before it settles after acting or advances, the runner
+// waits (in real time, up to kQuietSeconds) for the transfers to end, so an answer (a lecture
+// becoming playable and starting to play, a sync's date) lands at the clock time of the step
+// that asked for it. Before every picture it also waits until no wait indicator spins on
+// screen. A screen waiting for a server then shows the answer, not a state that depends on how
+// quick the machine was, and two runs of a road draw the same pictures, also side by side on a
+// loaded machine. The summary's figures come from RoadCounters. Main thread only; the
+// application must be launched first.
 
 #include <map>
 #include <memory>
@@ -63,6 +65,10 @@ class RoadRunner {
   void scroll(const RoadStep& step);
   void waitFor(const RoadStep& step);
   void checkFrame(const RoadStep& step);
+  // Lets `seconds` of clock time pass, moving the clock only while the application is quiet.
+  void settle(double seconds);
+  // No HTTP transfer under way and no job on the worker threads: nothing goes on in real time.
+  static bool isQuiet();
   void awaitAnswers();
   std::string picture(int number, const RoadStep& step, std::string* error);
 
