@@ -1,8 +1,9 @@
 // The application end to end: the real executable plays the bundled learner's road against the
 // fake course server it starts itself (with the media port held by another program), passes
-// every step and leaves a picture per step, an index page and a summary whose figures agree; it
-// names the server before the road logs anything; a failing step and a bad command line end the run
-// with a message and their exit status; a course server named on the command line is the one used.
+// every step and leaves a picture per step (the same, byte for byte, on a second run), an index
+// page and a summary whose figures agree; it names the server before the road logs anything; a
+// failing step and a bad command line end the run with a message and their exit status; a course
+// server named on the command line is the one used.
 
 #include <cairo.h>
 #include <fcntl.h>
@@ -207,6 +208,18 @@ TEST_F(LearnerRoadTest, TheBundledRoadPassesEveryStepAndLeavesAPictureOfEach) {
   Tones notesPage = tones(out + "/" + notes, 128, 552);
   EXPECT_GT(notesPage.white, 200000) << notes << " shows the page";
   EXPECT_GT(notesPage.black, 5000) << notes << " shows its text";
+
+  // The same road again draws the same pictures, byte for byte: nothing in them depends on how
+  // quick the machine or the loopback network was.
+  const std::string again = home.path() + "/again";
+  Outcome second = play({"--out", again});
+  ASSERT_EQ(second.status, 0) << second.out << second.err;
+  for (const auto& name : testsupport::filesIn(out)) {
+    if (std::filesystem::path(name).extension() != ".png") continue;
+    EXPECT_TRUE(testsupport::readFile(out + "/" + name) ==
+                testsupport::readFile(again + "/" + name))
+        << name << " differs between two runs";
+  }
 }
 
 TEST_F(LearnerRoadTest, TheServersAddressComesBeforeAnythingTheRoadLogs) {

@@ -267,6 +267,11 @@ bool FakeCourseServer::isHolding(const std::string& path) const {
   return holding_.count(path) > 0;
 }
 
+bool FakeCourseServer::waitForHold(const std::string& path, std::chrono::milliseconds limit) {
+  std::unique_lock lock(mutex_);
+  return cv_.wait_for(lock, limit, [&] { return holding_.count(path) > 0; });
+}
+
 void FakeCourseServer::releaseHolds() {
   {
     std::lock_guard lock(mutex_);

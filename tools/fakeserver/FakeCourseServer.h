@@ -12,6 +12,7 @@
 //
 // All operations are thread-safe; the server answers on its own threads.
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <map>
@@ -106,6 +107,8 @@ class FakeCourseServer {
   void holdAfter(const std::string& path, std::size_t bytes);
   // True while a response of `path` is held.
   bool isHolding(const std::string& path) const;
+  // Waits (real time, at most `limit`) until a response of `path` is held; true when one is.
+  bool waitForHold(const std::string& path, std::chrono::milliseconds limit);
   // Lets every held response go on and ends holding.
   void releaseHolds();
 

@@ -5,8 +5,10 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/dispatch/WorkerPool.h"
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/OperationQueue.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
@@ -195,7 +197,7 @@ void RoadRunner::perform(const RoadStep& step) {
       scroll(step);
       break;
     case RoadStep::Verb::Advance:
-      UITestDriver::settle(step.seconds);
+      settle(step.seconds);
       return;
     case RoadStep::Verb::WaitText:
     case RoadStep::Verb::WaitNotification:
@@ -207,7 +209,21 @@ void RoadRunner::perform(const RoadStep& step) {
     case RoadStep::Verb::Snapshot:
       return;
   }
-  UITestDriver::settle(kSettleSeconds);
+  settle(kSettleSeconds);
+}
+
+void RoadRunner::settle(double seconds) {
+  // An answer that came in while the clock moves would land at a clock time that depends on
+  // how quick the machine was (a lecture would start playing, a sync be dated, anywhere in the
+  // stretch); holding the clock while it travels lands it where the step asked for it.
+  platform::RunLoop::main()->runFor(platform::seconds(seconds), &RoadRunner::isQuiet,
+                                    platform::seconds(kQuietSeconds));
+}
+
+bool RoadRunner::isQuiet() {
+  return platform::URLConnection::transfersInFlight() == 0 &&
+         platform::OperationQueue::operationsInFlight() == 0 &&
+         platform::dispatch::WorkerPool::shared().jobsInFlight() == 0;
 }
 
 void RoadRunner::tap(const RoadStep& step) {
@@ -272,11 +288,8 @@ void RoadRunner::scroll(const RoadStep& step) {
 
 void RoadRunner::awaitAnswers() {
   // Real time only: the clock, and with it study time and animations, stays where it is.
-  platform::RunLoop::main()->runUntil(
-      [] {
-        return platform::URLConnection::transfersInFlight() == 0 && !RoadScreen::showsActivity();
-      },
-      platform::seconds(kQuietSeconds));
+  platform::RunLoop::main()->runUntil([] { return isQuiet() && !RoadScreen::showsActivity(); },
+                                      platform::seconds(kQuietSeconds));
 }
 
 void RoadRunner::checkFrame(const RoadStep& step) {

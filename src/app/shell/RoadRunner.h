@@ -6,13 +6,16 @@
 // step still gets its picture, so the screen where the road broke can be seen.
 //
 // Acting steps (tap, type, select, answer, scroll) let half a second of clock time pass after
-// acting, so animations end and short notices are caught in the picture. Before every picture
-// the runner waits (in real time, up to kQuietSeconds) until no HTTP transfer is under way and
-// no wait indicator spins on screen: a screen waiting for a server then shows the answer, not
-// a state that depends on how quick the machine was, and two runs
-// of a road on a quiet machine draw the same pictures (under load, a lecture's loading still
-// meets the manual clock at different points). The summary's figures come from RoadCounters. Main thread
-// only; the application must be launched first.
+// acting, so animations end and short notices are caught in the picture. The clock moves only
+// while the application is quiet (`isQuiet`: no HTTP transfer, no operation on an operation
+// queue, no job on the worker pool): whenever it is not, the runner waits in real time (up to
+// kQuietSeconds per step) before moving the clock on, so an answer (a lecture becoming playable
+// and starting to play, a sync's date) lands at the clock time of the step that asked for it.
+// Before every picture it also waits, in real time, until the application is quiet and no wait
+// indicator spins on screen. A screen waiting for a server then shows the answer, not a state
+// that depends on how quick the machine was, and two runs of a road draw the same pictures,
+// also side by side on a loaded machine. The summary's figures come from RoadCounters. Main
+// thread only; the application must be launched first.
 
 #include <map>
 #include <memory>
@@ -27,10 +30,10 @@
 class RoadRunner {
  public:
   static constexpr double kSettleSeconds = 0.5;
-  // How long, in real time, a picture waits at most for the transfers, the wait indicators, a
-  // movie's frame and a page's pictures. Generous: on a quick machine nothing waits near it, and
-  // on a loaded one (tests side by side) a shorter bound let a frame come late and the picture
-  // differ between two runs.
+  // How long, in real time, a step's clock waits at most for the application to be quiet, and a
+  // picture for quiet, the wait indicators, a movie's frame and a page's pictures. Generous: on
+  // a quick machine nothing waits near it, and on a loaded one (tests side by side) a shorter
+  // bound let a frame come late and the picture differ between two runs.
   static constexpr double kQuietSeconds = 30;
 
   struct Record {
@@ -63,6 +66,10 @@ class RoadRunner {
   void scroll(const RoadStep& step);
   void waitFor(const RoadStep& step);
   void checkFrame(const RoadStep& step);
+  // Lets `seconds` of clock time pass, moving the clock only while the application is quiet.
+  void settle(double seconds);
+  // No HTTP transfer under way and no job on the worker threads: nothing goes on in real time.
+  static bool isQuiet();
   void awaitAnswers();
   std::string picture(int number, const RoadStep& step, std::string* error);
 

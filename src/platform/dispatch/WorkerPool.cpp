@@ -32,6 +32,11 @@ WorkerPool::WorkerPool()
 
 bool WorkerPool::isWorkerThread() { return tIsWorker; }
 
+std::size_t WorkerPool::jobsInFlight() const {
+  MutexLock lock(mutex_);
+  return pending_ + running_;
+}
+
 std::size_t WorkerPool::threadCount() const {
   MutexLock lock(mutex_);
   return threads_;
@@ -70,10 +75,12 @@ void WorkerPool::workerMain() {
       lane.pop_front();
       waiting_.store(--pending_, std::memory_order_relaxed);
       ++taken_;
+      ++running_;
       lock.unlock();
       job();
       job = nullptr;  // captured state goes before the lock is taken again
       lock.lock();
+      --running_;
       continue;
     }
     ++idle_;

@@ -47,6 +47,9 @@ class WorkerPool {
   // worker over instead. Read without the lock, so only a hint.
   bool hasWaitingJobs() const { return waiting_.load(std::memory_order_relaxed) > 0; }
 
+  // Jobs submitted and not yet finished: waiting for a worker or running (blocked ones too).
+  std::size_t jobsInFlight() const EXCLUDES(mutex_);
+
   // Live worker threads (diagnostics and tests).
   std::size_t threadCount() const EXCLUDES(mutex_);
   // True on one of the pool's worker threads.
@@ -74,6 +77,7 @@ class WorkerPool {
   std::size_t pending_ GUARDED_BY(mutex_) = 0;
   // pending_, mirrored for hasWaitingJobs().
   std::atomic<std::size_t> waiting_{0};
+  std::size_t running_ GUARDED_BY(mutex_) = 0;
   std::size_t threads_ GUARDED_BY(mutex_) = 0;
   std::size_t idle_ GUARDED_BY(mutex_) = 0;
   std::size_t blocked_ GUARDED_BY(mutex_) = 0;

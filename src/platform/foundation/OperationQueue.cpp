@@ -1,5 +1,6 @@
 #include "platform/foundation/OperationQueue.h"
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <thread>
@@ -26,6 +27,11 @@ class BlockOperation : public Operation {
 
 // Idle workers leave after this much real time; the next burst starts new ones.
 constexpr auto kIdleExit = std::chrono::seconds(5);
+
+std::atomic<std::size_t>& inFlightCount() {
+  static std::atomic<std::size_t> count{0};
+  return count;
+}
 
 }  // namespace
 
@@ -85,7 +91,14 @@ std::shared_ptr<OperationQueue> OperationQueue::create(std::string name) {
 OperationQueue::OperationQueue(std::string name)
     : name_(std::move(name)), pool_(std::make_shared<Pool>()) {}
 
-OperationQueue::~OperationQueue() { pool_->shutDown(); }
+OperationQueue::~OperationQueue() {
+  pool_->shutDown();
+  // Their finishing is no longer followed (it finds no queue): they count no more.
+  MutexLock lock(mutex_);
+  inFlightCount().fetch_sub(entries_.size());
+}
+
+std::size_t OperationQueue::operationsInFlight() { return inFlightCount().load(); }
 
 void OperationQueue::addOperation(const std::shared_ptr<Operation>& operation) {
   if (!operation) return;
@@ -104,6 +117,7 @@ void OperationQueue::addOperation(const std::shared_ptr<Operation>& operation) {
     slot.entry = entries_.insert(entries_.end(), operation);
     slot.waiting = waiting_.insert(waiting_.end(), operation.get());
     Slot& added = slots_.emplace(raw, slot).first->second;
+    inFlightCount().fetch_add(1);
     count = entries_.size();
     change = ++countChanges_;
     // Cancelled before it came: its cancel was reported to nobody, so it starts now.
@@ -172,6 +186,7 @@ void OperationQueue::operationChanged(const Operation* operation) {
       }
       entries_.erase(slot.entry);
       slots_.erase(found);
+      inFlightCount().fetch_sub(1);
       removed = true;
       count = entries_.size();
       change = ++countChanges_;

@@ -49,6 +49,8 @@ class OperationQueue : public std::enable_shared_from_this<OperationQueue> {
   // The operations not yet finished, in the order they were added.
   std::vector<std::shared_ptr<Operation>> operations() const EXCLUDES(mutex_);
   std::size_t operationCount() const EXCLUDES(mutex_);
+  // Operations added to any queue and not yet finished (nor dropped with their queue).
+  static std::size_t operationsInFlight();
 
   long maxConcurrentOperationCount() const EXCLUDES(mutex_);
   void setMaxConcurrentOperationCount(long width) EXCLUDES(mutex_);

@@ -40,6 +40,10 @@ unsigned eventsOf(short revents) {
   return events;
 }
 
+// How often a run that waits on a predicate looks at it again while nothing is posted: it may
+// watch state other threads change without posting here.
+constexpr auto kRecheck = std::chrono::milliseconds(2);
+
 short pollMask(unsigned interest) {
   short mask = 0;
   if (interest & RunLoopSource::kReadable) mask |= POLLIN;
@@ -518,8 +522,7 @@ bool RunLoop::runUntil(const std::function<bool()>& predicate, Duration timeout,
   requireOwnThread("runUntil");
   ModeScope scope(*this, mode);
   // The predicate may watch state that other threads change without posting here, so the wait
-  // is cut into short slices to look at it again.
-  constexpr auto kRecheck = std::chrono::milliseconds(2);
+  // is cut into short slices (kRecheck) to look at it again.
   RealTime realDeadline =
       std::chrono::steady_clock::now() + std::chrono::duration_cast<RealTime::duration>(timeout);
   while (true) {
@@ -537,8 +540,20 @@ void RunLoop::runFor(Duration d) { runFor(d, kDefaultRunLoopMode); }
 
 void RunLoop::runFor(Duration d, const std::string& mode) {
   requireOwnThread("runFor");
+  moveClockFor(d, mode, nullptr, Duration::zero());
+}
+
+void RunLoop::runFor(Duration d, const std::function<bool()>& quiet, Duration patience) {
+  requireOwnThread("runFor");
+  moveClockFor(d, kDefaultRunLoopMode, &quiet, patience);
+}
+
+void RunLoop::moveClockFor(Duration d, const std::string& mode,
+                           const std::function<bool()>* quiet, Duration patience) {
   ModeScope scope(*this, mode);
   const MonoTime end = saturatingAdd(Clock::shared()->monotonicNow(), d);
+  const RealTime patienceEnd =
+      std::chrono::steady_clock::now() + std::chrono::duration_cast<RealTime::duration>(patience);
   while (true) {
     bool past = Clock::shared()->monotonicNow() >= end;
     handleReady(nullptr, true);
@@ -546,6 +561,17 @@ void RunLoop::runFor(Duration d, const std::string& mode) {
 
     auto clock = Clock::shared();
     if (auto manual = std::dynamic_pointer_cast<ManualClock>(clock)) {
+      RealTime realNow = std::chrono::steady_clock::now();
+      if (quiet && realNow < patienceEnd && !(*quiet)()) {
+        // Something goes on in real time: let it arrive, at this clock time, before moving on.
+        if (waitForWork(std::nullopt, std::min(patienceEnd, realNow + kRecheck), true) ==
+            WaitResult::Stopped) {
+          consumeStop();
+          return;
+        }
+        continue;
+      }
+      // Looked at after `quiet`, so what real-time work posted before it ended runs first.
       if (readyNow()) continue;
       // Nothing ready: move time to the next timer, or to the end.
       auto next = nextFireDate();

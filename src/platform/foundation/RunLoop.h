@@ -123,6 +123,13 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   // fires ten times in `runFor(seconds(10))`.
   void runFor(Duration d);
   void runFor(Duration d, const std::string& mode);
+  // The same in the default mode, but under a manual clock the loop moves the clock only while
+  // `quiet()` holds: before each move it runs in real time until it does (handling what is
+  // posted meanwhile at the clock time it had), for at most `patience` of real time over the
+  // whole call, after which the clock moves regardless. Work that goes on in real time (a
+  // transfer, a job on a worker thread) then meets the clock at the same point on every run,
+  // however quick the machine. Under the system clock `quiet` is never asked.
+  void runFor(Duration d, const std::function<bool()>& quiet, Duration patience);
 
   // Work queued and timers pending (for tests and diagnostics).
   std::size_t pendingCount() const EXCLUDES(mutex_);
@@ -165,6 +172,9 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   static std::shared_ptr<RunLoop> make(long ownerThreadId);
   void requireOwnThread(const char* operation) const;
 
+  // Both `runFor`s; `quiet` may be null (the clock moves whenever nothing is ready).
+  void moveClockFor(Duration d, const std::string& mode, const std::function<bool()>* quiet,
+                    Duration patience);
   // Fires the due timers, then runs the work queued by then, one item at a time. Returns early
   // once `done` holds, or on a stop when `honorStop`. Counts what it handled.
   std::size_t handleReady(const std::function<bool()>* done, bool honorStop) EXCLUDES(mutex_);

@@ -6,11 +6,17 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <future>
+#include <optional>
+#include <thread>
 
 #include "fakeserver/FakeCourseServer.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/OperationQueue.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/media/MoviePlayerController.h"
 #include "platform/net/URLConnection.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Button.h"
@@ -235,6 +241,73 @@ TEST_F(RoadRunnerTest, AStepsPictureShowsTheAnswersOfTheRequestsItMade) {
   ASSERT_TRUE(play("tap \"问\"\nsnapshot \"the answer\"")) << RoadReport::failure(*runner);
   EXPECT_EQ(label->text(), "答复到了") << "the step's picture was taken before the answer came";
   EXPECT_EQ(platform::URLConnection::transfersInFlight(), 0u);
+}
+
+// The lecture's first segment comes late: the tap that opened it and the advance after it are
+// what its position counts, not how long the segment took on the way.
+TEST_F(RoadRunnerTest, AMovieOpenedByAStepPlaysFromTheClockTimeOfThatStep) {
+  fakeserver::FakeCourseServer server;
+  ASSERT_TRUE(server.start());
+  const std::string segment = "/media/longlecture/0.ts";
+  server.holdAfter(segment, 0);
+  std::shared_ptr<platform::MoviePlayerController> player;
+  auto open = button({10, 30, 100, 40}, [&] {
+    player = platform::MoviePlayerController::create();
+    player->setContentURL(server.mediaUrl("longlecture/index.m3u8"));
+    player->play();
+  });
+  open->setTitle(std::string("播放"));
+  // The segment goes on from the main loop once it is held, so it is still on its way when the
+  // loop next looks for something to do.
+  std::thread releaser([&] {
+    if (server.waitForHold(segment, std::chrono::seconds(20)))
+      platform::RunLoop::main()->perform([&] { server.releaseHolds(); });
+  });
+  const bool passed = play("tap \"播放\"\nadvance 10");
+  releaser.join();
+  ASSERT_TRUE(passed) << RoadReport::failure(*runner);
+  ASSERT_TRUE(player);
+  EXPECT_EQ(player->playbackState(), platform::MoviePlaybackState::Playing);
+  EXPECT_DOUBLE_EQ(player->currentPlaybackTime(), RoadRunner::kSettleSeconds + 10)
+      << "playing since the tap, the tap's settling time before the advance";
+}
+
+TEST_F(RoadRunnerTest, WorkAStepLeftToOtherThreadsLandsAtTheClockTimeOfThatStep) {
+  auto operations = platform::OperationQueue::create("road-test");
+  struct Case {
+    const char* name;
+    std::function<void(std::function<void()>)> hand;
+  };
+  const Case cases[] = {
+      {"a job on the worker pool",
+       [](std::function<void()> work) {
+         platform::dispatch::Queue::global()->async(std::move(work));
+       }},
+      {"an operation on its queue",
+       [&](std::function<void()> work) { operations->addOperation(std::move(work)); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto tapped = std::make_shared<std::optional<platform::MonoTime>>();
+    auto landed = std::make_shared<std::optional<platform::MonoTime>>();
+    auto start = button({10, 30, 100, 40}, [&c, tapped, landed] {
+      *tapped = platform::Clock::shared()->monotonicNow();
+      auto opener = std::make_shared<std::promise<void>>();
+      c.hand([opened = opener->get_future().share(), landed] {
+        opened.wait();
+        platform::RunLoop::main()->perform(
+            [landed] { *landed = platform::Clock::shared()->monotonicNow(); });
+      });
+      // Opened from the main loop: the answer is still on its way when the loop next looks for
+      // something to do.
+      platform::RunLoop::main()->perform([opener] { opener->set_value(); });
+    });
+    start->setTitle(std::string("开始"));
+    ASSERT_TRUE(play("tap \"开始\"")) << RoadReport::failure(*runner);
+    ASSERT_TRUE(tapped->has_value() && landed->has_value());
+    EXPECT_EQ(platform::toSeconds(**landed - **tapped), 0.0);
+    start->removeFromSuperview();
+  }
 }
 
 TEST_F(RoadRunnerTest, EveryStepLeavesAPictureAndThePageShowsThemInOrder) {

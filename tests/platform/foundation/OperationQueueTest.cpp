@@ -58,6 +58,25 @@ TEST(OperationQueueTest, WidthLimitsRunningOperationsAndMayGrowWhileRunning) {
   EXPECT_EQ(queue->operationCount(), 0u);
 }
 
+TEST(OperationQueueTest, OperationsInFlightCountsEveryQueuesUnfinishedOnes) {
+  const std::size_t before = OperationQueue::operationsInFlight();
+  auto running = OperationQueue::create("running");
+  auto stopped = OperationQueue::create("stopped");
+  stopped->setMaxConcurrentOperationCount(0);
+  Gate gate;
+  running->addOperation([&] { gate.pass(); });
+  stopped->addOperation([] {});
+  stopped->addOperation([] {});
+  gate.waitForInside(1);
+  EXPECT_EQ(OperationQueue::operationsInFlight(), before + 3) << "waiting and running alike";
+
+  gate.release();
+  running->waitUntilAllOperationsAreFinished();
+  EXPECT_EQ(OperationQueue::operationsInFlight(), before + 2) << "a finished one no longer counts";
+  stopped.reset();
+  EXPECT_EQ(OperationQueue::operationsInFlight(), before) << "dropped with their queue";
+}
+
 TEST(OperationQueueTest, WidthZeroStartsNothingUntilWidened) {
   auto queue = OperationQueue::create();
   queue->setMaxConcurrentOperationCount(0);

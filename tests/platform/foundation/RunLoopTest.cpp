@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <map>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -178,6 +180,55 @@ TEST_F(RunLoopTest, RunForUnderManualClockDrainsWorkBeforeMovingTime) {
   loop_->runFor(seconds(5));
   EXPECT_EQ(at, (std::vector<double>{0, 3, 3}));
   EXPECT_EQ(clock->monotonicNow() - start, seconds(5));
+}
+
+// Work on another thread that ends by posting its result: the clock waits for it, so the result
+// lands at the clock time the work began, before a timer one second on, however slow the thread.
+TEST_F(RunLoopTest, RunForMovesTheManualClockOnlyWhileQuiet) {
+  ScopedManualClock clock;
+  MonoTime start = clock->monotonicNow();
+  std::vector<std::string> order;
+  auto at = [&](const char* what) {
+    order.push_back(what + (" at " + std::to_string(toSeconds(clock->monotonicNow() - start))));
+  };
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool released = false;
+  std::atomic<bool> working{true};
+  // The worker goes on only after the loop ran the release, so its result cannot be queued
+  // before the loop first looks for something to do.
+  auto worker = Thread::start("worker", [&] {
+    std::unique_lock lock(mutex);
+    cv.wait(lock, [&] { return released; });
+    loop_->perform([&] { at("result"); });
+    working = false;
+  });
+  loop_->perform([&] {
+    std::lock_guard lock(mutex);
+    released = true;
+    cv.notify_all();
+  });
+  loop_->performAfter(seconds(1), [&] { at("timer"); });
+  loop_->runFor(seconds(2), [&] { return !working; }, seconds(20));
+  worker->join();
+  EXPECT_EQ(order, (std::vector<std::string>{"result at 0.000000", "timer at 1.000000"}));
+  EXPECT_EQ(clock->monotonicNow() - start, seconds(2));
+}
+
+TEST_F(RunLoopTest, RunForMovesTheClockRegardlessOncePatienceIsSpent) {
+  ScopedManualClock clock;
+  MonoTime start = clock->monotonicNow();
+  bool fired = false;
+  loop_->performAfter(seconds(3), [&] { fired = true; });
+  loop_->runFor(seconds(5), [] { return false; }, std::chrono::milliseconds(20));
+  EXPECT_TRUE(fired);
+  EXPECT_EQ(clock->monotonicNow() - start, seconds(5));
+}
+
+TEST_F(RunLoopTest, RunForUnderTheSystemClockNeverAsksWhetherQuiet) {
+  int asked = 0;
+  loop_->runFor(std::chrono::milliseconds(10), [&] { return ++asked > 0; }, seconds(20));
+  EXPECT_EQ(asked, 0);
 }
 
 TEST_F(RunLoopTest, ExceptionsLeaveTheRunCallAndKeepTheQueue) {
