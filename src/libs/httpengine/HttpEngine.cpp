@@ -189,15 +189,15 @@ HttpEngine::HttpEngine(const std::string& hostName, const HeaderDictionary& head
 HttpEngine::HttpEngine(const std::optional<std::string>& hostName,
                        const std::optional<std::string>& apiPath,
                        const std::optional<HeaderDictionary>& headers)
-    : hostName_(hostName), _apiPath(apiPath) {
+    : _hostName(hostName), _apiPath(apiPath) {
   sharedOperationQueue();
-  backgroundCacheQueue_ = dispatch::Queue::serial("httpengine.cachequeue");
-  if (hostName_) {
+  _backgroundCacheQueue = dispatch::Queue::serial("httpengine.cachequeue");
+  if (_hostName) {
     // The token is dropped first thing in the destructor, so `this` outlives every call.
     reachabilityObserver_ = platform::NotificationCenter::defaultCenter().addObserver(
         kReachabilityChangedNotification,
         [this](const platform::Notification& n) { reachabilityChanged(n); });
-    _reachability = Reachability::reachabilityWithHostname(*hostName_);
+    _reachability = Reachability::reachabilityWithHostname(*_hostName);
     watcherStart_ = std::make_shared<WatcherStart>();
     if (_reachability) {
       dispatch::Queue::global()->async([start = watcherStart_, watcher = _reachability] {
@@ -243,9 +243,9 @@ HttpOperation::Ptr HttpEngine::operationWithPath(const std::string& path,
 HttpOperation::Ptr HttpEngine::operationWithPath(const std::string& path,
                                                  const std::optional<Dictionary>& params,
                                                  const std::string& method, bool ssl) {
-  if (!hostName_) return nullptr;
+  if (!_hostName) return nullptr;
   std::string url = ssl ? "https://" : "http://";
-  url.append(*hostName_);
+  url.append(*_hostName);
   if (int port = portNumber(); port != 0) url.append(":").append(std::to_string(port));
   if (auto api = apiPath()) url.append("/").append(*api);
   if (path != "/") {
@@ -270,7 +270,7 @@ HttpOperation::Ptr HttpEngine::operationWithURLString(const std::string& urlStri
   OperationFactory factory;
   {
     platform::MutexLock lock(mutex_);
-    factory = customOperationSubclass_;
+    factory = _customOperationSubclass;
   }
   auto operation = factory(urlString, params, method);
   if (!operation) return nullptr;
@@ -282,7 +282,7 @@ void HttpEngine::prepareHeaders(HttpOperation& operation) { operation.addHeaders
 
 void HttpEngine::registerOperationSubclass(OperationFactory factory) {
   platform::MutexLock lock(mutex_);
-  customOperationSubclass_ = std::move(factory);
+  _customOperationSubclass = std::move(factory);
 }
 
 int HttpEngine::portNumber() const {
@@ -332,8 +332,8 @@ void HttpEngine::enqueueNow(const HttpOperation::Ptr& operation, bool forceReloa
     std::string key = completed->uniqueIdentifier();
     engine->saveCacheData(*data, key);
     platform::MutexLock lock(engine->cacheMutex_);
-    if (engine->cacheInvalidationParams_)
-      (*engine->cacheInvalidationParams_)[key] = Value(completed->cacheHeaders());
+    if (engine->_cacheInvalidationParams)
+      (*engine->_cacheInvalidationParams)[key] = Value(completed->cacheHeaders());
   });
   auto watcher = reachability();
   bool unreachable = !watcher || watcher->currentReachabilityStatus() == NotReachable;
@@ -358,9 +358,9 @@ void HttpEngine::enqueueNow(const HttpOperation::Ptr& operation, bool forceReloa
       std::optional<Dictionary> saved;
       if (!forceReload) {
         platform::MutexLock lock(cacheMutex_);
-        if (cacheInvalidationParams_) {
+        if (_cacheInvalidationParams) {
           if (auto* headers =
-                  platform::find(*cacheInvalidationParams_, operation->uniqueIdentifier()))
+                  platform::find(*_cacheInvalidationParams, operation->uniqueIdentifier()))
             if (auto* d = headers->asDictionary()) saved = *d;
         }
       }
@@ -456,7 +456,7 @@ void HttpEngine::cancelOperationsContainingURLString(const std::string& text) {
 }
 
 void HttpEngine::cancelAllOperations() {
-  if (hostName_) cancelOperationsContainingURLString(*hostName_);
+  if (_hostName) cancelOperationsContainingURLString(*_hostName);
 }
 
 // ---- Cache ----
@@ -477,10 +477,10 @@ void HttpEngine::useCache() {
   std::string folder = cacheDirectoryName();
   {
     platform::MutexLock lock(cacheMutex_);
-    memoryCache_.emplace();
+    _memoryCache.emplace();
     _memoryCacheKeys.emplace();
     _memoryCacheKeys->reserve(cacheMemoryCost());
-    cacheInvalidationParams_.emplace();
+    _cacheInvalidationParams.emplace();
     std::error_code ignored;
     if (!fs::is_directory(folder, ignored)) fs::create_directories(folder, ignored);
     if (auto stored = readFile(headerStorePath())) {
@@ -488,7 +488,7 @@ void HttpEngine::useCache() {
           std::string_view(reinterpret_cast<const char*>(stored->data()), stored->size()));
       if (json) {
         Value value = platform::Json::toValue(*json);
-        if (auto* d = value.asDictionary()) cacheInvalidationParams_ = *d;
+        if (auto* d = value.asDictionary()) _cacheInvalidationParams = *d;
       }
     }
   }
@@ -512,19 +512,19 @@ void HttpEngine::writeToDisk(const std::string& key, const Bytes& data) const {
 
 void HttpEngine::saveCacheData(const Bytes& data, const std::string& key) {
   std::weak_ptr<HttpEngine> weak = weak_from_this();
-  backgroundCacheQueue_->async([weak, data, key] {
+  _backgroundCacheQueue->async([weak, data, key] {
     auto engine = weak.lock();
     if (!engine) return;
     platform::MutexLock lock(engine->cacheMutex_);
-    if (!engine->memoryCache_ || !engine->_memoryCacheKeys) return;
-    (*engine->memoryCache_)[key] = data;
+    if (!engine->_memoryCache || !engine->_memoryCacheKeys) return;
+    (*engine->_memoryCache)[key] = data;
     auto& keys = *engine->_memoryCacheKeys;
     std::erase(keys, key);
     keys.insert(keys.begin(), key);
     if (keys.size() < engine->cacheMemoryCost()) return;
     std::string oldest = keys.back();
-    engine->writeToDisk(oldest, engine->memoryCache_->at(oldest));
-    engine->memoryCache_->erase(oldest);
+    engine->writeToDisk(oldest, engine->_memoryCache->at(oldest));
+    engine->_memoryCache->erase(oldest);
     keys.pop_back();
   });
 }
@@ -533,9 +533,9 @@ std::optional<Bytes> HttpEngine::cachedDataForOperation(const HttpOperation& ope
   std::string key = operation.uniqueIdentifier();
   {
     platform::MutexLock lock(cacheMutex_);
-    if (memoryCache_) {
-      auto it = memoryCache_->find(key);
-      if (it != memoryCache_->end()) return it->second;
+    if (_memoryCache) {
+      auto it = _memoryCache->find(key);
+      if (it != _memoryCache->end()) return it->second;
     }
   }
   auto stored = readFile(platform::Paths::join(cacheDirectoryName(), key));
@@ -551,16 +551,16 @@ std::vector<std::string> HttpEngine::memoryCacheKeys() const {
 
 void HttpEngine::saveCache() {
   platform::MutexLock lock(cacheMutex_);
-  if (memoryCache_) {
-    for (const auto& [key, data] : *memoryCache_) writeToDisk(key, data);
-    memoryCache_->clear();
+  if (_memoryCache) {
+    for (const auto& [key, data] : *_memoryCache) writeToDisk(key, data);
+    _memoryCache->clear();
   }
   if (_memoryCacheKeys) _memoryCacheKeys->clear();
-  if (!cacheInvalidationParams_) return;
+  if (!_cacheInvalidationParams) return;
   // The store is JSON text, which holds UTF-8 only: headers a server sent in raw bytes (an ETag)
   // cannot be stored. Their entry is left out, so that response is simply asked for again.
   nlohmann::json store = nlohmann::json::object();
-  for (const auto& [key, headers] : *cacheInvalidationParams_) {
+  for (const auto& [key, headers] : *_cacheInvalidationParams) {
     nlohmann::json entry = platform::Json::fromValue(headers);
     if (!platform::isValidUtf8(key) || !jsonText(entry)) {
       std::fprintf(stderr, "HttpEngine: cache headers of %s are not UTF-8 text; not stored\n",
@@ -583,8 +583,8 @@ void HttpEngine::emptyCache() {
 // ---- Freezing ----
 
 bool HttpEngine::isFreezable(const HttpOperation& operation) const {
-  return hostName_ && isCacheEnabled() && operation.freezable() &&
-         operation.url().find(*hostName_) != std::string::npos;
+  return _hostName && isCacheEnabled() && operation.freezable() &&
+         operation.url().find(*_hostName) != std::string::npos;
 }
 
 std::string HttpEngine::frozenPath(const HttpOperation& operation) const {
@@ -593,7 +593,7 @@ std::string HttpEngine::frozenPath(const HttpOperation& operation) const {
 }
 
 void HttpEngine::freezeOperations() {
-  if (!isCacheEnabled() || !hostName_) return;
+  if (!isCacheEnabled() || !_hostName) return;
   platform::MutexLock lock(frozenArchivesMutex());
   for (const auto& queued : sharedOperationQueue()->operations()) {
     auto operation = std::dynamic_pointer_cast<HttpOperation>(queued);

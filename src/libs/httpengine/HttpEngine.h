@@ -92,7 +92,7 @@ class HttpEngine : public std::enable_shared_from_this<HttpEngine> {
   // Reachability.
   virtual void reachabilityChanged(const platform::Notification& notification) EXCLUDES(mutex_);
   bool isReachable() const;
-  std::string readonlyHostName() const { return hostName_.value_or(""); }
+  std::string readonlyHostName() const { return _hostName.value_or(""); }
   virtual std::shared_ptr<Reachability> reachability() const { return _reachability; }
   void setReachabilityChangedHandler(ReachabilityChangedHandler handler) EXCLUDES(mutex_);
   // The screens never set it; kept as the design has it.
@@ -154,8 +154,8 @@ class HttpEngine : public std::enable_shared_from_this<HttpEngine> {
   void writeToDisk(const std::string& key, const platform::Bytes& data) const;
 
   // Set at construction, read-only after.
-  const std::optional<std::string> hostName_;
-  std::shared_ptr<platform::dispatch::Queue> backgroundCacheQueue_;
+  const std::optional<std::string> _hostName;
+  std::shared_ptr<platform::dispatch::Queue> _backgroundCacheQueue;
   std::shared_ptr<Reachability> _reachability;
   std::shared_ptr<WatcherStart> watcherStart_;
   platform::ObserverToken reachabilityObserver_;
@@ -167,7 +167,7 @@ class HttpEngine : public std::enable_shared_from_this<HttpEngine> {
   std::optional<std::string> _apiPath GUARDED_BY(mutex_);
   int _portNumber GUARDED_BY(mutex_) = 0;
   ReachabilityChangedHandler _reachabilityChangedHandler GUARDED_BY(mutex_);
-  OperationFactory customOperationSubclass_ GUARDED_BY(mutex_);
+  OperationFactory _customOperationSubclass GUARDED_BY(mutex_);
 
   // Serialises one engine's duplicate checks and expiry computations (a lock rather than a
   // serial queue, so a burst of enqueues never parks worker threads in a wait).
@@ -175,8 +175,8 @@ class HttpEngine : public std::enable_shared_from_this<HttpEngine> {
 
   // Guarded by cacheMutex_: the response cache, absent until `useCache()`.
   mutable platform::Mutex cacheMutex_;
-  std::optional<platform::Dictionary> cacheInvalidationParams_ GUARDED_BY(cacheMutex_);
-  std::optional<std::map<std::string, platform::Bytes>> memoryCache_ GUARDED_BY(cacheMutex_);
+  std::optional<platform::Dictionary> _cacheInvalidationParams GUARDED_BY(cacheMutex_);
+  std::optional<std::map<std::string, platform::Bytes>> _memoryCache GUARDED_BY(cacheMutex_);
   std::optional<std::vector<std::string>> _memoryCacheKeys GUARDED_BY(cacheMutex_);
 
   // The owner's thread: set by `useCache()`, dropped at destruction (never under cacheMutex_,

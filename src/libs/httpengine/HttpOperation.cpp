@@ -203,8 +203,8 @@ HttpOperation::~HttpOperation() {
   HttpEngineHost::BackgroundTaskIdentifier task;
   {
     platform::MutexLock lock(mutex_);
-    connection = std::move(connection_);
-    task = backgroundTaskId_;
+    connection = std::move(_connection);
+    task = _backgroundTaskId;
   }
   if (connection) connection->cancel();
   // An operation dropped before it ended (its queue went away) must not leave its task running.
@@ -254,21 +254,21 @@ bool HttpOperation::initWithURLString(const std::string& urlString,
                                       const std::optional<Dictionary>& params,
                                       const std::optional<std::string>& method) {
   platform::MutexLock lock(mutex_);
-  if (params) fieldsToBePosted_ = *params;
+  if (params) _fieldsToBePosted = *params;
   _stringEncoding = kUTF8StringEncoding;
   std::string httpMethod = method.value_or("GET");
   if (httpMethod == "GET") _cacheHeaders = Dictionary();
   std::string finalURL = urlString;
-  if ((httpMethod == "GET" || httpMethod == "DELETE") && !fieldsToBePosted_.empty()) {
+  if ((httpMethod == "GET" || httpMethod == "DELETE") && !_fieldsToBePosted.empty()) {
     // Used as is: a URL that already holds "?" gets a second one, as callers have relied on.
-    finalURL = urlString + "?" + RequestEncoding::urlEncodedKeyValueString(fieldsToBePosted_);
+    finalURL = urlString + "?" + RequestEncoding::urlEncodedKeyValueString(_fieldsToBePosted);
   }
   if (!isValidURL(finalURL)) return false;
-  request_ = platform::URLRequest(finalURL);
-  request_.setTimeoutInterval(kRequestTimeout);
-  request_.setHTTPMethod(httpMethod);
-  request_.setValue(joined(preferredLanguages(), ", ") + ", en-us", "Accept-Language");
-  if ((httpMethod == "POST" || httpMethod == "PUT") && !fieldsToBePosted_.empty())
+  _request = platform::URLRequest(finalURL);
+  _request.setTimeoutInterval(kRequestTimeout);
+  _request.setHTTPMethod(httpMethod);
+  _request.setValue(joined(preferredLanguages(), ", ") + ", en-us", "Accept-Language");
+  if ((httpMethod == "POST" || httpMethod == "PUT") && !_fieldsToBePosted.empty())
     setPostDataEncodingLocked(kPostDataEncodingTypeURL);
   _state = kStateReady;
   return true;
@@ -278,12 +278,12 @@ bool HttpOperation::initWithURLString(const std::string& urlString,
 
 void HttpOperation::addParams(const Dictionary& params) {
   platform::MutexLock lock(mutex_);
-  for (const auto& [key, value] : params) fieldsToBePosted_[key] = value;
+  for (const auto& [key, value] : params) _fieldsToBePosted[key] = value;
 }
 
 void HttpOperation::addHeaders(const HeaderDictionary& headers) {
   platform::MutexLock lock(mutex_);
-  for (const auto& [name, value] : headers) request_.addValue(value, name);
+  for (const auto& [name, value] : headers) _request.addValue(value, name);
 }
 
 std::string HttpOperation::charsetName() const {
@@ -308,7 +308,7 @@ void HttpOperation::setPostDataEncodingLocked(int encoding) {
                      : encoding == kPostDataEncodingTypeJSON  ? "application/json"
                      : encoding == kPostDataEncodingTypePlist ? "application/x-plist"
                                                               : nullptr;
-  if (type) request_.setValue(std::string(type) + "; charset=" + charsetName(), "Content-Type");
+  if (type) _request.setValue(std::string(type) + "; charset=" + charsetName(), "Content-Type");
 }
 
 int HttpOperation::postDataEncoding() const {
@@ -319,13 +319,13 @@ int HttpOperation::postDataEncoding() const {
 void HttpOperation::setAuthorizationHeaderValue(const std::string& value,
                                                 const std::string& authType) {
   platform::MutexLock lock(mutex_);
-  request_.setValue(authType + " " + value, "Authorization");
+  _request.setValue(authType + " " + value, "Authorization");
 }
 
 void HttpOperation::setUsername(const std::string& username, const std::string& password) {
   platform::MutexLock lock(mutex_);
-  username_ = username;
-  password_ = password;
+  _username = username;
+  _password = password;
 }
 
 void HttpOperation::setUsername(const std::string& username, const std::string& password,
@@ -339,13 +339,13 @@ void HttpOperation::setCustomPostDataEncodingHandler(EncodingBlock handler,
                                                      const std::string& contentType) {
   platform::MutexLock lock(mutex_);
   _postDataEncoding = kPostDataEncodingTypeCustom;
-  postDataEncodingHandler_ = std::move(handler);
-  request_.setValue(contentType + "; charset=" + charsetName(), "Content-Type");
+  _postDataEncodingHandler = std::move(handler);
+  _request.setValue(contentType + "; charset=" + charsetName(), "Content-Type");
 }
 
 void HttpOperation::setUploadStream(std::shared_ptr<std::istream> stream) {
   platform::MutexLock lock(mutex_);
-  request_.setHTTPBodyStream(std::move(stream));
+  _request.setHTTPBodyStream(std::move(stream));
 }
 
 void HttpOperation::addData(const Bytes& data, const std::string& key) {
@@ -355,8 +355,8 @@ void HttpOperation::addData(const Bytes& data, const std::string& key) {
 void HttpOperation::addData(const Bytes& data, const std::string& key, const std::string& mimeType,
                             const std::string& fileName) {
   platform::MutexLock lock(mutex_);
-  if (request_.httpMethod() == "GET") request_.setHTTPMethod("POST");
-  dataToBePosted_.push_back(
+  if (_request.httpMethod() == "GET") _request.setHTTPMethod("POST");
+  _dataToBePosted.push_back(
       {{"data", Value(data)}, {"name", key}, {"mimetype", mimeType}, {"filename", fileName}});
 }
 
@@ -367,13 +367,13 @@ void HttpOperation::addFile(const std::string& filePath, const std::string& key)
 void HttpOperation::addFile(const std::string& filePath, const std::string& key,
                             const std::string& mimeType) {
   platform::MutexLock lock(mutex_);
-  if (request_.httpMethod() == "GET") request_.setHTTPMethod("POST");
-  filesToBePosted_.push_back({{"filepath", filePath}, {"name", key}, {"mimetype", mimeType}});
+  if (_request.httpMethod() == "GET") _request.setHTTPMethod("POST");
+  _filesToBePosted.push_back({{"filepath", filePath}, {"name", key}, {"mimetype", mimeType}});
 }
 
 void HttpOperation::setFreezable(bool freezable) {
   platform::MutexLock lock(mutex_);
-  if (freezable && request_.httpMethod() == "GET") return;
+  if (freezable && _request.httpMethod() == "GET") return;
   _freezable = freezable;
   if (freezable && _uniqueId.empty()) _uniqueId = HttpEngineAdditions::uniqueString();
 }
@@ -388,39 +388,39 @@ bool HttpOperation::freezable() const {
 void HttpOperation::addCompletionHandler(ResponseBlock completion,
                                          ResponseErrorBlock errorHandler) {
   platform::MutexLock lock(mutex_);
-  if (completion) responseBlocks_.push_back(std::move(completion));
-  if (errorHandler) errorBlocksType2_.push_back(std::move(errorHandler));
+  if (completion) _responseBlocks.push_back(std::move(completion));
+  if (errorHandler) _errorBlocksType2.push_back(std::move(errorHandler));
 }
 
 void HttpOperation::onCompletion(ResponseBlock completion, ErrorBlock errorHandler) {
   platform::MutexLock lock(mutex_);
-  responseBlocks_.push_back(std::move(completion));
-  errorBlocks_.push_back(std::move(errorHandler));
+  _responseBlocks.push_back(std::move(completion));
+  _errorBlocks.push_back(std::move(errorHandler));
 }
 
 void HttpOperation::onNotModified(VoidBlock handler) {
   platform::MutexLock lock(mutex_);
-  notModifiedHandlers_.push_back(std::move(handler));
+  _notModifiedHandlers.push_back(std::move(handler));
 }
 
 void HttpOperation::onUploadProgressChanged(ProgressBlock handler) {
   platform::MutexLock lock(mutex_);
-  uploadProgressChangedHandlers_.push_back(std::move(handler));
+  _uploadProgressChangedHandlers.push_back(std::move(handler));
 }
 
 void HttpOperation::onDownloadProgressChanged(ProgressBlock handler) {
   platform::MutexLock lock(mutex_);
-  downloadProgressChangedHandlers_.push_back(std::move(handler));
+  _downloadProgressChangedHandlers.push_back(std::move(handler));
 }
 
 void HttpOperation::addDownloadStream(std::shared_ptr<platform::OutputStream> stream) {
   platform::MutexLock lock(mutex_);
-  if (stream) downloadStreams_.push_back(std::move(stream));
+  if (stream) _downloadStreams.push_back(std::move(stream));
 }
 
 void HttpOperation::setCacheHandler(ResponseBlock handler) {
   platform::MutexLock lock(mutex_);
-  cacheHandlingBlock_ = std::move(handler);
+  _cacheHandlingBlock = std::move(handler);
 }
 
 void HttpOperation::setOperationStateChangedHandler(StateBlock handler) {
@@ -437,8 +437,8 @@ void HttpOperation::setAuthHandler(AuthBlock handler) {
 
 std::optional<Bytes> HttpOperation::responseData() const {
   platform::MutexLock lock(mutex_);
-  if (_state == kStateFinished) return mutableData_;
-  return cachedResponse_;
+  if (_state == kStateFinished) return _mutableData;
+  return _cachedResponse;
 }
 
 std::optional<std::string> HttpOperation::responseString() const {
@@ -495,7 +495,7 @@ void HttpOperation::responseJSONWithOptions(unsigned /*options*/, JSONBlock hand
 
 bool HttpOperation::isCachedResponse() const {
   platform::MutexLock lock(mutex_);
-  return cachedResponse_.has_value();
+  return _cachedResponse.has_value();
 }
 
 std::optional<Error> HttpOperation::error() const {
@@ -505,42 +505,42 @@ std::optional<Error> HttpOperation::error() const {
 
 std::string HttpOperation::url() const {
   platform::MutexLock lock(mutex_);
-  return request_.url();
+  return _request.url();
 }
 
 platform::URLRequest HttpOperation::readonlyRequest() const {
   platform::MutexLock lock(mutex_);
-  return request_;
+  return _request;
 }
 
 std::optional<platform::URLResponse> HttpOperation::readonlyResponse() const {
   platform::MutexLock lock(mutex_);
-  return response_;
+  return _response;
 }
 
 Dictionary HttpOperation::readonlyPostDictionary() const {
   platform::MutexLock lock(mutex_);
-  return fieldsToBePosted_;
+  return _fieldsToBePosted;
 }
 
 std::string HttpOperation::HTTPMethod() const {
   platform::MutexLock lock(mutex_);
-  return request_.httpMethod();
+  return _request.httpMethod();
 }
 
 int HttpOperation::HTTPStatusCode() const {
   platform::MutexLock lock(mutex_);
-  return response_ ? response_->statusCode() : 0;
+  return _response ? _response->statusCode() : 0;
 }
 
 std::uint64_t HttpOperation::downloadedDataSize() const {
   platform::MutexLock lock(mutex_);
-  return downloadedDataSize_;
+  return _downloadedDataSize;
 }
 
 std::int64_t HttpOperation::startPosition() const {
   platform::MutexLock lock(mutex_);
-  return startPosition_;
+  return _startPosition;
 }
 
 std::string HttpOperation::uniqueId() const {
@@ -550,7 +550,7 @@ std::string HttpOperation::uniqueId() const {
 
 std::size_t HttpOperation::completionHandlerCount() const {
   platform::MutexLock lock(mutex_);
-  return responseBlocks_.size();
+  return _responseBlocks.size();
 }
 
 int HttpOperation::state() const {
@@ -592,22 +592,22 @@ void HttpOperation::setClientCertificatePassword(const std::string& password) {
 
 void HttpOperation::setShouldNotCacheResponse(bool value) {
   platform::MutexLock lock(mutex_);
-  shouldNotCacheResponse_ = value;
+  _shouldNotCacheResponse = value;
 }
 
 void HttpOperation::setShouldCacheResponseEvenIfProtocolIsHTTPS(bool value) {
   platform::MutexLock lock(mutex_);
-  shouldCacheResponseEvenIfProtocolIsHTTPS_ = value;
+  _shouldCacheResponseEvenIfProtocolIsHTTPS = value;
 }
 
 void HttpOperation::setCredentialPersistence(unsigned persistence) {
   platform::MutexLock lock(mutex_);
-  credentialPersistence_ = persistence;
+  _credentialPersistence = persistence;
 }
 
 void HttpOperation::setTimeoutInterval(double seconds) {
   platform::MutexLock lock(mutex_);
-  request_.setTimeoutInterval(seconds);
+  _request.setTimeoutInterval(seconds);
 }
 
 void HttpOperation::setLocalNotification(std::optional<platform::LocalNotification> notification) {
@@ -622,12 +622,12 @@ std::optional<platform::LocalNotification> HttpOperation::localNotification() co
 
 void HttpOperation::setShouldShowLocalNotificationOnError(bool value) {
   platform::MutexLock lock(mutex_);
-  shouldShowLocalNotificationOnError_ = value;
+  _shouldShowLocalNotificationOnError = value;
 }
 
 HttpEngineHost::BackgroundTaskIdentifier HttpOperation::backgroundTaskId() const {
   platform::MutexLock lock(mutex_);
-  return backgroundTaskId_;
+  return _backgroundTaskId;
 }
 
 // ---- Operation life ----
@@ -637,7 +637,7 @@ bool HttpOperation::isExecuting() const { return state() == kStateExecuting; }
 bool HttpOperation::isFinished() const { return state() == kStateFinished; }
 bool HttpOperation::isCancelled() const {
   platform::MutexLock lock(mutex_);
-  return isCancelled_;
+  return _isCancelled;
 }
 
 void HttpOperation::setState(int state) {
@@ -655,7 +655,7 @@ bool HttpOperation::finishUnlessCancelled() {
   StateBlock handler;
   {
     platform::MutexLock lock(mutex_);
-    if (isCancelled_ || _state == kStateFinished) return false;
+    if (_isCancelled || _state == kStateFinished) return false;
     _state = kStateFinished;
     handler = _operationStateChangedHandler;
   }
@@ -676,8 +676,8 @@ void HttpOperation::beginBackgroundTask() {
   HttpEngineHost::BackgroundTaskIdentifier previous;
   {
     platform::MutexLock lock(mutex_);
-    previous = backgroundTaskId_;
-    backgroundTaskId_ = task;
+    previous = _backgroundTaskId;
+    _backgroundTaskId = task;
   }
   // Started twice: the first task would otherwise never end.
   endHostTask(previous);
@@ -687,7 +687,7 @@ void HttpOperation::backgroundTaskExpired() {
   HttpEngineHost::BackgroundTaskIdentifier task;
   {
     platform::MutexLock lock(mutex_);
-    task = std::exchange(backgroundTaskId_, HttpEngineHost::kBackgroundTaskInvalid);
+    task = std::exchange(_backgroundTaskId, HttpEngineHost::kBackgroundTaskInvalid);
   }
   endHostTask(task);
   cancel();
@@ -696,14 +696,14 @@ void HttpOperation::backgroundTaskExpired() {
 void HttpOperation::endBackgroundTask() {
   {
     platform::MutexLock lock(mutex_);
-    if (backgroundTaskId_ == HttpEngineHost::kBackgroundTaskInvalid) return;
+    if (_backgroundTaskId == HttpEngineHost::kBackgroundTaskInvalid) return;
   }
   auto me = self();
   dispatch::Queue::main()->async([me] {
     HttpEngineHost::BackgroundTaskIdentifier task;
     {
       platform::MutexLock lock(me->mutex_);
-      task = std::exchange(me->backgroundTaskId_, HttpEngineHost::kBackgroundTaskInvalid);
+      task = std::exchange(me->_backgroundTaskId, HttpEngineHost::kBackgroundTaskInvalid);
     }
     endHostTask(task);
   });
@@ -714,14 +714,14 @@ void HttpOperation::start() {
   bool wantsBody;
   {
     platform::MutexLock lock(mutex_);
-    wantsBody = !isCancelled_ && isBodyMethod(request_.httpMethod()) && !request_.httpBodyStream();
+    wantsBody = !_isCancelled && isBodyMethod(_request.httpMethod()) && !_request.httpBodyStream();
   }
   std::optional<Error> failure;
   if (wantsBody) {
     Error error;
     if (auto body = bodyData(&error)) {
       platform::MutexLock lock(mutex_);
-      request_.setHTTPBody(std::move(*body));
+      _request.setHTTPBody(std::move(*body));
     } else {
       failure = std::move(error);
     }
@@ -748,22 +748,22 @@ void HttpOperation::start() {
 void HttpOperation::startConnection() {
   platform::MutexLock lock(mutex_);
   // A held operation is being cancelled by freezing; that cancel ends it.
-  if (isCancelled_ || sendingHeld_ || _state != kStateExecuting) return;
+  if (_isCancelled || sendingHeld_ || _state != kStateExecuting) return;
   requestSent_ = true;
-  platform::URLRequest request = request_;
+  platform::URLRequest request = _request;
   // A body written away as it arrives is not held in memory, so its length needs no limit.
-  if (!downloadStreams_.empty() || !keepsBodyInMemory()) request.setMaximumBodyLength(std::nullopt);
+  if (!_downloadStreams.empty() || !keepsBodyInMemory()) request.setMaximumBodyLength(std::nullopt);
   // Redirects keep the method, headers and body of the operation's own request.
   request.setKeepsMethodOnRedirect(true);
   request.setAllowsInvalidCertificates(_shouldContinueWithInvalidCertificate);
-  if (username_ && password_) request.setCredential(platform::Credential{*username_, *password_});
+  if (_username && _password) request.setCredential(platform::Credential{*_username, *_password});
   if (_clientCertificate)
     request.setClientCertificate(
         platform::ClientCertificate{*_clientCertificate, _clientCertificatePassword});
   std::weak_ptr<platform::URLConnectionDelegate> delegate = self();
-  connection_ = platform::URLConnection::make(std::move(request), delegate);
-  connection_->scheduleInRunLoop(platform::RunLoop::main());
-  connection_->start();
+  _connection = platform::URLConnection::make(std::move(request), delegate);
+  _connection->scheduleInRunLoop(platform::RunLoop::main());
+  _connection->start();
 }
 
 void HttpOperation::failBeforeSending(const Error& error) {
@@ -777,7 +777,7 @@ void HttpOperation::closeStreams() {
   std::vector<std::shared_ptr<platform::OutputStream>> streams;
   {
     platform::MutexLock lock(mutex_);
-    streams = downloadStreams_;
+    streams = _downloadStreams;
   }
   for (const auto& stream : streams) stream->close();
 }
@@ -790,19 +790,19 @@ void HttpOperation::cancel() {
     platform::MutexLock lock(mutex_);
     // A finished operation has reported its outcome: the cancel does not take.
     if (_state == kStateFinished) return;
-    isCancelled_ = true;
-    connection = std::move(connection_);
-    responseBlocks_.clear();
-    errorBlocks_.clear();
-    errorBlocksType2_.clear();
-    notModifiedHandlers_.clear();
-    uploadProgressChangedHandlers_.clear();
-    downloadProgressChangedHandlers_.clear();
-    streams.swap(downloadStreams_);
+    _isCancelled = true;
+    connection = std::move(_connection);
+    _responseBlocks.clear();
+    _errorBlocks.clear();
+    _errorBlocksType2.clear();
+    _notModifiedHandlers.clear();
+    _uploadProgressChangedHandlers.clear();
+    _downloadProgressChangedHandlers.clear();
+    streams.swap(_downloadStreams);
     _authHandler = nullptr;
-    mutableData_.reset();
-    cacheHandlingBlock_ = nullptr;
-    downloadedDataSize_ = 0;
+    _mutableData.reset();
+    _cacheHandlingBlock = nullptr;
+    _downloadedDataSize = 0;
     wasExecuting = _state == kStateExecuting;
   }
   // Outside the lock: cancelling waits for a delivery in progress on the main thread, which
@@ -825,26 +825,26 @@ bool HttpOperation::cancelUnlessSent() {
   cancel();
   platform::MutexLock lock(mutex_);
   sendingHeld_ = false;
-  return isCancelled_;
+  return _isCancelled;
 }
 
 bool HttpOperation::isCacheable() const {
   platform::MutexLock lock(mutex_);
-  if (shouldNotCacheResponse_ || username_ || password_ || _clientCertificate ||
+  if (_shouldNotCacheResponse || _username || _password || _clientCertificate ||
       _clientCertificatePassword)
     return false;
-  if (request_.httpMethod() != "GET") return false;
-  std::string scheme = request_.url().substr(0, request_.url().find(':'));
+  if (_request.httpMethod() != "GET") return false;
+  std::string scheme = _request.url().substr(0, _request.url().find(':'));
   if (platform::equalsIgnoringCase(scheme, "https"))
-    return shouldCacheResponseEvenIfProtocolIsHTTPS_;
-  return downloadStreams_.empty();
+    return _shouldCacheResponseEvenIfProtocolIsHTTPS;
+  return _downloadStreams.empty();
 }
 
 void HttpOperation::notifyCache() {
   ResponseBlock block;
   {
     platform::MutexLock lock(mutex_);
-    block = cacheHandlingBlock_;
+    block = _cacheHandlingBlock;
   }
   if (!isCacheable() || isCancelled() || !block) return;
   block(self());
@@ -853,7 +853,7 @@ void HttpOperation::notifyCache() {
 void HttpOperation::setCachedData(const Bytes& data) {
   {
     platform::MutexLock lock(mutex_);
-    cachedResponse_ = data;
+    _cachedResponse = data;
   }
   operationSucceeded();
 }
@@ -861,9 +861,9 @@ void HttpOperation::setCachedData(const Bytes& data) {
 void HttpOperation::updateOperationBasedOnPreviousHeaders(const Dictionary& headers) {
   platform::MutexLock lock(mutex_);
   if (auto* modified = platform::find(headers, "Last-Modified"); modified && modified->asText())
-    request_.setValue(*modified->asText(), "IF-MODIFIED-SINCE");
+    _request.setValue(*modified->asText(), "IF-MODIFIED-SINCE");
   if (auto* tag = platform::find(headers, "ETag"); tag && tag->asText())
-    request_.setValue(*tag->asText(), "IF-NONE-MATCH");
+    _request.setValue(*tag->asText(), "IF-NONE-MATCH");
 }
 
 void HttpOperation::updateHandlersFromOperation(const HttpOperation& other) {
@@ -878,30 +878,30 @@ void HttpOperation::updateHandlersFromOperation(const HttpOperation& other) {
   std::vector<std::shared_ptr<platform::OutputStream>> streams;
   {
     platform::MutexLock lock(other.mutex_);
-    responses = other.responseBlocks_;
-    errors = other.errorBlocks_;
-    operationErrors = other.errorBlocksType2_;
-    notModified = other.notModifiedHandlers_;
-    uploads = other.uploadProgressChangedHandlers_;
-    downloads = other.downloadProgressChangedHandlers_;
-    streams = other.downloadStreams_;
+    responses = other._responseBlocks;
+    errors = other._errorBlocks;
+    operationErrors = other._errorBlocksType2;
+    notModified = other._notModifiedHandlers;
+    uploads = other._uploadProgressChangedHandlers;
+    downloads = other._downloadProgressChangedHandlers;
+    streams = other._downloadStreams;
   }
   auto append = [](auto& to, const auto& from) { to.insert(to.end(), from.begin(), from.end()); };
   platform::MutexLock lock(mutex_);
-  append(responseBlocks_, responses);
-  append(errorBlocks_, errors);
-  append(errorBlocksType2_, operationErrors);
-  append(notModifiedHandlers_, notModified);
-  append(uploadProgressChangedHandlers_, uploads);
-  append(downloadProgressChangedHandlers_, downloads);
-  append(downloadStreams_, streams);
+  append(_responseBlocks, responses);
+  append(_errorBlocks, errors);
+  append(_errorBlocksType2, operationErrors);
+  append(_notModifiedHandlers, notModified);
+  append(_uploadProgressChangedHandlers, uploads);
+  append(_downloadProgressChangedHandlers, downloads);
+  append(_downloadStreams, streams);
 }
 
 std::string HttpOperation::uniqueIdentifier() const {
   platform::MutexLock lock(mutex_);
-  std::string text = request_.httpMethod() + " " + request_.url();
-  if (username_ || password_)
-    text += " [" + username_.value_or("") + ":" + password_.value_or("") + "]";
+  std::string text = _request.httpMethod() + " " + _request.url();
+  if (_username || _password)
+    text += " [" + _username.value_or("") + ":" + _password.value_or("") + "]";
   if (_freezable) text += _uniqueId;
   // The digest is asked for on every duplicate check and cache lookup; the text it is made of
   // changes only while the creator shapes the request.
@@ -940,7 +940,7 @@ HttpOperation::ChallengeAnswer HttpOperation::answerChallenge(
     bool passwordMethod =
         method == kAuthenticationMethodDefault || method == kAuthenticationMethodHTTPBasic ||
         method == kAuthenticationMethodHTTPDigest || method == kAuthenticationMethodNTLM;
-    if (passwordMethod && username_ && password_) return ChallengeAnswer::UseCredential;
+    if (passwordMethod && _username && _password) return ChallengeAnswer::UseCredential;
     if (method == kAuthenticationMethodClientCertificate && _clientCertificate) {
       return ChallengeAnswer::UseCredential;
     }
@@ -968,8 +968,8 @@ std::string HttpOperation::encodedPostDataString() const {
   int encoding;
   {
     platform::MutexLock lock(mutex_);
-    handler = postDataEncodingHandler_;
-    fields = fieldsToBePosted_;
+    handler = _postDataEncodingHandler;
+    fields = _fieldsToBePosted;
     encoding = _postDataEncoding;
   }
   // The caller's encoder runs unlocked: it may ask the operation about itself.
@@ -980,7 +980,7 @@ std::optional<Bytes> HttpOperation::bodyData(Error* error) {
   bool multipart;
   {
     platform::MutexLock lock(mutex_);
-    multipart = !filesToBePosted_.empty() || !dataToBePosted_.empty();
+    multipart = !_filesToBePosted.empty() || !_dataToBePosted.empty();
   }
   if (!multipart) return bytesOf(encodedPostDataString());
   return multipartBody(error);
@@ -992,10 +992,10 @@ std::optional<Bytes> HttpOperation::multipartBody(Error* error) {
   std::string url;
   {
     platform::MutexLock lock(mutex_);
-    fields = fieldsToBePosted_;
-    files = filesToBePosted_;
-    data = dataToBePosted_;
-    url = request_.url();
+    fields = _fieldsToBePosted;
+    files = _filesToBePosted;
+    data = _dataToBePosted;
+    url = _request.url();
   }
   const std::string boundary = kBoundary;
   std::string body;
@@ -1026,9 +1026,9 @@ std::optional<Bytes> HttpOperation::multipartBody(Error* error) {
   }
   body += "--" + boundary + "--\r\n";
   platform::MutexLock lock(mutex_);
-  request_.setValue("multipart/form-data; charset=" + charsetName() + "; boundary=" + boundary,
+  _request.setValue("multipart/form-data; charset=" + charsetName() + "; boundary=" + boundary,
                     "Content-Type");
-  request_.setValue(std::to_string(body.size()), "Content-Length");
+  _request.setValue(std::to_string(body.size()), "Content-Length");
   return bytesOf(body);
 }
 
@@ -1078,14 +1078,14 @@ void HttpOperation::connectionDidReceiveResponse(platform::URLConnection&,
   std::vector<std::shared_ptr<platform::OutputStream>> streams;
   {
     platform::MutexLock lock(mutex_);
-    response_ = response;
-    streams = downloadStreams_;
+    _response = response;
+    streams = _downloadStreams;
     if (streams.empty()) {
-      mutableData_ = Bytes();
+      _mutableData = Bytes();
     } else {
-      mutableData_.reset();
+      _mutableData.reset();
     }
-    if (request_.httpMethod() == "GET" && streams.empty())
+    if (_request.httpMethod() == "GET" && streams.empty())
       _cacheHeaders = cacheHeadersForResponse(response, platform::Clock::shared()->now());
   }
   for (const auto& stream : streams) stream->open();
@@ -1097,22 +1097,22 @@ void HttpOperation::connectionDidReceiveData(platform::URLConnection&, const Byt
   double fraction = 0;
   {
     platform::MutexLock lock(mutex_);
-    if (downloadedDataSize_ == 0) {
-      auto range = request_.valueForHTTPHeaderField("Range");
+    if (_downloadedDataSize == 0) {
+      auto range = _request.valueForHTTPHeaderField("Range");
       if (range && range->rfind("bytes=", 0) == 0 && !range->empty() && range->back() == '-') {
-        startPosition_ = platform::leadingInteger(range->substr(6, range->size() - 7));
-        downloadedDataSize_ = static_cast<std::uint64_t>(std::max<std::int64_t>(0, startPosition_));
+        _startPosition = platform::leadingInteger(range->substr(6, range->size() - 7));
+        _downloadedDataSize = static_cast<std::uint64_t>(std::max<std::int64_t>(0, _startPosition));
       }
     }
-    streams = downloadStreams_;
-    if (streams.empty() && mutableData_)
-      mutableData_->insert(mutableData_->end(), data.begin(), data.end());
-    downloadedDataSize_ += data.size();
-    std::int64_t expected = response_ ? response_->expectedContentLength() : -1;
+    streams = _downloadStreams;
+    if (streams.empty() && _mutableData)
+      _mutableData->insert(_mutableData->end(), data.begin(), data.end());
+    _downloadedDataSize += data.size();
+    std::int64_t expected = _response ? _response->expectedContentLength() : -1;
     if (expected > 0) {
-      progress = downloadProgressChangedHandlers_;
-      fraction = static_cast<double>(downloadedDataSize_) /
-                 (static_cast<double>(startPosition_) + static_cast<double>(expected));
+      progress = _downloadProgressChangedHandlers;
+      fraction = static_cast<double>(_downloadedDataSize) /
+                 (static_cast<double>(_startPosition) + static_cast<double>(expected));
     }
   }
   for (const auto& stream : streams) {
@@ -1128,7 +1128,7 @@ void HttpOperation::connectionDidSendBodyData(platform::URLConnection&, std::int
   std::vector<ProgressBlock> handlers;
   {
     platform::MutexLock lock(mutex_);
-    handlers = uploadProgressChangedHandlers_;
+    handlers = _uploadProgressChangedHandlers;
   }
   double fraction =
       static_cast<double>(totalBytesWritten) / static_cast<double>(totalBytesExpectedToWrite);
@@ -1144,7 +1144,7 @@ void HttpOperation::connectionDidFinishLoading(platform::URLConnection&) {
   if (status >= 200 && status < 300) {
     {
       platform::MutexLock lock(mutex_);
-      cachedResponse_.reset();
+      _cachedResponse.reset();
     }
     notifyCache();
     operationSucceeded();
@@ -1154,7 +1154,7 @@ void HttpOperation::connectionDidFinishLoading(platform::URLConnection&) {
     std::vector<VoidBlock> handlers;
     {
       platform::MutexLock lock(mutex_);
-      handlers = notModifiedHandlers_;
+      handlers = _notModifiedHandlers;
     }
     for (const auto& handler : handlers) handler();
     return;
@@ -1164,7 +1164,7 @@ void HttpOperation::connectionDidFinishLoading(platform::URLConnection&) {
   Dictionary info;
   {
     platform::MutexLock lock(mutex_);
-    for (const auto& [name, value] : response_->allHeaderFields().fields()) info[name] = value;
+    for (const auto& [name, value] : _response->allHeaderFields().fields()) info[name] = value;
   }
   operationFailedWithError(Error(platform::kURLErrorDomain, status, std::move(info)));
 }
@@ -1174,8 +1174,8 @@ void HttpOperation::connectionDidFailWithError(platform::URLConnection&, const E
   endBackgroundTask();
   {
     platform::MutexLock lock(mutex_);
-    mutableData_.reset();
-    downloadedDataSize_ = 0;
+    _mutableData.reset();
+    _downloadedDataSize = 0;
   }
   closeStreams();
   operationFailedWithError(error);
@@ -1185,7 +1185,7 @@ void HttpOperation::operationSucceeded() {
   std::vector<ResponseBlock> handlers;
   {
     platform::MutexLock lock(mutex_);
-    handlers = responseBlocks_;
+    handlers = _responseBlocks;
   }
   auto me = self();
   for (const auto& handler : handlers) handler(me);
@@ -1197,8 +1197,8 @@ void HttpOperation::operationFailedWithError(const Error& error) {
   {
     platform::MutexLock lock(mutex_);
     _error = error;
-    errorHandlers = errorBlocks_;
-    operationErrorHandlers = errorBlocksType2_;
+    errorHandlers = _errorBlocks;
+    operationErrorHandlers = _errorBlocksType2;
   }
   for (const auto& handler : errorHandlers) handler(error);
   auto me = self();
@@ -1212,7 +1212,7 @@ void HttpOperation::showLocalNotification(HttpEngineHost& host, const Error& err
   {
     platform::MutexLock lock(mutex_);
     notification = _localNotification;
-    if (!notification && shouldShowLocalNotificationOnError_)
+    if (!notification && _shouldShowLocalNotificationOnError)
       notification = platform::LocalNotification{error.localizedDescription(), "Dismiss", {}, {}};
   }
   if (notification) host.presentLocalNotificationNow(*notification);
@@ -1225,26 +1225,26 @@ std::string HttpOperation::curlCommandLineString() const {
   {
     platform::MutexLock lock(mutex_);
     encodedBody =
-        isBodyMethod(request_.httpMethod()) && _postDataEncoding != kPostDataEncodingTypeURL;
+        isBodyMethod(_request.httpMethod()) && _postDataEncoding != kPostDataEncodingTypeURL;
   }
   // Unlocked: a custom encoder may ask the operation about itself.
   std::string encoded = encodedBody ? encodedPostDataString() : std::string();
   platform::MutexLock lock(mutex_);
-  std::string text = "curl -X " + request_.httpMethod();
-  if (filesToBePosted_.empty() && dataToBePosted_.empty()) {
-    for (const auto& [name, value] : request_.allHTTPHeaderFields().fields())
+  std::string text = "curl -X " + _request.httpMethod();
+  if (_filesToBePosted.empty() && _dataToBePosted.empty()) {
+    for (const auto& [name, value] : _request.allHTTPHeaderFields().fields())
       text += " -H '" + name + ": " + value + "'";
   }
-  text += " '" + request_.url() + "'";
-  if (!isBodyMethod(request_.httpMethod())) return text;
+  text += " '" + _request.url() + "'";
+  if (!isBodyMethod(_request.httpMethod())) return text;
   if (_postDataEncoding != kPostDataEncodingTypeURL) {
     text += " -d '" + encoded + "'";
   } else {
-    const char* option = filesToBePosted_.empty() ? "-d" : "-F";
-    for (const auto& [key, value] : fieldsToBePosted_)
+    const char* option = _filesToBePosted.empty() ? "-d" : "-F";
+    for (const auto& [key, value] : _fieldsToBePosted)
       text += std::string(" ") + option + " '" + key + "=" + value.stringValue() + "'";
   }
-  for (const auto& file : filesToBePosted_) {
+  for (const auto& file : _filesToBePosted) {
     text += " -F '" + textOf(file, "name") + "=@" + textOf(file, "filepath") +
             ";type=" + textOf(file, "mimetype") + "'";
   }
@@ -1279,32 +1279,32 @@ nlohmann::json HttpOperation::encodeWithCoder() {
       {"stringEncoding", _stringEncoding},
       {"postDataEncoding", _postDataEncoding},
       {"uniqueId", _uniqueId},
-      {"request", requestToJson(request_)},
-      {"fieldsToBePosted", toJson(fieldsToBePosted_)},
-      {"filesToBePosted", list(filesToBePosted_)},
-      {"dataToBePosted", list(dataToBePosted_)},
-      {"username", optionalText(username_)},
-      {"password", optionalText(password_)},
+      {"request", requestToJson(_request)},
+      {"fieldsToBePosted", toJson(_fieldsToBePosted)},
+      {"filesToBePosted", list(_filesToBePosted)},
+      {"dataToBePosted", list(_dataToBePosted)},
+      {"username", optionalText(_username)},
+      {"password", optionalText(_password)},
       {"clientCertificate", optionalText(_clientCertificate)},
       {"clientCertificatePassword", optionalText(_clientCertificatePassword)},
       {"shouldContinueWithInvalidCertificate", _shouldContinueWithInvalidCertificate},
       {"localNotification", notificationToJson(_localNotification)},
       {"state", static_cast<int>(kStateReady)},
-      {"isCancelled", isCancelled_},
+      {"isCancelled", _isCancelled},
       {"mutableData",
-       mutableData_ ? nlohmann::json(platform::base64Encode(*mutableData_)) : nlohmann::json()},
-      {"downloadedDataSize", downloadedDataSize_},
+       _mutableData ? nlohmann::json(platform::base64Encode(*_mutableData)) : nlohmann::json()},
+      {"downloadedDataSize", _downloadedDataSize},
       // Streams are live objects; a restored operation has none.
       {"downloadStreams", nlohmann::json::array()},
-      {"startPosition", startPosition_},
-      {"credentialPersistence", credentialPersistence_},
+      {"startPosition", _startPosition},
+      {"credentialPersistence", _credentialPersistence},
   };
-  if (response_) {
+  if (_response) {
     nlohmann::json headers = nlohmann::json::array();
-    for (const auto& [name, value] : response_->allHeaderFields().fields())
+    for (const auto& [name, value] : _response->allHeaderFields().fields())
       headers.push_back({name, value});
     archive["response"] = {
-        {"url", response_->url()}, {"status", response_->statusCode()}, {"headers", headers}};
+        {"url", _response->url()}, {"status", _response->statusCode()}, {"headers", headers}};
   } else {
     archive["response"] = nullptr;
   }
@@ -1343,15 +1343,15 @@ HttpOperation::Ptr HttpOperation::initWithCoder(const nlohmann::json& archive,
   operation->_postDataEncoding =
       static_cast<int>(Json::intValue(archive, "postDataEncoding").value_or(0));
   operation->_uniqueId = optionalText("uniqueId").value_or("");
-  operation->request_ = requestFromJson(*request);
+  operation->_request = requestFromJson(*request);
   if (auto* fields = Json::objectValue(archive, "fieldsToBePosted")) {
     Value value = Json::toValue(*fields);
-    if (auto* d = value.asDictionary()) operation->fieldsToBePosted_ = *d;
+    if (auto* d = value.asDictionary()) operation->_fieldsToBePosted = *d;
   }
-  operation->filesToBePosted_ = std::move(*files);
-  operation->dataToBePosted_ = std::move(*data);
-  operation->username_ = optionalText("username");
-  operation->password_ = optionalText("password");
+  operation->_filesToBePosted = std::move(*files);
+  operation->_dataToBePosted = std::move(*data);
+  operation->_username = optionalText("username");
+  operation->_password = optionalText("password");
   operation->_clientCertificate = optionalText("clientCertificate");
   operation->_clientCertificatePassword = optionalText("clientCertificatePassword");
   operation->_shouldContinueWithInvalidCertificate =
@@ -1359,13 +1359,13 @@ HttpOperation::Ptr HttpOperation::initWithCoder(const nlohmann::json& archive,
   // Archives always say ready; one that claims to be running or finished would sit in the
   // queue for ever, never started.
   operation->_state = kStateReady;
-  operation->isCancelled_ = Json::boolValue(archive, "isCancelled").value_or(false);
+  operation->_isCancelled = Json::boolValue(archive, "isCancelled").value_or(false);
   if (auto text = optionalText("mutableData"))
-    operation->mutableData_ = platform::base64Decode(*text);
-  operation->downloadedDataSize_ =
+    operation->_mutableData = platform::base64Decode(*text);
+  operation->_downloadedDataSize =
       static_cast<std::uint64_t>(Json::intValue(archive, "downloadedDataSize").value_or(0));
-  operation->startPosition_ = Json::intValue(archive, "startPosition").value_or(0);
-  operation->credentialPersistence_ = static_cast<unsigned>(
+  operation->_startPosition = Json::intValue(archive, "startPosition").value_or(0);
+  operation->_credentialPersistence = static_cast<unsigned>(
       Json::intValue(archive, "credentialPersistence").value_or(kPersistenceForSession));
   if (auto* response = Json::objectValue(archive, "response")) {
     platform::HeaderFields headers;
@@ -1375,13 +1375,13 @@ HttpOperation::Ptr HttpOperation::initWithCoder(const nlohmann::json& archive,
           headers.set(pair[0].get<std::string>(), pair[1].get<std::string>());
       }
     }
-    operation->response_ = platform::URLResponse(
+    operation->_response = platform::URLResponse(
         Json::stringValue(*response, "url").value_or(""),
         static_cast<int>(Json::intValue(*response, "status").value_or(0)), headers);
   }
   operation->_localNotification = notificationFromJson(archive);
   operation->_freezable = !operation->_uniqueId.empty();
-  if (operation->request_.httpMethod() == "GET") operation->_cacheHeaders = Dictionary();
+  if (operation->_request.httpMethod() == "GET") operation->_cacheHeaders = Dictionary();
   return operation;
 }
 
@@ -1393,30 +1393,30 @@ HttpOperation::Ptr HttpOperation::copy() const {
   other->_postDataEncoding = _postDataEncoding;
   other->_stringEncoding = _stringEncoding;
   other->_uniqueId = _uniqueId;
-  other->request_ = request_;
-  other->response_ = response_;
-  other->fieldsToBePosted_ = fieldsToBePosted_;
-  other->filesToBePosted_ = filesToBePosted_;
-  other->dataToBePosted_ = dataToBePosted_;
-  other->username_ = username_;
-  other->password_ = password_;
+  other->_request = _request;
+  other->_response = _response;
+  other->_fieldsToBePosted = _fieldsToBePosted;
+  other->_filesToBePosted = _filesToBePosted;
+  other->_dataToBePosted = _dataToBePosted;
+  other->_username = _username;
+  other->_password = _password;
   other->_clientCertificate = _clientCertificate;
   other->_clientCertificatePassword = _clientCertificatePassword;
-  other->responseBlocks_ = responseBlocks_;
-  other->errorBlocks_ = errorBlocks_;
-  other->errorBlocksType2_ = errorBlocksType2_;
+  other->_responseBlocks = _responseBlocks;
+  other->_errorBlocks = _errorBlocks;
+  other->_errorBlocksType2 = _errorBlocksType2;
   other->_state = _state;
-  other->isCancelled_ = isCancelled_;
-  other->mutableData_ = mutableData_;
-  other->downloadedDataSize_ = downloadedDataSize_;
-  other->notModifiedHandlers_ = notModifiedHandlers_;
-  other->uploadProgressChangedHandlers_ = uploadProgressChangedHandlers_;
-  other->downloadProgressChangedHandlers_ = downloadProgressChangedHandlers_;
-  other->downloadStreams_ = downloadStreams_;
-  other->cachedResponse_ = cachedResponse_;
-  other->cacheHandlingBlock_ = cacheHandlingBlock_;
-  other->startPosition_ = startPosition_;
-  other->credentialPersistence_ = credentialPersistence_;
+  other->_isCancelled = _isCancelled;
+  other->_mutableData = _mutableData;
+  other->_downloadedDataSize = _downloadedDataSize;
+  other->_notModifiedHandlers = _notModifiedHandlers;
+  other->_uploadProgressChangedHandlers = _uploadProgressChangedHandlers;
+  other->_downloadProgressChangedHandlers = _downloadProgressChangedHandlers;
+  other->_downloadStreams = _downloadStreams;
+  other->_cachedResponse = _cachedResponse;
+  other->_cacheHandlingBlock = _cacheHandlingBlock;
+  other->_startPosition = _startPosition;
+  other->_credentialPersistence = _credentialPersistence;
   other->_freezable = _freezable;
   other->_cacheHeaders = _cacheHeaders;
   return other;

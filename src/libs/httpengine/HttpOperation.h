@@ -329,58 +329,58 @@ class HttpOperation : public platform::Operation, public platform::URLConnection
   mutable platform::Mutex mutex_;
 
   // The request, as its creator shapes it before queueing (guarded by mutex_).
-  platform::URLRequest request_ GUARDED_BY(mutex_);
+  platform::URLRequest _request GUARDED_BY(mutex_);
   int _postDataEncoding GUARDED_BY(mutex_) = kPostDataEncodingTypeURL;
-  EncodingBlock postDataEncodingHandler_ GUARDED_BY(mutex_);
+  EncodingBlock _postDataEncodingHandler GUARDED_BY(mutex_);
   unsigned _stringEncoding GUARDED_BY(mutex_) = kUTF8StringEncoding;
-  platform::Dictionary fieldsToBePosted_ GUARDED_BY(mutex_);
-  std::vector<platform::Dictionary> filesToBePosted_ GUARDED_BY(mutex_);
-  std::vector<platform::Dictionary> dataToBePosted_ GUARDED_BY(mutex_);
+  platform::Dictionary _fieldsToBePosted GUARDED_BY(mutex_);
+  std::vector<platform::Dictionary> _filesToBePosted GUARDED_BY(mutex_);
+  std::vector<platform::Dictionary> _dataToBePosted GUARDED_BY(mutex_);
   bool _freezable GUARDED_BY(mutex_) = false;
   std::string _uniqueId GUARDED_BY(mutex_);
-  std::optional<std::string> username_ GUARDED_BY(mutex_);
-  std::optional<std::string> password_ GUARDED_BY(mutex_);
+  std::optional<std::string> _username GUARDED_BY(mutex_);
+  std::optional<std::string> _password GUARDED_BY(mutex_);
   std::optional<std::string> _clientCertificate GUARDED_BY(mutex_);
   std::optional<std::string> _clientCertificatePassword GUARDED_BY(mutex_);
-  unsigned credentialPersistence_ GUARDED_BY(mutex_) = kPersistenceForSession;
+  unsigned _credentialPersistence GUARDED_BY(mutex_) = kPersistenceForSession;
   bool _shouldContinueWithInvalidCertificate GUARDED_BY(mutex_) = false;
-  bool shouldNotCacheResponse_ GUARDED_BY(mutex_) = false;
-  bool shouldCacheResponseEvenIfProtocolIsHTTPS_ GUARDED_BY(mutex_) = false;
+  bool _shouldNotCacheResponse GUARDED_BY(mutex_) = false;
+  bool _shouldCacheResponseEvenIfProtocolIsHTTPS GUARDED_BY(mutex_) = false;
   std::optional<platform::LocalNotification> _localNotification GUARDED_BY(mutex_);
-  bool shouldShowLocalNotificationOnError_ GUARDED_BY(mutex_) = false;
+  bool _shouldShowLocalNotificationOnError GUARDED_BY(mutex_) = false;
   // `uniqueIdentifier` and the text it was last computed from (guarded by mutex_).
   mutable std::string identifierSource_ GUARDED_BY(mutex_);
   mutable std::string identifier_ GUARDED_BY(mutex_);
 
   // The callbacks: added from any thread, called on the main thread, dropped by a cancel
   // (guarded by mutex_).
-  std::vector<ResponseBlock> responseBlocks_ GUARDED_BY(mutex_);
-  std::vector<ErrorBlock> errorBlocks_ GUARDED_BY(mutex_);
-  std::vector<ResponseErrorBlock> errorBlocksType2_ GUARDED_BY(mutex_);
-  std::vector<VoidBlock> notModifiedHandlers_ GUARDED_BY(mutex_);
-  std::vector<ProgressBlock> uploadProgressChangedHandlers_ GUARDED_BY(mutex_);
-  std::vector<ProgressBlock> downloadProgressChangedHandlers_ GUARDED_BY(mutex_);
-  std::vector<std::shared_ptr<platform::OutputStream>> downloadStreams_ GUARDED_BY(mutex_);
-  ResponseBlock cacheHandlingBlock_ GUARDED_BY(mutex_);
+  std::vector<ResponseBlock> _responseBlocks GUARDED_BY(mutex_);
+  std::vector<ErrorBlock> _errorBlocks GUARDED_BY(mutex_);
+  std::vector<ResponseErrorBlock> _errorBlocksType2 GUARDED_BY(mutex_);
+  std::vector<VoidBlock> _notModifiedHandlers GUARDED_BY(mutex_);
+  std::vector<ProgressBlock> _uploadProgressChangedHandlers GUARDED_BY(mutex_);
+  std::vector<ProgressBlock> _downloadProgressChangedHandlers GUARDED_BY(mutex_);
+  std::vector<std::shared_ptr<platform::OutputStream>> _downloadStreams GUARDED_BY(mutex_);
+  ResponseBlock _cacheHandlingBlock GUARDED_BY(mutex_);
   AuthBlock _authHandler GUARDED_BY(mutex_);
   StateBlock _operationStateChangedHandler GUARDED_BY(mutex_);
 
   // The run and its outcome: written as the connection reports on the main thread, read from
   // any thread (guarded by mutex_).
   int _state GUARDED_BY(mutex_) = 0;
-  bool isCancelled_ GUARDED_BY(mutex_) = false;
+  bool _isCancelled GUARDED_BY(mutex_) = false;
   // The connection was started: the request may have reached the server.
   bool requestSent_ GUARDED_BY(mutex_) = false;
   // Set while `cancelUnlessSent` decides: the request must not go out meanwhile.
   bool sendingHeld_ GUARDED_BY(mutex_) = false;
-  std::shared_ptr<platform::URLConnection> connection_ GUARDED_BY(mutex_);
-  std::optional<platform::URLResponse> response_ GUARDED_BY(mutex_);
-  std::optional<platform::Bytes> mutableData_ GUARDED_BY(mutex_);
-  std::int64_t startPosition_ GUARDED_BY(mutex_) = 0;
-  std::uint64_t downloadedDataSize_ GUARDED_BY(mutex_) = 0;
+  std::shared_ptr<platform::URLConnection> _connection GUARDED_BY(mutex_);
+  std::optional<platform::URLResponse> _response GUARDED_BY(mutex_);
+  std::optional<platform::Bytes> _mutableData GUARDED_BY(mutex_);
+  std::int64_t _startPosition GUARDED_BY(mutex_) = 0;
+  std::uint64_t _downloadedDataSize GUARDED_BY(mutex_) = 0;
   std::optional<platform::Dictionary> _cacheHeaders GUARDED_BY(mutex_);
-  std::optional<platform::Bytes> cachedResponse_ GUARDED_BY(mutex_);
+  std::optional<platform::Bytes> _cachedResponse GUARDED_BY(mutex_);
   std::optional<platform::Error> _error GUARDED_BY(mutex_);
-  HttpEngineHost::BackgroundTaskIdentifier backgroundTaskId_ GUARDED_BY(mutex_) =
+  HttpEngineHost::BackgroundTaskIdentifier _backgroundTaskId GUARDED_BY(mutex_) =
       HttpEngineHost::kBackgroundTaskInvalid;
 };

@@ -21,17 +21,17 @@ std::string queryValue(const std::string& text) {
 }  // namespace
 
 TAGResourceLoader::TAGResourceLoader(std::string containerId)
-    : containerId_(std::move(containerId)),
-      defaultCtfeUrlPathAndQuery_("/r?id=" + queryValue(containerId_)),
+    : _containerId(std::move(containerId)),
+      _defaultCtfeUrlPathAndQuery("/r?id=" + queryValue(_containerId)),
       _ctfeServerAddress(TAGServerConfig::containerServer()),
-      _ctfeUrlPathAndQuery(defaultCtfeUrlPathAndQuery_) {}
+      _ctfeUrlPathAndQuery(_defaultCtfeUrlPathAndQuery) {}
 
 std::string TAGResourceLoader::sdkVersion() {
   return "i" + std::to_string(TAGRuntimeVersion::versionNumber());
 }
 
 void TAGResourceLoader::setCtfeUrlPathAndQuery(const std::optional<std::string>& pathAndQuery) {
-  _ctfeUrlPathAndQuery = pathAndQuery ? *pathAndQuery : defaultCtfeUrlPathAndQuery_;
+  _ctfeUrlPathAndQuery = pathAndQuery ? *pathAndQuery : _defaultCtfeUrlPathAndQuery;
 }
 
 std::string TAGResourceLoader::ctfeUrl() const {
@@ -54,20 +54,20 @@ void TAGResourceLoader::loadResourceAsync() {
 
 void TAGResourceLoader::connectionDidReceiveResponse(platform::URLConnection&,
                                                      const platform::URLResponse& response) {
-  responseData_ = std::string();
+  _responseData = std::string();
   _statusCode = response.statusCode();
 }
 
 void TAGResourceLoader::connectionDidReceiveData(platform::URLConnection&,
                                                  const platform::Bytes& data) {
-  if (!responseData_) responseData_ = std::string();
-  responseData_->append(reinterpret_cast<const char*>(data.data()), data.size());
+  if (!_responseData) _responseData = std::string();
+  _responseData->append(reinterpret_cast<const char*>(data.data()), data.size());
 }
 
 void TAGResourceLoader::connectionDidFailWithError(platform::URLConnection&,
                                                    const platform::Error& error) {
   auto keepAlive = std::move(self_);
-  responseData_.reset();
+  _responseData.reset();
   _connection.reset();
   TAGLog::warning("Error when loading resources from url: " + ctfeUrl() + " " +
                   error.localizedDescription());
@@ -90,19 +90,19 @@ void TAGResourceLoader::handleFinishedBody() {
   try {
     if (_statusCode == 200) {
       auto optional = std::make_shared<tagpb::TAGPOptionalResource>(
-          TAGPServingRoot::parseFromData<tagpb::TAGPOptionalResource>(responseData_.value_or("")));
+          TAGPServingRoot::parseFromData<tagpb::TAGPOptionalResource>(_responseData.value_or("")));
       TAGLog::verbose("Successfully loaded resource: " + optional->ShortDebugString());
       std::shared_ptr<const tagpb::TAGPResource> resource;
       if (optional->has_resource()) {
         resource = std::shared_ptr<const tagpb::TAGPResource>(optional, &optional->resource());
       } else {
-        TAGLog::verbose("No change for container: " + containerId_);
+        TAGLog::verbose("No change for container: " + _containerId);
       }
       logFinished = true;
       if (_callback) _callback->onSuccess(resource);
     } else if (_statusCode == 404) {
       TAGLog::warning("No data was retrieved from the given url:" + ctfeUrl() +
-                      ". Make sure container_id:" + containerId_ + " is correct.");
+                      ". Make sure container_id:" + _containerId + " is correct.");
       if (_callback) _callback->onFailure(3);
     } else {
       TAGLog::warning("Error when loading resources from url: " + ctfeUrl() +

@@ -66,13 +66,13 @@ class TAGResourceLoader : public platform::URLConnectionDelegate,
   void handleFinishedBody();
 
   // Owned by the thread that started the fetch.
-  const std::string containerId_;
-  const std::string defaultCtfeUrlPathAndQuery_;
+  const std::string _containerId;
+  const std::string _defaultCtfeUrlPathAndQuery;
   std::string _ctfeServerAddress;
   std::string _ctfeUrlPathAndQuery;
   std::optional<std::string> _previousVersion;
   std::shared_ptr<platform::URLConnection> _connection;
-  std::optional<std::string> responseData_;
+  std::optional<std::string> _responseData;
   std::int32_t _statusCode = 0;
   std::shared_ptr<Callback> _callback;
   // The loader itself while its fetch runs (the connection holds its delegate weakly).

@@ -24,7 +24,7 @@ std::string lowercase(std::string text) {
 }  // namespace
 
 TAGUniversalAnalytics::TAGUniversalAnalytics(std::shared_ptr<TAGDataLayer> dataLayer)
-    : TAGTrackingTag(functionId(), std::set<std::string>{}), dataLayer_(std::move(dataLayer)) {}
+    : TAGTrackingTag(functionId(), std::set<std::string>{}), _dataLayer(std::move(dataLayer)) {}
 
 void TAGUniversalAnalytics::evaluateTrackingTag(const TAGPropertyMap& tag) {
   setLoggerIfNecessary();
@@ -46,8 +46,8 @@ bool TAGUniversalAnalytics::checkBooleanPropertyForTag(const TAGPropertyMap& tag
 }
 
 std::optional<std::string> TAGUniversalAnalytics::dataLayerString(const std::string& key) const {
-  if (!dataLayer_) return std::nullopt;
-  auto value = dataLayer_->get(key);
+  if (!_dataLayer) return std::nullopt;
+  auto value = _dataLayer->get(key);
   if (!value) return std::nullopt;
   return value->description();
 }
@@ -136,7 +136,7 @@ TAGUniversalAnalytics::FieldMap TAGUniversalAnalytics::transactionItemFieldsForT
 
 std::vector<platform::Dictionary> TAGUniversalAnalytics::transactionsItems() const {
   std::vector<platform::Dictionary> items;
-  auto products = dataLayer_ ? dataLayer_->get("transactionProducts") : std::nullopt;
+  auto products = _dataLayer ? _dataLayer->get("transactionProducts") : std::nullopt;
   if (!products) return items;
   const platform::Array* list = products->asArray();
   if (!list) {

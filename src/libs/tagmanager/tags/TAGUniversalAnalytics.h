@@ -60,7 +60,7 @@ class TAGUniversalAnalytics : public TAGTrackingTag {
   std::shared_ptr<AnalyticsLogger> logger() const EXCLUDES(mutex_);
 
  private:
-  const std::shared_ptr<TAGDataLayer> dataLayer_;
+  const std::shared_ptr<TAGDataLayer> _dataLayer;
   const std::set<std::string> _turnOffAnonymizeIpValues{"", "0", "false"};
   mutable platform::Mutex mutex_;
   std::shared_ptr<AnalyticsLogger> _logger GUARDED_BY(mutex_);

@@ -80,13 +80,13 @@ void TAGPValue::seal() {
       h = 31u + (_boolean ? 1u : 0u);
       break;
     case TAGPValue_Type::List:
-      h = itemsHash(h, listItem_);
+      h = itemsHash(h, _listItemArray);
       break;
     case TAGPValue_Type::Template:
-      h = itemsHash(h, templateToken_);
+      h = itemsHash(h, _templateTokenArray);
       break;
     case TAGPValue_Type::Map:
-      h = itemsHash(itemsHash(h, mapKey_), mapValue_);
+      h = itemsHash(itemsHash(h, _mapKeyArray), _mapValueArray);
       break;
   }
   hash_ = 31u * h + (_containsReferences ? 1u : 0u);
@@ -96,9 +96,9 @@ void TAGPValue::seal() {
     size += 1 + CodedOutputStream::VarintSize32SignExtended(static_cast<std::int32_t>(_type));
   }
   if (hasString()) size = addSaturating(size, delimitedFieldSize(1, _string.size()));
-  size = addSaturating(size, messagesSize(listItem_));
-  size = addSaturating(size, messagesSize(mapKey_));
-  size = addSaturating(size, messagesSize(mapValue_));
+  size = addSaturating(size, messagesSize(_listItemArray));
+  size = addSaturating(size, messagesSize(_mapKeyArray));
+  size = addSaturating(size, messagesSize(_mapValueArray));
   if (hasMacroReference())
     size = addSaturating(size, delimitedFieldSize(1, _macroReference.size()));
   if (hasFunctionId()) size = addSaturating(size, delimitedFieldSize(1, _functionId.size()));
@@ -106,16 +106,16 @@ void TAGPValue::seal() {
     size += 1 + CodedOutputStream::VarintSize64(static_cast<std::uint64_t>(_integer));
   }
   if (hasContainsReferences()) size += 2;
-  for (std::int32_t e : escaping_) size += 1 + CodedOutputStream::VarintSize32SignExtended(e);
-  size = addSaturating(size, messagesSize(templateToken_));
+  for (std::int32_t e : _escapingArray) size += 1 + CodedOutputStream::VarintSize32SignExtended(e);
+  size = addSaturating(size, messagesSize(_templateTokenArray));
   if (hasBoolean()) size += 2;
   // Field 101 takes a two-byte key.
   if (servingValue_)
     size = addSaturating(size, delimitedFieldSize(2, servingValue_->serializedSize()));
   serializedSize_ = size;
 
-  depth_ = 1 + std::max({deepestOf(listItem_), deepestOf(mapKey_), deepestOf(mapValue_),
-                         deepestOf(templateToken_)});
+  depth_ = 1 + std::max({deepestOf(_listItemArray), deepestOf(_mapKeyArray),
+                         deepestOf(_mapValueArray), deepestOf(_templateTokenArray)});
 }
 
 TAGPValue::~TAGPValue() {
@@ -135,7 +135,7 @@ TAGPValue::~TAGPValue() {
 }
 
 void TAGPValue::releaseChildrenInto(std::vector<Ref>& out) {
-  for (auto* children : {&listItem_, &mapKey_, &mapValue_, &templateToken_}) {
+  for (auto* children : {&_listItemArray, &_mapKeyArray, &_mapValueArray, &_templateTokenArray}) {
     for (auto& child : *children) out.push_back(std::move(child));
     children->clear();
   }
@@ -149,7 +149,7 @@ bool TAGPValue::isEqual(const TAGPValue& other) const {
   if (_type != other._type || _string != other._string ||
       _macroReference != other._macroReference || _functionId != other._functionId ||
       _integer != other._integer || _containsReferences != other._containsReferences ||
-      _boolean != other._boolean || escaping_ != other.escaping_) {
+      _boolean != other._boolean || _escapingArray != other._escapingArray) {
     return false;
   }
   if (static_cast<bool>(servingValue_) != static_cast<bool>(other.servingValue_)) return false;
@@ -157,8 +157,10 @@ bool TAGPValue::isEqual(const TAGPValue& other) const {
       !(*servingValue_ == *other.servingValue_)) {
     return false;
   }
-  return sameValues(listItem_, other.listItem_) && sameValues(mapKey_, other.mapKey_) &&
-         sameValues(mapValue_, other.mapValue_) && sameValues(templateToken_, other.templateToken_);
+  return sameValues(_listItemArray, other._listItemArray) &&
+         sameValues(_mapKeyArray, other._mapKeyArray) &&
+         sameValues(_mapValueArray, other._mapValueArray) &&
+         sameValues(_templateTokenArray, other._templateTokenArray);
 }
 
 std::string TAGPValue::data() const {
@@ -212,21 +214,21 @@ void TAGPValue::toMessage(tagpb::TAGPValue* message) const {
     }
   }
   if (hasString()) message->set_string(_string);
-  addMessages(listItem_, message->mutable_list_item());
-  addMessages(mapKey_, message->mutable_map_key());
-  addMessages(mapValue_, message->mutable_map_value());
+  addMessages(_listItemArray, message->mutable_list_item());
+  addMessages(_mapKeyArray, message->mutable_map_key());
+  addMessages(_mapValueArray, message->mutable_map_value());
   if (hasMacroReference()) message->set_macro_reference(_macroReference);
   if (hasFunctionId()) message->set_function_id(_functionId);
   if (hasInteger()) message->set_integer(_integer);
   if (hasContainsReferences()) message->set_contains_references(_containsReferences);
-  for (std::int32_t e : escaping_) {
+  for (std::int32_t e : _escapingArray) {
     if (tagpb::TAGPValue_Escaping_IsValid(e)) {
       message->add_escaping(static_cast<tagpb::TAGPValue_Escaping>(e));
     } else {
       addRaw(10, e);
     }
   }
-  addMessages(templateToken_, message->mutable_template_token());
+  addMessages(_templateTokenArray, message->mutable_template_token());
   if (hasBoolean()) message->set_boolean(_boolean);
   if (servingValue_)
     servingValue_->toMessage(message->MutableExtension(tagpb::TAGPServingValue::ext));
@@ -248,19 +250,19 @@ TAGPValue::Builder& TAGPValue::Builder::setString(std::string string) {
 
 TAGPValue::Builder& TAGPValue::Builder::addListItem(Ref item) {
   platform::assertThat(item != nullptr, "TAGPValue: null list item");
-  value_->listItem_.push_back(std::move(item));
+  value_->_listItemArray.push_back(std::move(item));
   return *this;
 }
 
 TAGPValue::Builder& TAGPValue::Builder::addMapKey(Ref key) {
   platform::assertThat(key != nullptr, "TAGPValue: null map key");
-  value_->mapKey_.push_back(std::move(key));
+  value_->_mapKeyArray.push_back(std::move(key));
   return *this;
 }
 
 TAGPValue::Builder& TAGPValue::Builder::addMapValue(Ref value) {
   platform::assertThat(value != nullptr, "TAGPValue: null map value");
-  value_->mapValue_.push_back(std::move(value));
+  value_->_mapValueArray.push_back(std::move(value));
   return *this;
 }
 
@@ -289,18 +291,18 @@ TAGPValue::Builder& TAGPValue::Builder::setContainsReferences(bool containsRefer
 }
 
 TAGPValue::Builder& TAGPValue::Builder::addEscaping(std::int32_t escaping) {
-  value_->escaping_.push_back(escaping);
+  value_->_escapingArray.push_back(escaping);
   return *this;
 }
 
 TAGPValue::Builder& TAGPValue::Builder::setEscapingArray(std::vector<std::int32_t> escapings) {
-  value_->escaping_ = std::move(escapings);
+  value_->_escapingArray = std::move(escapings);
   return *this;
 }
 
 TAGPValue::Builder& TAGPValue::Builder::addTemplateToken(Ref token) {
   platform::assertThat(token != nullptr, "TAGPValue: null template token");
-  value_->templateToken_.push_back(std::move(token));
+  value_->_templateTokenArray.push_back(std::move(token));
   return *this;
 }
 

@@ -75,9 +75,9 @@ class TAGPValue {
   TAGPValue_Type type() const { return _type; }
   bool hasString() const { return has(kString); }
   const std::string& string() const { return _string; }
-  const std::vector<Ref>& listItemArray() const { return listItem_; }
-  const std::vector<Ref>& mapKeyArray() const { return mapKey_; }
-  const std::vector<Ref>& mapValueArray() const { return mapValue_; }
+  const std::vector<Ref>& listItemArray() const { return _listItemArray; }
+  const std::vector<Ref>& mapKeyArray() const { return _mapKeyArray; }
+  const std::vector<Ref>& mapValueArray() const { return _mapValueArray; }
   bool hasMacroReference() const { return has(kMacroReference); }
   const std::string& macroReference() const { return _macroReference; }
   bool hasFunctionId() const { return has(kFunctionId); }
@@ -87,8 +87,8 @@ class TAGPValue {
   bool hasContainsReferences() const { return has(kContainsReferences); }
   bool containsReferences() const { return _containsReferences; }
   // Escaping codes (TAGPValue_Escaping numbers), in the order they apply.
-  const std::vector<std::int32_t>& escapingArray() const { return escaping_; }
-  const std::vector<Ref>& templateTokenArray() const { return templateToken_; }
+  const std::vector<std::int32_t>& escapingArray() const { return _escapingArray; }
+  const std::vector<Ref>& templateTokenArray() const { return _templateTokenArray; }
   bool hasBoolean() const { return has(kBoolean); }
   bool boolean() const { return _boolean; }
   // The serving extension (field 101), or null when the node carries none.
@@ -140,15 +140,15 @@ class TAGPValue {
   std::uint32_t has_ = 0;
   TAGPValue_Type _type = TAGPValue_Type::String;
   std::string _string;
-  std::vector<Ref> listItem_;
-  std::vector<Ref> mapKey_;
-  std::vector<Ref> mapValue_;
+  std::vector<Ref> _listItemArray;
+  std::vector<Ref> _mapKeyArray;
+  std::vector<Ref> _mapValueArray;
   std::string _macroReference;
   std::string _functionId;
   std::int64_t _integer = 0;
   bool _containsReferences = false;
-  std::vector<std::int32_t> escaping_;
-  std::vector<Ref> templateToken_;
+  std::vector<std::int32_t> _escapingArray;
+  std::vector<Ref> _templateTokenArray;
   bool _boolean = false;
   std::shared_ptr<const TAGPServingValue> servingValue_;
 
