@@ -15,13 +15,13 @@ void TAGResourceLoaderScheduler::loadAfterDelay(double delay,
   cancelTimer();
   _previousVersion = previousVersion;
   std::weak_ptr<TAGResourceLoaderScheduler> weak = weak_from_this();
-  timer_ =
+  _timer =
       platform::Timer::create(platform::seconds(delay / 1000.0), false, [weak](platform::Timer&) {
         if (auto self = weak.lock()) self->requestResource();
       });
   // On the loader's own run loop whoever asks: a refresh from a thread that runs no run loop
   // would otherwise leave the load on a loop that never fires it.
-  runLoop_->addTimer(timer_);
+  runLoop_->addTimer(_timer);
 }
 
 void TAGResourceLoaderScheduler::close() {
@@ -30,13 +30,13 @@ void TAGResourceLoaderScheduler::close() {
 }
 
 void TAGResourceLoaderScheduler::cancelTimer() {
-  if (timer_) timer_->invalidate();
-  timer_.reset();
+  if (_timer) _timer->invalidate();
+  _timer.reset();
 }
 
 bool TAGResourceLoaderScheduler::hasPendingLoad() const {
   platform::MutexLock lock(mutex_);
-  return timer_ && timer_->isValid();
+  return _timer && _timer->isValid();
 }
 
 void TAGResourceLoaderScheduler::setLoadCallback(

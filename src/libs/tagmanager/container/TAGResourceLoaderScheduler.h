@@ -54,5 +54,5 @@ class TAGResourceLoaderScheduler : public std::enable_shared_from_this<TAGResour
   std::optional<std::string> _ctfeServerAddress GUARDED_BY(mutex_);
   std::optional<std::string> _ctfeUrlPathAndQuery GUARDED_BY(mutex_);
   std::optional<std::string> _previousVersion GUARDED_BY(mutex_);
-  std::shared_ptr<platform::Timer> timer_ GUARDED_BY(mutex_);
+  std::shared_ptr<platform::Timer> _timer GUARDED_BY(mutex_);
 };
