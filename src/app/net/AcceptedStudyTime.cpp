@@ -38,7 +38,9 @@ bool AcceptedStudyTime::settle() const {
     SQLTransaction transaction(*studyLog.db());
     if (!writeStored(studyLog, tree, transaction) || !transaction.commit()) return false;
   }
-  for (const auto& entry : entries_) creditInMemory(entry);
+  if (!treeFromServer_) {
+    for (const auto& entry : entries_) creditInMemory(entry);
+  }
   return true;
 }
 
@@ -47,7 +49,8 @@ bool AcceptedStudyTime::writeStored(StudyLogDao& studyLog, ModelDao& tree,
   if (!open.begun()) return false;
   for (const auto& entry : entries_) {
     if (!studyLog.deductSent(entry.rowId, platform::Value(entry.minutes * 60))) return false;
-    if (entry.minutes > 0 && !tree.addListenedMinutes(open, userId_, platform::Value(entry.year),
+    if (entry.minutes > 0 && !treeFromServer_ &&
+        !tree.addListenedMinutes(open, userId_, platform::Value(entry.year),
                                                       platform::Value(entry.cwId), entry.minutes)) {
       return false;
     }

@@ -39,6 +39,11 @@ class AcceptedStudyTime {
   // tried again later.
   bool settle() const;
 
+  // The course tree has since come from the server, which counts these minutes already: the
+  // settlement then only takes the seconds off the rows, and adds no minutes on the device or
+  // in memory, which would count them twice.
+  void leaveTreeToServer() { treeFromServer_ = true; }
+
  private:
   struct Entry {
     std::string year;
@@ -51,4 +56,5 @@ class AcceptedStudyTime {
 
   platform::Value userId_;
   std::vector<Entry> entries_;
+  bool treeFromServer_ = false;
 };

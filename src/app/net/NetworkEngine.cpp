@@ -120,8 +120,17 @@ HttpOperation::Ptr NetworkEngine::getRetrainCourseDatas(const std::string& userI
   auto operation =
       operationWithPath("getRetrainCourseDatas.html", platform::Dictionary{{"userId", userId}});
   if (operation) {
+    // A settlement waiting when the fetch is sent was accepted by the server before it: the
+    // tree the answer brings counts its minutes already.
+    std::weak_ptr<NetworkEngine> weak =
+        std::static_pointer_cast<NetworkEngine>(shared_from_this());
+    const std::optional<std::uint64_t> waiting =
+        unsettled_ ? std::optional<std::uint64_t>(unsettledCount_) : std::nullopt;
     operation->addCompletionHandler(
-        [completionHandler](const HttpOperation::Ptr& done) {
+        [weak, waiting, completionHandler](const HttpOperation::Ptr& done) {
+          auto engine = weak.lock();
+          if (engine && waiting && engine->unsettled_ && engine->unsettledCount_ == *waiting)
+            engine->unsettled_->leaveTreeToServer();
           done->responseJSONWithCompletionHandler(
               [completionHandler](const std::optional<nlohmann::json>& answer) {
                 const nlohmann::json* courses =
@@ -216,7 +225,10 @@ HttpOperation::Ptr NetworkEngine::syncStudyLog(const std::string& userId,
         const bool settled = accepted.settle();
         if (auto engine = weak.lock()) {
           engine->minutesAccepted_ += accepted.totalMinutes();
-          if (!settled) engine->unsettled_ = accepted;
+          if (!settled) {
+            engine->unsettled_ = accepted;
+            ++engine->unsettledCount_;
+          }
         }
         uploadInFlight = false;
         if (!settled) {

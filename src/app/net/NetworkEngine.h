@@ -74,6 +74,8 @@ class NetworkEngine : public HttpEngine {
   // GET "getRetrainAreas.html": the top-level regions of the answer.
   HttpOperation::Ptr getAllAreas(AreasHandler completionHandler, ErrorHandler errorHandler);
   // GET "getRetrainCourseDatas.html" with "userId": the courses of the answer's "courses".
+  // Answered while an accepted upload's settlement still waits, the tree holds its minutes, so
+  // the settlement will only take the seconds off the device.
   HttpOperation::Ptr getRetrainCourseDatas(const std::string& userId,
                                            CoursesHandler completionHandler,
                                            ErrorHandler errorHandler);
@@ -133,4 +135,7 @@ class NetworkEngine : public HttpEngine {
   std::int64_t minutesAccepted_ = 0;
   // The settlement of an accepted upload that could not be written yet.
   std::optional<AcceptedStudyTime> unsettled_;
+  // Counts the settlements left waiting, so a course fetch knows whether the one waiting when it
+  // was sent is still the one waiting when it is answered.
+  std::uint64_t unsettledCount_ = 0;
 };

@@ -420,6 +420,47 @@ TEST_P(UnwrittenSettlementTest, NothingIsHalfWrittenOrSentAgainAndItIsWrittenOnc
   EXPECT_EQ(engine->minutesAccepted(), 4);
 }
 
+// A course fetch answered while the settlement waits brings the server's tree, which counts the
+// accepted minutes already: writing the settlement afterwards must take the seconds off the rows
+// but add those minutes nowhere again.
+TEST_P(UnwrittenSettlementTest, ATreeFetchedWhileItWaitsIsNotCreditedAgain) {
+  storeTree(5);
+  addRow(2014, 9001, 120);  // sent as 2 minutes
+  {
+    auto fault = GetParam().begin();
+    std::optional<platform::Error> error;
+    engine->syncStudyLog(
+        "7", [](const std::optional<std::string>&) { ADD_FAILURE() << "settled"; },
+        [&](const platform::Error& e) { error = e; });
+    ASSERT_TRUE(runUntil([&] { return error.has_value(); }));
+    EXPECT_EQ(error->code(), NetworkEngine::kStudyTimeNotWritten);
+  }
+  // The learner opens the course list: the server's tree has the 2 minutes; the screen keeps it
+  // in memory and on the device.
+  server.setAnswer(
+      "/api/getRetrainCourseDatas.html", 200,
+      R"({"courses": [{"year": 2014, "reclasses": [{"reclassId": 301, "listenedMinutes": 7, )"
+      R"("cws": [{"cwId": 9001, "listenedMinutes": 7}]}]}]})");
+  std::optional<model::List<Course>> fetched;
+  engine->getRetrainCourseDatas(
+      "7", [&](const model::List<Course>& courses) { fetched = courses; },
+      [](const platform::Error& e) { ADD_FAILURE() << e.localizedDescription(); });
+  ASSERT_TRUE(runUntil([&] { return fetched.has_value(); }));
+  GlobalModel::sharedModel()->setCourses(*fetched);
+  engine->dbService()->refreshCourse(Value(std::string(kArea)), *fetched, Value(7));
+
+  std::optional<std::optional<std::string>> reply;
+  ASSERT_TRUE(engine->syncStudyLog(
+                  "7", [&](const std::optional<std::string>& r) { reply = r; },
+                  [](const platform::Error& e) { ADD_FAILURE() << e.localizedDescription(); }) ==
+              nullptr);
+  // The settlement was written and left no row, so there was nothing more to send.
+  ASSERT_TRUE(reply.has_value());
+  EXPECT_EQ(server.requestsTo(kUpload).size(), 1u);
+  EXPECT_TRUE(secondsByLecture().empty());
+  EXPECT_EQ(creditedMinutes(), (std::vector<std::int64_t>{7, 7, 7, 7}));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Uploads, UnwrittenSettlementTest,
     ::testing::Values(
