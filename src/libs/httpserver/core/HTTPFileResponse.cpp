@@ -53,8 +53,7 @@ void HTTPFileResponse::abort() {
 }
 
 bool HTTPFileResponse::openFile() {
-  // Non-blocking, so that opening a pipe cannot wait for a writer; the file type is then
-  // checked on the descriptor itself, which no rename can swap under us.
+  // Regular files only (see SocketFile): a pipe or device could block the shared queue.
   file_ = SocketFile::openRegular(_filePath);
   if (!file_) {
     HTTP_LOG_ERROR(kLogLevel, "%s[%p]: Unable to open file. filePath: %s", HTTP_LOG_FILE,
