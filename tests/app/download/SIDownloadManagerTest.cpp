@@ -17,10 +17,10 @@
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/Mutex.h"
 #include "platform/foundation/Paths.h"
-#include "platform/net/ScriptedServer.h"
 #include "platform/net/URLError.h"
 #include "support/Files.h"
 #include "support/MainLoop.h"
+#include "support/ScriptedServer.h"
 #include "support/TempHome.h"
 
 namespace {

@@ -22,7 +22,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Mutex.h"
 #include "platform/net/FakeReachabilitySource.h"
-#include "platform/net/ScriptedServer.h"
+#include "support/ScriptedServer.h"
 #include "support/TempHome.h"
 
 namespace analyticstest {

@@ -12,9 +12,9 @@
 #include "httpengine/HttpEngineHost.h"
 #include "platform/foundation/Mutex.h"
 #include "platform/foundation/RunLoop.h"
-#include "platform/net/ScriptedServer.h"
 #include "platform/net/URLError.h"
 #include "support/MainLoop.h"
+#include "support/ScriptedServer.h"
 
 using platform::Error;
 using testsupport::runUntil;

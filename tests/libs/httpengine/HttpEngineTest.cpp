@@ -14,10 +14,10 @@
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/FakeReachabilitySource.h"
-#include "platform/net/ScriptedServer.h"
 #include "platform/net/URLError.h"
 #include "support/Files.h"
 #include "support/MainLoop.h"
+#include "support/ScriptedServer.h"
 #include "support/TempHome.h"
 
 using platform::Dictionary;

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "tagmanager/TagEventList.h"
 #include "platform/foundation/Mutex.h"
-#include "platform/net/ScriptedServer.h"
+#include "support/ScriptedServer.h"
+#include "tagmanager/TagEventList.h"
+#include "tagmanager/base/TAGServerConfig.h"
 #include "tagmanager/container/TAGContainerCallback.h"
 #include "tagmanager/container/TAGResourceStorageImpl.h"
-#include "tagmanager/base/TAGServerConfig.h"
 
 namespace testsupport {
 

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "platform/foundation/RunLoop.h"
-#include "platform/net/ScriptedServer.h"
 #include "support/Pictures.h"
+#include "support/ScriptedServer.h"
 #include "webimage/WebImageManager.h"
 
 namespace webimagetest {

@@ -8,10 +8,10 @@
 #include <sstream>
 
 #include "platform/foundation/Clock.h"
-#include "platform/net/ScriptedServer.h"
 #include "platform/net/URLConnection.h"
 #include "platform/net/URLError.h"
 #include "support/MainLoop.h"
+#include "support/ScriptedServer.h"
 
 namespace platform {
 namespace {

@@ -16,12 +16,12 @@
 #include "httpengine/uiadditions/HttpOperationImageAdditions.h"
 #include "httpengine/uiadditions/ImageViewHttpEngineAdditions.h"
 #include "platform/foundation/RunLoop.h"
-#include "platform/net/ScriptedServer.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ImageView.h"
 #include "support/MainLoop.h"
 #include "support/Pictures.h"
+#include "support/ScriptedServer.h"
 
 using platform::Application;
 using platform::Error;

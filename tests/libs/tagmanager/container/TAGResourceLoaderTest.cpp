@@ -5,8 +5,8 @@
 
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/Clock.h"
-#include "platform/net/ScriptedServer.h"
 #include "support/MainLoop.h"
+#include "support/ScriptedServer.h"
 #include "tagmanager/TagLoadRecorder.h"
 #include "tagmanager/TagLogRecorder.h"
 #include "tagmanager/base/TAGServerConfig.h"

@@ -1,4 +1,4 @@
-#include "platform/net/ScriptedServer.h"
+#include "support/ScriptedServer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
