@@ -80,7 +80,8 @@ void DBService::insertAreas(const nlohmann::json& list, const model::Text& paren
     area.setIsLeaf(Json::boolValue(entry, "isLeaf").value_or(false));
     area.setParent(parentCode);
     _areaDao->insert(area);
-    if (const nlohmann::json* children = childrenToStore(entry)) insertAreas(*children, area.code());
+    if (const nlohmann::json* children = childrenToStore(entry))
+      insertAreas(*children, area.code());
   }
 }
 

@@ -1,6 +1,5 @@
 #include "download/TextReplacer.h"
 
-
 void TextReplacer::add(const std::string& from, std::string to) {
   if (from.empty() || index_.count(from)) return;
   index_.emplace(from, from_.size());

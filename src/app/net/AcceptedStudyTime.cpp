@@ -51,7 +51,7 @@ bool AcceptedStudyTime::writeStored(StudyLogDao& studyLog, ModelDao& tree,
     if (!studyLog.deductSent(entry.rowId, platform::Value(entry.minutes * 60))) return false;
     if (entry.minutes > 0 && !treeFromServer_ &&
         !tree.addListenedMinutes(open, userId_, platform::Value(entry.year),
-                                                      platform::Value(entry.cwId), entry.minutes)) {
+                                 platform::Value(entry.cwId), entry.minutes)) {
       return false;
     }
   }

@@ -122,8 +122,7 @@ HttpOperation::Ptr NetworkEngine::getRetrainCourseDatas(const std::string& userI
   if (operation) {
     // A settlement waiting when the fetch is sent was accepted by the server before it: the
     // tree the answer brings counts its minutes already.
-    std::weak_ptr<NetworkEngine> weak =
-        std::static_pointer_cast<NetworkEngine>(shared_from_this());
+    std::weak_ptr<NetworkEngine> weak = std::static_pointer_cast<NetworkEngine>(shared_from_this());
     const std::optional<std::uint64_t> waiting =
         unsettled_ ? std::optional<std::uint64_t>(unsettledCount_) : std::nullopt;
     operation->addCompletionHandler(

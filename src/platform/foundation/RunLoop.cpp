@@ -548,8 +548,8 @@ void RunLoop::runFor(Duration d, const std::function<bool()>& quiet, Duration pa
   moveClockFor(d, kDefaultRunLoopMode, &quiet, patience);
 }
 
-void RunLoop::moveClockFor(Duration d, const std::string& mode,
-                           const std::function<bool()>* quiet, Duration patience) {
+void RunLoop::moveClockFor(Duration d, const std::string& mode, const std::function<bool()>* quiet,
+                           Duration patience) {
   ModeScope scope(*this, mode);
   const MonoTime end = saturatingAdd(Clock::shared()->monotonicNow(), d);
   const RealTime patienceEnd =

@@ -20,11 +20,11 @@
 #include <memory>
 #include <utility>
 
-#define CH_SHARED_OBJECT(Class)                                          \
- public:                                                                 \
-  template <typename... Args>                                            \
-  static std::shared_ptr<Class> create(Args&&... args) {                 \
+#define CH_SHARED_OBJECT(Class)                                            \
+ public:                                                                   \
+  template <typename... Args>                                              \
+  static std::shared_ptr<Class> create(Args&&... args) {                   \
     return std::shared_ptr<Class>(new Class(std::forward<Args>(args)...)); \
-  }                                                                      \
-                                                                         \
+  }                                                                        \
+                                                                           \
  private:

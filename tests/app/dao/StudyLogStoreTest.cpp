@@ -56,9 +56,8 @@ TEST_F(StudyLogStoreTest, StepsGrowOneRowPerLecture) {
   EXPECT_TRUE(dao.update(nextStep(7, "2014", 1, 99)));
 
   daotest::RawDb raw;
-  EXPECT_EQ(
-      raw.rows("select listenedPos,createdTime,lastUpdateTime from studylog"),
-      (std::vector<std::vector<std::string>>{{"30", created, nowText()}}));
+  EXPECT_EQ(raw.rows("select listenedPos,createdTime,lastUpdateTime from studylog"),
+            (std::vector<std::vector<std::string>>{{"30", created, nowText()}}));
 
   Dictionary expected{{"cwId", "11"}, {"listenedpos", "30"}};
   EXPECT_EQ(dao.getByReClassId("1", 7, "11", 2014), expected);

@@ -39,15 +39,15 @@ TEST(ContentRangeTest, BadValuesTable) {
            "bytes 0-999/",
            "bytes -999/4700",
            "bytes 0-/4700",
-           "bytes 10-9/4700",       // last before first
-           "bytes 0-4700/4700",     // last at the total
-           "bytes 0-999/-4700",     // a sign
+           "bytes 10-9/4700",    // last before first
+           "bytes 0-4700/4700",  // last at the total
+           "bytes 0-999/-4700",  // a sign
            "bytes +0-999/4700",
-           "bytes 0-999/4700 ",     // trailing text
-           "bytes  0-999/4700",     // a second space
+           "bytes 0-999/4700 ",  // trailing text
+           "bytes  0-999/4700",  // a second space
            "bytes 0 -999/4700",
            "bytes 0x10-0x20/4700",
-           "bytes */*",             // a 416 must tell the size
+           "bytes */*",  // a 416 must tell the size
            "bytes *-5/10",
            "items 0-9/10",
            "bytes=0-9/10",

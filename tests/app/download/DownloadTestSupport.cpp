@@ -40,10 +40,9 @@ std::string Recorder::Entry::text(const std::string& key) const {
 }
 
 Recorder::Recorder() {
-  for (const char* name :
-       {kDownloadChangeProgress, kDownloadDidComplete, kDownloadDone, kDownloadError,
-        kDownloadExist, kDownloadPause, kDownloadChangeNetwork, kParseDownlistOK, kStartDown,
-        kChangP, kCellFinish, kCellNetworkError}) {
+  for (const char* name : {kDownloadChangeProgress, kDownloadDidComplete, kDownloadDone,
+                           kDownloadError, kDownloadExist, kDownloadPause, kDownloadChangeNetwork,
+                           kParseDownlistOK, kStartDown, kChangP, kCellFinish, kCellNetworkError}) {
     tokens_.push_back(platform::NotificationCenter::defaultCenter().addObserver(
         name, [this](const platform::Notification& n) {
           entries_.push_back(Entry{n.name, n.userInfo});

@@ -21,7 +21,8 @@ TEST(TextReplacerTest, ReplacementsTable) {
   const Case cases[] = {
       {{}, "unchanged", "unchanged"},
       {{{"a", "b"}}, "", ""},
-      {{{"img/x.png", "x.png"}}, "<img src=\"img/x.png\"> see img/x.png.",
+      {{{"img/x.png", "x.png"}},
+       "<img src=\"img/x.png\"> see img/x.png.",
        "<img src=\"x.png\"> see x.png."},
       // Of texts starting at one place the longest wins; an earlier start wins over a longer one.
       {{{"x.png", "X"}, {"img/x.png", "Y"}}, "img/x.png x.png", "Y X"},
@@ -34,7 +35,10 @@ TEST(TextReplacerTest, ReplacementsTable) {
       // Texts that are suffixes of others are still found on their own.
       {{{"she", "S"}, {"he", "H"}, {"hers", "R"}}, "ushers he", "uSrs H"},
       {{{"aaa", "3"}, {"a", "1"}}, "aaaaa", "311"},
-      {{{"\xE8\xAE\xB2", "L"}}, "\xE7\xAC\xAC\xE8\xAE\xB2", "\xE7\xAC\xAC" "L"},
+      {{{"\xE8\xAE\xB2", "L"}},
+       "\xE7\xAC\xAC\xE8\xAE\xB2",
+       "\xE7\xAC\xAC"
+       "L"},
       {{{std::string("\0x", 2), "z"}}, std::string("a\0xb", 4), "azb"},
   };
   for (const auto& c : cases) EXPECT_EQ(replaced(c.pairs, c.text), c.expected) << c.text;

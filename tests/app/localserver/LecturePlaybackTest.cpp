@@ -7,16 +7,16 @@
 #include <mutex>
 #include <sstream>
 
-#include "download/DownloadTestSupport.h"
-#include "httpserver/HttpServerTestSupport.h"
 #include "download/DownloadManager.h"
 #include "download/DownloadNotifications.h"
+#include "download/DownloadTestSupport.h"
 #include "download/DownloadUtil.h"
 #include "download/SIDownloadManager.h"
 #include "fakeserver/FakeCourseServer.h"
-#include "localserver/LocalHttpServer.h"
+#include "httpserver/HttpServerTestSupport.h"
 #include "httpserver/core/HTTPConnection.h"
 #include "httpserver/core/HTTPServer.h"
+#include "localserver/LocalHttpServer.h"
 #include "model/CourseWare.h"
 #include "model/GlobalModel.h"
 #include "platform/foundation/Paths.h"

@@ -240,8 +240,8 @@ TEST_F(NetworkEngineTest, UploadSendsTheDocumentAndTakesBackWhatTheServerCredite
   // The server credits whole minutes: what it credited is gone, the seconds short of a minute
   // stay for the next upload (130 s sent as 2 minutes keep 10, a 20 s row credited nothing
   // keeps all of it), and so do the 10 seconds added meanwhile and the new row.
-  EXPECT_EQ(secondsByLecture(), (std::map<std::string, std::string>{
-                                    {"9001", "20"}, {"9002", "20"}, {"9003", "10"}}));
+  EXPECT_EQ(secondsByLecture(),
+            (std::map<std::string, std::string>{{"9001", "20"}, {"9002", "20"}, {"9003", "10"}}));
 }
 
 TEST_F(NetworkEngineTest, UploadWithoutRowsSendsNothing) {

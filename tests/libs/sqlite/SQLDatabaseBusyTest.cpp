@@ -259,7 +259,8 @@ ContendedRun readThenWriteFromTwoThreads(const std::array<DeferredRunner, 2>& ru
     while (!finished) {
       if (run.rounds != lastRounds) {
         lastRounds = run.rounds;
-        platform::waitUntil(progressed, lock, platform::Clock::shared()->monotonicNow() + kNoProgressLimit,
+        platform::waitUntil(progressed, lock,
+                            platform::Clock::shared()->monotonicNow() + kNoProgressLimit,
                             [&] { return finished || run.rounds != lastRounds; });
         continue;
       }

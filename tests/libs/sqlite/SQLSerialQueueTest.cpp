@@ -1,8 +1,7 @@
-#include "sqlite/SQLSerialQueue.h"
-
 #include <gtest/gtest.h>
 
 #include "platform/foundation/Assert.h"
+#include "sqlite/SQLSerialQueue.h"
 
 namespace {
 

@@ -98,7 +98,8 @@ TEST_F(SQLTransactionTest, FailedCommitIsRolledBack) {
 TEST_F(SQLTransactionTest, RunSkipsTheBlockWhenTheTransactionCannotBegin) {
   ASSERT_TRUE(db_->beginTransaction());
   bool ran = false;
-  auto error = SQLTransaction::run(*db_, SQLTransaction::Kind::Deferred, [&](bool*) { ran = true; });
+  auto error =
+      SQLTransaction::run(*db_, SQLTransaction::Kind::Deferred, [&](bool*) { ran = true; });
   EXPECT_FALSE(ran);
   ASSERT_TRUE(error);
   EXPECT_EQ(error->domain(), "SQLDatabase");

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "tagmanager/TagEventList.h"
 #include "platform/foundation/Mutex.h"
+#include "tagmanager/TagEventList.h"
 #include "tagmanager/container/TAGLoadCallback.h"
 
 namespace testsupport {

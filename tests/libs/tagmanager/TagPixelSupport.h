@@ -6,8 +6,8 @@
 #include <future>
 #include <vector>
 
-#include "tagmanager/pixel/TAGDataProvider.h"
 #include "tagmanager/base/TAGDispatchUtil.h"
+#include "tagmanager/pixel/TAGDataProvider.h"
 
 namespace testsupport {
 

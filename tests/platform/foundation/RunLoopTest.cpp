@@ -209,7 +209,8 @@ TEST_F(RunLoopTest, RunForMovesTheManualClockOnlyWhileQuiet) {
     cv.notify_all();
   });
   loop_->performAfter(seconds(1), [&] { at("timer"); });
-  loop_->runFor(seconds(2), [&] { return !working; }, seconds(20));
+  loop_->runFor(
+      seconds(2), [&] { return !working; }, seconds(20));
   worker->join();
   EXPECT_EQ(order, (std::vector<std::string>{"result at 0.000000", "timer at 1.000000"}));
   EXPECT_EQ(clock->monotonicNow() - start, seconds(2));
@@ -220,14 +221,16 @@ TEST_F(RunLoopTest, RunForMovesTheClockRegardlessOncePatienceIsSpent) {
   MonoTime start = clock->monotonicNow();
   bool fired = false;
   loop_->performAfter(seconds(3), [&] { fired = true; });
-  loop_->runFor(seconds(5), [] { return false; }, std::chrono::milliseconds(20));
+  loop_->runFor(
+      seconds(5), [] { return false; }, std::chrono::milliseconds(20));
   EXPECT_TRUE(fired);
   EXPECT_EQ(clock->monotonicNow() - start, seconds(5));
 }
 
 TEST_F(RunLoopTest, RunForUnderTheSystemClockNeverAsksWhetherQuiet) {
   int asked = 0;
-  loop_->runFor(std::chrono::milliseconds(10), [&] { return ++asked > 0; }, seconds(20));
+  loop_->runFor(
+      std::chrono::milliseconds(10), [&] { return ++asked > 0; }, seconds(20));
   EXPECT_EQ(asked, 0);
 }
 

@@ -543,7 +543,7 @@ bool DispatchSocket::doAccept(int parentSocketFD) {
   socklen_t peerLength = isIPv4 ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
   // Non-blocking and close-on-exec in the same call that makes it.
   int childSocketFD = acceptCall.load()(parentSocketFD, reinterpret_cast<sockaddr*>(&peer),
-                                       &peerLength, SOCK_NONBLOCK | SOCK_CLOEXEC);
+                                        &peerLength, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (childSocketFD == -1) {
     // The connection stays in the backlog and the listener readable: retrying at once would
     // spin until a descriptor frees up.

@@ -6,13 +6,13 @@
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
+#include "tagmanager/base/TAGLog.h"
 #include "tagmanager/container/TAGContainer.h"
 #include "tagmanager/container/TAGContainerFutureImpl.h"
 #include "tagmanager/container/TAGFutureNotifier.h"
-#include "tagmanager/base/TAGLog.h"
-#include "tagmanager/manager/TAGManager.h"
 #include "tagmanager/container/TAGWaitForFresh.h"
 #include "tagmanager/container/TAGWaitForNonDefaultRefresh.h"
+#include "tagmanager/manager/TAGManager.h"
 
 namespace {
 

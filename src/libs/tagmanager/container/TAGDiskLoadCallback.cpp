@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "tagmanager/container/TAGContainer.h"
 #include "tagmanager/base/TAGLog.h"
+#include "tagmanager/container/TAGContainer.h"
 
 std::int32_t TAGDiskLoadCallback::containerFailure(std::int32_t failure) {
   switch (failure) {

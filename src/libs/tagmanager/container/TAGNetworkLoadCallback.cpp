@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "tagmanager/container/TAGContainer.h"
 #include "tagmanager/base/TAGLog.h"
+#include "tagmanager/container/TAGContainer.h"
 #include "tagmanager/manager/TAGPreviewManager.h"
 
 std::int32_t TAGNetworkLoadCallback::containerFailure(std::int32_t failure) {

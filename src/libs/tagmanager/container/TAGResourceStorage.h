@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "tagmanager/runtime/TAGExpandedResource.h"
 #include "tagmanager/container/TAGLoadCallback.h"
 #include "tagmanager/proto/resource_with_metadata.pb.h"
 #include "tagmanager/proto/serving.pb.h"
+#include "tagmanager/runtime/TAGExpandedResource.h"
 
 class TAGResourceStorage {
  public:

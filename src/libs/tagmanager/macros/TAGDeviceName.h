@@ -5,8 +5,8 @@
 #include <set>
 #include <string>
 
-#include "tagmanager/runtime/TAGFunctionCallImplementation.h"
 #include "tagmanager/base/TAGPlatformFacts.h"
+#include "tagmanager/runtime/TAGFunctionCallImplementation.h"
 #include "tagmanager/values/TAGTypes.h"
 
 class TAGDeviceName : public TAGFunctionCallImplementation {

@@ -1,9 +1,9 @@
 #include "tagmanager/macros/TAGEncode.h"
 
 #include "platform/foundation/Assert.h"
+#include "tagmanager/base/TAGLog.h"
 #include "tagmanager/values/TAGBase16.h"
 #include "tagmanager/values/TAGBase64Encoder.h"
-#include "tagmanager/base/TAGLog.h"
 #include "tagmanager/values/TAGTypes.h"
 
 TAGPValue::Ref TAGEncode::evaluate(const TAGPropertyMap& parameters) {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "tagmanager/runtime/TAGFunctionCallImplementation.h"
 #include "tagmanager/base/TAGPlatformFacts.h"
+#include "tagmanager/runtime/TAGFunctionCallImplementation.h"
 #include "tagmanager/values/TAGTypes.h"
 
 class TAGLanguage : public TAGFunctionCallImplementation {

@@ -6,8 +6,8 @@
 #include <set>
 #include <string>
 
-#include "tagmanager/runtime/TAGFunctionCallImplementation.h"
 #include "tagmanager/base/TAGPlatformFacts.h"
+#include "tagmanager/runtime/TAGFunctionCallImplementation.h"
 #include "tagmanager/values/TAGTypes.h"
 
 class TAGRandom : public TAGFunctionCallImplementation {

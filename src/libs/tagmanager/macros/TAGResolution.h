@@ -7,8 +7,8 @@
 #include <set>
 #include <string>
 
-#include "tagmanager/runtime/TAGFunctionCallImplementation.h"
 #include "tagmanager/base/TAGPlatformFacts.h"
+#include "tagmanager/runtime/TAGFunctionCallImplementation.h"
 
 class TAGResolution : public TAGFunctionCallImplementation {
  public:

@@ -37,12 +37,12 @@
 
 #include "platform/foundation/Mutex.h"
 #include "tagmanager/runtime/TAGAddRemoveSetPopulator.h"
-#include "tagmanager/values/TAGBooleanAndStatic.h"
 #include "tagmanager/runtime/TAGCostLimitedCache.h"
 #include "tagmanager/runtime/TAGCustomEvaluator.h"
 #include "tagmanager/runtime/TAGExpandedResource.h"
 #include "tagmanager/runtime/TAGFunctionCallImplementation.h"
 #include "tagmanager/runtime/TAGMacroInfo.h"
+#include "tagmanager/values/TAGBooleanAndStatic.h"
 #include "tagmanager/values/TAGPValueAndStatic.h"
 #include "tagmanager/values/TAGSetAndStatic.h"
 

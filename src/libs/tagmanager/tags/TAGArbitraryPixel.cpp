@@ -1,8 +1,8 @@
 #include "tagmanager/tags/TAGArbitraryPixel.h"
 
-#include "tagmanager/pixel/TAGDispatcher.h"
 #include "tagmanager/base/TAGLog.h"
 #include "tagmanager/base/TAGPropertyListUtil.h"
+#include "tagmanager/pixel/TAGDispatcher.h"
 #include "tagmanager/values/TAGValueEscapeUtil.h"
 
 namespace {

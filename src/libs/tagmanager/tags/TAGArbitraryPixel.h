@@ -15,8 +15,8 @@
 
 #include "platform/foundation/Mutex.h"
 #include "tagmanager/pixel/TAGHitSender.h"
-#include "tagmanager/values/TAGObject.h"
 #include "tagmanager/tags/TAGTrackingTag.h"
+#include "tagmanager/values/TAGObject.h"
 
 class TAGArbitraryPixel : public TAGTrackingTag {
  public:

@@ -4,8 +4,8 @@
 
 #include <thread>
 
-#include "tagmanager/TagLogRecorder.h"
 #include "platform/foundation/SystemLog.h"
+#include "tagmanager/TagLogRecorder.h"
 #include "tagmanager/base/TAGDefaultLogger.h"
 #include "tagmanager/base/TAGLog.h"
 

@@ -10,8 +10,8 @@
 #include "support/Files.h"
 #include "support/MainLoop.h"
 #include "support/TempHome.h"
-#include "tagmanager/base/TAGPropertyListUtil.h"
 #include "tagmanager/TagLogRecorder.h"
+#include "tagmanager/base/TAGPropertyListUtil.h"
 
 namespace {
 

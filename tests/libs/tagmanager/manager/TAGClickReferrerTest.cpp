@@ -8,11 +8,11 @@
 #include "support/Files.h"
 #include "support/MainLoop.h"
 #include "support/TempHome.h"
+#include "tagmanager/TagLogRecorder.h"
+#include "tagmanager/base/TAGPropertyListUtil.h"
 #include "tagmanager/manager/TAGAdClickReferrerListener.h"
 #include "tagmanager/manager/TAGClickReferrerUtil.h"
 #include "tagmanager/manager/TAGDataLayer.h"
-#include "tagmanager/base/TAGPropertyListUtil.h"
-#include "tagmanager/TagLogRecorder.h"
 
 namespace {
 

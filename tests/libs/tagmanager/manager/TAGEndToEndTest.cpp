@@ -4,18 +4,18 @@
 
 #include <gtest/gtest.h>
 
-#include "tagmanager/TagContainerSupport.h"
-#include "tagmanager/TagPixelSupport.h"
-#include "tagmanager/TagResourceMaker.h"
 #include "analytics/Analytics.h"
 #include "analytics/AnalyticsServerConfig.h"
 #include "platform/foundation/Clock.h"
 #include "platform/net/FakeReachabilitySource.h"
 #include "support/MainLoop.h"
 #include "support/TempHome.h"
+#include "tagmanager/TagContainerSupport.h"
+#include "tagmanager/TagPixelSupport.h"
+#include "tagmanager/TagResourceMaker.h"
 #include "tagmanager/container/TAGContainerOpener.h"
-#include "tagmanager/pixel/TAGDispatcher.h"
 #include "tagmanager/manager/TAGManager.h"
+#include "tagmanager/pixel/TAGDispatcher.h"
 
 namespace {
 

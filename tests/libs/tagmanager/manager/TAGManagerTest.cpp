@@ -3,12 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include "tagmanager/TagContainerSupport.h"
-#include "tagmanager/TagLogRecorder.h"
-#include "tagmanager/TagResourceMaker.h"
 #include "platform/foundation/Clock.h"
 #include "support/MainLoop.h"
 #include "support/TempHome.h"
+#include "tagmanager/TagContainerSupport.h"
+#include "tagmanager/TagLogRecorder.h"
+#include "tagmanager/TagResourceMaker.h"
 #include "tagmanager/container/TAGContainerOpener.h"
 #include "tagmanager/manager/TAGManager.h"
 #include "tagmanager/manager/TAGPreviewManager.h"

@@ -5,10 +5,10 @@
 
 #include <optional>
 
-#include "tagmanager/runtime/TAGExpandedResourceBuilder.h"
-#include "tagmanager/runtime/TAGRuntime.h"
 #include "tagmanager/TagLogRecorder.h"
 #include "tagmanager/TagValues.h"
+#include "tagmanager/runtime/TAGExpandedResourceBuilder.h"
+#include "tagmanager/runtime/TAGRuntime.h"
 
 namespace {
 

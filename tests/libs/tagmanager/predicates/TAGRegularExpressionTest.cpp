@@ -5,11 +5,11 @@
 
 #include <string>
 
-#include "tagmanager/runtime/TAGExpandedResourceBuilder.h"
-#include "tagmanager/predicates/TAGRegularExpression.h"
-#include "tagmanager/runtime/TAGRuntime.h"
 #include "tagmanager/TagLogRecorder.h"
 #include "tagmanager/TagValues.h"
+#include "tagmanager/predicates/TAGRegularExpression.h"
+#include "tagmanager/runtime/TAGExpandedResourceBuilder.h"
+#include "tagmanager/runtime/TAGRuntime.h"
 
 namespace {
 

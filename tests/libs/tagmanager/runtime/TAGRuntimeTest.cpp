@@ -10,12 +10,12 @@
 
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/Mutex.h"
+#include "tagmanager/TagLogRecorder.h"
+#include "tagmanager/TagValues.h"
 #include "tagmanager/manager/TAGDataLayer.h"
 #include "tagmanager/runtime/TAGExpandedResourceBuilder.h"
 #include "tagmanager/runtime/TAGExpandedRuleBuilder.h"
 #include "tagmanager/runtime/TAGRuntime.h"
-#include "tagmanager/TagLogRecorder.h"
-#include "tagmanager/TagValues.h"
 
 namespace {
 

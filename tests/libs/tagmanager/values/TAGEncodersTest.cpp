@@ -4,12 +4,12 @@
 #include <gtest/gtest.h>
 
 #include "platform/foundation/Assert.h"
+#include "tagmanager/TagLogRecorder.h"
 #include "tagmanager/values/TAGBase16.h"
 #include "tagmanager/values/TAGBase64Encoder.h"
 #include "tagmanager/values/TAGBaseNStringEncoding.h"
 #include "tagmanager/values/TAGTypes.h"
 #include "tagmanager/values/TAGValueEscapeUtil.h"
-#include "tagmanager/TagLogRecorder.h"
 
 namespace {
 
