@@ -81,7 +81,8 @@ bench:
 	cat build-bench/bench-table.txt; exit $$failed
 
 format:
-	find src tests tools bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+	find src tests tools bench fuzz \( -path '*/fixtures/*' -o -path '*/corpus/*' \) -prune -o \
+	  \( -name '*.cpp' -o -name '*.h' \) -type f -print | xargs clang-format -i
 
 clean:
 	rm -rf build build-asan build-tsan build-bench build-clang build-fuzz

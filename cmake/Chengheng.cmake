@@ -1,7 +1,16 @@
-# The layers' include roots: the platform (included as "platform/<part>/<Class>.h"), the
-# libraries and the application. The tests mirror them, beside their shared support.
-set(CHENGHENG_INCLUDE_ROOTS
-  ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/src/libs ${CMAKE_SOURCE_DIR}/src/app)
+# The layers' include roots. Each layer sees only its own root and those below it, so an include
+# that reaches up a layer fails to compile. Platform headers are included as
+# "platform/<part>/<Class>.h"; their root is a folder of the build tree that holds only a link
+# named "platform" to src/platform (the source folder src/ would also show src/libs and src/app).
+set(CHENGHENG_PLATFORM_ROOT ${CMAKE_BINARY_DIR}/include-roots/platform)
+file(MAKE_DIRECTORY ${CHENGHENG_PLATFORM_ROOT})
+file(CREATE_LINK ${CMAKE_SOURCE_DIR}/src/platform ${CHENGHENG_PLATFORM_ROOT}/platform SYMBOLIC)
+set(CHENGHENG_PLATFORM_INCLUDE_ROOTS ${CHENGHENG_PLATFORM_ROOT})
+set(CHENGHENG_LIBS_INCLUDE_ROOTS ${CHENGHENG_PLATFORM_INCLUDE_ROOTS} ${CMAKE_SOURCE_DIR}/src/libs)
+set(CHENGHENG_APP_INCLUDE_ROOTS ${CHENGHENG_LIBS_INCLUDE_ROOTS} ${CMAKE_SOURCE_DIR}/src/app)
+# Tests, tools, fuzz targets and benchmarks sit above the application and see every layer.
+set(CHENGHENG_INCLUDE_ROOTS ${CHENGHENG_APP_INCLUDE_ROOTS})
+# The tests mirror the layers, beside their shared support.
 set(CHENGHENG_TEST_INCLUDE_ROOTS
   ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/tests/libs ${CMAKE_SOURCE_DIR}/tests/app)
 
@@ -13,7 +22,12 @@ set(CHENGHENG_TEST_INCLUDE_ROOTS
 function(chengheng_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
-  target_include_directories(${name} PUBLIC ${CHENGHENG_INCLUDE_ROOTS})
+  chengheng_layer_of(${CMAKE_CURRENT_SOURCE_DIR} layer order)
+  string(TOUPPER ${layer} layer)
+  if(NOT DEFINED CHENGHENG_${layer}_INCLUDE_ROOTS)
+    message(FATAL_ERROR "${name}: a component library must sit in a layer folder under src/")
+  endif()
+  target_include_directories(${name} PUBLIC ${CHENGHENG_${layer}_INCLUDE_ROOTS})
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
