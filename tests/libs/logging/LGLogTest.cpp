@@ -8,6 +8,7 @@
 #include "logging/LoggingTestSupport.h"
 #include "platform/foundation/ApplicationNotifications.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "support/Returns.h"
 
 using logtest::failureText;
 using logtest::RecordingLogger;
@@ -20,9 +21,17 @@ class LGLogTest : public ::testing::Test {
 };
 
 TEST_F(LGLogTest, WithoutLoggersMessagesAreDroppedAndEveryCallReturns) {
-  logtest::logText(false, LG_LOG_FLAG_ERROR, "dropped");
-  for (int i = 0; i < 2000; ++i) logtest::logText(true, LG_LOG_FLAG_INFO, "async");
-  LGLog::flushLog();
+  // Twice the backlog: were the messages kept for a logger to come, the calls would block.
+  EXPECT_TRUE(testsupport::returnsWithin(30, [] {
+    logtest::logText(false, LG_LOG_FLAG_ERROR, "dropped");
+    for (int i = 0; i < 2000; ++i) logtest::logText(true, LG_LOG_FLAG_INFO, "async");
+    LGLog::flushLog();
+  }));
+  // ... and none of them reaches a logger added afterwards.
+  auto logger = RecordingLogger::create();
+  LGLog::addLogger(logger);
+  logtest::logText(false, LG_LOG_FLAG_INFO, "after");
+  EXPECT_EQ(logger->texts(), std::vector<std::string>{"after"});
 }
 
 TEST_F(LGLogTest, NullFormatQueuesNothing) {
@@ -70,10 +79,14 @@ TEST_F(LGLogTest, LoggerAttachedTwiceGetsEveryMessageTwiceUntilOneNodeGoes) {
 }
 
 TEST_F(LGLogTest, NullLoggersAndUnknownLoggersAreIgnored) {
+  auto logger = RecordingLogger::create();
+  LGLog::addLogger(logger);
   LGLog::addLogger(nullptr);
   LGLog::removeLogger(nullptr);
   LGLog::removeLogger(RecordingLogger::create());
   logtest::logText(false, LG_LOG_FLAG_INFO, "fine");
+  // The logger that was added is still there, once, and was told of nothing but its message.
+  EXPECT_EQ(logger->events(), (std::vector<std::string>{"didAdd", "log:fine"}));
 }
 
 TEST_F(LGLogTest, EachLoggerSeesTheMessagesInOneOrderWithEveryThreadsOrderKept) {

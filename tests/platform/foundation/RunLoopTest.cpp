@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <future>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -128,9 +129,23 @@ TEST_F(RunLoopTest, StopEndsRunAndLeavesTheRestQueued) {
 }
 
 TEST_F(RunLoopTest, StopFromAnotherThreadEndsRun) {
-  auto thread = Thread::start("stopper", [loop = loop_] { loop->stop(); });
-  loop_->run();  // returns whether the stop came before or during the run
+  // The other thread stops the loop only once it runs, so the stop arrives during the run.
+  auto running = std::make_shared<std::promise<void>>();
+  loop_->perform([running] { running->set_value(); });
+  auto thread = Thread::start("stopper", [loop = loop_, running] {
+    running->get_future().wait();
+    loop->stop();
+  });
+  // A stop that does not wake the loop leaves it asleep until its next timer: this one, 10 s on,
+  // which also ends a run whose stop was lost altogether.
+  auto started = std::chrono::steady_clock::now();
+  loop_->performAfter(
+      seconds(10), [loop = loop_] { loop->stop(); }, &started);
+  loop_->run();
+  auto ran = std::chrono::steady_clock::now() - started;
   thread->join();
+  loop_->cancelPerforms(&started);
+  EXPECT_LT(ran, seconds(9)) << "the other thread's stop did not wake the loop";
 }
 
 TEST_F(RunLoopTest, StopEndsOnlyTheInnermostRun) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/foundation/Thread.h"
+#include "support/Returns.h"
 
 using namespace platform;
 
@@ -116,8 +117,10 @@ TEST(ThreadTest, RunLoopThreadFiresTimersWhenTheManualClockMoves) {
 TEST(ThreadTest, DestroyingTheThreadStopsItsLoop) {
   auto thread = Thread::startWithRunLoop("short-lived");
   std::weak_ptr<RunLoop> loop = thread->runLoop();
-  thread.reset();  // stops and joins; hanging here is the failure
-  SUCCEED();
+  ASSERT_TRUE(testsupport::returnsWithin(10, [thread = std::move(thread)]() mutable {
+    thread.reset();
+  })) << "destroying the thread did not stop its loop";
+  EXPECT_TRUE(loop.expired()) << "the thread ended but its loop lives on";
 }
 
 TEST(ThreadTest, StopEndsTheThreadEvenInsideANestedRun) {
@@ -138,9 +141,11 @@ TEST(ThreadTest, StopEndsTheThreadEvenInsideANestedRun) {
 
 TEST(ThreadTest, StopBeforeTheLoopRunsIsNotLost) {
   auto thread = Thread::startWithRunLoop("quick");
+  std::weak_ptr<RunLoop> loop = thread->runLoop();
   thread->stop();
-  thread->join();
-  SUCCEED();
+  ASSERT_TRUE(testsupport::returnsWithin(10, [thread = std::move(thread)] { thread->join(); }))
+      << "a stop made before the loop ran was lost";
+  EXPECT_TRUE(loop.expired());
 }
 
 TEST(ThreadTest, DetachedThreadRunsOn) {
