@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/foundation/Assert.h"
 #include "platform/security/SslContext.h"
 #include "platform/security/SslStatus.h"
 
@@ -186,12 +187,24 @@ SocketStream::~SocketStream() {
   if (source_) source_->invalidate();
 }
 
+void SocketStream::assertOnOwner(const char* operation) const {
+  if (schedule_.empty()) return;  // not yet handed to a run loop: still being set up
+  for (const auto& [weakLoop, mode] : schedule_) {
+    auto loop = weakLoop.lock();
+    if (loop && loop->isCurrent()) return;
+  }
+  assertThat(false, std::string(operation) +
+                        " must run on the thread of a run loop the stream is scheduled on");
+}
+
 StreamStatus SocketStream::status() {
+  assertOnOwner("SocketStream::status");
   checkOpening();
   return status_;
 }
 
 bool SocketStream::open() {
+  assertOnOwner("SocketStream::open");
   if (status_ != StreamStatus::NotOpen) return false;
   status_ = StreamStatus::Opening;
   connection_->start();
@@ -223,6 +236,7 @@ void SocketStream::fail(StreamError error) {
 }
 
 ssize_t SocketStream::read(std::uint8_t* buffer, std::size_t length) {
+  assertOnOwner("SocketStream::read");
   if (!reading_) return -1;
   if (status_ == StreamStatus::Opening) connection_->poll(true);
   checkOpening();
@@ -297,6 +311,7 @@ void SocketStream::postEvent(unsigned event) {
 }
 
 ssize_t SocketStream::write(const std::uint8_t* buffer, std::size_t length) {
+  assertOnOwner("SocketStream::write");
   if (reading_) return -1;
   if (status_ == StreamStatus::Opening) connection_->poll(true);
   checkOpening();
@@ -330,6 +345,7 @@ ssize_t SocketStream::write(const std::uint8_t* buffer, std::size_t length) {
 }
 
 bool SocketStream::hasBytesAvailable() {
+  assertOnOwner("SocketStream::hasBytesAvailable");
   if (!reading_ || status() != StreamStatus::Open) return false;
   if (connection_->ssl) {
     if (connection_->handshaking) return false;
@@ -341,6 +357,7 @@ bool SocketStream::hasBytesAvailable() {
 }
 
 bool SocketStream::canAcceptBytes() {
+  assertOnOwner("SocketStream::canAcceptBytes");
   if (reading_ || status() != StreamStatus::Open) return false;
   if (connection_->ssl) {
     if (connection_->handshaking) return false;
@@ -353,6 +370,7 @@ bool SocketStream::canAcceptBytes() {
 }
 
 void SocketStream::close() {
+  assertOnOwner("SocketStream::close");
   if (status_ == StreamStatus::Closed) return;
   status_ = StreamStatus::Closed;
   client_.reset();
@@ -368,6 +386,7 @@ void SocketStream::close() {
 }
 
 bool SocketStream::setClient(unsigned events, Client client) {
+  assertOnOwner("SocketStream::setClient");
   if (!client) events = kStreamEventNone;
   clientEvents_ = events;
   client_ = client ? std::make_shared<Client>(std::move(client)) : nullptr;
@@ -400,6 +419,7 @@ void SocketStream::unscheduleFromRunLoop(const std::shared_ptr<RunLoop>& loop,
 }
 
 void SocketStream::giveBackForTLS(const Bytes& bytes) {
+  assertOnOwner("SocketStream::giveBackForTLS");
   auto& givenBack = connection_->givenBack;
   givenBack.insert(givenBack.end(), bytes.begin(), bytes.end());
 }
@@ -417,6 +437,7 @@ std::optional<Value> SocketStream::property(const std::string& name) const {
 }
 
 bool SocketStream::setProperty(const std::string& name, const Value& value) {
+  assertOnOwner("SocketStream::setProperty");
   if (name == kStreamPropertySSLSettings) {
     const Dictionary* settings = value.asDictionary();
     return settings && startTLS(*settings);

@@ -157,6 +157,10 @@ class SocketStream : public std::enable_shared_from_this<SocketStream> {
   const std::shared_ptr<Connection> connection_;
   const bool reading_;
 
+  // Fails an assertion unless called on the thread of a run loop the stream is scheduled on
+  // (once it is scheduled on one): every public entry point but the schedule calls begins so.
+  void assertOnOwner(const char* operation) const;
+
   // Owned by the thread of the run loop the stream is scheduled on.
   StreamStatus status_ = StreamStatus::NotOpen;
   StreamError error_;

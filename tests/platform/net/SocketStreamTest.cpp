@@ -6,9 +6,13 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
+#include "platform/foundation/Assert.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/SocketStream.h"
 
@@ -183,6 +187,42 @@ TEST_F(SocketStreamTest, EventsArriveOnlyInTheModesTheStreamIsScheduledIn) {
   ::send(peer, "x", 1, 0);
   loop_->runFor(std::chrono::milliseconds(10));
   EXPECT_EQ(readEvents_, (std::vector<unsigned>{kStreamEventOpenCompleted}));
+  ::close(peer);
+}
+
+TEST_F(SocketStreamTest, OnceScheduledItsEntryPointsFailAnAssertionOnAnotherThread) {
+  Listener listener;
+  int ours = connectTo(listener.port);
+  int peer = listener.accept();
+  std::tie(read_, write_) = SocketStream::createPairWithSocket(ours);
+  // Before it is scheduled, a pair is still being set up and may be touched anywhere.
+  std::thread([this] {
+    EXPECT_TRUE(read_->setProperty(kStreamPropertyShouldCloseNativeSocket, Value(true)));
+  }).join();
+  watch();
+  read_->open();
+  write_->open();
+  std::vector<std::string> refused;
+  std::thread([&] {
+    const std::vector<std::pair<std::string, std::function<void()>>> calls = {
+        {"status", [&] { read_->status(); }},
+        {"hasBytesAvailable", [&] { read_->hasBytesAvailable(); }},
+        {"canAcceptBytes", [&] { write_->canAcceptBytes(); }},
+        {"write", [&] { write_->write(reinterpret_cast<const std::uint8_t*>("x"), 1); }},
+        {"close", [&] { write_->close(); }},
+    };
+    for (const auto& [name, call] : calls) {
+      try {
+        call();
+      } catch (const AssertionFailure&) {
+        refused.push_back(name);
+      }
+    }
+  }).join();
+  EXPECT_EQ(refused, (std::vector<std::string>{"status", "hasBytesAvailable", "canAcceptBytes",
+                                               "write", "close"}));
+  // On the loop's own thread the same calls go on.
+  EXPECT_NE(read_->status(), StreamStatus::Error);
   ::close(peer);
 }
 

@@ -1,5 +1,7 @@
 #include "tagmanager/container/TAGResourceLoader.h"
 
+#include "platform/foundation/Assert.h"
+#include "platform/foundation/Thread.h"
 #include "tagmanager/base/TAGLog.h"
 #include "tagmanager/base/TAGServerConfig.h"
 #include "tagmanager/container/TAGPServingRoot.h"
@@ -43,7 +45,13 @@ std::string TAGResourceLoader::ctfeUrl() const {
   return version ? base + "&pv=" + *version : base;
 }
 
+void TAGResourceLoader::assertOnOwner(const char* operation) const {
+  platform::assertThat(ownerThread_ == platform::Thread::currentId(),
+                       std::string(operation) + " must run on the thread that started the fetch");
+}
+
 void TAGResourceLoader::loadResourceAsync() {
+  ownerThread_ = platform::Thread::currentId();
   platform::URLRequest request(ctfeUrl());
   request.setMaximumBodyLength(kMaxContainerBytes);
   _connection = platform::URLConnection::make(std::move(request), weak_from_this());
@@ -54,18 +62,21 @@ void TAGResourceLoader::loadResourceAsync() {
 
 void TAGResourceLoader::connectionDidReceiveResponse(platform::URLConnection&,
                                                      const platform::URLResponse& response) {
+  assertOnOwner("TAGResourceLoader::connectionDidReceiveResponse");
   _responseData = std::string();
   _statusCode = response.statusCode();
 }
 
 void TAGResourceLoader::connectionDidReceiveData(platform::URLConnection&,
                                                  const platform::Bytes& data) {
+  assertOnOwner("TAGResourceLoader::connectionDidReceiveData");
   if (!_responseData) _responseData = std::string();
   _responseData->append(reinterpret_cast<const char*>(data.data()), data.size());
 }
 
 void TAGResourceLoader::connectionDidFailWithError(platform::URLConnection&,
                                                    const platform::Error& error) {
+  assertOnOwner("TAGResourceLoader::connectionDidFailWithError");
   auto keepAlive = std::move(self_);
   _responseData.reset();
   _connection.reset();
@@ -75,6 +86,7 @@ void TAGResourceLoader::connectionDidFailWithError(platform::URLConnection&,
 }
 
 void TAGResourceLoader::connectionDidFinishLoading(platform::URLConnection&) {
+  assertOnOwner("TAGResourceLoader::connectionDidFinishLoading");
   auto keepAlive = std::move(self_);
   try {
     handleFinishedBody();

@@ -64,8 +64,12 @@ class TAGResourceLoader : public platform::URLConnectionDelegate,
 
  private:
   void handleFinishedBody();
+  // Fails an assertion unless called on the thread that started the fetch; the connection's
+  // callbacks begin so.
+  void assertOnOwner(const char* operation) const;
 
-  // Owned by the thread that started the fetch.
+  // Owned by the thread that started the fetch (set by loadResourceAsync).
+  long ownerThread_ = 0;
   const std::string _containerId;
   const std::string _defaultCtfeUrlPathAndQuery;
   std::string _ctfeServerAddress;

@@ -3,6 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/Clock.h"
 #include "support/MainLoop.h"
@@ -152,6 +158,33 @@ TEST_F(TAGResourceLoaderTest, NoConnectionIsFailureOne) {
   reply_.behaviour = ScriptedReply::Behaviour::CloseBeforeHead;
   auto events = fetch(reply_);
   EXPECT_EQ(events, (std::vector<std::string>{"start", "failure:1"}));
+}
+
+TEST_F(TAGResourceLoaderTest, ConnectionCallbacksOffTheStartingThreadFailAnAssertion) {
+  reply_ = ScriptedReply{};
+  auto loader = TAGResourceLoader::create("CTR-ABC");
+  loader->setCallback(recorder_);
+  loader->loadResourceAsync();
+  auto stray = platform::URLConnection::make(platform::URLRequest("http://127.0.0.1:1/"), {});
+  std::vector<std::string> refused;
+  std::thread([&] {
+    const std::vector<std::pair<std::string, std::function<void()>>> calls = {
+        {"response", [&] { loader->connectionDidReceiveResponse(*stray, {}); }},
+        {"data", [&] { loader->connectionDidReceiveData(*stray, {}); }},
+        {"failure", [&] { loader->connectionDidFailWithError(*stray, {}); }},
+        {"finish", [&] { loader->connectionDidFinishLoading(*stray); }},
+    };
+    for (const auto& [name, call] : calls) {
+      try {
+        call();
+      } catch (const platform::AssertionFailure&) {
+        refused.push_back(name);
+      }
+    }
+  }).join();
+  EXPECT_EQ(refused, (std::vector<std::string>{"response", "data", "failure", "finish"}));
+  // The fetch itself, answered on the starting thread, ends as ever.
+  EXPECT_TRUE(testsupport::runUntil([&] { return recorder_->count() == 2; }));
 }
 
 class TAGResourceLoaderSchedulerTest : public TAGResourceLoaderTest {
