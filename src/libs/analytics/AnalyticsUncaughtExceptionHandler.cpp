@@ -22,13 +22,25 @@ std::atomic<int> handled{0};
 // from the report itself.
 std::atomic<long> reportingThread{0};
 
-constexpr double kWaitSeconds = 5.0;
 // A second exception waits this long (real time) for the first report to end the process.
 constexpr auto kBailWait = std::chrono::seconds(30);
-// The report's deadline (real time): the 5 s it keeps the run loop turning and as long again.
-// A report still running then is waiting for something that will not come (a lock the thrower
-// holds), and the process ends without it.
-constexpr auto kReportBound = std::chrono::seconds(10);
+// The report's deadline (real time), 10 s: the half of it that the report keeps the run loop
+// turning, and as long again. A report still running then is waiting for something that will
+// not come (a lock the thrower holds), and the process ends without it. The environment may
+// shorten it (CHENGHENG_ANALYTICS_REPORT_SECONDS, a positive number of seconds), so that the
+// tests of a crashing child need not wait the whole bound.
+constexpr double kDefaultReportBoundSeconds = 10.0;
+
+double reportBoundSeconds() {
+  const char* text = std::getenv("CHENGHENG_ANALYTICS_REPORT_SECONDS");
+  if (!text || !*text) return kDefaultReportBoundSeconds;
+  char* end = nullptr;
+  double seconds = std::strtod(text, &end);
+  if (*end != '\0' || !(seconds > 0.0) || seconds > kDefaultReportBoundSeconds) {
+    return kDefaultReportBoundSeconds;
+  }
+  return seconds;
+}
 // Set by whoever hands the process over: the reporting thread or the report's deadline.
 std::atomic<bool> handedOver{false};
 
@@ -98,13 +110,13 @@ void report(const std::optional<AnalyticsException>& exception) {
   }
   analytics->dispatch();
   // Keep this thread's run loop turning (request completions come to the main queue) until a
-  // pass ends 5 seconds or more after the start.
+  // pass ends half the report's bound (5 seconds) or more after the start.
   auto clock = platform::Clock::shared();
   auto loop = platform::RunLoop::current();
   auto start = clock->monotonicNow();
   do {
     loop->runOnce(clock->monotonicNow() + platform::seconds(0.01));
-  } while (clock->monotonicNow() - start < platform::seconds(kWaitSeconds));
+  } while (clock->monotonicNow() - start < platform::seconds(reportBoundSeconds() / 2));
 }
 
 }  // namespace
@@ -130,12 +142,12 @@ namespace {
   std::abort();
 }
 
-// Ends the process through `handOver` once the report has had kReportBound, whatever the report
+// Ends the process through `handOver` once the report has had its bound, whatever the report
 // is waiting for: it may need a lock the thrower holds, and must not keep the process for ever.
 void armReportDeadline() {
   try {
-    std::thread([] {
-      std::this_thread::sleep_for(kReportBound);
+    std::thread([bound = std::chrono::duration<double>(reportBoundSeconds())] {
+      std::this_thread::sleep_for(bound);
       handOver();
     }).detach();
   } catch (...) {
