@@ -4,8 +4,8 @@
 // last network status and the main tab bar controller. It holds no logic: every operation is a
 // field read or write. Only its creation is guarded; the fields are read and written on the
 // main thread without locks, and every setter checks that in debug builds (a write from another
-// thread would race with every reader). The screens are its writers and most of its readers;
-// until they are part of the tree, the stores and the tests are the only callers.
+// thread would race with every reader). The screens are its writers and most of its readers; the
+// course client, the stores, the local media server and the shell read it too.
 
 #include <memory>
 #include <optional>
