@@ -277,6 +277,26 @@ TEST_F(LoginScreenTest, SuccessRecordsTheLoginAndOpensMyCourses) {
   EXPECT_EQ(server.requestsTo("/api/getRetrainCourseDatas.html")[0].param("userId"), "1234");
 }
 
+TEST_F(LoginScreenTest, ACourseTreeAnsweredWithGarbageAtLoginSaysTheFetchFailed) {
+  platform::ScopedManualClock clock;
+  server.setAnswer("/api/getRetrainCourseDatas.html", 200,
+                   "<html><body>Sign in to the network</body></html>");
+  open(makeArea(1));
+  fill("zhang", "secret");
+  loginOnline();
+  auto tabBar = login->tabBarController();
+  ASSERT_TRUE(tabBar);
+  auto courses = std::dynamic_pointer_cast<MyCourseViewController>(tabBar->viewControllers()[0]);
+  ASSERT_TRUE(courses);
+  ASSERT_TRUE(runUntil([&] {
+    return !server.requestsTo("/api/getRetrainCourseDatas.html").empty() &&
+           !screentest::isWaitHUDShown(courses->progressHUD());
+  }));
+  EXPECT_EQ(screentest::lastNotice(), "请检查网络");
+  EXPECT_TRUE(courses->checkAreaLabel()->isHidden()) << "the learner is not told to pick courses";
+  EXPECT_FALSE(courses->btnRefresh()->isHidden());
+}
+
 TEST_F(LoginScreenTest, TheTabBarKeepsToTheScreensBottomThroughPushesAndPops) {
   platform::ScopedManualClock clock;
   open(makeArea(1));
