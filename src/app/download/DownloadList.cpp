@@ -121,7 +121,14 @@ void DownloadList::getHTMLFiles(const std::optional<std::string>& pageURL) {
   pageReader_ = PageReader::read(url, [weakSelf, url](const std::optional<std::string>& text) {
     auto self = weakSelf.lock();
     if (!self) return;
-    if (text) self->savePage(self->rewritePage(url, *text));
+    if (text) {
+      // Delivered without its notes, the lecture would count as downloaded for good.
+      if (auto error = self->savePage(self->rewritePage(url, *text))) {
+        self->playlistFailed(platform::Error::posix(
+            error.value(), "cannot store the notes page in " + self->_downloadToPath));
+        return;
+      }
+    }
     self->deliver();
   });
 }
@@ -130,9 +137,8 @@ std::error_code DownloadList::savePlaylist() {
   return writeAtomically(_downloadToPath + "/" + playlistName_, storedPlaylist_);
 }
 
-void DownloadList::savePage(const std::string& text) {
-  // A page that cannot be saved only leaves the notes out of the offline copy.
-  writeAtomically(_downloadToPath + "/" + kPageFileName, text);
+std::error_code DownloadList::savePage(const std::string& text) {
+  return writeAtomically(_downloadToPath + "/" + kPageFileName, text);
 }
 
 void DownloadList::deliver() {

@@ -17,7 +17,9 @@
 //
 // A playlist that cannot be fetched, is no playlist, lists nothing, has an entry that forms no
 // fetchable URL or cannot be stored posts "downloadError" with {"URL": the download key,
-// "error"} instead, and no list. A notes page that cannot be read only leaves "leture.htm" out.
+// "error"} instead, and no list. A notes page that cannot be read only leaves "leture.htm" out;
+// one that cannot be written (a full device) posts "downloadError" with the POSIX error, as a
+// playlist that cannot be stored does, and leaves no part of the page behind.
 //
 // A list is a shared object (`create()`) used once; dropping it stops its work: nothing is
 // posted for a list nobody holds. Called on the main thread; answers arrive there too.
@@ -103,7 +105,8 @@ class DownloadList : public std::enable_shared_from_this<DownloadList> {
   // The name `url` is stored under, given on first use.
   const std::string& storedNameFor(const std::string& url);
   std::error_code savePlaylist();
-  void savePage(const std::string& text);
+  // Writes the rewritten page as "leture.htm"; the error of a write that failed, else none.
+  std::error_code savePage(const std::string& text);
   void playlistFailed(const platform::Error& error);
   void deliver();
 

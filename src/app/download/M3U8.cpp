@@ -31,7 +31,20 @@ void forEachLine(std::string_view text, Visit&& visit) {
   }
 }
 
-bool isEntry(std::string_view line) { return !line.empty() && line.front() != '#'; }
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Players stream playlists whose lines carry blanks around the URI; an entry is what is between
+// them.
+std::string_view trimmed(std::string_view line) {
+  while (!line.empty() && isBlank(line.front())) line.remove_prefix(1);
+  while (!line.empty() && isBlank(line.back())) line.remove_suffix(1);
+  return line;
+}
+
+bool isEntry(std::string_view line) {
+  line = trimmed(line);
+  return !line.empty() && line.front() != '#';
+}
 
 }  // namespace
 
@@ -41,7 +54,7 @@ std::shared_ptr<M3U8> M3U8::create(const std::optional<std::string>& text) {
   forEachLine(*text, [&](std::string_view line, std::string_view) {
     if (!isEntry(line)) return;
     auto file = std::make_shared<M3U8File>();
-    file->setFileName(std::string(line));
+    file->setFileName(std::string(trimmed(line)));
     playlist->_m3u8Files.push_back(std::move(file));
   });
   return playlist;
@@ -64,7 +77,7 @@ std::string M3U8::rewriteEntries(
   std::size_t index = 0;
   forEachLine(text, [&](std::string_view line, std::string_view end) {
     if (isEntry(line)) {
-      rewritten += replace(index++, std::string(line));
+      rewritten += replace(index++, std::string(trimmed(line)));
     } else {
       rewritten += line;
     }

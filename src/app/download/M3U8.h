@@ -1,7 +1,8 @@
 #pragma once
-// M3U8: the entries of an HLS playlist, in playlist order. Every line that is not empty and does
-// not begin with "#" (tags and comments) is one entry, taken whole; line ends may be "\n" or
-// "\r\n", and a byte-order mark before the first line is ignored. Tag values are not read.
+// M3U8: the entries of an HLS playlist, in playlist order. Every line that is not blank and does
+// not begin with "#" (tags and comments) is one entry, taken without the spaces and tabs around
+// it; line ends may be "\n" or "\r\n", and a byte-order mark before the first line is ignored.
+// Tag values are not read.
 //
 // The tag fields (`targetDuration`, `allowCache`, `version`, `mediaSequece`) and `fileName`,
 // `rootUrl` are kept from the design for the player screens; nothing sets them yet.
@@ -22,7 +23,8 @@ class M3U8 {
   // Whether the text is a playlist at all: its first line is "#EXTM3U". Anything else (an error
   // page, a login page put in the way by a captive portal) is not.
   static bool hasPlaylistHeader(const std::string& text);
-  // The text with each entry line replaced by `replace(index, entry)`, the index counting entries
+  // The text with each entry line replaced by `replace(index, entry)` (the entry as `create`
+  // gives it, so the blanks around it go too), the index counting entries
   // from 0 in the order `create` lists them. Tags, comments, blank lines and line ends stay as
   // they are; a byte-order mark is dropped.
   static std::string rewriteEntries(

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <string_view>
 
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Digest.h"
@@ -27,24 +28,74 @@ std::optional<ContentRange> contentRangeOf(const platform::URLResponse& response
   return header ? ContentRange::parse(*header) : std::nullopt;
 }
 
-// A validator "If-Range" may carry: a strong ETag (a weak one never matches there), else the
-// last modification date. Texts that would break the header line are not kept.
+// The longest validator kept; real ones are a few dozen bytes.
+constexpr std::size_t kMaxValidatorBytes = 1024;
+
+bool isWeakTag(std::string_view validator) { return validator.substr(0, 2) == "W/"; }
+
+// The tag without its weakness mark: two tags name the same version, weakly compared, when
+// these are equal.
+std::string_view opaqueTag(std::string_view tag) { return isWeakTag(tag) ? tag.substr(2) : tag; }
+
+// An entity tag, strong ("x") or weak (W/"x"): a quoted text without quotes, spaces or
+// control characters inside.
+bool isEntityTag(std::string_view text) {
+  std::string_view tag = opaqueTag(text);
+  if (tag.size() < 2 || tag.front() != '"' || tag.back() != '"') return false;
+  for (unsigned char c : tag.substr(1, tag.size() - 2)) {
+    if (c == '"' || c <= 0x20 || c == 0x7f) return false;
+  }
+  return true;
+}
+
+// A modification date as the server wrote it: visible ASCII and inner spaces, nothing a tag
+// begins with.
+bool isDate(std::string_view text) {
+  if (text.empty() || text.front() == ' ' || text.back() == ' ' || text.front() == '"' ||
+      isWeakTag(text))
+    return false;
+  for (unsigned char c : text) {
+    if (c < 0x20 || c > 0x7e) return false;
+  }
+  return true;
+}
+
+bool isValidator(std::string_view text) {
+  return text.size() <= kMaxValidatorBytes && (isEntityTag(text) || isDate(text));
+}
+
+// The validator kept for the answer that starts a partial file: a strong ETag (the best
+// "If-Range"), else the last modification date (also sendable), else a weak ETag (never sent,
+// since it never matches there, but still compared with the ETag of a 206).
 std::optional<std::string> validatorOf(const platform::URLResponse& response) {
-  auto usable = [](const std::optional<std::string>& value) {
-    return value && !value->empty() && value->find_first_of("\r\n") == std::string::npos;
-  };
   auto etag = response.valueForHTTPHeaderField("ETag");
-  if (usable(etag) && etag->front() == '"') return etag;
+  const bool tagged = etag && etag->size() <= kMaxValidatorBytes && isEntityTag(*etag);
+  if (tagged && !isWeakTag(*etag)) return etag;
   auto modified = response.valueForHTTPHeaderField("Last-Modified");
-  if (usable(modified)) return modified;
+  if (modified && isValidator(*modified) && isDate(*modified)) return modified;
+  if (tagged) return etag;
   return std::nullopt;
 }
 
-std::optional<std::string> readValidator(const std::string& path) {
+// What the file beside a partial file holds: nothing (no file), a validator, or something that
+// is not one (cut short, bytes that are no header text): then the version of the partial bytes
+// is unknown.
+struct KeptValidator {
+  bool present = false;
+  std::optional<std::string> validator;
+};
+
+KeptValidator readValidator(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::string text;
-  if (!in || !std::getline(in, text) || text.empty()) return std::nullopt;
-  return text;
+  if (!in) return {};
+  std::string text(kMaxValidatorBytes + 2, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  // Written as the validator and one "\n", and nothing else.
+  if (text.empty() || text.back() != '\n') return {true, std::nullopt};
+  text.pop_back();
+  if (!isValidator(text)) return {true, std::nullopt};
+  return {true, text};
 }
 
 }  // namespace
@@ -79,6 +130,9 @@ std::shared_ptr<SIBreakpointsDownload> SIBreakpointsDownload::operationWithURLSt
   HeaderDictionary headers;
   auto& bundle = platform::Bundle::main();
   headers["User-Agent"] = bundle.name() + "/" + bundle.version();
+  const KeptValidator kept = readValidator(validatorPathFor(tempFilePath));
+  // Partial bytes whose version cannot be told could be another version's: start over.
+  if (kept.present && !kept.validator) removePartialFile(tempFilePath);
   std::error_code error;
   if (fileExists(tempFilePath)) {
     auto size = fs::file_size(tempFilePath, error);
@@ -86,8 +140,8 @@ std::shared_ptr<SIBreakpointsDownload> SIBreakpointsDownload::operationWithURLSt
       operation->requestedStart_ = size;
       headers["Range"] = "bytes=" + std::to_string(size) + "-";
       // The rest only of the very version the partial bytes came from; the whole file else.
-      operation->validator_ = readValidator(validatorPathFor(tempFilePath));
-      if (operation->validator_) headers["If-Range"] = *operation->validator_;
+      operation->validator_ = kept.validator;
+      if (kept.validator && !isWeakTag(*kept.validator)) headers["If-Range"] = *kept.validator;
     }
   }
   operation->addHeaders(headers);
@@ -266,11 +320,15 @@ void SIBreakpointsDownload::failWriting(platform::URLConnection& connection, int
 }
 
 bool SIBreakpointsDownload::isSameVersion(const platform::URLResponse& response) const {
-  auto etag = response.valueForHTTPHeaderField("ETag");
-  // Only two strong ETags can tell versions apart; anything else is taken on trust.
-  if (!validator_ || validator_->front() != '"' || !etag || etag->empty() || etag->front() != '"')
-    return true;
-  return *etag == *validator_;
+  // A partial file started without a validator is continued on trust, as it always was.
+  if (!validator_) return true;
+  // A server may ignore "If-Range" (and a weak tag is never sent there), so the 206 itself must
+  // show the version the partial bytes came from; one that does not show it may be another.
+  if (isEntityTag(*validator_)) {
+    auto etag = response.valueForHTTPHeaderField("ETag");
+    return etag && isEntityTag(*etag) && opaqueTag(*etag) == opaqueTag(*validator_);
+  }
+  return response.valueForHTTPHeaderField("Last-Modified") == validator_;
 }
 
 void SIBreakpointsDownload::keepValidatorOf(const platform::URLResponse& response) const {

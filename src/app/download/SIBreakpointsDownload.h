@@ -18,10 +18,14 @@
 //   file's very size, the partial file is the whole file (a transfer stopped between its last
 //   byte and the move): it is kept and `recovery()` is `Complete`. Otherwise it is deleted.
 // - The validator of the answer a partial file was started from (its strong ETag, else its
-//   Last-Modified) is kept beside it; a resume sends it as "If-Range", so a file the server
-//   has re-published since comes back whole (200) and starts the partial file again instead of
-//   continuing old bytes with new ones. A 206 whose ETag differs from the kept one is treated
-//   like a range that does not continue the file.
+//   Last-Modified, else its weak ETag) is kept beside it; a resume sends a strong ETag or a date
+//   as "If-Range", so a file the server has re-published since comes back whole (200) and
+//   starts the partial file again instead of continuing old bytes with new ones. Since a server
+//   may ignore "If-Range", a 206 must also carry the same validator (a date the same date, an
+//   ETag the same tag, weakly compared); one that does not is treated like a range that does
+//   not continue the file.
+// - A kept validator file that does not hold one validator line (a bare CR, a NUL, a cut) is
+//   no validator: the partial file and it are removed and the file is fetched from its start.
 // - A write that fails fails the transfer with the platform's POSIX error for it (ENOSPC when
 //   the disk is full) and removes the partial file: its end is uncertain, and on a full disk
 //   it would hold the space later files need.

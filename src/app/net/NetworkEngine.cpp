@@ -1,6 +1,7 @@
 #include "net/NetworkEngine.h"
 
 #include <atomic>
+#include <limits>
 
 #include "dao/ReClassDao.h"
 #include "dao/StudyLogDao.h"
@@ -23,6 +24,28 @@ std::string plainText(const std::optional<nlohmann::json>& answer, const char* k
   return text ? *text : "(null)";
 }
 
+// The user id of a login answer as decimal text, or "(null)". Only a JSON integer or a text that
+// is wholly one, within `int`, names a user: `true`, "12abc", " 12" or "12,5" would otherwise log
+// the learner in as someone else (user 1 or 12), and the comma of "12,5" would end the id early
+// in the "<userId>,<mCodeFlag>" text.
+std::string userIdText(const std::optional<nlohmann::json>& answer) {
+  const nlohmann::json* value = answer ? platform::Json::member(*answer, "userId") : nullptr;
+  if (!value) return "(null)";
+  std::optional<std::int64_t> id;
+  if (value->is_number_unsigned()) {
+    const auto number = value->get<std::uint64_t>();
+    if (number <= std::uint64_t{std::numeric_limits<int>::max()})
+      id = static_cast<std::int64_t>(number);
+  } else if (value->is_number_integer()) {
+    id = value->get<std::int64_t>();
+  } else if (value->is_string()) {
+    id = NetworkEngine::wholeInteger(value->get<std::string>());
+  }
+  if (!id || *id < std::numeric_limits<int>::min() || *id > std::numeric_limits<int>::max())
+    return "(null)";
+  return std::to_string(*id);
+}
+
 const std::string& textOf(const platform::Dictionary& row, const std::string& key) {
   static const std::string empty;
   const platform::Value* value = platform::find(row, key);
@@ -34,6 +57,12 @@ platform::Error studyTimeNotWritten() {
       NetworkEngine::kErrorDomain, NetworkEngine::kStudyTimeNotWritten,
       "The study time the server accepted could not be recorded on the device; no study log is "
       "sent until it is");
+}
+
+platform::Error notACourseAnswer() {
+  return platform::Error::withDescription(platform::kURLErrorDomain,
+                                          platform::kURLErrorBadServerResponse,
+                                          "The course answer holds no \"courses\" list");
 }
 
 }  // namespace
@@ -57,7 +86,19 @@ HttpOperation::Ptr NetworkEngine::enqueueOrFail(const HttpOperation::Ptr& operat
 }
 
 std::string NetworkEngine::loginText(const std::optional<nlohmann::json>& answer) {
-  return plainText(answer, "userId") + "," + plainText(answer, "mCodeFlag");
+  return userIdText(answer) + "," + plainText(answer, "mCodeFlag");
+}
+
+std::optional<std::int64_t> NetworkEngine::wholeInteger(std::string_view text) {
+  std::size_t digits = !text.empty() && text[0] == '-' ? 1 : 0;
+  // Ten digits hold every `int`; more cannot be one, and would not fit the result either.
+  if (text.size() == digits || text.size() - digits > 10) return std::nullopt;
+  std::int64_t magnitude = 0;
+  for (std::size_t i = digits; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return std::nullopt;
+    magnitude = magnitude * 10 + (text[i] - '0');
+  }
+  return digits ? -magnitude : magnitude;
 }
 
 platform::Dictionary NetworkEngine::feedbackResult(const std::optional<nlohmann::json>& answer) {
@@ -126,16 +167,24 @@ HttpOperation::Ptr NetworkEngine::getRetrainCourseDatas(const std::string& userI
     const std::optional<std::uint64_t> waiting =
         unsettled_ ? std::optional<std::uint64_t>(unsettledCount_) : std::nullopt;
     operation->addCompletionHandler(
-        [weak, waiting, completionHandler](const HttpOperation::Ptr& done) {
-          auto engine = weak.lock();
-          if (engine && waiting && engine->unsettled_ && engine->unsettledCount_ == *waiting)
-            engine->unsettled_->leaveTreeToServer();
-          done->responseJSONWithCompletionHandler(
-              [completionHandler](const std::optional<nlohmann::json>& answer) {
-                const nlohmann::json* courses =
-                    answer ? platform::Json::member(*answer, "courses") : nullptr;
-                if (completionHandler) completionHandler(Course::jsonToObject(courses));
-              });
+        [weak, waiting, completionHandler, errorHandler](const HttpOperation::Ptr& done) {
+          done->responseJSONWithCompletionHandler([weak, waiting, completionHandler, errorHandler](
+                                                      const std::optional<nlohmann::json>& answer) {
+            const nlohmann::json* courses =
+                answer ? platform::Json::arrayValue(*answer, "courses") : nullptr;
+            // A page that is not the course answer (a portal's login page, a server's
+            // error text sent as 200) says nothing about the learner's courses: taken as
+            // an empty list, the callers would replace the stored tree with it.
+            if (!courses) {
+              if (errorHandler) errorHandler(notACourseAnswer());
+              return;
+            }
+            // Only a tree that came is one that holds the waiting settlement's minutes.
+            auto engine = weak.lock();
+            if (engine && waiting && engine->unsettled_ && engine->unsettledCount_ == *waiting)
+              engine->unsettled_->leaveTreeToServer();
+            if (completionHandler) completionHandler(Course::jsonToObject(courses));
+          });
         },
         [errorHandler](const HttpOperation::Ptr&, const platform::Error& error) {
           if (errorHandler) errorHandler(error);

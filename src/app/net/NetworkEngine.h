@@ -37,6 +37,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "dao/DBService.h"
 #include "httpengine/HttpEngine.h"
@@ -73,7 +74,9 @@ class NetworkEngine : public HttpEngine {
                            ErrorHandler errorHandler);
   // GET "getRetrainAreas.html": the top-level regions of the answer.
   HttpOperation::Ptr getAllAreas(AreasHandler completionHandler, ErrorHandler errorHandler);
-  // GET "getRetrainCourseDatas.html" with "userId": the courses of the answer's "courses".
+  // GET "getRetrainCourseDatas.html" with "userId": the courses of the answer's "courses". An
+  // answer that does not decode or has no "courses" list is a failed fetch
+  // (kURLErrorBadServerResponse); an empty list is an answer.
   // Answered while an accepted upload's settlement still waits, the tree holds its minutes, so
   // the settlement will only take the seconds off the device.
   HttpOperation::Ptr getRetrainCourseDatas(const std::string& userId,
@@ -104,7 +107,12 @@ class NetworkEngine : public HttpEngine {
   // How the answers are read (shared by the requests above; outside input, never trusted):
   // the login text "<userId>,<mCodeFlag>" ("(null)" for an absent value), and the feedback
   // result {"resultCode": ...} (empty when the answer has none or it cannot be taken over).
+  // The user id in it is "(null)" unless the answer's "userId" is a JSON integer or a text that
+  // is wholly a decimal integer (wholeInteger), within `int`.
   static std::string loginText(const std::optional<nlohmann::json>& answer);
+  // The value of a text that is wholly a decimal integer of at most ten digits, an optional "-"
+  // before them; nothing for any other text (spaces, signs, fractions, trailing letters).
+  static std::optional<std::int64_t> wholeInteger(std::string_view text);
   static platform::Dictionary feedbackResult(const std::optional<nlohmann::json>& answer);
 
   // The study-log upload document and its minutes rule.

@@ -36,6 +36,9 @@ TEST(M3U8Test, EntriesTable) {
       {"#EXTM3U\n# a comment line\n\n0.ts\n#another comment\n0.ts", {"0.ts", "0.ts"}},
       {"\xEF\xBB\xBF#EXTM3U\nhttp://cdn.example/x/0.ts\n", {"http://cdn.example/x/0.ts"}},
       {"#EXTM3U\n#EXT-X-ENDLIST\n", {}},
+      // Blanks around an entry are not part of it; a line of blanks is a blank line.
+      {"#EXTM3U\n#EXTINF:9.0,\n0.ts \n#EXTINF:9.0,\n\t1.ts\t\r\n \t \n  # comment\n",
+       {"0.ts", "1.ts"}},
       {"", {}},
       {std::nullopt, {}},
   };
@@ -165,6 +168,17 @@ TEST(DownloadListTest, PlaylistEntriesFollowThePlaylistUrl) {
   EXPECT_EQ(list->storedPlaylist(),
             "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\n0.ts\n#EXTINF:10,\n0.ts\n"
             "#EXTINF:10,\n1.ts\n");
+}
+
+TEST(DownloadListTest, APlaylistWithABlankAfterEachEntryIsListedAsPlayersStreamIt) {
+  auto list = DownloadList::create();
+  const std::string url = "http://m.example/v/9001/index.m3u8";
+  ASSERT_TRUE(list->addPlaylistFiles(
+      url, "#EXTM3U \n#EXTINF:10,\n0.ts \n#EXTINF:10,\nhttp://cdn.example/x/1.ts \r\n"));
+  EXPECT_EQ(list->arryList(),
+            (Strings{url, "http://m.example/v/9001/0.ts", "http://cdn.example/x/1.ts"}));
+  EXPECT_EQ(list->fileNames(), (Strings{"index.m3u8", "0.ts", "1.ts"}));
+  EXPECT_EQ(list->storedPlaylist(), "#EXTM3U \n#EXTINF:10,\n0.ts\n#EXTINF:10,\n1.ts\r\n");
 }
 
 TEST(DownloadListTest, EveryFileOfALectureGetsItsOwnStoredName) {

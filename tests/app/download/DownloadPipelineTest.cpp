@@ -202,6 +202,8 @@ TEST_F(DownloadPipelineTest, AFullDiskFailsTheLectureByNameAndLeavesRoomForTheNe
   const std::pair<std::string, std::function<std::string(const std::string&)>> cases[] = {
       {"playlist", [&](const std::string& k) { return folder(k) + "/index.m3u8.part"; }},
       {"segment", [&](const std::string& k) { return partialOf(k, "2.ts"); }},
+      // The notes page is written beside and renamed as the playlist is.
+      {"notes page", [&](const std::string& k) { return folder(k) + "/leture.htm.part"; }},
   };
   int id = 300;
   for (const auto& [what, blocked] : cases) {

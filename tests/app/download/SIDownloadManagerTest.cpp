@@ -12,6 +12,7 @@
 #include "DownloadTestSupport.h"
 #include "download/DownloadNotifications.h"
 #include "download/LectureURL.h"
+#include "download/SIBreakpointsDownload.h"
 #include "download/SIDownloadManager.h"
 #include "fakeserver/FakeCourseServer.h"
 #include "platform/foundation/Assert.h"
@@ -341,11 +342,13 @@ TEST_F(SIDownloadManagerTest, NetworkNoticesCarryTheDownloadersOwnStatus) {
 }
 
 // A media server that can publish a new version of its one file between two requests. It
-// honours "Range" unless "If-Range" names another version than the current one, as HTTP says.
+// honours "Range" unless "If-Range" names another version than the current one, as HTTP says,
+// or, when it `ignoresIfRange`, always, as some servers do.
 class PublishingServer {
  public:
-  explicit PublishingServer(std::string validatorHeader)
+  explicit PublishingServer(std::string validatorHeader, bool ignoresIfRange = false)
       : header_(std::move(validatorHeader)),
+        ignoresIfRange_(ignoresIfRange),
         server_([this](const testsupport::ScriptedRequest& request) { return answer(request); }) {}
 
   void publish(std::string body, std::string validator) EXCLUDES(mutex_) {
@@ -365,7 +368,7 @@ class PublishingServer {
   testsupport::ScriptedReply answer(const testsupport::ScriptedRequest& request) EXCLUDES(mutex_) {
     platform::MutexLock lock(mutex_);
     auto ifRange = request.header("If-Range");
-    testsupport::ScriptedReply reply = !ifRange || *ifRange == validator_
+    testsupport::ScriptedReply reply = ignoresIfRange_ || !ifRange || *ifRange == validator_
                                            ? testsupport::ScriptedReply::ranged(request, body_)
                                            : testsupport::ScriptedReply::text(200, body_);
     reply.headers.emplace_back(header_, validator_);
@@ -378,6 +381,7 @@ class PublishingServer {
   }
 
   const std::string header_;
+  const bool ignoresIfRange_;
   platform::Mutex mutex_;
   std::string body_ GUARDED_BY(mutex_);
   std::string validator_ GUARDED_BY(mutex_);
@@ -426,6 +430,97 @@ TEST_F(SIDownloadManagerTest, AResumeNeverSplicesTwoVersionsOfAFile) {
     EXPECT_FALSE(exists(partial(name)));
     EXPECT_EQ(testsupport::filesIn(platform::Paths::temporary()), std::vector<std::string>{});
   }
+}
+
+TEST_F(SIDownloadManagerTest, AResumeFromAServerThatIgnoresIfRangeNeverSplicesTwoVersions) {
+  struct Case {
+    const char* header;
+    std::string first, second;  // validators of the two versions
+    bool republished;
+    bool sentAsIfRange;  // a weak tag never matches there, so it is not sent
+  };
+  const Case cases[] = {
+      {"Last-Modified", "Tue, 01 Dec 2026 10:00:00 GMT", "Wed, 02 Dec 2026 10:00:00 GMT", true,
+       true},
+      {"ETag", "W/\"v1\"", "W/\"v2\"", true, false},
+      {"ETag", "\"v1\"", "\"v2\"", true, true},
+      {"Last-Modified", "Tue, 01 Dec 2026 10:00:00 GMT", "Tue, 01 Dec 2026 10:00:00 GMT", false,
+       true},
+      {"ETag", "W/\"v1\"", "W/\"v1\"", false, false},
+  };
+  const std::string oldVersion(4000, 'o'), newVersion(4000, 'n');
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first + (c.republished ? " then " + c.second : " unchanged"));
+    PublishingServer server(c.header, true);
+    server.publish(oldVersion, c.first);
+    server.cutNextAfter(1500);
+    const std::string name = "ignored-" + std::to_string(n++) + ".ts";
+    auto add = [&] {
+      recorder.clear();
+      downloader->addDownloadFileTaskInQueue(server.url(), target(name), true, false);
+      EXPECT_TRUE(runUntil([&] {
+        return recorder.count(kDownloadError) + recorder.count(kDownloadDidComplete) > 0;
+      }));
+    };
+    add();
+    ASSERT_EQ(recorder.count(kDownloadError), 1u);
+    ASSERT_EQ(readFile(partial(name)), oldVersion.substr(0, 1500));
+
+    if (c.republished) server.publish(newVersion, c.second);
+    add();
+    ASSERT_EQ(recorder.count(kDownloadDidComplete), 1u);
+    EXPECT_EQ(readFile(target(name)), c.republished ? newVersion : oldVersion);
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), c.republished ? 3u : 2u);
+    EXPECT_EQ(requests[1].header("Range"), "bytes=1500-");
+    EXPECT_EQ(requests[1].header("If-Range"),
+              c.sentAsIfRange ? std::optional<std::string>(c.first) : std::nullopt);
+    // The other version's range is dropped and the file asked for from its first byte.
+    if (c.republished) {
+      EXPECT_FALSE(requests[2].header("Range"));
+    }
+    EXPECT_FALSE(exists(partial(name)));
+    EXPECT_EQ(testsupport::filesIn(platform::Paths::temporary()), std::vector<std::string>{});
+  }
+}
+
+TEST_F(SIDownloadManagerTest, AKeptValidatorThatIsNoValidatorStartsTheFileOver) {
+  const std::string whole = readFile(server.fixturePath("lectures/lecture1/1.ts"));
+  const std::string kept[] = {
+      std::string("\"v1\"\rX-Injected: 1\n"),     // a bare CR would end the header line
+      std::string("\0\"v1\"\n", 6),               // a NUL would cut the header to nothing
+      std::string("\"v1\"\n\"v2\"\n"),            // two validators
+      std::string("\"v1\""),                      // cut before its line end
+      std::string("\n"),                          // empty
+      std::string("\"v 1\"\n"),                   // no entity tag, no date
+      std::string("Tue, 01 Dec\x01 2026 GMT\n"),  // a control character in a date
+      std::string(2000, 'a') + "\n",              // longer than any validator
+  };
+  for (const auto& text : kept) {
+    SCOPED_TRACE(testing::PrintToString(text));
+    server.clearRequests();
+    std::filesystem::remove(target("1.ts"));
+    writeFile(partial("1.ts"), whole.substr(0, 1000));
+    writeFile(SIBreakpointsDownload::validatorPathFor(partial("1.ts")), text);
+    EXPECT_EQ(fetch("lecture1/1.ts", "1.ts"), kDownloadDidComplete);
+    auto requests = server.requestsTo("/media/lecture1/1.ts");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_FALSE(requests[0].hasHeader("Range")) << "the partial bytes' version is unknown";
+    EXPECT_FALSE(requests[0].hasHeader("If-Range"));
+    EXPECT_EQ(readFile(target("1.ts")), whole);
+    EXPECT_EQ(testsupport::filesIn(platform::Paths::temporary()), std::vector<std::string>{});
+  }
+  // A validator that reads as one is sent back with the range.
+  server.clearRequests();
+  std::filesystem::remove(target("1.ts"));
+  writeFile(partial("1.ts"), whole.substr(0, 1000));
+  writeFile(SIBreakpointsDownload::validatorPathFor(partial("1.ts")), "\"v1\"\n");
+  fetch("lecture1/1.ts", "1.ts");
+  auto requests = server.requestsTo("/media/lecture1/1.ts");
+  ASSERT_FALSE(requests.empty());
+  EXPECT_EQ(requests[0].header("Range"), "bytes=1000-");
+  EXPECT_EQ(requests[0].header("If-Range"), "\"v1\"");
 }
 
 // Where the platform offers a device that is always full, a partial file made a link to it

@@ -13,6 +13,7 @@
 #include "platform/foundation/Json.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/FakeReachabilitySource.h"
+#include "platform/net/URLError.h"
 #include "support/FullDisk.h"
 #include "support/MainLoop.h"
 #include "support/TempHome.h"
@@ -95,6 +96,15 @@ TEST_F(NetworkEngineTest, LoginAnswersTable) {
       {"{\"mCodeFlag\": 1}", "(null),1"},
       {"{\"userId\": 0}", "0,(null)"},
       {"not json", "(null),(null)"},
+      // A user id is a JSON integer or a text that is wholly one, within int.
+      {"{\"userId\": true, \"mCodeFlag\": 1}", "(null),1"},
+      {"{\"userId\": \"12abc\"}", "(null),(null)"},
+      {"{\"userId\": \" 12\"}", "(null),(null)"},
+      {"{\"userId\": \"12,5\"}", "(null),(null)"},
+      {"{\"userId\": 12.0}", "(null),(null)"},
+      {"{\"userId\": 2147483648}", "(null),(null)"},
+      {"{\"userId\": \"-2147483648\"}", "-2147483648,(null)"},
+      {"{\"userId\": 18446744073709551615}", "(null),(null)"},
   };
   for (const auto& [body, expected] : cases) {
     server.setAnswer("/api/getRetrainUserId.html", 200, body);
@@ -131,12 +141,32 @@ TEST_F(NetworkEngineTest, CoursesComeFromTheAnswer) {
   EXPECT_EQ(requests[0].method, "GET");
   EXPECT_EQ(requests[0].query, "userId=7");
 
-  server.setAnswer("/api/getRetrainCourseDatas.html", 200, "{\"nothing\": 1}");
+  // An empty list that decodes is an answer: the learner has no courses.
+  server.setAnswer("/api/getRetrainCourseDatas.html", 200, "{\"courses\": []}");
   courses.reset();
   engine->getRetrainCourseDatas(
       "7", [&](const model::List<Course>& c) { courses = c; }, [](const platform::Error&) {});
   ASSERT_TRUE(runUntil([&] { return courses.has_value(); }));
   EXPECT_TRUE(courses->empty());
+}
+
+TEST_F(NetworkEngineTest, ACourseAnswerWithoutACourseListIsAFailedFetch) {
+  for (const char* body :
+       {"{\"nothing\": 1}", "<html><body>Sign in</body></html>", "", "{\"courses\": null}",
+        "{\"courses\": {\"year\": 2014}}", "[{\"courses\": []}]", "{\"courses\": [}"}) {
+    SCOPED_TRACE(body);
+    server.setAnswer("/api/getRetrainCourseDatas.html", 200, body);
+    std::optional<platform::Error> error;
+    bool completed = false;
+    engine->getRetrainCourseDatas(
+        "7", [&](const model::List<Course>&) { completed = true; },
+        [&](const platform::Error& e) { error = e; });
+    ASSERT_TRUE(runUntil([&] { return error.has_value() || completed; }));
+    EXPECT_FALSE(completed);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->domain(), platform::kURLErrorDomain);
+    EXPECT_EQ(error->code(), platform::kURLErrorBadServerResponse);
+  }
 }
 
 TEST_F(NetworkEngineTest, RegionsReachTheCallerBeforeTheStoreIsRewritten) {

@@ -192,6 +192,26 @@ TEST_F(AreaScreenTest, AFailedFetchShowsTheStoredTreeUnderTheNotice) {
   EXPECT_EQ(area->loginViewController()->area()->name(), "唐山市");
 }
 
+TEST_F(AreaScreenTest, AnAnswerWithoutRegionsShowsTheStoredTreeUnderTheNotice) {
+  // Answered 200, but with something that yields no region: a failed fetch like any other.
+  platform::ScopedManualClock clock;
+  AreaDao().updateAreas(Area::jsonToObject(kAreas));
+  for (const char* body : {"<html><body>Sign in to the network</body></html>", R"({"areas": []})",
+                           R"({"areas": "130000"})", R"({"regions": []})", ""}) {
+    SCOPED_TRACE(body);
+    server.setAnswer("/api/getRetrainAreas.html", 200, body);
+    auto screen = AreaViewController::create(std::string("AreaViewController"));
+    nav = show(screen);
+    ASSERT_TRUE(runUntil([&] { return !screentest::isWaitHUDShown(screen->progressHUD()); }));
+    EXPECT_EQ(screentest::lastNotice(), "请检查网络");
+    EXPECT_FALSE(screen->tableView()->isHidden()) << "the way to the offline login stays open";
+    EXPECT_TRUE(screen->btnRefresh()->isHidden());
+    EXPECT_EQ(screen->areas().size(), 3u);
+    EXPECT_EQ(AreaDao().queryAll().size(), 3u);
+    UITestDriver::settle(3);  // the notice goes
+  }
+}
+
 TEST_F(AreaScreenTest, FailedFetchWithNothingStoredOffersTheRetryOnTheWhiteScreen) {
   platform::ScopedManualClock clock;
   server.failPath("/api/getRetrainAreas.html", 500);

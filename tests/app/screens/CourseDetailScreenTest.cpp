@@ -15,6 +15,7 @@
 #include "platform/ui/UITestDriver.h"
 #include "screens/common/CourseWareCell.h"
 #include "screens/courses/CourseDetailViewController.h"
+#include "support/FullDisk.h"
 #include "support/MainLoop.h"
 
 namespace {
@@ -25,6 +26,11 @@ using screentest::LectureTest;
 
 class CourseDetailScreenTest : public LectureTest {
  protected:
+  void SetUp() override {
+    // Before the delegate's store connections open, so a FullDisk reaches them.
+    testsupport::FullDisk::install();
+    LectureTest::SetUp();
+  }
   void showDetail() {
     detail = CourseDetailViewController::create();
     detail->setCurrReclass(course);
@@ -208,6 +214,34 @@ TEST_F(CourseDetailScreenTest, ADownloadTapQueuesTheLectureOnceAndShowsItOrdered
   EXPECT_FALSE(row->isUserInteractionEnabled());
   EXPECT_EQ(downloadRow(0)->state(), 0);
   EXPECT_TRUE(downloadRow(0)->isUserInteractionEnabled());
+}
+
+TEST_F(CourseDetailScreenTest, ADownloadOrderedOnAFullDeviceIsNotQueuedAndSaysSo) {
+  showDetail();
+  UITestDriver::tap(detail->btnDownload());
+  UITestDriver::settle(1.0);
+  auto ordered = [&] {
+    return DownloadDao().queryByState(platform::Value(1234), platform::Value(kSecond),
+                                      platform::Value(0), platform::Value(std::string("110000")),
+                                      platform::Value(std::string("2014")));
+  };
+  {
+    testsupport::FullDisk full;
+    UITestDriver::selectRow(detail->selectTable(), IndexPath{0, 1});
+  }
+  EXPECT_EQ(screentest::lastNotice(), "设备存储空间不足");
+  EXPECT_FALSE(ordered());
+  EXPECT_EQ(services->downloadManager()->isDownloading().count("110000_2014_9002"), 0u)
+      << "a lecture the list does not know is not fetched";
+  EXPECT_EQ(downloadRow(1)->state(), 0) << "the row can be ordered again";
+  EXPECT_TRUE(downloadRow(1)->isUserInteractionEnabled());
+  UITestDriver::settle(3);  // the notice goes
+
+  // With room again, the same tap orders it.
+  UITestDriver::selectRow(detail->selectTable(), IndexPath{0, 1});
+  EXPECT_TRUE(ordered());
+  EXPECT_EQ(services->downloadManager()->isDownloading().count("110000_2014_9002"), 1u);
+  EXPECT_FALSE(screentest::lastNotice());
 }
 
 TEST_F(CourseDetailScreenTest, OfflineTheScreenShowsOnlyTheRetryButton) {

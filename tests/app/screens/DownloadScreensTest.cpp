@@ -212,6 +212,33 @@ TEST_F(DownloadScreensTest, AFullDiskIsShownOnTheRowAndATapTriesAgain) {
   ASSERT_TRUE(testsupport::runUntil([&] { return rowInState(kFirst, 1); }));
 }
 
+TEST_F(DownloadScreensTest, AFullDiskAtTheNotesPageIsShownOnTheRowAndATapTriesAgain) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full to fill the disk with";
+  order(kFirst, 0);
+  showList();
+  // The notes page is written beside its name first; that file leads to a full device.
+  const std::string folder = userFolder() + "/" + keyOf(kFirst);
+  const std::string writing = folder + "/leture.htm.part";
+  fs::create_directories(folder);
+  fs::create_symlink("/dev/full", writing);
+  services->downloadManager()->addDownlodTask(lecture(0), keyOf(kFirst));
+  // Until then the row may move to the downloaded list, where it is no row of this list.
+  ASSERT_TRUE(testsupport::runUntil([&] {
+    auto shown = row(0);
+    return !shown || shown->stateLab()->text() == DownListController::kNoSpaceText;
+  }));
+  ASSERT_TRUE(row(0)) << "the lecture was taken as downloaded without its notes";
+  EXPECT_EQ(row(0)->donwloadState(), 3);
+  EXPECT_FALSE(fs::is_symlink(writing)) << "no part of the page is left behind";
+  EXPECT_FALSE(fs::exists(folder + "/leture.htm"));
+  EXPECT_FALSE(rowInState(kFirst, 1)) << "a lecture without its notes is not downloaded";
+  EXPECT_TRUE(server.requestsTo("/media/lecture1/0.ts").empty());
+
+  UITestDriver::selectRow(list->downListTable(), IndexPath{0, 0});
+  ASSERT_TRUE(testsupport::runUntil([&] { return rowInState(kFirst, 1); }));
+  EXPECT_TRUE(fs::exists(folder + "/leture.htm"));
+}
+
 TEST_F(DownloadScreensTest, DeletingTheRunningLectureStopsItThenRemovesItsFolder) {
   order(kFirst, 0);
   order(kSecond, 0);

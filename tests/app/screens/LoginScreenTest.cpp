@@ -171,6 +171,28 @@ TEST_F(LoginScreenTest, AUserIdThatIsNoIntegerOfTheFieldsRangeIsAFailedLogin) {
   EXPECT_EQ(nav->topViewController(), login->tabBarController());
 }
 
+TEST_F(LoginScreenTest, AUserIdThatIsNotWhollyAnIntegerIsAFailedLogin) {
+  open(makeArea(3));
+  fill("110101199001011234", "张三");
+  // Each would have been read as user 1 or user 12.
+  for (const char* id :
+       {"true", R"("12abc")", R"(" 12")", R"("12,5")", R"("+12")", R"("12 ")", R"("")", "[12]"}) {
+    SCOPED_TRACE(id);
+    answerLogin(std::string(R"({"userId": )") + id + R"(, "mCodeFlag": 1})");
+    platform::UIRecorder recorder;
+    loginOnline();
+    ASSERT_EQ(recorder.alerts().size(), 1u);
+    EXPECT_EQ(recorder.alerts()[0].message, "身份证号和姓名错误");
+    EXPECT_EQ(GlobalModel::sharedModel()->userId(), 0);
+    EXPECT_TRUE(UserDao().queryAll().empty());
+    UITestDriver::answerAlert(0);
+  }
+  // A text that is wholly a decimal integer is an id, as the number is.
+  answerLogin(R"({"userId": "12", "mCodeFlag": 1})");
+  loginOnline();
+  EXPECT_EQ(GlobalModel::sharedModel()->userId(), 12);
+}
+
 TEST_F(LoginScreenTest, IncompleteInputIsRefusedWithTheTypesMessage) {
   struct Case {
     int type;
@@ -253,6 +275,26 @@ TEST_F(LoginScreenTest, SuccessRecordsTheLoginAndOpensMyCourses) {
   ASSERT_TRUE(
       runUntil([&] { return !server.requestsTo("/api/getRetrainCourseDatas.html").empty(); }));
   EXPECT_EQ(server.requestsTo("/api/getRetrainCourseDatas.html")[0].param("userId"), "1234");
+}
+
+TEST_F(LoginScreenTest, ACourseTreeAnsweredWithGarbageAtLoginSaysTheFetchFailed) {
+  platform::ScopedManualClock clock;
+  server.setAnswer("/api/getRetrainCourseDatas.html", 200,
+                   "<html><body>Sign in to the network</body></html>");
+  open(makeArea(1));
+  fill("zhang", "secret");
+  loginOnline();
+  auto tabBar = login->tabBarController();
+  ASSERT_TRUE(tabBar);
+  auto courses = std::dynamic_pointer_cast<MyCourseViewController>(tabBar->viewControllers()[0]);
+  ASSERT_TRUE(courses);
+  ASSERT_TRUE(runUntil([&] {
+    return !server.requestsTo("/api/getRetrainCourseDatas.html").empty() &&
+           !screentest::isWaitHUDShown(courses->progressHUD());
+  }));
+  EXPECT_EQ(screentest::lastNotice(), "请检查网络");
+  EXPECT_TRUE(courses->checkAreaLabel()->isHidden()) << "the learner is not told to pick courses";
+  EXPECT_FALSE(courses->btnRefresh()->isHidden());
 }
 
 TEST_F(LoginScreenTest, TheTabBarKeepsToTheScreensBottomThroughPushesAndPops) {

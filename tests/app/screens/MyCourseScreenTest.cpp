@@ -225,6 +225,41 @@ TEST_F(MyCourseScreenTest, NoNetworkOrAFailedFetchOffersTheRetry) {
   EXPECT_EQ(screentest::progressHUDsOn(screen->view()), 1);
 }
 
+TEST_F(MyCourseScreenTest, AnAnswerWithoutCoursesIsAFailedFetchThatKeepsTheStoredTree) {
+  platform::ScopedManualClock clock;
+  const std::string good = answer({courseJson(2014, 1, 2, {1}), courseJson(2013, 1, 2, {2})});
+  showAnswered(good);
+  ASSERT_EQ(ModelDao().getAllCousre(platform::Value(1234), platform::Value("110000")).size(), 2u);
+  // The first fetch after a login, a refetch and the one after the player closes all read the
+  // answer the same way.
+  const char* roads[] = {kRefreshCwTable, kUpdateListenedMins};
+  for (const char* body : {"<html><body>Sign in to the network</body></html>", R"({"code": 0})",
+                           R"({"courses": null})", ""}) {
+    for (const char* road : roads) {
+      SCOPED_TRACE(std::string(body) + " on " + road);
+      server.setAnswer("/api/getRetrainCourseDatas.html", 200, body);
+      const std::size_t before = server.requestsTo("/api/getRetrainCourseDatas.html").size();
+      platform::NotificationCenter::defaultCenter().post(road);
+      waitForFetches(before + 1);
+      EXPECT_EQ(screentest::lastNotice(), "请检查网络") << "the learner is told it failed";
+      EXPECT_TRUE(screen->checkAreaLabel()->isHidden()) << "not told to choose courses";
+      EXPECT_FALSE(screen->btnRefresh()->isHidden());
+      EXPECT_EQ(ModelDao().getAllCousre(platform::Value(1234), platform::Value("110000")).size(),
+                2u)
+          << "the stored tree stays for the offline login";
+      ASSERT_TRUE(screen->courses().has_value());
+      EXPECT_EQ(screen->courses()->size(), 2u);
+      UITestDriver::settle(3);  // the notice goes
+    }
+  }
+  // The retry brings the list back once the server answers again.
+  server.setAnswer("/api/getRetrainCourseDatas.html", 200, good);
+  UITestDriver::tap(screen->btnRefresh());
+  waitForFetches(9);
+  EXPECT_FALSE(screen->leftTableView()->isHidden());
+  EXPECT_TRUE(screen->btnRefresh()->isHidden());
+}
+
 TEST_F(MyCourseScreenTest, ListenedMinutesChangesRefetchAfterAnOnlineLogin) {
   showAnswered(answer({courseJson(2014, 1, 2, {1})}));
   platform::NotificationCenter::defaultCenter().post(kUpdateListenedMins);

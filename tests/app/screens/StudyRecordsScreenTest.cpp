@@ -13,6 +13,7 @@
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/UIRecorder.h"
 #include "platform/ui/UITestDriver.h"
 #include "screens/common/AreaTableHeaderView.h"
 #include "screens/common/ScreenNotifications.h"
@@ -184,6 +185,32 @@ TEST_F(StudyRecordsScreenTest, AFailedUploadKeepsTheRowsAndTheOldSyncTime) {
   EXPECT_EQ(records->lastSyncTime()->text(), "无");
   EXPECT_FALSE(platform::AlertView::topAlert());
   EXPECT_TRUE(server.requestsTo("/api/getRetrainCourseDatas.html").empty());
+}
+
+TEST_F(StudyRecordsScreenTest, ACourseRefreshThatDoesNotDecodeKeepsTheStoredTreeAndSaysItFailed) {
+  setCourses(30, 15);
+  logSeconds(kFirst, 130);
+  server.setAnswer("/api/getRetrainCourseDatas.html", 200,
+                   "<html><body>Sign in to the network</body></html>");
+  showRecords();
+  platform::UIRecorder recorder;
+  UITestDriver::tap(records->syncButton());
+  UITestDriver::answerAlert(1);
+  ASSERT_TRUE(
+      testsupport::runUntil([&] { return !screentest::isWaitHUDShown(records->progressHUD()); }));
+  EXPECT_EQ(server.requestsTo("/api/getRetrainCourseDatas.html").size(), 1u);
+  for (const auto& alert : recorder.alerts()) EXPECT_NE(alert.message, "同步成功");
+  EXPECT_EQ(screentest::lastNotice(), "请检查网络");
+  EXPECT_EQ(records->lastSyncTime()->text(), "无");
+  // The stored tree still leads to the downloaded lectures offline, with the uploaded minutes.
+  auto stored = ModelDao().getAllCousre(platform::Value(1234), platform::Value("110000"));
+  ASSERT_EQ(stored.size(), 1u);
+  ASSERT_TRUE(stored[0]->reClasses() && stored[0]->reClasses()->size() == 1u);
+  const auto& lectures = *(*stored[0]->reClasses())[0]->cws();
+  ASSERT_EQ(lectures.size(), 3u);
+  EXPECT_EQ(lectures[0]->listenedMins(), 32);
+  ASSERT_TRUE(GlobalModel::sharedModel()->courses());
+  EXPECT_EQ(GlobalModel::sharedModel()->courses()->size(), 1u);
 }
 
 TEST_F(StudyRecordsScreenTest, NoNetworkOrAnOfflineLoginSendsNothing) {

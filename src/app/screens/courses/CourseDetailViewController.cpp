@@ -16,6 +16,7 @@
 #include "screens/common/CourseWareCell.h"
 #include "screens/common/LectureRules.h"
 #include "screens/common/ScreenLook.h"
+#include "screens/common/StudyTimeBacklog.h"
 #include "screens/player/PlayVideoViewController.h"
 #include "widgets/ViewToast.h"
 
@@ -449,6 +450,10 @@ void CourseDetailViewController::addDownLoad(int row) {
     model->setDownloadRefresh(true);
     ViewToast::makeToast(*view(), std::string("开始下载选中课程，请到本地课程查看下载详情"), 1.5,
                          ToastPosition(std::string("center")), std::shared_ptr<platform::Image>());
+  } else if (services && services->downloadDao()) {
+    // Unrecorded, the lecture would never show in the download list nor count as downloaded:
+    // nothing is queued, and the learner is told why (the device is full).
+    StudyTimeBacklog::tellNoRoom();
   }
   _selectTable->reloadData();
 }

@@ -67,6 +67,9 @@ void AreaViewController::loadData() {
       [weak](const model::List<Area>& areas) {
         auto self = weak.lock();
         if (!self) return;
+        // An answer that yields no region (a page that is not the region list, an empty one)
+        // says nothing about the regions; the stored ones still lead to the offline login.
+        if (areas.empty()) return self->fetchFailed();
         self->_areas = areas;
         self->_areaDao->updateAreas(areas);
         self->refreshView();

@@ -1,6 +1,5 @@
 #include "screens/login/LoginViewController.h"
 
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
@@ -56,26 +55,17 @@ std::string failureText(int type) {
   return kind ? kind->failure : "";
 }
 
-// The user id of a login answer ("<id>,<flag>"): the leading integer of the part before the
-// first comma, when it is a whole number within the id's field. A number that goes on as a
-// fraction or an exponent ("1e19"), or that the field cannot hold ("4294967297"), is no id and
-// reads as 0, the failed login; read as a wrapped int it would open another user's records.
+// The user id of a login answer ("<id>,<flag>"): the part before the first comma, when it is
+// wholly a decimal integer within the id's field. A number that goes on as a fraction or an
+// exponent ("1e19"), or that the field cannot hold ("4294967297"), is no id and reads as 0, the
+// failed login; read as a wrapped int or by its leading digits it would open another user's
+// records.
 int userIdOf(const std::string& answer) {
-  const std::string text = answer.substr(0, answer.find(','));
-  std::size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  constexpr std::int64_t kLargest = std::int64_t{std::numeric_limits<int>::max()} + 1;
-  std::int64_t magnitude = 0;
-  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-    magnitude = magnitude * 10 + (text[i] - '0');
-    if (magnitude > kLargest) return 0;
-  }
-  if (i < text.size() && (text[i] == '.' || text[i] == 'e' || text[i] == 'E')) return 0;
-  const std::int64_t value = negative ? -magnitude : magnitude;
-  if (value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max()) return 0;
-  return static_cast<int>(value);
+  const auto value = NetworkEngine::wholeInteger(answer.substr(0, answer.find(',')));
+  if (!value || *value < std::numeric_limits<int>::min() ||
+      *value > std::numeric_limits<int>::max())
+    return 0;
+  return static_cast<int>(*value);
 }
 
 std::string rememberKey(const std::string& code) { return "remeberUserName_" + code; }

@@ -311,6 +311,10 @@ void StudyLogController::syncFailed(const platform::Error& error) {
   if (error.domain() == NetworkEngine::kErrorDomain &&
       error.code() == NetworkEngine::kStudyTimeNotWritten) {
     StudyTimeBacklog::tellNoRoom();
+  } else {
+    // Said as the other screens say a failed fetch; silence would leave the learner to think
+    // the records were brought up to date.
+    screenhud::showNetworkNotice();
   }
   std::printf("sync log  error = %s\n", error.localizedDescription().c_str());
 }
