@@ -238,6 +238,11 @@ void FakeCourseServer::setAnswer(const std::string& path, int status, std::strin
   answers_[path] = Answer{status, std::move(body)};
 }
 
+void FakeCourseServer::answerNext(const std::string& path, int status, std::string body) {
+  std::lock_guard lock(mutex_);
+  nextAnswers_[path] = Answer{status, std::move(body)};
+}
+
 void FakeCourseServer::failPath(const std::string& path, int status) {
   std::lock_guard lock(mutex_);
   failures_[path] = status;
@@ -336,6 +341,12 @@ bool FakeCourseServer::answerOverride(const std::string& path, httplib::Response
   if (auto failed = failures_.find(path); failed != failures_.end()) {
     res.status = failed->second;
     res.set_content("failure " + std::to_string(failed->second), "text/plain");
+    return true;
+  }
+  if (auto next = nextAnswers_.find(path); next != nextAnswers_.end()) {
+    res.status = next->second.status;
+    res.set_content(replaceAll(next->second.body, "${BASE}", baseUrl()), "application/json");
+    nextAnswers_.erase(next);
     return true;
   }
   if (auto answer = answers_.find(path); answer != answers_.end()) {

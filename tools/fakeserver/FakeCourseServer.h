@@ -110,6 +110,8 @@ class FakeCourseServer {
   // Requests of the API `path` are processed, then wait to be answered until `releaseHolds()`
   // (a slow server; `waitForHold` tells when one waits).
   void holdAnswers(const std::string& path);
+  // The next request of `path` alone is answered `status` and `body`; later ones as before.
+  void answerNext(const std::string& path, int status, std::string body);
   // Every request of `path` (API or media) answers `status` with a short text body.
   void failPath(const std::string& path, int status);
   // Media requests are answered whole (200) whatever their "Range".
@@ -168,6 +170,7 @@ class FakeCourseServer {
   std::vector<RecordedRequest> requests_;
   std::vector<std::map<std::string, std::string>> hits_;
   std::map<std::string, Answer> answers_;
+  std::map<std::string, Answer> nextAnswers_;
   std::map<std::string, int> failures_;
   std::map<std::string, std::size_t> cuts_;
   std::map<std::string, std::size_t> holds_;
