@@ -1,7 +1,6 @@
-#include "studytime/UploadOutcome.h"
-
 #include <gtest/gtest.h>
 
+#include "studytime/UploadOutcome.h"
 
 namespace {
 
