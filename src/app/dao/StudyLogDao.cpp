@@ -18,6 +18,18 @@ void putText(Dictionary& map, const std::string& key, const std::optional<std::s
   if (text) map[key] = *text;
 }
 
+// {"cwid", "createdTime", "lastUpdateTime", "listenedPos", "id"} of the current row, as the
+// upload takes them.
+Dictionary uploadRow(SQLResultSet& rs) {
+  Dictionary entry;
+  putText(entry, "cwid", rs.stringForColumn("cwid"));
+  putText(entry, "createdTime", rs.stringForColumn("datetime(createdTime)"));
+  putText(entry, "lastUpdateTime", rs.stringForColumn("datetime(lastUpdateTime)"));
+  putText(entry, "listenedPos", rs.stringForColumn("listenedPos"));
+  putText(entry, "id", rs.stringForColumn("id"));
+  return entry;
+}
+
 const char* kSumByYearSql = "select year,sum(listenedpos) from  %@  where userid=? group by year ";
 
 }  // namespace
@@ -71,13 +83,7 @@ std::map<std::string, std::vector<Dictionary>> StudyLogDao::getByUserId(const Va
   while (rs->next()) {
     auto year = rs->stringForColumn("year");
     if (!year) continue;
-    Dictionary entry;
-    putText(entry, "cwid", rs->stringForColumn("cwid"));
-    putText(entry, "createdTime", rs->stringForColumn("datetime(createdTime)"));
-    putText(entry, "lastUpdateTime", rs->stringForColumn("datetime(lastUpdateTime)"));
-    putText(entry, "listenedPos", rs->stringForColumn("listenedPos"));
-    putText(entry, "id", rs->stringForColumn("id"));
-    byYear[*year].push_back(std::move(entry));
+    byYear[*year].push_back(uploadRow(*rs));
   }
   rs->close();
   return byYear;
@@ -241,13 +247,8 @@ std::vector<Dictionary> StudyLogDao::getMarkedByUserId(const Value& userId) {
       userId);
   if (!rs) return rows;
   while (rs->next()) {
-    Dictionary row;
-    putText(row, "id", rs->stringForColumn("id"));
+    Dictionary row = uploadRow(*rs);
     putText(row, "year", rs->stringForColumn("year"));
-    putText(row, "cwid", rs->stringForColumn("cwid"));
-    putText(row, "createdTime", rs->stringForColumn("datetime(createdTime)"));
-    putText(row, "lastUpdateTime", rs->stringForColumn("datetime(lastUpdateTime)"));
-    putText(row, "listenedPos", rs->stringForColumn("listenedPos"));
     putText(row, "sync", rs->stringForColumn("sync"));
     rows.push_back(std::move(row));
   }

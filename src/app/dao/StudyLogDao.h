@@ -35,7 +35,8 @@ class StudyLogDao : public BaseDao {
   // "id"} as texts, for the upload.
   std::map<std::string, std::vector<platform::Dictionary>> getByUserId(
       const platform::Value& userId);
-  // {"cwId", "listenedpos"} (texts) of the lecture's row, or an empty map.
+  // {"cwId", "listenedpos"} (texts) of the lecture's rows, their seconds summed (an unmarked
+  // and a marked row), or an empty map.
   platform::Dictionary getByReClassId(const platform::Value& reclassId,
                                       const platform::Value& userId, const platform::Value& cwId,
                                       const platform::Value& year);
