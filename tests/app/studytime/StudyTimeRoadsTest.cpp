@@ -41,7 +41,6 @@ constexpr int kYear = 2014;
 constexpr int kClass = 301;
 constexpr int kLecture = 9001;
 constexpr const char* kUpload = "/api/acceptRetrainStudyLog.html";
-constexpr const char* kCourses = "/api/getRetrainCourseDatas.html";
 // The child of the in-flight road reads its home and server from these.
 constexpr const char* kChildHome = "CHENGHENG_STUDY_CHILD_HOME";
 constexpr const char* kChildApi = "CHENGHENG_STUDY_CHILD_API";
