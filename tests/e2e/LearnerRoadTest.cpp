@@ -173,8 +173,9 @@ TEST_F(LearnerRoadTest, TheBundledRoadPassesEveryStepAndLeavesAPictureOfEach) {
                             std::to_string(steps) + "\n"),
             std::string::npos)
       << result.out;
-  // The road plays 30 seconds online and uploads them, which the server gets as one minute, then
-  // 20 seconds of the downloaded lecture offline, which stay on the device.
+  // The road plays 30 seconds online and uploads them, which the server credits as one minute
+  // and shows in its next course answer; the downloaded lecture then resumes offline at that
+  // minute, and 20 seconds more of it stay on the device: no stretch is credited twice.
   EXPECT_EQ(figure(result.out, "study time credited this run:"), 50) << result.out;
   EXPECT_EQ(figure(result.out, "study time sent to the server:"), 1);
   EXPECT_EQ(figure(result.out, "study time kept on the device:"), 20);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
 
@@ -237,6 +238,11 @@ void FakeCourseServer::setAnswer(const std::string& path, int status, std::strin
   answers_[path] = Answer{status, std::move(body)};
 }
 
+void FakeCourseServer::answerNext(const std::string& path, int status, std::string body) {
+  std::lock_guard lock(mutex_);
+  nextAnswers_[path] = Answer{status, std::move(body)};
+}
+
 void FakeCourseServer::failPath(const std::string& path, int status) {
   std::lock_guard lock(mutex_);
   failures_[path] = status;
@@ -337,6 +343,12 @@ bool FakeCourseServer::answerOverride(const std::string& path, httplib::Response
     res.set_content("failure " + std::to_string(failed->second), "text/plain");
     return true;
   }
+  if (auto next = nextAnswers_.find(path); next != nextAnswers_.end()) {
+    res.status = next->second.status;
+    res.set_content(replaceAll(next->second.body, "${BASE}", baseUrl()), "application/json");
+    nextAnswers_.erase(next);
+    return true;
+  }
   if (auto answer = answers_.find(path); answer != answers_.end()) {
     res.status = answer->second.status;
     res.set_content(replaceAll(answer->second.body, "${BASE}", baseUrl()), "application/json");
@@ -356,8 +368,119 @@ void FakeCourseServer::serveFixture(const std::string& file, httplib::Response& 
   res.set_content(replaceAll(*content, "${BASE}", baseUrl()), "application/json");
 }
 
+int FakeCourseServer::creditedMinutes(long long userId, long long cwId) const {
+  std::lock_guard lock(mutex_);
+  auto learner = ledger_.find(userId);
+  if (learner == ledger_.end()) return 0;
+  auto lecture = learner->second.find(cwId);
+  return lecture == learner->second.end() ? 0 : lecture->second;
+}
+
+void FakeCourseServer::setCourseList(std::string body) {
+  std::lock_guard lock(mutex_);
+  courseList_ = std::move(body);
+}
+
+void FakeCourseServer::loseAnswerAfterProcessing(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  losing_.insert(path);
+}
+
+void FakeCourseServer::holdAnswers(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  holds_[path] = 0;
+}
+
+namespace {
+
+long long numberIn(const nlohmann::json& j) {
+  if (j.is_number_integer()) return j.get<long long>();
+  if (j.is_string()) return std::atoll(j.get<std::string>().c_str());
+  return 0;
+}
+
+}  // namespace
+
+void FakeCourseServer::creditUpload(const httplib::Request& req) {
+  std::string text = req.has_param("studyLogs") ? req.get_param_value("studyLogs") : "";
+  auto document = nlohmann::json::parse(text, nullptr, false);
+  if (!document.is_object() || !document.contains("logs") || !document["logs"].is_array()) return;
+  const long long userId = numberIn(document.value("userId", nlohmann::json()));
+  std::lock_guard lock(mutex_);
+  for (const auto& year : document["logs"]) {
+    if (!year.is_object() || !year.contains("cws") || !year["cws"].is_array()) continue;
+    for (const auto& cw : year["cws"]) {
+      if (!cw.is_object()) continue;
+      ledger_[userId][numberIn(cw.value("id", nlohmann::json()))] +=
+          static_cast<int>(numberIn(cw.value("listenedMinutes", nlohmann::json())));
+    }
+  }
+}
+
+std::string FakeCourseServer::courseAnswer(const httplib::Request& req,
+                                           const std::string& fixture) {
+  auto answer = nlohmann::json::parse(fixture, nullptr, false);
+  if (!answer.is_object() || !answer.contains("courses") || !answer["courses"].is_array())
+    return fixture;
+  const long long userId = std::atoll(req.get_param_value("userId").c_str());
+  std::lock_guard lock(mutex_);
+  auto learner = ledger_.find(userId);
+  if (learner == ledger_.end()) return fixture;
+  for (auto& course : answer["courses"]) {
+    if (!course.is_object() || !course.contains("reclasses")) continue;
+    for (auto& rc : course["reclasses"]) {
+      if (!rc.is_object() || !rc.contains("cws")) continue;
+      long long added = 0;
+      for (auto& cw : rc["cws"]) {
+        if (!cw.is_object()) continue;
+        auto credit = learner->second.find(numberIn(cw.value("cwId", nlohmann::json())));
+        if (credit == learner->second.end()) continue;
+        const long long before = numberIn(cw.value("listenedMinutes", nlohmann::json()));
+        long long after = before + credit->second;
+        if (cw.contains("totalMinutes")) after = std::min(after, numberIn(cw["totalMinutes"]));
+        after = std::max(after, before);
+        cw["listenedMinutes"] = after;
+        added += after - before;
+      }
+      rc["listenedMinutes"] = numberIn(rc.value("listenedMinutes", nlohmann::json())) + added;
+    }
+  }
+  return answer.dump();
+}
+
 void FakeCourseServer::serveApi(const httplib::Request& req, httplib::Response& res) {
   if (answerOverride(req.path, res)) return;
+  if (req.path == "/api/acceptRetrainStudyLog.html") creditUpload(req);
+  bool lose = false;
+  bool hold = false;
+  {
+    std::lock_guard lock(mutex_);
+    lose = losing_.erase(req.path) > 0;
+    hold = holds_.count(req.path) > 0;
+  }
+  if (hold && !waitWhileHeld(req.path)) return;
+  if (lose) {
+    // The headers go out, the body never does: the client sees the connection cut.
+    res.set_content_provider(64, "application/json",
+                             [](std::size_t, std::size_t, httplib::DataSink&) { return false; });
+    return;
+  }
+  if (req.path == "/api/getRetrainCourseDatas.html") {
+    std::optional<std::string> content;
+    {
+      std::lock_guard lock(mutex_);
+      content = courseList_;
+    }
+    if (!content) content = readFile(fixturePath("courseapi/courses.json"));
+    if (!content) {
+      res.status = 404;
+      return;
+    }
+    res.status = 200;
+    res.set_content(courseAnswer(req, replaceAll(*content, "${BASE}", baseUrl())),
+                    "application/json");
+    return;
+  }
   static const std::map<std::string, std::string> fixtures = {
       {"/api/getRetrainUserId.html", "courseapi/login.json"},
       {"/api/getRetrainAreas.html", "courseapi/areas.json"},

@@ -5,6 +5,11 @@
 // ranges, answers the store lookup ("/lookup"), collects usage-analytics hits ("/collect", by GET
 // or as a POST body of one hit per line), and records every request it receives.
 //
+// It keeps a ledger, as the real server does: the minutes of every study-log upload it accepts
+// are added, per learner and lecture, to the lectures (and their classes) of its later course
+// answers, never beyond a lecture's total. Answers set with `setAnswer` or failed with
+// `failPath` are not processed, so they credit nothing.
+//
 // In JSON answers the text "${BASE}" stands for the server's own base URL, so fixtures can point
 // lectures at the server whatever port it got. Tests can replace answers and inject faults: a
 // path that fails with a status, a server that ignores "Range", a response cut off after some
@@ -18,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -93,6 +99,19 @@ class FakeCourseServer {
   // Answers `path` (for example "/api/getRetrainAreas.html") with `status` and `body` instead
   // of its fixture.
   void setAnswer(const std::string& path, int status, std::string body);
+  // Answers the course list from `body` instead of its fixture, the ledger's credits added
+  // ("${BASE}" replaced as in fixtures).
+  void setCourseList(std::string body);
+  // The minutes the ledger credited learner `userId` for lecture `cwId`.
+  int creditedMinutes(long long userId, long long cwId) const;
+  // The next request of the API `path` is processed (an upload credited), then its connection
+  // is closed before the answer's body: an answer lost on the way back.
+  void loseAnswerAfterProcessing(const std::string& path);
+  // Requests of the API `path` are processed, then wait to be answered until `releaseHolds()`
+  // (a slow server; `waitForHold` tells when one waits).
+  void holdAnswers(const std::string& path);
+  // The next request of `path` alone is answered `status` and `body`; later ones as before.
+  void answerNext(const std::string& path, int status, std::string body);
   // Every request of `path` (API or media) answers `status` with a short text body.
   void failPath(const std::string& path, int status);
   // Media requests are answered whole (200) whatever their "Range".
@@ -132,6 +151,9 @@ class FakeCourseServer {
   void serveMedia(const httplib::Request& req, httplib::Response& res);
   bool answerOverride(const std::string& path, httplib::Response& res);
   void serveFixture(const std::string& file, httplib::Response& res);
+  // The ledger: what an accepted upload credits, and the course answer it shows in.
+  void creditUpload(const httplib::Request& req);
+  std::string courseAnswer(const httplib::Request& req, const std::string& fixture);
   Limits takeLimits(const std::string& path);
   bool waitWhileHeld(const std::string& path);
 
@@ -148,11 +170,16 @@ class FakeCourseServer {
   std::vector<RecordedRequest> requests_;
   std::vector<std::map<std::string, std::string>> hits_;
   std::map<std::string, Answer> answers_;
+  std::map<std::string, Answer> nextAnswers_;
   std::map<std::string, int> failures_;
   std::map<std::string, std::size_t> cuts_;
   std::map<std::string, std::size_t> holds_;
   std::map<std::string, std::size_t> parts_;
   std::multiset<std::string> holding_;
+  // Learner id to lecture id to credited minutes.
+  std::map<long long, std::map<long long, int>> ledger_;
+  std::set<std::string> losing_;
+  std::optional<std::string> courseList_;
   bool ignoreRange_ = false;
   bool stopping_ = false;
 };

@@ -146,6 +146,22 @@ bool ModelDao::addListenedMinutes(const SQLTransaction& open, const Value& userI
                         minutes, userId, year, cwId);
 }
 
+bool ModelDao::raiseListenedMinutes(const SQLTransaction& open, const Value& userId,
+                                    const Value& year, const Value& cwId, std::int64_t minutes) {
+  if (!open.begun()) return false;
+  // The class first, by the lecture's rise, while the lecture still holds its old figure.
+  const bool classes = runUpdate(
+      "update reclass set listenedMinutes=ifnull(listenedMinutes,0)+max(0,?-(select "
+      "ifnull(max(listenedMinutes),0) from courseware where userid=? and year=? and cwID=?)) "
+      "where userid=? and year=? and reclassId in (select reclassId from courseware where "
+      "userid=? and year=? and cwID=?)",
+      minutes, userId, year, cwId, userId, year, userId, year, cwId);
+  return classes && runUpdate(
+                        "update courseware set listenedMinutes=max(ifnull(listenedMinutes,0),?) "
+                        "where userid=? and year=? and cwID=?",
+                        minutes, userId, year, cwId);
+}
+
 void ModelDao::insertYear(const Value& userId, const Value& year) {
   runUpdate("insert into year (userId,years) values(?,?)", userId, year);
 }

@@ -35,6 +35,12 @@ class ModelDao : public BaseDao {
   bool addListenedMinutes(const SQLTransaction& open, const platform::Value& userId,
                           const platform::Value& year, const platform::Value& cwId,
                           std::int64_t minutes);
+  // Inside `open` as above: raises the stored lecture's minutes to at least `minutes` (what the
+  // server counts once it credited a batch), and its class by as much as the lecture rose. A
+  // tree fetched since, which counts them already, is left as it is.
+  bool raiseListenedMinutes(const SQLTransaction& open, const platform::Value& userId,
+                            const platform::Value& year, const platform::Value& cwId,
+                            std::int64_t minutes);
   bool exists(const platform::Value& userId, const platform::Value& year,
               const platform::Value& areaCode);
   // The classes of the region and year that hold the lecture, each with that lecture, ordered

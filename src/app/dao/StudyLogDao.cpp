@@ -18,6 +18,18 @@ void putText(Dictionary& map, const std::string& key, const std::optional<std::s
   if (text) map[key] = *text;
 }
 
+// {"cwid", "createdTime", "lastUpdateTime", "listenedPos", "id"} of the current row, as the
+// upload takes them.
+Dictionary uploadRow(SQLResultSet& rs) {
+  Dictionary entry;
+  putText(entry, "cwid", rs.stringForColumn("cwid"));
+  putText(entry, "createdTime", rs.stringForColumn("datetime(createdTime)"));
+  putText(entry, "lastUpdateTime", rs.stringForColumn("datetime(lastUpdateTime)"));
+  putText(entry, "listenedPos", rs.stringForColumn("listenedPos"));
+  putText(entry, "id", rs.stringForColumn("id"));
+  return entry;
+}
+
 const char* kSumByYearSql = "select year,sum(listenedpos) from  %@  where userid=? group by year ";
 
 }  // namespace
@@ -29,7 +41,8 @@ std::optional<std::string> StudyLogDao::setTable(const std::string& sql) const {
 bool StudyLogDao::exists(const Value& userId, const Value& year, const Value& reClassId,
                          const Value& cwId) {
   auto rs = runQuery(
-      tableSql("select count(*)  from %@ where  userid=? and year=? and reclassid=? and cwid=?"),
+      tableSql("select count(*)  from %@ where  userid=? and year=? and reclassid=? and cwid=? "
+               "and sync is null"),
       userId, year, reClassId, cwId);
   if (!rs) return false;
   bool found = rs->next() && rs->intForColumnIndex(0) > 0;
@@ -50,10 +63,11 @@ bool StudyLogDao::insert(const Dictionary& row) {
 }
 
 bool StudyLogDao::update(const Dictionary& row) {
-  return runUpdate(tableSql("update  %@ set listenedPos=listenedPos+? ,lastUpdateTime=? where "
-                            "userid=? and year=? and          reclassid=? and cwid=?"),
-                   member(row, "logTime"), member(row, "lastUpdateTime"), member(row, "userid"),
-                   member(row, "year"), member(row, "reclassid"), member(row, "cwid"));
+  return runUpdate(
+      tableSql("update  %@ set listenedPos=listenedPos+? ,lastUpdateTime=? where "
+               "userid=? and year=? and          reclassid=? and cwid=? and sync is null"),
+      member(row, "logTime"), member(row, "lastUpdateTime"), member(row, "userid"),
+      member(row, "year"), member(row, "reclassid"), member(row, "cwid"));
 }
 
 bool StudyLogDao::deleteById(const Value& rowId) {
@@ -69,13 +83,7 @@ std::map<std::string, std::vector<Dictionary>> StudyLogDao::getByUserId(const Va
   while (rs->next()) {
     auto year = rs->stringForColumn("year");
     if (!year) continue;
-    Dictionary entry;
-    putText(entry, "cwid", rs->stringForColumn("cwid"));
-    putText(entry, "createdTime", rs->stringForColumn("datetime(createdTime)"));
-    putText(entry, "lastUpdateTime", rs->stringForColumn("datetime(lastUpdateTime)"));
-    putText(entry, "listenedPos", rs->stringForColumn("listenedPos"));
-    putText(entry, "id", rs->stringForColumn("id"));
-    byYear[*year].push_back(std::move(entry));
+    byYear[*year].push_back(uploadRow(*rs));
   }
   rs->close();
   return byYear;
@@ -95,14 +103,16 @@ Dictionary StudyLogDao::positionOfLastRow(std::unique_ptr<SQLResultSet> rs) {
 
 Dictionary StudyLogDao::getByReClassId(const Value& reclassId, const Value& userId,
                                        const Value& cwId, const Value& year) {
-  return positionOfLastRow(runQuery(tableSql("select cwid,listenedPos from  %@  where userid=? "
-                                             "and reclassid=? and cwid=? and year=?"),
-                                    userId, reclassId, cwId, year));
+  return positionOfLastRow(
+      runQuery(tableSql("select cwid,sum(listenedPos) as listenedPos from  %@  where userid=? "
+                        "and reclassid=? and cwid=? and year=? group by cwid"),
+               userId, reclassId, cwId, year));
 }
 
 Dictionary StudyLogDao::getByUserId(const Value& userId, const Value& cwId, const Value& year) {
   return positionOfLastRow(
-      runQuery(tableSql("select cwid,listenedPos from  %@  where userid=?  and cwid=? and year=?"),
+      runQuery(tableSql("select cwid,sum(listenedPos) as listenedPos from  %@  where userid=?  "
+                        "and cwid=? and year=? group by cwid"),
                userId, cwId, year));
 }
 
@@ -194,4 +204,83 @@ bool StudyLogDao::deductSent(const platform::Value& rowId, const platform::Value
       runUpdate(tableSql("update %@ set listenedPos=listenedPos-? where id=?"), seconds, rowId);
   bool cleared = runUpdate(tableSql("delete from %@ where id=? and listenedPos<=0"), rowId);
   return updated && cleared;
+}
+
+namespace {
+
+// The unmarked row of the same lecture as the row `r`, other than `r` itself.
+const char* kSameLectureUnmarked =
+    "u.sync is null and u.id<>r.id and u.userid is r.userid and u.year is r.year and "
+    "u.reclassid is r.reclassid and u.cwid is r.cwid";
+
+}  // namespace
+
+bool StudyLogDao::mergeUnmarked(const Value& userId) {
+  // The first unmarked row of the lecture of the row `studylog`.
+  const std::string firstOfLecture =
+      "(select min(u.id) from studylog u, studylog r where r.id=studylog.id and u.sync is null "
+      "and u.userid is r.userid and u.year is r.year and u.reclassid is r.reclassid and u.cwid "
+      "is r.cwid)";
+  return runUpdate(
+             "update studylog set listenedPos=(select sum(u.listenedPos) from studylog u, "
+             "studylog r where r.id=studylog.id and u.sync is null and u.userid is "
+             "r.userid and u.year is r.year and u.reclassid is r.reclassid and u.cwid is "
+             "r.cwid) where userid=? and sync is null and id=" +
+                 firstOfLecture,
+             userId) &&
+         runUpdate("delete from studylog where userid=? and sync is null and id>" + firstOfLecture,
+                   userId);
+}
+
+bool StudyLogDao::mark(const Value& userId, const Value& year, const Value& cwId,
+                       const Value& serverMinutes) {
+  return runUpdate(
+      "update studylog set sync=? where userid=? and year=? and cwid=? and sync is null",
+      serverMinutes, userId, year, cwId);
+}
+
+std::vector<Dictionary> StudyLogDao::getMarkedByUserId(const Value& userId) {
+  std::vector<Dictionary> rows;
+  auto rs = runQuery(
+      "select id,year,cwid,datetime(createdTime),datetime(lastUpdateTime),listenedPos,sync from "
+      "studylog where userid=? and sync is not null order by id",
+      userId);
+  if (!rs) return rows;
+  while (rs->next()) {
+    Dictionary row = uploadRow(*rs);
+    putText(row, "year", rs->stringForColumn("year"));
+    putText(row, "sync", rs->stringForColumn("sync"));
+    rows.push_back(std::move(row));
+  }
+  rs->close();
+  return rows;
+}
+
+std::vector<Value> StudyLogDao::usersWithMarkedRows() {
+  std::vector<Value> users;
+  auto rs = runQuery("select distinct userid from studylog where sync is not null");
+  if (!rs) return users;
+  while (rs->next()) users.emplace_back(rs->longLongIntForColumnIndex(0));
+  rs->close();
+  return users;
+}
+
+bool StudyLogDao::release(const Value& rowId, const Value& secondsCredited) {
+  const std::string sameLecture = kSameLectureUnmarked;
+  // Only a marked row: a batch kept in memory may name a row that was released since.
+  return runUpdate("update studylog set listenedPos=listenedPos-? where id=? and sync is not null",
+                   secondsCredited, rowId) &&
+         runUpdate(
+             "update studylog set listenedPos=listenedPos+(select max(r.listenedPos,0) "
+             "from studylog r where r.id=?) where id=(select min(u.id) from studylog u, "
+             "studylog r where r.id=? and r.sync is not null and " +
+                 sameLecture + ")",
+             rowId, rowId) &&
+         runUpdate(
+             "delete from studylog where id=? and sync is not null and (listenedPos<=0 or "
+             "exists(select 1 "
+             "from studylog u, studylog r where r.id=studylog.id and " +
+                 sameLecture + "))",
+             rowId) &&
+         runUpdate("update studylog set sync=null where id=?", rowId);
 }

@@ -1,9 +1,9 @@
 #pragma once
 // StudyLogDao: study time not yet uploaded (table "studylog"): one row per user, year, class
 // and lecture whose `listenedPos` counts the seconds credited on the device. The player adds
-// 10-second steps, the upload reads and deletes the rows, and the study-records screen shows
-// per-year summaries that combine the server's minutes (from the global course tree) with the
-// local seconds.
+// 10-second steps, the upload marks, reads and settles the rows (see studytime/StudyBatch), and the
+// study-records screen shows per-year summaries that combine the server's minutes (from the global
+// course tree) with the local seconds.
 //
 // Dictionary keys are letter-exact: the row maps use "listenedPos", the lecture lookups answer
 // "cwId" and "listenedpos".
@@ -35,7 +35,8 @@ class StudyLogDao : public BaseDao {
   // "id"} as texts, for the upload.
   std::map<std::string, std::vector<platform::Dictionary>> getByUserId(
       const platform::Value& userId);
-  // {"cwId", "listenedpos"} (texts) of the lecture's row, or an empty map.
+  // {"cwId", "listenedpos"} (texts) of the lecture's rows, their seconds summed (an unmarked
+  // and a marked row), or an empty map.
   platform::Dictionary getByReClassId(const platform::Value& reclassId,
                                       const platform::Value& userId, const platform::Value& cwId,
                                       const platform::Value& year);
@@ -57,6 +58,25 @@ class StudyLogDao : public BaseDao {
   // once nothing is left, so steps added while the upload was in flight survive it. True when
   // both statements ran (also when the row is gone meanwhile).
   bool deductSent(const platform::Value& rowId, const platform::Value& seconds);
+
+  // The upload batch. Column `sync` is NULL while a row waits for an upload; a row marked for
+  // an upload holds there the lecture's minutes on the server when the batch was sent. Steps
+  // go only into unmarked rows (`exists` and `update` look at those alone), so a lecture has at
+  // most one unmarked and one marked row, and the per-lecture reads above sum both.
+  //
+  // Folds each lecture's unmarked rows of the user into its first one.
+  bool mergeUnmarked(const platform::Value& userId);
+  // Marks the lecture's unmarked rows with the server's minutes.
+  bool mark(const platform::Value& userId, const platform::Value& year, const platform::Value& cwId,
+            const platform::Value& serverMinutes);
+  // The user's marked rows, each {"id", "year", "cwid", "createdTime", "lastUpdateTime",
+  // "listenedPos", "sync"} as texts, in row order.
+  std::vector<platform::Dictionary> getMarkedByUserId(const platform::Value& userId);
+  // The users who have marked rows.
+  std::vector<platform::Value> usersWithMarkedRows();
+  // Takes `secondsCredited` off the marked row `rowId` and hands what is left back to the
+  // lecture's unmarked seconds (into its unmarked row when it has one); nothing left, no row.
+  bool release(const platform::Value& rowId, const platform::Value& secondsCredited);
 
  private:
   platform::Dictionary positionOfLastRow(std::unique_ptr<SQLResultSet> rs);

@@ -5,11 +5,12 @@
 
 #include "dao/ReClassDao.h"
 #include "dao/StudyLogDao.h"
-#include "net/AcceptedStudyTime.h"
 #include "net/ServerConfig.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/Thread.h"
 #include "platform/net/URLError.h"
+#include "studytime/StudyMinutes.h"
+#include "studytime/WaitingSettlement.h"
 
 namespace {
 
@@ -55,8 +56,11 @@ const std::string& textOf(const platform::Dictionary& row, const std::string& ke
 platform::Error studyTimeNotWritten() {
   return platform::Error::withDescription(
       NetworkEngine::kErrorDomain, NetworkEngine::kStudyTimeNotWritten,
-      "The study time the server accepted could not be recorded on the device; no study log is "
-      "sent until it is");
+      "The study time could not be recorded on the device; no study log is sent until it is");
+}
+
+platform::Error engineError(int code, const char* description) {
+  return platform::Error::withDescription(NetworkEngine::kErrorDomain, code, description);
 }
 
 platform::Error notACourseAnswer() {
@@ -161,30 +165,21 @@ HttpOperation::Ptr NetworkEngine::getRetrainCourseDatas(const std::string& userI
   auto operation =
       operationWithPath("getRetrainCourseDatas.html", platform::Dictionary{{"userId", userId}});
   if (operation) {
-    // A settlement waiting when the fetch is sent was accepted by the server before it: the
-    // tree the answer brings counts its minutes already.
-    std::weak_ptr<NetworkEngine> weak = std::static_pointer_cast<NetworkEngine>(shared_from_this());
-    const std::optional<std::uint64_t> waiting =
-        unsettled_ ? std::optional<std::uint64_t>(unsettledCount_) : std::nullopt;
     operation->addCompletionHandler(
-        [weak, waiting, completionHandler, errorHandler](const HttpOperation::Ptr& done) {
-          done->responseJSONWithCompletionHandler([weak, waiting, completionHandler, errorHandler](
-                                                      const std::optional<nlohmann::json>& answer) {
-            const nlohmann::json* courses =
-                answer ? platform::Json::arrayValue(*answer, "courses") : nullptr;
-            // A page that is not the course answer (a portal's login page, a server's
-            // error text sent as 200) says nothing about the learner's courses: taken as
-            // an empty list, the callers would replace the stored tree with it.
-            if (!courses) {
-              if (errorHandler) errorHandler(notACourseAnswer());
-              return;
-            }
-            // Only a tree that came is one that holds the waiting settlement's minutes.
-            auto engine = weak.lock();
-            if (engine && waiting && engine->unsettled_ && engine->unsettledCount_ == *waiting)
-              engine->unsettled_->leaveTreeToServer();
-            if (completionHandler) completionHandler(Course::jsonToObject(courses));
-          });
+        [completionHandler, errorHandler](const HttpOperation::Ptr& done) {
+          done->responseJSONWithCompletionHandler(
+              [completionHandler, errorHandler](const std::optional<nlohmann::json>& answer) {
+                const nlohmann::json* courses =
+                    answer ? platform::Json::arrayValue(*answer, "courses") : nullptr;
+                // A page that is not the course answer (a portal's login page, a server's
+                // error text sent as 200) says nothing about the learner's courses: taken as
+                // an empty list, the callers would replace the stored tree with it.
+                if (!courses) {
+                  if (errorHandler) errorHandler(notACourseAnswer());
+                  return;
+                }
+                if (completionHandler) completionHandler(Course::jsonToObject(courses));
+              });
         },
         [errorHandler](const HttpOperation::Ptr&, const platform::Error& error) {
           if (errorHandler) errorHandler(error);
@@ -194,10 +189,7 @@ HttpOperation::Ptr NetworkEngine::getRetrainCourseDatas(const std::string& userI
 }
 
 int NetworkEngine::listenedMinutes(const std::string& listenedPos) {
-  double seconds = platform::leadingDouble(listenedPos);
-  auto whole = static_cast<std::int64_t>(seconds);
-  if (whole >= 21 && whole <= 59) return 1;
-  return static_cast<int>(static_cast<float>(seconds) / 60.0f);
+  return StudyMinutes::forSeconds(listenedPos);
 }
 
 nlohmann::json NetworkEngine::uploadDocument(
@@ -220,77 +212,159 @@ nlohmann::json NetworkEngine::uploadDocument(
   return {{"userId", platform::leadingInteger(userId)}, {"logs", std::move(logs)}};
 }
 
-bool NetworkEngine::settleWaiting() {
-  if (!unsettled_) return true;
-  if (!unsettled_->settle()) return false;
-  unsettled_.reset();
-  return true;
-}
-
 HttpOperation::Ptr NetworkEngine::syncStudyLog(const std::string& userId,
                                                OptionalTextHandler completionHandler,
                                                ErrorHandler errorHandler) {
   platform::assertMainThread("NetworkEngine::syncStudyLog");
-  // Until a waiting settlement is written, the rows still hold seconds the server credited.
-  if (!settleWaiting()) {
+  // Until a waiting settlement is written, its rows hold seconds the server credited.
+  if (!WaitingSettlement::shared().write()) {
     if (errorHandler) errorHandler(studyTimeNotWritten());
     return nullptr;
   }
   const platform::Value user(platform::leadingInteger(userId));
-  auto rows = StudyLogDao().getByUserId(user);
-  if (rows.empty()) {
+  if (StudyLogDao().getByUserId(user).empty()) {
     if (completionHandler) completionHandler(std::nullopt);
     return nullptr;
   }
   if (uploadInFlight.exchange(true)) {
     if (errorHandler)
-      errorHandler(platform::Error::withDescription(kErrorDomain, kUploadInProgress,
-                                                    "A study-log upload is already running"));
+      errorHandler(engineError(kUploadInProgress, "A study-log upload is already running"));
     return nullptr;
   }
   _types = ReClassDao().getAllCwType();
-  std::string document = uploadDocument(userId, rows, _types).dump(2);
-  // What the server credits each row (whole minutes), so exactly that is taken back when it
-  // accepts the upload: the seconds short of a minute stay on the device for the next upload
-  // instead of being lost.
-  AcceptedStudyTime accepted(user);
-  for (const auto& [year, yearRows] : rows) {
-    for (const auto& row : yearRows) {
-      accepted.add(year, textOf(row, "cwid"), platform::Value(textOf(row, "id")),
-                   listenedMinutes(textOf(row, "listenedPos")));
-    }
-  }
-  auto operation = operationWithPath("acceptRetrainStudyLog.html",
-                                     platform::Dictionary{{"studyLogs", document}});
-  if (!operation) {
-    uploadInFlight = false;
-    return enqueueOrFail(operation, "acceptRetrainStudyLog.html", errorHandler);
-  }
+  // The tree first: it decides a batch left in doubt, and its minutes, recorded in the rows,
+  // let the next one decide this batch if its answer is lost.
   std::weak_ptr<NetworkEngine> weak = std::static_pointer_cast<NetworkEngine>(shared_from_this());
-  operation->addCompletionHandler(
-      [weak, accepted, completionHandler, errorHandler](const HttpOperation::Ptr& done) {
-        // Settled now, before anyone can read the seconds' absence from the device.
-        const bool settled = accepted.settle();
-        if (auto engine = weak.lock()) {
-          engine->minutesAccepted_ += accepted.totalMinutes();
-          if (!settled) {
-            engine->unsettled_ = accepted;
-            ++engine->unsettledCount_;
-          }
+  auto treeFetch = getRetrainCourseDatas(
+      userId,
+      [weak, userId, completionHandler, errorHandler](const model::List<Course>& tree) {
+        auto engine = weak.lock();
+        if (!engine) {
+          uploadInFlight = false;
+          return;
         }
-        uploadInFlight = false;
-        if (!settled) {
-          if (errorHandler) errorHandler(studyTimeNotWritten());
-        } else if (completionHandler) {
-          completionHandler(done->responseString());
-        }
+        engine->sendBatch(userId, tree, completionHandler, errorHandler);
       },
-      [errorHandler](const HttpOperation::Ptr&, const platform::Error& error) {
+      [errorHandler](const platform::Error& error) {
         uploadInFlight = false;
         if (errorHandler) errorHandler(error);
       });
+  if (!treeFetch) uploadInFlight = false;
+  return treeFetch;
+}
+
+void NetworkEngine::sendBatch(const std::string& userId, const model::List<Course>& tree,
+                              OptionalTextHandler completionHandler, ErrorHandler errorHandler) {
+  auto fail = [&errorHandler](const platform::Error& error) {
+    uploadInFlight = false;
+    if (errorHandler) errorHandler(error);
+  };
+  if (tree.empty())
+    return fail(engineError(kCourseTreeUnreadable, "The course tree holds no course"));
+  const platform::Value user(platform::leadingInteger(userId));
+  // A batch in doubt is never simply sent again: what the tree shows credited is settled,
+  // the rest joins the new batch.
+  if (!StudyBatch::marked(user).resolve(tree)) return fail(studyTimeNotWritten());
+  if (!StudyBatch::marked(user).empty())
+    return fail(engineError(kUploadInDoubt,
+                            "The server's course tree does not tell whether an "
+                            "earlier study-log upload was credited"));
+  std::optional<StudyBatch> batch = StudyBatch::mark(user, tree);
+  if (!batch) return fail(studyTimeNotWritten());
+  if (batch->empty()) {
+    uploadInFlight = false;
+    if (completionHandler) completionHandler(std::nullopt);
+    return;
+  }
+  std::string document = uploadDocument(userId, batch->uploadRows(), _types).dump(2);
+  auto operation = operationWithPath("acceptRetrainStudyLog.html",
+                                     platform::Dictionary{{"studyLogs", document}});
+  if (!operation) {
+    batch->release();
+    uploadInFlight = false;
+    enqueueOrFail(operation, "acceptRetrainStudyLog.html", errorHandler);
+    return;
+  }
+  std::weak_ptr<NetworkEngine> weak = std::static_pointer_cast<NetworkEngine>(shared_from_this());
+  const StudyBatch sent = *batch;
+  auto answered = [weak, sent, completionHandler, errorHandler](UploadOutcome outcome,
+                                                                const HttpOperation::Ptr& done) {
+    uploadInFlight = false;
+    if (auto engine = weak.lock())
+      engine->uploadAnswered(outcome, sent, done, completionHandler, errorHandler);
+  };
+  operation->addCompletionHandler(
+      [answered](const HttpOperation::Ptr& done) {
+        answered(UploadAnswer::read(done->HTTPStatusCode(), done->responseString()), done);
+      },
+      [answered](const HttpOperation::Ptr& done, const platform::Error& error) {
+        // A status is the error's code; a transfer that ended without a whole answer (cut,
+        // timed out) has a negative one, whatever part of an answer came.
+        const bool withStatus = error.domain() == platform::kURLErrorDomain && error.code() > 0;
+        answered(UploadAnswer::readFailure(withStatus ? error.code() : 0), done);
+      });
   enqueueOperation(operation);
-  return operation;
+}
+
+void NetworkEngine::uploadAnswered(UploadOutcome outcome, const StudyBatch& batch,
+                                   const HttpOperation::Ptr& done,
+                                   const OptionalTextHandler& completionHandler,
+                                   const ErrorHandler& errorHandler) {
+  switch (outcome) {
+    case UploadOutcome::kAccepted:
+      minutesAccepted_ += batch.totalMinutes();
+      // Settled now, before anyone can read the seconds' absence from the device.
+      if (!batch.settle()) {
+        WaitingSettlement::shared().keep(batch);
+        if (errorHandler) errorHandler(studyTimeNotWritten());
+        return;
+      }
+      if (completionHandler) completionHandler(done->responseString());
+      return;
+    case UploadOutcome::kRefused:
+      // Nothing credited; a release that cannot be written leaves the batch in doubt, which
+      // the next tree resolves the same way.
+      batch.release();
+      if (errorHandler) {
+        errorHandler(done->error()
+                         ? *done->error()
+                         : engineError(kUploadRefused, "The server refused the study-log upload"));
+      }
+      return;
+    case UploadOutcome::kInDoubt:
+      if (errorHandler) {
+        errorHandler(done->error() ? *done->error()
+                                   : engineError(kUploadInDoubt,
+                                                 "The study-log upload's answer cannot be read"));
+      }
+      return;
+  }
+}
+
+void NetworkEngine::resolveMarkedBatches(std::function<void()> finished) {
+  platform::assertMainThread("NetworkEngine::resolveMarkedBatches");
+  const auto learners = StudyBatch::learnersWithMarkedRows();
+  // A sync under way resolves the batch itself, before it marks its own.
+  if (learners.empty() || uploadInFlight.exchange(true)) {
+    if (finished) finished();
+    return;
+  }
+  auto left = std::make_shared<std::size_t>(learners.size());
+  auto oneDone = [left, finished]() {
+    if (--*left > 0) return;
+    uploadInFlight = false;
+    if (finished) finished();
+  };
+  for (const auto& learner : learners) {
+    auto fetch = getRetrainCourseDatas(
+        std::to_string(learner.integerValue()),
+        [learner, oneDone](const model::List<Course>& tree) {
+          if (!tree.empty()) StudyBatch::marked(learner).resolve(tree);
+          oneDone();
+        },
+        [oneDone](const platform::Error&) { oneDone(); });
+    if (!fetch) continue;  // its error handler already counted it
+  }
 }
 
 HttpOperation::Ptr NetworkEngine::getM3u8(const std::string& url,

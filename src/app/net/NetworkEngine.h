@@ -12,19 +12,12 @@
 // Promises beyond the plain requests:
 // - The region list reaches the caller before the stored region table is rewritten, and an
 //   answer that does not decode leaves the stored regions alone.
-// - A study-log upload takes back from each row exactly the seconds it sent, so time added
-//   while it was in flight stays for the next upload; only one upload runs at a time.
-// - The minutes an accepted upload carried are added at once to the lectures of the stored and
-//   the in-memory course tree, so an uploaded stretch stays credited whatever the next course
-//   fetch does. Taking the seconds back and adding the minutes are one write (AcceptedStudyTime):
-//   both happen or neither, and the tree in memory follows only a write that happened.
-// - When that write fails (the device is full), the engine keeps it and tries it again before
-//   the next upload reads the rows. The seconds it would take back are still on the device but
-//   already credited by the server, so while the write keeps failing no upload is sent at all:
-//   the upload fails with kStudyTimeNotWritten, as the accepted one whose write failed did.
-//   Sending the other rows instead would only pile up more writes that cannot be made, each of
-//   them lost, and so sent and credited again, if the process ends. What waits when the process
-//   ends is lost in the same way; the application uploads through one engine for its whole run.
+// - A study-log upload is one StudyBatch (studytime): the engine fetches the learner's course
+//   tree, resolves a batch left in doubt against it, marks the rows it sends with the tree's
+//   minutes, and reads the answer as accepted, refused or in doubt (UploadOutcome). Only one
+//   upload runs at a time. An accepted batch whose settlement cannot be written (the device is
+//   full) waits (WaitingSettlement); its rows stay marked, so no credited second is sent again,
+//   also after the process ended.
 // - A request whose URL cannot be formed fails through its error callback (kURLErrorBadURL).
 // - Answers are read defensively: a feedback answer whose "resultCode" cannot be taken over (nested
 //   beyond what is read) gives an empty dictionary, as an answer without one does.
@@ -43,9 +36,10 @@
 #include "httpengine/HttpEngine.h"
 #include "model/Area.h"
 #include "model/Course.h"
-#include "net/AcceptedStudyTime.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Value.h"
+#include "studytime/StudyBatch.h"
+#include "studytime/UploadOutcome.h"
 
 class NetworkEngine : public HttpEngine {
   CH_SHARED_OBJECT(NetworkEngine)
@@ -64,6 +58,14 @@ class NetworkEngine : public HttpEngine {
   // The server accepted an upload whose settlement cannot be written on the device (no room):
   // given for that upload and for every later one, which sends nothing, until it is written.
   static constexpr int kStudyTimeNotWritten = 2;
+  // The server answered the upload and credited nothing (another status, an HTML page,
+  // another "resultCode"): the rows stay on the device for the next upload.
+  static constexpr int kUploadRefused = 3;
+  // An answer of no known form, or a batch in doubt whose lectures the course tree does not
+  // show: the rows stay marked until a course tree tells whether the server credited them.
+  static constexpr int kUploadInDoubt = 4;
+  // The course tree fetched before an upload holds no course.
+  static constexpr int kCourseTreeUnreadable = 5;
 
   // The engine on the configured course API host (ServerConfig), with a new store service.
   static std::shared_ptr<NetworkEngine> initWithDefaultSettings();
@@ -77,15 +79,16 @@ class NetworkEngine : public HttpEngine {
   // GET "getRetrainCourseDatas.html" with "userId": the courses of the answer's "courses". An
   // answer that does not decode or has no "courses" list is a failed fetch
   // (kURLErrorBadServerResponse); an empty list is an answer.
-  // Answered while an accepted upload's settlement still waits, the tree holds its minutes, so
-  // the settlement will only take the seconds off the device.
   HttpOperation::Ptr getRetrainCourseDatas(const std::string& userId,
                                            CoursesHandler completionHandler,
                                            ErrorHandler errorHandler);
-  // GET "acceptRetrainStudyLog.html" with "studyLogs" = the upload document. Without rows the
-  // completion runs at once with nothing and no request is sent (null is returned). The
-  // completion runs once the accepted upload is settled on the device; when it cannot be, the
-  // error callback gets kStudyTimeNotWritten instead.
+  // GET "acceptRetrainStudyLog.html" with "studyLogs" = the upload document of the marked batch,
+  // after the course tree it is marked with. Without rows the completion runs at once with
+  // nothing and no request is sent (null is returned; otherwise the tree's fetch). The
+  // completion runs once an accepted upload is settled on the device. Errors: the tree's fetch
+  // failed (its error, or kCourseTreeUnreadable), kStudyTimeNotWritten (the batch cannot be
+  // marked or settled), kUploadRefused, kUploadInDoubt (a batch in doubt the tree cannot
+  // decide is sent with nothing else), or the transfer's own error when no answer came.
   HttpOperation::Ptr syncStudyLog(const std::string& userId, OptionalTextHandler completionHandler,
                                   ErrorHandler errorHandler);
   // GET of a full URL: the playlist text (nothing when it is not text).
@@ -115,7 +118,12 @@ class NetworkEngine : public HttpEngine {
   static std::optional<std::int64_t> wholeInteger(std::string_view text);
   static platform::Dictionary feedbackResult(const std::optional<nlohmann::json>& answer);
 
-  // The study-log upload document and its minutes rule.
+  // Resolves every batch found marked on the device (the process ended before its outcome was
+  // known) against each learner's course tree; `finished` runs when all are done. Nothing is
+  // sent: what the server did not credit goes with the learner's next upload.
+  void resolveMarkedBatches(std::function<void()> finished = {});
+
+  // The study-log upload document and its minutes rule (StudyMinutes).
   static int listenedMinutes(const std::string& listenedPos);
   static nlohmann::json uploadDocument(
       const std::string& userId,
@@ -132,8 +140,11 @@ class NetworkEngine : public HttpEngine {
   explicit NetworkEngine(const std::string& hostName);
 
  private:
-  // Writes the settlement a full device left waiting, if any; false while it still cannot be.
-  bool settleWaiting();
+  void sendBatch(const std::string& userId, const model::List<Course>& tree,
+                 OptionalTextHandler completionHandler, ErrorHandler errorHandler);
+  void uploadAnswered(UploadOutcome outcome, const StudyBatch& batch,
+                      const HttpOperation::Ptr& done, const OptionalTextHandler& completionHandler,
+                      const ErrorHandler& errorHandler);
   HttpOperation::Ptr enqueueOrFail(const HttpOperation::Ptr& operation, const std::string& url,
                                    const ErrorHandler& errorHandler);
 
@@ -141,9 +152,4 @@ class NetworkEngine : public HttpEngine {
   std::map<std::int64_t, std::string> _types;
   // Our own. Main thread only.
   std::int64_t minutesAccepted_ = 0;
-  // The settlement of an accepted upload that could not be written yet.
-  std::optional<AcceptedStudyTime> unsettled_;
-  // Counts the settlements left waiting, so a course fetch knows whether the one waiting when it
-  // was sent is still the one waiting when it is answered.
-  std::uint64_t unsettledCount_ = 0;
 };

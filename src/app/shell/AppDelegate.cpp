@@ -49,6 +49,9 @@ bool AppDelegate::didFinishLaunchingWithOptions(platform::Application&,
   ReachabilityNetworkStatus::install();
   _internetReach = Reachability::reachabilityForInternetConnection();
   if (_internetReach) _internetReach->startNotifier();
+  // An upload whose outcome the last run never heard (the process ended) is decided from the
+  // server's course tree now, before the learner studies on or syncs.
+  _netWork->resolveMarkedBatches();
 
   auto& center = platform::NotificationCenter::defaultCenter();
   // The delegate lives as long as the application; its tokens go before it does.

@@ -168,7 +168,7 @@ int main(int argc, char** argv) {
       std::ifstream in(*courses, std::ios::binary);
       std::ostringstream text;
       text << in.rdbuf();
-      server.setAnswer("/api/getRetrainCourseDatas.html", 200, text.str());
+      server.setCourseList(text.str());
     }
     // Flushed now: when the output is a pipe or a file, the lines the application logs to
     // standard error during the road would otherwise come before it.

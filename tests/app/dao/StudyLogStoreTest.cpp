@@ -67,6 +67,67 @@ TEST_F(StudyLogStoreTest, StepsGrowOneRowPerLecture) {
   EXPECT_FALSE(dao.db()->hasOpenResultSets());
 }
 
+// A row marked for an upload takes no more steps: they go to a new row, and the lecture reads
+// as the sum of both. Releasing the marked row hands what the server did not credit back to the
+// unmarked one, so a lecture never has two unmarked rows.
+TEST_F(StudyLogStoreTest, AMarkedRowTakesNoStepsAndIsReleasedIntoTheUnmarkedOne) {
+  StudyLogDao dao;
+  ASSERT_TRUE(dao.insert(firstStep(7, "2014", 1, 11)));
+  ASSERT_TRUE(dao.update(nextStep(7, "2014", 1, 11)));  // 20 s
+  ASSERT_TRUE(dao.insert(firstStep(7, "2014", 1, 12)));
+  ASSERT_TRUE(dao.mark(7, "2014", 11, 5));
+  EXPECT_FALSE(dao.exists(7, "2014", 1, 11));
+  ASSERT_TRUE(dao.update(nextStep(7, "2014", 1, 11)));  // matches no unmarked row
+  ASSERT_TRUE(dao.insert(firstStep(7, "2014", 1, 11)));
+  ASSERT_TRUE(dao.update(nextStep(7, "2014", 1, 11)));  // the new row: 20 s
+
+  daotest::RawDb raw;
+  const char* rows = "select cwid,listenedPos,ifnull(sync,'-') from studylog order by id";
+  EXPECT_EQ(raw.rows(rows), (std::vector<std::vector<std::string>>{
+                                {"11", "20", "5"}, {"12", "10", "-"}, {"11", "20", "-"}}));
+  EXPECT_EQ(dao.getByUserId(7, 11, 2014), (Dictionary{{"cwId", "11"}, {"listenedpos", "40"}}));
+  auto marked = dao.getMarkedByUserId(7);
+  ASSERT_EQ(marked.size(), 1u);
+  EXPECT_EQ(*platform::find(marked[0], "sync")->asText(), "5");
+  EXPECT_EQ(dao.usersWithMarkedRows(), std::vector<Value>{Value(7)});
+
+  // 15 of its 20 seconds credited: 5 join the unmarked row, the marked row is gone.
+  const Value markedId(*platform::find(marked[0], "id")->asText());
+  ASSERT_TRUE(dao.release(markedId, 15));
+  EXPECT_EQ(raw.rows(rows),
+            (std::vector<std::vector<std::string>>{{"12", "10", "-"}, {"11", "25", "-"}}));
+  // Released once is released: a second release of the same row takes nothing.
+  ASSERT_TRUE(dao.release(markedId, 15));
+  EXPECT_EQ(raw.rows(rows),
+            (std::vector<std::vector<std::string>>{{"12", "10", "-"}, {"11", "25", "-"}}));
+
+  // Without an unmarked row the released row simply loses its mark; rows at zero are deleted.
+  ASSERT_TRUE(dao.mark(7, "2014", 11, 6));
+  ASSERT_TRUE(dao.mark(7, "2014", 12, 6));
+  marked = dao.getMarkedByUserId(7);
+  ASSERT_EQ(marked.size(), 2u);
+  ASSERT_TRUE(dao.release(Value(*platform::find(marked[0], "id")->asText()), 0));
+  ASSERT_TRUE(dao.release(Value(*platform::find(marked[1], "id")->asText()), 60));
+  EXPECT_EQ(raw.rows(rows), (std::vector<std::vector<std::string>>{{"12", "10", "-"}}));
+  EXPECT_TRUE(dao.usersWithMarkedRows().empty());
+  EXPECT_FALSE(dao.db()->hasOpenResultSets());
+}
+
+TEST_F(StudyLogStoreTest, UnmarkedRowsOfOneLectureAreFoldedIntoTheFirst) {
+  StudyLogDao dao;
+  daotest::RawDb raw;
+  for (const char* seconds : {"10", "20", "30"}) {
+    ASSERT_TRUE(dao.db()->executeUpdate(
+        "insert into studylog (userid,year,reclassid,cwid,listenedPos) values (7,2014,1,11,?)",
+        std::string(seconds)));
+  }
+  ASSERT_TRUE(dao.db()->executeUpdate(
+      "insert into studylog (userid,year,reclassid,cwid,listenedPos) values (8,2014,1,11,5)"));
+  ASSERT_TRUE(dao.mergeUnmarked(7));
+  EXPECT_EQ(raw.rows("select userid,listenedPos from studylog order by id"),
+            (std::vector<std::vector<std::string>>{{"7", "60"}, {"8", "5"}}));
+}
+
 TEST_F(StudyLogStoreTest, UploadRowsByYearAndDeleteAfterwards) {
   StudyLogDao dao;
   EXPECT_TRUE(dao.getByUserId(7).empty());

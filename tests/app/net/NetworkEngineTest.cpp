@@ -14,6 +14,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/FakeReachabilitySource.h"
 #include "platform/net/URLError.h"
+#include "studytime/WaitingSettlement.h"
 #include "support/FullDisk.h"
 #include "support/MainLoop.h"
 #include "support/TempHome.h"
@@ -31,7 +32,10 @@ class NetworkEngineTest : public ::testing::Test {
     engine = NetworkEngine::create(server.apiHost() + "/api");
     GlobalModel::sharedModel()->setCourses(std::nullopt);
   }
-  void TearDown() override { GlobalModel::sharedModel()->setCourses(std::nullopt); }
+  void TearDown() override {
+    GlobalModel::sharedModel()->setCourses(std::nullopt);
+    WaitingSettlement::shared().clear();
+  }
 
   // Adds a study-log row of `seconds` for a lecture of user 7.
   void addRow(int year, int cwId, int seconds) {
@@ -45,13 +49,25 @@ class NetworkEngineTest : public ::testing::Test {
   }
 
   // Adds `seconds` to the row of a lecture of user 7, as the player does, at `time`.
+  // A lecture whose row is marked for an upload gets a new row.
   void addSeconds(int year, int cwId, int seconds, const char* time) {
-    StudyLogDao().update({{"userid", 7},
-                          {"year", year},
-                          {"reclassid", 301},
-                          {"cwid", cwId},
-                          {"logTime", seconds},
-                          {"lastUpdateTime", time}});
+    StudyLogDao studyLog;
+    if (!studyLog.exists(Value(7), Value(year), Value(301), Value(cwId))) {
+      studyLog.insert({{"userid", 7},
+                       {"year", year},
+                       {"reclassid", 301},
+                       {"cwid", cwId},
+                       {"createdTime", time},
+                       {"lastUpdateTime", time},
+                       {"listenedPos", std::to_string(seconds)}});
+      return;
+    }
+    studyLog.update({{"userid", 7},
+                     {"year", year},
+                     {"reclassid", 301},
+                     {"cwid", cwId},
+                     {"logTime", seconds},
+                     {"lastUpdateTime", time}});
   }
 
   std::map<std::string, std::string> secondsByLecture() {
@@ -241,12 +257,15 @@ TEST_F(NetworkEngineTest, UploadSendsTheDocumentAndTakesBackWhatTheServerCredite
   addRow(2013, 8001, 60);
 
   std::optional<std::optional<std::string>> reply;
+  server.holdAnswers("/api/acceptRetrainStudyLog.html");
   auto operation = engine->syncStudyLog(
       "7", [&](const std::optional<std::string>& r) { reply = r; }, [](const platform::Error&) {});
   ASSERT_TRUE(operation);
+  ASSERT_TRUE(runUntil([&] { return server.isHolding("/api/acceptRetrainStudyLog.html"); }));
   // Study time the player adds while the upload is in flight.
   addSeconds(2014, 9001, 10, "2014-03-01 10:06:00");
   addRow(2014, 9003, 10);
+  server.releaseHolds();
   ASSERT_TRUE(runUntil([&] { return reply.has_value(); }));
   ASSERT_TRUE(reply->has_value());
   EXPECT_NE(reply->value().find("resultCode"), std::string::npos);
@@ -366,6 +385,16 @@ class UnwrittenSettlementTest : public NetworkEngineTest,
     auto courses = Course::jsonToObject(&*tree);
     GlobalModel::sharedModel()->setCourses(courses);
     engine->dbService()->refreshCourse(Value(std::string(kArea)), courses, Value(7));
+    server.setCourseList(R"({"courses": )" + tree->dump() + "}");
+  }
+  // Holds the upload's answer until the batch is marked and sent, then starts the fault, so
+  // only the settlement meets it.
+  std::shared_ptr<void> faultOnceSent() {
+    server.holdAnswers(kUpload);
+    EXPECT_TRUE(runUntil([&] { return server.isHolding(kUpload); }));
+    auto fault = GetParam().begin();
+    server.releaseHolds();
+    return fault;
   }
   // The minutes of lecture 9001 and of its class: in memory, then on the device.
   static std::vector<std::int64_t> creditedMinutes() {
@@ -400,12 +429,12 @@ TEST_P(UnwrittenSettlementTest, NothingIsHalfWrittenOrSentAgainAndItIsWrittenOnc
   addRow(2014, 9001, 130);  // sent as 2 minutes
   addRow(2013, 8001, 30);   // sent as 1 minute
   {
-    auto fault = GetParam().begin();
     bool completed = false;
     std::optional<platform::Error> error;
     engine->syncStudyLog(
         "7", [&](const std::optional<std::string>&) { completed = true; },
         [&](const platform::Error& e) { error = e; });
+    auto fault = faultOnceSent();
     ASSERT_TRUE(runUntil([&] { return completed || error.has_value(); }));
     EXPECT_FALSE(completed);
     ASSERT_TRUE(error);
@@ -457,11 +486,11 @@ TEST_P(UnwrittenSettlementTest, ATreeFetchedWhileItWaitsIsNotCreditedAgain) {
   storeTree(5);
   addRow(2014, 9001, 120);  // sent as 2 minutes
   {
-    auto fault = GetParam().begin();
     std::optional<platform::Error> error;
     engine->syncStudyLog(
         "7", [](const std::optional<std::string>&) { ADD_FAILURE() << "settled"; },
         [&](const platform::Error& e) { error = e; });
+    auto fault = faultOnceSent();
     ASSERT_TRUE(runUntil([&] { return error.has_value(); }));
     EXPECT_EQ(error->code(), NetworkEngine::kStudyTimeNotWritten);
   }

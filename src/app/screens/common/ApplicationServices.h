@@ -19,7 +19,7 @@
 #include "net/NetworkEngine.h"
 #include "platform/ui/Application.h"
 #include "screens/common/DownloadFinishRecorder.h"
-#include "screens/common/StudyTimeBacklog.h"
+#include "studytime/StudyTimeBacklog.h"
 
 class ApplicationServices : public platform::ApplicationDelegate {
  public:

@@ -16,6 +16,7 @@
 #include "screens/common/ScreenNotifications.h"
 #include "screens/common/YearStrip.h"
 #include "screens/courses/CourseDetailViewController.h"
+#include "studytime/WaitingSettlement.h"
 #include "widgets/MirelTabBarController.h"
 
 namespace {
@@ -169,6 +170,8 @@ void MyCourseViewController::showCourses(const model::List<Course>& courses) {
                             platform::Value(model->userId()));
   refreshView();
   model->setCourses(courses);
+  // The device took a write: a settlement waiting for room goes in now.
+  WaitingSettlement::shared().write();
   _btnRefresh->setHidden(true);
   _leftTableView->setHidden(false);
   model->setIsRefresh(false);

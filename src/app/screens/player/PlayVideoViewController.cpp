@@ -21,6 +21,7 @@
 #include "screens/common/DefaultsKeys.h"
 #include "screens/common/ScreenLook.h"
 #include "screens/common/ScreenNotifications.h"
+#include "studytime/UnsentStudyTime.h"
 #include "util/DateUtil.h"
 #include "widgets/ProgressHUD.h"
 
@@ -111,15 +112,6 @@ void PlayVideoViewController::loadLecture() {
 
   auto model = GlobalModel::sharedModel();
   const platform::Value userId(model->userId());
-  platform::Dictionary row =
-      _studyDao->getByReClassId(platform::Value(screenlook::numberText(_reclassId)), userId,
-                                platform::Value(screenlook::numberText(_cw->cwId())),
-                                _year ? platform::Value(*_year) : platform::Value());
-  const platform::Value* unsent = platform::find(row, "listenedpos");
-  _localLisMins =
-      static_cast<float>((unsent ? unsent->doubleValue() : 0.0) +
-                         static_cast<double>(backlog_->waitingSeconds(stepRecord(*_cw))));
-
   // The store holds the server's minutes as of the last course fetch; a lecture object that a
   // screen kept from before an upload would credit the uploaded stretch again.
   creditedMinutes_ = static_cast<double>(_cw->listenedMins().value_or(0));
@@ -131,6 +123,11 @@ void PlayVideoViewController::loadLecture() {
           _cw->cwId() ? platform::Value(*_cw->cwId()) : platform::Value())) {
     if (stored->listenedMins()) creditedMinutes_ = static_cast<double>(*stored->listenedMins());
   }
+  // The unsent seconds leave out a waiting settlement's seconds that those minutes count.
+  const std::int64_t unsent = UnsentStudyTime::seconds(
+      *_studyDao, userId, _year.value_or(0), platform::Value(screenlook::numberText(_reclassId)),
+      _cw->cwId().value_or(0), static_cast<std::int64_t>(creditedMinutes_));
+  _localLisMins = static_cast<float>(unsent + backlog_->waitingSeconds(stepRecord(*_cw)));
   creditedUpTo_ = creditedMinutes_ * 60.0 + _localLisMins;
 }
 

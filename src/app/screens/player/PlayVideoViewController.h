@@ -46,7 +46,7 @@
 #include "platform/ui/Slider.h"
 #include "platform/ui/TapGestureRecognizer.h"
 #include "platform/ui/ViewController.h"
-#include "screens/common/StudyTimeBacklog.h"
+#include "studytime/StudyTimeBacklog.h"
 
 class ProgressHUD;
 

@@ -13,9 +13,10 @@
 #include "screens/common/ScreenHUD.h"
 #include "screens/common/ScreenLook.h"
 #include "screens/common/ScreenNotifications.h"
-#include "screens/common/StudyTimeBacklog.h"
 #include "screens/studylog/StudyDetailController.h"
 #include "screens/studylog/StudyLogCell.h"
+#include "studytime/StudyTimeBacklog.h"
+#include "studytime/WaitingSettlement.h"
 #include "util/DateUtil.h"
 #include "widgets/MirelTabBarController.h"
 
@@ -296,6 +297,8 @@ void StudyLogController::syncFinished(const model::List<Course>& courses) {
   const model::Text& area = model->areaCode();
   _dbService->refreshCourse(area ? platform::Value(*area) : platform::Value(), courses,
                             platform::Value(model->userId()));
+  // The device took a write: a settlement waiting for room goes in now.
+  WaitingSettlement::shared().write();
   model->setIsRefresh(true);
   remberLastSyncTime();
   getAllStudyYear();

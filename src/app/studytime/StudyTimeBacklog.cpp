@@ -1,9 +1,10 @@
-#include "screens/common/StudyTimeBacklog.h"
+#include "studytime/StudyTimeBacklog.h"
 
 #include <algorithm>
 #include <string>
 
 #include "alerts/NoticeHUDView.h"
+#include "studytime/WaitingSettlement.h"
 
 namespace {
 
@@ -69,14 +70,20 @@ bool StudyTimeBacklog::writeRow(StudyLogDao& studyLog, const WaitingRow& row) {
 }
 
 bool StudyTimeBacklog::flush(StudyLogDao& studyLog, ModelDao& histories) {
+  bool wrote = false;
   std::erase_if(rows_, [&](const WaitingRow& row) {
     if (!writeRow(studyLog, row)) return false;
     written_ += row.seconds;
+    wrote = true;
     return true;
   });
   std::erase_if(histories_, [&](const ListenHistory& history) {
-    return histories.insertListenHistory(history);
+    if (!histories.insertListenHistory(history)) return false;
+    wrote = true;
+    return true;
   });
+  // The device has room again: an accepted upload's settlement need not wait for the next sync.
+  if (wrote) WaitingSettlement::shared().write();
   if (isEmpty()) {
     told_ = false;
     return true;

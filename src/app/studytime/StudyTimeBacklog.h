@@ -6,6 +6,9 @@
 // the notice queue, that the device has no room; once everything waiting has been written, a
 // later failure tells again. What waits when the process ends is lost, as it would be anyway.
 //
+// A write that succeeds also writes an accepted upload's settlement that waits for room
+// (WaitingSettlement).
+//
 // It also counts the seconds written to the study log since launch: the study time credited in
 // this run.
 //
