@@ -185,5 +185,23 @@ TEST_F(AnalyticsUncaughtChildTest, AReportThatCannotEndStillHandsOver) {
   EXPECT_EQ(WEXITSTATUS(status), 42);
 }
 
+// The exception goes uncaught inside the tracker's send, which leaves the tracker's lock held:
+// the report builds its hit without that lock.
+TEST_F(AnalyticsUncaughtChildTest, AnExceptionUnderTheTrackersLockIsStillReported) {
+  int status = runChild({"tracker-lock"});
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGABRT);
+  expectExceptionHitSent();
+}
+
+// Another connection holds the hit store's write lock: a hit stored first would wait for it
+// (and the analytics thread with it) until the process ends. The report sends its hit at once.
+TEST_F(AnalyticsUncaughtChildTest, AnExceptionWhileTheHitStoreIsLockedIsStillReported) {
+  int status = runChild({"store-lock"});
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGABRT);
+  expectExceptionHitSent();
+}
+
 }  // namespace
 }  // namespace analyticstest
