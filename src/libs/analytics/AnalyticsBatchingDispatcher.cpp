@@ -28,7 +28,7 @@ using platform::Value;
 constexpr int kMaxStaleRounds = 100;
 
 const Dictionary& parametersOf(const Dictionary& hit) {
-  static const Dictionary kNone;
+  static const auto& kNone = *new Dictionary;
   const Value* parameters = platform::find(hit, "parameters");
   const Dictionary* dictionary = parameters ? parameters->asDictionary() : nullptr;
   return dictionary ? *dictionary : kNone;

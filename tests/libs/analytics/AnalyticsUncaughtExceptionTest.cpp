@@ -10,9 +10,12 @@
 #include <csignal>
 
 #include "AnalyticsTestSupport.h"
+#include "analytics/AnalyticsDataStore.h"
 #include "analytics/AnalyticsExceptionParser.h"
 #include "analytics/AnalyticsUncaughtExceptionHandler.h"
 #include "analytics/AnalyticsUtil.h"
+#include "sqlite/SQLDatabase.h"
+#include "sqlite/SQLResultSet.h"
 
 extern char** environ;
 
@@ -201,6 +204,30 @@ TEST_F(AnalyticsUncaughtChildTest, AnExceptionWhileTheHitStoreIsLockedIsStillRep
   ASSERT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(WTERMSIG(status), SIGABRT);
   expectExceptionHitSent();
+}
+
+// `main` returns right after a hit was handed to the tracker, without the terminate
+// notification: the hit, still queued for the analytics thread, is stored on the way out (or,
+// had it been sent in between, it reached the endpoint).
+TEST_F(AnalyticsUncaughtChildTest, AHitHandedOverJustBeforeMainReturnsIsStored) {
+  int status = runChild({"return"});
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  bool sent = false;
+  for (const auto& request : endpoint_.requests())
+    if (queryValue(request.query(), "t") == "appview") sent = true;
+  auto store = SQLDatabase::databaseWithPath(
+      AnalyticsDataStore::databaseFullPath(AnalyticsDataStore::kCurrentStoreName).value_or(""));
+  ASSERT_TRUE(store->open());
+  int stored = 0;
+  auto rows = store->executeQuery("SELECT parameters FROM AnalyticsHit");
+  while (rows && rows->next()) {
+    if (rows->stringForColumnIndex(0).value_or("").find("handed over last") != std::string::npos)
+      ++stored;
+  }
+  if (rows) rows->close();
+  store->close();
+  EXPECT_TRUE(sent || stored == 1) << "the screen view was lost";
 }
 
 }  // namespace

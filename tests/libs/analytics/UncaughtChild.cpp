@@ -2,7 +2,7 @@
 // then lets an exception go uncaught. The collection hosts come from the environment.
 //
 //   analytics_uncaught_child <home> [chain] [instance-lock | held-lock | tracker-lock |
-//                                    store-lock]
+//                                    store-lock | return]
 //
 // "chain" installs a terminate handler of its own first, which ends the process with exit code
 // 42, to show that the analytics handler hands over to it. "instance-lock" throws from the
@@ -11,6 +11,8 @@
 // thrower holds would be: the report then cannot end. "tracker-lock" throws from inside the
 // default tracker's send, under the tracker's lock. "store-lock" holds the hit store's write
 // lock for good from a connection of its own, as another process might, before it throws.
+// "return" throws nothing: it hands one screen view to the tracker and returns from `main` at
+// once, with no terminate notification (exit status 0).
 
 #include <unistd.h>
 
@@ -139,6 +141,11 @@ int main(int argc, char** argv) {
   if (modes.count("held-lock")) {
     heldForGood();
     analytics->setLogger(std::make_shared<BlockedLogger>());
+  }
+  if (modes.count("return")) {
+    analytics->defaultTracker()->send({{kAnalyticsHitType, platform::Value("appview")},
+                                       {"&cd", platform::Value("handed over last")}});
+    return 0;
   }
   if (modes.count("tracker-lock")) throwUnderTheTrackersLock(*analytics);
   if (modes.count("store-lock")) holdTheStoreLock(*analytics);
