@@ -115,6 +115,9 @@ class TAGRuntimeTest : public ::testing::Test {
     return runtime;
   }
 
+  // Evaluations have a time budget on the clock: on a manual one, only the limits a test sets
+  // out to reach are reached, however loaded the machine.
+  platform::ScopedManualClock manualClock_;
   std::shared_ptr<TAGDataLayer> dataLayer_ = std::make_shared<TAGDataLayer>();
   std::shared_ptr<RecordingTag> tags_ = std::make_shared<RecordingTag>();
   std::shared_ptr<Counting> countingPredicate_ = std::make_shared<Counting>("_countp");
