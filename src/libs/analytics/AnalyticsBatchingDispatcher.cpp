@@ -28,7 +28,7 @@ using platform::Value;
 constexpr int kMaxStaleRounds = 100;
 
 const Dictionary& parametersOf(const Dictionary& hit) {
-  static const Dictionary kNone;
+  static const auto& kNone = *new Dictionary;
   const Value* parameters = platform::find(hit, "parameters");
   const Dictionary* dictionary = parameters ? parameters->asDictionary() : nullptr;
   return dictionary ? *dictionary : kNone;
@@ -160,6 +160,35 @@ void AnalyticsBatchingDispatcher::queueDispatch(const Dictionary& parameters) {
     return;
   }
   persist(hit);
+}
+
+void AnalyticsBatchingDispatcher::sendExceptionModel(std::shared_ptr<AnalyticsTrackerModel> model) {
+  if (optOut() || !model) return;
+  Dictionary hit{{"timestamp", platform::Clock::shared()->now()},
+                 {"parameters", model->buildDictionary()}};
+  std::string payload = buildPayload({hit});
+  if (payload.empty()) {
+    ANALYTICS_LOG_ERROR("Failed to generate request for hit(s).");
+    return;
+  }
+  const std::string& url = usesPlainEndpoint(hit) ? _httpURL : _httpsURL;
+  platform::URLRequest request = payload.size() < 2000
+                                     ? _requestBuilder.requestGetUrl(url, payload)
+                                     : _requestBuilder.requestPostUrl(url, payload, 0);
+  ANALYTICS_LOG_VERBOSE("Sending exception hit " + request.httpMethod() + ": " + request.url());
+  std::weak_ptr<AnalyticsBatchingDispatcher> weak = weak_from_this();
+  auto connection = urlConnectionClass().initWithRequest(
+      request, platform::dispatch::Queue::main(),
+      [weak, hit](const std::optional<platform::URLResponse>& response,
+                  const std::optional<platform::Bytes>&, const std::optional<Error>& error) {
+        auto self = weak.lock();
+        if (!self || response) return;
+        ANALYTICS_LOG_INFO("Dispatch error: " + describe(error));
+        // Unanswered: kept for a later launch, by the analytics thread when it gets to it.
+        Analytics::thread()->runLoop()->perform([self, hit] { self->persist(hit); });
+      });
+  platform::MutexLock lock(mutex_);
+  exceptionConnection_ = std::move(connection);
 }
 
 void AnalyticsBatchingDispatcher::persist(const Dictionary& hit) {

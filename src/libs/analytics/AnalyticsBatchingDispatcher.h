@@ -55,6 +55,10 @@ class AnalyticsBatchingDispatcher
   // AnalyticsDispatchSender.
   void queueModel(std::shared_ptr<AnalyticsTrackerModel> model) override;
   void queueDispatch(const platform::Dictionary& parameters) override;
+  // Sends the hit at once, from the calling thread, through a request of its own: neither the
+  // store (whose lock or file another may hold) nor the analytics thread (which may be stuck on
+  // it) is waited for. Only a hit that gets no answer is handed to the store, without waiting.
+  void sendExceptionModel(std::shared_ptr<AnalyticsTrackerModel> model) override EXCLUDES(mutex_);
 
   // Sends the next batch now, when the host is reachable and hits may be waiting.
   void dispatch();
@@ -156,6 +160,7 @@ class AnalyticsBatchingDispatcher
   // Guarded by mutex_.
   mutable platform::Mutex mutex_;
   AnalyticsURLConnection::Class _urlConnectionClass GUARDED_BY(mutex_);
+  std::shared_ptr<AnalyticsURLConnection> exceptionConnection_ GUARDED_BY(mutex_);
 
   // Owned by the analytics thread (the destructor also stops them).
   std::shared_ptr<platform::Timer> _timer;

@@ -1,6 +1,9 @@
 #include "analytics/AnalyticsDataStore.h"
 
+#include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <nlohmann/json.hpp>
 
 #include "analytics/Analytics.h"
@@ -41,7 +44,7 @@ struct Table {
 // old store's keys are kept without their "&"). Ids are AUTOINCREMENT, so a late delete of an id
 // can never remove a newer hit.
 const std::vector<Table>& currentModel() {
-  static const std::vector<Table> model = {
+  static const auto& model = *new std::vector<Table>{
       {"AnalyticsHit",
        {"id", "timestamp", "parameters"},
        {"CREATE TABLE IF NOT EXISTS AnalyticsHit (id INTEGER PRIMARY KEY AUTOINCREMENT, "
@@ -52,7 +55,7 @@ const std::vector<Table>& currentModel() {
 }
 
 const std::vector<Table>& oldModel() {
-  static const std::vector<Table> model = {
+  static const auto& model = *new std::vector<Table>{
       {"AnalyticsProperty",
        {"id", "name", "string", "number", "analyticsVersion"},
        {"CREATE TABLE IF NOT EXISTS AnalyticsProperty (id INTEGER PRIMARY KEY AUTOINCREMENT, "
@@ -149,8 +152,71 @@ Error lookupError(const std::string& objectId) {
 
 }  // namespace
 
+namespace {
+
+// The stores made so far (held weakly), for the save at exit; never destroyed, since it is read
+// while statics are.
+struct LiveStores {
+  platform::Mutex mutex;
+  std::vector<std::weak_ptr<AnalyticsDataStore>> stores GUARDED_BY(mutex);
+};
+
+LiveStores& liveStores() {
+  static auto* live = new LiveStores;
+  return *live;
+}
+
+// Signalled by the analytics thread once the save at exit is done.
+struct ExitSave {
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool done = false;
+};
+
+}  // namespace
+
+void AnalyticsDataStore::rememberForExit(const std::shared_ptr<AnalyticsDataStore>& store) {
+  static std::once_flag once;
+  std::call_once(once, [] { std::atexit(&AnalyticsDataStore::saveAllAtExit); });
+  LiveStores& live = liveStores();
+  platform::MutexLock lock(live.mutex);
+  std::erase_if(live.stores, [](const auto& weak) { return weak.expired(); });
+  live.stores.push_back(store);
+}
+
+void AnalyticsDataStore::saveAllAtExit() {
+  std::vector<std::shared_ptr<AnalyticsDataStore>> stores;
+  {
+    LiveStores& live = liveStores();
+    platform::MutexLock lock(live.mutex);
+    for (const auto& weak : live.stores)
+      if (auto store = weak.lock()) stores.push_back(std::move(store));
+  }
+  if (stores.empty()) return;
+  auto saveAll = [stores] {
+    for (const auto& store : stores) store->save();
+  };
+  auto runLoop = thread()->runLoop();
+  if (runLoop->isCurrent()) {
+    saveAll();
+    return;
+  }
+  // Queued behind every hit handed over before, so those are stored first. Real time, not the
+  // clock: a thread stuck on the store must not keep the process from ending.
+  auto state = std::make_shared<ExitSave>();
+  runLoop->perform([saveAll, state] {
+    saveAll();
+    std::lock_guard<std::mutex> lock(state->mutex);
+    state->done = true;
+    state->cv.notify_all();
+  });
+  std::unique_lock<std::mutex> lock(state->mutex);
+  state->cv.wait_for(lock, kExitSaveBound, [&] { return state->done; });
+}
+
 std::shared_ptr<AnalyticsDataStore> AnalyticsDataStore::dataStore() {
   std::shared_ptr<AnalyticsDataStore> store(new AnalyticsDataStore());
+  rememberForExit(store);
   std::weak_ptr<AnalyticsDataStore> weak = store;
   auto onExit = [weak](const platform::Notification&) {
     if (auto self = weak.lock()) self->save();
@@ -470,9 +536,10 @@ void AnalyticsDataStore::addHit(const Dictionary& hit) {
         platform::Date timestamp =
             stamp && stamp->asDate() ? *stamp->asDate() : platform::Clock::shared()->now();
         const Value* stored = platform::find(hit, "parameters");
-        static const Dictionary kNone;
+        // Not a static: hits are also stored at exit, while statics are being destroyed.
+        const Dictionary none;
         const Dictionary* parameters = stored ? stored->asDictionary() : nullptr;
-        std::string encoded = encodeParameters(parameters ? *parameters : kNone, false);
+        std::string encoded = encodeParameters(parameters ? *parameters : none, false);
         if (!context_->db->executeUpdate(
                 "INSERT INTO AnalyticsHit (timestamp, parameters) VALUES (?, ?)", Value(timestamp),
                 encoded)) {

@@ -16,6 +16,10 @@
 // warning, and made afresh once; when that fails too, set-up fails and every operation gives
 // nothing (false, -1, absent) without an error.
 //
+// Every store saves at the application's terminate or resign notification, and at any other
+// orderly end of the process (`main` returning, `exit`): hits handed to the analytics thread
+// before are then stored first. The save at exit waits kExitSaveBound at most (real time).
+//
 // Threads: all SQLite work runs on the analytics thread ("AnalyticsThread"). Calls from other
 // threads are carried over to it and wait for the result; set-up is queued there when the store
 // is made, and runs before any other work of the store. An exception inside an operation becomes
@@ -23,6 +27,7 @@
 // "Datastore error: ..." when the caller gave none.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -46,6 +51,7 @@ class AnalyticsDataStore : public std::enable_shared_from_this<AnalyticsDataStor
   static constexpr const char* kCurrentStoreName = "analytics-v3.sql";
   static constexpr const char* kOldStoreName = "analytics-v2.sql";
   static constexpr double kStaleHitAge = 2592000.0;  // 30 days
+  static constexpr std::chrono::seconds kExitSaveBound{5};
 
   // A new store; its set-up is queued on the analytics thread.
   static std::shared_ptr<AnalyticsDataStore> dataStore();
@@ -96,6 +102,10 @@ class AnalyticsDataStore : public std::enable_shared_from_this<AnalyticsDataStor
   R performBlockAndWait(const std::function<R(std::optional<platform::Error>&)>& block, R failed,
                         ErrorOut error);
   void requireThread() const;
+  // Registers the save at exit (once per process) and lists `store` for it.
+  static void rememberForExit(const std::shared_ptr<AnalyticsDataStore>& store);
+  // The save at exit of every store still alive.
+  static void saveAllAtExit();
 
   // On the analytics thread.
   void setUpCoreDataOnThread();

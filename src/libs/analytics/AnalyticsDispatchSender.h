@@ -15,4 +15,10 @@ class AnalyticsDispatchSender {
 
   virtual void queueModel(std::shared_ptr<AnalyticsTrackerModel> model) = 0;
   virtual void queueDispatch(const platform::Dictionary& parameters) = 0;
+  // The uncaught-exception report's hit. The process is about to end, and what the thrower
+  // holds (the hit store, the analytics thread) may never come free: a sender that can, sends
+  // it at once from the calling thread. The default hands it over as any other.
+  virtual void sendExceptionModel(std::shared_ptr<AnalyticsTrackerModel> model) {
+    queueModel(std::move(model));
+  }
 };

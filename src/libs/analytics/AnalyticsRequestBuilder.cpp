@@ -20,7 +20,7 @@ AnalyticsRequestBuilder::AnalyticsRequestBuilder()
     : _userAgent(AnalyticsHitUtil::userAgentString()) {}
 
 std::string AnalyticsRequestBuilder::parametersForHit(const platform::Dictionary& hit) const {
-  static const platform::Dictionary kNone;
+  static const auto& kNone = *new platform::Dictionary;
   const platform::Value* stored = platform::find(hit, "parameters");
   const platform::Dictionary* parameters = stored ? stored->asDictionary() : nullptr;
   if (!parameters) parameters = &kNone;

@@ -26,7 +26,9 @@ std::shared_ptr<AnalyticsTrackerImpl> AnalyticsTrackerImpl::trackerWithDispatche
 
 AnalyticsTrackerImpl::AnalyticsTrackerImpl(std::shared_ptr<AnalyticsDispatchSender> dispatcher,
                                            std::string name)
-    : _name(std::move(name)), _dispatcher(std::move(dispatcher)) {}
+    : _name(std::move(name)),
+      _dispatcher(std::move(dispatcher)),
+      snapshot_(std::make_shared<AnalyticsTrackerModel>()) {}
 
 void AnalyticsTrackerImpl::set(const std::string& key, const std::optional<std::string>& value) {
   _usageTracker.trackInstanceAction("set:value:");
@@ -46,6 +48,7 @@ void AnalyticsTrackerImpl::send(const platform::Dictionary& parameters) {
 void AnalyticsTrackerImpl::an_set(const std::string& key, const std::optional<std::string>& value) {
   platform::MutexLock lock(mutex_);
   _model.setValue(value ? platform::Value(*value) : platform::Value(), key);
+  publishSnapshotLocked();
 }
 
 std::optional<std::string> AnalyticsTrackerImpl::an_get(const std::string& key) {
@@ -77,10 +80,26 @@ void AnalyticsTrackerImpl::an_send(const platform::Dictionary& parameters) {
       return;
     }
     _model.setObject(AnalyticsUsageTracker::getUsageSequence(), kAnalyticsUsage);
+    publishSnapshotLocked();
     hit = _model.copyWithOverride(parameters);
     // Handed over under the lock, so one tracker's hits reach the dispatcher in call order.
     _dispatcher->queueModel(std::move(hit));
   }
+}
+
+void AnalyticsTrackerImpl::publishSnapshotLocked() {
+  std::shared_ptr<const AnalyticsTrackerModel> copy = _model.copy();
+  platform::MutexLock lock(snapshotMutex_);
+  snapshot_.swap(copy);
+}
+
+void AnalyticsTrackerImpl::an_sendException(const platform::Dictionary& parameters) {
+  std::shared_ptr<const AnalyticsTrackerModel> model;
+  {
+    platform::MutexLock lock(snapshotMutex_);
+    model = snapshot_;
+  }
+  _dispatcher->sendExceptionModel(model->copyWithOverride(parameters));
 }
 
 bool AnalyticsTrackerImpl::shouldRateLimit() {

@@ -40,6 +40,10 @@ class AnalyticsTrackerImpl : public AnalyticsTracker {
   std::optional<std::string> an_get(const std::string& key) EXCLUDES(mutex_);
   void an_set(const platform::Dictionary& parameters);
   void an_send(const platform::Dictionary& parameters) EXCLUDES(mutex_);
+  // The uncaught-exception report's send: built from the model as last set, without the
+  // tracker's lock (an exception that went uncaught under it left it held for good) and without
+  // the rate limit (the process's last hit), and handed to the dispatcher's exception road.
+  void an_sendException(const platform::Dictionary& parameters) EXCLUDES(snapshotMutex_);
 
   // Spends a credit; true when the hit must be dropped.
   bool shouldRateLimit() EXCLUDES(mutex_);
@@ -52,6 +56,8 @@ class AnalyticsTrackerImpl : public AnalyticsTracker {
  private:
   AnalyticsTrackerImpl(std::shared_ptr<AnalyticsDispatchSender> dispatcher, std::string name);
   bool shouldRateLimitLocked() REQUIRES(mutex_);
+  // Publishes a copy of the model for `an_sendException`.
+  void publishSnapshotLocked() REQUIRES(mutex_) EXCLUDES(snapshotMutex_);
 
   // Set before start, read-only after.
   const std::string _name;
@@ -66,4 +72,9 @@ class AnalyticsTrackerImpl : public AnalyticsTracker {
   double _trackingCredits GUARDED_BY(mutex_) = 60.0;
   // Seconds since 1 January 2001 of the last rate-limited hit; 0 for none yet.
   double _lastTrackTime GUARDED_BY(mutex_) = 0.0;
+
+  // Guarded by snapshotMutex_, which is held only to copy the pointer: no code that could throw
+  // runs under it, so an uncaught exception never leaves it held.
+  mutable platform::Mutex snapshotMutex_;
+  std::shared_ptr<const AnalyticsTrackerModel> snapshot_ GUARDED_BY(snapshotMutex_);
 };

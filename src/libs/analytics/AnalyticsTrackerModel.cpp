@@ -14,8 +14,10 @@ namespace {
 
 using Compute = std::optional<std::string> (AnalyticsTrackerModel::*)() const;
 
+// The tables below are never destroyed: hits are still built at exit (the store takes in what
+// was queued), while statics are being destroyed.
 const std::map<std::string, Compute>& computers() {
-  static const std::map<std::string, Compute> table = {
+  static const auto& table = *new std::map<std::string, Compute>{
       {kAnalyticsLanguage, &AnalyticsTrackerModel::language},
       {kAnalyticsClientId, &AnalyticsTrackerModel::clientId},
       {kAnalyticsScreenResolution, &AnalyticsTrackerModel::screenResolution},
@@ -55,18 +57,18 @@ std::uint64_t randomSeed() {
 }  // namespace
 
 const platform::Dictionary& AnalyticsTrackerModel::defaultParameters() {
-  static const platform::Dictionary defaults = makeDefaultParameters();
+  static const auto& defaults = *new platform::Dictionary(makeDefaultParameters());
   return defaults;
 }
 
 const platform::Dictionary& AnalyticsTrackerModel::forcedParameters() {
-  static const platform::Dictionary forced = {{kAnalyticsProtocolVersion, "1"},
-                                              {kAnalyticsSdkVersion, "mi3.0.1"}};
+  static const auto& forced = *new platform::Dictionary{{kAnalyticsProtocolVersion, "1"},
+                                                        {kAnalyticsSdkVersion, "mi3.0.1"}};
   return forced;
 }
 
 const std::map<std::string, std::string>& AnalyticsTrackerModel::methodsForKeys() {
-  static const std::map<std::string, std::string> methods = {
+  static const auto& methods = *new std::map<std::string, std::string>{
       {kAnalyticsLanguage, "language"},
       {kAnalyticsClientId, "clientId"},
       {kAnalyticsScreenResolution, "screenResolution"},
@@ -75,12 +77,12 @@ const std::map<std::string, std::string>& AnalyticsTrackerModel::methodsForKeys(
 }
 
 const std::vector<std::string>& AnalyticsTrackerModel::requiredParameters() {
-  static const std::vector<std::string> required = [] {
+  static const auto& required = *new std::vector<std::string>([] {
     std::vector<std::string> keys;
     for (const auto& [key, method] : methodsForKeys()) keys.push_back(key);
     for (const auto& [key, value] : defaultParameters()) keys.push_back(key);
     return keys;
-  }();
+  }());
   return required;
 }
 

@@ -104,7 +104,7 @@ void report(const std::optional<AnalyticsException>& exception) {
   auto analytics = Analytics::sharedInstance();
   auto tracker = analytics->defaultTracker();
   if (auto impl = std::dynamic_pointer_cast<AnalyticsTrackerImpl>(tracker)) {
-    impl->an_send(hit->build());
+    impl->an_sendException(hit->build());
   } else if (tracker) {
     tracker->send(hit->build());
   }

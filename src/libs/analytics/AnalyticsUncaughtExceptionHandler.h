@@ -8,7 +8,9 @@
 // was none: it never returns.
 //
 // The report never keeps the process for ever: it reads the default tracker and the dispatcher
-// without the instance lock (an exception thrown under that lock leaves it held), and when it
+// without the instance lock (an exception thrown under that lock leaves it held), builds the
+// hit without the tracker's lock and sends it at once without going through the hit store
+// (`AnalyticsTrackerImpl::an_sendException`), and when it
 // has not ended after 10 seconds of real time (it waits for some other lock the thrower holds),
 // the process is handed over all the same, from another thread.
 //

@@ -10,9 +10,12 @@
 #include <csignal>
 
 #include "AnalyticsTestSupport.h"
+#include "analytics/AnalyticsDataStore.h"
 #include "analytics/AnalyticsExceptionParser.h"
 #include "analytics/AnalyticsUncaughtExceptionHandler.h"
 #include "analytics/AnalyticsUtil.h"
+#include "sqlite/SQLDatabase.h"
+#include "sqlite/SQLResultSet.h"
 
 extern char** environ;
 
@@ -186,6 +189,52 @@ TEST_F(AnalyticsUncaughtChildTest, AReportThatCannotEndStillHandsOver) {
   int status = runChild({"chain", "held-lock"});
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 42);
+}
+
+// The exception leaves a lock held for good: "tracker-lock" goes uncaught inside the tracker's
+// send (the tracker's lock), "store-lock" while another connection holds the hit store's write
+// lock (a hit stored first would wait for it, and the analytics thread with it, until the
+// process ends). The report builds its hit without the one and sends it without the other.
+TEST_F(AnalyticsUncaughtChildTest, AnExceptionWhileTheTrackerOrTheStoreIsLockedIsStillReported) {
+  auto exceptionHits = [&] {
+    std::size_t count = 0;
+    for (const auto& request : endpoint_.requests())
+      if (queryValue(request.query(), "t") == "exception") ++count;
+    return count;
+  };
+  for (const char* mode : {"tracker-lock", "store-lock"}) {
+    SCOPED_TRACE(mode);
+    const std::size_t before = exceptionHits();
+    int status = runChild({mode});
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGABRT);
+    EXPECT_EQ(exceptionHits(), before + 1) << "the exception hit never reached the endpoint";
+  }
+  expectExceptionHitSent();
+}
+
+// `main` returns right after a hit was handed to the tracker, without the terminate
+// notification: the hit, still queued for the analytics thread, is stored on the way out (or,
+// had it been sent in between, it reached the endpoint).
+TEST_F(AnalyticsUncaughtChildTest, AHitHandedOverJustBeforeMainReturnsIsStored) {
+  int status = runChild({"return"});
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  bool sent = false;
+  for (const auto& request : endpoint_.requests())
+    if (queryValue(request.query(), "t") == "appview") sent = true;
+  auto store = SQLDatabase::databaseWithPath(
+      AnalyticsDataStore::databaseFullPath(AnalyticsDataStore::kCurrentStoreName).value_or(""));
+  ASSERT_TRUE(store->open());
+  int stored = 0;
+  auto rows = store->executeQuery("SELECT parameters FROM AnalyticsHit");
+  while (rows && rows->next()) {
+    if (rows->stringForColumnIndex(0).value_or("").find("handed over last") != std::string::npos)
+      ++stored;
+  }
+  if (rows) rows->close();
+  store->close();
+  EXPECT_TRUE(sent || stored == 1) << "the screen view was lost";
 }
 
 }  // namespace

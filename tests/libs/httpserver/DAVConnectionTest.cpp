@@ -401,6 +401,55 @@ TEST_F(DAVConnectionTest, XmlBodiesAboveOneMebibyteAreRefusedWith413) {
   EXPECT_EQ(reply->status(), 413);
 }
 
+// A chunked body of any method is read off the socket (within the cap of its method), so the
+// request pipelined behind it is answered, not mistaken for a head made of body bytes.
+TEST_F(DAVConnectionTest, ChunkedBodiesAreReadSoThePipelinedRequestBehindIsAnswered) {
+  const std::string body(kPropBody);
+  std::ostringstream secondSize;
+  secondSize << std::hex << body.size() - 40;
+  const std::string chunks = "28\r\n" + body.substr(0, 40) + "\r\n" + secondSize.str() +
+                             ";ext=1\r\n" + body.substr(40) + "\r\n0\r\n\r\n";
+  struct Case {
+    const char* method;
+    const char* target;
+    std::string headers;
+    int status;
+  };
+  const std::string destination = "Destination: http://" + host() + "/dir/copy.txt\r\n";
+  for (const Case& c :
+       {Case{"PROPFIND", "/dir/a.txt", "Depth: 0\r\n", 207}, Case{"MKCOL", "/newdir", "", 200},
+        Case{"OPTIONS", "/", "", 200}, Case{"UNLOCK", "/dir/a.txt", "Lock-Token: <x>\r\n", 204},
+        Case{"COPY", "/dir/a.txt", destination + "Depth: infinity\r\n", 201},
+        Case{"MOVE", "/dir/copy.txt", "Destination: http://" + host() + "/moved.txt\r\n", 201},
+        Case{"DELETE", "/moved.txt", "", 200}}) {
+    RawClient client(port);
+    client.send(std::string(c.method) + " " + c.target + " HTTP/1.1\r\nHost: " + host() + "\r\n" +
+                c.headers + "Transfer-Encoding: chunked\r\n\r\n" + chunks +
+                "GET /dir/a.txt HTTP/1.1\r\nHost: x\r\n\r\n");
+    auto reply = client.readReply();
+    ASSERT_TRUE(reply) << c.method;
+    EXPECT_EQ(reply->status(), c.status) << c.method;
+    auto next = client.readReply();
+    ASSERT_TRUE(next) << c.method;
+    EXPECT_EQ(next->status(), 200) << c.method;
+    EXPECT_EQ(next->body, "hello") << c.method;
+  }
+  EXPECT_TRUE(fs::is_directory(root + "/newdir"));
+  EXPECT_FALSE(fs::exists(root + "/moved.txt"));
+}
+
+// A chunked PROPFIND is an XML body like the others: past 1 MiB it is refused, not held.
+TEST_F(DAVConnectionTest, AChunkedPropfindAboveOneMebibyteIsRefusedWith413) {
+  RawClient client(port);
+  client.send(
+      "PROPFIND /dir/ HTTP/1.1\r\nHost: x\r\nDepth: 0\r\nTransfer-Encoding: chunked\r\n\r\n" +
+      std::string("80000\r\n") + std::string(0x80000, ' ') + "\r\n80001\r\n");
+  auto reply = client.readReply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->status(), 413);
+  EXPECT_TRUE(client.closedByServer());
+}
+
 // A share whose folder lies on another file system than the temporary folder (tmpfs in
 // /dev/shm against the test home's disk): uploads collected in a file cannot be renamed there.
 TEST_F(DAVUploadTest, UploadsReachAShareOnAnotherFileSystem) {

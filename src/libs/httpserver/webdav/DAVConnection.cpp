@@ -1,6 +1,7 @@
 #include "httpserver/webdav/DAVConnection.h"
 
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,9 +66,18 @@ bool DAVConnection::supportsMethod(const std::string& method, const std::string&
 
 bool DAVConnection::expectsRequestBodyFromMethod(const std::string& method, const std::string&) {
   if (method == "PUT" || method == "LOCK") return true;
+  // A chunked body left unread would be taken for the next request's head, and a request
+  // pipelined behind it lost; so it is read (within the cap) whatever the method does with it.
+  if (announcesChunkedBody()) return true;
   if (method == "PROPFIND" || method == "MKCOL")
     return request && request->headerField("Content-Length").has_value();
   return false;
+}
+
+bool DAVConnection::announcesChunkedBody() const {
+  if (!request) return false;
+  std::optional<std::string> transferEncoding = request->headerField("Transfer-Encoding");
+  return transferEncoding && ::strcasecmp(transferEncoding->c_str(), "chunked") == 0;
 }
 
 std::uint64_t DAVConnection::maxRequestBodySize() {

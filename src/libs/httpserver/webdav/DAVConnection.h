@@ -7,7 +7,8 @@
 // is removed when the response finishes or the connection goes. An upload whose bytes could not
 // all be written is answered 403 and not stored; one whose folder lies on another file system
 // than the temporary folder is copied beside its target and renamed there. Bodies of the other
-// methods are XML read whole into memory: they are capped at 1 MiB (413 beyond).
+// methods are XML read whole into memory: they are capped at 1 MiB (413 beyond). A chunked body
+// is read whatever the method, so it is never left on the socket to pass for the next request.
 //
 // Files of up to 16 MiB are served by HTTPFileResponse, larger ones by HTTPAsyncFileResponse.
 // Set it as the server's connection class with
@@ -47,6 +48,8 @@ class DAVConnection : public HTTPConnection {
   int requestContentStream = -1;
 
  private:
+  // The request's "Transfer-Encoding" is "chunked" (in any case), as the base connection reads it.
+  bool announcesChunkedBody() const;
   void closeStream();
   // Drops the body, removing its temporary file if it is still there.
   void discardBody();

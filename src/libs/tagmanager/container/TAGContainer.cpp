@@ -70,7 +70,7 @@ bool TAGContainer::setupEvaluatorsWithResource(
     expanded = TAGResourceUtil::expandResource(*resource);
   } catch (const platform::Exception& e) {
     if (e.name() != kTAGInvalidResourceException) throw;
-    TAGLog::error("Not loading resource: " + resource->ShortDebugString() +
+    TAGLog::error("Not loading resource: " + TAGResourceUtil::summaryOfResource(*resource) +
                   " because it is invalid: " + e.name() + ": " + e.reason());
     return false;
   }

@@ -5,6 +5,7 @@
 #include "tagmanager/base/TAGLog.h"
 #include "tagmanager/base/TAGServerConfig.h"
 #include "tagmanager/container/TAGPServingRoot.h"
+#include "tagmanager/container/TAGResourceUtil.h"
 #include "tagmanager/macros/TAGRuntimeVersion.h"
 #include "tagmanager/values/TAGValueEscapeUtil.h"
 
@@ -103,7 +104,12 @@ void TAGResourceLoader::handleFinishedBody() {
     if (_statusCode == 200) {
       auto optional = std::make_shared<tagpb::TAGPOptionalResource>(
           TAGPServingRoot::parseFromData<tagpb::TAGPOptionalResource>(_responseData.value_or("")));
-      TAGLog::verbose("Successfully loaded resource: " + optional->ShortDebugString());
+      // Named by size and version: the text form of a large container is many times its size,
+      // and the line is built whatever the log level.
+      TAGLog::verbose("Successfully loaded resource: " +
+                      (optional->has_resource()
+                           ? TAGResourceUtil::summaryOfResource(optional->resource())
+                           : std::string("no resource")));
       std::shared_ptr<const tagpb::TAGPResource> resource;
       if (optional->has_resource()) {
         resource = std::shared_ptr<const tagpb::TAGPResource>(optional, &optional->resource());

@@ -33,6 +33,15 @@ TAGExpandedRule::Calls callsAt(const IndexList& indices, const TAGExpandedRule::
 
 }  // namespace
 
+std::string TAGResourceUtil::summaryOfResource(const tagpb::TAGPResource& resource) {
+  std::string text = std::to_string(resource.ByteSizeLong()) + " bytes, ";
+  if (!resource.has_version()) return text + "no version";
+  const std::string& version = resource.version();
+  if (version.size() <= kMaxLoggedVersionBytes) return text + "version \"" + version + "\"";
+  return text + "version \"" + version.substr(0, kMaxLoggedVersionBytes) + "...\" (" +
+         std::to_string(version.size()) + " bytes)";
+}
+
 void TAGResourceUtil::logAndThrow(const std::string& message) {
   TAGLog::error(message);
   throw platform::Exception(kTAGInvalidResourceException, "Resource is invalid");

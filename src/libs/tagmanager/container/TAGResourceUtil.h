@@ -75,6 +75,12 @@ class TAGResourceUtil {
     return list[index];
   }
 
+  // A resource as log lines name it: its size and version ("3800000 bytes, version \"12\""),
+  // never its content: a container may be megabytes, and its text form many times that.
+  static std::string summaryOfResource(const tagpb::TAGPResource& resource);
+  // The most of a version a summary shows.
+  static constexpr std::size_t kMaxLoggedVersionBytes = 64;
+
   // Logs `message` at error level and raises the invalid-resource exception.
   [[noreturn]] static void logAndThrow(const std::string& message);
 

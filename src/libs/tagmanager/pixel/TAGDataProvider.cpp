@@ -138,9 +138,11 @@ void TAGDataProvider::fetchHitsWithLimit(std::uint32_t limit,
         guarded([&] {
           HitList hits;
           if (self->_context) {
+            // Hits that never failed go first: a batch's worth of failing ones would otherwise
+            // take every batch until they expire, and hold back every hit behind them.
             auto rows = self->_context->executeQuery(
                 "SELECT id, dispatchURL, timestamp, dispatchTime, retryCount FROM TAGHit "
-                "ORDER BY timestamp ASC, id ASC LIMIT ?",
+                "ORDER BY dispatchTime IS NOT NULL, timestamp ASC, id ASC LIMIT ?",
                 limit == 0 ? -1LL : static_cast<long long>(limit));
             while (rows && rows->next()) {
               TAGHit hit;

@@ -3,7 +3,7 @@
 // table TAGHit (dispatchURL, timestamp, dispatchTime, retryCount; row ids never reused). Every
 // save that has changes first deletes hits stored 30 days ago or earlier and then the oldest
 // beyond 2000, so after it the store holds at most 2000 hits, none that old. A fetch does not
-// apply the limits.
+// apply the limits. Hits that never failed are handed out before failed ones.
 //
 // All store work runs on TAGThread (TAGDispatchUtil); callers on other threads only post it, and
 // only `onExit` (the application resigning active or terminating) waits. A store file that
@@ -36,7 +36,8 @@ class TAGDataProvider : public std::enable_shared_from_this<TAGDataProvider> {
   ~TAGDataProvider();
 
   void addHitWithURLString(const std::string& url);
-  // `completion` runs on TAGThread with up to `limit` hits (0: all), oldest first.
+  // `completion` runs on TAGThread with up to `limit` hits (0: all): those that never failed
+  // first, then the failed ones, each oldest first.
   void fetchHitsWithLimit(std::uint32_t limit, std::function<void(const HitList&)> completion);
   void deleteHits(const HitList& hits);
   // Stamps the first failure time of each hit that has none.

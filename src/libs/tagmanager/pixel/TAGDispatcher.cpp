@@ -1,8 +1,12 @@
 #include "tagmanager/pixel/TAGDispatcher.h"
 
+#include <strings.h>
+
+#include <cstring>
 #include <mutex>
 
 #include "platform/foundation/Clock.h"
+#include "platform/net/URLError.h"
 #include "tagmanager/base/TAGDispatchUtil.h"
 #include "tagmanager/base/TAGLog.h"
 #include "tagmanager/values/TAGValueEscapeUtil.h"
@@ -141,6 +145,10 @@ void TAGDispatcher::dispatch() {
               auto self = weak.lock();
               if (!self) return;
               for (const auto& hit : hits) {
+                if (!hasSendableScheme(hit.dispatchURL)) {
+                  self->dropUnsendableHit(hit);
+                  continue;
+                }
                 auto operation = self->_network->sendURL(hit.dispatchURL,
                                                          [weak, hit](TAGNetOperation& operation) {
                                                            if (auto self = weak.lock())
@@ -162,6 +170,8 @@ void TAGDispatcher::handleCompletion(const TAGHit& hit, TAGNetOperation& operati
   if ((status >= 200 && status <= 299) || expired) {
     TAGLog::verbose("Successfully sent hit: " + hit.dispatchURL);
     _store->deleteHits({hit});
+  } else if (!operation.isCancelled() && canNeverBeSent(operation)) {
+    dropUnsendableHit(hit);
   } else if (!operation.isCancelled() && _network->isReachable()) {
     TAGLog::verbose("Failed to send hit: " + hit.dispatchURL);
     _store->updateFailedHits({hit});
@@ -172,6 +182,30 @@ void TAGDispatcher::handleCompletion(const TAGHit& hit, TAGNetOperation& operati
       break;
     }
   }
+}
+
+bool TAGDispatcher::hasSendableScheme(const std::string& url) {
+  // Checked here rather than left to the connection: a URL without "//" ("mailto:a@host") would
+  // be taken for a host name and a password and sent over HTTP to that host.
+  for (const char* scheme : {"http://", "https://"}) {
+    const std::size_t length = std::strlen(scheme);
+    if (url.size() >= length && ::strncasecmp(url.c_str(), scheme, length) == 0) return true;
+  }
+  return false;
+}
+
+void TAGDispatcher::dropUnsendableHit(const TAGHit& hit) {
+  TAGDispatchUtil::assertOnThread("TAGDispatcher::dropUnsendableHit");
+  // Kept, it would be tried for four hours like a network failure, a batch place each time.
+  TAGLog::verbose("Dropped hit that cannot be sent: " + hit.dispatchURL);
+  _store->deleteHits({hit});
+}
+
+bool TAGDispatcher::canNeverBeSent(const TAGNetOperation& operation) {
+  const std::optional<platform::Error>& error = operation.error();
+  if (operation.response() || !error || error->domain() != platform::kURLErrorDomain) return false;
+  return error->code() == platform::kURLErrorUnsupportedURL ||
+         error->code() == platform::kURLErrorBadURL;
 }
 
 void TAGDispatcher::sendHitToUrl(const std::string& url) {

@@ -2,11 +2,14 @@
 // TAGDispatcher: the sender of pixel hits. `sendHitToUrl` lets a hit through the rate limiter
 // (60 tokens, one more every 2 s), optionally wraps it, and stores it; a repeating timer on
 // TAGThread (every `dispatchInterval` seconds, running only while hits wait and the pixel host
-// is reachable) then sends up to `maxRequestsPerDispatch` of the oldest hits, one request at a
-// time. A hit answered 2xx is deleted; any other outcome marks its first failure, and a hit
-// whose first failure is more than 4 hours old is deleted at its next failed send (logged as
-// "Successfully sent hit: " as well). A failure while unreachable or cancelled leaves it as it
-// was. The first send goes out 1 s after creation if hits are left from an earlier run.
+// is reachable) then sends up to `maxRequestsPerDispatch` hits, one request at a time: those
+// that never failed first, oldest first, then the failed ones. A hit answered 2xx is deleted; a
+// hit whose URL is not http or https, or that the connection refuses outright (not a URL), can
+// never be sent and is deleted unsent ("Dropped hit that cannot be sent: "); any other outcome
+// marks its first failure, and a hit whose first failure is more than 4 hours old is deleted at
+// its next failed send (logged as "Successfully sent hit: " as well). A failure while
+// unreachable or cancelled leaves it as it was. The first send goes out 1 s after creation if
+// hits are left from an earlier run.
 //
 // `instance()` is the process's dispatcher; `init()` makes another (tests). `sendHitToUrl` may
 // come from any thread; timer, dispatch and completions run on TAGThread.
@@ -72,6 +75,11 @@ class TAGDispatcher : public TAGHitSender, public std::enable_shared_from_this<T
   void startTimer();
   void cancelTimer();
   void handleCompletion(const TAGHit& hit, TAGNetOperation& operation);
+  // Only "http://" and "https://" URLs (in any case) are sent at all.
+  static bool hasSendableScheme(const std::string& url);
+  // The connection refused the hit's URL before any connection: no later try can do better.
+  static bool canNeverBeSent(const TAGNetOperation& operation);
+  void dropUnsendableHit(const TAGHit& hit);
 
   std::atomic<double> _dispatchInterval{120.0};
   std::atomic<std::uint32_t> _maxRequestsPerDispatch{40};

@@ -222,22 +222,44 @@ void TAGRuntime::evaluateTags(const std::string& eventName) {
   // A tag may push an event from inside; the outer event is current again afterwards.
   std::optional<std::string> outerEvent = currentEventName();
   setCurrentEventName(eventName);
-  auto tags = calculateTagsToRunForRules(_rules);
+  TimeBudget budget = freshTimeBudget();
+  auto tags = calculateTagsToRunForRules(_rules, budget);
   for (const auto& tag : *tags->set()) {
-    Pending pending;
+    Pending pending(budget);
     executeFunction(tag, _trackingTagMap, pending);
   }
   setCurrentEventName(std::move(outerEvent));
 }
 
 TAGRuntime::Result TAGRuntime::evaluateMacroReference(const std::string& name) {
-  Pending pending;
+  TimeBudget budget = freshTimeBudget();
+  Pending pending(budget);
   return evaluateMacroReferenceWithCycleDetection(name, pending);
 }
 
+TAGRuntime::TimeBudget TAGRuntime::freshTimeBudget() {
+  return TimeBudget{
+      platform::saturatingAdd(platform::Clock::shared()->monotonicNow(), kEvaluationTimeBudget)};
+}
+
+bool TAGRuntime::timeIsSpent(Pending& pending) {
+  TimeBudget& budget = pending.timeBudget;
+  if (platform::Clock::shared()->monotonicNow() < budget.deadline) return false;
+  if (!budget.spentLogged) {
+    budget.spentLogged = true;
+    TAGLog::error(
+        "Evaluation took longer than " +
+        std::to_string(
+            std::chrono::duration_cast<std::chrono::milliseconds>(kEvaluationTimeBudget).count()) +
+        " ms: the predicates left are false and the macros left have no value");
+  }
+  pending.cut = true;
+  return true;
+}
+
 std::shared_ptr<const TAGSetAndStatic> TAGRuntime::calculateTagsToRunForRules(
-    const std::set<TAGRuleRef>& rules) {
-  Pending pending;
+    const std::set<TAGRuleRef>& rules, TimeBudget& budget) {
+  Pending pending(budget);
   return calculateGenericToRunForRules(rules, pending, TAGAddRemoveTagsPopulator());
 }
 
@@ -267,8 +289,12 @@ std::shared_ptr<const TAGSetAndStatic> TAGRuntime::calculateGenericToRunForRules
 
 std::shared_ptr<const TAGBooleanAndStatic> TAGRuntime::evaluatePredicatesInRule(
     const TAGExpandedRule& rule, Pending& pending) {
+  // A predicate met after the time is spent is false; the rule fails whichever side it is on,
+  // so running out of time never fires a tag that a negative predicate would have held back.
+  const auto outOfTime = [] { return TAGBooleanAndStatic::booleanWithBoolean(nullptr, false); };
   bool isStatic = true;
   for (const auto& predicate : rule.negativePredicates()) {
+    if (timeIsSpent(pending)) return outOfTime();
     auto result = evaluatePredicate(predicate, pending);
     if (result->boolean()->boolValue()) {
       return TAGBooleanAndStatic::booleanWithBoolean(nullptr, result->isStatic());
@@ -276,6 +302,7 @@ std::shared_ptr<const TAGBooleanAndStatic> TAGRuntime::evaluatePredicatesInRule(
     isStatic = isStatic && result->isStatic();
   }
   for (const auto& predicate : rule.positivePredicates()) {
+    if (timeIsSpent(pending)) return outOfTime();
     auto result = evaluatePredicate(predicate, pending);
     if (!result->boolean() || !result->boolean()->boolValue()) {
       return TAGBooleanAndStatic::booleanWithBoolean(nullptr, result->isStatic());
@@ -300,8 +327,11 @@ TAGRuntime::Result TAGRuntime::evaluateMacroReferenceWithCycleDetection(const st
     TAGLog::error("Invalid macro: " + name);
     return defaultResult();
   }
+  if (timeIsSpent(pending)) return defaultResult();
   const TAGMacroInfo& info = infoEntry->second;
   auto active = calculateMacrosToRunForRules(info.rules(), info, pending);
+  // Rules cut short by the time chose nothing for sure: their choice is not taken.
+  if (timeIsSpent(pending)) return defaultResult();
   std::shared_ptr<TAGExpandedFunctionCall> call;
   if (!active->set()->empty()) {
     if (active->set()->size() > 1) TAGLog::warning("Multiple macros active for macroName " + name);

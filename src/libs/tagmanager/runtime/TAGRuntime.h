@@ -35,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Mutex.h"
 #include "tagmanager/runtime/TAGAddRemoveSetPopulator.h"
 #include "tagmanager/runtime/TAGCostLimitedCache.h"
@@ -68,6 +69,13 @@ class TAGRuntime : public std::enable_shared_from_this<TAGRuntime> {
   // cached, so a container whose macros each refer to the next twice would otherwise take time
   // exponential in its depth; past this budget the evaluation answers the default result.
   static constexpr std::size_t kMaxExpansionSteps = 100000;
+  // How long one evaluation (one event's rules and tags, or one macro's value) may take, on the
+  // shared clock, all its predicates and macros together. A fetched container can make each
+  // predicate slow (a regular expression that runs into its own time limit), and without a
+  // bound the event would cost that once per predicate. Once the time is spent every predicate
+  // still to be met fails its rule and every macro still to be worked out is the default
+  // result; an honest container takes far less than a millisecond.
+  static constexpr platform::Duration kEvaluationTimeBudget = std::chrono::milliseconds(250);
 
   // Null (after an error line) when `resource` is null. `dataLayer` feeds the "_v" macro; the two
   // evaluators run the application's macro and tag handlers for "_func" (null: "_func" answers
@@ -120,16 +128,28 @@ class TAGRuntime : public std::enable_shared_from_this<TAGRuntime> {
                                                std::map<std::string, TAGMacroInfo>& macroLookup);
 
  private:
+  // The time one evaluation may still take, shared by every pending set made for it (an
+  // event's rule choice and each of its tags); spending it is logged once.
+  struct TimeBudget {
+    platform::MonoTime deadline;
+    bool spentLogged = false;
+  };
+  static TimeBudget freshTimeBudget();
+
   // What one evaluation carries down its recursion: the macro names being expanded (a name met
-  // again is a cycle), how deep it has nested, how many expansions it has made, and whether it
-  // was cut off by one of the limits (then none of its results is cached or written back: from
-  // a shallower start they may well differ).
+  // again is a cycle), how deep it has nested, how many expansions it has made, its time
+  // budget, and whether it was cut off by one of the limits (then none of its results is cached
+  // or written back: from a shallower start, or with time left, they may well differ).
   struct Pending {
+    explicit Pending(TimeBudget& budget) : timeBudget(budget) {}
     std::set<std::string> macroNames;
     std::size_t depth = 0;
     std::size_t steps = 0;
     bool cut = false;
+    TimeBudget& timeBudget;
   };
+  // True once the evaluation's time is spent (logged the first time, and the evaluation cut).
+  static bool timeIsSpent(Pending& pending);
 
   TAGRuntime(std::shared_ptr<const TAGExpandedResource> resource,
              std::shared_ptr<TAGDataLayer> dataLayer);
@@ -139,7 +159,7 @@ class TAGRuntime : public std::enable_shared_from_this<TAGRuntime> {
   void buildMacroLookup();
 
   std::shared_ptr<const TAGSetAndStatic> calculateTagsToRunForRules(
-      const std::set<TAGRuleRef>& rules);
+      const std::set<TAGRuleRef>& rules, TimeBudget& budget);
   std::shared_ptr<const TAGSetAndStatic> calculateMacrosToRunForRules(
       const std::set<TAGRuleRef>& rules, const TAGMacroInfo& info, Pending& pending);
   std::shared_ptr<const TAGSetAndStatic> calculateGenericToRunForRules(

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -234,6 +235,37 @@ TEST_F(TAGContainerTest, AFetchedResourceThatDoesNotExpandIsAFailureAndIsNotSave
   EXPECT_EQ(server_.requestCount(), 1u) << "retried in 1 h, not 12 h";
   runFor(2);
   ASSERT_TRUE(testsupport::runUntil([&] { return server_.requestCount() == 2; }));
+}
+
+// A container of 3.8 MB that the runtime refuses: its text form was one error line of 25
+// million characters, and the verbose line of the fetch built it once more at every level.
+TEST_F(TAGContainerTest, ARefusedContainerIsLoggedBySizeVersionAndReasonNotWhole) {
+  ResourceMaker r;
+  // Each value well within what one value may hold, together 3.8 MB.
+  for (int i = 0; i < 4; ++i) r.addMacro("bulk", r.string(std::string(950000, '\x01')));
+  r.addRule({}, {3});
+  r.resource.set_version("big");
+  const std::string size = std::to_string(r.resource.ByteSizeLong());
+  server_.answerResource(r.resource);
+  open();
+  ASSERT_TRUE(waitFor("failure:4:1"));
+  for (const auto& line : log_.lines()) EXPECT_LT(line.size(), 1000u) << line.substr(0, 200);
+  auto errors = log_.lines("error");
+  // The defect itself has a line of its own, as short.
+  EXPECT_NE(std::find_if(errors.begin(), errors.end(),
+                         [](const std::string& line) {
+                           return line.rfind("Index out of bounds detected: ", 0) == 0;
+                         }),
+            errors.end());
+  EXPECT_NE(std::find(errors.begin(), errors.end(),
+                      "Not loading resource: " + size +
+                          " bytes, version \"big\" because it is invalid: "
+                          "InvalidResourceException: Resource is invalid"),
+            errors.end());
+  auto verbose = log_.lines("verbose");
+  EXPECT_NE(std::find(verbose.begin(), verbose.end(),
+                      "Successfully loaded resource: " + size + " bytes, version \"big\""),
+            verbose.end());
 }
 
 TEST_F(TAGContainerTest, ASavedCopyThatDoesNotExpandIsFailureOneAndTheNetworkComesAtOnce) {

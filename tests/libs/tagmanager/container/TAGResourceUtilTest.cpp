@@ -301,6 +301,17 @@ TEST(TAGResourceUtilTest, ASharedValueThatUnfoldsTooLargeIsInvalid) {
   EXPECT_EQ(top->listItemArray()[0], top->listItemArray()[1]);
 }
 
+TEST(TAGResourceUtilTest, ASummaryNamesSizeAndVersionWithAVersionCutShort) {
+  tagpb::TAGPResource resource;
+  EXPECT_EQ(TAGResourceUtil::summaryOfResource(resource), "0 bytes, no version");
+  resource.set_version("12");
+  EXPECT_EQ(TAGResourceUtil::summaryOfResource(resource), "4 bytes, version \"12\"");
+  resource.set_version(std::string(100000, 'v'));
+  EXPECT_EQ(TAGResourceUtil::summaryOfResource(resource),
+            std::to_string(resource.ByteSizeLong()) + " bytes, version \"" +
+                std::string(TAGResourceUtil::kMaxLoggedVersionBytes, 'v') + "...\" (100000 bytes)");
+}
+
 TEST(TAGResourceUtilTest, ValueBuilderCarriesTypeEscapingsAndReferencesOnly) {
   auto value = TAGPValue::Builder()
                    .setType(TAGPValue_Type::Template)

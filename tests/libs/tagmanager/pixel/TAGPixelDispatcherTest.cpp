@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/Clock.h"
 #include "platform/net/FakeReachabilitySource.h"
@@ -177,6 +179,54 @@ TEST_F(TAGPixelDispatcherTest, AFailureWithoutConnectionKeepsTheHit) {
   auto hits = storedHits(*dispatcher->store());
   ASSERT_EQ(hits.size(), 1u);
   EXPECT_TRUE(hits[0].dispatchTime.has_value()) << "no response counts as status 0";
+}
+
+TEST_F(TAGPixelDispatcherTest, HitsThatNeverFailedGoBeforeFailedOnes) {
+  auto dispatcher = manualDispatcher();
+  ScriptedServer failing([](const ScriptedRequest&) { return ScriptedReply::text(500, ""); });
+  for (int i = 0; i < 40; ++i) {
+    dispatcher->sendHitToUrl(failing.url("/f?n=" + std::to_string(i)));
+    onTagThread();
+    clock_->advanceSeconds(2);
+  }
+  dispatcher->dispatch();
+  ASSERT_TRUE(failing.waitForRequests(40));
+  ASSERT_TRUE(testsupport::runUntil([&] { return inFlight() == 0; }));
+  onTagThread();
+  for (const auto& hit : storedHits(*dispatcher->store())) ASSERT_TRUE(hit.dispatchTime);
+
+  // A batch's worth of failing hits, all older: the new hit still goes out with the next batch.
+  dispatcher->sendHitToUrl(url("/p?new"));
+  onTagThread();
+  dispatcher->dispatch();
+  ASSERT_TRUE(failing.waitForRequests(79));
+  ASSERT_TRUE(endpoint_.waitForRequests(1)) << "the new hit was held back";
+  ASSERT_TRUE(testsupport::runUntil([&] { return inFlight() == 0; }));
+  onTagThread();
+  EXPECT_EQ(endpoint_.requests().at(0).target, "/p?new");
+  EXPECT_EQ(failing.requestCount(), 79u) << "the rest of the batch: the oldest failed ones";
+  auto left = storedHits(*dispatcher->store());
+  EXPECT_EQ(left.size(), 40u);
+  EXPECT_EQ(left.front().dispatchURL, failing.url("/f?n=0"));
+}
+
+TEST_F(TAGPixelDispatcherTest, AHitWhoseUrlCanNeverBeSentIsDropped) {
+  auto dispatcher = manualDispatcher();
+  const std::vector<std::string> unsendable = {
+      "ftp://127.0.0.1/p", "file:///etc/hostname", "gopher://127.0.0.1/x", "mailto:a@127.0.0.1", "",
+      "http://[::1/p"};
+  for (const auto& hit : unsendable) dispatcher->sendHitToUrl(hit);
+  dispatcher->sendHitToUrl(url("/p?good"));
+  onTagThread();
+  dispatchAndSettle(1);
+  EXPECT_TRUE(storedHits(*dispatcher->store()).empty());
+  auto lines = log_.lines("verbose");
+  for (const auto& hit : unsendable) {
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Dropped hit that cannot be sent: " + hit),
+              lines.end())
+        << hit;
+  }
+  EXPECT_EQ(endpoint_.requestCount(), 1u);
 }
 
 TEST_F(TAGPixelDispatcherTest, TimerRunsOnlyWhileHitsWaitAndTheHostIsReachable) {

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/foundation/Assert.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Mutex.h"
 #include "tagmanager/TagLogRecorder.h"
 #include "tagmanager/TagValues.h"
@@ -62,6 +63,30 @@ class Counting : public TAGFunctionCallImplementation {
   std::atomic<int> count{0};
 };
 
+// A predicate (or, given "value", a macro) that is slow by the clock, not by the machine: each
+// run takes "cost" milliseconds (25 unless given) of the manual clock, as a regular expression
+// that runs into its time limit takes real time. As a predicate it answers "arg0" (true when
+// absent).
+class SlowByTheClock : public TAGFunctionCallImplementation {
+ public:
+  SlowByTheClock(std::string id, platform::ManualClock& clock)
+      : TAGFunctionCallImplementation(std::move(id), {{}}), clock_(clock) {}
+  bool isCacheable() const override { return false; }
+  TAGPValue::Ref evaluate(const TAGPropertyMap& parameters) override {
+    ++count;
+    auto cost = propertyOf(parameters, "cost");
+    clock_.advance(
+        std::chrono::milliseconds(cost ? std::stoi(*TAGTypes::valueToString(cost)) : 25));
+    if (auto value = propertyOf(parameters, "value")) return value;
+    auto holds = propertyOf(parameters, "arg0");
+    return boolean(!holds || TAGTypes::valueToBoolean(holds)->boolValue());
+  }
+  std::atomic<int> count{0};
+
+ private:
+  platform::ManualClock& clock_;
+};
+
 auto eq(TAGPValue::Ref a, TAGPValue::Ref b) { return call("_eq", {{"arg0", a}, {"arg1", b}}); }
 auto tag(const std::string& name) { return call("_rec", {{"name", str(name)}}); }
 auto tagWith(TAGPValue::Ref name) { return call("_rec", {{"name", name}}); }
@@ -90,6 +115,9 @@ class TAGRuntimeTest : public ::testing::Test {
     return runtime;
   }
 
+  // Evaluations have a time budget on the clock: on a manual one, only the limits a test sets
+  // out to reach are reached, however loaded the machine.
+  platform::ScopedManualClock manualClock_;
   std::shared_ptr<TAGDataLayer> dataLayer_ = std::make_shared<TAGDataLayer>();
   std::shared_ptr<RecordingTag> tags_ = std::make_shared<RecordingTag>();
   std::shared_ptr<Counting> countingPredicate_ = std::make_shared<Counting>("_countp");
@@ -329,6 +357,102 @@ TEST_F(TAGRuntimeTest, MacrosThatReferToTheNextTwiceEndWithinTheStepBudget) {
                                      std::to_string(TAGRuntime::kMaxExpansionSteps) + " steps"});
   // A part small enough is evaluated in full.
   EXPECT_EQ(text(runtime->evaluateMacroReference("m36")->value()), "xxxxxxxxxxxxxxxx");
+}
+
+// --- The time budget ---------------------------------------------------------------------------
+
+class TAGRuntimeTimeBudgetTest : public TAGRuntimeTest {
+ protected:
+  std::shared_ptr<TAGRuntime> makeSlowRuntime(const std::vector<TAGRuleRef>& rules,
+                                              const Calls& macros = {}) {
+    auto runtime = makeRuntime(rules, macros);
+    runtime->addPredicate(slowPredicate_);
+    runtime->addMacro(slowMacro_);
+    return runtime;
+  }
+  std::vector<std::string> budgetLines(const TagLogRecorder& log) const {
+    std::vector<std::string> lines;
+    for (const auto& line : log.lines("error"))
+      if (line.rfind("Evaluation took longer than 250 ms", 0) == 0) lines.push_back(line);
+    return lines;
+  }
+
+  platform::ScopedManualClock clock_;
+  std::shared_ptr<SlowByTheClock> slowPredicate_ =
+      std::make_shared<SlowByTheClock>("_slow", *clock_);
+  std::shared_ptr<SlowByTheClock> slowMacro_ = std::make_shared<SlowByTheClock>("_slowm", *clock_);
+};
+
+TEST_F(TAGRuntimeTimeBudgetTest, RunawayPredicatesCostAnEventItsBudgetOnceAndTheRestAreFalse) {
+  // 300 predicates of 25 ms each would hold every push for 7.5 s.
+  std::vector<TAGRuleRef> rules;
+  for (int i = 0; i < 300; ++i)
+    rules.push_back(
+        TAGExpandedRule::builder().addPositivePredicate(call("_slow")).addAddTag(tag("t")).build());
+  auto runtime = makeSlowRuntime(rules);
+  TagLogRecorder log;
+  const platform::MonoTime start = clock_->monotonicNow();
+  runtime->evaluateTags("e");
+  EXPECT_EQ(slowPredicate_->count, 10);
+  EXPECT_EQ(clock_->monotonicNow() - start, TAGRuntime::kEvaluationTimeBudget);
+  EXPECT_EQ(tags_->takeFired().size(), 10u);
+  EXPECT_EQ(budgetLines(log).size(), 1u);
+  // The next event has a budget of its own, and nothing of the first was kept as if decided.
+  runtime->evaluateTags("e");
+  EXPECT_EQ(slowPredicate_->count, 20);
+  EXPECT_EQ(tags_->takeFired().size(), 10u);
+  EXPECT_EQ(budgetLines(log).size(), 2u);
+}
+
+TEST_F(TAGRuntimeTimeBudgetTest, ANegativePredicateMetAfterTheBudgetFailsItsRule) {
+  // Whichever rule goes first spends the budget; the negative predicate left over must not let
+  // "guarded" fire as if it did not hold.
+  auto slowFalse = call("_slow", {{"arg0", boolean(false)}, {"cost", str("300")}});
+  auto runtime = makeSlowRuntime({TAGExpandedRule::builder()
+                                      .addPositivePredicate(call("_slow", {{"cost", str("300")}}))
+                                      .addAddTag(tag("slow"))
+                                      .build(),
+                                  TAGExpandedRule::builder()
+                                      .addNegativePredicate(slowFalse)
+                                      .addNegativePredicate(eq(str("a"), str("b")))
+                                      .addAddTag(tag("guarded"))
+                                      .build()});
+  TagLogRecorder log;
+  runtime->evaluateTags("e");
+  EXPECT_EQ(slowPredicate_->count, 1);
+  Fired fired = tags_->takeFired();
+  EXPECT_EQ(std::count(fired.begin(), fired.end(), "guarded"), 0);
+  EXPECT_EQ(budgetLines(log).size(), 1u);
+}
+
+TEST_F(TAGRuntimeTimeBudgetTest, MacrosShareTheBudgetAndAMacroPastItHasNoValue) {
+  Calls macros;
+  std::vector<TAGPValue::Ref> parts;
+  for (int i = 0; i < 30; ++i) {
+    std::string name = "s" + std::to_string(i);
+    macros.push_back(macro(name, "_slowm", {{"value", str("x")}}));
+    parts.push_back(macroRef(name));
+  }
+  macros.push_back(macro("all", "_jn", {{"arg0", list(parts)}}));
+  macros.push_back(macro("few", "_jn", {{"arg0", list({parts[0], parts[1]})}}));
+  // A rule whose predicate reads the slow macros shares the event's budget with them.
+  auto runtime = makeSlowRuntime({TAGExpandedRule::builder()
+                                      .addPositivePredicate(eq(macroRef("all"), str("x")))
+                                      .addAddTag(tag("t"))
+                                      .build()},
+                                 macros);
+  TagLogRecorder log;
+  EXPECT_EQ(runtime->evaluateMacroReference("all"), TAGRuntime::defaultResult());
+  EXPECT_EQ(slowMacro_->count, 10);
+  EXPECT_EQ(budgetLines(log).size(), 1u);
+  // Not cached: each question has its own budget, and a small one is answered in full.
+  EXPECT_EQ(runtime->evaluateMacroReference("all"), TAGRuntime::defaultResult());
+  EXPECT_EQ(slowMacro_->count, 20);
+  EXPECT_EQ(text(runtime->evaluateMacroReference("few")->value()), "xx");
+  runtime->evaluateTags("e");
+  EXPECT_EQ(slowMacro_->count, 32);
+  EXPECT_EQ(tags_->takeFired(), Fired{});
+  EXPECT_EQ(budgetLines(log).size(), 3u);
 }
 
 TEST_F(TAGRuntimeTest, ListsMapsAndTemplatesExpandTheirReferences) {
