@@ -77,7 +77,7 @@ bench:
 	  CHENGHENG_BENCH_TABLE=$(CURDIR)/build-bench/bench-table.txt $$b || { failed=1; echo "$$b FAILED"; }; \
 	done; \
 	echo; echo "== all ratios (ours / peer, medians of alternating rounds)"; \
-	printf '%-11s %-52s %-22s %-9s %-9s %s\n' bench figure peer ratio aim met; \
+	printf '%-11s %-58s %-22s %-9s %-9s %-4s %s\n' bench figure peer ratio aim met load; \
 	cat build-bench/bench-table.txt; exit $$failed
 
 format:
