@@ -44,7 +44,8 @@ check-threads: bootstrap build-clang/build.ninja
 	cmake --build build-clang -j $(JOBS)
 
 # Runs every fuzz target for FUZZ_SECONDS each, starting from its seed corpus in the tree; new
-# inputs it finds go to build-fuzz/corpus/<name>, crashes to build-fuzz/crashes/.
+# inputs it finds go to build-fuzz/corpus/<name>, crashes to build-fuzz/crashes/. UBSan's
+# reports stop the run like a crash (by default it prints and goes on, and nothing fails).
 FUZZ_SECONDS ?= 60
 build-fuzz/build.ninja:
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -56,6 +57,7 @@ fuzz: bootstrap build-fuzz/build.ninja
 	@set -e; for f in build-fuzz/fuzz/*_fuzz; do \
 	  name=$$(basename $$f _fuzz); mkdir -p build-fuzz/corpus/$$name; \
 	  echo "== $$name ($(FUZZ_SECONDS) s)"; \
+	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=0 \
 	    -artifact_prefix=build-fuzz/crashes/$$name- \
 	    build-fuzz/corpus/$$name fuzz/corpus/$$name; \
@@ -77,7 +79,7 @@ bench:
 	  CHENGHENG_BENCH_TABLE=$(CURDIR)/build-bench/bench-table.txt $$b || { failed=1; echo "$$b FAILED"; }; \
 	done; \
 	echo; echo "== all ratios (ours / peer, medians of alternating rounds)"; \
-	printf '%-11s %-52s %-22s %-9s %-9s %s\n' bench figure peer ratio aim met; \
+	printf '%-11s %-58s %-22s %-9s %-9s %-4s %s\n' bench figure peer ratio aim met load; \
 	cat build-bench/bench-table.txt; exit $$failed
 
 format:

@@ -7,7 +7,9 @@
 // rounds, 5 each; medians, ranges and ratios to nginx with sendfile off and on are printed.
 //
 // Our server runs in a child process of its own (this program started with --serve), so its
-// resident memory is measured as nginx's is.
+// resident memory and CPU time are measured as nginx's are. Servers run on the harness's server
+// cores and wrk and curl on its load cores; beside each rate the CPU time the server used per
+// request (or per MiB) is compared.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -115,6 +117,7 @@ Server startOurs(const std::string& root) {
   Server server{"ours", -1, freePort()};
   server.pid = ::fork();
   if (server.pid == 0) {
+    bench::pinTo(bench::cores().server);
     ::execl("/proc/self/exe", "httpserver_bench", "--serve", root.c_str(),
             std::to_string(server.port).c_str(), nullptr);
     ::_exit(127);
@@ -140,6 +143,7 @@ Server startNginx(const std::string& root, const std::string& scratch, bool send
   conf.close();
   server.pid = ::fork();
   if (server.pid == 0) {
+    bench::pinTo(bench::cores().server);
     ::execlp("nginx", "nginx", "-p", prefix.c_str(), "-c", (prefix + "/nginx.conf").c_str(),
              nullptr);
     ::_exit(127);
@@ -149,19 +153,23 @@ Server startNginx(const std::string& root, const std::string& scratch, bool send
 }
 
 std::string fetch(const Server& server, const std::string& path, const std::string& range = "") {
-  return runCommand("curl -s " + (range.empty() ? "" : "-r " + range + " ") +
-                    "http://127.0.0.1:" + std::to_string(server.port) + path);
+  return runCommand(bench::onLoadCores("curl -s " + (range.empty() ? "" : "-r " + range + " ") +
+                                       "http://127.0.0.1:" + std::to_string(server.port) + path));
 }
 
-// wrk's figure in MiB or requests per second, and whether every reply was a success.
+// wrk's figure in MiB or requests per second, whether every reply was a success, and the CPU
+// time the server used per request (per MiB for byte figures).
 bench::Outcome wrkFigure(const Server& server, const std::string& path, int connections,
                          const std::string& script, bool bytes) {
   int threads = std::min(connections, 4);
-  std::string output =
-      runCommand("wrk -t" + std::to_string(threads) + " -c" + std::to_string(connections) + " -d" +
-                 std::to_string(kSeconds) + "s" + (script.empty() ? "" : " -s " + script) +
-                 " http://127.0.0.1:" + std::to_string(server.port) + path);
+  const double cpuBefore = bench::processCpuSeconds(server.pid);
+  std::string output = runCommand(bench::onLoadCores(
+      "wrk -t" + std::to_string(threads) + " -c" + std::to_string(connections) + " -d" +
+      std::to_string(kSeconds) + "s" + (script.empty() ? "" : " -s " + script) +
+      " http://127.0.0.1:" + std::to_string(server.port) + path));
+  const double cpuUsed = bench::processCpuSeconds(server.pid) - cpuBefore;
   bench::Outcome outcome{0, "every reply a success"};
+  double requests = 0;
   std::istringstream lines(output);
   for (std::string line; std::getline(lines, line);) {
     if (line.find("Non-2xx or 3xx responses:") != std::string::npos)
@@ -170,6 +178,7 @@ bench::Outcome wrkFigure(const Server& server, const std::string& path, int conn
     std::string label, value;
     fields >> label >> value;
     if (!bytes && label == "Requests/sec:") outcome.value = std::atof(value.c_str());
+    if (value == "requests") requests = std::atof(label.c_str());
     if (bytes && label == "Transfer/sec:") {
       double number = std::atof(value.c_str());
       if (value.find("GB") != std::string::npos) number *= 1 << 30;
@@ -178,6 +187,8 @@ bench::Outcome wrkFigure(const Server& server, const std::string& path, int conn
       outcome.value = number / (1 << 20);
     }
   }
+  double units = bytes ? outcome.value * kSeconds : requests;
+  if (units > 0) outcome.cpuPerUnit = cpuUsed * 1e6 / units;
   return outcome;
 }
 
@@ -271,6 +282,7 @@ int main(int argc, char** argv) {
                              << "  return wrk.format('GET', '/small/' .. math.random(0, "
                              << (kSmallFiles - 1) << ") .. '.bin')\nend\n";
 
+  bench::printPlacement();
   std::vector<Server> servers = {startOurs(root), startNginx(root, scratch, false),
                                  startNginx(root, scratch, true)};
   for (const auto& server : servers) {
@@ -300,13 +312,26 @@ int main(int argc, char** argv) {
     std::string script;
     bool bytes;
     bench::Aim aim;  // against nginx with sendfile off; the sendfile-on figure is for reading
+    bench::Aim cpuAim;
   };
   const std::vector<Scenario> scenarios = {
       {"64 MiB whole, 1 connection", "/big.bin", 1, "", true, {">=", 0.9}},
       {"256 KiB ranges, 64 connections", "/big.bin", 64, rangesScript, true, {">=", 0.8}},
-      {"4 KiB files, 1 connection", "/small/0.bin", 1, smallScript, false, {">=", 0.5}},
-      {"4 KiB files, 10 connections", "/small/0.bin", 10, smallScript, false, {">=", 0.5}},
-      {"4 KiB files, 100 connections", "/small/0.bin", 100, smallScript, false, {">=", 0.5}},
+      {"4 KiB files, 1 connection", "/small/0.bin", 1, smallScript, false, {">=", 0.8}, {"<=", 2}},
+      {"4 KiB files, 10 connections",
+       "/small/0.bin",
+       10,
+       smallScript,
+       false,
+       {">=", 0.5},
+       {"<=", 2}},
+      {"4 KiB files, 100 connections",
+       "/small/0.bin",
+       100,
+       smallScript,
+       false,
+       {">=", 0.5},
+       {"<=", 2}},
       {"4 KiB files, 256 connections", "/small/0.bin", 256, smallScript, false, {}},
   };
   bench::Harness harness("httpserver", kRounds);
@@ -314,7 +339,7 @@ int main(int argc, char** argv) {
     for (std::size_t i = 1; i < servers.size(); ++i) {
       harness.compare(
           {scenario.name, scenario.bytes ? "MiB/s" : "req/s", "ours", servers[i].name,
-           i == 1 ? scenario.aim : bench::Aim{}, ""},
+           i == 1 ? scenario.aim : bench::Aim{}, "", i == 1 ? scenario.cpuAim : bench::Aim{}},
           [&] {
             return wrkFigure(servers[0], scenario.path, scenario.connections, scenario.script,
                              scenario.bytes);

@@ -1,10 +1,12 @@
 // Socket throughput and latency: a line-echo server on DispatchSocket against the same server
 // written directly on epoll here, with as many threads as the worker pool keeps busy (the floor
 // for this design on this machine). Keep-alive clients on loopback send a line, wait for its
-// echo and send the next, with 10, 100 and 1,000 connections; both servers run in alternating
+// echo and send the next, with 1, 10, 100 and 1,000 connections; both servers run in alternating
 // rounds, every echo is checked against what was sent, and the medians, ranges and ratios of
-// requests per second and of the 99th-percentile latency are printed. Each round's clients close
-// their connections before the next round starts.
+// requests per second, of the 99th-percentile latency and of the servers' CPU time per echo are
+// printed. Each round's clients close their connections before the next round starts. The
+// servers' threads run on the harness's server cores, the clients on its load cores; a server's
+// CPU time is the process's less what the client threads used.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -208,6 +210,7 @@ struct RoundResult {
   double requestsPerSecond = 0;
   double p99Micros = 0;
   long mismatches = 0;
+  double serverCpuPerEcho = -1;  // microseconds
 };
 
 // `connections` keep-alive connections, each with one line in flight, for one round.
@@ -238,11 +241,15 @@ RoundResult runClients(std::uint16_t port, int connections) {
   std::vector<double> latencies;
   long total = 0;
   long mismatches = 0;
+  double clientCpu = 0;
+  const double processCpuBefore = bench::selfCpuSeconds();
   auto start = SteadyClock::now();
   auto deadline = start + kRoundLength;
   std::vector<std::thread> threads;
   for (int t = 0; t < kClientThreads; ++t) {
     threads.emplace_back([&, t] {
+      bench::pinTo(bench::cores().load);
+      const double cpuBefore = bench::threadCpuSeconds();
       auto& conns = perThread[t];
       int epoll = epoll_create1(EPOLL_CLOEXEC);
       std::vector<double> mine;
@@ -288,13 +295,16 @@ RoundResult runClients(std::uint16_t port, int connections) {
         }
       }
       ::close(epoll);
+      const double cpuUsed = bench::threadCpuSeconds() - cpuBefore;
       std::lock_guard<std::mutex> g(merge);
+      clientCpu += cpuUsed;
       latencies.insert(latencies.end(), mine.begin(), mine.end());
       total += done;
       mismatches += bad + static_cast<long>(outstanding);
     });
   }
   for (auto& t : threads) t.join();
+  const double serverCpu = bench::selfCpuSeconds() - processCpuBefore - clientCpu;
   for (auto& conns : perThread)
     for (auto& c : conns) ::close(c.fd);
 
@@ -307,6 +317,8 @@ RoundResult runClients(std::uint16_t port, int connections) {
     result.p99Micros = latencies[at];
   }
   result.mismatches = mismatches;
+  if (total > 0)
+    result.serverCpuPerEcho = std::max(0.0, serverCpu) * 1e6 / static_cast<double>(total);
   return result;
 }
 
@@ -320,8 +332,11 @@ int profileOneSide(const std::string& side, int connections) {
   port = side == "epoll" ? epollServer.start() : dispatchServer->start();
   for (int round = 0; round < kRounds; ++round) {
     RoundResult r = runClients(port, connections);
-    std::printf("%s %d connections: %.0f requests/s, p99 %.0f us, %ld wrong\n", side.c_str(),
-                connections, r.requestsPerSecond, r.p99Micros, r.mismatches);
+    std::printf(
+        "%s %d connections: %.0f requests/s, p99 %.0f us, server CPU %.1f us per echo, "
+        "%ld wrong\n",
+        side.c_str(), connections, r.requestsPerSecond, r.p99Micros, r.serverCpuPerEcho,
+        r.mismatches);
   }
   if (side == "epoll") {
     epollServer.stop();
@@ -336,8 +351,12 @@ int main(int argc, char** argv) {
   getrlimit(RLIMIT_NOFILE, &limit);
   limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 8192);
   setrlimit(RLIMIT_NOFILE, &limit);
+  // The servers' threads (the reactor, the pool, the epoll server's) are all started from here
+  // and inherit the server cores; the client threads move to the load cores themselves.
+  bench::pinTo(bench::cores().server);
   if (argc == 3) return profileOneSide(argv[1], std::atoi(argv[2]));
 
+  bench::printPlacement();
   auto dispatchServer = std::make_shared<DispatchEchoServer>();
   std::uint16_t dispatchPort = dispatchServer->start();
   EpollEchoServer epollServer;
@@ -347,7 +366,7 @@ int main(int argc, char** argv) {
       "line echo over loopback, %d client threads, %zu epoll server threads, rounds of %.1f s\n",
       kClientThreads, kServerThreads, std::chrono::duration<double>(kRoundLength).count());
   bench::Harness harness("socket", kRounds);
-  for (int connections : {10, 100, 1000}) {
+  for (int connections : {1, 10, 100, 1000}) {
     std::vector<double> p99Dispatch, p99Epoll;
     auto side = [&](std::uint16_t port, std::vector<double>& p99, const char* name) {
       RoundResult r = runClients(port, connections);
@@ -355,10 +374,10 @@ int main(int argc, char** argv) {
         harness.fail(std::string(name) + ": " + std::to_string(r.mismatches) +
                      " replies missing or wrong");
       p99.push_back(r.p99Micros);
-      return bench::Outcome{r.requestsPerSecond, "every echo exact"};
+      return bench::Outcome{r.requestsPerSecond, "every echo exact", r.serverCpuPerEcho};
     };
     std::string label = std::to_string(connections) + " connections";
-    // Aims where many connections share the pool; 10 connections measure mostly hand-off
+    // Aims where many connections share the pool; 1 and 10 connections measure mostly hand-off
     // latency, which a dedicated epoll thread per core always wins.
     const bool aimed = connections >= 100;
     harness.compare(

@@ -140,15 +140,19 @@ void Reactor::handleEvents(const epoll_event* events, std::size_t count) {
   {
     MutexLock lock(mutex_);
     for (std::size_t i = 0; i < count; ++i) {
-      if (events[i].data.u64 == kWakeId) {
+      // epoll_event is packed: its members are copied out, never bound to a reference (the
+      // map's find takes its key by reference, which would be a misaligned one).
+      const std::uint64_t id = events[i].data.u64;
+      const std::uint32_t happened = events[i].events;
+      if (id == kWakeId) {
         std::uint64_t fired;
         [[maybe_unused]] auto r = ::read(wakeFd_, &fired, sizeof fired);
         continue;
       }
-      auto it = registrations_.find(events[i].data.u64);
+      auto it = registrations_.find(id);
       if (it == registrations_.end()) continue;  // a registration that is gone: a stale event
       for (auto& source : it->second->sources) {
-        if ((events[i].events & deliveredEvents(source->type)) && source->claimEvent()) {
+        if ((happened & deliveredEvents(source->type)) && source->claimEvent()) {
           ready_.push_back(source);
         }
       }

@@ -13,6 +13,10 @@ namespace {
 constexpr auto kIdleRetirement = std::chrono::seconds(10);
 constexpr auto kWatchdogPeriod = std::chrono::milliseconds(20);
 constexpr std::size_t kMaxThreads = 512;
+// How long a worker that ran out of work looks for more before it sleeps. A job submitted
+// meanwhile costs no wake-up (a futex call for the submitter and a context switch for the
+// worker); one worker at a time spins, so an idle pool burns at most one core for this long.
+constexpr auto kSpinBeforeSleep = std::chrono::microseconds(50);
 
 thread_local bool tIsWorker = false;
 
@@ -47,7 +51,9 @@ void WorkerPool::submit(Priority priority, Job job) {
   lanes_[lane(priority)].push_back(std::move(job));
   waiting_.store(++pending_, std::memory_order_relaxed);
   if (needsThreadLocked()) spawnLocked();
-  workCv_.notify_one();
+  // A spinning worker takes the job once it sees it; it looks at pending_ under the lock before
+  // it sleeps, so skipping the signal here cannot leave the job waiting.
+  if (pending_ > spinning_) workCv_.notify_one();
   if (pending_ == 1) watchdogCv_.notify_one();
 }
 
@@ -84,6 +90,17 @@ void WorkerPool::workerMain() {
       continue;
     }
     ++idle_;
+    if (spinning_ == 0) {
+      ++spinning_;
+      lock.unlock();
+      waitBrieflyForWork();
+      lock.lock();
+      --spinning_;
+      if (pending_ > 0) {
+        --idle_;
+        continue;
+      }
+    }
     bool woken = workCv_.wait_for(lock.native(), kIdleRetirement,
                                   [this]() REQUIRES(mutex_) { return pending_ > 0; });
     --idle_;
@@ -91,6 +108,17 @@ void WorkerPool::workerMain() {
       --threads_;
       return;
     }
+  }
+}
+
+// Watches, without the lock, for a job to be submitted, for a little while at most.
+void WorkerPool::waitBrieflyForWork() const {
+  const auto until = std::chrono::steady_clock::now() + kSpinBeforeSleep;
+  for (int i = 1; waiting_.load(std::memory_order_relaxed) == 0; ++i) {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();  // lets a sibling hyper-thread run meanwhile
+#endif
+    if (i % 64 == 0 && std::chrono::steady_clock::now() >= until) return;
   }
 }
 

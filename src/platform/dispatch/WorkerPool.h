@@ -6,7 +6,9 @@
 // starve: at once when a worker announces that it blocks (BlockingScope, used by semaphores,
 // groups and `sync`), and through a watchdog that adds a thread when queued work has made no
 // progress for a short while (a worker blocked somewhere we cannot see). Threads above the base
-// count retire after staying idle for a while.
+// count retire after staying idle for a while. A worker that runs out of work looks for more for
+// a few tens of microseconds before it sleeps (one at a time), so work handed over at a steady
+// pace costs no wake-up.
 
 #include <array>
 #include <atomic>
@@ -58,6 +60,7 @@ class WorkerPool {
  private:
   WorkerPool();
   void workerMain() EXCLUDES(mutex_);
+  void waitBrieflyForWork() const EXCLUDES(mutex_);
   void watchdogMain() EXCLUDES(mutex_);
   bool needsThreadLocked() const REQUIRES(mutex_);
   void spawnLocked() REQUIRES(mutex_);
@@ -79,7 +82,10 @@ class WorkerPool {
   std::atomic<std::size_t> waiting_{0};
   std::size_t running_ GUARDED_BY(mutex_) = 0;
   std::size_t threads_ GUARDED_BY(mutex_) = 0;
-  std::size_t idle_ GUARDED_BY(mutex_) = 0;
+  std::size_t idle_ GUARDED_BY(mutex_) = 0;  // spinning ones included
+  // Idle workers looking for work before they sleep (at most one): a submit needs to wake a
+  // sleeper only for jobs beyond what they will take.
+  std::size_t spinning_ GUARDED_BY(mutex_) = 0;
   std::size_t blocked_ GUARDED_BY(mutex_) = 0;
   // Jobs started so far: the watchdog's measure of progress.
   std::uint64_t taken_ GUARDED_BY(mutex_) = 0;

@@ -19,6 +19,7 @@
 #include "httpserver/core/HTTPLogging.h"
 #include "httpserver/core/HTTPServer.h"
 #include "httpserver/core/HTTPServerNotifications.h"
+#include "httpserver/core/HTTPStatusResponse.h"
 #include "httpserver/core/RangeHeader.h"
 #include "httpserver/core/RequestPath.h"
 #include "httpserver/core/WebSocket.h"
@@ -77,6 +78,21 @@ bool equalsIgnoringCase(const std::optional<std::string>& value, const char* exp
 bool isDirectory(const std::string& path) {
   struct stat attributes {};
   return ::stat(path.c_str(), &attributes) == 0 && S_ISDIR(attributes.st_mode);
+}
+
+// Whether a file that failed to open may open later (descriptors, memory, permissions), as
+// against a path that names no file to serve.
+bool isUnavailable(int openError) {
+  switch (openError) {
+    case 0:  // not a regular file
+    case ENOENT:
+    case ENOTDIR:
+    case ELOOP:
+    case ENAMETOOLONG:
+      return false;
+    default:
+      return true;
+  }
 }
 
 bool isRegularFile(const std::string& path) {
@@ -233,10 +249,15 @@ std::optional<std::string> HTTPConnection::filePathForURI(const std::optional<st
 std::shared_ptr<HTTPResponse> HTTPConnection::httpResponseForMethod(
     const std::string&, const std::optional<std::string>& path) {
   std::optional<std::string> filePath = filePathForURI(path, false);
-  // Regular files only: opening a pipe or a device could block the queue every connection
-  // shares.
-  if (!filePath || !isRegularFile(*filePath)) return nullptr;
-  return HTTPFileResponse::initWithFilePath(filePath, weak_from_this());
+  if (!filePath) return nullptr;
+  // The file is opened (regular files only) before anything is answered, so a file that is there
+  // but cannot be opened now, at the descriptor limit say, is a 503 and not a "200 OK" whose
+  // body never comes.
+  int openError = 0;
+  auto response = HTTPFileResponse::initWithFilePath(filePath, weak_from_this(), &openError);
+  if (response) return response;
+  if (isUnavailable(openError)) return std::make_shared<HTTPStatusResponse>(503);
+  return nullptr;
 }
 
 std::optional<std::string> HTTPConnection::requestURI() const {

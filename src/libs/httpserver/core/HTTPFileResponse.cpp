@@ -25,25 +25,35 @@ std::string resolvingSymlinks(const std::string& path) {
 }  // namespace
 
 std::shared_ptr<HTTPFileResponse> HTTPFileResponse::initWithFilePath(
-    const std::optional<std::string>& filePath, std::weak_ptr<HTTPConnection> connection) {
+    const std::optional<std::string>& filePath, std::weak_ptr<HTTPConnection> connection,
+    int* openError) {
+  if (openError) *openError = 0;
   if (!filePath) {
     HTTP_LOG_WARN(kLogLevel, "%s: Init failed - Nil filePath", HTTP_LOG_FILE);
     return nullptr;
   }
-  std::string resolved = resolvingSymlinks(*filePath);
-  struct stat attributes {};
-  if (::stat(resolved.c_str(), &attributes) != 0) {
+  // Regular files only (see SocketFile): a pipe or device could block the shared queue.
+  std::shared_ptr<const SocketFile> file = SocketFile::openRegular(*filePath, openError);
+  if (!file) {
     HTTP_LOG_WARN(kLogLevel, "%s: Init failed - Unable to get file attributes. filePath: %s",
-                  HTTP_LOG_FILE, resolved.c_str());
+                  HTTP_LOG_FILE, filePath->c_str());
     return nullptr;
   }
-  return std::shared_ptr<HTTPFileResponse>(new HTTPFileResponse(
-      std::move(resolved), std::move(connection), static_cast<std::uint64_t>(attributes.st_size)));
+  return std::shared_ptr<HTTPFileResponse>(
+      new HTTPFileResponse(*filePath, std::move(connection), std::move(file)));
 }
 
 HTTPFileResponse::HTTPFileResponse(std::string filePath, std::weak_ptr<HTTPConnection> connection,
-                                   std::uint64_t length)
-    : connection(std::move(connection)), _filePath(std::move(filePath)), fileLength(length) {}
+                                   std::shared_ptr<const SocketFile> file)
+    : connection(std::move(connection)),
+      givenPath_(std::move(filePath)),
+      fileLength(file->sizeWhenOpened()),
+      file_(std::move(file)) {}
+
+const std::string& HTTPFileResponse::filePath() const {
+  if (!_filePath) _filePath = resolvingSymlinks(givenPath_);
+  return *_filePath;
+}
 
 HTTPFileResponse::~HTTPFileResponse() = default;
 
@@ -54,10 +64,10 @@ void HTTPFileResponse::abort() {
 
 bool HTTPFileResponse::openFile() {
   // Regular files only (see SocketFile): a pipe or device could block the shared queue.
-  file_ = SocketFile::openRegular(_filePath);
+  file_ = SocketFile::openRegular(givenPath_);
   if (!file_) {
     HTTP_LOG_ERROR(kLogLevel, "%s[%p]: Unable to open file. filePath: %s", HTTP_LOG_FILE,
-                   static_cast<void*>(this), _filePath.c_str());
+                   static_cast<void*>(this), givenPath_.c_str());
     abort();
     return false;
   }
@@ -70,7 +80,7 @@ bool HTTPFileResponse::openFileIfNeeded() {
   return true;
 }
 
-// Reads go by offset (pread), so setting one needs no system call beyond opening the file.
+// Reads go by offset (pread), so setting one needs no system call.
 void HTTPFileResponse::setOffset(std::uint64_t offset) {
   if (!openFileIfNeeded()) return;
   fileOffset = offset;
@@ -107,12 +117,12 @@ std::optional<platform::Bytes> HTTPFileResponse::readDataOfLength(std::size_t le
   if (got < 0) {
     int error = errno;
     HTTP_LOG_ERROR(kLogLevel, "%s: Error(%i) reading file(%s)", HTTP_LOG_FILE, error,
-                   _filePath.c_str());
+                   givenPath_.c_str());
     abort();
     return std::nullopt;
   }
   if (got == 0) {
-    HTTP_LOG_ERROR(kLogLevel, "%s: Read EOF on file(%s)", HTTP_LOG_FILE, _filePath.c_str());
+    HTTP_LOG_ERROR(kLogLevel, "%s: Read EOF on file(%s)", HTTP_LOG_FILE, givenPath_.c_str());
     abort();
     return std::nullopt;
   }

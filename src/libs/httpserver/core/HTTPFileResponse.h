@@ -1,10 +1,12 @@
 #pragma once
 // HTTPFileResponse: serves one file from disk, on its connection's queue: as file pieces the
 // socket sends straight from the file (`filePieceOfLength`), or by plain descriptor reads at the
-// response's offset. The file is opened only when the first byte is needed. Its length is the
-// file's size when the response was made; a file that shrinks afterwards reaches its end early and
-// aborts, as does any failure to open or read: the connection then closes after the bytes already
-// queued (the client sees a short body). Sent as file pieces, the shrinking is found by the
+// response's offset. The file is opened when the response is made, before any head is sent, and
+// that one descriptor serves the whole body; its type and length come from `fstat` of it, so a
+// file that cannot be opened (at the descriptor limit, say) is known before a status promises a
+// body. A file that shrinks afterwards reaches its end early and aborts, as does any failure to
+// read: the connection then closes after the bytes already queued (the client sees a short
+// body). Sent as file pieces, the shrinking is found by the
 // socket, which closes the connection after the bytes the file still had. Aborted is final:
 // every later read answers absent.
 //
@@ -23,9 +25,12 @@ class HTTPConnection;
 
 class HTTPFileResponse : public HTTPResponse {
  public:
-  // Null when there is no path or its attributes cannot be read.
+  // Null when there is no path or it cannot be opened as a regular file. `openError`, when
+  // given, then holds the system's error number of the open, or 0 when there was no path or it
+  // names something other than a regular file.
   static std::shared_ptr<HTTPFileResponse> initWithFilePath(
-      const std::optional<std::string>& filePath, std::weak_ptr<HTTPConnection> connection);
+      const std::optional<std::string>& filePath, std::weak_ptr<HTTPConnection> connection,
+      int* openError = nullptr);
   ~HTTPFileResponse() override;
   HTTPFileResponse(const HTTPFileResponse&) = delete;
   HTTPFileResponse& operator=(const HTTPFileResponse&) = delete;
@@ -37,8 +42,9 @@ class HTTPFileResponse : public HTTPResponse {
   std::optional<FilePiece> filePieceOfLength(std::size_t length) override;
   bool isDone() override { return fileOffset == fileLength; }
 
-  // The path given, with symbolic links resolved.
-  const std::string& filePath() const { return _filePath; }
+  // The path given, with symbolic links resolved (worked out when first asked: serving the file
+  // never needs it).
+  const std::string& filePath() const;
 
   // Tells the connection this response gives up, and reads nothing more.
   void abort();
@@ -47,13 +53,14 @@ class HTTPFileResponse : public HTTPResponse {
 
  private:
   HTTPFileResponse(std::string filePath, std::weak_ptr<HTTPConnection> connection,
-                   std::uint64_t length);
+                   std::shared_ptr<const SocketFile> file);
   // Bytes left from the offset, at most `length`.
   std::size_t lengthLeft(std::size_t length) const;
 
   // The connection answered; not owned, since the connection owns its current response.
   const std::weak_ptr<HTTPConnection> connection;
-  const std::string _filePath;
+  const std::string givenPath_;
+  mutable std::optional<std::string> _filePath;  // resolved on the first ask
   const std::uint64_t fileLength;
   std::uint64_t fileOffset = 0;
   bool aborted = false;

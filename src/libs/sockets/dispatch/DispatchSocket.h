@@ -491,6 +491,11 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   void queueRead(std::shared_ptr<DispatchReadPacket> packet);
   void maybeDequeueRead();
   void doReadData();
+  // A plain read is waiting and may go ahead: it can read without asking what is readable.
+  bool readCanGoWithoutMeasure() const;
+  // What such a read asks of the descriptor: the rest of a read of known length (within a
+  // bound), else what the read-ahead buffer holds without growing.
+  std::size_t optimisticReadLength() const;
   void doReadEOF();
   void completeCurrentRead();
   void endCurrentRead();

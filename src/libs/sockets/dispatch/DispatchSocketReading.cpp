@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -135,6 +136,24 @@ void DispatchSocket::maybeDequeueRead() {
     if (closeOnFlushedSSLFailure()) return;
     if (preBuffer.availableBytes() == 0) resumeReadSource();
   }
+}
+
+namespace {
+constexpr std::size_t kOptimisticRead = 4096;  // the read-ahead buffer's first size
+constexpr std::size_t kLargestOptimisticRead = 1 << 20;
+}  // namespace
+
+bool DispatchSocket::readCanGoWithoutMeasure() const {
+  return currentRead && !(flags & (flagSecure | flagReadsHeld | flagTLSStartingRead | flagReadEOF));
+}
+
+std::size_t DispatchSocket::optimisticReadLength() const {
+  const DispatchReadPacket& packet = *currentRead;
+  if (packet.readLength > packet.bytesDone) {
+    return std::clamp(packet.readLength - packet.bytesDone, kOptimisticRead,
+                      kLargestOptimisticRead);
+  }
+  return kOptimisticRead;
 }
 
 void DispatchSocket::doReadData() {

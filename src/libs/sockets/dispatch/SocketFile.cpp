@@ -4,15 +4,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-std::shared_ptr<SocketFile> SocketFile::openRegular(const std::string& path) {
+#include <cerrno>
+
+std::shared_ptr<SocketFile> SocketFile::openRegular(const std::string& path, int* openError) {
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat attributes {};
-  if (::fstat(fd, &attributes) != 0 || !S_ISREG(attributes.st_mode)) {
-    ::close(fd);
+  if (fd < 0) {
+    if (openError) *openError = errno;
     return nullptr;
   }
-  return std::shared_ptr<SocketFile>(new SocketFile(fd));
+  struct stat attributes {};
+  bool statted = ::fstat(fd, &attributes) == 0;
+  if (!statted || !S_ISREG(attributes.st_mode)) {
+    int error = statted ? 0 : errno;
+    ::close(fd);
+    if (openError) *openError = error;
+    return nullptr;
+  }
+  if (openError) *openError = 0;
+  return std::shared_ptr<SocketFile>(
+      new SocketFile(fd, static_cast<std::uint64_t>(attributes.st_size)));
 }
 
 SocketFile::~SocketFile() { ::close(fd_); }

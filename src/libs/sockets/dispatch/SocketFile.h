@@ -4,6 +4,7 @@
 // keeps the file it names open (and its number from being reused) whatever its maker does
 // meanwhile.
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -11,15 +12,19 @@ class SocketFile {
  public:
   // Opens `path` read-only, non-blocking (so a pipe put there cannot wait for a writer) and
   // close-on-exec, and keeps it only when the descriptor names a regular file (checked on the
-  // descriptor, which no rename can swap). Null otherwise.
-  static std::shared_ptr<SocketFile> openRegular(const std::string& path);
+  // descriptor, which no rename can swap). Null otherwise; `openError`, when given, then holds
+  // the system's error number, or 0 when the path opened but names no regular file.
+  static std::shared_ptr<SocketFile> openRegular(const std::string& path, int* openError = nullptr);
   ~SocketFile();
   SocketFile(const SocketFile&) = delete;
   SocketFile& operator=(const SocketFile&) = delete;
 
   int fd() const { return fd_; }
+  // The file's size when it was opened, from the same descriptor.
+  std::uint64_t sizeWhenOpened() const { return sizeWhenOpened_; }
 
  private:
-  explicit SocketFile(int fd) : fd_(fd) {}
+  SocketFile(int fd, std::uint64_t size) : fd_(fd), sizeWhenOpened_(size) {}
   const int fd_;
+  const std::uint64_t sizeWhenOpened_;
 };
