@@ -286,7 +286,10 @@ TEST_F(WebViewDrawingTest, ChineseTextWrapsBetweenCharacters) {
   EXPECT_EQ(testsupport::pixelsNotOf(wide, 0, 30, 320, 182, kWhite), 0) << "one line";
   cairo_surface_destroy(wide);
 
+  // Drawn at the new width, the page is laid out again for it and drawn once that is ready.
   web->setFrame(Rect{0, 0, 110, 212});
+  cairo_surface_destroy(drawn(*web));
+  ASSERT_TRUE(RunLoop::main()->runUntil([&] { return !web->isLoadingResources(); }));
   cairo_surface_t* narrow = drawn(*web);
   for (double line : {0, 30, 60}) {
     EXPECT_GT(testsupport::pixelsNotOf(narrow, 0, line, 110, 30, kWhite), 50) << line;
