@@ -55,6 +55,11 @@ bool closesParagraph(std::string_view name) {
                         "li", "dd", "dt"});
 }
 
+bool isTablePart(std::string_view name) {
+  return isOneOf(name, {"table", "caption", "colgroup", "col", "thead", "tbody", "tfoot", "tr",
+                        "td", "th"});
+}
+
 bool isParagraphScopeEdge(std::string_view name) {
   return isOneOf(name, {"applet", "caption", "html", "table", "td", "th", "marquee", "object",
                         "template", "button"});
@@ -241,7 +246,9 @@ class Scanner {
   void startTag(const Tag& tag) {
     if (tag.name == "html" || tag.name == "head" || tag.name == "body") return;
     closeFor(tag.name);
-    reconstruct();
+    // Blocks and table parts open where they are; other elements first open again the
+    // formatting a block closed, inside which they then sit.
+    if (!closesParagraph(tag.name) && !isTablePart(tag.name)) reconstruct();
     ++elements_;
     // A cell or a row may get its row or body from the parser.
     if (isOneOf(tag.name, {"td", "th", "tr", "col"})) ++elements_;

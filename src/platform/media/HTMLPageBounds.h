@@ -23,7 +23,7 @@ class HTMLPageBounds {
   // Levels of elements, counting the ones the parser adds by itself.
   static constexpr int kMaxDepth = 128;
   // Tables inside tables: each level multiplies the layout's work.
-  static constexpr int kMaxTableDepth = 6;
+  static constexpr int kMaxTableDepth = 4;
   // Elements of the whole page, counting the ones the parser adds by itself.
   static constexpr int kMaxElements = 10000;
   static constexpr long kMaxColspan = 1000;

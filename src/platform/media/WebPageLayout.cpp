@@ -2,6 +2,10 @@
 
 #include <litehtml/litehtml.h>
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 #include "platform/media/HTMLDocumentContainer.h"
 
 namespace platform {
@@ -86,6 +90,23 @@ WebPageLayout::~WebPageLayout() {
 int WebPageLayout::pageWidth() const { return document_ ? document_->width() : 0; }
 
 int WebPageLayout::pageHeight() const { return document_ ? document_->height() : 0; }
+
+WebPageLayout::TreeSize WebPageLayout::treeSize() const {
+  TreeSize size;
+  if (!document_ || !document_->root()) return size;
+  // Walked without recursion: measuring a tree must not depend on how deep it is.
+  std::vector<std::pair<litehtml::element::ptr, int>> pending{{document_->root(), 1}};
+  while (!pending.empty()) {
+    auto [element, depth] = pending.back();
+    pending.pop_back();
+    ++size.elements;
+    size.depth = std::max(size.depth, depth);
+    for (std::size_t i = 0; i < element->get_children_count(); ++i) {
+      pending.emplace_back(element->get_child(static_cast<int>(i)), depth + 1);
+    }
+  }
+  return size;
+}
 
 const std::string& WebPageLayout::title() const { return container_->caption(); }
 

@@ -50,6 +50,12 @@ class WebPageLayout {
   const std::string& title() const;
   // The bound that cut the page, if one did.
   HTMLPageBounds::Cut cut() const { return cut_; }
+  // The depth and the number of elements of the tree litehtml built (for tests and fuzzing).
+  struct TreeSize {
+    int depth = 0;
+    long elements = 0;
+  };
+  TreeSize treeSize() const;
   std::vector<std::string> wantedStylesheets() const { return wantedSheets_; }
   std::vector<std::string> wantedImages() const { return wantedImages_; }
 
