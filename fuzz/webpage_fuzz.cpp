@@ -28,14 +28,15 @@ std::string splitSheets(const std::string& input, std::map<std::string, std::str
   for (std::size_t at = first; at != std::string::npos;) {
     std::size_t nameAt = at + std::string(kMarker).size();
     std::size_t lineEnd = input.find('\n', nameAt);
-    std::string name = input.substr(nameAt, lineEnd == std::string::npos ? std::string::npos
-                                                                           : lineEnd - nameAt);
-    std::size_t next = lineEnd == std::string::npos ? std::string::npos : input.find(kMarker, lineEnd);
-    std::string text = lineEnd == std::string::npos
-                           ? std::string()
-                           : input.substr(lineEnd + 1, next == std::string::npos
-                                                           ? std::string::npos
-                                                           : next - lineEnd - 1);
+    std::string name =
+        input.substr(nameAt, lineEnd == std::string::npos ? std::string::npos : lineEnd - nameAt);
+    std::size_t next =
+        lineEnd == std::string::npos ? std::string::npos : input.find(kMarker, lineEnd);
+    std::string text =
+        lineEnd == std::string::npos
+            ? std::string()
+            : input.substr(lineEnd + 1,
+                           next == std::string::npos ? std::string::npos : next - lineEnd - 1);
     (*sheets)[kBase + name] = text;
     at = next;
   }
@@ -54,8 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   platform::WebPageLayout::Resources resources;
   for (int round = 0; round < 4; ++round) {
-    auto layout = platform::WebPageLayout::layOut(page, std::string(kBase) + "page.htm",
-                                                  resources, 320, 212);
+    auto layout =
+        platform::WebPageLayout::layOut(page, std::string(kBase) + "page.htm", resources, 320, 212);
     // The bounds' estimate never counts less than the parser builds (litehtml adds its own
     // boxes for text: a word and a space per element at most, one level).
     auto tree = layout->treeSize();

@@ -17,21 +17,21 @@ bool isOneOf(std::string_view name, std::initializer_list<std::string_view> name
 }
 
 bool isVoid(std::string_view name) {
-  return isOneOf(name, {"area", "base", "basefont", "bgsound", "br", "col", "embed", "frame", "hr",
-                        "image", "img", "input", "keygen", "link", "meta", "param", "source",
-                        "track", "wbr"});
+  return isOneOf(
+      name, {"area", "base", "basefont", "bgsound", "br", "col", "embed", "frame", "hr", "image",
+             "img", "input", "keygen", "link", "meta", "param", "source", "track", "wbr"});
 }
 
 // Elements the parser opens again after the block that closed them, until their own end tag.
 bool isFormatting(std::string_view name) {
-  return isOneOf(name, {"a", "b", "big", "code", "em", "font", "i", "nobr", "s", "small",
-                        "strike", "strong", "tt", "u"});
+  return isOneOf(name, {"a", "b", "big", "code", "em", "font", "i", "nobr", "s", "small", "strike",
+                        "strong", "tt", "u"});
 }
 
 // Elements whose content is text up to their own end tag.
 bool isRawText(std::string_view name) {
-  return isOneOf(name, {"script", "style", "title", "textarea", "xmp", "iframe", "noembed",
-                        "noframes"});
+  return isOneOf(name,
+                 {"script", "style", "title", "textarea", "xmp", "iframe", "noembed", "noframes"});
 }
 
 // Elements that keep the formatting opened inside them from leaking out.
@@ -42,22 +42,24 @@ bool isMarker(std::string_view name) {
 // Elements a list item or a definition may sit in without ending the search for an open one;
 // every other element stops it (stopping early only ever counts more than the parser builds).
 bool isPhrasing(std::string_view name) {
-  return isOneOf(name, {"address", "div", "p", "span", "a", "b", "i", "u", "em", "strong", "font",
-                        "small", "big", "s", "strike", "tt", "code", "sub", "sup", "label", "abbr",
-                        "cite", "q", "var", "kbd", "samp", "dfn", "mark", "nobr"});
+  return isOneOf(
+      name, {"address", "div",   "p",   "span", "a",      "b",    "i",    "u",    "em",  "strong",
+             "font",    "small", "big", "s",    "strike", "tt",   "code", "sub",  "sup", "label",
+             "abbr",    "cite",  "q",   "var",  "kbd",    "samp", "dfn",  "mark", "nobr"});
 }
 
 // Start tags that end an open paragraph.
 bool closesParagraph(std::string_view name) {
-  return isOneOf(name, {"address", "article", "aside", "blockquote", "center", "dir", "div", "dl",
-                        "fieldset", "figure", "footer", "header", "main", "menu", "nav", "ol", "p",
-                        "section", "ul", "h1", "h2", "h3", "h4", "h5", "h6", "pre", "form", "hr",
-                        "li", "dd", "dt"});
+  return isOneOf(name,
+                 {"address",  "article", "aside",  "blockquote", "center", "dir",  "div", "dl",
+                  "fieldset", "figure",  "footer", "header",     "main",   "menu", "nav", "ol",
+                  "p",        "section", "ul",     "h1",         "h2",     "h3",   "h4",  "h5",
+                  "h6",       "pre",     "form",   "hr",         "li",     "dd",   "dt"});
 }
 
 bool isTablePart(std::string_view name) {
-  return isOneOf(name, {"table", "caption", "colgroup", "col", "thead", "tbody", "tfoot", "tr",
-                        "td", "th"});
+  return isOneOf(
+      name, {"table", "caption", "colgroup", "col", "thead", "tbody", "tfoot", "tr", "td", "th"});
 }
 
 bool isParagraphScopeEdge(std::string_view name) {
@@ -102,7 +104,7 @@ struct Tag {
 // One open element of the estimate.
 struct Open {
   std::string name;
-  std::uint64_t formatting = 0;   // the id of its formatting entry, 0 for none
+  std::uint64_t formatting = 0;    // the id of its formatting entry, 0 for none
   std::size_t formattingMark = 0;  // for a marker: the formatting list's length when it opened
 };
 
@@ -372,10 +374,11 @@ class Scanner {
     for (const auto& a : tag.attributes) {
       bool colspan = a.name == "colspan";
       if (!colspan && a.name != "rowspan") continue;
-      auto value = spanValue(std::string_view(page_).substr(a.valueBegin, a.valueEnd - a.valueBegin));
+      auto value =
+          spanValue(std::string_view(page_).substr(a.valueBegin, a.valueEnd - a.valueBegin));
       long clamped = value.value_or(1);
-      clamped = std::clamp(clamped, 1L, colspan ? HTMLPageBounds::kMaxColspan
-                                                 : HTMLPageBounds::kMaxRowspan);
+      clamped = std::clamp(clamped, 1L,
+                           colspan ? HTMLPageBounds::kMaxColspan : HTMLPageBounds::kMaxRowspan);
       if (value && *value == clamped) continue;
       copyUpTo(a.valueBegin);
       out_ += std::to_string(clamped);

@@ -82,7 +82,9 @@ void WebView::dropPage() {
   setNeedsDisplay();
 }
 
-int WebView::layoutWidth() const { return std::max(1, static_cast<int>(std::floor(bounds().width()))); }
+int WebView::layoutWidth() const {
+  return std::max(1, static_cast<int>(std::floor(bounds().width())));
+}
 
 void WebView::startLayout() {
   unsigned long generation = ++layoutGeneration_;
@@ -177,7 +179,8 @@ void WebView::drawRect(GraphicsContext& context, const Rect& rect) {
   context.setFillColor(Color::whiteColor());
   context.fillRect(b);
   double scale = 1;
-  if (scalesPageToFit_ && layout_->pageWidth() > width) scale = double(width) / layout_->pageWidth();
+  if (scalesPageToFit_ && layout_->pageWidth() > width)
+    scale = double(width) / layout_->pageWidth();
   cairo_t* cr = context.cairo();
   cairo_save(cr);
   context.clipToRect(b);

@@ -25,8 +25,8 @@
 #include <string>
 
 #include "platform/foundation/Error.h"
-#include "platform/net/URLRequest.h"
 #include "platform/media/WebPageLayout.h"
+#include "platform/net/URLRequest.h"
 #include "platform/ui/View.h"
 
 namespace platform {

@@ -1,8 +1,8 @@
-#include "platform/media/HTMLPageBounds.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "platform/media/HTMLPageBounds.h"
 
 namespace platform {
 namespace {
