@@ -83,6 +83,13 @@ bool isPlayablePlaylist(const std::string& movieURL, const std::string& text) {
   return true;
 }
 
+// The playlist as the player plays it: the segments it lists now, and no more. A playlist
+// without its end would have the demuxer wait for reloads, for as long as it says.
+std::string asPlayed(std::string text) {
+  if (text.find("#EXT-X-ENDLIST") == std::string::npos) text += "\n#EXT-X-ENDLIST\n";
+  return text;
+}
+
 // An AVIO context reading from bytes held in memory: the playlist as it was checked.
 struct MemoryFile {
   std::string bytes;
@@ -214,7 +221,7 @@ struct MovieFrameDecoder::Stream {
     if (++stream->playlistReads > kMaxPlaylistReads) return AVERROR(EPERM);
     std::optional<std::string> text = stream->readPlaylist();
     if (!text || !isPlayablePlaylist(stream->url, *text)) return AVERROR_INVALIDDATA;
-    *pb = memoryContext(std::move(*text));
+    *pb = memoryContext(asPlayed(std::move(*text)));
     if (!*pb) return AVERROR(ENOMEM);
     stream->checkedPlaylists.insert(*pb);
     return 0;
@@ -267,7 +274,7 @@ struct MovieFrameDecoder::Stream {
     if (++playlistReads > kMaxPlaylistReads) return false;
     std::optional<std::string> text = readPlaylist();
     if (!text || !isPlayablePlaylist(url, *text)) return false;
-    playlist = memoryContext(std::move(*text));
+    playlist = memoryContext(asPlayed(std::move(*text)));
     if (!playlist) return false;
     format->pb = playlist;
     format->flags |= AVFMT_FLAG_CUSTOM_IO;
