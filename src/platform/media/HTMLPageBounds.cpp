@@ -41,7 +41,7 @@ bool isMarker(std::string_view name) {
 
 // Elements a list item or a definition may sit in without ending the search for an open one;
 // every other element stops it (stopping early only ever counts more than the parser builds).
-bool isPhrasing(std::string_view name) {
+bool isPassedByItemSearch(std::string_view name) {
   return isOneOf(
       name, {"address", "div",   "p",   "span", "a",      "b",    "i",    "u",    "em",  "strong",
              "font",    "small", "big", "s",    "strike", "tt",   "code", "sub",  "sup", "label",
@@ -211,11 +211,11 @@ class Scanner {
   }
 
   void closeFor(const std::string& name) {
-    auto notPhrasing = [](std::string_view n) { return !isPhrasing(n); };
+    auto stopsItemSearch = [](std::string_view n) { return !isPassedByItemSearch(n); };
     auto tableEdge = [](std::string_view n) { return n == "table" || n == "html"; };
     if (closesParagraph(name)) closeInnermost({"p"}, isParagraphScopeEdge);
-    if (name == "li") closeInnermost({"li"}, notPhrasing);
-    if (name == "dd" || name == "dt") closeInnermost({"dd", "dt"}, notPhrasing);
+    if (name == "li") closeInnermost({"li"}, stopsItemSearch);
+    if (name == "dd" || name == "dt") closeInnermost({"dd", "dt"}, stopsItemSearch);
     if (name == "td" || name == "th") closeInnermost({"td", "th"}, tableEdge);
     if (name == "tr") closeInnermost({"tr"}, tableEdge);
     if (name == "tbody" || name == "thead" || name == "tfoot") {

@@ -96,6 +96,7 @@ class WebView : public View {
   void dropPage();
   int layoutWidth() const;
 
+  // Main thread only (the layouts get copies of what they read).
   std::weak_ptr<WebViewDelegate> delegate_;
   std::optional<URLRequest> request_;
   std::shared_ptr<ResourceFetcher> fetch_;
