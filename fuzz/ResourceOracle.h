@@ -17,8 +17,9 @@ class ResourceOracle {
   static constexpr long kMaxResidentBytes = 1536L * 1024 * 1024;
 
   explicit ResourceOracle(std::size_t inputBytes)
-      : allowed_(std::chrono::seconds(2) +
-                 std::chrono::milliseconds(inputBytes / 1024 * kMillisecondsPerKB)),
+      : allowed_((std::chrono::seconds(2) +
+                  std::chrono::milliseconds(inputBytes / 1024 * kMillisecondsPerKB)) *
+                 kSlowdown),
         start_(std::chrono::steady_clock::now()) {}
 
   ~ResourceOracle() {
@@ -32,6 +33,24 @@ class ResourceOracle {
 
  private:
   static constexpr long kMillisecondsPerKB = 20;
+  // Unoptimised builds (the sanitizer runs of the corpora) and sanitizers take longer for the
+  // same work; the allowance is for the work, not the build.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  static constexpr int kSanitized = 2;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+  static constexpr int kSanitized = 2;
+#else
+  static constexpr int kSanitized = 1;
+#endif
+#else
+  static constexpr int kSanitized = 1;
+#endif
+#ifdef NDEBUG
+  static constexpr int kSlowdown = kSanitized;
+#else
+  static constexpr int kSlowdown = 8 * kSanitized;
+#endif
   std::chrono::steady_clock::duration allowed_;
   std::chrono::steady_clock::time_point start_;
 };
