@@ -74,7 +74,10 @@ HTMLDocumentContainer::HTMLDocumentContainer(std::string pageURL)
     : pageURL_(std::move(pageURL)), baseURL_(pageURL_) {
   // Measured as the UI layer draws: 72 dots per inch (a pixel is a point), no hinting, so the
   // widths litehtml lays out with are the widths drawn at any scale.
-  measuring_ = pango_font_map_create_context(pango_cairo_font_map_get_default());
+  // A font map of its own: pango's default one belongs to the thread that asks, and a page is
+  // laid out on a worker and drawn on the main thread.
+  fontMap_ = pango_cairo_font_map_new();
+  measuring_ = pango_font_map_create_context(fontMap_);
   pango_cairo_context_set_resolution(measuring_, 72);
   cairo_font_options_t* options = cairo_font_options_create();
   cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
@@ -83,7 +86,10 @@ HTMLDocumentContainer::HTMLDocumentContainer(std::string pageURL)
   cairo_font_options_destroy(options);
 }
 
-HTMLDocumentContainer::~HTMLDocumentContainer() { g_object_unref(measuring_); }
+HTMLDocumentContainer::~HTMLDocumentContainer() {
+  g_object_unref(measuring_);
+  g_object_unref(fontMap_);
+}
 
 void HTMLDocumentContainer::setViewportSize(int width, int height) {
   viewportWidth_ = width;
@@ -225,6 +231,7 @@ void HTMLDocumentContainer::load_image(const char* src, const char* baseurl, boo
   if (!src || !*src) return;
   std::string url = resolve(src, baseurl ? baseurl : "");
   if (images_.count(url) || asked_.count(url) || !allows(url)) return;
+  if (images_.size() + wantedImages_.size() >= kMaxImages) return;
   asked_.insert(url);
   wantedImages_.push_back(url);
 }
@@ -320,15 +327,30 @@ void HTMLDocumentContainer::transform_text(litehtml::tstring& text, litehtml::te
 void HTMLDocumentContainer::import_css(litehtml::tstring& text, const litehtml::tstring& url,
                                        litehtml::tstring& baseurl) {
   std::string absolute = resolve(url, baseurl);
+  // litehtml parses an imported sheet as soon as it is answered, so the sheet that imports
+  // this one is the base it names: the chain of imports is followed back from there.
+  std::vector<std::string> chain = importChain(baseurl);
   baseurl = absolute;
+  text.clear();
+  if (std::find(chain.begin(), chain.end(), absolute) != chain.end()) return;
+  if (chain.size() >= kMaxImportDepth || imports_ >= kMaxImports) return;
   auto it = stylesheets_.find(absolute);
   if (it != stylesheets_.end()) {
+    ++imports_;
+    chain.push_back(absolute);
+    importChains_[absolute] = std::move(chain);
     text = it->second;
     return;
   }
   if (asked_.count(absolute) || !allows(absolute)) return;
+  if (stylesheets_.size() + wantedSheets_.size() >= kMaxStylesheets) return;
   asked_.insert(absolute);
   wantedSheets_.push_back(absolute);
+}
+
+std::vector<std::string> HTMLDocumentContainer::importChain(const std::string& sheetURL) const {
+  auto it = importChains_.find(sheetURL);
+  return it == importChains_.end() ? std::vector<std::string>{} : it->second;
 }
 
 void HTMLDocumentContainer::set_clip(const litehtml::position& pos,

@@ -10,10 +10,17 @@
 // and hands it in with `setStylesheet` or `setImage`, then parses or lays out again. A page that
 // came from the network may use only resources on the network, never this device's files.
 //
-// Main thread only; the drawing handle litehtml passes around is the `cairo_t*` of the drawing.
+// Used by one thread at a time: a page is laid out on a worker and drawn on the main thread. The
+// drawing handle litehtml passes around is the `cairo_t*` of the drawing.
+//
+// Stylesheets: a sheet already on the chain of imports that leads to it answers empty (a sheet
+// importing itself, or two importing each other, would otherwise be parsed without end), as
+// does one deeper than `kMaxImportDepth`; a page parses at most `kMaxImports` sheets and asks for
+// at most `kMaxStylesheets` different ones, and for at most `kMaxImages` pictures.
 
 #include <litehtml/litehtml.h>
 
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <set>
@@ -21,6 +28,7 @@
 #include <vector>
 
 typedef struct _PangoContext PangoContext;
+typedef struct _PangoFontMap PangoFontMap;
 
 namespace platform {
 
@@ -28,6 +36,11 @@ class Image;
 
 class HTMLDocumentContainer final : public litehtml::document_container {
  public:
+  static constexpr std::size_t kMaxImportDepth = 8;
+  static constexpr int kMaxImports = 64;
+  static constexpr std::size_t kMaxStylesheets = 32;
+  static constexpr std::size_t kMaxImages = 256;
+
   // `pageURL` is where the page came from: relative references resolve against it.
   explicit HTMLDocumentContainer(std::string pageURL);
   ~HTMLDocumentContainer();
@@ -95,6 +108,9 @@ class HTMLDocumentContainer final : public litehtml::document_container {
   struct FontFace;
 
   bool allows(const std::string& url) const;
+  // The sheets whose imports led to `sheetURL`, outermost first, ending with it; empty for the
+  // page's own links.
+  std::vector<std::string> importChain(const std::string& sheetURL) const;
   const Image* imageFor(const char* src, const char* baseurl) const;
   void clipTo(litehtml::uint_ptr hdc) const;
 
@@ -103,6 +119,7 @@ class HTMLDocumentContainer final : public litehtml::document_container {
   std::string caption_;
   int viewportWidth_ = 0;
   int viewportHeight_ = 0;
+  PangoFontMap* fontMap_ = nullptr;
   PangoContext* measuring_ = nullptr;
   std::map<litehtml::uint_ptr, std::unique_ptr<FontFace>> fonts_;
   litehtml::uint_ptr nextFont_ = 1;
@@ -111,6 +128,8 @@ class HTMLDocumentContainer final : public litehtml::document_container {
   std::set<std::string> asked_;  // wanted and handed out, not yet set
   std::vector<std::string> wantedSheets_;
   std::vector<std::string> wantedImages_;
+  std::map<std::string, std::vector<std::string>> importChains_;
+  int imports_ = 0;
   std::vector<litehtml::position> clips_;
 };
 

@@ -9,15 +9,22 @@ extern "C" {
 
 #include <cairo.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <utility>
 
 #include "platform/dispatch/Queue.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
+#include "platform/media/HLSPlaylist.h"
 #include "platform/ui/Image.h"
 
 namespace platform {
@@ -32,11 +39,92 @@ constexpr int kMaxSide = 4096;
 constexpr int kMaxPackets = 20000;
 // How long one network read may wait before the stream counts as undecodable.
 constexpr const char* kReadTimeoutMicroseconds = "10000000";
+// How long opening the stream (its playlist, the first segments, the stream information) and
+// then finding one frame may take, by the shared clock: a server that trickles its answers, or
+// a stream that keeps the demuxer busy, is given up on.
+constexpr double kOpenSeconds = 20;
+constexpr double kFrameSeconds = 20;
+// A playlist is read whole before the demuxer sees it; a longer one is no lecture's.
+constexpr std::size_t kMaxPlaylistBytes = 1024 * 1024;
+// How often the demuxer may read the playlist again (a live playlist reloads) and open any other
+// resource, per open of the stream and per frame asked for.
+constexpr int kMaxPlaylistReads = 4;
+constexpr int kMaxOpens = 64;
+// What the stream information may read and hold before a frame is decoded.
+constexpr int64_t kProbeBytes = 2 * 1024 * 1024;
+constexpr int kMaxStreams = 16;
 
-bool isRemote(const std::string& url) {
+std::string schemeOf(const std::string& url) {
   std::string scheme = url.substr(0, url.find(':'));
   for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return scheme;
+}
+
+bool isRemote(const std::string& url) {
+  std::string scheme = schemeOf(url);
   return scheme == "http" || scheme == "https";
+}
+
+// What the player itself would fetch for a movie at `movieURL`: from the network only what is on
+// the network; from a downloaded copy also its files.
+bool playerWouldFetch(const std::string& movieURL, const std::string& url) {
+  if (isRemote(url)) return true;
+  return !isRemote(movieURL) && schemeOf(url) == "file";
+}
+
+// The playlist the player would play: a media playlist (never a master one) naming only what the
+// player would fetch.
+bool isPlayablePlaylist(const std::string& movieURL, const std::string& text) {
+  auto playlist = HLSPlaylist::parse(text);
+  if (!playlist) return false;
+  for (const auto& segment : playlist->segments()) {
+    if (!playerWouldFetch(movieURL, HLSPlaylist::resolve(movieURL, segment.uri))) return false;
+  }
+  return true;
+}
+
+// The playlist as the player plays it: the segments it lists now, and no more. A playlist
+// without its end would have the demuxer wait for reloads, for as long as it says.
+std::string asPlayed(std::string text) {
+  if (text.find("#EXT-X-ENDLIST") == std::string::npos) text += "\n#EXT-X-ENDLIST\n";
+  return text;
+}
+
+// An AVIO context reading from bytes held in memory: the playlist as it was checked.
+struct MemoryFile {
+  std::string bytes;
+  std::size_t position = 0;
+
+  static int read(void* opaque, uint8_t* buffer, int size) {
+    auto* file = static_cast<MemoryFile*>(opaque);
+    std::size_t left = file->bytes.size() - file->position;
+    if (left == 0) return AVERROR_EOF;
+    std::size_t count = std::min(left, static_cast<std::size_t>(size));
+    std::memcpy(buffer, file->bytes.data() + file->position, count);
+    file->position += count;
+    return static_cast<int>(count);
+  }
+};
+
+constexpr int kMemoryBufferBytes = 4096;
+
+AVIOContext* memoryContext(std::string bytes) {
+  auto* buffer = static_cast<unsigned char*>(av_malloc(kMemoryBufferBytes));
+  if (!buffer) return nullptr;
+  auto* file = new MemoryFile{std::move(bytes)};
+  AVIOContext* context =
+      avio_alloc_context(buffer, kMemoryBufferBytes, 0, file, &MemoryFile::read, nullptr, nullptr);
+  if (!context) {
+    av_free(buffer);
+    delete file;
+  }
+  return context;
+}
+
+void freeMemoryContext(AVIOContext* context) {
+  delete static_cast<MemoryFile*>(context->opaque);
+  av_freep(&context->buffer);
+  avio_context_free(&context);
 }
 
 void quietLibraries() {
@@ -80,10 +168,17 @@ std::shared_ptr<Image> pictureOf(const AVFrame& frame) {
 // The open stream and what the worker needs of it. Its FFmpeg objects are used only by work on
 // `queue`, one item at a time; `cancelled` is set on the main thread and read by FFmpeg's
 // interrupt check on the worker; `latest` and `outstanding` belong to the main thread.
+//
+// Every resource the demuxer opens goes through `openResource`: the movie's own playlist is read
+// whole and checked with the player's playlist reader first (a master playlist, which the
+// demuxer would follow, naming itself, for ever, is refused), then handed over from memory;
+// anything else must be what the player would fetch, and opens are counted.
 struct MovieFrameDecoder::Stream {
   std::string url;
   std::shared_ptr<dispatch::Queue> queue = dispatch::Queue::serial("movie frames");
   std::atomic<bool> cancelled{false};
+  // When the work under way is given up, in the shared clock's monotonic nanoseconds.
+  std::atomic<MonoTime::rep> deadline{0};
   std::atomic<unsigned long> newest{0};  // the newest request, read by the worker
   unsigned long latest = 0;
   int outstanding = 0;
@@ -92,28 +187,121 @@ struct MovieFrameDecoder::Stream {
   AVCodecContext* codec = nullptr;
   int videoIndex = -1;
   bool failed = false;
+  // The demuxer's own ways to open and close, beneath `openResource`.
+  int (*defaultOpen)(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) = nullptr;
+  void (*defaultClose)(AVFormatContext*, AVIOContext*) = nullptr;
+  std::set<AVIOContext*> checkedPlaylists;  // reloads of the playlist, opened by the demuxer
+  AVIOContext* playlist = nullptr;          // the playlist the demuxer starts from
+  int playlistReads = 0;
+  int opens = 0;
 
   ~Stream() { close(); }
 
   static int interrupted(void* opaque) {
-    return static_cast<Stream*>(opaque)->cancelled.load() ? 1 : 0;
+    auto* stream = static_cast<Stream*>(opaque);
+    if (stream->cancelled.load()) return 1;
+    return Clock::shared()->monotonicNow().time_since_epoch().count() > stream->deadline.load();
+  }
+
+  void startDeadline(double seconds) {
+    deadline = saturatingAdd(Clock::shared()->monotonicNow(), platform::seconds(seconds))
+                   .time_since_epoch()
+                   .count();
+    playlistReads = 0;
+    opens = 0;
+  }
+
+  static int openResource(AVFormatContext* s, AVIOContext** pb, const char* url, int flags,
+                          AVDictionary** options) {
+    auto* stream = static_cast<Stream*>(s->opaque);
+    if (!url || !playerWouldFetch(stream->url, url) || ++stream->opens > kMaxOpens) {
+      return AVERROR(EPERM);
+    }
+    if (url != stream->url) return stream->defaultOpen(s, pb, url, flags, options);
+    if (++stream->playlistReads > kMaxPlaylistReads) return AVERROR(EPERM);
+    std::optional<std::string> text = stream->readPlaylist();
+    if (!text || !isPlayablePlaylist(stream->url, *text)) return AVERROR_INVALIDDATA;
+    *pb = memoryContext(asPlayed(std::move(*text)));
+    if (!*pb) return AVERROR(ENOMEM);
+    stream->checkedPlaylists.insert(*pb);
+    return 0;
+  }
+
+  static void closeResource(AVFormatContext* s, AVIOContext* pb) {
+    auto* stream = static_cast<Stream*>(s->opaque);
+    if (stream->checkedPlaylists.erase(pb)) return freeMemoryContext(pb);
+    stream->defaultClose(s, pb);
+  }
+
+  // The whole movie playlist; absent when it cannot be read or is longer than a lecture's.
+  std::optional<std::string> readPlaylist() {
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "rw_timeout", kReadTimeoutMicroseconds, 0);
+    av_dict_set(&options, "protocol_whitelist", whitelist(), 0);
+    AVIOContext* in = nullptr;
+    AVIOInterruptCB interrupt{&Stream::interrupted, this};
+    int status = avio_open2(&in, url.c_str(), AVIO_FLAG_READ, &interrupt, &options);
+    av_dict_free(&options);
+    if (status < 0) return std::nullopt;
+    std::string text;
+    unsigned char chunk[16384];
+    int count = 0;
+    while ((count = avio_read(in, chunk, sizeof chunk)) > 0 && text.size() <= kMaxPlaylistBytes) {
+      text.append(reinterpret_cast<const char*>(chunk), static_cast<std::size_t>(count));
+    }
+    bool whole = count == AVERROR_EOF || count == 0;
+    avio_closep(&in);
+    if (!whole || text.size() > kMaxPlaylistBytes) return std::nullopt;
+    return text;
+  }
+
+  // What the player would fetch and nothing else: a playlist from the network reads only from
+  // the network, never this device's files.
+  const char* whitelist() const {
+    return isRemote(url) ? "http,https,tcp,tls" : "file,http,https,tcp,tls";
   }
 
   void close() {
     avcodec_free_context(&codec);
     avformat_close_input(&format);
+    if (playlist) freeMemoryContext(playlist);
+    playlist = nullptr;
     videoIndex = -1;
+  }
+
+  // The movie's playlist, checked, as the demuxer's input.
+  bool openPlaylist() {
+    if (++playlistReads > kMaxPlaylistReads) return false;
+    std::optional<std::string> text = readPlaylist();
+    if (!text || !isPlayablePlaylist(url, *text)) return false;
+    playlist = memoryContext(asPlayed(std::move(*text)));
+    if (!playlist) return false;
+    format->pb = playlist;
+    format->flags |= AVFMT_FLAG_CUSTOM_IO;
+    return true;
   }
 
   bool open() {
     format = avformat_alloc_context();
     if (!format) return false;
     format->interrupt_callback = {&Stream::interrupted, this};
+    format->opaque = this;
+    defaultOpen = format->io_open;
+    defaultClose = format->io_close;
+    format->io_open = &Stream::openResource;
+    format->io_close = &Stream::closeResource;
+    format->probesize = kProbeBytes;
+    format->max_streams = kMaxStreams;
+    if (!openPlaylist()) {
+      avformat_free_context(format);
+      format = nullptr;
+      return false;
+    }
     AVDictionary* options = nullptr;
     av_dict_set(&options, "rw_timeout", kReadTimeoutMicroseconds, 0);
-    // A playlist from the network reads only from the network, never this device's files.
-    av_dict_set(&options, "protocol_whitelist",
-                isRemote(url) ? "http,https,tcp,tls,crypto" : "file,crypto", 0);
+    av_dict_set(&options, "protocol_whitelist", whitelist(), 0);
+    av_dict_set(&options, "max_reload", "3", 0);
+    av_dict_set(&options, "m3u8_hold_counters", "3", 0);
     int status = avformat_open_input(&format, url.c_str(), nullptr, &options);
     av_dict_free(&options);
     if (status < 0) return false;  // the context is freed on failure
@@ -164,11 +352,13 @@ struct MovieFrameDecoder::Stream {
 
   std::shared_ptr<Image> frameAt(double seconds) {
     if (failed) return nullptr;
+    startDeadline(kOpenSeconds);
     if (!format && !open()) {
       failed = true;
       close();
       return nullptr;
     }
+    startDeadline(kFrameSeconds);
     int64_t target = timestampOf(std::max(0.0, seconds));
     if (!seekTo(target)) {
       failed = true;
@@ -178,7 +368,7 @@ struct MovieFrameDecoder::Stream {
     FramePtr best;
     PacketPtr packet(av_packet_alloc());
     bool done = false;
-    for (int read = 0; !done && read < kMaxPackets && !cancelled; ++read) {
+    for (int read = 0; !done && read < kMaxPackets && !interrupted(this); ++read) {
       if (av_read_frame(format, packet.get()) < 0) break;
       if (packet->stream_index == videoIndex && avcodec_send_packet(codec, packet.get()) >= 0) {
         done = takeFrames(target, best);

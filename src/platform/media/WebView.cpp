@@ -1,12 +1,14 @@
 #include "platform/media/WebView.h"
 
 #include <cairo.h>
-#include <litehtml/litehtml.h>
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
 
+#include "platform/dispatch/Queue.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
-#include "platform/media/HTMLDocumentContainer.h"
 #include "platform/media/ResourceFetcher.h"
 #include "platform/ui/GraphicsContext.h"
 #include "platform/ui/Image.h"
@@ -14,51 +16,6 @@
 namespace platform {
 
 namespace {
-
-// The browser's own defaults for the elements pages use, beneath every page's stylesheets.
-constexpr const char* kDefaultStyle = R"(
-html, address, blockquote, body, dd, div, dl, dt, fieldset, form, frame, frameset, h1, h2, h3,
-h4, h5, h6, noframes, ol, p, ul, center, dir, hr, menu, pre, header, footer, section, article,
-nav, aside, figure, figcaption, main { display: block; }
-head, script, style, title, link, meta, noscript, template { display: none; }
-html { background-color: white; color: black; }
-body { margin: 8px; line-height: normal; }
-p, blockquote, ul, ol, dl, figure, pre { margin-top: 1em; margin-bottom: 1em; }
-h1 { font-size: 2em; margin: 0.67em 0; font-weight: bold; }
-h2 { font-size: 1.5em; margin: 0.83em 0; font-weight: bold; }
-h3 { font-size: 1.17em; margin: 1em 0; font-weight: bold; }
-h4 { margin: 1.33em 0; font-weight: bold; }
-h5 { font-size: 0.83em; margin: 1.67em 0; font-weight: bold; }
-h6 { font-size: 0.67em; margin: 2.33em 0; font-weight: bold; }
-b, strong, th { font-weight: bold; }
-i, em, cite, var, address { font-style: italic; }
-pre, code, kbd, samp, tt { font-family: monospace; }
-pre { white-space: pre; }
-u, ins { text-decoration: underline; }
-s, strike, del { text-decoration: line-through; }
-small { font-size: 0.83em; }
-big { font-size: 1.17em; }
-sub { vertical-align: sub; font-size: 0.83em; }
-sup { vertical-align: super; font-size: 0.83em; }
-a:link, a { color: #0000ee; text-decoration: underline; }
-center { text-align: center; }
-img { display: inline-block; }
-br { display: block; }
-hr { border: 1px inset #808080; margin: 0.5em auto; }
-ul, ol, menu, dir { padding-left: 40px; }
-ul { list-style-type: disc; }
-ol { list-style-type: decimal; }
-li { display: list-item; }
-ul ul { list-style-type: circle; }
-blockquote { margin-left: 40px; margin-right: 40px; }
-table { display: table; border-spacing: 2px; }
-thead { display: table-header-group; }
-tbody { display: table-row-group; }
-tfoot { display: table-footer-group; }
-tr { display: table-row; }
-td, th { display: table-cell; padding: 1px; }
-caption { display: table-caption; text-align: center; }
-)";
 
 // How many times a page is parsed as its resources (and the sheets those import) arrive: a
 // chain of imports beyond this is left out rather than followed round after round.
@@ -68,7 +25,8 @@ bool isSuccess(int status) { return status >= 200 && status <= 299; }
 
 }  // namespace
 
-WebView::WebView(const Rect& frame) : View(frame) {}
+WebView::WebView(const Rect& frame)
+    : View(frame), layoutQueue_(dispatch::Queue::serial("web page layout")) {}
 
 WebView::~WebView() {
   if (fetch_) fetch_->cancel();
@@ -93,7 +51,7 @@ void WebView::stopLoading() {
   resourceFetches_.clear();
 }
 
-std::string WebView::pageTitle() const { return container_ ? container_->caption() : ""; }
+std::string WebView::pageTitle() const { return layout_ ? layout_->title() : ""; }
 
 void WebView::loadEnded(const FetchResult& result) {
   fetch_.reset();
@@ -105,42 +63,67 @@ void WebView::loadEnded(const FetchResult& result) {
   html_.assign(result.body.begin(), result.body.end());
   statusCode_ = result.statusCode;
   dropPage();
-  container_ = std::make_unique<HTMLDocumentContainer>(request_->url());
-  buildDocument();
+  pageText_ = std::make_shared<const std::string>(html_);
+  ++parses_;
+  startLayout();
   if (d) d->webViewDidFinishLoad(*this);
 }
 
 void WebView::dropPage() {
   for (auto& [key, fetch] : resourceFetches_) fetch->cancel();
   resourceFetches_.clear();
-  // The document hands its fonts back to the container as it ends: it goes first.
-  document_.reset();
-  container_.reset();
+  layout_.reset();
+  pageText_.reset();
+  resources_ = {};
+  ++layoutGeneration_;
+  layingOut_ = false;
+  resourcesArrivedMeanwhile_ = false;
   parses_ = 0;
   setNeedsDisplay();
 }
 
-void WebView::buildDocument() {
-  if (!styleContext_) {
-    styleContext_ = std::make_unique<litehtml::context>();
-    styleContext_->load_master_stylesheet(kDefaultStyle);
-  }
-  document_.reset();
-  ++parses_;
-  document_ =
-      litehtml::document::createFromUTF8(html_.c_str(), container_.get(), styleContext_.get());
-  laidOutSize_ = {};
+int WebView::layoutWidth() const {
+  return std::max(1, static_cast<int>(std::floor(bounds().width())));
+}
+
+void WebView::startLayout() {
+  unsigned long generation = ++layoutGeneration_;
+  layingOut_ = true;
+  layingOutWidth_ = layoutWidth();
+  int height = std::max(1, static_cast<int>(std::floor(bounds().height())));
+  std::weak_ptr<Responder> weak = weak_from_this();
+  layoutQueue_->async([weak, generation, text = pageText_, url = request_->url(),
+                       resources = resources_, width = layingOutWidth_, height] {
+    std::shared_ptr<WebPageLayout> layout =
+        WebPageLayout::layOut(*text, url, resources, width, height);
+    RunLoop::main()->perform([weak, generation, layout = std::move(layout)]() mutable {
+      auto view = std::static_pointer_cast<WebView>(weak.lock());
+      if (!view || generation != view->layoutGeneration_) return;
+      view->layoutArrived(std::move(layout));
+    });
+  });
+}
+
+void WebView::layoutArrived(std::shared_ptr<WebPageLayout> layout) {
+  layingOut_ = false;
+  layout_ = std::move(layout);
   fetchWantedResources();
   setNeedsDisplay();
+  if (std::exchange(resourcesArrivedMeanwhile_, false)) resourcesChanged();
 }
 
 void WebView::fetchWantedResources() {
-  for (const auto& url : container_->takeWantedStylesheets()) fetchResource(url, true);
-  for (const auto& url : container_->takeWantedImages()) fetchResource(url, false);
+  for (const auto& url : layout_->wantedStylesheets()) {
+    if (!resources_.stylesheets.count(url)) fetchResource(url, true);
+  }
+  for (const auto& url : layout_->wantedImages()) {
+    if (!resources_.images.count(url)) fetchResource(url, false);
+  }
 }
 
 void WebView::fetchResource(const std::string& url, bool stylesheet) {
   std::string key = (stylesheet ? "css " : "img ") + url;
+  if (resourceFetches_.count(key)) return;
   // Cancelled with the page (and so with this view), after which nothing is reported.
   resourceFetches_[key] =
       ResourceFetcher::start(URLRequest(url), true, [this, url, stylesheet](const FetchResult& r) {
@@ -155,8 +138,8 @@ void WebView::fetchResource(const std::string& url, bool stylesheet) {
 void WebView::stylesheetArrived(const std::string& url, const FetchResult& result) {
   resourceFetches_.erase("css " + url);
   bool usable = !result.error && isSuccess(result.statusCode);
-  container_->setStylesheet(
-      url, usable ? std::string(result.body.begin(), result.body.end()) : std::string());
+  resources_.stylesheets[url] =
+      usable ? std::string(result.body.begin(), result.body.end()) : std::string();
   resourcesChanged();
 }
 
@@ -164,45 +147,47 @@ void WebView::imageArrived(const std::string& url, const FetchResult& result) {
   resourceFetches_.erase("img " + url);
   std::shared_ptr<Image> image;
   if (!result.error && isSuccess(result.statusCode)) image = Image::imageWithData(result.body);
-  container_->setImage(url, std::move(image));
+  resources_.images[url] = std::move(image);
   resourcesChanged();
 }
 
 void WebView::resourcesChanged() {
+  if (layingOut_) {
+    resourcesArrivedMeanwhile_ = true;
+    return;
+  }
   // litehtml takes styles and picture sizes in while it parses: once every resource asked for
   // is in, the page is parsed again with them.
-  if (resourceFetches_.empty() && parses_ < kMaxParses) buildDocument();
-}
-
-void WebView::layOut(int width, int height) {
-  Size size{static_cast<double>(width), static_cast<double>(height)};
-  if (laidOutSize_ == size) return;
-  container_->setViewportSize(width, height);
-  document_->media_changed();
-  document_->render(width);
-  laidOutSize_ = size;
+  if (resourceFetches_.empty() && parses_ < kMaxParses) {
+    ++parses_;
+    startLayout();
+  }
 }
 
 void WebView::drawRect(GraphicsContext& context, const Rect& rect) {
   View::drawRect(context, rect);
-  if (!document_) return;
+  if (!pageText_) return;
   Rect b = bounds();
   int width = static_cast<int>(std::floor(b.width()));
   int height = static_cast<int>(std::floor(b.height()));
   if (width <= 0 || height <= 0) return;
-  layOut(width, height);
+  // A view drawn at another width than its page was laid out for lays the page out again, and
+  // draws the layout it has meanwhile.
+  int laidOut = layingOut_ ? layingOutWidth_ : layout_ ? layout_->viewportWidth() : 0;
+  if (laidOut != width) startLayout();
+  if (!layout_) return;
   context.setFillColor(Color::whiteColor());
   context.fillRect(b);
   double scale = 1;
-  if (scalesPageToFit_ && document_->width() > width) scale = double(width) / document_->width();
+  if (scalesPageToFit_ && layout_->pageWidth() > width)
+    scale = double(width) / layout_->pageWidth();
   cairo_t* cr = context.cairo();
   cairo_save(cr);
   context.clipToRect(b);
   cairo_translate(cr, b.x(), b.y());
   cairo_scale(cr, scale, scale);
-  litehtml::position clip(0, 0, static_cast<int>(std::ceil(width / scale)),
-                          static_cast<int>(std::ceil(height / scale)));
-  document_->draw(reinterpret_cast<litehtml::uint_ptr>(cr), 0, 0, &clip);
+  layout_->draw(cr, static_cast<int>(std::ceil(width / scale)),
+                static_cast<int>(std::ceil(height / scale)));
   cairo_restore(cr);
 }
 

@@ -12,6 +12,12 @@
 // the page was, after the page has loaded: the delegate hears of the page alone, and the view
 // draws the page again with them once all have arrived (`isLoadingResources` says whether any
 // is still out). A resource that cannot be had is left out, as a browser leaves it.
+//
+// The page is parsed and laid out on a serial queue of the worker pool (`WebPageLayout`), never
+// on the main thread: a page from outside cannot hold the run loop, whatever it holds. It is
+// drawn once its layout is ready, and laid out again when the view's width changes; until then
+// the view draws the layout it has (nothing before the first). Pages beyond the bounds of
+// `HTMLPageBounds` are drawn cut at the first bound they pass.
 
 #include <map>
 #include <memory>
@@ -19,18 +25,18 @@
 #include <string>
 
 #include "platform/foundation/Error.h"
+#include "platform/media/WebPageLayout.h"
 #include "platform/net/URLRequest.h"
 #include "platform/ui/View.h"
 
-namespace litehtml {
-class context;
-class document;
-}  // namespace litehtml
-
 namespace platform {
 
-class HTMLDocumentContainer;
+namespace dispatch {
+class Queue;
+}
+
 class ResourceFetcher;
+class WebPageLayout;
 class WebView;
 struct FetchResult;
 
@@ -62,8 +68,9 @@ class WebView : public View {
   // The HTTP status of that page (200 for a file).
   int statusCode() const { return statusCode_; }
 
-  // Whether stylesheets or pictures of the loaded page are still being fetched.
-  bool isLoadingResources() const { return !resourceFetches_.empty(); }
+  // Whether the loaded page is still being completed: its stylesheets or pictures fetched, or
+  // the page laid out with them.
+  bool isLoadingResources() const { return !resourceFetches_.empty() || layingOut_; }
   // The loaded page's title; empty before one loaded or when it has none.
   std::string pageTitle() const;
 
@@ -79,15 +86,17 @@ class WebView : public View {
 
  private:
   void loadEnded(const FetchResult& result);
-  void buildDocument();
+  void startLayout();
+  void layoutArrived(std::shared_ptr<WebPageLayout> layout);
   void fetchWantedResources();
   void fetchResource(const std::string& url, bool stylesheet);
   void stylesheetArrived(const std::string& url, const FetchResult& result);
   void imageArrived(const std::string& url, const FetchResult& result);
   void resourcesChanged();
   void dropPage();
-  void layOut(int width, int height);
+  int layoutWidth() const;
 
+  // Main thread only (the layouts get copies of what they read).
   std::weak_ptr<WebViewDelegate> delegate_;
   std::optional<URLRequest> request_;
   std::shared_ptr<ResourceFetcher> fetch_;
@@ -95,11 +104,18 @@ class WebView : public View {
   int statusCode_ = 0;
   bool scalesPageToFit_ = false;
 
-  // The page drawn: the document lays out against the container, which it uses until its end.
-  std::unique_ptr<litehtml::context> styleContext_;
-  std::unique_ptr<HTMLDocumentContainer> container_;
-  std::shared_ptr<litehtml::document> document_;
-  Size laidOutSize_;
+  // The page as laid out last, drawn until a newer layout is ready.
+  std::shared_ptr<WebPageLayout> layout_;
+  // The page text the layouts read, shared with the layout under way.
+  std::shared_ptr<const std::string> pageText_;
+  // What was fetched for the page (a failure included, so it is not fetched again).
+  WebPageLayout::Resources resources_;
+  std::shared_ptr<dispatch::Queue> layoutQueue_;
+  // Layouts started for the page; only the newest one's result is taken.
+  unsigned long layoutGeneration_ = 0;
+  bool layingOut_ = false;
+  bool resourcesArrivedMeanwhile_ = false;
+  int layingOutWidth_ = 0;
   int parses_ = 0;
   // Resource fetches of the page, by "css " or "img " and URL; each is cancelled with the page.
   std::map<std::string, std::shared_ptr<ResourceFetcher>> resourceFetches_;

@@ -20,11 +20,14 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/media/HLSPlaylist.h"
+#include "platform/media/MovieFrameDecoder.h"
 #include "platform/media/MoviePlayerController.h"
 #include "platform/net/URLError.h"
 #include "platform/ui/GraphicsContext.h"
+#include "platform/ui/Image.h"
 #include "platform/ui/View.h"
 #include "support/Files.h"
+#include "support/MainLoopProbe.h"
 #include "support/Surfaces.h"
 #include "support/TempHome.h"
 
@@ -601,6 +604,117 @@ TEST_F(MovieFrameTest, AStreamThatDoesNotDecodeLeavesTheViewBlack) {
   EXPECT_EQ(testsupport::pixelsNotOf(dropped, 0, 0, 320, 240, 0x000000, 1), 0)
       << "no frame before the new movie loads";
   cairo_surface_destroy(dropped);
+}
+
+// A master playlist naming itself: the demuxer, which follows master playlists, would fetch it
+// again and again and grow without end.
+const char* const kSelfNamingMaster = "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1000\nindex.m3u8\n";
+
+// The lecture's playlist answered to the player as a media playlist and, later, to the frame
+// decoder as a master playlist naming itself, over HTTP and in a downloaded copy: the decoder
+// gives up (no frame, after a few reads of it), while the main run loop keeps answering and the
+// movie keeps playing.
+TEST_F(MovieFrameTest, APlaylistThatTurnsIntoAMasterPlaylistIsRefusedByTheDecoder) {
+  std::atomic<int> playlists{0};
+  std::string media = testsupport::readFile(folder + "/index.m3u8");
+  LoopbackServer turning([&](httplib::Server& s) {
+    s.Get("/turning/index.m3u8", [&](const httplib::Request&, httplib::Response& res) {
+      res.set_content(++playlists == 1 ? media : kSelfNamingMaster, "application/x-mpegURL");
+    });
+    s.Get(R"(/turning/(\d+\.ts))", [&](const httplib::Request& req, httplib::Response& res) {
+      res.set_content(testsupport::readFile(folder + "/" + req.matches[1].str()), "video/mp2t");
+    });
+  });
+  std::string copy = home.path() + "/copy";
+  std::filesystem::create_directories(copy);
+  for (int i = 0; i < 4; ++i) {
+    std::string name = std::to_string(i) + ".ts";
+    std::filesystem::copy_file(folder + "/" + name, copy + "/" + name);
+  }
+  for (const std::string& url :
+       {turning.url("/turning/index.m3u8"), "file://" + copy + "/index.m3u8"}) {
+    SCOPED_TRACE(url);
+    testsupport::writeFile(copy + "/index.m3u8", media);
+    testsupport::MainLoopProbe probe;
+    player->setContentURL(url);
+    player->play();
+    ASSERT_TRUE(loop->runUntil([&] {
+      return player->loadState() == MovieLoadState::Playable &&
+             player->playbackState() == MoviePlaybackState::Playing;
+    }));
+    testsupport::writeFile(copy + "/index.m3u8", kSelfNamingMaster);
+    clock->advanceSeconds(0.5);
+    cairo_surface_t* surface = drawn(*player->view());
+    cairo_surface_destroy(surface);
+    ASSERT_TRUE(loop->runUntil([&] { return !player->isDecodingFrame(); }, seconds(20)));
+    surface = drawn(*player->view());
+    EXPECT_EQ(testsupport::pixelsNotOf(surface, 0, 0, 320, 240, 0x000000, 1), 0) << "no frame";
+    cairo_surface_destroy(surface);
+    EXPECT_EQ(player->playbackState(), MoviePlaybackState::Playing);
+    EXPECT_LT(probe.longestWait(), testsupport::MainLoopProbe::kAnswerSeconds);
+  }
+  EXPECT_LE(playlists.load(), 2) << "the master playlist is read once and refused";
+}
+
+// The decoder's read of the playlist never answers: once the deadline has passed on the shared
+// clock, the decoder gives up with no frame, and a later look at the movie asks again.
+TEST_F(MovieFrameTest, OpeningAStreamHasADeadlineOnTheSharedClock) {
+  Gate gate;
+  std::atomic<int> playlists{0};
+  LoopbackServer held([&](httplib::Server& s) {
+    s.Get("/held/index.m3u8", [&](const httplib::Request&, httplib::Response& res) {
+      if (++playlists == 2) gate.pass();
+      res.set_content(testsupport::readFile(folder + "/index.m3u8"), "application/x-mpegURL");
+    });
+    s.Get(R"(/held/(\d+\.ts))", [&](const httplib::Request& req, httplib::Response& res) {
+      res.set_content(testsupport::readFile(folder + "/" + req.matches[1].str()), "video/mp2t");
+    });
+  });
+  player->setContentURL(held.url("/held/index.m3u8"));
+  playUntilPlaying();
+  player->pause();
+  cairo_surface_destroy(drawn(*player->view()));
+  ASSERT_TRUE(loop->runUntil([&] { return playlists == 2; }));
+  EXPECT_TRUE(player->isDecodingFrame());
+  clock->advanceSeconds(21);
+  EXPECT_TRUE(loop->runUntil([&] { return !player->isDecodingFrame(); }, seconds(5)))
+      << "given up without the server answering";
+  cairo_surface_t* surface = drawn(*player->view());
+  EXPECT_EQ(testsupport::pixelsNotOf(surface, 0, 0, 320, 240, 0x000000, 1), 0);
+  cairo_surface_destroy(surface);
+  gate.open();
+}
+
+// A downloaded copy may name its segments on the network, as the player plays them, and nothing
+// the player would not fetch.
+TEST_F(MovieFrameTest, ADownloadedCopyMayNameSegmentsOnTheNetworkButNoOtherScheme) {
+  std::string playlist = testsupport::readFile(folder + "/index.m3u8");
+  auto withSegments = [&playlist](const std::string& prefix) {
+    std::string out;
+    for (std::size_t at = 0, next; at < playlist.size(); at = next + 1) {
+      next = playlist.find('\n', at);
+      std::string line = playlist.substr(at, next - at);
+      out += (line.empty() || line[0] == '#' ? line : prefix + line) + "\n";
+      if (next == std::string::npos) break;
+    }
+    return out;
+  };
+  std::string base = movieServer->url("/movie/");
+  struct Case {
+    std::string playlist;
+    bool frame;
+  };
+  for (const Case& c : {Case{withSegments(base), true}, Case{withSegments("crypto+" + base), false},
+                        Case{withSegments("subfile,,0,0,:" + folder + "/"), false}}) {
+    SCOPED_TRACE(c.playlist);
+    std::string copy = home.path() + "/copy.m3u8";
+    testsupport::writeFile(copy, c.playlist);
+    MovieFrameDecoder decoder("file://" + copy);
+    std::optional<std::shared_ptr<Image>> frame;
+    decoder.requestFrame(0.2, [&frame](std::shared_ptr<Image> f) { frame = std::move(f); });
+    ASSERT_TRUE(loop->runUntil([&] { return frame.has_value(); }));
+    EXPECT_EQ(*frame != nullptr, c.frame);
+  }
 }
 
 }  // namespace

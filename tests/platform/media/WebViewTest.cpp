@@ -4,15 +4,18 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "LoopbackServer.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/media/HTMLPageBounds.h"
 #include "platform/media/WebView.h"
 #include "platform/net/URLError.h"
 #include "platform/ui/GraphicsContext.h"
 #include "support/Files.h"
+#include "support/MainLoopProbe.h"
 #include "support/Pictures.h"
 #include "support/Surfaces.h"
 #include "support/TempHome.h"
@@ -286,7 +289,10 @@ TEST_F(WebViewDrawingTest, ChineseTextWrapsBetweenCharacters) {
   EXPECT_EQ(testsupport::pixelsNotOf(wide, 0, 30, 320, 182, kWhite), 0) << "one line";
   cairo_surface_destroy(wide);
 
+  // Drawn at the new width, the page is laid out again for it and drawn once that is ready.
   web->setFrame(Rect{0, 0, 110, 212});
+  cairo_surface_destroy(drawn(*web));
+  ASSERT_TRUE(RunLoop::main()->runUntil([&] { return !web->isLoadingResources(); }));
   cairo_surface_t* narrow = drawn(*web);
   for (double line : {0, 30, 60}) {
     EXPECT_GT(testsupport::pixelsNotOf(narrow, 0, line, 110, 30, kWhite), 50) << line;
@@ -298,6 +304,117 @@ TEST_F(WebViewDrawingTest, NothingIsDrawnBeforeAPageLoads) {
   web = WebView::create(Rect{0, 0, 320, 212});
   cairo_surface_t* surface = drawn(*web);
   EXPECT_EQ(testsupport::pixelsNotOf(surface, 0, 0, 320, 212, 0x000000), 0);
+  cairo_surface_destroy(surface);
+}
+
+// Pages a bad server (or a damaged download) could send, each of which once froze or crashed
+// the application: the files of the page's folder, the page first.
+struct HostilePage {
+  const char* name;
+  std::map<std::string, std::string> files;
+};
+
+std::string repeat(const std::string& text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
+std::vector<HostilePage> hostilePages() {
+  const std::string linked = "<link rel=\"stylesheet\" href=\"a.css\"><p>讲义</p>";
+  return {
+      {"a sheet importing itself",
+       {{"leture.htm", linked}, {"a.css", "@import url(a.css);\np { color: #ff0000 }"}}},
+      {"two sheets importing each other",
+       {{"leture.htm", linked},
+        {"a.css", "@import url(b.css);\np { color: #ff0000 }"},
+        {"b.css", "@import url(a.css);"}}},
+      {"18 nested tables",
+       {{"leture.htm", repeat("<table><tr><td>", 18) + "讲义" + repeat("</td></tr></table>", 18)}}},
+      {"100,000 nested spans", {{"leture.htm", repeat("<span>", 100000) + "讲义"}}},
+      {"10,000 nested tables", {{"leture.htm", repeat("<table><tr><td>", 10000) + "讲义"}}},
+      {"a column span of 2^31 - 1",
+       {{"leture.htm",
+         "<html><body><table><tr><td colspan=2147483647>讲义</td></tr></table>"
+         "</body></html>"}}},
+      {"10,000 nested divs",
+       {{"leture.htm", repeat("<div>", 10000) + "讲义" + repeat("</div>", 10000)}}},
+  };
+}
+
+// Every hostile page, from the server and from the downloaded copy, loads and is drawn while
+// the main run loop keeps answering within a quarter of a second.
+TEST_F(WebViewDrawingTest, AHostilePageNeverHoldsTheMainThread) {
+  for (const auto& hostile : hostilePages()) {
+    SCOPED_TRACE(hostile.name);
+    std::string folder = home.path() + "/hostile";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    for (const auto& [name, text] : hostile.files)
+      testsupport::writeFile(folder + "/" + name, text);
+    LoopbackServer server([&hostile](httplib::Server& s) {
+      for (const auto& [name, text] : hostile.files) {
+        s.Get("/notes/" + name, [text = text](const httplib::Request&, httplib::Response& res) {
+          res.set_content(text, "text/html");
+        });
+      }
+    });
+    for (const std::string& url :
+         {server.url("/notes/leture.htm"), "file://" + folder + "/leture.htm"}) {
+      SCOPED_TRACE(url);
+      testsupport::MainLoopProbe probe;
+      web = WebView::create(Rect{0, 0, 320, 212});
+      web->setDelegate(delegate);
+      load(url);
+      ASSERT_EQ(delegate->events.back(), "finish");
+      cairo_surface_destroy(drawn(*web));
+      ASSERT_TRUE(
+          RunLoop::main()->runUntil([&] { return !web->isLoadingResources(); }, seconds(60)));
+      cairo_surface_t* surface = drawn(*web);
+      EXPECT_EQ(testsupport::pixelsNotOf(surface, 0, 0, 320, 212, 0x000000) > 0, true)
+          << "the page is drawn";
+      cairo_surface_destroy(surface);
+      EXPECT_LT(probe.longestWait(), testsupport::MainLoopProbe::kAnswerSeconds);
+    }
+  }
+}
+
+TEST_F(WebViewDrawingTest, ASheetOnItsOwnChainOfImportsAnswersEmptyAndTheRestApplies) {
+  LoopbackServer server([](httplib::Server& s) {
+    auto sheet = [&s](const std::string& path, const std::string& text) {
+      s.Get(path, [text](const httplib::Request&, httplib::Response& res) {
+        res.set_content(text, "text/css");
+      });
+    };
+    sheet("/notes.htm",
+          "<html><head><link rel=\"stylesheet\" href=\"a.css\"></head><body>"
+          "<div class=\"a\"></div><div class=\"b\"></div></body></html>");
+    sheet("/a.css", "@import url(b.css);\nbody { margin: 0 } .a { height: 50px; background: red }");
+    sheet("/b.css",
+          "@import url(a.css);\n@import url(b.css);\n.b { height: 50px; background: blue }");
+  });
+  loadAll(server.url("/notes.htm"));
+  cairo_surface_t* surface = drawn(*web);
+  EXPECT_EQ(testsupport::pixelsNotOf(surface, 0, 0, 320, 50, 0xFF0000), 0);
+  EXPECT_EQ(testsupport::pixelsNotOf(surface, 0, 50, 320, 50, 0x0000FF), 0);
+  EXPECT_EQ(testsupport::pixelsNotOf(surface, 0, 100, 320, 112, kWhite), 0);
+  cairo_surface_destroy(surface);
+  auto paths = server.paths();
+  EXPECT_EQ(std::count(paths.begin(), paths.end(), "/a.css"), 1);
+  EXPECT_EQ(std::count(paths.begin(), paths.end(), "/b.css"), 1);
+}
+
+TEST_F(WebViewDrawingTest, APageBeyondTheDepthBoundIsDrawnUpToIt) {
+  // Each level draws one blue line below the one before: the levels up to the bound draw, the
+  // ones beyond it do not.
+  std::string page = "<html><body style=\"margin: 0\">" +
+                     repeat("<div style=\"border-top: 1px solid #0000ff\">", 200) +
+                     "</body></html>";
+  loadAll("file://" + writePage("deep.htm", page));
+  cairo_surface_t* surface = drawn(*web);
+  int levels = HTMLPageBounds::kMaxDepth - 2;  // beneath html and body
+  EXPECT_EQ(testsupport::pixelsNotOf(surface, 0, 0, 320, levels, 0x0000FF), 0);
+  EXPECT_EQ(testsupport::pixelsNotOf(surface, 0, levels, 320, 212 - levels, kWhite), 0);
   cairo_surface_destroy(surface);
 }
 
