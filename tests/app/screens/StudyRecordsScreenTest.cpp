@@ -206,13 +206,16 @@ TEST_F(StudyRecordsScreenTest, ACourseRefreshThatDoesNotDecodeKeepsTheStoredTree
   for (const auto& alert : recorder.alerts()) EXPECT_NE(alert.message, "同步成功");
   EXPECT_EQ(screentest::lastNotice(), "请检查网络");
   EXPECT_EQ(records->lastSyncTime()->text(), "无");
-  // The stored tree still leads to the downloaded lectures offline, with the uploaded minutes.
+  // The tree fetched before an upload is the one that did not decode: nothing was sent, the
+  // seconds stay on the device, and the stored tree still leads to the downloaded lectures.
+  EXPECT_TRUE(server.requestsTo("/api/acceptRetrainStudyLog.html").empty());
+  EXPECT_EQ(unsentSeconds(kFirst), 130);
   auto stored = ModelDao().getAllCousre(platform::Value(1234), platform::Value("110000"));
   ASSERT_EQ(stored.size(), 1u);
   ASSERT_TRUE(stored[0]->reClasses() && stored[0]->reClasses()->size() == 1u);
   const auto& lectures = *(*stored[0]->reClasses())[0]->cws();
   ASSERT_EQ(lectures.size(), 3u);
-  EXPECT_EQ(lectures[0]->listenedMins(), 32);
+  EXPECT_EQ(lectures[0]->listenedMins(), 30);
   ASSERT_TRUE(GlobalModel::sharedModel()->courses());
   EXPECT_EQ(GlobalModel::sharedModel()->courses()->size(), 1u);
 }

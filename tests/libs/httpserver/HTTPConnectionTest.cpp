@@ -394,6 +394,16 @@ class DescriptorsUsedUp {
   std::vector<int> taken_;
 };
 
+// Whether a descriptor of this process is open on `path`.
+bool isOpenInThisProcess(const std::string& path) {
+  std::error_code ignored;
+  auto target = std::filesystem::canonical(path, ignored);
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ignored)) {
+    if (std::filesystem::read_symlink(entry.path(), ignored) == target) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 TEST_F(HTTPConnectionTest, AtTheDescriptorLimitAFileRequestIsRefusedWith503BeforeAnyHead) {
@@ -407,6 +417,13 @@ TEST_F(HTTPConnectionTest, AtTheDescriptorLimitAFileRequestIsRefusedWith503Befor
   auto before = client.readReply();
   ASSERT_TRUE(before);
   ASSERT_EQ(before->status(), 200);
+  // The first answer's file is closed once its body is out, on the server's own time: were it
+  // closed after the descriptors below are taken, its slot would serve the next open.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (isOpenInThisProcess(root + "/x.ts") && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+  }
+  ASSERT_FALSE(isOpenInThisProcess(root + "/x.ts")) << "the first answer's file stays open";
   std::optional<Reply> atLimit;
   std::optional<Reply> headAtLimit;
   {

@@ -16,8 +16,8 @@
 #include "screens/common/CourseWareCell.h"
 #include "screens/common/LectureRules.h"
 #include "screens/common/ScreenLook.h"
-#include "screens/common/StudyTimeBacklog.h"
 #include "screens/player/PlayVideoViewController.h"
+#include "studytime/StudyTimeBacklog.h"
 #include "widgets/ViewToast.h"
 
 namespace {
