@@ -1,11 +1,25 @@
 #include "platform/foundation/Digest.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <uuid/uuid.h>
 
 #include <cctype>
 
 namespace platform {
+
+namespace {
+
+// Detached threads (pool workers hashing request keys, the curl worker) may still be running
+// while the process exits. OpenSSL's own exit-time cleanup would free its locks and digests
+// under them, so it is initialised here, before main, without that cleanup, and stays until the
+// process ends like the rest of the process-wide state. Only the first initialisation decides:
+// a shared library that initialises OpenSSL while it loads (the test servers' HTTP library
+// does) still gets the cleanup.
+[[maybe_unused]] const bool kCryptoKeptUntilExit =
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
+
+}  // namespace
 
 static const EVP_MD* algorithm(DigestKind kind) {
   switch (kind) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/Digest.h"
 #include "platform/foundation/Json.h"
@@ -165,6 +167,23 @@ TEST(DigestTest, KnownDigestsAndUuid) {
   EXPECT_EQ(id[8], '-');
   for (char c : id) EXPECT_FALSE(std::islower(static_cast<unsigned char>(c)));
   EXPECT_NE(makeUuid(), id);
+}
+
+// Pool workers hash request keys (an engine taking in a transfer) while the process exits, after
+// the exit handlers have begun to run: digests must still be made then.
+TEST(DigestTest, DigestsAreMadeWhileTheProcessExits) {
+  // A fresh process, so the digest library is first used inside this test.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        // Registered before the first digest, so it runs after whatever the digest library
+        // registers for tearing down at exit.
+        std::atexit(
+            [] { std::_Exit(md5Hex("123456") == "e10adc3949ba59abbe56e057f20f883e" ? 0 : 1); });
+        md5Hex("first use");
+        std::exit(2);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 TEST(Utf8Test, ValidationTable) {
