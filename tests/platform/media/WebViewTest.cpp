@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "LoopbackServer.h"
+#include "platform/dispatch/WorkerPool.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/media/HTMLPageBounds.h"
 #include "platform/media/WebView.h"
@@ -60,6 +61,12 @@ class WebViewTest : public ::testing::Test {
   std::shared_ptr<WebView> web = WebView::create(Rect{480, 0, 480, 212});
   std::shared_ptr<Recorder> delegate = std::make_shared<Recorder>();
   void SetUp() override { web->setDelegate(delegate); }
+  // A page's layout runs on the worker pool and may outlive its view: the test ends only once
+  // it has, so no layout is still running while the process tears down its statics.
+  void TearDown() override {
+    EXPECT_TRUE(RunLoop::main()->runUntil(
+        [] { return dispatch::WorkerPool::shared().jobsInFlight() == 0; }, seconds(30)));
+  }
 };
 
 TEST_F(WebViewTest, LoadsAPageFromTheServer) {
