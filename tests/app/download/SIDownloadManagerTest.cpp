@@ -34,6 +34,14 @@ using testsupport::writeFile;
 
 class SIDownloadManagerTest : public ::testing::Test {
  protected:
+  // Orders `url` into `name` and waits until it has finished or failed.
+  void downloadOnce(const std::string& url, const std::string& name) {
+    recorder.clear();
+    downloader->addDownloadFileTaskInQueue(url, target(name), true, false);
+    EXPECT_TRUE(runUntil(
+        [&] { return recorder.count(kDownloadError) + recorder.count(kDownloadDidComplete) > 0; }));
+  }
+
   void SetUp() override {
     ASSERT_TRUE(server.start());
     folder = platform::Paths::documents() + "/lecture";
@@ -420,13 +428,7 @@ TEST_F(SIDownloadManagerTest, AResumeNeverSplicesTwoVersionsOfAFile) {
     server.publish(oldVersion, c.first);
     server.cutNextAfter(1500);
     const std::string name = std::string(c.header) + (c.republished ? "-new.ts" : "-same.ts");
-    auto add = [&] {
-      recorder.clear();
-      downloader->addDownloadFileTaskInQueue(server.url(), target(name), true, false);
-      EXPECT_TRUE(runUntil([&] {
-        return recorder.count(kDownloadError) + recorder.count(kDownloadDidComplete) > 0;
-      }));
-    };
+    auto add = [&] { downloadOnce(server.url(), name); };
     add();
     ASSERT_EQ(recorder.count(kDownloadError), 1u);
     ASSERT_EQ(readFile(partial(name)), oldVersion.substr(0, 1500));
@@ -469,13 +471,7 @@ TEST_F(SIDownloadManagerTest, AResumeFromAServerThatIgnoresIfRangeNeverSplicesTw
     server.publish(oldVersion, c.first);
     server.cutNextAfter(1500);
     const std::string name = "ignored-" + std::to_string(n++) + ".ts";
-    auto add = [&] {
-      recorder.clear();
-      downloader->addDownloadFileTaskInQueue(server.url(), target(name), true, false);
-      EXPECT_TRUE(runUntil([&] {
-        return recorder.count(kDownloadError) + recorder.count(kDownloadDidComplete) > 0;
-      }));
-    };
+    auto add = [&] { downloadOnce(server.url(), name); };
     add();
     ASSERT_EQ(recorder.count(kDownloadError), 1u);
     ASSERT_EQ(readFile(partial(name)), oldVersion.substr(0, 1500));
