@@ -78,29 +78,37 @@ bool Reachability::startNotifier() {
   std::weak_ptr<Reachability> weak = weak_from_this();
   // The callback holds the watcher weakly and re-checks the generation on the serial queue, so
   // a change racing with `stopNotifier` never reaches a stopped or destroyed watcher.
-  auto subscription = reachabilityRef_.source->watch(
-      reachabilityRef_.target, [weak, generation](std::uint32_t flags) {
-        auto self = weak.lock();
-        if (!self) return;
-        std::shared_ptr<dispatch::Queue> queue;
-        {
-          platform::MutexLock lock(self->mutex_);
-          if (self->generation_ != generation || !self->subscription_) return;
-          queue = self->reachabilitySerialQueue_;
-        }
-        queue->async([weak, generation, flags] {
-          auto self = weak.lock();
-          if (!self) return;
-          {
-            platform::MutexLock lock(self->mutex_);
-            if (self->generation_ != generation || !self->subscription_) return;
-          }
-          self->reachabilityChanged(flags);
-        });
-      });
+  auto subscription = reachabilityRef_.source->watch(reachabilityRef_.target,
+                                                     [weak, generation](std::uint32_t flags) {
+                                                       auto self = weak.lock();
+                                                       if (!self) return;
+                                                       std::shared_ptr<dispatch::Queue> queue;
+                                                       {
+                                                         // The generation alone decides: a change
+                                                         // may come while `watch` is still
+                                                         // returning, before the subscription is
+                                                         // kept, and must not be lost.
+                                                         platform::MutexLock lock(self->mutex_);
+                                                         if (self->generation_ != generation)
+                                                           return;
+                                                         queue = self->reachabilitySerialQueue_;
+                                                       }
+                                                       if (!queue) return;
+                                                       queue->async([weak, generation, flags] {
+                                                         auto self = weak.lock();
+                                                         if (!self) return;
+                                                         {
+                                                           platform::MutexLock lock(self->mutex_);
+                                                           if (self->generation_ != generation)
+                                                             return;
+                                                         }
+                                                         self->reachabilityChanged(flags);
+                                                       });
+                                                     });
   std::shared_ptr<Reachability> self;
   platform::MutexLock lock(mutex_);
   if (!subscription) {
+    ++generation_;  // no callback of the failed start may land
     reachabilitySerialQueue_.reset();
     self = std::move(reachabilityObject_);
     return false;
