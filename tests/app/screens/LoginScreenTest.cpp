@@ -58,6 +58,19 @@ class LoginScreenTest : public screentest::ScreenTest {
              !screentest::isWaitHUDShown(login->progressHUD());
     }));
   }
+  // Answers the login with `userId` as the answer's "userId" and checks that nobody is logged in.
+  void expectAFailedLoginFor(const std::string& userId) {
+    answerLogin(std::string(R"({"userId": )") + userId + R"(, "mCodeFlag": 1})");
+    platform::UIRecorder recorder;
+    loginOnline();
+    ASSERT_EQ(recorder.alerts().size(), 1u);
+    EXPECT_EQ(recorder.alerts()[0].message, "身份证号和姓名错误");
+    EXPECT_EQ(login->userId(), 0);
+    EXPECT_EQ(GlobalModel::sharedModel()->userId(), 0);
+    EXPECT_TRUE(UserDao().queryAll().empty());
+    EXPECT_EQ(nav->topViewController(), login);
+    UITestDriver::answerAlert(0);
+  }
   void answerLogin(const std::string& body) {
     server.setAnswer("/api/getRetrainUserId.html", 200, body);
   }
@@ -153,16 +166,7 @@ TEST_F(LoginScreenTest, AUserIdThatIsNoIntegerOfTheFieldsRangeIsAFailedLogin) {
   for (const char* id : {"18446744073709551615", "9223372036854775808", "1e19", "4294967297",
                          "2147483648", "-2147483649", "12.5", R"("7e3")"}) {
     SCOPED_TRACE(id);
-    answerLogin(std::string(R"({"userId": )") + id + R"(, "mCodeFlag": 1})");
-    platform::UIRecorder recorder;
-    loginOnline();
-    ASSERT_EQ(recorder.alerts().size(), 1u);
-    EXPECT_EQ(recorder.alerts()[0].message, "身份证号和姓名错误");
-    EXPECT_EQ(login->userId(), 0);
-    EXPECT_EQ(GlobalModel::sharedModel()->userId(), 0);
-    EXPECT_TRUE(UserDao().queryAll().empty());
-    EXPECT_EQ(nav->topViewController(), login);
-    UITestDriver::answerAlert(0);
+    expectAFailedLoginFor(id);
   }
   // The largest id the field holds is an id like any other.
   answerLogin(R"({"userId": 2147483647, "mCodeFlag": 1})");
@@ -178,14 +182,7 @@ TEST_F(LoginScreenTest, AUserIdThatIsNotWhollyAnIntegerIsAFailedLogin) {
   for (const char* id :
        {"true", R"("12abc")", R"(" 12")", R"("12,5")", R"("+12")", R"("12 ")", R"("")", "[12]"}) {
     SCOPED_TRACE(id);
-    answerLogin(std::string(R"({"userId": )") + id + R"(, "mCodeFlag": 1})");
-    platform::UIRecorder recorder;
-    loginOnline();
-    ASSERT_EQ(recorder.alerts().size(), 1u);
-    EXPECT_EQ(recorder.alerts()[0].message, "身份证号和姓名错误");
-    EXPECT_EQ(GlobalModel::sharedModel()->userId(), 0);
-    EXPECT_TRUE(UserDao().queryAll().empty());
-    UITestDriver::answerAlert(0);
+    expectAFailedLoginFor(id);
   }
   // A text that is wholly a decimal integer is an id, as the number is.
   answerLogin(R"({"userId": "12", "mCodeFlag": 1})");
