@@ -428,13 +428,12 @@ TEST_F(SIDownloadManagerTest, AResumeNeverSplicesTwoVersionsOfAFile) {
     server.publish(oldVersion, c.first);
     server.cutNextAfter(1500);
     const std::string name = std::string(c.header) + (c.republished ? "-new.ts" : "-same.ts");
-    auto add = [&] { downloadOnce(server.url(), name); };
-    add();
+    // Cut after 1,500 bytes of the old version, then resumed, maybe over a new one.
+    downloadOnce(server.url(), name);
     ASSERT_EQ(recorder.count(kDownloadError), 1u);
     ASSERT_EQ(readFile(partial(name)), oldVersion.substr(0, 1500));
-
     if (c.republished) server.publish(newVersion, c.second);
-    add();
+    downloadOnce(server.url(), name);
     ASSERT_EQ(recorder.count(kDownloadDidComplete), 1u);
     EXPECT_EQ(readFile(target(name)), c.republished ? newVersion : oldVersion);
     auto requests = server.requests();
@@ -471,13 +470,12 @@ TEST_F(SIDownloadManagerTest, AResumeFromAServerThatIgnoresIfRangeNeverSplicesTw
     server.publish(oldVersion, c.first);
     server.cutNextAfter(1500);
     const std::string name = "ignored-" + std::to_string(n++) + ".ts";
-    auto add = [&] { downloadOnce(server.url(), name); };
-    add();
+    // Cut after 1,500 bytes of the old version, then resumed, maybe over a new one.
+    downloadOnce(server.url(), name);
     ASSERT_EQ(recorder.count(kDownloadError), 1u);
     ASSERT_EQ(readFile(partial(name)), oldVersion.substr(0, 1500));
-
     if (c.republished) server.publish(newVersion, c.second);
-    add();
+    downloadOnce(server.url(), name);
     ASSERT_EQ(recorder.count(kDownloadDidComplete), 1u);
     EXPECT_EQ(readFile(target(name)), c.republished ? newVersion : oldVersion);
     auto requests = server.requests();
