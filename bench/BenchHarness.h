@@ -102,8 +102,10 @@ inline const Cores& cores() {
     }
     auto listOf = [&](std::size_t from, std::size_t to) {
       std::string list;
-      for (std::size_t i = from; i < to; ++i)
-        list += (list.empty() ? "" : ",") + std::to_string(cpus[i]);
+      for (std::size_t i = from; i < to; ++i) {
+        if (!list.empty()) list += ',';
+        list += std::to_string(cpus[i]);
+      }
       return list;
     };
     Cores c;
@@ -172,7 +174,7 @@ struct Comparison {
   std::string peer;  // label of the peer
   Aim aim;
   std::string note;  // printed with the figure, e.g. the flush policy of both loggers
-  Aim cpuAim;        // for the ratio of CPU per unit of work, where the outcomes carry it
+  Aim cpuAim{};      // for the ratio of CPU per unit of work, where the outcomes carry it
 };
 
 struct Summary {

@@ -312,7 +312,7 @@ int main(int argc, char** argv) {
     std::string script;
     bool bytes;
     bench::Aim aim;  // against nginx with sendfile off; the sendfile-on figure is for reading
-    bench::Aim cpuAim;
+    bench::Aim cpuAim{};
   };
   const std::vector<Scenario> scenarios = {
       {"64 MiB whole, 1 connection", "/big.bin", 1, "", true, {">=", 0.9}},
