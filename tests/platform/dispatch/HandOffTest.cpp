@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include "Descriptors.h"
@@ -23,6 +24,18 @@ namespace {
 
 std::shared_ptr<SerialQueue> serialQueue(const std::string& label) {
   return std::static_pointer_cast<SerialQueue>(Queue::serial(label));
+}
+
+// A read source whose handler takes one byte, then calls `then`.
+std::shared_ptr<Source> byteReader(int fd, const std::shared_ptr<Queue>& queue,
+                                   std::function<void()> then) {
+  auto source = Source::makeRead(fd, queue);
+  source->setEventHandler([fd, then = std::move(then)] {
+    char c;
+    [[maybe_unused]] auto n = ::read(fd, &c, 1);
+    then();
+  });
+  return source;
 }
 
 TEST(HandOffTest, AnIdleSerialQueueRunsTheWorkAndWhatItQueuesOnTheCaller) {
@@ -93,22 +106,12 @@ TEST(HandOffTest, AHandlerBlockingOnThePollingWorkerDoesNotHoldUpOtherEvents) {
   Semaphore secondRan;
   Probe firstStarted, firstDone;
   std::atomic<bool> sawSecond{false};
-  auto blocking = Source::makeRead(first.read, firstQueue);
-  const int firstFd = first.read;
-  blocking->setEventHandler([&, firstFd] {
-    char c;
-    [[maybe_unused]] auto n = ::read(firstFd, &c, 1);
+  auto blocking = byteReader(first.read, firstQueue, [&] {
     firstStarted.tick();
     sawSecond = secondRan.wait(std::chrono::seconds(10));
     firstDone.tick();
   });
-  auto other = Source::makeRead(second.read, secondQueue);
-  const int secondFd = second.read;
-  other->setEventHandler([&, secondFd] {
-    char c;
-    [[maybe_unused]] auto n = ::read(secondFd, &c, 1);
-    secondRan.signal();
-  });
+  auto other = byteReader(second.read, secondQueue, [&] { secondRan.signal(); });
   blocking->resume();
   other->resume();
   // A worker takes the role when it next runs out of work.
