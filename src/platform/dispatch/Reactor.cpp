@@ -16,8 +16,23 @@
 namespace platform::dispatch {
 
 namespace {
+// Ids in the two waiting sets (the reactor thread's and the polling worker's); the descriptors'
+// set tags its events with registration ids instead.
 constexpr std::uint64_t kWakeId = 0;
+constexpr std::uint64_t kDescriptorsId = 1;
 constexpr int kMaxEvents = 256;
+
+void addToSet(int set, int fd, std::uint64_t id) {
+  epoll_event ev{};
+  ev.events = EPOLLIN;  // level-triggered: the wake counter and a set that still has events
+  ev.data.u64 = id;
+  epoll_ctl(set, EPOLL_CTL_ADD, fd, &ev);
+}
+
+void clearWake(int eventFd) {
+  std::uint64_t count;
+  [[maybe_unused]] auto r = ::read(eventFd, &count, sizeof count);
+}
 
 // What a source of `type` watches, in the registration and in a delivered event.
 std::uint32_t watchedEvents(Source::Type type) {
@@ -52,6 +67,8 @@ struct Reactor::TimerEntry {
   }
 };
 
+std::atomic<Reactor*> Reactor::started_{nullptr};
+
 Reactor& Reactor::shared() {
   static Reactor* reactor = new Reactor;  // never destroyed: its thread runs to the end
   return *reactor;
@@ -59,14 +76,19 @@ Reactor& Reactor::shared() {
 
 Reactor::Reactor() {
   epoll_ = epoll_create1(EPOLL_CLOEXEC);
+  loopEpoll_ = epoll_create1(EPOLL_CLOEXEC);
+  workerEpoll_ = epoll_create1(EPOLL_CLOEXEC);
   wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (epoll_ < 0 || wakeFd_ < 0) throw std::runtime_error("dispatch: cannot set up epoll");
-  epoll_event ev{};
-  ev.events = EPOLLIN;
-  ev.data.u64 = kWakeId;
-  epoll_ctl(epoll_, EPOLL_CTL_ADD, wakeFd_, &ev);
+  workerWakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (epoll_ < 0 || loopEpoll_ < 0 || workerEpoll_ < 0 || wakeFd_ < 0 || workerWakeFd_ < 0)
+    throw std::runtime_error("dispatch: cannot set up epoll");
+  addToSet(loopEpoll_, wakeFd_, kWakeId);
+  addToSet(loopEpoll_, epoll_, kDescriptorsId);
+  addToSet(workerEpoll_, workerWakeFd_, kWakeId);
+  addToSet(workerEpoll_, epoll_, kDescriptorsId);
   clockToken_ = Clock::addWakeListener([this] { wake(); });
   std::thread([this] { run(); }).detach();
+  started_.store(this, std::memory_order_release);
 }
 
 void Reactor::wake() {
@@ -99,7 +121,7 @@ std::size_t Reactor::timerCount() {
 }
 
 void Reactor::run() {
-  epoll_event events[kMaxEvents];
+  epoll_event waited[2];
   while (true) {
     std::optional<MonoTime> next;
     runDueTimers(next);
@@ -110,9 +132,80 @@ void Reactor::run() {
         timeoutMs = static_cast<int>(std::min<long long>(ms, INT_MAX));
       }
     }
-    int n = epoll_wait(epoll_, events, kMaxEvents, timeoutMs);
-    if (n > 0) handleEvents(events, static_cast<std::size_t>(n));
+    int n = epoll_wait(loopEpoll_, waited, 2, timeoutMs);
+    for (int i = 0; i < n; ++i) {
+      if (waited[i].data.u64 == kWakeId) {
+        clearWake(wakeFd_);
+      } else {
+        ready_.clear();
+        harvest(ready_);
+        for (auto& source : ready_) source->post();
+        ready_.clear();
+      }
+    }
   }
+}
+
+void Reactor::harvest(std::vector<std::shared_ptr<Source::State>>& ready) {
+  epoll_event events[kMaxEvents];
+  int n = epoll_wait(epoll_, events, kMaxEvents, 0);
+  if (n <= 0) return;  // a worker harvested them first
+  MutexLock lock(mutex_);
+  claimLocked(events, static_cast<std::size_t>(n), ready);
+}
+
+bool Reactor::watchesDescriptors() {
+  Reactor* reactor = started_.load(std::memory_order_acquire);
+  return reactor && reactor->descriptorCount_.load(std::memory_order_relaxed) > 0;
+}
+
+// The reactor thread watches the descriptors whenever no worker does; taking them out of its set
+// while a worker polls is what spares it the wake-up of every event.
+void Reactor::setReactorThreadPolls(bool polls) {
+  if (polls) {
+    workerPolls_.store(false, std::memory_order_release);
+    addToSet(loopEpoll_, epoll_, kDescriptorsId);
+  } else {
+    epoll_ctl(loopEpoll_, EPOLL_CTL_DEL, epoll_, nullptr);
+    workerPolls_.store(true, std::memory_order_release);
+  }
+}
+
+std::function<void()> Reactor::pollForWorker(std::chrono::milliseconds timeout, bool* timedOut) {
+  setReactorThreadPolls(false);
+  epoll_event waited[2];
+  int n = epoll_wait(workerEpoll_, waited, 2, static_cast<int>(timeout.count()));
+  *timedOut = n == 0;
+  std::vector<std::shared_ptr<Source::State>> ready;
+  for (int i = 0; i < n; ++i) {
+    if (waited[i].data.u64 == kWakeId) {
+      clearWake(workerWakeFd_);
+    } else {
+      harvest(ready);
+    }
+  }
+  // Before any handler runs here: it may block, and events must not wait for it.
+  setReactorThreadPolls(true);
+  if (ready.empty()) return nullptr;
+  // The first source's queue runs here; its other sources follow it here, in turn, since they
+  // could not run meanwhile anyway. The other queues' go to the pool at once.
+  std::vector<std::shared_ptr<Source::State>> here;
+  const Queue* queue = ready.front()->queue.get();
+  for (auto& source : ready) {
+    if (source->queue.get() == queue) {
+      here.push_back(std::move(source));
+    } else {
+      source->post();
+    }
+  }
+  return [here = std::move(here)] {
+    for (auto& source : here) source->postOnCaller();
+  };
+}
+
+void Reactor::interruptWorkerPoll() {
+  std::uint64_t one = 1;
+  [[maybe_unused]] auto n = ::write(workerWakeFd_, &one, sizeof one);
 }
 
 // Runs every timer that is due, outside the lock; `next` becomes the earliest deadline left.
@@ -134,32 +227,23 @@ void Reactor::runDueTimers(std::optional<MonoTime>& next) {
   }
 }
 
-// One pass of the reactor's lock for a whole batch of events; the deliveries are queued after.
-void Reactor::handleEvents(const epoll_event* events, std::size_t count) {
-  ready_.clear();
-  {
-    MutexLock lock(mutex_);
-    for (std::size_t i = 0; i < count; ++i) {
-      // epoll_event is packed: its members are copied out, never bound to a reference (the
-      // map's find takes its key by reference, which would be a misaligned one).
-      const std::uint64_t id = events[i].data.u64;
-      const std::uint32_t happened = events[i].events;
-      if (id == kWakeId) {
-        std::uint64_t fired;
-        [[maybe_unused]] auto r = ::read(wakeFd_, &fired, sizeof fired);
-        continue;
-      }
-      auto it = registrations_.find(id);
-      if (it == registrations_.end()) continue;  // a registration that is gone: a stale event
-      for (auto& source : it->second->sources) {
-        if ((happened & deliveredEvents(source->type)) && source->claimEvent()) {
-          ready_.push_back(source);
-        }
+// One pass of the reactor's lock for a whole batch of events; the deliveries are queued after,
+// by the caller.
+void Reactor::claimLocked(const epoll_event* events, std::size_t count,
+                          std::vector<std::shared_ptr<Source::State>>& ready) {
+  for (std::size_t i = 0; i < count; ++i) {
+    // epoll_event is packed: its members are copied out, never bound to a reference (the map's
+    // find takes its key by reference, which would be a misaligned one).
+    const std::uint64_t id = events[i].data.u64;
+    const std::uint32_t happened = events[i].events;
+    auto it = registrations_.find(id);
+    if (it == registrations_.end()) continue;  // a registration that is gone: a stale event
+    for (auto& source : it->second->sources) {
+      if ((happened & deliveredEvents(source->type)) && source->claimEvent()) {
+        ready.push_back(source);
       }
     }
   }
-  for (auto& source : ready_) source->post();
-  ready_.clear();
 }
 
 // Registers the descriptor for what its resumed sources watch, when that is more than it is
@@ -246,6 +330,7 @@ void Reactor::attach(const std::shared_ptr<Source::State>& source) {
     made->orphan = !open;
     reg = made.get();
     registrations_.emplace(reg->id, std::move(made));
+    descriptorCount_.store(registrations_.size(), std::memory_order_relaxed);
     if (open) byFd_[reg->fd] = reg;
   }
   reg->sources.push_back(source);
@@ -267,6 +352,7 @@ void Reactor::removeLocked(Registration& reg) {
   if (reg.added && !reg.orphan) epoll_ctl(epoll_, EPOLL_CTL_DEL, reg.fd, nullptr);
   if (auto it = byFd_.find(reg.fd); it != byFd_.end() && it->second == &reg) byFd_.erase(it);
   registrations_.erase(reg.id);  // destroys `reg`
+  descriptorCount_.store(registrations_.size(), std::memory_order_relaxed);
 }
 
 void Reactor::refresh(Source::State* source) {

@@ -1,8 +1,9 @@
 #pragma once
-// Reactor: the one thread that watches descriptors (epoll) and keeps the timer heap for the
-// whole process. Read and write sources on one descriptor share one registration; every epoll
-// event carries the registration's id, so an event harvested for a registration that has since
-// gone (its descriptor closed and the number reused) finds nothing and is dropped.
+// Reactor: the thread that keeps the timer heap and watches descriptors (epoll) for the whole
+// process, the latter while no idle worker watches them in its stead (below). Read and write
+// sources on one descriptor share one registration; every epoll event carries the registration's
+// id, so an event harvested for a registration that has since gone (its descriptor closed and the
+// number reused) finds nothing and is dropped.
 //
 // Descriptors are registered edge-triggered, once, for the events their resumed sources watch,
 // and stay registered: no event re-arms anything. An edge is delivered to each source that wants
@@ -12,6 +13,12 @@
 // a handler ever running twice at once, without a system call under the reactor's mutex per
 // event, and without a hung-up descriptor spinning the loop.
 //
+// The reactor thread is not the only one to wait for descriptors: an idle pool worker may hold
+// the poller role instead (pollForWorker). While a worker holds it the reactor thread waits for
+// its timers and wake-ups alone, so each event wakes one thread; the worker that harvested events
+// runs one delivery itself when its queue is idle, and gives the role back to the reactor thread
+// before it does, so a handler that blocks never keeps other descriptors' events waiting.
+//
 // Timers are kept in clock time: the loop sleeps as long as the shared Clock says and is woken
 // when a manual clock moves. Timer callbacks run on the reactor thread and must be short.
 //
@@ -20,6 +27,8 @@
 #include <sys/epoll.h>
 #include <sys/types.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -54,6 +63,22 @@ class Reactor {
   void detach(const Source::State* source) EXCLUDES(mutex_);
   void refresh(Source::State* source) EXCLUDES(mutex_);
 
+  // True once the reactor exists and watches at least one descriptor: then an idle worker may
+  // poll (without making the reactor in a process that has no descriptors).
+  static bool watchesDescriptors();
+  // For the one pool worker that holds the poller role (the pool lets one poll at a time): waits
+  // up to `timeout` for events, or until interruptWorkerPoll. Deliveries are queued as the
+  // reactor thread queues them, except those for the first event's queue, which come back to
+  // run on the caller (null when there are none; `timedOut` tells whether the wait ran out).
+  // The role is back with the reactor thread on return.
+  std::function<void()> pollForWorker(std::chrono::milliseconds timeout, bool* timedOut)
+      EXCLUDES(mutex_);
+  // Ends the worker's wait in pollForWorker (work has come for it); harmless when none waits.
+  void interruptWorkerPoll();
+  // True while a worker holds the poller role and the reactor thread does not watch the
+  // descriptors (diagnostics and tests).
+  bool workerPolls() const { return workerPolls_.load(std::memory_order_acquire); }
+
  private:
   struct Registration;
   struct TimerEntry;
@@ -61,7 +86,11 @@ class Reactor {
   Reactor();
   void run() EXCLUDES(mutex_);
   void runDueTimers(std::optional<MonoTime>& next) EXCLUDES(mutex_);
-  void handleEvents(const epoll_event* events, std::size_t count) EXCLUDES(mutex_);
+  // Takes the descriptors' events waiting now (without blocking) and claims their sources.
+  void harvest(std::vector<std::shared_ptr<Source::State>>& ready) EXCLUDES(mutex_);
+  void claimLocked(const epoll_event* events, std::size_t count,
+                   std::vector<std::shared_ptr<Source::State>>& ready) REQUIRES(mutex_);
+  void setReactorThreadPolls(bool polls);
   std::vector<std::shared_ptr<Source::State>> updateLocked(Registration& reg, bool* reported)
       REQUIRES(mutex_);
   void markArmedLocked(Registration& reg) REQUIRES(mutex_);
@@ -75,14 +104,25 @@ class Reactor {
   // The reactor thread's own: the sources a batch of events claimed.
   std::vector<std::shared_ptr<Source::State>> ready_;
 
-  // Set before start, read-only after.
+  // Set before start, read-only after. `epoll_` holds the descriptors; the reactor thread waits
+  // on `loopEpoll_` (its wake descriptor, and `epoll_` while it holds the poller role), the
+  // polling worker on `workerEpoll_` (its own wake descriptor and `epoll_`).
   int epoll_ = -1;
   int wakeFd_ = -1;
+  int loopEpoll_ = -1;
+  int workerEpoll_ = -1;
+  int workerWakeFd_ = -1;
+
+  // Read without the lock. The reactor once made; registrations made and not yet removed; and
+  // whether a worker holds the poller role.
+  static std::atomic<Reactor*> started_;
+  std::atomic<std::size_t> descriptorCount_{0};
+  std::atomic<bool> workerPolls_{false};
   std::unique_ptr<Clock::WakeToken> clockToken_;
 
   // Guarded by mutex_ (the registrations' own fields too).
   Mutex mutex_;
-  std::uint64_t nextId_ GUARDED_BY(mutex_) = 1;  // 0 is the wake descriptor
+  std::uint64_t nextId_ GUARDED_BY(mutex_) = 1;
   std::unordered_map<std::uint64_t, std::unique_ptr<Registration>> registrations_
       GUARDED_BY(mutex_);
   std::unordered_map<int, Registration*> byFd_ GUARDED_BY(mutex_);

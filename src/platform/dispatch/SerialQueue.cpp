@@ -40,6 +40,18 @@ void SerialQueue::async(Work work) {
   if (!owned_ && suspendCount_ == 0) scheduleLocked();
 }
 
+// An idle queue is taken over as a drain job would take it, so `sync` callers, suspension and the
+// batch limit behave the same; the caller is then the queue's drainer until it releases it.
+void SerialQueue::asyncOnCaller(Work work) {
+  {
+    MutexLock lock(mutex_);
+    items_.push_back(Item{std::move(work), nullptr});
+    if (owned_ || suspendCount_ > 0) return;
+    owned_ = true;
+  }
+  drain();
+}
+
 void SerialQueue::scheduleLocked() {
   owned_ = true;
   auto self = std::static_pointer_cast<SerialQueue>(shared_from_this());

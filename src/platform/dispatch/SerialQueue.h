@@ -20,6 +20,10 @@ class SerialQueue : public Queue {
   SerialQueue(Tag, std::string label);
 
   void async(Work work) override EXCLUDES(mutex_);
+  // `async`, except that a queue with nothing queued or running runs `work`, and what it
+  // queues, on the calling thread before returning (a worker already awake for it need not wake
+  // another). A busy or suspended queue queues the work as `async` does.
+  void asyncOnCaller(Work work) EXCLUDES(mutex_);
   void sync(const Work& work) override EXCLUDES(mutex_);
   void suspend() override EXCLUDES(mutex_);
   void resume() override EXCLUDES(mutex_);

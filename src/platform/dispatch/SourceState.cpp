@@ -12,6 +12,7 @@
 #include <cerrno>
 
 #include "platform/dispatch/Reactor.h"
+#include "platform/dispatch/SerialQueue.h"
 #include "platform/foundation/Assert.h"
 
 namespace platform::dispatch {
@@ -111,6 +112,15 @@ bool Source::State::claimEvent() {
 
 void Source::State::post() {
   queue->async([self = shared_from_this()] { self->deliver(); });
+}
+
+void Source::State::postOnCaller() {
+  auto delivery = [self = shared_from_this()] { self->deliver(); };
+  if (queue->kind() == Queue::Kind::Serial) {
+    static_cast<SerialQueue&>(*queue).asyncOnCaller(std::move(delivery));
+  } else {
+    queue->async(std::move(delivery));
+  }
 }
 
 void Source::State::recheck() {

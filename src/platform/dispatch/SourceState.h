@@ -49,6 +49,9 @@ struct Source::State : std::enable_shared_from_this<Source::State> {
   bool claimEvent() EXCLUDES(mutex_);
   // Queues the delivery of a claimed event on the target queue.
   void post();
+  // The same, run on the calling thread (with what it queues) when the target queue is an idle
+  // serial queue.
+  void postOnCaller();
   // Looks at the descriptor now (a zero-time poll) and delivers when it is ready and the source
   // wants events: how a source hears of readiness whose edge it missed.
   void recheck();

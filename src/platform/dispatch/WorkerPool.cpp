@@ -5,6 +5,8 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/dispatch/Reactor.h"
+
 namespace platform::dispatch {
 
 namespace {
@@ -47,14 +49,25 @@ std::size_t WorkerPool::threadCount() const {
 }
 
 void WorkerPool::submit(Priority priority, Job job) {
-  MutexLock lock(mutex_);
-  lanes_[lane(priority)].push_back(std::move(job));
-  waiting_.store(++pending_, std::memory_order_relaxed);
-  if (needsThreadLocked()) spawnLocked();
-  // A spinning worker takes the job once it sees it; it looks at pending_ under the lock before
-  // it sleeps, so skipping the signal here cannot leave the job waiting.
-  if (pending_ > spinning_) workCv_.notify_one();
-  if (pending_ == 1) watchdogCv_.notify_one();
+  bool interruptPoller = false;
+  {
+    MutexLock lock(mutex_);
+    lanes_[lane(priority)].push_back(std::move(job));
+    waiting_.store(++pending_, std::memory_order_relaxed);
+    if (needsThreadLocked()) spawnLocked();
+    // A spinning worker takes the job once it sees it; it looks at pending_ under the lock before
+    // it sleeps, so skipping the signal here cannot leave the job waiting.
+    if (pending_ > spinning_) workCv_.notify_one();
+    if (pending_ == 1) watchdogCv_.notify_one();
+    // The polling worker is the last to be called away: only for jobs beyond what the spinner
+    // and the sleepers take, and once per wait.
+    const std::size_t sleeping = idle_ - spinning_ - polling_;
+    if (polling_ > 0 && !pollerInterrupted_ && pending_ > spinning_ + sleeping) {
+      pollerInterrupted_ = true;
+      interruptPoller = true;
+    }
+  }
+  if (interruptPoller) Reactor::shared().interruptWorkerPoll();
 }
 
 // More jobs than idle workers to take them, and fewer than `base_` workers able to run.
@@ -90,6 +103,17 @@ void WorkerPool::workerMain() {
       continue;
     }
     ++idle_;
+    // The first idle worker waits for descriptors' events, the next looks for jobs briefly, the
+    // others sleep.
+    if (polling_ == 0 && Reactor::watchesDescriptors()) {
+      ++polling_;
+      pollerInterrupted_ = false;
+      lock.unlock();
+      const bool retire = !pollThenRun();
+      lock.lock();
+      if (retire) return;
+      continue;
+    }
     if (spinning_ == 0) {
       ++spinning_;
       lock.unlock();
@@ -109,6 +133,31 @@ void WorkerPool::workerMain() {
       return;
     }
   }
+}
+
+// Holds the poller role (counted in polling_ by the caller) until an event or a job comes, and
+// runs the delivery the reactor hands back as a job of its own. False when the thread is to
+// retire.
+bool WorkerPool::pollThenRun() {
+  bool timedOut = false;
+  auto delivery = Reactor::shared().pollForWorker(kIdleRetirement, &timedOut);
+  {
+    MutexLock lock(mutex_);
+    --polling_;
+    --idle_;
+    if (!delivery) {
+      if (!timedOut || threads_ <= base_) return true;
+      --threads_;
+      return false;
+    }
+    ++taken_;
+    ++running_;
+  }
+  delivery();
+  delivery = nullptr;  // as for a job: captured state goes before the lock is taken again
+  MutexLock lock(mutex_);
+  --running_;
+  return true;
 }
 
 // Watches, without the lock, for a job to be submitted, for a little while at most.
