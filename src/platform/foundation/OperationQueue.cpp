@@ -117,7 +117,7 @@ bool OperationQueue::add(const std::shared_ptr<Operation>& operation, bool start
   });
   std::size_t count;
   std::uint64_t change;
-  bool starter;
+  bool callerStarts;
   {
     MutexLock lock(mutex_);
     // Added twice while unfinished: it is one entry, as before.
@@ -131,10 +131,10 @@ bool OperationQueue::add(const std::shared_ptr<Operation>& operation, bool start
     change = ++countChanges_;
     // Cancelled before it came: its cancel was reported to nobody, so it starts now.
     if (operation->isCancelled()) startLocked(added);
-    starter = pumpLocked(startHere ? raw : nullptr);
+    callerStarts = pumpLocked(startHere ? raw : nullptr);
   }
   notifyCount(change, count);
-  return starter;
+  return callerStarts;
 }
 
 void OperationQueue::addOperation(std::function<void()> block) {
