@@ -119,7 +119,9 @@ void SIDownloadManager::start(const std::shared_ptr<SIBreakpointsDownload>& oper
         if (self && transfer) self->failed(transfer, url, error, restartAllowed);
       });
   _downloadArray.push_back(operation);
-  enqueueOperation(operation);
+  // Started from here: a transfer is never cached, so it needs none of the global queue's
+  // steps, and the next file's request goes out without waking two more threads.
+  enqueueUncachedOperation(operation);
 }
 
 void SIDownloadManager::finishSoon(const std::shared_ptr<SIBreakpointsDownload>& operation,

@@ -23,6 +23,11 @@
 // back whole and starts again. A partial file that cannot be written (a full disk) is removed,
 // and "downloadError" carries the platform's POSIX error.
 //
+// A transfer starts inside the add whenever the shared operation queue has room (it has unless
+// other requests fill its width): its request is handed to the transfer thread before the add
+// returns, with no other thread in between, so the lecture queue's next file goes out from the
+// very notice that the one before it is in place.
+//
 // Main thread only (checked in debug builds), except `sharedSIDownloadManager`; every
 // notification is posted on the main thread.
 

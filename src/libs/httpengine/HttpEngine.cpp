@@ -323,6 +323,15 @@ void HttpEngine::enqueueOperation(const HttpOperation::Ptr& operation, bool forc
       [self, operation, forceReload] { self->enqueueNow(operation, forceReload); });
 }
 
+void HttpEngine::enqueueUncachedOperation(const HttpOperation::Ptr& operation) {
+  if (!operation || operation->isCacheable() || operation->freezable() || isCacheEnabled()) {
+    enqueueOperation(operation);
+    return;
+  }
+  // Not indexed among the queued GETs: an operation that is not cacheable is never merged with.
+  sharedOperationQueue()->addOperationStartingHere(operation);
+}
+
 void HttpEngine::enqueueNow(const HttpOperation::Ptr& operation, bool forceReload) {
   std::weak_ptr<HttpEngine> weak = weak_from_this();
   operation->setCacheHandler([weak](const HttpOperation::Ptr& completed) {

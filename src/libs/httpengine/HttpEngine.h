@@ -78,6 +78,13 @@ class HttpEngine : public std::enable_shared_from_this<HttpEngine> {
   virtual void prepareHeaders(HttpOperation& operation);
   void enqueueOperation(const HttpOperation::Ptr& operation);
   void enqueueOperation(const HttpOperation::Ptr& operation, bool forceReload);
+  // Queues an operation that is never cached on the calling thread, and starts it there when the
+  // shared queue has room, with no hand-off to a global queue or a queue worker (its connection
+  // still delivers on the main run loop). The hop of `enqueueOperation` is for the response
+  // cache, merging and freezing, which have nothing to do for such an operation while the cache
+  // is off; one they could take (cacheable, freezable, or the cache in use) is queued by
+  // `enqueueOperation` instead.
+  void enqueueUncachedOperation(const HttpOperation::Ptr& operation);
   // Replaces the class of the operations the engine makes.
   void registerOperationSubclass(OperationFactory factory) EXCLUDES(mutex_);
   template <class T>

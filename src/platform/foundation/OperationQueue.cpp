@@ -101,7 +101,15 @@ OperationQueue::~OperationQueue() {
 std::size_t OperationQueue::operationsInFlight() { return inFlightCount().load(); }
 
 void OperationQueue::addOperation(const std::shared_ptr<Operation>& operation) {
-  if (!operation) return;
+  add(operation, false);
+}
+
+void OperationQueue::addOperationStartingHere(const std::shared_ptr<Operation>& operation) {
+  if (add(operation, true)) operation->start();
+}
+
+bool OperationQueue::add(const std::shared_ptr<Operation>& operation, bool startHere) {
+  if (!operation) return false;
   std::weak_ptr<OperationQueue> weak = weak_from_this();
   const Operation* raw = operation.get();
   operation->setObserver([weak, raw] {
@@ -109,10 +117,11 @@ void OperationQueue::addOperation(const std::shared_ptr<Operation>& operation) {
   });
   std::size_t count;
   std::uint64_t change;
+  bool callerStarts;
   {
     MutexLock lock(mutex_);
     // Added twice while unfinished: it is one entry, as before.
-    if (slots_.contains(raw)) return;
+    if (slots_.contains(raw)) return false;
     Slot slot;
     slot.entry = entries_.insert(entries_.end(), operation);
     slot.waiting = waiting_.insert(waiting_.end(), operation.get());
@@ -122,9 +131,10 @@ void OperationQueue::addOperation(const std::shared_ptr<Operation>& operation) {
     change = ++countChanges_;
     // Cancelled before it came: its cancel was reported to nobody, so it starts now.
     if (operation->isCancelled()) startLocked(added);
-    pumpLocked();
+    callerStarts = pumpLocked(startHere ? raw : nullptr);
   }
   notifyCount(change, count);
+  return callerStarts;
 }
 
 void OperationQueue::addOperation(std::function<void()> block) {
@@ -199,22 +209,26 @@ void OperationQueue::operationChanged(const Operation* operation) {
   if (removed) notifyCount(change, count);
 }
 
-void OperationQueue::pumpLocked() {
+bool OperationQueue::pumpLocked(const Operation* here) {
   auto hasRoom = [&]() REQUIRES(mutex_) {
     return width_ < 0 || running_ < static_cast<std::size_t>(width_);
   };
+  bool startsHere = false;
   for (auto it = waiting_.begin(); it != waiting_.end() && hasRoom();) {
     Operation* operation = *it++;
     if (!operation->isCancelled() && !operation->isReady()) continue;
-    startLocked(slots_.at(operation));
+    bool isHere = operation == here;
+    startLocked(slots_.at(operation), !isHere);
+    startsHere = startsHere || isHere;
   }
+  return startsHere;
 }
 
-void OperationQueue::startLocked(Slot& slot) {
+void OperationQueue::startLocked(Slot& slot, bool onWorker) {
   waiting_.erase(slot.waiting);
   slot.started = true;
   ++running_;
-  pool_->submit(*slot.entry, pool_);
+  if (onWorker) pool_->submit(*slot.entry, pool_);
 }
 
 void OperationQueue::notifyCount(std::uint64_t change, std::size_t count) {

@@ -1,5 +1,6 @@
 #pragma once
-// OperationQueue: runs Operations on threads of its own, at most `maxConcurrentOperationCount`
+// OperationQueue: runs Operations on threads of its own (or one added to start where it is
+// added, on the adding thread), at most `maxConcurrentOperationCount`
 // at once (-1: no limit; 0: nothing starts). The width may change while operations run: a wider
 // queue starts waiting operations at once, a narrower one lets running ones finish. Operations
 // start in the order they were added, each once it is ready; a cancelled operation is started
@@ -43,6 +44,11 @@ class OperationQueue : public std::enable_shared_from_this<OperationQueue> {
   const std::string& name() const { return name_; }
 
   void addOperation(const std::shared_ptr<Operation>& operation) EXCLUDES(mutex_);
+  // Adds `operation` as `addOperation` does, but when it may start at once it is started on the
+  // calling thread (once the queue's lock is released) instead of on a worker: for asynchronous
+  // operations whose start only hands their work elsewhere, this saves waking a worker. Others
+  // that were waiting before it still start first, on workers.
+  void addOperationStartingHere(const std::shared_ptr<Operation>& operation) EXCLUDES(mutex_);
   // Wraps `block` in a plain operation.
   void addOperation(std::function<void()> block);
 
@@ -73,11 +79,15 @@ class OperationQueue : public std::enable_shared_from_this<OperationQueue> {
   };
 
   explicit OperationQueue(std::string name);
+  // Adds `operation`; true when the caller is to start it (`startHere` and it may start now).
+  bool add(const std::shared_ptr<Operation>& operation, bool startHere) EXCLUDES(mutex_);
   void operationChanged(const Operation* operation) EXCLUDES(mutex_);
-  // Hands waiting operations that may start now to the worker threads, in the order they were
-  // added, until the width is full.
-  void pumpLocked() REQUIRES(mutex_);
-  void startLocked(Slot& slot) REQUIRES(mutex_);
+  // Marks waiting operations that may start now started, in the order they were added, until
+  // the width is full, and hands them to the worker threads, except `here`: true when `here`
+  // was among them, for the caller to start.
+  bool pumpLocked(const Operation* here = nullptr) REQUIRES(mutex_);
+  // Marks the slot's operation started; it goes to a worker unless `onWorker` is false.
+  void startLocked(Slot& slot, bool onWorker = true) REQUIRES(mutex_);
   // Tells the observer of the count the change numbered `change` made; a change older than one
   // already told is dropped, so the observer's last word is always the newest count.
   void notifyCount(std::uint64_t change, std::size_t count)

@@ -14,8 +14,12 @@
 #include "download/DownloadUtil.h"
 #include "download/SIDownloadManager.h"
 #include "fakeserver/FakeCourseServer.h"
+#include "httpengine/HttpEngine.h"
+#include "httpengine/HttpEngineNotifications.h"
 #include "platform/foundation/Paths.h"
+#include "platform/foundation/Thread.h"
 #include "platform/net/Reachability.h"
+#include "platform/net/URLConnection.h"
 #include "support/Files.h"
 #include "support/MainLoop.h"
 #include "support/TempHome.h"
@@ -481,6 +485,107 @@ TEST_F(DownloadPipelineTest, AFailedMoveReportsAFileErrorAndKeepsThePartialFile)
   EXPECT_EQ(error->domain(), platform::kPOSIXErrorDomain);
   EXPECT_EQ(readFile(partialOf(k, "1.ts")), fixture("lecture1/1.ts"));
   EXPECT_TRUE(manager->isDownload());
+}
+
+// The next file's transfer is started from the notice that the file before it is in place, on
+// the main thread, where the shared queue then tells of it: whenever it does while a lecture
+// runs, every file listed before the current one is in the lecture's folder.
+TEST_F(DownloadPipelineTest, EachFileIsInPlaceBeforeTheNextOneStarts) {
+  const std::string k = key(9001);
+  Strings notYetInPlace;
+  std::size_t checks = 0;
+  auto watch = platform::NotificationCenter::defaultCenter().addObserver(
+      kHttpEngineOperationCountChanged, [&](const platform::Notification&) {
+        // The lecture's own list is fetched through other threads; its files are queued here.
+        if (!platform::Thread::isMainThread() || manager->isDownload()) return;
+        const Strings& names = manager->fileNames();
+        for (std::uint32_t i = 0; i < manager->currentId() && i < names.size(); ++i) {
+          if (!exists(folder(k) + "/" + names[i]))
+            notYetInPlace.push_back(names[i] + " when " + names[manager->currentId()] + " started");
+        }
+        if (manager->currentId() > 1) ++checks;
+      });
+  manager->addDownlodTask(lecture("lecture1"), k);
+  ASSERT_TRUE(runUntil([&] { return finished(k); }));
+  EXPECT_EQ(notYetInPlace, Strings{});
+  // Not a check of nothing: at least the segments after the first were looked at.
+  EXPECT_GE(checks, 3u);
+  expectPlaylistAndSegments(k, "lecture1");
+}
+
+// A pause that lands between two files of a lecture: after the last byte of one but before it is
+// moved into place, or once it is in place and the next one has just started. Either way the
+// finished file is kept in place, nothing after it is fetched or stored, and the lecture is
+// paused, not finished nor failed.
+TEST_F(DownloadPipelineTest, APauseBetweenTwoFilesKeepsTheFirstAndFetchesNoMore) {
+  struct Case {
+    const char* moment;
+    bool afterTheMove;
+    const char* cancelled;  // the file whose transfer the pause cancels
+  };
+  const Case cases[] = {
+      {"its last byte is in, not yet moved", false, "1.ts"},
+      {"it is in place and the next has started", true, "2.ts"},
+  };
+  auto& center = platform::NotificationCenter::defaultCenter();
+  auto urlOf = [](const platform::Notification& n) {
+    const platform::Value* url = platform::find(n.userInfo, kURLKey);
+    return url ? url->stringValue() : std::string();
+  };
+  int cwId = 9001;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.moment);
+    recorder.clear();
+    server.clearRequests();
+    const std::string k = key(cwId++);
+    const std::string first = server.mediaUrl("lecture1/1.ts");
+    bool paused = false;
+    auto pauseOnce = [&] {
+      if (paused) return;
+      paused = true;
+      manager->pauseDownload(k);
+    };
+    // Told on the main thread as the queue lets the finished transfer go, before its handlers.
+    auto beforeTheMove =
+        center.addObserver(kHttpEngineOperationCountChanged, [&](const platform::Notification& n) {
+          if (c.afterTheMove || !platform::Thread::isMainThread()) return;
+          if (manager->currentURL() == first && n.object.integerValue() == 0) pauseOnce();
+        });
+    // Added after the manager's own observer, so the next file has started by then.
+    auto afterTheMove =
+        center.addObserver(kDownloadDidComplete, [&](const platform::Notification& n) {
+          if (c.afterTheMove && urlOf(n) == first) pauseOnce();
+        });
+    auto firstInPlace = [&] {
+      auto completed = recorder.named(kDownloadDidComplete);
+      return !completed.empty() && completed.back().text(kURLKey) == first;
+    };
+    manager->addDownlodTask(lecture("lecture1"), k);
+    ASSERT_TRUE(runUntil([&] {
+      return paused && firstInPlace() && platform::URLConnection::transfersInFlight() == 0 &&
+             HttpEngine::sharedOperationQueue()->operationCount() == 0;
+    }));
+
+    EXPECT_EQ(readFile(folder(k) + "/1.ts"), fixture("lecture1/1.ts"));
+    auto completed = recorder.named(kDownloadDidComplete);
+    ASSERT_EQ(completed.size(), 2u);  // 0.ts and 1.ts
+    EXPECT_EQ(completed.back().text(kURLKey), first);
+    auto pauses = recorder.named(kDownloadPause);
+    ASSERT_EQ(pauses.size(), 1u);
+    EXPECT_EQ(pauses[0].text(kURLKey), server.mediaUrl(std::string("lecture1/") + c.cancelled));
+    for (const char* later : {"2.ts", "3.ts"}) {
+      EXPECT_FALSE(exists(folder(k) + "/" + later)) << later;
+      EXPECT_FALSE(exists(partialOf(k, later))) << later;
+    }
+    EXPECT_TRUE(server.requestsTo("/media/lecture1/3.ts").empty());
+    if (!c.afterTheMove) {
+      EXPECT_TRUE(server.requestsTo("/media/lecture1/2.ts").empty());
+    }
+    EXPECT_FALSE(finished(k));
+    EXPECT_FALSE(failed(k));
+    EXPECT_EQ(manager->pauseDic().count(k), 1u);
+    EXPECT_TRUE(manager->isDownload());
+  }
 }
 
 TEST_F(DownloadPipelineTest, TheOfflineCopyPlaysFromItsFolderAlone) {

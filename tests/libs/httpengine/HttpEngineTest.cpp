@@ -431,6 +431,38 @@ TEST(HttpEngineTest, EqualGetsMakeOneRequestAndEachHandlerRunsOnce) {
   EXPECT_EQ(server.requestCount(), 3u);
 }
 
+// An operation that is never cached is started inside the call that queues it; one that the
+// cache could serve or merge still goes the usual way, where an equal GET in flight takes it in.
+TEST(HttpEngineTest, AnUncachedOperationStartsInsideTheCallThatQueuesIt) {
+  ScriptedServer server(answerHoldingAt("/same", "shared"));
+  auto engine = engineFor(server);
+  auto uncached = engine->operationWithPath("plain");
+  uncached->setShouldNotCacheResponse(true);
+  Outcome a;
+  a.attach(uncached);
+  engine->enqueueUncachedOperation(uncached);
+  EXPECT_TRUE(uncached->isExecuting());
+  ASSERT_TRUE(runUntil([&] { return a.done(); }));
+  EXPECT_EQ(a.completions, 1);
+  EXPECT_EQ(a.body, "shared");
+  EXPECT_TRUE(a.onMain);
+
+  auto first = engine->operationWithPath("same");
+  auto second = engine->operationWithPath("same");
+  Outcome b, c;
+  b.attach(first);
+  c.attach(second);
+  engine->enqueueOperation(first);
+  ASSERT_TRUE(runUntil([&] { return server.requestCount() == 2; }));
+  engine->enqueueUncachedOperation(second);
+  ASSERT_TRUE(runUntil([&] { return first->completionHandlerCount() == 2; }));
+  server.releaseReplies();
+  ASSERT_TRUE(runUntil([&] { return b.done() && c.done(); }));
+  EXPECT_EQ(c.completions, 1);
+  EXPECT_EQ(server.requestCount(), 2u);
+  ASSERT_TRUE(runUntil([] { return HttpEngine::sharedOperationQueue()->operationCount() == 0; }));
+}
+
 TEST(HttpEngineTest, AGetEqualToOneThatIsOverIsSentAgain) {
   ScriptedServer server(answerHoldingAt("/held", "again"));
   auto engine = engineFor(server);

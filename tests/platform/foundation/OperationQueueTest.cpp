@@ -123,6 +123,7 @@ class AsyncOperation : public Operation {
   bool isExecuting() const override { return state_ == 1; }
   bool isFinished() const override { return state_ == 2; }
   void start() override {
+    startedOn_ = std::this_thread::get_id();
     state_ = 1;
     stateDidChange();
   }
@@ -130,11 +131,35 @@ class AsyncOperation : public Operation {
     state_ = 2;
     stateDidChange();
   }
+  std::thread::id startedOn() const { return startedOn_; }
 
  private:
   AsyncOperation() = default;
   std::atomic<int> state_{0};
+  std::atomic<std::thread::id> startedOn_{};
 };
+
+TEST(OperationQueueTest, AnOperationAddedToStartHereStartsOnTheAddingThreadWhenThereIsRoom) {
+  auto queue = OperationQueue::create();
+  queue->setMaxConcurrentOperationCount(1);
+  auto first = AsyncOperation::create();
+  queue->addOperationStartingHere(first);
+  // Started before the add returned, by this thread.
+  EXPECT_TRUE(first->isExecuting());
+  EXPECT_EQ(first->startedOn(), std::this_thread::get_id());
+
+  // Without room it waits like any other, and a worker starts it once there is room.
+  auto second = AsyncOperation::create();
+  queue->addOperationStartingHere(second);
+  EXPECT_FALSE(second->isExecuting());
+  EXPECT_EQ(queue->operationCount(), 2u);
+  first->finish();
+  while (!second->isExecuting()) std::this_thread::yield();
+  EXPECT_NE(second->startedOn(), std::this_thread::get_id());
+  second->finish();
+  queue->waitUntilAllOperationsAreFinished();
+  EXPECT_EQ(queue->operationCount(), 0u);
+}
 
 TEST(OperationQueueTest, AsynchronousOperationHoldsItsSlotUntilItFinishes) {
   auto queue = OperationQueue::create();
