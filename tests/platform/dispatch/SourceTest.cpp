@@ -439,6 +439,8 @@ struct StreamCase {
   bool tcp;
 };
 
+void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }
+
 class ConnectedStreams {
  public:
   explicit ConnectedStreams(bool tcp) {
