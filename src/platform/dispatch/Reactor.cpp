@@ -35,8 +35,10 @@ void clearWake(int eventFd) {
 }
 
 // What a source of `type` watches, in the registration and in a delivered event.
+// EPOLLRDHUP: the peer's end arrives as an edge of its own, which a handler's short read cannot
+// see and the source must remember.
 std::uint32_t watchedEvents(Source::Type type) {
-  return type == Source::Type::Read ? EPOLLIN | EPOLLPRI : EPOLLOUT;
+  return type == Source::Type::Read ? EPOLLIN | EPOLLPRI | EPOLLRDHUP : EPOLLOUT;
 }
 std::uint32_t deliveredEvents(Source::Type type) {
   return watchedEvents(type) | EPOLLHUP | EPOLLERR;
@@ -239,7 +241,8 @@ void Reactor::claimLocked(const epoll_event* events, std::size_t count,
     auto it = registrations_.find(id);
     if (it == registrations_.end()) continue;  // a registration that is gone: a stale event
     for (auto& source : it->second->sources) {
-      if ((happened & deliveredEvents(source->type)) && source->claimEvent()) {
+      if ((happened & deliveredEvents(source->type)) &&
+          source->claimEvent((happened & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0)) {
         ready.push_back(source);
       }
     }

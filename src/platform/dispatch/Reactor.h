@@ -8,7 +8,8 @@
 // Descriptors are registered edge-triggered, once, for the events their resumed sources watch,
 // and stay registered: no event re-arms anything. An edge is delivered to each source that wants
 // events (resumed, not cancelled, no handler queued or running); a source busy with a handler
-// misses it, and looks at the descriptor itself (a zero-time poll) when its handler returns and
+// records the edge it missed, and looks at the descriptor itself (a zero-time poll) when its
+// handler returns (unless the handler read or wrote to "would block" and no edge was missed) and
 // when it is resumed, so a descriptor still ready fires again: level-triggered delivery without
 // a handler ever running twice at once, without a system call under the reactor's mutex per
 // event, and without a hung-up descriptor spinning the loop.

@@ -38,6 +38,10 @@ void Source::setTimer(Duration start, std::optional<Duration> interval, Duration
   state_->setTimer(start, interval);
 }
 
+void Source::clearTimer() { state_->clearTimer(); }
+
+void Source::markDrained() { state_->markDrained(); }
+
 void Source::resume() { state_->resume(shared_from_this()); }
 
 void Source::suspend() { state_->suspend(); }

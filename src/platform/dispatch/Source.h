@@ -50,8 +50,13 @@ class Source : public std::enable_shared_from_this<Source> {
   void setCancelHandler(Handler handler);
 
   // Timers: first fire `start` from now (clock time), then every `interval`; no interval fires
-  // once. Calling it again re-arms the timer from now.
+  // once. Calling it again re-arms the timer from now. Re-arming moves the timer's deadline and
+  // costs no allocation: a fire already waiting in the reactor's heap for an earlier moment
+  // finds the deadline moved and waits again for it, so at most one waits per timer.
   void setTimer(Duration start, std::optional<Duration> interval, Duration leeway = {});
+  // Timers: fires nothing until `setTimer` arms it again; fires not yet delivered are dropped.
+  // The source stays resumed, so one timer serves many time-outs in turn.
+  void clearTimer();
 
   void resume();
   void suspend();
@@ -62,6 +67,12 @@ class Source : public std::enable_shared_from_this<Source> {
   // waiting to be accepted, at least 1), an estimate of free room (write, at least 1), or the
   // number of fires merged into this call (timer).
   std::size_t data() const;
+
+  // Inside the event handler of a read or write source: the handler read (or wrote) until the
+  // descriptor would block (EAGAIN, or a short read or write on a stream), so the source need
+  // not look at the descriptor when the handler returns; readiness from then on comes as a new
+  // edge, which the source records even while its handler is still in flight.
+  void markDrained();
 
   struct State;
 

@@ -103,11 +103,21 @@ bool Source::State::isResumed() const {
   return !cancelled_ && suspendCount_ == 0;
 }
 
-bool Source::State::claimEvent() {
+bool Source::State::claimEvent(bool ended) {
   MutexLock lock(mutex_);
-  if (!wantsEventsLocked()) return false;
+  if (ended) ended_ = true;
+  if (!wantsEventsLocked()) {
+    // Busy or suspended: the delivery in flight, or the resume, must look at the descriptor.
+    if (!cancelled_) missedEdge_ = true;
+    return false;
+  }
   inFlight_ = true;
   return true;
+}
+
+void Source::State::markDrained() {
+  MutexLock lock(mutex_);
+  drained_ = true;
 }
 
 void Source::State::post() {
@@ -124,13 +134,14 @@ void Source::State::postOnCaller() {
 }
 
 void Source::State::recheck() {
-  pollfd watched{fd, static_cast<short>(type == Type::Read ? POLLIN | POLLPRI : POLLOUT), 0};
+  pollfd watched{
+      fd, static_cast<short>(type == Type::Read ? POLLIN | POLLPRI | POLLRDHUP : POLLOUT), 0};
   int ready;
   do {
     ready = ::poll(&watched, 1, 0);
   } while (ready < 0 && errno == EINTR);
   if (ready <= 0 || (watched.revents & POLLNVAL)) return;
-  if (claimEvent()) post();
+  if (claimEvent((watched.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0)) post();
 }
 
 // True, once, when the cancel handler is due: cancelled, resumed, nothing in flight.
@@ -197,7 +208,7 @@ void Source::State::cancel() {
     MutexLock lock(mutex_);
     if (cancelled_) return;
     cancelled_ = true;
-    ++timerGeneration_;
+    armed_ = false;
   }
   if (watchesDescriptor()) Reactor::shared().detach(this);
   bool runCancel = false;
@@ -217,7 +228,7 @@ void Source::State::abandon() {
     if (cancelled_) return;
     cancelled_ = true;
     cancelQueued_ = true;
-    ++timerGeneration_;
+    armed_ = false;
     cancel.swap(cancel_);
     event.swap(event_);
   }
@@ -262,6 +273,9 @@ void Source::State::deliver() {
         if (data_ > 0) handler = event_;
       } else {
         dataKnown_ = false;  // measured when the handler asks
+        // What came before now, the handler's own reads see.
+        drained_ = false;
+        missedEdge_ = false;
         handler = event_;
       }
     }
@@ -281,6 +295,7 @@ void Source::State::finishDelivery() {
   bool cancelNow = false;
   bool again = false;
   bool rearm = false;
+  bool lookAgain = false;
   {
     MutexLock lock(mutex_);
     inFlight_ = false;
@@ -289,11 +304,16 @@ void Source::State::finishDelivery() {
     } else if (suspendCount_ == 0) {
       if (watchesDescriptor()) {
         rearm = true;
+        // From here on an edge claims the source itself; one that came during the flight, or
+        // bytes the handler may have left, need a look.
+        lookAgain = missedEdge_ || !drained_ || ended_;
       } else if (pendingFires_ > 0) {
         inFlight_ = true;
         again = true;
       }
     }
+    drained_ = false;
+    missedEdge_ = false;
   }
   if (cancelNow) runCancel();
   if (again) post();
@@ -301,7 +321,7 @@ void Source::State::finishDelivery() {
     // Registered already: the descriptor itself says whether it is still ready, without the
     // reactor's lock. Otherwise the reactor registers it first.
     if (edgeArmed_.load(std::memory_order_acquire)) {
-      recheck();
+      if (lookAgain) recheck();
     } else {
       Reactor::shared().refresh(this);
     }
@@ -310,18 +330,34 @@ void Source::State::finishDelivery() {
 
 void Source::State::setTimer(Duration start, std::optional<Duration> interval) {
   MonoTime deadline;
-  std::uint64_t generation = 0;
+  std::optional<std::uint64_t> entry;
   {
     MutexLock lock(mutex_);
     if (cancelled_ || watchesDescriptor()) return;
-    generation = ++timerGeneration_;
     // A repeating timer needs a positive interval; anything else fires once.
     interval_ = interval && *interval > Duration::zero() ? interval : std::nullopt;
     deadline_ = Clock::shared()->monotonicNow() + std::max(start, Duration::zero());
     deadline = deadline_;
+    armed_ = true;
     pendingFires_ = 0;
+    entry = entryForDeadlineLocked();
   }
-  scheduleTimer(deadline, generation);
+  if (entry) scheduleTimer(deadline, *entry);
+}
+
+void Source::State::clearTimer() {
+  MutexLock lock(mutex_);
+  if (watchesDescriptor()) return;
+  // The entry in the heap stays and finds nothing armed; a later setTimer may use it.
+  armed_ = false;
+  pendingFires_ = 0;
+}
+
+// An entry already waiting for no later than the deadline will move on to it when it comes due.
+std::optional<std::uint64_t> Source::State::entryForDeadlineLocked() {
+  if (entryDeadline_ && *entryDeadline_ <= deadline_) return std::nullopt;
+  entryDeadline_ = deadline_;
+  return ++entryGeneration_;
 }
 
 void Source::State::scheduleTimer(MonoTime deadline, std::uint64_t generation) {
@@ -338,25 +374,37 @@ void Source::State::scheduleTimer(MonoTime deadline, std::uint64_t generation) {
 // On the reactor thread. Fires missed while the clock jumped are merged into one delivery, and
 // the next deadline stays on the timer's original grid.
 void Source::State::timerFired(std::uint64_t generation) {
-  std::optional<MonoTime> next;
+  std::optional<std::uint64_t> entry;
+  MonoTime next;
   bool postNow = false;
   {
     MutexLock lock(mutex_);
-    if (generation != timerGeneration_ || cancelled_) return;
+    if (generation != entryGeneration_) return;  // an earlier re-arm scheduled another entry
+    entryDeadline_.reset();
+    if (cancelled_ || !armed_) return;
     auto now = Clock::shared()->monotonicNow();
-    std::uint64_t fires = 1;
-    if (interval_) {
-      if (now > deadline_) fires += static_cast<std::uint64_t>((now - deadline_) / *interval_);
-      deadline_ += *interval_ * static_cast<std::int64_t>(fires);
+    if (now < deadline_) {
+      // Re-armed later since this entry was scheduled: wait again, for the deadline now.
+      entry = entryForDeadlineLocked();
       next = deadline_;
-    }
-    pendingFires_ += fires;
-    if (suspendCount_ == 0 && !inFlight_) {
-      inFlight_ = true;
-      postNow = true;
+    } else {
+      std::uint64_t fires = 1;
+      if (interval_) {
+        if (now > deadline_) fires += static_cast<std::uint64_t>((now - deadline_) / *interval_);
+        deadline_ += *interval_ * static_cast<std::int64_t>(fires);
+        entry = entryForDeadlineLocked();
+        next = deadline_;
+      } else {
+        armed_ = false;
+      }
+      pendingFires_ += fires;
+      if (suspendCount_ == 0 && !inFlight_) {
+        inFlight_ = true;
+        postNow = true;
+      }
     }
   }
-  if (next) scheduleTimer(*next, generation);
+  if (entry) scheduleTimer(next, *entry);
   if (postNow) post();
 }
 

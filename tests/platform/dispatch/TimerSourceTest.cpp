@@ -204,3 +204,57 @@ TEST(TimerSourceTest, CancelledTimersLeaveTheHeapBeforeTheirDeadline) {
   EXPECT_TRUE(later.waitCount(1));
   keeper->cancel();
 }
+
+// A socket re-arms its time-out for every read: moving the deadline later must not add a heap
+// entry each time (the one waiting moves on to the deadline when it comes due), and the timer
+// still fires at the last deadline, not at an earlier one.
+TEST(TimerSourceTest, RearmingLaterKeepsOneHeapEntryAndFiresAtTheLastDeadline) {
+  ScopedManualClock clock;
+  auto q = Queue::serial("moved-deadline");
+  Probe probe;
+  auto timer = recordingTimer(q, probe);
+  timer->resume();
+  timer->setTimer(seconds(30), std::nullopt);
+  const std::size_t armed = Reactor::shared().timerCount();
+  for (int i = 0; i < 100; ++i) {
+    clock->advance(milliseconds(100));
+    timer->setTimer(seconds(30), std::nullopt);  // due 30 s from now
+  }
+  EXPECT_LE(Reactor::shared().timerCount(), armed);
+  clock->advance(milliseconds(29900));  // past the first deadline, 0.1 s short of the last
+  settle(q);
+  EXPECT_TRUE(probe.values().empty());
+  clock->advance(milliseconds(100));
+  settle(q);
+  EXPECT_EQ(probe.values(), std::vector<int>{1});
+  timer->cancel();
+  q->sync([] {});
+}
+
+// Cleared, a timer fires nothing, also when it was already due; armed again it fires at its new
+// deadline only.
+TEST(TimerSourceTest, AClearedTimerFiresOnlyOnceArmedAgain) {
+  ScopedManualClock clock;
+  auto q = Queue::serial("cleared");
+  Probe probe;
+  auto timer = recordingTimer(q, probe);
+  timer->resume();
+  timer->setTimer(seconds(5), std::nullopt);
+  clock->advanceSeconds(2);
+  timer->clearTimer();
+  clock->advanceSeconds(10);
+  settle(q);
+  EXPECT_TRUE(probe.values().empty());
+  timer->setTimer(seconds(5), std::nullopt);
+  clock->advanceSeconds(4);
+  settle(q);
+  EXPECT_TRUE(probe.values().empty());
+  clock->advanceSeconds(1);
+  settle(q);
+  EXPECT_EQ(probe.values(), std::vector<int>{1});
+  clock->advanceSeconds(60);
+  settle(q);
+  EXPECT_EQ(probe.values(), std::vector<int>{1});
+  timer->cancel();
+  q->sync([] {});
+}

@@ -182,6 +182,22 @@ void DispatchSocket::notifyDelegate(DispatchSocketDelegate::Call which,
       [theDelegate = std::move(theDelegate), call = std::move(call)] { call(*theDelegate); });
 }
 
+void DispatchSocket::notifyDelegateOf(DispatchSocketDelegate::Call which,
+                                      DispatchSocketCallPool::Kind kind, long tag, SocketData data,
+                                      std::size_t length) {
+  if (!_delegateQueue) return;
+  auto theDelegate = _delegate.lock();
+  if (!theDelegate || !theDelegate->answers(which)) return;
+  auto* call = callPool_.take();
+  call->kind = kind;
+  call->delegate = std::move(theDelegate);
+  call->socket = shared_from_this();
+  call->data = std::move(data);
+  call->tag = tag;
+  call->length = length;
+  _delegateQueue->async(DispatchSocketCallPool::work(call));
+}
+
 std::shared_ptr<Source> DispatchSocket::makeTimeoutTimer(double timeout,
                                                          void (DispatchSocket::*fire)()) {
   auto timer = Source::makeTimer(socketQueue);
@@ -190,6 +206,30 @@ std::shared_ptr<Source> DispatchSocket::makeTimeoutTimer(double timeout,
   timer->setTimer(platform::seconds(timeout), std::nullopt);
   timer->resume();
   return timer;
+}
+
+void DispatchSocket::armTimeoutTimer(std::shared_ptr<Source>& timer, double timeout,
+                                     void (DispatchSocket::*fire)()) {
+  if (!timer) {
+    timer = Source::makeTimer(socketQueue);
+    // Weakly: the timer lives as long as the connection, and a socket nobody holds any more
+    // must still go away (its destructor cancels the timer).
+    timer->setEventHandler([weak = weak_from_this(), fire] {
+      if (auto self = weak.lock()) ((*self).*fire)();
+    });
+    timer->resume();
+  }
+  timer->setTimer(platform::seconds(timeout), std::nullopt);
+}
+
+void DispatchSocket::disarmTimeoutTimer(const std::shared_ptr<Source>& timer) {
+  if (timer) timer->clearTimer();
+}
+
+void DispatchSocket::endTimeoutTimer(std::shared_ptr<Source>& timer) {
+  if (!timer) return;
+  timer->cancel();
+  timer.reset();
 }
 
 void DispatchSocket::askForExtension(DispatchSocketDelegate::Call which, ExtensionQuestion ask,
@@ -704,6 +744,8 @@ void DispatchSocket::closeWithError(const std::optional<Error>& error) {
   closeSSL();
   if (currentRead) endCurrentRead();
   if (currentWrite) endCurrentWrite();
+  endTimeoutTimer(readTimer);
+  endTimeoutTimer(writeTimer);
   readQueue.clear();
   writeQueue.clear();
   preBuffer.reset();
@@ -787,13 +829,17 @@ void DispatchSocket::setupReadAndWriteSourcesForNewlyConnectedSocket(int socketF
       self->doReadData();
       return;
     }
-    self->socketFDBytesAvailable = self->readSource->data();
-    if (self->socketFDBytesAvailable > 0) {
-      self->doReadData();
-      return;
+    // The engine (and the handshake) reads as much as the descriptor holds, so it must know.
+    if (self->flags & (flagSecure | flagTLSStartingRead)) {
+      self->socketFDBytesAvailable = self->readSource->data();
+      if (self->socketFDBytesAvailable > 0) {
+        self->doReadData();
+        return;
+      }
     }
-    // Readable with nothing to read. The event may be stale: a read pass that ran between the
-    // descriptor turning readable and this handler may have taken the bytes already. A peek
+    // In the clear, with no read to fill, only whether bytes wait matters, and a peek answers
+    // that as a count would. With nothing to read the event may be stale (a read pass that ran
+    // between the descriptor turning readable and this handler took the bytes); the peek also
     // tells that apart from the peer closing or resetting the connection.
     char probe;
     ssize_t peeked = ::recv(socketFD, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
@@ -802,7 +848,11 @@ void DispatchSocket::setupReadAndWriteSourcesForNewlyConnectedSocket(int socketF
       self->doReadData();
       return;
     }
-    if (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+    if (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      self->readSourceDrained();
+      return;
+    }
+    if (peeked < 0 && errno == EINTR) return;
     // The peek itself may have taken the reset: the error it reports is the pending one.
     if (peeked < 0) {
       self->closeWithError(errnoErrorWithReason("Error in read() function"));
@@ -841,6 +891,14 @@ void DispatchSocket::setupReadAndWriteSourcesForNewlyConnectedSocket(int socketF
   readSource->resume();
   // Writable until a write meets a full send buffer; only then is the write source needed.
   flags |= flagWritable | flagWriteSourcePaused;
+}
+
+void DispatchSocket::readSourceDrained() {
+  if (readSource) readSource->markDrained();
+}
+
+void DispatchSocket::writeSourceDrained() {
+  if (writeSource) writeSource->markDrained();
 }
 
 void DispatchSocket::suspendReadSource() {

@@ -54,6 +54,7 @@
 #include "platform/foundation/SharedObject.h"
 #include "platform/foundation/Value.h"
 #include "platform/net/StreamSSLSettings.h"
+#include "sockets/dispatch/DispatchSocketCallPool.h"
 #include "sockets/dispatch/DispatchSocketDelegate.h"
 #include "sockets/dispatch/DispatchSocketPreBuffer.h"
 #include "sockets/dispatch/SocketData.h"
@@ -425,10 +426,23 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   // Queues `call` on the delegate queue when the delegate answers `which`.
   void notifyDelegate(DispatchSocketDelegate::Call which,
                       std::function<void(DispatchSocketDelegate&)> call);
+  // The same for the calls every read and write makes, carried by a record of `callPool_`, so
+  // they allocate nothing.
+  void notifyDelegateOf(DispatchSocketDelegate::Call which, DispatchSocketCallPool::Kind kind,
+                        long tag, SocketData data = {}, std::size_t length = 0);
 
   // A one-shot timer on the socket queue that calls `fire` after `timeout` seconds.
   std::shared_ptr<platform::dispatch::Source> makeTimeoutTimer(double timeout,
                                                                void (DispatchSocket::*fire)());
+  // Arms `timer` (made on first use, kept for the connection) to call `fire` after `timeout`
+  // seconds. Re-arming moves its deadline, so a read or write costs no timer of its own; the
+  // timer holds the socket weakly and never keeps it alive.
+  void armTimeoutTimer(std::shared_ptr<platform::dispatch::Source>& timer, double timeout,
+                       void (DispatchSocket::*fire)());
+  // Disarms it (the read or write it guarded ended), keeping it for the next one.
+  static void disarmTimeoutTimer(const std::shared_ptr<platform::dispatch::Source>& timer);
+  // Ends it for good (the socket closes).
+  static void endTimeoutTimer(std::shared_ptr<platform::dispatch::Source>& timer);
   // Asks the delegate, when it answers `which`, how much longer a held read or write may take;
   // the answer comes back to `extend` on the socket queue. Otherwise `extend(0)` runs at once.
   using ExtensionQuestion = std::function<std::optional<double>(
@@ -497,6 +511,10 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   // bound), else what the read-ahead buffer holds without growing.
   std::size_t optimisticReadLength() const;
   void doReadEOF();
+  // The read or write source's handler took the descriptor to "would block": the source need
+  // not look at it again when the handler returns.
+  void readSourceDrained();
+  void writeSourceDrained();
   void completeCurrentRead();
   void endCurrentRead();
   void setupReadTimerWithTimeout(double timeout);
@@ -618,6 +636,8 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   std::size_t socketFDBytesAvailable = 0;
   DispatchSocketPreBuffer preBuffer{4096};
   std::shared_ptr<void> _userData;
+  // Any thread (it guards itself): the records of the frequent delegate calls.
+  DispatchSocketCallPool callPool_;
   // Connecting: the attempt's generation (results of older ones are dropped), its timer, the
   // local addresses to bind to, and the write source that waits for the connect's outcome (its
   // cancel handler closes the descriptor unless `connectHandedOver_` says it went on to the

@@ -277,6 +277,7 @@ void DispatchSocket::doReadData() {
                result < 0) {
       if (errno == EWOULDBLOCK) {
         waiting = true;
+        readSourceDrained();
       } else {
         error = errnoErrorWithReason("Error in read() function");
       }
@@ -286,6 +287,8 @@ void DispatchSocket::doReadData() {
       socketFDBytesAvailable = 0;
     } else {
       bytesRead = static_cast<std::size_t>(result);
+      // A stream that gives less than was asked has nothing more to give now.
+      if (bytesRead < bytesToRead) readSourceDrained();
       if (bytesRead < bytesToRead || socketFDBytesAvailable <= bytesRead) {
         socketFDBytesAvailable = 0;
       } else {
@@ -339,10 +342,9 @@ void DispatchSocket::doReadData() {
     completeCurrentRead();
     if (!error && (!socketEOF || preBuffer.availableBytes() > 0)) maybeDequeueRead();
   } else if (totalBytesReadForCurrentRead > 0) {
-    notifyDelegate(
-        DispatchSocketDelegate::kDidReadPartialData,
-        [self = shared_from_this(), length = totalBytesReadForCurrentRead, tag = packet.tag](
-            DispatchSocketDelegate& d) { d.socketDidReadPartialDataOfLength(self, length, tag); });
+    notifyDelegateOf(DispatchSocketDelegate::kDidReadPartialData,
+                     DispatchSocketCallPool::Kind::ReadPartialData, packet.tag, {},
+                     totalBytesReadForCurrentRead);
   }
 
   // 4. Aftermath.
@@ -421,24 +423,20 @@ void DispatchSocket::completeCurrentRead() {
     }
     result = SocketData(packet.buffer, packet.startOffset, packet.bytesDone);
   }
-  notifyDelegate(DispatchSocketDelegate::kDidReadData,
-                 [self = shared_from_this(), result = std::move(result), tag = packet.tag](
-                     DispatchSocketDelegate& d) { d.socketDidReadData(self, result, tag); });
+  notifyDelegateOf(DispatchSocketDelegate::kDidReadData, DispatchSocketCallPool::Kind::ReadData,
+                   packet.tag, std::move(result));
   endCurrentRead();
 }
 
 void DispatchSocket::endCurrentRead() {
-  if (readTimer) {
-    readTimer->cancel();
-    readTimer.reset();
-  }
+  disarmTimeoutTimer(readTimer);
   currentRead.reset();
 }
 
 // --- Read time-outs ----------------------------------------------------------------------------
 
 void DispatchSocket::setupReadTimerWithTimeout(double timeout) {
-  if (timeout >= 0.0) readTimer = makeTimeoutTimer(timeout, &DispatchSocket::doReadTimeout);
+  if (timeout >= 0.0) armTimeoutTimer(readTimer, timeout, &DispatchSocket::doReadTimeout);
 }
 
 void DispatchSocket::doReadTimeout() {

@@ -294,7 +294,9 @@ int DispatchSocket::sslReadWithBuffer(void* buffer, std::size_t* bufferLength) {
     const int savedErrno = errno;
     socketFDBytesAvailable = 0;
     *bufferLength = totalBytesRead;
-    return savedErrno == EWOULDBLOCK ? security::errSSLWouldBlock : security::errSSLClosedAbort;
+    if (savedErrno != EWOULDBLOCK) return security::errSSLClosedAbort;
+    readSourceDrained();
+    return security::errSSLWouldBlock;
   }
   if (result == 0) {
     socketFDBytesAvailable = 0;
@@ -302,6 +304,11 @@ int DispatchSocket::sslReadWithBuffer(void* buffer, std::size_t* bufferLength) {
     return security::errSSLClosedAbort;
   }
   const auto bytesRead = static_cast<std::size_t>(result);
+  if (bytesRead < readLength) {
+    // A stream that gives less than was asked has nothing more to give now.
+    readSourceDrained();
+    socketFDBytesAvailable = 0;
+  }
   socketFDBytesAvailable -= std::min(socketFDBytesAvailable, bytesRead);
   std::size_t delivered = bytesRead;
   if (readIntoPreBuffer) {
@@ -330,6 +337,7 @@ int DispatchSocket::sslWriteWithBuffer(const void* buffer, std::size_t* bufferLe
     flags &= ~flagWritable;
     *bufferLength = 0;
     if (!wouldBlock) return security::errSSLClosedAbort;
+    writeSourceDrained();
     // A handshake step has no write pass behind it to wait for room: the source must run.
     resumeWriteSource();
     return security::errSSLWouldBlock;

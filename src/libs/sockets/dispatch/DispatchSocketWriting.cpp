@@ -171,11 +171,8 @@ void DispatchSocket::doWriteData() {
     resumeWriteSource();
   }
   if (bytesWritten > 0) {
-    notifyDelegate(
-        DispatchSocketDelegate::kDidWritePartialData,
-        [self = shared_from_this(), bytesWritten, tag = packet.tag](DispatchSocketDelegate& d) {
-          d.socketDidWritePartialDataOfLength(self, bytesWritten, tag);
-        });
+    notifyDelegateOf(DispatchSocketDelegate::kDidWritePartialData,
+                     DispatchSocketCallPool::Kind::WritePartialData, packet.tag, {}, bytesWritten);
   }
   if (error) closeWithError(error);
 }
@@ -227,6 +224,7 @@ void DispatchSocket::writePlainly(DispatchWritePacket& packet, std::size_t* byte
       if (errno == EINTR) continue;
       if (errno == EWOULDBLOCK) {
         *waiting = true;
+        writeSourceDrained();
       } else {
         *error = errnoErrorWithReason(at < memoryLength ? "Error in write() function"
                                                         : "Error in sendfile() function");
@@ -234,7 +232,10 @@ void DispatchSocket::writePlainly(DispatchWritePacket& packet, std::size_t* byte
       return;
     }
     *bytesWritten += static_cast<std::size_t>(result);
-    if (static_cast<std::size_t>(result) < offered) return;
+    if (static_cast<std::size_t>(result) < offered) {
+      writeSourceDrained();  // the send buffer took what it had room for
+      return;
+    }
   }
 }
 
@@ -322,25 +323,20 @@ void DispatchSocket::writeSecurely(const std::uint8_t* buffer, std::size_t bytes
 void DispatchSocket::completeCurrentWrite() {
   platform::assertThat(currentWrite != nullptr,
                        "Trying to complete current write when there is no current write.");
-  notifyDelegate(DispatchSocketDelegate::kDidWriteData,
-                 [self = shared_from_this(), tag = currentWrite->tag](DispatchSocketDelegate& d) {
-                   d.socketDidWriteDataWithTag(self, tag);
-                 });
+  notifyDelegateOf(DispatchSocketDelegate::kDidWriteData, DispatchSocketCallPool::Kind::WriteData,
+                   currentWrite->tag);
   endCurrentWrite();
 }
 
 void DispatchSocket::endCurrentWrite() {
-  if (writeTimer) {
-    writeTimer->cancel();
-    writeTimer.reset();
-  }
+  disarmTimeoutTimer(writeTimer);
   currentWrite.reset();
 }
 
 // --- Write time-outs ---------------------------------------------------------------------------
 
 void DispatchSocket::setupWriteTimerWithTimeout(double timeout) {
-  if (timeout >= 0.0) writeTimer = makeTimeoutTimer(timeout, &DispatchSocket::doWriteTimeout);
+  if (timeout >= 0.0) armTimeoutTimer(writeTimer, timeout, &DispatchSocket::doWriteTimeout);
 }
 
 void DispatchSocket::doWriteTimeout() {

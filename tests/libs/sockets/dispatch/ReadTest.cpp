@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "SocketHarness.h"
+#include "platform/dispatch/Reactor.h"
 #include "platform/foundation/Clock.h"
 
 using namespace sockettest;
@@ -298,6 +299,33 @@ TEST_P(ReadTest, AReadTimeoutNobodyExtendsClosesTheSocket) {
             (std::vector<std::string>{"disconnect " + kDomain + " 4"}));
   EXPECT_EQ(events().disconnectError()->localizedDescription(), "Read operation timed out");
   EXPECT_TRUE(client->waitForClose());
+}
+
+// Every timed read re-arms one timer the socket keeps: however many reads went before, the
+// reactor's heap holds no entry of theirs beyond the one waiting, and the last read still times
+// out exactly at its own deadline (the entry that waits comes due first and moves on to it).
+TEST_P(ReadTest, TimedReadsShareOneTimerThatStillFiresOnTime) {
+  using std::chrono::milliseconds;
+  ScopedManualClock clock;
+  connect();
+  sock->readDataToData(DispatchSocket::LFData(), 30.0, 0);
+  client->send("0\n");
+  ASSERT_TRUE(events().waitForCount("read", 1));
+  const std::size_t waiting = platform::dispatch::Reactor::shared().timerCount();
+  for (int tag = 1; tag <= 50; ++tag) {
+    clock->advance(milliseconds(100));
+    sock->readDataToData(DispatchSocket::LFData(), 30.0, tag);
+    client->send(std::to_string(tag) + "\n");
+    ASSERT_TRUE(events().waitForCount("read", static_cast<std::size_t>(tag) + 1));
+  }
+  EXPECT_LE(platform::dispatch::Reactor::shared().timerCount(), waiting);
+  sock->readDataToData(DispatchSocket::LFData(), 30.0, 99);
+  awaitCurrentRead();
+  clock->advance(milliseconds(29900));
+  EXPECT_TRUE(events().quietFor("disconnect", 50));
+  clock->advance(milliseconds(100));
+  ASSERT_TRUE(events().waitForCount("disconnect", 1));
+  EXPECT_EQ(events().disconnectError()->code(), kDispatchSocketReadTimeoutError);
 }
 
 TEST_P(ReadTest, ATimeoutOfZeroFiresAtOnceAndANegativeOneNever) {
