@@ -343,6 +343,11 @@ TEST_F(HTTPConnectionTest, WithoutADocumentRootNothingIsFound) {
 
 namespace {
 
+void expectClosedWithoutReply(RawClient& client) {
+  EXPECT_EQ(client.readToEnd(), "");
+  EXPECT_TRUE(client.closedByServer());
+}
+
 TEST_F(HTTPConnectionTest, AHeadInPiecesIsCheckedLineByLineAsThePiecesCome) {
   {
     SCOPED_TRACE("a head sent a byte at a time is answered as a whole one is");
@@ -365,16 +370,14 @@ TEST_F(HTTPConnectionTest, AHeadInPiecesIsCheckedLineByLineAsThePiecesCome) {
     SCOPED_TRACE("a line that reaches the limit unended closes the connection");
     RawClient client(port);
     client.send("GET /" + std::string(8190, 'a'));
-    EXPECT_EQ(client.readToEnd(), "");
-    EXPECT_TRUE(client.closedByServer());
+    expectClosedWithoutReply(client);
   }
   {
     SCOPED_TRACE("the 101st unfinished line closes the connection");
     RawClient client(port);
     client.send("GET /x.ts HTTP/1.1\r\n");
     for (int i = 0; i < 100; ++i) client.send("X-" + std::to_string(i) + ": v\r\n");
-    EXPECT_EQ(client.readToEnd(), "");
-    EXPECT_TRUE(client.closedByServer());
+    expectClosedWithoutReply(client);
   }
 }
 
@@ -427,8 +430,7 @@ TEST_F(HTTPConnectionTest, EachHeadLineHasThirtySecondsOfItsOwn) {
     client.send("GET /x.ts HTTP/1.1\r\n");
     ASSERT_TRUE(testsupport::runUntil([] { return HeadLineCountingConnection::lines == 1; }));
     clock->advanceSeconds(31);
-    EXPECT_EQ(client.readToEnd(), "");
-    EXPECT_TRUE(client.closedByServer());
+    expectClosedWithoutReply(client);
   }
 }
 

@@ -88,8 +88,9 @@ bool isDirectory(const std::string& path) {
 // The end of a request head: the socket splits what it reads there, so bytes after it (a body,
 // the next request) stay with the socket for the reads that want them.
 const SocketData& headEnd() {
-  static const SocketData end("\r\n\r\n");
-  return end;
+  // Never destroyed: connections on pool threads may still start reads while the process exits.
+  static const SocketData* const end = new SocketData("\r\n\r\n");
+  return *end;
 }
 
 // Whether a file that failed to open may open later (descriptors, memory, permissions), as
