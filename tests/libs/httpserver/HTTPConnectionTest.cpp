@@ -16,6 +16,7 @@
 #include <regex>
 
 #include "HttpServerTestSupport.h"
+#include "httpserver/core/DocumentRoot.h"
 #include "httpserver/core/HTTPConnection.h"
 #include "httpserver/core/HTTPServer.h"
 #include "platform/foundation/Paths.h"
@@ -30,6 +31,11 @@ using httpservertest::Reply;
 using testsupport::writeFile;
 
 class HTTPConnectionTest : public ::testing::Test {
+ public:
+  static std::string get(const std::string& target, const std::string& extra = "") {
+    return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extra + "\r\n";
+  }
+
  protected:
   void SetUp() override {
     documents = platform::Paths::documents();
@@ -52,6 +58,14 @@ class HTTPConnectionTest : public ::testing::Test {
     std::filesystem::create_directories(documents + "/6");
     writeFile(documents + "/6/x", "six");
     std::filesystem::create_symlink(root + "/x.ts", root + "/link.ts");
+    std::filesystem::create_symlink("x.ts", root + "/near.ts");
+    std::filesystem::create_symlink(root + "/dir", root + "/linkdir");
+    std::filesystem::create_symlink(documents + "/77/secret", root + "/out.ts");
+    std::filesystem::create_symlink("../77/secret", root + "/up.ts");
+    std::filesystem::create_symlink(documents + "/6", root + "/outdir");
+    std::filesystem::create_symlink("/proc/self/root", root + "/procroot");
+    std::filesystem::create_directories(root + "/trap");
+    std::filesystem::create_symlink(documents + "/77/secret", root + "/trap/index.html");
     ASSERT_EQ(::mkfifo((root + "/fifo").c_str(), 0600), 0);
     server = httpservertest::startServer(root);
     ASSERT_TRUE(server);
@@ -60,10 +74,6 @@ class HTTPConnectionTest : public ::testing::Test {
   }
   void TearDown() override {
     if (server) server->stop();
-  }
-
-  static std::string get(const std::string& target, const std::string& extra = "") {
-    return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extra + "\r\n";
   }
 
   testsupport::TempHome home;
@@ -195,7 +205,9 @@ struct PathCase {
   std::string body;
 };
 
-TEST_F(HTTPConnectionTest, RequestPathsMapToRegularFilesUnderTheRootOnly) {
+// Every road out of the root, lexical or through links, in the request or on disk.
+void expectPathsMapToRegularFilesUnderTheRootOnly(std::uint16_t port,
+                                                  const std::string& documents) {
   const PathCase cases[] = {
       {"/1_2024_55/index.m3u8", 200, "#EXTM3U\n"},
       {"/x.ts", 200, "x-bytes"},
@@ -207,7 +219,10 @@ TEST_F(HTTPConnectionTest, RequestPathsMapToRegularFilesUnderTheRootOnly) {
       {"//x.ts", 200, "x-bytes"},
       {"x.ts", 200, "x-bytes"},
       {"http://127.0.0.1:1/x.ts", 200, "x-bytes"},
-      {"/link.ts", 200, "x-bytes"},  // symbolic links are followed
+      {"/link.ts", 200, "x-bytes"},  // symbolic links inside the root are followed
+      {"/near.ts", 200, "x-bytes"},
+      {"/linkdir/", 200, "htm"},
+      {"/linkdir/index.htm", 200, "htm"},
       {"/dir/", 200, "htm"},
       {"/dir", 200, "htm"},
       {"/both/", 200, "html"},
@@ -220,6 +235,7 @@ TEST_F(HTTPConnectionTest, RequestPathsMapToRegularFilesUnderTheRootOnly) {
       {"/../6/x", 404, ""},
       {"/../77/secret", 404, ""},
       {"/..%2f77/secret", 404, ""},
+      {"/dir%2f..%2f..%2f77%2fsecret", 404, ""},
       {"/%2e%2e/6/x", 404, ""},
       {"/..%00x", 404, ""},
       {"/x.ts%00.m3u8", 404, ""},
@@ -228,15 +244,59 @@ TEST_F(HTTPConnectionTest, RequestPathsMapToRegularFilesUnderTheRootOnly) {
       {"/%ff.ts", 404, ""},
       {"/fifo", 404, ""},
       {"mailto:x", 404, ""},
+      {"/out.ts", 404, ""},  // links leading out of the root, absolute or relative
+      {"/up.ts", 404, ""},
+      {"/outdir/x", 404, ""},
+      {"/trap/", 404, ""},                                // an index page that leads out
+      {"/procroot" + documents + "/77/secret", 404, ""},  // through a link of /proc
   };
   RawClient client(port);
   for (const auto& c : cases) {
-    client.send(get(c.target));
+    client.send(HTTPConnectionTest::get(c.target));
     auto reply = client.readReply();
     ASSERT_TRUE(reply) << c.target;
     EXPECT_EQ(reply->status(), c.status) << c.target;
     EXPECT_EQ(reply->body, c.body) << c.target;
   }
+}
+
+TEST_F(HTTPConnectionTest, RequestPathsMapToRegularFilesUnderTheRootOnly) {
+  expectPathsMapToRegularFilesUnderTheRootOnly(port, documents);
+}
+
+// Where the kernel refuses the confined walk, items are opened by their resolved path: the same
+// answers.
+std::shared_ptr<HTTPConnection> connectionWalkingByPath(std::shared_ptr<DispatchSocket> socket,
+                                                        std::shared_ptr<HTTPConfig> config) {
+  auto byPath = std::make_shared<HTTPConfig>(
+      config->server(), DocumentRoot::open(*config->documentRoot(), DocumentRoot::Walk::ByPath),
+      config->queue());
+  return HTTPConnection::initWithAsyncSocket(std::move(socket), std::move(byPath));
+}
+
+TEST_F(HTTPConnectionTest, RequestPathsOpenedByPathMapToRegularFilesUnderTheRootOnly) {
+  server->stop();
+  server = httpservertest::startServer(root, &connectionWalkingByPath);
+  ASSERT_TRUE(server);
+  expectPathsMapToRegularFilesUnderTheRootOnly(server->listeningPort(), documents);
+}
+
+TEST_F(HTTPConnectionTest, ARootFolderRemovedAndMadeAgainIsServedAnew) {
+  RawClient client(port);
+  client.send(get("/x.ts"));
+  auto before = client.readReply();
+  ASSERT_TRUE(before);
+  EXPECT_EQ(before->body, "x-bytes");
+  std::filesystem::remove_all(root);
+  std::filesystem::create_directories(root);
+  writeFile(root + "/x.ts", "new bytes");
+  client.send(get("/x.ts") + get("/missing.ts"));
+  auto after = client.readReply();
+  auto missing = client.readReply();
+  ASSERT_TRUE(after && missing);
+  EXPECT_EQ(after->status(), 200);
+  EXPECT_EQ(after->body, "new bytes");
+  EXPECT_EQ(missing->status(), 404);
 }
 
 TEST_F(HTTPConnectionTest, AFifoDoesNotHoldUpOtherConnections) {
@@ -275,6 +335,105 @@ TEST_F(HTTPConnectionTest, WithoutADocumentRootNothingIsFound) {
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->status(), 404);
   other->stop();
+}
+
+}  // namespace
+
+// --- Heads arriving in pieces ----------------------------------------------------------------
+
+namespace {
+
+void expectClosedWithoutReply(RawClient& client) {
+  EXPECT_EQ(client.readToEnd(), "");
+  EXPECT_TRUE(client.closedByServer());
+}
+
+TEST_F(HTTPConnectionTest, AHeadInPiecesIsCheckedLineByLineAsThePiecesCome) {
+  {
+    SCOPED_TRACE("a head sent a byte at a time is answered as a whole one is");
+    RawClient client(port);
+    for (char byte : get("/x.ts")) client.send(std::string(1, byte));
+    auto reply = client.readReply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->body, "x-bytes");
+  }
+  {
+    SCOPED_TRACE("a malformed line is refused once it ends, before the head does");
+    RawClient client(port);
+    client.send("GET /x.ts HTTP/1.1\r\nBad Header\r\n");
+    auto reply = client.readReply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->statusLine, "HTTP/1.1 400 Bad Request");
+    EXPECT_TRUE(client.closedByServer());
+  }
+  {
+    SCOPED_TRACE("a line that reaches the limit unended closes the connection");
+    RawClient client(port);
+    // Exactly the limit, so that the server has read every byte when it closes (unread bytes
+    // would turn the close into a reset).
+    client.send("GET /" + std::string(8190 - 5, 'a'));
+    expectClosedWithoutReply(client);
+  }
+  {
+    SCOPED_TRACE("the 101st unfinished line closes the connection");
+    RawClient client(port);
+    client.send("GET /x.ts HTTP/1.1\r\n");
+    for (int i = 0; i < 100; ++i) client.send("X-" + std::to_string(i) + ": v\r\n");
+    expectClosedWithoutReply(client);
+  }
+}
+
+}  // namespace
+
+// Tells, after each piece of a head, how many of its lines the connection has taken.
+class HeadLineCountingConnection : public HTTPConnection {
+  CH_SHARED_OBJECT(HeadLineCountingConnection)
+
+ public:
+  static inline std::atomic<std::uint32_t> lines{0};
+
+  void socketDidReadPartialDataOfLength(const std::shared_ptr<DispatchSocket>& sock,
+                                        std::size_t partialLength, long tag) override {
+    HTTPConnection::socketDidReadPartialDataOfLength(sock, partialLength, tag);
+    lines = numHeaderLines;
+  }
+
+ protected:
+  using HTTPConnection::HTTPConnection;
+};
+
+namespace {
+
+TEST_F(HTTPConnectionTest, EachHeadLineHasThirtySecondsOfItsOwn) {
+  platform::ScopedManualClock clock;
+  server->stop();
+  server = httpservertest::startServer(
+      root, &HTTPConnection::initWithAsyncSocket<HeadLineCountingConnection>);
+  ASSERT_TRUE(server);
+  HeadLineCountingConnection::lines = 0;
+  {
+    SCOPED_TRACE("lines 20 s apart make a head of 40 s");
+    RawClient client(server->listeningPort());
+    client.send("GET /x.ts HTTP/1.1\r\n");
+    ASSERT_TRUE(testsupport::runUntil([] { return HeadLineCountingConnection::lines == 1; }));
+    clock->advanceSeconds(20);
+    client.send("Host: 127.0.0.1\r\n");
+    ASSERT_TRUE(testsupport::runUntil([] { return HeadLineCountingConnection::lines == 2; }));
+    clock->advanceSeconds(20);
+    client.send("\r\n");
+    auto reply = client.readReply();
+    ASSERT_TRUE(reply) << "each line came within 30 s of the one before";
+    EXPECT_EQ(reply->body, "x-bytes");
+  }
+  {
+    SCOPED_TRACE("a line that does not come within 30 s closes the connection");
+    HeadLineCountingConnection::lines = 0;
+    RawClient client(server->listeningPort());
+    client.send("GET /x.ts HTTP/1.1\r\n");
+    ASSERT_TRUE(testsupport::runUntil([] { return HeadLineCountingConnection::lines == 1; }));
+    clock->advanceSeconds(31);
+    expectClosedWithoutReply(client);
+  }
 }
 
 }  // namespace

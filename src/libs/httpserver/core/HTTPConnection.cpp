@@ -3,6 +3,7 @@
 #include <openssl/crypto.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 
 #include "httpserver/core/ChunkedBodyReader.h"
+#include "httpserver/core/DocumentRoot.h"
 #include "httpserver/core/HTData.h"
 #include "httpserver/core/HTNumber.h"
 #include "httpserver/core/HTTPAuthenticationRequest.h"
@@ -62,6 +64,9 @@ constexpr double TIMEOUT_READ_BODY = 30;
 
 constexpr std::size_t MAX_HEADER_LINE_LENGTH = 8190;
 constexpr std::uint32_t MAX_HEADER_LINES = 100;
+// The longest head those two limits let through (the lines and the blank one); a read reaching
+// it has broken one of them already.
+constexpr std::size_t MAX_HEAD_LENGTH = (MAX_HEADER_LINES + 1) * MAX_HEADER_LINE_LENGTH;
 // Body piece size, and the most body bytes queued on the socket at once.
 constexpr std::size_t READ_CHUNKSIZE = 128 * 1024;
 // Pieces of a request body of known length.
@@ -80,6 +85,14 @@ bool isDirectory(const std::string& path) {
   return ::stat(path.c_str(), &attributes) == 0 && S_ISDIR(attributes.st_mode);
 }
 
+// The end of a request head: the socket splits what it reads there, so bytes after it (a body,
+// the next request) stay with the socket for the reads that want them.
+const SocketData& headEnd() {
+  // Never destroyed: connections on pool threads may still start reads while the process exits.
+  static const SocketData* const end = new SocketData("\r\n\r\n");
+  return *end;
+}
+
 // Whether a file that failed to open may open later (descriptors, memory, permissions), as
 // against a path that names no file to serve.
 bool isUnavailable(int openError) {
@@ -89,6 +102,7 @@ bool isUnavailable(int openError) {
     case ENOTDIR:
     case ELOOP:
     case ENAMETOOLONG:
+    case EXDEV:  // it would lie outside the document root
       return false;
     default:
       return true;
@@ -211,8 +225,7 @@ std::optional<std::string> HTTPConnection::filePathForURI(const std::optional<st
   return filePathForURI(path, false);
 }
 
-std::optional<std::string> HTTPConnection::filePathForURI(const std::optional<std::string>& path,
-                                                          bool allowDirectory) {
+std::optional<std::string> HTTPConnection::fullPathForURI(const std::optional<std::string>& path) {
   const std::optional<std::string>& documentRoot = config ? config->documentRoot() : std::nullopt;
   if (!documentRoot) {
     HTTP_LOG_WARN(kLogLevel, "%s[%p]: No configured document root", HTTP_LOG_FILE,
@@ -233,6 +246,13 @@ std::optional<std::string> HTTPConnection::filePathForURI(const std::optional<st
                   static_cast<void*>(this));
     return std::nullopt;
   }
+  return resolved;
+}
+
+std::optional<std::string> HTTPConnection::filePathForURI(const std::optional<std::string>& path,
+                                                          bool allowDirectory) {
+  std::optional<std::string> resolved = fullPathForURI(path);
+  if (!resolved) return std::nullopt;
   const std::string& fullPath = *resolved;
 
   if (!allowDirectory && isDirectory(fullPath)) {
@@ -248,16 +268,54 @@ std::optional<std::string> HTTPConnection::filePathForURI(const std::optional<st
 
 std::shared_ptr<HTTPResponse> HTTPConnection::httpResponseForMethod(
     const std::string&, const std::optional<std::string>& path) {
-  std::optional<std::string> filePath = filePathForURI(path, false);
-  if (!filePath) return nullptr;
+  std::optional<std::string> fullPath = fullPathForURI(path);
+  if (!fullPath || !config->root()) return nullptr;
+  const DocumentRoot& root = *config->root();
+  // The root's own path ends where the request's part begins (with or without a separator).
+  std::string relativePath = fullPath->substr(std::min(root.path().size(), fullPath->size()));
+  relativePath.erase(0, relativePath.find_first_not_of('/'));
+
   // The file is opened (regular files only) before anything is answered, so a file that is there
   // but cannot be opened now, at the descriptor limit say, is a 503 and not a "200 OK" whose
-  // body never comes.
+  // body never comes. Folder or file is told by the descriptor opened, not by another look-up
+  // of the path.
   int openError = 0;
-  auto response = HTTPFileResponse::initWithFilePath(filePath, weak_from_this(), &openError);
-  if (response) return response;
-  if (isUnavailable(openError)) return std::make_shared<HTTPStatusResponse>(503);
-  return nullptr;
+  std::optional<DocumentRoot::Item> item = root.openItem(relativePath, &openError);
+  std::string filePath = *fullPath;
+  if (item && S_ISDIR(item->attributes.st_mode)) {
+    ::close(item->fd);
+    item.reset();
+    if (std::optional<IndexPage> page = openIndexPage(root, relativePath, &openError)) {
+      item = page->item;
+      filePath = (fullPath->back() == '/' ? *fullPath : *fullPath + "/") + page->name;
+    }
+  }
+  if (!item) {
+    if (isUnavailable(openError)) return std::make_shared<HTTPStatusResponse>(503);
+    return nullptr;
+  }
+  if (!S_ISREG(item->attributes.st_mode)) {
+    // Only regular files are served: a pipe or device could block the shared queue.
+    ::close(item->fd);
+    return nullptr;
+  }
+  auto file = SocketFile::adopt(item->fd, static_cast<std::uint64_t>(item->attributes.st_size));
+  return HTTPFileResponse::initWithFile(std::move(file), std::move(filePath), weak_from_this());
+}
+
+std::optional<HTTPConnection::IndexPage> HTTPConnection::openIndexPage(const DocumentRoot& root,
+                                                                       const std::string& folder,
+                                                                       int* openError) {
+  const std::string prefix = folder.empty() ? "" : folder + "/";
+  for (const std::string& name : directoryIndexFileNames()) {
+    std::optional<DocumentRoot::Item> item = root.openItem(prefix + name, openError);
+    if (item && S_ISREG(item->attributes.st_mode)) return IndexPage{*item, name};
+    if (item) ::close(item->fd);
+    // A page that is there but cannot be opened now is the same 503 as any such file.
+    if (!item && isUnavailable(*openError)) return std::nullopt;
+  }
+  *openError = 0;
+  return std::nullopt;
 }
 
 std::optional<std::string> HTTPConnection::requestURI() const {
@@ -273,8 +331,16 @@ std::string HTTPConnection::dateAsString(platform::Date date) {
 
 void HTTPConnection::startReadingRequest() {
   if (!asyncSocket) return;
-  asyncSocket->readDataToData(DispatchSocket::CRLFData(), TIMEOUT_READ_FIRST_HEADER_LINE,
-                              MAX_HEADER_LINE_LENGTH, HTTP_REQUEST_HEADER);
+  if (!headBuffer_) headBuffer_ = std::make_shared<platform::Bytes>();
+  headBuffer_->clear();
+  headBytesShown_ = 0;
+  headBytesFed_ = 0;
+  headRefused_ = false;
+  lastHeadLineAt_.reset();
+  // One read for the whole head where the bytes are there: the socket reads what has come and
+  // splits it at the head's end. The limits still hold line by line (`feedHeadLines`).
+  asyncSocket->readDataToData(headEnd(), TIMEOUT_READ_FIRST_HEADER_LINE, headBuffer_, 0,
+                              MAX_HEAD_LENGTH, HTTP_REQUEST_HEADER);
 }
 
 void HTTPConnection::socketDidReadData(const std::shared_ptr<DispatchSocket>&,
@@ -285,22 +351,82 @@ void HTTPConnection::socketDidReadData(const std::shared_ptr<DispatchSocket>&,
     handleBodyData(data, tag);
     return;
   }
-
-  if (!request->appendData(data.view())) {
-    HTTP_LOG_WARN(kLogLevel, "%s[%p]: Malformed request", HTTP_LOG_FILE, static_cast<void*>(this));
-    handleInvalidRequest(data);
-    return;
-  }
+  if (headRefused_) return;
+  std::string_view head = data.view();
+  if (headBytesFed_ < head.size() && !feedHeadLines(head.substr(headBytesFed_))) return;
   if (!request->isHeaderComplete()) {
-    if (++numHeaderLines > MAX_HEADER_LINES) {
-      asyncSocket->disconnect();
-      return;
-    }
-    asyncSocket->readDataToData(DispatchSocket::CRLFData(), TIMEOUT_READ_SUBSEQUENT_HEADER_LINE,
-                                MAX_HEADER_LINE_LENGTH, HTTP_REQUEST_HEADER);
+    // The parser refuses a blank first line, so this is not reached; were it, the head would be
+    // read on, in a buffer of its own (the one just read still backs `data`).
+    headBuffer_.reset();
+    startReadingRequest();
     return;
   }
   requestHeadDidComplete();
+}
+
+void HTTPConnection::socketDidReadPartialDataOfLength(const std::shared_ptr<DispatchSocket>&,
+                                                      std::size_t partialLength, long tag) {
+  assertOnConnectionQueue();
+  if (tag != HTTP_REQUEST_HEADER || !request || !asyncSocket || headRefused_) return;
+  headBytesShown_ += partialLength;
+  // The socket fills the buffer on its own queue (this one, for the server's connections), so
+  // the bytes not yet fed are taken there.
+  std::string unfed;
+  asyncSocket->performBlock([&] {
+    std::size_t end = std::min(headBytesShown_, headBuffer_->size());
+    if (end > headBytesFed_)
+      unfed.assign(headBuffer_->begin() + static_cast<std::ptrdiff_t>(headBytesFed_),
+                   headBuffer_->begin() + static_cast<std::ptrdiff_t>(end));
+  });
+  const std::size_t fedBefore = headBytesFed_;
+  feedHeadLines(unfed);
+  if (headBytesFed_ != fedBefore) lastHeadLineAt_ = platform::Clock::shared()->monotonicNow();
+}
+
+std::optional<double> HTTPConnection::socketShouldTimeoutReadWithTag(
+    const std::shared_ptr<DispatchSocket>&, long tag, double, std::size_t) {
+  assertOnConnectionQueue();
+  // The limit is per line: each line that came gives the next one its full time. Without one
+  // since the read began, the read's own time (that of the first line) is up.
+  if (tag != HTTP_REQUEST_HEADER || !lastHeadLineAt_) return std::nullopt;
+  platform::Duration sinceLastLine = platform::Clock::shared()->monotonicNow() - *lastHeadLineAt_;
+  double left = TIMEOUT_READ_SUBSEQUENT_HEADER_LINE - platform::toSeconds(sinceLastLine);
+  if (left > 0) return left;
+  return std::nullopt;
+}
+
+bool HTTPConnection::feedHeadLines(std::string_view bytes) {
+  if (request->isHeaderComplete()) return true;
+  std::size_t start = 0;
+  for (std::size_t end = bytes.find("\r\n"); end != std::string_view::npos;
+       end = bytes.find("\r\n", start)) {
+    std::string_view line = bytes.substr(start, end + 2 - start);
+    start = end + 2;
+    if (!acceptHeadLine(line)) return false;
+    if (request->isHeaderComplete()) return true;
+  }
+  // A line not ended yet that has reached the limit can only end past it.
+  if (bytes.size() - start >= MAX_HEADER_LINE_LENGTH) return refuseHead();
+  return true;
+}
+
+bool HTTPConnection::refuseHead() {
+  headRefused_ = true;
+  asyncSocket->disconnect();
+  return false;
+}
+
+bool HTTPConnection::acceptHeadLine(std::string_view line) {
+  headBytesFed_ += line.size();
+  if (line.size() > MAX_HEADER_LINE_LENGTH) return refuseHead();
+  if (!request->appendData(line)) {
+    HTTP_LOG_WARN(kLogLevel, "%s[%p]: Malformed request", HTTP_LOG_FILE, static_cast<void*>(this));
+    headRefused_ = true;
+    handleInvalidRequest(SocketData(std::string(line)));
+    return false;
+  }
+  if (!request->isHeaderComplete() && ++numHeaderLines > MAX_HEADER_LINES) return refuseHead();
+  return true;
 }
 
 void HTTPConnection::requestHeadDidComplete() {

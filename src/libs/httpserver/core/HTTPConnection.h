@@ -1,19 +1,19 @@
 #pragma once
 // HTTPConnection: serves one accepted TCP connection for its whole life. It reads a request head
-// line by line (at most 8190 bytes a line, 101 lines, 30 s a line), checks it, maps the request
-// URI to a file under the document root and answers with a response object or a fixed error
-// reply; then it reads the next request on the same connection or closes it. Response heads
-// and bodies are pumped to the socket in pieces of at most 128 KiB, with never more than
-// 128 KiB queued (a head goes out in one write with the first piece when that is ready; a file's
-// pieces are sent from the file, not read into memory), and
-// "Range" requests are answered with 206 (one range) or a "multipart/byteranges" 206 (several). An
-// invalid "Range" header is answered with the whole body (200); there is no 416.
+// (at most 8190 bytes a line, 101 lines, 30 s a line; in one socket read where the whole head is
+// there, body bytes after it left on the socket), checks it, maps the request URI to a file
+// under the document root and answers with a response object or a fixed error reply; then it reads
+// the next request on the same connection or closes it. Response heads and bodies are pumped to the
+// socket in pieces of at most 128 KiB, with never more than 128 KiB queued (a head goes out in one
+// write with the first piece when that is ready; a file's pieces are sent from the file, not read
+// into memory), and "Range" requests are answered with 206 (one range) or a "multipart/byteranges"
+// 206 (several). An invalid "Range" header is answered with the whole body (200); there is no 416.
 //
 // Replies: 400 (a head the parser refuses, a bad or misplaced "Content-Length") and 405 (a
 // method not supported) close the connection; 404 and 505 keep it under the keep-alive rules
 // (HTTP/1.1 stays unless "Connection: close", HTTP/1.0 closes unless "Connection: Keep-Alive").
-// Only regular files are served, symbolic links followed; a request path with a NUL byte or a
-// broken "%" escape is not found.
+// Only regular files are served, symbolic links followed while they stay inside the document
+// root (see DocumentRoot); a request path with a NUL byte or a broken "%" escape is not found.
 //
 // Threads: every operation runs on the connection queue, which the server shares among all its
 // connections; the socket calls back on it. `start`, `stop`, `responseHasAvailableData` and
@@ -42,14 +42,17 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "httpserver/core/ChunkedBodyReader.h"
+#include "httpserver/core/DocumentRoot.h"
 #include "httpserver/core/HTRange.h"
 #include "httpserver/core/HTTPConfig.h"
 #include "httpserver/core/HTTPMessage.h"
 #include "httpserver/core/HTTPResponse.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/SharedObject.h"
 #include "sockets/dispatch/DispatchSocket.h"
@@ -89,6 +92,13 @@ class HTTPConnection : public DispatchSocketDelegate,
   // Socket delegate (connection queue).
   void socketDidReadData(const std::shared_ptr<DispatchSocket>& sock, const SocketData& data,
                          long tag) override;
+  // A head arriving in pieces is checked line by line as the pieces come.
+  void socketDidReadPartialDataOfLength(const std::shared_ptr<DispatchSocket>& sock,
+                                        std::size_t partialLength, long tag) override;
+  // A head's time limit is per line: a read of the head is extended while lines keep coming.
+  std::optional<double> socketShouldTimeoutReadWithTag(const std::shared_ptr<DispatchSocket>& sock,
+                                                       long tag, double elapsed,
+                                                       std::size_t length) override;
   void socketDidWriteDataWithTag(const std::shared_ptr<DispatchSocket>& sock, long tag) override;
   void socketDidDisconnect(const std::shared_ptr<DispatchSocket>& sock,
                            const std::optional<platform::Error>& err) override;
@@ -116,10 +126,14 @@ class HTTPConnection : public DispatchSocketDelegate,
   virtual std::optional<std::string> passwordForUser(const std::string& username);
   // "index.html", "index.htm".
   virtual std::vector<std::string> directoryIndexFileNames();
+  // The file path a request target names under the document root (a folder's first index page
+  // unless `allowDirectory`), looked up by path; for subclasses' own responses. The default file
+  // response does not ask it: it opens below the root's descriptor itself.
   std::optional<std::string> filePathForURI(const std::optional<std::string>& path);
   virtual std::optional<std::string> filePathForURI(const std::optional<std::string>& path,
                                                     bool allowDirectory);
-  // A file response for an existing regular file; the method is not looked at.
+  // A file response for an existing regular file (a folder's first index page that is one), opened
+  // below the document root's descriptor (see DocumentRoot); the method is not looked at.
   virtual std::shared_ptr<HTTPResponse> httpResponseForMethod(
       const std::string& method, const std::optional<std::string>& path);
   // The endpoint that takes a WebSocket upgrade of `path` over; none by default (404).
@@ -211,6 +225,25 @@ class HTTPConnection : public DispatchSocketDelegate,
   std::optional<ChunkedBodyReader> chunkedBody_;
 
  private:
+  // The request target as a standardised path under the document root, with the warnings of
+  // `filePathForURI`; absent where that has no path.
+  std::optional<std::string> fullPathForURI(const std::optional<std::string>& path);
+  // The first of `directoryIndexFileNames` in `folder` (relative to the root) that opens as a
+  // regular file; absent otherwise, `openError` then non-zero only for a page that is there but
+  // cannot be opened now.
+  struct IndexPage {
+    DocumentRoot::Item item;
+    std::string name;
+  };
+  std::optional<IndexPage> openIndexPage(const DocumentRoot& root, const std::string& folder,
+                                         int* openError);
+  // Feeds `request` the complete lines of `bytes` (the head's bytes from `headBytesFed_` on)
+  // under the limits of a head read line by line; false once the head is refused (the reply or
+  // the close is under way).
+  bool feedHeadLines(std::string_view bytes);
+  bool acceptHeadLine(std::string_view line);
+  // A head past its limits: closed without a reply.
+  bool refuseHead();
   // The head is complete: check it and read the body or reply.
   void requestHeadDidComplete();
   void readBodyData(long tag, std::uint64_t remaining);
@@ -255,6 +288,14 @@ class HTTPConnection : public DispatchSocketDelegate,
   // An empty reply with "Connection: close", after which the connection closes.
   void writeClosingErrorResponse(int status);
 
+  // The head being read: the bytes the socket collects (it splits them at the head's end, so
+  // body bytes stay with it), how many of them partial reads have shown, how many have been fed
+  // to `request`, when the last whole line came, and whether the head was refused.
+  std::shared_ptr<platform::Bytes> headBuffer_;
+  std::size_t headBytesShown_ = 0;
+  std::size_t headBytesFed_ = 0;
+  std::optional<platform::MonoTime> lastHeadLineAt_;  // absent: none since the read began
+  bool headRefused_ = false;
   // A response head waiting to go out with the first body bytes.
   std::string pendingHead_;
   // Set when the last Digest failure was an expired nonce, so the challenge says "stale".

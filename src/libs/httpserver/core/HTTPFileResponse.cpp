@@ -43,6 +43,13 @@ std::shared_ptr<HTTPFileResponse> HTTPFileResponse::initWithFilePath(
       new HTTPFileResponse(*filePath, std::move(connection), std::move(file)));
 }
 
+std::shared_ptr<HTTPFileResponse> HTTPFileResponse::initWithFile(
+    std::shared_ptr<const SocketFile> file, std::string filePath,
+    std::weak_ptr<HTTPConnection> connection) {
+  return std::shared_ptr<HTTPFileResponse>(
+      new HTTPFileResponse(std::move(filePath), std::move(connection), std::move(file)));
+}
+
 HTTPFileResponse::HTTPFileResponse(std::string filePath, std::weak_ptr<HTTPConnection> connection,
                                    std::shared_ptr<const SocketFile> file)
     : connection(std::move(connection)),

@@ -31,6 +31,11 @@ class HTTPFileResponse : public HTTPResponse {
   static std::shared_ptr<HTTPFileResponse> initWithFilePath(
       const std::optional<std::string>& filePath, std::weak_ptr<HTTPConnection> connection,
       int* openError = nullptr);
+  // The same for a regular file its caller has opened already; `filePath` is the path it was
+  // opened by.
+  static std::shared_ptr<HTTPFileResponse> initWithFile(std::shared_ptr<const SocketFile> file,
+                                                        std::string filePath,
+                                                        std::weak_ptr<HTTPConnection> connection);
   ~HTTPFileResponse() override;
   HTTPFileResponse(const HTTPFileResponse&) = delete;
   HTTPFileResponse& operator=(const HTTPFileResponse&) = delete;

@@ -5,6 +5,7 @@
 #include "httpserver/core/HTTPConnection.h"
 #include "httpserver/core/HTTPLogging.h"
 #include "httpserver/core/HTTPServerNotifications.h"
+#include "httpserver/core/StandardPath.h"
 #include "httpserver/core/WebSocket.h"
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/RunLoop.h"
@@ -73,8 +74,10 @@ std::optional<std::string> HTTPServer::documentRoot() {
 }
 
 void HTTPServer::setDocumentRoot(std::optional<std::string> value) {
-  serverQueue->async(
-      [self = shared_from_this(), value = std::move(value)] { self->_documentRoot = value; });
+  serverQueue->async([self = shared_from_this(), value = std::move(value)] {
+    self->_documentRoot = value;
+    self->openedRoot();
+  });
 }
 
 void HTTPServer::setDocumentRoot(const platform::Value& value) {
@@ -251,7 +254,18 @@ void HTTPServer::assertOnServerQueue() const {
 std::shared_ptr<HTTPConfig> HTTPServer::makeConfig() const {
   assertOnServerQueue();
   return std::make_shared<HTTPConfig>(std::const_pointer_cast<HTTPServer>(shared_from_this()),
-                                      _documentRoot, connectionQueue);
+                                      openedRoot(), connectionQueue);
+}
+
+std::shared_ptr<const DocumentRoot> HTTPServer::openedRoot() const {
+  assertOnServerQueue();
+  if (!_documentRoot) {
+    root_.reset();
+    return nullptr;
+  }
+  std::string path = standardizePath(*_documentRoot);
+  if (!root_ || root_->path() != path || !root_->isOpen()) root_ = DocumentRoot::open(path);
+  return root_;
 }
 
 // --- Connections -------------------------------------------------------------------------------

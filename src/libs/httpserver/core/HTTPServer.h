@@ -54,6 +54,7 @@ class HTTPServer : public DispatchSocketDelegate,
   HTTPServer& operator=(const HTTPServer&) = delete;
 
   std::optional<std::string> documentRoot();
+  // The folder is opened once here (see DocumentRoot) and shared by every connection's files.
   void setDocumentRoot(std::optional<std::string> value);
   // The same with a value of any kind: anything but a text (or null) is refused with a warning.
   void setDocumentRoot(const platform::Value& value);
@@ -135,6 +136,9 @@ class HTTPServer : public DispatchSocketDelegate,
   void publishBonjour();
   void unpublishBonjour();
   std::shared_ptr<HTTPConfig> makeConfig() const;
+  // The document root opened once for every connection; opened again only when the root
+  // changed or its folder could not be opened the last time (it may exist by now).
+  std::shared_ptr<const DocumentRoot> openedRoot() const;
   void stopNow(bool keepExistingConnections) EXCLUDES(connectionsLock, webSocketsLock);
 
   // Set at creation.
@@ -146,6 +150,7 @@ class HTTPServer : public DispatchSocketDelegate,
 
   // Owned by serverQueue.
   std::optional<std::string> _documentRoot;
+  mutable std::shared_ptr<const DocumentRoot> root_;  // a cache of `_documentRoot` opened
   ConnectionClass _connectionClass;
   std::optional<std::string> _interface;
   std::uint16_t _port = 0;

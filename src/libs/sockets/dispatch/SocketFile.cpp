@@ -25,4 +25,8 @@ std::shared_ptr<SocketFile> SocketFile::openRegular(const std::string& path, int
       new SocketFile(fd, static_cast<std::uint64_t>(attributes.st_size)));
 }
 
+std::shared_ptr<SocketFile> SocketFile::adopt(int fd, std::uint64_t size) {
+  return std::shared_ptr<SocketFile>(new SocketFile(fd, size));
+}
+
 SocketFile::~SocketFile() { ::close(fd_); }

@@ -15,6 +15,9 @@ class SocketFile {
   // descriptor, which no rename can swap). Null otherwise; `openError`, when given, then holds
   // the system's error number, or 0 when the path opened but names no regular file.
   static std::shared_ptr<SocketFile> openRegular(const std::string& path, int* openError = nullptr);
+  // Takes over `fd`, already open on a regular file of `size` bytes (from the caller's `fstat`
+  // of that descriptor), for a caller that opened it some other way.
+  static std::shared_ptr<SocketFile> adopt(int fd, std::uint64_t size);
   ~SocketFile();
   SocketFile(const SocketFile&) = delete;
   SocketFile& operator=(const SocketFile&) = delete;
