@@ -258,9 +258,9 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   // rather than two). Both empty is ignored.
   void writeData(const SocketData& head, const SocketData& body, double timeout, long tag);
   // Queues `head` (may be empty) and then `length` bytes of `file` from `offset` as one write
-  // with one completion. On a plain socket the file's bytes go from the page cache to the socket
-  // (sendfile), the head held back (MSG_MORE) to leave with them; under TLS they are read through
-  // a buffer the socket keeps for this. The bytes are taken from the file as they are sent, not
+  // with one completion. On a plain socket a stretch under 4 MiB goes from the page cache to the
+  // socket (sendfile), the head held back (MSG_MORE) to leave with it; a longer one, and any
+  // under TLS, is read through a buffer the socket keeps for this. The bytes are taken from the file as they are sent, not
   // when queued (a file changed meanwhile gives what it holds then). A file that ends before
   // those bytes are out closes the socket with kDispatchSocketOtherError: the peer sees the
   // bytes sent so far, then the close. sendfile cannot be asked not to raise SIGPIPE, so the
@@ -659,7 +659,8 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   std::unique_ptr<platform::security::SslContext> _sslContext;
   std::unique_ptr<DispatchSocketPreBuffer> sslPreBuffer;
   std::size_t sslWriteCachedLength = 0;
-  // The file bytes of a write under TLS pass through here; kept, so no pass allocates.
-  std::vector<std::uint8_t> sslFileBuffer_;
+  // The file bytes of a write that copies them (under TLS, or a long stretch) pass through here;
+  // kept, so no pass allocates.
+  std::vector<std::uint8_t> fileBuffer_;
   int sslErrCode = 0;
 };

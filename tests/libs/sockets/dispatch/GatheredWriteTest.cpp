@@ -1,7 +1,8 @@
 // Writes of more than one piece over real loopback connections, IPv4 and IPv6: a head and a body
 // gathered into one write, and a head followed by a stretch of a real file in a temporary folder
-// (sendfile), each arriving byte for byte with one completion, in order among plain writes; and
-// a file that shrinks while its bytes are being sent.
+// (a short stretch spliced by sendfile, a long one copied through the socket's buffer), each
+// arriving byte for byte with one completion, in order among plain writes; and a file that
+// shrinks, or a peer that goes, while its bytes are being sent, both ways.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -16,6 +17,11 @@
 using namespace sockettest;
 
 namespace {
+
+// Stretches of a file on either side of the length from which the socket copies a file's bytes
+// rather than splicing them.
+constexpr std::size_t kSplicedStretch = 3 << 20;
+constexpr std::size_t kCopiedStretch = 24 << 20;
 
 // Bytes that show where they came from: a shifted or dropped piece never matches.
 std::string pattern(std::size_t size, int seed) {
@@ -53,7 +59,9 @@ TEST_P(GatheredWriteTest, HeadAndBodyOrFileArriveWholeInOrderWithOneCompletionEa
     int clientBuffer;
   };
   for (const Case& c : {Case{"small", 151, 4096, 0}, Case{"empty head", 0, 70000, 0},
-                        Case{"slow reader", 100003, 3 << 20, 4096}}) {
+                        Case{"slow reader", 100003, kSplicedStretch, 4096},
+                        Case{"long stretch, slow reader", 100003, 6 << 20, 4096},
+                        Case{"long stretch, no head", 0, 5 << 20, 0}}) {
     SCOPED_TRACE(c.name);
     connect(std::make_shared<Recorder>(), c.clientBuffer);
     const std::string head = pattern(c.head, 1);
@@ -92,59 +100,66 @@ TEST_P(GatheredWriteTest, HeadAndBodyOrFileArriveWholeInOrderWithOneCompletionEa
 // still has and closes with an error, rather than waiting for bytes that will never come or
 // reporting a write the peer did not get whole.
 TEST_P(GatheredWriteTest, AFileThatShrinksMidSendClosesTheSocketAfterWhatItStillHad) {
-  connect(std::make_shared<Recorder>(), 4096);
-  const std::string content = pattern(24 << 20, 4);
-  auto file = fileWith(content);
-  ASSERT_TRUE(file);
-  sock->writeFile(SocketData("HEAD"), file, 0, content.size(), -1, 7);
-  ASSERT_TRUE(events().waitForCount("partial-write", 1));
-  ASSERT_EQ(::truncate(path.c_str(), 1 << 20), 0);
+  for (std::size_t length : {kSplicedStretch, kCopiedStretch}) {
+    SCOPED_TRACE(length);
+    connect(std::make_shared<Recorder>(), 4096);
+    const std::string content = pattern(length, 4);
+    auto file = fileWith(content);
+    ASSERT_TRUE(file);
+    sock->writeFile(SocketData("HEAD"), file, 0, content.size(), -1, 7);
+    ASSERT_TRUE(events().waitForCount("partial-write", 1));
+    ASSERT_EQ(::truncate(path.c_str(), 1 << 20), 0);
 
-  std::string received;
-  while (true) {
-    std::string piece = client->receive(64 << 10);
-    received += piece;
-    if (piece.size() < (64u << 10)) break;  // the peer closed
+    std::string received;
+    while (true) {
+      std::string piece = client->receive(64 << 10);
+      received += piece;
+      if (piece.size() < (64u << 10)) break;  // the peer closed
+    }
+    EXPECT_TRUE(client->waitForClose());
+    ASSERT_TRUE(events().waitForCount("disconnect", 1));
+    auto err = events().disconnectError();
+    ASSERT_TRUE(err);
+    EXPECT_EQ(err->domain(), kDispatchSocketErrorDomain);
+    EXPECT_EQ(err->code(), kDispatchSocketOtherError);
+    EXPECT_TRUE(events().eventsStartingWith("write ").empty());
+    // What came is the head and the start of the file, not all of it. The bytes the file still
+    // has are exact; those past its new end that were already on their way are the file's pages
+    // as the kernel copies them out, which the truncation may have cleared.
+    ASSERT_GE(received.size(), 4u);
+    EXPECT_EQ(received.substr(0, 4), "HEAD");
+    EXPECT_LT(received.size(), content.size() + 4);
+    const std::size_t kept = std::min<std::size_t>(received.size() - 4, 1 << 20);
+    EXPECT_TRUE(received.substr(4, kept) == content.substr(0, kept));
   }
-  EXPECT_TRUE(client->waitForClose());
-  ASSERT_TRUE(events().waitForCount("disconnect", 1));
-  auto err = events().disconnectError();
-  ASSERT_TRUE(err);
-  EXPECT_EQ(err->domain(), kDispatchSocketErrorDomain);
-  EXPECT_EQ(err->code(), kDispatchSocketOtherError);
-  EXPECT_TRUE(events().eventsStartingWith("write ").empty());
-  // What came is the head and the start of the file, not all of it. The bytes the file still
-  // has are exact; those past its new end that were already on their way are the file's pages
-  // as the kernel copies them out, which the truncation may have cleared.
-  ASSERT_GE(received.size(), 4u);
-  EXPECT_EQ(received.substr(0, 4), "HEAD");
-  EXPECT_LT(received.size(), content.size() + 4);
-  const std::size_t kept = std::min<std::size_t>(received.size() - 4, 1 << 20);
-  EXPECT_TRUE(received.substr(4, kept) == content.substr(0, kept));
 }
 
 // sendfile cannot be told not to raise SIGPIPE, which would end the process: a peer that is gone
-// while a file is on its way gives an error, as a plain write's does.
+// while a file is on its way gives an error, as a plain write's does, whichever way the file's
+// bytes go.
 TEST_P(GatheredWriteTest, APeerThatIsGoneDuringAFileWriteGivesAnErrorAndTheProcessLives) {
-  connect(std::make_shared<Recorder>(), 4096);
-  const std::string content = pattern(24 << 20, 5);
-  auto file = fileWith(content);
-  ASSERT_TRUE(file);
-  sock->writeFile(SocketData("HEAD"), file, 0, content.size(), -1, 8);
-  ASSERT_TRUE(events().waitForCount("partial-write", 1));
-  client->reset();
-  ASSERT_TRUE(events().waitForCount("disconnect", 1));
-  auto err = events().disconnectError();
-  ASSERT_TRUE(err);
-  EXPECT_EQ(err->domain(), platform::kPOSIXErrorDomain);
-  EXPECT_TRUE(err->code() == ECONNRESET || err->code() == EPIPE) << err->code();
-  // A socket whose sending side is shut: the first call meets EPIPE, the case that raises it.
-  connect(std::make_shared<Recorder>(), 4096);
-  sock->performBlock([&] { ::shutdown(sock->socketFD(), SHUT_WR); });
-  sock->writeFile(SocketData(), file, 0, content.size(), -1, 9);
-  ASSERT_TRUE(events().waitForCount("disconnect", 1));
-  err = events().disconnectError();
-  ASSERT_TRUE(err);
-  EXPECT_EQ(err->domain(), platform::kPOSIXErrorDomain);
-  EXPECT_EQ(err->code(), EPIPE);
+  for (std::size_t length : {kSplicedStretch, kCopiedStretch}) {
+    SCOPED_TRACE(length);
+    connect(std::make_shared<Recorder>(), 4096);
+    const std::string content = pattern(length, 5);
+    auto file = fileWith(content);
+    ASSERT_TRUE(file);
+    sock->writeFile(SocketData("HEAD"), file, 0, content.size(), -1, 8);
+    ASSERT_TRUE(events().waitForCount("partial-write", 1));
+    client->reset();
+    ASSERT_TRUE(events().waitForCount("disconnect", 1));
+    auto err = events().disconnectError();
+    ASSERT_TRUE(err);
+    EXPECT_EQ(err->domain(), platform::kPOSIXErrorDomain);
+    EXPECT_TRUE(err->code() == ECONNRESET || err->code() == EPIPE) << err->code();
+    // A socket whose sending side is shut: the first call meets EPIPE, the case that raises it.
+    connect(std::make_shared<Recorder>(), 4096);
+    sock->performBlock([&] { ::shutdown(sock->socketFD(), SHUT_WR); });
+    sock->writeFile(SocketData(), file, 0, content.size(), -1, 9);
+    ASSERT_TRUE(events().waitForCount("disconnect", 1));
+    err = events().disconnectError();
+    ASSERT_TRUE(err);
+    EXPECT_EQ(err->domain(), platform::kPOSIXErrorDomain);
+    EXPECT_EQ(err->code(), EPIPE);
+  }
 }
