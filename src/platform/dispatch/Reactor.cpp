@@ -16,11 +16,13 @@
 namespace platform::dispatch {
 
 namespace {
-// Ids in the two waiting sets (the reactor thread's and the polling worker's); the descriptors'
-// set tags its events with registration ids instead.
+// Ids in the reactor thread's waiting set. In the descriptors' set events carry registration
+// ids, which start at 1, and kWakeId marks the polling workers' wake descriptor.
 constexpr std::uint64_t kWakeId = 0;
 constexpr std::uint64_t kDescriptorsId = 1;
 constexpr int kMaxEvents = 256;
+// Events one polling worker takes at a time: the others are left for the other pollers.
+constexpr int kWorkerBatch = 4;
 
 void addToSet(int set, int fd, std::uint64_t id) {
   epoll_event ev{};
@@ -29,9 +31,10 @@ void addToSet(int set, int fd, std::uint64_t id) {
   epoll_ctl(set, EPOLL_CTL_ADD, fd, &ev);
 }
 
-void clearWake(int eventFd) {
+// True when a wake-up was taken: two pollers may both see one that only one of them gets.
+bool clearWake(int eventFd) {
   std::uint64_t count;
-  [[maybe_unused]] auto r = ::read(eventFd, &count, sizeof count);
+  return ::read(eventFd, &count, sizeof count) == static_cast<ssize_t>(sizeof count);
 }
 
 // What a source of `type` watches, in the registration and in a delivered event.
@@ -79,15 +82,14 @@ Reactor& Reactor::shared() {
 Reactor::Reactor() {
   epoll_ = epoll_create1(EPOLL_CLOEXEC);
   loopEpoll_ = epoll_create1(EPOLL_CLOEXEC);
-  workerEpoll_ = epoll_create1(EPOLL_CLOEXEC);
   wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  workerWakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (epoll_ < 0 || loopEpoll_ < 0 || workerEpoll_ < 0 || wakeFd_ < 0 || workerWakeFd_ < 0)
+  // Counted: one read takes one wake-up, so each wakes one polling worker.
+  workerWakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK | EFD_SEMAPHORE);
+  if (epoll_ < 0 || loopEpoll_ < 0 || wakeFd_ < 0 || workerWakeFd_ < 0)
     throw std::runtime_error("dispatch: cannot set up epoll");
   addToSet(loopEpoll_, wakeFd_, kWakeId);
-  addToSet(loopEpoll_, epoll_, kDescriptorsId);
-  addToSet(workerEpoll_, workerWakeFd_, kWakeId);
-  addToSet(workerEpoll_, epoll_, kDescriptorsId);
+  nestDescriptors(true);
+  addToSet(epoll_, workerWakeFd_, kWakeId);
   clockToken_ = Clock::addWakeListener([this] { wake(); });
   std::thread([this] { run(); }).detach();
   started_.store(this, std::memory_order_release);
@@ -148,12 +150,44 @@ void Reactor::run() {
   }
 }
 
+// The reactor thread hears of the descriptors' set by its edges, so it takes all there is.
 void Reactor::harvest(std::vector<std::shared_ptr<Source::State>>& ready) {
   epoll_event events[kMaxEvents];
-  int n = epoll_wait(epoll_, events, kMaxEvents, 0);
-  if (n <= 0) return;  // a worker harvested them first
-  MutexLock lock(mutex_);
-  claimLocked(events, static_cast<std::size_t>(n), ready);
+  while (true) {
+    int n = epoll_wait(epoll_, events, kMaxEvents, 0);
+    if (n <= 0) return;  // a worker harvested them first
+    {
+      MutexLock lock(mutex_);
+      claimLocked(events, static_cast<std::size_t>(n), ready);
+    }
+    if (n < kMaxEvents) return;
+  }
+}
+
+// The reactor thread watches the descriptors whenever no worker does; taking them out of its set
+// while workers poll is what spares it the wake-up of every event. Nested edge-triggered: it is
+// woken for each new event, never again for one a worker left waiting (its own wake-up, say).
+void Reactor::nestDescriptors(bool nested) {
+  if (nested) {
+    epoll_event ev{};
+    ev.events = EPOLLIN | EPOLLET;
+    ev.data.u64 = kDescriptorsId;
+    epoll_ctl(loopEpoll_, EPOLL_CTL_ADD, epoll_, &ev);
+  } else {
+    epoll_ctl(loopEpoll_, EPOLL_CTL_DEL, epoll_, nullptr);
+  }
+  workerPolls_.store(!nested, std::memory_order_release);
+}
+
+// Called by the worker that made the count of polling workers leave or reach zero; the count is
+// read again under the lock, so whichever of two racing changes comes last sets what holds.
+void Reactor::syncNesting() {
+  MutexLock lock(nestingMutex_);
+  const bool wanted = workerPollers_.load(std::memory_order_acquire) == 0;
+  if (wanted != nested_) {
+    nestDescriptors(wanted);
+    nested_ = wanted;
+  }
 }
 
 bool Reactor::watchesDescriptors() {
@@ -161,33 +195,25 @@ bool Reactor::watchesDescriptors() {
   return reactor && reactor->descriptorCount_.load(std::memory_order_relaxed) > 0;
 }
 
-// The reactor thread watches the descriptors whenever no worker does; taking them out of its set
-// while a worker polls is what spares it the wake-up of every event.
-void Reactor::setReactorThreadPolls(bool polls) {
-  if (polls) {
-    workerPolls_.store(false, std::memory_order_release);
-    addToSet(loopEpoll_, epoll_, kDescriptorsId);
-  } else {
-    epoll_ctl(loopEpoll_, EPOLL_CTL_DEL, epoll_, nullptr);
-    workerPolls_.store(true, std::memory_order_release);
-  }
-}
-
-std::function<void()> Reactor::pollForWorker(std::chrono::milliseconds timeout, bool* timedOut) {
-  setReactorThreadPolls(false);
-  epoll_event waited[2];
-  int n = epoll_wait(workerEpoll_, waited, 2, static_cast<int>(timeout.count()));
-  *timedOut = n == 0;
-  std::vector<std::shared_ptr<Source::State>> ready;
-  for (int i = 0; i < n; ++i) {
-    if (waited[i].data.u64 == kWakeId) {
-      clearWake(workerWakeFd_);
-    } else {
-      harvest(ready);
-    }
-  }
+std::function<void()> Reactor::pollForWorker(std::chrono::milliseconds timeout, bool* timedOut,
+                                             bool* interrupted) {
+  if (workerPollers_.fetch_add(1, std::memory_order_acq_rel) == 0) syncNesting();
+  // Straight on the descriptors' set: the kernel wakes one waiting worker per event, and one
+  // more while events are left over.
+  epoll_event events[kWorkerBatch];
+  int n = epoll_wait(epoll_, events, kWorkerBatch, static_cast<int>(timeout.count()));
   // Before any handler runs here: it may block, and events must not wait for it.
-  setReactorThreadPolls(true);
+  if (workerPollers_.fetch_sub(1, std::memory_order_acq_rel) == 1) syncNesting();
+  *timedOut = n == 0;
+  *interrupted = false;
+  std::vector<std::shared_ptr<Source::State>> ready;
+  if (n > 0) {
+    for (int i = 0; i < n; ++i) {
+      if (events[i].data.u64 == kWakeId && clearWake(workerWakeFd_)) *interrupted = true;
+    }
+    MutexLock lock(mutex_);
+    claimLocked(events, static_cast<std::size_t>(n), ready);
+  }
   if (ready.empty()) return nullptr;
   // The first source's queue runs here; its other sources follow it here, in turn, since they
   // could not run meanwhile anyway. The other queues' go to the pool at once.

@@ -14,11 +14,12 @@
 // a handler ever running twice at once, without a system call under the reactor's mutex per
 // event, and without a hung-up descriptor spinning the loop.
 //
-// The reactor thread is not the only one to wait for descriptors: an idle pool worker may hold
-// the poller role instead (pollForWorker). While a worker holds it the reactor thread waits for
-// its timers and wake-ups alone, so each event wakes one thread; the worker that harvested events
-// runs one delivery itself when its queue is idle, and gives the role back to the reactor thread
-// before it does, so a handler that blocks never keeps other descriptors' events waiting.
+// The reactor thread is not the only one to wait for descriptors: idle pool workers wait for
+// them too (pollForWorker), several at once, each on the descriptors' set itself, so the kernel
+// hands each event to one of them. While any worker polls the reactor thread waits for its timers
+// and wake-ups alone, so each event wakes one thread; a worker takes a few events at a time, runs
+// the first one's delivery itself when its queue is idle, and stops counting as a poller before
+// it does, so a handler that blocks never keeps other descriptors' events waiting.
 //
 // Timers are kept in clock time: the loop sleeps as long as the shared Clock says and is woken
 // when a manual clock moves. Timer callbacks run on the reactor thread and must be short.
@@ -67,17 +68,18 @@ class Reactor {
   // True once the reactor exists and watches at least one descriptor: then an idle worker may
   // poll (without making the reactor in a process that has no descriptors).
   static bool watchesDescriptors();
-  // For the one pool worker that holds the poller role (the pool lets one poll at a time): waits
-  // up to `timeout` for events, or until interruptWorkerPoll. Deliveries are queued as the
-  // reactor thread queues them, except those for the first event's queue, which come back to
-  // run on the caller (null when there are none; `timedOut` tells whether the wait ran out).
-  // The role is back with the reactor thread on return.
-  std::function<void()> pollForWorker(std::chrono::milliseconds timeout, bool* timedOut)
-      EXCLUDES(mutex_);
-  // Ends the worker's wait in pollForWorker (work has come for it); harmless when none waits.
+  // For an idle pool worker: waits up to `timeout` for events, or until interruptWorkerPoll.
+  // Deliveries are queued as the reactor thread queues them, except those for the first event's
+  // queue, which come back to run on the caller (null when there are none; `timedOut` tells
+  // whether the wait ran out, `interrupted` whether this worker took an interruption). The
+  // caller no longer counts as polling on return.
+  std::function<void()> pollForWorker(std::chrono::milliseconds timeout, bool* timedOut,
+                                      bool* interrupted) EXCLUDES(mutex_);
+  // Ends one worker's wait in pollForWorker (work has come for it), now or, when none waits, the
+  // next worker's that polls.
   void interruptWorkerPoll();
-  // True while a worker holds the poller role and the reactor thread does not watch the
-  // descriptors (diagnostics and tests).
+  // True while workers poll and the reactor thread does not watch the descriptors (diagnostics
+  // and tests).
   bool workerPolls() const { return workerPolls_.load(std::memory_order_acquire); }
 
  private:
@@ -91,7 +93,8 @@ class Reactor {
   void harvest(std::vector<std::shared_ptr<Source::State>>& ready) EXCLUDES(mutex_);
   void claimLocked(const epoll_event* events, std::size_t count,
                    std::vector<std::shared_ptr<Source::State>>& ready) REQUIRES(mutex_);
-  void setReactorThreadPolls(bool polls);
+  void nestDescriptors(bool nested);
+  void syncNesting() EXCLUDES(nestingMutex_);
   std::vector<std::shared_ptr<Source::State>> updateLocked(Registration& reg, bool* reported)
       REQUIRES(mutex_);
   void markArmedLocked(Registration& reg) REQUIRES(mutex_);
@@ -105,13 +108,12 @@ class Reactor {
   // The reactor thread's own: the sources a batch of events claimed.
   std::vector<std::shared_ptr<Source::State>> ready_;
 
-  // Set before start, read-only after. `epoll_` holds the descriptors; the reactor thread waits
-  // on `loopEpoll_` (its wake descriptor, and `epoll_` while it holds the poller role), the
-  // polling worker on `workerEpoll_` (its own wake descriptor and `epoll_`).
+  // Set before start, read-only after. `epoll_` holds the descriptors and the polling workers'
+  // wake descriptor, and the polling workers wait on it; the reactor thread waits on `loopEpoll_`
+  // (its wake descriptor, and `epoll_` while no worker polls).
   int epoll_ = -1;
   int wakeFd_ = -1;
   int loopEpoll_ = -1;
-  int workerEpoll_ = -1;
   int workerWakeFd_ = -1;
 
   // Read without the lock. The reactor once made; registrations made and not yet removed; and
@@ -119,6 +121,11 @@ class Reactor {
   static std::atomic<Reactor*> started_;
   std::atomic<std::size_t> descriptorCount_{0};
   std::atomic<bool> workerPolls_{false};
+  // Workers in pollForWorker; and, guarded by nestingMutex_, whether `epoll_` is in the reactor
+  // thread's set (it is while that count is zero).
+  std::atomic<int> workerPollers_{0};
+  Mutex nestingMutex_;
+  bool nested_ GUARDED_BY(nestingMutex_) = true;
   std::unique_ptr<Clock::WakeToken> clockToken_;
 
   // Guarded by mutex_ (the registrations' own fields too).

@@ -1,5 +1,7 @@
 #include "platform/dispatch/WorkerPool.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <chrono>
 #include <system_error>
@@ -22,6 +24,15 @@ constexpr auto kSpinBeforeSleep = std::chrono::microseconds(50);
 
 thread_local bool tIsWorker = false;
 
+// The processors this process may run on: a process confined to a few keeps that many busy.
+std::size_t usableProcessors() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+    return static_cast<std::size_t>(CPU_COUNT(&set));
+  return std::thread::hardware_concurrency();
+}
+
 std::size_t lane(Priority p) { return static_cast<std::size_t>(p); }
 
 }  // namespace
@@ -31,8 +42,7 @@ WorkerPool& WorkerPool::shared() {
   return *pool;
 }
 
-WorkerPool::WorkerPool()
-    : base_(std::max<std::size_t>(4, std::thread::hardware_concurrency())), max_(kMaxThreads) {
+WorkerPool::WorkerPool() : base_(std::max<std::size_t>(4, usableProcessors())), max_(kMaxThreads) {
   std::thread([this] { watchdogMain(); }).detach();
 }
 
@@ -59,11 +69,11 @@ void WorkerPool::submit(Priority priority, Job job) {
     // it sleeps, so skipping the signal here cannot leave the job waiting.
     if (pending_ > spinning_) workCv_.notify_one();
     if (pending_ == 1) watchdogCv_.notify_one();
-    // The polling worker is the last to be called away: only for jobs beyond what the spinner
-    // and the sleepers take, and once per wait.
+    // Polling workers are the last to be called away: one for each job beyond what the spinner,
+    // the sleepers and the pollers already called will take.
     const std::size_t sleeping = idle_ - spinning_ - polling_;
-    if (polling_ > 0 && !pollerInterrupted_ && pending_ > spinning_ + sleeping) {
-      pollerInterrupted_ = true;
+    if (polling_ > pollerWakes_ && pending_ > spinning_ + sleeping + pollerWakes_) {
+      ++pollerWakes_;
       interruptPoller = true;
     }
   }
@@ -103,11 +113,10 @@ void WorkerPool::workerMain() {
       continue;
     }
     ++idle_;
-    // The first idle worker waits for descriptors' events, the next looks for jobs briefly, the
-    // others sleep.
-    if (polling_ == 0 && Reactor::watchesDescriptors()) {
+    // Idle workers wait for descriptors' events, up to one per processor; the next looks for
+    // jobs briefly, the others sleep.
+    if (polling_ < base_ && Reactor::watchesDescriptors()) {
       ++polling_;
-      pollerInterrupted_ = false;
       lock.unlock();
       const bool retire = !pollThenRun();
       lock.lock();
@@ -135,29 +144,36 @@ void WorkerPool::workerMain() {
   }
 }
 
-// Holds the poller role (counted in polling_ by the caller) until an event or a job comes, and
-// runs the delivery the reactor hands back as a job of its own. False when the thread is to
+// Holds a poller role (counted in polling_ and idle_ by the caller) until an event or a job
+// comes, and runs the delivery the reactor hands back as a job of its own; then polls again while
+// no job waits, taking the pool's lock once between two polls. False when the thread is to
 // retire.
 bool WorkerPool::pollThenRun() {
-  bool timedOut = false;
-  auto delivery = Reactor::shared().pollForWorker(kIdleRetirement, &timedOut);
-  {
-    MutexLock lock(mutex_);
-    --polling_;
-    --idle_;
-    if (!delivery) {
-      if (!timedOut || threads_ <= base_) return true;
-      --threads_;
-      return false;
+  while (true) {
+    bool timedOut = false;
+    bool interrupted = false;
+    auto delivery = Reactor::shared().pollForWorker(kIdleRetirement, &timedOut, &interrupted);
+    {
+      MutexLock lock(mutex_);
+      --polling_;
+      --idle_;
+      if (interrupted) --pollerWakes_;
+      if (!delivery) {
+        if (!timedOut || threads_ <= base_) return true;
+        --threads_;
+        return false;
+      }
+      ++taken_;
+      ++running_;
     }
-    ++taken_;
-    ++running_;
+    delivery();
+    delivery = nullptr;  // as for a job: captured state goes before the lock is taken again
+    MutexLock lock(mutex_);
+    --running_;
+    if (pending_ > 0 || polling_ >= base_ || !Reactor::watchesDescriptors()) return true;
+    ++idle_;
+    ++polling_;
   }
-  delivery();
-  delivery = nullptr;  // as for a job: captured state goes before the lock is taken again
-  MutexLock lock(mutex_);
-  --running_;
-  return true;
 }
 
 // Watches, without the lock, for a job to be submitted, for a little while at most.

@@ -8,8 +8,9 @@
 // progress for a short while (a worker blocked somewhere we cannot see). Threads above the base
 // count retire after staying idle for a while. A worker that runs out of work looks for more for
 // a few tens of microseconds before it sleeps (one at a time), so work handed over at a steady
-// pace costs no wake-up. While the process watches descriptors, one idle worker waits for their
-// events in the reactor's stead (Reactor::pollForWorker) and runs the first delivery itself.
+// pace costs no wake-up. While the process watches descriptors, idle workers, up to one per
+// processor the process may use, wait for their events in the reactor's stead
+// (Reactor::pollForWorker), run the first delivery themselves and then poll again.
 
 #include <array>
 #include <atomic>
@@ -88,10 +89,10 @@ class WorkerPool {
   // Idle workers looking for work before they sleep (at most one): a submit needs to wake a
   // sleeper only for jobs beyond what they will take.
   std::size_t spinning_ GUARDED_BY(mutex_) = 0;
-  // Idle workers waiting for descriptors' events (at most one), and whether a submit already
-  // called that one away from its current wait.
+  // Idle workers waiting for descriptors' events (at most base_), and the wake-ups submits have
+  // sent them that no poller has taken yet.
   std::size_t polling_ GUARDED_BY(mutex_) = 0;
-  bool pollerInterrupted_ GUARDED_BY(mutex_) = false;
+  std::size_t pollerWakes_ GUARDED_BY(mutex_) = 0;
   std::size_t blocked_ GUARDED_BY(mutex_) = 0;
   // Jobs started so far: the watchdog's measure of progress.
   std::uint64_t taken_ GUARDED_BY(mutex_) = 0;

@@ -1,11 +1,16 @@
-// Work handed to a serial queue on the thread that has it (asyncOnCaller), and the poller role an
-// idle worker takes from the reactor thread.
+// Work handed to a serial queue on the thread that has it (asyncOnCaller), and the poller role
+// idle workers take from the reactor thread.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "Descriptors.h"
 #include "Probe.h"
@@ -14,6 +19,7 @@
 #include "platform/dispatch/Semaphore.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/dispatch/Source.h"
+#include "platform/dispatch/WorkerPool.h"
 #include "platform/foundation/RunLoop.h"
 
 using namespace platform;
@@ -128,6 +134,99 @@ TEST(HandOffTest, AHandlerBlockingOnThePollingWorkerDoesNotHoldUpOtherEvents) {
   other->cancel();
   firstQueue->sync([] {});
   secondQueue->sync([] {});
+}
+
+// A gate that blocks where the pool cannot see it (no BlockingScope): the pool grows no thread
+// for a worker waiting here, so a handler waiting here holds its poller as a busy handler would.
+class HiddenGate {
+ public:
+  void wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    cv_.wait_for(lock, std::chrono::seconds(30), [&] { return open_; });
+  }
+  void open() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = true;
+    cv_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool open_ = false;
+};
+
+// Every polling worker is held by a handler of its own: the reactor thread must watch the
+// descriptors again, or the next event would wait until a handler returned.
+TEST(HandOffTest, WhenEveryPollerRunsABlockingHandlerTheReactorThreadTakesTheNextEvent) {
+  const std::size_t held = 2 * std::max(4u, std::thread::hardware_concurrency()) + 2;
+  std::vector<std::unique_ptr<Pipe>> pipes;
+  std::vector<std::shared_ptr<Queue>> queues;
+  std::vector<std::shared_ptr<Source>> sources;
+  HiddenGate gate;
+  Probe started;
+  for (std::size_t i = 0; i < held; ++i) {
+    pipes.push_back(std::make_unique<Pipe>());
+    queues.push_back(Queue::serial("hand-off-held"));
+    sources.push_back(byteReader(pipes.back()->read, queues.back(), [&] {
+      started.tick();
+      gate.wait();
+    }));
+    sources.back()->resume();
+  }
+  Pipe last;
+  auto lastQueue = Queue::serial("hand-off-last");
+  Probe lastRan;
+  auto lastSource = byteReader(last.read, lastQueue, [&] { lastRan.tick(); });
+  lastSource->resume();
+  Queue::global()->async([] {});
+  ASSERT_TRUE(RunLoop::main()->runUntil([] { return Reactor::shared().workerPolls(); }, kPatience));
+  for (auto& pipe : pipes) writeAll(pipe->write, "a");
+  // Once as many handlers have started as the pool has threads, every worker is held.
+  ASSERT_TRUE(RunLoop::main()->runUntil(
+      [&] { return started.count() >= WorkerPool::shared().threadCount(); }, kPatience));
+  writeAll(last.write, "b");
+  EXPECT_TRUE(lastRan.waitCount(1)) << "an event waited for the handlers that held the pollers";
+  gate.open();
+  ASSERT_TRUE(started.waitCount(held));
+  for (auto& source : sources) source->cancel();
+  lastSource->cancel();
+  for (auto& queue : queues) queue->sync([] {});
+  lastQueue->sync([] {});
+}
+
+// Jobs submitted while the idle workers all wait for descriptors' events call pollers away, one
+// per job, rather than waiting for an event that may not come.
+TEST(HandOffTest, JobsSubmittedWhileWorkersPollRunWithoutWaitingForAnEvent) {
+  Pipe watched;
+  auto queue = Queue::serial("hand-off-watched");
+  auto source = byteReader(watched.read, queue, [] {});
+  source->resume();
+  Queue::global()->async([] {});
+  ASSERT_TRUE(RunLoop::main()->runUntil([] { return Reactor::shared().workerPolls(); }, kPatience));
+  for (int round = 0; round < 20; ++round) {
+    // Several at once, each blocking until all have started: each needs a worker of its own.
+    constexpr int kJobs = 3;
+    Probe ran;
+    Semaphore allStarted;
+    std::atomic<int> count{0};
+    for (int i = 0; i < kJobs; ++i) {
+      Queue::global()->async([&] {
+        if (++count == kJobs) {
+          for (int j = 0; j < kJobs; ++j) allStarted.signal();
+        }
+        allStarted.wait(std::chrono::seconds(30));
+        ran.tick();
+      });
+    }
+    // Well under the pollers' own time-out, which would end their wait anyway.
+    ASSERT_TRUE(ran.waitCountFor(kJobs, std::chrono::seconds(5))) << "round " << round;
+    // Let the workers go back to polling before the next round.
+    ASSERT_TRUE(
+        RunLoop::main()->runUntil([] { return Reactor::shared().workerPolls(); }, kPatience));
+  }
+  source->cancel();
+  queue->sync([] {});
 }
 
 }  // namespace

@@ -260,11 +260,12 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   // Queues `head` (may be empty) and then `length` bytes of `file` from `offset` as one write
   // with one completion. On a plain socket a stretch under 4 MiB goes from the page cache to the
   // socket (sendfile), the head held back (MSG_MORE) to leave with it; a longer one, and any
-  // under TLS, is read through a buffer the socket keeps for this. The bytes are taken from the file as they are sent, not
-  // when queued (a file changed meanwhile gives what it holds then). A file that ends before
-  // those bytes are out closes the socket with kDispatchSocketOtherError: the peer sees the
-  // bytes sent so far, then the close. sendfile cannot be asked not to raise SIGPIPE, so the
-  // first file write sets SIGPIPE to ignored for the process while it has its default action.
+  // under TLS, is read through a buffer the socket keeps for this. The bytes are taken from the
+  // file as they are sent, not when queued (a file changed meanwhile gives what it holds then). A
+  // file that ends before those bytes are out closes the socket with kDispatchSocketOtherError: the
+  // peer sees the bytes sent so far, then the close. sendfile cannot be asked not to raise SIGPIPE,
+  // so the first file write sets SIGPIPE to ignored for the process while it has its default
+  // action.
   void writeFile(const SocketData& head, std::shared_ptr<const SocketFile> file,
                  std::uint64_t offset, std::size_t length, double timeout, long tag);
   float progressOfWriteReturningTag(long* tagPtr, std::size_t* donePtr,

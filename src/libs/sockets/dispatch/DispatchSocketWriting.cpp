@@ -264,8 +264,9 @@ void DispatchSocket::writePlainly(DispatchWritePacket& packet, std::size_t* byte
         *waiting = true;
         writeSourceDrained();
       } else {
-        *error = errnoErrorWithReason(at < memoryLength || copyFile ? "Error in write() function"
-                                                                    : "Error in sendfile() function");
+        *error =
+            errnoErrorWithReason(at < memoryLength || copyFile ? "Error in write() function"
+                                                               : "Error in sendfile() function");
       }
       return;
     }
