@@ -88,7 +88,10 @@ Reactor::Reactor() {
   if (epoll_ < 0 || loopEpoll_ < 0 || wakeFd_ < 0 || workerWakeFd_ < 0)
     throw std::runtime_error("dispatch: cannot set up epoll");
   addToSet(loopEpoll_, wakeFd_, kWakeId);
-  nestDescriptors(true);
+  epoll_event nested{};
+  nested.events = EPOLLIN | EPOLLET;
+  nested.data.u64 = kDescriptorsId;
+  epoll_ctl(loopEpoll_, EPOLL_CTL_ADD, epoll_, &nested);
   addToSet(epoll_, workerWakeFd_, kWakeId);
   clockToken_ = Clock::addWakeListener([this] { wake(); });
   std::thread([this] { run(); }).detach();
@@ -164,18 +167,17 @@ void Reactor::harvest(std::vector<std::shared_ptr<Source::State>>& ready) {
   }
 }
 
-// The reactor thread watches the descriptors whenever no worker does; taking them out of its set
-// while workers poll is what spares it the wake-up of every event. Nested edge-triggered: it is
-// woken for each new event, never again for one a worker left waiting (its own wake-up, say).
+// The reactor thread watches the descriptors whenever no worker does; switching them off in its
+// set while workers poll is what spares it the wake-up of every event. Nested edge-triggered: it
+// is woken for each new event, never again for one a worker left waiting (its own wake-up, say).
+// Switched with EPOLL_CTL_MOD rather than taken out and put back: adding one epoll set to another
+// makes the kernel walk the nesting for loops, tens of microseconds each time, and switching on
+// again reports events already waiting.
 void Reactor::nestDescriptors(bool nested) {
-  if (nested) {
-    epoll_event ev{};
-    ev.events = EPOLLIN | EPOLLET;
-    ev.data.u64 = kDescriptorsId;
-    epoll_ctl(loopEpoll_, EPOLL_CTL_ADD, epoll_, &ev);
-  } else {
-    epoll_ctl(loopEpoll_, EPOLL_CTL_DEL, epoll_, nullptr);
-  }
+  epoll_event ev{};
+  ev.events = nested ? EPOLLIN | EPOLLET : 0;
+  ev.data.u64 = kDescriptorsId;
+  epoll_ctl(loopEpoll_, EPOLL_CTL_MOD, epoll_, &ev);
   workerPolls_.store(!nested, std::memory_order_release);
 }
 
