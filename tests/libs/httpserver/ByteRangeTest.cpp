@@ -104,6 +104,43 @@ TEST_F(ByteRangeTest, RangesMatchTheFileByteForByteWithCurl) {
   }
 }
 
+// A long file goes copied through the socket's buffer, a short stretch of it spliced: whole, a
+// long range and a short one come back byte for byte, and one connection serves them in turn.
+TEST_F(ByteRangeTest, ALongFileMatchesByteForByteWholeAndRanged) {
+  const std::size_t size = (6 << 20) + 12345;
+  const std::string big = httpservertest::patternBytes(size, 9);
+  writeFile(root + "/long.ts", big);
+  struct Case {
+    std::string range;  // empty: the whole file
+    std::size_t from;
+    std::size_t length;
+  };
+  const Case cases[] = {
+      {"", 0, size},
+      {"1000-5999999", 1000, 5999000},
+      {"4194304-4456447", 4194304, 262144},
+  };
+  std::string urls;
+  std::string outputs;
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    writeFile(scratch("expected" + std::to_string(i)), big.substr(c.from, c.length));
+    // One curl for all three: they share its connection.
+    urls += (c.range.empty() ? std::string() : " -r " + c.range) + " -o " +
+            scratch("got" + std::to_string(i)) + " " + url("/long.ts");
+    if (i + 1 < std::size(cases)) urls += " --next";
+  }
+  auto result = run("curl -s -f" + urls);
+  ASSERT_EQ(result.status, 0);
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].range);
+    EXPECT_EQ(run("cmp " + scratch("expected" + std::to_string(i)) + " " +
+                  scratch("got" + std::to_string(i)))
+                  .status,
+              0);
+  }
+}
+
 // The parts of a multipart/byteranges body: (Content-Range, data) in order; the boundary and
 // framing must be exactly as announced.
 std::vector<std::pair<std::string, std::string>> parseByteRanges(const std::string& body,

@@ -925,7 +925,7 @@ void HTTPConnection::writeResponsePiece(BodyPiece piece, double timeout, long ta
   }
   if (piece.file) {
     asyncSocket->writeFile(head, std::move(piece.file->file), piece.file->offset,
-                           piece.file->length, timeout, tag);
+                           piece.file->length, timeout, tag, longBody_);
   } else {
     asyncSocket->writeData(head, SocketData(std::move(piece.bytes)), timeout, tag);
   }
@@ -988,6 +988,12 @@ void HTTPConnection::sendResponseHeadersAndBody() {
   }
   // Held for the first body write; written alone when the response has no body bytes yet.
   pendingHead_ = std::move(head);
+  std::uint64_t bodyLength = contentLength;
+  if (isRangeRequest) {
+    bodyLength = 0;
+    for (const HTRange& range : *ranges) bodyLength += range.length;
+  }
+  longBody_ = bodyLength >= DispatchSocket::kLongFileStream;
   if (!isRangeRequest) {
     std::optional<BodyPiece> piece = readResponsePiece(READ_CHUNKSIZE);
     if (piece) writeStandardPiece(std::move(*piece));

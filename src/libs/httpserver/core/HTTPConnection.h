@@ -298,6 +298,8 @@ class HTTPConnection : public DispatchSocketDelegate,
   bool headRefused_ = false;
   // A response head waiting to go out with the first body bytes.
   std::string pendingHead_;
+  // The response's body is long enough for its file pieces to go copied rather than spliced.
+  bool longBody_ = false;
   // Set when the last Digest failure was an expired nonce, so the challenge says "stale".
   bool staleNonce_ = false;
 };

@@ -258,16 +258,24 @@ class DispatchSocket : public std::enable_shared_from_this<DispatchSocket> {
   // rather than two). Both empty is ignored.
   void writeData(const SocketData& head, const SocketData& body, double timeout, long tag);
   // Queues `head` (may be empty) and then `length` bytes of `file` from `offset` as one write
-  // with one completion. On a plain socket a stretch under 4 MiB goes from the page cache to the
-  // socket (sendfile), the head held back (MSG_MORE) to leave with it; a longer one, and any
-  // under TLS, is read through a buffer the socket keeps for this. The bytes are taken from the
+  // with one completion. On a plain socket the stretch goes from the page cache to the socket
+  // (sendfile), the head held back (MSG_MORE) to leave with it; a stretch of kLongFileStream or
+  // more, one the caller says is `partOfLongStream` (a piece of a long body), and any under TLS,
+  // is read through a buffer the socket keeps for this. The bytes are taken from the
   // file as they are sent, not when queued (a file changed meanwhile gives what it holds then). A
   // file that ends before those bytes are out closes the socket with kDispatchSocketOtherError: the
   // peer sees the bytes sent so far, then the close. sendfile cannot be asked not to raise SIGPIPE,
   // so the first file write sets SIGPIPE to ignored for the process while it has its default
   // action.
   void writeFile(const SocketData& head, std::shared_ptr<const SocketFile> file,
-                 std::uint64_t offset, std::size_t length, double timeout, long tag);
+                 std::uint64_t offset, std::size_t length, double timeout, long tag,
+                 bool partOfLongStream = false);
+  // From this length on a stream of a file's bytes goes copied: measured over loopback against a
+  // reader on the same machine (the player), a stream of 4 MiB or more goes half again as fast
+  // copied, at one connection and at eight; at 1 MiB and below neither way wins, and the short
+  // bodies and ranges that many connections ask for at once keep sendfile, which spares them a
+  // copy and a buffer per connection.
+  static constexpr std::size_t kLongFileStream = 4u << 20;
   float progressOfWriteReturningTag(long* tagPtr, std::size_t* donePtr,
                                     std::size_t* totalPtr) const;
 

@@ -57,12 +57,15 @@ void DispatchSocket::writeData(const SocketData& head, const SocketData& body, d
 }
 
 void DispatchSocket::writeFile(const SocketData& head, std::shared_ptr<const SocketFile> file,
-                               std::uint64_t offset, std::size_t length, double timeout, long tag) {
+                               std::uint64_t offset, std::size_t length, double timeout, long tag,
+                               bool partOfLongStream) {
   if (!file) length = 0;
   if (head.empty() && length == 0) return;
   if (length > 0) ignoreSigpipeOnce();
-  enqueueWrite(
-      std::make_shared<DispatchWritePacket>(head, std::move(file), offset, length, timeout, tag));
+  auto packet =
+      std::make_shared<DispatchWritePacket>(head, std::move(file), offset, length, timeout, tag);
+  packet->copyFile = partOfLongStream || length >= kLongFileStream;
+  enqueueWrite(std::move(packet));
 }
 
 void DispatchSocket::enqueueWrite(std::shared_ptr<DispatchWritePacket> packet) {
@@ -178,28 +181,20 @@ void DispatchSocket::doWriteData() {
 }
 
 namespace {
-
-// A stretch of a file at least this long is copied through the socket's buffer, in pieces of
-// kCopyPiece; a shorter one is spliced from the page cache by sendfile. Measured over loopback
-// against a reader on the same machine (the player): from 4 MiB on, a stream goes half again as
-// fast copied, at one connection and at eight; at 1 MiB and below neither way wins, and the
-// short bodies and ranges that many connections ask for at once keep sendfile, which spares
-// them a copy and a buffer per connection.
-constexpr std::size_t kCopyStretchFrom = 4u << 20;
+// The most of a file copied through the socket's buffer for one system call.
 constexpr std::size_t kCopyPiece = 256 * 1024;
-
 }  // namespace
 
-// The bytes in memory go out gathered in one call. A short stretch of a file follows from the
-// page cache (the head held back so that it leaves with it); a long one is read piece by piece
-// into the socket's buffer and gathered with what is left of the memory. A call that takes less
-// than it was offered means the send buffer is full, so the pass ends.
+// The bytes in memory go out gathered in one call. The stretch of a file that follows comes from
+// the page cache (the head held back so that it leaves with it), or, for a long stream, is read
+// piece by piece into the socket's buffer and gathered with what is left of the memory. A call that
+// takes less than it was offered means the send buffer is full, so the pass ends.
 void DispatchSocket::writePlainly(DispatchWritePacket& packet, std::size_t* bytesWritten,
                                   bool* waiting, std::optional<Error>* error) {
   const int socketFD = _socket4FD != -1 ? _socket4FD : _socket6FD;
   const std::size_t memoryLength = packet.memoryLength();
   const std::size_t total = packet.length();
-  const bool copyFile = packet.fileLength >= kCopyStretchFrom;
+  const bool copyFile = packet.copyFile;
   while (packet.bytesDone + *bytesWritten < total) {
     const std::size_t at = packet.bytesDone + *bytesWritten;
     iovec pieces[3];

@@ -36,6 +36,8 @@ class DispatchWritePacket {
   std::shared_ptr<const SocketFile> file;
   std::uint64_t fileOffset = 0;
   std::size_t fileLength = 0;
+  // On a plain socket: the file's bytes go copied through the socket's buffer, not spliced.
+  bool copyFile = false;
   std::size_t bytesDone = 0;
   double timeout;
   long tag;

@@ -96,6 +96,29 @@ TEST_P(GatheredWriteTest, HeadAndBodyOrFileArriveWholeInOrderWithOneCompletionEa
   }
 }
 
+// A long body sent in short pieces, each said to be part of a long stream (copied rather than
+// spliced), with a head on the first: the bytes arrive whole and in order, one completion each.
+TEST_P(GatheredWriteTest, PiecesOfALongStreamArriveWholeInOrder) {
+  connect(std::make_shared<Recorder>(), 4096);
+  constexpr std::size_t kPiece = 100003;
+  constexpr int kPieces = 5;
+  const std::string content = pattern(kPiece * kPieces + 777, 6);
+  auto file = fileWith(content);
+  ASSERT_TRUE(file);
+  const std::string head = pattern(313, 7);
+  for (int i = 0; i < kPieces; ++i) {
+    sock->writeFile(SocketData(i == 0 ? head : std::string()), file, 777 + kPiece * i, kPiece, -1,
+                    10 + i, /*partOfLongStream=*/true);
+  }
+  const std::string expected = head + content.substr(777);
+  std::string received = client->receive(expected.size());
+  EXPECT_EQ(received.size(), expected.size());
+  EXPECT_TRUE(received == expected);
+  ASSERT_TRUE(events().waitForCount("write", kPieces));
+  EXPECT_EQ(events().eventsStartingWith("write "),
+            (std::vector<std::string>{"write 10", "write 11", "write 12", "write 13", "write 14"}));
+}
+
 // The file is cut short while a slow reader holds its bytes back: the socket sends what the file
 // still has and closes with an error, rather than waiting for bytes that will never come or
 // reporting a write the peer did not get whole.
