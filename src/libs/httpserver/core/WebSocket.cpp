@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -216,9 +217,11 @@ void WebSocket::didClose() {
 platform::Bytes WebSocket::frameForMessage(const std::string& payload) const {
   platform::Bytes frame;
   if (!isRFC6455) {
-    frame.push_back(0x00);
-    frame.insert(frame.end(), payload.begin(), payload.end());
-    frame.push_back(0xFF);
+    // Built whole at once: the frame is a marker, the payload and a marker.
+    frame.resize(payload.size() + 2);
+    frame.front() = 0x00;
+    std::copy(payload.begin(), payload.end(), frame.begin() + 1);
+    frame.back() = 0xFF;
     return frame;
   }
   const std::uint64_t length = payload.size();
