@@ -93,7 +93,7 @@ class Reactor {
   void harvest(std::vector<std::shared_ptr<Source::State>>& ready) EXCLUDES(mutex_);
   void claimLocked(const epoll_event* events, std::size_t count,
                    std::vector<std::shared_ptr<Source::State>>& ready) REQUIRES(mutex_);
-  void nestDescriptors(bool nested);
+  void nestDescriptors(bool nested) REQUIRES(nestingMutex_);
   void syncNesting() EXCLUDES(nestingMutex_);
   std::vector<std::shared_ptr<Source::State>> updateLocked(Registration& reg, bool* reported)
       REQUIRES(mutex_);

@@ -146,8 +146,8 @@ void WorkerPool::workerMain() {
 
 // Holds a poller role (counted in polling_ and idle_ by the caller) until an event or a job
 // comes, and runs the delivery the reactor hands back as a job of its own; then polls again while
-// no job waits, taking the pool's lock once between two polls. False when the thread is to
-// retire.
+// no job waits, without going back through workerMain (the pool's lock twice per event: once
+// for the poll's outcome, once for the delivery's end). False when the thread is to retire.
 bool WorkerPool::pollThenRun() {
   while (true) {
     bool timedOut = false;
