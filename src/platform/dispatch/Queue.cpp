@@ -59,9 +59,12 @@ std::string Queue::currentLabel() {
   return q ? q->label() : std::string();
 }
 
+// Asked on every step of a socket's work: the running queue is looked at where it is, without
+// taking a reference to it.
 void* Queue::getCurrentSpecific(const void* key) {
-  auto q = current();
-  return q ? q->getSpecific(key) : nullptr;
+  if (Queue* q = QueueStack::top()) return q->getSpecific(key);
+  if (MainQueue::isMainThread()) return main()->getSpecific(key);
+  return nullptr;
 }
 
 void Queue::async(const std::shared_ptr<Group>& group, Work work) {
