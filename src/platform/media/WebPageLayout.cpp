@@ -3,9 +3,12 @@
 #include <litehtml/litehtml.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <utility>
 #include <vector>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/media/HTMLDocumentContainer.h"
 
 namespace platform {
@@ -57,12 +60,88 @@ td, th { display: table-cell; padding: 1px; }
 caption { display: table-caption; text-align: center; }
 )";
 
+// Latin and Chinese text in the faces and styles the default stylesheet gives.
+constexpr const char* kSamplePage =
+    "<html><body><h1>Notes 讲义</h1><p>Text 文字 <b>bold 粗</b> <i>italic</i> "
+    "<code>code 代码</code></p></body></html>";
+
+// How long the process's exit waits for layouts under way: a bounded page lays out in far less.
+constexpr auto kExitWait = std::chrono::seconds(10);
+
+// The layouts running now. Never destroyed: layouts may still end while the process exits.
+struct InFlight {
+  Mutex mutex;
+  std::condition_variable ended;
+  int count GUARDED_BY(mutex) = 0;
+};
+
+InFlight& inFlight() {
+  static auto* layouts = new InFlight;
+  return *layouts;
+}
+
+// Counts one layout from its start to its end.
+class InFlightScope {
+ public:
+  InFlightScope() {
+    MutexLock lock(inFlight().mutex);
+    ++inFlight().count;
+  }
+  ~InFlightScope() {
+    MutexLock lock(inFlight().mutex);
+    if (--inFlight().count == 0) inFlight().ended.notify_all();
+  }
+  InFlightScope(const InFlightScope&) = delete;
+  InFlightScope& operator=(const InFlightScope&) = delete;
+};
+
+// Made static, so that its end runs among the process's exit handlers, in reverse order of their
+// making: it waits for the layouts under way before the handlers made before it run, among them
+// the text-shaping library's, which frees the language and shaper tables a layout reads.
+struct ExitWait {
+  ExitWait() = default;
+  ExitWait(const ExitWait&) = delete;
+  ExitWait& operator=(const ExitWait&) = delete;
+  ~ExitWait() {
+    InFlight& layouts = inFlight();
+    MutexLock lock(layouts.mutex);
+    layouts.ended.wait_for(lock.native(), kExitWait,
+                           [&]() REQUIRES(layouts.mutex) { return layouts.count == 0; });
+  }
+};
+
 }  // namespace
+
+int WebPageLayout::layoutsInFlight() {
+  MutexLock lock(inFlight().mutex);
+  return inFlight().count;
+}
 
 std::unique_ptr<WebPageLayout> WebPageLayout::layOut(const std::string& html,
                                                      const std::string& pageURL,
                                                      const Resources& resources, int width,
                                                      int height) {
+  prepareForExit();
+  InFlightScope counted;
+  return layOutNow(html, pageURL, resources, width, height);
+}
+
+// Exit handlers run in reverse order of their making, and the text-shaping library makes its own
+// as it first uses each of its tables. So a sample page with the scripts and styles pages use is
+// laid out first, then the wait is made: it runs before the handlers that free those tables.
+void WebPageLayout::prepareForExit() {
+  static const bool prepared = [] {
+    layOutNow(kSamplePage, "about:blank", {}, 200, 100);
+    static ExitWait wait;
+    return true;
+  }();
+  (void)prepared;
+}
+
+std::unique_ptr<WebPageLayout> WebPageLayout::layOutNow(const std::string& html,
+                                                        const std::string& pageURL,
+                                                        const Resources& resources, int width,
+                                                        int height) {
   std::unique_ptr<WebPageLayout> page(new WebPageLayout());
   HTMLPageBounds::Result bounded = HTMLPageBounds::apply(html);
   page->cut_ = bounded.cut;

@@ -36,9 +36,17 @@ class WebPageLayout {
     std::map<std::string, std::shared_ptr<Image>> images;
   };
 
-  // `html` from `pageURL`, laid out for a viewport of `width` x `height` points.
+  // `html` from `pageURL`, laid out for a viewport of `width` x `height` points. The process's
+  // exit waits for the layouts under way (for a while at most): the text shaping they run on uses
+  // data its libraries free as the process ends.
   static std::unique_ptr<WebPageLayout> layOut(const std::string& html, const std::string& pageURL,
                                                const Resources& resources, int width, int height);
+  // Makes the process's exit wait for the layouts under way; each layout sees to it, and a view
+  // that lays pages out calls it on the main thread before its first layout, so that the first
+  // one is covered too. The first call lays a small page out.
+  static void prepareForExit();
+  // Layouts running now, on any thread (for tests).
+  static int layoutsInFlight();
   ~WebPageLayout();
   WebPageLayout(const WebPageLayout&) = delete;
   WebPageLayout& operator=(const WebPageLayout&) = delete;
@@ -64,6 +72,10 @@ class WebPageLayout {
 
  private:
   WebPageLayout() = default;
+  static std::unique_ptr<WebPageLayout> layOutNow(const std::string& html,
+                                                  const std::string& pageURL,
+                                                  const Resources& resources, int width,
+                                                  int height);
 
   int viewportWidth_ = 0;
   HTMLPageBounds::Cut cut_ = HTMLPageBounds::Cut::None;

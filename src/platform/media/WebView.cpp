@@ -87,6 +87,9 @@ int WebView::layoutWidth() const {
 }
 
 void WebView::startLayout() {
+  // Here on the main thread, so that the process's exit cannot come during the first layout's
+  // set-up and still miss it.
+  WebPageLayout::prepareForExit();
   unsigned long generation = ++layoutGeneration_;
   layingOut_ = true;
   layingOutWidth_ = layoutWidth();
