@@ -48,10 +48,19 @@ std::shared_ptr<Queue> Queue::global(Priority priority) {
   return queues[static_cast<int>(priority)];
 }
 
-std::shared_ptr<Queue> Queue::current() {
-  if (Queue* q = QueueStack::top()) return q->shared_from_this();
-  if (MainQueue::isMainThread()) return main();
+namespace {
+// The queue whose work runs on this thread, looked at where it is: a queue on the stack lives
+// while its work runs, and the main queue is never destroyed.
+Queue* runningQueue() {
+  if (Queue* q = QueueStack::top()) return q;
+  if (MainQueue::isMainThread()) return Queue::main().get();
   return nullptr;
+}
+}  // namespace
+
+std::shared_ptr<Queue> Queue::current() {
+  Queue* q = runningQueue();
+  return q ? q->shared_from_this() : nullptr;
 }
 
 std::string Queue::currentLabel() {
@@ -59,12 +68,10 @@ std::string Queue::currentLabel() {
   return q ? q->label() : std::string();
 }
 
-// Asked on every step of a socket's work: the running queue is looked at where it is, without
-// taking a reference to it.
+// Asked on every step of a socket's work, so without taking a reference to the queue.
 void* Queue::getCurrentSpecific(const void* key) {
-  if (Queue* q = QueueStack::top()) return q->getSpecific(key);
-  if (MainQueue::isMainThread()) return main()->getSpecific(key);
-  return nullptr;
+  Queue* q = runningQueue();
+  return q ? q->getSpecific(key) : nullptr;
 }
 
 void Queue::async(const std::shared_ptr<Group>& group, Work work) {
