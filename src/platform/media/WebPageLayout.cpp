@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/dispatch/Queue.h"
 #include "platform/foundation/Mutex.h"
 #include "platform/media/HTMLDocumentContainer.h"
 
@@ -130,12 +131,11 @@ std::unique_ptr<WebPageLayout> WebPageLayout::layOut(const std::string& html,
 // as it first uses each of its tables. So a sample page with the scripts and styles pages use is
 // laid out first, then the wait is made: it runs before the handlers that free those tables.
 void WebPageLayout::prepareForExit() {
-  static const bool prepared = [] {
+  static dispatch::OnceFlag prepared;
+  dispatch::once(prepared, [] {
     layOutNow(kSamplePage, "about:blank", {}, 200, 100);
     static ExitWait wait;
-    return true;
-  }();
-  (void)prepared;
+  });
 }
 
 std::unique_ptr<WebPageLayout> WebPageLayout::layOutNow(const std::string& html,
