@@ -167,6 +167,11 @@ void DispatchSocket::doReadData() {
     return;
   }
 
+  // A peek made while no read could take the bytes counts only one; a plain read learns how many
+  // wait from the read itself, so it asks for as much as it can take, not for that one byte.
+  if (socketFDBytesAvailable > 0 && readCanGoWithoutMeasure()) {
+    socketFDBytesAvailable = std::max(socketFDBytesAvailable, optimisticReadLength());
+  }
   std::size_t estimatedBytesAvailable = socketFDBytesAvailable;
   if (flags & flagSecure) {
     estimatedBytesAvailable += sslPreBuffer->availableBytes() + _sslContext->bufferedReadSize();
